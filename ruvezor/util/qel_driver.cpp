@@ -1,0 +1,593 @@
+// qel_driver: driver core. State record, start/stop, names and metrics,
+// directories, whole-file load/save, the log file and its backlog, the
+// millisecond clock and frame pacing, opening URLs.
+//
+// Log file "ruvezor.log" in the document directory:
+//   "[_driver_log_init]\n", then every log line of the run in order (also
+//   those written before the file could open), then "\n[_driver_log_deinit]\n".
+#include "qel_driver.h"
+
+#include "qel_log.h"
+
+#include <SDL.h>        // timer subsystem, SDL_Delay
+
+#include <cerrno>
+#include <climits>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <deque>
+
+#include <fcntl.h>      // open flags for the temporary save file
+#include <pwd.h>        // home directory when HOME is unset
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <sys/wait.h>   // reaping the url launcher
+#include <unistd.h>
+
+// ---- state -------------------------------------------------------------------
+
+struct _DriverData {
+  int32_t width;           // logical screen width (window units)
+  int32_t height;          // logical screen height
+  float aspect;            // width / height
+  float scale;             // drawable pixels per window unit
+  float orient;            // screen orientation angle
+  char idiom[256];         // device idiom, "desktop" once video starts
+  char gamename[256];      // names the document directory
+  char caption[256];       // window caption
+  char icon[512];          // window icon path
+  int32_t timer_rate;      // frames per second for driver_timer_tick, 0 off
+  char altdir[512];        // alternative data directory, "" none
+  // frame tick bookkeeping
+  int32_t tick_started;    // set by the first driver_timer_tick
+  int64_t tick_t0;         // clock (ms) at the first tick
+  int64_t tick_frames;     // frames handed out since tick_t0
+  int64_t tick_last;       // clock (ms) at the last tick, to notice resets
+  // data directory chosen at init
+  char datadir[1024];      // "../data", or the debug one
+};
+
+static _DriverData* _driver = nullptr;
+
+// The log outlives the driver state (lines before driver_init wait here) and
+// is never destroyed, so that logging from late static destructors is safe.
+struct _DriverLog {
+  FILE* file = nullptr;                 // "ruvezor.log", appending
+  std::deque<std::string> backlog;      // lines not yet in the file, oldest first
+  size_t backlog_bytes = 0;             // total size of backlog
+  bool open_failed = false;             // don't retry until the name or log restarts
+  char path[512] = {};                  // the log file's own path buffer
+};
+
+static _DriverLog& _driver_log() {
+  static _DriverLog* s = new _DriverLog;
+  return *s;
+}
+
+// The clock needs no state and works before driver_init.
+static uint64_t _driver_monotonic_us() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
+}
+
+static uint64_t (*_driver_clock_source)() = _driver_monotonic_us;
+static bool _driver_clock_started = false;
+static uint64_t _driver_clock_origin = 0;
+
+// The game's build switches tell whether the debug data directory is used;
+// engine-only programs have none.
+__attribute__((weak)) bool builds_get_debug() { return false; }
+
+static const char* const _driver_datadir_default = "../data";
+static const char* const _driver_datadir_debug = "../data-debug";
+
+// ---- internal helpers ----------------------------------------------------------
+
+static void _driver_copy(char* dst, size_t cap, const char* src) {
+  if (!src) src = "";
+  size_t n = strnlen(src, cap - 1);
+  memcpy(dst, src, n);
+  dst[n] = 0;
+}
+
+// "%s/%s" into out; "" when it doesn't fit, so a cut path never names
+// another file.
+static bool _driver_join(char* out, size_t cap, const char* dir, const char* name) {
+  if (!name) name = "";
+  int n = snprintf(out, cap, "%s/%s", dir, name);
+  if (n < 0 || static_cast<size_t>(n) >= cap) {
+    out[0] = 0;
+    return false;
+  }
+  return true;
+}
+
+// HOME, else the password database's home, else the working directory.
+const char* _driver_doc_home() {
+  const char* home = getenv("HOME");
+  if (home && *home) return home;
+  static char pw_home[512];
+  struct passwd pw;
+  struct passwd* res = nullptr;
+  char tmp[4096];
+  if (getpwuid_r(getuid(), &pw, tmp, sizeof(tmp), &res) == 0 && res && res->pw_dir &&
+      *res->pw_dir && strlen(res->pw_dir) < sizeof(pw_home)) {
+    _driver_copy(pw_home, sizeof(pw_home), res->pw_dir);
+    return pw_home;
+  }
+  return ".";
+}
+
+// The document directory, created on demand; "." without a game name, ""
+// when the path doesn't fit. Never logs: the log file is found through it.
+static const char* _driver_doc_dir() {
+  static char dir[512];
+  if (!_driver || !_driver->gamename[0]) {
+    _driver_copy(dir, sizeof(dir), ".");
+    return dir;
+  }
+  const char* home = _driver_doc_home();
+  char part[512];
+  if (snprintf(part, sizeof(part), "%s/.local", home) >= static_cast<int>(sizeof(part))) {
+    dir[0] = 0;
+    return dir;
+  }
+  mkdir(part, 0755);
+  if (snprintf(part, sizeof(part), "%s/.local/share", home) >= static_cast<int>(sizeof(part))) {
+    dir[0] = 0;
+    return dir;
+  }
+  mkdir(part, 0755);
+  int n = snprintf(dir, sizeof(dir), "%s/.local/share/%s", home, _driver->gamename);
+  if (n < 0 || n >= static_cast<int>(sizeof(dir))) {
+    dir[0] = 0;
+    return dir;
+  }
+  mkdir(dir, 0755);
+  return dir;
+}
+
+static const char* _driver_datadir() {
+  return _driver ? _driver->datadir : _driver_datadir_default;
+}
+
+// ---- start and stop ----------------------------------------------------------
+
+void driver_init(int flags) {
+  delete _driver;
+  _driver = new _DriverData{};
+  _driver->aspect = 1.0f;
+  _driver->scale = 1.0f;
+  _driver_copy(_driver->datadir, sizeof(_driver->datadir),
+               builds_get_debug() ? _driver_datadir_debug : _driver_datadir_default);
+
+  if (flags & DRIVER_LOG) _driver_log_init();
+  if (flags & DRIVER_TIMER) {
+    if (SDL_Init(SDL_INIT_TIMER) != 0) qel_log("SDL_Init(SDL_INIT_TIMER): %s\n", SDL_GetError());
+  }
+  if (flags & DRIVER_VIDEO) _driver_video_init();
+  if (flags & DRIVER_AUDIO) _driver_audio_init();
+}
+
+void driver_deinit() {
+  _driver_audio_deinit();
+  _driver_video_deinit();
+  SDL_QuitSubSystem(SDL_INIT_TIMER);
+  SDL_Quit();
+  _driver_log_deinit();
+  _driver_cloud_deinit();
+  delete _driver;
+  _driver = nullptr;
+}
+
+void driver_app_exit() {}
+
+// ---- names and metrics -------------------------------------------------------
+
+void driver_set_gamename(const char* name) {
+  if (!_driver) return;
+  _driver_copy(_driver->gamename, sizeof(_driver->gamename), name);
+  _driver_log().open_failed = false;  // a new place to try
+}
+
+void driver_set_caption(const char* text) {
+  if (_driver) _driver_copy(_driver->caption, sizeof(_driver->caption), text);
+}
+const char* driver_get_caption() { return _driver ? _driver->caption : ""; }
+
+void driver_set_icon(const char* path) {
+  if (_driver) _driver_copy(_driver->icon, sizeof(_driver->icon), path);
+}
+const char* driver_get_icon() { return _driver ? _driver->icon : ""; }
+
+void driver_set_idiom(const char* text) {
+  if (_driver) _driver_copy(_driver->idiom, sizeof(_driver->idiom), text);
+}
+const char* driver_get_idiom() { return _driver ? _driver->idiom : ""; }
+
+void driver_set_altdir(const char* dir) {
+  if (!_driver) return;
+  _driver->altdir[0] = 0;
+  if (dir) _driver_copy(_driver->altdir, sizeof(_driver->altdir), dir);
+}
+
+void driver_get_size(int* w, int* h) {
+  if (w) *w = _driver ? _driver->width : 0;
+  if (h) *h = _driver ? _driver->height : 0;
+}
+void driver_set_size(int w, int h) {
+  if (!_driver) return;
+  _driver->width = w;
+  _driver->height = h;
+}
+float driver_get_aspect() { return _driver ? _driver->aspect : 1.0f; }
+void driver_set_aspect(float aspect) {
+  if (_driver) _driver->aspect = aspect;
+}
+float driver_get_scale() { return _driver ? _driver->scale : 1.0f; }
+void driver_set_scale(float scale) {
+  if (_driver) _driver->scale = scale;
+}
+float driver_get_orient() { return _driver ? _driver->orient : 0.0f; }
+void driver_set_orient(float orient) {
+  if (_driver) _driver->orient = orient;
+}
+
+const char* driver_get_tmpdir() { return "/tmp"; }
+const char* driver_get_osinfo() { return "Linux"; }
+
+const char* driver_get_home_dir() {
+  static char home[512];
+  _driver_copy(home, sizeof(home), getenv("HOME"));
+  return home;
+}
+
+// ---- paths -------------------------------------------------------------------
+
+const char* driver_data_fname(const char* name) {
+  static char path[512];
+  if (!name) name = "";
+  if (_driver && _driver->altdir[0] && _driver_join(path, sizeof(path), _driver->altdir, name) &&
+      driver_file_exists(path))
+    return path;
+  if (!_driver_join(path, sizeof(path), _driver_datadir(), name))
+    qel_log("path too long: %s/%s\n", _driver_datadir(), name);
+  return path;
+}
+
+static char _driver_doc_path[512];
+
+const char* driver_doc_fname(const char* name) {
+  if (!name) name = "";
+  const char* dir = _driver_doc_dir();
+  if (!dir[0] || !_driver_join(_driver_doc_path, sizeof(_driver_doc_path), dir, name)) {
+    _driver_doc_path[0] = 0;
+    qel_log("path too long: %s\n", name);
+  }
+  return _driver_doc_path;
+}
+
+// ---- files -------------------------------------------------------------------
+
+int driver_file_exists(const char* path) {
+  if (!path || !*path) return 0;
+  FILE* f = fopen(path, "rb");
+  if (!f) return 0;
+  fclose(f);
+  return 1;
+}
+
+int driver_file_fsize(const char* path) {
+  struct stat st;
+  if (!path || stat(path, &st) != 0) return 0;
+  if (st.st_size > INT_MAX) return INT_MAX;
+  return st.st_size < 0 ? 0 : static_cast<int>(st.st_size);
+}
+
+int driver_file_mtime(const char* path) {
+  struct stat st;
+  if (!path || stat(path, &st) != 0) return 0;
+  if (st.st_mtime > INT_MAX) return INT_MAX;
+  return st.st_mtime < 0 ? 0 : static_cast<int>(st.st_mtime);
+}
+
+int driver_file_load(const char* path, void* buf, int cap) {
+  if (!path) path = "";
+  int size = driver_file_fsize(path);
+  FILE* f = fopen(path, "rb");
+  if (!f) {
+    qel_log("file not found: %s\n", path);
+    return 0;
+  }
+  size_t want = 0;
+  if (buf && cap > 0) want = static_cast<size_t>(cap < size ? cap : size);
+  size_t got = want ? fread(buf, 1, want, f) : 0;
+  fclose(f);
+  return static_cast<int>(got);
+}
+
+void* driver_file_alloc(const char* path, int* len) {
+  int dummy;
+  if (!len) len = &dummy;
+  *len = 0;
+  if (!path) path = "";
+  FILE* f = fopen(path, "rb");
+  if (!f) {
+    qel_log("file not found: %s\n", path);
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(fileno(f), &st) != 0 || st.st_size <= 0) {
+    fclose(f);
+    return nullptr;
+  }
+  if (st.st_size > INT_MAX) {
+    qel_log("file too large: %s\n", path);
+    fclose(f);
+    return nullptr;
+  }
+  size_t size = static_cast<size_t>(st.st_size);
+  void* block = malloc(size);
+  if (!block) {
+    qel_log("out of memory loading %s (%zu bytes)\n", path, size);
+    fclose(f);
+    return nullptr;
+  }
+  size_t got = fread(block, 1, size, f);
+  fclose(f);
+  if (got == 0) {
+    free(block);
+    return nullptr;
+  }
+  *len = static_cast<int>(got);
+  return block;
+}
+
+std::string driver_file_load(const char* path) {
+  int len = 0;
+  void* block = driver_file_alloc(path, &len);
+  if (!block) return std::string();
+  std::string s(static_cast<const char*>(block), static_cast<size_t>(len));
+  free(block);
+  return s;
+}
+
+static bool _driver_write_all(int fd, const void* buf, int n) {
+  const char* p = static_cast<const char*>(buf);
+  size_t left = static_cast<size_t>(n);
+  while (left > 0) {
+    ssize_t w = write(fd, p, left);
+    if (w < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (w == 0) return false;
+    p += w;
+    left -= static_cast<size_t>(w);
+  }
+  return true;
+}
+
+// Written beside the target and renamed over it, so a crash or a full disk
+// never leaves a half-written file in its place.
+int driver_file_save(const char* path, const void* buf, int n) {
+  if (!path || !*path || n < 0 || (n > 0 && !buf)) {
+    qel_log("file not writable: %s\n", path ? path : "");
+    return 0;
+  }
+  // A symlinked file keeps its link: replace what it points to.
+  std::string target = path;
+  struct stat lst;
+  if (lstat(path, &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    char* real = realpath(path, nullptr);
+    if (real) {
+      target = real;
+      free(real);
+    }
+  }
+  // A short fixed name, so a long target name can't push it past NAME_MAX.
+  size_t cut = target.rfind('/');
+  std::string tmp = (cut == std::string::npos ? std::string() : target.substr(0, cut + 1)) +
+                    ".ruvezor-save-" + std::to_string(static_cast<long>(getpid())) + ".tmp";
+
+  bool ok = false;
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  if (fd >= 0) {
+    struct stat st;
+    if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) fchmod(fd, st.st_mode & 07777);
+    ok = _driver_write_all(fd, buf, n);
+    if (ok && fsync(fd) != 0) ok = false;
+    if (close(fd) != 0) ok = false;
+    if (ok && rename(tmp.c_str(), target.c_str()) != 0) ok = false;
+    if (!ok) unlink(tmp.c_str());
+  }
+  if (!ok) {
+    qel_log("file not writable: %s\n", path);
+    return 0;
+  }
+  // Make the rename itself durable; best effort.
+  std::string dir = target;
+  size_t slash = dir.rfind('/');
+  dir = slash == std::string::npos ? "." : (slash == 0 ? "/" : dir.substr(0, slash));
+  int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    fsync(dfd);
+    close(dfd);
+  }
+  return 1;
+}
+
+int driver_data_exists(const char* name) { return driver_file_exists(driver_data_fname(name)); }
+int driver_data_fsize(const char* name) { return driver_file_fsize(driver_data_fname(name)); }
+int driver_data_load(const char* name, void* buf, int cap) {
+  return driver_file_load(driver_data_fname(name), buf, cap);
+}
+std::string driver_data_load(const char* name) { return driver_file_load(driver_data_fname(name)); }
+
+int driver_doc_exists(const char* name) { return driver_file_exists(driver_doc_fname(name)); }
+int driver_doc_fsize(const char* name) { return driver_file_fsize(driver_doc_fname(name)); }
+int driver_doc_load(const char* name, void* buf, int cap) {
+  return driver_file_load(driver_doc_fname(name), buf, cap);
+}
+std::string driver_doc_load(const char* name) { return driver_file_load(driver_doc_fname(name)); }
+int driver_doc_save(const char* name, const void* buf, int n) {
+  return driver_file_save(driver_doc_fname(name), buf, n);
+}
+
+// ---- log file ----------------------------------------------------------------
+// Nothing here may log: every log line comes through driver_log_printf.
+
+static void _driver_log_open() {
+  _DriverLog& L = _driver_log();
+  if (L.file || !_driver || !_driver->gamename[0]) return;
+  const char* dir = _driver_doc_dir();
+  FILE* f = nullptr;
+  if (dir[0] && _driver_join(L.path, sizeof(L.path), dir, "ruvezor.log")) f = fopen(L.path, "we");
+  if (f) {
+    fputs("[_driver_log_init]\n", f);
+    fclose(f);
+    L.file = fopen(L.path, "ae");  // not inherited by launched programs
+  }
+  L.open_failed = L.file == nullptr;
+}
+
+void _driver_log_deinit() {
+  _DriverLog& L = _driver_log();
+  if (!L.file) return;
+  fputs("\n[_driver_log_deinit]\n", L.file);
+  fclose(L.file);
+  L.file = nullptr;
+}
+
+void _driver_log_init() {
+  _driver_log_deinit();
+  _driver_log().open_failed = false;
+  _driver_log_open();
+}
+
+void driver_log_printf(const char* format, ...) {
+  if (!format) return;
+  va_list ap;
+  va_start(ap, format);
+  va_list ap2;
+  va_copy(ap2, ap);
+  int n = vsnprintf(nullptr, 0, format, ap);
+  va_end(ap);
+  std::string line;
+  if (n > 0) {
+    line.resize(static_cast<size_t>(n));
+    vsnprintf(line.data(), static_cast<size_t>(n) + 1, format, ap2);
+  }
+  va_end(ap2);
+
+  _DriverLog& L = _driver_log();
+  if (!L.file && !L.open_failed) _driver_log_open();
+
+  L.backlog_bytes += line.size();
+  L.backlog.push_back(std::move(line));
+  // Keep the newest lines when the file never opens.
+  while (L.backlog_bytes > _driver_log_backlog_cap && L.backlog.size() > 1) {
+    L.backlog_bytes -= L.backlog.front().size();
+    L.backlog.pop_front();
+  }
+
+  if (!L.file) return;
+  for (const std::string& s : L.backlog) fwrite(s.data(), 1, s.size(), L.file);
+  L.backlog.clear();
+  L.backlog_bytes = 0;
+}
+
+// ---- clock -------------------------------------------------------------------
+
+static int64_t _driver_timer_ms64() {
+  uint64_t now = _driver_clock_source();
+  if (!_driver_clock_started) {
+    _driver_clock_origin = now;
+    _driver_clock_started = true;
+  }
+  // Signed difference so a source that steps back gives a negative count.
+  int64_t us = static_cast<int64_t>(now - _driver_clock_origin);
+  return us / 1000;
+}
+
+int driver_timer_get_ticks() {
+  // Wraps modulo 2^32 after about 24.8 days instead of overflowing.
+  return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(_driver_timer_ms64())));
+}
+
+void driver_timer_reset_ticks() {
+  _driver_clock_origin = _driver_clock_source();
+  _driver_clock_started = true;
+}
+
+int zt_get_ticks() { return driver_timer_get_ticks(); }
+void zt_timer_reset() { driver_timer_reset_ticks(); }
+
+void _driver_timer_set_source(uint64_t (*now_us)()) {
+  _driver_clock_source = now_us ? now_us : _driver_monotonic_us;
+  _driver_clock_started = false;
+}
+
+void driver_timer_delay(int ms) { SDL_Delay(ms > 0 ? static_cast<Uint32>(ms) : 0); }
+
+void driver_timer_set(int rate) {
+  if (!_driver) return;
+  if (rate != _driver->timer_rate) _driver->tick_started = 0;  // count afresh at the new rate
+  _driver->timer_rate = rate;
+}
+
+int driver_timer_tick() {
+  if (!_driver || _driver->timer_rate <= 0) return 0;
+  int64_t now = _driver_timer_ms64();
+  if (!_driver->tick_started || now < _driver->tick_last) {
+    // First call, or the clock was reset under us: start counting from now.
+    _driver->tick_started = 1;
+    _driver->tick_t0 = now;
+    _driver->tick_frames = 0;
+  }
+  _driver->tick_last = now;
+  // now is later than t0 + f / rate  <=>  elapsed * rate > f * 1000 (ms).
+  __int128 due_ms = static_cast<__int128>(now - _driver->tick_t0) * _driver->timer_rate;
+  __int128 done_ms = static_cast<__int128>(_driver->tick_frames) * 1000;
+  if (due_ms <= done_ms) return 0;
+  // Smallest frame count F with F * 1000 >= elapsed * rate.
+  __int128 frames = (due_ms + 999) / 1000;
+  __int128 k = frames - _driver->tick_frames;
+  _driver->tick_frames = static_cast<int64_t>(frames);
+  return k > INT_MAX ? INT_MAX : static_cast<int>(k);
+}
+
+// ---- other -------------------------------------------------------------------
+
+// The address goes to xdg-open as one argument, never through a shell. The
+// launcher forks twice so the browser is adopted by init and leaves no zombie.
+void driver_open_url(const char* url) {
+  if (!url) url = "";
+  qel_log("Driver::weblink: %s\n", url);
+  if (!url[0] || url[0] == '-') return;  // not an address; xdg-open would read an option
+  pid_t pid = fork();
+  if (pid < 0) {
+    qel_log("Driver::weblink: fork failed: %s\n", strerror(errno));
+    return;
+  }
+  if (pid == 0) {
+    pid_t grandchild = fork();
+    if (grandchild == 0) {
+      setsid();
+      execlp("xdg-open", "xdg-open", url, static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    _exit(grandchild < 0 ? 1 : 0);
+  }
+  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+unsigned int driver_tex_load(const char* path, int* w, int* h, int* tw, int* th) {
+  qel_log("driver_tex_load %s\n", path ? path : "");
+  return _driver_tex_load(path, w, h, tw, th);
+}

@@ -1,0 +1,209 @@
+// qel_driver: the engine's one door to the operating system.
+//
+// Driver core: start/stop, names and screen metrics, the data, alternative
+// and document directories, whole-file load/save, the log file with its
+// in-memory backlog, the millisecond clock, frame pacing and opening URLs.
+// Window/GL, input, audio and Steam are further parts of the same driver;
+// driver_init/driver_deinit start and stop them through the _driver_*_init
+// and _driver_*_deinit entries declared at the bottom.
+//
+// Event record (88 bytes, every field 32 bits, little-endian in memory):
+//   off  field    type  meaning
+//     0  type     i32   event type code (0 none, 1 quit, 4 resize, 6 key down
+//                       or typed char, 7 key up, 11/12/13 pointer press/move/
+//                       release, 14 wheel)
+//     4  x        f32   pointer x (window pixels, later logical units)
+//     8  y        f32   pointer y
+//    12  spread   f32   finger spread (touch tracker; driver leaves 0)
+//    16  dx       f32   pointer movement / wheel x
+//    20  dy       f32   pointer movement / wheel y
+//    24  dspread  f32   touch tracker; driver leaves 0
+//    28  w        f32   new window width on resize
+//    32  h        f32   new window height on resize
+//    36  raw_x    f32   pointer x in window pixels
+//    40  raw_y    f32   pointer y in window pixels
+//    44  (spare)  i32   zero
+//    48  raw_dx   f32   movement / wheel x in window pixels
+//    52  raw_dy   f32   movement / wheel y in window pixels
+//    56  (spare)  i32   zero
+//    60  b        i32   modifier bits / button number / held-button mask
+//    64  key      i32   engine key code, 0 when unmapped
+//    68  unicode  i32   UTF-32 character of a typed-character event
+//    72  fingers  i32   touch tracker; driver leaves 0
+//    76  sym      i32   SDL key code of a key event
+//    80  (spare)  i32   zero
+//    84  which    i32   mouse device id of a pointer event
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+struct Event {
+  int32_t type;
+  float x;
+  float y;
+  float spread;
+  float dx;
+  float dy;
+  float dspread;
+  float w;
+  float h;
+  float raw_x;
+  float raw_y;
+  int32_t _spare0;
+  float raw_dx;
+  float raw_dy;
+  int32_t _spare1;
+  int32_t b;
+  int32_t key;
+  int32_t unicode;
+  int32_t fingers;
+  int32_t sym;
+  int32_t _spare2;
+  int32_t which;
+};
+
+static_assert(sizeof(float) == 4, "Event fields are 32 bits wide");
+static_assert(sizeof(Event) == 88, "Event is 88 bytes");
+static_assert(offsetof(Event, type) == 0);
+static_assert(offsetof(Event, x) == 4);
+static_assert(offsetof(Event, y) == 8);
+static_assert(offsetof(Event, spread) == 12);
+static_assert(offsetof(Event, dx) == 16);
+static_assert(offsetof(Event, dy) == 20);
+static_assert(offsetof(Event, dspread) == 24);
+static_assert(offsetof(Event, w) == 28);
+static_assert(offsetof(Event, h) == 32);
+static_assert(offsetof(Event, raw_x) == 36);
+static_assert(offsetof(Event, raw_y) == 40);
+static_assert(offsetof(Event, _spare0) == 44);
+static_assert(offsetof(Event, raw_dx) == 48);
+static_assert(offsetof(Event, raw_dy) == 52);
+static_assert(offsetof(Event, _spare1) == 56);
+static_assert(offsetof(Event, b) == 60);
+static_assert(offsetof(Event, key) == 64);
+static_assert(offsetof(Event, unicode) == 68);
+static_assert(offsetof(Event, fingers) == 72);
+static_assert(offsetof(Event, sym) == 76);
+static_assert(offsetof(Event, _spare2) == 80);
+static_assert(offsetof(Event, which) == 84);
+
+// ---- start and stop ----------------------------------------------------------
+
+// Part bits for driver_init: the application passes 255 windowed, 12 headless.
+enum {
+  DRIVER_VIDEO = 1,
+  DRIVER_AUDIO = 2,
+  DRIVER_TIMER = 4,
+  DRIVER_LOG = 8,
+};
+
+// Makes a fresh driver state, then starts log, timer, video, audio as flagged.
+void driver_init(int flags);
+// Stops audio, video, timer, closes the log file, frees the state.
+void driver_deinit();
+void driver_app_exit();
+
+// ---- names and metrics -------------------------------------------------------
+
+void driver_set_gamename(const char* name);  // names the document directory
+void driver_set_caption(const char* text);
+const char* driver_get_caption();
+void driver_set_icon(const char* path);
+const char* driver_get_icon();
+void driver_set_idiom(const char* text);
+const char* driver_get_idiom();
+void driver_set_altdir(const char* dir);  // null or "" clears it
+
+void driver_get_size(int* w, int* h);
+void driver_set_size(int w, int h);
+float driver_get_aspect();
+void driver_set_aspect(float aspect);
+float driver_get_scale();
+void driver_set_scale(float scale);
+float driver_get_orient();
+void driver_set_orient(float orient);
+
+const char* driver_get_tmpdir();   // "/tmp"
+const char* driver_get_osinfo();   // "Linux"
+const char* driver_get_home_dir(); // HOME, "" when unset; static buffer
+// Home under which the document directory lives: HOME, else the password
+// database's entry, else ".".
+const char* _driver_doc_home();
+
+// ---- paths (static buffers, valid until the next call of the same kind) ------
+
+// The alternative directory's file when it opens for reading, else the data
+// directory's, whether it exists or not. "" when the path would not fit.
+const char* driver_data_fname(const char* name);
+// The document directory's file; finding the directory creates it.
+const char* driver_doc_fname(const char* name);
+
+// ---- files -------------------------------------------------------------------
+
+int driver_file_exists(const char* path);  // 1 when it opens for reading
+int driver_file_fsize(const char* path);   // 0 when it can't be examined
+int driver_file_mtime(const char* path);   // seconds since the epoch, 0 on failure
+// Reads min(cap, size) bytes, returns the count; no NUL added.
+int driver_file_load(const char* path, void* buf, int cap);
+// Whole file in a malloc'd block (release with free); none and *len 0 when
+// missing, empty or too large for an int length.
+void* driver_file_alloc(const char* path, int* len);
+std::string driver_file_load(const char* path);
+// Replaces the file with n bytes; the old content survives a failed write.
+// Returns 1 on success, 0 (logged) on failure.
+int driver_file_save(const char* path, const void* buf, int n);
+
+int driver_data_exists(const char* name);
+int driver_data_fsize(const char* name);
+int driver_data_load(const char* name, void* buf, int cap);
+std::string driver_data_load(const char* name);
+
+int driver_doc_exists(const char* name);
+int driver_doc_fsize(const char* name);
+int driver_doc_load(const char* name, void* buf, int cap);
+std::string driver_doc_load(const char* name);
+int driver_doc_save(const char* name, const void* buf, int n);
+
+// ---- log file ----------------------------------------------------------------
+
+// Queues one complete line (no newline added) and writes the queue to
+// "ruvezor.log" once that is open. Works before driver_init.
+void driver_log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+void _driver_log_init();    // (re)opens the log file when the game name is set
+void _driver_log_deinit();  // writes the closing line and closes it
+// Lines waiting for the log file are capped at this many bytes; the oldest go.
+constexpr size_t _driver_log_backlog_cap = 1u << 20;
+
+// ---- clock -------------------------------------------------------------------
+
+// Milliseconds since the origin (first reading or last reset); wraps modulo 2^32.
+int driver_timer_get_ticks();
+void driver_timer_reset_ticks();
+int zt_get_ticks();
+void zt_timer_reset();
+void driver_timer_delay(int ms);
+void driver_timer_set(int rate);  // frames per second for driver_timer_tick, 0 off
+int driver_timer_tick();          // frames due since the last call
+// Microsecond source behind the clock (monotonic by default); null restores it.
+void _driver_timer_set_source(uint64_t (*now_us)());
+
+// ---- other -------------------------------------------------------------------
+
+// Opens the address in the user's browser (xdg-open, detached).
+void driver_open_url(const char* url);
+// Loads an image file as a GL texture; 0 on failure.
+unsigned int driver_tex_load(const char* path, int* w, int* h, int* tw, int* th);
+
+// ---- entries into the other driver parts ---------------------------------------
+
+void _driver_video_init();   // video subsystem up, no window yet
+void _driver_video_deinit(); // window and GL context gone, video subsystem down
+void _driver_audio_init();   // audio device and mixer state
+void _driver_audio_deinit();
+void _driver_cloud_deinit(); // Steam cloud stop
+// Fills e with the next platform event; 0 when nothing is pending.
+int driver_event_poll(Event* e);
+// Texture loader behind driver_tex_load.
+unsigned int _driver_tex_load(const char* path, int* w, int* h, int* tw, int* th);

@@ -1,0 +1,79 @@
+// qel_log: one printf-style message becomes one log line, written to
+// standard output and handed to the driver's log file.
+//
+// Line: [tag][YYYY-MM-DD hh:mm:ss] [file:function:line] message\n
+// The time-stamp part is left out when the tag is exactly "0"; the location
+// when line is 0 or file/function is null.
+#include "qel_log.h"
+
+#include "qel_driver.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+// Engine-only programs have no game object to ask.
+__attribute__((weak)) const char* game_log_info() { return "-1"; }
+
+// Rebuilt on every call; main thread only.
+static char* _QEL_PRINTF_PREFIX() {
+  static char s[256];
+  return s;
+}
+
+static const char* _qel_basename(const char* path) {
+  const char* slash = strrchr(path, '/');
+  return slash ? slash + 1 : path;
+}
+
+static void _qel_build_prefix(char* s, size_t cap) {
+  s[0] = 0;
+  const char* tag = game_log_info();
+  if (!tag) tag = "";
+  if (strcmp(tag, "0") == 0) return;
+  time_t now = time(nullptr);
+  struct tm tm_now;
+  if (!localtime_r(&now, &tm_now)) memset(&tm_now, 0, sizeof(tm_now));
+  snprintf(s, cap, "[%s][%04d-%02d-%02d %02d:%02d:%02d] ", tag, tm_now.tm_year + 1900,
+           tm_now.tm_mon + 1, tm_now.tm_mday, tm_now.tm_hour, tm_now.tm_min, tm_now.tm_sec);
+}
+
+void _qel_iprintf(const char* file, int line, const char* function, int level,
+                  const char* format, ...) {
+  if (!format) format = "";
+
+  // The message has no length limit: measure, then format into its own block.
+  va_list ap;
+  va_start(ap, format);
+  va_list ap2;
+  va_copy(ap2, ap);
+  int n = vsnprintf(nullptr, 0, format, ap);
+  va_end(ap);
+  char* msg = nullptr;
+  if (n >= 0) {
+    msg = static_cast<char*>(malloc(static_cast<size_t>(n) + 1));
+    if (msg) vsnprintf(msg, static_cast<size_t>(n) + 1, format, ap2);
+  }
+  va_end(ap2);
+  const char* text = msg ? msg : "";
+  size_t len = msg ? static_cast<size_t>(n) : 0;
+
+  // Names longer than the buffer are cut; they are source constants.
+  char location[256];
+  location[0] = 0;
+  if (line != 0 && file && function)
+    snprintf(location, sizeof(location), "[%s:%s:%d] ", _qel_basename(file), function, line);
+
+  const char* ending = (len > 0 && text[len - 1] == '\n') ? "" : "\n";
+
+  char* prefix = _QEL_PRINTF_PREFIX();
+  _qel_build_prefix(prefix, 256);
+
+  printf("%s%s%s%s", prefix, location, text, ending);
+  fflush(stdout);
+  driver_log_printf("%s%s%s%s", prefix, location, text, ending);
+
+  free(msg);
+}

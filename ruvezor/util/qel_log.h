@@ -1,0 +1,17 @@
+// qel_log: the one logging call of the whole program.
+//
+// Every line goes to standard output and to the driver's log file
+// (driver_log_printf), prefixed with a tag and time stamp and the caller's
+// source location.
+#pragma once
+
+// file may be null, line 0 drops the location; level is accepted and unused.
+void _qel_iprintf(const char* file, int line, const char* function, int level,
+                  const char* format, ...) __attribute__((format(printf, 5, 6)));
+
+// The prefix tag. The engine's own definition is weak and answers "-1"
+// (no game object); the application shell defines the real one.
+const char* game_log_info();
+
+// Log with the caller's location filled in.
+#define qel_log(...) _qel_iprintf(__FILE__, __LINE__, __func__, 0, __VA_ARGS__)

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Builds the game and starts it. Arguments are passed to the program, for example
+#   bash scripts/run.sh -headless -mod mods/lobby.lua
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/deps.sh
+cmake -S . -B build/game -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZ2_TESTS=OFF -DZ2_BENCH=OFF >/dev/null
+cmake --build build/game -j "$(nproc 2>/dev/null || echo 4)" --target zentar2
+# The program finds its assets in ../data, so it runs from bin/ beside data/.
+mkdir -p bin
+cp build/game/bin/zentar2 bin/zentar2
+cd bin
+exec ./zentar2 "$@"

@@ -1,0 +1,564 @@
+// Driver core: state, directories, whole-file load/save, log file and
+// backlog, clock and frame tick, opening URLs. Every test runs with a
+// temporary HOME.
+#include "qel_driver.h"
+#include "qel_log.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+// Build switches' debug mode, under the test's control.
+static bool g_debug = false;
+bool builds_get_debug() { return g_debug; }
+
+namespace {
+
+std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void spit(const fs::path& p, const std::string& s) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out << s;
+}
+
+int open_fds() {
+  int n = 0;
+  for (auto& e : fs::directory_iterator("/proc/self/fd")) (void)e, ++n;
+  return n;
+}
+
+template <typename F>
+std::string stdout_of(F f) {
+  testing::internal::CaptureStdout();
+  f();
+  return testing::internal::GetCapturedStdout();
+}
+
+// Fake microsecond source for the clock.
+uint64_t g_fake_us = 0;
+uint64_t fake_clock() { return g_fake_us; }
+
+class DriverTest : public testing::Test {
+ protected:
+  fs::path root, home;
+  std::string old_home, old_path;
+  bool had_home = false;
+
+  void SetUp() override {
+    root = fs::temp_directory_path() / ("qel_driver_test_" + std::to_string(getpid()));
+    fs::remove_all(root);
+    home = root / "home";
+    fs::create_directories(home);
+    const char* h = getenv("HOME");
+    had_home = h != nullptr;
+    old_home = h ? h : "";
+    old_path = getenv("PATH") ? getenv("PATH") : "";
+    setenv("HOME", home.c_str(), 1);
+    g_debug = false;
+    drain_backlog();
+  }
+
+  void TearDown() override {
+    driver_deinit();
+    _driver_timer_set_source(nullptr);
+    if (had_home) setenv("HOME", old_home.c_str(), 1);
+    else unsetenv("HOME");
+    setenv("PATH", old_path.c_str(), 1);
+    fs::remove_all(root);
+  }
+
+  // Lines left waiting by earlier tests go to a scratch log file.
+  void drain_backlog() {
+    driver_init(DRIVER_LOG);
+    driver_set_gamename("drain");
+    driver_log_printf("drained\n");
+    driver_deinit();
+    fs::remove_all(home / ".local");
+  }
+
+  fs::path docdir(const char* game) { return home / ".local/share" / game; }
+};
+
+// ---- state -------------------------------------------------------------------
+
+TEST_F(DriverTest, InitGivesZeroedStateAndSettersCopyWithinLimits) {
+  driver_init(DRIVER_TIMER);
+  int w = -1, h = -1;
+  driver_get_size(&w, &h);
+  EXPECT_EQ(w, 0);
+  EXPECT_EQ(h, 0);
+  EXPECT_FLOAT_EQ(driver_get_aspect(), 1.0f);
+  EXPECT_FLOAT_EQ(driver_get_scale(), 1.0f);
+  EXPECT_FLOAT_EQ(driver_get_orient(), 0.0f);
+  EXPECT_STREQ(driver_get_caption(), "");
+  EXPECT_STREQ(driver_get_icon(), "");
+  EXPECT_STREQ(driver_get_idiom(), "");  // headless: no video, no idiom
+
+  driver_set_size(1000, 500);
+  driver_set_aspect(2.0f);
+  driver_set_scale(1.5f);
+  driver_set_orient(90.0f);
+  driver_get_size(&w, &h);
+  EXPECT_EQ(w, 1000);
+  EXPECT_EQ(h, 500);
+  EXPECT_FLOAT_EQ(driver_get_aspect(), 2.0f);
+  EXPECT_FLOAT_EQ(driver_get_scale(), 1.5f);
+  EXPECT_FLOAT_EQ(driver_get_orient(), 90.0f);
+
+  std::string caption = "Zentar 2";
+  driver_set_caption(caption.c_str());
+  caption[0] = 'X';  // the driver keeps its own copy
+  EXPECT_STREQ(driver_get_caption(), "Zentar 2");
+  driver_set_caption(std::string(300, 'c').c_str());
+  EXPECT_EQ(std::string(driver_get_caption()), std::string(255, 'c'));
+  driver_set_icon(std::string(600, 'i').c_str());
+  EXPECT_EQ(strlen(driver_get_icon()), 511u);
+  driver_set_idiom("desktop");
+  EXPECT_STREQ(driver_get_idiom(), "desktop");
+  EXPECT_STREQ(driver_get_tmpdir(), "/tmp");
+  EXPECT_STREQ(driver_get_osinfo(), "Linux");
+
+  // A second init starts from scratch.
+  driver_init(0);
+  EXPECT_STREQ(driver_get_caption(), "");
+  driver_deinit();
+  EXPECT_STREQ(driver_get_caption(), "");  // safe outside init/deinit
+  Event e;
+  memset(&e, 0x5a, sizeof(e));
+  EXPECT_EQ(driver_event_poll(&e), 0);
+}
+
+TEST_F(DriverTest, HomeDirectory) {
+  EXPECT_EQ(std::string(driver_get_home_dir()), home.string());
+  unsetenv("HOME");
+  EXPECT_STREQ(driver_get_home_dir(), "");
+  // The document directory falls back to the password database, else ".".
+  struct passwd* pw = getpwuid(getuid());
+  std::string expect = (pw && pw->pw_dir && *pw->pw_dir) ? pw->pw_dir : ".";
+  EXPECT_EQ(std::string(_driver_doc_home()), expect);
+  setenv("HOME", "", 1);
+  EXPECT_EQ(std::string(_driver_doc_home()), expect);
+}
+
+// ---- directories -------------------------------------------------------------
+
+TEST_F(DriverTest, DocumentDirectoryIsCreatedOnDemand) {
+  driver_init(DRIVER_LOG | DRIVER_TIMER);
+  // No game name: the working directory, nothing created.
+  EXPECT_STREQ(driver_doc_fname("a.dat"), "./a.dat");
+  EXPECT_FALSE(fs::exists(home / ".local"));
+
+  driver_set_gamename("Zentar 2");
+  EXPECT_FALSE(fs::exists(home / ".local"));
+  std::string path = driver_doc_fname("settings-local.dat");
+  EXPECT_EQ(path, (docdir("Zentar 2") / "settings-local.dat").string());
+  EXPECT_TRUE(fs::is_directory(docdir("Zentar 2")));
+
+  // Over-long names give no path at all rather than a cut one.
+  std::string shown = stdout_of([] { EXPECT_STREQ(driver_doc_fname(std::string(600, 'n').c_str()), ""); });
+  EXPECT_NE(shown.find("path too long"), std::string::npos);
+  EXPECT_EQ(driver_doc_save(std::string(600, 'n').c_str(), "x", 1), 0);
+}
+
+TEST_F(DriverTest, InitAndDeinitWithoutGameNameTouchNothing) {
+  driver_init(DRIVER_LOG | DRIVER_TIMER);
+  driver_log_printf("a line\n");
+  driver_deinit();
+  EXPECT_TRUE(fs::is_empty(home));
+}
+
+TEST_F(DriverTest, DataLookupTriesAlternativeDirectoryFirst) {
+  fs::create_directories(root / "alt");
+  fs::create_directories(root / "data");
+  fs::create_directories(root / "bin");
+  spit(root / "alt/both.txt", "from alt");
+  spit(root / "data/both.txt", "from data");
+  spit(root / "data/only.txt", "only data");
+
+  fs::path cwd = fs::current_path();
+  fs::current_path(root / "bin");
+  driver_init(DRIVER_TIMER);
+  EXPECT_STREQ(driver_data_fname("both.txt"), "../data/both.txt");
+  EXPECT_EQ(driver_data_load("both.txt"), "from data");
+
+  driver_set_altdir((root / "alt").c_str());
+  EXPECT_EQ(std::string(driver_data_fname("both.txt")), (root / "alt/both.txt").string());
+  EXPECT_EQ(driver_data_load("both.txt"), "from alt");
+  EXPECT_STREQ(driver_data_fname("only.txt"), "../data/only.txt");
+  EXPECT_EQ(driver_data_load("only.txt"), "only data");
+  EXPECT_STREQ(driver_data_fname("missing.txt"), "../data/missing.txt");
+  EXPECT_EQ(driver_data_exists("only.txt"), 1);
+  EXPECT_EQ(driver_data_exists("missing.txt"), 0);
+  EXPECT_EQ(driver_data_fsize("both.txt"), 8);
+  char buf[4];
+  EXPECT_EQ(driver_data_load("both.txt", buf, 4), 4);
+  EXPECT_EQ(std::string(buf, 4), "from");
+
+  driver_set_altdir("");
+  EXPECT_STREQ(driver_data_fname("both.txt"), "../data/both.txt");
+  driver_set_altdir((root / "alt").c_str());
+  driver_set_altdir(nullptr);
+  EXPECT_STREQ(driver_data_fname("both.txt"), "../data/both.txt");
+
+  // The build switches' debug mode swaps the data directory.
+  g_debug = true;
+  driver_init(DRIVER_TIMER);
+  EXPECT_STREQ(driver_data_fname("x.png"), "../data-debug/x.png");
+  fs::current_path(cwd);
+}
+
+// ---- files -------------------------------------------------------------------
+
+TEST_F(DriverTest, LoadMissingEmptyAndShortReads) {
+  int fds = open_fds();
+  std::string missing = (root / "nope.bin").string();
+  int len = 99;
+  std::string shown = stdout_of([&] {
+    EXPECT_EQ(driver_file_alloc(missing.c_str(), &len), nullptr);
+    EXPECT_EQ(len, 0);
+    EXPECT_EQ(driver_file_load(missing.c_str()), "");
+    char b[4];
+    EXPECT_EQ(driver_file_load(missing.c_str(), b, 4), 0);
+  });
+  EXPECT_NE(shown.find("file not found: " + missing + "\n"), std::string::npos);
+  EXPECT_EQ(driver_file_exists(missing.c_str()), 0);
+  EXPECT_EQ(driver_file_fsize(missing.c_str()), 0);
+  EXPECT_EQ(driver_file_mtime(missing.c_str()), 0);
+
+  fs::path empty = root / "empty.bin";
+  spit(empty, "");
+  shown = stdout_of([&] {
+    len = 99;
+    EXPECT_EQ(driver_file_alloc(empty.c_str(), &len), nullptr);
+    EXPECT_EQ(len, 0);
+    EXPECT_EQ(driver_file_load(empty.c_str()), "");
+  });
+  EXPECT_EQ(shown, "");  // an empty file is not a missing one
+  EXPECT_EQ(driver_file_exists(empty.c_str()), 1);
+
+  fs::path ten = root / "ten.bin";
+  spit(ten, "0123456789");
+  char buf[8];
+  memset(buf, '#', sizeof(buf));
+  EXPECT_EQ(driver_file_load(ten.c_str(), buf, 4), 4);
+  EXPECT_EQ(std::string(buf, 8), "0123####");  // no terminator added
+  char whole[32];
+  EXPECT_EQ(driver_file_load(ten.c_str(), whole, sizeof(whole)), 10);
+  EXPECT_EQ(driver_file_load(ten.c_str(), whole, 0), 0);
+  EXPECT_EQ(driver_file_load(ten.c_str(), whole, -5), 0);
+  EXPECT_EQ(driver_file_fsize(ten.c_str()), 10);
+
+  struct timeval times[2] = {{1234567890, 0}, {1234567890, 0}};
+  ASSERT_EQ(utimes(ten.c_str(), times), 0);
+  EXPECT_EQ(driver_file_mtime(ten.c_str()), 1234567890);
+
+  EXPECT_EQ(open_fds(), fds);  // every opened file was closed
+}
+
+TEST_F(DriverTest, WholeFileLoadKeepsBinaryAndLargeContent) {
+  std::string bin("a\0b\0\0c", 6);
+  spit(root / "bin.dat", bin);
+  EXPECT_EQ(driver_file_load((root / "bin.dat").c_str()), bin);
+
+  std::string big(3 * 1024 * 1024 + 17, '\0');
+  for (size_t i = 0; i < big.size(); i++) big[i] = static_cast<char>(i * 131 + 7);
+  spit(root / "big.dat", big);
+  int len = 0;
+  void* block = driver_file_alloc((root / "big.dat").c_str(), &len);
+  ASSERT_NE(block, nullptr);
+  ASSERT_EQ(len, static_cast<int>(big.size()));
+  EXPECT_EQ(memcmp(block, big.data(), big.size()), 0);
+  free(block);
+  EXPECT_EQ(driver_file_load((root / "big.dat").c_str()), big);
+}
+
+TEST_F(DriverTest, SaveReplacesTheFileWhole) {
+  fs::path target = root / "save.dat";
+  spit(target, std::string(5000, 'o'));  // longer than the new content
+  std::string data("new\0data", 8);
+  EXPECT_EQ(driver_file_save(target.c_str(), data.data(), static_cast<int>(data.size())), 1);
+  EXPECT_EQ(slurp(target), data);
+  EXPECT_EQ(driver_file_save(target.c_str(), "", 0), 1);
+  EXPECT_EQ(slurp(target), "");
+  EXPECT_TRUE(fs::exists(target));
+
+  std::string big(2 * 1024 * 1024, 'b');
+  EXPECT_EQ(driver_file_save(target.c_str(), big.data(), static_cast<int>(big.size())), 1);
+  EXPECT_EQ(slurp(target), big);
+
+  // No temporary file is left beside it.
+  int entries = 0;
+  for (auto& e : fs::directory_iterator(root)) (void)e, ++entries;
+  EXPECT_EQ(entries, 2);  // home/ and save.dat
+
+  // The file's permissions survive the replacement.
+  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(driver_file_save(target.c_str(), "x", 1), 1);
+  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+
+  // A symlink stays a link; what it points to is replaced.
+  fs::path link = root / "link.dat";
+  fs::create_symlink(target, link);
+  EXPECT_EQ(driver_file_save(link.c_str(), "via link", 8), 1);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(slurp(target), "via link");
+}
+
+TEST_F(DriverTest, FailedSaveLogsAndLeavesTheOldContent) {
+  std::string nodir = (root / "no/such/dir/f.dat").string();
+  std::string shown = stdout_of([&] { EXPECT_EQ(driver_file_save(nodir.c_str(), "abc", 3), 0); });
+  EXPECT_NE(shown.find("file not writable: " + nodir + "\n"), std::string::npos);
+  EXPECT_FALSE(fs::exists(root / "no"));
+
+  // A directory in the way: the rename fails and nothing is lost or left over.
+  fs::path blocked = root / "blocked";
+  fs::create_directories(blocked);
+  spit(blocked / "inner.txt", "keep");
+  shown = stdout_of([&] { EXPECT_EQ(driver_file_save(blocked.c_str(), "abc", 3), 0); });
+  EXPECT_NE(shown.find("file not writable: " + blocked.string()), std::string::npos);
+  EXPECT_EQ(slurp(blocked / "inner.txt"), "keep");
+  int entries = 0;
+  for (auto& e : fs::directory_iterator(root)) (void)e, ++entries;
+  EXPECT_EQ(entries, 2);  // home/ and blocked/
+
+  EXPECT_EQ(driver_file_save((root / "neg.dat").c_str(), "abc", -1), 0);
+  EXPECT_EQ(driver_file_save((root / "null.dat").c_str(), nullptr, 3), 0);
+  EXPECT_FALSE(fs::exists(root / "neg.dat"));
+}
+
+TEST_F(DriverTest, DocumentFilesRoundTrip) {
+  driver_init(DRIVER_TIMER);
+  driver_set_gamename("Zentar 2");
+  EXPECT_EQ(driver_doc_exists("settings-cloud.dat"), 0);
+  std::string image(4268, '\0');
+  for (size_t i = 0; i < image.size(); i++) image[i] = static_cast<char>(i);
+  EXPECT_EQ(driver_doc_save("settings-cloud.dat", image.data(), static_cast<int>(image.size())), 1);
+  EXPECT_EQ(slurp(docdir("Zentar 2") / "settings-cloud.dat"), image);
+  EXPECT_EQ(driver_doc_exists("settings-cloud.dat"), 1);
+  EXPECT_EQ(driver_doc_fsize("settings-cloud.dat"), 4268);
+  EXPECT_EQ(driver_doc_load("settings-cloud.dat"), image);
+  std::string part(1048, 'x');
+  EXPECT_EQ(driver_doc_load("settings-cloud.dat", part.data(), 1048), 1048);
+  EXPECT_EQ(part, image.substr(0, 1048));
+}
+
+// ---- log file ----------------------------------------------------------------
+
+TEST_F(DriverTest, BacklogIsReplayedInOrderOnceTheFileOpens) {
+  fs::path log = docdir("Zentar 2") / "ruvezor.log";
+  driver_log_printf("before init %d\n", 1);
+  std::string via_log = stdout_of([] { qel_log("through the log function\n"); });
+  EXPECT_EQ(via_log.rfind("[-1][", 0), 0u);  // engine's own tag without a game
+  driver_init(DRIVER_LOG | DRIVER_TIMER);
+  driver_log_printf("before name\n");
+  driver_set_gamename("Zentar 2");
+  EXPECT_FALSE(fs::exists(log));  // setting the name opens nothing yet
+  driver_log_printf("first after name\n");
+  driver_log_printf("%s", "second");
+  driver_log_printf("\n");
+  driver_deinit();
+  driver_log_printf("after deinit\n");  // waits for the next file
+
+  EXPECT_EQ(slurp(log), "[_driver_log_init]\nbefore init 1\n" + via_log +
+                            "before name\nfirst after name\nsecond\n\n[_driver_log_deinit]\n");
+}
+
+TEST_F(DriverTest, RestartingTheLogClosesAndTruncates) {
+  driver_init(DRIVER_LOG);
+  driver_set_gamename("A");
+  driver_log_printf("into A\n");
+  fs::create_directories(docdir("B"));
+  spit(docdir("B") / "ruvezor.log", "stale content\n");
+  driver_set_gamename("B");
+  _driver_log_init();
+  driver_log_printf("into B\n");
+  EXPECT_EQ(slurp(docdir("A") / "ruvezor.log"), "[_driver_log_init]\ninto A\n\n[_driver_log_deinit]\n");
+
+  // driver_init's log step closes the open file and opens none (no name yet).
+  driver_init(DRIVER_LOG);
+  driver_log_printf("waiting\n");
+  EXPECT_EQ(slurp(docdir("B") / "ruvezor.log"), "[_driver_log_init]\ninto B\n\n[_driver_log_deinit]\n");
+  _driver_log_deinit();  // nothing open: harmless
+}
+
+TEST_F(DriverTest, BacklogKeepsTheNewestLinesWithinItsCap) {
+  const int lines = 3000;
+  std::string pad(1000, '.');
+  for (int i = 0; i < lines; i++) driver_log_printf("%05d%s\n", i, pad.c_str());
+  driver_init(DRIVER_LOG);
+  driver_set_gamename("Zentar 2");
+  driver_log_printf("last\n");
+  driver_deinit();
+
+  std::string file = slurp(docdir("Zentar 2") / "ruvezor.log");
+  std::string head = "[_driver_log_init]\n";
+  std::string tail = "last\n\n[_driver_log_deinit]\n";
+  ASSERT_EQ(file.rfind(head, 0), 0u);
+  ASSERT_EQ(file.substr(file.size() - tail.size()), tail);
+  std::string body = file.substr(head.size(), file.size() - head.size() - tail.size());
+  EXPECT_LE(body.size(), _driver_log_backlog_cap);
+  EXPECT_GT(body.size(), _driver_log_backlog_cap - 2 * (pad.size() + 6));
+  // Consecutive numbers ending with the newest line.
+  std::istringstream in(body);
+  std::string line;
+  int prev = -1;
+  while (std::getline(in, line)) {
+    ASSERT_EQ(line.size(), pad.size() + 5);
+    int n = std::stoi(line.substr(0, 5));
+    if (prev >= 0) {
+      EXPECT_EQ(n, prev + 1);
+    }
+    prev = n;
+  }
+  EXPECT_EQ(prev, lines - 1);
+}
+
+TEST_F(DriverTest, UnopenableLogIsNotRetriedOnEveryLine) {
+  fs::path bad_home = root / "home-is-a-file";
+  spit(bad_home, "");
+  setenv("HOME", bad_home.c_str(), 1);
+  driver_init(DRIVER_LOG);
+  driver_set_gamename("Zentar 2");
+  driver_log_printf("x\n");
+
+  setenv("HOME", home.c_str(), 1);
+  driver_log_printf("y\n");
+  EXPECT_FALSE(fs::exists(home / ".local"));  // no new attempt per line
+
+  driver_set_gamename("Zentar 2");  // a new name is worth a new attempt
+  driver_log_printf("z\n");
+  driver_deinit();
+  EXPECT_EQ(slurp(docdir("Zentar 2") / "ruvezor.log"), "[_driver_log_init]\nx\ny\nz\n\n[_driver_log_deinit]\n");
+}
+
+// ---- clock -------------------------------------------------------------------
+
+TEST_F(DriverTest, TicksCountMillisecondsAndWrap) {
+  g_fake_us = 5'000'000'123;
+  _driver_timer_set_source(fake_clock);
+  driver_timer_reset_ticks();
+  EXPECT_EQ(driver_timer_get_ticks(), 0);
+  g_fake_us += 999;
+  EXPECT_EQ(driver_timer_get_ticks(), 0);  // truncated toward zero
+  g_fake_us += 1;
+  EXPECT_EQ(driver_timer_get_ticks(), 1);
+  g_fake_us += 1'234'000;
+  EXPECT_EQ(driver_timer_get_ticks(), 1235);
+  EXPECT_EQ(zt_get_ticks(), 1235);  // one clock, two names
+
+  // Past 2^31 ms the count wraps instead of overflowing.
+  uint64_t origin = 5'000'000'123;
+  g_fake_us = origin + ((1ull << 31) + 5) * 1000;
+  EXPECT_EQ(driver_timer_get_ticks(), INT_MIN + 5);
+  g_fake_us = origin + ((1ull << 32) + 7) * 1000;
+  EXPECT_EQ(driver_timer_get_ticks(), 7);
+
+  zt_timer_reset();
+  EXPECT_EQ(driver_timer_get_ticks(), 0);
+  g_fake_us += 86'400'000'000ull;  // a day
+  EXPECT_EQ(driver_timer_get_ticks(), 86'400'000);
+
+  // The real source is monotonic and counts about 1000 per second.
+  _driver_timer_set_source(nullptr);
+  driver_timer_reset_ticks();
+  int t0 = driver_timer_get_ticks();
+  EXPECT_GE(t0, 0);
+  EXPECT_LE(t0, 5);
+  driver_timer_delay(30);
+  int t1 = driver_timer_get_ticks();
+  EXPECT_GE(t1, 30);
+  EXPECT_LT(t1, 5000);
+}
+
+TEST_F(DriverTest, FrameTickHandsOutDueFrames) {
+  g_fake_us = 1'000'000;
+  _driver_timer_set_source(fake_clock);
+  driver_init(DRIVER_TIMER);
+  EXPECT_EQ(driver_timer_tick(), 0);  // off while the rate is 0
+  driver_timer_set(60);
+  EXPECT_EQ(driver_timer_tick(), 0);  // first call records the start
+  g_fake_us += 10'000;
+  EXPECT_EQ(driver_timer_tick(), 1);
+  g_fake_us += 6'000;  // 16 ms: frame 1 ends at 16.67 ms
+  EXPECT_EQ(driver_timer_tick(), 0);
+  g_fake_us += 1'000;  // 17 ms
+  EXPECT_EQ(driver_timer_tick(), 1);
+  g_fake_us += 1'000'000;  // 1017 ms: 61.02 frames due, 2 given
+  EXPECT_EQ(driver_timer_tick(), 60);
+  EXPECT_EQ(driver_timer_tick(), 0);
+
+  // A clock reset starts counting afresh instead of stalling.
+  driver_timer_reset_ticks();
+  EXPECT_EQ(driver_timer_tick(), 0);
+  g_fake_us += 20'000;
+  EXPECT_EQ(driver_timer_tick(), 2);
+
+  driver_timer_set(0);
+  g_fake_us += 1'000'000;
+  EXPECT_EQ(driver_timer_tick(), 0);
+}
+
+// ---- opening URLs --------------------------------------------------------------
+
+TEST_F(DriverTest, OpenUrlPassesTheAddressAsOneArgumentWithoutAShell) {
+  fs::path bin = root / "bin";
+  fs::create_directories(bin);
+  fs::path out = root / "args.txt";
+  {
+    std::ofstream s(bin / "xdg-open");
+    s << "#!/bin/sh\nprintf '%s\\n' \"$#\" \"$1\" > '" << (root / "args.tmp").string() << "'\n/bin/mv '"
+      << (root / "args.tmp").string() << "' '" << out.string() << "'\n";
+  }
+  fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+  setenv("PATH", bin.c_str(), 1);
+
+  fs::path cwd = fs::current_path();
+  fs::current_path(root);
+  std::string url = "https://example.com/a b?x=1&y=\"$(touch pwned1)\"; touch pwned2 `touch pwned3` 'q'";
+  std::string shown = stdout_of([&] { driver_open_url(url.c_str()); });
+  EXPECT_NE(shown.find("Driver::weblink: " + url + "\n"), std::string::npos);
+
+  // The launcher was reaped; the browser runs on its own.
+  errno = 0;
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+
+  for (int i = 0; i < 500 && !fs::exists(out); i++) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_TRUE(fs::exists(out));
+  EXPECT_EQ(slurp(out), "1\n" + url + "\n");
+  EXPECT_FALSE(fs::exists(root / "pwned1"));
+  EXPECT_FALSE(fs::exists(root / "pwned2"));
+  EXPECT_FALSE(fs::exists(root / "pwned3"));
+
+  // Something that would read as an option is not started at all.
+  fs::remove(out);
+  shown = stdout_of([] { driver_open_url("--help"); });
+  EXPECT_NE(shown.find("Driver::weblink: --help\n"), std::string::npos);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(out));
+  fs::current_path(cwd);
+}
+
+}  // namespace
