@@ -8,8 +8,6 @@
 
 void _driver_video_init() {}
 void _driver_video_deinit() {}
-void _driver_audio_init() {}
-void _driver_audio_deinit() {}
 void _driver_cloud_deinit() {}
 
 int driver_event_poll(Event* e) {

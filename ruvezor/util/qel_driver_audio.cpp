@@ -1,0 +1,495 @@
+// qel_driver_audio: audio device, sources and the software mixer.
+//
+// Threads: the main thread calls every driver_audio_ operation; SDL's audio
+// thread runs _driver_audio_callback under SDL's audio lock. Operations take
+// that lock only to change the source table or the playing list; files are
+// read and decoded outside it. The callback reads no file and logs nothing.
+#include "qel_driver_audio.h"
+
+#define STB_VORBIS_HEADER_ONLY
+#include <stb_vorbis.h>  // Ogg Vorbis decoding (implementation lives in libstb)
+
+#include <climits>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "qel_driver.h"  // driver_file_alloc
+#include "qel_log.h"
+
+// ---- types and module state ------------------------------------------------------
+
+struct _SdlAudioData {
+  SDL_AudioSpec mix_spec;              // how sources are stored and mixed
+  SDL_AudioSpec want_spec;             // what the device is asked for
+  SDL_AudioSpec got_spec;              // what the device granted
+  std::vector<AudioSource*> sources;   // index = source id; [0] is always null
+  std::vector<AudioPlaying> playing;   // mixed in this order
+  float gain;                          // limiter's last peak; 1.0 when quiet
+  int memused;                         // bytes held by loaded sources
+  bool sdl_init;                       // our SDL_Init(AUDIO) to balance at stop
+};
+
+static _SdlAudioData* _audio = nullptr;  // null while audio is off
+
+// ---- module-internal ---------------------------------------------------------------
+
+static void _driver_audio_memused_add(int bytes) {
+  if (!_audio) return;
+  _audio->memused += bytes;
+  qel_log("_mixer->memused: %.2fM\n", _audio->memused / 1048576.0);
+}
+
+static bool _driver_audio_valid(int id) {
+  return _audio && id > 0 && id < (int)_audio->sources.size() && _audio->sources[id];
+}
+
+// Removes every instance of source id, keeping the others in order.
+// Caller holds the lock.
+static void _driver_audio_remove(int id) {
+  auto& p = _audio->playing;
+  for (int i = (int)p.size() - 1; i >= 0; i--)
+    if (p[i].source == id) p.erase(p.begin() + i);
+}
+
+static int _driver_audio_add_source(AudioSource* src) {
+  SDL_LockAudio();
+  _audio->sources.push_back(src);
+  int id = (int)_audio->sources.size() - 1;
+  SDL_UnlockAudio();
+  return id;
+}
+
+// Converts len bytes of (format, channels, rate) audio to the mix format and
+// wraps it as a memory source; null when SDL can't convert it.
+static AudioSource* _driver_audio_convert(SDL_AudioFormat format, int channels, int rate,
+                                          const Uint8* buf, Uint32 len) {
+  const SDL_AudioSpec& mix = _audio->mix_spec;
+  SDL_AudioCVT cvt;
+  if (SDL_BuildAudioCVT(&cvt, format, (Uint8)channels, rate, mix.format, mix.channels, mix.freq) < 0)
+    return nullptr;
+  // Both the source size and the worst-case converted size must fit an int.
+  if (len == 0 || (uint64_t)len * (uint64_t)cvt.len_mult > (uint64_t)INT_MAX) return nullptr;
+  cvt.len = (int)len;
+  cvt.buf = (Uint8*)malloc((size_t)len * (size_t)cvt.len_mult);
+  if (!cvt.buf) return nullptr;
+  memcpy(cvt.buf, buf, len);
+  if (cvt.needed && SDL_ConvertAudio(&cvt) < 0) {
+    free(cvt.buf);
+    return nullptr;
+  }
+  int count = (cvt.needed ? cvt.len_cvt : cvt.len) / 4;
+  if (count <= 0) {
+    free(cvt.buf);
+    return nullptr;
+  }
+  int bytes = count * 4;
+  float* data = (float*)realloc(cvt.buf, (size_t)bytes);  // drop the conversion headroom
+  if (!data) data = (float*)cvt.buf;
+  AudioSourceMemory* src = new AudioSourceMemory(data, count, bytes);
+  _driver_audio_memused_add(bytes);
+  return src;
+}
+
+static AudioSource* _sample_load_wav(const char* path) {
+  SDL_AudioSpec spec;
+  Uint8* buf = nullptr;
+  Uint32 len = 0;
+  SDL_RWops* rw = SDL_RWFromFile(path, "rb");
+  AudioSource* src = nullptr;
+  if (rw && SDL_LoadWAV_RW(rw, 1, &spec, &buf, &len)) {
+    src = _driver_audio_convert(spec.format, spec.channels, spec.freq, buf, len);
+    SDL_FreeWAV(buf);
+  }
+  if (!src) qel_log("_mixer: error in _sample_load_wav '%s'\n", path);
+  return src;
+}
+
+static AudioSource* _sample_load_ogg(const char* path) {
+  int len = 0;
+  unsigned char* file = (unsigned char*)driver_file_alloc(path, &len);
+  if (!file) {
+    qel_log("_mixer: error in _sample_load_ogg '%s' (driver_file_alloc)\n", path);
+    return nullptr;
+  }
+  int channels = 0, rate = 0;
+  short* out = nullptr;
+  int frames = stb_vorbis_decode_memory(file, len, &channels, &rate, &out);
+  free(file);
+  AudioSource* src = nullptr;
+  if (frames > 0 && out && channels > 0 &&
+      (uint64_t)frames * (uint64_t)channels * 2 <= (uint64_t)INT_MAX) {
+    src = _driver_audio_convert(AUDIO_S16LSB, channels, rate, (const Uint8*)out,
+                                (Uint32)frames * (Uint32)channels * 2);
+    if (!src) qel_log("_mixer: error in _sample_load_ogg '%s' (SDL_BuildAudioCVT)\n", path);
+  } else {
+    qel_log("_mixer: error in _sample_load_ogg '%s' (stb_vorbis_decode_memory)\n", path);
+  }
+  free(out);
+  return src;
+}
+
+// Adds one instance's k floats from s into m, ramping from cur_volume to volume.
+static void _driver_audio_mix(AudioPlaying& p, const float* s, int k, float* m) {
+  float c = p.cur_volume, t = p.volume;
+  if (k > 0) {
+    if (c == 0.0f && t == 0.0f) {
+    } else if (c == 1.0f && t == 1.0f) {
+      for (int i = 0; i < k; i++) m[i] += s[i];
+    } else if (c == t) {
+      for (int i = 0; i < k; i++) m[i] += s[i] * c;
+    } else {
+      float step = (t - c) / k, v = c;
+      for (int i = 0; i < k; i++) {
+        m[i] += s[i] * v;
+        v += step;
+      }
+    }
+  }
+  p.cur_volume = t;
+}
+
+// ---- sources -------------------------------------------------------------------
+
+int AudioSource::get_length() { return 0; }
+int AudioSource::get_samples(int pos, int n, float* out) { return 0; }
+bool AudioSource::load() { return true; }
+void AudioSource::unload() {}
+AudioSource::~AudioSource() {}
+
+AudioSourceMemory::AudioSourceMemory(float* data_, int count_, int bytes_)
+    : count(count_), data(data_), bytes(bytes_) {}
+
+int AudioSourceMemory::get_length() { return count; }
+
+int AudioSourceMemory::get_samples(int pos, int n, float* out) {
+  if (pos < 0 || pos >= count || n <= 0) return 0;
+  int k = n < count - pos ? n : count - pos;
+  memcpy(out, data + pos, (size_t)k * sizeof(float));
+  return k;
+}
+
+AudioSourceMemory::~AudioSourceMemory() {
+  free(data);
+  _driver_audio_memused_add(-bytes);
+}
+
+AudioSourceVorbis::AudioSourceVorbis(const char* p)
+    : vorbis(nullptr), info(), file(nullptr), length(0), bytes(0) {
+  snprintf(path, sizeof(path), "%s", p ? p : "");
+}
+
+int AudioSourceVorbis::get_length() { return vorbis ? length : 0; }
+
+int AudioSourceVorbis::get_samples(int pos, int n, float* out) {
+  if (!vorbis) return 0;
+  int m = n < length - pos ? n : length - pos;
+  if (m <= 0) return 0;
+  if (pos == 0) stb_vorbis_seek_start(vorbis);
+  int frames = stb_vorbis_get_samples_float_interleaved(vorbis, 2, out, m);
+  // Only what the decoder really produced is handed out: a damaged file
+  // mixes silence, never stale buffer contents.
+  int got = frames * 2;
+  if (got < 0) got = 0;
+  if (got > m) got = m;
+  if (info.channels == 1)
+    for (int i = 0; i + 1 < got; i += 2) out[i + 1] = out[i];
+  return got;
+}
+
+bool AudioSourceVorbis::load() {
+  if (vorbis) return true;
+  qel_log("_mixer: AudioSourceVorbis.load '%s' ...\n", path);
+  int len = 0;
+  file = (unsigned char*)driver_file_alloc(path, &len);
+  if (!file) {
+    qel_log("_mixer: error in _stream_load_ogg '%s' (driver_file_alloc)\n", path);
+    return false;
+  }
+  int err = 0;
+  vorbis = stb_vorbis_open_memory(file, len, &err, nullptr);
+  if (!vorbis) {
+    free(file);
+    file = nullptr;
+    qel_log("_mixer: error in _stream_load_ogg '%s' (stb_vorbis_open_memory)\n", path);
+    return false;
+  }
+  bytes = len;
+  _driver_audio_memused_add(bytes);
+  stb_vorbis_info vi = stb_vorbis_get_info(vorbis);
+  info.sample_rate = vi.sample_rate;
+  info.channels = vi.channels;
+  info.setup_memory_required = vi.setup_memory_required;
+  info.setup_temp_memory_required = vi.setup_temp_memory_required;
+  info.temp_memory_required = vi.temp_memory_required;
+  info.max_frame_size = vi.max_frame_size;
+  unsigned int frames = stb_vorbis_stream_length_in_samples(vorbis);
+  // Kept well below INT_MAX so the read position can't overflow past the end.
+  const unsigned int max_frames = INT_MAX / 4;
+  length = (int)(frames > max_frames ? max_frames : frames) * 2;
+  return true;
+}
+
+void AudioSourceVorbis::unload() {
+  if (!vorbis) return;
+  qel_log("_mixer: AudioSourceVorbis.unload '%s' ...\n", path);
+  stb_vorbis_close(vorbis);
+  vorbis = nullptr;
+  free(file);
+  file = nullptr;
+  _driver_audio_memused_add(-bytes);
+  bytes = 0;
+}
+
+AudioSourceVorbis::~AudioSourceVorbis() { unload(); }
+
+AudioSourceCallback::AudioSourceCallback(AudioCallback* cb_) : cb(cb_) {}
+int AudioSourceCallback::get_length() { return 1; }
+int AudioSourceCallback::get_samples(int pos, int n, float* out) { return cb ? cb->fill(out, n) : 0; }
+AudioSourceCallback::~AudioSourceCallback() { delete cb; }
+
+// ---- start and stop ------------------------------------------------------------------
+
+void _driver_audio_open() {
+  if (_audio) return;
+  _SdlAudioData* a = new _SdlAudioData();
+  a->sdl_init = SDL_InitSubSystem(SDL_INIT_AUDIO) == 0;
+  a->sources.push_back(nullptr);
+  a->gain = 1.0f;
+  a->memused = 0;
+  SDL_zero(a->mix_spec);
+  a->mix_spec.freq = 44100;
+  a->mix_spec.format = AUDIO_F32LSB;
+  a->mix_spec.channels = 2;
+  a->want_spec = a->mix_spec;
+  a->want_spec.samples = 1024;
+  a->want_spec.callback = _driver_audio_callback;
+  a->want_spec.userdata = nullptr;
+  SDL_zero(a->got_spec);
+
+  _audio = a;  // the callback may run as soon as the device opens
+  if (SDL_OpenAudio(&a->want_spec, &a->got_spec) != 0) {
+    qel_log("_mixer: error in audio_init - %s\n", SDL_GetError());
+    _audio = nullptr;
+    if (a->sdl_init) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+    delete a;
+    return;
+  }
+  qel_log("_mixer: freq=%d, channels=%d, samples=%d\n", a->got_spec.freq, a->got_spec.channels,
+          a->got_spec.samples);
+  qel_log("_mixer: audio_init: OK\n");
+  SDL_PauseAudio(0);
+}
+
+void _driver_audio_close() {
+  if (!_audio) return;
+  qel_log("_mixer: audio_deinit ...\n");
+  SDL_CloseAudio();  // stops the callback before anything is freed
+  for (int i = (int)_audio->sources.size() - 1; i >= 1; i--) {
+    delete _audio->sources[i];
+    _audio->sources[i] = nullptr;
+  }
+  bool quit = _audio->sdl_init;
+  delete _audio;
+  _audio = nullptr;
+  if (quit) SDL_QuitSubSystem(SDL_INIT_AUDIO);
+  qel_log("_mixer: audio_deinit: OK\n");
+}
+
+// ---- the mixer callback -----------------------------------------------------------
+
+void _driver_audio_normalize(float* buf, int n) {
+  if (!_audio || n <= 0) return;
+  float peak = 1.0f;
+  for (int i = 0; i < n; i++) peak = fmaxf(peak, fabsf(buf[i]));
+  float start = fmaxf(peak, _audio->gain);
+  if (start == 1.0f && peak == 1.0f) {
+  } else if (peak == start) {
+    float f = 1.0f / peak;
+    for (int i = 0; i < n; i++) buf[i] *= f;
+  } else {
+    float f = 1.0f / start, step = (1.0f / peak - 1.0f / start) / n;
+    for (int i = 0; i < n; i++) {
+      buf[i] *= f;
+      f += step;
+    }
+  }
+  _audio->gain = peak;
+}
+
+void _driver_audio_callback(void* userdata, Uint8* stream, int len) {
+  _SdlAudioData* a = _audio;
+  if (!a || len <= 0) {
+    if (len > 0) memset(stream, 0, (size_t)len);
+    return;
+  }
+  const SDL_AudioSpec& mix = a->mix_spec;
+  const SDL_AudioSpec& got = a->got_spec;
+  SDL_AudioCVT cvt;
+  if (SDL_BuildAudioCVT(&cvt, mix.format, mix.channels, mix.freq, got.format, got.channels,
+                        got.freq) < 0) {
+    memset(stream, got.silence, (size_t)len);
+    return;
+  }
+  double ratio = cvt.len_ratio > 0 ? cvt.len_ratio : 1.0;
+  int n = 2 * (int)ceil((len / ratio) / 4.0 * 0.5);
+
+  float* m = nullptr;
+  float* s = nullptr;
+  auto& pl = a->playing;
+  for (int i = (int)pl.size() - 1; i >= 0; i--) {
+    AudioPlaying& p = pl[i];
+    if (!p.started) {
+      p.started = 1;
+      p.cur_volume = p.volume;
+    }
+    if (p.paused) continue;
+    if (!m) {
+      m = (float*)calloc((size_t)n, sizeof(float));
+      s = (float*)calloc((size_t)n, sizeof(float));
+      if (!m || !s) break;
+    }
+    AudioSource* src = (p.source > 0 && p.source < (int)a->sources.size()) ? a->sources[p.source] : nullptr;
+    int k = src ? src->get_samples(p.pos, n, s) : 0;
+    if (k > n) k = n;
+    _driver_audio_mix(p, s, k, m);
+    p.pos += n;
+    if (!src || p.pos >= src->get_length()) {
+      if (p.loop && src)
+        p.pos = 0;
+      else
+        pl.erase(pl.begin() + i);
+    }
+  }
+  if (!m || !s) {
+    free(m);
+    free(s);
+    memset(stream, 0, (size_t)len);
+    a->gain = 1.0f;
+    return;
+  }
+  _driver_audio_normalize(m, n);
+  int mult = cvt.len_mult > 0 ? cvt.len_mult : 1;
+  Uint8* buf = (Uint8*)malloc((size_t)n * 4 * (size_t)mult);
+  if (buf) {
+    memcpy(buf, m, (size_t)n * 4);
+    cvt.buf = buf;
+    cvt.len = n * 4;
+    int have = n * 4;
+    if (cvt.needed) have = SDL_ConvertAudio(&cvt) == 0 ? cvt.len_cvt : 0;
+    int copy = have < len ? have : len;
+    memcpy(stream, buf, (size_t)copy);
+    if (copy < len) memset(stream + copy, got.silence, (size_t)(len - copy));
+  } else {
+    memset(stream, got.silence, (size_t)len);
+  }
+  free(buf);
+  free(m);
+  free(s);
+}
+
+// ---- public operations ---------------------------------------------------------
+
+int driver_audio_sample_load(const char* path) {
+  if (!_audio || !path) return 0;
+  AudioSource* src = strstr(path, ".ogg") ? _sample_load_ogg(path) : _sample_load_wav(path);
+  if (!src) return 0;
+  int id = _driver_audio_add_source(src);
+  qel_log("_mixer: sample_load %d (%s)\n", id, path);
+  return id;
+}
+
+int driver_audio_stream_load(const char* path, bool flag) {
+  if (!_audio || !path) return 0;
+  AudioSource* src = strstr(path, ".ogg") ? new AudioSourceVorbis(path) : _sample_load_wav(path);
+  if (!src) return 0;
+  int id = _driver_audio_add_source(src);
+  qel_log("_mixer: stream_load %d (%s)\n", id, path);
+  return id;
+}
+
+void driver_audio_sample_play(int id, float volume, float pan) {
+  if (!_driver_audio_valid(id)) return;
+  SDL_LockAudio();
+  _audio->playing.push_back(AudioPlaying{id, volume, pan, 0.0f, 0, 0, 0, 0});
+  SDL_UnlockAudio();
+}
+
+void driver_audio_stream_play(int id, float volume, float pan) {
+  if (!_driver_audio_valid(id)) return;
+  qel_log("_mixer: stream_play %d\n", id);
+  SDL_LockAudio();
+  _driver_audio_remove(id);
+  SDL_UnlockAudio();
+  _audio->sources[id]->load();  // outside the lock: reads and opens the file
+  SDL_LockAudio();
+  _audio->playing.push_back(AudioPlaying{id, volume, 0.0f, 0.0f, 0, 0, 1, 0});
+  SDL_UnlockAudio();
+}
+
+void driver_audio_stream_stop(int id) {
+  if (!_driver_audio_valid(id)) return;
+  qel_log("_mixer: stream_stop\n");
+  SDL_LockAudio();
+  _driver_audio_remove(id);
+  SDL_UnlockAudio();
+  _audio->sources[id]->unload();  // the mixer no longer reads it
+}
+
+void driver_audio_stream_pause(int id, int paused) {
+  if (!_driver_audio_valid(id)) return;
+  qel_log("_mixer: stream_pause\n");
+  SDL_LockAudio();
+  for (auto& p : _audio->playing)
+    if (p.source == id) p.paused = paused;
+  SDL_UnlockAudio();
+}
+
+void driver_audio_stream_volume(int id, float volume) {
+  if (!_driver_audio_valid(id)) return;
+  SDL_LockAudio();
+  for (auto& p : _audio->playing)
+    if (p.source == id) p.volume = volume;
+  SDL_UnlockAudio();
+}
+
+int driver_audio_callback_add(AudioCallback* cb, float volume) {
+  if (!_audio || !cb) return 0;
+  SDL_LockAudio();
+  _audio->sources.push_back(new AudioSourceCallback(cb));
+  int id = (int)_audio->sources.size() - 1;
+  _audio->playing.push_back(AudioPlaying{id, volume, 0.0f, 0.0f, 0, 0, 1, 0});
+  SDL_UnlockAudio();
+  return id;
+}
+
+void driver_audio_lock() {
+  if (_audio) SDL_LockAudio();
+}
+
+void driver_audio_unlock() {
+  if (_audio) SDL_UnlockAudio();
+}
+
+void driver_audio_sample_reload(int id) {}
+void driver_audio_stream_reload(int id) {}
+void driver_audio_loop() {}
+
+bool _driver_audio_running() { return _audio != nullptr; }
+
+int _driver_audio_playing(AudioPlaying* out, int cap) {
+  if (!_audio) return 0;
+  SDL_LockAudio();
+  int n = (int)_audio->playing.size();
+  for (int i = 0; i < n && i < cap; i++) out[i] = _audio->playing[i];
+  SDL_UnlockAudio();
+  return n;
+}
+
+float _driver_audio_gain() { return _audio ? _audio->gain : 1.0f; }
+int _driver_audio_memused() { return _audio ? _audio->memused : 0; }
+
+// driver_init and driver_deinit start and stop audio through these.
+void _driver_audio_init() { _driver_audio_open(); }
+void _driver_audio_deinit() { _driver_audio_close(); }

@@ -1,0 +1,399 @@
+// Audio sources and the mixer, driven buffer by buffer on SDL's dummy driver
+// and end to end through the disk driver's output file.
+#include "qel_driver_audio.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+const int kLen = 8192;     // bytes per device buffer: 1024 stereo float frames
+const int kFloats = 2048;  // floats per buffer
+
+std::string tmpdir() {
+  static std::string d;
+  if (d.empty()) {
+    char t[] = "/tmp/z2-audio-XXXXXX";
+    d = mkdtemp(t);
+  }
+  return d;
+}
+
+void put(std::string& b, uint32_t v, int bytes) {
+  for (int i = 0; i < bytes; i++) b.push_back((char)((v >> (8 * i)) & 255));
+}
+
+// A 32-bit float WAV: what it holds is exactly what the mixer sees.
+std::string write_float_wav(const std::string& name, const std::vector<float>& x, int channels = 2,
+                            int rate = 44100) {
+  std::string b = "RIFF";
+  uint32_t data = (uint32_t)x.size() * 4;
+  put(b, 36 + data, 4);
+  b += "WAVEfmt ";
+  put(b, 16, 4);
+  put(b, 3, 2);  // IEEE float
+  put(b, channels, 2);
+  put(b, rate, 4);
+  put(b, rate * channels * 4, 4);
+  put(b, channels * 4, 2);
+  put(b, 32, 2);
+  b += "data";
+  put(b, data, 4);
+  b.append((const char*)x.data(), data);
+  std::string path = tmpdir() + "/" + name;
+  std::ofstream(path, std::ios::binary) << b;
+  return path;
+}
+
+std::vector<float> ramp(int n, float scale = 1.0f / 4096) {
+  std::vector<float> x(n);
+  for (int i = 0; i < n; i++) x[i] = (float)((i % 4001) - 2000) * scale;
+  return x;
+}
+
+std::string ogg_path() { return std::string(Z2_DATA_DIR) + "/mus-menu.ogg"; }
+
+// One device buffer, mixed on this thread with the device paused.
+std::vector<float> mix() {
+  std::vector<float> out(kFloats, 123.0f);
+  driver_audio_lock();
+  _driver_audio_callback(nullptr, (Uint8*)out.data(), kLen);
+  driver_audio_unlock();
+  return out;
+}
+
+int playing_count() { return _driver_audio_playing(nullptr, 0); }
+
+class Audio : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    _driver_audio_open();
+    ASSERT_TRUE(_driver_audio_running());
+    SDL_PauseAudio(1);  // the test thread mixes instead
+  }
+  void TearDown() override { _driver_audio_close(); }
+};
+
+}  // namespace
+
+TEST(AudioOff, EveryOperationIsANoOpAndAFailedStartStaysOff) {
+  EXPECT_FALSE(_driver_audio_running());
+  std::string wav = write_float_wav("off.wav", ramp(100));
+  EXPECT_EQ(driver_audio_sample_load(wav.c_str()), 0);
+  EXPECT_EQ(driver_audio_stream_load(ogg_path().c_str(), false), 0);
+  driver_audio_sample_play(1, 1, 0);
+  driver_audio_stream_play(1, 1, 0);
+  driver_audio_stream_stop(1);
+  driver_audio_lock();
+  driver_audio_unlock();
+  EXPECT_EQ(playing_count(), 0);
+
+  setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+  testing::internal::CaptureStdout();
+  _driver_audio_open();
+  std::string log = testing::internal::GetCapturedStdout();
+  EXPECT_FALSE(_driver_audio_running());
+  EXPECT_NE(log.find("_mixer: error in audio_init - "), std::string::npos) << log;
+  EXPECT_EQ(driver_audio_sample_load(wav.c_str()), 0);
+  _driver_audio_close();  // harmless when never started
+}
+
+TEST_F(Audio, SampleMixesExactlyAndIsRemovedAtItsEnd) {
+  std::vector<float> x = ramp(3000);
+  int mem0 = _driver_audio_memused();
+  testing::internal::CaptureStdout();
+  int id = driver_audio_sample_load(write_float_wav("s.wav", x).c_str());
+  std::string log = testing::internal::GetCapturedStdout();
+  ASSERT_EQ(id, 1);
+  EXPECT_NE(log.find("_mixer: sample_load 1 ("), std::string::npos);
+  EXPECT_NE(log.find("_mixer->memused: "), std::string::npos);
+  EXPECT_EQ(_driver_audio_memused() - mem0, 3000 * 4);
+
+  std::vector<float> silent = mix();
+  for (float v : silent) ASSERT_EQ(v, 0.0f);
+
+  driver_audio_sample_play(id, 1.0f, 0.25f);
+  AudioPlaying p[4];
+  ASSERT_EQ(_driver_audio_playing(p, 4), 1);
+  EXPECT_EQ(p[0].pan, 0.25f);
+  EXPECT_EQ(p[0].loop, 0);
+  std::vector<float> b1 = mix();
+  for (int i = 0; i < kFloats; i++) ASSERT_EQ(b1[i], x[i]) << i;
+  EXPECT_EQ(playing_count(), 1);
+  std::vector<float> b2 = mix();
+  for (int i = 0; i < kFloats; i++) ASSERT_EQ(b2[i], i < 3000 - kFloats ? x[kFloats + i] : 0.0f) << i;
+  EXPECT_EQ(playing_count(), 0);  // removed in the buffer that reached its end
+
+  // A quieter second play starts at its volume at once, no ramp.
+  driver_audio_sample_play(id, 0.5f, 0);
+  std::vector<float> b3 = mix();
+  for (int i = 0; i < kFloats; i++) ASSERT_EQ(b3[i], x[i] * 0.5f) << i;
+  driver_audio_sample_play(0, 1, 0);   // id 0 is nothing
+  driver_audio_sample_play(99, 1, 0);  // nor is an id never handed out
+  EXPECT_EQ(playing_count(), 1);
+}
+
+TEST_F(Audio, LimiterScalesLoudBuffersAndRecoversOverTheNext) {
+  std::vector<float> loud(kFloats * 4, 0.8f), burst(kFloats, 0.8f);
+  int a = driver_audio_sample_load(write_float_wav("long.wav", loud).c_str());
+  int b = driver_audio_sample_load(write_float_wav("burst.wav", burst).c_str());
+  driver_audio_lock();
+  driver_audio_sample_play(a, 1, 0);
+  driver_audio_sample_play(b, 1, 0);
+  driver_audio_unlock();
+
+  std::vector<float> b1 = mix();  // 1.6 scaled to 1.0
+  for (float v : b1) ASSERT_NEAR(v, 1.0f, 1e-6);
+  EXPECT_FLOAT_EQ(_driver_audio_gain(), 1.6f);
+
+  std::vector<float> b2 = mix();  // 0.8 alone, factor rising from 1/1.6 to 1
+  float step = (1.0f - 1.0f / 1.6f) / kFloats;
+  for (int i = 0; i < kFloats; i++) ASSERT_NEAR(b2[i], 0.8f * (1.0f / 1.6f + step * i), 1e-5) << i;
+  EXPECT_LT(b2[0], b2[kFloats - 1]);
+  EXPECT_EQ(_driver_audio_gain(), 1.0f);
+
+  std::vector<float> b3 = mix();  // back to unity
+  for (float v : b3) ASSERT_EQ(v, 0.8f);
+
+  mix();
+  mix();  // the long sample ends here
+  EXPECT_EQ(playing_count(), 0);
+  for (float v : mix()) ASSERT_EQ(v, 0.0f);
+  EXPECT_EQ(_driver_audio_gain(), 1.0f);
+}
+
+TEST_F(Audio, StreamVolumeRampsOverOneBufferAndPauseKeepsPosition) {
+  std::vector<float> x(kFloats * 3, 0.5f);
+  int id = driver_audio_stream_load(write_float_wav("flat.wav", x).c_str(), false);
+  ASSERT_GT(id, 0);
+  driver_audio_stream_play(id, 1.0f, 0.7f);
+  AudioPlaying p[2];
+  ASSERT_EQ(_driver_audio_playing(p, 2), 1);
+  EXPECT_EQ(p[0].loop, 1);
+  EXPECT_EQ(p[0].pan, 0.0f);
+  for (float v : mix()) ASSERT_EQ(v, 0.5f);
+
+  driver_audio_stream_volume(id, 0.5f);
+  std::vector<float> r = mix();
+  float step = -0.5f / kFloats;
+  for (int i = 0; i < kFloats; i++) ASSERT_NEAR(r[i], 0.5f * (1.0f + step * i), 1e-6) << i;
+  // The stream loops: the third buffer reached its end and it starts over.
+  for (float v : mix()) ASSERT_EQ(v, 0.25f);
+  ASSERT_EQ(_driver_audio_playing(p, 2), 1);
+  EXPECT_EQ(p[0].pos, 0);
+
+  std::vector<float> y = ramp(kFloats * 3);
+  int id2 = driver_audio_stream_load(write_float_wav("ramp.wav", y).c_str(), false);
+  driver_audio_stream_stop(id);
+  driver_audio_stream_play(id2, 1.0f, 0);
+  std::vector<float> c1 = mix();
+  driver_audio_stream_pause(id2, 1);
+  for (float v : mix()) ASSERT_EQ(v, 0.0f);
+  for (float v : mix()) ASSERT_EQ(v, 0.0f);
+  driver_audio_stream_pause(id2, 0);
+  std::vector<float> c2 = mix();
+  for (int i = 0; i < kFloats; i++) {
+    ASSERT_EQ(c1[i], y[i]);
+    ASSERT_EQ(c2[i], y[kFloats + i]) << i;
+  }
+  // Playing again starts from the beginning.
+  driver_audio_stream_play(id2, 1.0f, 0);
+  EXPECT_EQ(playing_count(), 1);
+  EXPECT_EQ(mix(), c1);
+}
+
+TEST_F(Audio, OggStreamDecodesWhilePlayingLoopsAndReloads) {
+  int mem0 = _driver_audio_memused();
+  int id = driver_audio_stream_load(ogg_path().c_str(), false);
+  ASSERT_GT(id, 0);
+  EXPECT_EQ(_driver_audio_memused(), mem0);  // nothing read before play
+
+  testing::internal::CaptureStdout();
+  driver_audio_stream_play(id, 1.0f, 0);
+  std::string log = testing::internal::GetCapturedStdout();
+  EXPECT_NE(log.find("_mixer: AudioSourceVorbis.load '"), std::string::npos);
+  EXPECT_GT(_driver_audio_memused(), mem0);
+
+  std::vector<float> first = mix();
+  double energy = 0;
+  for (int i = 0; i < kFloats; i += 2) {
+    ASSERT_EQ(first[i], first[i + 1]) << i;  // mono: same signal on both sides
+    energy += std::fabs(first[i]);
+  }
+  EXPECT_GT(energy, 1.0);
+
+  // 4 s of music: the buffer that reaches the end sets the position back
+  // to 0, and the next one starts the decoder over.
+  AudioPlaying p[1];
+  int buffers = 1;
+  do {
+    mix();
+    buffers++;
+    ASSERT_EQ(_driver_audio_playing(p, 1), 1);
+  } while (p[0].pos != 0 && buffers < 400);
+  EXPECT_EQ(buffers, (4 * 44100 * 2 + kFloats - 1) / kFloats);
+  EXPECT_EQ(mix(), first);
+
+  testing::internal::CaptureStdout();
+  driver_audio_stream_stop(id);
+  log = testing::internal::GetCapturedStdout();
+  EXPECT_NE(log.find("_mixer: AudioSourceVorbis.unload '"), std::string::npos);
+  EXPECT_EQ(playing_count(), 0);
+  EXPECT_EQ(_driver_audio_memused(), mem0);
+
+  driver_audio_stream_play(id, 1.0f, 0);
+  mix();
+  mix();
+  driver_audio_stream_stop(id);
+  driver_audio_stream_play(id, 1.0f, 0);
+  EXPECT_EQ(mix(), first);
+
+  // The same file as a sample decodes whole to 16 bits: close to the stream.
+  int s = driver_audio_sample_load(ogg_path().c_str());
+  ASSERT_GT(s, 0);
+  driver_audio_stream_stop(id);
+  driver_audio_sample_play(s, 1.0f, 0);
+  std::vector<float> whole = mix();
+  for (int i = 0; i < kFloats; i++) ASSERT_NEAR(whole[i], first[i], 2.0 / 32768) << i;
+}
+
+TEST_F(Audio, BadFilesFailWithALogLineAndPlayNothing) {
+  std::string junk = tmpdir() + "/junk.ogg";
+  std::ofstream(junk, std::ios::binary) << "OggS but not really a vorbis stream";
+  std::string junkwav = tmpdir() + "/junk.wav";
+  std::ofstream(junkwav, std::ios::binary) << std::string("RIFF\xff\xff\xff\x7fWAVEfmt ", 16);
+
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(driver_audio_sample_load((tmpdir() + "/missing.wav").c_str()), 0);
+  EXPECT_EQ(driver_audio_sample_load(junkwav.c_str()), 0);
+  EXPECT_EQ(driver_audio_sample_load((tmpdir() + "/missing.ogg").c_str()), 0);
+  EXPECT_EQ(driver_audio_sample_load(junk.c_str()), 0);
+  std::string log = testing::internal::GetCapturedStdout();
+  EXPECT_NE(log.find("_mixer: error in _sample_load_wav '"), std::string::npos);
+  EXPECT_NE(log.find("(driver_file_alloc)"), std::string::npos);
+  EXPECT_NE(log.find("(stb_vorbis_decode_memory)"), std::string::npos);
+
+  // A stream that can't load still gets its silent, looping instance.
+  int id = driver_audio_stream_load(junk.c_str(), false);
+  ASSERT_GT(id, 0);
+  testing::internal::CaptureStdout();
+  driver_audio_stream_play(id, 1, 0);
+  log = testing::internal::GetCapturedStdout();
+  EXPECT_NE(log.find("_mixer: error in _stream_load_ogg '"), std::string::npos);
+  EXPECT_NE(log.find("(stb_vorbis_open_memory)"), std::string::npos);
+  for (float v : mix()) ASSERT_EQ(v, 0.0f);
+  EXPECT_EQ(playing_count(), 1);
+  driver_audio_stream_stop(id);
+  EXPECT_EQ(playing_count(), 0);
+}
+
+TEST_F(Audio, ConvertsOtherFormatsAndKeepsInstanceOrder) {
+  // The game's own effects are 22050 Hz mono 16-bit: twice the frames, two channels.
+  std::string path = std::string(Z2_DATA_DIR) + "/sfx-click.wav";
+  int click = driver_audio_sample_load(path.c_str());
+  ASSERT_GT(click, 0);
+  long frames = ((long)std::filesystem::file_size(path) - 44) / 2;
+  EXPECT_NEAR(_driver_audio_memused() / 4.0, frames * 4.0, 64);
+
+  int a = driver_audio_sample_load(write_float_wav("a.wav", ramp(100)).c_str());
+  int b = driver_audio_sample_load(write_float_wav("b.wav", ramp(kFloats * 3)).c_str());
+  driver_audio_sample_play(a, 1, 0);
+  driver_audio_sample_play(b, 1, 0);
+  driver_audio_sample_play(a, 1, 0);
+  driver_audio_sample_play(b, 0.5f, 0);
+  mix();
+  AudioPlaying p[4];
+  ASSERT_EQ(_driver_audio_playing(p, 4), 2);
+  EXPECT_EQ(p[0].source, b);
+  EXPECT_EQ(p[0].volume, 1.0f);
+  EXPECT_EQ(p[1].volume, 0.5f);
+}
+
+namespace {
+struct Tone : AudioCallback {
+  bool* deleted;
+  explicit Tone(bool* d) : deleted(d) {}
+  int fill(float* out, int n) override {
+    for (int i = 0; i < n; i++) out[i] = 0.25f;
+    return n;
+  }
+  ~Tone() override { *deleted = true; }
+};
+}  // namespace
+
+TEST(AudioCallbackSource, LoopsForeverAndIsDeletedAtStop) {
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
+  _driver_audio_open();
+  ASSERT_TRUE(_driver_audio_running());
+  SDL_PauseAudio(1);
+  bool deleted = false;
+  int id = driver_audio_callback_add(new Tone(&deleted), 0.5f);
+  EXPECT_EQ(id, 1);
+  for (int k = 0; k < 3; k++)
+    for (float v : mix()) ASSERT_EQ(v, 0.125f);
+  EXPECT_EQ(playing_count(), 1);
+  _driver_audio_close();
+  EXPECT_TRUE(deleted);
+}
+
+// The disk driver writes exactly what the callback produced.
+TEST(AudioDisk, OutputFileHoldsTheMixSampleBySample) {
+  std::string out = tmpdir() + "/disk.raw";
+  setenv("SDL_AUDIODRIVER", "disk", 1);
+  setenv("SDL_DISKAUDIOFILE", out.c_str(), 1);
+  setenv("SDL_DISKAUDIODELAY", "2", 1);
+  _driver_audio_open();
+  ASSERT_TRUE(_driver_audio_running());
+
+  std::vector<float> x = ramp(8820, 1.0f / 2048);  // peaks under 1: no limiting
+  std::vector<float> flat(6000, 0.75f);
+  int a = driver_audio_sample_load(write_float_wav("disk-a.wav", x).c_str());
+  int b = driver_audio_sample_load(write_float_wav("disk-b.wav", flat).c_str());
+  auto wait_quiet = [] {
+    auto t0 = std::chrono::steady_clock::now();
+    while (playing_count() > 0 && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(5))
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  };
+  driver_audio_sample_play(a, 1, 0);
+  wait_quiet();
+  driver_audio_lock();  // both copies start in the same buffer
+  driver_audio_sample_play(b, 1, 0);
+  driver_audio_sample_play(b, 1, 0);
+  driver_audio_unlock();
+  wait_quiet();
+  EXPECT_EQ(playing_count(), 0);
+  _driver_audio_close();
+  unsetenv("SDL_DISKAUDIOFILE");
+  unsetenv("SDL_DISKAUDIODELAY");
+
+  std::ifstream f(out, std::ios::binary);
+  std::string raw((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  std::vector<float> got(raw.size() / 4);
+  memcpy(got.data(), raw.data(), got.size() * 4);
+  size_t i = 0;
+  while (i < got.size() && got[i] == 0.0f) i++;
+  ASSERT_EQ(i % kFloats, 0u);  // a sound starts on a buffer boundary
+  ASSERT_GE(got.size(), i + x.size());
+  // x starts with -2000/2048, never 0, so the first non-zero float is x[0].
+  for (size_t k = 0; k < x.size(); k++) ASSERT_EQ(got[i + k], x[k]) << k;
+  i += x.size();
+  while (i < got.size() && got[i] == 0.0f) i++;
+  ASSERT_GE(got.size(), i + flat.size());
+  // 0.75 + 0.75 is limited back to 1.0.
+  for (size_t k = 0; k < flat.size(); k++) ASSERT_NEAR(got[i + k], 1.0f, 1e-6) << k;
+  i += flat.size();
+  // The rest of that buffer and after is silence, bar the limiter's recovery on zeros.
+  for (; i < got.size(); i++) ASSERT_EQ(got[i], 0.0f) << i;
+}

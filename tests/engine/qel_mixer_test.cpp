@@ -1,0 +1,247 @@
+// Named sounds: lookup order, load-once registry, change check, and the hand-off
+// to the audio driver. Runs in a scratch tree: <root>/run is the working
+// directory (and, with no game name, the document directory), <root>/data is
+// "../data".
+#include "qel_mixer.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utime.h>
+
+#include <chrono>
+#include <ctime>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "qel_driver.h"
+#include "qel_driver_audio.h"
+
+namespace {
+
+// 4 stereo frames of 16-bit PCM at 44100 Hz.
+std::string tiny_wav() {
+  std::string b = "RIFF";
+  auto put = [&](uint32_t v, int n) {
+    for (int i = 0; i < n; i++) b.push_back((char)((v >> (8 * i)) & 255));
+  };
+  put(36 + 16, 4);
+  b += "WAVEfmt ";
+  put(16, 4);
+  put(1, 2);
+  put(2, 2);
+  put(44100, 4);
+  put(44100 * 4, 4);
+  put(4, 2);
+  put(16, 2);
+  b += "data";
+  put(16, 4);
+  for (int i = 0; i < 8; i++) put(1000 * i, 2);
+  return b;
+}
+
+class Mixer : public ::testing::Test {
+ protected:
+  std::string root, old_cwd;
+
+  void SetUp() override {
+    char t[] = "/tmp/z2-mixer-XXXXXX";
+    root = mkdtemp(t);
+    mkdir((root + "/run").c_str(), 0755);
+    mkdir((root + "/data").c_str(), 0755);
+    mkdir((root + "/alt").c_str(), 0755);
+    char cwd[1024];
+    old_cwd = getcwd(cwd, sizeof(cwd));
+    ASSERT_EQ(chdir((root + "/run").c_str()), 0);
+    driver_init(0);
+    mixer_init();
+  }
+  void TearDown() override {
+    mixer_deinit();
+    _driver_audio_close();
+    driver_deinit();
+    chdir(old_cwd.c_str());
+    std::string cmd = "rm -rf '" + root + "'";
+    system(cmd.c_str());
+  }
+  // dir is "data", "run" (the document directory) or "alt".
+  std::string put(const std::string& dir, const std::string& name, const std::string& body = tiny_wav()) {
+    std::string p = root + "/" + dir + "/" + name;
+    std::ofstream(p, std::ios::binary) << body;
+    return p;
+  }
+  void audio_on() {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    _driver_audio_open();
+    ASSERT_TRUE(_driver_audio_running());
+    SDL_PauseAudio(1);
+  }
+};
+
+void set_mtime(const std::string& path, time_t t) {
+  utimbuf u{t, t};
+  ASSERT_EQ(utime(path.c_str(), &u), 0);
+}
+
+// Sleeps into the next wall-clock second, a little past its start.
+void wait_next_second() {
+  time_t t = time(nullptr);
+  while (time(nullptr) == t) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+}
+
+}  // namespace
+
+TEST_F(Mixer, FindTriesEachSuffixInDataThenDocuments) {
+  put("data", "boom.ogg");
+  put("run", "boom.wav");
+  // ".wav" in the document directory beats ".ogg" in the data directory.
+  EXPECT_EQ(_mixer_find("boom"), "./boom.wav");
+
+  put("data", "zap.wav");
+  put("run", "zap.wav");
+  EXPECT_EQ(_mixer_find("zap"), "../data/zap.wav");
+  // A name with its extension matches the empty suffix first.
+  EXPECT_EQ(_mixer_find("zap.wav"), "../data/zap.wav");
+  put("data", "tune.raw", "x");
+  EXPECT_EQ(_mixer_find("tune"), "../data/tune.raw");
+  EXPECT_EQ(_mixer_find("nothing"), "");
+  EXPECT_EQ(_mixer_find(std::string(600, 'n').c_str()), "");
+
+  // The alternative directory is searched before the data directory.
+  put("alt", "zap.wav");
+  driver_set_altdir((root + "/alt").c_str());
+  EXPECT_EQ(_mixer_find("zap"), root + "/alt/zap.wav");
+  driver_set_altdir(nullptr);
+}
+
+TEST_F(Mixer, NamesLoadOnceFoundOrNot) {
+  audio_on();
+  std::string p = put("data", "sfx-one.wav");
+
+  testing::internal::CaptureStdout();
+  int id = mixer_sample_load("sfx-one");
+  std::string log = testing::internal::GetCapturedStdout();
+  ASSERT_GT(id, 0);
+  EXPECT_NE(log.find(":: trying load sample sfx-one\n"), std::string::npos);
+  EXPECT_NE(log.find("doing load sample sfx-one\n"), std::string::npos);
+
+  // Second request: same id, no log, no disk.
+  unlink(p.c_str());
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(mixer_sample_load("sfx-one"), id);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(mixer_sample_load("sfx-none"), 0);
+  EXPECT_EQ(mixer_sample_load("sfx-none"), 0);
+  EXPECT_EQ(mixer_stream_load("mus-none"), 0);
+  log = testing::internal::GetCapturedStdout();
+  size_t at = log.find("unable to find sample sfx-none\n");
+  ASSERT_NE(at, std::string::npos);
+  EXPECT_EQ(log.find("unable to find sample sfx-none", at + 1), std::string::npos);
+  EXPECT_NE(log.find("trying load stream mus-none\n"), std::string::npos);
+  EXPECT_NE(log.find("unable to find stream mus-none\n"), std::string::npos);
+
+  // A file the driver can't read is not tried again either.
+  put("data", "bad.wav", "not a wav");
+  EXPECT_EQ(mixer_sample_load("bad"), 0);
+  put("data", "bad.wav");
+  EXPECT_EQ(mixer_sample_load("bad"), 0);
+
+  // The same name as a stream is its own entry and its own source.
+  put("data", "sfx-one.wav");
+  int sid = mixer_stream_load("sfx-one");
+  EXPECT_GT(sid, 0);
+  EXPECT_NE(sid, id);
+  EXPECT_EQ(mixer_stream_load("sfx-one"), sid);
+}
+
+TEST_F(Mixer, PlayStopPauseAndVolumeReachTheDriver) {
+  audio_on();
+  put("data", "fx.wav");
+  put("data", "song.wav");
+  int fx = mixer_sample_load("fx");
+  int song = mixer_stream_load("song");
+  ASSERT_GT(fx, 0);
+  ASSERT_GT(song, 0);
+  AudioPlaying p[4];
+
+  mixer_sample_play(fx, 0.5f, 0.1f);
+  mixer_sample_play(0, 1, 0);
+  mixer_stream_play(song, 0.0f);
+  mixer_stream_play(0, 1);
+  ASSERT_EQ(_driver_audio_playing(p, 4), 2);
+  EXPECT_EQ(p[0].source, fx);
+  EXPECT_EQ(p[0].volume, 0.5f);
+  EXPECT_EQ(p[0].pan, 0.1f);
+  EXPECT_EQ(p[1].source, song);
+  EXPECT_EQ(p[1].loop, 1);
+
+  mixer_stream_volume(song, 0.75f);
+  mixer_stream_pause(song, 1);
+  mixer_stream_pause(0, 0);
+  ASSERT_EQ(_driver_audio_playing(p, 4), 2);
+  EXPECT_EQ(p[1].volume, 0.75f);
+  EXPECT_EQ(p[1].paused, 1);
+
+  mixer_stream_stop(0);
+  mixer_stream_stop(song);
+  ASSERT_EQ(_driver_audio_playing(p, 4), 1);
+  EXPECT_EQ(p[0].source, fx);
+  mixer_loop();
+}
+
+TEST_F(Mixer, WithAudioOffFilesAreFoundButGiveNoId) {
+  put("data", "fx.wav");
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(mixer_sample_load("fx"), 0);
+  std::string log = testing::internal::GetCapturedStdout();
+  EXPECT_NE(log.find("doing load sample fx\n"), std::string::npos);
+  mixer_sample_play(mixer_sample_load("fx"), 1, 0);  // harmless
+}
+
+TEST_F(Mixer, ChangedFileIsLoggedOnceAfterItSettles) {
+  audio_on();
+  time_t now = time(nullptr);
+  std::string p = put("data", "fx.wav");
+  std::string s = put("data", "song.wav");
+  set_mtime(p, now - 100);
+  set_mtime(s, now - 100);
+  ASSERT_GT(mixer_sample_load("fx"), 0);
+  ASSERT_GT(mixer_stream_load("song"), 0);
+  mixer_sample_load("gone");  // not found: never checked
+
+  testing::internal::CaptureStdout();
+  mixer_reload_auto();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+  // Changed, but still being written (within the last second): not yet.
+  wait_next_second();
+  set_mtime(p, time(nullptr));
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  testing::internal::CaptureStdout();
+  mixer_reload_auto();
+  std::string log = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(log.find("sample reload"), std::string::npos) << log;
+
+  set_mtime(p, time(nullptr) - 5);
+  set_mtime(s, time(nullptr) - 5);
+  testing::internal::CaptureStdout();
+  mixer_reload_auto();  // same second as the last run: does nothing
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  testing::internal::CaptureStdout();
+  mixer_reload_auto();
+  log = testing::internal::GetCapturedStdout();
+  EXPECT_NE(log.find("sample reload: ../data/fx.wav\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("stream reload: ../data/song.wav\n"), std::string::npos) << log;
+
+  // Logged once per change.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  testing::internal::CaptureStdout();
+  mixer_reload_auto();
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+}
