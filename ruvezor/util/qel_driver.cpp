@@ -395,10 +395,18 @@ int driver_file_save(const char* path, const void* buf, int n) {
                     ".ruvezor-save-" + std::to_string(static_cast<long>(getpid())) + ".tmp";
 
   bool ok = false;
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666);
+  // The temporary file starts private, so nobody can open it while it is
+  // being written; it then takes the old file's mode, or the usual one.
+  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd >= 0) {
     struct stat st;
-    if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) fchmod(fd, st.st_mode & 07777);
+    if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      fchmod(fd, st.st_mode & 07777);
+    } else {
+      mode_t mask = umask(0);
+      umask(mask);
+      fchmod(fd, 0666 & ~mask);
+    }
     ok = _driver_write_all(fd, buf, n);
     if (ok && fsync(fd) != 0) ok = false;
     if (close(fd) != 0) ok = false;

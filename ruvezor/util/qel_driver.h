@@ -207,3 +207,55 @@ void _driver_cloud_deinit(); // Steam cloud stop
 int driver_event_poll(Event* e);
 // Texture loader behind driver_tex_load.
 unsigned int _driver_tex_load(const char* path, int* w, int* h, int* tw, int* th);
+
+// ---- window, GL context and video (qel_driver_sdl2.cpp) ------------------------
+
+struct SDL_Window;
+struct SDL_Surface;
+
+// Opens (or keeps) the game window at w x h, full screen or not; a and b are
+// only logged. Sets the minimum size and runs the resize step.
+void driver_video_init(int w, int h, int a, int b, int min_w, int min_h, int fullscreen);
+// Swaps buffers, then hands a changed caption or icon to the window.
+void driver_video_flip();
+int driver_video_minimize();           // 1 when there was a window to minimise
+SDL_Window* driver_sdl2_window();      // null before the first window
+// Replaces the GL context with a new one for the window and makes it current.
+void _sdl2_create_context(SDL_Window* window);
+// Reads window and drawable size into the driver metrics and the viewport.
+void _driver_video_resize();
+SDL_Window* _try_init_video(int w, int h, int fullscreen);
+// Window icon from an image file (RGBA bytes in memory order); caller frees.
+SDL_Surface* _sdl2_load_image(const char* path);
+
+// ---- input events, keyboard and clipboard (qel_driver_sdl2.cpp) -----------------
+
+int _driver_sdl_sym2key(int sym);      // SDL key code -> engine key code, 0 unmapped
+void driver_keyboard_show();
+void driver_keyboard_hide();
+int driver_keyboard_state();
+int driver_keyboard_get_height();
+void driver_keyboard_init(void* data);
+void driver_keyboard_set_height(int h);
+std::string driver_clipboard_get_text();
+void driver_clipboard_set_text(const std::string& text);
+
+// ---- texture loading (qel_driver_tex_load.cpp) ---------------------------------
+
+// Premultiplies, pads and uploads RGBA pixels with a full mipmap chain. The
+// pixels are scratch afterwards; the caller still frees them. 0 on failure.
+unsigned int _driver_tex_load_from_data(unsigned char* pixels, int w, int h, int* out_w, int* out_h,
+                                        int* tw, int* th);
+unsigned char* _stbi_load(const char* path, int* w, int* h, int* comp, int req_comp);
+// Halves an RGBA buffer in place (packed result), updating w and h.
+void _driver_tex_load_downscale(unsigned char* pixels, int* w, int* h);
+void _driver_tex_load_downscale_both(unsigned char* pixels, int* w, int* h);
+void _driver_tex_load_downscale_horz(unsigned char* pixels, int* w, int* h);
+void _driver_tex_load_downscale_vert(unsigned char* pixels, int* w, int* h);
+int _driver_tex_size(int n);           // padded texture side for an image side
+int _driver_gl_version();              // major*65536 + minor*256 + release
+int _has_glGenerateMipmap();
+int _has_gl_generate_mipmap();
+int _has_gl_manual_mipmap();
+int _qel_gl_texture_min_filter();
+int _qel_gl_texture_mag_filter();

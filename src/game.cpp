@@ -1,0 +1,408 @@
+// game: the Game object's command line, start-up, frame loop, event handling
+// and shutdown. Game::paint and its frame limiter are in game_seams.cpp until
+// the paint module exists.
+#include "game.h"
+
+#include <SDL.h>
+#include <GL/gl.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "game_net.h"
+#include "net.h"
+#include "preboard.h"
+#include "qel_log.h"
+#include "qel_web.h"
+
+Game* GAME_THIS = nullptr;
+int _game_loop_ticks = -1;
+
+const char* const GAME_WEB_HOST = "api.zentar2.net";
+const char* const GAME_WEB_HOST_DEBUG = "dev.zentar2.net";
+
+// A server that has been idle this long restarts its mod (milliseconds).
+static const int GAME_DAILY_RESET_MS = 86400000;
+
+static var _game_empty_dict() { return var(VAR_DICT, 0); }
+
+// ---- accessors ------------------------------------------------------------------
+
+Game* game_this() { return GAME_THIS; }
+
+bool game_is_active() { return GAME_THIS && GAME_THIS->active != 0; }
+
+const char* _get_game_version() { return "1.9.6"; }
+
+const char* _get_game_version_info() {
+    static char s[256];
+    snprintf(s, sizeof(s), "%s-%s-%s-%s", _get_game_version(), "Desktop", "Linux", "DAV");
+    return s;
+}
+
+const char* game_log_info() {
+    static char s[256];
+    if (!GAME_THIS) return "-1";
+    snprintf(s, sizeof(s), "%d", GAME_THIS->port);
+    return s;
+}
+
+bool Game::is_logged_in() { return settings.logged_in != 0; }
+
+int game_get_vquality() { return GAME_THIS ? GAME_THIS->settings.vquality : 0; }
+bool battery_do_delay() { return game_get_vquality() < 0; }
+bool battery_do_skip() { return false; }
+void game_social_loop(Game&) { social_loop(); }
+void game_reliable_remove(std::string) {}
+
+// The four registration functions, in the order the screens expect.
+static void _game_register_states(Game& game) {
+    menus_init(game);
+    test_init(game);
+    states_init(game);
+    builds_init(game);
+}
+
+void game_init(Game& game) {
+    GAME_THIS = &game;
+    _game_register_states(game);
+}
+
+// ---- construction ---------------------------------------------------------------
+
+Game::Game() {
+    // The members are zeroed by their initialisers; only the banner is left.
+    static const char* const rule = "=====================================================\n";
+    driver_log_printf("\n");
+    driver_log_printf("%s", rule);
+    driver_log_printf("DO NOT SHARE LOG FILES WITH ANYONE BUT THE DEVELOPERS\n");
+    driver_log_printf("%s", rule);
+    driver_log_printf("VERSION: %s\n", _get_game_version_info());
+    driver_log_printf("%s", rule);
+    driver_log_printf("\n");
+}
+
+// ---- command line ---------------------------------------------------------------
+
+// Copies an option value into a fixed field, cutting what doesn't fit.
+static void _game_arg_copy(char* field, size_t size, const char* option, const char* value) {
+    size_t n = strlen(value);
+    if (n >= size) {
+        qel_log("%s: value of %zu characters cut to %zu\n", option, n, size - 1);
+        n = size - 1;
+    }
+    memcpy(field, value, n);
+    field[n] = 0;
+}
+
+void Game::args(int argc_, char** argv_) {
+    argc = argc_;
+    argv = argv_;
+    if (!argv_) return;
+    for (int i = 0; i < argc_; i++) {
+        const char* a = argv_[i];
+        if (!a) continue;
+        // A value is examined as an option in its own turn.
+        const char* v = (i + 1 < argc_) ? argv_[i + 1] : nullptr;
+        if (strcmp(a, "-headless") == 0) {
+            headless = 1;
+        } else if (!v) {
+            continue;  // an option standing last has no effect
+        } else if (strcmp(a, "-port") == 0) {
+            port = (int)strtol(v, nullptr, 10);
+        } else if (strcmp(a, "-mod") == 0) {
+            _game_arg_copy(mod, sizeof(mod), a, v);
+        } else if (strcmp(a, "-name") == 0) {
+            _game_arg_copy(settings.name, sizeof(settings.name), a, v);
+        } else if (strcmp(a, "-passwd") == 0) {
+            _game_arg_copy(settings.passwd, sizeof(settings.passwd), a, v);
+        } else if (strcmp(a, "-crash") == 0) {
+            if (strcmp(v, "wait") == 0) crash = 0;
+            else if (strcmp(v, "exit") == 0) crash = 1;
+            else if (strcmp(v, "restart") == 0) crash = 2;
+        }
+    }
+}
+
+// ---- start-up -------------------------------------------------------------------
+
+void Game::init() {
+    srand((unsigned)time(nullptr));
+    GAME_THIS = this;
+    _game_register_states(*this);
+
+    driver_init(headless ? 12 : 255);
+    driver_set_gamename("Zentar 2");
+    driver_set_caption("Zentar 2");
+    driver_set_icon(driver_data_fname("icon.png"));
+    if (!headless) social_init();
+
+    settings.load();
+    settings.version = 6;
+    quit = 0;
+    game_settings_sync(*this);
+    driver_timer_set(60);
+    qel_web_init();
+    if (!headless) {
+        video.video_reset();
+        mixer_init();
+    }
+
+    qel_log("sizeof(game) = %ldk\n", (long)(sizeof(Game) / 1024));
+    qel_log("sizeof(game.data.zentar) = %ldk\n", (long)(sizeof(Zentar) / 1024));
+    qel_log("sizeof(zentar.Item) = %d b\n", (int)sizeof(Item));
+    qel_log("sizeof(game.data.zentar.items) = %ldk\n", (long)(sizeof(world.items) / 1024));
+    qel_log("sizeof(zentar.Part) = %d b\n", (int)sizeof(Part));
+    qel_log("sizeof(game.data.zentar.parts) = %ldk\n", (long)(sizeof(world.parts) / 1024));
+    qel_log("sizeof(PlanetStyleSphere) = %d b\n", (int)sizeof(PlanetLayer));
+    qel_log("sizeof(PlanetStyleOverlay) = %d b\n", (int)sizeof(PlanetSprite));
+
+    mod_builtin = 0;
+    memset(mod_file, 0, sizeof(mod_file));
+    mods_api = nullptr;
+    mods_engine = nullptr;
+    view = GameView{};
+    server_net = nullptr;
+    client_net = nullptr;
+    chat = nullptr;
+
+    if (!headless) {
+        game_startup_paint();
+        builds_game_init_start(*this);
+        ext_store_init(*this);
+        return;
+    }
+
+    if (!mod[0]) {
+        qel_log("error -mod $FNAME must be provided when running in -headless mode\n");
+        exit(-1);
+    }
+    memcpy(mod_file, mod, sizeof(mod_file));
+    mods_restart(*this, 1, _game_empty_dict());
+    ext_store_init(*this);
+}
+
+// ---- shutdown -------------------------------------------------------------------
+
+void Game::deinit() {
+    game_client_deinit(*this);
+    game_server_deinit(*this);
+    if (!headless) {
+        view.state_deinit();
+        GameView::unregister_states();
+    }
+    if (mods_api) delete mods_api;
+    if (mods_engine) delete mods_engine;
+    if (!headless) {
+        settings.save();
+        mixer_deinit();
+        font_deinit();
+        gfx_deinit();
+    }
+    qel_web_deinit();
+    social_deinit();
+    driver_deinit();
+    // The pointers stay as they are: the game is deleted right after.
+}
+
+// ---- web actions ----------------------------------------------------------------
+
+void Game::do_action(std::string action, std::string data) {
+    WebRequest* r = new WebRequest();
+    r->host = builds_get_debug_server() ? GAME_WEB_HOST_DEBUG : GAME_WEB_HOST;
+    r->port = 80;
+    r->timeout = 30.0f;
+    r->path = game_core_request(*this, *r, action);
+    int n = (int)data.size();
+    std::string encoded((size_t)qel_web_urlencode_len(data.data(), n), '\0');
+    qel_web_urlencode(encoded.data(), (int)encoded.size(), data.data(), n);
+    encoded.resize(strlen(encoded.c_str()));
+    r->body = "&data=" + encoded;
+    game_web_queue(*this, r);
+}
+
+// ---- events ---------------------------------------------------------------------
+
+void _do_post_reset(Game& game) {
+    int32_t percent = game.ui.percent;
+    game.view.state_deinit();
+    game.view.state_init();
+    game.ui.inited = 0;
+    game.ui.rect_inited = 0;
+    driver_keyboard_hide();
+    game.ui.percent_keep = percent;
+}
+
+void Game::do_chvideo() {
+    video.video_reset();
+    _do_post_reset(*this);
+}
+
+// A window size from an event, or 0 when it is not a positive whole size.
+static int _game_event_size(float v) {
+    if (!(v >= 1.0f && v < 2147483648.0f)) return 0;
+    return (int)v;
+}
+
+void Game::event(Event e) {
+    if (e.type == 1) {
+        quit = 1;
+        return;
+    }
+    if (e.type == 30 || e.type == 31) {
+        game_settings_sync(*this);
+        return;
+    }
+    if (headless) return;
+    game_grab(view.cur, e);
+
+    if (e.type == 6) {
+        // The live modifier state, not the event's bits.
+        SDL_Keymod mod_state = SDL_GetModState();
+        bool ctrl = (mod_state & KMOD_CTRL) != 0;
+        bool cmd = (mod_state & KMOD_GUI) != 0;
+        if (e.key == 43 && (ctrl || cmd)) {
+            settings.vfull = (settings.vfull == 1) ? -1 : 1;
+            video.video_reset();
+            _do_post_reset(*this);
+        }
+        if (e.key == 54 && cmd) {
+            Event suspend{};
+            suspend.type = 2;
+            event(suspend);
+            quit = 1;
+            return;
+        }
+        if (e.key == 55 && (ctrl || cmd)) {
+            Event reset{};
+            reset.type = 5;
+            event(reset);
+        }
+    }
+
+    if (e.type == 4) {
+        // The driver already holds the new size, so every resize is applied,
+        // square windows included. A size without area is no window size.
+        int w = _game_event_size(e.w);
+        int h = _game_event_size(e.h);
+        if (w <= 0 || h <= 0) return;
+        driver_set_size(w, h);
+        driver_set_aspect((float)w / (float)h);
+        float s = driver_get_scale();
+        glViewport(0, 0, (GLsizei)(w * s), (GLsizei)(h * s));
+        gfx_init();
+        gfx_set_size(game_get_sw(), game_get_sh());
+        game_set_scale();
+        _do_post_reset(*this);
+    }
+
+    if (e.type == 5) {
+        qel_log("EVT_RESET\n");
+        _sdl2_create_context(driver_sdl2_window());
+        video.video_init(1);
+        _do_post_reset(*this);
+    }
+
+    if (e.type == 2) {
+        qel_log("EVT_SUSPEND\n");
+        settings.save();
+        active = 0;
+        if (mods_engine) {
+            var ev = _game_empty_dict();
+            ev["type"] = var("suspend");
+            ev["value"] = var("");
+            mods_event(*this, ev);
+        }
+    }
+
+    video.event(e);
+    gfx_event_correct(&e);
+    if (game_trans_active(*this) && e.type != 6 && e.type != 7) return;
+    view.state_event(e);
+
+    // Device pointer events come round once more as the generic types.
+    if (e.type == 11 || e.type == 12 || e.type == 13) {
+        e.type -= 3;
+        event(e);
+    }
+}
+
+// ---- frame loop -----------------------------------------------------------------
+
+bool game_server_is_idle(Game& game) {
+    if (!game.headless || !game.server_net) return false;
+    if (game.server_net->count_peers() > 0) return false;
+    if (!web_reqs.empty()) return false;
+    if (!game.mods_api) return false;
+    std::string state = game.mods_api->param_get("state").__str__();
+    return state == "empty" || state == "galaxy" || state == "idle";
+}
+
+bool game_server_reset_ok(Game& game) { return game_server_is_idle(game); }
+
+void game_do_daily_server_reset(Game& game) {
+    qel_log("game_do_daily_server_reset\n");
+    driver_timer_reset_ticks();
+    mods_restart(game, 1, _game_empty_dict());
+    _game_loop_ticks = driver_timer_get_ticks();
+}
+
+bool game_show_user_title() {
+    static int cached = -1;
+    if (cached < 0) cached = builds_get_debug() ? 1 : 0;
+    return cached == 1;
+}
+
+void Game::loop() {
+    if (preboard_get() == -1) qel_web_disable();
+    if (game_show_user_title()) {
+        char caption[256];
+        snprintf(caption, sizeof(caption), "%s - %s", "Zentar 2", settings.name);
+        driver_set_caption(caption);
+    }
+
+    game_server_loop(*this);
+    game_client_loop(*this);
+    game_web_loop(*this);
+    social_loop();
+    ext_store_loop(*this);
+
+    if (!headless) {
+        gfx_reload_auto();
+        font_reload_auto();
+        mixer_reload_auto();
+    }
+
+    // Frame time, clamped to [0, 1] s.
+    if (_game_loop_ticks < 0) _game_loop_ticks = driver_timer_get_ticks();
+    if (driver_timer_get_ticks() < 0) driver_timer_reset_ticks();
+    int now = driver_timer_get_ticks();
+    int64_t d = (int64_t)now - (int64_t)_game_loop_ticks;
+    if (d < 0) d = 0;
+    _game_loop_ticks = now;
+    float dt = (float)d / 1000.0f;
+    if (dt > 1.0f) dt = 1.0f;
+
+    if (game_server_is_idle(*this) && now > GAME_DAILY_RESET_MS) {
+        game_do_daily_server_reset(*this);
+        return;
+    }
+
+    if (headless) {
+        run_the_game_sim(*this, dt);
+        if (mods_engine && !mods_engine->is_okay()) {
+            if (crash == 1) quit = 1;
+            else if (crash == 2) mods_restart(*this, 1, _game_empty_dict());
+        }
+        return;
+    }
+
+    if (game_trans_active(*this)) {
+        game_trans_loop(*this, dt);
+    } else {
+        view.state_loop(dt);
+        audio.loop(dt);
+    }
+}

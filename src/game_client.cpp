@@ -1,0 +1,103 @@
+// game_client: the client half of the match glue. Joins a host, pings it
+// while a match runs, feeds host messages to the world sync and then to the
+// mod, and turns the player's sends and redirects into commands.
+#include <algorithm>
+#include <cstring>
+
+#include "game.h"
+#include "game_net.h"
+#include "net.h"
+#include "qel_log.h"
+#include "zentar_client.h"
+#include "zentar_sim.h"  // z2_send, z2_redirect without a network
+
+namespace {
+
+std::string _gc_text(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
+
+std::string _gc_state(Game& game) {
+    if (!game.mods_api) return "";
+    var state = game.mods_api->param_get("state");
+    return state.__type__() == VAR_STRING ? state.__str__() : "";
+}
+
+int _gc_hex(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return 0;
+}
+
+}  // namespace
+
+std::string mk_mask(const std::string& token, const std::string& session_key) {
+    static const char digits[] = "0123456789abcdef";
+    size_t n = std::min(token.size(), session_key.size());
+    if (n > 255) n = 255;
+    if (n > 15) n = 15;
+    std::string out;
+    for (size_t i = 0; i < n; i++) out += digits[_gc_hex(token[i]) ^ _gc_hex(session_key[i])];
+    return out;
+}
+
+void game_client_init(Game& game, const char* host, int port, std::string token) {
+    game_client_deinit(game);
+    std::string where = host ? host : "";
+    Net* net;
+    if (!where.empty()) {
+        net = new NetClient();
+    } else {
+        net = new NetLocal();
+        where = "localhost";
+    }
+    // Only the built-in scripts may use the player's login token.
+    if (!game.mod_builtin) token.clear();
+    std::string key = mk_mask(token, _gc_text(game.settings.session_key, sizeof(game.settings.session_key)));
+    std::string uid = _gc_text(game.settings.uid, sizeof(game.settings.uid));
+    std::string name = _gc_text(game.settings.display_name, sizeof(game.settings.display_name));
+    qel_log("game_client_init: %s %d %s %s\n", where.c_str(), port, uid.c_str(), name.c_str());
+    net->init(where, port, uid, name, key);
+    net->open();
+    game.client_net = net;
+    if (!game.chat) game.chat = _game_net_chat_new();
+    _game_net_chat_reset(*game.chat);
+}
+
+void game_client_loop(Game& game) {
+    if (!game.client_net) return;
+    std::string state = _gc_state(game);
+    if (state == "play" || state == "pause" || state == "lobby" || state == "xlobby")
+        zentar_client_loop(game.client_net, game.world);
+    game.client_net->loop(0);
+    NetMessage msg;
+    // A mod handler may replace or remove the endpoint: read it again each time.
+    while (game.client_net && game.client_net->poll(&msg)) {
+        zentar_client_handle(game.client_net, game.world, msg);
+        // One-letter sync messages stay out of mods; a hosting player's mod
+        // hears everything through the host loop.
+        if (game.server_net || !game.mods_engine || msg.type.size() < 2) continue;
+        var ev(VAR_DICT, 0);
+        ev["uid"] = var(msg.uid);
+        ev["name"] = var(msg.name);
+        ev["value"] = var(msg.value);
+        ev["type"] = var("net:" + msg.type);
+        mods_event(game, ev);
+    }
+}
+
+void game_client_deinit(Game& game) {
+    if (!game.client_net) return;
+    game.client_net->deinit();
+    delete game.client_net;
+    game.client_net = nullptr;
+}
+
+void game_send(Game& game, int percent, int from, int to) {
+    if (game.client_net) zentar_client_send(game.client_net, game.world, percent, from, to);
+    else z2_send(game.world, percent, from, to);
+}
+
+void game_redirect(Game& game, int fleet, int to) {
+    if (game.client_net) zentar_client_redirect(game.client_net, game.world, fleet, to);
+    else z2_redirect(game.world, fleet, to);
+}

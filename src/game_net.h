@@ -1,0 +1,52 @@
+// game_net: the match client and host glue between the network endpoints,
+// the world sync and the running mod.
+//
+// The application's frame loop calls game_server_loop, then game_client_loop;
+// mods start and stop the endpoints (z2_net_host, z2_net_join); the in-match
+// controls send ships and redirect fleets through game_send / game_redirect.
+// Every message reaches the world sync first and then, as a "net:"-typed
+// event, the mod (a client's mod hears only types of two or more characters,
+// and none at all when this process hosts).
+#pragma once
+
+#include <string>
+
+#include "zentar.h"
+
+class Game;
+class Chat;
+struct ZentarUI;
+
+// ---- client (game_client.cpp) ------------------------------------------------------
+
+// Replaces any client endpoint. An empty host joins this process's own host
+// through a local endpoint to "localhost". Only built-in mods may use the
+// login token; others join with an empty key.
+void game_client_init(Game& game, const char* host, int port, std::string token);
+void game_client_loop(Game& game);
+void game_client_deinit(Game& game);
+void game_send(Game& game, int percent, int from, int to);
+void game_redirect(Game& game, int fleet, int to);
+// The join key: digit-wise hexadecimal XOR of token and session key, at most
+// 15 lowercase digits (characters that are no hex digit count as 0).
+std::string mk_mask(const std::string& token, const std::string& session_key);
+
+// ---- host (game_server.cpp) --------------------------------------------------------
+
+void game_server_init(Game& game, int port, std::string key);
+void game_server_loop(Game& game);
+void game_server_deinit(Game& game);
+// The host may wait in ENet: the idle test of the frame loop.
+bool game_server_blocking_ok(Game& game);
+
+// ---- STAND-INS (game_net_seams.cpp) -------------------------------------------------
+// Weak, smallest versions of what the chat model and the in-match controls
+// will provide; a real definition linked beside them takes over. To go once
+// `Chat::reset()` and `ui_view_set` exist in their own modules.
+
+// Creates the chat model (the real constructor resets it).
+Chat* _game_net_chat_new();
+// Clears the chat lines and layout: Chat::reset().
+void _game_net_chat_reset(Chat& chat);
+// Sets the visible world rectangle of the in-match controls.
+void ui_view_set(Zentar& world, ZentarUI& ui, float x, float y, float w, float h);

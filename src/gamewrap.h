@@ -1,0 +1,18 @@
+// gamewrap: the program entry's only door into the game.
+//
+// The wrappers own the one Game (`_game`). Apart from game_init, each does
+// nothing when no game exists.
+#pragma once
+
+#include "qel_driver.h"  // Event
+
+// Makes the game, reads the command line and starts it; a second call while
+// a game exists changes nothing.
+void game_init(int argc, char** argv);
+void game_event(Event e);
+void game_loop();
+void game_paint();
+// True when no game exists or it asked to quit.
+bool game_is_quit();
+// Shuts the game down and deletes it.
+void game_deinit();

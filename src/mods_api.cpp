@@ -1,0 +1,181 @@
+// mods_api: the ModsAPI object, its error record, the mod log and the mod
+// parameters with their immediate effects on the world and the screens.
+#include "mods_api.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "qel_driver.h"
+#include "qel_driver_csteam.h"  // driver_cloud_load / driver_cloud_save
+#include "qel_log.h"
+
+// Recomputes the in-match view transform; linked in with the in-match
+// controls, absent (null) in builds without them.
+void ui_calc_trans(Zentar& world, ZentarUI& ui) __attribute__((weak));
+
+static constexpr int MODS_LOG_MAX = 255;     // lines kept in the mod log
+static constexpr int MODS_DATA_MAX = 65536;  // largest stored data blob
+
+// ==== object ===================================================================
+
+ModsAPI::ModsAPI(Game& game_) : game(game_), params(VAR_DICT, 0) {}
+
+ModsAPI::~ModsAPI() {
+    net.deinit();
+}
+
+// ==== error record ===============================================================
+
+void ModsAPI::api_error_set(const std::string& text) {
+    api_error_text = text;
+    api_error_flag = 1;
+}
+
+int ModsAPI::api_error() { return api_error_flag; }
+
+std::string ModsAPI::api_error_get() { return api_error_text; }
+
+void ModsAPI::api_error_clear() {
+    api_error_text.clear();
+    api_error_flag = 0;
+}
+
+int ModsAPI::_item_ok(int n, const char* label) {
+    if (n >= 1 && n < ZT_ITEMS && game.world.items[n].in_use == 1) return 1;
+    log_printf("ModsAPI::%s:%d invalid item\n", label, n);
+    api_error_set("invalid item");
+    return 0;
+}
+
+// ==== log ========================================================================
+
+void ModsAPI::log_entry(const std::string& text) {
+    std::string t = str_replace(text, "\t", "    ");
+    for (char& c : t)
+        if (c == '\r') c = '\n';
+    size_t start = 0;
+    while (start <= t.size()) {
+        size_t end = t.find('\n', start);
+        if (end == std::string::npos) end = t.size();
+        std::string piece = t.substr(start, end - start);
+        start = end + 1;
+        if (piece.find_first_not_of(' ') == std::string::npos) continue;
+        log.insert(log.begin(), piece);
+        _qel_iprintf(nullptr, 0, nullptr, 0, "$ %s\n", piece.c_str());
+        if ((int)log.size() > MODS_LOG_MAX) log.resize(MODS_LOG_MAX);
+    }
+}
+
+void ModsAPI::log_printf(const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    va_list measure;
+    va_copy(measure, ap);
+    int n = vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (n <= 0) {
+        va_end(ap);
+        return;
+    }
+    std::string text((size_t)n + 1, '\0');
+    vsnprintf(&text[0], text.size(), format, ap);
+    va_end(ap);
+    text.resize((size_t)n);
+    log_entry(text);
+}
+
+// ==== parameters =================================================================
+
+// Copies at most size - 1 bytes of text into a fixed field, clearing all of it.
+static void _mods_field_set(char* field, size_t size, const std::string& text) {
+    memset(field, 0, size);
+    size_t n = text.size() < size - 1 ? text.size() : size - 1;
+    memcpy(field, text.data(), n);
+}
+
+var ModsAPI::param_get(const std::string& key) {
+    if (key == "data") {
+        // The stored blob lives in the mod's data file, not in the dict.
+        if (scripts.empty()) return var("");
+        return var(_data_load(scripts[0].name));
+    }
+    if (!params.__has__(var(key))) return var();
+    return var(params[key.c_str()].__copy__());
+}
+
+void ModsAPI::param_set(const std::string& key, const var& value) {
+    if (key == "state" && value.__type__() == VAR_STRING && value.__str__() == "settings") {
+        mods_view_push(game.view, "menus_settings_popup", 2);
+        return;
+    }
+
+    bool has = params.__has__(var(key));
+    bool changed = has ? !params[key.c_str()].__eq__(value) : value.__type__() != VAR_NONE;
+    if (changed) params.__set__(var(key), var(value.__copy__()));
+
+    Zentar& world = game.world;
+    if (key == "bkgr_src") {
+        _mods_field_set(world.bkgr_src, sizeof(world.bkgr_src), value.__str__());
+        world.ext_changed = 1;
+    } else if (key == "bkgr_stars") {
+        world.bkgr_stars = (int32_t)value;
+        world.ext_changed = 1;
+    } else if (key == "bkgr_zoom") {
+        world.bkgr_zoom = (float)value.__num__();
+        world.ext_changed = 1;
+    } else if (key == "bkgr_dx") {
+        world.bkgr_dx = (float)value.__num__();
+        world.ext_changed = 1;
+    } else if (key == "bkgr_dy") {
+        world.bkgr_dy = (float)value.__num__();
+        world.ext_changed = 1;
+    } else if (key == "data") {
+        if (!scripts.empty()) _data_save(scripts[0].name, value.__str__());
+    } else if (key == "status") {
+        _mods_field_set(world.status, sizeof(world.status), value.__str__());
+    }
+
+    if (!changed || game.headless) return;
+
+    if (key == "html") {
+        _gui_init(0);
+    } else if (key == "xhtml" || key == "tabs") {
+        _gui_init(1);
+    } else if (key == "state") {
+        game_trans_grab(game, 1, 2);
+        params.__set__(var("remove_quit"), var(false));
+        _gui_init(1);
+        if (ui_calc_trans) ui_calc_trans(game.world, game.ui);
+    }
+}
+
+// ==== stored data ================================================================
+
+std::string ModsAPI::_name_clean(const std::string& name) {
+    std::string out;
+    for (size_t i = 0; i < name.size() && i < 16; i++) {
+        char c = name[i];
+        if (c == '.') break;
+        bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+        out += keep ? c : '_';
+    }
+    if (out.empty()) out = "_";
+    return out;
+}
+
+void ModsAPI::_data_save(const std::string& name, const std::string& data) {
+    if (data.empty() || data.size() > (size_t)MODS_DATA_MAX) return;
+    std::string file = _name_clean(name) + ".bin";
+    driver_cloud_save(file.c_str(), data.data(), (int)data.size());
+}
+
+std::string ModsAPI::_data_load(const std::string& name) {
+    std::string file = _name_clean(name) + ".bin";
+    return driver_cloud_load(file.c_str());
+}
+
+// ==== GUI page ===================================================================
+
+// The page builder replaces this; without it a page change keeps the old page.
+__attribute__((weak)) void ModsAPI::_gui_init(int) {}

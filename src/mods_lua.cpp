@@ -1,0 +1,744 @@
+// mods_lua: the Lua 5.2 script engine, its sandbox and the global bindings.
+//
+// Trust model: the mod itself runs unlimited but inside a whitelisted global
+// table; code a mod accepts from others goes through z2_compile (text only)
+// and z2_sandbox (instruction and memory caps, no string metatable, no
+// nesting). Every road into the Lua loader is text only.
+#include "mods_lua.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "mods_scripts.h"
+#include "qel_log.h"
+
+#if __has_include("cj-lua_cjson.h")
+#include "cj-lua_cjson.h"  // luaopen_cjson, the JSON module for scripts
+#define MODS_LUA_HAVE_CJSON 1
+#endif
+
+ModsAPI* _lua_modsapi = nullptr;
+
+static constexpr int MODS_HOOK_STEP = 1000;       // VM instructions per count-hook call
+static constexpr int MODS_LITERAL_DEPTH = 64;     // deeper dicts in an event become nil
+static constexpr lua_Number MODS_MEM_KB_MAX = 1099511627776.0;  // 2^40 KB
+
+// ==== output redirect ============================================================
+
+static void _lua_out(FILE* stream, const char* text, size_t n) {
+    if (n == 0 || (stream != stdout && stream != stderr) || !_lua_modsapi) return;
+    _lua_modsapi->log_entry(std::string(text, n));
+}
+
+size_t lua_fwrite(const void* data, size_t size, size_t count, FILE* stream) {
+    if (size == 0 || count == 0 || count > SIZE_MAX / size) return 0;
+    _lua_out(stream, (const char*)data, size * count);
+    return size * count;
+}
+
+int lua_fputs(const char* text, FILE* stream) {
+    size_t n = text ? strlen(text) : 0;
+    if (n == 0) return 0;
+    _lua_out(stream, text, n);
+    return (int)n;
+}
+
+int lua_fprintf(FILE* stream, const char* format, ...) {
+    va_list ap;
+    va_start(ap, format);
+    va_list measure;
+    va_copy(measure, ap);
+    int n = vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (n <= 0) {
+        va_end(ap);
+        return 0;
+    }
+    std::string text((size_t)n + 1, '\0');
+    vsnprintf(&text[0], text.size(), format, ap);
+    va_end(ap);
+    _lua_out(stream, text.data(), (size_t)n);
+    return n;
+}
+
+// print, as the library's, but through the redirect: one write per piece.
+static int _mods_lua_print(lua_State* L) {
+    int n = lua_gettop(L);
+    for (int i = 1; i <= n; i++) {
+        size_t len = 0;
+        const char* s = luaL_tolstring(L, i, &len);
+        if (i > 1) lua_fwrite("\t", 1, 1, stdout);
+        lua_fwrite(s, 1, len, stdout);
+        lua_pop(L, 1);
+    }
+    lua_fwrite("\n", 1, 1, stdout);
+    return 0;
+}
+
+// ==== engine interface ==============================================================
+
+void ModsBase::init() {}
+void ModsBase::loop(float) {}
+void ModsBase::event(var) {}
+void ModsBase::script(const char*, const char*) {}
+bool ModsBase::is_okay() { return false; }
+ModsBase::~ModsBase() {}
+
+// ==== limiter: allocator, hook, coroutines =======================================
+
+static ModsLimiter* _limiter(lua_State* L) {
+    void* ud = nullptr;
+    lua_getallocf(L, &ud);
+    return (ModsLimiter*)ud;
+}
+
+static void* _sandbox_l_alloc(void* ud, void* ptr, size_t osize, size_t nsize) {
+    ModsLimiter* lim = (ModsLimiter*)ud;
+    uint64_t old = ptr ? (uint64_t)osize : 0;
+    if (nsize == 0) {
+        free(ptr);
+        lim->used -= old;
+        return nullptr;
+    }
+    // Only growth is refused: Lua expects a shrinking block to stay put.
+    if (lim->mem_limit && nsize > old && lim->mem_limit < lim->used + (nsize - old)) return nullptr;
+    void* p = realloc(ptr, nsize);
+    if (!p) return nullptr;
+    lim->used = lim->used - old + nsize;
+    return p;
+}
+
+static int _sandbox_panic(lua_State* L) {
+    const char* msg = lua_tostring(L, -1);
+    lua_fprintf(stderr, "PANIC: unprotected error in call to Lua API (%s)\n", msg ? msg : "?");
+    fflush(stderr);
+    return 0;
+}
+
+// Once the limit has fired, the hook fires on every instruction of every
+// thread it reaches, so a pcall that catches the error gets no further.
+static void _sandbox_hook(lua_State* L, lua_Debug*) {
+    ModsLimiter* lim = _limiter(L);
+    if (!lim || !lim->count_limit) return;  // stale hook outside a limited run
+    if (!lim->tripped) {
+        lim->count++;
+        if (lim->count < lim->count_limit) return;
+        lim->tripped = 1;
+    }
+    lua_sethook(L, _sandbox_hook, LUA_MASKCOUNT, 1);
+    luaL_error(L, "instruction limit exceeded");
+}
+
+// Hooks are per thread: a coroutine resumed during a limited run gets the
+// running thread's hook, or it would run uncounted.
+static void _co_share_hook(lua_State* L, lua_State* co) {
+    if (lua_gethook(L) == _sandbox_hook)
+        lua_sethook(co, _sandbox_hook, lua_gethookmask(L), lua_gethookcount(L));
+}
+
+// Resumes co with narg values from L; the count of results moved to L, or
+// -1 with the error value on L.
+static int _co_resume_into(lua_State* L, lua_State* co, int narg) {
+    if (!lua_checkstack(co, narg)) {
+        lua_pushliteral(L, "too many arguments to resume");
+        return -1;
+    }
+    if (lua_status(co) == LUA_OK && lua_gettop(co) == 0) {
+        lua_pushliteral(L, "cannot resume dead coroutine");
+        return -1;
+    }
+    _co_share_hook(L, co);
+    lua_xmove(L, co, narg);
+    int status = lua_resume(co, L, narg);
+    if (status == LUA_OK || status == LUA_YIELD) {
+        int nres = lua_gettop(co);
+        if (!lua_checkstack(L, nres + 1)) {
+            lua_pop(co, nres);
+            lua_pushliteral(L, "too many results to resume");
+            return -1;
+        }
+        lua_xmove(co, L, nres);
+        return nres;
+    }
+    lua_xmove(co, L, 1);
+    return -1;
+}
+
+static void _co_check_tripped(lua_State* L) {
+    ModsLimiter* lim = _limiter(L);
+    if (lim && lim->count_limit && lim->tripped) luaL_error(L, "instruction limit exceeded");
+}
+
+static int _co_resume(lua_State* L) {
+    lua_State* co = lua_tothread(L, 1);
+    luaL_argcheck(L, co, 1, "coroutine expected");
+    int r = _co_resume_into(L, co, lua_gettop(L) - 1);
+    if (r < 0) {
+        _co_check_tripped(L);
+        lua_pushboolean(L, 0);
+        lua_insert(L, -2);
+        return 2;
+    }
+    lua_pushboolean(L, 1);
+    lua_insert(L, -(r + 1));
+    return r + 1;
+}
+
+static int _co_wrap_call(lua_State* L) {
+    lua_State* co = lua_tothread(L, lua_upvalueindex(1));
+    int r = _co_resume_into(L, co, lua_gettop(L));
+    if (r < 0) {
+        _co_check_tripped(L);
+        if (lua_isstring(L, -1)) {
+            luaL_where(L, 1);
+            lua_insert(L, -2);
+            lua_concat(L, 2);
+        }
+        return lua_error(L);
+    }
+    return r;
+}
+
+static int _co_wrap(lua_State* L) {
+    luaL_checktype(L, 1, LUA_TFUNCTION);
+    lua_State* co = lua_newthread(L);
+    lua_pushvalue(L, 1);
+    lua_xmove(L, co, 1);
+    lua_pushcclosure(L, _co_wrap_call, 1);
+    return 1;
+}
+
+// ==== running chunks ================================================================
+
+// Message handler: the message with a traceback.
+static int _lua_traceback(lua_State* L) {
+    if (lua_isstring(L, 1)) {
+        luaL_traceback(L, L, lua_tostring(L, 1), 1);
+        return 1;
+    }
+    if (luaL_callmeta(L, 1, "__tostring")) return 1;
+    if (!lua_isnoneornil(L, 1)) lua_pushliteral(L, "(no error message)");
+    else lua_settop(L, 1);
+    return 1;
+}
+
+static int _lua_collect_call(lua_State* L) {
+    lua_gc(L, LUA_GCCOLLECT, 0);
+    return 0;
+}
+
+// A full collection; a finalizer that fails must not abort the program.
+static void _lua_collect(lua_State* L) {
+    lua_pushcfunction(L, _lua_collect_call);
+    if (lua_pcall(L, 0, 0, 0) != LUA_OK) lua_pop(L, 1);
+}
+
+int ModsLua::dostring(const char* code, size_t length, const char* name) {
+    if (!L) return LUA_ERRMEM;
+    int base = lua_gettop(L);
+    lua_pushcfunction(L, _lua_traceback);
+    int status = luaL_loadbufferx(L, code, length, name, "t");
+    if (status == LUA_OK) status = lua_pcall(L, 0, 0, base + 1);
+    if (status != LUA_OK) {
+        if (!lua_isnil(L, -1)) {
+            const char* msg = lua_tostring(L, -1);
+            lua_fprintf(stderr, "%s: ", "zentar2");
+            lua_fprintf(stderr, "%s\n", msg ? msg : "(error object is not a string)");
+            fflush(stderr);
+        }
+        lua_settop(L, base);
+        _lua_collect(L);
+    }
+    lua_settop(L, base);
+    return status;
+}
+
+// ==== literals ======================================================================
+
+// Numbers in the C locale; non-finite ones as expressions that make them.
+static std::string _lua_number(double v, bool fixed6) {
+    if (std::isnan(v)) return "(0/0)";
+    if (std::isinf(v)) return v > 0 ? "(1/0)" : "(-1/0)";
+    char buf[512];
+    std::to_chars_result r = fixed6
+        ? std::to_chars(buf, buf + sizeof(buf), v, std::chars_format::fixed, 6)
+        : std::to_chars(buf, buf + sizeof(buf), v);
+    if (r.ec != std::errc()) return "(0/0)";
+    return std::string(buf, r.ptr);
+}
+
+static bool _lua_is_name(const std::string& s) {
+    static const char* const reserved[] = {
+        "and", "break", "do", "else", "elseif", "end", "false", "for", "function", "goto", "if",
+        "in", "local", "nil", "not", "or", "repeat", "return", "then", "true", "until", "while"};
+    if (s.empty()) return false;
+    for (size_t i = 0; i < s.size(); i++) {
+        unsigned char c = (unsigned char)s[i];
+        bool alpha = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || c == '_';
+        bool digit = c >= '0' && c <= '9';
+        if (!alpha && !(digit && i > 0)) return false;
+    }
+    for (const char* r : reserved)
+        if (s == r) return false;
+    return true;
+}
+
+// A quoted Lua string that reads back byte for byte.
+static std::string _lua_quote(const std::string& s) {
+    std::string out = "\"";
+    for (unsigned char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += (char)c;
+        } else if (c < 32 || c == 127) {
+            char esc[8];
+            snprintf(esc, sizeof(esc), "\\%03u", (unsigned)c);
+            out += esc;
+        } else {
+            out += (char)c;
+        }
+    }
+    return out + "\"";
+}
+
+static void _dict2lua(std::string& out, const var& e, int depth) {
+    if (depth > MODS_LITERAL_DEPTH) {
+        out += "nil";
+        return;
+    }
+    out += "{";
+    bool first = true;
+    var walk(e.__iter__());
+    var key, value;
+    while (walk.__pair__(key, value)) {
+        if (!first) out += ",";
+        first = false;
+        std::string k = key.__str__();
+        if (_lua_is_name(k)) out += k;
+        else out += "[" + _lua_quote(k) + "]";
+        out += "=";
+        switch (value.__type__()) {
+        case VAR_NONE: out += "nil"; break;
+        case VAR_BOOL: out += value.__bool__() ? "true" : "false"; break;
+        case VAR_DICT: _dict2lua(out, value, depth + 1); break;
+        case VAR_NUMBER: out += _lua_number(value.__num__(), false); break;
+        default:
+            out += "[===[" + str_replace(value.__str__(), "]===", "?") + "]===]";
+            break;
+        }
+    }
+    out += "}";
+}
+
+std::string ModsLua::dict2lua(const var& e) {
+    std::string out;
+    _dict2lua(out, e, 0);
+    return out;
+}
+
+// ==== sandbox ========================================================================
+
+lua_State* sandbox_newstate(void* limiter) {
+    lua_State* L = lua_newstate(_sandbox_l_alloc, limiter);
+    if (L) lua_atpanic(L, _sandbox_panic);
+    return L;
+}
+
+static uint32_t _clamp_count(lua_Number n) {
+    lua_Number t = std::trunc(n);
+    if (std::isnan(t) || t < 0) return 1;  // no budget left: the smallest limit, never none
+    if (t > 4294967295.0) return 0xFFFFFFFFu;
+    return (uint32_t)t;
+}
+
+static uint64_t _clamp_kb(lua_Number n) {
+    lua_Number t = std::trunc(n);
+    if (std::isnan(t) || t < 0) return 1;
+    if (t > MODS_MEM_KB_MAX) return (uint64_t)MODS_MEM_KB_MAX;
+    return (uint64_t)t;
+}
+
+int _sandbox_run(lua_State* L, int index, lua_Number instructions, lua_Number memory) {
+    ModsLimiter* lim = _limiter(L);
+    index = lua_absindex(L, index);
+    if (!lim || lim->running) {
+        lua_pushliteral(L, "nested sandbox refused");
+        return LUA_ERRRUN;
+    }
+    uint32_t count_limit = _clamp_count(instructions);
+    uint64_t mem_kb = _clamp_kb(memory);
+
+    int base = lua_gettop(L);
+    // The strings' metatable goes for the run (kept here to restore it).
+    lua_pushliteral(L, "");
+    if (!lua_getmetatable(L, -1)) lua_pushnil(L);
+    lua_remove(L, -2);
+    int mt = base + 1;
+    lua_pushliteral(L, "");
+    lua_pushnil(L);
+    lua_setmetatable(L, -2);
+    lua_pop(L, 1);
+    lua_pushcfunction(L, _lua_traceback);
+    int handler = base + 2;
+    lua_pushvalue(L, index);
+
+    lim->running = 1;
+    lim->tripped = 0;
+    if (count_limit) {
+        lim->count_limit = count_limit;
+        lim->count = 0;
+        lua_sethook(L, _sandbox_hook, LUA_MASKCOUNT, MODS_HOOK_STEP);
+    }
+    lim->count_start = lim->count;
+    if (mem_kb) lim->mem_limit = lim->used + mem_kb * 1024;
+    lim->mem_start = lim->used;
+
+    int status = lua_pcall(L, 0, 0, handler);
+
+    lim->mem_limit = 0;
+    lua_sethook(L, nullptr, 0, 0);
+    lim->count_limit = 0;
+    lim->tripped = 0;
+    lim->running = 0;
+    lua_pushliteral(L, "");
+    lua_pushvalue(L, mt);
+    lua_setmetatable(L, -2);
+    lua_pop(L, 1);
+
+    if (status != LUA_OK) {
+        lua_replace(L, base + 1);  // the error value takes the first slot
+        lua_settop(L, base + 1);
+    } else {
+        lua_settop(L, base);
+    }
+    return status;
+}
+
+// z2_sandbox(f, instructions, memory): true, or false and the message.
+static int z2_sandbox(lua_State* L) {
+    if (lua_gettop(L) != 3) return luaL_error(L, "incorrect number of arguments");
+    // Every check before anything changes: a bad call leaves the state as it was.
+    luaL_checktype(L, 1, LUA_TFUNCTION);
+    lua_Number instructions = luaL_checknumber(L, 2);
+    lua_Number memory = luaL_checknumber(L, 3);
+    ModsLimiter* lim = _limiter(L);
+    if (!lim || lim->running) return luaL_error(L, "nested sandbox refused");
+
+    int status = _sandbox_run(L, 1, instructions, memory);
+    if (status == LUA_OK || lua_isnil(L, -1)) {
+        lua_pushboolean(L, 1);
+        return 1;
+    }
+    const char* msg = lua_tostring(L, -1);
+    lua_pushboolean(L, 0);
+    lua_pushstring(L, msg ? msg : "(error object is not a string)");
+    _lua_collect(L);
+    return 2;
+}
+
+// z2_compile(code [, env]): the function, or nil and the load message.
+static int z2_compile(lua_State* L) {
+    luaL_checktype(L, 1, LUA_TSTRING);
+    size_t len = 0;
+    const char* code = lua_tolstring(L, 1, &len);
+    if (len > 0 && code[0] == LUA_SIGNATURE[0]) return luaL_error(L, "invalid string");
+    bool env = lua_gettop(L) >= 2;
+    if (env) luaL_checktype(L, 2, LUA_TTABLE);
+    lua_settop(L, env ? 2 : 1);
+    if (luaL_loadbufferx(L, code, len, "script", "t") != LUA_OK) {
+        lua_pushnil(L);
+        lua_insert(L, -2);
+        return 2;
+    }
+    if (env) {
+        lua_pushvalue(L, 2);
+        lua_setupvalue(L, -2, 1);
+    }
+    return 1;
+}
+
+// z2_sandbox_stats(): thousands of instructions and KB of the last or current run.
+static int z2_sandbox_stats(lua_State* L) {
+    ModsLimiter* lim = _limiter(L);
+    if (!lim) return 0;
+    lua_pushinteger(L, (lua_Integer)(uint32_t)(lim->count - lim->count_start));
+    uint64_t kb = lim->used >= lim->mem_start ? (lim->used - lim->mem_start) / 1024 : 0;
+    lua_pushnumber(L, (lua_Number)kb);
+    return 2;
+}
+
+// ==== binding helpers ================================================================
+
+ModsAPI* mods_lua_api(lua_State* L) {
+    lua_getfield(L, LUA_REGISTRYINDEX, "z2");
+    ModsAPI* api = (ModsAPI*)lua_touserdata(L, -1);
+    lua_pop(L, 1);
+    if (!api) luaL_error(L, "no game API");
+    return api;
+}
+
+void mods_lua_raise_api_error(lua_State* L, ModsAPI* api) {
+    if (!api->api_error()) return;
+    std::string msg = api->api_error_get();
+    api->api_error_clear();
+    lua_pushlstring(L, msg.data(), msg.size());
+    lua_error(L);
+}
+
+std::string my_lua_tostring(lua_State* L, int index, const char* fallback) {
+    int t = lua_type(L, index);
+    if (t == LUA_TSTRING || t == LUA_TNUMBER) {
+        size_t len = 0;
+        const char* s = lua_tolstring(L, index, &len);
+        return std::string(s, len);
+    }
+    if (fallback) return fallback;
+    luaL_error(L, "null string");
+    return "";
+}
+
+var mods_lua_to_var(lua_State* L, int index) {
+    switch (lua_type(L, index)) {
+    case LUA_TNONE:
+    case LUA_TNIL: return var();
+    case LUA_TNUMBER: return var((double)lua_tonumber(L, index));
+    case LUA_TBOOLEAN: return var(lua_toboolean(L, index) != 0);
+    case LUA_TSTRING: {
+        size_t len = 0;
+        const char* s = lua_tolstring(L, index, &len);
+        return var(std::string(s, len));
+    }
+    default: luaL_error(L, "null string"); return var();
+    }
+}
+
+void mods_lua_push_var(lua_State* L, const var& v) {
+    switch (v.__type__()) {
+    case VAR_NONE: lua_pushnil(L); break;
+    case VAR_NUMBER: lua_pushnumber(L, (lua_Number)v.__num__()); break;
+    case VAR_BOOL: lua_pushboolean(L, v.__bool__() ? 1 : 0); break;
+    default: {
+        std::string s = v.__str__();
+        lua_pushlstring(L, s.data(), s.size());
+        break;
+    }
+    }
+}
+
+static void _check_args(lua_State* L, int n) {
+    if (lua_gettop(L) != n) luaL_error(L, "incorrect number of arguments");
+}
+
+// ==== globals ========================================================================
+
+static int z2_param_set(lua_State* L) {
+    _check_args(L, 2);
+    ModsAPI* api = mods_lua_api(L);
+    std::string key = my_lua_tostring(L, 1);
+    var value = mods_lua_to_var(L, 2);
+    api->param_set(key, value);
+    mods_lua_raise_api_error(L, api);
+    return 0;
+}
+
+static int z2_param_get(lua_State* L) {
+    _check_args(L, 1);
+    ModsAPI* api = mods_lua_api(L);
+    std::string key = my_lua_tostring(L, 1);
+    var value = api->param_get(key);
+    mods_lua_raise_api_error(L, api);
+    mods_lua_push_var(L, value);
+    return 1;
+}
+
+static int _mods_lua_require(lua_State* L) {
+    _check_args(L, 1);
+    ModsAPI* api = mods_lua_api(L);
+    std::string name = my_lua_tostring(L, 1);
+    api->require(name);
+    mods_lua_raise_api_error(L, api);
+    return 0;
+}
+
+// Registration order is the order of the game's global list; the other
+// z2_ functions slot in between as they are written.
+const ModsLuaGlobal mods_lua_globals[] = {
+    {"z2_param_set", z2_param_set},
+    {"z2_param_get", z2_param_get},
+    {"require", _mods_lua_require},
+    {"z2_sandbox", z2_sandbox},
+    {"z2_compile", z2_compile},
+    {"z2_sandbox_stats", z2_sandbox_stats},
+    {nullptr, nullptr},
+};
+
+// ==== state construction ===============================================================
+
+// Rebuilds the global table from a whitelist; the table object stays the same.
+static const char _mods_sandbox_chunk[] = R"LUA(
+local function sandbox()
+  local bit = bit32 or bit
+  local env = _ENV or _G
+  local pairs, ipairs = pairs, ipairs
+  local function pick(lib, names)
+    local t = {}
+    if lib then
+      for _, k in ipairs(names) do t[k] = lib[k] end
+    end
+    return t
+  end
+  local safe = {
+    _G = env,
+    setmetatable = setmetatable, getmetatable = getmetatable,
+    rawset = rawset, rawget = rawget,
+    error = error, assert = assert, ipairs = ipairs, next = next, pairs = pairs,
+    pcall = pcall, print = print, select = select, tonumber = tonumber,
+    tostring = tostring, type = type, unpack = unpack,
+    coroutine = pick(coroutine, {"create", "resume", "running", "status", "wrap", "yield"}),
+    string = pick(string, {"byte", "char", "find", "format", "gmatch", "gsub", "len",
+      "lower", "match", "rep", "reverse", "sub", "upper"}),
+    table = pick(table, {"insert", "maxn", "remove", "sort", "unpack", "concat"}),
+    math = pick(math, {"abs", "acos", "asin", "atan", "atan2", "ceil", "cos", "cosh", "deg",
+      "exp", "floor", "fmod", "frexp", "huge", "ldexp", "log", "log10", "max", "min", "modf",
+      "pi", "pow", "rad", "random", "sin", "sinh", "sqrt", "tan", "tanh", "randomseed"}),
+    os = pick(os, {"clock", "difftime", "time"}),
+    bit32 = pick(bit, {"arshift", "band", "bnot", "bor", "btest", "bxor", "extract",
+      "lrotate", "lshift", "replace", "rrotate", "rshift"}),
+  }
+  for i in ipairs(env) do env[i] = nil end
+  for k in pairs(env) do env[k] = nil end
+  for k, v in pairs(safe) do env[k] = v end
+end
+sandbox()
+)LUA";
+
+static void _lua_unset(lua_State* L, const char* table, const char* field) {
+    lua_getglobal(L, table);
+    if (lua_istable(L, -1)) {
+        lua_pushnil(L);
+        lua_setfield(L, -2, field);
+    }
+    lua_pop(L, 1);
+}
+
+// This Lua build carries the 5.1 compatibility names; the game's Lua has none.
+static void _mods_lua_trim_libs(lua_State* L) {
+    static const char* const globals[] = {"unpack", "loadstring", "module"};
+    for (const char* g : globals) {
+        lua_pushnil(L);
+        lua_setglobal(L, g);
+    }
+    _lua_unset(L, "table", "maxn");
+    _lua_unset(L, "math", "log10");
+    _lua_unset(L, "package", "loaders");
+    _lua_unset(L, "package", "seeall");
+
+    lua_pushcfunction(L, _mods_lua_print);
+    lua_setglobal(L, "print");
+
+    lua_getglobal(L, "coroutine");
+    if (lua_istable(L, -1)) {
+        lua_pushcfunction(L, _co_resume);
+        lua_setfield(L, -2, "resume");
+        lua_pushcfunction(L, _co_wrap);
+        lua_setfield(L, -2, "wrap");
+    }
+    lua_pop(L, 1);
+}
+
+static int _mods_lua_open(lua_State* L) {
+    luaL_openlibs(L);
+    _mods_lua_trim_libs(L);
+    return 0;
+}
+
+void ModsLua::lua_init() {
+    if (L) return;
+    _lua_modsapi = api;
+    L = sandbox_newstate(&limiter);
+    if (!L) {
+        qel_log("mods_lua: no Lua state\n");
+        err = LUA_ERRMEM;
+        return;
+    }
+    lua_pushcfunction(L, _mods_lua_open);
+    if (lua_pcall(L, 0, 0, 0) != LUA_OK) {
+        qel_log("mods_lua: libraries failed: %s\n", lua_tostring(L, -1));
+        lua_pop(L, 1);
+    }
+    dostring(_mods_sandbox_chunk, sizeof(_mods_sandbox_chunk) - 1, "sandbox");
+
+    lua_pushlightuserdata(L, api);
+    lua_setfield(L, LUA_REGISTRYINDEX, "z2");
+    for (const ModsLuaGlobal* g = mods_lua_globals; g->name; g++) lua_register(L, g->name, g->fn);
+
+    qel_log("mod_api: mods_embed_load\n");
+    mods_embed_load(api, this, "mod_api.lua", "mod_api.lua");
+    mods_embed_load(api, this, "mod_util.lua", "mod_util.lua");
+#ifdef MODS_LUA_HAVE_CJSON
+    lua_pushcfunction(L, luaopen_cjson);
+    if (lua_pcall(L, 0, 1, 0) == LUA_OK) {
+        lua_getglobal(L, "cjson");
+        if (lua_isnil(L, -1) && lua_istable(L, -2)) {
+            lua_pushvalue(L, -2);
+            lua_setglobal(L, "cjson");
+        }
+        lua_pop(L, 1);
+    }
+    lua_pop(L, 1);
+#endif
+    mods_embed_load(api, this, "mod_json.lua", "mod_json.lua");
+
+    static const char* const strip[] = {"setmetatable=nil", "getmetatable=nil", "rawset=nil",
+                                        "rawget=nil"};
+    for (const char* s : strip) dostring(s, strlen(s), "sandbox2");
+}
+
+// ==== engine ==========================================================================
+
+ModsLua::ModsLua(ModsAPI& api_) : api(&api_) {}
+
+ModsLua::~ModsLua() {
+    _lua_modsapi = api;
+    if (L) lua_close(L);
+    L = nullptr;
+}
+
+ModsBase* mods_lua(ModsAPI& api) {
+    ModsLua* engine = new ModsLua(api);
+    engine->lua_init();
+    return engine;
+}
+
+void ModsLua::init() {
+    if (err) return;
+    static const char code[] = "_init()";
+    err = dostring(code, sizeof(code) - 1, "init");
+    if (err) qel_log("Lua error: %d\n", err);
+}
+
+void ModsLua::loop(float dt) {
+    if (err) return;
+    std::string code = "_loop(" + _lua_number((double)dt, true) + ")";
+    err = dostring(code.data(), code.size(), "loop");
+    if (err) qel_log("Lua error: %d\n", err);
+}
+
+void ModsLua::event(var e) {
+    if (err || e.__type__() != VAR_DICT) return;
+    std::string code = "_event(" + dict2lua(e) + ");";
+    err = dostring(code.data(), code.size(), "event");
+    if (err) qel_log("Lua error: %d\n", err);
+}
+
+void ModsLua::script(const char* code, const char* name) {
+    err = 0;
+    int status = dostring(code ? code : "", code ? strlen(code) : 0, name ? name : "script");
+    if (status) qel_log("Lua error: %d\n", status);
+    err = 0;
+}
+
+bool ModsLua::is_okay() { return err == 0; }

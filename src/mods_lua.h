@@ -1,0 +1,98 @@
+// mods_lua: the script engine (ModsBase, implemented by ModsLua over one Lua
+// 5.2 state) with its sandbox: a whitelisted global table, text-only loading,
+// Lua output routed into the mod log, and z2_sandbox/z2_compile for code that
+// a mod accepts from others, run under instruction and memory limits.
+//
+// One engine is alive at a time; Game.mods_engine owns it. Main thread only.
+#pragma once
+
+#include <lua.hpp>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "mods_api.h"
+#include "qel_var.h"
+
+// The engine interface the rest of the game sees. The base does nothing.
+class ModsBase {
+public:
+    virtual void init();
+    virtual void loop(float dt);
+    virtual void event(var e);
+    virtual void script(const char* code, const char* name);
+    virtual bool is_okay();
+    virtual ~ModsBase();
+};
+
+// The allocator and count-hook state of one Lua state. Memory figures are
+// 64-bit so that neither the cap nor the running total can wrap.
+struct ModsLimiter {
+    uint64_t used = 0;         // bytes allocated now
+    uint64_t mem_limit = 0;    // absolute cap in bytes, 0 = none
+    uint64_t mem_start = 0;    // `used` when the current sandbox run began
+    uint32_t count = 0;        // count-hook calls (thousands of instructions)
+    uint32_t count_limit = 0;  // 0 = none
+    uint32_t count_start = 0;  // `count` when the current sandbox run began
+    int32_t running = 0;       // 1 while a sandbox run is in progress
+    int32_t tripped = 0;       // the instruction limit fired in this run
+};
+
+class ModsLua : public ModsBase {
+public:
+    ModsAPI* api = nullptr;    // not owned
+    lua_State* L = nullptr;    // owned
+    int err = 0;               // status of the last init/loop/event; blocks them while set
+    ModsLimiter limiter;
+
+    explicit ModsLua(ModsAPI& api);
+    ~ModsLua() override;
+
+    void init() override;
+    void loop(float dt) override;
+    void event(var e) override;
+    void script(const char* code, const char* name) override;
+    bool is_okay() override;
+
+    // Builds the state (nothing when it exists).
+    void lua_init();
+    // Loads code (its full byte length, text only) and runs it; 0 on success,
+    // else the Lua status after reporting the message into the mod log.
+    int dostring(const char* code, size_t length, const char* name);
+    // The Lua literal of a dict, for "_event(...)".
+    static std::string dict2lua(const var& e);
+};
+
+// A new engine with its state built.
+ModsBase* mods_lua(ModsAPI& api);
+
+// Receiver of the Lua library's output (print and error reports).
+extern ModsAPI* _lua_modsapi;
+
+// Output redirect: standard output and error become mod log entries.
+size_t lua_fwrite(const void* data, size_t size, size_t count, FILE* stream);
+int lua_fprintf(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
+int lua_fputs(const char* text, FILE* stream);
+
+// C entry to the same sandbox: a state on the limiter allocator (null when
+// Lua cannot make one), and one limited run of the function at `index`.
+lua_State* sandbox_newstate(void* limiter);
+int _sandbox_run(lua_State* L, int index, lua_Number instructions, lua_Number memory);
+
+// The globals that the engine registers, in order: one row per Lua name.
+struct ModsLuaGlobal {
+    const char* name;
+    lua_CFunction fn;
+};
+extern const ModsLuaGlobal mods_lua_globals[];  // ends with a null name
+
+// The `ModsAPI` of a state (registry key "z2"); raises a Lua error when absent.
+ModsAPI* mods_lua_api(lua_State* L);
+// Raises the stored API error, if any, as a Lua error (clearing it first).
+void mods_lua_raise_api_error(lua_State* L, ModsAPI* api);
+// The argument's text; `fallback` when it has none, else the error "null string".
+std::string my_lua_tostring(lua_State* L, int index, const char* fallback = nullptr);
+// Lua value -> var ("null string" for tables, functions ...) and back.
+var mods_lua_to_var(lua_State* L, int index);
+void mods_lua_push_var(lua_State* L, const var& v);

@@ -1,0 +1,126 @@
+// net: the endpoint base classes, their queues and closing an ENet host.
+#include "net.h"
+
+#include "qel_driver.h"
+#include "qel_log.h"
+
+// ---- Net --------------------------------------------------------------------
+
+void Net::open() {}
+
+void Net::loop(int) {}
+
+void Net::deinit() {}
+
+std::string Net::get_name(const std::string&) { return std::string(); }
+
+int Net::is_local() { return 0; }
+
+int Net::count_peers() { return 0; }
+
+Net::~Net() = default;
+
+bool Net::open_checked() { return true; }
+
+void Net::init(const std::string& host_, int port_, const std::string& uid_,
+               const std::string& name_, const std::string& key_) {
+    host = host_;
+    port = port_;
+    uid = uid_;
+    name = name_;
+    key = key_;
+    opened = 0;
+}
+
+void Net::send(const std::string& to, const std::string& type, const std::string& value,
+               int reliable) {
+    NetMessage m;
+    m.uid = to;
+    m.name = get_name(to);
+    m.type = type;
+    m.value = value;
+    m.reliable = reliable;
+    outbox.push_back(std::move(m));
+}
+
+void Net::send(const std::string& value, int reliable) { send("", "message", value, reliable); }
+
+void Net::receive(const std::string& from, const std::string& type, const std::string& value) {
+    NetMessage m;
+    m.uid = from;
+    m.name = get_name(from);
+    m.type = type;
+    m.value = value;
+    inbox.push_back(std::move(m));
+}
+
+int Net::poll(NetMessage* out) {
+    if (inbox_cursor < 0 || static_cast<size_t>(inbox_cursor) >= inbox.size()) {
+        inbox.clear();
+        inbox_cursor = 0;
+        return 0;
+    }
+    *out = inbox[inbox_cursor++];
+    if (static_cast<size_t>(inbox_cursor) >= inbox.size()) {
+        inbox.clear();
+        inbox_cursor = 0;
+    }
+    return 1;
+}
+
+// ---- NetENet ------------------------------------------------------------------
+
+void NetENet::deinit() { close_host(); }
+
+void NetENet::close_host() {
+    if (opened != 1) return;
+    // Wait only for connections that will answer: ENet resets one that never
+    // finished connecting at once, and one already gone or a zombie sends
+    // nothing more, so waiting for those would only burn the 500 ms.
+    std::vector<ENetPeer*> waiting;
+    for (NetPeer* p : peers) {
+        if (p->peer) {
+            enet_peer_disconnect(p->peer, 0);
+            if (p->peer->state == ENET_PEER_STATE_DISCONNECTING) waiting.push_back(p->peer);
+            p->peer->data = nullptr;
+        }
+        delete p;
+    }
+    peers.clear();
+    enet_host_flush(enet_host);
+
+    int start = driver_timer_get_ticks();
+    while (!waiting.empty()) {
+        if (driver_timer_get_ticks() - start > 499) break;
+        ENetEvent ev;
+        if (enet_host_service(enet_host, &ev, 500) <= 0) break;
+        if (ev.type == ENET_EVENT_TYPE_RECEIVE) enet_packet_destroy(ev.packet);
+        if (ev.type == ENET_EVENT_TYPE_DISCONNECT) std::erase(waiting, ev.peer);
+    }
+
+    enet_host_destroy(enet_host);
+    enet_host = nullptr;
+    opened = 0;
+}
+
+std::string NetENet::get_name(const std::string& who) {
+    for (const NetPeer* p : peers)
+        if (p->uid == who) return p->name;
+    return std::string();
+}
+
+int NetENet::count_peers() { return static_cast<int>(peers.size()); }
+
+NetENet::~NetENet() { close_host(); }
+
+void NetENet::send_packet(ENetPeer* peer, const std::string& packed, int reliable) {
+    // The range coder crashes on an empty packet; a packed header is never empty.
+    if (!peer || packed.empty()) return;
+    ENetPacket* pk = enet_packet_create(packed.data(), packed.size(),
+                                        (reliable & 1) ? ENET_PACKET_FLAG_RELIABLE : 0);
+    if (!pk) {
+        qel_log("net: out of memory for a packet of %d bytes\n", static_cast<int>(packed.size()));
+        return;
+    }
+    if (enet_peer_send(peer, 0, pk) < 0 && pk->referenceCount == 0) enet_packet_destroy(pk);
+}

@@ -1,0 +1,143 @@
+// net: the match's network endpoints over ENet (one channel, reliable UDP).
+//
+// Game code never touches ENet: it queues messages with Net::send, calls the
+// endpoint's loop once a frame (which services ENet, fills the inbox and sends
+// the outbox) and drains the inbox with Net::poll.
+#pragma once
+
+#include <enet/enet.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Connect data of every client and disconnect data of every refusal.
+constexpr int NET_VERSION = 12;
+constexpr int NET_CHANNELS = 1;
+
+// One message, copied by value.
+struct NetMessage {
+    std::string uid;    // sender (host inbox) or addressee (host outbox); "" = all / the host
+    std::string name;   // display name of the peer, from get_name(uid)
+    std::string type;   // at most 15 characters on the wire
+    std::string value;  // any bytes, zero bytes included
+    int32_t reliable = 0;  // lowest bit: reliable ENet packet
+    int32_t spare = 0;
+};
+
+// One ENet connection; owned by the endpoint's peer list.
+struct NetPeer {
+    int32_t active = 1;
+    int32_t joined = 0;        // admitted (host) or challenge answered (client)
+    ENetPeer* peer = nullptr;
+    std::string uid;           // remote account id (host side)
+    std::string name;          // remote display name (host side)
+    std::string challenge;     // decimal challenge sent to this peer (host side)
+    std::string token;         // expected (host) or computed (client) join token
+};
+
+class Net {
+public:
+    int32_t opened = 0;  // 1 while an ENet host exists
+    int32_t lag = 0;     // smoothed round-trip time in ms (client)
+    std::string uid;
+    std::string name;
+    std::string key;     // join key
+    std::vector<NetMessage> inbox;
+    int32_t inbox_cursor = 0;
+    std::vector<NetMessage> outbox;
+    std::string host;
+    int32_t port = 0;
+    ENetHost* enet_host = nullptr;
+    std::vector<NetPeer*> peers;
+
+    Net() = default;
+    Net(const Net&) = delete;
+    Net& operator=(const Net&) = delete;
+
+    virtual void open();
+    virtual void loop(int timeout_ms);
+    virtual void deinit();
+    virtual std::string get_name(const std::string& uid);
+    virtual int is_local();
+    virtual int count_peers();
+    virtual ~Net();
+    // As open(), but a host that cannot be created is reported (false) instead
+    // of ending the program, so tests and a windowed game can carry on.
+    virtual bool open_checked();
+
+    void init(const std::string& host, int port, const std::string& uid,
+              const std::string& name, const std::string& key);
+    // Queues for the next loop; nothing leaves before it.
+    void send(const std::string& uid, const std::string& type, const std::string& value,
+              int reliable);
+    // Chat form: everybody, type "message".
+    void send(const std::string& value, int reliable);
+    // Appends to the inbox (arriving messages and the endpoint's own notices).
+    void receive(const std::string& uid, const std::string& type, const std::string& value);
+    // 1 and the next message, or 0 when the inbox is empty.
+    int poll(NetMessage* out);
+};
+
+// An endpoint over an ENet host.
+class NetENet : public Net {
+public:
+    void deinit() override;
+    std::string get_name(const std::string& uid) override;
+    int count_peers() override;
+    // Closes an endpoint that is still open.
+    ~NetENet() override;
+
+protected:
+    // deinit's work, callable from the destructor (no virtual dispatch there).
+    void close_host();
+    // Sends packed bytes on channel 0; never queues an empty packet.
+    static void send_packet(ENetPeer* peer, const std::string& packed, int reliable);
+};
+
+// The endpoint of a player who joins a match.
+class NetClient : public NetENet {
+public:
+    void open() override;
+    bool open_checked() override;  // false also when the host name does not resolve
+    void loop(int timeout_ms) override;
+    ~NetClient() override;
+
+private:
+    enum class Start { ok, no_host, no_peer };
+    Start start();
+    void handle_packet(const ENetPacket* packet);
+    void send_outbox();
+};
+
+// A client whose own process hosts the match: the world is shared.
+class NetLocal : public NetClient {
+public:
+    int is_local() override;
+    ~NetLocal() override;
+};
+
+// The endpoint of the process that hosts a match.
+class NetServer : public NetENet {
+public:
+    void open() override;
+    bool open_checked() override;  // false when the port cannot be bound
+    void loop(int timeout_ms) override;
+    ~NetServer() override;
+
+private:
+    void on_connect(ENetPeer* peer, uint32_t data);
+    void on_disconnect(ENetPeer* peer);
+    void on_receive(ENetPeer* peer, const ENetPacket* packet);
+    void refuse(NetPeer* p, const char* why);
+    void send_outbox();
+};
+
+// Number of connections whose uid equals the given one.
+int _count_uid(NetServer* server, const std::string& uid);
+
+// Join tokens: the first 15 lowercase hex digits of MD5(a "|" b), and of
+// MD5(mk_token2(a, b) "|" c). Both results live in one static buffer that the
+// next call overwrites.
+const char* mk_token2(const char* a, const char* b);
+const char* mk_token3(const char* a, const char* b, const char* c);

@@ -1,0 +1,155 @@
+// net_client: the endpoint of a player who joins a match.
+//
+// Writes client-to-host packets: uid[16] name[16] token[16] type[16] value...
+// Reads host-to-client packets:  zero[48] type[16] value...
+// (64-byte headers, fields at most 15 characters and zero-padded; net_pack.h.)
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "net.h"
+#include "net_pack.h"
+#include "qel_log.h"
+
+namespace {
+
+// The token text is key "|" challenge in 255 characters; our hosts send at
+// most 10 digits.
+constexpr size_t MAX_TOKEN_TEXT = 255;
+constexpr size_t MAX_CHALLENGE = 10;
+
+}  // namespace
+
+NetClient::Start NetClient::start() {
+    if (opened == 1) return Start::ok;
+    if (key.size() + 1 + MAX_CHALLENGE > MAX_TOKEN_TEXT)
+        qel_log("net: join key of %d characters is too long to answer a challenge\n",
+                static_cast<int>(key.size()));
+    enet_host = enet_host_create(nullptr, 1, NET_CHANNELS, 0, 0);
+    if (!enet_host) {
+        qel_log("An error occurred while trying to create an ENet client host. (2)\n");
+        return Start::no_host;
+    }
+    enet_host_compress_with_range_coder(enet_host);
+
+    // A name that does not resolve is reported at once, as a lost connection.
+    ENetAddress address;
+    memset(&address, 0, sizeof(address));
+    ENetPeer* peer = nullptr;
+    if (enet_address_set_host(&address, host.c_str()) == 0) {
+        address.port = static_cast<enet_uint16>(port);
+        peer = enet_host_connect(enet_host, &address, NET_CHANNELS, NET_VERSION);
+    }
+    if (!peer) {
+        qel_log("net: cannot connect to %s:%d\n", host.c_str(), port);
+        enet_host_destroy(enet_host);
+        enet_host = nullptr;
+        receive("", "disconnect", "");
+        return Start::no_peer;
+    }
+    NetPeer* p = new NetPeer();
+    p->peer = peer;
+    peer->data = p;
+    peers.push_back(p);
+    opened = 1;
+    return Start::ok;
+}
+
+void NetClient::open() {
+    if (start() == Start::no_host) exit(-1);
+}
+
+bool NetClient::open_checked() { return start() == Start::ok; }
+
+void NetClient::handle_packet(const ENetPacket* packet) {
+    std::string data(reinterpret_cast<const char*>(packet->data), packet->dataLength);
+    int cut = 0;
+    std::string raw = net_unpack(data, &cut);
+    NetHostHeader h;
+    if (cut || !net_header_read(raw, &h)) {
+        qel_log("net: dropped a malformed packet of %d bytes from the host\n",
+                static_cast<int>(packet->dataLength));
+        return;
+    }
+    std::string value = raw.substr(NET_HEADER_SIZE);
+    if (strcmp(h.type, "challenge") == 0) {
+        NetPeer* hp = peers.empty() ? nullptr : peers[0];
+        if (!hp) return;
+        if (!key.empty()) {
+            // The host formats key "|" challenge into 255 characters; a longer
+            // challenge cannot come from a host of ours.
+            std::string challenge(value.c_str());
+            if (key.size() + 1 + challenge.size() > MAX_TOKEN_TEXT) {
+                qel_log("net: challenge of %d bytes is too long, ignored\n",
+                        static_cast<int>(challenge.size()));
+                return;
+            }
+            hp->token = mk_token2(key.c_str(), challenge.c_str());
+        }
+        hp->joined = 1;
+        receive("", "connect", "");
+        send("", "ping", "", 1);
+        return;
+    }
+    receive("", h.type, value);
+}
+
+void NetClient::send_outbox() {
+    NetPeer* hp = peers.empty() ? nullptr : peers[0];
+    if (!hp || !hp->joined) return;  // held until the challenge is answered
+    for (const NetMessage& m : outbox) {
+        NetClientHeader h;
+        net_header_field(h.uid, uid);
+        net_header_field(h.name, name);
+        net_header_field(h.token, hp->token);
+        net_header_field(h.type, m.type);
+        std::string raw(reinterpret_cast<const char*>(&h), sizeof(h));
+        raw += m.value;
+        int cut = 0;
+        std::string packed = net_pack(raw, &cut);
+        if (cut || raw.size() > static_cast<size_t>(NET_PACK_SIZE)) {
+            qel_log("net: message \"%s\" of %d bytes is too long to send, dropped\n",
+                    h.type, static_cast<int>(m.value.size()));
+            continue;
+        }
+        send_packet(hp->peer, packed, m.reliable);
+    }
+    outbox.clear();
+}
+
+void NetClient::loop(int timeout_ms) {
+    if (opened != 1) return;
+    bool closed = false;
+    ENetEvent ev;
+    enet_uint32 wait = timeout_ms > 0 ? static_cast<enet_uint32>(timeout_ms) : 0;
+    while (enet_host_service(enet_host, &ev, wait) > 0) {
+        wait = 0;
+        switch (ev.type) {
+        case ENET_EVENT_TYPE_DISCONNECT:
+            if (ev.data != static_cast<enet_uint32>(NET_VERSION) && ev.data != 0) {
+                char text[96];
+                snprintf(text, sizeof(text), "incompatible server v%d (you have v%d)",
+                         static_cast<int>(ev.data), NET_VERSION);
+                receive("", "error", text);
+            }
+            receive("", "disconnect", "");
+            closed = true;
+            break;
+        case ENET_EVENT_TYPE_RECEIVE:
+            handle_packet(ev.packet);
+            enet_packet_destroy(ev.packet);
+            break;
+        default:
+            break;
+        }
+    }
+    send_outbox();
+    enet_host_flush(enet_host);
+    if (closed) deinit();
+}
+
+NetClient::~NetClient() = default;
+
+int NetLocal::is_local() { return 1; }
+
+NetLocal::~NetLocal() = default;

@@ -1,0 +1,239 @@
+// net_server: the host endpoint, its join challenge and the join tokens.
+//
+// Reads client-to-host packets: uid[16] name[16] token[16] type[16] value...
+// Writes host-to-client packets: zero[48] type[16] value... (net_build)
+// (64-byte headers, fields at most 15 characters and zero-padded; net_pack.h.)
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "net.h"
+#include "net_pack.h"
+#include "qel_log.h"
+#include "qel_md5.h"
+
+namespace {
+
+constexpr int MAX_PEERS = 256;
+// key "|" uid(15) "|" name(15) must fit the 255 characters of the token text.
+constexpr size_t MAX_KEY = 223;
+
+char token_buf[256];
+
+// First 15 lowercase hex digits of MD5 of the text, into token_buf.
+const char* md5_15(const char* text) {
+    md5_state_s st;
+    unsigned char digest[16];
+    md5_init(&st);
+    md5_append(&st, reinterpret_cast<const unsigned char*>(text), static_cast<int>(strlen(text)));
+    md5_finish(&st, digest);
+    static const char hex[] = "0123456789abcdef";
+    for (int i = 0; i < 16; i++) {
+        token_buf[i * 2] = hex[digest[i] >> 4];
+        token_buf[i * 2 + 1] = hex[digest[i] & 15];
+    }
+    token_buf[15] = 0;
+    return token_buf;
+}
+
+}  // namespace
+
+const char* mk_token2(const char* a, const char* b) {
+    char text[256];
+    snprintf(text, sizeof(text), "%s|%s", a ? a : "", b ? b : "");
+    return md5_15(text);
+}
+
+const char* mk_token3(const char* a, const char* b, const char* c) {
+    char first[16];
+    snprintf(first, sizeof(first), "%s", mk_token2(a, b));
+    return mk_token2(first, c);
+}
+
+int _count_uid(NetServer* server, const std::string& uid) {
+    int n = 0;
+    for (const NetPeer* p : server->peers)
+        if (p->uid == uid) n++;
+    return n;
+}
+
+bool NetServer::open_checked() {
+    if (opened == 1) return true;
+    // Said once here rather than on every refused join.
+    if (key.size() > MAX_KEY)
+        qel_log("net: join key of %d characters is longer than %d: every join will be refused\n",
+                static_cast<int>(key.size()), static_cast<int>(MAX_KEY));
+    ENetAddress address;
+    memset(&address, 0, sizeof(address));
+    address.host = ENET_HOST_ANY;
+    address.port = static_cast<enet_uint16>(port);
+    enet_host = enet_host_create(&address, MAX_PEERS, NET_CHANNELS, 0, 0);
+    if (!enet_host) {
+        qel_log("An error occurred while trying to create an ENet server host. (1)\n");
+        return false;
+    }
+    enet_host_compress_with_range_coder(enet_host);
+    opened = 1;
+    return true;
+}
+
+void NetServer::open() {
+    if (!open_checked()) exit(-1);
+}
+
+void NetServer::on_connect(ENetPeer* peer, uint32_t data) {
+    if (data != static_cast<uint32_t>(NET_VERSION)) {
+        qel_log("net: refused a client of protocol version %u\n", data);
+        enet_peer_disconnect(peer, NET_VERSION);
+        return;
+    }
+    NetPeer* p = new NetPeer();
+    p->peer = peer;
+    peers.push_back(p);
+    peer->data = p;
+    enet_peer_throttle_configure(peer, 5000, 0, 0);
+    if (!key.empty()) p->challenge = std::to_string(rand());
+    NetMessage m;
+    m.type = "challenge";
+    m.value = p->challenge;
+    send_packet(peer, net_build(m), 1);
+}
+
+void NetServer::on_disconnect(ENetPeer* peer) {
+    NetPeer* p = static_cast<NetPeer*>(peer->data);
+    peer->data = nullptr;
+    if (!p) return;
+    if (p->joined && _count_uid(this, p->uid) < 2) receive(p->uid, "leave", "");
+    for (size_t i = 0; i < peers.size(); i++) {
+        if (peers[i] == p) {
+            peers.erase(peers.begin() + static_cast<std::ptrdiff_t>(i));
+            break;
+        }
+    }
+    delete p;
+}
+
+void NetServer::refuse(NetPeer* p, const char* why) {
+    qel_log("net: refusing connection \"%s\": %s\n", p->uid.c_str(), why);
+    // From now on the record only waits for ENet's disconnect: later packets
+    // are dropped, and an identity it never proved must not count for that
+    // uid (a stranger claiming a player's uid would hide the player's "leave"
+    // or turn a "join" into a "rejoin").
+    p->active = 0;
+    if (!p->joined) {
+        p->uid.clear();
+        p->name.clear();
+    }
+    enet_peer_disconnect(p->peer, NET_VERSION);
+}
+
+void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
+    NetPeer* p = static_cast<NetPeer*>(peer->data);
+    if (!p || !p->active) {
+        qel_log("net: dropped a packet from a closing connection\n");
+        return;
+    }
+    std::string data(reinterpret_cast<const char*>(packet->data), packet->dataLength);
+    int cut = 0;
+    std::string raw = net_unpack(data, &cut);
+    NetClientHeader h;
+    if (cut || !net_header_read(raw, &h)) {
+        refuse(p, "malformed packet");
+        return;
+    }
+    if (p->uid.empty()) {
+        p->uid = h.uid;
+        p->name = h.name;
+        if (p->uid.empty()) {
+            refuse(p, "no uid");
+            return;
+        }
+    }
+    if (strcmp(h.type, "disconnect") == 0) {
+        refuse(p, "asked to disconnect");
+        return;
+    }
+    if (p->name.empty() || p->uid != h.uid || p->name != h.name) {
+        refuse(p, "uid or name mismatch");
+        return;
+    }
+    if (!key.empty()) {
+        if (key.size() > MAX_KEY) {
+            refuse(p, "the host's join key is too long");
+            return;
+        }
+        if (p->token.empty()) {
+            std::string who = p->uid + "|" + p->name;
+            p->token = mk_token3(key.c_str(), who.c_str(), p->challenge.c_str());
+        }
+        if (p->token != h.token) {
+            refuse(p, "wrong token");
+            return;
+        }
+    }
+    if (!p->joined) {
+        p->joined = 1;
+        if (_count_uid(this, p->uid) < 2) {
+            receive(p->uid, "join", "");
+        } else {
+            qel_log("going to disconnect extras...\n");
+            for (size_t i = 0; i < peers.size(); i++) {
+                NetPeer* other = peers[i];
+                if (other == p || other->uid != p->uid) continue;
+                qel_log("disconnecting: %d\n", static_cast<int>(i));
+                other->active = 0;
+                enet_peer_disconnect(other->peer, 0);
+            }
+            receive(p->uid, "rejoin", "");
+        }
+    }
+    receive(p->uid, h.type, raw.substr(NET_HEADER_SIZE));
+}
+
+void NetServer::send_outbox() {
+    for (const NetMessage& m : outbox) {
+        int cut = 0;
+        std::string packed = net_build(m, &cut);
+        if (cut) {
+            qel_log("net: message \"%.15s\" of %d bytes is too long to send, dropped\n",
+                    m.type.c_str(), static_cast<int>(m.value.size()));
+            continue;
+        }
+        enet_uint32 flags = (m.reliable & 1) ? ENET_PACKET_FLAG_RELIABLE : 0;
+        if (m.uid.empty()) {
+            ENetPacket* pk = enet_packet_create(packed.data(), packed.size(), flags);
+            if (pk) enet_host_broadcast(enet_host, 0, pk);
+            continue;
+        }
+        for (NetPeer* p : peers)
+            if (p->active && p->joined && p->uid == m.uid) send_packet(p->peer, packed, m.reliable);
+    }
+    outbox.clear();
+}
+
+void NetServer::loop(int timeout_ms) {
+    if (opened != 1) return;
+    ENetEvent ev;
+    enet_uint32 wait = timeout_ms > 0 ? static_cast<enet_uint32>(timeout_ms) : 0;
+    while (enet_host_service(enet_host, &ev, wait) > 0) {
+        wait = 0;
+        switch (ev.type) {
+        case ENET_EVENT_TYPE_CONNECT:
+            on_connect(ev.peer, ev.data);
+            break;
+        case ENET_EVENT_TYPE_DISCONNECT:
+            on_disconnect(ev.peer);
+            break;
+        case ENET_EVENT_TYPE_RECEIVE:
+            on_receive(ev.peer, ev.packet);
+            enet_packet_destroy(ev.packet);
+            break;
+        default:
+            break;
+        }
+    }
+    send_outbox();
+    enet_host_flush(enet_host);
+}
+
+NetServer::~NetServer() = default;

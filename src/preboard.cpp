@@ -1,0 +1,27 @@
+// preboard: the policy-gate status file, read once per run.
+#include "preboard.h"
+
+#include <string>
+
+#include "qel_driver.h"  // driver_doc_load, driver_doc_save
+
+static const char* const PREBOARD_FILE = "preboard.txt";
+
+// 0 not read yet, 1 accepted, -1 refused, -2 empty or missing.
+static int _preboard_status = 0;
+
+int preboard_get() {
+    if (_preboard_status) return _preboard_status;
+    _preboard_status = -2;
+    std::string text = driver_doc_load(PREBOARD_FILE);
+    if (!text.empty()) _preboard_status = text == "OK" ? 1 : -1;
+    return _preboard_status;
+}
+
+void preboard_set(int status) {
+    _preboard_status = status;
+    const char* text = status == 1 ? "OK" : status == -1 ? "FAIL" : "";
+    int n = 0;
+    while (text[n]) n++;
+    driver_doc_save(PREBOARD_FILE, text, n);  // a failed write is not reported
+}

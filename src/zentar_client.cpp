@@ -1,0 +1,528 @@
+// zentar_client: client side of world sync.
+//
+// Host messages are laid out at the top of zentar_server.cpp. Records ("I",
+// "S", "D") are raw 640-byte Items whose bytes 4..7 name the host slot h.
+// Every record is cleaned before use: its host slot references are
+// range-checked and translated to local slots (0 when out of range or not
+// mapped), its text fields get their terminators, its non-finite reals
+// become 0 and its hold time (a client-only field) is cleared. A local
+// endpoint (the hosting player's own) ignores all of this: its world is the
+// host's.
+#include "zentar_client.h"
+
+#include <cmath>
+#include <cstddef>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "game.h"
+#include "game_net.h"  // ui_view_set
+#include "qel_log.h"
+#include "zentar_sim.h"
+
+// ---- module state ------------------------------------------------------------------
+
+namespace {
+
+struct ZentarClient {
+    std::map<int32_t, int32_t> zlag;  // temporary id -> local slot of the provisional fleet
+    int64_t prev = -1;                // timer at the previous ping check, -1 before the first
+    int64_t next = 0;                 // timer at which the next ping is due
+};
+ZentarClient zc;
+
+constexpr size_t TEMP_SWEEP_AT = 8192;
+constexpr size_t REC = sizeof(Item);
+
+// Reals of a record that a non-finite value would poison in the simulation.
+constexpr size_t FLOAT_FIELDS[] = {
+    offsetof(Item, position_x),   offsetof(Item, position_y),   offsetof(Item, collide_r),
+    offsetof(Item, collide_mass), offsetof(Item, collide_box) + 0, offsetof(Item, collide_box) + 4,
+    offsetof(Item, collide_box) + 8, offsetof(Item, collide_box) + 12, offsetof(Item, image_w),
+    offsetof(Item, image_h),      offsetof(Item, image_cx),     offsetof(Item, image_cy),
+    offsetof(Item, image_scale),  offsetof(Item, image_a),      offsetof(Item, unit_speed),
+    offsetof(Item, unit_heading), offsetof(Item, unit_last_x),  offsetof(Item, unit_last_y),
+    offsetof(Item, unit_course),  offsetof(Item, unit_turn_rate), offsetof(Item, unit_turn_time),
+    offsetof(Item, unit_face),    offsetof(Item, ships_value),  offsetof(Item, ships_production),
+    offsetof(Item, ships_production_factor), offsetof(Item, ships_value_factor),
+    offsetof(Item, fleet_ships),  offsetof(Item, fleet_v_factor), offsetof(Item, fleet_r),
+    offsetof(Item, planet_r),     offsetof(Item, draw_r),       offsetof(Item, draw_x2),
+    offsetof(Item, draw_y2),      offsetof(Item, motion_vx),    offsetof(Item, motion_vy),
+    offsetof(Item, _position_x),  offsetof(Item, _position_y),  offsetof(Item, _draw_x2),
+    offsetof(Item, _draw_y2),     offsetof(Item, draw_x3),      offsetof(Item, draw_y3),
+    offsetof(Item, _draw_x3),     offsetof(Item, _draw_y3),
+};
+
+// Text fields outside the planet style block (whose bytes double as pixel art).
+struct TextField {
+    size_t off, size;
+};
+constexpr TextField TEXT_FIELDS[] = {
+    {offsetof(Item, image_src), 16},  {offsetof(Item, fleet_image), 16},
+    {offsetof(Item, title_value), 16}, {offsetof(Item, user_rank), 4},
+    {offsetof(Item, user_uid), 16},   {offsetof(Item, button_name), 16},
+    {offsetof(Item, label_text), 40}, {offsetof(Item, label_font), 16},
+};
+
+// Slot references carried by a record, translated from host to local slots.
+constexpr size_t SLOT_FIELDS[] = {
+    offsetof(Item, owner_n),    offsetof(Item, fleet_target), offsetof(Item, user_team_n),
+    offsetof(Item, fleet_source), offsetof(Item, unit_fleet), offsetof(Item, unit_target),
+    offsetof(Item, collide_target),
+};
+
+bool _zc_slot(int n) { return n >= 1 && n < ZT_ITEMS; }
+
+int32_t _zc_int(double v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483647.0) return 2147483647;
+    if (v <= -2147483648.0) return -2147483647 - 1;
+    return static_cast<int32_t>(v);
+}
+
+int32_t _zc_whole(float v) { return _zc_int(static_cast<double>(v)); }
+
+// The Game whose world this is, when there is one.
+Game* _zc_game(Zentar& world) {
+    Game* g = game_this();
+    return g && &g->world == &world ? g : nullptr;
+}
+
+// This process hosts the match: commands go out unpredicted, slots as they are.
+bool _zc_hosting(Net* net, Zentar& world) {
+    if (net && net->is_local()) return true;
+    Game* g = _zc_game(world);
+    return g && g->server_net;
+}
+
+void _zc_ui_reset(Zentar& world) {
+    if (Game* g = _zc_game(world)) g->ui.inited = 0;
+}
+
+int _zc_temp_get(int32_t t) {
+    auto it = zc.zlag.find(t);
+    return it == zc.zlag.end() ? 0 : it->second;
+}
+
+void _zc_temp_set(Zentar& world, int32_t t, int32_t slot) {
+    if (zc.zlag.size() >= TEMP_SWEEP_AT) {
+        for (auto it = zc.zlag.begin(); it != zc.zlag.end();) {
+            const Item& f = _item_read(world, it->second);
+            if (!f.in_use || f.sync_temp_id != it->first) it = zc.zlag.erase(it);
+            else ++it;
+        }
+    }
+    zc.zlag[t] = slot;
+}
+
+// Host slot of a local item as the host knows it; a provisional fleet goes by
+// its temporary id.
+int32_t _zc_host_slot(const Zentar& world, int n) {
+    const Item& it = _item_read(world, n);
+    return it.sync_index ? it.sync_index : it.sync_temp_id;
+}
+
+int32_t _zc_rd32(const unsigned char* p) {
+    int32_t v;
+    memcpy(&v, p, sizeof(v));
+    return v;
+}
+
+void _zc_clean(Zentar& world, Item& r) {
+    unsigned char* b = reinterpret_cast<unsigned char*>(&r);
+    for (size_t off : FLOAT_FIELDS) {
+        float v;
+        memcpy(&v, b + off, sizeof(v));
+        if (!std::isfinite(v)) {
+            v = 0;
+            memcpy(b + off, &v, sizeof(v));
+        }
+    }
+    for (const TextField& f : TEXT_FIELDS) b[f.off + f.size - 1] = 0;
+    r.sync_hold_until = 0;
+    r.in_use = 1;
+    r.has_sync = 1;
+    (void)world;
+}
+
+void _zc_translate(Zentar& world, Item& r) {
+    unsigned char* b = reinterpret_cast<unsigned char*>(&r);
+    for (size_t off : SLOT_FIELDS) {
+        int32_t v = _zc_rd32(b + off);
+        v = _zc_slot(v) ? world.client_map_local[v] : 0;
+        memcpy(b + off, &v, sizeof(v));
+    }
+}
+
+void _zc_map(Zentar& world, int h, int local, int32_t uid) {
+    world.client_map_local[h] = local;
+    if (world.client_map_count < h + 1) world.client_map_count = h + 1;
+    world.client_map_uid[h] = uid;
+}
+
+// Multiplies a fleet's ships and those of its units by r.
+void _zc_scale(Zentar& world, Item& fleet, float r) {
+    if (!(r > 0) || !std::isfinite(r)) return;
+    fleet.fleet_ships *= r;
+    for (int i = 1; i < world.top && i < ZT_ITEMS; i++) {
+        Item& u = world.items[i];
+        if (u.in_use && u.has_unit && u.unit_fleet == fleet.n) u.ships_value *= r;
+    }
+}
+
+void _zentar_client_delete(Zentar& world, int h) {
+    if (!_zc_slot(h)) return;
+    int local = world.client_map_local[h];
+    if (!local) return;
+    world.client_map_local[h] = 0;
+    world.client_map_uid[h] = 0;
+    if (h == world.client_map_count - 1) {
+        int k = h - 1;
+        while (k >= 1 && !world.client_map_local[k]) k--;
+        if (k >= 1) world.client_map_count = k + 1;
+    }
+    if (int32_t t = world.client_map_temp[h]) {
+        auto it = zc.zlag.find(t);
+        if (it != zc.zlag.end() && it->second == local) zc.zlag.erase(it);
+        world.client_map_temp[h] = 0;
+    }
+    const Item& it = world.items[local];
+    if (it.in_use && it.has_sync && it.sync_index == h) z2_destroy(world, local);
+}
+
+void _zentar_client_new(Zentar& world, int local, const Item& r) {
+    Item& it = world.items[local];
+    memcpy(static_cast<void*>(&it), &r, sizeof(Item));
+    it.in_use = 1;
+    it.n = local;
+    if (it.has_fleet) {
+        int units = r.fleet_units;
+        int avail = _fleet_items_available(world);
+        if (units > avail) units = avail;
+        const float* clip = world.clip;
+        if (clip[2] > 0 && clip[3] > 0 &&
+            (it.position_x < clip[0] || it.position_y < clip[1] ||
+             it.position_x >= clip[0] + clip[2] || it.position_y >= clip[1] + clip[3]))
+            units = 1;
+        // A host fleet is never dropped for want of room: one unit at least.
+        if (units < 1) units = 1;
+        _fleet_init(world, it.owner_n, r.fleet_ships, it.position_x, it.position_y, it.fleet_target,
+                     local, units);
+        int src = r.fleet_source;
+        if (_zc_slot(src) && world.items[src].in_use && world.items[src].has_planet)
+            world.items[src].ships_value -= r.fleet_ships;
+    } else if (it.has_planet) {
+        _zc_ui_reset(world);
+    }
+}
+
+void _zentar_client_update(Zentar& world, Item& p, const Item& r, int adopt) {
+    if (!p.in_use || !p.has_sync || p.sync_index != r.sync_index) return;
+    // A record of another kind than the local item is no update of it.
+    if (p.has_fleet != r.has_fleet) return;
+    if (!p.has_fleet) {
+        if (p.has_planet && p.owner_n != r.owner_n) z2_chown(world, p.n, r.owner_n);
+        int local = p.n;
+        memcpy(static_cast<void*>(&p), &r, sizeof(Item));
+        p.in_use = 1;
+        p.n = local;
+        return;
+    }
+
+    bool same_target = p.fleet_target == r.fleet_target;
+    if (!same_target && p.sync_hold_until != -1) {
+        z2_redirect(world, p.n, r.fleet_target);
+        same_target = p.fleet_target == r.fleet_target;
+    }
+    if (same_target) {
+        // Arrive when the host's fleet does.
+        const Item& t = _item_read(world, p.fleet_target);
+        float dl = std::hypot(p.position_x - t.position_x, p.position_y - t.position_y);
+        float dh = std::hypot(r.position_x - t.position_x, r.position_y - t.position_y);
+        if (t.in_use && dh > 1 && dl > 1 && std::fabs(dl - dh) > 1 && r.unit_speed > 0 &&
+            std::isfinite(r.unit_speed)) {
+            float s = dl / (dh / r.unit_speed);
+            if (s > 0 && std::isfinite(s)) p.unit_speed = s;
+        }
+    }
+    if (adopt) {
+        if (p.fleet_ships > 0 && r.fleet_ships > 0 && p.sync_ships_sent > 0 &&
+            r.fleet_ships != static_cast<float>(p.sync_ships_sent)) {
+            float d = r.fleet_ships - static_cast<float>(p.sync_ships_sent);
+            _zc_scale(world, p, (p.fleet_ships + d) / p.fleet_ships);
+        }
+    } else {
+        int32_t pw = _zc_whole(p.fleet_ships), rw = _zc_whole(r.fleet_ships);
+        if (p.sync_ships_sent == pw && r.sync_ships_sent == rw && p.fleet_target == r.fleet_target &&
+            pw != rw && p.fleet_ships > 0 && r.fleet_ships > 0)
+            _zc_scale(world, p, r.fleet_ships / p.fleet_ships);
+    }
+    p.sync_ships_sent = _zc_whole(p.fleet_ships);
+}
+
+// Skips the record while the local item's hold runs; true when skipped.
+bool _zc_hold(Item& p, const Item& r) {
+    if (p.sync_hold_until < 1) return false;
+    if (r.owner_n == p.owner_n && sys_ticks() < p.sync_hold_until) return true;
+    p.sync_hold_until = 0;
+    return false;
+}
+
+void _zentar_client_handle_item_(Zentar& world, int h, Item r) {
+    _zc_clean(world, r);
+    int local = world.client_map_local[h];
+    if (local) {
+        if (world.client_map_uid[h] == r.sync_id) {
+            _zc_translate(world, r);
+            r.n = local;
+            r.sync_index = h;
+            Item& p = world.items[local];
+            if (_zc_hold(p, r)) return;
+            _zentar_client_update(world, p, r, 0);
+            return;
+        }
+        // The host reused its slot for another item.
+        _zentar_client_delete(world, h);
+    }
+
+    int32_t t = r.sync_temp_id;
+    if (t) {
+        int pl = _zc_temp_get(t);
+        if (pl) {
+            Item& p = world.items[pl];
+            if (p.in_use && p.sync_temp_id == t && p.sync_index == 0 && p.has_fleet && r.has_fleet) {
+                world.client_map_temp[h] = t;
+                _zc_map(world, h, pl, r.sync_id);
+                _zc_translate(world, r);
+                r.n = pl;
+                p.sync_index = h;
+                r.sync_index = h;
+                p.sync_id = r.sync_id;
+                if (_zc_hold(p, r)) return;
+                _zentar_client_update(world, p, r, 1);
+                return;
+            }
+            // The prediction is gone (spent, or its slot reused): make the
+            // host's fleet instead of losing it.
+            zc.zlag.erase(t);
+        }
+    }
+
+    Item* it = item_init(world);
+    if (it->n == 0) return;  // local world full
+    _zc_map(world, h, it->n, r.sync_id);
+    _zc_translate(world, r);
+    r.n = it->n;
+    r.sync_index = h;
+    _zentar_client_new(world, it->n, r);
+}
+
+// Fields of a text split at single blanks.
+std::vector<std::string> _zc_split(const std::string& value) {
+    std::vector<std::string> out;
+    size_t pos = 0;
+    while (true) {
+        size_t end = value.find(' ', pos);
+        if (end == std::string::npos) {
+            out.push_back(value.substr(pos));
+            break;
+        }
+        out.push_back(value.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return out;
+}
+
+float _zc_real(const std::string& s) {
+    double v = strtod(s.c_str(), nullptr);
+    if (!std::isfinite(v) || v > 3.0e38 || v < -3.0e38) return 0;
+    return static_cast<float>(v);
+}
+
+void _zc_handle_ext(Zentar& world, const std::string& value) {
+    qel_log("r: %.511s\n", value.c_str());
+    std::vector<std::string> f = _zc_split(value);
+    if (f.size() < 9) return;
+    snprintf(world.bkgr_src, sizeof(world.bkgr_src), "%.15s", f[0].c_str());
+    if (world.view_set != 1) {
+        static ZentarUI spare{};  // a world outside the Game has no controls of its own
+        Game* g = _zc_game(world);
+        ui_view_set(world, g ? g->ui : spare, _zc_real(f[1]), _zc_real(f[2]), _zc_real(f[3]),
+                    _zc_real(f[4]));
+    }
+    for (int i = 0; i < 4; i++) world.bounds[i] = _zc_real(f[static_cast<size_t>(5 + i)]);
+}
+
+void _zc_handle_rename(Zentar& world, const std::string& value) {
+    std::vector<std::string> f = _zc_split(value);
+    f.resize(4);
+    int32_t n = _zc_int(strtod(f[0].c_str(), nullptr));
+    int32_t old_id = _zc_int(strtod(f[1].c_str(), nullptr));
+    int32_t target = _zc_int(strtod(f[2].c_str(), nullptr));
+    int32_t new_id = _zc_int(strtod(f[3].c_str(), nullptr));
+    if (!_zc_slot(n)) {
+        qel_log("n out of range\n");
+        return;
+    }
+    if (world.client_map_uid[n] != old_id) {
+        qel_log("sync_id != old_id\n");
+        return;
+    }
+    if (!_zc_slot(target)) {
+        qel_log("target out of range\n");
+        return;
+    }
+    int from = world.client_map_local[n], to = world.client_map_local[target];
+    if (!from || !to) {
+        qel_log("from==%d to==%d\n", from, to);
+        return;
+    }
+    z2_redirect(world, from, to);
+    world.client_map_uid[n] = new_id;
+    world.items[from].sync_id = new_id;
+    world.base[n].sync_id = new_id;
+}
+
+void _zc_handle_ping(Net* net, Zentar& world, const std::string& value) {
+    const char* s = value.c_str();
+    char* end = nullptr;
+    double sent = strtod(s, &end);
+    if (end == s || !std::isfinite(sent)) return;  // garbled
+    double rtt = static_cast<double>(sys_ticks()) - sent;
+    // Answers from the future or from long ago must not unsettle the lag.
+    double sample = rtt < 0 ? 0 : rtt > 1000 ? 1000 : rtt;
+    double old = net ? net->lag : world.lag;
+    if (old <= 0 || old > 1000) old = sample;
+    int32_t lag = _zc_int(0.25 * sample + 0.75 * old);
+    if (net) net->lag = lag;
+    world.lag = lag;
+}
+
+}  // namespace
+
+// ---- host messages -------------------------------------------------------------------
+
+void zentar_client_handle(Net* net, Zentar& world, NetMessage& msg) {
+    if (net && net->is_local()) return;
+    const std::string& type = msg.type;
+    const std::string& v = msg.value;
+    if (type == "S" || type == "I" || type == "D") {
+        if (v.size() < REC) return;
+        const unsigned char* b = reinterpret_cast<const unsigned char*>(v.data());
+        int h = _zc_rd32(b + offsetof(Item, n));
+        if (!_zc_slot(h)) return;
+        Item& base = world.base[h];
+        if (type == "S") {
+            memcpy(static_cast<void*>(&base), b, REC);
+            return;
+        }
+        Item r;
+        if (type == "I") {
+            memcpy(static_cast<void*>(&base), b, REC);
+            memcpy(static_cast<void*>(&r), b, REC);
+            r.sync_full = 1;
+        } else {
+            unsigned char* d = reinterpret_cast<unsigned char*>(&r);
+            const unsigned char* a = reinterpret_cast<const unsigned char*>(&base);
+            for (size_t i = 0; i < REC; i++) d[i] = a[i] ^ b[i];
+            r.n = h;
+        }
+        _zentar_client_handle_item_(world, h, r);
+    } else if (type == "A") {
+        if (v.size() < static_cast<size_t>(ZT_ITEMS)) return;
+        for (int h = 1; h < world.client_map_count && h < ZT_ITEMS; h++)
+            if (v[static_cast<size_t>(h)] == 0 && world.client_map_local[h]) _zentar_client_delete(world, h);
+    } else if (type == "F") {
+        _zc_handle_rename(world, v);
+    } else if (type == "R") {
+        qel_log("**** _zentar_client_handle_reset\n");
+        sys_init(world);
+        _zc_ui_reset(world);
+        zc.zlag.clear();
+    } else if (type == "X") {
+        _zc_handle_ext(world, v);
+    } else if (type == "P") {
+        _zc_handle_ping(net, world, v);
+    }
+}
+
+// ---- ping ----------------------------------------------------------------------------
+
+void zentar_client_loop(Net* net, Zentar& world) {
+    if (!net) return;
+    int64_t now = sys_ticks();
+    // First call, or the timer went back: ping now and count from here.
+    if (zc.prev < 0 || now < zc.prev) zc.next = now;
+    zc.prev = now;
+    if (now < zc.next) return;
+    zc.next += 1000;
+    if (now >= zc.next) zc.next = now + 1000;
+    char text[32];
+    snprintf(text, sizeof(text), "%ld", static_cast<long>(now));
+    net->send("", "P", text, 0);
+    (void)world;
+}
+
+// ---- the player's commands --------------------------------------------------------------
+
+void zentar_client_send(Net* net, Zentar& world, int percent, int from, int to) {
+    if (!net) return;
+    bool hosting = _zc_hosting(net, world);
+    int32_t t = 0;
+    if (!hosting) {
+        const Item& owner = _item_read(world, _item_read(world, from).owner_n);
+        uint32_t hs = static_cast<uint32_t>(owner.sync_index ? owner.sync_index : owner.sync_temp_id);
+        t = static_cast<int32_t>((hs << 16) + (world.uid_counter & 0xffffu));
+        int f = z2_send(world, percent, from, to);
+        if (_zc_slot(f)) {
+            Item& fl = world.items[f];
+            fl.sync_temp_id = t;
+            fl.sync_id = 0;
+            fl.sync_hold_until = -1;
+            if (t) _zc_temp_set(world, t, f);
+            fl.sync_ships_sent = _zc_whole(fl.fleet_ships);
+            // Slow it so that it lands when the host's copy does.
+            const Item& dst = _item_read(world, to);
+            float d = std::hypot(dst.position_x - fl.position_x, dst.position_y - fl.position_y);
+            float s = fl.unit_speed;
+            if (d > 0 && s > 0 && std::isfinite(d) && std::isfinite(s)) {
+                float v = d / (d / s + static_cast<float>(world.lag) / 1000.0f);
+                if (v > 0 && std::isfinite(v)) fl.unit_speed = v;
+            }
+        }
+        if (_zc_slot(from) && world.items[from].in_use)
+            world.items[from].sync_hold_until =
+                _zc_int(static_cast<double>(sys_ticks()) + 1.5 * world.lag);
+    }
+    int32_t hf = hosting ? from : _zc_host_slot(world, from);
+    int32_t ht = hosting ? to : _zc_host_slot(world, to);
+    char text[96];
+    snprintf(text, sizeof(text), "%d %d %d %d %d", percent, hf, ht, _item_read(world, from).sync_id, t);
+    net->send("", "send", text, 1);
+}
+
+void zentar_client_redirect(Net* net, Zentar& world, int fleet, int to) {
+    if (!net) return;
+    bool hosting = _zc_hosting(net, world);
+    if (!hosting) z2_redirect(world, fleet, to);
+    int32_t hf = hosting ? fleet : _zc_host_slot(world, fleet);
+    int32_t ht = hosting ? to : _zc_host_slot(world, to);
+    char text[64];
+    snprintf(text, sizeof(text), "%d %d %d", hf, ht, _item_read(world, fleet).sync_id);
+    net->send("", "redirect", text, 1);
+}
+
+// ---- for tests -----------------------------------------------------------------------------
+
+int _zentar_client_temp_lookup(int temp_id) { return _zc_temp_get(temp_id); }
+
+int _zentar_client_temp_count() { return static_cast<int>(zc.zlag.size()); }
+
+void _zentar_client_schedule_reset() {
+    zc.prev = -1;
+    zc.next = 0;
+}

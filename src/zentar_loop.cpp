@@ -1,0 +1,131 @@
+// zentar_loop: one simulation step of the match world.
+//
+// Order inside a step: units move (and fight, arrive, capture), free-moving
+// items drift, collision pushes everything apart, fleets gather their units,
+// then units turn to face, planets produce, physics items bounce, and the
+// particles age last.
+#include <cmath>
+#include <cstdio>
+
+#include "qel_driver.h"  // driver_timer_get_ticks, the default clock
+#include "zentar.h"
+#include "zentar_sim.h"
+
+// Defined by the host glue; weak so that a world without a host links.
+void _zentar_server_on_destroy(Zentar& world, int n) __attribute__((weak));
+
+SysHooks sys_hooks = {nullptr, nullptr, nullptr};
+
+// ---- seams -----------------------------------------------------------------------
+
+void sys_sound(const char* word) {
+    if (!sys_hooks.sound || !word) return;
+    char name[64];
+    snprintf(name, sizeof(name), "sfx-%s", word);
+    sys_hooks.sound(name);
+}
+
+void sys_sound_at(const Zentar& world, const char* word, float x, float y) {
+    if (!sys_hooks.sound) return;
+    float cx = world.clip[0], cy = world.clip[1], cw = world.clip[2], ch = world.clip[3];
+    if (cw > 0 && ch > 0 && !(cx <= x && x < cx + cw && cy <= y && y < cy + ch)) return;
+    sys_sound(word);
+}
+
+int sys_ticks() {
+    return sys_hooks.ticks ? sys_hooks.ticks() : driver_timer_get_ticks();
+}
+
+// Tells the host that fleet n is about to be released.
+void _sys_fleet_gone(Zentar& world, int n) {
+    if (sys_hooks.fleet_gone)
+        sys_hooks.fleet_gone(world, n);
+    else if (_zentar_server_on_destroy)
+        _zentar_server_on_destroy(world, n);
+}
+
+int sys_same_side(const Zentar& world, int user_a, int user_b) {
+    return _item_read(world, user_a).user_team_n == _item_read(world, user_b).user_team_n;
+}
+
+// ---- vector helpers --------------------------------------------------------------
+
+float zt_dot(float x1, float y1, float x2, float y2) { return x1 * x2 + y1 * y2; }
+
+void zt_norm(float& x, float& y) {
+    float len = std::sqrt(x * x + y * y);
+    if (len > 0) {
+        x /= len;
+        y /= len;
+    }
+}
+
+// ---- step ------------------------------------------------------------------------
+
+void planet_loop(Zentar& world, Item& planet, float dt) {
+    if (!planet.ships_production_enabled) return;
+    const Item& owner = _item_read(world, planet.owner_n);
+    planet.ships_value += dt * owner.ships_production_factor * planet.ships_production / 50;
+}
+
+void sys_loop0(Zentar& world) {
+    for (int i = 1; i < world.top; i++) {
+        Item& it = world.items[i];
+        if (it.in_use && it.has_planet) planet_loop(world, it, 0);
+    }
+}
+
+// Impulse against the largest touching neighbour, then the bounce off the
+// bounds. Positions are never clamped: only the velocity sign changes.
+static void _sys_physics(Zentar& world, Item& it) {
+    int t = it.collide_target;
+    if (t) {
+        if (t >= 1 && t < ZT_ITEMS && t != it.n && world.items[t].in_use) {
+            Item& other = world.items[t];
+            zt_do_collide(world, it, other);
+            if (other.collide_target == it.n) other.collide_target = 0;
+        }
+        it.collide_target = 0;
+    }
+    float bx = world.bounds[0], by = world.bounds[1], bw = world.bounds[2], bh = world.bounds[3];
+    if (bw == 0 || bh == 0) return;
+    float r = it.collide_r;
+    if (bx > it.position_x - r) it.motion_vx = std::fabs(it.motion_vx);
+    if (by > it.position_y - r) it.motion_vy = std::fabs(it.motion_vy);
+    if (it.position_x + r > bx + bw) it.motion_vx = -std::fabs(it.motion_vx);
+    if (it.position_y + r > by + bh) it.motion_vy = -std::fabs(it.motion_vy);
+}
+
+void sys_loop(Zentar& world, float dt, int particles) {
+    if (!(dt > 0)) {  // NaN steps count as empty too
+        sys_loop0(world);
+        return;
+    }
+    world.time += dt;
+    if (world.intro_time != 0) world.intro_time += dt;
+
+    // Units may free themselves, their fleet and enemy units; top is re-read.
+    for (int i = 1; i < world.top; i++) {
+        Item& it = world.items[i];
+        if (!it.in_use) continue;
+        if (it.has_unit) unit_loop(world, it, dt);
+        if (it.in_use && it.has_motion) {
+            it.position_x += it.motion_vx * dt;
+            it.position_y += it.motion_vy * dt;
+        }
+    }
+
+    collide_loop(world);
+    fleets_loop(world);
+
+    for (int i = 1; i < world.top; i++) {
+        Item& it = world.items[i];
+        if (!it.in_use) continue;
+        if (it.has_unit) unit_rotate(world, it, dt);
+        if (it.has_planet) planet_loop(world, it, dt);
+        if (it.has_physics) _sys_physics(world, it);
+        it.ticks += 1;
+    }
+
+    if (particles) parts_loop(world, dt);
+}

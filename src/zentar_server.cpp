@@ -1,0 +1,336 @@
+// zentar_server: host side of world sync.
+//
+// Host to clients ("all" = empty addressee uid):
+//   "A"  4096 bytes: byte n is has_sync of slot n while it is in use, else 0
+//        (byte 0 always 0). Reliable only when a synced item was removed since
+//        the last "A"; to all.
+//   "I"  the 640-byte Item (sync_full already cleared); reliable; to all.
+//        Becomes the slot's base.
+//   "S"  the 640-byte base copy of a slot; reliable; to the refreshing uid.
+//   "D"  640 bytes: base XOR item, except bytes 4..7, which hold the slot
+//        number n (i32, little-endian). Unreliable in the regular passes,
+//        reliable inside a refresh.
+//   "F"  "%d %d %d %d": slot, old uid, target slot, new uid; reliable; to all.
+//   "R"  empty; reliable; to the refreshing uid: reset before a full resend.
+//   "X"  "%s %f %f %f %f %f %f %f %f": bkgr_src, view x y w h, bounds x y w h
+//        (at most 511 characters); reliable.
+//   "P"  the client's value, unchanged; unreliable; to the sender.
+// Clients to host (fields separated by single blanks, read as numbers and
+// truncated to integers; a missing field reads 0):
+//   "send"      percent, source slot, target slot, source sync_id, temporary id
+//   "redirect"  fleet slot or temporary id (> 65535), target slot, fleet
+//               sync_id (0 = unchecked)
+//   "refresh", and the endpoint's "join" / "rejoin": full resend to that uid
+//   "P"         echoed
+// A temporary id is the client's user slot << 16 plus a counter, so it is at
+// least 65536 and its upper 16 bits name the user that may use it.
+#include "zentar_server.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "game.h"
+#include "qel_log.h"
+#include "zentar_sim.h"  // z2_send, z2_redirect, sys_ticks
+
+// ---- module state ------------------------------------------------------------------
+
+namespace {
+
+struct ZentarServer {
+    std::map<int32_t, int32_t> temp;  // client temporary id -> host fleet slot
+    int64_t prev = -1;                // timer at the previous loop, -1 before the first
+    int64_t next = 0;                 // timer at which the next full pass is due
+};
+ZentarServer zs;
+
+// Past this many entries the lookup sweeps out ids whose fleet is gone
+// (fleets removed by z2_destroy never reach the destroy hook).
+constexpr size_t TEMP_SWEEP_AT = 8192;
+
+constexpr int REC = static_cast<int>(sizeof(Item));
+
+bool _zs_slot(int n) { return n >= 1 && n < ZT_ITEMS; }
+
+int32_t _zs_int(double v) {
+    if (!(v == v)) return 0;
+    if (v >= 2147483647.0) return 2147483647;
+    if (v <= -2147483648.0) return -2147483647 - 1;
+    return static_cast<int32_t>(v);
+}
+
+// The whole ship count, for sync_ships_sent.
+int32_t _zs_whole(float v) { return _zs_int(static_cast<double>(v)); }
+
+// Fields of a command, split at single blanks; missing ones read 0.
+std::vector<int32_t> _zs_fields(const std::string& value, size_t want) {
+    std::vector<int32_t> out;
+    size_t pos = 0;
+    while (pos <= value.size() && out.size() < want) {
+        size_t end = value.find(' ', pos);
+        if (end == std::string::npos) end = value.size();
+        std::string tok = value.substr(pos, end - pos);
+        out.push_back(_zs_int(strtod(tok.c_str(), nullptr)));
+        pos = end + 1;
+    }
+    out.resize(want, 0);
+    return out;
+}
+
+std::string _zs_bytes(const Item& it) {
+    return std::string(reinterpret_cast<const char*>(&it), sizeof(Item));
+}
+
+// Slot of the sender's user item, 0 when none. Bots have no account id, so
+// an empty uid never matches.
+int _zs_user(const Zentar& world, const std::string& uid) {
+    if (uid.empty()) return 0;
+    for (int i = 1; i < world.top && i < ZT_ITEMS; i++) {
+        const Item& it = world.items[i];
+        if (!it.in_use || !it.has_user) continue;
+        size_t len = strnlen(it.user_uid, sizeof(it.user_uid));
+        if (len == uid.size() && memcmp(it.user_uid, uid.data(), len) == 0) return i;
+    }
+    return 0;
+}
+
+bool _zs_used(const Zentar& world, int n) { return _zs_slot(n) && world.items[n].in_use; }
+
+void _zs_temp_set(Zentar& world, int32_t t, int32_t slot) {
+    if (zs.temp.size() >= TEMP_SWEEP_AT) {
+        for (auto it = zs.temp.begin(); it != zs.temp.end();) {
+            const Item& f = _item_read(world, it->second);
+            if (!f.in_use || f.sync_temp_id != it->first) it = zs.temp.erase(it);
+            else ++it;
+        }
+    }
+    zs.temp[t] = slot;
+}
+
+// Sends slot n to all at once and clears its fleet_source.
+void _zs_sync_now(Net* net, Zentar& world, int n) {
+    if (!net || !_zs_used(world, n) || !world.items[n].has_sync) return;
+    zentar_server_sync_item(net, world, n, 0, "");
+    world.items[n].fleet_source = 0;
+}
+
+void _zs_send(Net* net, Zentar& world, const NetMessage& msg) {
+    int u = _zs_user(world, msg.uid);
+    if (!u) return;
+    std::vector<int32_t> f = _zs_fields(msg.value, 5);
+    int percent = f[0], src = f[1], dst = f[2];
+    int32_t t = f[4];
+    if (percent < 1 || percent > 100) return;
+    if (!_zs_used(world, src) || !world.items[src].has_planet) return;
+    if (!_zs_used(world, dst) || !world.items[dst].has_planet) return;
+    if (f[3] != world.items[src].sync_id) return;
+    if (t != 0 && (t < 0 || (t >> 16) != u)) return;
+    if (world.items[src].owner_n != u) return;
+    int fleet = z2_send(world, percent, src, dst);
+    if (!_zs_slot(fleet)) return;
+    world.items[fleet].sync_temp_id = t;
+    if (t) _zs_temp_set(world, t, fleet);
+    _zs_sync_now(net, world, fleet);
+}
+
+void _zs_redirect(Net* net, Zentar& world, const NetMessage& msg) {
+    int u = _zs_user(world, msg.uid);
+    if (!u) return;
+    std::vector<int32_t> f = _zs_fields(msg.value, 3);
+    int fleet = f[0], dst = f[1];
+    if (fleet > 65535) {
+        int32_t t = fleet;
+        fleet = _zentar_server_temp_lookup(t);
+        // The slot may have been taken by another fleet since.
+        if (fleet && world.items[fleet].sync_temp_id != t) fleet = 0;
+    }
+    if (!_zs_used(world, fleet)) return;
+    const Item& fl = world.items[fleet];
+    if (!fl.has_fleet || fl.owner_n != u) return;
+    if (!_zs_used(world, dst) || !world.items[dst].has_planet) return;
+    if (f[2] != 0 && f[2] != fl.sync_id) return;
+    z2_redirect(world, fleet, dst);
+    _zs_sync_now(net, world, fleet);
+}
+
+void _zs_refresh(Net* net, Zentar& world, const std::string& uid) {
+    // An empty addressee would reset every client.
+    if (uid.empty()) return;
+    net->send(uid, "R", "", 1);
+    zentar_server_sync_ext(net, world, uid);
+    for (int i = 1; i < world.top && i < ZT_ITEMS; i++) {
+        const Item& it = world.items[i];
+        if (it.in_use && it.has_sync) zentar_server_sync_item(net, world, i, 1, uid);
+    }
+}
+
+}  // namespace
+
+// ---- items ---------------------------------------------------------------------------
+
+void zentar_server_sync_item(Net* net, Zentar& world, int n, int mode, const std::string& uid) {
+    if (!net || !_zs_slot(n)) return;
+    Item& it = world.items[n];
+    Item& base = world.base[n];
+    memset(it.collide_box, 0, sizeof(it.collide_box));
+    if (mode == 0 && it.sync_full == 1) {
+        it.sync_full = 0;
+        memcpy(static_cast<void*>(&base), &it, sizeof(Item));
+        net->send(uid, "I", _zs_bytes(it), 1);
+        it.sync_ships_sent = _zs_whole(it.fleet_ships);
+        return;
+    }
+    if (mode == 1) net->send(uid, "S", _zs_bytes(base), 1);
+
+    std::string delta(static_cast<size_t>(REC), '\0');
+    const unsigned char* a = reinterpret_cast<const unsigned char*>(&base);
+    const unsigned char* b = reinterpret_cast<const unsigned char*>(&it);
+    unsigned char* d = reinterpret_cast<unsigned char*>(delta.data());
+    for (int i = 0; i < REC; i++) d[i] = a[i] ^ b[i];
+    int32_t slot = n;
+    memcpy(d + offsetof(Item, n), &slot, sizeof(slot));
+    net->send(uid, "D", delta, mode == 1 ? 1 : 0);
+    if (mode == 0) it.sync_ships_sent = _zs_whole(it.fleet_ships);
+}
+
+void zentar_server_sync_active(Net* net, Zentar& world) {
+    if (!net) return;
+    std::string map(ZT_ITEMS, '\0');
+    for (int i = 1; i < world.top && i < ZT_ITEMS; i++) {
+        const Item& it = world.items[i];
+        if (it.in_use) map[static_cast<size_t>(i)] = static_cast<char>(it.has_sync);
+    }
+    int changed = world.active_changed;
+    world.active_changed = 0;
+    net->send("", "A", map, changed ? 1 : 0);
+}
+
+void zentar_server_sync_ext(Net* net, Zentar& world, const std::string& uid) {
+    if (!net) return;
+    char text[512];
+    snprintf(text, sizeof(text), "%.15s %f %f %f %f %f %f %f %f", world.bkgr_src,
+             static_cast<double>(world.view[0]), static_cast<double>(world.view[1]),
+             static_cast<double>(world.view[2]), static_cast<double>(world.view[3]),
+             static_cast<double>(world.bounds[0]), static_cast<double>(world.bounds[1]),
+             static_cast<double>(world.bounds[2]), static_cast<double>(world.bounds[3]));
+    net->send(uid, "X", text, 1);
+}
+
+void zentar_server_sync_items_all(Net* net, Zentar& world) {
+    if (!net) return;
+    zentar_server_sync_active(net, world);
+    for (int i = 1; i < world.top && i < ZT_ITEMS; i++) {
+        const Item& it = world.items[i];
+        if (it.in_use && it.has_sync) zentar_server_sync_item(net, world, i, 0, "");
+    }
+}
+
+void zentar_server_sync_items_now(Net* net, Zentar& world) {
+    if (!net) return;
+    if (world.active_changed) zentar_server_sync_active(net, world);
+    for (int i = 1; i < world.top && i < ZT_ITEMS; i++) {
+        const Item& it = world.items[i];
+        if (it.in_use && it.has_sync && it.sync_full) zentar_server_sync_item(net, world, i, 0, "");
+    }
+}
+
+// ---- schedule --------------------------------------------------------------------------
+
+void zentar_server_loop(Net* net, Zentar& world) {
+    if (!net) return;
+    if (world.ext_changed) {
+        zentar_server_sync_ext(net, world, "");
+        world.ext_changed = 0;
+    }
+    int64_t now = sys_ticks();
+    if (zs.prev < 0) zs.prev = now;
+    bool full;
+    if (now < zs.prev) {
+        // The timer went back (daily reset): start the schedule again.
+        zs.prev = now;
+        zs.next = now + 1000;
+        full = true;
+    } else {
+        zs.prev = now;
+        if (now < zs.next) {
+            full = false;
+        } else {
+            zs.next += 1000;
+            if (now >= zs.next) zs.next = now + 1000;
+            full = true;
+        }
+    }
+    if (full) zentar_server_sync_items_all(net, world);
+    else zentar_server_sync_items_now(net, world);
+}
+
+// ---- commands --------------------------------------------------------------------------
+
+void zentar_server_handle(Net* net, Zentar& world, NetMessage& msg) {
+    if (!net) return;
+    const std::string& type = msg.type;
+    if (type == "P") {
+        net->send(msg.uid, "P", msg.value, 0);
+    } else if (type == "send") {
+        _zs_send(net, world, msg);
+    } else if (type == "redirect") {
+        _zs_redirect(net, world, msg);
+    } else if (type == "refresh" || type == "join" || type == "rejoin") {
+        _zs_refresh(net, world, msg.uid);
+    }
+}
+
+// ---- through the Game -------------------------------------------------------------------
+
+void zentar_server_sync_item_now(int n) {
+    Game* game = game_this();
+    if (!game || !game->server_net) return;
+    _zs_sync_now(game->server_net, game->world, n);
+}
+
+void zentar_server_sync_redirect_now(int n, int reissue) {
+    Game* game = game_this();
+    if (!game || !game->server_net || !_zs_slot(n)) return;
+    Zentar& world = game->world;
+    Item& it = world.items[n];
+    if (reissue == 1 && it.in_use && it.sync_temp_id != 0) {
+        int32_t old_id = it.sync_id;
+        world.uid_counter += 1;
+        int32_t new_id = static_cast<int32_t>(world.uid_counter);
+        it.sync_id = new_id;
+        world.base[n].sync_id = new_id;
+        char text[64];
+        snprintf(text, sizeof(text), "%d %d %d %d", n, old_id, it.fleet_target, new_id);
+        game->server_net->send("", "F", text, 1);
+        return;
+    }
+    _zs_sync_now(game->server_net, world, n);
+}
+
+// ---- world hooks ---------------------------------------------------------------------------
+
+void _zentar_server_on_destroy(Zentar& world, int n) {
+    if (!_zs_slot(n)) return;
+    int32_t t = world.items[n].sync_temp_id;
+    if (!t) return;
+    auto it = zs.temp.find(t);
+    if (it != zs.temp.end() && it->second == n) zs.temp.erase(it);
+}
+
+void _zentar_server_on_reset(Zentar&) { zs.temp.clear(); }
+
+int _zentar_server_temp_lookup(int temp_id) {
+    auto it = zs.temp.find(temp_id);
+    return it == zs.temp.end() ? 0 : it->second;
+}
+
+int _zentar_server_temp_count() { return static_cast<int>(zs.temp.size()); }
+
+void _zentar_server_schedule_reset() {
+    zs.prev = -1;
+    zs.next = 0;
+}

@@ -1,0 +1,219 @@
+// Run-length packing, header fields and host packet building.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <iterator>
+#include <random>
+#include <string>
+
+#include "net_pack.h"
+
+namespace {
+
+std::string bytes(std::initializer_list<int> v) {
+    std::string s;
+    for (int b : v) s.push_back(static_cast<char>(b));
+    return s;
+}
+
+// Never repeats a neighbour, so it packs as literals only.
+std::string no_repeats(size_t n) {
+    std::string s(n, 'a');
+    for (size_t i = 1; i < n; i += 2) s[i] = 'b';
+    return s;
+}
+
+}  // namespace
+
+TEST(NetPack, WorkedExamplesAndBlockLimits) {
+    std::string header(64, '\0');
+    header[48] = 'R';
+    const std::pair<std::string, std::string> cases[] = {
+        {"abc", bytes({0x03, 'a', 'b', 'c'})},
+        {"aaaa", bytes({0x84, 'a'})},
+        {"aab", bytes({0x82, 'a', 0x01, 'b'})},
+        {"abbbc", bytes({0x01, 'a', 0x83, 'b', 0x01, 'c'})},
+        {"abbc", bytes({0x04, 'a', 'b', 'b', 'c'})},
+        {std::string(300, '\0'), bytes({0xff, 0, 0xff, 0, 0xae, 0})},
+        {header, bytes({0xb0, 0, 0x01, 'R', 0x8f, 0})},
+        {std::string(127, 'x'), bytes({0xff, 'x'})},
+        {std::string(128, 'x'), bytes({0xff, 'x', 0x01, 'x'})},
+        {"abccc", bytes({0x02, 'a', 'b', 0x83, 'c'})},
+        {"", ""},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(net_pack(in), out) << in.size() << " bytes";
+    NetMessage reset;
+    reset.type = "R";
+    EXPECT_EQ(net_build(reset), bytes({0xb0, 0, 0x01, 'R', 0x8f, 0}));
+
+    // A literal block holds at most 127 bytes.
+    std::string packed = net_pack(no_repeats(130));
+    ASSERT_EQ(packed.size(), 132u);
+    EXPECT_EQ(packed[0], 127);
+    EXPECT_EQ(packed[128], 3);
+}
+
+TEST(NetPack, RoundTripsEveryShape) {
+    std::mt19937 rng(1234);
+    for (int round = 0; round < 500; round++) {
+        // Small alphabets make runs, large ones literals.
+        int alphabet = round % 3 == 0 ? 2 : round % 3 == 1 ? 5 : 256;
+        std::string x(rng() % 2000, '\0');
+        for (auto& c : x) c = static_cast<char>(rng() % alphabet);
+        int cut = -1, ucut = -1;
+        std::string packed = net_pack(x, &cut);
+        ASSERT_EQ(net_unpack(packed, &ucut), x) << "round " << round;
+        EXPECT_EQ(cut + ucut, 0);
+    }
+}
+
+// Inputs built from runs whose lengths sit on the block limits (1 to 3, 126
+// to 129, 254 to 256) and literal stretches with pairs inside: the round trip
+// is exact and every block the encoder writes is one it is allowed to write.
+TEST(NetPack, RandomRunsRoundTripWithWellFormedBlocks) {
+    std::mt19937 rng(8080);
+    const int lengths[] = {1, 2, 3, 4, 126, 127, 128, 129, 254, 255, 256};
+    for (int round = 0; round < 400; round++) {
+        std::string x;
+        int pieces = 1 + static_cast<int>(rng() % 40);
+        for (int k = 0; k < pieces; k++) {
+            if (rng() % 2) {
+                x.append(static_cast<size_t>(lengths[rng() % std::size(lengths)]), static_cast<char>(rng() % 3));
+            } else {
+                for (int n = static_cast<int>(rng() % 300); n > 0; n--) x.push_back(static_cast<char>(rng() % 4));
+            }
+        }
+        int cut = 1;
+        const std::string packed = net_pack(x, &cut);
+        ASSERT_EQ(cut, 0);
+        ASSERT_EQ(net_unpack(packed), x) << "round " << round;
+        // Never larger than one code byte per 127 literals.
+        EXPECT_LE(packed.size(), x.size() + (x.size() + 126) / 127);
+
+        size_t p = 0, at = 0;
+        while (p < packed.size()) {
+            const uint8_t c = static_cast<uint8_t>(packed[p]);
+            ASSERT_NE(c & 127, 0) << "empty block at " << p;
+            if (c & 128) {
+                ASSERT_GE(c & 127, 2) << "run of one at " << p;
+                // A run is as long as it can be: the next byte differs or the block is full.
+                size_t end = at + (c & 127);
+                if ((c & 127) < 127 && end < x.size()) {
+                    EXPECT_NE(x[end], x[at]) << "short run at " << p;
+                }
+                at = end;
+                p += 2;
+            } else {
+                // No three equal bytes inside a literal block.
+                for (size_t j = at; j + 2 < at + c; j++) {
+                    ASSERT_FALSE(x[j] == x[j + 1] && x[j] == x[j + 2]) << "triple in literal at " << p;
+                }
+                at += c;
+                p += 1 + c;
+            }
+        }
+        EXPECT_EQ(at, x.size());
+    }
+}
+
+// Random message types and values survive the host packet whole (type cut to 15).
+TEST(NetBuild, RandomMessagesRoundTrip) {
+    std::mt19937 rng(99);
+    for (int round = 0; round < 300; round++) {
+        NetMessage m;
+        m.type.resize(1 + rng() % 20);
+        for (auto& c : m.type) c = static_cast<char>('a' + rng() % 26);
+        m.value.resize(rng() % 3000);
+        for (auto& c : m.value) c = static_cast<char>(rng() % (round % 2 ? 2 : 256));
+        int cut = 1;
+        std::string raw = net_unpack(net_build(m, &cut));
+        ASSERT_EQ(cut, 0);
+        NetHostHeader h;
+        ASSERT_EQ(net_header_read(raw, &h), 1);
+        EXPECT_EQ(std::string(h.type), m.type.substr(0, 15));
+        EXPECT_EQ(std::string(h.reserved, 48), std::string(48, '\0'));
+        EXPECT_EQ(raw.substr(64), m.value);
+    }
+}
+
+TEST(NetPack, ResultsAreCutAtTheBuffer) {
+    int cut = 0;
+    EXPECT_EQ(net_pack(no_repeats(70000), &cut).size(), 65536u);
+    EXPECT_EQ(cut, 1);
+
+    // 65023 literals pack to 65535 bytes: the run's code byte is the last
+    // byte of the buffer and its value byte is lost.
+    std::string packed = net_pack(no_repeats(65023) + "xxxxx", &cut);
+    ASSERT_EQ(packed.size(), 65536u);
+    EXPECT_EQ(static_cast<uint8_t>(packed.back()), 0x85);
+    EXPECT_EQ(net_unpack(packed, &cut), no_repeats(65023));
+    EXPECT_EQ(cut, 1);
+
+    std::string runs;
+    for (int i = 0; i < 600; i++) runs += bytes({0xff, 0});  // 76200 zeros
+    EXPECT_EQ(net_unpack(runs, &cut), std::string(65536, '\0'));
+    EXPECT_EQ(cut, 1);
+}
+
+TEST(NetUnpack, SkipsEmptyBlocksAndStopsAtTruncation) {
+    int cut = 1;
+    EXPECT_EQ(net_unpack(bytes({0x00, 0x02, 'h', 'i', 0x80, 'z', 0x00}), &cut), "hi");
+    EXPECT_EQ(cut, 0);
+    EXPECT_EQ(net_unpack(bytes({0x05, 'a', 'b'}), &cut), "ab");  // literal runs out
+    EXPECT_EQ(cut, 1);
+    EXPECT_EQ(net_unpack(bytes({0x01, 'q', 0x83}), &cut), "q");  // run without value
+    EXPECT_EQ(cut, 1);
+    EXPECT_EQ(net_unpack(bytes({0x01, 'q', 0x04}), &cut), "q");  // code at the end
+    EXPECT_EQ(cut, 1);
+}
+
+TEST(NetUnpack, FuzzRandomBytes) {
+    std::mt19937 rng(20261208);
+    for (int round = 0; round < 3000; round++) {
+        std::string junk(round % 100 == 0 ? 60000 + rng() % 10000 : rng() % 400, '\0');
+        for (auto& c : junk) c = static_cast<char>(rng());
+        std::string out = net_unpack(junk);
+        ASSERT_LE(out.size(), 65536u);
+        EXPECT_EQ(net_unpack(net_pack(out)), out) << "round " << round;
+        NetClientHeader h;
+        ASSERT_EQ(net_header_read(out, &h), out.size() >= 64 ? 1 : 0);
+        if (out.size() >= 64) {
+            EXPECT_LE(strlen(h.uid) + strlen(h.name) + strlen(h.token) + strlen(h.type), 60u);
+        }
+    }
+}
+
+TEST(NetHeader, FieldsHoldFifteenCharactersAndReadersForceTerminators) {
+    char field[16];
+    memset(field, 'Z', sizeof(field));
+    net_header_field(field, "abc");
+    EXPECT_EQ(std::string(field, 16), "abc" + std::string(13, '\0'));
+    net_header_field(field, "0123456789abcdefXYZ");
+    EXPECT_EQ(std::string(field, 16), std::string("0123456789abcde") + '\0');
+
+    NetClientHeader h;
+    ASSERT_EQ(net_header_read(std::string(70, 'A'), &h), 1);
+    for (const char* f : {h.uid, h.name, h.token, h.type}) EXPECT_EQ(std::string(f), std::string(15, 'A'));
+    NetHostHeader hh;
+    EXPECT_EQ(net_header_read(std::string(63, 'A'), &h), 0);
+    EXPECT_EQ(net_header_read(std::string(), &hh), 0);
+}
+
+TEST(NetBuild, HostPacketCarriesTypeAndRawValue) {
+    NetMessage m;
+    m.type = "exactly15chars!";
+    m.value = std::string("\0\0\0a\0b", 6);
+    std::string raw = net_unpack(net_build(m));
+    EXPECT_EQ(raw, std::string(48, '\0') + "exactly15chars!" + '\0' + m.value);
+    m.type = "a-type-longer-than-fifteen";
+    EXPECT_EQ(std::string(net_unpack(net_build(m)).c_str() + 48), "a-type-longer-t");
+
+    // A value that could not arrive whole is flagged.
+    int cut = 1;
+    m.value.assign(65536 - 64, '\0');
+    net_build(m, &cut);
+    EXPECT_EQ(cut, 0);
+    m.value.push_back('\0');
+    net_build(m, &cut);
+    EXPECT_EQ(cut, 1);
+}

@@ -1,0 +1,684 @@
+// Endpoints: queues, and host and client talking over real ENet on 127.0.0.1.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "net.h"
+#include "net_pack.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Types = std::vector<std::string>;
+
+int ms_since(Clock::time_point t) {
+    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+// An endpoint under test and everything it reported.
+struct Ep {
+    Net* net;
+    std::vector<NetMessage> got;
+    void pump() {
+        net->loop(1);
+        NetMessage m;
+        while (net->poll(&m)) got.push_back(m);
+    }
+    Types types() const {
+        Types t;
+        for (const auto& m : got) t.push_back(m.type);
+        return t;
+    }
+    int count(const std::string& type) const {
+        int n = 0;
+        for (const auto& m : got) n += m.type == type;
+        return n;
+    }
+};
+
+// A bare ENet host (range coder on) playing a foreign peer.
+struct Raw {
+    struct Ev {
+        ENetEventType type;
+        uint32_t data;
+        std::string payload;
+        ENetPeer* peer;
+    };
+    ENetHost* host;
+    std::vector<Ev> ev;
+    uint32_t refuse_with = 0;  // disconnect every connection with this data
+
+    explicit Raw(size_t peers, bool bind = false) {
+        ENetAddress a;
+        enet_address_set_host(&a, "127.0.0.1");
+        a.port = 0;
+        host = enet_host_create(bind ? &a : nullptr, peers, 1, 0, 0);
+        enet_host_compress_with_range_coder(host);
+    }
+    ~Raw() { enet_host_destroy(host); }
+    void service() {
+        ENetEvent e;
+        while (enet_host_service(host, &e, 0) > 0) {
+            Ev r{e.type, e.data, {}, e.peer};
+            if (e.type == ENET_EVENT_TYPE_CONNECT && refuse_with) enet_peer_disconnect(e.peer, refuse_with);
+            if (e.type == ENET_EVENT_TYPE_RECEIVE) {
+                r.payload.assign(reinterpret_cast<const char*>(e.packet->data), e.packet->dataLength);
+                enet_packet_destroy(e.packet);
+            }
+            ev.push_back(r);
+        }
+    }
+    ENetPeer* connect(int port, uint32_t data) {
+        ENetAddress a;
+        enet_address_set_host(&a, "127.0.0.1");
+        a.port = static_cast<enet_uint16>(port);
+        return enet_host_connect(host, &a, 1, data);
+    }
+    void send(ENetPeer* peer, const std::string& packed) {
+        enet_peer_send(peer, 0, enet_packet_create(packed.data(), packed.size(), ENET_PACKET_FLAG_RELIABLE));
+        enet_host_flush(host);
+    }
+    std::vector<const Ev*> all(ENetEventType t) const {
+        std::vector<const Ev*> v;
+        for (const auto& e : ev)
+            if (e.type == t) v.push_back(&e);
+        return v;
+    }
+    size_t count(ENetEventType t) const { return all(t).size(); }
+};
+
+// Type and value of a packed host packet.
+std::pair<std::string, std::string> decode(const std::string& payload) {
+    std::string raw = net_unpack(payload);
+    return {std::string(raw.c_str() + 48), raw.substr(64)};
+}
+
+bool pump_until(const std::vector<Ep*>& eps, const std::vector<Raw*>& raws, const std::function<bool()>& done,
+                int ms = 4000) {
+    auto start = Clock::now();
+    while (ms_since(start) < ms && !done()) {
+        for (Ep* e : eps) e->pump();
+        for (Raw* r : raws) r->service();
+    }
+    return done();
+}
+
+void settle(const std::vector<Ep*>& eps, const std::vector<Raw*>& raws) {
+    pump_until(eps, raws, [] { return false; }, 150);
+}
+
+struct Closer {
+    void operator()(Net* n) const {
+        n->deinit();
+        delete n;
+    }
+};
+using NetPtr = std::unique_ptr<Net, Closer>;
+
+NetPtr make_server(const std::string& key) {
+    NetPtr s(new NetServer());
+    s->init("", 0, "server", "Server", key);
+    s->open();
+    return s;
+}
+
+int port_of(Net* n) { return n->enet_host->address.port; }
+
+NetPtr make_client(int port, const std::string& uid, const std::string& name, const std::string& key,
+                   bool local = false) {
+    NetPtr c(local ? new NetLocal() : new NetClient());
+    c->init(local ? "localhost" : "127.0.0.1", port, uid, name, key);
+    return c;
+}
+
+}  // namespace
+
+TEST(NetQueues, PollDrainsInArrivalOrder) {
+    Net n;
+    n.init("h", 7, "me", "Me", "k");
+    n.receive("a", "one", "1");
+    n.receive("b", "two", std::string("\0x", 2));
+    n.receive("c", "three", "3");
+    NetMessage m;
+    ASSERT_EQ(n.poll(&m), 1);
+    EXPECT_EQ(m.uid + m.type, "aone");
+    ASSERT_EQ(n.poll(&m), 1);
+    EXPECT_EQ(m.value, std::string("\0x", 2));
+    ASSERT_EQ(n.poll(&m), 1);
+    EXPECT_TRUE(n.inbox.empty());
+    EXPECT_EQ(n.inbox_cursor, 0);
+    EXPECT_EQ(n.poll(&m), 0);
+    EXPECT_EQ(m.type, "three");
+
+    n.send("hello", 0);
+    ASSERT_EQ(n.outbox.size(), 1u);
+    EXPECT_EQ(n.outbox[0].uid + "/" + n.outbox[0].type + "/" + n.outbox[0].value, "/message/hello");
+}
+
+TEST(NetTokens, ChainedMd5) {
+    // Reference digests computed independently of this code.
+    EXPECT_STREQ(mk_token2("secret", "u1|Alice"), "93289741794fb7a");
+    EXPECT_STREQ(mk_token3("secret", "u1|Alice", "12345"), "3bbf1b759018707");
+    EXPECT_STREQ(mk_token2("abc", ""), "5ab49371a78310b");
+    EXPECT_STREQ(mk_token2("k", std::string(300, 'x').c_str()), "2768d5af7a60359");  // cut at 255
+}
+
+// Keyed join; the uid of 20 characters counts by its first 15.
+TEST(NetLoopback, JoinHoldsOutboxUntilChallengeThenFlows) {
+    NetPtr server = make_server("k");
+    NetPtr client = make_client(port_of(server.get()), "abcdefghijklmnopqrst", "Alice",
+                                mk_token2("k", "abcdefghijklmno|Alice"));
+    client->send("", "opts", "o", 1);
+    client->send("", "cookie", "c", 1);
+    client->open();
+    EXPECT_EQ(client->count_peers(), 1);
+    Ep s{server.get(), {}}, c{client.get(), {}};
+
+    ASSERT_TRUE(pump_until({&s, &c}, {}, [&] { return s.count("ping") == 1; }));
+    EXPECT_EQ(s.types(), (Types{"join", "opts", "cookie", "ping"}));
+    EXPECT_EQ(s.got[0].uid, "abcdefghijklmno");
+    EXPECT_EQ(s.got[0].name, "Alice");
+    EXPECT_EQ(s.got[1].value, "o");
+    EXPECT_EQ(c.types(), Types{"connect"});  // the challenge is consumed
+
+    std::string blob("\0\1\0\0\0\0\2", 7);
+    server->send("abcdefghijklmno", "exactly15chars!", blob, 1);
+    server->send("abcdefghijklmno", "a-much-longer-type", "x", 0);
+    server->send("nobody", "lost", "x", 1);
+    client->send("", "sixteen-chars-xx", blob, 0);
+    ASSERT_TRUE(pump_until({&s, &c}, {}, [&] { return c.got.size() == 3 && s.got.size() == 5; }));
+    settle({&s, &c}, {});
+    EXPECT_EQ(c.types(), (Types{"connect", "exactly15chars!", "a-much-longer-t"}));
+    EXPECT_EQ(c.got[1].value, blob);
+    EXPECT_EQ(c.got[1].uid, "");
+    EXPECT_EQ(s.got[4].type, "sixteen-chars-x");
+    EXPECT_EQ(s.got[4].value, blob);
+
+    client->deinit();  // the uid's only connection ends: one "leave"
+    ASSERT_TRUE(pump_until({&s}, {}, [&] { return server->count_peers() == 0; }));
+    settle({&s}, {});
+    EXPECT_EQ(s.count("leave"), 1);
+    EXPECT_EQ(s.got.back().uid, "abcdefghijklmno");
+}
+
+TEST(NetLoopback, WrongOrMissingTokenIsRefused) {
+    NetPtr server = make_server("secret");
+    Ep s{server.get(), {}};
+    for (const std::string key : {"0123456789abcde", ""}) {
+        NetPtr client = make_client(port_of(server.get()), "u1", "Alice", key);
+        client->open();
+        Ep c{client.get(), {}};
+        auto start = Clock::now();
+        ASSERT_TRUE(pump_until({&s, &c}, {}, [&] { return c.count("disconnect") == 1; })) << key;
+        // Data 12 is a refusal, not an incompatibility; closing waits for nobody.
+        EXPECT_EQ(c.types(), (Types{"connect", "disconnect"}));
+        EXPECT_LT(ms_since(start), 450);
+        EXPECT_EQ(client->opened, 0);
+    }
+    ASSERT_TRUE(pump_until({&s}, {}, [&] { return server->count_peers() == 0; }));
+    EXPECT_TRUE(s.got.empty());
+}
+
+// Empty key: any token passes, the challenge is empty, broadcasts reach
+// connections still waiting to answer, but only those that exist.
+TEST(NetLoopback, EmptyKeyAndBroadcasts) {
+    NetPtr server = make_server("");
+    server->send("", "early", "", 1);
+    server->loop(0);
+    NetPtr local = make_client(port_of(server.get()), "me", "Host", "ffffffffffffffff", true);
+    EXPECT_EQ(local->is_local(), 1);
+    local->open();
+    Raw raw(1);
+    raw.connect(port_of(server.get()), NET_VERSION);
+    Ep s{server.get(), {}}, l{local.get(), {}};
+    ASSERT_TRUE(pump_until({&s, &l}, {&raw}, [&] { return s.count("ping") && raw.count(ENET_EVENT_TYPE_RECEIVE); }));
+    EXPECT_EQ(s.types(), (Types{"join", "ping"}));
+    EXPECT_EQ(decode(raw.ev.back().payload), std::make_pair(std::string("challenge"), std::string()));
+
+    server->send("", "B", "all", 1);
+    server->send("me", "P", "one", 1);
+    ASSERT_TRUE(pump_until({&s, &l}, {&raw}, [&] { return l.count("P") && raw.count(ENET_EVENT_TYPE_RECEIVE) == 2; }));
+    settle({&s, &l}, {&raw});
+    EXPECT_EQ(l.types(), (Types{"connect", "B", "P"}));
+    EXPECT_EQ(raw.count(ENET_EVENT_TYPE_RECEIVE), 2u);
+    EXPECT_EQ(decode(raw.ev.back().payload).first, "B");
+
+    // A connection that never passed the checks leaves no notice.
+    enet_peer_disconnect(raw.all(ENET_EVENT_TYPE_CONNECT)[0]->peer, 0);
+    ASSERT_TRUE(pump_until({&s, &l}, {&raw}, [&] { return server->count_peers() == 1; }));
+    EXPECT_EQ(s.count("leave"), 0);
+}
+
+TEST(NetLoopback, NewerConnectionOfAUidWins) {
+    NetPtr server = make_server("k");
+    const std::string key = mk_token2("k", "u1|Alice");
+    NetPtr first = make_client(port_of(server.get()), "u1", "Alice", key);
+    NetPtr second = make_client(port_of(server.get()), "u1", "Alice", key);
+    first->open();
+    Ep s{server.get(), {}}, a{first.get(), {}}, b{second.get(), {}};
+    ASSERT_TRUE(pump_until({&s, &a}, {}, [&] { return s.count("ping") == 1; }));
+    second->open();
+    ASSERT_TRUE(pump_until({&s, &a, &b}, {}, [&] { return a.count("disconnect") && server->count_peers() == 1; }));
+    settle({&s, &b}, {});
+    EXPECT_EQ(s.types(), (Types{"join", "ping", "rejoin", "ping"}));
+    EXPECT_EQ(a.types(), (Types{"connect", "disconnect"}));  // data 0: no error
+
+    server->send("u1", "hi", "", 1);
+    ASSERT_TRUE(pump_until({&s, &b}, {}, [&] { return b.count("hi") == 1; }));
+    second->deinit();
+    ASSERT_TRUE(pump_until({&s}, {}, [&] { return s.count("leave") == 1; }));
+}
+
+TEST(NetLoopback, DisconnectTypeEndsAnAdmittedConnection) {
+    NetPtr server = make_server("k");
+    NetPtr client = make_client(port_of(server.get()), "u1", "Alice", mk_token2("k", "u1|Alice"));
+    client->open();
+    Ep s{server.get(), {}}, c{client.get(), {}};
+    ASSERT_TRUE(pump_until({&s, &c}, {}, [&] { return s.count("join") == 1; }));
+    client->send("", "disconnect", "", 1);
+    client->send("", "after", "", 1);
+    ASSERT_TRUE(pump_until({&s, &c}, {}, [&] { return c.count("disconnect") && s.count("leave"); }));
+    EXPECT_EQ(c.count("error"), 0);
+    EXPECT_EQ(s.types(), (Types{"join", "ping", "leave"}));
+}
+
+TEST(NetLoopback, HostRefusesOtherVersionsAndMalformedPackets) {
+    NetPtr server = make_server("k");
+    Ep s{server.get(), {}};
+    Raw old(1), shorty(1), anon(1), fuzz(16);
+    old.connect(port_of(server.get()), 13);
+    ENetPeer* p1 = shorty.connect(port_of(server.get()), NET_VERSION);
+    ENetPeer* p2 = anon.connect(port_of(server.get()), NET_VERSION);
+    std::vector<ENetPeer*> conns;
+    for (int i = 0; i < 16; i++) conns.push_back(fuzz.connect(port_of(server.get()), NET_VERSION));
+    std::vector<Raw*> raws{&old, &shorty, &anon, &fuzz};
+    ASSERT_TRUE(pump_until({&s}, raws, [&] {
+        return old.count(ENET_EVENT_TYPE_DISCONNECT) && shorty.count(ENET_EVENT_TYPE_RECEIVE) &&
+               anon.count(ENET_EVENT_TYPE_RECEIVE) && fuzz.count(ENET_EVENT_TYPE_RECEIVE) == 16;
+    }));
+    EXPECT_EQ(old.ev.back().data, 12u);
+    EXPECT_EQ(old.count(ENET_EVENT_TYPE_RECEIVE), 0u);  // no challenge for it
+
+    shorty.send(p1, net_pack("short"));
+    anon.send(p2, net_pack(std::string(64, '\0') + "x"));
+    std::mt19937 rng(77);
+    for (size_t i = 0; i < conns.size(); i++) {
+        for (int k = 0; k < 4; k++) {
+            std::string junk(1 + rng() % 300, '\0');
+            for (auto& ch : junk) ch = static_cast<char>(rng() % (i & 1 ? 4 : 256));
+            // Odd connections send validly packed bytes, which reach the header checks.
+            fuzz.send(conns[i], i & 1 ? net_pack(junk + std::string(64, 'a')) : junk);
+        }
+    }
+    ASSERT_TRUE(pump_until({&s}, raws, [&] { return server->count_peers() == 0; }));
+    for (Raw* r : {&shorty, &anon, &fuzz})
+        for (const auto* e : r->all(ENET_EVENT_TYPE_DISCONNECT)) EXPECT_EQ(e->data, 12u);
+    EXPECT_EQ(fuzz.count(ENET_EVENT_TYPE_DISCONNECT), 16u);
+    EXPECT_TRUE(s.got.empty());
+}
+
+TEST(NetLoopback, ClientReportsIncompatibleServer) {
+    Raw old(4, true);
+    old.refuse_with = 11;
+    NetPtr client = make_client(old.host->address.port, "u", "U", "");
+    client->send("", "opts", "", 1);
+    client->open();
+    Ep c{client.get(), {}};
+    ASSERT_TRUE(pump_until({&c}, {&old}, [&] { return c.count("disconnect") == 1; }));
+    EXPECT_EQ(c.types(), (Types{"error", "disconnect"}));
+    EXPECT_EQ(c.got[0].value, "incompatible server v11 (you have v12)");
+    EXPECT_EQ(client->enet_host, nullptr);
+    EXPECT_EQ(old.count(ENET_EVENT_TYPE_RECEIVE), 0u);  // never admitted, nothing sent
+}
+
+TEST(NetLoopback, ClientDropsMalformedHostPackets) {
+    Raw fake(1, true);
+    NetPtr client = make_client(fake.host->address.port, "u", "U", "");
+    client->open();
+    Ep c{client.get(), {}};
+    ASSERT_TRUE(pump_until({&c}, {&fake}, [&] { return fake.count(ENET_EVENT_TYPE_CONNECT) == 1; }));
+    ENetPeer* peer = fake.ev[0].peer;
+    EXPECT_EQ(fake.ev[0].data, 12u);
+    NetMessage ch, ok;
+    ch.type = "challenge";
+    ch.value = "42";
+    ok.type = "R";
+    ok.value = std::string(5, '\0');
+    std::mt19937 rng(3);
+    std::string noise(1 << 20, '\0');  // 1 MiB: cut at 64 KiB when unpacked, so dropped
+    for (auto& b : noise) b = static_cast<char>(rng());
+    for (const std::string& p :
+         {net_pack(std::string(63, '\0')), std::string("\x7f\x01", 2), noise, net_build(ch), net_build(ok)})
+        fake.send(peer, p);
+    ASSERT_TRUE(pump_until({&c}, {&fake}, [&] { return c.count("R") && fake.count(ENET_EVENT_TYPE_RECEIVE); }));
+    EXPECT_EQ(c.types(), (Types{"connect", "R"}));
+    EXPECT_EQ(c.got[1].value, ok.value);
+
+    // The answer's header: uid, name, empty token (no key), "ping".
+    std::string expect(64, '\0');
+    expect.replace(0, 1, "u").replace(16, 1, "U").replace(48, 4, "ping");
+    EXPECT_EQ(net_unpack(fake.all(ENET_EVENT_TYPE_RECEIVE)[0]->payload), expect);
+}
+
+TEST(NetServerLife, DeinitWithoutPeersIsImmediateAndIdempotent) {
+    NetPtr server = make_server("");
+    auto start = Clock::now();
+    server->deinit();
+    EXPECT_LT(ms_since(start), 450);
+    EXPECT_EQ(server->enet_host, nullptr);
+    server->deinit();
+    server->loop(0);
+    EXPECT_EQ(server->opened, 0);
+}
+
+TEST(NetServerLifeDeathTest, PortInUseEndsTheProgram) {
+    NetPtr server = make_server("");
+    int port = port_of(server.get());
+    EXPECT_EXIT(
+        {
+            NetServer other;
+            other.init("", port, "server", "Server", "");
+            other.open();
+        },
+        ::testing::ExitedWithCode(255), "");
+}
+
+// ---- Crafted packets from a bare ENet peer ------------------------------------
+
+namespace {
+
+// A packed client packet; token may be longer than the field to fill all 16 bytes.
+std::string client_packet(const std::string& uid, const std::string& name, const std::string& token,
+                          const std::string& type, const std::string& value) {
+    std::string raw(64, '\0');
+    raw.replace(0, std::min<size_t>(uid.size(), 15), uid.substr(0, 15));
+    raw.replace(16, std::min<size_t>(name.size(), 15), name.substr(0, 15));
+    raw.replace(32, std::min<size_t>(token.size(), 16), token.substr(0, 16));
+    raw.replace(48, std::min<size_t>(type.size(), 15), type.substr(0, 15));
+    return net_pack(raw + value);
+}
+
+// One bare connection to a host: connects, waits for the challenge.
+struct Caller {
+    Raw raw{1};
+    ENetPeer* peer = nullptr;
+    std::string challenge;
+    void dial(int port) { peer = raw.connect(port, NET_VERSION); }
+    bool heard = false;
+    bool challenged() {
+        if (!heard && raw.count(ENET_EVENT_TYPE_RECEIVE)) {
+            auto [type, value] = decode(raw.all(ENET_EVENT_TYPE_RECEIVE)[0]->payload);
+            EXPECT_EQ(type, "challenge");
+            challenge = value;
+            heard = true;
+        }
+        return heard;
+    }
+    const Raw::Ev* refusal() const {
+        auto d = raw.all(ENET_EVENT_TYPE_DISCONNECT);
+        return d.empty() ? nullptr : d[0];
+    }
+};
+
+}  // namespace
+
+// Every token variant is checked against the exact 15 characters the host expects.
+TEST(NetRawPeer, TokensAreCheckedExactly) {
+    NetPtr server = make_server("k");
+    Ep s{server.get(), {}};
+    struct Case {
+        std::string what;
+        std::function<std::string(const std::string& uid, const std::string& challenge)> token;
+        bool admitted;
+    };
+    auto good = [](const std::string& uid, const std::string& ch) {
+        return std::string(mk_token3("k", (uid + "|N").c_str(), ch.c_str()));
+    };
+    const std::vector<Case> cases = {
+        {"right", good, true},
+        {"right, 16th byte set", [&](auto& u, auto& c) { return good(u, c) + "Z"; }, true},
+        {"upper case", [&](auto& u, auto& c) {
+             std::string t = good(u, c);
+             for (auto& ch : t) ch = static_cast<char>(toupper(ch));
+             return t == good(u, c) ? std::string("0") : t;
+         }, false},
+        {"other challenge", [](auto& u, auto& c) { return std::string(mk_token3("k", (u + "|N").c_str(), (c + "1").c_str())); }, false},
+        {"other name", [](auto& u, auto& c) { return std::string(mk_token3("k", (u + "|M").c_str(), c.c_str())); }, false},
+        {"other key", [](auto& u, auto& c) { return std::string(mk_token3("j", (u + "|N").c_str(), c.c_str())); }, false},
+        {"only 14 right", [&](auto& u, auto& c) { return good(u, c).substr(0, 14); }, false},
+        {"empty", [](auto&, auto&) { return std::string(); }, false},
+    };
+    std::vector<std::unique_ptr<Caller>> callers;
+    std::vector<Raw*> raws;
+    for (size_t i = 0; i < cases.size(); i++) {
+        callers.push_back(std::make_unique<Caller>());
+        callers[i]->dial(port_of(server.get()));
+        raws.push_back(&callers[i]->raw);
+    }
+    ASSERT_TRUE(pump_until({&s}, raws, [&] {
+        for (auto& c : callers)
+            if (!c->challenged()) return false;
+        return true;
+    }));
+    for (size_t i = 0; i < cases.size(); i++) {
+        const std::string uid = "r" + std::to_string(i);
+        Caller& c = *callers[i];
+        ASSERT_FALSE(c.challenge.empty());
+        c.raw.send(c.peer, client_packet(uid, "N", cases[i].token(uid, c.challenge), "hi", cases[i].what));
+    }
+    ASSERT_TRUE(pump_until({&s}, raws, [&] { return server->count_peers() == 2 && s.got.size() == 4; }));
+    settle({&s}, raws);
+    EXPECT_EQ(s.types(), (Types{"join", "hi", "join", "hi"}));
+    EXPECT_EQ(s.got[1].value, "right");
+    EXPECT_EQ(s.got[3].value, "right, 16th byte set");
+    for (size_t i = 0; i < cases.size(); i++) {
+        const Raw::Ev* gone = callers[i]->refusal();
+        EXPECT_EQ(gone != nullptr, !cases[i].admitted) << cases[i].what;
+        if (gone) {
+            EXPECT_EQ(gone->data, 12u) << cases[i].what;
+        }
+    }
+}
+
+// A packet that follows a refused one in the same datagram must not get
+// through, even when it carries the right token.
+TEST(NetRawPeer, PacketsAfterARefusalAreIgnored) {
+    NetPtr server = make_server("k");
+    Ep s{server.get(), {}};
+    Caller c;
+    c.dial(port_of(server.get()));
+    ASSERT_TRUE(pump_until({&s}, {&c.raw}, [&] { return c.challenged(); }));
+    const std::string right = mk_token3("k", "r1|N", c.challenge.c_str());
+    for (const std::string& token : {std::string("000000000000000"), right}) {
+        std::string p = client_packet("r1", "N", token, "hi", "");
+        enet_peer_send(c.peer, 0, enet_packet_create(p.data(), p.size(), ENET_PACKET_FLAG_RELIABLE));
+    }
+    enet_host_flush(c.raw.host);
+    ASSERT_TRUE(pump_until({&s}, {&c.raw}, [&] { return c.refusal() != nullptr; }));
+    settle({&s}, {&c.raw});
+    EXPECT_EQ(c.refusal()->data, 12u);
+    EXPECT_TRUE(s.got.empty());
+    EXPECT_EQ(server->count_peers(), 0);
+}
+
+// A stranger who claims a player's uid with a bad token is refused, and its
+// record, still waiting for ENet's disconnect, does not count for that uid:
+// the player's departure gives "leave" and a return gives "join".
+TEST(NetRawPeer, RefusedStrangerDoesNotCountForTheUid) {
+    NetPtr server = make_server("k");
+    Ep s{server.get(), {}};
+    const std::string key = mk_token2("k", "u1|Alice");
+    NetPtr victim = make_client(port_of(server.get()), "u1", "Alice", key);
+    victim->open();
+    Ep v{victim.get(), {}};
+    ASSERT_TRUE(pump_until({&s, &v}, {}, [&] { return s.count("ping") == 1; }));
+
+    Caller stranger;
+    stranger.dial(port_of(server.get()));
+    ASSERT_TRUE(pump_until({&s, &v}, {&stranger.raw}, [&] { return stranger.challenged(); }));
+    stranger.raw.send(stranger.peer, client_packet("u1", "Alice", "0123456789abcde", "send", "1 2 3 4 5"));
+    // The stranger stops answering, so its record stays until ENet gives up.
+    ASSERT_TRUE(pump_until({&s, &v}, {}, [&] {
+        for (const NetPeer* p : server->peers)
+            if (!p->active) return true;
+        return false;
+    }));
+    EXPECT_EQ(server->count_peers(), 2);
+    EXPECT_EQ(_count_uid(static_cast<NetServer*>(server.get()), "u1"), 1);
+    EXPECT_EQ(server->get_name("u1"), "Alice");
+
+    victim->deinit();
+    ASSERT_TRUE(pump_until({&s}, {}, [&] { return s.count("leave") == 1; }));
+    EXPECT_EQ(server->count_peers(), 1);  // the stranger's record is still there
+    EXPECT_EQ(s.types(), (Types{"join", "ping", "leave"}));
+    EXPECT_EQ(s.got.back().uid, "u1");
+
+    NetPtr back = make_client(port_of(server.get()), "u1", "Alice", key);
+    back->open();
+    Ep b{back.get(), {}};
+    ASSERT_TRUE(pump_until({&s, &b}, {}, [&] { return s.count("ping") == 2; }));
+    EXPECT_EQ(s.types(), (Types{"join", "ping", "leave", "join", "ping"}));
+}
+
+// Hand-made run-length streams and oversized packets against a host without a
+// key: only the stream that unpacks whole into a header and value is accepted.
+TEST(NetRawPeer, HostileRunLengthCodesAndHugePackets) {
+    NetPtr server = make_server("");
+    Ep s{server.get(), {}};
+    const std::string value("\0v\0\0\0", 5);
+    const std::string good = net_unpack(client_packet("ok", "N", "", "hi", value));
+    std::mt19937 rng(9);
+    std::string noise(1 << 20, '\0');
+    for (auto& ch : noise) ch = static_cast<char>(rng());
+    std::string zero_runs;
+    for (int i = 0; i < 600; i++) zero_runs += std::string("\xff\0", 2);  // 76200 bytes unpacked
+    // The last block claims more bytes than follow.
+    const std::string lying_literal = net_pack(good) + "\x7f" + "ab";
+
+    // Skip codes (0, and 128 with any byte) between the blocks are harmless.
+    const std::string skipped = std::string("\0\x80\x55", 3) + net_pack(good.substr(0, 40)) +
+                                std::string("\0\0\x80\x80", 4) + net_pack(good.substr(40)) + std::string(1, '\0');
+    const std::vector<std::pair<std::string, std::string>> packets = {
+        {"skip codes", skipped},
+        {"63 bytes", net_pack(good.substr(0, 63))},
+        {"literal past the end", lying_literal},
+        {"run without its byte", net_pack(good) + "\x85"},
+        {"unpacks past 64 KiB", net_pack(good) + zero_runs},
+        {"1 MiB of noise", noise},
+        {"1 MiB of empty blocks", std::string(1 << 20, '\0')},
+        {"1 MiB of runs", std::string(1 << 20, '\xff')},
+    };
+    std::vector<std::unique_ptr<Caller>> callers;
+    std::vector<Raw*> raws;
+    for (size_t i = 0; i < packets.size(); i++) {
+        callers.push_back(std::make_unique<Caller>());
+        callers[i]->dial(port_of(server.get()));
+        raws.push_back(&callers[i]->raw);
+    }
+    ASSERT_TRUE(pump_until({&s}, raws, [&] {
+        for (auto& c : callers)
+            if (!c->challenged()) return false;
+        return true;
+    }));
+    for (size_t i = 0; i < packets.size(); i++) callers[i]->raw.send(callers[i]->peer, packets[i].second);
+    ASSERT_TRUE(pump_until({&s}, raws, [&] { return server->count_peers() == 1 && s.got.size() == 2; }, 8000));
+    settle({&s}, raws);
+    EXPECT_EQ(s.types(), (Types{"join", "hi"}));
+    EXPECT_EQ(s.got[1].uid, "ok");
+    EXPECT_EQ(s.got[1].value, value);
+    EXPECT_EQ(callers[0]->refusal(), nullptr);
+    for (size_t i = 1; i < packets.size(); i++) {
+        ASSERT_NE(callers[i]->refusal(), nullptr) << packets[i].first;
+        EXPECT_EQ(callers[i]->refusal()->data, 12u) << packets[i].first;
+    }
+}
+
+// ---- Opening, closing and keys ---------------------------------------------------
+
+TEST(NetServerLife, OpenCheckedReportsWhatOpenWouldExitOn) {
+    NetPtr server = make_server("");
+    NetServer other;
+    other.init("", port_of(server.get()), "server", "Server", "");
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(other.open_checked());
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("An error occurred while trying to create an ENet server host. (1)\n"), std::string::npos);
+    EXPECT_EQ(other.opened, 0);
+    EXPECT_EQ(other.enet_host, nullptr);
+    other.loop(0);  // still closed: nothing happens
+    other.deinit();
+
+    // A client whose host name does not resolve reports it as a lost connection.
+    NetClient lost;
+    lost.init("", 5, "u", "U", "");
+    EXPECT_FALSE(lost.open_checked());
+    NetMessage m;
+    ASSERT_EQ(lost.poll(&m), 1);
+    EXPECT_EQ(m.type, "disconnect");
+    EXPECT_EQ(lost.opened, 0);
+}
+
+// The host turns away every join with a key too long for the token text, and
+// says so once when it opens.
+TEST(NetServerLife, JoinKeyLengthLimit) {
+    for (size_t len : {223u, 224u}) {
+        const std::string key(len, 'k');
+        testing::internal::CaptureStdout();
+        NetPtr server = make_server(key);
+        std::string log = testing::internal::GetCapturedStdout();
+        EXPECT_EQ(log.find("join key of 224 characters is longer than 223") != std::string::npos, len == 224);
+
+        NetPtr client = make_client(port_of(server.get()), "abcdefghijklmno", "ABCDEFGHIJKLMNO",
+                                    mk_token2(key.c_str(), "abcdefghijklmno|ABCDEFGHIJKLMNO"));
+        client->open();
+        Ep s{server.get(), {}}, c{client.get(), {}};
+        ASSERT_TRUE(pump_until({&s, &c}, {}, [&] { return s.count("join") || c.count("disconnect"); })) << len;
+        EXPECT_EQ(s.count("join"), len == 223 ? 1 : 0);
+    }
+}
+
+// Deleting an open endpoint closes it: the host hears the client leave, and
+// the host's port is free again.
+TEST(NetServerLife, DestructorClosesAnOpenEndpoint) {
+    NetServer* server = new NetServer();
+    server->init("", 0, "server", "Server", "");
+    ASSERT_TRUE(server->open_checked());
+    const int port = port_of(server);
+    NetClient* client = new NetClient();
+    client->init("127.0.0.1", port, "u1", "A", "");
+    client->open();
+    Ep s{server, {}}, c{client, {}};
+    ASSERT_TRUE(pump_until({&s, &c}, {}, [&] { return s.count("ping") == 1; }));
+    delete client;
+    ASSERT_TRUE(pump_until({&s}, {}, [&] { return s.count("leave") == 1; }));
+    delete server;
+
+    NetServer again;
+    again.init("", port, "server", "Server", "");
+    EXPECT_TRUE(again.open_checked());
+}
+
+// Closing waits only for connections that can still answer.
+TEST(NetServerLife, DeinitDoesNotWaitForDeadConnections) {
+    int dead_port;
+    {
+        Raw gone(1, true);
+        dead_port = gone.host->address.port;
+    }
+    NetPtr client = make_client(dead_port, "u", "U", "");
+    client->open();
+    client->loop(0);
+    auto start = Clock::now();
+    client->deinit();
+    EXPECT_LT(ms_since(start), 300);
+    EXPECT_EQ(client->opened, 0);
+    client->deinit();  // a second one does nothing
+    EXPECT_EQ(client->count_peers(), 0);
+}

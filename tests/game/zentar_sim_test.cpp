@@ -1,0 +1,162 @@
+// The simulation step: empty steps, production, free motion and bouncing,
+// and whole matches played headless (scripted and random).
+#include <cmath>
+
+#include "zentar_invariants.h"
+
+namespace {
+
+using SimTest = ZentarWorldTest;
+
+TEST_F(SimTest, EmptyStepOnlyRunsProduction) {
+    int p = planet(a, 10, 20, 5, 50);
+    at(p).has_motion = 1;
+    at(p).motion_vx = 7;
+    for (float dt : {0.0f, -0.5f, NAN}) sys_loop(*w, dt, 1);
+    EXPECT_EQ(w->time, 0);
+    EXPECT_EQ(at(p).ticks, 0);
+    EXPECT_EQ(at(p).position_x, 10);
+    EXPECT_EQ(at(p).ships_value, 5);
+
+    sys_loop(*w, 0.25f, 0);
+    EXPECT_EQ(w->intro_time, 0);  // off until the controls start it
+    w->intro_time = 1;
+    sys_loop(*w, 0.25f, 0);
+    EXPECT_FLOAT_EQ(w->time, 0.5f);
+    EXPECT_FLOAT_EQ(w->intro_time, 1.25f);
+    EXPECT_EQ(at(p).ticks, 2);
+}
+
+TEST_F(SimTest, ProductionFollowsTheOwnersFactor) {
+    at(b).ships_production_factor = 2;
+    int pa = planet(a, 0, 0, 0, 50), pb = planet(b, 300, 0, 0, 50);
+    int none = planet(0, 600, 0, 0, 50);  // no owner: produces nothing
+    for (int i = 0; i < 4; i++) sys_loop(*w, 0.25f, 0);
+    EXPECT_FLOAT_EQ(at(pa).ships_value, 1);  // production 50, factor 1: dt per step
+    EXPECT_FLOAT_EQ(at(pb).ships_value, 2);
+    EXPECT_EQ(at(none).ships_value, 0);
+}
+
+TEST_F(SimTest, PhysicsItemsMoveThenBounce) {
+    Item* it = item_init(*w);
+    it->has_motion = it->has_physics = 1;
+    it->collide_r = 5;
+    it->position_x = 4;
+    it->motion_vx = -10;
+    sys_loop(*w, 0.1f, 0);  // bounds off: no bounce
+    EXPECT_FLOAT_EQ(it->position_x, 3);
+    EXPECT_FLOAT_EQ(it->motion_vx, -10);
+    w->bounds[2] = w->bounds[3] = 100;
+    sys_loop(*w, 0.1f, 0);  // moves first, then bounces; no clamping
+    EXPECT_FLOAT_EQ(it->position_x, 2);
+    EXPECT_FLOAT_EQ(it->motion_vx, 10);
+    sys_loop(*w, 0.1f, 0);  // already moving right: stays right
+    EXPECT_FLOAT_EQ(it->motion_vx, 10);
+    it->position_x = 97;
+    it->position_y = 200;
+    it->motion_vy = 4;
+    sys_loop(*w, 0.1f, 0);
+    EXPECT_FLOAT_EQ(it->motion_vx, -10);
+    EXPECT_FLOAT_EQ(it->motion_vy, -4);
+}
+
+// One player attacks across the map: the swarm closes in, arrives and takes
+// the planet; every ship is accounted for.
+TEST_F(SimTest, HeadlessMatchCapturesAPlanet) {
+    int pa = planet(a, 0, 0, 100, 50), pb = planet(b, 400, 0, 20, 15);
+    int f = z2_send(*w, 100, pa, pb);
+    ASSERT_GT(f, 0);
+    EXPECT_GT(at(f).fleet_units, 10);
+    float dist = 1e9f;
+    double made_for_b = 0, made_for_a = 0;  // pb's production, by owner at the end of each step
+    int steps = 0;
+    for (; at(f).in_use && steps < 2000; steps++) {
+        sys_loop(*w, 1 / 60.0f, 0);
+        ASSERT_EQ(zentar_invariants(*w), "") << "step " << steps;
+        (at(pb).owner_n == b ? made_for_b : made_for_a) += 15 / 50.0 / 60.0;
+        if (at(f).in_use && steps % 30 == 29 && at(pb).owner_n == b) {
+            float d = std::hypot(at(f).position_x - 400, at(f).position_y);
+            EXPECT_LT(d, dist) << "step " << steps;
+            dist = d;
+        }
+    }
+    EXPECT_LT(steps, 2000);
+    EXPECT_TRUE(items(&Item::has_unit).empty());
+    EXPECT_EQ(gone, std::vector<int>{f});
+    EXPECT_EQ(at(pb).owner_n, a);
+    EXPECT_GT(made_for_b, 0);
+    EXPECT_NEAR(at(pb).ships_value, 100 - 20 - made_for_b + made_for_a, 0.01);
+    EXPECT_NE(std::find(sounds.begin(), sounds.end(), "sfx-hit"), sounds.end());
+    EXPECT_NE(std::find(sounds.begin(), sounds.end(), "sfx-explode"), sounds.end());
+}
+
+// Bots send and redirect at random for thousands of steps; the world stays
+// consistent after every command and every step, and ships appear only by
+// production.
+TEST_F(SimTest, RandomBotsKeepTheWorldConsistent) {
+    srand(20261208);
+    int team = team_init(*w, "blue", 0x3366ff)->n;
+    int neutral = user_init(*w, "neutral", 0x808080, 0)->n;
+    at(neutral).ships_production_factor = 0;  // neutral planets do not grow
+    int bots[3] = {user_init(*w, "ann", 1, team)->n, user_init(*w, "bob", 2, team)->n, a};
+    at(bots[1]).fleet_crash = 150;
+    at(a).fleet_crash = 300;
+    at(a).fleet_v_factor = 1.5f;
+    std::vector<int> planets;
+    for (int i = 0; i < 14; i++)
+        planets.push_back(planet(i < 6 ? bots[i % 3] : neutral, rand() % 800, rand() % 600, 5 + rand() % 20,
+                                 20 + rand() % 60));
+    at(planets[7]).planet_mask = 1;  // enemy units crash on it
+    at(planets[8]).planet_mask = 2;  // arrivals never lower it
+    z2_settle(*w, 0, 0, 800, 600);
+    ASSERT_EQ(zentar_invariants(*w), "");
+
+    auto pick = [&](const std::vector<int>& from) { return from.empty() ? 0 : from[rand() % from.size()]; };
+    int sends = 0, redirects = 0, captures = 0, peak = 0;
+    std::vector<int> owners(ZT_ITEMS, 0);
+    for (int step = 0; step < 8000; step++) {
+        for (int bot : bots) {
+            std::vector<int> rich;  // own planets with something to send
+            for (int p : planets)
+                if (at(p).owner_n == bot && at(p).ships_value >= 5) rich.push_back(p);
+            int from = pick(rich), to = pick(planets);
+            if (rand() % 16 == 0 && from) {
+                double before = zentar_ship_total(*w);
+                sends += z2_send(*w, 20 + rand() % 81, from, to) > 0;
+                ASSERT_NEAR(zentar_ship_total(*w), before, 1e-4 * before + 1e-3) << "step " << step;
+            }
+            int f = pick(items(&Item::has_fleet));
+            if (rand() % 25 == 0 && f) {
+                z2_redirect(*w, f, to);
+                redirects++;
+                EXPECT_EQ(at(f).fleet_target, to);
+            }
+        }
+        if (rand() % 300 == 0) z2_destroy(*w, pick(items(&Item::has_unit)));
+        if (rand() % 700 == 0) z2_destroy(*w, pick(items(&Item::has_fleet)));
+        if (step == 3000) w->clip[0] = w->clip[1] = 100, w->clip[2] = w->clip[3] = 400;  // zoomed in
+        if (step == 6000) {  // fleets bound there go with it
+            z2_destroy(*w, planets.back());
+            planets.pop_back();
+        }
+        ASSERT_EQ(zentar_invariants(*w), "") << "after commands, step " << step;
+
+        float dt = step % 97 == 0 ? 0.0f : 0.005f + (rand() % 40) / 1000.0f;
+        double before = zentar_ship_total(*w), made = zentar_production_bound(*w, dt);
+        sys_loop(*w, dt, 1);
+        ASSERT_EQ(zentar_invariants(*w), "") << "after step " << step;
+        ASSERT_LE(zentar_ship_total(*w), before + made + 1e-4 * before + 1e-3) << "step " << step;
+        for (int p : planets) {
+            captures += owners[p] && at(p).owner_n != owners[p];
+            owners[p] = at(p).owner_n;
+        }
+        peak = std::max(peak, static_cast<int>(items(&Item::has_unit).size()));
+    }
+    // The run really played a match.
+    EXPECT_GT(sends, 250);
+    EXPECT_GT(redirects, 400);
+    EXPECT_GT(captures, 8);
+    EXPECT_GT(peak, 60);
+}
+
+}  // namespace
