@@ -12,6 +12,8 @@
 #include <ctime>
 
 #include "game_net.h"
+#include "mods_api.h"
+#include "mods_lua.h"
 #include "net.h"
 #include "preboard.h"
 #include "qel_log.h"
@@ -193,8 +195,7 @@ void Game::deinit() {
         view.state_deinit();
         GameView::unregister_states();
     }
-    if (mods_api) delete mods_api;
-    if (mods_engine) delete mods_engine;
+    mods_deinit(*this);
     if (!headless) {
         settings.save();
         mixer_deinit();
@@ -394,7 +395,7 @@ void Game::loop() {
         run_the_game_sim(*this, dt);
         if (mods_engine && !mods_engine->is_okay()) {
             if (crash == 1) quit = 1;
-            else if (crash == 2) mods_restart(*this, 1, _game_empty_dict());
+            else if (crash == 2) mods_restart_current(*this);
         }
         return;
     }

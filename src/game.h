@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 
+#include "chat.h"
 #include "game_seams.h"
 #include "game_settings.h"
 #include "qel_driver.h"

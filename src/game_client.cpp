@@ -6,6 +6,8 @@
 
 #include "game.h"
 #include "game_net.h"
+#include "mods_api.h"
+#include "mods_lua.h"
 #include "net.h"
 #include "qel_log.h"
 #include "zentar_client.h"
@@ -14,12 +16,6 @@
 namespace {
 
 std::string _gc_text(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
-
-std::string _gc_state(Game& game) {
-    if (!game.mods_api) return "";
-    var state = game.mods_api->param_get("state");
-    return state.__type__() == VAR_STRING ? state.__str__() : "";
-}
 
 int _gc_hex(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -59,13 +55,13 @@ void game_client_init(Game& game, const char* host, int port, std::string token)
     net->init(where, port, uid, name, key);
     net->open();
     game.client_net = net;
-    if (!game.chat) game.chat = _game_net_chat_new();
-    _game_net_chat_reset(*game.chat);
+    if (!game.chat) game.chat = new Chat();
+    game.chat->reset();
 }
 
 void game_client_loop(Game& game) {
     if (!game.client_net) return;
-    std::string state = _gc_state(game);
+    std::string state = _game_net_state(game);
     if (state == "play" || state == "pause" || state == "lobby" || state == "xlobby")
         zentar_client_loop(game.client_net, game.world);
     game.client_net->loop(0);
@@ -76,12 +72,7 @@ void game_client_loop(Game& game) {
         // One-letter sync messages stay out of mods; a hosting player's mod
         // hears everything through the host loop.
         if (game.server_net || !game.mods_engine || msg.type.size() < 2) continue;
-        var ev(VAR_DICT, 0);
-        ev["uid"] = var(msg.uid);
-        ev["name"] = var(msg.name);
-        ev["value"] = var(msg.value);
-        ev["type"] = var("net:" + msg.type);
-        mods_event(game, ev);
+        _game_net_mods_event(game, msg);
     }
 }
 

@@ -15,6 +15,7 @@
 
 class Game;
 class Chat;
+struct NetMessage;
 struct ZentarUI;
 
 // ---- client (game_client.cpp) ------------------------------------------------------
@@ -39,14 +40,17 @@ void game_server_deinit(Game& game);
 // The host may wait in ENet: the idle test of the frame loop.
 bool game_server_blocking_ok(Game& game);
 
+// ---- shared by both halves (game_net.cpp) ------------------------------------------
+
+// The running mod's "state" parameter; "" without a mod or when it is no string.
+std::string _game_net_state(Game& game);
+// Hands a message to the mod as a "net:"-typed event.
+void _game_net_mods_event(Game& game, const NetMessage& msg);
+
 // ---- STAND-INS (game_net_seams.cpp) -------------------------------------------------
 // Weak, smallest versions of what the chat model and the in-match controls
 // will provide; a real definition linked beside them takes over. To go once
 // `Chat::reset()` and `ui_view_set` exist in their own modules.
 
-// Creates the chat model (the real constructor resets it).
-Chat* _game_net_chat_new();
-// Clears the chat lines and layout: Chat::reset().
-void _game_net_chat_reset(Chat& chat);
 // Sets the visible world rectangle of the in-match controls.
 void ui_view_set(Zentar& world, ZentarUI& ui, float x, float y, float w, float h);

@@ -6,10 +6,6 @@
 
 #define Z2_STANDIN __attribute__((weak))
 
-// Chat model: the real Chat constructor resets itself, and Chat::reset()
-// clears its lines and layout. Until then there is nothing to clear.
-Z2_STANDIN Chat* _game_net_chat_new() { return new Chat(); }
-Z2_STANDIN void _game_net_chat_reset(Chat&) {}
 
 // In-match controls: until they exist, the view from the host is kept in the
 // world's own view rectangle, where the painter reads it.

@@ -12,93 +12,14 @@
 #include <cstring>
 
 #include "game.h"
+#include "mods_api.h"
+#include "mods_lua.h"
 #include "preboard.h"
 #include "qel_log.h"
 
 #define Z2_STANDIN __attribute__((weak))
 
 // ==== mod runtime ==============================================================
-
-Z2_STANDIN void ModsBase::init() {}
-Z2_STANDIN void ModsBase::loop(float) {}
-Z2_STANDIN void ModsBase::event(var) {}
-Z2_STANDIN bool ModsBase::is_okay() { return false; }
-Z2_STANDIN ModsBase::~ModsBase() {}
-
-Z2_STANDIN ModsAPI::ModsAPI() : params(VAR_DICT, 0) {}
-
-Z2_STANDIN var ModsAPI::param_get(const char* key) {
-    if (!params.__has__(var(key))) return var();
-    return params[key];
-}
-
-// Until the script engine exists: a mod "runs" when its file can be read,
-// and fails like a script error when it can't.
-class ModsStandIn : public ModsBase {
-public:
-    bool okay = false;
-    bool is_okay() override { return okay; }
-};
-
-Z2_STANDIN int mods_restart(Game& game, int run_loop, var params) {
-    delete game.mods_api;
-    game.mods_api = nullptr;
-    delete game.mods_engine;
-    game.mods_engine = nullptr;
-
-    ModsAPI* api = new ModsAPI();
-    game.mods_api = api;
-    var& p = api->params;
-
-    // Command-line pairs; the value of a pair is examined as a key in its turn.
-    static const char* const own[] = {"-name", "-passwd", "-mod", "-headless", "-port"};
-    for (int i = 0; game.argv && i + 1 < game.argc; i++) {
-        const char* a = game.argv[i];
-        const char* v = game.argv[i + 1];
-        if (!a || !v || a[0] != '-') continue;
-        bool skip = false;
-        for (const char* o : own) skip = skip || strcmp(a, o) == 0;
-        if (!skip) p[a + 1] = var(v);
-    }
-    p["version"] = var(_get_game_version_info());
-    p["state"] = var("menu");
-    p["name"] = var(game.settings.display_name);
-    if (game.headless) p["headless"] = var(1);
-    if (game.port) p["port"] = var(game.port);
-    if (game.server[0]) {
-        std::string s = game.server;
-        size_t colon = s.find(':');
-        p["host"] = var(s.substr(0, colon));
-        if (colon != std::string::npos) p["port"] = var(s.substr(colon + 1));
-    }
-    p["token"] = var(game.token);
-    p["gsize"] = var(game.settings.gsize < 321 ? "phone" : "standard");
-    // The caller's entries win over everything above.
-    if (params.__type__() == VAR_DICT) {
-        var walk(params.__iter__());
-        var key, value;
-        while (walk.__pair__(key, value)) p[key.__str__().c_str()] = value;
-    }
-
-    ModsStandIn* engine = new ModsStandIn();
-    engine->okay = game.mod_file[0] && (driver_file_exists(game.mod_file) ||
-                                        driver_data_exists(game.mod_file));
-    game.mods_engine = engine;
-    std::string text;
-    {
-        var walk(p.__iter__());
-        var key, value;
-        while (walk.__pair__(key, value)) text += " " + key.__str__() + "=" + value.__str__();
-    }
-    qel_log("mods_restart: %s%s\n", game.mod_file, text.c_str());
-    engine->init();
-    (void)run_loop;
-    return 0;
-}
-
-Z2_STANDIN void mods_event(Game& game, var event) {
-    if (game.mods_engine) game.mods_engine->event(event);
-}
 
 // ==== in-match controls and screen transitions ==================================
 
@@ -122,6 +43,7 @@ Z2_STANDIN void test_init(Game&) {}
 // One pass of the mod's per-frame code.
 Z2_STANDIN void run_the_game_sim(Game& game, float dt) {
     if (game.mods_engine) game.mods_engine->loop(dt);
+    mods_loop(game);
 }
 
 // ==== online services ===========================================================

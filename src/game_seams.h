@@ -29,30 +29,10 @@ struct WebHandle;
 
 // ==== mod runtime ==============================================================
 
-// Script engine interface. The base does nothing and is never okay.
-class ModsBase {
-public:
-    virtual void init();
-    virtual void loop(float dt);
-    virtual void event(var e);
-    virtual bool is_okay();
-    virtual ~ModsBase();
-};
-
-// The game API object of a running mod; here only its parameter dict.
-class ModsAPI {
-public:
-    var params;  // dict of the mod parameters
-
-    ModsAPI();
-    // A copy of the parameter, none when it is not set.
-    var param_get(const char* key);
-};
-
-// Tears down the running mod and builds a new one for game.mod_file.
-int mods_restart(Game& game, int run_loop, var params);
-// Hands one event dict to the running engine.
-void mods_event(Game& game, var event);
+// The script engine and the game API of the running mod (mods_lua.h,
+// mods_api.h).
+class ModsAPI;
+class ModsBase;
 
 // ==== in-match controls and screen transitions ==================================
 
@@ -83,7 +63,6 @@ void states_init(Game& game);
 void test_init(Game& game);
 void run_the_game_sim(Game& game, float dt);
 
-class Chat {};
 
 // ==== online services ===========================================================
 

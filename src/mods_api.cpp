@@ -160,7 +160,7 @@ std::string ModsAPI::_name_clean(const std::string& name) {
         bool keep = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
         out += keep ? c : '_';
     }
-    if (out.empty()) out = "_";
+    if (out.empty()) out.push_back('_');
     return out;
 }
 

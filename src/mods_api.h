@@ -14,15 +14,6 @@
 #include "net.h"    // NetClient, the API's own client object
 #include "qel_var.h"
 
-// ---- TEMPORARY: while game_seams.h still defines the stand-in mod runtime ------
-// The stand-in layer declares classes and functions with the real names; the
-// real ones build under these names until the stand-ins are deleted. Delete
-// this block together with them (nothing else changes).
-#define ModsAPI ModsAPI_real
-#define ModsBase ModsBase_real
-#define mods_restart mods_restart_real
-#define mods_event mods_event_real
-// ---- end of TEMPORARY --------------------------------------------------------
 
 class ModsBase;
 

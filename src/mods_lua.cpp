@@ -167,9 +167,13 @@ static int _co_resume_into(lua_State* L, lua_State* co, int narg) {
     return -1;
 }
 
+// A limit that fired inside a coroutine fires in the resuming thread too,
+// on its every next instruction, whoever catches this error.
 static void _co_check_tripped(lua_State* L) {
     ModsLimiter* lim = _limiter(L);
-    if (lim && lim->count_limit && lim->tripped) luaL_error(L, "instruction limit exceeded");
+    if (!lim || !lim->count_limit || !lim->tripped) return;
+    lua_sethook(L, _sandbox_hook, LUA_MASKCOUNT, 1);
+    luaL_error(L, "instruction limit exceeded");
 }
 
 static int _co_resume(lua_State* L) {
@@ -397,6 +401,7 @@ int _sandbox_run(lua_State* L, int index, lua_Number instructions, lua_Number me
     lim->mem_start = lim->used;
 
     int status = lua_pcall(L, 0, 0, handler);
+    bool tripped = lim->tripped != 0;
 
     lim->mem_limit = 0;
     lua_sethook(L, nullptr, 0, 0);
@@ -409,6 +414,13 @@ int _sandbox_run(lua_State* L, int index, lua_Number instructions, lua_Number me
     lua_pop(L, 1);
 
     if (status != LUA_OK) {
+        // Past the limit every failure is the limit's, whatever the code caught
+        // and whatever message could still be allocated under the memory cap.
+        if (tripped) {
+            lua_pop(L, 1);
+            lua_pushliteral(L, "instruction limit exceeded");
+            status = LUA_ERRRUN;
+        }
         lua_replace(L, base + 1);  // the error value takes the first slot
         lua_settop(L, base + 1);
     } else {
@@ -453,8 +465,13 @@ static int z2_compile(lua_State* L) {
         lua_insert(L, -2);
         return 2;
     }
+    ModsLimiter* lim = _limiter(L);
     if (env) {
         lua_pushvalue(L, 2);
+        lua_setupvalue(L, -2, 1);
+    } else if (lim && lim->running) {
+        // Code compiled from inside a sandbox run never sees the mod's globals.
+        lua_newtable(L);
         lua_setupvalue(L, -2, 1);
     }
     return 1;
@@ -669,7 +686,14 @@ void ModsLua::lua_init() {
         qel_log("mods_lua: libraries failed: %s\n", lua_tostring(L, -1));
         lua_pop(L, 1);
     }
-    dostring(_mods_sandbox_chunk, sizeof(_mods_sandbox_chunk) - 1, "sandbox");
+    if (dostring(_mods_sandbox_chunk, sizeof(_mods_sandbox_chunk) - 1, "sandbox") != LUA_OK) {
+        // Never run a mod over the unfiltered libraries.
+        qel_log("mods_lua: sandbox failed\n");
+        lua_close(L);
+        L = nullptr;
+        err = LUA_ERRRUN;
+        return;
+    }
 
     lua_pushlightuserdata(L, api);
     lua_setfield(L, LUA_REGISTRYINDEX, "z2");

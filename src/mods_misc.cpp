@@ -6,6 +6,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "game_net.h"  // game_client_deinit, game_server_deinit
 #include "mods_api.h"
 #include "mods_lua.h"
 #include "mods_scripts.h"
@@ -255,9 +256,7 @@ int mods_loop(Game& game) {
     api->net.loop(0);
 
     std::string state = api->param_get("state").__str__();
-    var p2 = api->param_get("player2");
-    bool player2 = p2.__type__() != VAR_NUMBER || p2.__num__() != 0;
-    if (p2.__type__() == VAR_NONE) player2 = false;
+    bool player2 = api->param_get("player2").__num__() != 0;  // NaN counts as set
 
     if (game.headless) {
         if (state == "quit") {
@@ -306,13 +305,11 @@ int mods_loop(Game& game) {
     }
 
     if (state == "xlobby") {
-        if (mods_view_call(game.view, var("lobby:split")).__bool__()) {
+        // Asked twice: entering the lobby may change the answer.
+        if (mods_view_call(game.view, var("lobby:split")).__bool__())
             _mods_view_next(game, "states_lobby");
-            if (!mods_view_call(game.view, var("lobby:split")).__bool__())
-                _mods_view_next(game, "states_xlobby");
-        } else {
+        if (!mods_view_call(game.view, var("lobby:split")).__bool__())
             _mods_view_next(game, "states_xlobby");
-        }
     } else if (state == "quit") {
         game_client_deinit(game);
         game_server_deinit(game);

@@ -93,6 +93,18 @@ protected:
     void close_host();
     // Sends packed bytes on channel 0; never queues an empty packet.
     static void send_packet(ENetPeer* peer, const std::string& packed, int reliable);
+    // Hands every waiting event to `handle`, waiting at most timeout_ms for
+    // the first; a received packet is freed once `handle` has seen it.
+    template <typename F>
+    void service(int timeout_ms, F handle) {
+        ENetEvent ev;
+        enet_uint32 wait = timeout_ms > 0 ? static_cast<enet_uint32>(timeout_ms) : 0;
+        while (enet_host_service(enet_host, &ev, wait) > 0) {
+            wait = 0;
+            handle(ev);
+            if (ev.type == ENET_EVENT_TYPE_RECEIVE) enet_packet_destroy(ev.packet);
+        }
+    }
 };
 
 // The endpoint of a player who joins a match.

@@ -120,10 +120,7 @@ void NetClient::send_outbox() {
 void NetClient::loop(int timeout_ms) {
     if (opened != 1) return;
     bool closed = false;
-    ENetEvent ev;
-    enet_uint32 wait = timeout_ms > 0 ? static_cast<enet_uint32>(timeout_ms) : 0;
-    while (enet_host_service(enet_host, &ev, wait) > 0) {
-        wait = 0;
+    service(timeout_ms, [&](const ENetEvent& ev) {
         switch (ev.type) {
         case ENET_EVENT_TYPE_DISCONNECT:
             if (ev.data != static_cast<enet_uint32>(NET_VERSION) && ev.data != 0) {
@@ -137,12 +134,11 @@ void NetClient::loop(int timeout_ms) {
             break;
         case ENET_EVENT_TYPE_RECEIVE:
             handle_packet(ev.packet);
-            enet_packet_destroy(ev.packet);
             break;
         default:
             break;
         }
-    }
+    });
     send_outbox();
     enet_host_flush(enet_host);
     if (closed) deinit();

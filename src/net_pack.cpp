@@ -25,21 +25,22 @@ struct Out {
         else
             cut = 1;
     }
-    void put(const uint8_t* p, size_t k) {
+    // The part of k bytes that still fits; marks the cut when it is less.
+    size_t fit(size_t k) {
         size_t room = sizeof(pack_buf) - n;
         if (k > room) {
             k = room;
             cut = 1;
         }
+        return k;
+    }
+    void put(const uint8_t* p, size_t k) {
+        k = fit(k);
         memcpy(pack_buf + n, p, k);
         n += k;
     }
     void fill(uint8_t b, size_t k) {
-        size_t room = sizeof(pack_buf) - n;
-        if (k > room) {
-            k = room;
-            cut = 1;
-        }
+        k = fit(k);
         memset(pack_buf + n, b, k);
         n += k;
     }

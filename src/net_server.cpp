@@ -213,10 +213,7 @@ void NetServer::send_outbox() {
 
 void NetServer::loop(int timeout_ms) {
     if (opened != 1) return;
-    ENetEvent ev;
-    enet_uint32 wait = timeout_ms > 0 ? static_cast<enet_uint32>(timeout_ms) : 0;
-    while (enet_host_service(enet_host, &ev, wait) > 0) {
-        wait = 0;
+    service(timeout_ms, [&](const ENetEvent& ev) {
         switch (ev.type) {
         case ENET_EVENT_TYPE_CONNECT:
             on_connect(ev.peer, ev.data);
@@ -226,12 +223,11 @@ void NetServer::loop(int timeout_ms) {
             break;
         case ENET_EVENT_TYPE_RECEIVE:
             on_receive(ev.peer, ev.packet);
-            enet_packet_destroy(ev.packet);
             break;
         default:
             break;
         }
-    }
+    });
     send_outbox();
     enet_host_flush(enet_host);
 }

@@ -132,7 +132,7 @@ int32_t _zc_rd32(const unsigned char* p) {
     return v;
 }
 
-void _zc_clean(Zentar& world, Item& r) {
+void _zc_clean(Item& r) {
     unsigned char* b = reinterpret_cast<unsigned char*>(&r);
     for (size_t off : FLOAT_FIELDS) {
         float v;
@@ -146,7 +146,6 @@ void _zc_clean(Zentar& world, Item& r) {
     r.sync_hold_until = 0;
     r.in_use = 1;
     r.has_sync = 1;
-    (void)world;
 }
 
 void _zc_translate(Zentar& world, Item& r) {
@@ -273,7 +272,7 @@ bool _zc_hold(Item& p, const Item& r) {
 }
 
 void _zentar_client_handle_item_(Zentar& world, int h, Item r) {
-    _zc_clean(world, r);
+    _zc_clean(r);
     int local = world.client_map_local[h];
     if (local) {
         if (world.client_map_uid[h] == r.sync_id) {

@@ -77,7 +77,8 @@ static float _font_number(const char* p, const char* end) {
   return std::isfinite(v) && std::fabs(v) < 1e30 ? (float)v : 0.0f;
 }
 
-// Pen x of a line's first position for the caret queries.
+// Pen x of a line's first position for the caret queries. With wrap 0 every
+// line starts at px, where the first one does, as when drawn.
 static float _font_line_x(const FontInfo& f, const FontWrapLine& l, float wrap, int align, float px) {
   if (wrap == 0) return px;
   return (align + 1) * (wrap - l.width) / 2 + f.margins[_FONT_LEFT] * f.scale;
@@ -152,7 +153,7 @@ void _font_set_clock(int (*now)()) { _font_clock = now; }
 const char* _font_find(const char* name) {
   static char found[512];
   static const char* const exts[] = {"", ".fnt", ".txt"};
-  if (!name) return nullptr;
+  if (!name || !*name) return nullptr;
   for (const char* ext : exts) {
     int n = snprintf(found, sizeof(found), "%s%s", name, ext);
     if (n < 0 || n >= (int)sizeof(found)) continue;
@@ -346,8 +347,13 @@ void _font_wrap_calc(int font, const char* text, float wrap, FontWrap& out) {
         pen += adv;
         continue;
       }
-      // Past the width: back to the last blank, else break the word here.
-      if (blank >= 0) {
+      // Past the width. A blank that does not fit ends the line itself: the
+      // word before it fits and need not move down. Else back to the last
+      // blank, else the word is broken here.
+      if (c == ' ' && j != 0) {
+        end = j;
+        width = pen;
+      } else if (blank >= 0) {
         end = blank;
         width = blank_w;
       } else {
@@ -400,11 +406,9 @@ GfxRect font_crect(int font, const char* text, int i, float wrap, int align) {
   FontWrap w;
   _font_wrap_calc(font, text, wrap, w);
   float lh = f.line, py = f.margins[_FONT_TOP] * f.scale, px = 0;
-  // With wrap 0 every line starts where the first one does, as when drawn.
-  float first_x = 0;
   for (int n = 0; n < w.count; n++) {
     const FontWrapLine& l = w.lines[n];
-    px = _font_line_x(f, l, wrap, align, first_x);
+    px = _font_line_x(f, l, wrap, align, 0);
     for (int j = l.start; j <= l.end; j++) {
       if (j == i || i <= l.start) return GfxRect{px, py, _font_adv(f, t[j]), lh};
       px += _font_adv(f, t[j]);

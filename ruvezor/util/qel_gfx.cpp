@@ -273,6 +273,30 @@ void gfx_unclip() {
   if (_gfx->clip_depth > 0) _gfx->clip_depth--;
 }
 
+// One axis of _gfx_clip: the span at pos of size on screen kept within
+// [lo, lo + len); the source span (when given) loses the same share.
+// False when nothing is left.
+static bool _gfx_clip_axis(float& pos, float& size, float* src_pos, float* src_size, float lo, float len) {
+  if (lo > pos) {
+    float cut = lo - pos;
+    if (src_pos) {
+      float k = *src_size * cut / size;
+      *src_pos += k;
+      *src_size -= k;
+    }
+    pos += cut;
+    size -= cut;
+    if (!(size > 0)) return false;
+  }
+  if (pos + size > lo + len) {
+    float cut = pos + size - (lo + len);
+    if (src_pos) *src_size -= *src_size * cut / size;
+    size -= cut;
+    if (!(size > 0)) return false;
+  }
+  return true;
+}
+
 int _gfx_clip(GfxRect* dst, GfxRect* src) {
   int d = _gfx->clip_depth;
   if (d == 0) return 1;
@@ -281,39 +305,7 @@ int _gfx_clip(GfxRect* dst, GfxRect* src) {
   c.x -= _gfx->trans_x;
   c.y -= _gfx->trans_y;
   if (!(dst->w > 0) || !(dst->h > 0)) return 0;
-  if (c.x > dst->x) {
-    float cut = c.x - dst->x;
-    if (src) {
-      float k = src->w * cut / dst->w;
-      src->x += k;
-      src->w -= k;
-    }
-    dst->x += cut;
-    dst->w -= cut;
-    if (!(dst->w > 0)) return 0;
-  }
-  if (dst->x + dst->w > c.x + c.w) {
-    float cut = dst->x + dst->w - (c.x + c.w);
-    if (src) src->w -= src->w * cut / dst->w;
-    dst->w -= cut;
-    if (!(dst->w > 0)) return 0;
-  }
-  if (c.y > dst->y) {
-    float cut = c.y - dst->y;
-    if (src) {
-      float k = src->h * cut / dst->h;
-      src->y += k;
-      src->h -= k;
-    }
-    dst->y += cut;
-    dst->h -= cut;
-    if (!(dst->h > 0)) return 0;
-  }
-  if (dst->y + dst->h > c.y + c.h) {
-    float cut = dst->y + dst->h - (c.y + c.h);
-    if (src) src->h -= src->h * cut / dst->h;
-    dst->h -= cut;
-    if (!(dst->h > 0)) return 0;
-  }
+  if (!_gfx_clip_axis(dst->x, dst->w, src ? &src->x : nullptr, src ? &src->w : nullptr, c.x, c.w)) return 0;
+  if (!_gfx_clip_axis(dst->y, dst->h, src ? &src->y : nullptr, src ? &src->h : nullptr, c.y, c.h)) return 0;
   return 1;
 }

@@ -61,6 +61,44 @@ static UTF32 _utf8_read(const UTF8* s, int n)
     return ch - offsetsFromUTF8[n];
 }
 
+// Reads the UTF-8 sequence at source into *ch and its length into *len,
+// checking in this order that it is whole, that the target has room and
+// that it is legal.
+static ConversionResult _utf8_peek(const UTF8* source, const UTF8* sourceEnd, bool room, UTF32* ch, int* len)
+{
+    int n = trailingBytesForUTF8.n[*source];
+    if (n >= sourceEnd - source) return sourceExhausted;
+    if (!room) return targetExhausted;
+    if (!isLegalUTF8(source, n + 1)) return sourceIllegal;
+    *ch = _utf8_read(source, n);
+    *len = n + 1;
+    return conversionOK;
+}
+
+// Writes ch as UTF-16, a surrogate pair past the BMP, and moves *target past
+// it; the caller has checked the room for one unit. On a fault nothing is written.
+static ConversionResult _utf16_write(UTF32 ch, UTF16** target, UTF16* targetEnd, ConversionFlags flags)
+{
+    UTF16* t = *target;
+    if (ch <= UNI_MAX_BMP) {
+        if (_utf_is_surrogate(ch)) {
+            if (flags == strictConversion) return sourceIllegal;
+            ch = UNI_REPLACEMENT_CHAR;
+        }
+        *t++ = (UTF16)ch;
+    } else if (ch > UNI_MAX_UTF16) {
+        if (flags == strictConversion) return sourceIllegal;
+        *t++ = (UTF16)UNI_REPLACEMENT_CHAR;
+    } else {
+        if (targetEnd - t < 2) return targetExhausted;
+        ch -= 0x10000;
+        *t++ = (UTF16)((ch >> 10) + UNI_SUR_HIGH_START);
+        *t++ = (UTF16)((ch & 0x3FF) + UNI_SUR_LOW_START);
+    }
+    *target = t;
+    return conversionOK;
+}
+
 // ---- public ------------------------------------------------------------------
 
 bool isLegalUTF8(const UTF8* source, int length)
@@ -109,11 +147,10 @@ ConversionResult ConvertUTF8toUTF32(const UTF8** sourceStart, const UTF8* source
     const UTF8* source = *sourceStart;
     UTF32* target = *targetStart;
     while (source < sourceEnd) {
-        int n = trailingBytesForUTF8.n[*source];
-        if (n >= sourceEnd - source) { result = sourceExhausted; break; }
-        if (target >= targetEnd) { result = targetExhausted; break; }
-        if (!isLegalUTF8(source, n + 1)) { result = sourceIllegal; break; }
-        UTF32 ch = _utf8_read(source, n);
+        UTF32 ch;
+        int len;
+        ConversionResult r = _utf8_peek(source, sourceEnd, target < targetEnd, &ch, &len);
+        if (r != conversionOK) { result = r; break; }
         if (ch <= UNI_MAX_LEGAL_UTF32) {
             if (_utf_is_surrogate(ch)) {
                 if (flags == strictConversion) { result = sourceIllegal; break; }
@@ -124,7 +161,7 @@ ConversionResult ConvertUTF8toUTF32(const UTF8** sourceStart, const UTF8* source
             ch = UNI_REPLACEMENT_CHAR;
         }
         *target++ = ch;
-        source += n + 1;
+        source += len;
     }
     *sourceStart = source;
     *targetStart = target;
@@ -138,27 +175,13 @@ ConversionResult ConvertUTF8toUTF16(const UTF8** sourceStart, const UTF8* source
     const UTF8* source = *sourceStart;
     UTF16* target = *targetStart;
     while (source < sourceEnd) {
-        int n = trailingBytesForUTF8.n[*source];
-        if (n >= sourceEnd - source) { result = sourceExhausted; break; }
-        if (target >= targetEnd) { result = targetExhausted; break; }
-        if (!isLegalUTF8(source, n + 1)) { result = sourceIllegal; break; }
-        UTF32 ch = _utf8_read(source, n);
-        if (ch <= UNI_MAX_BMP) {
-            if (_utf_is_surrogate(ch)) {
-                if (flags == strictConversion) { result = sourceIllegal; break; }
-                ch = UNI_REPLACEMENT_CHAR;
-            }
-            *target++ = (UTF16)ch;
-        } else if (ch > UNI_MAX_UTF16) {
-            if (flags == strictConversion) { result = sourceIllegal; break; }
-            *target++ = (UTF16)UNI_REPLACEMENT_CHAR;
-        } else {
-            if (targetEnd - target < 2) { result = targetExhausted; break; }
-            ch -= 0x10000;
-            *target++ = (UTF16)((ch >> 10) + UNI_SUR_HIGH_START);
-            *target++ = (UTF16)((ch & 0x3FF) + UNI_SUR_LOW_START);
-        }
-        source += n + 1;
+        UTF32 ch;
+        int len;
+        result = _utf8_peek(source, sourceEnd, target < targetEnd, &ch, &len);
+        if (result != conversionOK) break;
+        result = _utf16_write(ch, &target, targetEnd, flags);
+        if (result != conversionOK) break;
+        source += len;
     }
     *sourceStart = source;
     *targetStart = target;
@@ -236,22 +259,8 @@ ConversionResult ConvertUTF32toUTF16(const UTF32** sourceStart, const UTF32* sou
     UTF16* target = *targetStart;
     while (source < sourceEnd) {
         if (target >= targetEnd) { result = targetExhausted; break; }
-        UTF32 ch = *source;
-        if (ch <= UNI_MAX_BMP) {
-            if (_utf_is_surrogate(ch)) {
-                if (flags == strictConversion) { result = sourceIllegal; break; }
-                ch = UNI_REPLACEMENT_CHAR;
-            }
-            *target++ = (UTF16)ch;
-        } else if (ch > UNI_MAX_LEGAL_UTF32) {
-            if (flags == strictConversion) { result = sourceIllegal; break; }
-            *target++ = (UTF16)UNI_REPLACEMENT_CHAR;
-        } else {
-            if (targetEnd - target < 2) { result = targetExhausted; break; }
-            ch -= 0x10000;
-            *target++ = (UTF16)((ch >> 10) + UNI_SUR_HIGH_START);
-            *target++ = (UTF16)((ch & 0x3FF) + UNI_SUR_LOW_START);
-        }
+        result = _utf16_write(*source, &target, targetEnd, flags);
+        if (result != conversionOK) break;
         source++;
     }
     *sourceStart = source;

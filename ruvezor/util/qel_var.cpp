@@ -87,6 +87,20 @@ static bool slice_bounds(int len, int& start, int& end) {
     return true;
 }
 
+// Lists and dicts print as their address, and order after every lower type
+// and among themselves by address.
+static std::string container_text(const char* kind, const void* self) {
+    char buf[64];
+    snprintf(buf, sizeof buf, "<%s instance at %p>", kind, self);
+    return buf;
+}
+static bool container_lt(int type, const void* self, const var& other) {
+    int t = other.__type__();
+    if (t > type) return true;
+    if (t == type) return std::less<const void*>()(self, other._obj);
+    return false;
+}
+
 static std::string number_text(double v) {
     int32_t i = trunc32(v);
     if ((double)i == v) {
@@ -323,21 +337,12 @@ var_object* _var_list::__iter__() {
     return it;
 }
 
-std::string _var_list::__str__() const {
-    char buf[64];
-    snprintf(buf, sizeof buf, "<list instance at %p>", (const void*)this);
-    return buf;
-}
+std::string _var_list::__str__() const { return container_text("list", this); }
 
 double _var_list::__num__() const { return 0.0; }
 bool _var_list::__bool__() const { return !value.empty(); }
 
-bool _var_list::__lt__(const var& other) const {
-    int t = other.__type__();
-    if (t > VAR_LIST) return true;
-    if (t == VAR_LIST) return std::less<const void*>()(this, other._obj);
-    return false;
-}
+bool _var_list::__lt__(const var& other) const { return container_lt(VAR_LIST, this, other); }
 
 bool _var_list::__eq__(const var& other) const { return other._obj == this; }
 
@@ -387,20 +392,11 @@ var_object* _var_dict::__iter__() {
     return it;
 }
 
-std::string _var_dict::__str__() const {
-    char buf[64];
-    snprintf(buf, sizeof buf, "<dict instance at %p>", (const void*)this);
-    return buf;
-}
+std::string _var_dict::__str__() const { return container_text("dict", this); }
 
 bool _var_dict::__bool__() const { return !value.empty(); }
 
-bool _var_dict::__lt__(const var& other) const {
-    int t = other.__type__();
-    if (t > VAR_DICT) return true;
-    if (t == VAR_DICT) return std::less<const void*>()(this, other._obj);
-    return false;
-}
+bool _var_dict::__lt__(const var& other) const { return container_lt(VAR_DICT, this, other); }
 
 bool _var_dict::__eq__(const var& other) const { return other._obj == this; }
 

@@ -2,6 +2,7 @@
 // context, no display). Input is fed with SDL_PushEvent and read back as
 // engine Event records.
 #include "qel_driver.h"
+#include "z2_test_util.h"
 
 #include <GL/gl.h>
 #include <SDL.h>
@@ -17,12 +18,7 @@
 
 namespace {
 
-template <typename F>
-std::string stdout_of(F f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
-}
+using z2test::stdout_of;
 
 class Sdl2Test : public testing::Test {
  protected:

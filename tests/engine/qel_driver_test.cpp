@@ -3,6 +3,7 @@
 // temporary HOME.
 #include "qel_driver.h"
 #include "qel_log.h"
+#include "z2_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -31,29 +32,14 @@ bool builds_get_debug() { return g_debug; }
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void spit(const fs::path& p, const std::string& s) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out << s;
-}
+using z2test::slurp;
+using z2test::spit;
+using z2test::stdout_of;
 
 int open_fds() {
   int n = 0;
   for (auto& e : fs::directory_iterator("/proc/self/fd")) (void)e, ++n;
   return n;
-}
-
-template <typename F>
-std::string stdout_of(F f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
 }
 
 // Fake microsecond source for the clock.
@@ -62,20 +48,14 @@ uint64_t fake_clock() { return g_fake_us; }
 
 class DriverTest : public testing::Test {
  protected:
+  z2test::TempDir tmp;
   fs::path root, home;
-  std::string old_home, old_path;
-  bool had_home = false;
+  std::string old_path;
 
   void SetUp() override {
-    root = fs::temp_directory_path() / ("qel_driver_test_" + std::to_string(getpid()));
-    fs::remove_all(root);
+    root = tmp.enter_as_home("qel_driver_test_", "home");
     home = root / "home";
-    fs::create_directories(home);
-    const char* h = getenv("HOME");
-    had_home = h != nullptr;
-    old_home = h ? h : "";
     old_path = getenv("PATH") ? getenv("PATH") : "";
-    setenv("HOME", home.c_str(), 1);
     g_debug = false;
     drain_backlog();
   }
@@ -83,10 +63,8 @@ class DriverTest : public testing::Test {
   void TearDown() override {
     driver_deinit();
     _driver_timer_set_source(nullptr);
-    if (had_home) setenv("HOME", old_home.c_str(), 1);
-    else unsetenv("HOME");
     setenv("PATH", old_path.c_str(), 1);
-    fs::remove_all(root);
+    tmp.leave();
   }
 
   // Lines left waiting by earlier tests go to a scratch log file.

@@ -3,6 +3,7 @@
 #include "qel_gfx.h"
 
 #include "qel_driver.h"
+#include "z2_test_util.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
@@ -16,12 +17,7 @@ namespace {
 
 const int kW = 480, kH = 320;  // window size in pixels
 
-template <typename F>
-std::string stdout_of(F f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
-}
+using z2test::stdout_of;
 
 class GfxTest : public testing::Test {
  protected:

@@ -2,15 +2,14 @@
 // the driver's log file.
 #include "qel_driver.h"
 #include "qel_log.h"
+#include "z2_test_util.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 #include <string>
 
 namespace fs = std::filesystem;
@@ -21,12 +20,7 @@ const char* game_log_info() { return g_tag.c_str(); }
 
 namespace {
 
-template <typename F>
-std::string stdout_of(F f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
-}
+using z2test::stdout_of;
 
 class LogTest : public testing::Test {
  protected:
@@ -115,12 +109,8 @@ TEST_F(LogTest, MessageHasNoLengthLimitAndLocationIsCut) {
 }
 
 TEST_F(LogTest, SameBytesReachTheLogFile) {
-  fs::path home = fs::temp_directory_path() / ("qel_log_test_" + std::to_string(getpid()));
-  fs::remove_all(home);
-  fs::create_directories(home);
-  const char* old = getenv("HOME");
-  std::string old_home = old ? old : "";
-  setenv("HOME", home.c_str(), 1);
+  z2test::TempDir tmp;
+  fs::path home = tmp.enter_as_home("qel_log_test_");
 
   g_tag = "777";
   driver_init(DRIVER_LOG);
@@ -128,18 +118,11 @@ TEST_F(LogTest, SameBytesReachTheLogFile) {
   std::string out = stdout_of([] { _qel_iprintf("src/q.cpp", 12, "go", 0, "to both %d", 5); });
   driver_deinit();
 
-  std::ifstream in(home / ".local/share/LogTest/ruvezor.log", std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  std::string file = ss.str();
+  std::string file = z2test::slurp(home / ".local/share/LogTest/ruvezor.log");
   std::string tail = out + "\n[_driver_log_deinit]\n";
   EXPECT_EQ(file.rfind("[_driver_log_init]\n", 0), 0u);
   ASSERT_GE(file.size(), tail.size());
   EXPECT_EQ(file.substr(file.size() - tail.size()), tail);
-
-  if (old) setenv("HOME", old_home.c_str(), 1);
-  else unsetenv("HOME");
-  fs::remove_all(home);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "qel_driver.h"
 #include "qel_driver_csteam.h"
 #include "qel_social.h"
+#include "z2_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -31,23 +32,8 @@ std::vector<int> types() {
   return t;
 }
 
-template <typename F>
-std::string stdout_of(F f) {
-  testing::internal::CaptureStdout();
-  testing::internal::CaptureStderr();
-  f();
-  testing::internal::GetCapturedStderr();
-  return testing::internal::GetCapturedStdout();
-}
-
-std::string fake_library_path() {
-#ifdef Z2_FAKE_CSTEAMWORKS
-  return Z2_FAKE_CSTEAMWORKS;
-#else
-  const char* e = getenv("Z2_FAKE_CSTEAMWORKS");
-  return e ? e : "";
-#endif
-}
+using z2test::fake_library_path;
+using z2test::stdout_of_quiet;
 
 class SocialTest : public testing::Test {
  protected:
@@ -61,7 +47,7 @@ class SocialTest : public testing::Test {
   }
 
   void TearDown() override {
-    stdout_of([] { social_deinit(); });
+    stdout_of_quiet([] { social_deinit(); });
     _social_set_event_handler(nullptr);
     _driver_steam_set_library(nullptr);
     if (fake) dlclose(fake);
@@ -70,18 +56,18 @@ class SocialTest : public testing::Test {
 
 TEST_F(SocialTest, FirstUseStartsTheLayerLoggedOutWithoutSteam) {
   std::string uuid = "x";
-  std::string log = stdout_of([&] { uuid = social_user_uuid(); });
+  std::string log = stdout_of_quiet([&] { uuid = social_user_uuid(); });
   EXPECT_EQ(uuid, "");
   EXPECT_NE(log.find("social_init\n"), std::string::npos);
   EXPECT_NE(log.find("_driver_steam_api: 0\n"), std::string::npos);
   EXPECT_TRUE(g_events.empty());
   // Started once only.
-  log = stdout_of([] { social_init(); });
+  log = stdout_of_quiet([] { social_init(); });
   EXPECT_EQ(log.find("social_init\n"), std::string::npos);
 }
 
 TEST_F(SocialTest, LoginTwiceWithTheSameIdSendsOneEvent) {
-  std::string log = stdout_of([] {
+  std::string log = stdout_of_quiet([] {
     social_login("s", "0123456789abcdef", "Ann");
     social_login("s", "0123456789abcdef", "Ann again");
   });
@@ -98,7 +84,7 @@ TEST_F(SocialTest, LoginTwiceWithTheSameIdSendsOneEvent) {
 }
 
 TEST_F(SocialTest, AnotherUserLogsTheFirstOutThenIn) {
-  stdout_of([] {
+  stdout_of_quiet([] {
     social_login("s", "1", "One");
     social_login("s", "2", "Two");
   });
@@ -109,10 +95,10 @@ TEST_F(SocialTest, AnotherUserLogsTheFirstOutThenIn) {
 }
 
 TEST_F(SocialTest, MissingValuesLogOutAndLogoutWhileOutSendsNothing) {
-  stdout_of([] { social_logout(); });
+  stdout_of_quiet([] { social_logout(); });
   EXPECT_TRUE(g_events.empty());
 
-  std::string log = stdout_of([] {
+  std::string log = stdout_of_quiet([] {
     social_login("s", "1", "One");
     social_login("s", nullptr, "One");
   });
@@ -122,51 +108,51 @@ TEST_F(SocialTest, MissingValuesLogOutAndLogoutWhileOutSendsNothing) {
   EXPECT_EQ(social_user_name(), "");
   EXPECT_EQ(social_user_network(), "");
 
-  stdout_of([] { social_logout(); });
+  stdout_of_quiet([] { social_logout(); });
   EXPECT_EQ(g_events.size(), 2u);
 }
 
 TEST_F(SocialTest, ResetForgetsTheUserWithoutAnEvent) {
-  stdout_of([] { social_login("s", "1", "One"); });
+  stdout_of_quiet([] { social_login("s", "1", "One"); });
   social_reset();
   EXPECT_EQ(social_user_uuid(), "");
   EXPECT_EQ(types(), std::vector<int>({30}));
   // A fresh login counts as new.
-  stdout_of([] { social_login("s", "1", "One"); });
+  stdout_of_quiet([] { social_login("s", "1", "One"); });
   EXPECT_EQ(types(), std::vector<int>({30, 30}));
 }
 
 TEST_F(SocialTest, DeinitLogsOutFreesAndALaterCallStartsAgain) {
-  stdout_of([] { social_login("s", "1", "One"); });
-  std::string log = stdout_of([] { social_deinit(); });
+  stdout_of_quiet([] { social_login("s", "1", "One"); });
+  std::string log = stdout_of_quiet([] { social_deinit(); });
   EXPECT_NE(log.find("social_deinit\n"), std::string::npos);
   EXPECT_EQ(types(), std::vector<int>({30, 31}));
 
-  log = stdout_of([] { EXPECT_EQ(social_user_uuid(), ""); });
+  log = stdout_of_quiet([] { EXPECT_EQ(social_user_uuid(), ""); });
   EXPECT_NE(log.find("social_init\n"), std::string::npos);
 }
 
 TEST_F(SocialTest, DeinitOfALayerThatNeverStartedDoesNothing) {
   // Leaves any state from earlier tests behind first.
-  stdout_of([] { social_deinit(); });
+  stdout_of_quiet([] { social_deinit(); });
   g_events.clear();
-  std::string log = stdout_of([] { social_deinit(); });
+  std::string log = stdout_of_quiet([] { social_deinit(); });
   EXPECT_EQ(log, "");
   EXPECT_TRUE(g_events.empty());
   // And a later first use still starts it.
-  log = stdout_of([] { social_loop(); });
+  log = stdout_of_quiet([] { social_loop(); });
   EXPECT_NE(log.find("social_init\n"), std::string::npos);
 }
 
 TEST_F(SocialTest, InviteAndShareDoNotStartTheLayer) {
-  stdout_of([] { social_deinit(); });
-  std::string log = stdout_of([] {
+  stdout_of_quiet([] { social_deinit(); });
+  std::string log = stdout_of_quiet([] {
     social_friends_invite();
     social_share("text", "https://example.org/", "");
   });
   EXPECT_EQ(log.find("social_init"), std::string::npos);
   // Without Steam the rest does nothing visible.
-  log = stdout_of([] {
+  log = stdout_of_quiet([] {
     social_achievement_set("rank1", 100);
     social_achievements_reset();
     EXPECT_EQ(social_achievements_show(), 0);
@@ -191,11 +177,11 @@ TEST_F(SocialTest, WithSteamTheFirstUseLogsTheSteamUserIn) {
   reset();
   set_user(0x0110000100000abcULL, "Steam Sam");
   _driver_steam_set_library(path.c_str());
-  stdout_of([] { social_deinit(); });
+  stdout_of_quiet([] { social_deinit(); });
   g_events.clear();
 
   std::string uuid;
-  std::string log = stdout_of([&] { uuid = social_user_uuid(); });
+  std::string log = stdout_of_quiet([&] { uuid = social_user_uuid(); });
   EXPECT_EQ(uuid, "s:0110000100000abc");
   EXPECT_EQ(social_user_name(), "Steam Sam");
   EXPECT_EQ(types(), std::vector<int>({30}));
@@ -206,7 +192,7 @@ TEST_F(SocialTest, WithSteamTheFirstUseLogsTheSteamUserIn) {
   memcpy(&calls, &calls_sym, sizeof(calls_sym));
   EXPECT_EQ(calls("InitSafe"), 1);
 
-  stdout_of([] { social_deinit(); });
+  stdout_of_quiet([] { social_deinit(); });
   EXPECT_EQ(types(), std::vector<int>({30, 31}));
   EXPECT_EQ(calls("Shutdown"), 1);
   EXPECT_EQ(driver_steam_is_init(), 0);

@@ -5,6 +5,7 @@
 #include "qel_driver.h"
 #include "qel_driver_csteam.h"
 #include "qel_social.h"
+#include "z2_test_util.h"
 
 #include <gtest/gtest.h>
 
@@ -22,14 +23,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string fake_library_path() {
-#ifdef Z2_FAKE_CSTEAMWORKS
-  return Z2_FAKE_CSTEAMWORKS;
-#else
-  const char* e = getenv("Z2_FAKE_CSTEAMWORKS");
-  return e ? e : "";
-#endif
-}
+using z2test::fake_library_path;
+using z2test::slurp;
+using z2test::stdout_of;
 
 // The fake library's control functions, through our own handle on it (which
 // also keeps it loaded, and its state alive, across driver restarts).
@@ -69,35 +65,14 @@ struct FakeSteam {
   }
 };
 
-template <typename F>
-std::string stdout_of(F f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
-}
-
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
 class SteamTest : public testing::Test {
  protected:
+  z2test::TempDir tmp;
   fs::path root, docdir;
-  std::string old_home;
-  bool had_home = false;
   FakeSteam fake;
 
   void SetUp() override {
-    root = fs::temp_directory_path() / ("qel_steam_test_" + std::to_string(getpid()));
-    fs::remove_all(root);
-    fs::create_directories(root / "home");
-    const char* h = getenv("HOME");
-    had_home = h != nullptr;
-    old_home = h ? h : "";
-    setenv("HOME", (root / "home").c_str(), 1);
+    root = tmp.enter_as_home("qel_steam_test_", "home");
     docdir = root / "home" / ".local" / "share" / "Zentar 2";
     driver_init(0);
     driver_set_gamename("Zentar 2");
@@ -112,9 +87,7 @@ class SteamTest : public testing::Test {
     _driver_steam_set_library(nullptr);
     driver_deinit();
     fake.close();
-    if (had_home) setenv("HOME", old_home.c_str(), 1);
-    else unsetenv("HOME");
-    fs::remove_all(root);
+    tmp.leave();
   }
 
   // Points the driver at the fake library; false (test skipped) when it

@@ -2,6 +2,7 @@
 // uploaded levels are read back with glGetTexImage.
 #include "qel_driver.h"
 #include "qel_gfx.h"
+#include "z2_test_util.h"
 
 #include <GL/gl.h>
 #include <SDL.h>
@@ -17,12 +18,7 @@
 
 namespace {
 
-template <typename F>
-std::string stdout_of(F f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
-}
+using z2test::stdout_of;
 
 void sink(void* ctx, void* data, int n) { static_cast<std::string*>(ctx)->append((const char*)data, n); }
 

@@ -23,29 +23,15 @@
 #include "qel_driver.h"
 #include "qel_driver_csteam.h"
 #include "qel_social.h"
+#include "z2_test_util.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-std::string slurp(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void spit(const fs::path& p, const void* data, size_t n) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(n));
-}
-
-template <typename F>
-std::string stdout_of(F f) {
-  testing::internal::CaptureStdout();
-  f();
-  return testing::internal::GetCapturedStdout();
-}
+using z2test::slurp;
+using z2test::spit;
+using z2test::stdout_of;
 
 bool is_hex32(const char* s) { return std::regex_match(std::string(s), std::regex("[0-9a-f]{32}")); }
 
@@ -56,19 +42,12 @@ int mode_of(const fs::path& p) {
 
 class SettingsTest : public testing::Test {
  protected:
+  z2test::TempDir tmp;
   fs::path root, docdir;
-  std::string old_home;
-  bool had_home = false;
   std::unique_ptr<Game> game;
 
   void SetUp() override {
-    root = fs::temp_directory_path() / ("game_settings_test_" + std::to_string(getpid()));
-    fs::remove_all(root);
-    fs::create_directories(root / "home");
-    const char* h = getenv("HOME");
-    had_home = h != nullptr;
-    old_home = h ? h : "";
-    setenv("HOME", (root / "home").c_str(), 1);
+    root = tmp.enter_as_home("game_settings_test_", "home");
     docdir = root / "home" / ".local" / "share" / "Zentar 2";
     _driver_steam_set_library((root / "no-libCSteamworks.so").c_str());
     driver_init(0);
@@ -83,9 +62,7 @@ class SettingsTest : public testing::Test {
     stdout_of([] { driver_social_deinit(); });
     _driver_steam_set_library(nullptr);
     driver_deinit();
-    if (had_home) setenv("HOME", old_home.c_str(), 1);
-    else unsetenv("HOME");
-    fs::remove_all(root);
+    tmp.leave();
   }
 
   // A new process's worth of game: zeroed record, no files read yet.

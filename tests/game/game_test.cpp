@@ -18,9 +18,12 @@
 #include <vector>
 
 #include "game.h"
+#include "mods_api.h"
+#include "mods_lua.h"
 #include "gamewrap.h"
 #include "net.h"
 #include "qel_log.h"
+#include "z2_test_util.h"
 
 namespace {
 
@@ -58,12 +61,7 @@ public:
     int count_peers() override { return peers; }
 };
 
-std::string read_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
+using z2test::slurp;
 
 std::vector<char*> make_argv(std::vector<std::string>& args) {
     std::vector<char*> v;
@@ -135,7 +133,7 @@ protected:
     void make_idle() {
         parse({"-headless", "-mod", "nothere.lua"});
         strcpy(game->mod_file, "nothere.lua");
-        game->mods_api = new ModsAPI();
+        game->mods_api = new ModsAPI(*game);
         game->mods_api->params["state"] = var("idle");
         game->server_net = &net;
     }
@@ -291,6 +289,8 @@ TEST_F(GameTest, CrashPolicyActsOnAFailedEngine) {
 
 TEST_F(GameTest, IdleHostRestartsItsModAfter24Hours) {
     make_idle();
+    // The restart tears the host endpoint down and frees it: give it one of its own.
+    game->server_net = new TestNet();
     use_engine(false);
     game->crash = 1;  // quits in any frame that gets past the restart step
     game->loop();
@@ -317,9 +317,12 @@ TEST_F(GameTest, OnlyAnIdleHeadlessHostRestarts) {
         game = std::make_unique<Game>();
         game->headless = 1;
         make_idle();
-        net.peers = c == "peer";
+        // An idle restart tears the host endpoint down and frees it: give it one of its own.
+        TestNet* host = new TestNet();
+        host->peers = c == "peer";
+        game->server_net = c == "no net" ? nullptr : host;
+        if (c == "no net") delete host;
         if (c == "web") web_reqs.push_back(new WebRequest());
-        if (c == "no net") game->server_net = nullptr;
         if (c == "windowed") game->headless = 0;
         if (c == "no api") {
             delete game->mods_api;
@@ -339,6 +342,8 @@ TEST_F(GameTest, OnlyAnIdleHeadlessHostRestarts) {
 
         for (WebRequest* r : web_reqs) delete r;
         web_reqs.clear();
+        delete game->server_net;
+        game->server_net = nullptr;
         delete game->mods_api;
         delete game->mods_engine;
         game->mods_api = nullptr;
@@ -402,6 +407,7 @@ TEST_F(GameTest, CtrlOrCmdFTogglesFullScreen) {
 TEST_F(GameTest, CmdQSuspendsTellsTheModAndQuits) {
     go_windowed();
     use_engine(true);
+    game->mods_api = new ModsAPI(*game);  // events reach a mod only through its API object
     SDL_SetModState(KMOD_LCTRL);
     game->event(make_event(6, 54));
     EXPECT_EQ(game->quit, 0) << "Ctrl+Q is no shortcut";
@@ -444,7 +450,7 @@ TEST_F(GameTest, PacingSleepsTheRestOfASixtiethOfASecond) {
 
 TEST_F(GameTest, ShutdownClosesTheModBeforeTheDriver) {
     driver_set_gamename("Zentar 2");
-    game->mods_api = new ModsAPI();
+    game->mods_api = new ModsAPI(*game);
     use_engine(true);
     game->deinit();
     game->mods_api = nullptr;  // deleted by deinit
@@ -452,7 +458,7 @@ TEST_F(GameTest, ShutdownClosesTheModBeforeTheDriver) {
     EXPECT_TRUE(engine_log.destroyed);
     driver_init(12);  // for TearDown
 
-    std::string log = read_file(home + "/.local/share/Zentar 2/ruvezor.log");
+    std::string log = slurp(home + "/.local/share/Zentar 2/ruvezor.log");
     std::string tail = "\n[_driver_log_deinit]\n";
     ASSERT_GE(log.size(), tail.size()) << log;
     EXPECT_EQ(log.substr(log.size() - tail.size()), tail);
@@ -510,7 +516,7 @@ TEST(GameWrap, LifecycleThroughTheWrappers) {
     EXPECT_EQ(game_this(), nullptr);
     EXPECT_STREQ(game_log_info(), "-1");
     EXPECT_TRUE(game_is_quit());
-    std::string log = read_file(home + "/.local/share/Zentar 2/ruvezor.log");
+    std::string log = slurp(home + "/.local/share/Zentar 2/ruvezor.log");
     EXPECT_EQ(log.rfind("[_driver_log_init]\n", 0), 0u);
     EXPECT_EQ(log.substr(log.size() - 22), "\n[_driver_log_deinit]\n");
     std::filesystem::remove_all(home);

@@ -427,6 +427,21 @@ struct Caller {
     }
 };
 
+// Dials n callers to the host; true once every one holds its challenge.
+bool dial_callers(Ep& s, int port, size_t n, std::vector<std::unique_ptr<Caller>>& callers,
+                  std::vector<Raw*>& raws) {
+    for (size_t i = 0; i < n; i++) {
+        callers.push_back(std::make_unique<Caller>());
+        callers.back()->dial(port);
+        raws.push_back(&callers.back()->raw);
+    }
+    return pump_until({&s}, raws, [&] {
+        for (auto& c : callers)
+            if (!c->challenged()) return false;
+        return true;
+    });
+}
+
 }  // namespace
 
 // Every token variant is checked against the exact 15 characters the host expects.
@@ -457,16 +472,7 @@ TEST(NetRawPeer, TokensAreCheckedExactly) {
     };
     std::vector<std::unique_ptr<Caller>> callers;
     std::vector<Raw*> raws;
-    for (size_t i = 0; i < cases.size(); i++) {
-        callers.push_back(std::make_unique<Caller>());
-        callers[i]->dial(port_of(server.get()));
-        raws.push_back(&callers[i]->raw);
-    }
-    ASSERT_TRUE(pump_until({&s}, raws, [&] {
-        for (auto& c : callers)
-            if (!c->challenged()) return false;
-        return true;
-    }));
+    ASSERT_TRUE(dial_callers(s, port_of(server.get()), cases.size(), callers, raws));
     for (size_t i = 0; i < cases.size(); i++) {
         const std::string uid = "r" + std::to_string(i);
         Caller& c = *callers[i];
@@ -577,16 +583,7 @@ TEST(NetRawPeer, HostileRunLengthCodesAndHugePackets) {
     };
     std::vector<std::unique_ptr<Caller>> callers;
     std::vector<Raw*> raws;
-    for (size_t i = 0; i < packets.size(); i++) {
-        callers.push_back(std::make_unique<Caller>());
-        callers[i]->dial(port_of(server.get()));
-        raws.push_back(&callers[i]->raw);
-    }
-    ASSERT_TRUE(pump_until({&s}, raws, [&] {
-        for (auto& c : callers)
-            if (!c->challenged()) return false;
-        return true;
-    }));
+    ASSERT_TRUE(dial_callers(s, port_of(server.get()), packets.size(), callers, raws));
     for (size_t i = 0; i < packets.size(); i++) callers[i]->raw.send(callers[i]->peer, packets[i].second);
     ASSERT_TRUE(pump_until({&s}, raws, [&] { return server->count_peers() == 1 && s.got.size() == 2; }, 8000));
     settle({&s}, raws);

@@ -200,6 +200,27 @@ TEST_F(ZentarCollide, ZeroMassBrokenAndHugeItemsStaySafe) {
     collide_loop(w);
 }
 
+// Masses that mods leave at zero, or set to cancel out or to NaN, make the
+// pair act as equals instead of dividing by a zero total.
+TEST_F(ZentarCollide, ImpulseWithoutCombinedMass) {
+    const float masses[][2] = {{0, 0}, {1, -1}, {NAN, 1}, {INFINITY, 1}};
+    float y = 0;
+    for (auto& m : masses) {
+        Item& a = unit(0, y);
+        Item& b = unit(4, y);
+        a.collide_mass = m[0];
+        b.collide_mass = m[1];
+        a.motion_vx = 5;
+        b.motion_vx = -3;
+        zt_do_collide(w, a, b);
+        EXPECT_NEAR(a.motion_vx, -3.0f, 1e-5f) << m[0] << " " << m[1];  // equals swap
+        EXPECT_NEAR(b.motion_vx, 5.0f, 1e-5f) << m[0] << " " << m[1];
+        EXPECT_NEAR(dist(a, b), 12.0f, 1e-4f) << m[0] << " " << m[1];
+        EXPECT_NEAR(a.position_x + b.position_x, 4.0f, 1e-4f);
+        y += 100;
+    }
+}
+
 TEST_F(ZentarCollide, MoveApartAnchoredAndFree) {
     Item& a = unit(0, 0);
     Item& b = unit(3, 4);

@@ -86,6 +86,82 @@ TEST_F(FleetTest, FullTableKeepsTheUnitsMade) {
     EXPECT_EQ(zentar_invariants(*w), "");
 }
 
+// With two slots left a launch still flies, as one unit carrying the whole
+// cargo; with one slot left nothing is launched and nothing is lost.
+TEST_F(FleetTest, NearlyFullTableLaunchesOneUnitOrNothing) {
+    int p = planet(a, 0, 0, 100, 0), q = planet(b, 300, 0, 0);
+    pad_to_live(ZT_ITEMS - 3);  // 4093 used, 2 free
+    int f = z2_send(*w, 50, p, q);
+    ASSERT_NE(f, 0);
+    ASSERT_EQ(items(&Item::has_unit, f).size(), 1u);
+    EXPECT_EQ(at(f).fleet_units, 1);
+    EXPECT_FLOAT_EQ(at(f).fleet_ships, 50);
+    EXPECT_FLOAT_EQ(at(p).ships_value, 50);
+    EXPECT_EQ(w->live, ZT_ITEMS - 1);
+    for (int i = 0; i < 5; i++) sys_loop(*w, 1 / 60.0f, 1);
+    EXPECT_EQ(at(f).fleet_units, 1);  // it flies
+    EXPECT_EQ(zentar_invariants(*w), "");
+
+    // Free one slot in the middle of the table: 4094 used, 1 free.
+    int hole = 2000;
+    ASSERT_FALSE(at(hole).has_planet || at(hole).has_unit || at(hole).has_fleet || at(hole).has_user);
+    item_deinit(*w, &at(hole));
+    uint32_t uids = w->uid_counter;
+    EXPECT_EQ(z2_send(*w, 50, p, q), 0);
+    EXPECT_EQ(fleet_init(*w, a, 10, p, q)->n, 0);
+    EXPECT_FLOAT_EQ(at(p).ships_value, 50);
+    EXPECT_EQ(w->live, ZT_ITEMS - 2);
+    EXPECT_EQ(w->uid_counter, uids);  // not even a uid was spent
+    EXPECT_FALSE(at(hole).in_use);
+    EXPECT_EQ(items(&Item::has_fleet).size(), 1u);
+    EXPECT_EQ(zentar_invariants(*w), "");
+
+    // Room again: the next launch goes.
+    item_deinit(*w, &at(hole - 1));
+    f = z2_send(*w, 100, p, q);
+    ASSERT_NE(f, 0);
+    EXPECT_EQ(at(f).fleet_units, 1);
+    EXPECT_FLOAT_EQ(at(p).ships_value, 0);
+    EXPECT_EQ(zentar_invariants(*w), "");
+}
+
+// Bookkeeping of fleets without units and budgets over empty or broken
+// totals: finite results, never a division by zero.
+TEST_F(FleetTest, EmptyFleetsAndOddTotalsStayFinite) {
+    int q = planet(b, 300, 0, 0);
+    for (int units : {0, -3}) {
+        Item* f = item_init(*w);
+        f->has_fleet = 1;
+        f->fleet_units = units;
+        f->position_x = 40;
+        f->fleet_target = q;
+        fleets_loop(*w);
+        EXPECT_EQ(f->position_x, 0);
+        EXPECT_EQ(f->position_y, 0);
+        EXPECT_TRUE(std::isfinite(f->fleet_r));
+        z2_destroy(*w, f->n);
+    }
+
+    // Every planet empty or in debt: total 0, the whole budget is the launch's.
+    at(q).ships_value = -40;
+    planet(a, 0, 0, 0);
+    int avail = _fleet_items_available(*w);
+    EXPECT_EQ(_fleet_init_units(*w, 50), 29);
+    EXPECT_EQ(_fleet_init_units(*w, 0), 1);
+    EXPECT_EQ(_fleet_init_units(*w, -5), 1);
+    EXPECT_EQ(_fleet_init_units(*w, -INFINITY), 1);
+    EXPECT_EQ(_fleet_init_units(*w, INFINITY), avail);
+    at(q).ships_value = NAN;  // ignored, like a negative count
+    EXPECT_EQ(_fleet_init_units(*w, 50), 29);
+    at(q).ships_value = INFINITY;
+    EXPECT_EQ(_fleet_init_units(*w, 50), 1);  // a vanishing share
+    EXPECT_EQ(_fleet_init_units(*w, INFINITY), avail);  // inf of inf: all of it
+
+    pad_to_live(4090);  // no budget left
+    EXPECT_EQ(_fleet_items_available(*w), 0);
+    for (float ships : {50.0f, INFINITY, 0.0f, NAN}) EXPECT_EQ(_fleet_init_units(*w, ships), 1) << ships;
+}
+
 TEST_F(FleetTest, NewUnitsFlyAndGroup) {
     int q = planet(b, 1000, 0, 0);
     std::strcpy(at(a).fleet_image, "arrow");
@@ -236,6 +312,16 @@ TEST_F(FleetTest, MirroredPlanetsAreCapturedOnlyByTheHost) {
     at(q).sync_hold_until = 0;
     unit_loop(*w, at(lone_unit(a, 1, 90, 0, q)), 0.01f);  // a host fleet holds nothing
     EXPECT_EQ(at(q).sync_hold_until, 0);
+
+    // A lag from the network far out of range saturates; a hold is never
+    // negative (that marks a predicted fleet).
+    for (auto [lag, hold] : {std::pair{INT32_MAX, INT32_MAX}, std::pair{INT32_MIN, 0}}) {
+        w->lag = lag;
+        u = lone_unit(a, 1, 90, 0, q);
+        at(at(u).unit_fleet).sync_hold_until = -1;
+        unit_loop(*w, at(u), 0.01f);
+        EXPECT_EQ(at(q).sync_hold_until, hold) << lag;
+    }
 }
 
 TEST_F(FleetTest, SpendingFreesTheUnitThenTheFleet) {

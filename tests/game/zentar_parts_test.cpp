@@ -126,6 +126,32 @@ TEST_F(ZentarParts, PlanetBurstOfBrokenOrHugeRadius) {
     EXPECT_EQ(w.parts_count, 0);
     parts_planet_explode(w, 0, 0, 1421.6f, 0);  // 57000 wanted; the ring holds 2048
     EXPECT_EQ(w.parts_count, 2048);
+    sys_init(w);
+    parts_planet_explode(w, 0, 0, 1e20f, 0);  // r^2 / 35 overflows the float
+    EXPECT_EQ(w.parts_count, 2048);
+}
+
+// A mod can make any radius negative; the burst still ends, drawn over the
+// disc of the radius' size.
+TEST_F(ZentarParts, PlanetBurstOfNegativeRadiusEnds) {
+    parts_planet_explode(w, 0, 0, -5, 0);
+    EXPECT_EQ(w.parts_count, 0);  // 25 / 35
+    parts_planet_explode(w, 100, 0, -40, 0);
+    ASSERT_EQ(w.parts_count, 45);  // 1600 / 35
+    for (int i = 0; i < 45; i++) EXPECT_LE(std::hypot(w.parts[i].x - 100, w.parts[i].y), 40.0f);
+    parts_planet_explode(w, 0, 0, -INFINITY, 0);
+    EXPECT_EQ(w.parts_count, 45);
+
+    // Capturing such a planet bursts with its collision radius.
+    sys_init(w);
+    Item& user = *item_init(w);
+    Item& p = *planet_init(w, user.n, 0, 0, 50, 5);
+    p.planet_r = p.collide_r = -5;
+    z2_chown(w, p.n, user.n);
+    EXPECT_EQ(w.parts_count, 0);
+    p.collide_r = -24;
+    z2_chown(w, p.n, user.n);
+    EXPECT_EQ(w.parts_count, 16);
 }
 
 TEST_F(ZentarParts, TheWorldStepAgesParticlesOnlyWhenAsked) {

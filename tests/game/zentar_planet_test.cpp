@@ -79,10 +79,13 @@ TEST_F(ZentarPlanet, NamesRepeatForTheSameInputsAndWrapOddCoordinates) {
     Item* a = planet_init(w, owner, 100, 200, 60, 12);
     Item* b = planet_init(w, owner, 100, 200, 60, 12);
     EXPECT_STREQ(a->title_value, b->title_value);
+    // Negative terms wrap, huge ones saturate at the int range, NaN counts 0.
     Item* c = planet_init(w, owner, -5, 1e30f, 20, 3);
-    EXPECT_STREQ(c->title_value, _zt_gen_name(seed_of(20, 3, static_cast<uint32_t>(-5), 0)));
+    EXPECT_STREQ(c->title_value, _zt_gen_name(seed_of(20, 3, static_cast<uint32_t>(-5), 0x7fffffffu)));
     Item* d = planet_init(w, owner, NAN, -70000, 20, 3);
     EXPECT_STREQ(d->title_value, _zt_gen_name(seed_of(20, 3, 0, static_cast<uint32_t>(-70000))));
+    Item* e = planet_init(w, owner, -INFINITY, 7, NAN, 3e9f);
+    EXPECT_STREQ(e->title_value, _zt_gen_name(seed_of(0, 0x7fffffffu, 0x80000000u, 7)));
 
     a->ships_value = 77.9f;
     a->position_x = 250;

@@ -650,6 +650,30 @@ TEST_F(ClientTest, AStaleOrUnknownTemporaryIdStillGetsTheHostFleetAndGrowsNothin
     EXPECT_EQ(c->items[p2].sync_index, 0) << "the newer prediction waits for its own fleet";
 }
 
+TEST_F(ClientTest, AdoptionNeverScalesShipsToZeroOrBelow) {
+    int p = predict();
+    ASSERT_NE(p, 0);
+    Item& f = c->items[p];
+    // The prediction lost most of its ships in a fight before the host's
+    // copy came; the host's copy lost even more on its side.
+    for (int i = 1; i < c->top; i++)
+        if (c->items[i].in_use && c->items[i].has_unit && c->items[i].unit_fleet == p) c->items[i].ships_value *= 0.1f;
+    f.fleet_ships *= 0.1f;
+    float before = f.fleet_ships;
+    int hf = z2_send(*h, 50, hp1, hp2);
+    h->items[hf].sync_temp_id = f.sync_temp_id;
+    h->items[hf].fleet_ships = 1;
+    whole(hf);
+    EXPECT_EQ(L(hf), p);
+    EXPECT_EQ(f.fleet_ships, before) << "a scale of zero or less is no scale";
+    for (int i = 1; i < c->top; i++) {
+        const Item& u = c->items[i];
+        if (u.in_use && u.has_unit && u.unit_fleet == p) {
+            EXPECT_GT(u.ships_value, 0);
+        }
+    }
+}
+
 TEST_F(ClientTest, HostFleetGetsAUnitWhenTheTableIsNearlyFull) {
     while (c->live < 4085) item_init(*c);
     int hf = z2_send(*h, 50, hp3, hp1);

@@ -3,13 +3,18 @@
 // settles every synced item of the client mirrors the host's, and every
 // predicted fleet was adopted into its own local slot exactly once. The same
 // match with a fifth of the unreliable traffic lost converges at the next
-// full pass.
+// full pass. Last, the glue that joins endpoints, world sync and mods.
 #include "zentar_sync_fixture.h"
 #include "zentar_invariants.h"
 
 #include <algorithm>
-#include <map>
 #include <set>
+#include <type_traits>
+
+#include "game.h"
+#include "mods_api.h"
+#include "mods_lua.h"
+#include "game_net.h"
 
 using namespace zsync;
 
@@ -269,8 +274,9 @@ struct Match {
         return out;
     }
 
-    // Fleets that land early on the client are the only copies it may lack.
-    void freeze_fleets_far_from_targets() {
+    // A client's copy may land a little before the host's fleet does; host
+    // fleets that close are taken out so that every copy must still exist.
+    void drop_fleets_about_to_land() {
         Zentar& w = *pair.host;
         for (int i = 1; i < w.top; i++) {
             Item& f = w.items[i];
@@ -313,9 +319,9 @@ protected:
 
 // The host's deltas stay correct whatever was lost: after the loss stops
 // and the reliable traffic is through, one full pass brings every item home.
-int settle_and_check(Match& m, int sleep_us) {
+void settle(Match& m, int sleep_us) {
     m.pair.host_sim = m.pair.client_sim = false;
-    m.freeze_fleets_far_from_targets();
+    m.drop_fleets_about_to_land();
     // Drain reliable traffic on a stopped clock (dirty passes only).
     int saved = m.pair.frame_ms;
     m.pair.frame_ms = 0;
@@ -335,7 +341,6 @@ int settle_and_check(Match& m, int sleep_us) {
         if (sleep_us) std::this_thread::sleep_for(std::chrono::microseconds(sleep_us));
     }
     m.pair.frame_ms = saved;
-    return 0;
 }
 
 }  // namespace
@@ -347,7 +352,7 @@ TEST_F(ZentarSyncTest, ClientMirrorsHostAndAdoptsEveryPrediction) {
     ASSERT_FALSE(HasFailure());
     m.pair.run(120);  // bots keep playing, fleets land on both sides
 
-    settle_and_check(m, 0);
+    settle(m, 0);
     EXPECT_EQ(m.converged(), "");
     EXPECT_TRUE(m.provisional().empty()) << "a prediction was never adopted";
     for (const auto& p : m.preds) {
@@ -360,7 +365,6 @@ TEST_F(ZentarSyncTest, ClientMirrorsHostAndAdoptsEveryPrediction) {
     // Bots fought over planets and their fleets flew on the client too.
     EXPECT_GT(m.captured(), 0);
     EXPECT_GT(m.bot_fleets_seen, 5);
-    EXPECT_GT(m.pair.client_net->lag, -1);
     EXPECT_EQ(m.client().lag, m.pair.client_net->lag);
     EXPECT_EQ(zentar_invariants(m.host()), "");
 }
@@ -382,27 +386,183 @@ TEST_F(ZentarSyncTest, ConvergesAfterTheNextFullPassDespiteLoss) {
 
     m.pair.drop_unreliable = 0;
     m.pair.client_net->enet_host->intercept = nullptr;
-    settle_and_check(m, 300);
+    settle(m, 300);
     EXPECT_EQ(m.converged(), "");
     EXPECT_TRUE(m.provisional().empty());
     for (const auto& p : m.preds) EXPECT_LE(m.client_fleets_with_temp(p.temp), 1);
 }
 
-// Lost deltas leave the client behind until the next full pass, never wrong:
-// with every delta of a pass lost, the client keeps the older state, and the
-// first pass that arrives repairs it.
-TEST_F(ZentarSyncTest, ADeltaLostMeansLateNeverWrong) {
-    Match m;
-    join(m);
-    m.pair.on_host_frame = nullptr;
-    m.pair.client_sim = false;
-    int h = m.grid[3][3];
-    m.pair.drop_unreliable = 1.0;
-    m.pair.run(130);  // two full passes, both lost
-    float before = m.client().items[m.pair.local_of(h)].ships_value;
-    EXPECT_LT(before, m.host().items[h].ships_value) << "the client heard nothing new";
-    m.pair.drop_unreliable = 0;
-    m.pair.host_sim = false;
-    m.pair.run(70);
-    EXPECT_EQ(item_diff(m.host(), h, m.client(), m.pair.local_of(h)), "");
+// ---- the glue between endpoints, world sync and mods ------------------------------------
+
+namespace {
+
+// A mod engine that records the events it is handed and may act on them.
+class RecordingMods : public ModsBase {
+public:
+    std::vector<std::string> types;
+    std::function<void(const std::string&)> on_event;
+    void event(var e) override {
+        std::string t = e["type"].__str__();
+        types.push_back(t);
+        if (on_event) on_event(t);
+    }
+    bool is_okay() override { return true; }
+    int count(const std::string& t) const { return static_cast<int>(std::count(types.begin(), types.end(), t)); }
+};
+
+template <class Api>
+Api* make_api(Game& g) {
+    if constexpr (std::is_constructible_v<Api, Game&>) return new Api(g);
+    else return new Api();
+}
+
+struct GameSide {
+    std::unique_ptr<Game> game = std::make_unique<Game>();
+    RecordingMods* mods = new RecordingMods();
+    GameSide(const char* state) {
+        game->mods_api = make_api<ModsAPI>(*game);
+        game->mods_api->params["state"] = var(state);
+        game->mods_engine = mods;
+        sys_init(game->world);
+    }
+    ~GameSide() {
+        game_client_deinit(*game);
+        game_server_deinit(*game);
+        delete game->mods_api;
+        delete game->mods_engine;
+        delete game->chat;
+        game->mods_api = nullptr;
+        game->mods_engine = nullptr;
+    }
+    void state(const char* s) { game->mods_api->params["state"] = var(s); }
+};
+
+class GameNetTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        sys_hooks = SysHooks{};
+        clock_install();
+        _zentar_server_schedule_reset();
+        _zentar_client_schedule_reset();
+    }
+    void TearDown() override {
+        GAME_THIS = nullptr;
+        _driver_timer_set_source(nullptr);
+    }
+    static int port_of(Game& g) { return g.server_net->enet_host->address.port; }
+    static void pump(GameSide& host, GameSide& client, int frames) {
+        for (int i = 0; i < frames; i++) {
+            clock_advance_ms(16);
+            game_server_loop(*host.game);
+            game_client_loop(*client.game);
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+    }
+};
+
+}  // namespace
+
+TEST(GameNetKey, JoinKeyIsADigitWiseHexXorOfAtMost15Digits) {
+    EXPECT_EQ(mk_mask("0123456789abcdef0", "ffffffffffffffffff"), "fedcba987654321");
+    EXPECT_EQ(mk_mask("A", "1"), "b") << "upper case counts as lower";
+    EXPECT_EQ(mk_mask("zz9", "12"), "12") << "no hex digit counts as 0; the shorter text decides";
+    EXPECT_EQ(mk_mask("abc", ""), "");
+}
+
+TEST_F(GameNetTest, JoiningMakesTheRightEndpointAndKey) {
+    GameSide host("lobby"), client("menu");
+    GAME_THIS = host.game.get();
+    game_server_init(*host.game, 0, "");
+    ASSERT_NE(host.game->server_net, nullptr);
+    EXPECT_NE(host.game->chat, nullptr);
+    Chat* chat = host.game->chat;
+    game_server_init(*host.game, 0, "");
+    EXPECT_EQ(host.game->chat, chat) << "made once, reset after";
+
+    snprintf(client.game->settings.session_key, 64, "ffffffffffffffffffff");
+    snprintf(client.game->settings.uid, 64, "p1");
+    snprintf(client.game->settings.display_name, 64, "Player");
+    game_client_init(*client.game, "", port_of(*host.game), "0123456789abcdef");
+    ASSERT_NE(client.game->client_net, nullptr);
+    EXPECT_EQ(client.game->client_net->is_local(), 1);
+    EXPECT_EQ(client.game->client_net->host, "localhost");
+    EXPECT_EQ(client.game->client_net->key, "") << "only built-in mods use the login token";
+    EXPECT_EQ(client.game->client_net->uid, "p1");
+
+    client.game->mod_builtin = 1;
+    game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "0123456789abcdef");
+    EXPECT_EQ(client.game->client_net->is_local(), 0);
+    EXPECT_EQ(client.game->client_net->key, "fedcba987654321");
+}
+
+TEST_F(GameNetTest, MessagesReachTheSyncAndThenTheMods) {
+    GameSide host("lobby"), client("menu");
+    GAME_THIS = host.game.get();
+    Zentar& hw = host.game->world;
+    int u = user_init(hw, "p1", 1, 0)->n;
+    planet_init(hw, u, 0, 0, 10, 10);
+    game_server_init(*host.game, 0, "");
+    snprintf(client.game->settings.uid, 64, "p1");
+    snprintf(client.game->settings.display_name, 64, "Player");
+    game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "");
+    client.game->client_net->send("", "opts", "x", 1);
+    pump(host, client, 30);
+
+    // The host's mod hears the endpoint's notices and every message.
+    EXPECT_EQ(host.mods->count("net:join"), 1);
+    EXPECT_EQ(host.mods->count("net:opts"), 1);
+    EXPECT_EQ(host.mods->count("net:ping"), 1);
+    // The join refresh built the client's world even outside "play" ...
+    EXPECT_EQ(client.game->world.live, 2);
+    // ... but in the lobby there is no schedule: no "A", and no pings from a
+    // client whose state is "menu".
+    EXPECT_EQ(host.mods->count("net:P"), 0);
+    EXPECT_EQ(client.mods->count("net:connect"), 1);
+    for (const auto& t : client.mods->types) EXPECT_GE(t.size(), 6u) << t << " is a sync message";
+
+    host.state("play");
+    client.state("play");
+    host.game->server_net->send("", "chat", "hello", 1);
+    pump(host, client, 80);  // over a second of the test clock
+    EXPECT_EQ(client.mods->count("net:chat"), 1);
+    EXPECT_GE(host.mods->count("net:P"), 1) << "pings in a playing state";
+    EXPECT_GT(client.game->client_net->lag, -1);
+    EXPECT_EQ(client.mods->count("net:A"), 0) << "one-letter sync messages never reach mods";
+    EXPECT_EQ(client.mods->count("net:D"), 0);
+
+    // Sends and redirects go through the client's world sync.
+    int lp = client.game->world.client_map_local[2];
+    ASSERT_NE(lp, 0);
+    game_send(*client.game, 50, lp, lp);
+    pump(host, client, 10);
+    EXPECT_EQ(host.mods->count("net:send"), 1);
+}
+
+TEST_F(GameNetTest, HostLoopStopsPollingAnEndpointAHandlerReplacedOrRemoved) {
+    for (int replace = 0; replace < 2; replace++) {
+        GameSide host("lobby"), client("menu");
+        GAME_THIS = host.game.get();
+        game_server_init(*host.game, 0, "");
+        snprintf(client.game->settings.uid, 64, "p1");
+        snprintf(client.game->settings.display_name, 64, "Player");
+        game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "");
+        // Three messages wait behind the join notice in one host loop.
+        client.game->client_net->send("", "opts", "", 1);
+        client.game->client_net->send("", "vinfo", "", 1);
+        Game* g = host.game.get();
+        host.mods->on_event = [&, g](const std::string& t) {
+            if (t != "net:join") return;
+            if (replace) game_server_init(*g, 0, "");
+            else game_server_deinit(*g);
+        };
+        for (int i = 0; i < 200 && !host.mods->count("net:join"); i++) {
+            game_client_loop(*client.game);
+            game_server_loop(*host.game);
+            std::this_thread::sleep_for(std::chrono::microseconds(300));
+        }
+        ASSERT_EQ(host.mods->count("net:join"), 1);
+        EXPECT_EQ(host.mods->count("net:ping") + host.mods->count("net:opts"), 0)
+            << "messages of the old endpoint were handed out after it was gone";
+        EXPECT_EQ(host.game->server_net != nullptr, replace == 1);
+    }
 }

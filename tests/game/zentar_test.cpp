@@ -1,6 +1,7 @@
 // World reset and item slot allocation.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -105,6 +106,23 @@ TEST_F(ZentarSlots, ReusedSlotIsZeroApartFromAllocationFields) {
     expect.has_sync = 1;
     expect.sync_full = 1;
     EXPECT_EQ(std::memcmp(&expect, b, sizeof(Item)), 0);
+}
+
+TEST(ZentarConvert, FloatToIntSaturates) {
+    EXPECT_EQ(zt_sat_int(NAN), 0);
+    EXPECT_EQ(zt_sat_int(-NAN), 0);
+    EXPECT_EQ(zt_sat_int(INFINITY), INT32_MAX);
+    EXPECT_EQ(zt_sat_int(-INFINITY), INT32_MIN);
+    EXPECT_EQ(zt_sat_int(1e30f), INT32_MAX);
+    EXPECT_EQ(zt_sat_int(-1e30f), INT32_MIN);
+    EXPECT_EQ(zt_sat_int(2147483648.0f), INT32_MAX);  // the float nearest INT32_MAX lies above it
+    EXPECT_EQ(zt_sat_int(2147483520.0f), 2147483520);
+    EXPECT_EQ(zt_sat_int(2147483646.9), 2147483646);
+    EXPECT_EQ(zt_sat_int(-2147483648.0), INT32_MIN);
+    EXPECT_EQ(zt_sat_int(-2147483648.9), INT32_MIN);
+    EXPECT_EQ(zt_sat_int(2.7f), 2);  // toward zero, like a cast
+    EXPECT_EQ(zt_sat_int(-2.7f), -2);
+    EXPECT_EQ(zt_sat_int(-0.0f), 0);
 }
 
 TEST_F(ZentarSlots, ReleaseAndReadCheckTheirSlot) {

@@ -17,6 +17,9 @@
 #include <vector>
 
 #include "game.h"
+#include "mods_api.h"
+#include "mods_lua.h"
+#include "z2_test_util.h"
 
 namespace {
 
@@ -24,105 +27,15 @@ namespace fs = std::filesystem;
 
 const char* const kRule = "=====================================================\n";
 
-std::string read_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    std::stringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
-int count_of(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
-    return n;
-}
+using z2test::count_of;
 
 // A root with bin/, data/ and home/; the program runs in bin/.
-class Sandbox {
+class Sandbox : public z2test::ProgramRun {
 public:
-    std::string root;
-    pid_t pid = -1;
-
-    Sandbox() {
-        char tmpl[] = "/tmp/z2prog-XXXXXX";
-        root = mkdtemp(tmpl);
-        fs::create_directories(root + "/bin");
-        fs::create_directories(root + "/data");
-        fs::create_directories(root + "/home");
-    }
-    ~Sandbox() {
-        if (pid > 0) {
-            kill(pid, SIGKILL);
-            waitpid(pid, nullptr, 0);
-        }
-        fs::remove_all(root);
-    }
-
-    std::string docdir() const { return root + "/home/.local/share/Zentar 2"; }
-    std::string log() const { return read_file(docdir() + "/ruvezor.log"); }
+    Sandbox() : ProgramRun("z2prog") {}
 
     void write_bin_file(const std::string& name, const std::string& text) {
         std::ofstream(root + "/bin/" + name) << text;
-    }
-
-    void start(const std::vector<std::string>& args) {
-        pid = fork();
-        ASSERT_GE(pid, 0);
-        if (pid == 0) {
-            if (chdir((root + "/bin").c_str()) != 0) _exit(126);
-            setenv("HOME", (root + "/home").c_str(), 1);
-            unsetenv("DISPLAY");
-            unsetenv("WAYLAND_DISPLAY");
-            FILE* out = freopen((root + "/stdout.txt").c_str(), "w", stdout);
-            (void)out;
-            std::vector<char*> argv;
-            argv.push_back(const_cast<char*>("zentar2"));
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            execv(Z2_PROGRAM, argv.data());
-            _exit(127);
-        }
-    }
-
-    // The exit status, or -1 when the program is still running after the
-    // safety limit (it is then killed).
-    int wait_exit(int limit_ms = 20000) {
-        for (int waited = 0; waited < limit_ms; waited += 10) {
-            int status = 0;
-            pid_t r = waitpid(pid, &status, WNOHANG);
-            if (r == pid) {
-                pid = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-        pid = -1;
-        return -1;
-    }
-
-    bool running() {
-        int status = 0;
-        return pid > 0 && waitpid(pid, &status, WNOHANG) == 0;
-    }
-
-    // Standard output gets every log line at once; the log file is written
-    // through a buffer until the program ends.
-    std::string out() const { return read_file(root + "/stdout.txt"); }
-
-    // Waits until standard output holds `what` at least n times.
-    bool wait_out(const std::string& what, int n = 1, int limit_ms = 20000) {
-        for (int waited = 0; waited < limit_ms; waited += 10) {
-            if (count_of(out(), what) >= n) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-
-    int run(const std::vector<std::string>& args) {
-        start(args);
-        return wait_exit();
     }
 };
 
@@ -181,38 +94,51 @@ TEST(Zentar2Headless, WithoutModLogsTheErrorAndExits255) {
 
 // ---- command line -----------------------------------------------------------
 
+// A mod that prints the parameters the command line gave it, then quits.
+const char* kParamsMod =
+    "function init()\n"
+    "  local out = {}\n"
+    "  for _, k in ipairs({'crash','size','a','b','port','headless','state','version','x','mod'}) do\n"
+    "    out[#out + 1] = k .. '=' .. tostring(z2_param_get(k))\n"
+    "  end\n"
+    "  print('params ' .. table.concat(out, ' '))\n"
+    "end\n"
+    "function loop(t) z2_param_set('state', 'quit') end\n"
+    "function event(e) end\n";
+
+
 TEST(Zentar2Headless, CommandLineBecomesModParameters) {
     Sandbox box;
-    // The mod file is missing, so the engine fails and "-crash exit" quits.
-    EXPECT_EQ(box.run({"-headless", "-mod", "nothere.lua", "-port", "2000", "-crash", "exit",
+    box.write_bin_file("params.lua", kParamsMod);
+    EXPECT_EQ(box.run({"-headless", "-mod", "./params.lua", "-port", "2000", "-crash", "exit",
                        "-size", "5", "-a", "-b", "c", "-name", "Bob", "-x"}),
               0);
     std::string log = box.log();
-    std::string restart = line_with(log, "mods_restart: nothere.lua");
-    ASSERT_FALSE(restart.empty()) << log;
-    EXPECT_EQ(restart.rfind("[2000][", 0), 0u) << "the port tags every line";
+    std::string params = line_with(log, "params ");
+    ASSERT_FALSE(params.empty()) << log;
+    EXPECT_EQ(params.rfind("[2000][", 0), 0u) << "the port tags every line";
     for (const char* p : {" crash=exit", " size=5", " a=-b", " b=c", " port=2000", " headless=1",
-                          " state=menu", " version=1.9.6-Desktop-Linux-DAV"})
-        EXPECT_NE(restart.find(p), std::string::npos) << p << " in " << restart;
-    EXPECT_EQ(restart.find(" x="), std::string::npos) << "a last option gives nothing";
-    EXPECT_EQ(restart.find("=Bob"), std::string::npos) << "-name is not a mod parameter";
-    EXPECT_EQ(restart.find(" mod="), std::string::npos);
-    EXPECT_EQ(count_of(log, "mods_restart: "), 1);
+                          " state=menu", " version=1.9.6 "})
+        EXPECT_NE(params.find(p), std::string::npos) << p << " in " << params;
+    EXPECT_NE(params.find(" x=nil"), std::string::npos) << "a last option gives nothing";
+    EXPECT_NE(params.find(" mod=nil"), std::string::npos) << "-mod is not a mod parameter";
+    EXPECT_EQ(params.find("Bob"), std::string::npos) << "-name is not a mod parameter";
+    EXPECT_EQ(count_of(log, "mods_reload: "), 1);
     expect_clean_end(log);
 }
 
 TEST(Zentar2Headless, PortThatIsNotANumberAndTrailingOption) {
     Sandbox box;
+    box.write_bin_file("params.lua", kParamsMod);
     // The last "-crash" has no value and leaves "exit" in force.
-    EXPECT_EQ(box.run({"-headless", "-mod", "nothere.lua", "-port", "abc", "-crash", "exit",
+    EXPECT_EQ(box.run({"-headless", "-mod", "./params.lua", "-port", "abc", "-crash", "exit",
                        "-crash"}),
               0);
     std::string log = box.log();
-    std::string restart = line_with(log, "mods_restart: ");
-    ASSERT_FALSE(restart.empty());
-    EXPECT_EQ(restart.find(" port="), std::string::npos) << "port 0 is not passed on";
-    EXPECT_EQ(restart.rfind("[", 0), 0u);
-    EXPECT_NE(restart.rfind("[0][", 0), 0u) << "tag 0 drops the time-stamp prefix";
+    std::string params = line_with(log, "params ");
+    ASSERT_FALSE(params.empty()) << log;
+    EXPECT_NE(params.find(" port=nil"), std::string::npos) << "port 0 is not passed on";
+    EXPECT_EQ(params.rfind("$ params ", 0), 0u) << "tag 0 drops the time-stamp prefix";
     expect_clean_end(log);
 }
 
@@ -221,7 +147,7 @@ TEST(Zentar2Headless, PortThatIsNotANumberAndTrailingOption) {
 TEST(Zentar2Headless, CrashRestartRestartsTheFailedModEveryFrame) {
     Sandbox box;
     box.start({"-headless", "-mod", "nothere.lua", "-crash", "restart"});
-    ASSERT_TRUE(box.wait_out("mods_restart: nothere.lua", 3));
+    ASSERT_TRUE(box.wait_out("mods_reload: nothere.lua", 3));
     EXPECT_TRUE(box.running());
     kill(box.pid, SIGTERM);
     EXPECT_EQ(box.wait_exit(), 0);
@@ -234,9 +160,9 @@ class Zentar2Signal : public ::testing::TestWithParam<int> {};
 
 TEST_P(Zentar2Signal, StopsAHeadlessHostThroughItsShutdown) {
     Sandbox box;
-    box.write_bin_file("host.lua", "-- a mod\n");
-    box.start({"-headless", "-mod", "host.lua", "-port", "2100", "-crash", "exit"});
-    ASSERT_TRUE(box.wait_out("mods_restart: host.lua"));
+    box.write_bin_file("host.lua", "function init() end\nfunction loop(t) end\nfunction event(e) end\n");
+    box.start({"-headless", "-mod", "./host.lua", "-port", "2100", "-crash", "exit"});
+    ASSERT_TRUE(box.wait_out("mods_reload: ./host.lua"));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     ASSERT_TRUE(box.running()) << "a readable mod keeps the host running";
     kill(box.pid, GetParam());

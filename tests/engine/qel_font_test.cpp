@@ -1,0 +1,511 @@
+// Bitmap fonts: description files, measuring, wrapping and the caret
+// queries without GL; then drawing with the generated fonts under a real GL
+// context (SDL's offscreen driver), checked by reading the pixels back.
+#include "qel_driver.h"
+#include "qel_font.h"
+#include "qel_gfx.h"
+#include "qel_gfx_image.h"
+#include "z2_test_util.h"
+
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+#include <stb_image_write.h>
+
+#include <sys/time.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+int g_now = 0;
+int test_clock() { return g_now; }
+
+using z2test::set_mtime;
+using z2test::write_text;
+
+// Every printable ASCII glyph advances `adv` pixels; rectangles are 8 x 16.
+std::string mono_font(int line, int adv, const std::string& extra = "") {
+  std::string s = "info face=test size=" + std::to_string(line) + "\n";
+  s += "common lineHeight=" + std::to_string(line) + " base=16 scaleW=256 scaleH=256 pages=1\n";
+  for (int c = 32; c < 127; c++) {
+    char buf[160];
+    snprintf(buf, sizeof(buf), "char id=%d x=%d y=%d width=8 height=16 xoffset=1 yoffset=2 xadvance=%d page=0\n", c,
+             (c % 16) * 16, (c / 16) * 16, adv);
+    s += buf;
+  }
+  return s + extra;
+}
+
+class FontTest : public testing::Test {
+ protected:
+  z2test::TempDir tmp;
+  std::string root, data;
+
+  void SetUp() override {
+    root = tmp.enter("fonttest-").string();
+    data = root + "/data";
+    fs::create_directories(data);
+    driver_init(0);
+    driver_set_altdir(data.c_str());
+    font_init();
+    _font_set_clock(nullptr);
+  }
+
+  void TearDown() override {
+    font_deinit();
+    _gfx_img_deinit();  // texture lookups made without GL leave empty tables
+    _font_set_clock(nullptr);
+    driver_deinit();
+    tmp.leave();
+  }
+
+  int mono(const char* name, int size, int line = 20, int adv = 10) {
+    write_text(data + "/" + name + ".fnt", mono_font(line, adv));
+    return font_load(name, size);
+  }
+};
+
+// ---- description files ------------------------------------------------------------------
+
+TEST_F(FontTest, DescriptionLinesAndKeysAreRead) {
+  FontInfo f{};
+  f.scale = 1;
+  const char* text =
+      "info face=\"Some Face\" size=32 bold=0\r\n"
+      "common lineHeight=32 base=26 scaleW=512 scaleH=256 pages=1\r\n"
+      "page id=0 file=\"x.png\"\n"
+      "char id=65   x=10 y=20 width=30 height=40 xoffset=-2 yoffset=5 xadvance=27 page=0\r\n"
+      "char id=0 x=1 y=1 width=1 height=1 xadvance=99\n"
+      "char id=66 x=junk y=3.5px width= height=7\n"
+      "kerning first=65 second=66 amount=-3\n"
+      "char";  // a last line with no newline and no keys
+  _font_parse(f, text, (int)strlen(text));
+  EXPECT_EQ(f.lineHeight, 32);
+  EXPECT_EQ(f.scaleW, 512);
+  EXPECT_EQ(f.scaleH, 256);
+  EXPECT_EQ(f.rects[65].x, 10);
+  EXPECT_EQ(f.rects[65].y, 20);
+  EXPECT_EQ(f.rects[65].w, 30);
+  EXPECT_EQ(f.rects[65].h, 40);
+  EXPECT_EQ(f.glyphs[65].xoffset, -2);
+  EXPECT_EQ(f.glyphs[65].yoffset, 5);
+  EXPECT_EQ(f.glyphs[65].xadvance, 27);
+  EXPECT_EQ(f.glyphs[0].xadvance, 0);  // id 0 is skipped
+  EXPECT_EQ(f.rects[66].x, 0);         // unreadable numbers read 0
+  EXPECT_EQ(f.rects[66].y, 3.5f);
+  EXPECT_EQ(f.rects[66].h, 7);
+}
+
+TEST_F(FontTest, GlyphIdsOutsideTheTableAreIgnored) {
+  FontInfo f{};
+  f.scale = 1;
+  std::string text =
+      "common lineHeight=10 scaleW=64 scaleH=64\n"
+      "char id=300 x=1 y=1 width=1 height=1 xadvance=300\n"   // 300 - 256 = 44 must stay untouched
+      "char id=256 x=1 y=1 width=1 height=1 xadvance=256\n"
+      "char id=-212 x=1 y=1 width=1 height=1 xadvance=5\n"    // -212 + 256 = 44 as well
+      "char id=1e9 x=1 y=1 width=1 height=1 xadvance=5\n"
+      "char id=nan x=1 y=1 width=1 height=1 xadvance=5\n"
+      "char id=255 x=2 y=2 width=2 height=2 xadvance=7\n";
+  _font_parse(f, text.data(), (int)text.size());
+  for (int c = 0; c < 255; c++) EXPECT_EQ(f.glyphs[c].xadvance, 0) << c;
+  EXPECT_EQ(f.glyphs[255].xadvance, 7);
+  // Bytes above 127 are glyphs like any other.
+  EXPECT_EQ(f.rects[255].w, 2);
+}
+
+TEST_F(FontTest, ReloadKeepsGlyphsTheFileNoLongerListsAndClearsMargins) {
+  int id = mono("keep", 0);
+  ASSERT_NE(id, 0);
+  font_set_margins(id, 0.5f, 0, 0, 0);
+  EXPECT_EQ(_font_get(id)->line, 30);
+  write_text(data + "/keep.fnt", "common lineHeight=24 scaleW=256 scaleH=256\nchar id=65 xadvance=3\n");
+  font_reload(id);
+  const FontInfo* f = _font_get(id);
+  EXPECT_EQ(f->lineHeight, 24);
+  EXPECT_EQ(f->line, 24);
+  EXPECT_EQ(f->glyphs['A'].xadvance, 3);
+  EXPECT_EQ(f->glyphs['B'].xadvance, 10);
+  EXPECT_EQ(f->margins[0], 0);
+}
+
+// ---- loading ------------------------------------------------------------------------------
+
+TEST_F(FontTest, FontsAreCachedByNameAndSizeAndMissesRemembered) {
+  int a = mono("plain", 20);
+  ASSERT_NE(a, 0);
+  EXPECT_EQ(font_load("plain", 20), a);
+  int b = font_load("plain", 30);
+  EXPECT_NE(b, a);
+  EXPECT_EQ(_font_get(b)->tex, _font_get(a)->tex);
+  EXPECT_EQ(std::string(_font_get(a)->file), data + "/plain.fnt");
+
+  EXPECT_EQ(font_load("absent", 20), 0);
+  write_text(data + "/absent.fnt", mono_font(20, 10));
+  EXPECT_EQ(font_load("absent", 20), 0);
+  EXPECT_NE(font_load("absent", 21), 0);  // another key is looked for afresh
+
+  // name, then .fnt, then .txt
+  write_text(data + "/both.txt", mono_font(20, 10));
+  EXPECT_STREQ(_font_find("both"), "both.txt");
+  write_text(data + "/both.fnt", mono_font(20, 10));
+  EXPECT_STREQ(_font_find("both"), "both.fnt");
+  EXPECT_EQ(_font_find("nope"), nullptr);
+  EXPECT_EQ(font_load(nullptr, 1), 0);
+}
+
+TEST_F(FontTest, ScaleAndLineFollowSizeAndMargins) {
+  int id = mono("m", 24, 32);
+  const FontInfo* f = _font_get(id);
+  EXPECT_FLOAT_EQ(f->scale, 0.75f);
+  EXPECT_FLOAT_EQ(f->line, 24);
+  font_set_margins(id, 0.0625f, 0.0625f, -0.0625f, -0.0625f);
+  EXPECT_FLOAT_EQ(f->line, 24);
+  EXPECT_FLOAT_EQ(f->scale, 0.75f);
+  // Drawn 1.5 lower and 1.5 further left: the caret before the first byte.
+  GfxRect r = font_crect(id, "ab", 0, 100, -1);
+  EXPECT_FLOAT_EQ(r.y, 1.5f);
+  EXPECT_FLOAT_EQ(r.x, -1.5f);
+
+  int own = mono("own", 0, 32);
+  EXPECT_EQ(_font_get(own)->scale, 1);
+  EXPECT_EQ(_font_get(own)->line, 32);
+}
+
+TEST_F(FontTest, ZeroLineHeightGivesNoInfiniteScale) {
+  write_text(data + "/flat.fnt", "common lineHeight=0 scaleW=0 scaleH=0\nchar id=65 width=4 height=4 xadvance=5\n");
+  int id = font_load("flat", 20);
+  ASSERT_NE(id, 0);
+  const FontInfo* f = _font_get(id);
+  EXPECT_TRUE(std::isfinite(f->scale));
+  EXPECT_TRUE(std::isfinite(f->line));
+  font_set_margins(id, -1, 0, -1, 0);  // pulls the line below zero
+  EXPECT_TRUE(std::isfinite(f->scale));
+  EXPECT_TRUE(std::isfinite(font_get_height(id, "A\nA", 100)));
+  EXPECT_TRUE(std::isfinite(font_get_width(id, "AAA")));
+  GfxRect r = font_crect(id, "AA", 1, 50, 0);
+  EXPECT_TRUE(std::isfinite(r.x) && std::isfinite(r.y));
+}
+
+// ---- measuring ----------------------------------------------------------------------------
+
+TEST_F(FontTest, WidthIsTheWidestLineRoundedUp) {
+  int id = mono("w", 0);  // scale 1, every glyph 10
+  EXPECT_EQ(font_get_width(id, ""), 1);
+  EXPECT_EQ(font_get_width(id, nullptr), 1);
+  EXPECT_EQ(font_get_width(id, "ab"), 21);  // ends on a whole number: one more
+  EXPECT_EQ(font_get_width(id, "abc\na\nabcd"), 41);
+  EXPECT_EQ(font_get_width(id, "\n\n"), 1);
+  int half = mono("half", 10, 20);  // scale 0.5, glyph 5
+  EXPECT_EQ(font_get_width(half, "abc"), 16);
+  font_set_margins(half, 0, 0.25f, 0, -0.25f);  // right +2.5, left -2.5
+  EXPECT_EQ(font_get_width(half, "abc"), 16);   // -2.5 + 15 + 2.5 + 0.01
+  EXPECT_EQ(font_get_width(0, "abc"), 0);
+}
+
+TEST_F(FontTest, HeightCountsWrappedLinesOnlyWithAWrapWidth) {
+  int id = mono("h", 0);
+  EXPECT_EQ(font_get_height(id, "one\ntwo", 0), 20);
+  EXPECT_EQ(font_get_height(id, "one\ntwo", 1000), 40);
+  EXPECT_EQ(font_get_height(id, nullptr, 1000), 20);
+  EXPECT_EQ(font_get_height(id, "aaa bbb ccc", 75), 40);
+}
+
+// ---- wrapping -------------------------------------------------------------------------------
+
+TEST_F(FontTest, WrapBreaksAtTheLastBlankThatFits) {
+  int id = mono("wrap", 0);
+  FontWrap w;
+  // Room for two words and the blank after them: the break is that blank,
+  // which is on no line.
+  _font_wrap_calc(id, "aaa bbb ccc", 85, w);
+  ASSERT_EQ(w.count, 2);
+  EXPECT_EQ(w.lines[0].end, 7);
+  EXPECT_EQ(w.lines[1].start, 8);
+  // Room for the two words only: the blank that does not fit still ends the
+  // line after "bbb" rather than sending "bbb" down.
+  _font_wrap_calc(id, "aaa bbb ccc", 75, w);
+  ASSERT_EQ(w.count, 2);
+  EXPECT_EQ(w.lines[0].start, 0);
+  EXPECT_EQ(w.lines[0].end, 7);
+  EXPECT_EQ(w.lines[0].width, 70);
+  EXPECT_EQ(w.lines[1].start, 8);
+  EXPECT_EQ(w.lines[1].end, 11);
+  EXPECT_EQ(w.lines[1].width, 30);
+
+  // A word longer than the width is broken between characters.
+  _font_wrap_calc(id, "abcdefgh", 35, w);
+  ASSERT_EQ(w.count, 3);
+  EXPECT_EQ(w.lines[0].end, 3);
+  EXPECT_EQ(w.lines[1].start, 3);
+  EXPECT_EQ(w.lines[1].end, 6);
+  EXPECT_EQ(w.lines[2].start, 6);
+  EXPECT_EQ(w.lines[2].width, 20);
+
+  // Newlines end lines; a blank at index 0 is never a break.
+  _font_wrap_calc(id, " ab\ncd", 1000, w);
+  ASSERT_EQ(w.count, 2);
+  EXPECT_EQ(w.lines[0].end, 3);
+  EXPECT_EQ(w.lines[1].start, 4);
+  _font_wrap_calc(id, " abcdef", 45, w);
+  EXPECT_EQ(w.lines[0].end, 4);  // broken inside the word, not at index 0
+
+  // Margins count toward every line's width.
+  font_set_margins(id, 0, 0.25f, 0, 0.25f);  // 5 + 5
+  _font_wrap_calc(id, "aaa bbb ccc", 75, w);
+  ASSERT_EQ(w.count, 3);
+  EXPECT_EQ(w.lines[0].width, 40);
+}
+
+TEST_F(FontTest, WrapIsBoundedByItsLineTable) {
+  int id = mono("narrow", 0);
+  FontWrap w;
+  _font_wrap_calc(id, "abc", 5, w);  // narrower than one glyph
+  ASSERT_EQ(w.count, FONT_WRAP_LINES);
+  for (int i = 0; i < w.count; i++) EXPECT_EQ(w.lines[i].start, w.lines[i].end);
+  std::string many(1000, '\n');
+  _font_wrap_calc(id, many.c_str(), 0, w);
+  EXPECT_EQ(w.count, FONT_WRAP_LINES);
+  _font_wrap_calc(id, many.c_str(), 100, w);
+  EXPECT_EQ(w.count, FONT_WRAP_LINES);
+  _font_wrap_calc(id, "a\nbc", 0, w);
+  ASSERT_EQ(w.count, 2);
+  EXPECT_EQ(w.lines[1].width, 20);
+  _font_wrap_calc(0, "abc", 100, w);
+  EXPECT_EQ(w.count, 0);
+}
+
+// ---- caret queries ----------------------------------------------------------------------------
+
+TEST_F(FontTest, CaretBoxesAndNearestPositions) {
+  int id = mono("caret", 0);
+  const char* text = "aaa bbb ccc";
+  // Line 0 "aaa bbb" (positions 0..7), line 1 "ccc" (8..11), left aligned in 75.
+  GfxRect r = font_crect(id, text, 2, 75, -1);
+  EXPECT_EQ(r.x, 20);
+  EXPECT_EQ(r.y, 0);
+  EXPECT_EQ(r.w, 10);
+  EXPECT_EQ(r.h, 20);
+  r = font_crect(id, text, 9, 75, -1);
+  EXPECT_EQ(r.x, 10);
+  EXPECT_EQ(r.y, 20);
+  r = font_crect(id, text, 11, 75, -1);  // at the end: nothing after it
+  EXPECT_EQ(r.x, 30);
+  EXPECT_EQ(r.y, 20);
+  EXPECT_EQ(r.w, 0);
+  r = font_crect(id, text, 500, 75, -1);  // beyond the text
+  EXPECT_EQ(r.y, 20);
+  EXPECT_EQ(r.w, 0);
+  r = font_crect(id, text, 9, 75, 1);  // right aligned: 75 - 30 further
+  EXPECT_EQ(r.x, 55);
+
+  EXPECT_EQ(font_cnear(id, text, -50, 5, 75, -1), 0);    // left of line 0
+  EXPECT_EQ(font_cnear(id, text, -50, 25, 75, -1), 8);   // left of line 1
+  EXPECT_EQ(font_cnear(id, text, 22, 5, 75, -1), 2);
+  EXPECT_EQ(font_cnear(id, text, 26, 5, 75, -1), 3);
+  EXPECT_EQ(font_cnear(id, text, 25, 500, 75, -1), 10);  // below the last line
+  EXPECT_EQ(font_cnear(id, text, 1000, 25, 75, -1), 11);
+  EXPECT_EQ(font_cnear(id, "", 10, 10, 75, -1), 0);
+  // Far-off points do not overflow the distance measure.
+  EXPECT_EQ(font_cnear(id, text, 0, 100000, 75, -1), 8);
+  GfxRect far = {0, 0, 0, 0};
+  EXPECT_GT(_font_dist(far, 0, -2000000000), 0);
+  EXPECT_EQ(_font_dist(far, 3, 0), 3);
+}
+
+TEST_F(FontTest, WithoutWrapEveryLineStartsWhereTheFirstDoes) {
+  int id = mono("nowrap", 0);
+  GfxRect r = font_crect(id, "ab\ncd", 4, 0, -1);
+  EXPECT_EQ(r.x, 10);
+  EXPECT_EQ(r.y, 20);
+  EXPECT_EQ(font_cnear(id, "ab\ncd", 0, 25, 0, -1), 3);
+}
+
+// ---- hot reload ---------------------------------------------------------------------------------
+
+TEST_F(FontTest, ChangedDescriptionReloadsOnceItHasBeenStill) {
+  const int T = 1600000000;
+  int id = mono("hot", 0);
+  std::string file = data + "/hot.fnt";
+  set_mtime(file, T);
+  font_reload(id);
+  _font_set_clock(test_clock);
+  write_text(file, mono_font(20, 12));
+  set_mtime(file, T + 50);
+  g_now = T + 51;
+  font_reload_auto();
+  EXPECT_EQ(_font_get(id)->glyphs['a'].xadvance, 10);
+  g_now = T + 52;
+  font_reload_auto();
+  EXPECT_EQ(_font_get(id)->glyphs['a'].xadvance, 12);
+  EXPECT_EQ(_font_get(id)->mtime, T + 50);
+}
+
+// ---- drawing ------------------------------------------------------------------------------------
+
+const int W = 320, H = 240;
+
+class FontDrawTest : public FontTest {
+ protected:
+  void SetUp() override {
+    FontTest::SetUp();
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    driver_deinit();
+    driver_init(DRIVER_VIDEO | DRIVER_TIMER);
+    driver_set_altdir(data.c_str());
+    driver_video_init(W, H, W, H, 64, 64, 0);
+    ASSERT_TRUE(_gfx_is_ready());
+    gfx_init();
+    gfx_set_size(W, H);
+    gfx_set_scale(1);
+    gfx_set_view(0, 0, W, H);
+    gfx_gl_state_reset();
+    gfx_clear();
+    gfx_ortho();
+  }
+
+  void TearDown() override {
+    gfx_deinit();
+    FontTest::TearDown();
+  }
+
+  // The generated fonts from the game's data directory.
+  int game_font(const char* name, int size) {
+    for (const char* ext : {".fnt", ".png"}) {
+      fs::copy_file(std::string(Z2_DATA_DIR) + "/" + name + ext, data + "/" + name + ext,
+                    fs::copy_options::overwrite_existing);
+    }
+    return font_load(name, size);
+  }
+
+  struct Box {
+    int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;  // inclusive ink bounds
+    bool empty() const { return x1 < 0; }
+  };
+
+  static Box ink(int x0, int y0, int x1, int y1) {
+    std::vector<unsigned char> p((size_t)W * H * 4);
+    glFinish();
+    glReadPixels(0, 0, W, H, GL_RGBA, GL_UNSIGNED_BYTE, p.data());
+    Box b;
+    for (int y = y0; y < y1; y++)
+      for (int x = x0; x < x1; x++) {
+        const unsigned char* q = &p[((size_t)(H - 1 - y) * W + x) * 4];
+        if (q[0] < 64 && q[1] < 64 && q[2] < 64) continue;
+        b.x0 = std::min(b.x0, x);
+        b.y0 = std::min(b.y0, y);
+        b.x1 = std::max(b.x1, x);
+        b.y1 = std::max(b.y1, y);
+      }
+    return b;
+  }
+};
+
+TEST_F(FontDrawTest, TextCoversTheAreaItsMeasuresGive) {
+  for (const char* name : {"font", "font-gui", "font-gui2", "font-play", "font-outline", "font-console"}) {
+    SCOPED_TRACE(name);
+    gfx_clear();
+    int id = game_font(name, 40);
+    ASSERT_NE(id, 0);
+    font_set_margins(id, 0.0625f, 0.0625f, -0.0625f, -0.0625f);
+    const char* text = "Hello World";
+    float w = font_get_width(id, text), h = font_get_height(id, text, 0);
+    EXPECT_EQ(h, 40);
+    EXPECT_GT(w, 150);
+    font_draw(id, text, 20, 30, 0, -1);
+    Box b = ink(0, 0, W, H);
+    ASSERT_FALSE(b.empty());
+    // Inside the measured box, and reaching close to all four of its sides.
+    EXPECT_GE(b.x0, 20 - 4);
+    EXPECT_LE(b.x0, 20 + 6);
+    EXPECT_LE(b.x1, 20 + w);
+    EXPECT_GE(b.x1, 20 + w - 10);
+    EXPECT_GE(b.y0, 30);
+    EXPECT_LE(b.y0, 30 + 12);
+    EXPECT_LT(b.y1, 30 + h);
+    EXPECT_GE(b.y1, 30 + h - 16);
+  }
+}
+
+TEST_F(FontDrawTest, SmallerSizesScaleTheSameGlyphs) {
+  int big = game_font("font", 40);
+  int small = font_load("font", 20);
+  EXPECT_EQ(_font_get(big)->tex, _font_get(small)->tex);
+  float wb = font_get_width(big, "Zentar"), ws = font_get_width(small, "Zentar");
+  EXPECT_NEAR(ws, wb / 2, 1.5);
+  font_draw(small, "Zentar", 10, 10, 0, -1);
+  Box b = ink(0, 0, W, H);
+  ASSERT_FALSE(b.empty());
+  EXPECT_LE(b.x1, 10 + ws);
+  EXPECT_LT(b.y1, 10 + 20);
+}
+
+TEST_F(FontDrawTest, WrappedTextBreaksAtTheBlankAndStaysInsideTheWidth) {
+  int id = game_font("font-gui", 20);
+  const char* text = "alpha beta gamma";
+  float wrap = font_get_width(id, "alpha beta") + 4;
+  FontWrap w;
+  _font_wrap_calc(id, text, wrap, w);
+  ASSERT_EQ(w.count, 2);
+  EXPECT_EQ(w.lines[0].end, 10);
+  EXPECT_EQ(w.lines[1].start, 11);
+  EXPECT_EQ(font_get_height(id, text, wrap), 40);
+
+  font_draw(id, text, 10, 100, wrap, -1);
+  Box l0 = ink(0, 100, W, 120), l1 = ink(0, 120, W, 140);
+  ASSERT_FALSE(l0.empty());
+  ASSERT_FALSE(l1.empty());
+  EXPECT_LE(l0.x1, 10 + wrap);
+  EXPECT_GE(l0.x1, 10 + w.lines[0].width - 6);
+  EXPECT_LE(l1.x1, 10 + font_get_width(id, "gamma"));
+  EXPECT_TRUE(ink(0, 140, W, H).empty());
+
+  // Right aligned: each line ends at the right edge of the wrap box.
+  gfx_clear();
+  font_draw(id, text, 10, 100, wrap, 1);
+  Box r1 = ink(0, 120, W, 140);
+  EXPECT_GE(r1.x0, 10 + wrap - font_get_width(id, "gamma") - 2);
+  EXPECT_LE(r1.x1, 10 + wrap);
+}
+
+TEST_F(FontDrawTest, LongLinesAreDrawnInBatchesAndClipped) {
+  // A tiny font: every glyph a 2 x 4 block of the picture, one unit apart.
+  std::vector<unsigned char> white(64 * 64 * 4, 255);
+  ASSERT_TRUE(stbi_write_png((data + "/tiny.png").c_str(), 64, 64, 4, white.data(), 64 * 4));
+  write_text(data + "/tiny.fnt", "common lineHeight=4 scaleW=0 scaleH=0\nchar id=120 x=0 y=0 width=2 height=4 xadvance=1\n");
+  int id = font_load("tiny", 0);
+  ASSERT_NE(id, 0);
+  std::string line(300, 'x');
+  font_draw(id, line.c_str(), 5, 50, 0, -1);
+  Box b = ink(0, 40, W, 60);
+  EXPECT_EQ(b.x0, 5);
+  EXPECT_EQ(b.x1, 5 + 299 + 1);
+  EXPECT_EQ(b.y0, 50);
+  EXPECT_EQ(b.y1, 53);
+
+  // Clipped: only what lies inside is drawn.
+  gfx_clear();
+  gfx_clip(100, 0, 50, H);
+  font_draw(id, line.c_str(), 5, 50, 0, -1);
+  _font_draw(id, line.c_str(), 5, 70);
+  gfx_unclip();
+  b = ink(0, 0, W, H);
+  EXPECT_EQ(b.x0, 100);
+  EXPECT_EQ(b.x1, 149);
+  EXPECT_EQ(b.y1, 73);
+
+  // Font 0 and a missing font draw nothing.
+  gfx_clear();
+  font_draw(0, "xxx", 5, 5, 0, -1);
+  font_draw(font_load("missing", 10), "xxx", 5, 5, 0, -1);
+  EXPECT_TRUE(ink(0, 0, W, H).empty());
+}
+
+}  // namespace

@@ -1,0 +1,473 @@
+// The sandbox against the known escapes: binary chunks on every loading road,
+// the debug library and the other removed globals, the string metatable,
+// finalizers, runaway loops (also under pcall and in coroutines), memory
+// exhaustion, nested z2_sandbox calls and bad arguments. Each case runs real
+// Lua in a real engine and checks that the outer mod still works afterwards.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "mods_api.h"
+#include "mods_lua.h"
+#include "qel_driver.h"
+
+namespace {
+
+class SandboxTest : public ::testing::Test {
+protected:
+    std::string root;
+    std::unique_ptr<Game> game;
+    ModsAPI* api = nullptr;
+    ModsLua* lua = nullptr;
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/z2sandbox-XXXXXX";
+        root = mkdtemp(tmpl);
+        std::filesystem::create_directories(root + "/home");
+        std::filesystem::create_directories(root + "/mod");
+        setenv("HOME", (root + "/home").c_str(), 1);
+        driver_init(0);
+        game = std::make_unique<Game>();
+        game->headless = 1;
+        write("mod/main.lua", "function init() end function loop(t) end function event(e) end");
+        snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod/main.lua", root.c_str());
+        mods_restart(*game, 0, var(VAR_DICT, 0));
+        api = mods_api_of(*game);
+        lua = static_cast<ModsLua*>(mods_engine_of(*game));
+        ASSERT_TRUE(api && lua && lua->L);
+        ASSERT_TRUE(lua->is_okay());
+    }
+
+    void TearDown() override {
+        mods_deinit(*game);
+        game.reset();
+        driver_deinit();
+        std::filesystem::remove_all(root);
+    }
+
+    void write(const std::string& rel, const std::string& text) {
+        std::ofstream(root + "/" + rel, std::ios::binary) << text;
+    }
+
+    // Runs a chunk as the console would; the chunk reports through r(k, v).
+    void run(const std::string& code) {
+        std::string full = "local function r(k, v) z2_param_set(k, tostring(v)) end\n" + code;
+        lua->script(full.c_str(), "test");
+    }
+
+    std::string param(const char* key) { return api->param_get(key).__str__(); }
+
+    bool logged(const std::string& part) {
+        for (const std::string& line : api->log)
+            if (line.find(part) != std::string::npos) return true;
+        return false;
+    }
+
+    // The outer mod still works: string methods, unlimited loops, allocation.
+    void expect_mod_healthy() {
+        api->params.__set__(var("healthy"), var());
+        run(R"LUA(
+            local s = ("abc"):upper()
+            local n = 0
+            for i = 1, 3000000 do n = n + 1 end
+            local t = {}
+            for i = 1, 100000 do t[i] = i end
+            r("healthy", s .. n .. #t)
+        )LUA");
+        EXPECT_EQ(param("healthy"), "ABC3000000100000");
+        EXPECT_EQ(lua->limiter.count_limit, 0u);
+        EXPECT_EQ(lua->limiter.mem_limit, 0u);
+        EXPECT_EQ(lua->limiter.running, 0);
+        EXPECT_EQ(lua_gethook(lua->L), nullptr);
+    }
+};
+
+// A test-only door to setmetatable, which mods never have.
+int test_setmt(lua_State* L) {
+    lua_settop(L, 2);
+    lua_setmetatable(L, 1);
+    return 1;
+}
+
+// ---- runaway loops ---------------------------------------------------------------
+
+TEST_F(SandboxTest, EndlessLoopStopsAtTheInstructionLimit) {
+    run(R"LUA(
+        local f = z2_compile("while true do end", {})
+        local ok, msg = z2_sandbox(f, 5, 0)
+        local k = z2_sandbox_stats()
+        r("ok", ok) r("msg", msg) r("k", k)
+    )LUA");
+    EXPECT_EQ(param("ok"), "false");
+    EXPECT_NE(param("msg").find("instruction limit exceeded"), std::string::npos);
+    EXPECT_EQ(param("k"), "5");
+    expect_mod_healthy();
+}
+
+// The loops below are long but finite, so a broken limit shows as a run
+// that succeeds rather than as a hang.
+TEST_F(SandboxTest, LimitEscapesEveryInnerPcall) {
+    run(R"LUA(
+        local env = {pcall = pcall}
+        local f = z2_compile([[
+            for i = 1, 300 do
+                pcall(function()
+                    for j = 1, 300 do pcall(function() for k = 1, 1e5 do end end) end
+                end)
+            end
+        ]], env)
+        local ok, msg = z2_sandbox(f, 20, 0)
+        r("ok", ok) r("msg", msg)
+    )LUA");
+    EXPECT_EQ(param("ok"), "false");
+    EXPECT_NE(param("msg").find("instruction limit exceeded"), std::string::npos);
+    expect_mod_healthy();
+}
+
+TEST_F(SandboxTest, LimitReachesCoroutinesMadeInsideAndOutside) {
+    run(R"LUA(
+        local long = function() for i = 1, 3e7 do end end
+        local outside = coroutine.create(long)
+        local wrapped = coroutine.wrap(long)
+        local env = {coroutine = coroutine, pcall = pcall, outside = outside, wrapped = wrapped, long = long}
+        local cases = {
+            inside = "for n = 1, 3 do coroutine.resume(coroutine.create(long)) end",
+            resumed = "coroutine.resume(outside)",
+            wrap = "pcall(wrapped)",
+            newwrap = "local w = coroutine.wrap(long) for n = 1, 3 do pcall(w) end",
+        }
+        for name, code in pairs(cases) do
+            local ok, msg = z2_sandbox(z2_compile(code, env), 10, 0)
+            r(name, tostring(ok) .. " " .. tostring(msg))
+        end
+    )LUA");
+    for (const char* name : {"inside", "resumed", "wrap", "newwrap"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(param(name).rfind("false ", 0), 0u);
+        EXPECT_NE(param(name).find("instruction limit exceeded"), std::string::npos);
+    }
+    expect_mod_healthy();
+}
+
+TEST_F(SandboxTest, LeftoverHookIsSilentOutsideARun) {
+    // A coroutine made during a limited run keeps its copy of the hook; once
+    // the run is over it must not count or raise.
+    run(R"LUA(
+        local env = {coroutine = coroutine}
+        env.keep = nil
+        local f = z2_compile("keep = coroutine.create(function() local n = 0 for i = 1, 5000000 do n = n + 1 end return n end)", env)
+        r("made", z2_sandbox(f, 1000, 0))
+        local ok, n = coroutine.resume(env.keep)
+        r("ok", ok) r("n", n)
+    )LUA");
+    EXPECT_EQ(param("made"), "true");
+    EXPECT_EQ(param("ok"), "true");
+    EXPECT_EQ(param("n"), "5000000");
+    // No instruction limit at all: a long loop runs to its end.
+    run(R"LUA(
+        local f = z2_compile("local n = 0 for i = 1, 3000000 do n = n + 1 end", {})
+        r("free", z2_sandbox(f, 0, 1024))
+    )LUA");
+    EXPECT_EQ(param("free"), "true");
+}
+
+// ---- memory ------------------------------------------------------------------------
+
+TEST_F(SandboxTest, MemoryCapFailsCleanlyAndIsLiftedAfterwards) {
+    run(R"LUA(
+        local small = z2_compile("local t = {} for i = 1, 2000 do t[i] = i end", {})
+        r("small", z2_sandbox(small, 0, 64))
+        local big = z2_compile("local t = {} for i = 1, 10000000 do t[i] = i end", {})
+        local ok, msg = z2_sandbox(big, 0, 64)
+        r("ok", ok) r("msg", msg)
+        local _, kb = z2_sandbox_stats()
+        r("kb", kb)
+    )LUA");
+    EXPECT_EQ(param("small"), "true");
+    EXPECT_EQ(param("ok"), "false");
+    EXPECT_NE(param("msg").find("not enough memory"), std::string::npos);
+    EXPECT_LE(std::stoi(param("kb")), 64);
+    expect_mod_healthy();
+}
+
+TEST_F(SandboxTest, MemoryErrorsCaughtInsideStillCannotGrow) {
+    run(R"LUA(
+        local env = {pcall = pcall, string = string}
+        local f = z2_compile([[
+            local keep = {}
+            while true do
+                pcall(function() keep[#keep + 1] = string.rep("x", 4096) end)
+            end
+        ]], env)
+        local ok, msg = z2_sandbox(f, 200, 256)
+        r("ok", ok) r("msg", msg)
+    )LUA");
+    EXPECT_EQ(param("ok"), "false");
+    EXPECT_NE(param("msg").find("instruction limit exceeded"), std::string::npos);
+    expect_mod_healthy();
+}
+
+TEST_F(SandboxTest, NegativeHugeAndNonFiniteLimitsAreClamped) {
+    run(R"LUA(
+        local loop = z2_compile("while true do end", {})
+        local alloc = z2_compile("local t = {} for i = 1, 100000 do t[i] = i end", {})
+        local short = z2_compile("local t = {} for i = 1, 1000 do t[i] = i end", {})
+        local function try(name, f, i, m)
+            local ok, msg = z2_sandbox(f, i, m)
+            r(name, tostring(ok) .. " " .. tostring(msg))
+        end
+        try("neg_count", loop, -5, 0)
+        try("nan_count", loop, 0/0, 0)
+        try("neg_mem", alloc, 0, -1)
+        try("huge", short, 1e300, 1e300)
+        try("inf", short, 1/0, 1/0)
+    )LUA");
+    EXPECT_NE(param("neg_count").find("instruction limit exceeded"), std::string::npos);
+    EXPECT_NE(param("nan_count").find("instruction limit exceeded"), std::string::npos);
+    EXPECT_NE(param("neg_mem").find("not enough memory"), std::string::npos);
+    EXPECT_EQ(param("huge"), "true nil");
+    EXPECT_EQ(param("inf"), "true nil");
+    expect_mod_healthy();
+}
+
+TEST_F(SandboxTest, CEntryRunsOnItsOwnLimitedState) {
+    ModsLimiter lim;
+    lua_State* L = sandbox_newstate(&lim);
+    ASSERT_NE(L, nullptr);
+    ASSERT_EQ(luaL_loadstring(L, "local t = {} for i = 1, 1e7 do t[i] = i end"), LUA_OK);
+    EXPECT_EQ(_sandbox_run(L, -1, 0, 32), LUA_ERRMEM);
+    lua_settop(L, 0);
+    ASSERT_EQ(luaL_loadstring(L, "while true do end"), LUA_OK);
+    EXPECT_EQ(_sandbox_run(L, -1, 3, 0), LUA_ERRRUN);
+    EXPECT_NE(std::string(lua_tostring(L, -1)).find("instruction limit exceeded"), std::string::npos);
+    lua_close(L);
+    EXPECT_EQ(lim.used, 0u);
+
+    // A cap below what a state needs: no state, no crash.
+    ModsLimiter tiny;
+    tiny.mem_limit = 64;
+    EXPECT_EQ(sandbox_newstate(&tiny), nullptr);
+}
+
+// ---- string metatable, bad calls, nesting -------------------------------------------
+
+TEST_F(SandboxTest, StringMethodsAreGoneInsideAndBackAfter) {
+    run(R"LUA(
+        local f = z2_compile("return ('x'):upper()", {})
+        local ok, msg = z2_sandbox(f, 10, 0)
+        r("ok", ok) r("msg", msg)
+        r("after", ("x"):upper())
+        local dumped = z2_compile("local d = ('').dump return d", {})
+        r("dump", (z2_sandbox(dumped, 10, 0)))
+    )LUA");
+    EXPECT_EQ(param("ok"), "false");
+    EXPECT_EQ(param("after"), "X");
+    EXPECT_EQ(param("dump"), "false");
+    expect_mod_healthy();
+}
+
+TEST_F(SandboxTest, BadCallsChangeNothing) {
+    run(R"LUA(
+        local f = z2_compile("return 1", {})
+        local function try(name, ...)
+            local ok, msg = pcall(z2_sandbox, ...)
+            r(name, tostring(ok) .. " " .. tostring(msg))
+        end
+        try("notfn", "while true do end", 1, 1)
+        try("badcount", f, "many", 1)
+        try("badmem", f, 1, {})
+        try("few", f, 1)
+        try("many", f, 1, 1, 1)
+        r("upper", ("ok"):upper())
+    )LUA");
+    for (const char* name : {"notfn", "badcount", "badmem"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(param(name).rfind("false ", 0), 0u);
+    }
+    EXPECT_EQ(param("few"), "false incorrect number of arguments");
+    EXPECT_EQ(param("many"), "false incorrect number of arguments");
+    EXPECT_EQ(param("upper"), "OK");
+    expect_mod_healthy();
+}
+
+TEST_F(SandboxTest, NestedCallsAreRefusedAndTheOuterLimitsHold) {
+    run(R"LUA(
+        local env = {z2_sandbox = z2_sandbox, pcall = pcall, inner = function() while true do end end}
+        local refused = z2_compile("return z2_sandbox(inner, 0, 0)", env)
+        local ok, msg = z2_sandbox(refused, 50, 0)
+        r("ok", ok) r("msg", msg)
+        -- The refusal caught inside: the outer run keeps its hook and limit.
+        local caught = z2_compile("pcall(z2_sandbox, inner, 0, 0) while true do end", env)
+        local ok2, msg2 = z2_sandbox(caught, 50, 0)
+        r("ok2", ok2) r("msg2", msg2)
+        r("upper", ("x"):upper())
+    )LUA");
+    EXPECT_EQ(param("ok"), "false");
+    EXPECT_NE(param("msg").find("nested sandbox refused"), std::string::npos);
+    EXPECT_EQ(param("ok2"), "false");
+    EXPECT_NE(param("msg2").find("instruction limit exceeded"), std::string::npos);
+    EXPECT_EQ(param("upper"), "X");
+    expect_mod_healthy();
+}
+
+TEST_F(SandboxTest, CompileInsideARunNeverReachesTheModsGlobals) {
+    run(R"LUA(
+        secret = "mod global"
+        local env = {z2_compile = z2_compile}
+        local f = z2_compile("return z2_compile('return secret, _G')()", env)
+        local seen, g
+        r("ok", z2_sandbox(function() seen, g = f() end, 10, 0))
+        r("seen", seen) r("g", g)
+        r("outside", z2_compile("return secret")())
+    )LUA");
+    EXPECT_EQ(param("ok"), "true");
+    EXPECT_EQ(param("seen"), "nil");
+    EXPECT_EQ(param("g"), "nil");
+    EXPECT_EQ(param("outside"), "mod global");
+}
+
+// ---- loading roads: text only ------------------------------------------------------
+
+TEST_F(SandboxTest, BinaryChunksAreRefusedOnEveryRoad) {
+    // The mod can still make bytecode through the strings' metatable ...
+    run(R"LUA(
+        local dump = ("").dump
+        bytecode = dump(function() return 42 end)
+        r("sig", bytecode:byte(1))
+        local ok, msg = pcall(z2_compile, bytecode)
+        r("compile", tostring(ok) .. " " .. tostring(msg))
+        local f, err = z2_compile(" " .. bytecode)
+        r("padded", tostring(f) .. " " .. tostring(err))
+    )LUA");
+    EXPECT_EQ(param("sig"), "27");
+    EXPECT_EQ(param("compile"), "false invalid string");
+    EXPECT_EQ(param("padded").rfind("nil ", 0), 0u);
+
+    // ... but neither a required file nor a script line will run it.
+    std::string bytecode;
+    lua_getglobal(lua->L, "bytecode");
+    size_t len = 0;
+    const char* b = lua_tolstring(lua->L, -1, &len);
+    bytecode.assign(b, len);
+    lua_pop(lua->L, 1);
+    write("mod/evil.lua", bytecode);
+    run(R"LUA( local ok, msg = pcall(require, "evil") r("req", ok) )LUA");
+    EXPECT_EQ(param("req"), "true");  // the file is loaded, not run
+    EXPECT_TRUE(logged("binary chunk"));
+
+    api->log.clear();
+    lua->script(bytecode.c_str(), "console");
+    EXPECT_TRUE(logged("binary chunk"));
+    EXPECT_TRUE(lua->is_okay());
+    expect_mod_healthy();
+}
+
+TEST_F(SandboxTest, DangerousGlobalsAreAbsentEvenWithTheWholeGlobalTable) {
+    const char* names =
+        "load loadstring loadfile dofile debug io package collectgarbage rawequal "
+        "rawlen xpcall module unpack setmetatable getmetatable rawset rawget newproxy";
+    std::string code = R"LUA(
+        local names = ")LUA" + std::string(names) + R"LUA("
+        local found = {}
+        for n in names:gmatch("%S+") do
+            if _G[n] ~= nil then found[#found + 1] = n end
+        end
+        for _, lib in ipairs({"string.dump", "os.execute", "os.exit", "os.getenv", "os.remove",
+                              "table.maxn", "math.log10"}) do
+            local t, k = lib:match("(%w+)%.(%w+)")
+            if _G[t][k] ~= nil then found[#found + 1] = lib end
+        end
+        r("outside", table.concat(found, ","))
+        local probe = z2_compile([[
+            local found = {}
+            for _, n in ipairs({"debug", "load", "setmetatable", "getmetatable", "rawget", "io", "package"}) do
+                if _G[n] ~= nil then found[#found + 1] = n end
+            end
+            return table.concat(found, ",")
+        ]], _G)
+        local env_found
+        r("inside", z2_sandbox(function() env_found = probe() end, 100, 0))
+        r("inside_found", env_found)
+    )LUA";
+    run(code);
+    EXPECT_EQ(param("outside"), "");
+    EXPECT_EQ(param("inside"), "true");
+    EXPECT_EQ(param("inside_found"), "");
+}
+
+// ---- finalizers ---------------------------------------------------------------------
+
+TEST_F(SandboxTest, FailingFinalizersNeverAbortOrBreakTheMod) {
+    lua_register(lua->L, "test_setmt", test_setmt);
+    // A finalizer that fails during the collection after a script error, and
+    // one that fails during a sandbox run: the program must go on.
+    run(R"LUA(
+        test_setmt({}, {__gc = function() error("gc boom") end})
+        error("first failure")
+    )LUA");
+    EXPECT_TRUE(logged("first failure"));
+    run(R"LUA(
+        test_setmt({}, {__gc = function() error("gc boom 2") end})
+        local f = z2_compile("local t = {} for i = 1, 200000 do t[i] = {} end", {})
+        r("ran", (z2_sandbox(f, 0, 0)))
+    )LUA");
+    EXPECT_NE(param("ran"), "");
+    // A finalizer that prints while the state closes writes into the mod log.
+    run(R"LUA( test_setmt({}, {__gc = function() print("closing finalizer") end}) )LUA");
+    expect_mod_healthy();
+    ModsLua* engine = lua;
+    ModsAPI* keep_api = api;
+    game->mods_engine = nullptr;
+    delete engine;
+    bool found = false;
+    for (const std::string& line : keep_api->log) found = found || line == "closing finalizer";
+    EXPECT_TRUE(found);
+}
+
+TEST_F(SandboxTest, SandboxedCodeCannotInstallFinalizers) {
+    run(R"LUA(
+        local probe = z2_compile([[
+            local mt = getmetatable and getmetatable("") or nil
+            local ok = pcall(function() setmetatable({}, {__gc = function() while true do end end}) end)
+            return tostring(mt) .. " " .. tostring(ok)
+        ]], _G)
+        local out
+        r("ok", z2_sandbox(function() out = probe() end, 100, 0))
+        r("out", out)
+    )LUA");
+    EXPECT_EQ(param("ok"), "true");
+    EXPECT_EQ(param("out"), "nil false");
+}
+
+// ---- z2_compile ---------------------------------------------------------------------
+
+TEST_F(SandboxTest, CompileBindsTheEnvironmentAndReportsErrors) {
+    run(R"LUA(
+        local env = {}
+        local f = z2_compile("x = 5 return y", {y = 7})
+        r("y", f())
+        local g = z2_compile("x = 5", env)
+        g()
+        r("envx", env.x) r("globalx", x)
+        local bad, msg = z2_compile("x = = 1")
+        r("bad", bad) r("msg", msg)
+        r("badenv", (pcall(z2_compile, "return 1", 5)))
+        r("badcode", (pcall(z2_compile, 5)))
+        r("errnil", z2_sandbox(z2_compile("error(nil)", {error = error}), 10, 0))
+    )LUA");
+    EXPECT_EQ(param("y"), "7");
+    EXPECT_EQ(param("envx"), "5");
+    EXPECT_EQ(param("globalx"), "nil");
+    EXPECT_EQ(param("bad"), "nil");
+    EXPECT_NE(param("msg").find("script"), std::string::npos);
+    EXPECT_EQ(param("badenv"), "false");
+    EXPECT_EQ(param("badcode"), "false");
+    EXPECT_EQ(param("errnil"), "true");
+}
+
+}  // namespace

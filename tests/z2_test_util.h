@@ -1,0 +1,220 @@
+// Small fixtures the engine, game and program tests share: captured output,
+// whole files, a scratch directory (optionally as HOME) and, for the program
+// tests, the real binary started in a sandbox.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace z2test {
+
+namespace fs = std::filesystem;
+
+// Standard output written while f runs.
+template <typename F>
+std::string stdout_of(F f) {
+  testing::internal::CaptureStdout();
+  f();
+  return testing::internal::GetCapturedStdout();
+}
+
+// Standard output written while f runs; standard error is swallowed.
+template <typename F>
+std::string stdout_of_quiet(F f) {
+  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
+  f();
+  testing::internal::GetCapturedStderr();
+  return testing::internal::GetCapturedStdout();
+}
+
+// The whole file; empty when it cannot be read.
+inline std::string slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// Replaces the file's contents.
+inline void spit(const fs::path& p, const void* data, size_t n) {
+  std::ofstream out(p, std::ios::binary | std::ios::trunc);
+  out.write(static_cast<const char*>(data), static_cast<std::streamsize>(n));
+}
+inline void spit(const fs::path& p, const std::string& s) { spit(p, s.data(), s.size()); }
+
+// Writes the file, failing the test when it cannot be opened.
+inline void write_text(const std::string& path, const std::string& text) {
+  FILE* f = fopen(path.c_str(), "wb");
+  ASSERT_TRUE(f);
+  fwrite(text.data(), 1, text.size(), f);
+  fclose(f);
+}
+
+inline void set_mtime(const std::string& path, int t) {
+  struct timeval tv[2] = {{t, 0}, {t, 0}};
+  ASSERT_EQ(utimes(path.c_str(), tv), 0);
+}
+
+inline int count_of(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
+  return n;
+}
+
+// The fake Steam library built beside the tests, or "" when there is none.
+inline std::string fake_library_path() {
+#ifdef Z2_FAKE_CSTEAMWORKS
+  return Z2_FAKE_CSTEAMWORKS;
+#else
+  const char* e = getenv("Z2_FAKE_CSTEAMWORKS");
+  return e ? e : "";
+#endif
+}
+
+// <tmp>/<name><pid>, emptied on enter and removed on leave. Entered as
+// HOME, it stays HOME until leave puts the old value back.
+class TempDir {
+ public:
+  fs::path root;
+
+  TempDir() = default;
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  ~TempDir() { leave(); }
+
+  const fs::path& enter(const std::string& name) {
+    root = fs::temp_directory_path() / (name + std::to_string(getpid()));
+    fs::remove_all(root);
+    fs::create_directories(root);
+    active_ = true;
+    return root;
+  }
+  // HOME is <root>/<sub>, or the root itself when sub is empty.
+  const fs::path& enter_as_home(const std::string& name, const std::string& sub = "") {
+    enter(name);
+    fs::path home = sub.empty() ? root : root / sub;
+    fs::create_directories(home);
+    const char* h = getenv("HOME");
+    had_home_ = h != nullptr;
+    old_home_ = h ? h : "";
+    set_home_ = true;
+    setenv("HOME", home.c_str(), 1);
+    return root;
+  }
+  void leave() {
+    if (set_home_) {
+      if (had_home_) setenv("HOME", old_home_.c_str(), 1);
+      else unsetenv("HOME");
+      set_home_ = false;
+    }
+    if (active_) fs::remove_all(root);
+    active_ = false;
+  }
+
+ private:
+  std::string old_home_;
+  bool had_home_ = false, set_home_ = false, active_ = false;
+};
+
+#ifdef Z2_PROGRAM
+// The real binary in a fresh root: it runs in <root>/bin with HOME at
+// <root>/home, no display, and standard output in <root>/stdout.txt.
+class ProgramRun {
+ public:
+  std::string root;
+  pid_t pid = -1;
+
+  explicit ProgramRun(const char* prefix) {
+    std::string tmpl = std::string("/tmp/") + prefix + "-XXXXXX";
+    root = mkdtemp(tmpl.data());
+    for (const char* d : {"/bin", "/data", "/home"}) fs::create_directories(root + d);
+  }
+  ProgramRun(const ProgramRun&) = delete;
+  ProgramRun& operator=(const ProgramRun&) = delete;
+  ~ProgramRun() {
+    if (pid > 0) {
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+    fs::remove_all(root);
+  }
+
+  std::string docdir() const { return root + "/home/.local/share/Zentar 2"; }
+  std::string log() const { return slurp(docdir() + "/ruvezor.log"); }
+  // Standard output gets every log line at once; the log file is written
+  // through a buffer until the program ends.
+  std::string out() const { return slurp(root + "/stdout.txt"); }
+
+  void start(const std::vector<std::string>& args) {
+    pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      if (chdir((root + "/bin").c_str()) != 0) _exit(126);
+      setenv("HOME", (root + "/home").c_str(), 1);
+      unsetenv("DISPLAY");
+      unsetenv("WAYLAND_DISPLAY");
+      FILE* out = freopen((root + "/stdout.txt").c_str(), "w", stdout);
+      (void)out;
+      std::vector<char*> argv;
+      argv.push_back(const_cast<char*>("zentar2"));
+      for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+      argv.push_back(nullptr);
+      execv(Z2_PROGRAM, argv.data());
+      _exit(127);
+    }
+  }
+
+  // The exit status, or -1 when the program is still running after the
+  // safety limit (it is then killed).
+  int wait_exit(int limit_ms = 20000) {
+    for (int waited = 0; waited < limit_ms; waited += 10) {
+      int status = 0;
+      if (waitpid(pid, &status, WNOHANG) == pid) {
+        pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
+    return -1;
+  }
+
+  bool running() {
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, WNOHANG) == 0;
+  }
+
+  // Waits until standard output holds `what` at least n times.
+  bool wait_out(const std::string& what, int n = 1, int limit_ms = 20000) {
+    for (int waited = 0; waited < limit_ms; waited += 10) {
+      if (count_of(out(), what) >= n) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  int run(const std::vector<std::string>& args) {
+    start(args);
+    return wait_exit();
+  }
+};
+#endif
+
+}  // namespace z2test
