@@ -93,13 +93,13 @@ static AudioSource* _driver_audio_convert(SDL_AudioFormat format, int channels, 
 }
 
 static AudioSource* _sample_load_wav(const char* path) {
-  SDL_AudioSpec spec;
+  SDL_AudioSpec wav;
   Uint8* buf = nullptr;
   Uint32 len = 0;
   SDL_RWops* rw = SDL_RWFromFile(path, "rb");
   AudioSource* src = nullptr;
-  if (rw && SDL_LoadWAV_RW(rw, 1, &spec, &buf, &len)) {
-    src = _driver_audio_convert(spec.format, spec.channels, spec.freq, buf, len);
+  if (rw && SDL_LoadWAV_RW(rw, 1, &wav, &buf, &len)) {
+    src = _driver_audio_convert(wav.format, wav.channels, wav.freq, buf, len);
     SDL_FreeWAV(buf);
   }
   if (!src) qel_log("_mixer: error in _sample_load_wav '%s'\n", path);
