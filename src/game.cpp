@@ -16,6 +16,7 @@
 #include "mods_lua.h"
 #include "net.h"
 #include "preboard.h"
+#include "states_sim.h"
 #include "qel_log.h"
 #include "qel_web.h"
 
@@ -196,6 +197,8 @@ void Game::deinit() {
         GameView::unregister_states();
     }
     mods_deinit(*this);
+    delete chat;  // made by the first network set-up, kept for the run
+    chat = nullptr;
     if (!headless) {
         settings.save();
         mixer_deinit();
@@ -205,7 +208,6 @@ void Game::deinit() {
     qel_web_deinit();
     social_deinit();
     driver_deinit();
-    // The pointers stay as they are: the game is deleted right after.
 }
 
 // ---- web actions ----------------------------------------------------------------

@@ -40,12 +40,6 @@ Z2_STANDIN void menus_init(Game&) {}
 Z2_STANDIN void states_init(Game&) {}
 Z2_STANDIN void test_init(Game&) {}
 
-// One pass of the mod's per-frame code.
-Z2_STANDIN void run_the_game_sim(Game& game, float dt) {
-    if (game.mods_engine) game.mods_engine->loop(dt);
-    mods_loop(game);
-}
-
 // ==== online services ===========================================================
 
 Z2_STANDIN std::vector<WebRequest*> web_reqs;

@@ -61,7 +61,6 @@ void planet_paint_init();
 void menus_init(Game& game);
 void states_init(Game& game);
 void test_init(Game& game);
-void run_the_game_sim(Game& game, float dt);
 
 
 // ==== online services ===========================================================

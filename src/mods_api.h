@@ -12,6 +12,7 @@
 
 #include "game.h"   // Game, and the shell's mod runtime declarations
 #include "net.h"    // NetClient, the API's own client object
+#include "qel_gui.h"  // Container: the root of the mod's pages
 #include "qel_var.h"
 
 
@@ -25,7 +26,8 @@ struct ModScript {
     std::string name;  // clean base name ("util.lua")
 };
 
-class ModsAPI {
+// The running mod's game API; it is also the root container of the mod's GUI pages.
+class ModsAPI : public Container {
 public:
     Game& game;                     // not owned
     var params;                     // mod parameters, a dict
@@ -65,16 +67,68 @@ public:
     // ---- scripts (mods_misc.cpp) ----
     void require(std::string name);
 
-    // ---- stored data ----
+    // Every operation below that fails logs one line and stores its error
+    // text (api_error_set); the caller reads and clears it. Until a real
+    // definition is linked, mods_api_pending.cpp answers "... not available".
+
+    // ---- item access (mods_api_item.cpp) ----
+    var item_get(int n, const std::string& key);  // none on failure
+    void item_set(int n, const std::string& key, const var& value);
+    bool item_selected(int n);
+    void item_sync(int n);
+    void item_destroy(int n);
+
+    // ---- world operations (mods_api_world.cpp) ----
+    // Constructors return the new item number, 0 on failure or a full world.
+    int item_init();
+    int team_init(const std::string& name, int color);
+    int user_init(const std::string& name, int color, int team);
+    void part_init(const std::string& src, float d, float x, float y, float r, float q, float a,
+                   float vx, float vy, float vr, float vq, float va);
+    int planet_init(int owner, float x, float y, float production, float ships);
+    int fleet_init(int owner, float ships, int from, int to);
+    void planet_chown(int planet, int owner);
+    void fleet_redirect(int fleet, int to);
+    int fleet_send(int percent, int from, int to);
+    void planets_settle(float x, float y, float w, float h);
+    void view_set(float x, float y, float w, float h);
+    void bounds_set(float x, float y, float w, float h);
+    void clip_set(float x, float y, float w, float h);
+    void game_reset();
+    void play_sound(const std::string& name);
+    void play_music(const std::string& name);
+
+    // ---- item search (mods_api_search.cpp) ----
+    // A list of item numbers in ascending slot order; empty when none match.
+    var items_find(const std::string& query);
+
+    // ---- GUI pages ----
+    // Rebuilds the mod's page from its markup parameters (the page builder
+    // defines it; the default in mods_api.cpp keeps the page as it is).
+    void _gui_init(int keep);
+    var gui_get(const std::string& name);  // none when no widget has the name
+    void gui_set(const std::string& name, const var& value);
+    void gui_paint();
+
+    // ---- networking, chat and stored data (mods_api_net.cpp, mods_api.cpp) ----
+    void net_host(int port, const std::string& text);
+    void net_join(const std::string& host, int port, const std::string& token);
+    void net_send(const std::string& uid, const std::string& type, const std::string& value);
+    // A one-off message through the API's own client object; no script reaches it.
+    void net_poke(const std::string& host, int port, const std::string& name,
+                  const std::string& type, const std::string& value);
+    void api_call(const std::string& type, const std::string& data);
+    std::string ext_call(const std::string& name, const std::string& data);
+    void chat_append(int color, const std::string& text, int bgcolor);
+    void chat_keywords(const var& list);
     std::string _name_clean(const std::string& name);
     void _data_save(const std::string& name, const std::string& data);
     std::string _data_load(const std::string& name);
-
-    // ---- GUI page ----
-    // Rebuilds the mod's page from its markup parameters (the page builder
-    // defines it; the default here keeps the page as it is).
-    void _gui_init(int keep);
 };
+
+// ---- planet styles (mods_api_style.cpp) ----
+// Fills item.planet_style from a small JSON object; never fails.
+void planet_style_set(Game& game, Item& item, const std::string& text);
 
 // Game.mods_api / Game.mods_engine, typed as the real classes.
 inline ModsAPI* mods_api_of(Game& game) { return reinterpret_cast<ModsAPI*>(game.mods_api); }

@@ -487,105 +487,45 @@ static int z2_sandbox_stats(lua_State* L) {
     return 2;
 }
 
-// ==== binding helpers ================================================================
-
-ModsAPI* mods_lua_api(lua_State* L) {
-    lua_getfield(L, LUA_REGISTRYINDEX, "z2");
-    ModsAPI* api = (ModsAPI*)lua_touserdata(L, -1);
-    lua_pop(L, 1);
-    if (!api) luaL_error(L, "no game API");
-    return api;
-}
-
-void mods_lua_raise_api_error(lua_State* L, ModsAPI* api) {
-    if (!api->api_error()) return;
-    std::string msg = api->api_error_get();
-    api->api_error_clear();
-    lua_pushlstring(L, msg.data(), msg.size());
-    lua_error(L);
-}
-
-std::string my_lua_tostring(lua_State* L, int index, const char* fallback) {
-    int t = lua_type(L, index);
-    if (t == LUA_TSTRING || t == LUA_TNUMBER) {
-        size_t len = 0;
-        const char* s = lua_tolstring(L, index, &len);
-        return std::string(s, len);
-    }
-    if (fallback) return fallback;
-    luaL_error(L, "null string");
-    return "";
-}
-
-var mods_lua_to_var(lua_State* L, int index) {
-    switch (lua_type(L, index)) {
-    case LUA_TNONE:
-    case LUA_TNIL: return var();
-    case LUA_TNUMBER: return var((double)lua_tonumber(L, index));
-    case LUA_TBOOLEAN: return var(lua_toboolean(L, index) != 0);
-    case LUA_TSTRING: {
-        size_t len = 0;
-        const char* s = lua_tolstring(L, index, &len);
-        return var(std::string(s, len));
-    }
-    default: luaL_error(L, "null string"); return var();
-    }
-}
-
-void mods_lua_push_var(lua_State* L, const var& v) {
-    switch (v.__type__()) {
-    case VAR_NONE: lua_pushnil(L); break;
-    case VAR_NUMBER: lua_pushnumber(L, (lua_Number)v.__num__()); break;
-    case VAR_BOOL: lua_pushboolean(L, v.__bool__() ? 1 : 0); break;
-    default: {
-        std::string s = v.__str__();
-        lua_pushlstring(L, s.data(), s.size());
-        break;
-    }
-    }
-}
-
-static void _check_args(lua_State* L, int n) {
-    if (lua_gettop(L) != n) luaL_error(L, "incorrect number of arguments");
-}
-
 // ==== globals ========================================================================
 
-static int z2_param_set(lua_State* L) {
-    _check_args(L, 2);
-    ModsAPI* api = mods_lua_api(L);
-    std::string key = my_lua_tostring(L, 1);
-    var value = mods_lua_to_var(L, 2);
-    api->param_set(key, value);
-    mods_lua_raise_api_error(L, api);
-    return 0;
-}
-
-static int z2_param_get(lua_State* L) {
-    _check_args(L, 1);
-    ModsAPI* api = mods_lua_api(L);
-    std::string key = my_lua_tostring(L, 1);
-    var value = api->param_get(key);
-    mods_lua_raise_api_error(L, api);
-    mods_lua_push_var(L, value);
-    return 1;
-}
-
-static int _mods_lua_require(lua_State* L) {
-    _check_args(L, 1);
-    ModsAPI* api = mods_lua_api(L);
-    std::string name = my_lua_tostring(L, 1);
-    api->require(name);
-    mods_lua_raise_api_error(L, api);
-    return 0;
-}
-
-// Registration order is the order of the game's global list; the other
-// z2_ functions slot in between as they are written.
+// Registration order is the order of the game's global list.
 const ModsLuaGlobal mods_lua_globals[] = {
+    {"z2_game_reset", z2_game_reset},
+    {"z2_planets_settle", z2_planets_settle},
+    {"z2_view_set", z2_view_set},
+    {"z2_bounds_set", z2_bounds_set},
+    {"z2_clip_set", z2_clip_set},
+    {"z2_user_init", z2_user_init},
+    {"z2_team_init", z2_team_init},
+    {"z2_planet_init", z2_planet_init},
+    {"z2_fleet_init", z2_fleet_init},
+    {"z2_item_init", z2_item_init},
+    {"z2_fleet_send", z2_fleet_send},
+    {"z2_fleet_redirect", z2_fleet_redirect},
+    {"z2_planet_chown", z2_planet_chown},
+    {"z2_part_init", z2_part_init},
+    {"z2_items_find", z2_items_find},
+    {"z2_item_set", z2_item_set},
+    {"z2_item_get", z2_item_get},
+    {"z2_item_destroy", z2_item_destroy},
+    {"z2_item_sync", z2_item_sync},
+    {"z2_item_selected", z2_item_selected},
     {"z2_param_set", z2_param_set},
     {"z2_param_get", z2_param_get},
-    {"require", _mods_lua_require},
+    {"z2_gui_set", z2_gui_set},
+    {"z2_gui_get", z2_gui_get},
+    {"z2_net_host", z2_net_host},
+    {"z2_net_join", z2_net_join},
+    {"z2_net_send", z2_net_send},
+    {"z2_chat_append", z2_chat_append},
+    {"z2_chat_keywords", z2_chat_keywords},
+    {"z2_play_sound", z2_play_sound},
+    {"z2_play_music", z2_play_music},
+    {"z2_api_call", z2_api_call},
+    {"z2_ext_call", z2_ext_call},
+    {"require", z2_require},
+    {"z2_md5_digest", z2_md5_digest},
     {"z2_sandbox", z2_sandbox},
     {"z2_compile", z2_compile},
     {"z2_sandbox_stats", z2_sandbox_stats},

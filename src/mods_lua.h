@@ -87,6 +87,8 @@ struct ModsLuaGlobal {
 };
 extern const ModsLuaGlobal mods_lua_globals[];  // ends with a null name
 
+// ---- bindings and conversions (mods_lua_z2.cpp) ----------------------------------
+
 // The `ModsAPI` of a state (registry key "z2"); raises a Lua error when absent.
 ModsAPI* mods_lua_api(lua_State* L);
 // Raises the stored API error, if any, as a Lua error (clearing it first).
@@ -96,3 +98,45 @@ std::string my_lua_tostring(lua_State* L, int index, const char* fallback = null
 // Lua value -> var ("null string" for tables, functions ...) and back.
 var mods_lua_to_var(lua_State* L, int index);
 void mods_lua_push_var(lua_State* L, const var& v);
+// Lua's integer conversion for every binding: a non-number gives 0, NaN gives
+// 0 and values beyond the int range saturate.
+int mods_lua_toint(lua_State* L, int index);
+// Lua's number conversion narrowed to float (beyond float range: infinity).
+float mods_lua_tofloat(lua_State* L, int index);
+
+// The globals, named as in Lua (`require` is z2_require).
+int z2_game_reset(lua_State* L);
+int z2_planets_settle(lua_State* L);
+int z2_view_set(lua_State* L);
+int z2_bounds_set(lua_State* L);
+int z2_clip_set(lua_State* L);
+int z2_user_init(lua_State* L);
+int z2_team_init(lua_State* L);
+int z2_planet_init(lua_State* L);
+int z2_fleet_init(lua_State* L);
+int z2_item_init(lua_State* L);
+int z2_fleet_send(lua_State* L);
+int z2_fleet_redirect(lua_State* L);
+int z2_planet_chown(lua_State* L);
+int z2_part_init(lua_State* L);
+int z2_items_find(lua_State* L);
+int z2_item_set(lua_State* L);
+int z2_item_get(lua_State* L);
+int z2_item_destroy(lua_State* L);
+int z2_item_sync(lua_State* L);
+int z2_item_selected(lua_State* L);
+int z2_param_set(lua_State* L);
+int z2_param_get(lua_State* L);
+int z2_gui_set(lua_State* L);
+int z2_gui_get(lua_State* L);
+int z2_net_host(lua_State* L);
+int z2_net_join(lua_State* L);
+int z2_net_send(lua_State* L);
+int z2_chat_append(lua_State* L);
+int z2_chat_keywords(lua_State* L);
+int z2_play_sound(lua_State* L);
+int z2_play_music(lua_State* L);
+int z2_api_call(lua_State* L);
+int z2_ext_call(lua_State* L);
+int z2_require(lua_State* L);
+int z2_md5_digest(lua_State* L);

@@ -63,6 +63,12 @@ bool NetServer::open_checked() {
     if (key.size() > MAX_KEY)
         qel_log("net: join key of %d characters is longer than %d: every join will be refused\n",
                 static_cast<int>(key.size()), static_cast<int>(MAX_KEY));
+    // A port outside 16 bits would silently host on another port.
+    if (port < 0 || port > 65535) {
+        qel_log("net: port %d is not a port number\n", port);
+        qel_log("An error occurred while trying to create an ENet server host. (1)\n");
+        return false;
+    }
     ENetAddress address;
     memset(&address, 0, sizeof(address));
     address.host = ENET_HOST_ANY;

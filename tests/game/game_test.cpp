@@ -249,6 +249,11 @@ TEST_F(GameTest, ArgsCutsOverlongValuesWithALogLine) {
 
 TEST_F(GameTest, FrameTimeIsMeasuredAndClamped) {
     use_engine(true);
+    // One pass a frame at normal speed, outside play: the mod sees the frame time itself.
+    game->mods_api = new ModsAPI(*game);
+    game->mods_api->params["speed"] = var(1.0);
+    game->mods_api->params["ticks"] = var(1);
+    game->mods_api->params["state"] = var("menu");
     for (int64_t step : {0, 250, 3000, 16}) {
         advance_ms(step);
         game->loop();

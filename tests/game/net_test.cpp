@@ -612,6 +612,14 @@ TEST(NetServerLife, OpenCheckedReportsWhatOpenWouldExitOn) {
     other.loop(0);  // still closed: nothing happens
     other.deinit();
 
+    // A port past 16 bits is refused, not wrapped onto another port.
+    NetServer wide;
+    wide.init("", 65536 + port_of(server.get()), "server", "Server", "");
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(wide.open_checked());
+    EXPECT_NE(testing::internal::GetCapturedStdout().find("is not a port number"), std::string::npos);
+    EXPECT_EQ(wide.enet_host, nullptr);
+
     // A client whose host name does not resolve reports it as a lost connection.
     NetClient lost;
     lost.init("", 5, "u", "U", "");

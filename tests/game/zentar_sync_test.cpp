@@ -32,6 +32,9 @@ struct Match {
     int grid[COLS][ROWS] = {};  // host slots
     int first_owner[COLS][ROWS] = {};
     int bot_fleets_seen = 0;    // host fleets of bots that the client made a copy of
+    // Under loss a prediction may expire before the host's fleet arrives; the
+    // host's fleet then comes as a fleet of its own, which is also sound.
+    bool lossy = false;
     std::mt19937 bot_rng{99};
     int frame_no = 0;
 
@@ -173,7 +176,11 @@ struct Match {
 
     bool adopted(const Pred& p) {
         const Item& f = client().items[p.local];
-        return f.in_use && f.sync_index != 0;
+        return f.in_use && f.sync_index != 0 && f.sync_temp_id == p.temp;
+    }
+    bool still_predicted(const Pred& p) {
+        const Item& f = client().items[p.local];
+        return f.in_use && f.sync_index == 0 && f.sync_temp_id == p.temp;
     }
 
     // The adoption of one prediction: same local slot, mapped both ways,
@@ -216,8 +223,9 @@ struct Match {
                 EXPECT_EQ(client().items[p.local].fleet_target, other) << "redirected locally first";
             }
             preds.push_back(p);
-            ASSERT_TRUE(pair.run_until([&] { return adopted(p); }, 4000, sleep_us)) << "send " << k << " not adopted";
-            expect_adopted(p);
+            ASSERT_TRUE(pair.run_until([&] { return adopted(p) || (lossy && !still_predicted(p)); }, 4000, sleep_us))
+                << "send " << k << " not adopted";
+            if (!lossy || adopted(p)) expect_adopted(p);
             if (k == 5 || k == 9) {
                 // Turn an adopted fleet: it goes by its host slot and uid now.
                 const Pred& old = preds[preds.size() - 2];
@@ -375,6 +383,7 @@ TEST_F(ZentarSyncTest, ConvergesAfterTheNextFullPassDespiteLoss) {
     // A fifth of the unreliable host messages vanish, and ENet itself loses a
     // fifth of the datagrams that reach the client (reliable ones come again).
     m.pair.drop_unreliable = 0.2;
+    m.lossy = true;
     static std::mt19937 loss_rng(4321);
     m.pair.client_net->enet_host->intercept = [](ENetHost*, ENetEvent*) -> int {
         return std::uniform_int_distribution<int>(0, 4)(loss_rng) == 0 ? 1 : 0;

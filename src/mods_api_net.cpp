@@ -1,0 +1,61 @@
+// mods_api_net: what a mod does over the network, in the chat and on the web:
+// hosting and joining a match, typed messages to the other side, one-off
+// messages through the API's own client, chat lines and completion keywords,
+// web actions and the platform's external calls.
+#include <string>
+
+#include "chat.h"
+#include "game.h"
+#include "game_net.h"
+#include "mods_api.h"
+#include "net.h"
+
+// The build switches answer the external calls; weak so that a build
+// without them still links (a call then answers "").
+std::string builds_mods_api_ext_call(Game& game, std::string name, std::string value)
+    __attribute__((weak));
+
+void ModsAPI::net_host(int port, const std::string& text) { game_server_init(game, port, text); }
+
+void ModsAPI::net_join(const std::string& host, int port, const std::string& token) {
+    game_client_init(game, host.c_str(), port, token);
+}
+
+// A hosting mod that also joins its own match reaches its host with "$".
+void ModsAPI::net_send(const std::string& uid, const std::string& type,
+                       const std::string& value) {
+    if (game.server_net && uid != "$") {
+        game.server_net->send(uid, type, value, 1);
+    } else if (game.client_net) {
+        game.client_net->send(uid, type, value, 1);
+    }
+}
+
+void ModsAPI::net_poke(const std::string& host, int port, const std::string& name,
+                       const std::string& type, const std::string& value) {
+    net.deinit();
+    // Whatever a previous poke left unsent or unread is not for this host.
+    net.outbox.clear();
+    net.inbox.clear();
+    net.inbox_cursor = 0;
+    net.init(host, port, "*", name, "");
+    // The endpoint has logged why; nothing is queued.
+    if (!net.open_checked()) return;
+    net.send("", type, value, 1);
+    net.send("", "disconnect", "", 1);
+}
+
+void ModsAPI::api_call(const std::string& type, const std::string& data) {
+    game.do_action(type, data);
+}
+
+std::string ModsAPI::ext_call(const std::string& name, const std::string& data) {
+    if (!builds_mods_api_ext_call) return "";
+    return builds_mods_api_ext_call(game, name, data);
+}
+
+void ModsAPI::chat_append(int color, const std::string& text, int bgcolor) {
+    ::chat_append(game, color, text, bgcolor);
+}
+
+void ModsAPI::chat_keywords(const var& list) { ::chat_keywords(game, list); }

@@ -1,0 +1,10 @@
+// states_sim: steps a running match once per frame (the in-game screens with
+// a window, Game::loop when headless).
+#pragma once
+
+class Game;
+
+// Runs one to "ticks" passes of the mod's loop, the mod runtime's screen
+// switch and, while "state" is a playing state, the world step of
+// "speed" x dt. A mod must be running; without one it does nothing.
+void run_the_game_sim(Game& game, float dt);
