@@ -72,8 +72,31 @@ Z2_STANDIN void GameView::state_loop(float) {}
 
 // ==== video and audio front ends =================================================
 
-Z2_STANDIN void GameVideo::video_reset() {}
-Z2_STANDIN void GameVideo::video_init(int) {}
+// Just enough of the video front end for a windowed start to open its window
+// and clear it: the mode from the settings, then the 2D state and fonts.
+Z2_STANDIN void GameVideo::video_reset() {
+    Game* g = game_this();
+    int w = 0, h = 0;
+    if (g && g->settings.vres > 0) {
+        w = g->settings.vres >> 16;
+        h = g->settings.vres & 0xFFFF;
+    }
+    driver_video_init(w, h, 640, 480, 320, 320, g && g->settings.vfull == 1);
+    video_init(0);
+}
+Z2_STANDIN void GameVideo::video_init(int teardown) {
+    if (teardown) {
+        font_deinit();
+        gfx_deinit();
+    }
+    gfx_init();
+    gfx_set_size(game_get_sw(), game_get_sh());
+    gfx_set_orient(0);
+    gfx_set_ortho_near_far(-1000, 1000);
+    gfx_clear();
+    driver_video_flip();
+    font_init();
+}
 Z2_STANDIN void GameVideo::event(Event) {}
 Z2_STANDIN void GameVideo::paint_tick() {}
 Z2_STANDIN void GameAudio::loop(float) {}
