@@ -3,12 +3,6 @@
 #include "game.h"
 #include "qel_log.h"
 
-// ==== the stored entry ===============================================================
-
-// Until the widget toolkit provides the text entry there is nothing to store.
-__attribute__((weak)) TextInput* _chat_entry_new() { return nullptr; }
-__attribute__((weak)) void _chat_entry_delete(TextInput*) {}
-
 // ==== text caps ========================================================================
 
 // Byte length of text cut to at most max bytes without splitting a UTF-8 sequence.

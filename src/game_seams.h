@@ -1,14 +1,12 @@
 // game_seams: STAND-INS for modules that are not written yet.
 //
-// Everything in this file and in game_seams.cpp is the smallest layer that
-// lets the Game object start, run its frame loop and shut down before the
-// real modules exist: the mod runtime, the in-match controls and screen
-// transitions, the screens, the web services, the screen stack, the video
-// and audio front ends, the build switches, paint, and the engine's image and
-// font reload entries (declared by their headers, not built yet). Each piece
-// keeps the name the real module will have, does as little as it can, and is
-// to be DELETED from here when its real module lands (function stand-ins are
-// weak, so a real definition linked beside them takes over).
+// The smallest layer that lets the Game object start, run its frame loop and
+// shut down before the real modules exist: the in-match controls and screen
+// transitions, the screens, and the web services. Each piece keeps the name
+// the real module will have, does as little as it can, and is to be DELETED
+// from here when its real module lands: the function stand-ins are weak, and
+// a weak definition in a static library can hide a real one that the linker
+// never pulls in.
 #pragma once
 
 #include <cstdint>
@@ -55,12 +53,16 @@ void game_trans_fbo0();
 void game_trans_init(Game& game);
 void game_trans_deinit(Game& game);
 void planet_paint_init();
+// Framebuffer ids and their colour textures by transition slot (0 the window).
+extern uint32_t _game_trans_fbo[4];
+extern uint32_t _game_trans_tex[4];
+void fbo_bind(unsigned int id);
 
 // ==== screens and chat ==========================================================
 
 void menus_init(Game& game);
 void states_init(Game& game);
-void test_init(Game& game);
+#include "test.h"  // test_init
 
 
 // ==== online services ===========================================================
@@ -88,57 +90,17 @@ void game_web_queue(Game& game, WebRequest* request);
 
 // ==== screen stack ===============================================================
 
-class State;
-
-struct GameView {
-    char cur[32];        // current screen name, "" before the first move
-    char stack[16][32];  // entry 0 is the top, "" marks a free entry
-
-    static void register_state(const char* name, State* s);
-    static void unregister_states();
-    void next(const char* name, int arg);
-    void state_init();
-    void state_deinit();
-    void state_paint();
-    void state_event(Event e);
-    void state_loop(float dt);
-};
+#include "game_view.h"
 
 // ==== video and audio front ends =================================================
 
-struct GameVideo {
-    int32_t fullscreen_toggle;
-
-    void video_reset();
-    void video_init(int teardown);
-    void event(Event e);
-    void paint_tick();
-};
-
-struct GameAudio {
-    void loop(float dt);
-};
-
-int game_get_sw();
-int game_get_sh();
-void game_set_scale();
-void game_startup_paint();
-void game_grab(std::string name, Event e);
+#include "game_audio.h"
+#include "game_video.h"
 
 // ==== build switches =============================================================
 
-void builds_init(Game& game);
-void builds_game_init_start(Game& game);
-bool builds_get_debug();
-bool builds_get_debug_server();
-void builds_game_paint_overlay();
+#include "builds.h"
 
 // ==== paint ======================================================================
 
-bool Tov3_ok(Game& game);
-void Tov3_begin(Game& game);
-void Tov3_end(Game& game);
-// The frame limiter at the end of every paint; returns the milliseconds slept.
-int _game_paint_tick(Game& game);
-// Tick count of the previous pacing step, -1 before the first.
-extern int _game_paint_ticks;
+#include "game_paint.h"

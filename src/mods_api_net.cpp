@@ -7,13 +7,10 @@
 #include "chat.h"
 #include "game.h"
 #include "game_net.h"
+#include "builds.h"
 #include "mods_api.h"
 #include "net.h"
 
-// The build switches answer the external calls; weak so that a build
-// without them still links (a call then answers "").
-std::string builds_mods_api_ext_call(Game& game, std::string name, std::string value)
-    __attribute__((weak));
 
 void ModsAPI::net_host(int port, const std::string& text) { game_server_init(game, port, text); }
 
@@ -50,7 +47,6 @@ void ModsAPI::api_call(const std::string& type, const std::string& data) {
 }
 
 std::string ModsAPI::ext_call(const std::string& name, const std::string& data) {
-    if (!builds_mods_api_ext_call) return "";
     return builds_mods_api_ext_call(game, name, data);
 }
 

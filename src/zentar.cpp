@@ -11,18 +11,15 @@
 #include <cstring>  // memset
 #include <ctime>    // time, for seed_time
 
+#include "colorblind.h"
 #include "qel_log.h"
+#include "zentar_server.h"
 
-// ---- seams to other modules ------------------------------------------------------
-// The colour-blind palette and the host's temporary-id lookup are reset with
-// the world. They live in other modules; a weak reference keeps the world
-// usable (and testable) in a build that does not link them.
-void colorblind_reset() __attribute__((weak));
-void _zentar_server_on_reset(Zentar& world) __attribute__((weak));
-
+// ---- other modules reset with the world -----------------------------------------
+// The colour-blind palette and the host's temporary-id lookup.
 static void _sys_init_others(Zentar& world) {
-    if (colorblind_reset) colorblind_reset();
-    if (_zentar_server_on_reset) _zentar_server_on_reset(world);
+    colorblind_reset();
+    _zentar_server_on_reset(world);
 }
 
 // ---- module state ------------------------------------------------------------------

@@ -1,5 +1,5 @@
 // qel_gui: widgets, containers, event routing, focus and keyboard navigation,
-// and the box model of the theme.
+// and the theme: box model, painting and sounds.
 //
 // Pointer presses, moves and wheel turns go to the child under the pointer;
 // releases, keys and everything else go down the focus chain. A release over
@@ -8,7 +8,10 @@
 #include <algorithm>
 #include <cmath>  // std::trunc, std::sqrt
 
+#include <GL/gl.h>  // glColor4ub for tinted layers
+
 #include "qel_gfx.h"    // gfx_translate, _gfx_clip
+#include "qel_gfx_draw.h"  // gfx_fill, gfx_img_blit, gfx_img_box, gfx_img_tile
 #include "qel_gui.h"
 #include "qel_log.h"
 #include "qel_mixer.h"  // mixer_sample_play
@@ -401,10 +404,12 @@ var Container::event(Event* e) {
 
 static int _w0(int32_t v) { return v == STYLE_UNSET ? 0 : v; }
 
-// side: 0 top, 1 right, 2 bottom, 3 left
+// side: 0 top, 1 right, 2 bottom, 3 left. Summed wide and held to a quarter
+// of the int range, so that two sides and a size added in int never overflow.
 static int _edge(const Widget* w, int side) {
   const StyleBlock& c = w->style.computed();
-  return _w0(c.margin[side]) + _w0(c.border[side]) + _w0(c.padding[side]);
+  long long sum = (long long)_w0(c.margin[side]) + _w0(c.border[side]) + _w0(c.padding[side]);
+  return (int)std::clamp(sum, -(1LL << 29), 1LL << 29);
 }
 
 int gui_edge_top(const Widget* w) { return _edge(w, 0); }
@@ -425,7 +430,10 @@ void Theme::resize(Widget* w) {
 }
 
 void Theme::resize(Widget* w, int width, int height) {
-  w->resize(width - (gui_edge_left(w) + gui_edge_right(w)), height - (gui_edge_top(w) + gui_edge_bottom(w)));
+  long long iw = (long long)width - (gui_edge_left(w) + gui_edge_right(w));
+  long long ih = (long long)height - (gui_edge_top(w) + gui_edge_bottom(w));
+  w->resize((int)std::clamp(iw, (long long)INT32_MIN, (long long)INT32_MAX),
+            (int)std::clamp(ih, (long long)INT32_MIN, (long long)INT32_MAX));
   _theme_outer(w);
 }
 
@@ -448,9 +456,67 @@ var Theme::event(Widget* w, Event* e) {
 
 // ---- theme: painting ------------------------------------------------------------------------
 
-// The border, background and foreground layers of the computed style are
-// drawn here, before the content; for now only the content is painted.
+// A float edge or size as an int the drawing calls take; NaN and values past
+// the int range give neutral results instead of undefined conversions.
+static int _ti(float v) {
+  if (!(v == v)) return 0;
+  if (v >= 2147483520.0f) return 2147483520;
+  if (v <= -2147483520.0f) return -2147483520;
+  return (int)v;
+}
+
+static void _tint(int32_t rgb_word, int32_t alpha_word) {
+  unsigned rgb = rgb_word == STYLE_UNSET ? 0xFFFFFFu : (unsigned)rgb_word & 0xFFFFFFu;
+  int a = std::clamp(_w0(style_or(alpha_word, 255)), 0, 255);  // opacity premultiplies the tint
+  glColor4ub((GLubyte)(((rgb >> 16) & 255) * a / 255), (GLubyte)(((rgb >> 8) & 255) * a / 255),
+             (GLubyte)((rgb & 255) * a / 255), (GLubyte)a);
+}
+
+// One picture layer (background or foreground) over the box inside the border.
+static void _theme_layer(int32_t img, int32_t color, int32_t alpha, int32_t corner, int32_t tile, float x, float y,
+                         float w, float h) {
+  if (w <= 0 || h <= 0) return;  // a zero size would blit the picture at its own size
+  if (img != STYLE_UNSET && img != 0) {
+    _tint(color, alpha);
+    if (corner != STYLE_UNSET)
+      gfx_img_box(img, _ti(x), _ti(y), _ti(w), _ti(h), corner);
+    else if (tile == STYLE_UNSET)
+      gfx_img_blit(img, x, y, w, h);
+    else
+      gfx_img_tile(img, _ti(x), _ti(y), _ti(w), _ti(h), tile);
+    glColor4ub(255, 255, 255, 255);
+  } else if (color != STYLE_UNSET) {
+    gfx_fill((unsigned)color & 0xFFFFFFu, x, y, w, h);
+  }
+}
+
+static void _fill_side(unsigned rgb, float x, float y, float w, float h) {
+  if (w > 0 && h > 0) gfx_fill(rgb, x, y, w, h);
+}
+
+// Border, background and foreground of the computed style, then the content
+// in inner-box coordinates.
 void Theme::paint(Widget* w) {
+  const StyleBlock& s = w->style.computed();
+  float W = w->ow, H = w->oh;
+  float mt = (float)_w0(s.margin[0]), mr = (float)_w0(s.margin[1]), mb = (float)_w0(s.margin[2]),
+        ml = (float)_w0(s.margin[3]);
+  float bt = (float)_w0(s.border[0]), br = (float)_w0(s.border[1]), bb = (float)_w0(s.border[2]),
+        bl = (float)_w0(s.border[3]);
+
+  if (s.border_color != STYLE_UNSET) {
+    unsigned rgb = (unsigned)s.border_color & 0xFFFFFFu;
+    // top and bottom strips cover the corners
+    if (bt != 0) _fill_side(rgb, ml, mt, W - (ml + mr), bt);
+    if (bb != 0) _fill_side(rgb, ml, H - (bb + mb), W - (ml + mr), bb);
+    if (br != 0) _fill_side(rgb, W - (br + mr), mt + bt, br, H - (mt + bt + bb + mb));
+    if (bl != 0) _fill_side(rgb, ml, mt + bt, bl, H - (mt + bt + bb + mb));
+  }
+
+  float lx = ml + bl, ly = mt + bt, lw = W - (ml + mr + bl + br), lh = H - (mt + mb + bt + bb);
+  _theme_layer(s.bg_image, s.bg_color, s.bg_alpha, s.bg_corner, s.bg_tile, lx, ly, lw, lh);
+  _theme_layer(s.fg_image, s.fg_color, s.fg_alpha, s.fg_corner, s.fg_tile, lx, ly, lw, lh);
+
   float ox = w->ox, oy = w->oy;
   gfx_translate(ox, oy);
   w->paint();

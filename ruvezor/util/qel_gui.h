@@ -246,6 +246,97 @@ int gui_edge_top(const Widget* w);
 int gui_edge_right(const Widget* w);
 int gui_edge_bottom(const Widget* w);
 
+// ---- layout containers and labels -------------------------------------------------------
+// (qel_gui_layout.cpp)
+
+// A container built around its first child: it grows to fit the child (or,
+// with the clip word, keeps its declared size and cuts the child) and places
+// it by align and valign.
+class Box : public Container {
+public:
+  explicit Box(Widget* child);
+
+  using Container::resize;
+  void paint() override;
+  void resize() override;
+  void resize(int w, int h) override;
+  virtual void _align();
+};
+
+// One radio option. The leader of a group holds every member and the chosen
+// value; clicking an option selects its value in the whole group.
+class OptionBox : public Box {
+public:
+  var value;                      // this option's own value
+  OptionBox* leader = nullptr;    // the option that holds the group; null: itself
+  std::vector<OptionBox*> members;  // in the leader: every option of the group
+  var selected;                   // in the leader: the group's current value
+
+  explicit OptionBox(Widget* child);
+
+  var get_value() override;
+  void set_value(var v) override;
+  var event(Event* e) override;
+
+private:
+  OptionBox* _lead() { return leader ? leader : this; }
+  void _mark();
+};
+
+// Cells on a grid of columns and rows sized to fit them; spans allowed.
+class Table : public Container {
+public:
+  int32_t row_cursor = -1;        // builders append rows and cells with these
+  int32_t col_cursor = 0;
+  Widget* background = nullptr;   // disabled first child spanning the grid
+
+  Table();
+
+  using Container::resize;
+  void resize() override;
+};
+
+bool t_sort_by_colspan(Widget* a, Widget* b);
+bool t_sort_by_rowspan(Widget* a, Widget* b);
+
+// Content (the first child) scrolled by dragging with momentum, and by the
+// wheel; sy is the scroll offset.
+class ScrollBox : public Container {
+public:
+  int32_t drag = 0;       // distance dragged since the press
+  float momentum = 0;
+  int32_t drag_ok = 0;    // 1 when a pointer drag may scroll
+
+  ScrollBox() = default;
+
+  using Container::resize;
+  int get_value_i() override;
+  void set_value_i(int v) override;
+  var event(Event* e) override;
+  void loop() override;
+  void paint() override;
+  void resize() override;
+
+private:
+  int _max_y();  // the largest scroll offset
+  int _max_x();
+};
+
+// A line or block of text in one font, wrapped at its computed width.
+class Label : public Widget {
+public:
+  int32_t font = 0;
+  std::string text;
+
+  Label(int font, const char* text);
+
+  using Widget::resize;
+  void set_value_s(const char* s) override;
+  var event(Event* e) override;
+  void paint() override;
+  void resize() override;
+};
+
 // ---- screen base class ------------------------------------------------------------------
 
 // Screens hold the game they belong to and keep their widgets in a root

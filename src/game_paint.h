@@ -1,0 +1,28 @@
+// game_paint: Game::paint's helpers: the low-resolution ("retro") frame, the
+// frame limiter and a translucent fill for the match renderer.
+//
+// In the low-resolution mode the frame renders into the corner of transition
+// framebuffer 1 (480x320 landscape, 320x480 portrait), gets every other row
+// darkened and is then stretched over the window.
+#pragma once
+
+class Game;
+
+// Viewport saved while the low-resolution frame is bound.
+extern int Tov3_viewport[4];
+
+// Transitions are supported and the x_retro setting is on.
+bool Tov3_ok(Game& game);
+// Binds the low-resolution frame when Tov3_ok.
+void Tov3_begin(Game& game);
+// Scan lines, then the frame stretched over the window, when Tov3_ok.
+void Tov3_end(Game& game);
+
+// The frame limiter at the end of every paint; returns the milliseconds slept.
+int _game_paint_tick(Game& game);
+// Tick count of the previous pacing step, -1 before the first.
+extern int _game_paint_ticks;
+
+// 0xRRGGBB over (x, y, w, h) at alpha 0..255, untextured; leaves the colour
+// opaque white and texturing on.
+void my_gfx_fill_a(unsigned colour, float x, float y, float w, float h, unsigned char alpha);

@@ -1,0 +1,192 @@
+// game_view: the screen registry, the 16-deep name stack, the moves between
+// screens with their transition rules, and dispatch to the current screen.
+#include "game_view.h"
+
+#include <cstring>
+#include <set>
+#include <utility>
+
+#include "game.h"
+#include "qel_gui.h"
+#include "qel_log.h"
+
+std::map<std::string, State*> _game_states;
+
+static const int VIEW_DEPTH = 16;
+static const size_t VIEW_NAME = 32;  // bytes per name, terminator included
+
+// Copies name into out, cut to 31 characters; logs the cut when asked.
+// Null reads as "".
+static void _view_name(char out[VIEW_NAME], const char* name, bool log) {
+    if (!name) name = "";
+    size_t n = strnlen(name, VIEW_NAME);
+    if (n >= VIEW_NAME) {
+        n = VIEW_NAME - 1;
+        if (log) qel_log("view: screen name cut to %d characters: %.*s...\n", (int)n, (int)n, name);
+    }
+    memcpy(out, name, n);
+    out[n] = 0;
+}
+
+// ---- registry -------------------------------------------------------------------
+
+void GameView::register_state(const char* name, State* s) {
+    char key[VIEW_NAME];
+    _view_name(key, name, true);
+    _game_states[key] = s;
+}
+
+State* GameView::find_state(const char* name) {
+    char key[VIEW_NAME];
+    _view_name(key, name, false);
+    auto it = _game_states.find(key);
+    return it == _game_states.end() ? nullptr : it->second;
+}
+
+void GameView::unregister_states() {
+    // Emptied first, so a destructor that looks a screen up finds none; a
+    // screen registered under two names is deleted once.
+    std::map<std::string, State*> states = std::move(_game_states);
+    _game_states.clear();
+    std::set<State*> gone;
+    for (auto& [name, s] : states)
+        if (s && gone.insert(s).second) delete s;
+}
+
+State* GameView::get_state(int i) {
+    if (i < 0 || i >= VIEW_DEPTH) return nullptr;
+    return find_state(stack[i]);
+}
+
+bool GameView::in_stack(const char* name) {
+    char key[VIEW_NAME];
+    _view_name(key, name, false);
+    for (int i = 0; i < VIEW_DEPTH; i++)
+        if (strcmp(stack[i], key) == 0) return true;
+    return false;
+}
+
+bool GameView::_state_valid() { return true; }
+
+// ---- dispatch -------------------------------------------------------------------
+
+void GameView::state_init() {
+    if (State* s = find_state(cur)) s->init();
+}
+
+void GameView::state_deinit() {
+    if (State* s = find_state(cur)) s->deinit();
+}
+
+void GameView::state_paint() {
+    if (State* s = find_state(cur)) s->paint();
+}
+
+void GameView::state_event(Event e) {
+    if (State* s = find_state(cur)) s->event(e);
+}
+
+void GameView::state_loop(float dt) {
+    if (State* s = find_state(cur)) s->loop(dt);
+}
+
+var GameView::state_call(var msg) {
+    if (State* s = find_state(cur)) return s->call(msg);
+    return var();
+}
+
+void game_fbo_paint(Game& game) {
+    gfx_clear();
+    game.view.state_paint();
+    builds_game_paint_overlay();
+}
+
+void game_fbo_loop(Game& game) { game.view.state_loop(0); }
+
+// ---- moves ----------------------------------------------------------------------
+
+// Captures the outgoing screen and arms transition mode t (-1: none).
+static void _view_grab(int t) {
+    if (t == -1) return;
+    if (Game* game = game_this()) game_trans_grab(*game, 1, t);
+}
+
+// Moves entries 1..15 to 0..14 and clears entry 15.
+static void _view_shift_up(char stack[][VIEW_NAME]) {
+    memmove(stack[0], stack[1], (VIEW_DEPTH - 1) * VIEW_NAME);
+    memset(stack[VIEW_DEPTH - 1], 0, VIEW_NAME);
+}
+
+void GameView::next(const char* name, int arg) {
+    // A copy first: name may point into the stack.
+    char to[VIEW_NAME];
+    _view_name(to, name, true);
+    _view_grab(builds_trans_get(cur, to, arg, 0));
+    state_deinit();
+    memcpy(stack[0], to, VIEW_NAME);
+    memcpy(cur, to, VIEW_NAME);
+    // The deepest earlier occurrence becomes the top; everything above goes.
+    int k = 0;
+    for (int i = 1; i < VIEW_DEPTH; i++)
+        if (strcmp(stack[i], to) == 0) k = i;
+    for (int i = 0; i < k; i++) _view_shift_up(stack);
+    State* s = find_state(cur);
+    if (!s) {
+        qel_log("view: no screen named \"%s\"\n", cur);
+        return;
+    }
+    s->init();
+}
+
+void GameView::push(const char* name, int arg) {
+    char to[VIEW_NAME];
+    _view_name(to, name, true);
+    _view_grab(builds_trans_get(cur, to, arg, +1));
+    if (stack[VIEW_DEPTH - 1][0]) qel_log("view: stack full, \"%s\" dropped\n", stack[VIEW_DEPTH - 1]);
+    memmove(stack[1], stack[0], (VIEW_DEPTH - 1) * VIEW_NAME);
+    memcpy(stack[0], to, VIEW_NAME);
+    next(to, -1);
+}
+
+void GameView::pop(int arg) {
+    if (!stack[1][0]) return;  // the last screen stays
+    _view_grab(builds_trans_get(cur, stack[1], arg, -1));
+    _view_shift_up(stack);
+    char to[VIEW_NAME];
+    memcpy(to, stack[0], VIEW_NAME);
+    next(to, -1);
+}
+
+// ---- transition rules -----------------------------------------------------------
+
+// Screens that share a group move between each other without a change of scene.
+static const char* _view_group(const char* name) {
+    if (!strcmp(name, "states_pause") || !strcmp(name, "states_play")) return "play";
+    if (!strncmp(name, "menus_settings", 14) || !strcmp(name, "menus_login")) return "settings";
+    if (!strcmp(name, "states_lobby") || !strcmp(name, "states_xlobby")) return "lobby";
+    return name;
+}
+
+int builds_trans_get(const char* from, const char* to, int arg, int dir) {
+    if (arg == -1) return -1;
+    if (!from) from = "";
+    if (!to) to = "";
+    const char* a = _view_group(from);
+    const char* b = _view_group(to);
+    qel_log("trans: %s (%s) -> %s (%s)\n", from, a, to, b);
+    auto is = [](const char* g, const char* name) { return strcmp(g, name) == 0; };
+    if (is(a, b)) return is(a, "lobby") ? 0 : arg;
+    if (!a[0]) return 1;
+    if (is(a, "menus_main")) return 1;
+    if (is(b, "menus_main")) return 4;
+    if (is(b, "menus_news") || is(a, "menus_news")) return 1;
+    if (is(a, "menus_lite") && is(b, "states_tabs")) return 1;
+    if (dir != 0) return 2;
+    if (is(a, "lobby") && is(b, "play")) return 1;
+    if (is(a, "play") && is(b, "lobby")) return 4;
+    if (is(a, "states_tabs") && is(b, "lobby")) return 1;
+    if (is(a, "lobby") && is(b, "states_tabs")) return 4;
+    if (is(a, "states_tabs") && is(b, "play")) return 1;
+    if (is(a, "play") && is(b, "states_tabs")) return 4;
+    return 2;
+}

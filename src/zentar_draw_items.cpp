@@ -1,0 +1,223 @@
+// zentar_draw_items: the items mods draw with (shapes, sprites, pixel art,
+// labels) and the planets' ship-count labels, one layer at a time.
+#include <GL/gl.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "builds.h"      // builds_font_play
+#include "colorblind.h"  // colorblind_map
+#include "qel_font.h"
+#include "qel_gfx_image.h"
+#include "qel_log.h"
+#include "zentar.h"
+#include "zentar_draw_paint.h"
+
+// Stand-ins until the pixel-art widget exists; weak, so its real
+// definitions take over.
+#define Z2_DRAW_STANDIN __attribute__((weak))
+Z2_DRAW_STANDIN PixArt* _draw_pixart_new(const char*) { return nullptr; }
+Z2_DRAW_STANDIN void _draw_pixart_delete(PixArt*) {}
+Z2_DRAW_STANDIN unsigned _draw_pixart_texture(PixArt*, float* tex_u, float* tex_v) {
+    *tex_u = *tex_v = 1;
+    return 0;
+}
+
+namespace {
+
+// Pixel-art cache keyed by the whole text; an entry's widget is null once freed.
+std::map<std::string, PixArt*> _draw_pixart_map;
+std::map<std::string, int> _draw_pixart_used;
+
+// A fixed item field as a terminated string (fields from the network may be full).
+template <size_t N>
+std::string _field(const char (&f)[N]) {
+    return std::string(f, strnlen(f, N));
+}
+
+int _blend_of(const Item& it) { return it.render_blend ? GBATCH_ADD : GBATCH_PREMUL; }
+
+// Lookups remembered for the previous item within one draw_paint call.
+struct Lookups {
+    std::string img_name;
+    int img = 0;
+    std::string font_name;
+    int font_size = -1;
+    int font = 0;
+
+    int image(const std::string& name) {
+        if (name != img_name) {
+            img_name = name;
+            img = gfx_img_load(name.c_str());
+        }
+        return img;
+    }
+    int font_of(const std::string& name, int size) {
+        if (name != font_name || size != font_size) {
+            font_name = name;
+            font_size = size;
+            font = font_load(name.c_str(), size);
+        }
+        return font;
+    }
+};
+
+const Item& _item_or_none(const Zentar& world, int n) {
+    static const Item none{};
+    return n > 0 && n < ZT_ITEMS ? world.items[n] : none;
+}
+
+// Whether the viewer sees this planet's ship count; writes or clears the label.
+void _ship_label(Zentar& world, Item& it, int viewer) {
+    const Item& v = _item_or_none(world, viewer);
+    const Item& owner = _item_or_none(world, it.owner_n);
+    int mask = viewer ? (int)v.ui_ships_show_mask : 23;
+    int kind = owner.user_neutral ? 4 : 8;
+    if (viewer) {
+        if (v.user_team_n == owner.user_team_n) kind = 2;
+        if (viewer == it.owner_n)
+            kind = 1;
+        else if (kind == 8 && (it.planet_mask & 4))
+            kind = 0;
+    }
+    if (owner.user_reveal) kind += 16;
+    if ((mask & kind) == 0) {
+        it.has_label = 0;
+        return;
+    }
+    it.has_label = 1;
+    int ships = it.ships_value > 0 ? zt_sat_int(it.ships_value) : 0;
+    snprintf(it.label_text, sizeof it.label_text, "%d", ships);
+    snprintf(it.label_font, sizeof it.label_font, "%s", builds_font_play());
+    it.label_size = 24;
+    it.render_color = 0xFFFFFF;
+    it.render_alpha = 255;
+}
+
+bool _in_clip(const Zentar& world, const Item& it) {
+    const float* c = world.clip;
+    if (!(c[2] > 0) || !(c[3] > 0)) return true;
+    return it.position_x >= c[0] && it.position_x <= c[0] + c[2] && it.position_y >= c[1] &&
+           it.position_y <= c[1] + c[3];
+}
+
+void _draw_label(Item& it, float angle, Lookups& look) {
+    glPushMatrix();
+    glTranslatef(it.position_x, it.position_y, 0);
+    glRotatef(angle, 0, 0, 1);
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    draw_color((unsigned)it.render_color, it.render_alpha);
+    int font = look.font_of(_field(it.label_font), it.label_size ? it.label_size : 20);
+    std::string text = _field(it.label_text);
+    long long W = zt_sat_int(font_get_width(font, text.c_str()));
+    long long H = zt_sat_int(font_get_height(font, text.c_str(), 0));
+    font_draw(font, text.c_str(), (float)(((it.label_align - 1) * W) / 2), (float)(((it.label_valign - 1) * H) / 2),
+              0, -1);
+    glColor4f(1, 1, 1, 1);
+    glPopMatrix();
+}
+
+unsigned _item_color(const Item& it) {
+    return (unsigned)(it.has_unit ? colorblind_map(it.render_color) : it.render_color) & 0xFFFFFF;
+}
+
+}  // namespace
+
+void draw_paint_pre() { _draw_pixart_used.clear(); }
+
+void draw_pixart_do(GBatch& batch, Item& item) {
+    std::string text(item.draw_pixart, strnlen(item.draw_pixart, sizeof item.draw_pixart));
+    PixArt*& w = _draw_pixart_map[text];
+    if (!w) {
+        w = _draw_pixart_new(text.c_str());
+        if (w) qel_log("pixart add: %s\n", text.c_str());
+    }
+    _draw_pixart_used[text] = 1;
+    if (!w) return;
+    float tu = 1, tv = 1;
+    unsigned gl = _draw_pixart_texture(w, &tu, &tv);
+    GfxImage img = {};
+    img.src = {tu / 28, tv / 28, tu * 26 / 28, tv * 26 / 28};
+    GfxTexture tex = {};
+    tex.gl_name = gl;
+    tex.rect = {0, 0, 1, 1};
+    batch_ext_blit_ra(batch, img, tex, item.position_x, item.position_y, item.image_w, item.image_h, item.image_cx,
+                      item.image_cy, item.image_scale, item.image_a, _item_color(item), item.render_alpha,
+                      _blend_of(item));
+}
+
+void draw_pixart_post() {
+    for (auto& [text, w] : _draw_pixart_map) {
+        if (!w || _draw_pixart_used.count(text)) continue;
+        qel_log("pixart remove: %s\n", text.c_str());
+        _draw_pixart_delete(w);
+        w = nullptr;
+    }
+}
+
+void draw_paint_post() { draw_pixart_post(); }
+
+int _draw_pixart_count() {
+    int n = 0;
+    for (auto& e : _draw_pixart_map) n += e.second != nullptr;
+    return n;
+}
+
+void draw_paint(Zentar& world, int viewer, float angle, int layer) {
+    static GBatch batch;
+    Lookups look;
+    unsigned line_tex = gfx_img_get_tex(gfx_img_load("line"));
+    unsigned white_tex = gfx_img_get_tex(gfx_img_load("white"));
+    int top = world.top < ZT_ITEMS ? world.top : ZT_ITEMS;
+    for (int n = 1; n < top; n++) {
+        Item& it = world.items[n];
+        if (it.in_use != 1 || it.render_zindex != layer) continue;
+        unsigned rgb = (unsigned)it.render_color & 0xFFFFFF;
+        if (it.has_draw) {
+            switch (it.draw_type) {
+                case 'C':
+                    batch.flush();
+                    glBlendFunc(GL_ONE, GL_ONE);
+                    draw_circle(line_tex, rgb, it.position_x, it.position_y, it.draw_r, zt_sat_int(it.draw_r), 20);
+                    break;
+                case 'L': {
+                    std::string src = _field(it.image_src);
+                    unsigned tex = src.empty() ? line_tex : gfx_img_get_tex(look.image(src));
+                    batch_draw_line(batch, (int)tex, rgb, _blend_of(it), it.position_x, it.position_y, it.draw_x2,
+                                    it.draw_y2, 20);
+                    break;
+                }
+                case 'T':
+                    batch_draw_triangle(batch, (int)white_tex, rgb, _blend_of(it), it.position_x, it.position_y,
+                                        it.draw_x2, it.draw_y2, it.draw_x3, it.draw_y3);
+                    break;
+                case 'P':
+                    draw_pixart_do(batch, it);
+                    break;
+                default:
+                    break;
+            }
+        }
+        if (it.has_image) {
+            int img = look.image(_field(it.image_src));
+            gfx_img_get_tex(img);  // reloads a texture freed while idle
+            GfxImage im = *_gfx_get_img(img);
+            GfxTexture tx = *_gfx_get_tex(im.tex);
+            batch_ext_blit_ra(batch, im, tx, it.position_x, it.position_y, it.image_w, it.image_h, it.image_cx,
+                              it.image_cy, it.image_scale, it.image_a, _item_color(it), it.render_alpha,
+                              _blend_of(it));
+        }
+        if (it.has_planet && _in_clip(world, it)) {
+            _ship_label(world, it, viewer);
+            if (!it.has_label) continue;
+        }
+        if (it.has_label) {
+            batch.flush();
+            _draw_label(it, angle, look);
+        }
+    }
+    batch.flush();
+    glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+}
