@@ -1,6 +1,7 @@
 // builds: build switches, mods' external calls, store address and the debug
 // overlay of this edition.
 #include "builds.h"
+#include "game_web.h"
 
 #include <cerrno>
 #include <climits>
@@ -25,7 +26,6 @@
 
 // The rank answer belongs to the web layer; weak so that a build without it
 // still links (the call is then dropped).
-void game_web_handle_rank(Game& game, int rank) __attribute__((weak));
 
 // ==== module state ================================================================
 
@@ -234,7 +234,7 @@ std::string builds_mods_api_ext_call(Game& game, std::string name, std::string v
         int rank = 0;
         if (!_builds_rank(value, rank)) {
             qel_log("zentar2:rank: not a number: %s\n", value.c_str());
-        } else if (game_web_handle_rank) {
+        } else {
             game_web_handle_rank(game, rank);
         }
     } else if (name == "zentar2:open_url") {

@@ -26,7 +26,7 @@ static _ColorblindData _colorblind;
 // The option lives in the in-match input state's copy of the settings.
 static bool _colorblind_on() {
     Game* g = game_this();
-    return g && g->ui.ui_options[13] >= 1;
+    return g && g->ui.options.ui_colorblind >= 1;
 }
 
 int colorblind_map(int colour) {

@@ -213,11 +213,7 @@ void Game::deinit() {
 // ---- web actions ----------------------------------------------------------------
 
 void Game::do_action(std::string action, std::string data) {
-    WebRequest* r = new WebRequest();
-    r->host = builds_get_debug_server() ? GAME_WEB_HOST_DEBUG : GAME_WEB_HOST;
-    r->port = 80;
-    r->timeout = 30.0f;
-    r->path = game_core_request(*this, *r, action);
+    WebRequest* r = game_web_request(*this, action);
     int n = (int)data.size();
     std::string encoded((size_t)qel_web_urlencode_len(data.data(), n), '\0');
     qel_web_urlencode(encoded.data(), (int)encoded.size(), data.data(), n);
@@ -226,6 +222,11 @@ void Game::do_action(std::string action, std::string data) {
     game_web_queue(*this, r);
 }
 
+void Game::do_login() { game_web_login(*this); }
+void Game::web_friends() { game_web_friends(*this); }
+void Game::web_store() { game_web_store(*this); }
+void Game::web_receipts() { game_web_receipts(*this); }
+
 // ---- events ---------------------------------------------------------------------
 
 void _do_post_reset(Game& game) {
@@ -233,9 +234,9 @@ void _do_post_reset(Game& game) {
     game.view.state_deinit();
     game.view.state_init();
     game.ui.inited = 0;
-    game.ui.rect_inited = 0;
+    game.ui.screen_set = 0;
     driver_keyboard_hide();
-    game.ui.percent_keep = percent;
+    game.ui.percent_next = percent;
 }
 
 void Game::do_chvideo() {

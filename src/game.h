@@ -56,6 +56,11 @@ public:
     void paint();
     void do_chvideo();
     void do_action(std::string action, std::string data);
+    // Web API requests (game_web.cpp).
+    void do_login();
+    void web_friends();
+    void web_store();
+    void web_receipts();
     bool is_logged_in();
 };
 

@@ -47,10 +47,3 @@ std::string _game_net_state(Game& game);
 // Hands a message to the mod as a "net:"-typed event.
 void _game_net_mods_event(Game& game, const NetMessage& msg);
 
-// ---- STAND-INS (game_net_seams.cpp) -------------------------------------------------
-// Weak, smallest versions of what the chat model and the in-match controls
-// will provide; a real definition linked beside them takes over. To go once
-// `Chat::reset()` and `ui_view_set` exist in their own modules.
-
-// Sets the visible world rectangle of the in-match controls.
-void ui_view_set(Zentar& world, ZentarUI& ui, float x, float y, float w, float h);

@@ -31,7 +31,6 @@ Z2_STANDIN bool game_trans_support() { return game_is_active(); }
 Z2_STANDIN void game_trans_fbo0() {}
 Z2_STANDIN void game_trans_init(Game&) {}
 Z2_STANDIN void game_trans_deinit(Game&) {}
-Z2_STANDIN void planet_paint_init() {}
 
 // No framebuffers are made yet, so every slot reads 0 (the window).
 Z2_STANDIN uint32_t _game_trans_fbo[4];
@@ -50,14 +49,13 @@ Z2_STANDIN void states_init(Game&) {}
 
 // ==== online services ===========================================================
 
-Z2_STANDIN std::vector<WebRequest*> web_reqs;
-
-Z2_STANDIN WebRequest::~WebRequest() {}
-
 Z2_STANDIN void ext_store_init(Game&) {}
 Z2_STANDIN void ext_store_loop(Game&) {}
-Z2_STANDIN void game_web_loop(Game&) {}
-Z2_STANDIN std::string game_core_request(Game&, WebRequest&, std::string action) {
-    return "/";
+Z2_STANDIN var ext_store_web_data() {
+    var d(VAR_DICT, 0);
+    d["receipts"] = var(VAR_DICT, 0);
+    d["valid"] = var(VAR_DICT, 0);
+    return d;
 }
-Z2_STANDIN void game_web_queue(Game&, WebRequest* request) { web_reqs.push_back(request); }
+Z2_STANDIN void ext_store_web_receipts_callback(var) {}
+Z2_STANDIN void ext_store_web_store_callback(var) {}

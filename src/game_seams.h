@@ -34,14 +34,7 @@ class ModsBase;
 
 // ==== in-match controls and screen transitions ==================================
 
-// In-match input state; only the fields the shell touches.
-struct ZentarUI {
-    int32_t inited;        // 0: set up again at the next paint or event
-    int32_t rect_inited;   // 0: read the screen rectangle again
-    int32_t percent;       // send percentage
-    int32_t percent_keep;  // percentage carried over a screen restart
-    int32_t ui_options[64];  // copied from Settings from ui_box on
-};
+#include "zentar_ui.h"  // ZentarUI
 
 bool game_trans_active(Game& game);
 void game_trans_loop(Game& game, float dt);
@@ -67,26 +60,15 @@ void states_init(Game& game);
 
 // ==== online services ===========================================================
 
-class WebRequest {
-public:
-    std::string host;
-    int port = 80;
-    std::string path = "/";
-    std::string body;
-    float timeout = 30.0f;
-    WebHandle* handle = nullptr;  // 0 until started
+#include "game_web.h"
 
-    virtual ~WebRequest();
-};
-
-// The process-wide web request queue, in queueing order.
-extern std::vector<WebRequest*> web_reqs;
-
+// The store and its receipts.
 void ext_store_init(Game& game);
 void ext_store_loop(Game& game);
-void game_web_loop(Game& game);
-std::string game_core_request(Game& game, WebRequest& request, std::string action);
-void game_web_queue(Game& game, WebRequest* request);
+// {"receipts": {}, "valid": {}} until the receipts files are kept.
+var ext_store_web_data();
+void ext_store_web_receipts_callback(var valid);
+void ext_store_web_store_callback(var reply);
 
 // ==== screen stack ===============================================================
 

@@ -9,10 +9,8 @@
 #include "qel_driver.h"
 #include "qel_driver_csteam.h"  // driver_cloud_load / driver_cloud_save
 #include "qel_log.h"
+#include "zentar_ui.h"  // ui_calc_trans
 
-// Recomputes the in-match view transform; linked in with the in-match
-// controls, absent (null) in builds without them.
-void ui_calc_trans(Zentar& world, ZentarUI& ui) __attribute__((weak));
 
 static constexpr int MODS_LOG_MAX = 255;     // lines kept in the mod log
 static constexpr int MODS_DATA_MAX = 65536;  // largest stored data blob
@@ -146,7 +144,7 @@ void ModsAPI::param_set(const std::string& key, const var& value) {
         game_trans_grab(game, 1, 2);
         params.__set__(var("remove_quit"), var(false));
         _gui_init(1);
-        if (ui_calc_trans) ui_calc_trans(game.world, game.ui);
+        ui_calc_trans(game.world, game.ui);
     }
 }
 

@@ -13,11 +13,8 @@
 #include "net.h"
 #include "zentar_server.h"
 #include "zentar_sim.h"
+#include "zentar_ui.h"
 
-// Stores the view and recomputes the in-match view transform; linked in with
-// the in-match controls, absent (null) in builds without them.
-void ui_view_set(Zentar& world, ZentarUI& ui, float x, float y, float w, float h)
-    __attribute__((weak));
 
 // ==== constructors ===============================================================
 
@@ -95,7 +92,7 @@ void ModsAPI::planets_settle(float x, float y, float w, float h) {
 
 void ModsAPI::view_set(float x, float y, float w, float h) {
     Zentar& world = game.world;
-    if (game.headless || !ui_view_set) {
+    if (game.headless) {
         world.view[0] = x;
         world.view[1] = y;
         world.view[2] = w;

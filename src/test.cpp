@@ -13,11 +13,12 @@
 #include "zentar.h"
 #include "zentar_sim.h"
 
-// The match painter and in-match controls; weak so the scenes still link
+#include "zentar_ui.h"
+
+// The match painter and the in-match HUD; weak so the scenes still link
 // (and the map still builds) where those modules are left out.
 void sys_paint(Zentar& world, ZentarUI& ui, int viewer, int with_background) __attribute__((weak));
 void ui_paint(Zentar& world, ZentarUI& ui, int user) __attribute__((weak));
-int ui_event(Zentar& world, ZentarUI& ui, int user, Event e) __attribute__((weak));
 
 static const int TEST_PORT = 8399;
 static const int TEST_STEPS = 100;
@@ -162,8 +163,8 @@ void TestMagnetSet::init() {
 
     Zentar& world = game.world;
     sys_init(world);
-    static_assert(sizeof(game.ui.ui_options) == SETTINGS_UI_WORDS * sizeof(int32_t));
-    memcpy(game.ui.ui_options, &game.settings.ui_box, sizeof(game.ui.ui_options));
+    static_assert(sizeof(game.ui.options) == SETTINGS_UI_WORDS * sizeof(int32_t));
+    memcpy(&game.ui.options, &game.settings.ui_box, sizeof(game.ui.options));
 
     int users[4];
     for (int k = 0; k < 4; k++) {
@@ -234,7 +235,7 @@ void TestMagnetSet::event(Event e) {
         game.view.next("menus_splash", 2);
         return;
     }
-    if (ui_event) ui_event(game.world, game.ui, 0, e);
+    ui_event(game.world, game.ui, 0, e);
 }
 
 void TestMagnetSet::loop(float dt) {

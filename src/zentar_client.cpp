@@ -20,7 +20,8 @@
 #include <vector>
 
 #include "game.h"
-#include "game_net.h"  // ui_view_set
+#include "game_net.h"
+#include "zentar_ui.h"  // ui_view_set
 #include "qel_log.h"
 #include "zentar_sim.h"
 

@@ -15,16 +15,6 @@
 #include "zentar.h"
 #include "zentar_draw_paint.h"
 
-// Stand-ins until the pixel-art widget exists; weak, so its real
-// definitions take over.
-#define Z2_DRAW_STANDIN __attribute__((weak))
-Z2_DRAW_STANDIN PixArt* _draw_pixart_new(const char*) { return nullptr; }
-Z2_DRAW_STANDIN void _draw_pixart_delete(PixArt*) {}
-Z2_DRAW_STANDIN unsigned _draw_pixart_texture(PixArt*, float* tex_u, float* tex_v) {
-    *tex_u = *tex_v = 1;
-    return 0;
-}
-
 namespace {
 
 // Pixel-art cache keyed by the whole text; an entry's widget is null once freed.

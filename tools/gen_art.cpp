@@ -14,6 +14,9 @@
 // middle) written both as their own "gui-*.png" files and packed together
 // into the atlas "gui.png" with its frame list "gui.json". "icon.png" is the
 // window icon. Everything is drawn from plain shapes and gradients.
+//
+// Planet pictures: "planet-tex0".."planet-tex4" (sphere surface maps),
+// "planet-aura" (the halo sprite) and "black", drawn from hashed noise.
 #include <stb_image_write.h>  // PNG output; the implementation lives in libstb
 #include <stb_truetype.h>     // glyph rasterising; likewise
 
@@ -22,6 +25,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -444,6 +448,124 @@ Picture make_icon() {
   return p;
 }
 
+// ---- planets ---------------------------------------------------------------------------
+
+// Surface maps for the lit spheres: 128 x 64, longitude across (seamless at
+// the left and right edges), latitude down. They are light greys and blues
+// because the sphere's lights bring the owner's colour; the additive layers
+// (ice, lava glow) are dark wherever they should leave the surface below.
+
+float hash01(int x, int y, int seed) {
+  uint32_t h = (uint32_t)x * 374761393u + (uint32_t)y * 668265263u + (uint32_t)seed * 2246822519u;
+  h = (h ^ (h >> 13)) * 1274126177u;
+  return ((h ^ (h >> 16)) & 0xffffff) / 16777216.0f;
+}
+
+// Smooth value noise on a grid of `cells` columns that wraps across x.
+float vnoise(float x, float y, int cells, int seed) {
+  int x0 = (int)std::floor(x), y0 = (int)std::floor(y);
+  float fx = x - x0, fy = y - y0;
+  fx = fx * fx * (3 - 2 * fx);
+  fy = fy * fy * (3 - 2 * fy);
+  auto at = [&](int ix, int iy) { return hash01(((ix % cells) + cells) % cells, iy, seed); };
+  float a = at(x0, y0) + (at(x0 + 1, y0) - at(x0, y0)) * fx;
+  float b = at(x0, y0 + 1) + (at(x0 + 1, y0 + 1) - at(x0, y0 + 1)) * fx;
+  return a + (b - a) * fy;
+}
+
+// Octaves of value noise at texel (u, v) of a w-wide map; about 0..1.
+float fbm(float u, float v, int w, int base_cells, int octaves, int seed) {
+  float sum = 0, amp = 0.5f, norm = 0;
+  int cells = base_cells;
+  for (int o = 0; o < octaves; o++) {
+    float k = (float)cells / w;
+    sum += amp * vnoise(u * k, v * k, cells, seed + o * 101);
+    norm += amp;
+    amp *= 0.5f;
+    cells *= 2;
+  }
+  return sum / norm;
+}
+
+Picture surface(int w, int h, const std::function<Rgba(float u, float v)>& at) {
+  Picture p(w, h);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) p.over(x, y, at(x + 0.5f, y + 0.5f), 1.0f);
+  return p;
+}
+
+// Crater shading at (u, v): a dark bowl with a bright rim; 0 far from any.
+float craters(float u, float v, int w, int h, int count, int seed) {
+  float shade = 0;
+  for (int i = 0; i < count; i++) {
+    float cx = hash01(i, 1, seed) * w, cy = h * (0.15f + 0.7f * hash01(i, 2, seed));
+    float r = 2.0f + 6.0f * hash01(i, 3, seed) * hash01(i, 4, seed);
+    float dx = std::fabs(u - cx);
+    dx = std::min(dx, w - dx);  // wraps across the seam
+    float d = std::sqrt(dx * dx + (v - cy) * (v - cy)) / r;
+    if (d < 0.85f) shade -= 0.22f * (1 - d * d);
+    else if (d < 1.15f) shade += 0.16f * (1 - std::fabs(d - 1) / 0.15f);
+  }
+  return shade;
+}
+
+std::vector<std::pair<std::string, Picture>> make_planets() {
+  const int W = 128, H = 64;
+  std::vector<std::pair<std::string, Picture>> out;
+  // Rocky, the default: mottled grey with craters.
+  out.push_back({"planet-tex0", surface(W, H, [&](float u, float v) {
+                   float n = fbm(u, v, W, 8, 4, 11);
+                   float l = std::clamp(0.62f + 0.45f * (n - 0.5f) + craters(u, v, W, H, 14, 5), 0.35f, 1.0f);
+                   return mix(hex(0x8a8680), hex(0xf4f0ea), l);
+                 })});
+  // Neutral: dull, pale and heavily cratered.
+  out.push_back({"planet-tex1", surface(W, H, [&](float u, float v) {
+                   float n = fbm(u, v, W, 16, 3, 23);
+                   float l = std::clamp(0.7f + 0.25f * (n - 0.5f) + craters(u, v, W, H, 26, 9), 0.4f, 1.0f);
+                   return mix(hex(0x808080), hex(0xe8e8e8), l);
+                 })});
+  // Gas giant: wavy latitude bands.
+  out.push_back({"planet-tex2", surface(W, H, [&](float u, float v) {
+                   float warp = 3.0f * (fbm(u, v, W, 8, 3, 37) - 0.5f);
+                   float band = 0.5f + 0.5f * std::sin((v + warp) * 0.55f) * std::cos((v + warp) * 0.19f);
+                   float l = std::clamp(0.55f + 0.4f * band + 0.1f * (fbm(u, v, W, 32, 2, 41) - 0.5f), 0.0f, 1.0f);
+                   return mix(hex(0x6e6258), hex(0xfaf4ea), l);
+                 })});
+  // Ice, drawn additively: bright caps and frost over dark, cracked water.
+  out.push_back({"planet-tex3", surface(W, H, [&](float u, float v) {
+                   float lat = std::fabs(v / H - 0.5f) * 2;  // 0 equator, 1 poles
+                   float frost = fbm(u, v, W, 16, 4, 53);
+                   float crack = std::fabs(fbm(u, v, W, 8, 3, 59) - 0.5f);
+                   float l = std::clamp(0.3f + 0.5f * frost + 0.9f * std::max(0.0f, lat - 0.6f) * 2.5f -
+                                            (crack < 0.03f ? 0.25f : 0.0f),
+                                        0.05f, 1.0f);
+                   return mix(hex(0x0a1420), hex(0xeef6ff), l);
+                 })});
+  // Lava glow, drawn additively over the rock: black but for hot cracks.
+  out.push_back({"planet-tex4", surface(W, H, [&](float u, float v) {
+                   float ridge = 1 - std::fabs(fbm(u, v, W, 8, 4, 71) - 0.5f) * 2;  // 1 on the crack lines
+                   float glow = std::clamp((ridge - 0.82f) / 0.18f, 0.0f, 1.0f);
+                   return mix(hex(0x000000), hex(0xffffff), glow * glow);
+                 })});
+  // The aura sprite: a soft halo just outside the sphere. The sprite's box is
+  // 3.875 planet radii wide, so the sphere's rim lies 128 / 3.875 = 33 texels out.
+  Picture aura(128, 128);
+  const float rim = 128 / 3.875f;
+  for (int y = 0; y < 128; y++)
+    for (int x = 0; x < 128; x++) {
+      float d = std::sqrt((x + 0.5f - 64) * (x + 0.5f - 64) + (y + 0.5f - 64) * (y + 0.5f - 64)) / rim;
+      float a = d < 0.94f ? 0 : d < 1.04f ? (d - 0.94f) / 0.1f : std::max(0.0f, 1 - (d - 1.04f) / 0.86f);
+      aura.over(x, y, hex(0xffffff, 0.75f * a * a), 1.0f);
+    }
+  out.push_back({"planet-aura", aura});
+  // Plain black, stretched by dimming overlays and scan lines.
+  Picture black(4, 4);
+  for (int y = 0; y < 4; y++)
+    for (int x = 0; x < 4; x++) black.over(x, y, hex(0x000000), 1.0f);
+  out.push_back({"black", black});
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -463,5 +585,6 @@ int main(int argc, char** argv) {
   for (const GuiPicture& g : gui) ok &= write_png(out + "/" + g.name + ".png", g.pic);
   ok &= make_atlas(out, gui);
   ok &= write_png(out + "/icon.png", make_icon());
+  for (const auto& [name, pic] : make_planets()) ok &= write_png(out + "/" + name + ".png", pic);
   return ok ? 0 : 1;
 }

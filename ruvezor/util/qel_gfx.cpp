@@ -135,8 +135,9 @@ void gfx_set_size(int w, int h) {
 }
 
 void gfx_get_size(int* w, int* h) {
-  if (w) *w = (int)_gfx->size_w;
-  if (h) *h = (int)_gfx->size_h;
+  // Before the 2D state exists (headless, no window yet) the size reads 0.
+  if (w) *w = _gfx ? (int)_gfx->size_w : 0;
+  if (h) *h = _gfx ? (int)_gfx->size_h : 0;
 }
 
 // The reverse mapping divides by the scale, so only a positive finite one is taken.
@@ -242,8 +243,14 @@ void gfx_event_correct(Event* e) {
 
 // ---- focus -------------------------------------------------------------------------------------
 
-void gfx_focus(GfxRect r) { _gfx->focus = r; }
-void gfx_blur() { _gfx->focus = GfxRect{0, 0, 0, 0}; }
+// Text entry marks its area from event handling, which may run before the
+// 2D state exists (no window yet): then there is nothing to mark.
+void gfx_focus(GfxRect r) {
+  if (_gfx) _gfx->focus = r;
+}
+void gfx_blur() {
+  if (_gfx) _gfx->focus = GfxRect{0, 0, 0, 0};
+}
 GfxRect _gfx_get_focus_fixed() { return _gfx ? gfx_rect_to_hwrect(_gfx->focus) : GfxRect{0, 0, 0, 0}; }
 
 // ---- clip stack ----------------------------------------------------------------------------------

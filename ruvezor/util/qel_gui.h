@@ -322,6 +322,24 @@ private:
   int _max_x();
 };
 
+class VSlider;
+
+// A scrolled content (in practice a ScrollBox) beside a vertical scroll bar;
+// the bar follows the content's scroll offset and drives it when moved.
+class ScrollBox2 : public Table {
+public:
+  Container* content = nullptr;  // cell (0, 0), owned as a child
+  VSlider* slider = nullptr;     // cell (1, 0), owned as a child; on_change is -1
+
+  explicit ScrollBox2(Container* content);
+
+  using Table::resize;
+  var event(Event* e) override;
+  void loop() override;
+  void paint() override;
+  void resize() override;
+};
+
 // A line or block of text in one font, wrapped at its computed width.
 class Label : public Widget {
 public:
@@ -350,4 +368,90 @@ public:
   virtual void loop(float dt) {}
   virtual var call(var msg) { return var(); }
   virtual ~State() = default;
+};
+
+// ---- slider, toggle and check box widgets -----------------------------------------------
+// (qel_gui_widgets.cpp)
+//
+// Leaves that hold an integer and return their on_change value from event()
+// when it changes.
+
+// Horizontal number slider: a track with a knob, and on the right a number
+// box that can be clicked and typed into.
+class NumSlider : public Widget {
+public:
+  int32_t low = 0;
+  int32_t high = 0;
+  int32_t value = 0;
+  int32_t knob_width = 0;    // width of the knob image
+  int32_t label_width = 0;   // number box width + 10: the right part the track leaves free
+  int32_t box_width = 0;     // number box width
+  int32_t step = 1;          // never 0: the divisor of the snap
+  int32_t live = 0;          // 1: drags report at once; 0: only at release
+  int32_t font = 0;
+  int32_t dragging = 0;      // 1 while the pointer drags the knob
+  int32_t pressed_in_box = 0;  // the last press fell into the number box
+  char typed[256] = {};      // digits typed so far (at most 4 kept)
+  int32_t typing = 0;        // 1 while a number is typed
+
+  NumSlider() = default;
+
+  int get_value_i() override;
+  void set_value_i(int v) override;  // not clamped
+  var get_value() override;
+  void set_value(var v) override;
+  var event(Event* e) override;
+  void paint() override;
+  virtual void change();  // after every set_value_i
+};
+
+// Vertical scroll bar.
+class VSlider : public Widget {
+public:
+  int32_t low = 0;
+  int32_t high = 0;
+  int32_t value = 0;
+  int32_t knob_length = 0;   // along the bar
+  float fade = 0;            // drawing alpha, eased toward the enabled look each frame
+
+  VSlider() = default;
+
+  int get_value_i() override;
+  void set_value_i(int v) override;  // limited to [low, high]
+  var event(Event* e) override;
+  void paint() override;
+  virtual void change();  // after every set_value_i
+};
+
+// YES/NO switch: 1 for on; a click turns anything else into 1 and 1 into -1.
+// The override style block (the "on" look) applies exactly while it is on.
+class MyToggle : public Widget {
+public:
+  int32_t font = 0;
+  int32_t value = 0;
+
+  MyToggle() = default;
+
+  int get_value_i() override;
+  void set_value_i(int v) override;
+  var get_value() override;
+  void set_value(var v) override;
+  var event(Event* e) override;
+  void paint() override;
+};
+
+// Check box with the same values and looks as MyToggle; shows a tick when on.
+class MyCheckbox : public Widget {
+public:
+  int32_t font = 0;
+  int32_t value = 0;
+
+  MyCheckbox() = default;
+
+  int get_value_i() override;
+  void set_value_i(int v) override;
+  var get_value() override;
+  void set_value(var v) override;
+  var event(Event* e) override;
+  void paint() override;
 };

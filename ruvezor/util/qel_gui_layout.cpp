@@ -1,15 +1,19 @@
 // qel_gui: layout containers and labels.
 //
 // Box wraps one child and places it; Table sizes a grid of cells to fit
-// them; ScrollBox scrolls its content by drag, momentum and wheel; OptionBox
-// is one radio option of a group; Label is text in a bitmap font.
-#include <GL/gl.h>  // glColor4ub for label text
+// them; ScrollBox scrolls its content by drag, momentum and wheel, and
+// ScrollBox2 puts a scroll bar beside it; OptionBox is one radio option of a
+// group; Label is text in a bitmap font.
+#include <GL/gl.h>  // glColor4ub for label text, the scroll bar box's scissor
 
 #include <algorithm>
 #include <cmath>
 
+#include "qel_driver.h"     // driver_get_size
 #include "qel_font.h"
 #include "qel_gfx.h"
+#include "qel_gfx_draw.h"   // gfx_img_blit
+#include "qel_gfx_image.h"  // gfx_img_load
 #include "qel_gui.h"
 #include "qel_log.h"
 
@@ -315,6 +319,87 @@ void ScrollBox::resize() {
   // never grows to its content
   w = _declared_w(this);
   h = _declared_h(this);
+}
+
+// ---- scroll box with a scroll bar ---------------------------------------------------------
+
+ScrollBox2::ScrollBox2(Container* c) {
+  content = c ? c : new ScrollBox();  // never without content to scroll
+  content->resize();
+  row_cursor = std::max(row_cursor + 1, 0);
+  col_cursor = 0;
+  content->col = col_cursor, content->row = row_cursor;
+  content->colspan = content->rowspan = 1;
+  add(content, 0, 0);
+  col_cursor++;
+
+  slider = new VSlider();
+  slider->low = slider->value = slider->high = 0;
+  slider->knob_length = 20;
+  slider->style.declared().width = 11.0f;
+  slider->style.declared().height = content->style.declared().height;
+  slider->focusable = 1;
+  slider->on_change = var(-1.0);
+  slider->col = col_cursor, slider->row = row_cursor;
+  slider->colspan = slider->rowspan = 1;
+  add(slider, 0, 0);
+  col_cursor++;
+}
+
+void ScrollBox2::loop() {
+  float dh = style.declared().height;
+  if (dh != STYLE_UNSET_F) {
+    content->style.declared().height = dh;
+    slider->style.declared().height = dh;
+  }
+  Container::loop();
+}
+
+void ScrollBox2::resize() {
+  Table::resize();
+  // content without a first child fills the view exactly: nothing to scroll
+  float page = content->children.empty() ? content->oh : content->children[0]->oh;
+  int m = std::max(_ti(_t(page - content->oh)), 0);
+  slider->low = 0;
+  slider->high = m;
+  slider->value = std::max(std::min(slider->value, m), 0);
+  double bar = style_or(slider->style.declared().height, 0.0f);
+  double knob = std::min((double)content->oh * bar / std::max(1.0f, page), bar);
+  slider->knob_length = std::max(40, _ti(std::trunc(knob)));
+  slider->set_value_i(_ti(_t(content->sy)));
+}
+
+var ScrollBox2::event(Event* e) {
+  if (e->type == GUI_EV_PRESS) style.override_on = 1;  // the pressed look
+  if (e->type == GUI_EV_RELEASE || e->type == GUI_EV_BLUR) style.override_on = 0;
+  var r = Container::event(e);
+  if (r.__type__() == VAR_NUMBER && r.__num__() == -1.0) {  // the bar moved
+    content->sy = (float)slider->get_value_i();
+    return var();
+  }
+  return r;
+}
+
+void ScrollBox2::paint() {
+  GLint vp[4] = {0, 0, 0, 0};
+  glGetIntegerv(GL_VIEWPORT, vp);
+  int W = 0, H = 0;
+  driver_get_size(&W, &H);
+  if (W <= 0 || H <= 0) W = vp[2], H = vp[3];  // no window size known: the viewport is the window
+  GfxRect r = gfx_rect_to_hwrect(get_abs_rect(true));
+  double vw = vp[2], vh = vp[3];
+  if (W > 0 && H > 0) {
+    // negative sizes are a GL error: an empty box shows nothing instead
+    glScissor(_ti(vw * r.x / W), _ti(vh * (H - (r.h + r.y)) / H), std::max(_ti(r.w * vw / W), 0),
+              std::max(_ti(vh * r.h / H), 0));
+    glEnable(GL_SCISSOR_TEST);
+  }
+  Container::paint();
+  glDisable(GL_SCISSOR_TEST);
+
+  glColor4f(0.5f, 0.5f, 0.5f, 0.5f);  // a shade along the top edge, left of the bar
+  gfx_img_blit(gfx_img_load("fade"), 0, 20, w - 11, -20);
+  glColor4f(1, 1, 1, 1);
 }
 
 // ---- label --------------------------------------------------------------------------------

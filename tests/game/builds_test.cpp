@@ -221,7 +221,7 @@ TEST_F(BuildsTest, ColourBlindPaletteMapsInOrderOfFirstUseAndGivesUpAt13) {
                              0x99FF99, 0xFF9999, 0x00FF00, 0xBB00FF, 0xFF88FF, 0x9999FF};
     colorblind_reset();
     EXPECT_EQ(colorblind_map(0x123456), 0x123456);  // option off
-    game->ui.ui_options[13] = 1;
+    game->ui.options.ui_colorblind = 1;
     EXPECT_EQ(colorblind_map(0x555555), 0x555555);  // dark grey passes
     EXPECT_EQ(colorblind_map(0xAAAAAA), 0x0000FF);  // light grey is a colour
     sys_init(game->world);                          // the world reset starts over
@@ -231,7 +231,7 @@ TEST_F(BuildsTest, ColourBlindPaletteMapsInOrderOfFirstUseAndGivesUpAt13) {
     EXPECT_EQ(colorblind_map(0x010000), 0x010000);    // for earlier colours too
     colorblind_reset();
     EXPECT_EQ(colorblind_map(0x0D0000), 0x0000FF);
-    game->ui.ui_options[13] = 0;
+    game->ui.options.ui_colorblind = 0;
 }
 
 // Planet positions of the test map, in slot order.

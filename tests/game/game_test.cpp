@@ -140,9 +140,9 @@ protected:
 
     // The screen restart ran since the last call.
     bool screen_restarted() {
-        bool r = game->ui.inited == 0 && game->ui.rect_inited == 0 && game->ui.percent_keep == 70;
+        bool r = game->ui.inited == 0 && game->ui.screen_set == 0 && game->ui.percent_next == 70;
         game->ui = ZentarUI{};
-        game->ui.inited = game->ui.rect_inited = 1;
+        game->ui.inited = game->ui.screen_set = 1;
         game->ui.percent = 70;
         return r;
     }

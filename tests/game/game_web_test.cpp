@@ -1,0 +1,451 @@
+// The web API client against a scripted HTTP server on 127.0.0.1: what the
+// requests carry, which replies are taken, the login answer, ranks, document
+// sync in a temporary HOME, and the "api:" events a running Lua mod receives.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <climits>
+#include <cstring>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "game.h"
+#include "game_web.h"
+#include "mods_api.h"
+#include "qel_base64.h"
+#include "qel_driver.h"
+#include "qel_gui.h"
+#include "qel_json.h"
+#include "qel_web.h"
+#include "z2_test_util.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using z2test::slurp;
+using z2test::spit;
+using z2test::stdout_of;
+
+// Answers each connection with the next scripted reply and keeps every request.
+class ApiServer {
+public:
+    ApiServer() {
+        lfd_ = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t l = sizeof(a);
+        bind(lfd_, (sockaddr*)&a, l);
+        listen(lfd_, 16);
+        getsockname(lfd_, (sockaddr*)&a, &l);
+        port = ntohs(a.sin_port);
+        thread_ = std::thread([this] {
+            while (!stop_)
+                if (readable(lfd_)) serve(accept(lfd_, nullptr, nullptr));
+        });
+    }
+    ~ApiServer() {
+        stop_ = true;
+        thread_.join();
+        close(lfd_);
+    }
+    void answer(std::string reply) {
+        std::lock_guard<std::mutex> g(mu_);
+        replies_.push_back(std::move(reply));
+    }
+    std::vector<std::string> requests() {
+        std::lock_guard<std::mutex> g(mu_);
+        return requests_;
+    }
+    int port = 0;
+
+private:
+    static bool readable(int fd) {
+        pollfd p{fd, POLLIN, 0};
+        return poll(&p, 1, 10) > 0;
+    }
+    // Reads the head and Content-Length bytes of body, then answers and closes.
+    void serve(int fd) {
+        if (fd < 0) return;
+        std::string req, reply;
+        char buf[4096];
+        size_t want = std::string::npos;
+        while (!stop_ && req.size() < want) {
+            if (!readable(fd)) continue;
+            ssize_t n = recv(fd, buf, sizeof(buf), 0);
+            if (n <= 0) break;
+            req.append(buf, (size_t)n);
+            size_t e = req.find("\r\n\r\n"), cl = req.find("Content-Length: ");
+            if (e != std::string::npos)
+                want = e + 4 + (cl < e ? std::stoul(req.substr(cl + 16)) : 0);
+        }
+        {
+            std::lock_guard<std::mutex> g(mu_);
+            requests_.push_back(req);
+            if (!replies_.empty()) reply = replies_.front(), replies_.pop_front();
+        }
+        send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
+        close(fd);
+    }
+    int lfd_;
+    std::thread thread_;
+    std::atomic<bool> stop_{false};
+    std::mutex mu_;
+    std::deque<std::string> replies_;
+    std::vector<std::string> requests_;
+};
+
+std::string reply(const std::string& headers, const std::string& body = "") {
+    return "HTTP/1.0 200 OK\r\n" + headers + "\r\n" + body;
+}
+std::string ok(const std::string& type, const std::string& body = "", const std::string& more = "") {
+    return reply("X-Response: OK\r\nX-Type: " + type + "\r\n" + more, body);
+}
+
+// A screen that records the calls it gets.
+class Recorder : public State {
+public:
+    std::vector<std::string>* calls;
+    explicit Recorder(std::vector<std::string>* c) : calls(c) {}
+    var call(var msg) override {
+        calls->push_back(msg["type"].__str__() + "|" + msg["value"].__str__());
+        return var();
+    }
+};
+
+// Every event the mod gets is appended to its parameter "seen".
+const char* const RECORDING_MOD =
+    "function init() end\n"
+    "function loop(t) end\n"
+    "function event(e) z2_param_set('seen', (z2_param_get('seen') or '') .. e.type .. '|' .. e.value .. ';') end\n";
+
+class GameWebTest : public ::testing::Test {
+protected:
+    std::string root;
+    std::unique_ptr<Game> game;
+    std::unique_ptr<ApiServer> server;
+    std::vector<std::string> calls;
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/z2web-XXXXXX";
+        root = mkdtemp(tmpl);
+        fs::create_directories(root + "/home");
+        fs::create_directories(root + "/data");
+        setenv("HOME", (root + "/home").c_str(), 1);
+        driver_init(0);
+        driver_set_gamename("Zentar 2");
+        driver_set_altdir((root + "/data").c_str());
+        game = std::make_unique<Game>();
+        game->headless = 1;
+        server = std::make_unique<ApiServer>();
+        game_web_set_host("127.0.0.1", server->port);
+        for (const char* name : {"menus_login", "menus_main", "menus_news", "menus_error"})
+            GameView::register_state(name, new Recorder(&calls));
+        game->view.next("menus_login", -1);
+    }
+
+    void TearDown() override {
+        mods_deinit(*game);
+        for (WebRequest* r : web_reqs) delete r;
+        web_reqs.clear();
+        game_web_set_host(nullptr, 0);
+        GameView::unregister_states();
+        GAME_THIS = nullptr;
+        game.reset();
+        server.reset();
+        driver_set_altdir(nullptr);
+        driver_deinit();
+        fs::remove_all(root);
+    }
+
+    void start_mod() {
+        spit(root + "/main.lua", std::string(RECORDING_MOD));
+        snprintf(game->mod_file, sizeof(game->mod_file), "%s/main.lua", root.c_str());
+        mods_restart(*game, 0, var(VAR_DICT, 0));
+        ASSERT_TRUE(game->mods_engine);
+    }
+    // "type|value;" of every event the mod received.
+    std::string mod_events() { return mods_api_of(*game)->param_get("seen").__str__(); }
+
+    // Runs the frame loop until the queue is empty; the log it wrote.
+    std::string pump() {
+        return stdout_of([&] {
+            auto t0 = std::chrono::steady_clock::now();
+            while (!web_reqs.empty() && std::chrono::steady_clock::now() - t0 < 10s) {
+                game_web_loop(*game);
+                std::this_thread::sleep_for(1ms);
+            }
+        });
+    }
+    // Queues a request for the action, answered by the scripted reply.
+    void queue(const std::string& answer, const std::string& action = "test") {
+        server->answer(answer);
+        game_web_queue(*game, game_web_request(*game, action));
+    }
+
+    std::string doc(const std::string& name) { return root + "/home/.local/share/Zentar 2/" + name; }
+    std::string sync(const std::string& text) {
+        return stdout_of([&] { game_web_handle_sync(*game, text); });
+    }
+    static std::string msg(const std::string& list, const std::string& data) {
+        return "{\"sync\":" + list + ",\"data\":" + data + "}";
+    }
+    static std::string b64(const std::string& s) {
+        return base64_encode((const unsigned char*)s.data(), (unsigned)s.size());
+    }
+    void set(char* field, const char* text) { snprintf(field, 64, "%s", text); }
+};
+
+bool has(const std::string& log, const std::string& part) { return log.find(part) != std::string::npos; }
+
+// ---- requests ---------------------------------------------------------------------
+
+TEST_F(GameWebTest, LoginRequestCarriesIdentityFieldsAndFormBody) {
+    set(game->settings.uid, "old");
+    set(game->settings.display_name, "Old");
+    std::string log = stdout_of([&] { game_web_login(*game); });
+    EXPECT_EQ(game->settings.uid[0], 0) << "cleared before the reply";
+    EXPECT_EQ(game->settings.display_name[0], 0);
+    EXPECT_TRUE(has(log, "player has 0 friends\n"));
+    EXPECT_TRUE(has(log, "rdata: {\"receipts\":{},\"valid\":{}}\n"));
+    ASSERT_EQ(calls, std::vector<std::string>{"one_moment|"});
+    pump();
+    game_web_friends(*game);  // nothing to send without friends
+    EXPECT_TRUE(web_reqs.empty());
+
+    auto reqs = server->requests();
+    ASSERT_EQ(reqs.size(), 1u);
+    std::string rdata = WebRequest::urlencode("{\"receipts\":{},\"valid\":{}}");
+    std::string body = "sync=&friends=&rdata=" + rdata;
+    EXPECT_EQ(reqs[0], "POST /z2/api.php?&_udata=&_vinfo=1%2e9%2e6%2dDesktop%2dLinux%2dDAV&_version=1"
+                       "&_osinfo=Linux&_lid=&_name=&_token=&_passwd=&_udid=&_suuid=&_sname="
+                       "&_action=login HTTP/1.0\r\nHost: 127.0.0.1:" +
+                           std::to_string(server->port) +
+                           "\r\nContent-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                           std::to_string(body.size()) + "\r\n\r\n" + body);
+}
+
+TEST_F(GameWebTest, NamedAccountSyncListAndActionBodiesAreEncoded) {
+    game->settings.version = 1;
+    set(game->settings.name, "a b");
+    set(game->settings.passwd, "pw");
+    spit(doc("sync.dat"), std::string("{\"n.txt\":5}"));
+    game_web_login(*game);
+    game->do_action("create", "x y&z/~");
+    pump();
+
+    // The identity as the settings sync derived it, encoded.
+    Settings& s = game->settings;
+    std::string want = "&_lid=g%3aa%20b&_name=a%20b&_token=&_passwd=" + std::string(s.web_passwd) +
+                       "&_udid=" + s.udid + "&";
+    ASSERT_EQ(strlen(s.udid), 32u);
+    auto reqs = server->requests();
+    ASSERT_EQ(reqs.size(), 2u);
+    std::string login = reqs[0].find("action=login") != std::string::npos ? reqs[0] : reqs[1];
+    std::string create = reqs[0].find("action=login") != std::string::npos ? reqs[1] : reqs[0];
+    EXPECT_TRUE(has(login, want)) << login;
+    EXPECT_TRUE(has(login, "\r\n\r\nsync=%7b%22n%2etxt%22%3a5%7d&friends=&rdata="));
+    EXPECT_TRUE(has(create, "&_action=create HTTP/1.0\r\n"));
+    EXPECT_EQ(create.substr(create.find("\r\n\r\n") + 4), "&data=x%20y%26z%2f%7e");
+
+    // A backquoted name asks the debug script.
+    set(game->settings.name, "`dev");
+    GAME_THIS = game.get();
+    game_web_store(*game);
+    GAME_THIS = nullptr;
+    pump();
+    reqs = server->requests();
+    ASSERT_EQ(reqs.size(), 3u);
+    EXPECT_EQ(reqs[2].rfind("GET /z2/dev/api.php?&_udata=", 0), 0u) << reqs[2];
+}
+
+// ---- replies ----------------------------------------------------------------------
+
+TEST_F(GameWebTest, OnlyOkRepliesReachTheModAndAllFinishInOnePass) {
+    start_mod();
+    queue(ok("custom", "{\"a\":1}\n"));
+    queue(reply("X-Response: ok\r\nX-Type: custom\r\n", "lower"));
+    queue(reply("X-Type: custom\r\n", "nothing"));
+    queue(ok("", "untyped"));
+    queue(reply("X-Response: OK\r\n", "no type"));
+    queue(ok("receipts", "not json"));
+    ASSERT_EQ(web_reqs.size(), 6u);
+    // Let every answer arrive, then one pass of the loop takes them all.
+    for (WebRequest* r : web_reqs)
+        for (int i = 0; i < 5000 && !qel_web_poll(r->handle); i++) std::this_thread::sleep_for(1ms);
+    std::string log = stdout_of([&] { game_web_loop(*game); });
+    EXPECT_TRUE(web_reqs.empty());
+    EXPECT_TRUE(has(log, "invalid response 'ok' body 200 'lower'\n")) << log;
+    EXPECT_TRUE(has(log, "invalid response '' body 200 'nothing'\n"));
+    EXPECT_EQ(mod_events(), "api:custom|{\"a\":1}\n;api:|untyped;api:|no type;api:receipts|not json;");
+}
+
+TEST_F(GameWebTest, ErrorReplyShowsTheErrorScreenUnlessHeadless) {
+    start_mod();
+    queue(ok("login", "{}", "X-Error: Bad password\r\nX-UID: 7\r\n"));
+    std::string log = pump();
+    EXPECT_TRUE(has(log, "error 'Bad password'\n"));
+    EXPECT_TRUE(calls.empty()) << "headless: logged only";
+
+    game->headless = 0;
+    queue(ok("login", "{}", "X-Error: Bad password\r\nX-UID: 7\r\n"));
+    pump();
+    EXPECT_STREQ(game->view.cur, "menus_error");
+    EXPECT_EQ(calls, std::vector<std::string>{"content|Bad password"});
+    EXPECT_EQ(game->settings.uid[0], 0) << "an error reply is not dispatched";
+    EXPECT_EQ(mod_events(), "");
+}
+
+TEST_F(GameWebTest, TransportFailureIsLoggedAndDropped) {
+    start_mod();
+    game_web_set_host("127.0.0.1", 1);  // nothing listens there
+    WebRequest* r = game_web_request(*game, "test");
+    game_web_queue(*game, r);
+    char want[64];
+    snprintf(want, sizeof(want), "web_loop %p: failure\n", (void*)r);
+    EXPECT_TRUE(has(pump(), want));
+    EXPECT_EQ(mod_events(), "");
+}
+
+// ---- login answer -----------------------------------------------------------------
+
+TEST_F(GameWebTest, LoginReplyStoresTheNamedAccountAndShowsTheNews) {
+    start_mod();
+    game->settings.version = 1;
+    set(game->settings.name, "pilot");
+    set(game->settings.email, "p@x");
+    set(game->settings.qname, "q");
+    std::string uid(70, 'u');
+    std::string sync = msg("{\"n.txt\":5}", "{\"n.txt\":\"" + b64("hello") + "\"}");
+    var body(VAR_DICT, 0);
+    body["html"] = var("<p>news</p>");
+    body["sync"] = var(sync);
+    body["rank"] = var(3.9);
+    std::string text = json_encode(body);
+    server->answer(ok("login", text,
+                      "X-UID: " + uid + "\r\nX-Name: Pilot One\r\nX-Server: 10.0.0.1:9999\r\n"
+                      "X-Token: tok\r\nX-News: 4\r\n"));
+    game_web_login(*game);
+    calls.clear();
+    std::string log = pump();
+
+    Settings& s = game->settings;
+    EXPECT_EQ(std::string(s.uid), uid.substr(0, 63));
+    EXPECT_STREQ(s.display_name, "Pilot One");
+    EXPECT_STREQ(game->server, "10.0.0.1:9999");
+    EXPECT_STREQ(game->token, "tok");
+    EXPECT_EQ(s.news, 4);
+    EXPECT_EQ(s.logged_in, 1);
+    EXPECT_EQ(s.email[0], 0);
+    EXPECT_EQ(s.qname[0], 0);
+    EXPECT_EQ(std::string(s.session_key), md5_digest(uid.substr(0, 63) + "|" + md5_digest("pilot")));
+    EXPECT_TRUE(has(log, "login: " + uid.substr(0, 63) + " Pilot One\n"));
+    EXPECT_TRUE(has(log, "login-server: 10.0.0.1:9999\n"));
+    EXPECT_TRUE(has(log, "rank: cur = 3\n"));
+    EXPECT_EQ(slurp(doc("n.txt")), "hello");
+    EXPECT_EQ(slurp(doc("sync.dat")), "{\"n.txt\":5}");
+    EXPECT_STREQ(game->view.cur, "menus_news");
+    EXPECT_EQ(calls, std::vector<std::string>{"content|<p>news</p>"});
+    EXPECT_EQ(mod_events(), "api:login|" + text + ";");
+}
+
+TEST_F(GameWebTest, LoginReplyForAnAutoNameAndItsBrokenBodies) {
+    game->settings.version = 1;
+    set(game->settings.udid, "0123456789abcdef0123456789abcdef");
+    // Empty body: identity stored, the login screen keeps waiting.
+    queue(ok("login", " \r\n", "X-UID: 42\r\nX-Name: Guest 7\r\nX-News: many\r\n"), "login");
+    pump();
+    EXPECT_STREQ(game->settings.qname, "Guest 7");
+    EXPECT_EQ(std::string(game->settings.session_key),
+              md5_digest("42|0123456789abcdef0123456789abcdef"));
+    EXPECT_EQ(game->settings.news, 0);
+    EXPECT_EQ(game->settings.logged_in, 1);
+    EXPECT_STREQ(game->view.cur, "menus_login");
+
+    // Not JSON: no documents or ranks, but the menu and an empty news screen.
+    queue(ok("login", "{\"html\":\"x\",\"rank\":2,", ""), "login");
+    std::string log = pump();
+    EXPECT_FALSE(has(log, "rank: cur = 2"));
+    EXPECT_FALSE(fs::exists(doc("sync.dat")));
+    EXPECT_EQ(game->settings.uid[0], 0) << "missing headers store empty texts";
+    EXPECT_STREQ(game->view.cur, "menus_news");
+    EXPECT_EQ(calls, std::vector<std::string>{"content|"});
+}
+
+TEST_F(GameWebTest, RankLogsAndIsBounded) {
+    EXPECT_TRUE(has(stdout_of([&] { game_web_handle_rank(*game, 0); }), "rank: cur = 0\n"));
+    // A hostile rank must finish at once.
+    EXPECT_TRUE(has(stdout_of([&] { game_web_handle_rank(*game, INT_MAX); }),
+                    "rank: cur = 2147483647\n"));
+}
+
+// ---- document sync ----------------------------------------------------------------
+
+TEST_F(GameWebTest, SyncWritesManagesAndRemovesOnlyItsOwnDocuments) {
+    spit(doc("mine.txt"), std::string("player's"));
+    spit(root + "/data/asset.png", std::string("img"));
+    std::string list = "{\"a.txt\":5,\"mine.txt\":1,\"asset.png\":2}";
+    std::string data = "{\"a.txt\":\"" + b64("A") + "\",\"mine.txt\":\"" + b64("x") +
+                       "\",\"asset.png\":\"" + b64("x") + "\",\"extra.txt\":\"" + b64("E") + "\"}";
+    std::string log = sync(msg(list, data));
+    EXPECT_EQ(slurp(doc("a.txt")), "A");
+    EXPECT_EQ(slurp(doc("mine.txt")), "player's");
+    EXPECT_FALSE(fs::exists(doc("asset.png")));
+    EXPECT_EQ(slurp(doc("extra.txt")), "E") << "written though not listed";
+    EXPECT_EQ(slurp(doc("sync.dat")), "{\"a.txt\":5,\"asset.png\":-1,\"mine.txt\":-1}");
+    EXPECT_TRUE(has(log, "sync: ignore 'mine.txt' already exists\n"));
+    EXPECT_TRUE(has(log, "sync: skipped 'mine.txt'\n"));
+    EXPECT_TRUE(has(log, "sync: adding 'a.txt' 1 bytes\n"));
+
+    // Later: protected names stay skipped, an unlisted existing file is not
+    // overwritten, and a managed document the list drops is removed.
+    data = "{\"mine.txt\":\"" + b64("y") + "\",\"extra.txt\":\"" + b64("F") + "\"}";
+    log = sync(msg("{\"mine.txt\":1,\"asset.png\":2}", data));
+    EXPECT_EQ(slurp(doc("mine.txt")), "player's");
+    EXPECT_EQ(slurp(doc("extra.txt")), "E");
+    EXPECT_FALSE(fs::exists(doc("a.txt")));
+    EXPECT_TRUE(has(log, "sync: removing 'a.txt'"));
+    EXPECT_EQ(slurp(doc("sync.dat")), "{\"asset.png\":-1,\"mine.txt\":-1}");
+
+    // A value of 0 removes a managed document the same way.
+    sync(msg("{\"b.txt\":3}", "{\"b.txt\":\"" + b64("B") + "\"}"));
+    EXPECT_EQ(slurp(doc("b.txt")), "B");
+    sync(msg("{\"b.txt\":0}", "{}"));
+    EXPECT_FALSE(fs::exists(doc("b.txt")));
+    EXPECT_EQ(slurp(doc("sync.dat")), "{}");
+}
+
+TEST_F(GameWebTest, SyncRefusesBadNamesAndBadMessagesWhole) {
+    sync(msg("{\"k.txt\":1}", "{\"k.txt\":\"" + b64("K") + "\"}"));
+    std::string before = slurp(doc("sync.dat"));
+    for (std::string bad : {"../x", "a/b", "a\\\\b", "..", "", "a\\u0000b"}) {
+        SCOPED_TRACE(bad);
+        std::string log = sync(msg("{}", "{\"ok.txt\":\"" + b64("o") + "\",\"" + bad + "\":\"eA==\"}"));
+        EXPECT_TRUE(has(log, "sync: invalid filename '"));
+        EXPECT_FALSE(fs::exists(doc("ok.txt")));
+        EXPECT_EQ(slurp(doc("sync.dat")), before);
+        EXPECT_EQ(slurp(doc("k.txt")), "K");
+    }
+    EXPECT_TRUE(sync_fname_ok("a.b_c"));
+    // A broken or non-object message changes nothing at all.
+    for (std::string text : {"{\"sync\":{}", "[1]", "\"x\""}) {
+        sync(text);
+        EXPECT_EQ(slurp(doc("k.txt")), "K");
+        EXPECT_EQ(slurp(doc("sync.dat")), before);
+    }
+}
+
+}  // namespace
