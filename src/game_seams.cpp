@@ -2,45 +2,13 @@
 //
 // Functions are weak so that the real module, once linked, takes over; each
 // still goes from here when its module lands. They do the least that keeps a
-// run going: a headless host starts its mod, runs paced frames and shuts
-// down; the windowed paths call through but draw nothing.
+// run going: the screens registries are empty and the store answers that
+// nothing was bought.
 #include "game_seams.h"
 
-#include <SDL.h>
-#include <GL/gl.h>
-
-#include <cstdio>
-#include <cstring>
-
 #include "game.h"
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "preboard.h"
-#include "qel_log.h"
 
 #define Z2_STANDIN __attribute__((weak))
-
-// ==== in-match controls and screen transitions ==================================
-
-Z2_STANDIN bool game_trans_active(Game&) { return false; }
-Z2_STANDIN void game_trans_loop(Game&, float) {}
-Z2_STANDIN void game_trans_paint(Game&) {}
-Z2_STANDIN bool game_trans_ready(Game&) { return true; }
-Z2_STANDIN void game_trans_grab(Game&, int, int) {}
-Z2_STANDIN bool game_trans_support() { return game_is_active(); }
-Z2_STANDIN void game_trans_fbo0() {}
-Z2_STANDIN void game_trans_init(Game&) {}
-Z2_STANDIN void game_trans_deinit(Game&) {}
-
-// No framebuffers are made yet, so every slot reads 0 (the window).
-Z2_STANDIN uint32_t _game_trans_fbo[4];
-Z2_STANDIN uint32_t _game_trans_tex[4];
-Z2_STANDIN void fbo_bind(unsigned int id) {
-    using Bind = void (*)(GLenum, GLuint);
-    static Bind bind = nullptr;
-    if (!bind) bind = (Bind)SDL_GL_GetProcAddress("glBindFramebufferEXT");
-    if (bind) bind(0x8D40 /* GL_FRAMEBUFFER_EXT */, id);
-}
 
 // ==== screens and chat ==========================================================
 

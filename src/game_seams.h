@@ -32,24 +32,11 @@ struct WebHandle;
 class ModsAPI;
 class ModsBase;
 
-// ==== in-match controls and screen transitions ==================================
+// ==== in-match controls, screen transitions, planet painting ===================
 
-#include "zentar_ui.h"  // ZentarUI
-
-bool game_trans_active(Game& game);
-void game_trans_loop(Game& game, float dt);
-void game_trans_paint(Game& game);
-bool game_trans_ready(Game& game);
-void game_trans_grab(Game& game, int which, int mode);
-bool game_trans_support();
-void game_trans_fbo0();
-void game_trans_init(Game& game);
-void game_trans_deinit(Game& game);
-void planet_paint_init();
-// Framebuffer ids and their colour textures by transition slot (0 the window).
-extern uint32_t _game_trans_fbo[4];
-extern uint32_t _game_trans_tex[4];
-void fbo_bind(unsigned int id);
+#include "trans.h"                // game_trans_*, the transition framebuffers
+#include "zentar_planet_paint.h"  // planet_paint_init
+#include "zentar_ui.h"            // ZentarUI
 
 // ==== screens and chat ==========================================================
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "game_video.h"  // game_get_sw, game_get_sh: percentages of the screen
+#include "html2gui_art.h"  // html2gui_art_init
 #include "qel_gfx_image.h"  // gfx_img_load
 #include "qel_html.h"
 #include "qel_log.h"
@@ -23,6 +24,13 @@ struct Html2guiState {
 
 Html2guiState& _h2g_state() {
   static Html2guiState s;
+  // The picture builders install themselves through html2gui_builder_set,
+  // which comes back here: the flag is up before the call.
+  static bool art = false;
+  if (!art) {
+    art = true;
+    html2gui_art_init();
+  }
   return s;
 }
 

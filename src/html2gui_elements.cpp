@@ -1,7 +1,5 @@
 // html2gui_elements: the builders of the elements that are not inputs: text,
 // headings, text boxes, images, rank badges, and the box looks of "class".
-#include <stb_image.h>  // the size of a picture carried in the markup
-
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -12,7 +10,6 @@
 
 #include "game_video.h"  // game_get_sw, game_get_sh: text boxes sized from the screen
 #include "html2gui.h"
-#include "qel_base64.h"
 #include "qel_font.h"
 #include "qel_gfx_image.h"
 #include "qel_log.h"
@@ -171,25 +168,7 @@ Widget* mk_img_src(std::string src) {
   return w;
 }
 
-// Without the picture widget the element keeps the picture's place: the
-// "blank" image at half the pixel size, as the picture would take.
-Widget* mk_img_data(std::string data) {
-  std::string bytes = base64_decode(data);
-  Widget* w = new Widget();
-  StyleBlock& d = w->style.declared();
-  d.fg_image = gfx_img_load("blank");
-  int pw = 0, ph = 0, comp = 0;
-  if (bytes.size() <= (size_t)INT32_MAX &&
-      stbi_info_from_memory((const unsigned char*)bytes.data(), (int)bytes.size(), &pw, &ph, &comp) && pw > 0 &&
-      ph > 0) {
-    d.width = (float)(pw / 2.0 > HTML2GUI_MAX_SIZE ? HTML2GUI_MAX_SIZE : pw / 2.0);
-    d.height = (float)(ph / 2.0 > HTML2GUI_MAX_SIZE ? HTML2GUI_MAX_SIZE : ph / 2.0);
-    qel_log("html2gui: no widget for data images yet, %dx%d picture left blank\n", pw, ph);
-  } else {
-    qel_log("html2gui: img data is not a picture\n");
-  }
-  return w;
-}
+// mk_img_data is with the picture widgets, in html2gui_art.cpp.
 
 Widget* _html2gui_img_build(var& tag) {
   Widget* w = _attr(tag, "data")._obj ? mk_img_data(_attr(tag, "data").__str__())

@@ -172,8 +172,3 @@ std::string ModsAPI::_data_load(const std::string& name) {
     std::string file = _name_clean(name) + ".bin";
     return driver_cloud_load(file.c_str());
 }
-
-// ==== GUI page ===================================================================
-
-// The page builder replaces this; without it a page change keeps the old page.
-__attribute__((weak)) void ModsAPI::_gui_init(int) {}

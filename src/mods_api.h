@@ -33,6 +33,8 @@ public:
     var params;                     // mod parameters, a dict
     std::vector<std::string> log;   // mod log, newest first, at most 255 lines
     int32_t console_visible = 0;    // console panel shown (bit 0)
+    Container console;              // the console's prompt, built on first use
+    int32_t console_built = 0;      // 1 once the prompt above was built
     std::string console_last;       // last line run from the console prompt
     std::string api_error_text;     // last failure, "" when none
     int32_t api_error_flag = 0;     // 1 while a failure is stored
@@ -68,8 +70,7 @@ public:
     void require(std::string name);
 
     // Every operation below that fails logs one line and stores its error
-    // text (api_error_set); the caller reads and clears it. Until a real
-    // definition is linked, mods_api_pending.cpp answers "... not available".
+    // text (api_error_set); the caller reads and clears it.
 
     // ---- item access (mods_api_item.cpp) ----
     var item_get(int n, const std::string& key);  // none on failure
@@ -103,8 +104,7 @@ public:
     var items_find(const std::string& query);
 
     // ---- GUI pages ----
-    // Rebuilds the mod's page from its markup parameters (the page builder
-    // defines it; the default in mods_api.cpp keeps the page as it is).
+    // Rebuilds the mod's page from its markup parameters (mods_api_gui.cpp).
     void _gui_init(int keep);
     var gui_get(const std::string& name);  // none when no widget has the name
     void gui_set(const std::string& name, const var& value);

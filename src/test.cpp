@@ -13,12 +13,8 @@
 #include "zentar.h"
 #include "zentar_sim.h"
 
+#include "zentar_paint.h"
 #include "zentar_ui.h"
-
-// The match painter and the in-match HUD; weak so the scenes still link
-// (and the map still builds) where those modules are left out.
-void sys_paint(Zentar& world, ZentarUI& ui, int viewer, int with_background) __attribute__((weak));
-void ui_paint(Zentar& world, ZentarUI& ui, int user) __attribute__((weak));
 
 static const int TEST_PORT = 8399;
 static const int TEST_STEPS = 100;
@@ -222,8 +218,8 @@ void TestMagnetSet::init() {
 
 void TestMagnetSet::paint() {
     _test_paint_begin();
-    if (sys_paint) sys_paint(game.world, game.ui, 0, 1);
-    if (ui_paint) ui_paint(game.world, game.ui, 0);
+    sys_paint(game.world, game.ui, 0, 1);
+    ui_paint(game.world, game.ui, 0);
     gfx_ortho();
     gui->paint();
 }

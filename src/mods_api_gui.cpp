@@ -1,0 +1,307 @@
+// mods_api_gui: the mod's own pages. The markup parameters "html", "tabs" and
+// "xhtml" become widgets inside the ModsAPI root container, laid out for the
+// current "state", with the quit and settings buttons on top.
+#include <algorithm>
+#include <cstdio>
+#include <set>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "game_video.h"  // game_get_sw, game_get_sh
+#include "html2gui.h"
+#include "mods_api.h"
+#include "mods_console.h"
+#include "qel_gfx.h"
+#include "qel_md5.h"
+
+// Scrolling wrappers around a page; w or h below 1 count from the screen size.
+Widget* lobby_scrollbox(Widget* content, int w, int h, const std::string& name);
+Widget* mods_scrollbox(Widget* content, int w, int h);
+
+static constexpr int GUI_TAB_H = 44;        // height of the tab bar and the page's top offset
+static constexpr int GUI_TAB_MIN = 22;      // a tab bar this low or lower is not shown
+static constexpr int GUI_BAR_W = 11;        // room of the scroll bar
+static constexpr int GUI_LOBBY_H = 276;     // lobby page height when not split
+static constexpr size_t GUI_PAGE_MIN = 16;  // an "html" text this short shows no page there
+
+// MD5 of the last right-half markup shown, kept across mod restarts.
+static std::string g_xhtml_md5;
+
+static std::string _md5_hex(const std::string& text) {
+    md5_state_s st;
+    unsigned char d[16];
+    md5_init(&st);
+    md5_append(&st, reinterpret_cast<const unsigned char*>(text.data()), (int)text.size());
+    md5_finish(&st, d);
+    char hex[33];
+    for (int i = 0; i < 16; i++) snprintf(hex + i * 2, 3, "%02x", d[i]);
+    return std::string(hex, 32);
+}
+
+static Box* _box(Widget* child, int w, int h) {
+    Box* b = new Box(child);
+    if (w >= 0) b->style.declared().width = (float)w;
+    if (h >= 0) b->style.declared().height = (float)h;
+    return b;
+}
+
+static void _resolve(int& w, int& h) {
+    if (w < 1) w += game_get_sw();
+    if (h < 1) h += game_get_sh();
+    w = std::max(w, 0);
+    h = std::max(h, 0);
+}
+
+// The content in a padded box of width w - 11, laid out.
+static Box* _padded(Widget* content, int w, int pad) {
+    Box* box = new Box(content);
+    content->x = content->y = 0;
+    box->style.declared().width = (float)std::max(w - GUI_BAR_W, 0);
+    int32_t* p = box->style.declared().padding;
+    p[0] = pad, p[1] = 0, p[2] = pad, p[3] = 0;
+    box->style.loop();
+    box->_resize();
+    return box;
+}
+
+static ScrollBox* _scroll(Box* box, int w, int h, const std::string& name) {
+    ScrollBox* scroll = new ScrollBox();
+    scroll->name = name;
+    scroll->focusable = 1;
+    scroll->style.declared().width = (float)std::max(w - GUI_BAR_W, 0);
+    scroll->style.declared().height = (float)h;
+    scroll->add(box, 0, 0);
+    scroll->set_value_i(0);
+    return scroll;
+}
+
+Widget* lobby_scrollbox(Widget* content, int w, int h, const std::string& name) {
+    _resolve(w, h);
+    return new ScrollBox2(_scroll(_padded(content, w, 5), w, h, name));
+}
+
+Widget* mods_scrollbox(Widget* content, int w, int h) {
+    _resolve(w, h);
+    Box* box = _padded(content, w, 10);
+    if (h >= box->oh) return _box(box, w, h);
+    return _box(new ScrollBox2(_scroll(box, w, h, "_scrollbox")), w, h);
+}
+
+// Style update and layout of every child; the root takes their extent.
+static void _layout(Container& root) {
+    float rw = 0, rh = 0;
+    for (Widget* c : root.children) {
+        c->style.loop();
+        c->_resize();
+        rw = std::max(rw, c->x + c->ow);
+        rh = std::max(rh, c->y + c->oh);
+    }
+    root.w = root.ow = rw;
+    root.h = root.oh = rh;
+}
+
+// The deepest widget on the focus chain below root, or null.
+static Widget* _focus_leaf(Container& root) {
+    Widget* f = root.focused;
+    while (Container* c = dynamic_cast<Container*>(f)) {
+        if (!c->focused) break;
+        f = c->focused;
+    }
+    return f;
+}
+
+static Widget* _build(ModsAPI& api, const char* key) {
+    return html2gui(api.param_get(key).__str__(), var(VAR_DICT, 0));
+}
+
+void ModsAPI::_gui_init(int keep) {
+    int sw = game_get_sw(), sh = game_get_sh();
+    std::string state = param_get("state").__str__();
+
+    // 1. What the old page held.
+    Widget* w = find("_page");
+    std::string old_page = w ? std::string(w->get_value_s() ? w->get_value_s() : "") : "";
+    w = find("_scrollbox");
+    int old_scroll = w ? w->get_value_i() : -1;
+    w = find("_xscrollbox");
+    int old_xscroll = w ? w->get_value_i() : -1;
+    // Named values, the first widget of each name as find() would see it;
+    // widgets without a value (none) have nothing to give back.
+    std::vector<std::pair<std::string, var>> values;
+    std::set<std::string> seen;
+    for (Widget* d : _list_descendants()) {
+        if (d->name.empty() || !seen.insert(d->name).second) continue;
+        var v = d->get_value();
+        if (v.__type__() != VAR_NONE) values.emplace_back(d->name, var(v.__copy__()));
+    }
+    Widget* leaf = _focus_leaf(*this);
+    std::string old_focus = leaf ? leaf->name : "";
+
+    // 2, 3. Fresh console and an empty root.
+    modsapi_console_gui_rebuild(this);
+    Container::operator=(Container());
+
+    // 4. The blank backdrop takes clicks that hit nothing else.
+    Widget* none = new Widget();
+    none->name = "none";
+    none->focusable = 1;
+    none->style.declared().width = (float)sw;
+    none->style.declared().height = (float)sh;
+    add(none, 0, 0);
+
+    // 5. Tab bar.
+    bool tab_state = state == "tabs" || state == "xtabs" || state == "lobby" || state == "xlobby";
+    Box* tabs = new Box(_build(*this, "tabs"));
+    tabs->style.loop();
+    tabs->_resize();
+    int top = 0;
+    if (tabs->oh > GUI_TAB_MIN && tab_state) {
+        tabs->name = "tabs";
+        tabs->style.declared().width = (float)sw;
+        tabs->style.declared().height = (float)GUI_TAB_H;
+        var ignore(VAR_DICT, 0);
+        ignore.__set__(var("type"), var("ignore"));
+        tabs->on_press = ignore;
+        tabs->on_release = var(ignore.__copy__());
+        add(tabs, 0, 0);
+        top = GUI_TAB_H;
+    } else {
+        delete tabs;
+    }
+
+    bool lobby_state = state == "lobby" || state == "xlobby";
+    bool split = lobby_state && mods_view_call(game.view, var("lobby:split")).__bool__();
+    bool lobby_layout = state == "lobby" || split;
+    int screen_h = std::max((int)game.ui.screen[3] - 2 * GUI_TAB_H, 0);
+
+    // 6. Right half of the split lobby.
+    if (split) {
+        Widget* xhtml = _build(*this, "xhtml");
+        xhtml->name = "_xhtml";
+        Widget* xbox = lobby_scrollbox(xhtml, sw / 2, sh - 2 * GUI_TAB_H, "_xscrollbox");
+        xbox->name = "xhtmlbox";
+        add(xbox, sw / 2, GUI_TAB_H);
+        xbox->style.declared().height = (float)screen_h;
+        _layout(*this);
+        std::string md5 = _md5_hex(param_get("xhtml").__str__());
+        if (md5 == g_xhtml_md5 && old_xscroll >= 0)
+            if (Widget* xs = find("_xscrollbox")) xs->set_value_i(old_xscroll);
+        g_xhtml_md5 = md5;
+    } else {
+        g_xhtml_md5.clear();
+    }
+
+    // 7. Main page.
+    Widget* html = _build(*this, "html");
+    Widget* page = html->find("_page");  // before the root takes its own name
+    std::string new_page = page && page->get_value_s() ? page->get_value_s() : "";
+    html->name = "_html";
+    if (new_page.empty()) new_page = "_unknown";
+    if (old_page.empty()) old_page = "_unknown";
+    if (new_page == old_page) keep = 1;
+
+    // 8. Its placement.
+    int32_t align = html->style.declared().align, valign = html->style.declared().valign;
+    if (lobby_layout) {
+        int bw = split ? sw / 2 : sw, bh = split ? sh - GUI_TAB_H : GUI_LOBBY_H;
+        Widget* box = lobby_scrollbox(html, bw, bh, "_scrollbox");
+        box->name = "htmlbox";
+        add(box, 0, GUI_TAB_H);
+        if (!split) box->style.declared().height = (float)screen_h;
+        _layout(*this);
+    } else if (state == "tabs" || state == "xtabs" || state == "xlobby") {
+        if (param_get("html").__str__().size() > GUI_PAGE_MIN) {
+            int t = (top ? 1 : 0) + (state == "tabs" ? 1 : 0);
+            Widget* box = mods_scrollbox(html, 0, -GUI_TAB_H * t);
+            box->name = "html";
+            box->style.declared().align = align;
+            box->style.declared().valign = valign;
+            if (!(state == "tabs" && top)) {
+                Box* plain = new Box(box);
+                plain->style.declared().valign = -1;
+                int32_t* m = plain->style.declared().margin;
+                m[0] = 0, m[1] = 0, m[2] = GUI_TAB_H, m[3] = 0;
+                box = plain;
+            }
+            add(box, 0, top);
+        } else {
+            delete html;
+        }
+    } else {
+        Widget* box = mods_scrollbox(html, 0, 0);
+        box->name = "html";
+        box->style.declared().align = align;
+        box->style.declared().valign = valign;
+        add(box, 0, 0);
+    }
+
+    // 9. Quit and settings buttons.
+    if (state != "tabs") {
+        if (!param_get("remove_quit").__bool__()) {
+            Widget* q = mk_img_src("icon-quit");
+            q->name = "quit";
+            q->focusable = 1;
+            q->style.declared().width = q->style.declared().height = 24;
+            for (int32_t& m : q->style.declared().margin) m = 10;
+            q->style.declared().fg_alpha = 170;
+            var a(VAR_DICT, 0);
+            a.__set__(var("type"), var("quit"));
+            q->on_click = a;
+            add(q, 0, 0);
+        }
+        if (state != "xtabs" && !(state == "xlobby" && !split)) {
+            Widget* s = mk_img_src("icon-settings");
+            s->name = "settings";
+            s->focusable = 1;
+            s->style.declared().width = s->style.declared().height = 34;
+            for (int32_t& m : s->style.declared().margin) m = 5;
+            s->style.declared().fg_alpha = 255;
+            var a(VAR_DICT, 0);
+            a.__set__(var("type"), var("settings"));
+            s->on_click = a;
+            add(s, sw - GUI_TAB_H, sh - GUI_TAB_H);
+        }
+    }
+
+    // 10. The same page again: what the user had keeps.
+    if (keep) {
+        if (old_scroll >= 0)
+            if (Widget* s = find("_scrollbox")) s->set_value_i(old_scroll);
+        if (!old_focus.empty())
+            if (Widget* f = find(old_focus.c_str())) f->_focus();
+        for (auto& [name, v] : values)
+            if (Widget* d = find(name.c_str())) d->set_value(var(v.__copy__()));
+    }
+
+    _layout(*this);
+    if (!parent && !focused) _find_focus();
+    for (Widget* c : children) c->loop();
+}
+
+var ModsAPI::gui_get(const std::string& name) {
+    Widget* w = find(name.c_str());
+    return w ? w->get_value() : var();
+}
+
+void ModsAPI::gui_set(const std::string& name, const var& value) {
+    if (Widget* w = find(name.c_str())) w->set_value(var(value.__copy__()));
+}
+
+void ModsAPI::gui_paint() {
+    int sw = game_get_sw(), sh = game_get_sh();
+    if (Widget* html = find("html")) {
+        const StyleBlock& s = html->style.computed();
+        int ax = style_or(s.align, 0), ay = style_or(s.valign, 0);
+        html->x = (sw - html->ow) * (ax + 1) / 2;
+        html->y = (sh - html->oh) * (ay + 1) / 2;
+    }
+    _layout(*this);
+    for (Widget* c : children) {
+        GfxRect r = {c->x, c->y, c->ow, c->oh};
+        if (!_gfx_clip(&r, nullptr)) continue;
+        gfx_translate(c->x, c->y);
+        c->_paint();
+        gfx_translate(-c->x, -c->y);
+    }
+}

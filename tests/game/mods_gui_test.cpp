@@ -1,0 +1,207 @@
+// Mod pages and the mod console driven as a player and a mod would: markup
+// parameters become named widgets the script reads and writes, a rebuilt page
+// keeps what was typed only when it is the same page, and the console keys.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <string>
+
+#include "mods_api.h"
+#include "mods_console.h"
+#include "game_video.h"
+#include "game_view.h"
+#include "mods_lua.h"
+#include "qel_driver.h"
+#include "qel_font.h"
+#include "qel_gfx.h"
+#include "qel_gui_textinput.h"
+#include "z2_test_util.h"
+
+namespace {
+
+class Env : public testing::Environment {
+public:
+    void SetUp() override {
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        z2test::stdout_of([] {
+            driver_init(DRIVER_VIDEO | DRIVER_TIMER);
+            driver_set_altdir(Z2_DATA_DIR);
+            driver_video_init(640, 480, 640, 480, 64, 64, 0);
+            gfx_init();
+            gfx_set_size(640, 480);
+            font_init();
+        });
+    }
+    void TearDown() override {
+        z2test::stdout_of([] { font_deinit(), gfx_deinit(), driver_deinit(); });
+    }
+};
+const auto* env = testing::AddGlobalTestEnvironment(new Env);
+
+class ModsGui : public ::testing::Test {
+protected:
+    std::string root;
+    std::unique_ptr<Game> game;
+
+    void SetUp() override {
+        char tmpl[] = "/tmp/z2modsgui-XXXXXX";
+        root = mkdtemp(tmpl);
+        std::ofstream(root + "/main.lua") << "function init() end function loop(t) end\n";
+        game = std::make_unique<Game>();
+        game->headless = 1;  // no screens to switch while the runtime starts
+        snprintf(game->mod_file, sizeof(game->mod_file), "%s/main.lua", root.c_str());
+        z2test::stdout_of([&] { mods_restart(*game, 0, var(VAR_DICT, 0)); });
+        ASSERT_NE(api(), nullptr);
+        game->headless = 0;  // page parameters now rebuild the page
+    }
+    void TearDown() override {
+        z2test::stdout_of([&] { mods_deinit(*game); });
+        game.reset();
+        std::filesystem::remove_all(root);
+    }
+
+    ModsAPI* api() { return mods_api_of(*game); }
+    void run(const std::string& code) {
+        z2test::stdout_of([&] { mods_engine_of(*game)->script(code.c_str(), "test"); });
+    }
+    std::string global(const char* name) {
+        lua_State* L = static_cast<ModsLua*>(mods_engine_of(*game))->L;
+        lua_getglobal(L, name);
+        std::string out = lua_isstring(L, -1) ? lua_tostring(L, -1) : "(nil)";
+        lua_pop(L, 1);
+        return out;
+    }
+    int key(int code) {
+        Event e{};
+        e.type = GUI_EV_KEYDOWN, e.key = code;
+        int r = 0;
+        z2test::stdout_of([&] { r = mods_event_handle(*game, e); });
+        return r;
+    }
+    int release(float x, float y) {
+        Event e{};
+        e.type = GUI_EV_RELEASE, e.x = x, e.y = y, e.b = 1;
+        return mods_event_handle(*game, e);
+    }
+};
+
+TEST_F(ModsGui, PageFromHtmlIsReadAndWrittenByName) {
+    run("z2_param_set('html', \"<table><tr><td><input type='text' name='nick' value='bob'/>"
+        "<td><input type='button' value='Go' onclick='go'/></table>\")");
+    ASSERT_FALSE(api()->children.empty());
+    EXPECT_EQ(api()->children[0]->name, "none");
+    EXPECT_NE(api()->find("html"), nullptr);
+    EXPECT_NE(api()->find("quit"), nullptr);
+    EXPECT_NE(api()->find("settings"), nullptr);
+
+    run("a = z2_gui_get('nick') z2_gui_set('nick', 'alice') b = z2_gui_get('nick')"
+        " c = tostring(z2_gui_get('nobody')) z2_gui_set('nobody', 'x') d = 'ran'");
+    EXPECT_EQ(global("a"), "bob");
+    EXPECT_EQ(global("b"), "alice");
+    EXPECT_EQ(global("c"), "nil");
+    EXPECT_EQ(global("d"), "ran");  // an unknown name is no error
+    EXPECT_STREQ(api()->find("nick")->get_value_s(), "alice");
+    z2test::stdout_of([&] { api()->gui_paint(); });
+
+    // In state "tabs" there are no buttons, and a short page shows nothing.
+    run("z2_param_set('html', '<p>hi</p>') z2_param_set('state', 'tabs')");
+    EXPECT_EQ(api()->find("quit"), nullptr);
+    EXPECT_EQ(api()->find("settings"), nullptr);
+    EXPECT_EQ(api()->find("html"), nullptr);
+
+    // The lobby: a tab bar of real height on top, the page in its scrolling box.
+    run("z2_param_set('tabs', \"<input type='button' class='tab' value='news'/>\")"
+        " z2_param_set('html', \"<table><tr><td><input type='text' name='n' value='v'/></table>\")"
+        " z2_param_set('state', 'lobby')");
+    ASSERT_NE(api()->find("tabs"), nullptr);
+    EXPECT_EQ(api()->find("tabs")->oh, 44);
+    ASSERT_NE(api()->find("htmlbox"), nullptr);
+    EXPECT_EQ(api()->find("htmlbox")->y, 44);
+    EXPECT_EQ(api()->gui_get("n").__str__(), "v");
+    z2test::stdout_of([&] { api()->gui_paint(); });
+}
+
+TEST_F(ModsGui, SamePageKeepsTypedValuesOtherPageStartsFresh) {
+    auto page = [](const char* name) {
+        return std::string("<table><tr><td><input type='hidden' name='_page' value='") + name +
+               "'/><td><input type='text' name='f' value=''/></table>";
+    };
+    api()->param_set("html", var(page("one")));
+    api()->gui_set("f", var("typed"));
+    api()->param_set("html", var(page("one") + " "));
+    EXPECT_EQ(api()->gui_get("f").__str__(), "typed");
+    api()->param_set("html", var(page("two")));
+    EXPECT_EQ(api()->gui_get("f").__str__(), "");
+}
+
+// A screen that asks for the split lobby.
+struct SplitScreen : State {
+    var call(var msg) override { return msg.__str__() == "lobby:split" ? var(true) : var(); }
+};
+
+TEST_F(ModsGui, SplitLobbyKeepsRightHalfScrollUntilItsMarkupChanges) {
+    GameView::register_state("test_split", new SplitScreen());
+    z2test::stdout_of([&] { game->view.next("test_split", 0); });
+    std::string tall = "<table>";
+    for (int i = 0; i < 60; i++) tall += "<tr><td><input type='button' value='row " + std::to_string(i) + "'/>";
+    tall += "</table>";
+    game->ui.screen[3] = (float)game_get_sh();
+    api()->param_set("xhtml", var(tall));
+    api()->param_set("state", var("xlobby"));
+    Widget* xs = api()->find("_xscrollbox");
+    ASSERT_NE(xs, nullptr);
+    ASSERT_NE(api()->find("xhtmlbox"), nullptr);
+    EXPECT_EQ(api()->find("xhtmlbox")->x, game_get_sw() / 2);
+    EXPECT_NE(api()->find("settings"), nullptr);  // split: the settings button stays
+    xs->set_value_i(50);
+    ASSERT_EQ(xs->get_value_i(), 50);
+
+    api()->param_set("html", var("<p>another main page</p>"));  // right half rebuilt, same text
+    EXPECT_EQ(api()->find("_xscrollbox")->get_value_i(), 50);
+    api()->param_set("xhtml", var(tall + " "));
+    EXPECT_EQ(api()->find("_xscrollbox")->get_value_i(), 0);
+}
+
+TEST_F(ModsGui, ConsoleKeys) {
+    // Hidden: a tap near the top is for the screen; F1 shows the console.
+    EXPECT_EQ(release(100, 10), 0);
+    EXPECT_EQ(key(MODS_KEY_F1), 1);
+    EXPECT_EQ(api()->console_visible & 1, 1);
+    EXPECT_EQ(release(300, 200), 1);  // shown: even a click on nothing is used
+
+    // A line typed at the prompt runs, is logged, and Up brings it back.
+    Widget* input = modsapi_console(api()).find("input");
+    ASSERT_NE(input, nullptr);
+    input->set_value(var("x = 6 * 7"));
+    modsapi_console(api()).focused = nullptr;
+    input->_focus();
+    EXPECT_EQ(key(GUI_KEY_RETURN), 1);
+    EXPECT_EQ(global("x"), "42");
+    ASSERT_FALSE(api()->log.empty());
+    EXPECT_EQ(api()->log[0], "> x = 6 * 7");
+    EXPECT_STREQ(input->get_value_s(), "");
+    EXPECT_EQ(key(MODS_KEY_UP), 1);
+    EXPECT_STREQ(input->get_value_s(), "x = 6 * 7");
+
+    z2test::stdout_of([&] { modsapi_log_paint(api()); });
+    EXPECT_EQ(key(MODS_KEY_F2), 1);
+    EXPECT_TRUE(api()->log.empty());
+    EXPECT_EQ(key(MODS_KEY_ESCAPE), 1);
+    EXPECT_EQ(api()->console_visible & 1, 0);
+    EXPECT_EQ(key(MODS_KEY_F2 + 1), 0);  // F3 is the console's only while shown
+
+    // F5 restarts the mod: a new API object, hidden console, empty log.
+    api()->log_entry("old");
+    key(MODS_KEY_F1);
+    run("y = 1");
+    EXPECT_EQ(key(MODS_KEY_F5), 1);
+    ASSERT_NE(api(), nullptr);
+    EXPECT_EQ(api()->console_visible & 1, 0);
+    EXPECT_EQ(global("y"), "(nil)");
+}
+
+}  // namespace

@@ -1,0 +1,160 @@
+// The match frame and the HUD over it, drawn under a real GL context
+// (SDL offscreen) and read back.
+#include "zentar_paint.h"
+
+#include <GL/gl.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "qel_driver.h"
+#include "qel_font.h"
+#include "qel_gfx.h"
+#include "zentar.h"
+#include "zentar_planet_paint.h"
+#include "zentar_ui.h"
+
+namespace {
+
+// Square, and as large as the default logical screen, so window pixels,
+// the 2D mode and the shell's screen width all agree.
+const int kW = 640, kH = 640;
+
+class FrameGL : public testing::Test {
+ protected:
+  void SetUp() override {
+    setenv("SDL_VIDEODRIVER", "offscreen", 1);
+    driver_init(DRIVER_VIDEO | DRIVER_TIMER);
+    driver_video_init(kW, kH, kW, kH, kW, kH, 0);
+    ASSERT_NE(driver_sdl2_window(), nullptr);
+    driver_set_altdir(Z2_DATA_DIR);
+    gfx_init();
+    font_init();
+    gfx_set_size(kW, kH);
+    gfx_set_ortho_near_far(-1000, 1000);
+    gfx_gl_state_reset();
+    planet_paint_init();
+    world_ = std::make_unique<Zentar>();
+    ui_ = std::make_unique<ZentarUI>();
+    sys_init(*world_);
+    a_ = planet(300, 200, 50);
+    b_ = planet(900, 700, 50);
+    ui_init(*world_, *ui_, 0);
+    begin();
+  }
+  void TearDown() override {
+    font_deinit();
+    gfx_deinit();
+    driver_deinit();
+  }
+
+  int planet(float x, float y, float production) {
+    Item* p = planet_init(*world_, 0, x, y, production, 10);
+    planet_style_init(*world_, p->n, 0x00FF00, 0x00FF00, "default", nullptr);
+    p->planet_style.sprite[1].enabled = 0;
+    return p->n;
+  }
+  void begin() {
+    gfx_clear();
+    gfx_ortho();
+  }
+  Vector3 screen(float x, float y) const { return ui_->to_screen * Vector3{x, y, 0}; }
+  static const unsigned char* px(float x, float y) {
+    static unsigned char c[4];
+    glReadPixels((int)x, kH - 1 - (int)y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, c);
+    return c;
+  }
+  static int sum(float x, float y) {
+    const unsigned char* c = px(x, y);
+    return c[0] + c[1] + c[2];
+  }
+  // Lit pixels in a rectangle of the screen.
+  static int lit(int x, int y, int w, int h) {
+    int n = 0;
+    for (int j = y; j < y + h; j++)
+      for (int i = x; i < x + w; i++) n += sum((float)i, (float)j) > 0;
+    return n;
+  }
+  Item& item(int n) { return world_->items[n]; }
+
+  std::unique_ptr<Zentar> world_;
+  std::unique_ptr<ZentarUI> ui_;
+  int a_ = 0, b_ = 0;
+};
+
+TEST_F(FrameGL, PlanetsLandWhereTheViewTransformPutsThem) {
+  sys_paint(*world_, *ui_, 0, 0);
+
+  for (int n : {a_, b_}) {
+    Vector3 c = screen(item(n).position_x, item(n).position_y);
+    ASSERT_GT(c.x, 0);
+    ASSERT_LT(c.x, kW);
+    ASSERT_GT(c.y, 0);
+    ASSERT_LT(c.y, kH);
+    EXPECT_GT(sum(c.x, c.y), 0) << "planet " << n;
+  }
+  // Halfway between the two planets is empty space.
+  Vector3 mid = screen(600, 450);
+  EXPECT_EQ(sum(mid.x, mid.y), 0);
+
+  // GL got the row-by-row matrix column by column; the plain 2D mode is back.
+  for (int r = 0; r < 4; r++)
+    for (int c = 0; c < 4; c++) EXPECT_EQ(ui_->to_screen_gl[c * 4 + r], ui_->to_screen.m[r * 4 + c]);
+  float mv[16];
+  glGetFloatv(GL_MODELVIEW_MATRIX, mv);
+  for (int i = 0; i < 16; i++) EXPECT_EQ(mv[i], i % 5 == 0 ? 1.0f : 0.0f) << i;
+  GLint src = 0, dst = 0;
+  glGetIntegerv(GL_BLEND_SRC, &src);
+  glGetIntegerv(GL_BLEND_DST, &dst);
+  EXPECT_EQ(src, GL_ONE);
+  EXPECT_EQ(dst, GL_ONE_MINUS_SRC_ALPHA);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
+TEST_F(FrameGL, HudRingsTheSelectionAndDropsStaleOnes) {
+  ui_->sel[a_] = 1;
+  ui_->sel[ZT_ITEMS - 1] = 1;  // beyond top: a freed slot
+  ui_->ptr[1].active = 1;
+  ui_->ptr[1].over = ZT_ITEMS - 2;  // freed hover target
+  std::strcpy(world_->status, "WAITING FOR PLAYERS");
+  ui_paint(*world_, *ui_, 0);
+
+  EXPECT_EQ(ui_->sel[a_], 1);
+  EXPECT_EQ(ui_->sel[ZT_ITEMS - 1], 0);
+  EXPECT_EQ(ui_->ptr[1].over, 0);
+
+  const Item& a = item(a_);
+  Vector3 ring = screen(a.position_x + a.fleet_r + 8, a.position_y);
+  const unsigned char* c = px(ring.x, ring.y);
+  EXPECT_EQ(c[0], 0);
+  EXPECT_GT(c[1], 128);
+  EXPECT_GT(c[2], 128);
+  Vector3 centre = screen(a.position_x, a.position_y);
+  EXPECT_EQ(sum(centre.x, centre.y), 0);
+  Vector3 other = screen(item(b_).position_x + item(b_).fleet_r + 8, item(b_).position_y);
+  EXPECT_EQ(sum(other.x, other.y), 0);
+
+  // The status line sits centred in the top strip.
+  EXPECT_GT(lit(kW / 2 - 60, 0, 120, 22), 20);
+
+  // In the overview the status line (and everything after it) stays off.
+  begin();
+  ui_->gmap_mode = 1;
+  ui_paint(*world_, *ui_, 0);
+  EXPECT_EQ(lit(kW / 2 - 60, 0, 120, 22), 0);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
+TEST(HudColour, DarkColoursBrightenUntilReadable) {
+  EXPECT_EQ(_chat_color_brighten(0x000000), 0x565656);
+  EXPECT_EQ(_chat_color_brighten(0x00FF00), 0x00FF00);  // already light enough
+  EXPECT_EQ(_chat_color_brighten(0x555555), 0x565656);  // lum 84.15 truncates to 84: one more step
+  int blue = _chat_color_brighten(0x0000FF);
+  int r = blue >> 16, g = (blue >> 8) & 0xFF, b = blue & 0xFF;
+  EXPECT_GT((int)(0.21 * r + 0.71 * g + 0.07 * b), 84);
+  EXPECT_EQ(b, 255);
+}
+
+}  // namespace
