@@ -72,18 +72,6 @@ bool chat_log_open(Game&, Container& root) {
     return log && log->is_open();
 }
 
-// Weak: the in-game screens' own choice of the local user takes over. This
-// one picks the first user that plays on this machine.
-__attribute__((weak)) int get_uid_mark_has_player(Game& game, int) {
-    Zentar& z = game.world;
-    int top = std::min<int>(z.top, ZT_ITEMS);
-    for (int i = 1; i < top; i++) {
-        const Item& it = z.items[i];
-        if (it.in_use == 1 && it.has_user && it.has_player) return i;
-    }
-    return 0;
-}
-
 // ---- chat log ------------------------------------------------------------------------
 
 ChatLog::ChatLog(Game* g) : game(g) {

@@ -12,8 +12,6 @@
 
 // ==== screens and chat ==========================================================
 
-Z2_STANDIN void menus_init(Game&) {}
-Z2_STANDIN void states_init(Game&) {}
 
 // ==== online services ===========================================================
 

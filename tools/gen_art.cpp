@@ -17,6 +17,12 @@
 //
 // Planet pictures: "planet-tex0".."planet-tex4" (sphere surface maps),
 // "planet-aura" (the halo sprite) and "black", drawn from hashed noise.
+//
+// Sprites and icons: the match's glows, lines, markers and rank badges
+// ("flag1".."flag15", "wings1".., "stars1"..), the map's pictures ("map-*",
+// "ship"), the menu icons ("icon-*"), chat and slider pictures, more nine-slice
+// "gui-*" boxes (outside the atlas), the start-up "logo" and the match
+// backgrounds "background01".."background05" (JPEG, opaque).
 #include <stb_image_write.h>  // PNG output; the implementation lives in libstb
 #include <stb_truetype.h>     // glyph rasterising; likewise
 
@@ -566,6 +572,507 @@ std::vector<std::pair<std::string, Picture>> make_planets() {
   return out;
 }
 
+
+// ---- sprites, icons and badges -----------------------------------------------------------
+
+// Pictures for the match, the menus and the map. Anything drawn with raw
+// texture coordinates over the whole texture ("line", "white", "star",
+// particles, box corners) is a power of two of at least 64 a side, so no
+// padding shows. Glows and lines are white: the game tints them.
+
+float smooth01(float t) {
+  t = std::clamp(t, 0.0f, 1.0f);
+  return t * t * (3 - 2 * t);
+}
+
+// Coverage from a signed distance in pixels (negative inside).
+float edge(float d) { return std::clamp(0.5f - d, 0.0f, 1.0f); }
+
+float seg_dist(float px, float py, float ax, float ay, float bx, float by) {
+  float dx = bx - ax, dy = by - ay, len2 = dx * dx + dy * dy;
+  float t = len2 > 0 ? std::clamp(((px - ax) * dx + (py - ay) * dy) / len2, 0.0f, 1.0f) : 0.0f;
+  float qx = px - ax - t * dx, qy = py - ay - t * dy;
+  return std::sqrt(qx * qx + qy * qy);
+}
+
+bool in_poly(float x, float y, const std::vector<std::pair<float, float>>& pts) {
+  bool in = false;
+  for (size_t i = 0, j = pts.size() - 1; i < pts.size(); j = i++) {
+    auto [xi, yi] = pts[i];
+    auto [xj, yj] = pts[j];
+    if ((yi > y) != (yj > y) && x < (xj - xi) * (y - yi) / (yj - yi) + xi) in = !in;
+  }
+  return in;
+}
+
+float poly_cover(int x, int y, const std::vector<std::pair<float, float>>& pts) {
+  int in = 0;
+  for (int s = 0; s < 16; s++) in += in_poly(x + (s % 4 + 0.5f) / 4, y + (s / 4 + 0.5f) / 4, pts);
+  return in / 16.0f;
+}
+
+// Every pixel takes the colour f gives at its centre.
+void paint(Picture& p, const std::function<Rgba(float x, float y)>& f) {
+  for (int y = 0; y < p.h; y++)
+    for (int x = 0; x < p.w; x++) {
+      Rgba c = f(x + 0.5f, y + 0.5f);
+      if (c.a > 0) p.over(x, y, Rgba{c.r, c.g, c.b, std::min(c.a, 1.0f)}, 1.0f);
+    }
+}
+
+Picture glow_sprite(int n, const std::function<float(float dx, float dy)>& alpha, uint32_t rgb = 0xffffff) {
+  Picture p(n, n);
+  paint(p, [&](float x, float y) { return hex(rgb, alpha(x - n / 2.0f, y - n / 2.0f)); });
+  return p;
+}
+
+// Across a line's width, u = 0 at its middle and +-32 at its sides: a hot
+// core inside a soft glow.
+float line_profile(float u) {
+  u = std::fabs(u);
+  return std::clamp(0.45f * std::exp(-(u / 11) * (u / 11)) + 0.55f * std::clamp((7 - u) / 3, 0.0f, 1.0f), 0.0f, 1.0f) *
+         std::clamp((32 - u) / 3, 0.0f, 1.0f);
+}
+
+// A light icon shape with a dark rim, so it reads over any background; a
+// little darker towards the bottom.
+Picture icon(int n, const std::function<float(float x, float y)>& sdf, uint32_t fill = 0xffffff) {
+  Picture p(n, n);
+  paint(p, [&](float x, float y) { return hex(0x000000, 0.55f * edge(sdf(x, y) - 2.5f)); });
+  paint(p, [&](float x, float y) {
+    Rgba c = mix(hex(fill), hex(0x000000), 0.22f * y / n);
+    c.a = edge(sdf(x, y));
+    return c;
+  });
+  return p;
+}
+
+float ring_dist(float x, float y, float cx, float cy, float r, float width) {
+  return std::fabs(std::hypot(x - cx, y - cy) - r) - width / 2;
+}
+
+std::vector<std::pair<float, float>> star_points(float cx, float cy, float r, float inner) {
+  std::vector<std::pair<float, float>> pts;
+  for (int i = 0; i < 10; i++) {
+    float a = -(float)M_PI / 2 + i * (float)M_PI / 5, rr = i % 2 ? r * inner : r;
+    pts.push_back({cx + rr * std::cos(a), cy + rr * std::sin(a)});
+  }
+  return pts;
+}
+
+Rgba hsv(float h, float s, float v) {
+  h = std::fmod(h, 1.0f) * 6;
+  int i = (int)h;
+  float f = h - i, p = v * (1 - s), q = v * (1 - s * f), t = v * (1 - s * (1 - f));
+  switch (i) {
+    case 0: return {v, t, p, 1};
+    case 1: return {q, v, p, 1};
+    case 2: return {p, v, t, 1};
+    case 3: return {p, q, v, 1};
+    case 4: return {t, p, v, 1};
+    default: return {v, p, q, 1};
+  }
+}
+
+// Rank badges, drawn at 44 x 29.3: "flag<k>" a pennant in the middle,
+// "wings<k>" a pair of wings either side, "stars<k>" a row of stars along the
+// bottom, for k = 1..15 (0 draws nothing: the picture is missing). The star
+// count is 1..5 (feathers one more), the metal bronze, silver, then gold.
+const Rgba kMetal[3][2] = {{hex(0xf0b080), hex(0x8a4a20)}, {hex(0xffffff), hex(0x8a98aa)}, {hex(0xfff0a0), hex(0xb08010)}};
+
+Picture badge_flag(int k) {
+  Picture p(66, 44);
+  Rgba base = hsv((k - 1) / 15.0f + 0.58f, 0.7f, 0.95f);
+  std::vector<std::pair<float, float>> pts = {{24, 3}, {42, 3}, {42, 34}, {33, 28}, {24, 34}};
+  std::vector<std::pair<float, float>> inner = {{26, 5}, {40, 5}, {40, 30.5f}, {33, 25.5f}, {26, 30.5f}};
+  for (int y = 0; y < p.h; y++)
+    for (int x = 0; x < p.w; x++) {
+      float t = (y + 0.5f) / 34;
+      p.over(x, y, mix(base, hex(0x101010), 0.55f), poly_cover(x, y, pts));
+      p.over(x, y, mix(mix(base, hex(0xffffff), 0.3f), base, t), poly_cover(x, y, inner));
+    }
+  return p;
+}
+
+Picture badge_wings(int k) {
+  Picture p(66, 44);
+  int n = 2 + (k - 1) % 5;  // one feather alone would not read as a wing
+  const Rgba* m = kMetal[std::min((k - 1) / 5, 2)];
+  for (int side = 0; side < 2; side++)
+    for (int pass = 0; pass < 2; pass++)
+      paint(p, [&](float x, float y) {
+        if (side) x = 66 - x;
+        float d = 1e9f;
+        for (int i = 0; i < n; i++) {
+          float a = (float)M_PI * (1.02f + 0.09f * i), len = 19.0f - 2.2f * i;
+          float ex = 23 + len * std::cos(a), ey = 14 - len * std::sin(a) + 4.0f * i;
+          float t = std::clamp(seg_dist(x, y, 23, 14 + 3.0f * i, ex, ey) > 0 ? (23 - x) / len : 0.0f, 0.0f, 1.0f);
+          d = std::min(d, seg_dist(x, y, 23, 14 + 3.0f * i, ex, ey) - (2.6f - 1.2f * t));
+        }
+        if (pass == 0) return hex(0x000000, 0.6f * edge(d - 1.2f));
+        Rgba c = mix(m[0], m[1], std::clamp((y - 6) / 26, 0.0f, 1.0f));
+        c.a = edge(d);
+        return c;
+      });
+  return p;
+}
+
+Picture badge_stars(int k) {
+  Picture p(66, 44);
+  int n = 1 + (k - 1) % 5;
+  const Rgba* m = kMetal[std::min((k - 1) / 5, 2)];
+  for (int i = 0; i < n; i++) {
+    float cx = 33 + (i - (n - 1) / 2.0f) * 10.5f, cy = 38;
+    auto outer = star_points(cx, cy, 6.2f, 0.45f), inner = star_points(cx, cy, 4.6f, 0.45f);
+    for (int y = 28; y < 44; y++)
+      for (int x = 0; x < 66; x++) {
+        p.over(x, y, mix(m[1], hex(0x000000), 0.5f), poly_cover(x, y, outer));
+        p.over(x, y, mix(m[0], m[1], std::clamp((y - 33) / 10.0f, 0.0f, 1.0f)), poly_cover(x, y, inner));
+      }
+  }
+  return p;
+}
+
+// A dark sky with two tinted gas clouds, for the match background.
+Picture background(int seed, uint32_t c1, uint32_t c2) {
+  const int n = 512;
+  Picture p(n, n);
+  paint(p, [&](float x, float y) {
+    float wx = 40 * (fbm(x, y, n, 4, 3, seed + 1) - 0.5f), wy = 40 * (fbm(x, y, n, 4, 3, seed + 2) - 0.5f);
+    float a = fbm(x + wx, y + wy, n, 4, 5, seed + 3), b = fbm(x - wy, y + wx, n, 3, 5, seed + 4);
+    float r = std::hypot(x - n / 2.0f, y - n / 2.0f) / (n / 2.0f);
+    float fall = 1 - smooth01((r - 0.35f) / 0.75f);
+    float ka = std::pow(smooth01((a - 0.38f) / 0.4f), 2.0f) * fall, kb = std::pow(smooth01((b - 0.42f) / 0.4f), 2.0f) * fall;
+    Rgba c = hex(0x020308);
+    c = mix(c, hex(c1), 0.55f * ka);
+    c = mix(c, hex(c2), 0.45f * kb);
+    float dust = hash01((int)x, (int)y, seed + 9);
+    if (dust > 0.9985f) c = mix(c, hex(0xffffff), 0.35f + 0.4f * (dust - 0.9985f) / 0.0015f);
+    c.a = 1;
+    return c;
+  });
+  return p;
+}
+
+// A cloud sprite for the map, transparent at its sides.
+Picture nebula(int seed) {
+  const int n = 128;
+  Picture p(n, n);
+  paint(p, [&](float x, float y) {
+    float r = std::hypot(x - n / 2.0f, y - n / 2.0f) / (n / 2.0f);
+    float a = fbm(x, y, n, 4, 4, seed) * (1 - smooth01(r));
+    return hex(0xffffff, 0.8f * smooth01((a - 0.12f) / 0.5f));
+  });
+  return p;
+}
+
+// The start-up banner: the title in bold letters over a blue glow.
+bool make_logo(const std::string& out, const std::string& ttf_dir) {
+  std::vector<uint8_t> ttf = read_file(ttf_dir + "/DejaVuSans-Bold.ttf");
+  stbtt_fontinfo info;
+  if (ttf.empty() || !stbtt_InitFont(&info, ttf.data(), stbtt_GetFontOffsetForIndex(ttf.data(), 0))) {
+    fprintf(stderr, "gen_art: cannot read %s/DejaVuSans-Bold.ttf\n", ttf_dir.c_str());
+    return false;
+  }
+  const int W = 1024, H = 256;
+  const char* text = "ZENTAR 2";
+  float scale = stbtt_ScaleForPixelHeight(&info, 150);
+  int ascent, descent, gap;
+  stbtt_GetFontVMetrics(&info, &ascent, &descent, &gap);
+  const float spacing = 10;
+  float width = 0;
+  for (const char* c = text; *c; c++) {
+    int adv, lsb;
+    stbtt_GetCodepointHMetrics(&info, *c, &adv, &lsb);
+    width += adv * scale + (c[1] ? spacing : 0);
+  }
+  std::vector<float> cover((size_t)W * H, 0.0f);
+  float pen = (W - width) / 2;
+  int base = (int)((H - (ascent - descent) * scale) / 2 + ascent * scale);
+  for (const char* c = text; *c; c++) {
+    int adv, lsb, x0, y0, x1, y1;
+    stbtt_GetCodepointHMetrics(&info, *c, &adv, &lsb);
+    stbtt_GetCodepointBitmapBox(&info, *c, scale, scale, &x0, &y0, &x1, &y1);
+    int bw = x1 - x0, bh = y1 - y0;
+    if (bw > 0 && bh > 0) {
+      std::vector<uint8_t> bm((size_t)bw * bh);
+      stbtt_MakeCodepointBitmap(&info, bm.data(), bw, bh, bw, scale, scale, *c);
+      for (int y = 0; y < bh; y++)
+        for (int x = 0; x < bw; x++) {
+          int px = (int)pen + x0 + x, py = base + y0 + y;
+          if (px >= 0 && py >= 0 && px < W && py < H) cover[(size_t)py * W + px] = std::max(cover[(size_t)py * W + px], bm[(size_t)y * bw + x] / 255.0f);
+        }
+    }
+    pen += adv * scale + spacing;
+  }
+  // The glow: the letters blurred by three box passes each way.
+  std::vector<float> blur = cover, tmp(blur.size());
+  const int R = 9;
+  for (int pass = 0; pass < 3; pass++)
+    for (int dir = 0; dir < 2; dir++) {
+      for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) {
+          float s = 0;
+          for (int k = -R; k <= R; k++) {
+            int sx = dir ? x : x + k, sy = dir ? y + k : y;
+            if (sx >= 0 && sy >= 0 && sx < W && sy < H) s += blur[(size_t)sy * W + sx];
+          }
+          tmp[(size_t)y * W + x] = s / (2 * R + 1);
+        }
+      blur.swap(tmp);
+    }
+  std::vector<float> rim = dilate(cover, W, H, 3);
+  Picture p(W, H);
+  for (int y = 0; y < H; y++)
+    for (int x = 0; x < W; x++) {
+      size_t i = (size_t)y * W + x;
+      p.over(x, y, hex(0x3a8cff), std::min(1.0f, 1.6f * blur[i]));
+      p.over(x, y, hex(0x0a1a3a), rim[i]);
+      float t = (y - (base - 110.0f)) / 120.0f;
+      p.over(x, y, mix(hex(0xffffff), hex(0x8cc4ff), std::clamp(t, 0.0f, 1.0f)), cover[i]);
+    }
+  return write_png(out + "/logo.png", p);
+}
+
+bool write_jpg(const std::string& path, const Picture& p) {
+  std::vector<uint8_t> rgb((size_t)p.w * p.h * 3);
+  for (size_t i = 0; i < (size_t)p.w * p.h; i++)
+    for (int c = 0; c < 3; c++) rgb[i * 3 + c] = (uint8_t)std::lround(std::clamp(p.px[i * 4 + c], 0.0f, 1.0f) * 255.0f);
+  if (!stbi_write_jpg(path.c_str(), p.w, p.h, 3, rgb.data(), 88)) {
+    fprintf(stderr, "gen_art: cannot write %s\n", path.c_str());
+    return false;
+  }
+  printf("%s: %d x %d\n", path.c_str(), p.w, p.h);
+  return true;
+}
+
+std::vector<std::pair<std::string, Picture>> make_sprites() {
+  std::vector<std::pair<std::string, Picture>> out;
+  const float pi = (float)M_PI;
+  // Flat fills for triangles and masks.
+  {
+    Picture white(64, 64), blank(8, 8);
+    paint(white, [](float, float) { return hex(0xffffff); });
+    out.push_back({"white", white});
+    out.push_back({"blank", blank});
+  }
+  // A shade from clear (top) to black (bottom).
+  {
+    Picture fade(4, 64);
+    paint(fade, [](float, float y) { return hex(0x000000, smooth01(y / 64)); });
+    out.push_back({"fade", fade});
+  }
+  // Glowing lines: u along the length, v across it.
+  {
+    Picture line(64, 64), map_line(64, 64);
+    paint(line, [](float, float y) { return hex(0xffffff, line_profile(y - 32)); });
+    paint(map_line, [](float, float y) { return hex(0xffffff, 0.7f * line_profile(1.6f * (y - 32))); });
+    out.push_back({"line", line});
+    out.push_back({"map-line", map_line});
+  }
+  // Box corners carry the line round a quarter turn about their bottom-right
+  // point: "corner" is one line wide (radius half a width), "corner0" half
+  // a width and square.
+  {
+    Picture corner(64, 64), corner0(64, 64);
+    paint(corner, [](float x, float y) { return hex(0xffffff, line_profile(std::hypot(64 - x, 64 - y) - 32)); });
+    paint(corner0, [](float x, float y) { return hex(0xffffff, line_profile(0.5f * std::hypot(64 - x, 64 - y))); });
+    out.push_back({"corner", corner});
+    out.push_back({"corner0", corner0});
+  }
+  // Points of light.
+  out.push_back({"star", glow_sprite(64, [](float dx, float dy) {
+                   float d = std::hypot(dx, dy);
+                   return (std::exp(-(d / 5) * (d / 5)) + 0.35f * std::exp(-(d / 14) * (d / 14))) * std::clamp((32 - d) / 6, 0.0f, 1.0f);
+                 })});
+  auto sparkle = [](float dx, float dy, float ray, float glow) {
+    float d = std::hypot(dx, dy);
+    float a = glow * std::exp(-(d / 9) * (d / 9)) + std::exp(-(d / 3.5f) * (d / 3.5f));
+    a += ray * std::exp(-(dy / 1.6f) * (dy / 1.6f)) * std::max(0.0f, 1 - std::fabs(dx) / 30);
+    a += ray * std::exp(-(dx / 1.6f) * (dx / 1.6f)) * std::max(0.0f, 1 - std::fabs(dy) / 30);
+    return std::min(a, 1.0f) * std::clamp((32 - d) / 4, 0.0f, 1.0f);
+  };
+  out.push_back({"spark", glow_sprite(64, [&](float dx, float dy) { return sparkle(dx, dy, 0.7f, 0.6f); })});
+  out.push_back({"trophy-shinestar", glow_sprite(64, [&](float dx, float dy) { return sparkle(dx, dy, 1.0f, 0.3f); }, 0xfffbe8)});
+  out.push_back({"trophy-shineglow", glow_sprite(128, [](float dx, float dy) {
+                   float t = std::max(0.0f, 1 - std::hypot(dx, dy) / 64);
+                   return 0.85f * t * t;
+                 }, 0xfff0c0)});
+  out.push_back({"trophy-shineburst", glow_sprite(256, [&](float dx, float dy) {
+                   float d = std::hypot(dx, dy) / 128, a = std::atan2(dy, dx);
+                   float ray = std::pow(std::fabs(std::cos(6 * a)), 12.0f);
+                   return 0.5f * ray * smooth01(d / 0.25f) * std::max(0.0f, 1 - d) * std::max(0.0f, 1 - d);
+                 }, 0xfff4d0)});
+  {
+    Picture shine(64, 64);  // a slanted band of light swept down the trophy
+    paint(shine, [](float x, float y) {
+      float u = (x + y - 64) / 7;
+      return hex(0xffffff, 0.7f * std::exp(-u * u));
+    });
+    out.push_back({"trophy-shineline", shine});
+  }
+  // Turning dashes round the player's own planets (drawn 4 radii across,
+  // so the planet's rim is 32 texels out).
+  {
+    Picture you(128, 128);
+    paint(you, [&](float x, float y) {
+      float dx = x - 64, dy = y - 64, d = std::hypot(dx, dy);
+      float f = std::fmod((std::atan2(dy, dx) + pi) / (2 * pi) * 8, 1.0f);
+      float dash = smooth01(std::min(f, 0.62f - f) * 40) * (f < 0.62f);
+      float a = dash * edge(std::fabs(d - 44) - 2.5f) + 0.25f * std::exp(-((d - 44) / 8) * ((d - 44) / 8));
+      return hex(0xffffff, std::min(a, 1.0f) * std::clamp((63 - d) / 3, 0.0f, 1.0f));
+    });
+    out.push_back({"you", you});
+  }
+  // A ship, nose up, light so the owner's colour tints it.
+  {
+    Picture ship(64, 64);
+    std::vector<std::pair<float, float>> hull = {{32, 4}, {54, 56}, {32, 45}, {10, 56}};
+    std::vector<std::pair<float, float>> top = {{32, 4}, {32, 45}, {10, 56}};
+    for (int y = 0; y < 64; y++)
+      for (int x = 0; x < 64; x++) {
+        ship.over(x, y, hex(0xb8c0cc), poly_cover(x, y, hull));
+        ship.over(x, y, hex(0xffffff), poly_cover(x, y, top));
+      }
+    out.push_back({"ship", ship});
+  }
+  // Map markers.
+  out.push_back({"map-circle", glow_sprite(128, [](float dx, float dy) {
+                   float d = std::hypot(dx, dy);
+                   return edge(std::fabs(d - 56) - 2.5f) + 0.3f * std::exp(-((d - 56) / 5) * ((d - 56) / 5));
+                 })});
+  {
+    Picture marker(128, 128);
+    paint(marker, [&](float x, float y) {
+      float dx = x - 64, dy = y - 64, d = std::hypot(dx, dy);
+      float a = edge(std::fabs(d - 50) - 2.5f);
+      for (int i = 0; i < 4; i++) {  // four pointers aimed at the middle
+        float c = std::cos(i * pi / 2), s = std::sin(i * pi / 2);
+        float u = dx * c + dy * s, v = -dx * s + dy * c;  // u outward
+        if (u > 36 && u < 60) a = std::max(a, edge(std::fabs(v) - (u - 36) * 0.45f));
+      }
+      return hex(0xffffff, a);
+    });
+    out.push_back({"map-marker", marker});
+  }
+  out.push_back({"map-flare3", glow_sprite(128, [&](float dx, float dy) {
+                   float d = std::hypot(dx, dy);
+                   float a = 0.9f * std::exp(-(d / 8) * (d / 8)) + 0.3f * std::exp(-(d / 26) * (d / 26));
+                   a += 0.18f * std::exp(-((d - 42) / 3) * ((d - 42) / 3));
+                   a += 0.6f * std::exp(-(dy / 1.5f) * (dy / 1.5f)) * std::max(0.0f, 1 - std::fabs(dx) / 62);
+                   a += 0.4f * std::exp(-(dx / 1.5f) * (dx / 1.5f)) * std::max(0.0f, 1 - std::fabs(dy) / 40);
+                   return std::min(a, 1.0f) * std::clamp((64 - d) / 4, 0.0f, 1.0f);
+                 })});
+  // A sun for the map: a bright disc with a corona, on the aura sprite's
+  // scale (the rim 33 texels out of 128).
+  {
+    Picture sun(128, 128);
+    const float rim = 128 / 3.875f;
+    paint(sun, [&](float x, float y) {
+      float d = std::hypot(x - 64, y - 64) / rim;
+      Rgba c = mix(hex(0xffffff), hex(0xffd890), std::clamp(d, 0.0f, 1.0f));
+      c.a = d < 1 ? 1.0f : 0.85f * std::exp(-(d - 1) * 3.2f);
+      c.a *= std::clamp((64 - d * rim) / 4, 0.0f, 1.0f);
+      return c;
+    });
+    out.push_back({"map-aura-sun", sun});
+  }
+  out.push_back({"map-nebula1", nebula(301)});
+  out.push_back({"map-nebula2", nebula(401)});
+  // Icons.
+  out.push_back({"icon-zoom", icon(64, [](float x, float y) {
+                   return std::min(ring_dist(x, y, 26, 26, 15, 5), seg_dist(x, y, 37.5f, 37.5f, 54, 54) - 4.5f);
+                 })});
+  out.push_back({"icon-quit", icon(48, [](float x, float y) {
+                   float cross = std::min(seg_dist(x, y, 17, 17, 31, 31), seg_dist(x, y, 31, 17, 17, 31)) - 2.5f;
+                   return std::min(ring_dist(x, y, 24, 24, 17, 3.5f), cross);
+                 })});
+  out.push_back({"icon-pause", icon(48, [](float x, float y) {
+                   return std::min(rbox_dist(x, y, 13, 11, 21, 37, 2, 2), rbox_dist(x, y, 27, 11, 35, 37, 2, 2));
+                 })});
+  out.push_back({"icon-about", icon(48, [](float x, float y) {
+                   float dot = std::hypot(x - 24, y - 15) - 3.2f, bar = seg_dist(x, y, 24, 22, 24, 33) - 2.6f;
+                   return std::min(ring_dist(x, y, 24, 24, 17, 3.5f), std::min(dot, bar));
+                 })});
+  out.push_back({"icon-settings", icon(68, [&](float x, float y) {
+                   float dx = x - 34, dy = y - 34, d = std::hypot(dx, dy), a = std::atan2(dy, dx);
+                   float R = 22 + 5 * std::clamp(3 * std::cos(8 * a), -1.0f, 1.0f);
+                   return std::max(d - R, 9 - d);
+                 })});
+  out.push_back({"icon-buy", icon(56, [](float x, float y) {
+                   return std::min(seg_dist(x, y, 14, 29, 24, 39), seg_dist(x, y, 24, 39, 43, 17)) - 3.5f;
+                 }, 0x70e088)});
+  // Chat: the icon that opens it and the tab at the log's corner.
+  {
+    Picture chat(64, 64);
+    auto bubble = [](float x, float y) {
+      float t = std::clamp((y - 38) / 17, 0.0f, 1.0f);  // the tail narrows downwards
+      float tail = seg_dist(x, y, 21, 38, 12, 55) - 5.5f * (1 - t) - 0.5f;
+      return std::min(rbox_dist(x, y, 6, 8, 58, 44, 11, 11), tail);
+    };
+    paint(chat, [&](float x, float y) { return hex(0x000000, 0.55f * edge(bubble(x, y) - 2.5f)); });
+    paint(chat, [&](float x, float y) { return hex(0xe8f0fc, edge(bubble(x, y))); });
+    paint(chat, [&](float x, float y) {
+      float d = std::min({std::hypot(x - 20, y - 26), std::hypot(x - 32, y - 26), std::hypot(x - 44, y - 26)}) - 4;
+      return hex(0x23508e, edge(d));
+    });
+    out.push_back({"chat-icon", chat});
+    Picture tab(40, 80);
+    draw_panel(tab, plain(0x5a7fb0, 0x1c2a44, 0x111a2c, 0.92f, 10));
+    paint(tab, [](float x, float y) {
+      float d = 1e9f;
+      for (int i = -1; i <= 1; i++) d = std::min(d, seg_dist(x, y, 12, 40 + 9.0f * i, 28, 40 + 9.0f * i) - 2);
+      return hex(0xdde8f8, 0.85f * edge(d));
+    });
+    out.push_back({"chat-tab", tab});
+  }
+  // The side slider's track (a nine-slice, corner 7) and its knob.
+  {
+    Picture track(22, 22), dot(44, 44);
+    paint(track, [](float x, float y) {
+      float d = rbox_dist(x, y, 7, 1, 15, 21, 4, 4);
+      Rgba c = d > -1.5f ? hex(0x6a8fc0) : hex(0x101826, 0.9f);
+      c.a *= edge(d);
+      return c;
+    });
+    draw_panel(dot, Panel{3, 19, 19, 2.5f, hex(0x3f7fd0), hex(0xffffff), hex(0xa8c4ec), 0.3f});
+    out.push_back({"slider-line", track});
+    out.push_back({"slider-dot", dot});
+  }
+  // Rank badges.
+  for (int k = 1; k <= 15; k++) {
+    out.push_back({"flag" + std::to_string(k), badge_flag(k)});
+    out.push_back({"wings" + std::to_string(k), badge_wings(k)});
+    out.push_back({"stars" + std::to_string(k), badge_stars(k)});
+  }
+  // More nine-slice GUI pictures, as separate files.
+  auto panel = [&](const std::string& name, const Panel& s) {
+    Picture p(48, 48);
+    draw_panel(p, s);
+    out.push_back({name, std::move(p)});
+  };
+  const uint32_t rims[5] = {0x8a96a8, 0x9cc4ff, 0xa8f0b0, 0xffb8a8, 0xffe8a0};
+  const uint32_t tops[5] = {0x3a4454, 0x3f7fd0, 0x3aa850, 0xd05040, 0xd0a030};
+  const uint32_t bots[5] = {0x262e3a, 0x23508e, 0x1f6e30, 0x8c2a20, 0x8a6410};
+  for (int i = 0; i <= 4; i++) {
+    panel("gui-icon" + std::to_string(i), plain(rims[i], tops[i], bots[i], 1.0f, 20, 0.45f));
+    panel("gui-icon" + std::to_string(i) + "o", overlay(0xffffff, 20));
+  }
+  for (int i = 1; i <= 3; i++) {
+    panel("gui-xicon" + std::to_string(i), plain(rims[i], tops[i], bots[i], 0.85f, 12, 0.3f));
+    panel("gui-xicon" + std::to_string(i) + "o", overlay(0xffffff, 12));
+    panel("gui-sector" + std::to_string(i), Panel{1, 4, 4, 2, hex(rims[i]), hex(tops[i], 0.55f), hex(bots[i], 0.75f), 0.2f});
+    panel("gui-sector" + std::to_string(i) + "o", overlay(0xffffff, 4));
+  }
+  panel("gui-tiny2", plain(0xa8f0b0, 0x3aa850, 0x1f6e30, 1.0f, 6, 0.4f));
+  panel("gui-tiny2o", overlay(0xffffff, 6));
+  panel("gui-list2", plain(0x4a6690, 0x1e2e48, 0x18243a, 0.92f, 6));
+  panel("gui-list2o", overlay(0xffffff, 6));
+  panel("gui-clan1", plain(0x8fb3e0, 0x2a3e60, 0x1a2740, 0.95f, 10, 0.2f));
+  panel("gui-clan1o", overlay(0xffffff, 10));
+  return out;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -586,5 +1093,14 @@ int main(int argc, char** argv) {
   ok &= make_atlas(out, gui);
   ok &= write_png(out + "/icon.png", make_icon());
   for (const auto& [name, pic] : make_planets()) ok &= write_png(out + "/" + name + ".png", pic);
+  for (const auto& [name, pic] : make_sprites()) ok &= write_png(out + "/" + name + ".png", pic);
+  ok &= make_logo(out, ttf);
+  const uint32_t sky[5][2] = {{0x3a5cc8, 0x9a3ab0}, {0x2a9aa0, 0x3a50c0}, {0xb04a6a, 0x4a3ac0},
+                              {0x3a8a5a, 0x2a5ab0}, {0x6a4ac8, 0xc0702a}};
+  for (int i = 0; i < 5; i++) {
+    char name[32];
+    snprintf(name, sizeof name, "/background%02d.jpg", i + 1);
+    ok &= write_jpg(out + name, background(1000 + 97 * i, sky[i][0], sky[i][1]));
+  }
   return ok ? 0 : 1;
 }

@@ -1,0 +1,101 @@
+#include "states.h"
+
+#include <cstring>
+
+#include "chat_widgets.h"
+#include "game.h"
+#include "mods_api.h"
+#include "mods_console.h"
+#include "states_sim.h"
+#include "zentar.h"
+#include "zentar_ui.h"
+
+void states_init(Game& game) {
+    GameView::register_state("states_overlay", new StatesOverlay(game));
+    GameView::register_state("states_pause", new StatesPause(game));
+    GameView::register_state("states_dialog", new StatesDialog(game));
+    GameView::register_state("states_play", new StatesPlay(game));
+    GameView::register_state("states_scene", new StatesScene(game));
+}
+
+int states_do_quit(Game& game, var action) {
+    if (ModsAPI* api = mods_api_of(game)) api->param_set("quit", var(true));
+    mods_event(game, action);
+    ModsAPI* api = mods_api_of(game);  // the event may have stopped the mod
+    if (!api) return 1;
+    if (!api->param_get("quit").__bool__()) return 1;
+    api->param_set("state", var("quit"));
+    return 0;
+}
+
+int get_uid_mark_has_player(Game& game, int which) {
+    Zentar& w = game.world;
+    int top = w.top < ZT_ITEMS ? w.top : ZT_ITEMS;
+    int player = 0;
+    const char* uid = game.settings.uid;
+    if (uid[0] && top > 1) {
+        for (int i = 1; i < top; i++) {
+            const Item& it = w.items[i];
+            if (it.in_use && it.has_user && strncmp(it.user_uid, uid, sizeof(it.user_uid)) == 0 &&
+                strlen(uid) < sizeof(it.user_uid))
+                player = i;
+        }
+    }
+    if (!player) {
+        if (ModsAPI* api = mods_api_of(game)) {
+            double v = api->param_get(which == 2 ? "player2" : "player").__num__();
+            // out-of-range or NaN numbers would make the cast undefined
+            player = (v > -2147483648.0 && v < 2147483648.0) ? (int)v : 0;
+        }
+    }
+    if (top > 1) {
+        for (int i = 1; i < top; i++) {
+            Item& it = w.items[i];
+            if (it.in_use && it.has_user) it.has_player = i == player ? 1 : 0;
+        }
+    }
+    return player;
+}
+
+var gui_event_no_kb(Container& root, Event& e) {
+    if (e.type == GUI_EV_KEYDOWN || e.type == GUI_EV_KEYUP) return var();
+    return root.event(&e);
+}
+
+void states_root_reset(Container& root) {
+    Container fresh;
+    root = fresh;
+    Widget* full = new Widget();
+    full->style.declared().width = (float)game_get_sw();
+    full->style.declared().height = (float)game_get_sh();
+    full->focusable = 1;
+    root.add(full, 0, 0);
+}
+
+void _states_match_loop(Game& game, Container& root, int32_t& player, float dt) {
+    player = get_uid_mark_has_player(game, 0);
+    chat_loop(game, root);
+    root.loop();
+    run_the_game_sim(game, dt);
+    ui_loop(game.world, game.ui);
+}
+
+void _states_match_event(Game& game, Container& root, int player, Event e, const char* pause_state) {
+    if (mods_event_handle(game, e)) return;
+    var action = gui_event_no_kb(root, e);
+    if (chat_event_handle(game, root, e, action, 1)) return;
+    if (e.type == GUI_EV_KEYDOWN && e.key == 5) {
+        action = var(VAR_DICT, 0);
+        action["type"] = var("pause");
+    }
+    if (action.__type__() == VAR_NONE) {
+        ui_event(game.world, game.ui, player, e);
+        return;
+    }
+    bool pause = action.__type__() == VAR_DICT && action.__has__(var("type")) &&
+                 action["type"].__str__() == "pause";
+    mods_event(game, action);
+    if (pause) {
+        if (ModsAPI* api = mods_api_of(game)) api->param_set("state", var(pause_state));
+    }
+}

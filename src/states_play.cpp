@@ -1,0 +1,56 @@
+#include <cstring>
+
+#include "chat_widgets.h"
+#include "game.h"
+#include "game_video.h"
+#include "mods_console.h"
+#include "qel_gfx.h"
+#include "states.h"
+#include "zentar_bkgr.h"
+#include "zentar_paint.h"
+#include "zentar_ui.h"
+
+static_assert(sizeof(UIOptions) >= SETTINGS_UI_WORDS * 4, "options block must take the settings' words");
+
+void StatesPlay::init() {
+    game.ui.orient_lock = 0;
+    player = 0;
+    memcpy(&game.ui.options, &game.settings.ui_box, SETTINGS_UI_WORDS * 4);
+    init_resume();
+    ui_init(game.world, game.ui, 0);
+    player = get_uid_mark_has_player(game, 0);
+    chat_loop(game, root);
+    root.loop();
+    ui_reset_all(game.world, game.ui);
+    ui_calc_trans(game.world, game.ui);
+}
+
+void StatesPlay::init_resume() {
+    states_root_reset(root);
+    chat_init(game, root, 1, 1, 0);
+    // the pause icon ("pause", unless x_pause) joins here once it exists
+    root.resize();
+}
+
+void StatesPlay::deinit() { chat_deinit(game, root); }
+
+void StatesPlay::loop(float dt) { _states_match_loop(game, root, player, dt); }
+
+void StatesPlay::view_paint() {
+    gfx_set_size(game_get_sw(), game_get_sh());
+    gfx_ortho();
+    bkgr_paint(game.world);
+    gfx_ortho();
+    sys_paint(game.world, game.ui, player, 0);
+    ui_paint(game.world, game.ui, player);
+    gfx_ortho();
+    root.resize();
+    if (game.settings.x_hide != 1) root.paint();
+}
+
+void StatesPlay::paint() {
+    view_paint();
+    modsapi_log_paint(game.mods_api);
+}
+
+void StatesPlay::event(Event e) { _states_match_event(game, root, player, e, "pause"); }
