@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "game.h"
+#include "menus_webiap.h"  // the web purchase waiting screen
 #include "preboard.h"       // preboard_get: the first screen
 #include "qel_driver.h"     // marker lookup, timer, Steam identity and overlay
 #include "qel_driver_csteam.h"
@@ -46,9 +47,7 @@ static const char* const BUILDS_DEBUG_MARKER = ".zentar2-debug";
 
 // ==== switches ====================================================================
 
-// Nothing to register until the web purchase waiting screen (MenusWebIAP,
-// "menus_webiap") exists; "zentar2:iap" pushes that name regardless.
-void builds_init(Game&) {}
+void builds_init(Game& game) { GameView::register_state("menus_webiap", new MenusWebIAP(&game)); }
 
 void builds_game_init_start(Game& game) {
     game.view.next(preboard_get() == -2 ? "menus_preboard" : "menus_main", 2);

@@ -15,13 +15,3 @@
 
 // ==== online services ===========================================================
 
-Z2_STANDIN void ext_store_init(Game&) {}
-Z2_STANDIN void ext_store_loop(Game&) {}
-Z2_STANDIN var ext_store_web_data() {
-    var d(VAR_DICT, 0);
-    d["receipts"] = var(VAR_DICT, 0);
-    d["valid"] = var(VAR_DICT, 0);
-    return d;
-}
-Z2_STANDIN void ext_store_web_receipts_callback(var) {}
-Z2_STANDIN void ext_store_web_store_callback(var) {}

@@ -8,6 +8,11 @@
 #include <cstring>
 
 #include "game.h"
+#include "menus_login.h"
+#include "menus_main.h"
+#include "menus_misc.h"
+#include "menus_news.h"
+#include "menus_settings.h"
 #include "preboard.h"
 #include "qel_gfx.h"
 #include "qel_log.h"
@@ -18,6 +23,28 @@
 
 void menus_init(Game& game) {
     GameView::register_state("menus_preboard", new MenusPreboard(&game));
+    GameView::register_state("menus_main", new MenusMain(&game));
+    GameView::register_state("menus_splash", new MenusSplash(&game));
+    GameView::register_state("menus_login", new MenusLogin(&game));
+    GameView::register_state("menus_create", new MenusCreate(&game));
+    GameView::register_state("menus_play", new MenusPlay(&game));
+    GameView::register_state("menus_stats", new MenusStats(&game));
+    GameView::register_state("menus_clans", new MenusClans(&game));
+    GameView::register_state("menus_store", new MenusStore(&game));
+    GameView::register_state("menus_settings", new MenusSettings(&game));
+    GameView::register_state("menus_settings_account", new MenusSettingsAccount(&game));
+    GameView::register_state("menus_settings_audio", new MenusSettingsAudio(&game));
+    GameView::register_state("menus_settings_video", new MenusSettingsVideo(&game));
+    GameView::register_state("menus_settings_controls", new MenusSettingsControls(&game));
+    GameView::register_state("menus_settings_options", new MenusSettingsOptions(&game));
+    GameView::register_state("menus_settings_extreme", new MenusSettingsExtreme(&game));
+    GameView::register_state("menus_settings_popup", new MenusSettingsPopup(&game));
+    GameView::register_state("menus_news", new MenusNews(&game));
+    GameView::register_state("menus_error", new MenusError(&game));
+    GameView::register_state("menus_mods", new MenusMods(&game));
+    GameView::register_state("menus_lite", new MenusLite(&game));
+    GameView::register_state("menus_first", new MenusFirst(&game));
+    GameView::register_state("menus_about", new MenusAbout(&game));
 }
 
 // ---- background -------------------------------------------------------------------

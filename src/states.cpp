@@ -6,16 +6,24 @@
 #include "game.h"
 #include "mods_api.h"
 #include "mods_console.h"
+#include "states_lobby.h"
+#include "states_play2.h"
 #include "states_sim.h"
 #include "zentar.h"
 #include "zentar_ui.h"
 
 void states_init(Game& game) {
+    GameView::register_state("states_lobby", new StatesLobby(game));
+    GameView::register_state("states_menu", new StatesMenu(game));
     GameView::register_state("states_overlay", new StatesOverlay(game));
     GameView::register_state("states_pause", new StatesPause(game));
+    GameView::register_state("states_pause2", new StatesPause2(game));
     GameView::register_state("states_dialog", new StatesDialog(game));
     GameView::register_state("states_play", new StatesPlay(game));
+    GameView::register_state("states_play2", new StatesPlay2(game));
     GameView::register_state("states_scene", new StatesScene(game));
+    GameView::register_state("states_tabs", new StatesTabs(game));
+    GameView::register_state("states_xlobby", new StatesTabs(game));
 }
 
 int states_do_quit(Game& game, var action) {

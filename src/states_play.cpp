@@ -6,6 +6,7 @@
 #include "mods_console.h"
 #include "qel_gfx.h"
 #include "states.h"
+#include "states_icons.h"
 #include "zentar_bkgr.h"
 #include "zentar_paint.h"
 #include "zentar_ui.h"
@@ -28,7 +29,7 @@ void StatesPlay::init() {
 void StatesPlay::init_resume() {
     states_root_reset(root);
     chat_init(game, root, 1, 1, 0);
-    // the pause icon ("pause", unless x_pause) joins here once it exists
+    if (game.settings.x_pause != 1) root.add(new WPause(game), game_get_sw() - 44, 0);
     root.resize();
 }
 

@@ -9,6 +9,7 @@
 #include "qel_gfx.h"
 #include "qel_log.h"
 #include "states.h"
+#include "states_icons.h"
 #include "zentar_bkgr.h"
 #include "zentar_paint.h"
 #include "zentar_ui.h"
@@ -29,6 +30,7 @@ void StatesScene::init() {
 void StatesScene::init_resume() {
     states_root_reset(root);
     chat_init(game, root, 1, 1, 0);
+    root.add(new WPause(game), game_get_sw() - 44, 0);  // a scene always offers pause
     // the paint lays the root out
 }
 

@@ -1,0 +1,66 @@
+// menus_misc: the mods screen, the rolling credits and the stats, clans and
+// store pages of the front end.
+#pragma once
+
+#include "qel_gui.h"
+
+class Game;
+
+// Starts an example mod, a user mod or a typed mod file.
+class MenusMods : public State {
+public:
+    Game* game;
+    Container root;
+    explicit MenusMods(Game* g);
+    void init() override;
+    void paint() override;
+    void event(Event e) override;
+    void loop(float dt) override;
+};
+
+// The credits rising over the star field; they close once they have passed.
+class MenusAbout : public State {
+public:
+    Game* game;
+    Container root;
+    float pos = 0;  // y of the credits page
+    explicit MenusAbout(Game* g);
+    void init() override;
+    void paint() override;
+    void event(Event e) override;
+    void loop(float dt) override;
+};
+
+// Pages with the logo, a line of text and the bottom bar.
+class MenusStats : public State {
+public:
+    Game* game;
+    Container root;
+    explicit MenusStats(Game* g);
+    void init() override;
+    void paint() override;
+    void event(Event e) override;
+    void loop(float dt) override;
+};
+
+class MenusClans : public State {
+public:
+    Game* game;
+    Container root;
+    explicit MenusClans(Game* g);
+    void init() override;
+    void paint() override;
+    void event(Event e) override;
+    void loop(float dt) override;
+};
+
+class MenusStore : public State {
+public:
+    Game* game;
+    Container root;
+    explicit MenusStore(Game* g);
+    void init() override;
+    void paint() override;
+    void event(Event e) override;
+    void loop(float dt) override;
+};

@@ -1,0 +1,44 @@
+// menus_news: the two screens that show text from the web API: the news of
+// a login reply, with links to screens and pages, and an error box over a
+// darkened copy of the screen below.
+#pragma once
+
+#include <string>
+
+#include "qel_gui.h"
+#include "qel_var.h"
+
+class Game;
+
+class MenusNews : public State {
+public:
+    Game* game;
+    Container root;
+    std::string content;  // news markup, kept for later visits
+
+    explicit MenusNews(Game* g);
+    void init() override;
+    void paint() override;
+    void event(Event e) override;
+    void loop(float dt) override;
+    // {type "content", value markup} stores the news and rebuilds; returns none.
+    var call(var msg) override;
+
+    // Acts on a widget action.
+    void _act(var action);
+};
+
+class MenusError : public State {
+public:
+    Game* game;
+    Container root;
+    std::string text;  // shown unescaped, so it may carry markup
+
+    explicit MenusError(Game* g);
+    void init() override;
+    void paint() override;
+    void event(Event e) override;
+    void loop(float dt) override;
+    // {type "content", value text} stores the text and rebuilds; returns none.
+    var call(var msg) override;
+};

@@ -1,0 +1,30 @@
+// states_icons: small icons laid over the match. A tap on one gives its
+// action; a drag that starts on it and leaves it goes to the match controls
+// as if it had begun there, so an icon never blocks a gesture.
+#pragma once
+
+#include <cstdint>
+
+#include "qel_driver.h"  // Event
+#include "qel_gui.h"
+#include "qel_var.h"
+
+class Game;
+
+class GameIcon : public Widget {
+public:
+    Game& game;
+    int32_t pressed = 0;  // 1 from a press on the icon until it is used up
+    float press_x = 0, press_y = 0;  // that press in the icon's own coordinates
+    Event press{};
+
+    explicit GameIcon(Game& g) : game(g) {}
+    ~GameIcon() override;
+    var event(Event* e) override;
+};
+
+// The pause icon ("pause"): click {type "pause"}, press {type "ignore"}.
+class WPause : public GameIcon {
+public:
+    explicit WPause(Game& g);
+};

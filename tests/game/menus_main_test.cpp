@@ -1,0 +1,205 @@
+// The main menu, the splash and the hand-over screens, driven by clicks,
+// keys and frames the way a player's session would.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "game.h"
+#include "menus.h"
+#include "menus_main.h"
+#include "mods_api.h"
+#include "preboard.h"
+#include "qel_driver.h"
+#include "qel_driver_csteam.h"
+#include "qel_font.h"
+#include "qel_gfx.h"
+#include "qel_web.h"
+#include "z2_test_util.h"
+
+namespace {
+
+class Env : public testing::Environment {
+public:
+    z2test::TempDir home;
+    void SetUp() override {
+        home.enter_as_home("z2mainmenu");
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        z2test::stdout_of([] {
+            driver_init(DRIVER_VIDEO | DRIVER_TIMER);
+            driver_set_gamename("Zentar 2");
+            driver_set_altdir(Z2_DATA_DIR);
+            driver_video_init(640, 480, 640, 480, 64, 64, 0);
+            gfx_init();
+            gfx_set_size(640, 480);
+            font_init();
+        });
+        qel_web_disable();  // no login request leaves the machine
+    }
+    void TearDown() override {
+        z2test::stdout_of([] { font_deinit(), gfx_deinit(), driver_deinit(); });
+        home.leave();
+    }
+};
+const auto* env = testing::AddGlobalTestEnvironment(new Env);
+
+struct Blank : State {
+    int inits = 0;
+    void init() override { inits++; }
+};
+
+class MainMenu : public ::testing::Test {
+protected:
+    std::unique_ptr<Game> game = std::make_unique<Game>();
+    Blank* first = new Blank();
+    Blank* login = new Blank();
+    Blank* play = new Blank();
+
+    void SetUp() override {
+        game->settings.vfull = -1;
+        z2test::stdout_of([&] { menus_init(*game); });
+        replace("menus_first", first);
+        replace("menus_login", login);
+        replace("menus_play", play);
+        replace("menus_lite", new Blank());
+        driver_cloud_save("mod_practice.bin", "", 0);
+        preboard_set(0);
+    }
+    void TearDown() override {
+        z2test::stdout_of([&] { mods_deinit(*game); });
+        GameView::unregister_states();
+    }
+    // The registry keeps the last screen under a name; the one it drops is ours to free.
+    static void replace(const char* name, State* s) {
+        State* old = GameView::find_state(name);
+        GameView::register_state(name, s);
+        delete old;
+    }
+
+    MenusMain* shown(int policy) {
+        preboard_set(policy);
+        auto* m = dynamic_cast<MenusMain*>(GameView::find_state("menus_main"));
+        z2test::stdout_of([&] { game->view.next("menus_main", -1); });
+        return m;
+    }
+    static var click(const char* value) {
+        var a(VAR_DICT, 0);
+        a["type"] = var("onclick");
+        a["value"] = var(value);
+        return a;
+    }
+    static std::set<std::string> actions(Container& root) {
+        std::set<std::string> out;
+        for (Widget* w : root._list_descendants())
+            if (w->on_click.__type__() == VAR_DICT && w->on_click.__has__(var("value")))
+                out.insert(w->on_click["value"].__str__());
+        return out;
+    }
+};
+
+TEST_F(MainMenu, PolicyDecidesWhichButtonsShow) {
+    MenusMain* m = shown(-1);
+    ASSERT_NE(m, nullptr);
+    EXPECT_EQ(actions(m->root), (std::set<std::string>{"menus_lite", "menus_settings", "quit", "menus_about"}));
+
+    m = shown(1);
+    EXPECT_EQ(actions(m->root), (std::set<std::string>{"menus_play", "news", "menus_lite", "menus_mods",
+                                                       "menus_settings", "forums", "review", "quit",
+                                                       "menus_about"}));
+}
+
+TEST_F(MainMenu, SlideRunsOncePerProgramAndReleaseFinishesIt) {
+    strcpy(game->mod_file, "chosen.lua");
+    MenusMain* m = shown(1);
+    EXPECT_STREQ(game->mod_file, "chosen.lua");  // the demo doesn't replace the player's mod
+    EXPECT_FLOAT_EQ(m->offset, 1280.0f);
+    z2test::stdout_of([&] {
+        m->loop(1.0f);
+        m->loop(1.5f);  // past two seconds: the page starts to ease up
+    });
+    EXPECT_FLOAT_EQ(m->offset, 1280.0f * 0.95f);
+    z2test::stdout_of([&] { m->paint(); });
+    EXPECT_FLOAT_EQ(m->root.children[0]->y, 1280.0f * 0.95f);
+    EXPECT_EQ(m->root.children[1]->style.declared().fg_alpha, 0);
+
+    z2test::stdout_of([&] { game->view.next("menus_main", -1); });  // a later visit keeps the slide
+    EXPECT_FLOAT_EQ(m->offset, 1280.0f * 0.95f);
+
+    Event up{};
+    up.type = 10;
+    z2test::stdout_of([&] {
+        m->event(up);
+        m->paint();
+    });
+    EXPECT_EQ(m->skip, 1);
+    EXPECT_FLOAT_EQ(m->root.children[0]->y, 0.0f);
+    EXPECT_EQ(m->root.children[1]->style.declared().fg_alpha, 255);
+
+    Event esc{};
+    esc.type = 6, esc.key = 5;
+    m->event(esc);
+    EXPECT_EQ(game->quit, 1);
+}
+
+TEST_F(MainMenu, PlayChoosesFirstRunLoginOrAutoLogin) {
+    MenusMain* m = shown(1);
+    z2test::stdout_of([&] { m->_act(click("menus_play")); });
+    EXPECT_STREQ(game->view.cur, "menus_first");
+    EXPECT_EQ(game->settings.news_open, 0);
+
+    m = shown(1);
+    const char record[] = "{\"rank\": 3}";
+    driver_cloud_save("mod_practice.bin", record, (int)strlen(record));
+    z2test::stdout_of([&] { m->_act(click("news")); });
+    EXPECT_STREQ(game->view.cur, "menus_login");
+    EXPECT_EQ(game->settings.news_open, 1);
+    EXPECT_EQ(login->inits, 1);
+
+    m = shown(1);
+    driver_cloud_save("mod_practice.bin", "", 0);
+    strcpy(game->settings.name, "AcidYak");
+    z2test::stdout_of([&] { m->_act(click("menus_play")); });
+    EXPECT_STREQ(game->view.cur, "menus_login");
+    EXPECT_EQ(login->inits, 2);
+
+    // A value naming the current screen moves nothing.
+    m = shown(1);
+    std::string cur = game->view.cur, below = game->view.stack[1];
+    z2test::stdout_of([&] { m->_act(click(cur.c_str())); });
+    EXPECT_EQ(game->view.cur, cur);
+    EXPECT_EQ(game->view.stack[1], below);
+}
+
+TEST_F(MainMenu, PracticeRecordDecidesExperience) {
+    EXPECT_FALSE(menus_main_experienced(""));
+    EXPECT_FALSE(menus_main_experienced("{\"rank\": 1.0}"));
+    EXPECT_TRUE(menus_main_experienced("{\"rank\": 1.5}"));
+    EXPECT_TRUE(menus_main_experienced("{\"wins\": 2}"));
+    EXPECT_TRUE(menus_main_experienced("not json"));
+    EXPECT_TRUE(menus_main_experienced("[1, 2]"));
+}
+
+TEST_F(MainMenu, SplashMovesOnAtAQuarterSecond) {
+    z2test::stdout_of([&] { game->view.next("menus_splash", -1); });
+    State* splash = GameView::find_state("menus_splash");
+    z2test::stdout_of([&] { splash->loop(0.2f); });
+    EXPECT_STREQ(game->view.cur, "menus_splash");
+    z2test::stdout_of([&] { splash->loop(0.05f); });
+    EXPECT_STREQ(game->view.cur, "menus_play");
+    EXPECT_EQ(play->inits, 1);
+}
+
+TEST_F(MainMenu, PracticeScreensKeepThePlayersMod) {
+    strcpy(game->mod_file, "chosen.lua");
+    replace("menus_lite", new MenusLite(game.get()));
+    z2test::stdout_of([&] { game->view.next("menus_lite", -1); });
+    EXPECT_STREQ(game->mod_file, "chosen.lua");
+    EXPECT_EQ(game->mod_builtin, 0);
+    auto* lite = dynamic_cast<MenusLite*>(GameView::find_state("menus_lite"));
+    EXPECT_FALSE(lite->root.children.empty());  // background and bar
+}
+
+}  // namespace
