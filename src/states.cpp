@@ -80,6 +80,15 @@ void states_root_reset(Container& root) {
     root.add(full, 0, 0);
 }
 
+void _states_match_start(Game& game, Container& root, int32_t& player) {
+    ui_init(game.world, game.ui, 0);
+    player = get_uid_mark_has_player(game, 0);
+    chat_loop(game, root);
+    root.loop();
+    ui_reset_all(game.world, game.ui);
+    ui_calc_trans(game.world, game.ui);
+}
+
 void _states_match_loop(Game& game, Container& root, int32_t& player, float dt) {
     player = get_uid_mark_has_player(game, 0);
     chat_loop(game, root);

@@ -98,5 +98,7 @@ void states_remove_pause_icon(Container& root);
 
 // Shared by the play and scene screens: the frame and event handling that
 // differ only in the HUD and the state a pause goes to.
+// The rest of their init, once the options and root are in place.
+void _states_match_start(Game& game, Container& root, int32_t& player);
 void _states_match_loop(Game& game, Container& root, int32_t& player, float dt);
 void _states_match_event(Game& game, Container& root, int player, Event e, const char* pause_state);

@@ -18,12 +18,7 @@ void StatesPlay::init() {
     player = 0;
     memcpy(&game.ui.options, &game.settings.ui_box, SETTINGS_UI_WORDS * 4);
     init_resume();
-    ui_init(game.world, game.ui, 0);
-    player = get_uid_mark_has_player(game, 0);
-    chat_loop(game, root);
-    root.loop();
-    ui_reset_all(game.world, game.ui);
-    ui_calc_trans(game.world, game.ui);
+    _states_match_start(game, root, player);
 }
 
 void StatesPlay::init_resume() {

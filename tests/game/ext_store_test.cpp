@@ -17,6 +17,7 @@
 #include "qel_gfx.h"
 #include "qel_json.h"
 #include "qel_web.h"
+#include "z2_game_fixture.h"
 #include "z2_test_util.h"
 
 namespace {
@@ -26,20 +27,11 @@ public:
     z2test::TempDir home;
     void SetUp() override {
         home.enter_as_home("z2store");
-        setenv("SDL_VIDEODRIVER", "offscreen", 1);
-        z2test::stdout_of([] {
-            driver_init(DRIVER_VIDEO | DRIVER_TIMER);
-            driver_set_gamename("Zentar 2");
-            driver_set_altdir(Z2_DATA_DIR);
-            driver_video_init(640, 480, 640, 480, 64, 64, 0);
-            gfx_init();
-            gfx_set_size(640, 480);
-            font_init();
-        });
+        z2test::gl_font_up("Zentar 2");
         qel_web_disable();  // the receipts request never leaves
     }
     void TearDown() override {
-        z2test::stdout_of([] { font_deinit(), gfx_deinit(), driver_deinit(); });
+        z2test::gl_font_down();
         home.leave();
     }
 };

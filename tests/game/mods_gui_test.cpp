@@ -19,28 +19,12 @@
 #include "qel_font.h"
 #include "qel_gfx.h"
 #include "qel_gui_textinput.h"
+#include "z2_game_fixture.h"
 #include "z2_test_util.h"
 
 namespace {
 
-class Env : public testing::Environment {
-public:
-    void SetUp() override {
-        setenv("SDL_VIDEODRIVER", "offscreen", 1);
-        z2test::stdout_of([] {
-            driver_init(DRIVER_VIDEO | DRIVER_TIMER);
-            driver_set_altdir(Z2_DATA_DIR);
-            driver_video_init(640, 480, 640, 480, 64, 64, 0);
-            gfx_init();
-            gfx_set_size(640, 480);
-            font_init();
-        });
-    }
-    void TearDown() override {
-        z2test::stdout_of([] { font_deinit(), gfx_deinit(), driver_deinit(); });
-    }
-};
-const auto* env = testing::AddGlobalTestEnvironment(new Env);
+const auto* env = testing::AddGlobalTestEnvironment(new z2test::GlFontEnv);
 
 class ModsGui : public ::testing::Test {
 protected:
