@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "net_pack.h"
+#include "net/net_pack.h"
 
 namespace {
 

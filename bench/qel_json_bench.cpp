@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "qel_json.h"
+#include "ruvezor/util/qel_json.h"
 
 static std::string sample_document() {
     std::string s = "{\"news\":[";

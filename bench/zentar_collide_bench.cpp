@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "zentar.h"
+#include "world/zentar.h"
 
 namespace {
 

@@ -12,13 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "net.h"
-#include "net_pack.h"
-#include "qel_driver.h"
-#include "zentar.h"
-#include "zentar_client.h"
-#include "zentar_server.h"
-#include "zentar_sim.h"
+#include "net/net.h"
+#include "net/net_pack.h"
+#include "ruvezor/util/qel_driver.h"
+#include "world/zentar.h"
+#include "net/zentar_client.h"
+#include "net/zentar_server.h"
+#include "world/zentar_sim.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 # Built-in Lua scripts: tools/embed_scripts turns data/builtin/*.lua into the
 # zlib blocks of the game's built-in table (generated/mods_embed_data.h, read
-# by src/mods_misc.cpp). A script too long for the game's inflate buffer
+# by src/mods/mods_misc.cpp). A script too long for the game's inflate buffer
 # fails the build here.
 #
 # Include after the `zentar` target exists; included earlier (for example

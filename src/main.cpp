@@ -2,8 +2,8 @@
 // to quit, and tears it down. Timing lives in the game's paint.
 #include <cstring>
 
-#include "gamewrap.h"
-#include "qel_driver.h"
+#include "app/gamewrap.h"
+#include "ruvezor/util/qel_driver.h"
 
 // Every pending event, in arrival order.
 int _main_event_poll() {

@@ -1,4 +1,4 @@
-#include "cj-fpconv.h"
+#include "ext/lua/cj-fpconv.h"
 
 #include <clocale>
 #include <cstdio>

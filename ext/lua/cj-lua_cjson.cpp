@@ -1,4 +1,4 @@
-#include "cj-lua_cjson.h"
+#include "ext/lua/cj-lua_cjson.h"
 
 #include <array>
 #include <climits>
@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "cj-fpconv.h"
-#include "cj-strbuf.h"
+#include "ext/lua/cj-fpconv.h"
+#include "ext/lua/cj-strbuf.h"
 
 // ==== settings ====================================================================
 

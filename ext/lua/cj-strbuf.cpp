@@ -1,4 +1,4 @@
-#include "cj-strbuf.h"
+#include "ext/lua/cj-strbuf.h"
 
 #include <cstdint>
 #include <cstring>

@@ -1,5 +1,5 @@
 // Matrices: small float matrix and vector helpers for the match view.
-#include "Matrices.h"
+#include "ruvezor/util/Matrices.h"
 
 #include <cmath>    // sinf, cosf, sqrtf, fabsf
 #include <cstring>  // memcpy

@@ -1,5 +1,5 @@
 // qel_base64: Base64 text for bytes (standard alphabet, "=" padding, no line breaks).
-#include "qel_base64.h"
+#include "ruvezor/util/qel_base64.h"
 
 const char* base64_chars = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
 

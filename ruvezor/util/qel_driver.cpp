@@ -5,9 +5,9 @@
 // Log file "ruvezor.log" in the document directory:
 //   "[_driver_log_init]\n", then every log line of the run in order (also
 //   those written before the file could open), then "\n[_driver_log_deinit]\n".
-#include "qel_driver.h"
+#include "ruvezor/util/qel_driver.h"
 
-#include "qel_log.h"
+#include "ruvezor/util/qel_log.h"
 
 #include <SDL.h>        // timer subsystem, SDL_Delay
 

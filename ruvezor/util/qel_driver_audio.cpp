@@ -4,7 +4,7 @@
 // thread runs _driver_audio_callback under SDL's audio lock. Operations take
 // that lock only to change the source table or the playing list; files are
 // read and decoded outside it. The callback reads no file and logs nothing.
-#include "qel_driver_audio.h"
+#include "ruvezor/util/qel_driver_audio.h"
 
 #define STB_VORBIS_HEADER_ONLY
 #include <stb_vorbis.h>  // Ogg Vorbis decoding (implementation lives in libstb)
@@ -15,8 +15,8 @@
 #include <cstring>
 #include <vector>
 
-#include "qel_driver.h"  // driver_file_alloc
-#include "qel_log.h"
+#include "ruvezor/util/qel_driver.h"  // driver_file_alloc
+#include "ruvezor/util/qel_log.h"
 
 // ---- types and module state ------------------------------------------------------
 

@@ -2,11 +2,11 @@
 // run time. The flat functions are declared here as function pointers; every
 // interface call takes the interface object (SteamUser(), SteamFriends() ...)
 // as its first argument. A library that lacks any of them is not used.
-#include "qel_driver_csteam.h"
+#include "ruvezor/util/qel_driver_csteam.h"
 
-#include "qel_driver.h"
-#include "qel_log.h"
-#include "qel_social.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_social.h"
 
 #include <dlfcn.h>    // dlopen, dlsym
 #include <unistd.h>   // readlink of /proc/self/exe

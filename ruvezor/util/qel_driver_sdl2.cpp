@@ -5,11 +5,11 @@
 // _sdl2_create_context replaces it. Typed text arrives as UTF-8 pieces and
 // leaves as one UTF-32 character per polled event. Typed text is never
 // logged: passwords are typed through here too.
-#include "qel_driver.h"
+#include "ruvezor/util/qel_driver.h"
 
-#include "qel_gfx.h"  // focus rectangle for the text input area
-#include "qel_log.h"
-#include "qel_utf.h"  // typed UTF-8 -> UTF-32
+#include "ruvezor/util/qel_gfx.h"  // focus rectangle for the text input area
+#include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_utf.h"  // typed UTF-8 -> UTF-32
 
 #include <GL/gl.h>  // viewport after a resize
 #include <SDL.h>

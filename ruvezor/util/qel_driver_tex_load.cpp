@@ -4,9 +4,9 @@
 // two of at least 64 a side (up to 4096; larger sides stay as they are) by
 // repeating the last column and row, and uploaded with a mipmap chain built
 // here by 2x2 box filtering down to 1 x 1.
-#include "qel_driver.h"
+#include "ruvezor/util/qel_driver.h"
 
-#include "qel_log.h"
+#include "ruvezor/util/qel_log.h"
 
 #include <GL/gl.h>       // texture upload
 #include <stb_image.h>   // decoding; the implementation lives in libstb

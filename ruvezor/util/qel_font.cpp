@@ -4,11 +4,11 @@
 // scale, so that one description serves every size. Measuring never touches
 // GL; drawing builds one line's glyphs in static buffers and draws them with
 // one call per 256 glyphs.
-#include "qel_font.h"
+#include "ruvezor/util/qel_font.h"
 
-#include "qel_driver.h"     // data lookup, file reading and times
-#include "qel_gfx_image.h"  // glyph picture as a texture
-#include "qel_log.h"
+#include "ruvezor/util/qel_driver.h"     // data lookup, file reading and times
+#include "ruvezor/util/qel_gfx_image.h"  // glyph picture as a texture
+#include "ruvezor/util/qel_log.h"
 
 #include <GL/gl.h>  // client arrays, texture binding
 

@@ -13,7 +13,7 @@
 // leading characters.
 #pragma once
 
-#include "qel_gfx.h"  // GfxRect
+#include "ruvezor/util/qel_gfx.h"  // GfxRect
 
 constexpr int FONT_GLYPHS = 256;
 constexpr int FONT_WRAP_LINES = 256;

@@ -2,11 +2,11 @@
 // stack. A logical point p lands at window pixel
 //   view centre + scale * R(orient) * (p + shift - size / 2)
 // with R rotating in the y-down plane; input goes back the same way.
-#include "qel_gfx.h"
+#include "ruvezor/util/qel_gfx.h"
 
-#include "qel_driver.h"     // screen size in pixels, Event
-#include "qel_gfx_image.h"  // the texture tables end with the module
-#include "qel_log.h"
+#include "ruvezor/util/qel_driver.h"     // screen size in pixels, Event
+#include "ruvezor/util/qel_gfx_image.h"  // the texture tables end with the module
+#include "ruvezor/util/qel_log.h"
 
 #include <GL/gl.h>  // fixed-function state, matrix stack, textures
 

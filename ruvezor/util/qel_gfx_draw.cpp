@@ -3,11 +3,11 @@
 // Every box call clips on the CPU (the clip stack of qel_gfx) before any GL
 // work, so fully hidden calls cost nothing; a drawn box is one 4-vertex
 // triangle strip (x0,y0) (x0,y1) (x1,y0) (x1,y1) with vertex data on the stack.
-#include "qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_draw.h"
 
-#include "qel_gfx.h"        // clip stack
-#include "qel_gfx_image.h"  // image and texture records
-#include "qel_log.h"
+#include "ruvezor/util/qel_gfx.h"        // clip stack
+#include "ruvezor/util/qel_gfx_image.h"  // image and texture records
+#include "ruvezor/util/qel_log.h"
 
 #include <GL/gl.h>  // client arrays, texture binding, colour
 

@@ -6,12 +6,12 @@
 //                                  "sourceSize": {w, h} }, ... } }
 // "frame" is where the pixels sit in the atlas picture; spriteSourceSize.x/y
 // place them inside the untrimmed picture of size sourceSize.w/h.
-#include "qel_gfx_image.h"
+#include "ruvezor/util/qel_gfx_image.h"
 
-#include "qel_driver.h"  // data/document lookup, file times, texture loader, ticks
-#include "qel_json.h"    // atlas descriptions
-#include "qel_log.h"
-#include "qel_var.h"
+#include "ruvezor/util/qel_driver.h"  // data/document lookup, file times, texture loader, ticks
+#include "ruvezor/util/qel_json.h"    // atlas descriptions
+#include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_var.h"
 
 #include <GL/gl.h>  // texture filters
 

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "qel_gfx.h"  // GfxRect, GfxTexture, GfxImage
+#include "ruvezor/util/qel_gfx.h"  // GfxRect, GfxTexture, GfxImage
 
 class var;
 

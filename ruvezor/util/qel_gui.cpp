@@ -10,11 +10,11 @@
 
 #include <GL/gl.h>  // glColor4ub for tinted layers
 
-#include "qel_gfx.h"    // gfx_translate, _gfx_clip
-#include "qel_gfx_draw.h"  // gfx_fill, gfx_img_blit, gfx_img_box, gfx_img_tile
-#include "qel_gui.h"
-#include "qel_log.h"
-#include "qel_mixer.h"  // mixer_sample_play
+#include "ruvezor/util/qel_gfx.h"    // gfx_translate, _gfx_clip
+#include "ruvezor/util/qel_gfx_draw.h"  // gfx_fill, gfx_img_blit, gfx_img_box, gfx_img_tile
+#include "ruvezor/util/qel_gui.h"
+#include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_mixer.h"  // mixer_sample_play
 
 // ---- helpers ------------------------------------------------------------------------------
 

@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "qel_driver.h"  // Event
-#include "qel_gfx.h"     // GfxRect
-#include "qel_var.h"
+#include "ruvezor/util/qel_driver.h"  // Event
+#include "ruvezor/util/qel_gfx.h"     // GfxRect
+#include "ruvezor/util/qel_var.h"
 
 class Container;
 

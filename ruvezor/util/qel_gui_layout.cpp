@@ -9,13 +9,13 @@
 #include <algorithm>
 #include <cmath>
 
-#include "qel_driver.h"     // driver_get_size
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_gfx_draw.h"   // gfx_img_blit
-#include "qel_gfx_image.h"  // gfx_img_load
-#include "qel_gui.h"
-#include "qel_log.h"
+#include "ruvezor/util/qel_driver.h"     // driver_get_size
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"   // gfx_img_blit
+#include "ruvezor/util/qel_gfx_image.h"  // gfx_img_load
+#include "ruvezor/util/qel_gui.h"
+#include "ruvezor/util/qel_log.h"
 
 // ---- helpers ------------------------------------------------------------------------------
 

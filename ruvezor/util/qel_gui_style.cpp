@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <cstring>   // memcpy
 
-#include "qel_gui.h"
+#include "ruvezor/util/qel_gui.h"
 
 // How one word moves per loop().
 enum : uint8_t {

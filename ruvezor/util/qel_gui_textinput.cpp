@@ -1,17 +1,17 @@
 // qel_gui_textinput: the text entry widget.
 //
 // Nothing here logs the text itself: entries hold passwords.
-#include "qel_gui_textinput.h"
+#include "ruvezor/util/qel_gui_textinput.h"
 
 #include <algorithm>
 #include <cmath>  // std::trunc, std::ceil
 
-#include "qel_driver.h"    // keyboard and clipboard
-#include "qel_font.h"
-#include "qel_gfx.h"       // gfx_clip, gfx_translate, gfx_focus
-#include "qel_gfx_draw.h"  // gfx_fill
-#include "qel_log.h"
-#include "qel_utf.h"
+#include "ruvezor/util/qel_driver.h"    // keyboard and clipboard
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"       // gfx_clip, gfx_translate, gfx_focus
+#include "ruvezor/util/qel_gfx_draw.h"  // gfx_fill
+#include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_utf.h"
 
 // ---- helpers ------------------------------------------------------------------------------
 

@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "qel_gui.h"
+#include "ruvezor/util/qel_gui.h"
 
 // A font handle as the text entry measures with it.
 struct QelGuiFont {

@@ -12,12 +12,12 @@
 #include <cstdlib>  // atoll
 #include <cstring>
 
-#include "qel_driver.h"      // on-screen keyboard
-#include "qel_font.h"
-#include "qel_gfx.h"         // gfx_focus
-#include "qel_gfx_draw.h"    // gfx_img_box, gfx_img_blit, gfx_fill
-#include "qel_gfx_image.h"   // gfx_img_load
-#include "qel_gui.h"
+#include "ruvezor/util/qel_driver.h"      // on-screen keyboard
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"         // gfx_focus
+#include "ruvezor/util/qel_gfx_draw.h"    // gfx_img_box, gfx_img_blit, gfx_fill
+#include "ruvezor/util/qel_gfx_image.h"   // gfx_img_load
+#include "ruvezor/util/qel_gui.h"
 
 // ---- helpers ------------------------------------------------------------------------------
 

@@ -1,7 +1,7 @@
 // qel_html: the markup tokenizer. Turns any text into a flat list of tag records.
-#include "qel_html.h"
+#include "ruvezor/util/qel_html.h"
 
-#include "qel_log.h"
+#include "ruvezor/util/qel_log.h"
 
 // ---- module-internal ---------------------------------------------------------
 

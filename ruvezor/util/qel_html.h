@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <string>
 
-#include "qel_var.h"
+#include "ruvezor/util/qel_var.h"
 
 // Markup comes from the web and from mods: longer texts are refused, and reading
 // stops after this many records, each with a log line.

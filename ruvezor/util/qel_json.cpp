@@ -1,5 +1,5 @@
 // qel_json: JSON writer (recursive walk) and reader (push parser + builder).
-#include "qel_json.h"
+#include "ruvezor/util/qel_json.h"
 
 #include <climits>
 #include <cmath>
@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <vector>
 
-#include "JSON_parser.h"
-#include "qel_log.h"
+#include "ruvezor/ext/json/JSON_parser.h"
+#include "ruvezor/util/qel_log.h"
 
 // ---- writing ----------------------------------------------------------------
 

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 
-#include "qel_var.h"
+#include "ruvezor/util/qel_var.h"
 
 // The JSON text of v. NaN and the infinities are written as null.
 std::string json_encode(const var& v);

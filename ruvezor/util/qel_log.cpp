@@ -4,9 +4,9 @@
 // Line: [tag][YYYY-MM-DD hh:mm:ss] [file:function:line] message\n
 // The time-stamp part is left out when the tag is exactly "0"; the location
 // when line is 0 or file/function is null.
-#include "qel_log.h"
+#include "ruvezor/util/qel_log.h"
 
-#include "qel_driver.h"
+#include "ruvezor/util/qel_driver.h"
 
 #include <cstdarg>
 #include <cstdio>

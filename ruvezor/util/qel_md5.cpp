@@ -1,5 +1,5 @@
 // qel_md5: the MD5 message digest (RFC 1321), fed in pieces of any size.
-#include "qel_md5.h"
+#include "ruvezor/util/qel_md5.h"
 
 #include <cstring>  // memcpy
 

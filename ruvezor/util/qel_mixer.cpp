@@ -1,13 +1,13 @@
 // qel_mixer: the named-sound registry over the audio driver.
-#include "qel_mixer.h"
+#include "ruvezor/util/qel_mixer.h"
 
 #include <cstdio>
 #include <ctime>
 #include <map>
 
-#include "qel_driver.h"        // data and document paths, file times
-#include "qel_driver_audio.h"  // sources and playing instances
-#include "qel_log.h"
+#include "ruvezor/util/qel_driver.h"        // data and document paths, file times
+#include "ruvezor/util/qel_driver_audio.h"  // sources and playing instances
+#include "ruvezor/util/qel_log.h"
 
 // ---- module state ----------------------------------------------------------------
 

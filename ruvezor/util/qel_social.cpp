@@ -1,9 +1,9 @@
 // qel_social: the platform user's identity and achievements, in front of the
 // driver's Steam part. The state is made by the first call and starts Steam.
-#include "qel_social.h"
+#include "ruvezor/util/qel_social.h"
 
-#include "qel_driver_csteam.h"
-#include "qel_log.h"
+#include "ruvezor/util/qel_driver_csteam.h"
+#include "ruvezor/util/qel_log.h"
 
 #include <cstdio>
 #include <cstring>

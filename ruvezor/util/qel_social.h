@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "qel_driver.h"  // Event
+#include "ruvezor/util/qel_driver.h"  // Event
 
 enum {
   SOCIAL_EVENT_LOGIN = 30,

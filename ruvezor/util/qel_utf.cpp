@@ -1,5 +1,5 @@
 // qel_utf: conversion between UTF-8 (at most four-byte sequences), UTF-16 and UTF-32.
-#include "qel_utf.h"
+#include "ruvezor/util/qel_utf.h"
 
 // ---- module-internal ---------------------------------------------------------
 

@@ -1,5 +1,5 @@
 // qel_var: the value objects, the handle and error reporting.
-#include "qel_var.h"
+#include "ruvezor/util/qel_var.h"
 
 #include <cfloat>
 #include <climits>
@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <functional>
 
-#include "qel_log.h"
+#include "ruvezor/util/qel_log.h"
 
 // ---- module-internal --------------------------------------------------------
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "qel_log.h"
-#include "qel_var.h"
+#include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_var.h"
 
 static void helper_fail(int line, const char* msg) {
     _qel_iprintf(nullptr, 0, nullptr, 0, "%s:%d: %s\n", __FILE__, line, msg);

@@ -7,7 +7,7 @@
 //         "Content-Length: <n>\r\n\r\n" followed by the n body bytes.
 // The answer is read until the server closes; nothing in it is trusted: every
 // scan is bounded by the bytes actually received.
-#include "qel_web.h"
+#include "ruvezor/util/qel_web.h"
 
 #include <arpa/inet.h>   // htons
 #include <errno.h>
@@ -24,7 +24,7 @@
 #include <map>
 #include <string>
 
-#include "qel_log.h"
+#include "ruvezor/util/qel_log.h"
 
 // ---- module state --------------------------------------------------------
 

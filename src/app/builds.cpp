@@ -1,7 +1,7 @@
 // builds: build switches, mods' external calls, store address and the debug
 // overlay of this edition.
-#include "builds.h"
-#include "game_web.h"
+#include "app/builds.h"
+#include "web/game_web.h"
 
 #include <cerrno>
 #include <climits>
@@ -10,20 +10,20 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "game.h"
-#include "menus_webiap.h"  // the web purchase waiting screen
-#include "preboard.h"       // preboard_get: the first screen
-#include "qel_driver.h"     // marker lookup, timer, Steam identity and overlay
-#include "qel_driver_csteam.h"
-#include "qel_font.h"       // overlay text
-#include "qel_gui.h"        // State::call
-#include "qel_gfx.h"        // gfx_ortho
-#include "qel_json.h"       // external call arguments
-#include "qel_log.h"
-#include "qel_md5.h"        // store token
-#include "qel_social.h"     // invite, share
-#include "qel_var.h"
-#include "qel_web.h"        // qel_web_urlencode
+#include "app/game.h"
+#include "web/menus_webiap.h"  // the web purchase waiting screen
+#include "world/preboard.h"       // preboard_get: the first screen
+#include "ruvezor/util/qel_driver.h"     // marker lookup, timer, Steam identity and overlay
+#include "ruvezor/util/qel_driver_csteam.h"
+#include "ruvezor/util/qel_font.h"       // overlay text
+#include "ruvezor/util/qel_gui.h"        // State::call
+#include "ruvezor/util/qel_gfx.h"        // gfx_ortho
+#include "ruvezor/util/qel_json.h"       // external call arguments
+#include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_md5.h"        // store token
+#include "ruvezor/util/qel_social.h"     // invite, share
+#include "ruvezor/util/qel_var.h"
+#include "ruvezor/util/qel_web.h"        // qel_web_urlencode
 
 // The rank answer belongs to the web layer; weak so that a build without it
 // still links (the call is then dropped).

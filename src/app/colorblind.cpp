@@ -1,9 +1,9 @@
 // colorblind: the colour-blind palette.
-#include "colorblind.h"
+#include "app/colorblind.h"
 
 #include <map>
 
-#include "game.h"
+#include "app/game.h"
 
 // ==== module state ================================================================
 

@@ -1,7 +1,7 @@
 // game: the Game object's command line, start-up, frame loop, event handling
 // and shutdown. Game::paint and its frame limiter are in game_seams.cpp until
 // the paint module exists.
-#include "game.h"
+#include "app/game.h"
 
 #include <SDL.h>
 #include <GL/gl.h>
@@ -11,14 +11,14 @@
 #include <cstring>
 #include <ctime>
 
-#include "game_net.h"
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "net.h"
-#include "preboard.h"
-#include "states_sim.h"
-#include "qel_log.h"
-#include "qel_web.h"
+#include "net/game_net.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "net/net.h"
+#include "world/preboard.h"
+#include "screens/states_sim.h"
+#include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_web.h"
 
 Game* GAME_THIS = nullptr;
 int _game_loop_ticks = -1;

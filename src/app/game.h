@@ -10,11 +10,11 @@
 #include <cstdint>
 #include <string>
 
-#include "chat.h"
-#include "game_seams.h"
-#include "game_settings.h"
-#include "qel_driver.h"
-#include "zentar.h"
+#include "chat/chat.h"
+#include "app/game_seams.h"
+#include "app/game_settings.h"
+#include "ruvezor/util/qel_driver.h"
+#include "world/zentar.h"
 
 class Net;
 

@@ -1,15 +1,15 @@
 // game_audio: sounds once per frame, music cross-fades, volumes from the
 // settings; everything reaches the engine through the mixer.
-#include "game_audio.h"
+#include "app/game_audio.h"
 
 #include <algorithm>
 #include <utility>
 #include <vector>
 
-#include "game.h"
-#include "qel_log.h"
-#include "qel_mixer.h"
-#include "zentar_sim.h"
+#include "app/game.h"
+#include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_mixer.h"
+#include "world/zentar_sim.h"
 
 var _game_audio_sounds(VAR_DICT, 0);
 var _game_audio_vols(VAR_DICT, 0);

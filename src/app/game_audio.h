@@ -4,7 +4,7 @@
 // the settings' volumes are applied. Main thread only.
 #pragma once
 
-#include "qel_var.h"
+#include "ruvezor/util/qel_var.h"
 
 // No data of its own; the state is process-wide below.
 struct GameAudio {

@@ -1,15 +1,15 @@
 // game_paint: one frame: the running transition or the current screen (into
 // the low-resolution frame when the retro mode is on), the video tick and the
 // build overlay, the flip, then the frame limiter.
-#include "game_paint.h"
+#include "app/game_paint.h"
 
 #include <GL/gl.h>
 
 #include <cstdint>
 
-#include "game.h"
-#include "qel_gfx_draw.h"
-#include "qel_log.h"
+#include "app/game.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_log.h"
 
 int Tov3_viewport[4];
 int _game_paint_ticks = -1;

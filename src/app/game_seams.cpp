@@ -4,9 +4,9 @@
 // still goes from here when its module lands. They do the least that keeps a
 // run going: the screens registries are empty and the store answers that
 // nothing was bought.
-#include "game_seams.h"
+#include "app/game_seams.h"
 
-#include "game.h"
+#include "app/game.h"
 
 #define Z2_STANDIN __attribute__((weak))
 

@@ -13,14 +13,14 @@
 #include <string>
 #include <vector>
 
-#include "game_settings_io.h"  // game_settings_sync
-#include "qel_driver.h"         // Event, window and input entries
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_gfx_image.h"  // gfx_reload_auto
-#include "qel_mixer.h"
-#include "qel_social.h"
-#include "qel_var.h"
+#include "app/game_settings_io.h"  // game_settings_sync
+#include "ruvezor/util/qel_driver.h"         // Event, window and input entries
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_image.h"  // gfx_reload_auto
+#include "ruvezor/util/qel_mixer.h"
+#include "ruvezor/util/qel_social.h"
+#include "ruvezor/util/qel_var.h"
 
 class Game;
 struct WebHandle;
@@ -34,20 +34,20 @@ class ModsBase;
 
 // ==== in-match controls, screen transitions, planet painting ===================
 
-#include "trans.h"                // game_trans_*, the transition framebuffers
-#include "zentar_planet_paint.h"  // planet_paint_init
-#include "zentar_ui.h"            // ZentarUI
+#include "render/trans.h"                // game_trans_*, the transition framebuffers
+#include "render/zentar_planet_paint.h"  // planet_paint_init
+#include "render/zentar_ui.h"            // ZentarUI
 
 // ==== screens and chat ==========================================================
 
 void menus_init(Game& game);
 void states_init(Game& game);
-#include "test.h"  // test_init
+#include "app/test.h"  // test_init
 
 
 // ==== online services ===========================================================
 
-#include "game_web.h"
+#include "web/game_web.h"
 
 // The store and its receipts.
 void ext_store_init(Game& game);
@@ -59,17 +59,17 @@ void ext_store_web_store_callback(var reply);
 
 // ==== screen stack ===============================================================
 
-#include "game_view.h"
+#include "app/game_view.h"
 
 // ==== video and audio front ends =================================================
 
-#include "game_audio.h"
-#include "game_video.h"
+#include "app/game_audio.h"
+#include "app/game_video.h"
 
 // ==== build switches =============================================================
 
-#include "builds.h"
+#include "app/builds.h"
 
 // ==== paint ======================================================================
 
-#include "game_paint.h"
+#include "app/game_paint.h"

@@ -10,14 +10,14 @@
 //                 (Steam remote storage when Steam is up).
 // The files hold the password, so they are kept readable by the user only,
 // replaced atomically, and nothing from them is logged.
-#include "game_settings.h"
+#include "app/game_settings.h"
 
-#include "game.h"
-#include "game_settings_io.h"
-#include "qel_driver.h"
-#include "qel_driver_csteam.h"
-#include "qel_log.h"
-#include "qel_md5.h"
+#include "app/game.h"
+#include "app/game_settings_io.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_driver_csteam.h"
+#include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_md5.h"
 
 #include <fcntl.h>       // private creation of the files
 #include <sys/stat.h>

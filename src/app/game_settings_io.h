@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "game_settings.h"
+#include "app/game_settings.h"
 
 class Game;
 

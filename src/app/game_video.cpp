@@ -1,18 +1,18 @@
 // game_video: video mode, 2D set-up, logical screen size, start-up logo,
 // opening web pages and the Ctrl/Cmd+H and Ctrl/Cmd+L toggles.
-#include "game_video.h"
+#include "app/game_video.h"
 
 #include <SDL.h>
 
 #include <cstdint>
 
-#include "builds.h"
-#include "game.h"
-#include "game_audio.h"
-#include "qel_gfx.h"
-#include "qel_gfx_draw.h"
-#include "qel_gfx_image.h"
-#include "qel_font.h"
+#include "app/builds.h"
+#include "app/game.h"
+#include "app/game_audio.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "ruvezor/util/qel_font.h"
 
 // A short side outside this range can only come from a damaged settings file.
 static const int GAME_VSIZE_DEFAULT = 640;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "qel_driver.h"  // Event
+#include "ruvezor/util/qel_driver.h"  // Event
 
 struct GameVideo {
     int32_t fullscreen_toggle;  // flipped by open_url when it had to leave full screen

@@ -1,14 +1,14 @@
 // game_view: the screen registry, the 16-deep name stack, the moves between
 // screens with their transition rules, and dispatch to the current screen.
-#include "game_view.h"
+#include "app/game_view.h"
 
 #include <cstring>
 #include <set>
 #include <utility>
 
-#include "game.h"
-#include "qel_gui.h"
-#include "qel_log.h"
+#include "app/game.h"
+#include "ruvezor/util/qel_gui.h"
+#include "ruvezor/util/qel_log.h"
 
 std::map<std::string, State*> _game_states;
 

@@ -14,8 +14,8 @@
 #include <map>
 #include <string>
 
-#include "qel_driver.h"  // Event
-#include "qel_var.h"
+#include "ruvezor/util/qel_driver.h"  // Event
+#include "ruvezor/util/qel_var.h"
 
 class Game;
 class State;

@@ -1,11 +1,11 @@
 // gamewrap: the wrapper functions around the one Game, and the signals that
 // let a host operator stop the program through its normal shutdown.
-#include "gamewrap.h"
+#include "app/gamewrap.h"
 
 #include <csignal>
 
-#include "game.h"
-#include "qel_log.h"
+#include "app/game.h"
+#include "ruvezor/util/qel_log.h"
 
 static Game* _game = nullptr;
 

@@ -4,7 +4,7 @@
 // nothing when no game exists.
 #pragma once
 
-#include "qel_driver.h"  // Event
+#include "ruvezor/util/qel_driver.h"  // Event
 
 // Makes the game, reads the command line and starts it; a second call while
 // a game exists changes nothing.

@@ -1,20 +1,20 @@
 // test: the network loopback scene and the relaxed test map.
-#include "test.h"
+#include "app/test.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
-#include "game.h"
-#include "net.h"
-#include "qel_gfx.h"
-#include "qel_gfx_image.h"
-#include "qel_log.h"
-#include "zentar.h"
-#include "zentar_sim.h"
+#include "app/game.h"
+#include "net/net.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "ruvezor/util/qel_log.h"
+#include "world/zentar.h"
+#include "world/zentar_sim.h"
 
-#include "zentar_paint.h"
-#include "zentar_ui.h"
+#include "render/zentar_paint.h"
+#include "render/zentar_ui.h"
 
 static const int TEST_PORT = 8399;
 static const int TEST_STEPS = 100;

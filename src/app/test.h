@@ -7,7 +7,7 @@
 // random seed, so a layout can be brought back by its number.
 #pragma once
 
-#include "qel_gui.h"  // State, Container
+#include "ruvezor/util/qel_gui.h"  // State, Container
 
 class Game;
 

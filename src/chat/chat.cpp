@@ -1,7 +1,7 @@
-#include "chat.h"
+#include "chat/chat.h"
 
-#include "game.h"
-#include "qel_log.h"
+#include "app/game.h"
+#include "ruvezor/util/qel_log.h"
 
 // ==== text caps ========================================================================
 

@@ -9,17 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "chat.h"
-#include "chat_widgets.h"
-#include "game.h"
-#include "game_video.h"
-#include "mods_api.h"
-#include "net.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_gui_textinput.h"
-#include "qel_log.h"
-#include "zentar_ui.h"
+#include "chat/chat.h"
+#include "chat/chat_widgets.h"
+#include "app/game.h"
+#include "app/game_video.h"
+#include "mods/mods_api.h"
+#include "net/net.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gui_textinput.h"
+#include "ruvezor/util/qel_log.h"
+#include "render/zentar_ui.h"
 
 static var _action(const char* type) {
     var a(4, 0);

@@ -1,8 +1,8 @@
 // chat_entry: the chat model's stored entry, the half-typed line kept while
 // the in-game screens rebuild their widgets.
-#include "chat.h"
-#include "qel_font.h"
-#include "qel_gui_textinput.h"
+#include "chat/chat.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gui_textinput.h"
 
 TextInput* _chat_entry_new() {
     auto* entry = new TextInput(font_load("font", 20), 255);

@@ -1,5 +1,5 @@
 // chat_widgets: the chat log, the input bar and the chat icon.
-#include "chat_widgets.h"
+#include "chat/chat_widgets.h"
 
 #include <GL/gl.h>
 
@@ -9,16 +9,16 @@
 #include <cstring>
 #include <ctime>
 
-#include "chat.h"
-#include "colorblind.h"
-#include "game.h"
-#include "game_video.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_gfx_draw.h"
-#include "qel_gfx_image.h"
-#include "qel_log.h"
-#include "zentar_ui.h"
+#include "chat/chat.h"
+#include "app/colorblind.h"
+#include "app/game.h"
+#include "app/game_video.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "ruvezor/util/qel_log.h"
+#include "render/zentar_ui.h"
 
 // A float as an int without undefined conversions (NaN and huge values).
 static int _ti(double v) {

@@ -16,9 +16,9 @@
 #include <string>
 #include <vector>
 
-#include "qel_driver.h"
-#include "qel_gui.h"
-#include "qel_var.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_gui.h"
+#include "ruvezor/util/qel_var.h"
 
 class Game;
 class TextInput;

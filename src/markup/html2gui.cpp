@@ -1,6 +1,6 @@
 // html2gui: the walk over the tag records, tables and cells, the attributes
 // every element shares, and the tab order.
-#include "html2gui.h"
+#include "markup/html2gui.h"
 
 #include <cmath>
 #include <cstdlib>
@@ -8,11 +8,11 @@
 #include <unordered_set>
 #include <vector>
 
-#include "game_video.h"  // game_get_sw, game_get_sh: percentages of the screen
-#include "html2gui_art.h"  // html2gui_art_init
-#include "qel_gfx_image.h"  // gfx_img_load
-#include "qel_html.h"
-#include "qel_log.h"
+#include "app/game_video.h"  // game_get_sw, game_get_sh: percentages of the screen
+#include "markup/html2gui_art.h"  // html2gui_art_init
+#include "ruvezor/util/qel_gfx_image.h"  // gfx_img_load
+#include "ruvezor/util/qel_html.h"
+#include "ruvezor/util/qel_log.h"
 
 // ---- builders installed from outside --------------------------------------------------------
 

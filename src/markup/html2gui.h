@@ -21,8 +21,8 @@
 #include <set>
 #include <string>
 
-#include "qel_gui.h"
-#include "qel_var.h"
+#include "ruvezor/util/qel_gui.h"
+#include "ruvezor/util/qel_var.h"
 
 // Deeper nesting (tables in cells, inputs around inputs) ends the build there.
 constexpr int HTML2GUI_MAX_DEPTH = 64;

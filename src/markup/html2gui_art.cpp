@@ -1,6 +1,6 @@
 // html2gui_art: picture widgets of markup pages (data images, vector art,
 // planet art, trophies) and the builders of their elements.
-#include "html2gui_art.h"
+#include "markup/html2gui_art.h"
 
 #include <GL/gl.h>
 #include <stb_image.h>
@@ -13,17 +13,17 @@
 #include <cstring>
 #include <string>
 
-#include "game.h"  // game_this: the world the planet art borrows
-#include "mods_api.h"  // planet_style_set
-#include "pixart.h"
-#include "qel_base64.h"
-#include "qel_driver.h"  // _driver_tex_load_from_data
-#include "qel_gfx.h"
-#include "qel_gfx_draw.h"
-#include "qel_gfx_image.h"
-#include "qel_log.h"
-#include "zentar_draw_paint.h"  // draw_color
-#include "zentar_planet_paint.h"
+#include "app/game.h"  // game_this: the world the planet art borrows
+#include "mods/mods_api.h"  // planet_style_set
+#include "render/pixart.h"
+#include "ruvezor/util/qel_base64.h"
+#include "ruvezor/util/qel_driver.h"  // _driver_tex_load_from_data
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "ruvezor/util/qel_log.h"
+#include "render/zentar_draw_paint.h"  // draw_color
+#include "render/zentar_planet_paint.h"
 
 namespace {
 

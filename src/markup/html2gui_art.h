@@ -10,9 +10,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "html2gui.h"
-#include "qel_gui.h"
-#include "zentar.h"
+#include "markup/html2gui.h"
+#include "ruvezor/util/qel_gui.h"
+#include "world/zentar.h"
 
 // Installs the "trophy", "vectors", "pixart" and "planet" builders into
 // html2gui. Idempotent; html2gui calls it before its first lookup.

@@ -5,10 +5,10 @@
 // they declare; the computed style follows on the next style step.
 #include <string>
 
-#include "html2gui.h"  // mk_img_src
-#include "html2gui_widgets.h"
-#include "qel_font.h"
-#include "qel_gfx_image.h"  // gfx_img_load
+#include "markup/html2gui.h"  // mk_img_src
+#include "markup/html2gui_widgets.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx_image.h"  // gfx_img_load
 
 // ---- helpers shared with the input builders ----------------------------------------------------
 

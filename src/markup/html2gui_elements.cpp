@@ -8,11 +8,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "game_video.h"  // game_get_sw, game_get_sh: text boxes sized from the screen
-#include "html2gui.h"
-#include "qel_font.h"
-#include "qel_gfx_image.h"
-#include "qel_log.h"
+#include "app/game_video.h"  // game_get_sw, game_get_sh: text boxes sized from the screen
+#include "markup/html2gui.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "ruvezor/util/qel_log.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 #include <map>
 #include <string>
 
-#include "html2gui.h"
-#include "html2gui_widgets.h"
-#include "qel_font.h"
-#include "qel_gfx_image.h"  // gfx_img_load, gfx_img_get_width
+#include "markup/html2gui.h"
+#include "markup/html2gui_widgets.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx_image.h"  // gfx_img_load, gfx_img_get_width
 
 // ---- helpers -----------------------------------------------------------------------------------
 

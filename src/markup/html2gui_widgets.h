@@ -6,9 +6,9 @@
 // widget hands them back from its event handler. Main thread only.
 #pragma once
 
-#include "qel_gui.h"
-#include "qel_gui_textinput.h"
-#include "qel_var.h"
+#include "ruvezor/util/qel_gui.h"
+#include "ruvezor/util/qel_gui_textinput.h"
+#include "ruvezor/util/qel_var.h"
 
 class NumSlider;
 class MyToggle;

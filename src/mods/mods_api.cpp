@@ -1,15 +1,15 @@
 // mods_api: the ModsAPI object, its error record, the mod log and the mod
 // parameters with their immediate effects on the world and the screens.
-#include "mods_api.h"
+#include "mods/mods_api.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "qel_driver.h"
-#include "qel_driver_csteam.h"  // driver_cloud_load / driver_cloud_save
-#include "qel_log.h"
-#include "zentar_ui.h"  // ui_calc_trans
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_driver_csteam.h"  // driver_cloud_load / driver_cloud_save
+#include "ruvezor/util/qel_log.h"
+#include "render/zentar_ui.h"  // ui_calc_trans
 
 
 static constexpr int MODS_LOG_MAX = 255;     // lines kept in the mod log
@@ -104,7 +104,7 @@ var ModsAPI::param_get(const std::string& key) {
 
 void ModsAPI::param_set(const std::string& key, const var& value) {
     if (key == "state" && value.__type__() == VAR_STRING && value.__str__() == "settings") {
-        mods_view_push(game.view, "menus_settings_popup", 2);
+        game.view.push("menus_settings_popup", 2);
         return;
     }
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "game.h"   // Game, and the shell's mod runtime declarations
-#include "net.h"    // NetClient, the API's own client object
-#include "qel_gui.h"  // Container: the root of the mod's pages
-#include "qel_var.h"
+#include "app/game.h"   // Game, and the shell's mod runtime declarations
+#include "net/net.h"    // NetClient, the API's own client object
+#include "ruvezor/util/qel_gui.h"  // Container: the root of the mod's pages
+#include "ruvezor/util/qel_var.h"
 
 
 class ModsBase;
@@ -134,23 +134,6 @@ void planet_style_set(Game& game, Item& item, const std::string& text);
 inline ModsAPI* mods_api_of(Game& game) { return reinterpret_cast<ModsAPI*>(game.mods_api); }
 inline ModsBase* mods_engine_of(Game& game) {
     return reinterpret_cast<ModsBase*>(game.mods_engine);
-}
-
-// ---- screen stack ----------------------------------------------------------------
-// GameView operations that the screen stack may not offer yet; each does
-// nothing (and state_call answers none) until GameView has it.
-template <class View>
-void mods_view_push(View& view, const char* name, int transition) {
-    if constexpr (requires { view.push(name, transition); }) view.push(name, transition);
-}
-template <class View>
-void mods_view_pop(View& view, int transition) {
-    if constexpr (requires { view.pop(transition); }) view.pop(transition);
-}
-template <class View>
-var mods_view_call(View& view, const var& msg) {
-    if constexpr (requires { view.state_call(msg); }) return view.state_call(msg);
-    else return var();
 }
 
 // ---- life cycle (mods_misc.cpp) -------------------------------------------------

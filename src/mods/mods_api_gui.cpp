@@ -8,12 +8,12 @@
 #include <utility>
 #include <vector>
 
-#include "game_video.h"  // game_get_sw, game_get_sh
-#include "html2gui.h"
-#include "mods_api.h"
-#include "mods_console.h"
-#include "qel_gfx.h"
-#include "qel_md5.h"
+#include "app/game_video.h"  // game_get_sw, game_get_sh
+#include "markup/html2gui.h"
+#include "mods/mods_api.h"
+#include "mods/mods_console.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_md5.h"
 
 // Scrolling wrappers around a page; w or h below 1 count from the screen size.
 Widget* lobby_scrollbox(Widget* content, int w, int h, const std::string& name);
@@ -171,7 +171,7 @@ void ModsAPI::_gui_init(int keep) {
     }
 
     bool lobby_state = state == "lobby" || state == "xlobby";
-    bool split = lobby_state && mods_view_call(game.view, var("lobby:split")).__bool__();
+    bool split = lobby_state && game.view.state_call(var("lobby:split")).__bool__();
     bool lobby_layout = state == "lobby" || split;
     int screen_h = std::max((int)game.ui.screen[3] - 2 * GUI_TAB_H, 0);
 

@@ -5,7 +5,7 @@
 // sits, how wide it is, how a value converts and which range a write must
 // meet. Values come from scripts, so every conversion is total: NaN, the
 // infinities and huge numbers never reach a cast unchecked.
-#include "mods_api.h"
+#include "mods/mods_api.h"
 
 #include <algorithm>
 #include <cfloat>
@@ -13,9 +13,9 @@
 #include <cstddef>
 #include <cstring>
 
-#include "zentar.h"
-#include "zentar_server.h"
-#include "zentar_sim.h"
+#include "world/zentar.h"
+#include "net/zentar_server.h"
+#include "world/zentar_sim.h"
 
 namespace {
 
@@ -281,13 +281,8 @@ void ModsAPI::item_set(int n, const std::string& key, const var& value) {
 
 namespace {
 
-// The in-match controls' per-slot selection (pointer id, 0 = none); builds
-// whose ZentarUI has no selection table select nothing.
-template <class UI>
-bool _item_ui_selected(const UI& ui, int n) {
-    if constexpr (requires { ui.sel[n]; }) return ui.sel[n] != 0;
-    else return false;
-}
+// The in-match controls' per-slot selection (pointer id, 0 = none).
+bool _item_ui_selected(const ZentarUI& ui, int n) { return ui.sel[n] != 0; }
 
 }  // namespace
 

@@ -4,12 +4,12 @@
 // web actions and the platform's external calls.
 #include <string>
 
-#include "chat.h"
-#include "game.h"
-#include "game_net.h"
-#include "builds.h"
-#include "mods_api.h"
-#include "net.h"
+#include "chat/chat.h"
+#include "app/game.h"
+#include "net/game_net.h"
+#include "app/builds.h"
+#include "mods/mods_api.h"
+#include "net/net.h"
 
 
 void ModsAPI::net_host(int port, const std::string& text) { game_server_init(game, port, text); }

@@ -6,11 +6,11 @@
 // "OR" joins the next term to the one before it, binding tighter than the
 // AND. Slot numbers held by items (owner_n) come from mods and the network,
 // so the owner is looked up through _item_read, never indexed directly.
-#include "mods_api.h"
+#include "mods/mods_api.h"
 
 #include <cstdlib>
 
-#include "zentar.h"
+#include "world/zentar.h"
 
 namespace {
 

@@ -6,14 +6,14 @@
 //   words 16..21  first sprite   not written here
 //   words 22..27  aura           colour, texture name[16], flags (1 = shown)
 // Names are cut to 15 characters and NUL-padded: the block travels raw.
-#include "mods_api.h"
+#include "mods/mods_api.h"
 
 #include <cfloat>
 #include <cmath>
 #include <cstring>
 
-#include "qel_json.h"
-#include "zentar.h"
+#include "ruvezor/util/qel_json.h"
+#include "world/zentar.h"
 
 namespace {
 

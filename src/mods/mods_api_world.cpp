@@ -5,15 +5,15 @@
 // Each operation checks its item numbers (ModsAPI::_item_ok) before the world
 // is touched. Changes other processes must see at once go to the clients
 // straight away; those calls do nothing unless this process hosts.
-#include "mods_api.h"
+#include "mods/mods_api.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "net.h"
-#include "zentar_server.h"
-#include "zentar_sim.h"
-#include "zentar_ui.h"
+#include "net/net.h"
+#include "net/zentar_server.h"
+#include "world/zentar_sim.h"
+#include "render/zentar_ui.h"
 
 
 // ==== constructors ===============================================================
@@ -127,11 +127,9 @@ void ModsAPI::clip_set(float x, float y, float w, float h) {
 // ==== reset ======================================================================
 
 // The in-match controls set themselves up afresh, screen rectangle included.
-template <class UI>
-static void _mods_ui_restart(UI& ui) {
+static void _mods_ui_restart(ZentarUI& ui) {
     ui.inited = 0;
-    if constexpr (requires { ui.screen_set; }) ui.screen_set = 0;
-    else if constexpr (requires { ui.rect_inited; }) ui.rect_inited = 0;
+    ui.screen_set = 0;
 }
 
 void ModsAPI::game_reset() {
@@ -143,17 +141,6 @@ void ModsAPI::game_reset() {
 
 // ==== sound ======================================================================
 
-// GameAudio's players; silent while the audio front end has none.
-template <class Audio>
-static void _mods_play_sound(Audio& audio, const std::string& name) {
-    if constexpr (requires { audio.play_sound(name.c_str()); }) audio.play_sound(name.c_str());
-}
+void ModsAPI::play_sound(const std::string& name) { game.audio.play_sound(name.c_str()); }
 
-template <class Audio>
-static void _mods_play_music(Audio& audio, const std::string& name) {
-    if constexpr (requires { audio.play_music(name.c_str()); }) audio.play_music(name.c_str());
-}
-
-void ModsAPI::play_sound(const std::string& name) { _mods_play_sound(game.audio, name); }
-
-void ModsAPI::play_music(const std::string& name) { _mods_play_music(game.audio, name); }
+void ModsAPI::play_music(const std::string& name) { game.audio.play_music(name.c_str()); }

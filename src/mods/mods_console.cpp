@@ -1,18 +1,18 @@
 // mods_console: the mod console panel, its prompt and the log status band.
-#include "mods_console.h"
+#include "mods/mods_console.h"
 
 #include <GL/gl.h>
 
 #include <algorithm>
 #include <cstdio>
 
-#include "game_video.h"  // game_get_sw, game_get_sh
-#include "mods_lua.h"    // ModsBase
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_gfx_draw.h"
-#include "qel_gfx_image.h"
-#include "qel_gui_textinput.h"
+#include "app/game_video.h"  // game_get_sw, game_get_sh
+#include "mods/mods_lua.h"    // ModsBase
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "ruvezor/util/qel_gui_textinput.h"
 
 static constexpr const char* CONSOLE_FONT = "font-console";
 static constexpr int CONSOLE_FONT_SIZE = 20;

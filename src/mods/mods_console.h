@@ -6,9 +6,9 @@
 // modsapi_log_paint after their own painting. Main thread only.
 #pragma once
 
-#include "mods_api.h"
-#include "qel_driver.h"
-#include "qel_gui.h"
+#include "mods/mods_api.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_gui.h"
 
 // Engine key codes the console reacts to.
 enum {

@@ -4,7 +4,7 @@
 // table; code a mod accepts from others goes through z2_compile (text only)
 // and z2_sandbox (instruction and memory caps, no string metatable, no
 // nesting). Every road into the Lua loader is text only.
-#include "mods_lua.h"
+#include "mods/mods_lua.h"
 
 #include <charconv>
 #include <cmath>
@@ -12,13 +12,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mods_scripts.h"
-#include "qel_log.h"
+#include "mods/mods_scripts.h"
+#include "ruvezor/util/qel_log.h"
 
-#if __has_include("cj-lua_cjson.h")
-#include "cj-lua_cjson.h"  // luaopen_cjson, the JSON module for scripts
-#define MODS_LUA_HAVE_CJSON 1
-#endif
+#include "ext/lua/cj-lua_cjson.h"  // luaopen_cjson, the JSON module for scripts
 
 ModsAPI* _lua_modsapi = nullptr;
 
@@ -642,7 +639,6 @@ void ModsLua::lua_init() {
     qel_log("mod_api: mods_embed_load\n");
     mods_embed_load(api, this, "mod_api.lua", "mod_api.lua");
     mods_embed_load(api, this, "mod_util.lua", "mod_util.lua");
-#ifdef MODS_LUA_HAVE_CJSON
     lua_pushcfunction(L, luaopen_cjson);
     if (lua_pcall(L, 0, 1, 0) == LUA_OK) {
         lua_getglobal(L, "cjson");
@@ -653,7 +649,6 @@ void ModsLua::lua_init() {
         lua_pop(L, 1);
     }
     lua_pop(L, 1);
-#endif
     mods_embed_load(api, this, "mod_json.lua", "mod_json.lua");
 
     static const char* const strip[] = {"setmetatable=nil", "getmetatable=nil", "rawset=nil",

@@ -12,8 +12,8 @@
 #include <cstdio>
 #include <string>
 
-#include "mods_api.h"
-#include "qel_var.h"
+#include "mods/mods_api.h"
+#include "ruvezor/util/qel_var.h"
 
 // The engine interface the rest of the game sees. The base does nothing.
 class ModsBase {

@@ -6,13 +6,13 @@
 // failure that the operation stored as a Lua error (catchable with pcall),
 // else push the result. Lua errors are C++ exceptions in this Lua build, so
 // the strings and vars held here are released when one is raised.
-#include "mods_lua.h"
+#include "mods/mods_lua.h"
 
 #include <cfloat>
 #include <cmath>
 
-#include "qel_json.h"
-#include "qel_md5.h"
+#include "ruvezor/util/qel_json.h"
+#include "ruvezor/util/qel_md5.h"
 
 // ==== helpers ========================================================================
 

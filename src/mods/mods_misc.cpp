@@ -6,25 +6,21 @@
 #include <cstring>
 #include <ctime>
 
-#include "game_net.h"  // game_client_deinit, game_server_deinit
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "mods_scripts.h"
-#include "qel_driver.h"
-#include "qel_log.h"
+#include "net/game_net.h"  // game_client_deinit, game_server_deinit
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "mods/mods_scripts.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_log.h"
 
 // ==== built-in scripts ==============================================================
 
 // Generated at build time (tools/embed_scripts): the zlib blocks and the
-// MODS_EMBED_ROWS list. Without the generator step the table is empty.
-#if __has_include("mods_embed_data.h")
+// MODS_EMBED_ROWS list.
 #include "mods_embed_data.h"
-#endif
 
 const ModsEmbed mods_embed[] = {
-#ifdef MODS_EMBED_ROWS
     MODS_EMBED_ROWS
-#endif
     {nullptr, 0, nullptr, 0},
 };
 
@@ -306,14 +302,14 @@ int mods_loop(Game& game) {
 
     if (state == "xlobby") {
         // Asked twice: entering the lobby may change the answer.
-        if (mods_view_call(game.view, var("lobby:split")).__bool__())
+        if (game.view.state_call(var("lobby:split")).__bool__())
             _mods_view_next(game, "states_lobby");
-        if (!mods_view_call(game.view, var("lobby:split")).__bool__())
+        if (!game.view.state_call(var("lobby:split")).__bool__())
             _mods_view_next(game, "states_xlobby");
     } else if (state == "quit") {
         game_client_deinit(game);
         game_server_deinit(game);
-        mods_view_pop(game.view, 2);
+        game.view.pop(2);
     }
     return 0;
 }

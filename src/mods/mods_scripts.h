@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "mods_api.h"  // ModsAPI, ModsBase
+#include "mods/mods_api.h"  // ModsAPI, ModsBase
 
 constexpr int MODS_EMBED_MAX = 65536;  // inflate buffer, bytes
 

@@ -4,14 +4,14 @@
 #include <algorithm>
 #include <cstring>
 
-#include "game.h"
-#include "game_net.h"
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "net.h"
-#include "qel_log.h"
-#include "zentar_client.h"
-#include "zentar_sim.h"  // z2_send, z2_redirect without a network
+#include "app/game.h"
+#include "net/game_net.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "net/net.h"
+#include "ruvezor/util/qel_log.h"
+#include "net/zentar_client.h"
+#include "world/zentar_sim.h"  // z2_send, z2_redirect without a network
 
 namespace {
 

@@ -1,9 +1,9 @@
 // game_net: what the client and host halves of the match glue share.
-#include "game.h"
-#include "game_net.h"
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "net.h"
+#include "app/game.h"
+#include "net/game_net.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "net/net.h"
 
 std::string _game_net_state(Game& game) {
     if (!game.mods_api) return "";

@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "zentar.h"
+#include "world/zentar.h"
 
 class Game;
 class Chat;

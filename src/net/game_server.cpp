@@ -3,12 +3,12 @@
 // then to the mod.
 #include <cstdint>
 
-#include "game.h"
-#include "game_net.h"
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "net.h"
-#include "zentar_server.h"
+#include "app/game.h"
+#include "net/game_net.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "net/net.h"
+#include "net/zentar_server.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // net: the endpoint base classes, their queues and closing an ENet host.
-#include "net.h"
+#include "net/net.h"
 
-#include "qel_driver.h"
-#include "qel_log.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_log.h"
 
 // ---- Net --------------------------------------------------------------------
 

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "net.h"
-#include "net_pack.h"
-#include "qel_log.h"
+#include "net/net.h"
+#include "net/net_pack.h"
+#include "ruvezor/util/qel_log.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 //   host to client: zero[48] type[16], then the value
 // Packed form: code byte 1..127 = that many literals follow; 129..255 = one
 // byte follows, repeated (code & 127) times; 0 and 128 b are skipped.
-#include "net_pack.h"
+#include "net/net_pack.h"
 
 #include <cstring>
 

@@ -27,7 +27,7 @@
 #include <cstdint>
 #include <string>
 
-#include "net.h"
+#include "net/net.h"
 
 constexpr int NET_HEADER_SIZE = 64;
 constexpr int NET_PACK_SIZE = 65536;

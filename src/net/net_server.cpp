@@ -7,10 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "net.h"
-#include "net_pack.h"
-#include "qel_log.h"
-#include "qel_md5.h"
+#include "net/net.h"
+#include "net/net_pack.h"
+#include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_md5.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 // become 0 and its hold time (a client-only field) is cleared. A local
 // endpoint (the hosting player's own) ignores all of this: its world is the
 // host's.
-#include "zentar_client.h"
+#include "net/zentar_client.h"
 
 #include <cmath>
 #include <cstddef>
@@ -19,11 +19,11 @@
 #include <string>
 #include <vector>
 
-#include "game.h"
-#include "game_net.h"
-#include "zentar_ui.h"  // ui_view_set
-#include "qel_log.h"
-#include "zentar_sim.h"
+#include "app/game.h"
+#include "net/game_net.h"
+#include "render/zentar_ui.h"  // ui_view_set
+#include "ruvezor/util/qel_log.h"
+#include "world/zentar_sim.h"
 
 // ---- module state ------------------------------------------------------------------
 

@@ -8,8 +8,8 @@
 // at the top of zentar_server.cpp.
 #pragma once
 
-#include "net.h"
-#include "zentar.h"
+#include "net/net.h"
+#include "world/zentar.h"
 
 // Applies one host message; does nothing on a local endpoint (whose world is
 // the host's own).

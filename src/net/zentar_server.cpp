@@ -24,7 +24,7 @@
 //   "P"         echoed
 // A temporary id is the client's user slot << 16 plus a counter, so it is at
 // least 65536 and its upper 16 bits name the user that may use it.
-#include "zentar_server.h"
+#include "net/zentar_server.h"
 
 #include <cmath>
 #include <cstdio>
@@ -33,9 +33,9 @@
 #include <map>
 #include <vector>
 
-#include "game.h"
-#include "qel_log.h"
-#include "zentar_sim.h"  // z2_send, z2_redirect, sys_ticks
+#include "app/game.h"
+#include "ruvezor/util/qel_log.h"
+#include "world/zentar_sim.h"  // z2_send, z2_redirect, sys_ticks
 
 // ---- module state ------------------------------------------------------------------
 

@@ -9,8 +9,8 @@
 
 #include <string>
 
-#include "net.h"
-#include "zentar.h"
+#include "net/net.h"
+#include "world/zentar.h"
 
 // Once per frame while the hosting mod's state is "play": "X" when the world
 // header changed, a full pass about once a second and a dirty pass otherwise.

@@ -1,6 +1,6 @@
 // pixart: the pixel-art widget (see pixart.h) and the three hooks the match
 // painter's pixel-art cache reaches it through.
-#include "pixart.h"
+#include "render/pixart.h"
 
 #include <GL/gl.h>
 
@@ -9,10 +9,10 @@
 #include <cstring>
 #include <vector>
 
-#include "game_paint.h"  // my_gfx_fill_a
-#include "qel_driver.h"  // _driver_tex_load_from_data
-#include "qel_gfx_draw.h"
-#include "zentar_draw_paint.h"
+#include "app/game_paint.h"  // my_gfx_fill_a
+#include "ruvezor/util/qel_driver.h"  // _driver_tex_load_from_data
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "render/zentar_draw_paint.h"
 
 namespace {
 

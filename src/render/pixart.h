@@ -11,8 +11,8 @@
 
 #include <cstdint>
 
-#include "pixart_codec.h"
-#include "qel_gui.h"
+#include "render/pixart_codec.h"
+#include "ruvezor/util/qel_gui.h"
 
 inline constexpr int PIXART_BIG = 126;  // side of the upscaled picture
 

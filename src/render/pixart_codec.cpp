@@ -1,7 +1,7 @@
 // pixart_codec: pixel-art record <-> base64 text.
-#include "pixart_codec.h"
+#include "render/pixart_codec.h"
 
-#include "qel_base64.h"
+#include "ruvezor/util/qel_base64.h"
 
 unsigned pixart_color(int i) {
     static const unsigned level[4] = {0x00, 0x55, 0xAA, 0xFF};

@@ -1,6 +1,6 @@
 // trans: animated screen changes between captured pictures, and the
 // unprojection of window points onto the z = 0 plane.
-#include "trans.h"
+#include "render/trans.h"
 
 #include <SDL.h>
 #include <GL/gl.h>
@@ -8,10 +8,10 @@
 #include <cmath>
 #include <utility>
 
-#include "game.h"
-#include "qel_gfx.h"
-#include "qel_gfx_draw.h"
-#include "qel_log.h"
+#include "app/game.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_log.h"
 
 int32_t _game_trans_init = 0;
 int32_t _game_trans_first = 0;

@@ -11,7 +11,7 @@
 
 #include <cstdint>
 
-#include "Matrices.h"  // CVector3
+#include "ruvezor/util/Matrices.h"  // CVector3
 
 class Game;
 

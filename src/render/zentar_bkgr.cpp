@@ -1,5 +1,5 @@
 // zentar_bkgr: background image and star layer, drawn in screen coordinates.
-#include "zentar_bkgr.h"
+#include "render/zentar_bkgr.h"
 
 #include <GL/gl.h>
 
@@ -7,12 +7,12 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "game.h"  // game_get_sw, game_get_sh
-#include "qel_driver.h"
-#include "qel_gfx.h"
-#include "qel_gfx_draw.h"
-#include "qel_gfx_image.h"
-#include "zentar.h"
+#include "app/game.h"  // game_get_sw, game_get_sh
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "world/zentar.h"
 
 BkgrStar stars[BKGR_STARS_MAX];
 

@@ -7,13 +7,13 @@
 #include <map>
 #include <string>
 
-#include "builds.h"      // builds_font_play
-#include "colorblind.h"  // colorblind_map
-#include "qel_font.h"
-#include "qel_gfx_image.h"
-#include "qel_log.h"
-#include "zentar.h"
-#include "zentar_draw_paint.h"
+#include "app/builds.h"      // builds_font_play
+#include "app/colorblind.h"  // colorblind_map
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "ruvezor/util/qel_log.h"
+#include "world/zentar.h"
+#include "render/zentar_draw_paint.h"
 
 namespace {
 

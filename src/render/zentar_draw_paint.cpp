@@ -1,13 +1,13 @@
 // zentar_draw_paint: triangle batch and immediate draw primitives.
-#include "zentar_draw_paint.h"
+#include "render/zentar_draw_paint.h"
 
 #include <GL/gl.h>
 
 #include <cmath>
 
-#include "qel_gfx_draw.h"
-#include "qel_gfx_image.h"
-#include "zentar.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "world/zentar.h"
 
 static_assert(GBATCH_PREMUL == GL_ONE_MINUS_SRC_ALPHA && GBATCH_ADD == GL_ONE, "blend factors");
 

@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "qel_gfx.h"  // GfxImage, GfxTexture
+#include "ruvezor/util/qel_gfx.h"  // GfxImage, GfxTexture
 
 struct Item;
 

@@ -1,22 +1,22 @@
 // zentar_paint: the match frame. The calling screen has set the 2D mode;
 // the view transform is loaded on top of it so every layer draws in world
 // units, and the plain 2D mode is restored for the HUD that follows.
-#include "zentar_paint.h"
+#include "render/zentar_paint.h"
 
 #include <GL/gl.h>
 
 #include <cmath>
 
-#include "qel_driver.h"
-#include "qel_gfx.h"
-#include "qel_gfx_draw.h"
-#include "qel_gfx_image.h"
-#include "qel_log.h"
-#include "zentar.h"
-#include "zentar_bkgr.h"
-#include "zentar_draw_paint.h"
-#include "zentar_planet_paint.h"
-#include "zentar_ui.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "ruvezor/util/qel_log.h"
+#include "world/zentar.h"
+#include "render/zentar_bkgr.h"
+#include "render/zentar_draw_paint.h"
+#include "render/zentar_planet_paint.h"
+#include "render/zentar_ui.h"
 
 // Last GL error seen at each check point: a lasting error is logged once.
 static GLenum _sys_paint_err[9];

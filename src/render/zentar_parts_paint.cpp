@@ -6,8 +6,8 @@
 
 #include <cmath>
 
-#include "qel_gfx_image.h"
-#include "zentar.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "world/zentar.h"
 
 namespace {
 

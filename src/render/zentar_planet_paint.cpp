@@ -1,5 +1,5 @@
 // zentar_planet_paint: the planet sphere renderer (see zentar_planet_paint.h).
-#include "zentar_planet_paint.h"
+#include "render/zentar_planet_paint.h"
 
 #include <GL/gl.h>
 
@@ -9,12 +9,12 @@
 #include <cstring>
 #include <string>
 
-#include "colorblind.h"  // colorblind_map
-#include "game.h"        // game_get_vquality
-#include "qel_gfx_image.h"
-#include "qel_log.h"
-#include "zentar.h"
-#include "zentar_draw_paint.h"
+#include "app/colorblind.h"  // colorblind_map
+#include "app/game.h"        // game_get_vquality
+#include "ruvezor/util/qel_gfx_image.h"
+#include "ruvezor/util/qel_log.h"
+#include "world/zentar.h"
+#include "render/zentar_draw_paint.h"
 
 PlanetSphere _planet_spheres[4][PLANET_LEVELS];
 

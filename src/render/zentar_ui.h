@@ -11,9 +11,9 @@
 #include <cstdint>
 #include <map>
 
-#include "Matrices.h"
-#include "qel_driver.h"  // Event
-#include "zentar.h"
+#include "ruvezor/util/Matrices.h"
+#include "ruvezor/util/qel_driver.h"  // Event
+#include "world/zentar.h"
 
 // Interface options, copied whole from Settings (64 words from ui_box on).
 struct UIOptions {

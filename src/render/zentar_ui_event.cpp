@@ -11,11 +11,11 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "game.h"
-#include "game_net.h"
-#include "mods_api.h"
-#include "zentar_sim.h"
-#include "zentar_ui.h"
+#include "app/game.h"
+#include "net/game_net.h"
+#include "mods/mods_api.h"
+#include "world/zentar_sim.h"
+#include "render/zentar_ui.h"
 
 namespace {
 

@@ -7,18 +7,18 @@
 #include <cstdio>
 #include <string>
 
-#include "builds.h"
-#include "colorblind.h"
-#include "game.h"
-#include "game_video.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_gfx_draw.h"
-#include "qel_gfx_image.h"
-#include "zentar.h"
-#include "zentar_draw_paint.h"
-#include "zentar_paint.h"
-#include "zentar_ui.h"
+#include "app/builds.h"
+#include "app/colorblind.h"
+#include "app/game.h"
+#include "app/game_video.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "world/zentar.h"
+#include "render/zentar_draw_paint.h"
+#include "render/zentar_paint.h"
+#include "render/zentar_ui.h"
 
 static const unsigned HUD_CYAN = 0x00FFFF;
 

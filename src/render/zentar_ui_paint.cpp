@@ -4,11 +4,11 @@
 
 #include <cstdio>
 
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_gfx_draw.h"
-#include "qel_gfx_image.h"
-#include "zentar_ui.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "render/zentar_ui.h"
 
 void ui_paint_slider(Zentar& world, ZentarUI& ui) {
     ui_init(world, ui, 0);

@@ -6,8 +6,8 @@
 #include <memory>
 #include <vector>
 
-#include "game.h"
-#include "zentar_ui.h"
+#include "app/game.h"
+#include "render/zentar_ui.h"
 
 // ==== tracker ======================================================================
 

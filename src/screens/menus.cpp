@@ -1,23 +1,23 @@
 // menus: registration of the menu screens, the menu background, the paint
 // and loop the screens share, and the small helpers they use.
-#include "menus.h"
+#include "screens/menus.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include "game.h"
-#include "menus_login.h"
-#include "menus_main.h"
-#include "menus_misc.h"
-#include "menus_news.h"
-#include "menus_settings.h"
-#include "preboard.h"
-#include "qel_gfx.h"
-#include "qel_log.h"
-#include "zentar.h"
-#include "zentar_bkgr.h"
+#include "app/game.h"
+#include "screens/menus_login.h"
+#include "screens/menus_main.h"
+#include "screens/menus_misc.h"
+#include "screens/menus_news.h"
+#include "screens/menus_settings.h"
+#include "world/preboard.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_log.h"
+#include "world/zentar.h"
+#include "render/zentar_bkgr.h"
 
 // ---- registration ----------------------------------------------------------------
 

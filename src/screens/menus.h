@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <string>
 
-#include "game_web.h"  // WebRequest
-#include "qel_gui.h"
-#include "qel_var.h"
+#include "web/game_web.h"  // WebRequest
+#include "ruvezor/util/qel_gui.h"
+#include "ruvezor/util/qel_var.h"
 
 class Game;
 

@@ -4,12 +4,12 @@
 #include <cstring>
 #include <string>
 
-#include "game.h"
-#include "html2gui.h"
-#include "menus.h"
-#include "mods_api.h"
-#include "net.h"
-#include "qel_log.h"
+#include "app/game.h"
+#include "markup/html2gui.h"
+#include "screens/menus.h"
+#include "mods/mods_api.h"
+#include "net/net.h"
+#include "ruvezor/util/qel_log.h"
 
 void menus_tabs_init(Game& game, Container& root, const char* tab, int, int bar) {
     menus_tabs_init_popup(game, root, tab, bar);

@@ -1,21 +1,21 @@
 // menus_login: Quick Play and ZentarID login, and ZentarID creation.
-#include "menus_login.h"
+#include "screens/menus_login.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "builds.h"
-#include "game.h"
-#include "game_settings_io.h"
-#include "game_web.h"
-#include "html2gui.h"
-#include "menus.h"
-#include "menus_settings.h"
-#include "qel_driver.h"
-#include "qel_gfx_image.h"
-#include "qel_json.h"
-#include "qel_log.h"
+#include "app/builds.h"
+#include "app/game.h"
+#include "app/game_settings_io.h"
+#include "web/game_web.h"
+#include "markup/html2gui.h"
+#include "screens/menus.h"
+#include "screens/menus_settings.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "ruvezor/util/qel_json.h"
+#include "ruvezor/util/qel_log.h"
 
 // ---- shared with the news screen ------------------------------------------------------
 

@@ -1,28 +1,28 @@
 // menus_main: the main menu (a demo match behind a sliding page), the splash
 // logo and the screens that hand over to the online play and practice mods.
-#include "menus_main.h"
+#include "screens/menus_main.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "builds.h"
-#include "game.h"
-#include "html2gui.h"
-#include "menus.h"
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "preboard.h"
-#include "qel_driver.h"
-#include "qel_driver_csteam.h"
-#include "qel_gfx.h"
-#include "qel_json.h"
-#include "qel_log.h"
-#include "zentar_bkgr.h"
-#include "zentar_paint.h"
-#include "zentar_sim.h"
-#include "zentar_ui.h"
+#include "app/builds.h"
+#include "app/game.h"
+#include "markup/html2gui.h"
+#include "screens/menus.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "world/preboard.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_driver_csteam.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_json.h"
+#include "ruvezor/util/qel_log.h"
+#include "render/zentar_bkgr.h"
+#include "render/zentar_paint.h"
+#include "world/zentar_sim.h"
+#include "render/zentar_ui.h"
 
 // The game's review page, on the game's own web host until the store page exists.
 static std::string menus_review_url() { return std::string("http://") + GAME_WEB_HOST + "/z2/review.php"; }

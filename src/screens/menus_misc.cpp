@@ -1,20 +1,20 @@
 // menus_misc: the mods screen, the credits and the stats, clans and store
 // pages. The mods screen hands a file to the mod runtime, which then moves
 // the screens through the mod's "state".
-#include "menus_misc.h"
+#include "screens/menus_misc.h"
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
-#include "builds.h"
-#include "game.h"
-#include "html2gui.h"
-#include "menus.h"
-#include "mods_api.h"
-#include "qel_driver.h"
-#include "qel_gfx_image.h"
-#include "qel_log.h"
+#include "app/builds.h"
+#include "app/game.h"
+#include "markup/html2gui.h"
+#include "screens/menus.h"
+#include "mods/mods_api.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "ruvezor/util/qel_log.h"
 
 static const char* _misc_host() { return builds_get_debug_server() ? GAME_WEB_HOST_DEBUG : GAME_WEB_HOST; }
 

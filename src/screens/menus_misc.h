@@ -2,7 +2,7 @@
 // store pages of the front end.
 #pragma once
 
-#include "qel_gui.h"
+#include "ruvezor/util/qel_gui.h"
 
 class Game;
 

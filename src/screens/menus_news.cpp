@@ -1,19 +1,19 @@
 // menus_news: the news of a login reply and the error box of a failed request.
-#include "menus_news.h"
+#include "screens/menus_news.h"
 
 #include <GL/gl.h>
 
 #include <algorithm>
 #include <cmath>
 
-#include "game.h"
-#include "html2gui.h"
-#include "menus.h"
-#include "menus_login.h"
-#include "qel_gfx.h"
-#include "qel_gfx_draw.h"
-#include "qel_gfx_image.h"
-#include "qel_log.h"
+#include "app/game.h"
+#include "markup/html2gui.h"
+#include "screens/menus.h"
+#include "screens/menus_login.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "ruvezor/util/qel_log.h"
 
 // The text of a {type "content", value ...} message, or false for any other.
 static bool _content_of(var& msg, std::string& out) {

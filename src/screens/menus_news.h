@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "qel_gui.h"
-#include "qel_var.h"
+#include "ruvezor/util/qel_gui.h"
+#include "ruvezor/util/qel_var.h"
 
 class Game;
 

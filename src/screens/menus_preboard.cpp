@@ -5,15 +5,15 @@
 #include <cstdlib>
 #include <string>
 
-#include "builds.h"
-#include "game.h"
-#include "html2gui.h"
-#include "menus.h"
-#include "preboard.h"
-#include "qel_driver.h"
-#include "qel_font.h"
-#include "qel_log.h"
-#include "qel_web.h"
+#include "app/builds.h"
+#include "app/game.h"
+#include "markup/html2gui.h"
+#include "screens/menus.h"
+#include "world/preboard.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_web.h"
 
 static const char* _preboard_host() { return builds_get_debug_server() ? GAME_WEB_HOST_DEBUG : GAME_WEB_HOST; }
 

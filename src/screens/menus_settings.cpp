@@ -1,6 +1,6 @@
 // menus_settings: the settings screens, their tab bar and the match step
 // they keep running underneath.
-#include "menus_settings.h"
+#include "screens/menus_settings.h"
 
 #include <algorithm>
 #include <cmath>
@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "game.h"
-#include "html2gui.h"
-#include "menus.h"
-#include "preboard.h"
-#include "qel_driver.h"
-#include "states_sim.h"
+#include "app/game.h"
+#include "markup/html2gui.h"
+#include "screens/menus.h"
+#include "world/preboard.h"
+#include "ruvezor/util/qel_driver.h"
+#include "screens/states_sim.h"
 
 // ---- tab bar and match step -------------------------------------------------------
 

@@ -1,16 +1,16 @@
-#include "states.h"
+#include "screens/states.h"
 
 #include <cstring>
 
-#include "chat_widgets.h"
-#include "game.h"
-#include "mods_api.h"
-#include "mods_console.h"
-#include "states_lobby.h"
-#include "states_play2.h"
-#include "states_sim.h"
-#include "zentar.h"
-#include "zentar_ui.h"
+#include "chat/chat_widgets.h"
+#include "app/game.h"
+#include "mods/mods_api.h"
+#include "mods/mods_console.h"
+#include "screens/states_lobby.h"
+#include "screens/states_play2.h"
+#include "screens/states_sim.h"
+#include "world/zentar.h"
+#include "render/zentar_ui.h"
 
 void states_init(Game& game) {
     GameView::register_state("states_lobby", new StatesLobby(game));

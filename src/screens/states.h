@@ -3,9 +3,9 @@
 // mod's veto, the local player, keys kept away from a screen's own widgets).
 #pragma once
 
-#include "qel_driver.h"  // Event
-#include "qel_gui.h"
-#include "qel_var.h"
+#include "ruvezor/util/qel_driver.h"  // Event
+#include "ruvezor/util/qel_gui.h"
+#include "ruvezor/util/qel_var.h"
 
 class Game;
 

@@ -1,9 +1,9 @@
-#include "states_icons.h"
+#include "screens/states_icons.h"
 
-#include "game.h"
-#include "qel_gfx_image.h"
-#include "states.h"
-#include "zentar_ui.h"
+#include "app/game.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "screens/states.h"
+#include "render/zentar_ui.h"
 
 GameIcon::~GameIcon() = default;
 

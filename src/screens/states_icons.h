@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "qel_driver.h"  // Event
-#include "qel_gui.h"
-#include "qel_var.h"
+#include "ruvezor/util/qel_driver.h"  // Event
+#include "ruvezor/util/qel_gui.h"
+#include "ruvezor/util/qel_var.h"
 
 class Game;
 

@@ -1,19 +1,19 @@
-#include "states_lobby.h"
+#include "screens/states_lobby.h"
 
 #include <cstring>
 #include <string>
 
-#include "chat_widgets.h"
-#include "game.h"
-#include "game_video.h"
-#include "menus.h"
-#include "mods_api.h"
-#include "mods_console.h"
-#include "mods_lua.h"
-#include "qel_gfx.h"
-#include "states.h"
-#include "states_sim.h"
-#include "zentar_ui.h"
+#include "chat/chat_widgets.h"
+#include "app/game.h"
+#include "app/game_video.h"
+#include "screens/menus.h"
+#include "mods/mods_api.h"
+#include "mods/mods_console.h"
+#include "mods/mods_lua.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "screens/states.h"
+#include "screens/states_sim.h"
+#include "render/zentar_ui.h"
 
 static bool is_escape(const Event& e) { return e.type == GUI_EV_KEYDOWN && e.key == 5; }
 

@@ -2,17 +2,17 @@
 
 #include <algorithm>
 
-#include "chat_widgets.h"
-#include "game.h"
-#include "game_video.h"
-#include "mods_api.h"
-#include "mods_console.h"
-#include "qel_gfx.h"
-#include "qel_gfx_draw.h"
-#include "qel_gfx_image.h"
-#include "states.h"
-#include "states_sim.h"
-#include "zentar_ui.h"
+#include "chat/chat_widgets.h"
+#include "app/game.h"
+#include "app/game_video.h"
+#include "mods/mods_api.h"
+#include "mods/mods_console.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "screens/states.h"
+#include "screens/states_sim.h"
+#include "render/zentar_ui.h"
 
 void states_remove_pause_icon(Container& root) {
     Widget* icon = root.find("pause");

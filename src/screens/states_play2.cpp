@@ -1,20 +1,20 @@
-#include "states_play2.h"
+#include "screens/states_play2.h"
 
 #include <GL/gl.h>
 
 #include <cstring>
 
-#include "game.h"
-#include "game_video.h"
-#include "mods_api.h"
-#include "mods_console.h"
-#include "qel_gfx.h"
-#include "qel_gfx_draw.h"
-#include "qel_gfx_image.h"
-#include "states.h"
-#include "states_icons.h"
-#include "states_sim.h"
-#include "zentar_paint.h"
+#include "app/game.h"
+#include "app/game_video.h"
+#include "mods/mods_api.h"
+#include "mods/mods_console.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "screens/states.h"
+#include "screens/states_icons.h"
+#include "screens/states_sim.h"
+#include "render/zentar_paint.h"
 
 StatesPlay2::StatesPlay2(Game& g) : game(g) {}
 

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <map>
 
-#include "qel_driver.h"  // Event
-#include "qel_gui.h"
-#include "zentar_ui.h"
+#include "ruvezor/util/qel_driver.h"  // Event
+#include "ruvezor/util/qel_gui.h"
+#include "render/zentar_ui.h"
 
 class Game;
 

@@ -2,17 +2,17 @@
 
 #include <cstring>
 
-#include "chat_widgets.h"
-#include "game.h"
-#include "game_video.h"
-#include "mods_console.h"
-#include "qel_gfx.h"
-#include "qel_log.h"
-#include "states.h"
-#include "states_icons.h"
-#include "zentar_bkgr.h"
-#include "zentar_paint.h"
-#include "zentar_ui.h"
+#include "chat/chat_widgets.h"
+#include "app/game.h"
+#include "app/game_video.h"
+#include "mods/mods_console.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_log.h"
+#include "screens/states.h"
+#include "screens/states_icons.h"
+#include "render/zentar_bkgr.h"
+#include "render/zentar_paint.h"
+#include "render/zentar_ui.h"
 
 void StatesScene::init() {
     game.ui.orient_lock = 1;

@@ -3,16 +3,16 @@
 // Every pass may restart or stop the mod (mods_loop switches screens, and a
 // screen may start another mod), so the API and engine pointers are read
 // afresh each time they are used, never kept across a pass.
-#include "states_sim.h"
+#include "screens/states_sim.h"
 
 #include <cmath>
 #include <string>
 
-#include "game.h"
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "qel_log.h"
-#include "zentar_sim.h"
+#include "app/game.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "ruvezor/util/qel_log.h"
+#include "world/zentar_sim.h"
 
 // More passes than this per frame would stall the frame (and a huge or
 // non-finite "ticks" would hang it); a mod that wants more speeds up instead.

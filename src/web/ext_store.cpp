@@ -4,7 +4,7 @@
 // "receipts.dat": {"<receipt key>": "<receipt text>", ...}
 // "valid.dat":    {"<receipt key>": <number>, ...}   0 = unconfirmed
 // Both compact JSON in the document directory, replaced whole on each write.
-#include "ext_store.h"
+#include "web/ext_store.h"
 
 #include <GL/gl.h>
 
@@ -13,15 +13,15 @@
 #include <cstdio>
 #include <vector>
 
-#include "game.h"
-#include "html2gui.h"
-#include "menus.h"
-#include "qel_driver.h"
-#include "qel_gfx.h"
-#include "qel_gfx_draw.h"
-#include "qel_gfx_image.h"
-#include "qel_json.h"
-#include "qel_log.h"
+#include "app/game.h"
+#include "markup/html2gui.h"
+#include "screens/menus.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "ruvezor/util/qel_json.h"
+#include "ruvezor/util/qel_log.h"
 
 static const char* const STORE_VIEW = "ext_store_view";
 static const char* const RECEIPTS_FILE = "receipts.dat";

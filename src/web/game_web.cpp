@@ -1,20 +1,20 @@
 // game_web: the web request queue, the reply loop and dispatch, and the
 // requests the game sends to the web API.
-#include "game_web.h"
+#include "web/game_web.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 
-#include "game.h"
-#include "mods_api.h"   // mods_event
-#include "qel_driver.h"  // driver_doc_load, driver_get_osinfo
-#include "qel_gui.h"     // State::call
-#include "qel_json.h"
-#include "qel_log.h"
-#include "qel_md5.h"
-#include "qel_social.h"  // social_user_uuid, social_user_name
-#include "qel_web.h"
+#include "app/game.h"
+#include "mods/mods_api.h"   // mods_event
+#include "ruvezor/util/qel_driver.h"  // driver_doc_load, driver_get_osinfo
+#include "ruvezor/util/qel_gui.h"     // State::call
+#include "ruvezor/util/qel_json.h"
+#include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_md5.h"
+#include "ruvezor/util/qel_social.h"  // social_user_uuid, social_user_name
+#include "ruvezor/util/qel_web.h"
 
 // ==== module state ===================================================================
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "qel_var.h"
+#include "ruvezor/util/qel_var.h"
 
 class Game;
 struct WebHandle;

@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "game.h"
-#include "game_web.h"
-#include "qel_json.h"
-#include "qel_log.h"
-#include "qel_web.h"
+#include "app/game.h"
+#include "web/game_web.h"
+#include "ruvezor/util/qel_json.h"
+#include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_web.h"
 
 // ==== internal helpers ===============================================================
 

@@ -3,9 +3,9 @@
 // bring its own rank handler without clashing with the login answer's file.
 #include <cstdio>
 
-#include "game_web.h"
-#include "qel_log.h"
-#include "qel_social.h"
+#include "web/game_web.h"
+#include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_social.h"
 
 void game_web_handle_rank(Game&, int rank) {
     qel_log("rank: cur = %d\n", rank);

@@ -12,12 +12,12 @@
 #include <string>
 #include <vector>
 
-#include "game.h"
-#include "game_web.h"
-#include "qel_base64.h"
-#include "qel_driver.h"
-#include "qel_json.h"
-#include "qel_log.h"
+#include "app/game.h"
+#include "web/game_web.h"
+#include "ruvezor/util/qel_base64.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_json.h"
+#include "ruvezor/util/qel_log.h"
 
 static const char* const SYNC_FILE = "sync.dat";
 

@@ -1,11 +1,11 @@
 // menus_webiap: the purchase happens on the web page; this box only waits
 // over the dimmed screen until the player comes back and presses Done.
-#include "menus_webiap.h"
+#include "web/menus_webiap.h"
 
-#include "ext_store.h"
-#include "game.h"
-#include "html2gui.h"
-#include "menus.h"
+#include "web/ext_store.h"
+#include "app/game.h"
+#include "markup/html2gui.h"
+#include "screens/menus.h"
 
 MenusWebIAP::MenusWebIAP(Game* g) : game(g) {}
 

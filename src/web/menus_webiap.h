@@ -2,7 +2,7 @@
 // web browser; "Done" closes it.
 #pragma once
 
-#include "qel_gui.h"
+#include "ruvezor/util/qel_gui.h"
 
 class Game;
 

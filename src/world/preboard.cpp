@@ -1,9 +1,9 @@
 // preboard: the policy-gate status file, read once per run.
-#include "preboard.h"
+#include "world/preboard.h"
 
 #include <string>
 
-#include "qel_driver.h"  // driver_doc_load, driver_doc_save
+#include "ruvezor/util/qel_driver.h"  // driver_doc_load, driver_doc_save
 
 static const char* const PREBOARD_FILE = "preboard.txt";
 

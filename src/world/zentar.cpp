@@ -6,14 +6,14 @@
 // Invariants kept here: live counts the used slots; every used slot lies in
 // 1 .. top-1; every slot below free_hint is used; a used slot's n is its
 // index; uids only grow.
-#include "zentar.h"
+#include "world/zentar.h"
 
 #include <cstring>  // memset
 #include <ctime>    // time, for seed_time
 
-#include "colorblind.h"
-#include "qel_log.h"
-#include "zentar_server.h"
+#include "app/colorblind.h"
+#include "ruvezor/util/qel_log.h"
+#include "net/zentar_server.h"
 
 // ---- other modules reset with the world -----------------------------------------
 // The colour-blind palette and the host's temporary-id lookup.

@@ -8,7 +8,7 @@
 //
 // Who gives way to whom: A gives way to B when A's yield mask shares a bit
 // with B's group, or B's group equals A's yield id.
-#include "zentar.h"
+#include "world/zentar.h"
 
 #include <cmath>    // sqrt, isfinite
 #include <cstdlib>  // rand

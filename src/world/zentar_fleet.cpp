@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "zentar.h"
-#include "zentar_sim.h"
+#include "world/zentar.h"
+#include "world/zentar_sim.h"
 
 // Handed back (zeroed, n 0) when nothing is launched for want of room or
 // when _fleet_init is given a slot that is not a used item.

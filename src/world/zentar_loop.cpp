@@ -7,9 +7,9 @@
 #include <cmath>
 #include <cstdio>
 
-#include "qel_driver.h"  // driver_timer_get_ticks, the default clock
-#include "zentar.h"
-#include "zentar_sim.h"
+#include "ruvezor/util/qel_driver.h"  // driver_timer_get_ticks, the default clock
+#include "world/zentar.h"
+#include "world/zentar_sim.h"
 
 // Defined by the host glue; weak so that a world without a host links.
 void _zentar_server_on_destroy(Zentar& world, int n) __attribute__((weak));

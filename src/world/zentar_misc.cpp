@@ -8,8 +8,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "zentar.h"
-#include "zentar_sim.h"
+#include "world/zentar.h"
+#include "world/zentar_sim.h"
 
 static bool _z2_used(const Zentar& world, int n) {
     return n >= 1 && n < ZT_ITEMS && world.items[n].in_use;

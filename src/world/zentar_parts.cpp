@@ -3,7 +3,7 @@
 // A particle stores start values and rates, so only its age advances. The
 // ring holds the window parts_start .. parts_start + parts_count - 1 (mod
 // 2048); new entries go behind it and overwrite the oldest when it is full.
-#include "zentar.h"
+#include "world/zentar.h"
 
 #include <algorithm>  // min
 #include <cmath>    // cos, sin, sqrt, isfinite
@@ -11,7 +11,7 @@
 #include <cstring>  // memset, strcpy
 #include <numbers>  // pi
 
-#include "qel_log.h"
+#include "ruvezor/util/qel_log.h"
 
 // ---- internal ------------------------------------------------------------------
 

@@ -1,5 +1,5 @@
 // zentar_planet: planet creation and the planet name generator.
-#include "zentar.h"
+#include "world/zentar.h"
 
 #include <cmath>    // fmax
 #include <cstdlib>  // rand

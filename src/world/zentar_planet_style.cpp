@@ -1,10 +1,10 @@
 // zentar_planet_style: the default planet style block of teams, users and
 // planets (which textures and colours the planet renderer draws).
-#include "zentar.h"
+#include "world/zentar.h"
 
 #include <cstring>  // memset, strncpy, strcmp
 
-#include "qel_log.h"
+#include "ruvezor/util/qel_log.h"
 
 // ---- internal ------------------------------------------------------------------
 

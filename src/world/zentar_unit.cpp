@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "zentar.h"
-#include "zentar_sim.h"
+#include "world/zentar.h"
+#include "world/zentar_sim.h"
 
 static const float ZT_PI = 3.14159265358979f;
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <random>
 
-#include "Matrices.h"
+#include "ruvezor/util/Matrices.h"
 
 namespace {
 

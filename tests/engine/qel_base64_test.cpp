@@ -4,8 +4,8 @@
 #include <random>
 #include <string>
 
-#include "qel_base64.h"
-#include "qel_md5.h"
+#include "ruvezor/util/qel_base64.h"
+#include "ruvezor/util/qel_md5.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Audio sources and the mixer, driven buffer by buffer on SDL's dummy driver
 // and end to end through the disk driver's output file.
-#include "qel_driver_audio.h"
+#include "ruvezor/util/qel_driver_audio.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,7 +1,7 @@
 // Window, GL context and input on SDL's offscreen video driver (a real GL
 // context, no display). Input is fed with SDL_PushEvent and read back as
 // engine Event records.
-#include "qel_driver.h"
+#include "ruvezor/util/qel_driver.h"
 #include "z2_test_util.h"
 
 #include <GL/gl.h>

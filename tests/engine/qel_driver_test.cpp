@@ -1,8 +1,8 @@
 // Driver core: state, directories, whole-file load/save, log file and
 // backlog, clock and frame tick, opening URLs. Every test runs with a
 // temporary HOME.
-#include "qel_driver.h"
-#include "qel_log.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_log.h"
 #include "z2_test_util.h"
 
 #include <gtest/gtest.h>

@@ -1,10 +1,10 @@
 // Bitmap fonts: description files, measuring, wrapping and the caret
 // queries without GL; then drawing with the generated fonts under a real GL
 // context (SDL's offscreen driver), checked by reading the pixels back.
-#include "qel_driver.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_gfx_image.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_image.h"
 #include "z2_test_util.h"
 
 #include <GL/gl.h>

@@ -2,10 +2,10 @@
 // context (SDL's offscreen driver). Pictures are written into a fresh data
 // directory (the driver's alternative directory) and document directory per
 // test; pixels are read back from the frame.
-#include "qel_driver.h"
-#include "qel_gfx.h"
-#include "qel_gfx_draw.h"
-#include "qel_gfx_image.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_image.h"
 #include "z2_test_util.h"
 
 #include <GL/gl.h>

@@ -1,8 +1,8 @@
 // Graphics state, projection, coordinate mapping and the clip stack, under a
 // real GL context on SDL's offscreen driver: what is drawn is read back.
-#include "qel_gfx.h"
+#include "ruvezor/util/qel_gfx.h"
 
-#include "qel_driver.h"
+#include "ruvezor/util/qel_driver.h"
 #include "z2_test_util.h"
 
 #include <GL/gl.h>

@@ -1,11 +1,11 @@
 // Layout containers and labels: where boxes, tables and scroll boxes put
 // their children, option groups, label wrapping; then the theme's layers read
 // back from a real GL context.
-#include "qel_driver.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_gfx_image.h"
-#include "qel_gui.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "ruvezor/util/qel_gui.h"
 #include "z2_test_util.h"
 
 #include <GL/gl.h>

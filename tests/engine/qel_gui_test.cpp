@@ -1,6 +1,6 @@
 // Widget tree: event routing, hover and focus chains, keyboard navigation,
 // the box model and style animation. Only the paint test needs GL.
-#include "qel_gui.h"
+#include "ruvezor/util/qel_gui.h"
 
 #include <gtest/gtest.h>
 

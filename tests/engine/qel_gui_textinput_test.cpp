@@ -2,7 +2,7 @@
 // clipboard (UTF-8 outside, one byte per character inside), passwords, text
 // areas, pointer selection and painting. SDL's offscreen driver provides the
 // clipboard and GL.
-#include "qel_gui_textinput.h"
+#include "ruvezor/util/qel_gui_textinput.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "qel_font.h"
-#include "qel_gfx_draw.h"  // gfx_fill
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx_draw.h"  // gfx_fill
 #include "z2_test_util.h"
 
 namespace {

@@ -1,8 +1,8 @@
 // Sliders, toggles, check boxes and the scroll bar box: values, clamping,
 // pointer and key changes, typed numbers and the action values they return.
-#include "qel_driver.h"
-#include "qel_gfx.h"
-#include "qel_gui.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gui.h"
 #include "z2_test_util.h"
 
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "qel_html.h"
+#include "ruvezor/util/qel_html.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "JSON_parser.h"
-#include "qel_json.h"
+#include "ruvezor/ext/json/JSON_parser.h"
+#include "ruvezor/util/qel_json.h"
 
 namespace {
 

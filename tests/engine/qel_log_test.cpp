@@ -1,7 +1,7 @@
 // Log line format: prefix, location, newline rules, and the copy handed to
 // the driver's log file.
-#include "qel_driver.h"
-#include "qel_log.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_log.h"
 #include "z2_test_util.h"
 
 #include <gtest/gtest.h>

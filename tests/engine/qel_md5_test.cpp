@@ -5,7 +5,7 @@
 #include <random>
 #include <string>
 
-#include "qel_md5.h"
+#include "ruvezor/util/qel_md5.h"
 
 namespace {
 

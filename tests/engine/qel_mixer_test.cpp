@@ -2,7 +2,7 @@
 // to the audio driver. Runs in a scratch tree: <root>/run is the working
 // directory (and, with no game name, the document directory), <root>/data is
 // "../data".
-#include "qel_mixer.h"
+#include "ruvezor/util/qel_mixer.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -15,8 +15,8 @@
 #include <string>
 #include <thread>
 
-#include "qel_driver.h"
-#include "qel_driver_audio.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_driver_audio.h"
 
 namespace {
 

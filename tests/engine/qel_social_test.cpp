@@ -1,9 +1,9 @@
 // The social layer: state made on first use, login and logout events, the
 // shutdown of a layer that never started, and the Steam identity through the
 // fake library when it was built.
-#include "qel_driver.h"
-#include "qel_driver_csteam.h"
-#include "qel_social.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_driver_csteam.h"
+#include "ruvezor/util/qel_social.h"
 #include "z2_test_util.h"
 
 #include <gtest/gtest.h>

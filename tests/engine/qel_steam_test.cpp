@@ -2,9 +2,9 @@
 // live in the document directory) and over the fake library built from
 // fake_csteamworks.cpp (identity, friends, overlay, deferred statistics
 // store, screenshots, remote storage).
-#include "qel_driver.h"
-#include "qel_driver_csteam.h"
-#include "qel_social.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_driver_csteam.h"
+#include "ruvezor/util/qel_social.h"
 #include "z2_test_util.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 // Texture loading under a real GL context (SDL's offscreen driver): the
 // uploaded levels are read back with glGetTexImage.
-#include "qel_driver.h"
-#include "qel_gfx.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_gfx.h"
 #include "z2_test_util.h"
 
 #include <GL/gl.h>

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "qel_utf.h"
+#include "ruvezor/util/qel_utf.h"
 
 namespace {
 

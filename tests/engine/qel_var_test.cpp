@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "qel_var.h"
+#include "ruvezor/util/qel_var.h"
 
 namespace {
 

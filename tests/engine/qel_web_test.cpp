@@ -1,5 +1,5 @@
 // HTTP client against a scripted server of our own on 127.0.0.1.
-#include "qel_web.h"
+#include "ruvezor/util/qel_web.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "qel_json.h"
+#include "ruvezor/util/qel_json.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     var out;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "net_pack.h"
+#include "net/net_pack.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string in(reinterpret_cast<const char*>(data), size);

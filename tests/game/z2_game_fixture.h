@@ -6,9 +6,9 @@
 
 #include <cstdlib>
 
-#include "qel_driver.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
 #include "z2_test_util.h"
 
 namespace z2test {

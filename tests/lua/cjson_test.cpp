@@ -11,7 +11,7 @@
 
 #include <lua.hpp>
 
-#include "cj-lua_cjson.h"
+#include "ext/lua/cj-lua_cjson.h"
 
 namespace {
 

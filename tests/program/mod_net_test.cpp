@@ -22,14 +22,14 @@
 #include <vector>
 #include <thread>
 
-#include "game.h"
-#include "game_net.h"
-#include "mods_api.h"
-#include "net.h"
+#include "app/game.h"
+#include "net/game_net.h"
+#include "mods/mods_api.h"
+#include "net/net.h"
 #include "z2_test_util.h"
-#include "zentar.h"
-#include "zentar_client.h"
-#include "zentar_sim.h"
+#include "world/zentar.h"
+#include "net/zentar_client.h"
+#include "world/zentar_sim.h"
 
 namespace {
 

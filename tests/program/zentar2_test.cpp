@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "game.h"
-#include "mods_api.h"
-#include "mods_lua.h"
+#include "app/game.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
 #include "z2_test_util.h"
 
 namespace {

@@ -8,7 +8,7 @@
 // Departures from the plain grammar: the top level must be an object or an
 // array, /* block comments */ may stand wherever whitespace may, and a
 // number starting with 0 continues only with a fraction.
-#include "JSON_parser.h"
+#include "ruvezor/ext/json/JSON_parser.h"
 
 #include <array>
 #include <cstdlib>

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "builds.h"
-#include "colorblind.h"
-#include "game.h"
-#include "test.h"
+#include "app/builds.h"
+#include "app/colorblind.h"
+#include "app/game.h"
+#include "app/test.h"
 #include "z2_test_util.h"
 
 // The web layer's rank handler, recorded here instead.

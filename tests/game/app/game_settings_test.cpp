@@ -18,11 +18,11 @@
 #include <sstream>
 #include <string>
 
-#include "game.h"
-#include "game_settings_io.h"
-#include "qel_driver.h"
-#include "qel_driver_csteam.h"
-#include "qel_social.h"
+#include "app/game.h"
+#include "app/game_settings_io.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_driver_csteam.h"
+#include "ruvezor/util/qel_social.h"
 #include "z2_test_util.h"
 
 namespace fs = std::filesystem;

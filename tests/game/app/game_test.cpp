@@ -17,12 +17,12 @@
 #include <type_traits>
 #include <vector>
 
-#include "game.h"
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "gamewrap.h"
-#include "net.h"
-#include "qel_log.h"
+#include "app/game.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "app/gamewrap.h"
+#include "net/net.h"
+#include "ruvezor/util/qel_log.h"
 #include "z2_test_util.h"
 
 namespace {

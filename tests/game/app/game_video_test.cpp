@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "game.h"
-#include "qel_driver_audio.h"
-#include "zentar_sim.h"
+#include "app/game.h"
+#include "ruvezor/util/qel_driver_audio.h"
+#include "world/zentar_sim.h"
 #include "z2_test_util.h"
 
 namespace {

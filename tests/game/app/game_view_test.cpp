@@ -13,9 +13,9 @@
 #include <utility>
 #include <vector>
 
-#include "game.h"
-#include "qel_gfx_draw.h"
-#include "qel_gui.h"
+#include "app/game.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gui.h"
 #include "z2_test_util.h"
 
 namespace {

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "chat.h"
-#include "game.h"
-#include "game_net.h"
+#include "chat/chat.h"
+#include "app/game.h"
+#include "net/game_net.h"
 
 // The stored entry is a widget; here it is a token that records its life.
 namespace {

@@ -8,19 +8,19 @@
 #include <string>
 #include <vector>
 
-#include "chat.h"
-#include "chat_widgets.h"
+#include "chat/chat.h"
+#include "chat/chat_widgets.h"
 #include <GL/gl.h>
 
-#include "game.h"
-#include "game_video.h"
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "net.h"
-#include "qel_driver.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_gui_textinput.h"
+#include "app/game.h"
+#include "app/game_video.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "net/net.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gui_textinput.h"
 #include "z2_game_fixture.h"
 #include "z2_test_util.h"
 

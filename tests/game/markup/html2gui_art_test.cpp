@@ -9,14 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "game.h"
-#include "html2gui.h"
-#include "html2gui_art.h"
-#include "qel_base64.h"
-#include "qel_driver.h"
-#include "qel_gfx.h"
+#include "app/game.h"
+#include "markup/html2gui.h"
+#include "markup/html2gui_art.h"
+#include "ruvezor/util/qel_base64.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_gfx.h"
 #include "z2_test_util.h"
-#include "zentar_planet_paint.h"
+#include "render/zentar_planet_paint.h"
 
 namespace {
 

@@ -8,12 +8,12 @@
 #include <memory>
 #include <string>
 
-#include "html2gui.h"
-#include "html2gui_widgets.h"
-#include "qel_driver.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_gfx_image.h"
+#include "markup/html2gui.h"
+#include "markup/html2gui_widgets.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_image.h"
 #include "z2_game_fixture.h"
 #include "z2_test_util.h"
 

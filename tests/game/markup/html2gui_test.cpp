@@ -1,12 +1,12 @@
 // Markup pages to widget trees: what becomes the root, how tables place their
 // cells, the shared attributes, the tab order, the picture and text elements,
 // and hostile pages (mutated, deeply nested) under the sanitizers.
-#include "html2gui.h"
-#include "qel_driver.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_gfx_image.h"
-#include "qel_gui.h"
+#include "markup/html2gui.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_image.h"
+#include "ruvezor/util/qel_gui.h"
 #include "z2_test_util.h"
 
 #include <gtest/gtest.h>

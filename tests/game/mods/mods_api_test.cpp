@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "qel_driver.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "ruvezor/util/qel_driver.h"
 
 namespace {
 

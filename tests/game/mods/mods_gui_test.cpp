@@ -10,15 +10,15 @@
 #include <memory>
 #include <string>
 
-#include "mods_api.h"
-#include "mods_console.h"
-#include "game_video.h"
-#include "game_view.h"
-#include "mods_lua.h"
-#include "qel_driver.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_gui_textinput.h"
+#include "mods/mods_api.h"
+#include "mods/mods_console.h"
+#include "app/game_video.h"
+#include "app/game_view.h"
+#include "mods/mods_lua.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gui_textinput.h"
 #include "z2_game_fixture.h"
 #include "z2_test_util.h"
 

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "mods_api.h"
-#include "zentar.h"
-#include "zentar_sim.h"
+#include "mods/mods_api.h"
+#include "world/zentar.h"
+#include "world/zentar_sim.h"
 
 namespace {
 

@@ -17,11 +17,11 @@
 #include <memory>
 #include <string>
 
-#include "../../tools/embed_scripts.h"
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "mods_scripts.h"
-#include "qel_driver.h"
+#include "tools/embed_scripts.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "mods/mods_scripts.h"
+#include "ruvezor/util/qel_driver.h"
 
 namespace {
 

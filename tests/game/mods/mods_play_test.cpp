@@ -10,11 +10,11 @@
 #include <memory>
 #include <string>
 
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "net.h"
-#include "qel_driver.h"
-#include "zentar.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "net/net.h"
+#include "ruvezor/util/qel_driver.h"
+#include "world/zentar.h"
 
 namespace {
 

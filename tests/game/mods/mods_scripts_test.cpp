@@ -12,10 +12,10 @@
 #include <memory>
 #include <string>
 
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "qel_driver.h"
-#include "zentar.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "ruvezor/util/qel_driver.h"
+#include "world/zentar.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "net.h"
-#include "qel_driver.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "net/net.h"
+#include "ruvezor/util/qel_driver.h"
 
 namespace {
 

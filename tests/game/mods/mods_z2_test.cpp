@@ -13,9 +13,9 @@
 #include <set>
 #include <string>
 
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "qel_driver.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "ruvezor/util/qel_driver.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <random>
 #include <string>
 
-#include "net_pack.h"
+#include "net/net_pack.h"
 
 namespace {
 

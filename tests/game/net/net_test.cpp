@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "net.h"
-#include "net_pack.h"
+#include "net/net.h"
+#include "net/net_pack.h"
 
 namespace {
 

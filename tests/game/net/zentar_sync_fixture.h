@@ -15,12 +15,12 @@
 #include <thread>
 #include <vector>
 
-#include "net.h"
-#include "qel_driver.h"
-#include "zentar.h"
-#include "zentar_client.h"
-#include "zentar_server.h"
-#include "zentar_sim.h"
+#include "net/net.h"
+#include "ruvezor/util/qel_driver.h"
+#include "world/zentar.h"
+#include "net/zentar_client.h"
+#include "net/zentar_server.h"
+#include "world/zentar_sim.h"
 
 namespace zsync {
 

@@ -4,17 +4,17 @@
 // predicted fleet was adopted into its own local slot exactly once. The same
 // match with a fifth of the unreliable traffic lost converges at the next
 // full pass. Last, the glue that joins endpoints, world sync and mods.
-#include "zentar_sync_fixture.h"
-#include "zentar_invariants.h"
+#include "net/zentar_sync_fixture.h"
+#include "world/zentar_invariants.h"
 
 #include <algorithm>
 #include <set>
 #include <type_traits>
 
-#include "game.h"
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "game_net.h"
+#include "app/game.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "net/game_net.h"
 
 using namespace zsync;
 

@@ -10,9 +10,9 @@
 #include <cstdlib>
 #include <memory>
 
-#include "game.h"
-#include "qel_gfx_draw.h"
-#include "trans.h"
+#include "app/game.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "render/trans.h"
 #include "z2_test_util.h"
 
 namespace {

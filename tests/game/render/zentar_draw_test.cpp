@@ -10,13 +10,13 @@
 #include <memory>
 #include <string>
 
-#include "pixart_codec.h"
-#include "qel_base64.h"
-#include "qel_driver.h"
-#include "qel_gfx.h"
-#include "zentar.h"
-#include "zentar_bkgr.h"
-#include "zentar_draw_paint.h"
+#include "render/pixart_codec.h"
+#include "ruvezor/util/qel_base64.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "world/zentar.h"
+#include "render/zentar_bkgr.h"
+#include "render/zentar_draw_paint.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The match frame and the HUD over it, drawn under a real GL context
 // (SDL offscreen) and read back.
-#include "zentar_paint.h"
+#include "render/zentar_paint.h"
 
 #include <GL/gl.h>
 #include <gtest/gtest.h>
@@ -9,12 +9,12 @@
 #include <cstring>
 #include <memory>
 
-#include "qel_driver.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "zentar.h"
-#include "zentar_planet_paint.h"
-#include "zentar_ui.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "world/zentar.h"
+#include "render/zentar_planet_paint.h"
+#include "render/zentar_ui.h"
 
 namespace {
 

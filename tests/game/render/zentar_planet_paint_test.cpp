@@ -9,12 +9,12 @@
 #include <memory>
 #include <vector>
 
-#include "pixart.h"
-#include "qel_driver.h"
-#include "qel_gfx.h"
-#include "zentar.h"
-#include "zentar_draw_paint.h"
-#include "zentar_planet_paint.h"
+#include "render/pixart.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "world/zentar.h"
+#include "render/zentar_draw_paint.h"
+#include "render/zentar_planet_paint.h"
 
 namespace {
 

@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "game.h"
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "net.h"
-#include "qel_driver.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "zentar_sim.h"
-#include "zentar_ui.h"
+#include "app/game.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "net/net.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "world/zentar_sim.h"
+#include "render/zentar_ui.h"
 
 namespace {
 

@@ -8,16 +8,16 @@
 #include <set>
 #include <string>
 
-#include "game.h"
-#include "menus.h"
-#include "menus_main.h"
-#include "mods_api.h"
-#include "preboard.h"
-#include "qel_driver.h"
-#include "qel_driver_csteam.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_web.h"
+#include "app/game.h"
+#include "screens/menus.h"
+#include "screens/menus_main.h"
+#include "mods/mods_api.h"
+#include "world/preboard.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_driver_csteam.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_web.h"
 #include "z2_game_fixture.h"
 #include "z2_test_util.h"
 

@@ -7,18 +7,18 @@
 #include <memory>
 #include <string>
 
-#include "game.h"
-#include "game_audio.h"
-#include "menus.h"
-#include "menus_settings.h"
-#include "net.h"
-#include "preboard.h"
-#include "qel_driver.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
+#include "app/game.h"
+#include "app/game_audio.h"
+#include "screens/menus.h"
+#include "screens/menus_settings.h"
+#include "net/net.h"
+#include "world/preboard.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
 #include "z2_game_fixture.h"
 #include "z2_test_util.h"
-#include "zentar_sim.h"
+#include "world/zentar_sim.h"
 
 namespace {
 

@@ -7,13 +7,13 @@
 #include <memory>
 #include <string>
 
-#include "game.h"
-#include "menus.h"
-#include "preboard.h"
-#include "qel_driver.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_web.h"
+#include "app/game.h"
+#include "screens/menus.h"
+#include "world/preboard.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_web.h"
 #include "z2_game_fixture.h"
 #include "z2_test_util.h"
 

@@ -10,12 +10,12 @@
 #include <memory>
 #include <string>
 
-#include "game.h"
-#include "mods_api.h"
-#include "qel_driver.h"
-#include "states.h"
-#include "states_icons.h"
-#include "zentar_ui.h"
+#include "app/game.h"
+#include "mods/mods_api.h"
+#include "ruvezor/util/qel_driver.h"
+#include "screens/states.h"
+#include "screens/states_icons.h"
+#include "render/zentar_ui.h"
 
 namespace {
 

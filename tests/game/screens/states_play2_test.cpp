@@ -14,14 +14,14 @@
 #include <utility>
 #include <vector>
 
-#include "game.h"
-#include "mods_api.h"
-#include "qel_driver.h"
-#include "qel_gfx.h"
-#include "states.h"
-#include "states_play2.h"
+#include "app/game.h"
+#include "mods/mods_api.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "screens/states.h"
+#include "screens/states_play2.h"
 #include "z2_test_util.h"
-#include "zentar.h"
+#include "world/zentar.h"
 
 namespace {
 

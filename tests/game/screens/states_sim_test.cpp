@@ -11,12 +11,12 @@
 #include <memory>
 #include <string>
 
-#include "mods_api.h"
-#include "mods_lua.h"
-#include "qel_driver.h"
-#include "states_sim.h"
-#include "zentar.h"
-#include "zentar_sim.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "ruvezor/util/qel_driver.h"
+#include "screens/states_sim.h"
+#include "world/zentar.h"
+#include "world/zentar_sim.h"
 
 namespace {
 

@@ -11,11 +11,11 @@
 #include <memory>
 #include <string>
 
-#include "game.h"
-#include "mods_api.h"
-#include "qel_driver.h"
-#include "states.h"
-#include "zentar.h"
+#include "app/game.h"
+#include "mods/mods_api.h"
+#include "ruvezor/util/qel_driver.h"
+#include "screens/states.h"
+#include "world/zentar.h"
 
 namespace {
 

@@ -7,16 +7,16 @@
 #include <memory>
 #include <string>
 
-#include "ext_store.h"
-#include "game.h"
-#include "game_web.h"
-#include "menus_misc.h"
-#include "menus_webiap.h"
-#include "qel_driver.h"
-#include "qel_font.h"
-#include "qel_gfx.h"
-#include "qel_json.h"
-#include "qel_web.h"
+#include "web/ext_store.h"
+#include "app/game.h"
+#include "web/game_web.h"
+#include "screens/menus_misc.h"
+#include "web/menus_webiap.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_json.h"
+#include "ruvezor/util/qel_web.h"
 #include "z2_game_fixture.h"
 #include "z2_test_util.h"
 

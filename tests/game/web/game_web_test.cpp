@@ -21,14 +21,14 @@
 #include <thread>
 #include <vector>
 
-#include "game.h"
-#include "game_web.h"
-#include "mods_api.h"
-#include "qel_base64.h"
-#include "qel_driver.h"
-#include "qel_gui.h"
-#include "qel_json.h"
-#include "qel_web.h"
+#include "app/game.h"
+#include "web/game_web.h"
+#include "mods/mods_api.h"
+#include "ruvezor/util/qel_base64.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_gui.h"
+#include "ruvezor/util/qel_json.h"
+#include "ruvezor/util/qel_web.h"
 #include "z2_test_util.h"
 
 namespace {

@@ -8,8 +8,8 @@
 #include <sstream>
 #include <string>
 
-#include "preboard.h"
-#include "qel_driver.h"
+#include "world/preboard.h"
+#include "ruvezor/util/qel_driver.h"
 
 namespace fs = std::filesystem;
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "zentar.h"
+#include "world/zentar.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "zentar_invariants.h"
+#include "world/zentar_invariants.h"
 
 namespace {
 

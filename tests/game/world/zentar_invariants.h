@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "zentar.h"
-#include "zentar_sim.h"
+#include "world/zentar.h"
+#include "world/zentar_sim.h"
 
 // Empty when the world is consistent, else one line per fault: slot counters
 // (live, top, free_hint, n, untouched slot 0, distinct uids), links (fleets

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <memory>
 
-#include "zentar.h"
-#include "zentar_sim.h"
+#include "world/zentar.h"
+#include "world/zentar_sim.h"
 
 namespace {
 

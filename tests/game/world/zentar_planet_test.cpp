@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "zentar.h"
+#include "world/zentar.h"
 
 namespace {
 

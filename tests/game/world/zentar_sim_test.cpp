@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "zentar_invariants.h"
+#include "world/zentar_invariants.h"
 
 namespace {
 

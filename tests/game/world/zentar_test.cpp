@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "zentar.h"
+#include "world/zentar.h"
 
 namespace {
 
