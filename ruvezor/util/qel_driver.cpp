@@ -78,9 +78,7 @@ static uint64_t (*_driver_clock_source)() = _driver_monotonic_us;
 static bool _driver_clock_started = false;
 static uint64_t _driver_clock_origin = 0;
 
-// The game's build switches tell whether the debug data directory is used;
-// engine-only programs have none.
-__attribute__((weak)) bool builds_get_debug() { return false; }
+static bool (*_driver_debug_check)() = nullptr;
 
 static const char* const _driver_datadir_default = "../data";
 static const char* const _driver_datadir_debug = "../data-debug";
@@ -163,7 +161,7 @@ void driver_init(int flags) {
   _driver->aspect = 1.0f;
   _driver->scale = 1.0f;
   _driver_copy(_driver->datadir, sizeof(_driver->datadir),
-               builds_get_debug() ? _driver_datadir_debug : _driver_datadir_default);
+               _driver_debug_check && _driver_debug_check() ? _driver_datadir_debug : _driver_datadir_default);
 
   if (flags & DRIVER_LOG) _driver_log_init();
   if (flags & DRIVER_TIMER) {
@@ -172,6 +170,8 @@ void driver_init(int flags) {
   if (flags & DRIVER_VIDEO) _driver_video_init();
   if (flags & DRIVER_AUDIO) _driver_audio_init();
 }
+
+void driver_set_debug_check(bool (*debug)()) { _driver_debug_check = debug; }
 
 void driver_deinit() {
   _driver_audio_deinit();

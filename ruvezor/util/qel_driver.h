@@ -101,6 +101,9 @@ enum {
 
 // Makes a fresh driver state, then starts log, timer, video, audio as flagged.
 void driver_init(int flags);
+// Whether driver_init picks the debug data directory: the application shell
+// points this at builds_get_debug. Null (engine-only programs): never.
+void driver_set_debug_check(bool (*debug)());
 // Stops audio, video, timer, closes the log file, frees the state.
 void driver_deinit();
 void driver_app_exit();

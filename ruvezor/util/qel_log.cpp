@@ -14,8 +14,9 @@
 #include <cstring>
 #include <ctime>
 
-// Engine-only programs have no game object to ask.
-__attribute__((weak)) const char* game_log_info() { return "-1"; }
+static const char* (*_qel_log_tag)() = nullptr;
+
+void qel_log_set_tag(const char* (*tag)()) { _qel_log_tag = tag; }
 
 // Rebuilt on every call; main thread only.
 static char* _QEL_PRINTF_PREFIX() {
@@ -30,7 +31,7 @@ static const char* _qel_basename(const char* path) {
 
 static void _qel_build_prefix(char* s, size_t cap) {
   s[0] = 0;
-  const char* tag = game_log_info();
+  const char* tag = _qel_log_tag ? _qel_log_tag() : "-1";
   if (!tag) tag = "";
   if (strcmp(tag, "0") == 0) return;
   time_t now = time(nullptr);

@@ -9,9 +9,9 @@
 void _qel_iprintf(const char* file, int line, const char* function, int level,
                   const char* format, ...) __attribute__((format(printf, 5, 6)));
 
-// The prefix tag. The engine's own definition is weak and answers "-1"
-// (no game object); the application shell defines the real one.
-const char* game_log_info();
+// Where the prefix tag comes from: the application shell points this at its
+// game_log_info. Null (engine-only programs) gives "-1", no game object.
+void qel_log_set_tag(const char* (*tag)());
 
 // Log with the caller's location filled in.
 #define qel_log(...) _qel_iprintf(__FILE__, __LINE__, __func__, 0, __VA_ARGS__)

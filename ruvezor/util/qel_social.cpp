@@ -8,9 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-// The application's event entry; absent in programs without the game shell.
-void game_event(Event e) __attribute__((weak));
-
 // ---- types ----------------------------------------------------------------------
 
 struct _SocialData {
@@ -24,7 +21,7 @@ struct _SocialData {
 // ---- globals --------------------------------------------------------------------
 
 static _SocialData* _social = nullptr;
-static void (*_social_event_handler)(Event e) = nullptr;  // null: game_event
+static void (*_social_event_handler)(Event e) = nullptr;  // null: dropped
 
 // ---- module-internal functions ----------------------------------------------------
 
@@ -32,11 +29,7 @@ static void _social_send(int type) {
   Event e;
   memset(&e, 0, sizeof(e));
   e.type = type;
-  if (_social_event_handler) {
-    _social_event_handler(e);
-  } else if (game_event) {
-    game_event(e);
-  }
+  if (_social_event_handler) _social_event_handler(e);
 }
 
 // Makes the state on first use; starting Steam logs its user in or out.

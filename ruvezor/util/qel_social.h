@@ -37,6 +37,6 @@ void social_leaderboard_show(const char* name);
 void social_friends_invite();
 void social_share(const char* text, const char* url, const char* extra);
 
-// Where the login and logout events go; null restores the application's
-// game_event (when the program has one).
+// Where the login and logout events go: the application shell points this at
+// its game_event; null drops them.
 void _social_set_event_handler(void (*handler)(Event e));

@@ -25,9 +25,6 @@
 #include "ruvezor/util/qel_var.h"
 #include "ruvezor/util/qel_web.h"        // qel_web_urlencode
 
-// The rank answer belongs to the web layer; weak so that a build without it
-// still links (the call is then dropped).
-
 // ==== module state ================================================================
 
 bool show_hud = false;

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "app/game.h"
+#include "world/zentar_sim.h"  // sys_listeners
 
 // ==== module state ================================================================
 
@@ -42,6 +43,7 @@ int colorblind_map(int colour) {
     }
     int mapped = COLORBLIND_PALETTE[_colorblind.count - 1];
     _colorblind.map[colour] = mapped;
+    sys_listeners.palette_reset = colorblind_reset;  // the world reset starts over
     return mapped;
 }
 

@@ -1,6 +1,5 @@
 // game: the Game object's command line, start-up, frame loop, event handling
-// and shutdown. Game::paint and its frame limiter are in game_seams.cpp until
-// the paint module exists.
+// and shutdown. Game::paint and its frame limiter are in game_paint.cpp.
 #include "app/game.h"
 
 #include <SDL.h>
@@ -11,14 +10,26 @@
 #include <cstring>
 #include <ctime>
 
-#include "net/game_net.h"
+#include "app/builds.h"
+#include "app/game_settings_io.h"
+#include "app/test.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
+#include "net/game_net.h"
 #include "net/net.h"
-#include "world/preboard.h"
-#include "screens/states_sim.h"
+#include "render/trans.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_mixer.h"
+#include "ruvezor/util/qel_social.h"
 #include "ruvezor/util/qel_web.h"
+#include "screens/menus.h"
+#include "screens/states.h"
+#include "screens/states_sim.h"
+#include "web/ext_store.h"
+#include "web/game_web.h"
+#include "world/preboard.h"
 
 Game* GAME_THIS = nullptr;
 int _game_loop_ticks = -1;
@@ -76,7 +87,10 @@ void game_init(Game& game) {
 // ---- construction ---------------------------------------------------------------
 
 Game::Game() {
-    // The members are zeroed by their initialisers; only the banner is left.
+    // The members are zeroed by their initialisers. The engine asks the
+    // shell for the log tag and the debug data directory.
+    qel_log_set_tag(game_log_info);
+    driver_set_debug_check(builds_get_debug);
     static const char* const rule = "=====================================================\n";
     driver_log_printf("\n");
     driver_log_printf("%s", rule);

@@ -10,12 +10,17 @@
 #include <cstdint>
 #include <string>
 
-#include "chat/chat.h"
-#include "app/game_seams.h"
+#include "app/game_audio.h"
 #include "app/game_settings.h"
+#include "app/game_video.h"
+#include "app/game_view.h"
+#include "chat/chat.h"
+#include "render/zentar_ui.h"
 #include "ruvezor/util/qel_driver.h"
 #include "world/zentar.h"
 
+class ModsAPI;
+class ModsBase;
 class Net;
 
 class Game {
@@ -75,14 +80,15 @@ const char* game_log_info();
 
 // Frame loop helpers.
 bool game_server_is_idle(Game& game);
-bool game_server_reset_ok(Game& game);
+bool game_server_reset_ok(Game& game);  // no caller: Game::loop tests the idle state itself
 void game_do_daily_server_reset(Game& game);
 void _do_post_reset(Game& game);
 bool game_show_user_title();
 // Tick count of the previous frame of Game::loop, -1 before the first.
 extern int _game_loop_ticks;
 
-// Accessors nothing calls yet.
+// Named accessors of the shell that no code in the game calls; kept so the
+// interface is whole (game_init(Game&) is the wrapper's step without args).
 int game_get_vquality();
 bool battery_do_delay();
 bool battery_do_skip();

@@ -10,6 +10,10 @@
 #include "app/game.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_log.h"
+#include "app/builds.h"
+#include "render/trans.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_image.h"
 
 int Tov3_viewport[4];
 int _game_paint_ticks = -1;

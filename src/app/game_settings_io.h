@@ -24,7 +24,7 @@ std::string get_time_str();
 std::string get_rand_str();
 // get_rand_str over another random source.
 std::string _get_rand_str_from(const char* path);
-int bset(int a, int b, int c);
+int bset(int a, int b, int c);  // no caller: returns a; kept with the settings helpers
 
 // 32 lowercase hex digits of the MD5 of n bytes.
 std::string _settings_md5_hex(const void* data, size_t n);

@@ -13,6 +13,8 @@
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_font.h"
+#include "render/trans.h"
+#include "render/zentar_planet_paint.h"
 
 // A short side outside this range can only come from a damaged settings file.
 static const int GAME_VSIZE_DEFAULT = 640;

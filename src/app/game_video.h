@@ -29,4 +29,4 @@ void game_set_scale();
 void game_startup_paint();
 void game_grab(std::string name, Event e);
 // -1 asks whether the window holds the pointer grab; nonzero turns it on, 0 off.
-int SDL_WM_GrabInput(int mode);
+int SDL_WM_GrabInput(int mode);  // no caller: the game never grabs the pointer

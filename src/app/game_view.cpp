@@ -9,6 +9,8 @@
 #include "app/game.h"
 #include "ruvezor/util/qel_gui.h"
 #include "ruvezor/util/qel_log.h"
+#include "app/builds.h"
+#include "render/trans.h"
 
 std::map<std::string, State*> _game_states;
 

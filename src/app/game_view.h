@@ -45,7 +45,7 @@ struct GameView {
     void state_loop(float dt);
     var state_call(var msg);
 
-    bool _state_valid();
+    bool _state_valid();  // no caller: every registered name holds a screen
 };
 
 // name -> screen, in byte order of the names.
@@ -58,4 +58,4 @@ int builds_trans_get(const char* from, const char* to, int arg, int dir);
 // Clears and paints the current screen and the build overlay into whatever
 // framebuffer is bound (the transition capture).
 void game_fbo_paint(Game& game);
-void game_fbo_loop(Game& game);
+void game_fbo_loop(Game& game);  // no caller: the capture paints, it never steps

@@ -6,6 +6,7 @@
 
 #include "app/game.h"
 #include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_social.h"
 
 static Game* _game = nullptr;
 
@@ -26,6 +27,7 @@ static void _game_signals_install() {
 void game_init(int argc, char** argv) {
     if (_game) return;
     _game_signals_install();
+    _social_set_event_handler(game_event);  // platform login and logout
     _game = new Game();
     _game->args(argc, argv);
     _game->init();

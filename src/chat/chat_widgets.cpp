@@ -67,11 +67,6 @@ int chat_fc() { return _ti(font_get_height(font_load("font-console", 20), nullpt
 
 ChatLog* chat_log_find(Container& root) { return dynamic_cast<ChatLog*>(root.find("chat")); }
 
-bool chat_log_open(Game&, Container& root) {
-    ChatLog* log = chat_log_find(root);
-    return log && log->is_open();
-}
-
 // ---- chat log ------------------------------------------------------------------------
 
 ChatLog::ChatLog(Game* g) : game(g) {

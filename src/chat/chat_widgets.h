@@ -74,7 +74,7 @@ public:
     void paint() override;
     virtual void scrollbox_loop();
 
-    void change_tabpos(float h);
+    void change_tabpos(float h);  // no caller: the tab gesture applies its height itself
     void do_expand();
     var tab_event(Event* e);
     void _paint_text();
@@ -89,9 +89,8 @@ public:
     void _log_size();
 };
 
-// The log "chat" of a root container, when it is open.
+// The log "chat" of a root container, null when it has none.
 ChatLog* chat_log_find(Container& root);
-bool chat_log_open(Game& game, Container& root);
 
 // ---- input bar and icon ------------------------------------------------------------------
 

@@ -73,7 +73,7 @@ extern ModsAPI* _lua_modsapi;
 // Output redirect: standard output and error become mod log entries.
 size_t lua_fwrite(const void* data, size_t size, size_t count, FILE* stream);
 int lua_fprintf(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
-int lua_fputs(const char* text, FILE* stream);
+int lua_fputs(const char* text, FILE* stream);  // no caller: the Lua 5.2 library writes through the other two
 
 // C entry to the same sandbox: a state on the limiter allocator (null when
 // Lua cannot make one), and one limited run of the function at `index`.

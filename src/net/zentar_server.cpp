@@ -109,6 +109,9 @@ void _zs_temp_set(Zentar& world, int32_t t, int32_t slot) {
         }
     }
     zs.temp[t] = slot;
+    // The world forgets the entries with the fleets and at its reset.
+    sys_listeners.host_reset = _zentar_server_on_reset;
+    sys_listeners.host_fleet_gone = _zentar_server_on_destroy;
 }
 
 // Sends slot n to all at once and clears its fleet_source.

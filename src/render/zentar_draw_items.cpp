@@ -149,12 +149,6 @@ void draw_pixart_post() {
 
 void draw_paint_post() { draw_pixart_post(); }
 
-int _draw_pixart_count() {
-    int n = 0;
-    for (auto& e : _draw_pixart_map) n += e.second != nullptr;
-    return n;
-}
-
 void draw_paint(Zentar& world, int viewer, float angle, int layer) {
     static GBatch batch;
     Lookups look;

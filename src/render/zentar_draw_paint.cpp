@@ -112,10 +112,6 @@ void draw_color(unsigned int rgb, int alpha) {
                (GLubyte)(_ch(rgb, 0) * alpha / 255), (GLubyte)alpha);
 }
 
-void _color_set(unsigned color, int alpha) {
-    glColor4ub(_ch(color, 16), _ch(color, 8), _ch(color, 0), (GLubyte)_alpha_clamp(alpha));
-}
-
 float* _color_2f(unsigned color, float f) {
     static float c[4];
     c[0] = _ch(color, 16) * f / 255;

@@ -77,9 +77,8 @@ void draw_box(unsigned texture, unsigned color, float x, float y, float w, float
 // rims touch or overlap.
 void draw_connect(unsigned texture, unsigned color, const Item& a, const Item& b, float width, float gap);
 
-// Planet painter helpers: the colour without premultiplying, and light
-// colours (r f / 255, g f / 255, b f / 255, 1) in a shared array.
-void _color_set(unsigned color, int alpha = 255);
+// Planet painter helper: light colours (r f / 255, g f / 255, b f / 255, 1)
+// in a shared array.
 float* _color_2f(unsigned color, float f);
 
 // Points the ring uses for a requested count (33..128).
@@ -99,8 +98,6 @@ void draw_paint(Zentar& world, int viewer, float angle, int layer);
 void draw_paint_post();
 void draw_pixart_do(GBatch& batch, Item& item);
 void draw_pixart_post();
-// Widgets alive in the pixel-art cache.
-int _draw_pixart_count();
 
 // The pixel-art widget as the cache uses it: a non-editable widget with
 // background 0 and a border, its GL texture and the fraction of the texture

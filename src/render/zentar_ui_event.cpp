@@ -16,6 +16,7 @@
 #include "mods/mods_api.h"
 #include "world/zentar_sim.h"
 #include "render/zentar_ui.h"
+#include "app/builds.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include "app/game.h"
 #include "render/zentar_ui.h"
+#include "ruvezor/util/qel_gfx.h"
 
 // ==== tracker ======================================================================
 

@@ -53,7 +53,7 @@ Container* menus_scrollbox(Widget* content, int w, int h);
 void menus_paint_bkgr(Game& game);
 // True when the menus are shown over a match (an in-game state is stacked).
 bool menus_in_popup(Game& game);
-bool menus_in_tabs(Game& game);
+bool menus_in_tabs(Game& game);  // no caller in the game; kept with menus_in_popup
 // True when the policy was accepted and no client endpoint is open.
 bool menus_do_account(Game& game);
 void _sfx_play(const char* name);

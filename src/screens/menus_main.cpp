@@ -23,6 +23,7 @@
 #include "render/zentar_paint.h"
 #include "world/zentar_sim.h"
 #include "render/zentar_ui.h"
+#include "ruvezor/util/qel_gfx_image.h"
 
 // The game's review page, on the game's own web host until the store page exists.
 static std::string menus_review_url() { return std::string("http://") + GAME_WEB_HOST + "/z2/review.php"; }

@@ -53,7 +53,7 @@ void ext_store_web_receipts_callback(var valid);
 // Shows the store for a "store" reply.
 void ext_store_web_store_callback(var reply);
 
-// Purchase hooks for a platform store.
+// Purchase hooks for a platform store; no store on the desktop calls them.
 void _ext_store_callback_receipt(std::string key, std::string receipt);
 void _ext_store_callback_success();
 void _ext_store_callback_failed();

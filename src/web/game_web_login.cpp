@@ -14,6 +14,8 @@
 #include "ruvezor/util/qel_json.h"
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_web.h"
+#include "app/builds.h"
+#include "web/ext_store.h"
 
 // ==== internal helpers ===============================================================
 

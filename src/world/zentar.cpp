@@ -11,15 +11,14 @@
 #include <cstring>  // memset
 #include <ctime>    // time, for seed_time
 
-#include "app/colorblind.h"
 #include "ruvezor/util/qel_log.h"
-#include "net/zentar_server.h"
+#include "world/zentar_sim.h"  // sys_listeners
 
 // ---- other modules reset with the world -----------------------------------------
 // The colour-blind palette and the host's temporary-id lookup.
 static void _sys_init_others(Zentar& world) {
-    colorblind_reset();
-    _zentar_server_on_reset(world);
+    if (sys_listeners.palette_reset) sys_listeners.palette_reset();
+    if (sys_listeners.host_reset) sys_listeners.host_reset(world);
 }
 
 // ---- module state ------------------------------------------------------------------

@@ -11,10 +11,8 @@
 #include "world/zentar.h"
 #include "world/zentar_sim.h"
 
-// Defined by the host glue; weak so that a world without a host links.
-void _zentar_server_on_destroy(Zentar& world, int n) __attribute__((weak));
-
 SysHooks sys_hooks = {nullptr, nullptr, nullptr};
+SysListeners sys_listeners = {nullptr, nullptr, nullptr};
 
 // ---- seams -----------------------------------------------------------------------
 
@@ -40,8 +38,8 @@ int sys_ticks() {
 void _sys_fleet_gone(Zentar& world, int n) {
     if (sys_hooks.fleet_gone)
         sys_hooks.fleet_gone(world, n);
-    else if (_zentar_server_on_destroy)
-        _zentar_server_on_destroy(world, n);
+    else if (sys_listeners.host_fleet_gone)
+        sys_listeners.host_fleet_gone(world, n);
 }
 
 int sys_same_side(const Zentar& world, int user_a, int user_b) {

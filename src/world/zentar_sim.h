@@ -20,15 +20,27 @@ struct Item;
 // The world never reaches for the Game object. The windowed shell points
 // `sound` at GameAudio::play_sound; a headless run leaves it null, which is
 // what "not headless" means down here. A released fleet is reported to
-// `fleet_gone` when set, else to the host's _zentar_server_on_destroy when
-// that module is linked. `ticks` is the millisecond clock; null reads the
-// driver's timer. Tests point all three at recorders.
+// `fleet_gone` when set, else to the host's listener below. `ticks` is the
+// millisecond clock; null reads the driver's timer. Tests point all three at
+// recorders.
 struct SysHooks {
     void (*sound)(const char* name);          // "sfx-hit", "sfx-explode", "sfx-kazoo"
     void (*fleet_gone)(Zentar& world, int n); // a fleet's last unit was spent
     int (*ticks)();                           // milliseconds
 };
 extern SysHooks sys_hooks;
+
+// State kept beside the world by higher layers, which must follow its
+// resets: the host's temporary-id lookup (_zentar_server_on_reset and
+// _zentar_server_on_destroy) and the colour-blind palette
+// (colorblind_reset). Each layer points its entries here when it first
+// stores something, so until then there is nothing to forget.
+struct SysListeners {
+    void (*host_reset)(Zentar& world);
+    void (*host_fleet_gone)(Zentar& world, int n);
+    void (*palette_reset)();
+};
+extern SysListeners sys_listeners;
 
 // Plays "sfx-<word>" when a sound player is installed.
 void sys_sound(const char* word);
@@ -43,6 +55,7 @@ void _sys_fleet_gone(Zentar& world, int n);
 void sys_loop(Zentar& world, float dt, int particles);
 void sys_loop0(Zentar& world);
 void planet_loop(Zentar& world, Item& planet, float dt);
+// Vector helpers of the world; no caller today, the steering inlines its sums.
 float zt_dot(float x1, float y1, float x2, float y2);
 void zt_norm(float& x, float& y);
 

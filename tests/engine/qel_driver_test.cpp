@@ -28,7 +28,7 @@ namespace fs = std::filesystem;
 
 // Build switches' debug mode, under the test's control.
 static bool g_debug = false;
-bool builds_get_debug() { return g_debug; }
+static bool test_debug() { return g_debug; }
 
 namespace {
 
@@ -57,6 +57,7 @@ class DriverTest : public testing::Test {
     home = root / "home";
     old_path = getenv("PATH") ? getenv("PATH") : "";
     g_debug = false;
+    driver_set_debug_check(test_debug);
     drain_backlog();
   }
 

@@ -16,7 +16,7 @@ namespace fs = std::filesystem;
 
 // The shell's tag, under the test's control.
 static std::string g_tag = "0";
-const char* game_log_info() { return g_tag.c_str(); }
+static const char* test_tag() { return g_tag.c_str(); }
 
 namespace {
 
@@ -24,7 +24,10 @@ using z2test::stdout_of;
 
 class LogTest : public testing::Test {
  protected:
-  void SetUp() override { g_tag = "0"; }
+  void SetUp() override {
+    g_tag = "0";
+    qel_log_set_tag(test_tag);
+  }
   void TearDown() override { g_tag = "0"; }
 };
 

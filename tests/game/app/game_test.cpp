@@ -18,11 +18,14 @@
 #include <vector>
 
 #include "app/game.h"
+#include "app/game_paint.h"
+#include "app/gamewrap.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
-#include "app/gamewrap.h"
 #include "net/net.h"
 #include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_web.h"
+#include "web/game_web.h"
 #include "z2_test_util.h"
 
 namespace {

@@ -14,6 +14,9 @@
 
 #include "app/game.h"
 #include "ruvezor/util/qel_driver_audio.h"
+#include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_mixer.h"
 #include "world/zentar_sim.h"
 #include "z2_test_util.h"
 

@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <set>
-#include <type_traits>
 
 #include "app/game.h"
 #include "mods/mods_api.h"
@@ -419,17 +418,11 @@ public:
     int count(const std::string& t) const { return static_cast<int>(std::count(types.begin(), types.end(), t)); }
 };
 
-template <class Api>
-Api* make_api(Game& g) {
-    if constexpr (std::is_constructible_v<Api, Game&>) return new Api(g);
-    else return new Api();
-}
-
 struct GameSide {
     std::unique_ptr<Game> game = std::make_unique<Game>();
     RecordingMods* mods = new RecordingMods();
     GameSide(const char* state) {
-        game->mods_api = make_api<ModsAPI>(*game);
+        game->mods_api = new ModsAPI(*game);
         game->mods_api->params["state"] = var(state);
         game->mods_engine = mods;
         sys_init(game->world);

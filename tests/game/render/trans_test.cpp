@@ -11,8 +11,10 @@
 #include <memory>
 
 #include "app/game.h"
-#include "ruvezor/util/qel_gfx_draw.h"
 #include "render/trans.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gui.h"
 #include "z2_test_util.h"
 
 namespace {
