@@ -8,6 +8,7 @@
 #include "ruvezor/util/qel_driver.h"
 
 #include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_var.h"  // str_put
 
 #include <SDL.h>        // timer subsystem, SDL_Delay
 
@@ -85,12 +86,6 @@ static const char* const _driver_datadir_debug = "../data-debug";
 
 // ---- internal helpers ----------------------------------------------------------
 
-static void _driver_copy(char* dst, size_t cap, const char* src) {
-  if (!src) src = "";
-  size_t n = strnlen(src, cap - 1);
-  memcpy(dst, src, n);
-  dst[n] = 0;
-}
 
 // "%s/%s" into out; "" when it doesn't fit, so a cut path never names
 // another file.
@@ -114,7 +109,7 @@ const char* _driver_doc_home() {
   char tmp[4096];
   if (getpwuid_r(getuid(), &pw, tmp, sizeof(tmp), &res) == 0 && res && res->pw_dir &&
       *res->pw_dir && strlen(res->pw_dir) < sizeof(pw_home)) {
-    _driver_copy(pw_home, sizeof(pw_home), res->pw_dir);
+    str_put(pw_home, sizeof(pw_home), res->pw_dir);
     return pw_home;
   }
   return ".";
@@ -125,7 +120,7 @@ const char* _driver_doc_home() {
 static const char* _driver_doc_dir() {
   static char dir[512];
   if (!_driver || !_driver->gamename[0]) {
-    _driver_copy(dir, sizeof(dir), ".");
+    str_put(dir, sizeof(dir), ".");
     return dir;
   }
   const char* home = _driver_doc_home();
@@ -160,7 +155,7 @@ void driver_init(int flags) {
   _driver = new _DriverData{};
   _driver->aspect = 1.0f;
   _driver->scale = 1.0f;
-  _driver_copy(_driver->datadir, sizeof(_driver->datadir),
+  str_put(_driver->datadir, sizeof(_driver->datadir),
                _driver_debug_check && _driver_debug_check() ? _driver_datadir_debug : _driver_datadir_default);
 
   if (flags & DRIVER_LOG) _driver_log_init();
@@ -190,29 +185,29 @@ void driver_app_exit() {}
 
 void driver_set_gamename(const char* name) {
   if (!_driver) return;
-  _driver_copy(_driver->gamename, sizeof(_driver->gamename), name);
+  str_put(_driver->gamename, sizeof(_driver->gamename), name);
   _driver_log().open_failed = false;  // a new place to try
 }
 
 void driver_set_caption(const char* text) {
-  if (_driver) _driver_copy(_driver->caption, sizeof(_driver->caption), text);
+  if (_driver) str_put(_driver->caption, sizeof(_driver->caption), text);
 }
 const char* driver_get_caption() { return _driver ? _driver->caption : ""; }
 
 void driver_set_icon(const char* path) {
-  if (_driver) _driver_copy(_driver->icon, sizeof(_driver->icon), path);
+  if (_driver) str_put(_driver->icon, sizeof(_driver->icon), path);
 }
 const char* driver_get_icon() { return _driver ? _driver->icon : ""; }
 
 void driver_set_idiom(const char* text) {
-  if (_driver) _driver_copy(_driver->idiom, sizeof(_driver->idiom), text);
+  if (_driver) str_put(_driver->idiom, sizeof(_driver->idiom), text);
 }
 const char* driver_get_idiom() { return _driver ? _driver->idiom : ""; }
 
 void driver_set_altdir(const char* dir) {
   if (!_driver) return;
   _driver->altdir[0] = 0;
-  if (dir) _driver_copy(_driver->altdir, sizeof(_driver->altdir), dir);
+  if (dir) str_put(_driver->altdir, sizeof(_driver->altdir), dir);
 }
 
 void driver_get_size(int* w, int* h) {
@@ -242,7 +237,7 @@ const char* driver_get_osinfo() { return "Linux"; }
 
 const char* driver_get_home_dir() {
   static char home[512];
-  _driver_copy(home, sizeof(home), getenv("HOME"));
+  str_put(home, sizeof(home), getenv("HOME"));
   return home;
 }
 
@@ -293,6 +288,11 @@ int driver_file_mtime(const char* path) {
   if (!path || stat(path, &st) != 0) return 0;
   if (st.st_mtime > INT_MAX) return INT_MAX;
   return st.st_mtime < 0 ? 0 : static_cast<int>(st.st_mtime);
+}
+
+int driver_file_changed(const char* path, long seen, long now) {
+  int m = driver_file_mtime(path);
+  return m > seen && m < now - 1 ? m : 0;
 }
 
 int driver_file_load(const char* path, void* buf, int cap) {
@@ -481,16 +481,8 @@ void driver_log_printf(const char* format, ...) {
   if (!format) return;
   va_list ap;
   va_start(ap, format);
-  va_list ap2;
-  va_copy(ap2, ap);
-  int n = vsnprintf(nullptr, 0, format, ap);
+  std::string line = str_vformat(format, ap);
   va_end(ap);
-  std::string line;
-  if (n > 0) {
-    line.resize(static_cast<size_t>(n));
-    vsnprintf(line.data(), static_cast<size_t>(n) + 1, format, ap2);
-  }
-  va_end(ap2);
 
   _DriverLog& L = _driver_log();
   if (!L.file && !L.open_failed) _driver_log_open();

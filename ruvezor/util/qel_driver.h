@@ -148,6 +148,10 @@ const char* driver_doc_fname(const char* name);
 int driver_file_exists(const char* path);  // 1 when it opens for reading
 int driver_file_fsize(const char* path);   // 0 when it can't be examined
 int driver_file_mtime(const char* path);   // seconds since the epoch, 0 on failure
+// Hot reload of images, fonts, sounds and mod scripts: the file's time when it
+// changed after `seen` (its time at the last load) and has been left alone for
+// over a second before `now`, so a file still being written waits; else 0.
+int driver_file_changed(const char* path, long seen, long now);
 // Reads min(cap, size) bytes, returns the count; no NUL added.
 int driver_file_load(const char* path, void* buf, int cap);
 // Whole file in a malloc'd block (release with free); none and *len 0 when

@@ -173,7 +173,8 @@ static bool _steam_overlay_enabled() {
   return utils && _driver_steam_lib.ISteamUtils_IsOverlayEnabled(utils);
 }
 
-// Copies at most max bytes without splitting a UTF-8 sequence.
+// Copies at most max bytes without splitting a UTF-8 sequence: unlike
+// str_put, since the player's name is shown, and half a letter shows as junk.
 static void _steam_copy_text(char* dst, size_t max, const char* src) {
   size_t n = src ? strlen(src) : 0;
   if (n > max) {

@@ -10,6 +10,7 @@
 #include "ruvezor/util/qel_gfx.h"  // focus rectangle for the text input area
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_utf.h"  // typed UTF-8 -> UTF-32
+#include "ruvezor/util/qel_var.h"  // str_put
 
 #include <GL/gl.h>  // viewport after a resize
 #include <SDL.h>
@@ -39,15 +40,9 @@ static _DriverSdl2 _sdl2;
 
 // ---- module-internal functions ----------------------------------------------------------------
 
-static void _sdl2_copy(char* dst, size_t cap, const char* src) {
-  size_t n = src ? strnlen(src, cap - 1) : 0;
-  if (n) memcpy(dst, src, n);
-  dst[n] = 0;
-}
-
 // Window titles must be valid UTF-8: control bytes and every non-ASCII byte become '?'.
 static void _sdl2_title(char* dst, size_t cap, const char* src) {
-  _sdl2_copy(dst, cap, src);
+  str_put(dst, cap, src);
   for (char* p = dst; *p; p++) {
     unsigned char c = (unsigned char)*p;
     if (c < 32 || c >= 128) *p = '?';
@@ -231,8 +226,8 @@ SDL_Window* _try_init_video(int w, int h, int fullscreen) {
   if (!win) return nullptr;
 
   _sdl2.window = win;
-  _sdl2_copy(_sdl2.caption, sizeof(_sdl2.caption), driver_get_caption());
-  _sdl2_copy(_sdl2.icon, sizeof(_sdl2.icon), driver_get_icon());
+  str_put(_sdl2.caption, sizeof(_sdl2.caption), driver_get_caption());
+  str_put(_sdl2.icon, sizeof(_sdl2.icon), driver_get_icon());
   _sdl2_set_icon(win, _sdl2.icon);
   if (!_sdl2.context) _sdl2_create_context(win);
   SDL_GL_MakeCurrent(win, _sdl2.context);
@@ -273,14 +268,14 @@ void driver_video_flip() {
   SDL_GL_SwapWindow(_sdl2.window);
   const char* caption = driver_get_caption();
   if (strcmp(caption, _sdl2.caption) != 0) {
-    _sdl2_copy(_sdl2.caption, sizeof(_sdl2.caption), caption);
+    str_put(_sdl2.caption, sizeof(_sdl2.caption), caption);
     char title[256];
     _sdl2_title(title, sizeof(title), caption);
     SDL_SetWindowTitle(_sdl2.window, title);
   }
   const char* icon = driver_get_icon();
   if (strcmp(icon, _sdl2.icon) != 0) {
-    _sdl2_copy(_sdl2.icon, sizeof(_sdl2.icon), icon);
+    str_put(_sdl2.icon, sizeof(_sdl2.icon), icon);
     _sdl2_set_icon(_sdl2.window, _sdl2.icon);
   }
 }

@@ -260,8 +260,7 @@ void font_reload_auto() {
   if (now == _font->reload_last) return;
   _font->reload_last = now;
   for (int i = 1; i < (int)_font->fonts.size(); i++) {
-    int m = driver_file_mtime(_font->fonts[i].file);
-    if (m > _font->fonts[i].mtime && m < now - 1) font_reload(i);
+    if (driver_file_changed(_font->fonts[i].file, _font->fonts[i].mtime, now)) font_reload(i);
   }
 }
 

@@ -224,7 +224,9 @@ void gfx_tex_box_slow(unsigned tex, int x, int y, int w, int h, int border) {
 
 // ---- colour -----------------------------------------------------------------------------
 
-void gfx_fill(unsigned rgb, float x, float y, float w, float h) {
+void gfx_fill(unsigned rgb, float x, float y, float w, float h) { gfx_fill_a(rgb, x, y, w, h, 255); }
+
+void gfx_fill_a(unsigned rgb, float x, float y, float w, float h, unsigned char alpha) {
   GfxRect d = {x, y, w, h};
   if (d.w < 0) {
     d.x += d.w;
@@ -236,7 +238,9 @@ void gfx_fill(unsigned rgb, float x, float y, float w, float h) {
   }
   if (d.w == 0 || d.h == 0 || !_gfx_clip(&d, nullptr)) return;
   const float v[8] = {d.x, d.y, d.x, d.y + d.h, d.x + d.w, d.y, d.x + d.w, d.y + d.h};
-  glColor4ub((GLubyte)(rgb >> 16), (GLubyte)(rgb >> 8), (GLubyte)rgb, 255);
+  unsigned a = alpha;
+  glColor4ub((GLubyte)(((rgb >> 16) & 255) * a / 255), (GLubyte)(((rgb >> 8) & 255) * a / 255),
+             (GLubyte)((rgb & 255) * a / 255), (GLubyte)a);
   glDisable(GL_TEXTURE_2D);
   glDisableClientState(GL_TEXTURE_COORD_ARRAY);
   glVertexPointer(2, GL_FLOAT, 0, v);

@@ -35,3 +35,5 @@ void gfx_tex_box_slow(unsigned tex, int x, int y, int w, int h, int border);
 
 // Opaque 0xRRGGBB over the box; leaves the colour opaque white.
 void gfx_fill(unsigned rgb, float x, float y, float w, float h);
+// The same at alpha 0..255, premultiplied like everything the 2D state blends.
+void gfx_fill_a(unsigned rgb, float x, float y, float w, float h, unsigned char alpha);

@@ -59,12 +59,6 @@ static int _gfxi_now() { return _gfxi_clock ? _gfxi_clock() : (int)time(nullptr)
 static bool _gfxi_tex_valid(int tex) { return _gfxi && tex > 0 && tex < (int)_gfxi->texs.size(); }
 static bool _gfxi_img_valid(int img) { return _gfxi && img > 0 && img < (int)_gfxi->imgs.size(); }
 
-static void _gfxi_copy(char* dst, size_t cap, const char* src) {
-  if (!src) src = "";
-  size_t n = strnlen(src, cap - 1);
-  memcpy(dst, src, n);
-  dst[n] = 0;
-}
 
 // A member of a JSON object, or null when v is no object or lacks it. Read
 // without __get__, which would insert the key.
@@ -100,7 +94,7 @@ const char* _gfx_find_ext(const char* name) {
     int n = snprintf(cand, sizeof(cand), "%s%s", name, exts[i]);
     if (n < 0 || n >= (int)sizeof(cand)) continue;
     if (driver_data_exists(cand) || driver_doc_exists(cand)) {
-      _gfxi_copy(found, sizeof(found), cand);
+      str_put(found, sizeof(found), cand);
       return found;
     }
   }
@@ -120,11 +114,11 @@ int driver_gfx_exists(const char* name) { return driver_data_exists(name) || dri
 const char* driver_gfx_fname(const char* name) {
   static char path[512];
   if (driver_data_exists(name)) {
-    _gfxi_copy(path, sizeof(path), driver_data_fname(name));
+    str_put(path, sizeof(path), driver_data_fname(name));
   } else if (driver_doc_exists(name)) {
-    _gfxi_copy(path, sizeof(path), driver_doc_fname(name));
+    str_put(path, sizeof(path), driver_doc_fname(name));
   } else {
-    _gfxi_copy(path, sizeof(path), driver_data_fname(name));
+    str_put(path, sizeof(path), driver_data_fname(name));
   }
   return path;
 }
@@ -192,8 +186,8 @@ int gfx_tex_load(const char* name) {
   d.tex_names[name] = id;
   GfxTexture& t = d.texs[id];
   t.id = id;
-  _gfxi_copy(t.file, sizeof(t.file), driver_gfx_fname(found.c_str()));
-  _gfxi_copy(t.name, sizeof(t.name), name);
+  str_put(t.file, sizeof(t.file), driver_gfx_fname(found.c_str()));
+  str_put(t.name, sizeof(t.name), name);
 
   gfx_tex_reload(id);
   long ms = (long)(driver_timer_get_ticks() - t0);
@@ -236,7 +230,7 @@ void gfx_tex_reload(int tex) {
   d.memused = d.memused > UINT32_MAX - t.mem ? UINT32_MAX : d.memused + t.mem;
 
   char name[sizeof(t.name)];
-  _gfxi_copy(name, sizeof(name), t.name);
+  str_put(name, sizeof(name), t.name);
   GfxRect whole = {0, 0, (float)w, (float)h};
   gfx_img_add(name, tex, whole, whole);
   _gfx_tex_recycle();
@@ -359,15 +353,15 @@ void gfx_atlas_load(const char* name) {
   // The description is read where it was found, which may be the document
   // directory, not only the data directory.
   char path[512];
-  _gfxi_copy(path, sizeof(path), driver_gfx_fname(found));
-  _gfxi_copy(d.texs[tex].atlas, sizeof(d.texs[tex].atlas), path);
+  str_put(path, sizeof(path), driver_gfx_fname(found));
+  str_put(d.texs[tex].atlas, sizeof(d.texs[tex].atlas), path);
   gfx_atlas_reload(tex, path);
 }
 
 void gfx_atlas_reload(int tex, const char* path) {
   if (!_gfxi_tex_valid(tex) || !path) return;
   char file[512];
-  _gfxi_copy(file, sizeof(file), path);
+  str_put(file, sizeof(file), path);
   _gfxi->texs[tex].atlas_mtime = driver_file_mtime(file);
 
   std::string text = driver_file_load(file);
@@ -401,20 +395,15 @@ void gfx_reload_auto() {
   int now = _gfxi_now();
   if (now == _gfxi->reload_last) return;
   _gfxi->reload_last = now;
-  // A file must have been still for a moment, so a half-written one waits.
   for (int i = 1; i < (int)_gfxi->texs.size(); i++) {
     const GfxTexture& t = _gfxi->texs[i];
-    if (!t.file[0]) continue;
-    int m = driver_file_mtime(t.file);
-    if (m > t.mtime && m < now - 1) gfx_tex_reload(i);
+    if (t.file[0] && driver_file_changed(t.file, t.mtime, now)) gfx_tex_reload(i);
   }
   for (int i = 1; i < (int)_gfxi->texs.size(); i++) {
     const GfxTexture& t = _gfxi->texs[i];
-    if (!t.atlas[0]) continue;
-    int m = driver_file_mtime(t.atlas);
-    if (m > t.atlas_mtime && m < now - 1) {
+    if (t.atlas[0] && driver_file_changed(t.atlas, t.atlas_mtime, now)) {
       char path[512];
-      _gfxi_copy(path, sizeof(path), t.atlas);
+      str_put(path, sizeof(path), t.atlas);
       gfx_atlas_reload(i, path);
     }
   }

@@ -7,6 +7,7 @@
 #include "ruvezor/util/qel_log.h"
 
 #include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_var.h"  // str_vformat
 
 #include <cstdarg>
 #include <cstdio>
@@ -45,21 +46,13 @@ void _qel_iprintf(const char* file, int line, const char* function, int level,
                   const char* format, ...) {
   if (!format) format = "";
 
-  // The message has no length limit: measure, then format into its own block.
+  // The message has no length limit.
   va_list ap;
   va_start(ap, format);
-  va_list ap2;
-  va_copy(ap2, ap);
-  int n = vsnprintf(nullptr, 0, format, ap);
+  std::string msg = str_vformat(format, ap);
   va_end(ap);
-  char* msg = nullptr;
-  if (n >= 0) {
-    msg = static_cast<char*>(malloc(static_cast<size_t>(n) + 1));
-    if (msg) vsnprintf(msg, static_cast<size_t>(n) + 1, format, ap2);
-  }
-  va_end(ap2);
-  const char* text = msg ? msg : "";
-  size_t len = msg ? static_cast<size_t>(n) : 0;
+  const char* text = msg.c_str();
+  size_t len = msg.size();
 
   // Names longer than the buffer are cut; they are source constants.
   char location[256];
@@ -75,6 +68,4 @@ void _qel_iprintf(const char* file, int line, const char* function, int level,
   printf("%s%s%s%s", prefix, location, text, ending);
   fflush(stdout);
   driver_log_printf("%s%s%s%s", prefix, location, text, ending);
-
-  free(msg);
 }

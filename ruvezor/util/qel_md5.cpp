@@ -103,3 +103,26 @@ void md5_finish(md5_state_s* state, unsigned char digest[16])
     md5_append(state, len, 8);
     for (int i = 0; i < 16; i++) digest[i] = (unsigned char)(state->abcd[i >> 2] >> ((i & 3) * 8));
 }
+
+std::string md5_hex(const void* data, size_t n)
+{
+    md5_state_s st;
+    md5_init(&st);
+    // md5_append takes an int length: long inputs go in pieces.
+    const unsigned char* p = static_cast<const unsigned char*>(data);
+    while (n > 0) {
+        int piece = n > (1u << 30) ? (1 << 30) : (int)n;
+        md5_append(&st, p, piece);
+        p += piece;
+        n -= (size_t)piece;
+    }
+    unsigned char digest[16];
+    md5_finish(&st, digest);
+    static const char hex[] = "0123456789abcdef";
+    std::string out(32, '0');
+    for (int i = 0; i < 16; i++) {
+        out[(size_t)i * 2] = hex[digest[i] >> 4];
+        out[(size_t)i * 2 + 1] = hex[digest[i] & 15];
+    }
+    return out;
+}

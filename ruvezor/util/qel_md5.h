@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 struct md5_state_s {
     uint32_t count[2];
@@ -23,3 +24,6 @@ void md5_init(md5_state_s* state);
 void md5_append(md5_state_s* state, const unsigned char* data, int nbytes);
 // Pads, appends the bit length and writes A, B, C, D, each low byte first.
 void md5_finish(md5_state_s* state, unsigned char digest[16]);
+
+// The digest of n bytes as 32 lowercase hexadecimal digits; any length.
+std::string md5_hex(const void* data, size_t n);

@@ -70,8 +70,7 @@ static void _mixer_check(std::map<std::string, Entry>& reg, long now, const char
                          void (*reload)(int)) {
   for (auto& [name, e] : reg) {
     if (!e.fname[0]) continue;
-    long m = driver_file_mtime(e.fname);
-    if (m > e.mtime && m < now - 1) {
+    if (int m = driver_file_changed(e.fname, e.mtime, now)) {
       qel_log("%s reload: %s\n", what, e.fname);
       reload(e.id);
       e.mtime = (int32_t)m;

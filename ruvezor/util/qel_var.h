@@ -9,6 +9,7 @@
 // Main thread only: counts are plain ints and the error text is process-wide.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -277,6 +278,15 @@ std::string str_strip(std::string s);
 std::string str_lower(std::string s);
 std::string str_upper(std::string s);
 size_t str_find(std::string s, std::string sub);  // std::string::npos when absent
+// printf into a text of any length; "" when the format fails.
+std::string str_vformat(const char* format, va_list ap);
+// Fills a fixed text field of size bytes: at most size - 1 bytes of the text,
+// the rest NUL, so records that are saved or sent raw carry no stale bytes.
+// Null text is empty. It may cut a UTF-8 sequence; byte fields don't mind.
+void str_put(char* field, size_t size, const char* text);
+void str_put(char* field, size_t size, const std::string& text);
+template <size_t N>
+void str_put(char (&field)[N], const std::string& text) { str_put(field, N, text); }
 
 // List helpers; each changes the list in place.
 void list_append(var& list, const var& value);

@@ -1,6 +1,8 @@
 // qel_var: text helpers on byte strings and list helpers on list values.
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstring>
 #include <cstdint>
 #include <vector>
 
@@ -77,6 +79,31 @@ std::string str_upper(std::string s) {
 }
 
 size_t str_find(std::string s, std::string sub) { return s.find(sub); }
+
+std::string str_vformat(const char* format, va_list ap) {
+    va_list measure;
+    va_copy(measure, ap);
+    int n = vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    if (n <= 0) return std::string();
+    std::string text((size_t)n, '\0');
+    vsnprintf(text.data(), (size_t)n + 1, format, ap);
+    return text;
+}
+
+void str_put(char* field, size_t size, const std::string& text) {
+    if (!size) return;
+    size_t n = text.size() < size ? text.size() : size - 1;
+    memcpy(field, text.data(), n);
+    memset(field + n, 0, size - n);
+}
+
+void str_put(char* field, size_t size, const char* text) {
+    if (!size) return;
+    size_t n = text ? strnlen(text, size - 1) : 0;
+    if (n) memcpy(field, text, n);
+    memset(field + n, 0, size - n);
+}
 
 // ---- list helpers -----------------------------------------------------------
 

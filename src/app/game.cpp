@@ -106,12 +106,8 @@ Game::Game() {
 // Copies an option value into a fixed field, cutting what doesn't fit.
 static void _game_arg_copy(char* field, size_t size, const char* option, const char* value) {
     size_t n = strlen(value);
-    if (n >= size) {
-        qel_log("%s: value of %zu characters cut to %zu\n", option, n, size - 1);
-        n = size - 1;
-    }
-    memcpy(field, value, n);
-    field[n] = 0;
+    if (n >= size) qel_log("%s: value of %zu characters cut to %zu\n", option, n, size - 1);
+    str_put(field, size, value);
 }
 
 void Game::args(int argc_, char** argv_) {

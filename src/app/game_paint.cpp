@@ -79,28 +79,7 @@ void Tov3_end(Game& game) {
 // ---- fill -----------------------------------------------------------------------
 
 void my_gfx_fill_a(unsigned colour, float x, float y, float w, float h, unsigned char alpha) {
-    GfxRect d = {x, y, w, h};
-    if (d.w < 0) {
-        d.x += d.w;
-        d.w = -d.w;
-    }
-    if (d.h < 0) {
-        d.y += d.h;
-        d.h = -d.h;
-    }
-    if (d.w == 0 || d.h == 0 || !_gfx_clip(&d, nullptr)) return;
-    const float v[8] = {d.x, d.y, d.x, d.y + d.h, d.x + d.w, d.y, d.x + d.w, d.y + d.h};
-    // Premultiplied, like everything the 2D state blends.
-    unsigned a = alpha;
-    glColor4ub((GLubyte)(((colour >> 16) & 255) * a / 255), (GLubyte)(((colour >> 8) & 255) * a / 255),
-               (GLubyte)((colour & 255) * a / 255), (GLubyte)a);
-    glDisable(GL_TEXTURE_2D);
-    glDisableClientState(GL_TEXTURE_COORD_ARRAY);
-    glVertexPointer(2, GL_FLOAT, 0, v);
-    glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
-    glEnable(GL_TEXTURE_2D);
-    glEnableClientState(GL_TEXTURE_COORD_ARRAY);
-    glColor4f(1, 1, 1, 1);
+    gfx_fill_a(colour, x, y, w, h, alpha);
 }
 
 // ---- pacing ---------------------------------------------------------------------

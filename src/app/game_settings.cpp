@@ -118,12 +118,6 @@ static std::string _settings_text(const char (&field)[N]) {
   return std::string(field, strnlen(field, N));
 }
 
-template <size_t N>
-static void _settings_put(char (&field)[N], const std::string& text) {
-  memset(field, 0, N);
-  memcpy(field, text.data(), text.size() < N ? text.size() : N - 1);
-}
-
 // A value outside what the screens offer becomes the default.
 static void _settings_range(int32_t& v, int32_t lo, int32_t hi, int32_t def, const char* what) {
   if (v >= lo && v <= hi) return;
@@ -169,28 +163,7 @@ static bool _settings_headless() {
 
 // ---- seeds and digests ------------------------------------------------------------------
 
-std::string _settings_md5_hex(const void* data, size_t n) {
-  md5_state_s st;
-  md5_init(&st);
-  const unsigned char* p = static_cast<const unsigned char*>(data);
-  while (n > 0) {
-    int chunk = n > (1u << 30) ? (1 << 30) : static_cast<int>(n);
-    md5_append(&st, p, chunk);
-    p += chunk;
-    n -= static_cast<size_t>(chunk);
-  }
-  unsigned char digest[16];
-  md5_finish(&st, digest);
-  static const char hex[] = "0123456789abcdef";
-  std::string out(32, '0');
-  for (int i = 0; i < 16; i++) {
-    out[static_cast<size_t>(i) * 2] = hex[digest[i] >> 4];
-    out[static_cast<size_t>(i) * 2 + 1] = hex[digest[i] & 15];
-  }
-  return out;
-}
-
-static std::string _settings_md5_hex(const std::string& s) { return _settings_md5_hex(s.data(), s.size()); }
+static std::string _settings_md5_hex(const std::string& s) { return md5_hex(s.data(), s.size()); }
 
 std::string get_mac_address() { return "02-5a-32-00-00-01"; }
 
@@ -210,7 +183,7 @@ std::string _get_rand_str_from(const char* path) {
     got = fread(bytes, 1, sizeof(bytes), f);
     fclose(f);
   }
-  if (got == sizeof(bytes)) return _settings_md5_hex(bytes, sizeof(bytes));
+  if (got == sizeof(bytes)) return md5_hex(bytes, sizeof(bytes));
 
   // No random source: mix what tells this run and this machine apart.
   qel_log("%s unreadable, device id seeded from time, pid and clocks\n", path ? path : "");
@@ -236,7 +209,7 @@ std::string _get_rand_str_from(const char* path) {
   mix.stack = &mix;
   gethostname(mix.host, sizeof(mix.host) - 1);
   memcpy(mix.partial, bytes, got);
-  return _settings_md5_hex(&mix, sizeof(mix));
+  return md5_hex(&mix, sizeof(mix));
 }
 
 std::string get_rand_str() { return _get_rand_str_from("/dev/urandom"); }
@@ -255,7 +228,7 @@ int _settings_sync(Settings& s) {
     // The random part stays out of the log: with it the device id, and from
     // that the web password form, could be rebuilt from a shared log.
     qel_log("udid seed: %s\n", (head + std::string(rnd.size(), '*')).c_str());
-    _settings_put(s.udid, _settings_md5_hex(head + rnd));
+    str_put(s.udid, _settings_md5_hex(head + rnd));
   }
 
   memset(s.web_name, 0, sizeof(s.web_name));
@@ -270,18 +243,18 @@ int _settings_sync(Settings& s) {
     std::string p = name;
     if (!p.empty() && p[0] == '~') p.erase(0, 1);
     if (!p.empty() && p[0] == '`') p.erase(0, 1);
-    _settings_put(s.web_name, p);
-    _settings_put(s.lid, "g:" + p);
+    str_put(s.web_name, p);
+    str_put(s.lid, "g:" + p);
     std::string a = _settings_md5_hex(_settings_text(s.passwd));
     std::string b = _settings_md5_hex(udid);
     static const char hex[] = "0123456789abcdef";
     std::string x(32, '0');
     for (size_t i = 0; i < 32; i++) x[i] = hex[_settings_hexval(a[i]) ^ _settings_hexval(b[i])];
-    _settings_put(s.web_passwd, x);
+    str_put(s.web_passwd, x);
   } else if (!qname.empty()) {
-    _settings_put(s.web_name, qname);
-    _settings_put(s.lid, "q:" + udid);
-    _settings_put(s.web_token, _settings_md5_hex(udid + "|" + qname));
+    str_put(s.web_name, qname);
+    str_put(s.lid, "q:" + udid);
+    str_put(s.web_token, _settings_md5_hex(udid + "|" + qname));
   }
   return 0;
 }

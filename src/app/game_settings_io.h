@@ -26,8 +26,6 @@ std::string get_rand_str();
 std::string _get_rand_str_from(const char* path);
 int bset(int a, int b, int c);  // no caller: returns a; kept with the settings helpers
 
-// 32 lowercase hex digits of the MD5 of n bytes.
-std::string _settings_md5_hex(const void* data, size_t n);
 
 // File names of the two images.
 extern const char* const SETTINGS_CLOUD_FILE;  // "settings-cloud.dat"

@@ -14,6 +14,18 @@
 #include "ruvezor/util/qel_html.h"
 #include "ruvezor/util/qel_log.h"
 
+// ---- attribute helpers shared by the builders ---------------------------------------------
+
+var _attr(var& rec, const char* key) {
+  if (rec.__type__() != VAR_DICT || !rec.__has__(var(key))) return var();
+  return rec[key];
+}
+
+int32_t _hex_color(std::string s) {
+  if (!s.empty() && s[0] == '#') s.erase(0, 1);
+  return (int32_t)(strtoul(s.c_str(), nullptr, 16) & 0xffffff);
+}
+
 // ---- builders installed from outside --------------------------------------------------------
 
 namespace {
@@ -32,12 +44,6 @@ Html2guiState& _h2g_state() {
     html2gui_art_init();
   }
   return s;
-}
-
-// A record's attribute without adding it to the record; none when missing.
-var _attr(var& rec, const char* key) {
-  if (rec.__type__() != VAR_DICT || !rec.__has__(var(key))) return var();
-  return rec[key];
 }
 
 // Keeps a depth count for the builders that recurse; see HTML2GUI_MAX_DEPTH.

@@ -62,6 +62,12 @@ int _html2gui_table(HData& hd, var& list, int i, int n, Widget*& out);
 // One cell from the "td" or "th" at record i, added to table.
 int _html2gui_td(HData& hd, var& list, int i, int n, Table* table);
 
+// A tag record's attribute without adding it to the record (reading a dict
+// through [] would); none when missing.
+var _attr(var& rec, const char* key);
+// A hexadecimal colour, '#' optional, as 0xRRGGBB.
+int32_t _hex_color(std::string s);
+
 // ---- element builders (html2gui_elements.cpp) ----------------------------------------------
 
 Label* mk_p(var& tag);
@@ -91,7 +97,7 @@ int _html2gui_input(HData& hd, var& list, int i, int n, Widget*& out);
 // A radio option; options of one name form a group led by the first.
 Widget* _html2gui_input_option(HData& hd, var& tag, Widget* inner);
 
-// ---- builders that land later ----------------------------------------------------------------
+// ---- builders installed by other modules ----------------------------------------------------------------
 // The picture elements "trophy", "vectors", "pixart" and "planet" have their
 // widgets in modules of their own, which install their builders here (from
 // their init: a static library drops an object that nothing calls). "input"

@@ -30,16 +30,6 @@ namespace {
 // Pictures in markup above this many pixels are refused before decoding.
 constexpr long long MAX_DATA_PIXELS = 4096LL * 4096LL;
 
-var _attr(var& rec, const char* key) {
-  if (rec.__type__() != VAR_DICT || !rec.__has__(var(key))) return var();
-  return rec[key];
-}
-
-int32_t _hex_color(std::string s) {
-  if (!s.empty() && s[0] == '#') s.erase(0, 1);
-  return (int32_t)(strtoul(s.c_str(), nullptr, 16) & 0xffffff);
-}
-
 // A decimal integer of any length, clamped to 32 bits; 0 when none.
 int32_t _dec(const std::string& s) {
   long long v = strtoll(s.c_str(), nullptr, 10);

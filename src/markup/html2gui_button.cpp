@@ -12,12 +12,6 @@
 
 // ---- helpers shared with the input builders ----------------------------------------------------
 
-var _w_attr(var& tag, const char* key) {
-  // Reading a dict through [] would add the key; tag records stay as parsed.
-  if (tag.__type__() != VAR_DICT || !tag.__has__(var(key))) return var();
-  return tag[key];
-}
-
 int _w_font(const char* name, int size) {
   int f = font_load(name, size);
   font_set_margins(f, 0.0625f, 0.0625f, -0.0625f, -0.0625f);
@@ -207,20 +201,20 @@ static bool _is(const std::string& s, std::initializer_list<const char*> names) 
 }
 
 Box* mk_button(var& tag, Widget* inner, var& action) {
-  std::string cls = _w_attr(tag, "class").__str__();
+  std::string cls = _attr(tag, "class").__str__();
   bool tab = _is(cls, {"tab", "tab0", "tab2"});
   bool ibutton = _is(cls, {"ibutton", "ibutton1", "ibutton2", "ibutton3"});
 
   Widget* content = inner;
   if (!content) {
-    std::string value = _w_attr(tag, "value").__str__();
+    std::string value = _attr(tag, "value").__str__();
     if (tab)
       content = new Label(font_load("font-gui2", 20), str_upper(value).c_str());
     else
       content = new Label(_w_font("font-gui", 28), (ibutton ? str_upper(value) : value).c_str());
   }
   std::string bg = "gui-" + cls, overlay = bg + "o";  // the family of most classes
-  auto icon = [&]() { return mk_img_src(_w_attr(tag, "icon").__str__()); };
+  auto icon = [&]() { return mk_img_src(_attr(tag, "icon").__str__()); };
 
   Box* b;
   if (_is(cls, {"button2", "button3"})) {
@@ -236,8 +230,8 @@ Box* mk_button(var& tag, Widget* inner, var& action) {
     b = w_tabx(content, action, 0, 0);
   } else if (cls == "tab" || cls == "tab0") {
     // A tab without an "icon" gets no icon row.
-    Widget* ic = _w_attr(tag, "icon").__str__().empty() ? nullptr : icon();
-    b = w_tab(content, action, 0, 0, ic, _w_attr(tag, "alert").__str__().c_str());
+    Widget* ic = _attr(tag, "icon").__str__().empty() ? nullptr : icon();
+    b = w_tab(content, action, 0, 0, ic, _attr(tag, "alert").__str__().c_str());
     if (cls == "tab0") {
       _w_images(b, "gui-tab0", "gui-tab0o");
       for (int k : {STYLE_DECLARED, STYLE_NORMAL, STYLE_COMPUTED}) b->style.block[k].fg_corner = STYLE_UNSET;
@@ -270,7 +264,7 @@ Box* mk_button(var& tag, Widget* inner, var& action) {
   }
 
   if (tab || cls == "tabx") {
-    std::string pseudo = _w_attr(tag, "pseudo").__str__();
+    std::string pseudo = _attr(tag, "pseudo").__str__();
     StyleBlock& d = b->style.declared();
     // "first last" marks a lone tab: both edges.
     if (pseudo.find("first") != std::string::npos) d.margin[3] = -10, d.padding[3] = 10;

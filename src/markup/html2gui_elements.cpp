@@ -16,17 +16,6 @@
 
 namespace {
 
-var _attr(var& rec, const char* key) {
-  if (rec.__type__() != VAR_DICT || !rec.__has__(var(key))) return var();
-  return rec[key];
-}
-
-// A hexadecimal colour, '#' optional, as 0xRRGGBB.
-int32_t _hex_color(std::string s) {
-  if (!s.empty() && s[0] == '#') s.erase(0, 1);
-  return (int32_t)(strtoul(s.c_str(), nullptr, 16) & 0xffffff);
-}
-
 // A size from markup kept inside the size range; 0 when not finite.
 double _size(var v) {
   double d = v.__num__();

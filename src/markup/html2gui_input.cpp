@@ -23,8 +23,8 @@ static var _w_action(const char* type, var value) {
   return var(VAR_DICT, 4, &kt, &vt, &kv, &value);
 }
 
-static std::string _w_text(var& tag, const char* key) { return _w_attr(tag, key).__str__(); }
-static int _w_int(var& tag, const char* key) { return (int)_w_attr(tag, key); }
+static std::string _w_text(var& tag, const char* key) { return _attr(tag, key).__str__(); }
+static int _w_int(var& tag, const char* key) { return (int)_attr(tag, key); }
 
 // Declared and normal-state pictures, and the "on" pair in the override block.
 static void _w_on_off(Widget* w, const char* bg0, const char* bg1, const char* fg0, const char* fg1) {
@@ -183,17 +183,17 @@ Widget* mk_input_checkbox(var& tag, var& action) {
 }
 
 Widget* _html2gui_input_slider(var& tag) {
-  var action = _w_action("onchange", _w_attr(tag, "onchange"));
+  var action = _w_action("onchange", _attr(tag, "onchange"));
   return mk_input_slider(tag, action);
 }
 
 Widget* _html2gui_input_toggle(var& tag) {
-  var action = _w_action("onchange", _w_attr(tag, "onchange"));
+  var action = _w_action("onchange", _attr(tag, "onchange"));
   return mk_input_toggle(tag, action);
 }
 
 Widget* _html2gui_input_checkbox(var& tag) {
-  var action = _w_action("onchange", _w_attr(tag, "onchange"));
+  var action = _w_action("onchange", _attr(tag, "onchange"));
   return mk_input_checkbox(tag, action);
 }
 
@@ -216,7 +216,7 @@ OptionBox* w_option(Widget* content, var value, OptionBox* group) {
 
 Widget* mk_input_option(var& tag, Widget* inner, var& action, Widget* group) {
   Widget* content = inner ? inner : new Label(_w_font("font-gui", 16), _w_text(tag, "title").c_str());
-  var value = _w_attr(tag, "value");
+  var value = _attr(tag, "value");
   OptionBox* o = w_option(content, value, dynamic_cast<OptionBox*>(group));
   o->on_change = action;
   if (_w_int(tag, "selected") != 0) o->set_value(value);
@@ -227,7 +227,7 @@ Widget* _html2gui_input_option(HData& hd, var& tag, Widget* inner) {
   std::string name = _w_text(tag, "name");
   auto found = hd.groups.find(name);
   OptionBox* group = found == hd.groups.end() ? nullptr : found->second;
-  var action = _w_action("onchange", _w_attr(tag, "onchange"));
+  var action = _w_action("onchange", _attr(tag, "onchange"));
   OptionBox* o = static_cast<OptionBox*>(mk_input_option(tag, inner, action, group));
   if (!group) {
     hd.groups[name] = o;
@@ -246,12 +246,12 @@ Widget* _html2gui_input_option(HData& hd, var& tag, Widget* inner) {
 // ---- buttons -----------------------------------------------------------------------------------
 
 Widget* _html2gui_input_button(var& tag, Widget* inner) {
-  var action = _w_action("onclick", _w_attr(tag, "onclick"));
+  var action = _w_action("onclick", _attr(tag, "onclick"));
   return mk_button(tag, inner, action);
 }
 
 Widget* _html2gui_input_image(var& tag) {
-  var action = _w_action("onclick", _w_attr(tag, "onclick"));
+  var action = _w_action("onclick", _attr(tag, "onclick"));
   return mk_button(tag, _html2gui_img_build(tag), action);
 }
 

@@ -72,7 +72,6 @@ Widget* _html2gui_input_image(var& tag);
 
 // ---- helpers of the factories -------------------------------------------------------------------
 
-var _w_attr(var& tag, const char* key);    // the attribute, none when missing; tag unchanged
 int _w_font(const char* name, int size);   // font with the GUI's glyph margins
 void _w_sides(int32_t* side, int top, int right, int bottom, int left);
 void _w_overlay_alpha(Widget* w);          // overlay 0 / 255 hover / 0 focus / 255 both

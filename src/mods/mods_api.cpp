@@ -41,7 +41,7 @@ void ModsAPI::api_error_clear() {
 }
 
 int ModsAPI::_item_ok(int n, const char* label) {
-    if (n >= 1 && n < ZT_ITEMS && game.world.items[n].in_use == 1) return 1;
+    if (zt_slot(n) && game.world.items[n].in_use == 1) return 1;
     log_printf("ModsAPI::%s:%d invalid item\n", label, n);
     api_error_set("invalid item");
     return 0;
@@ -69,29 +69,12 @@ void ModsAPI::log_entry(const std::string& text) {
 void ModsAPI::log_printf(const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    va_list measure;
-    va_copy(measure, ap);
-    int n = vsnprintf(nullptr, 0, format, measure);
-    va_end(measure);
-    if (n <= 0) {
-        va_end(ap);
-        return;
-    }
-    std::string text((size_t)n + 1, '\0');
-    vsnprintf(&text[0], text.size(), format, ap);
+    std::string text = str_vformat(format, ap);
     va_end(ap);
-    text.resize((size_t)n);
-    log_entry(text);
+    if (!text.empty()) log_entry(text);
 }
 
 // ==== parameters =================================================================
-
-// Copies at most size - 1 bytes of text into a fixed field, clearing all of it.
-static void _mods_field_set(char* field, size_t size, const std::string& text) {
-    memset(field, 0, size);
-    size_t n = text.size() < size - 1 ? text.size() : size - 1;
-    memcpy(field, text.data(), n);
-}
 
 var ModsAPI::param_get(const std::string& key) {
     if (key == "data") {
@@ -115,7 +98,7 @@ void ModsAPI::param_set(const std::string& key, const var& value) {
 
     Zentar& world = game.world;
     if (key == "bkgr_src") {
-        _mods_field_set(world.bkgr_src, sizeof(world.bkgr_src), value.__str__());
+        str_put(world.bkgr_src, sizeof(world.bkgr_src), value.__str__());
         world.ext_changed = 1;
     } else if (key == "bkgr_stars") {
         world.bkgr_stars = (int32_t)value;
@@ -132,7 +115,7 @@ void ModsAPI::param_set(const std::string& key, const var& value) {
     } else if (key == "data") {
         if (!scripts.empty()) _data_save(scripts[0].name, value.__str__());
     } else if (key == "status") {
-        _mods_field_set(world.status, sizeof(world.status), value.__str__());
+        str_put(world.status, sizeof(world.status), value.__str__());
     }
 
     if (!changed || game.headless) return;

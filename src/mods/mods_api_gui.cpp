@@ -88,8 +88,7 @@ Widget* mods_scrollbox(Widget* content, int w, int h) {
     return _box(new ScrollBox2(_scroll(box, w, h, "_scrollbox")), w, h);
 }
 
-// Style update and layout of every child; the root takes their extent.
-static void _layout(Container& root) {
+void _mods_gui_layout(Container& root) {
     float rw = 0, rh = 0;
     for (Widget* c : root.children) {
         c->style.loop();
@@ -183,7 +182,7 @@ void ModsAPI::_gui_init(int keep) {
         xbox->name = "xhtmlbox";
         add(xbox, sw / 2, GUI_TAB_H);
         xbox->style.declared().height = (float)screen_h;
-        _layout(*this);
+        _mods_gui_layout(*this);
         std::string md5 = _md5_hex(param_get("xhtml").__str__());
         if (md5 == g_xhtml_md5 && old_xscroll >= 0)
             if (Widget* xs = find("_xscrollbox")) xs->set_value_i(old_xscroll);
@@ -209,7 +208,7 @@ void ModsAPI::_gui_init(int keep) {
         box->name = "htmlbox";
         add(box, 0, GUI_TAB_H);
         if (!split) box->style.declared().height = (float)screen_h;
-        _layout(*this);
+        _mods_gui_layout(*this);
     } else if (state == "tabs" || state == "xtabs" || state == "xlobby") {
         if (param_get("html").__str__().size() > GUI_PAGE_MIN) {
             int t = (top ? 1 : 0) + (state == "tabs" ? 1 : 0);
@@ -274,7 +273,7 @@ void ModsAPI::_gui_init(int keep) {
             if (Widget* d = find(name.c_str())) d->set_value(var(v.__copy__()));
     }
 
-    _layout(*this);
+    _mods_gui_layout(*this);
     if (!parent && !focused) _find_focus();
     for (Widget* c : children) c->loop();
 }
@@ -296,7 +295,7 @@ void ModsAPI::gui_paint() {
         html->x = (sw - html->ow) * (ax + 1) / 2;
         html->y = (sh - html->oh) * (ay + 1) / 2;
     }
-    _layout(*this);
+    _mods_gui_layout(*this);
     for (Widget* c : children) {
         GfxRect r = {c->x, c->y, c->ow, c->oh};
         if (!_gfx_clip(&r, nullptr)) continue;

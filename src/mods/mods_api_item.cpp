@@ -192,9 +192,7 @@ void _item_f32_write(Item& it, size_t off, float f) {
 }
 
 void _item_text_write(Item& it, const ItemKey& k, const std::string& text) {
-    char* p = reinterpret_cast<char*>(&it) + k.off;
-    std::memset(p, 0, k.size);
-    std::memcpy(p, text.data(), std::min(text.size(), (size_t)k.size - 1));
+    str_put(reinterpret_cast<char*>(&it) + k.off, k.size, text);
 }
 
 std::string _item_text_read(const Item& it, const ItemKey& k) {

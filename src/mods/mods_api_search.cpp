@@ -100,6 +100,7 @@ bool _find_test(const Zentar& world, const Item& it, const FindTerm& t) {
     case FK_OWNER_TEAM: return _item_read(world, it.owner_n).user_team_n == t.arg;
     case FK_TARGET: return it.fleet_target == t.arg;
     case FK_CLIP: {
+        // Not !zt_in_clip: an item without a finite position is not outside.
         const float* c = world.clip;
         if (!(c[2] > 0 && c[3] > 0)) return false;
         return it.position_x < c[0] || it.position_y < c[1] || it.position_x >= c[0] + c[2] ||

@@ -28,11 +28,6 @@ const StyleFlag STYLE_FLAGS[] = {
     {"core", 0x4000},       {"yaxis", 0x20000},   {"disco", 0x200000},
 };
 
-void _style_name_set(char (&dst)[16], const std::string& name) {
-    std::memset(dst, 0, sizeof(dst));
-    std::memcpy(dst, name.data(), std::min(name.size(), sizeof(dst) - 1));
-}
-
 bool _style_has(const var& s, const char* key) { return s.__has__(var(key)); }
 
 // The member's value; s must hold the key.
@@ -54,7 +49,7 @@ void _style_layer_build(PlanetLayer& l, const var& s, int32_t colour) {
     for (const StyleFlag& f : STYLE_FLAGS)
         if (_style_has(s, f.key)) flags |= f.bit;
     l.color = colour;
-    _style_name_set(l.tex, tex);
+    str_put(l.tex, tex);
     l.core = _style_has(s, "core") ? zt_sat_int(_style_at(s, "core").__num__()) : 0;
     l.flags = flags;
     l.alpha = _style_has(s, "alpha") ? _style_float(_style_at(s, "alpha").__num__()) : 1.0f;
@@ -84,6 +79,6 @@ void planet_style_set(Game& game, Item& item, const std::string& text) {
 
     PlanetSprite& aura = ps.sprite[1];
     aura.color = _item_read(game.world, item.user_team_n).render_color;
-    _style_name_set(aura.tex, _style_has(s, "aura") ? _style_at(s, "aura").__str__() : "planet-aura");
+    str_put(aura.tex, _style_has(s, "aura") ? _style_at(s, "aura").__str__() : "planet-aura");
     aura.enabled = 1;
 }

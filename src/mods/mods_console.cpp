@@ -139,15 +139,7 @@ void modsapi_log_paint(ModsAPI* api) {
         gfx_img_blit(black, 0, 0, sw, sh);
         glColor4ub(255, 255, 255, 255);
         if (!root.focused) root._find_focus();
-        float rw = 0, rh = 0;
-        for (Widget* c : root.children) {
-            c->style.loop();
-            c->_resize();
-            rw = std::max(rw, c->x + c->ow);
-            rh = std::max(rh, c->y + c->oh);
-        }
-        root.w = root.ow = rw;
-        root.h = root.oh = rh;
+        _mods_gui_layout(root);
         for (Widget* c : root.children) {
             GfxRect r = {c->x, c->y, c->ow, c->oh};
             if (!_gfx_clip(&r, nullptr)) continue;

@@ -10,6 +10,10 @@
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_gui.h"
 
+// Style update and layout of every child of a mod page or the console; the
+// root takes their extent (mods_api_gui.cpp).
+void _mods_gui_layout(Container& root);
+
 // Engine key codes the console reacts to.
 enum {
     MODS_KEY_UP = 1,

@@ -46,19 +46,11 @@ int lua_fputs(const char* text, FILE* stream) {
 int lua_fprintf(FILE* stream, const char* format, ...) {
     va_list ap;
     va_start(ap, format);
-    va_list measure;
-    va_copy(measure, ap);
-    int n = vsnprintf(nullptr, 0, format, measure);
-    va_end(measure);
-    if (n <= 0) {
-        va_end(ap);
-        return 0;
-    }
-    std::string text((size_t)n + 1, '\0');
-    vsnprintf(&text[0], text.size(), format, ap);
+    std::string text = str_vformat(format, ap);
     va_end(ap);
-    _lua_out(stream, text.data(), (size_t)n);
-    return n;
+    if (text.empty()) return 0;
+    _lua_out(stream, text.data(), text.size());
+    return (int)text.size();
 }
 
 // print, as the library's, but through the redirect: one write per piece.

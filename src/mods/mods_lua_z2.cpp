@@ -430,22 +430,7 @@ int z2_require(lua_State* L) {
 int z2_md5_digest(lua_State* L) {
     _check_args(L, 1);
     std::string text = my_lua_tostring(L, 1);
-    md5_state_s state;
-    md5_init(&state);
-    // md5_append takes an int length: feed long texts in pieces.
-    static constexpr size_t PIECE = 1u << 30;
-    for (size_t at = 0; at < text.size(); at += PIECE) {
-        size_t n = text.size() - at < PIECE ? text.size() - at : PIECE;
-        md5_append(&state, (const unsigned char*)text.data() + at, (int)n);
-    }
-    unsigned char digest[16];
-    md5_finish(&state, digest);
-    static const char hex[] = "0123456789abcdef";
-    char out[32];
-    for (int i = 0; i < 16; i++) {
-        out[2 * i] = hex[digest[i] >> 4];
-        out[2 * i + 1] = hex[digest[i] & 15];
-    }
-    lua_pushlstring(L, out, sizeof(out));
+    std::string hex = md5_hex(text.data(), text.size());
+    lua_pushlstring(L, hex.data(), hex.size());
     return 1;
 }

@@ -226,12 +226,8 @@ void mods_reload_auto(Game& game) {
     ModsAPI* api = mods_api_of(game);
     if (!api) return;
     bool changed = false;
-    for (const ModScript& s : api->scripts) {
-        if (!s.mtime) continue;
-        int t = driver_file_mtime(s.path.c_str());
-        // A file written within the last second may still be being written.
-        if (t > s.mtime && (time_t)t < now - 1) changed = true;
-    }
+    for (const ModScript& s : api->scripts)
+        if (s.mtime && driver_file_changed(s.path.c_str(), s.mtime, (long)now)) changed = true;
     if (!changed) return;
     qel_log("reload...\n");
     mods_reload(game);

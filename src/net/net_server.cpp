@@ -22,17 +22,7 @@ char token_buf[256];
 
 // First 15 lowercase hex digits of MD5 of the text, into token_buf.
 const char* md5_15(const char* text) {
-    md5_state_s st;
-    unsigned char digest[16];
-    md5_init(&st);
-    md5_append(&st, reinterpret_cast<const unsigned char*>(text), static_cast<int>(strlen(text)));
-    md5_finish(&st, digest);
-    static const char hex[] = "0123456789abcdef";
-    for (int i = 0; i < 16; i++) {
-        token_buf[i * 2] = hex[digest[i] >> 4];
-        token_buf[i * 2 + 1] = hex[digest[i] & 15];
-    }
-    token_buf[15] = 0;
+    snprintf(token_buf, 16, "%s", md5_hex(text, strlen(text)).c_str());
     return token_buf;
 }
 

@@ -76,17 +76,6 @@ constexpr size_t SLOT_FIELDS[] = {
     offsetof(Item, collide_target),
 };
 
-bool _zc_slot(int n) { return n >= 1 && n < ZT_ITEMS; }
-
-int32_t _zc_int(double v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483647.0) return 2147483647;
-    if (v <= -2147483648.0) return -2147483647 - 1;
-    return static_cast<int32_t>(v);
-}
-
-int32_t _zc_whole(float v) { return _zc_int(static_cast<double>(v)); }
-
 // The Game whose world this is, when there is one.
 Game* _zc_game(Zentar& world) {
     Game* g = game_this();
@@ -153,7 +142,7 @@ void _zc_translate(Zentar& world, Item& r) {
     unsigned char* b = reinterpret_cast<unsigned char*>(&r);
     for (size_t off : SLOT_FIELDS) {
         int32_t v = _zc_rd32(b + off);
-        v = _zc_slot(v) ? world.client_map_local[v] : 0;
+        v = zt_slot(v) ? world.client_map_local[v] : 0;
         memcpy(b + off, &v, sizeof(v));
     }
 }
@@ -175,7 +164,7 @@ void _zc_scale(Zentar& world, Item& fleet, float r) {
 }
 
 void _zentar_client_delete(Zentar& world, int h) {
-    if (!_zc_slot(h)) return;
+    if (!zt_slot(h)) return;
     int local = world.client_map_local[h];
     if (!local) return;
     world.client_map_local[h] = 0;
@@ -203,17 +192,14 @@ void _zentar_client_new(Zentar& world, int local, const Item& r) {
         int units = r.fleet_units;
         int avail = _fleet_items_available(world);
         if (units > avail) units = avail;
-        const float* clip = world.clip;
-        if (clip[2] > 0 && clip[3] > 0 &&
-            (it.position_x < clip[0] || it.position_y < clip[1] ||
-             it.position_x >= clip[0] + clip[2] || it.position_y >= clip[1] + clip[3]))
-            units = 1;
+        // The record was cleaned: its position is finite.
+        if (!zt_in_clip(world, it.position_x, it.position_y)) units = 1;
         // A host fleet is never dropped for want of room: one unit at least.
         if (units < 1) units = 1;
         _fleet_init(world, it.owner_n, r.fleet_ships, it.position_x, it.position_y, it.fleet_target,
                      local, units);
         int src = r.fleet_source;
-        if (_zc_slot(src) && world.items[src].in_use && world.items[src].has_planet)
+        if (zt_used(world, src) && world.items[src].has_planet)
             world.items[src].ships_value -= r.fleet_ships;
     } else if (it.has_planet) {
         _zc_ui_reset(world);
@@ -256,12 +242,12 @@ void _zentar_client_update(Zentar& world, Item& p, const Item& r, int adopt) {
             _zc_scale(world, p, (p.fleet_ships + d) / p.fleet_ships);
         }
     } else {
-        int32_t pw = _zc_whole(p.fleet_ships), rw = _zc_whole(r.fleet_ships);
+        int32_t pw = zt_sat_int(p.fleet_ships), rw = zt_sat_int(r.fleet_ships);
         if (p.sync_ships_sent == pw && r.sync_ships_sent == rw && p.fleet_target == r.fleet_target &&
             pw != rw && p.fleet_ships > 0 && r.fleet_ships > 0)
             _zc_scale(world, p, r.fleet_ships / p.fleet_ships);
     }
-    p.sync_ships_sent = _zc_whole(p.fleet_ships);
+    p.sync_ships_sent = zt_sat_int(p.fleet_ships);
 }
 
 // Skips the record while the local item's hold runs; true when skipped.
@@ -360,11 +346,11 @@ void _zc_handle_ext(Zentar& world, const std::string& value) {
 void _zc_handle_rename(Zentar& world, const std::string& value) {
     std::vector<std::string> f = _zc_split(value);
     f.resize(4);
-    int32_t n = _zc_int(strtod(f[0].c_str(), nullptr));
-    int32_t old_id = _zc_int(strtod(f[1].c_str(), nullptr));
-    int32_t target = _zc_int(strtod(f[2].c_str(), nullptr));
-    int32_t new_id = _zc_int(strtod(f[3].c_str(), nullptr));
-    if (!_zc_slot(n)) {
+    int32_t n = zt_sat_int(strtod(f[0].c_str(), nullptr));
+    int32_t old_id = zt_sat_int(strtod(f[1].c_str(), nullptr));
+    int32_t target = zt_sat_int(strtod(f[2].c_str(), nullptr));
+    int32_t new_id = zt_sat_int(strtod(f[3].c_str(), nullptr));
+    if (!zt_slot(n)) {
         qel_log("n out of range\n");
         return;
     }
@@ -372,7 +358,7 @@ void _zc_handle_rename(Zentar& world, const std::string& value) {
         qel_log("sync_id != old_id\n");
         return;
     }
-    if (!_zc_slot(target)) {
+    if (!zt_slot(target)) {
         qel_log("target out of range\n");
         return;
     }
@@ -397,7 +383,7 @@ void _zc_handle_ping(Net* net, Zentar& world, const std::string& value) {
     double sample = rtt < 0 ? 0 : rtt > 1000 ? 1000 : rtt;
     double old = net ? net->lag : world.lag;
     if (old <= 0 || old > 1000) old = sample;
-    int32_t lag = _zc_int(0.25 * sample + 0.75 * old);
+    int32_t lag = zt_sat_int(0.25 * sample + 0.75 * old);
     if (net) net->lag = lag;
     world.lag = lag;
 }
@@ -414,7 +400,7 @@ void zentar_client_handle(Net* net, Zentar& world, NetMessage& msg) {
         if (v.size() < REC) return;
         const unsigned char* b = reinterpret_cast<const unsigned char*>(v.data());
         int h = _zc_rd32(b + offsetof(Item, n));
-        if (!_zc_slot(h)) return;
+        if (!zt_slot(h)) return;
         Item& base = world.base[h];
         if (type == "S") {
             memcpy(static_cast<void*>(&base), b, REC);
@@ -478,13 +464,13 @@ void zentar_client_send(Net* net, Zentar& world, int percent, int from, int to) 
         uint32_t hs = static_cast<uint32_t>(owner.sync_index ? owner.sync_index : owner.sync_temp_id);
         t = static_cast<int32_t>((hs << 16) + (world.uid_counter & 0xffffu));
         int f = z2_send(world, percent, from, to);
-        if (_zc_slot(f)) {
+        if (zt_slot(f)) {
             Item& fl = world.items[f];
             fl.sync_temp_id = t;
             fl.sync_id = 0;
             fl.sync_hold_until = -1;
             if (t) _zc_temp_set(world, t, f);
-            fl.sync_ships_sent = _zc_whole(fl.fleet_ships);
+            fl.sync_ships_sent = zt_sat_int(fl.fleet_ships);
             // Slow it so that it lands when the host's copy does.
             const Item& dst = _item_read(world, to);
             float d = std::hypot(dst.position_x - fl.position_x, dst.position_y - fl.position_y);
@@ -494,9 +480,9 @@ void zentar_client_send(Net* net, Zentar& world, int percent, int from, int to) 
                 if (v > 0 && std::isfinite(v)) fl.unit_speed = v;
             }
         }
-        if (_zc_slot(from) && world.items[from].in_use)
+        if (zt_used(world, from))
             world.items[from].sync_hold_until =
-                _zc_int(static_cast<double>(sys_ticks()) + 1.5 * world.lag);
+                zt_sat_int(static_cast<double>(sys_ticks()) + 1.5 * world.lag);
     }
     int32_t hf = hosting ? from : _zc_host_slot(world, from);
     int32_t ht = hosting ? to : _zc_host_slot(world, to);

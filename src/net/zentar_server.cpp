@@ -54,18 +54,6 @@ constexpr size_t TEMP_SWEEP_AT = 8192;
 
 constexpr int REC = static_cast<int>(sizeof(Item));
 
-bool _zs_slot(int n) { return n >= 1 && n < ZT_ITEMS; }
-
-int32_t _zs_int(double v) {
-    if (!(v == v)) return 0;
-    if (v >= 2147483647.0) return 2147483647;
-    if (v <= -2147483648.0) return -2147483647 - 1;
-    return static_cast<int32_t>(v);
-}
-
-// The whole ship count, for sync_ships_sent.
-int32_t _zs_whole(float v) { return _zs_int(static_cast<double>(v)); }
-
 // Fields of a command, split at single blanks; missing ones read 0.
 std::vector<int32_t> _zs_fields(const std::string& value, size_t want) {
     std::vector<int32_t> out;
@@ -74,7 +62,7 @@ std::vector<int32_t> _zs_fields(const std::string& value, size_t want) {
         size_t end = value.find(' ', pos);
         if (end == std::string::npos) end = value.size();
         std::string tok = value.substr(pos, end - pos);
-        out.push_back(_zs_int(strtod(tok.c_str(), nullptr)));
+        out.push_back(zt_sat_int(strtod(tok.c_str(), nullptr)));
         pos = end + 1;
     }
     out.resize(want, 0);
@@ -98,8 +86,6 @@ int _zs_user(const Zentar& world, const std::string& uid) {
     return 0;
 }
 
-bool _zs_used(const Zentar& world, int n) { return _zs_slot(n) && world.items[n].in_use; }
-
 void _zs_temp_set(Zentar& world, int32_t t, int32_t slot) {
     if (zs.temp.size() >= TEMP_SWEEP_AT) {
         for (auto it = zs.temp.begin(); it != zs.temp.end();) {
@@ -116,7 +102,7 @@ void _zs_temp_set(Zentar& world, int32_t t, int32_t slot) {
 
 // Sends slot n to all at once and clears its fleet_source.
 void _zs_sync_now(Net* net, Zentar& world, int n) {
-    if (!net || !_zs_used(world, n) || !world.items[n].has_sync) return;
+    if (!net || !zt_used(world, n) || !world.items[n].has_sync) return;
     zentar_server_sync_item(net, world, n, 0, "");
     world.items[n].fleet_source = 0;
 }
@@ -128,13 +114,13 @@ void _zs_send(Net* net, Zentar& world, const NetMessage& msg) {
     int percent = f[0], src = f[1], dst = f[2];
     int32_t t = f[4];
     if (percent < 1 || percent > 100) return;
-    if (!_zs_used(world, src) || !world.items[src].has_planet) return;
-    if (!_zs_used(world, dst) || !world.items[dst].has_planet) return;
+    if (!zt_used(world, src) || !world.items[src].has_planet) return;
+    if (!zt_used(world, dst) || !world.items[dst].has_planet) return;
     if (f[3] != world.items[src].sync_id) return;
     if (t != 0 && (t < 0 || (t >> 16) != u)) return;
     if (world.items[src].owner_n != u) return;
     int fleet = z2_send(world, percent, src, dst);
-    if (!_zs_slot(fleet)) return;
+    if (!zt_slot(fleet)) return;
     world.items[fleet].sync_temp_id = t;
     if (t) _zs_temp_set(world, t, fleet);
     _zs_sync_now(net, world, fleet);
@@ -151,10 +137,10 @@ void _zs_redirect(Net* net, Zentar& world, const NetMessage& msg) {
         // The slot may have been taken by another fleet since.
         if (fleet && world.items[fleet].sync_temp_id != t) fleet = 0;
     }
-    if (!_zs_used(world, fleet)) return;
+    if (!zt_used(world, fleet)) return;
     const Item& fl = world.items[fleet];
     if (!fl.has_fleet || fl.owner_n != u) return;
-    if (!_zs_used(world, dst) || !world.items[dst].has_planet) return;
+    if (!zt_used(world, dst) || !world.items[dst].has_planet) return;
     if (f[2] != 0 && f[2] != fl.sync_id) return;
     z2_redirect(world, fleet, dst);
     _zs_sync_now(net, world, fleet);
@@ -176,7 +162,7 @@ void _zs_refresh(Net* net, Zentar& world, const std::string& uid) {
 // ---- items ---------------------------------------------------------------------------
 
 void zentar_server_sync_item(Net* net, Zentar& world, int n, int mode, const std::string& uid) {
-    if (!net || !_zs_slot(n)) return;
+    if (!net || !zt_slot(n)) return;
     Item& it = world.items[n];
     Item& base = world.base[n];
     memset(it.collide_box, 0, sizeof(it.collide_box));
@@ -184,7 +170,7 @@ void zentar_server_sync_item(Net* net, Zentar& world, int n, int mode, const std
         it.sync_full = 0;
         memcpy(static_cast<void*>(&base), &it, sizeof(Item));
         net->send(uid, "I", _zs_bytes(it), 1);
-        it.sync_ships_sent = _zs_whole(it.fleet_ships);
+        it.sync_ships_sent = zt_sat_int(it.fleet_ships);
         return;
     }
     if (mode == 1) net->send(uid, "S", _zs_bytes(base), 1);
@@ -197,7 +183,7 @@ void zentar_server_sync_item(Net* net, Zentar& world, int n, int mode, const std
     int32_t slot = n;
     memcpy(d + offsetof(Item, n), &slot, sizeof(slot));
     net->send(uid, "D", delta, mode == 1 ? 1 : 0);
-    if (mode == 0) it.sync_ships_sent = _zs_whole(it.fleet_ships);
+    if (mode == 0) it.sync_ships_sent = zt_sat_int(it.fleet_ships);
 }
 
 void zentar_server_sync_active(Net* net, Zentar& world) {
@@ -297,7 +283,7 @@ void zentar_server_sync_item_now(int n) {
 
 void zentar_server_sync_redirect_now(int n, int reissue) {
     Game* game = game_this();
-    if (!game || !game->server_net || !_zs_slot(n)) return;
+    if (!game || !game->server_net || !zt_slot(n)) return;
     Zentar& world = game->world;
     Item& it = world.items[n];
     if (reissue == 1 && it.in_use && it.sync_temp_id != 0) {
@@ -317,7 +303,7 @@ void zentar_server_sync_redirect_now(int n, int reissue) {
 // ---- world hooks ---------------------------------------------------------------------------
 
 void _zentar_server_on_destroy(Zentar& world, int n) {
-    if (!_zs_slot(n)) return;
+    if (!zt_slot(n)) return;
     int32_t t = world.items[n].sync_temp_id;
     if (!t) return;
     auto it = zs.temp.find(t);

@@ -54,15 +54,10 @@ struct Lookups {
     }
 };
 
-const Item& _item_or_none(const Zentar& world, int n) {
-    static const Item none{};
-    return n > 0 && n < ZT_ITEMS ? world.items[n] : none;
-}
-
 // Whether the viewer sees this planet's ship count; writes or clears the label.
 void _ship_label(Zentar& world, Item& it, int viewer) {
-    const Item& v = _item_or_none(world, viewer);
-    const Item& owner = _item_or_none(world, it.owner_n);
+    const Item& v = _item_read(world, viewer);
+    const Item& owner = _item_read(world, it.owner_n);
     int mask = viewer ? (int)v.ui_ships_show_mask : 23;
     int kind = owner.user_neutral ? 4 : 8;
     if (viewer) {
@@ -84,13 +79,6 @@ void _ship_label(Zentar& world, Item& it, int viewer) {
     it.label_size = 24;
     it.render_color = 0xFFFFFF;
     it.render_alpha = 255;
-}
-
-bool _in_clip(const Zentar& world, const Item& it) {
-    const float* c = world.clip;
-    if (!(c[2] > 0) || !(c[3] > 0)) return true;
-    return it.position_x >= c[0] && it.position_x <= c[0] + c[2] && it.position_y >= c[1] &&
-           it.position_y <= c[1] + c[3];
 }
 
 void _draw_label(Item& it, float angle, Lookups& look) {
@@ -193,7 +181,7 @@ void draw_paint(Zentar& world, int viewer, float angle, int layer) {
                               it.image_cy, it.image_scale, it.image_a, _item_color(it), it.render_alpha,
                               _blend_of(it));
         }
-        if (it.has_planet && _in_clip(world, it)) {
+        if (it.has_planet && zt_in_clip(world, it.position_x, it.position_y)) {
             _ship_label(world, it, viewer);
             if (!it.has_label) continue;
         }

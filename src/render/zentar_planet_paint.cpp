@@ -112,13 +112,6 @@ void _build(PlanetSphere& s, int n, bool disco) {
         }
 }
 
-bool _in_clip(const Zentar& world, const Item& it) {
-    const float* c = world.clip;
-    if (!(c[2] > 0) || !(c[3] > 0)) return true;
-    return c[0] <= it.position_x && it.position_x < c[0] + c[2] && c[1] <= it.position_y &&
-           it.position_y < c[1] + c[3];
-}
-
 template <size_t N>
 std::string _name(const char (&f)[N]) {
     return std::string(f, strnlen(f, N));
@@ -190,7 +183,7 @@ void planets_paint_spheres(Zentar& world, float k) {
     int planets = 0;
     for (int n = 1; n < top; n++) {
         const Item& it = world.items[n];
-        if (it.in_use != 1 || !_in_clip(world, it)) continue;
+        if (it.in_use != 1 || !zt_in_clip(world, it.position_x, it.position_y)) continue;
         if (it.has_planet) {
             sx += it.position_x;
             sy += it.position_y;
@@ -238,7 +231,7 @@ void planets_paint_spheres(Zentar& world, float k) {
     unsigned tex_gl = 0;
     for (int n = 1; n < top; n++) {
         Item& it = world.items[n];
-        if (it.in_use != 1 || !it.has_planet || !_in_clip(world, it)) continue;
+        if (it.in_use != 1 || !it.has_planet || !zt_in_clip(world, it.position_x, it.position_y)) continue;
         const float r = it.planet_r;
         const int level = _planet_level(r, k);
         int64_t seed = it.planet_seed;
@@ -339,7 +332,7 @@ void planets_paint_overlays(Zentar& world) {
     const int top = std::clamp(world.top, 0, ZT_ITEMS);
     for (int n = 1; n < top; n++) {
         const Item& it = world.items[n];
-        if (it.in_use != 1 || !it.has_planet || !_in_clip(world, it)) continue;
+        if (it.in_use != 1 || !it.has_planet || !zt_in_clip(world, it.position_x, it.position_y)) continue;
         const float S = 3.875f * it.planet_r;
         const float left = it.position_x - S / 2, top_y = it.position_y - S / 2;
         for (const PlanetSprite& sp : it.planet_style.sprite) {

@@ -31,10 +31,8 @@ Game* _ui_game(Zentar& world) {
     return g && &g->world == &world ? g : nullptr;
 }
 
-bool _ui_slot_ok(int n) { return n >= 1 && n < ZT_ITEMS; }
-
 Item* _ui_item(Zentar& world, int n) {
-    if (!_ui_slot_ok(n) || !world.items[n].in_use) return nullptr;
+    if (!zt_used(world, n)) return nullptr;
     return &world.items[n];
 }
 
@@ -254,7 +252,7 @@ int ui_to_set(Zentar& world, ZentarUI& ui, int user, int id, int target) {
 void ui_deploy(Zentar& world, ZentarUI& ui, int user, int id) {
     if (id < 0 || id >= UI_PTRS) return;
     int t = ui.ptr[id].target;
-    if (_ui_slot_ok(t)) {
+    if (zt_slot(t)) {
         ui.sel[t] = 0;
         for (int n = 1; n < ZT_ITEMS; n++) {
             if (ui.sel[n] != id) continue;

@@ -30,12 +30,6 @@ static std::string _hud_text(const char (&field)[N]) {
     return std::string(field, len);
 }
 
-static bool _hud_live(const Zentar& world, int n) {
-    return n >= 1 && n < ZT_ITEMS && world.items[n].in_use;
-}
-
-static bool _hud_valid(int n) { return n >= 1 && n < ZT_ITEMS; }
-
 static void _hud_ring(unsigned tex, const ZentarUI& ui, const Item& it) {
     float r = it.fleet_r + 8;
     draw_circle(tex, HUD_CYAN, it.position_x, it.position_y, r, zt_sat_int(ui.scale * ui.zoom * r), 16);
@@ -44,7 +38,7 @@ static void _hud_ring(unsigned tex, const ZentarUI& ui, const Item& it) {
 // The owner's name beside a hovered or aimed-at item, and its production.
 static void _hud_label(Zentar& world, ZentarUI& ui, const Item& it, int font) {
     int o = it.owner_n;
-    const Item* owner = _hud_valid(o) ? &world.items[o] : nullptr;
+    const Item* owner = zt_slot(o) ? &world.items[o] : nullptr;
     std::string name = _hud_text(owner && !owner->user_neutral ? owner->title_value : it.title_value);
     char prod[16];
     snprintf(prod, sizeof(prod), "+%d", zt_sat_int(it.ships_production));
@@ -68,7 +62,7 @@ static void _hud_label(Zentar& world, ZentarUI& ui, const Item& it, int font) {
     glPopMatrix();
 }
 
-static bool _hud_has_rank(const Zentar& world, int n) { return _hud_valid(n) && world.items[n].user_rank[0]; }
+static bool _hud_has_rank(const Zentar& world, int n) { return zt_slot(n) && world.items[n].user_rank[0]; }
 
 static void _hud_badge(const Item& owner) {
     std::string rank = _hud_text(owner.user_rank) + "000";
@@ -116,14 +110,14 @@ void ui_paint(Zentar& world, ZentarUI& ui, int user) {
         const Item& it = world.items[n];
         _hud_ring(tex, ui, it);
         int id = ui.sel[n];
-        if (id >= 1 && id < UI_PTRS && _hud_live(world, ui.ptr[id].target))
+        if (id >= 1 && id < UI_PTRS && zt_used(world, ui.ptr[id].target))
             draw_connect(tex, HUD_CYAN, it, world.items[ui.ptr[id].target], 16, 8);
     }
     for (int id = 1; id < UI_PTRS; id++) {
         PointerSlot& p = ui.ptr[id];
         if (!p.active) continue;
-        if (p.target && !_hud_live(world, p.target)) p.target = 0;
-        if (p.over && !_hud_live(world, p.over)) p.over = 0;
+        if (p.target && !zt_used(world, p.target)) p.target = 0;
+        if (p.over && !zt_used(world, p.over)) p.over = 0;
         if (p.target && !ui.sel[p.target]) _hud_ring(tex, ui, world.items[p.target]);
         if (p.over && p.over != p.target && !ui.sel[p.over]) _hud_ring(tex, ui, world.items[p.over]);
         if (p.box == 1)

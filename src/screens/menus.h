@@ -63,6 +63,9 @@ std::string namegen();
 // The paint and loop most menu screens share.
 void menus_paint_common(Container& root);
 void menus_loop_common(Container& root);
+// The part of menus_paint_common after the clear: every child's style step and
+// layout, the root's extent, then the children.
+void menus_paint_root(Container& root);
 
 // The escapes of a text placed in markup: & < > " and line feeds as <br/>.
 std::string menus_html_escape(std::string text);

@@ -66,12 +66,6 @@ static std::string _field(const char (&f)[N]) {
     return std::string(f, strnlen(f, N));
 }
 
-template <size_t N>
-static void _field_set(char (&f)[N], const std::string& value) {
-    memset(f, 0, N);
-    memcpy(f, value.data(), std::min(value.size(), N - 1));
-}
-
 // ---- login ------------------------------------------------------------------------------
 
 MenusLogin::MenusLogin(Game* g) : game(g) {}
@@ -95,7 +89,7 @@ void MenusLogin::_fill() {
 void MenusLogin::init() {
     driver_keyboard_hide();
     Settings& s = game->settings;
-    if (!s.qname[0]) _field_set(s.qname, menus_cut_utf8(namegen(), 63));
+    if (!s.qname[0]) str_put(s.qname, menus_cut_utf8(namegen(), 63));
 
     root = Container();
     menus_tabs_init_popup(*game, root, "settings", 1);

@@ -22,6 +22,7 @@
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_json.h"
 #include "ruvezor/util/qel_log.h"
+#include "web/game_web.h"
 
 static const char* const STORE_VIEW = "ext_store_view";
 static const char* const RECEIPTS_FILE = "receipts.dat";
@@ -31,11 +32,6 @@ static const char* const VALID_FILE = "valid.dat";
 
 static bool _is_dict(const var& v) { return v.__type__() == VAR_DICT; }
 
-// A dict member without inserting it; none when v is no dict or lacks it.
-static var _member(const var& v, const char* key) {
-    if (!_is_dict(v) || !v.__has__(var(key))) return var();
-    return const_cast<var&>(v).__get__(var(key));
-}
 
 // Integer part of a number; non-numbers and NaN read as 0, huge values are
 // clamped so that sums of two never overflow.
@@ -162,14 +158,14 @@ static std::string _coins_text(const var& coins) {
 }
 
 static std::string _product_markup(const var& d) {
-    std::string m = "<td><input type='button' onclick='" + _member(d, "id").__str__() +
+    std::string m = "<td><input type='button' onclick='" + _game_web_member(d, "id").__str__() +
                     "' class='xicon1' width=1 height=120><table width=120>";
-    m += "<tr><td background='white:#444444' height=32><h3>" + _member(d, "price").__str__() + "</h3>";
+    m += "<tr><td background='white:#444444' height=32><h3>" + _game_web_member(d, "price").__str__() + "</h3>";
     m += "<tr><td><img src='blank' width=1 height=5 />";
-    m += "<tr><td><div font='font-gui:12'>" + _member(d, "title").__str__() + "</div>";
+    m += "<tr><td><div font='font-gui:12'>" + _game_web_member(d, "title").__str__() + "</div>";
     m += "<tr><td height=50 valign=center><img src='coin' width=40 height=40 />";
     m += "<tr><td background='white:#444444' height=32><table><tr>";
-    m += "<td><h3>" + _coins_text(_member(d, "coins")) + "&nbsp;</h3>";
+    m += "<td><h3>" + _coins_text(_game_web_member(d, "coins")) + "&nbsp;</h3>";
     m += "<td><img src='coin' width=24 height=24 />";
     m += "</table>";
     m += "</table></button>";
@@ -177,27 +173,27 @@ static std::string _product_markup(const var& d) {
 }
 
 std::string ext_store_markup(var data) {
-    int64_t recent = _int_part(_member(data, "recent"));
-    int64_t limit = _int_part(_member(data, "limit"));
-    var products = _member(data, "data");
+    int64_t recent = _int_part(_game_web_member(data, "recent"));
+    int64_t limit = _int_part(_game_web_member(data, "limit"));
+    var products = _game_web_member(data, "data");
 
     std::string m = "<table>";
-    m += "<tr><td class='box2'><h4 width=280 align=center>" + _member(data, "header").__str__() + "</p>";
+    m += "<tr><td class='box2'><h4 width=280 align=center>" + _game_web_member(data, "header").__str__() + "</p>";
     m += "<tr><td>&nbsp;";
     m += "<tr><td><table>";
     int shown = 0;
     for (int n = 1; n <= 100; n++) {
-        var d = _member(products, std::to_string(n).c_str());
+        var d = _game_web_member(products, std::to_string(n).c_str());
         if (!_is_dict(d)) continue;
-        if (!_member(d, "ready").__bool__()) continue;
-        if (limit < _int_part(_member(d, "coins")) + recent) continue;
+        if (!_game_web_member(d, "ready").__bool__()) continue;
+        if (limit < _int_part(_game_web_member(d, "coins")) + recent) continue;
         if (shown % 2 == 0) m += "<tr>";  // two products a row
         m += _product_markup(d);
         shown++;
     }
     m += "</table>";
     m += "<tr><td>&nbsp;";
-    m += "<tr><td class='box2'><h4 width=280 align=center>" + _member(data, "footer").__str__() + "</p>";
+    m += "<tr><td class='box2'><h4 width=280 align=center>" + _game_web_member(data, "footer").__str__() + "</p>";
     m += "<tr><td>&nbsp;";
     m += "<tr><td><input type='button' class='ibutton1' icon='icon-cancel'  onclick='cancel' value='Cancel' />";
     m += "</table>";
@@ -211,15 +207,15 @@ void ExtStoreView::init() {
 
     // What the platform sells becomes buyable at the platform's price.
     var products = ext_store_call(*game, "store:products", var());
-    var entries = _member(data, "data");
+    var entries = _game_web_member(data, "data");
     if (products.__type__() == VAR_LIST && _is_dict(entries)) {
         for (int i = 0; i < products.__len__(); i++) {
             var p = products[i];
             for (const var& key : _keys(entries)) {
                 var d = entries.__get__(key);
-                if (!_is_dict(d) || !_member(d, "id").__eq__(_member(p, "id"))) continue;
+                if (!_is_dict(d) || !_game_web_member(d, "id").__eq__(_game_web_member(p, "id"))) continue;
                 d["ready"] = var(true);
-                d["price"] = _member(p, "price");
+                d["price"] = _game_web_member(p, "price");
             }
         }
     }
@@ -256,8 +252,8 @@ void ExtStoreView::do_success() {
 
 void ExtStoreView::event(Event e) {
     var action = root.event(&e);
-    if (!_is_dict(action) || _member(action, "type").__str__() != "onclick") return;
-    std::string value = _member(action, "value").__str__();
+    if (!_is_dict(action) || _game_web_member(action, "type").__str__() != "onclick") return;
+    std::string value = _game_web_member(action, "value").__str__();
     if (value == "cancel") {
         game->view.pop(2);
         return;

@@ -55,10 +55,9 @@ static std::string _game_web_field(const char* field, size_t size) {
     return std::string(field, strnlen(field, size));
 }
 
-// The dict member, or none when v is not a dict or lacks it.
-static var _game_web_member(var& v, const char* key) {
+var _game_web_member(const var& v, const char* key) {
     if (v.__type__() != VAR_DICT || !v.__has__(var(key))) return var();
-    return v[key];
+    return const_cast<var&>(v).__get__(var(key));
 }
 
 // Decodes stripped text; none when it is not JSON (the decoder logs why).
@@ -101,20 +100,7 @@ std::string WebRequest::urlencode(std::string text) {
     return out;
 }
 
-std::string md5_digest(std::string text) {
-    md5_state_s st;
-    unsigned char digest[16];
-    md5_init(&st);
-    md5_append(&st, reinterpret_cast<const unsigned char*>(text.data()), (int)text.size());
-    md5_finish(&st, digest);
-    static const char hex[] = "0123456789abcdef";
-    std::string out(32, '0');
-    for (int i = 0; i < 16; i++) {
-        out[(size_t)i * 2] = hex[digest[i] >> 4];
-        out[(size_t)i * 2 + 1] = hex[digest[i] & 15];
-    }
-    return out;
-}
+std::string md5_digest(std::string text) { return md5_hex(text.data(), text.size()); }
 
 std::string game_core_request(Game& game, WebRequest&, std::string action) {
     game_settings_sync(game);

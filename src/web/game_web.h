@@ -54,6 +54,9 @@ void game_web_set_host(const char* host, int port);
 
 // 32 lowercase hex digits of the MD5 of the text's bytes.
 std::string md5_digest(std::string text);
+// A member of a reply without adding it to the reply; none when v is no dict
+// or lacks it.
+var _game_web_member(const var& v, const char* key);
 // "/z2/api.php?" and the identity fields, ending with "&_action=" and the action.
 std::string game_core_request(Game& game, WebRequest& request, std::string action);
 // A new request for the action to the web host, its path built; body empty.

@@ -11,6 +11,7 @@
 
 #include "app/game.h"
 #include "web/game_web.h"
+#include "world/zentar.h"  // zt_sat_int
 #include "ruvezor/util/qel_json.h"
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_web.h"
@@ -26,12 +27,6 @@ static std::string _login_header(WebHandle* h, const char* name) {
     return buf;
 }
 
-// Clears the field, then copies at most size - 1 bytes of text.
-static void _login_put(char* field, size_t size, const std::string& text) {
-    memset(field, 0, size);
-    memcpy(field, text.data(), std::min(text.size(), size - 1));
-}
-
 // A whole decimal number that fits an int; 0 for anything else.
 static int _login_number(const std::string& text) {
     if (text.empty()) return 0;
@@ -42,20 +37,6 @@ static int _login_number(const std::string& text) {
     return (int)v;
 }
 
-// A JSON number truncated toward zero, clamped to int; NaN gives 0.
-static int _login_rank(const var& v) {
-    double d = v.__num__();
-    if (std::isnan(d)) return 0;
-    if (d >= (double)INT_MAX) return INT_MAX;
-    if (d <= (double)INT_MIN) return INT_MIN;
-    return (int)d;
-}
-
-static var _login_member(var& v, const char* key) {
-    if (v.__type__() != VAR_DICT || !v.__has__(var(key))) return var();
-    return v[key];
-}
-
 // ==== login answer ===================================================================
 
 void game_web_handle_login(Game& game, WebRequest* request) {
@@ -64,10 +45,10 @@ void game_web_handle_login(Game& game, WebRequest* request) {
 
     std::string uid = _login_header(h, "X-UID");
     std::string name = _login_header(h, "X-Name");
-    _login_put(s.uid, sizeof(s.uid), uid);
-    _login_put(s.display_name, sizeof(s.display_name), name);
-    _login_put(game.server, sizeof(game.server), _login_header(h, "X-Server"));
-    _login_put(game.token, sizeof(game.token), _login_header(h, "X-Token"));
+    str_put(s.uid, sizeof(s.uid), uid);
+    str_put(s.display_name, sizeof(s.display_name), name);
+    str_put(game.server, sizeof(game.server), _login_header(h, "X-Server"));
+    str_put(game.token, sizeof(game.token), _login_header(h, "X-Token"));
     s.news = _login_number(_login_header(h, "X-News"));
     s.logged_in = 1;
     qel_log("login: %s %s\n", s.uid, s.display_name);
@@ -82,11 +63,11 @@ void game_web_handle_login(Game& game, WebRequest* request) {
         std::string web_name(s.web_name, strnlen(s.web_name, sizeof(s.web_name)));
         key = md5_digest(stored_uid + "|" + md5_digest(web_name));
     } else {
-        _login_put(s.qname, sizeof(s.qname), name);
+        str_put(s.qname, sizeof(s.qname), name);
         std::string udid(s.udid, strnlen(s.udid, sizeof(s.udid)));
         key = md5_digest(stored_uid + "|" + udid);
     }
-    _login_put(s.session_key, sizeof(s.session_key), key);
+    str_put(s.session_key, sizeof(s.session_key), key);
 
     std::string body = h->body && h->body_len > 0 ? std::string(h->body, (size_t)h->body_len) : "";
     body = str_strip(body);
@@ -94,9 +75,9 @@ void game_web_handle_login(Game& game, WebRequest* request) {
 
     var reply;
     if (json_decode(reply, body.data(), body.size()) != 0) reply = var();
-    std::string html = _login_member(reply, "html").__str__();
-    game_web_handle_sync(game, _login_member(reply, "sync").__str__());
-    game_web_handle_rank(game, _login_rank(_login_member(reply, "rank")));
-    ext_store_web_receipts_callback(_login_member(reply, "valid"));
+    std::string html = _game_web_member(reply, "html").__str__();
+    game_web_handle_sync(game, _game_web_member(reply, "sync").__str__());
+    game_web_handle_rank(game, zt_sat_int(_game_web_member(reply, "rank").__num__()));
+    ext_store_web_receipts_callback(_game_web_member(reply, "valid"));
     builds_game_web_handle_login_content(game, html);
 }

@@ -298,6 +298,22 @@ inline int32_t zt_sat_int(double v) {
     return static_cast<int32_t>(v);
 }
 
+// ---- slot numbers ----------------------------------------------------------------
+
+// Slot numbers come from mods and the network: 1 .. 4095 lie in the table.
+inline bool zt_slot(int n) { return n >= 1 && n < ZT_ITEMS; }
+// A slot in the table whose item is in use.
+inline bool zt_used(const Zentar& world, int n) { return zt_slot(n) && world.items[n].in_use; }
+
+// The clip rectangle (view culling for sounds, the unit budget and the
+// painters): off, and so holding everything, while its width or height is not
+// positive; else it holds x <= px < x + w and y <= py < y + h.
+inline bool zt_in_clip(const Zentar& world, float px, float py) {
+    const float* c = world.clip;
+    if (!(c[2] > 0) || !(c[3] > 0)) return true;
+    return c[0] <= px && px < c[0] + c[2] && c[1] <= py && py < c[1] + c[3];
+}
+
 // ---- slots (zentar.cpp) ----------------------------------------------------------
 
 // Clears the world for a new match; the uid counter survives.

@@ -15,10 +15,6 @@
 // when _fleet_init is given a slot that is not a used item.
 static Item _fleet_none;
 
-static bool _fleet_slot_used(const Zentar& world, int n) {
-    return n >= 1 && n < ZT_ITEMS && world.items[n].in_use;
-}
-
 int _fleet_items_available(Zentar& world) {
     int left = 4080 - world.live;
     return left > 0 ? left / 2 : 0;
@@ -27,15 +23,11 @@ int _fleet_items_available(Zentar& world) {
 // A launch gets at most sqrt(17 ships) units and at most its share (by ships
 // in view) of half the slots left below 4080; never fewer than one.
 int _fleet_init_units(Zentar& world, float ships) {
-    const float* clip = world.clip;
-    bool clipped = clip[2] > 0 && clip[3] > 0;
     float total = 0;
     for (int i = 1; i < world.top; i++) {
         const Item& it = world.items[i];
         if (!it.in_use || !it.has_ships || it.has_unit) continue;
-        if (clipped && !(clip[0] <= it.position_x && it.position_x < clip[0] + clip[2] &&
-                         clip[1] <= it.position_y && it.position_y < clip[1] + clip[3]))
-            continue;
+        if (!zt_in_clip(world, it.position_x, it.position_y)) continue;
         total += std::max(0.0f, it.ships_value);
     }
     int avail = _fleet_items_available(world);
@@ -60,8 +52,8 @@ Item* fleet_init(Zentar& world, int owner, float ships, int from, int to) {
     }
     Item* fleet = item_init(world);
     if (fleet->n == 0) return fleet;
-    if (from == to || !(ships >= 1) || !_fleet_slot_used(world, from) ||
-        !_fleet_slot_used(world, to)) {
+    if (from == to || !(ships >= 1) || !zt_used(world, from) ||
+        !zt_used(world, to)) {
         item_deinit(world, fleet);
         return fleet;
     }
@@ -77,7 +69,7 @@ Item* fleet_init(Zentar& world, int owner, float ships, int from, int to) {
 
 Item* _fleet_init(Zentar& world, int owner, float ships, float x, float y, int target,
                   int fleet_n, int units) {
-    if (!_fleet_slot_used(world, fleet_n)) {
+    if (!zt_used(world, fleet_n)) {
         std::memset(static_cast<void*>(&_fleet_none), 0, sizeof(Item));
         return &_fleet_none;
     }

@@ -25,8 +25,7 @@ void sys_sound(const char* word) {
 
 void sys_sound_at(const Zentar& world, const char* word, float x, float y) {
     if (!sys_hooks.sound) return;
-    float cx = world.clip[0], cy = world.clip[1], cw = world.clip[2], ch = world.clip[3];
-    if (cw > 0 && ch > 0 && !(cx <= x && x < cx + cw && cy <= y && y < cy + ch)) return;
+    if (!zt_in_clip(world, x, y)) return;
     sys_sound(word);
 }
 

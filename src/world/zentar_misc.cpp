@@ -11,10 +11,6 @@
 #include "world/zentar.h"
 #include "world/zentar_sim.h"
 
-static bool _z2_used(const Zentar& world, int n) {
-    return n >= 1 && n < ZT_ITEMS && world.items[n].in_use;
-}
-
 static void _z2_title(Item& it, const char* name) {
     std::memset(it.title_value, 0, sizeof(it.title_value));
     if (name) std::strncpy(it.title_value, name, sizeof(it.title_value) - 1);
@@ -134,7 +130,7 @@ void z2_settle(Zentar& world, float x, float y, float w, float h) {
 // ---- commands --------------------------------------------------------------------
 
 int z2_send(Zentar& world, int percent, int from, int to) {
-    if (!_z2_used(world, from) || !_z2_used(world, to)) return 0;
+    if (!zt_used(world, from) || !zt_used(world, to)) return 0;
     Item& src = world.items[from];
     if (!src.has_planet || !world.items[to].has_planet) return 0;
     if (percent < 1 || percent > 100) return 0;
@@ -153,7 +149,7 @@ int z2_send(Zentar& world, int percent, int from, int to) {
 }
 
 void z2_redirect(Zentar& world, int fleet, int target) {
-    if (!_z2_used(world, fleet) || !_z2_used(world, target)) return;
+    if (!zt_used(world, fleet) || !zt_used(world, target)) return;
     Item& f = world.items[fleet];
     if (!f.has_fleet || !world.items[target].has_planet) return;
     f.fleet_target = target;
@@ -170,7 +166,7 @@ void z2_redirect(Zentar& world, int fleet, int target) {
 
 // The last fleet of a player with no planet left gets its sound, once.
 void _z2_cancan(Zentar& world, int fleet) {
-    if (!_z2_used(world, fleet)) return;
+    if (!zt_used(world, fleet)) return;
     const Item& f = world.items[fleet];
     if (!f.has_fleet || f.fleet_units >= 2 || world.lost_fleet == fleet) return;
     for (int i = 1; i < world.top; i++) {
@@ -184,7 +180,7 @@ void _z2_cancan(Zentar& world, int fleet) {
 }
 
 void z2_chown(Zentar& world, int item, int user) {
-    if (!_z2_used(world, item) || user < 0 || user >= ZT_ITEMS) return;
+    if (!zt_used(world, item) || user < 0 || user >= ZT_ITEMS) return;
     Item& it = world.items[item];
     const Item& u = _item_read(world, user);
     it.owner_n = user;
@@ -198,7 +194,7 @@ void z2_chown(Zentar& world, int item, int user) {
 }
 
 void z2_destroy(Zentar& world, int n) {
-    if (!_z2_used(world, n)) return;
+    if (!zt_used(world, n)) return;
     Item& it = world.items[n];
     if (it.has_fleet) {
         for (int i = 1; i < world.top; i++) {
@@ -215,7 +211,7 @@ void z2_destroy(Zentar& world, int n) {
     // A unit removed on its own leaves its fleet's totals right, and an
     // emptied fleet goes with it.
     int emptied = 0;
-    if (it.has_unit && _z2_used(world, it.unit_fleet) && it.unit_fleet != n) {
+    if (it.has_unit && zt_used(world, it.unit_fleet) && it.unit_fleet != n) {
         Item& f = world.items[it.unit_fleet];
         if (f.has_fleet) {
             f.fleet_units -= 1;

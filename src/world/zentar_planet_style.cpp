@@ -2,21 +2,16 @@
 // planets (which textures and colours the planet renderer draws).
 #include "world/zentar.h"
 
-#include <cstring>  // memset, strncpy, strcmp
+#include <cstring>  // strcmp
 
 #include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_var.h"  // str_put
 
 // ---- internal ------------------------------------------------------------------
 
-// Texture names are NUL-padded to their 16 bytes: the block travels raw.
-static void _planet_tex_set(char (&dst)[16], const char* name) {
-    std::memset(dst, 0, sizeof(dst));
-    std::strncpy(dst, name, sizeof(dst) - 1);
-}
-
 static void _planet_layer_set(PlanetLayer& l, int colour, const char* tex, int flags, float alpha) {
     l.color = colour;
-    _planet_tex_set(l.tex, tex);
+    str_put(l.tex, sizeof(l.tex), tex);  // NUL-padded: the block travels raw
     l.core = 0;
     l.flags = flags;
     l.alpha = alpha;
@@ -41,7 +36,7 @@ void planet_style_init(Zentar& world, int slot, int colour1, int colour2, const 
     s.sprite[1].enabled = 0;
 
     s.sprite[1].color = colour2;
-    _planet_tex_set(s.sprite[1].tex, aura);
+    str_put(s.sprite[1].tex, sizeof(s.sprite[1].tex), aura);
     s.sprite[1].enabled = 1;
 
     if (!std::strcmp(style, "neutral")) {

@@ -39,6 +39,7 @@ TEST(Md5, Rfc1321Suite)
     EXPECT_EQ(md5_of("a"), "0cc175b9c0f1b6a831c399e269772661");
     EXPECT_EQ(md5_of("abc"), "900150983cd24fb0d6963f7d28e17f72");
     EXPECT_EQ(md5_of("message digest"), "f96b697d7cb7938d525a2f31aaf161d0");
+    EXPECT_EQ(md5_hex("message digest", 14), "f96b697d7cb7938d525a2f31aaf161d0");
     EXPECT_EQ(md5_of("abcdefghijklmnopqrstuvwxyz"), "c3fcd3d76192e4007dfb496cca67e13b");
     EXPECT_EQ(md5_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789"),
               "d174ab98d277d9f5a5611c2c9f419d9f");

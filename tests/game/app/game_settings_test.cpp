@@ -22,6 +22,7 @@
 #include "app/game_settings_io.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_driver_csteam.h"
+#include "ruvezor/util/qel_md5.h"
 #include "ruvezor/util/qel_social.h"
 #include "z2_test_util.h"
 
@@ -394,7 +395,7 @@ TEST_F(SettingsTest, SecretsNeverReachTheLog) {
   std::smatch m;
   ASSERT_TRUE(std::regex_search(log, m, std::regex("udid seed: ([^\n]*)\n")));
   std::string seed = m[1];
-  EXPECT_NE(_settings_md5_hex(seed.data(), seed.size()), std::string(s().udid));
+  EXPECT_NE(md5_hex(seed.data(), seed.size()), std::string(s().udid));
   EXPECT_TRUE(std::regex_match(seed, std::regex("[0-9a-f-]{17}\\|[0-9]+\\.[0-9]{6}\\|\\*{32}"))) << seed;
 }
 
@@ -469,7 +470,7 @@ TEST_F(SettingsTest, SeedWithoutUrandomStillDiffersBetweenRunsAndProcesses) {
 
   // With a readable source the result is the MD5 of its first 16 bytes.
   std::ofstream(root / "sixteen") << "0123456789abcdefTAIL";
-  EXPECT_EQ(_get_rand_str_from((root / "sixteen").c_str()), _settings_md5_hex("0123456789abcdef", 16));
+  EXPECT_EQ(_get_rand_str_from((root / "sixteen").c_str()), md5_hex("0123456789abcdef", 16));
 }
 
 // ---- with Steam ---------------------------------------------------------------------------

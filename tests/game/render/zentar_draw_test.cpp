@@ -325,6 +325,14 @@ TEST_F(DrawGL, ShipCountLabelsFollowTheViewersMask) {
   me.ui_ships_show_mask = 0;
   paint(2);
   EXPECT_TRUE(mine.has_label);
+  // The clip holds its left and top edges but not its right and bottom ones,
+  // as for the planet painter (the planets lie at 0, 0).
+  world->clip[0] = -10, world->clip[1] = -5;
+  paint(2);
+  EXPECT_TRUE(mine.has_label);
+  world->clip[0] = 0;
+  paint(2);
+  EXPECT_FALSE(mine.has_label);
   expect_default_state();
 }
 
