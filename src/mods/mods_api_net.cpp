@@ -12,7 +12,9 @@
 #include "net/net.h"
 
 
-void ModsAPI::net_host(int port, const std::string& text) { game_server_init(game, port, text); }
+void ModsAPI::net_host(int port, const std::string& text) {
+    if (!game_server_init(game, port, text)) api_error_set("cannot host on port " + std::to_string(port));
+}
 
 void ModsAPI::net_join(const std::string& host, int port, const std::string& token) {
     game_client_init(game, host.c_str(), port, token);
