@@ -334,7 +334,10 @@ void mods_event(Game& game, var e) {
 static std::string _mods_failure_line(const std::string& line) {
     static constexpr size_t MAX = 160;
     if (line.empty()) return "(no message)";
-    return line.size() > MAX ? line.substr(0, MAX) + "..." : line;
+    if (line.size() <= MAX) return line;
+    size_t cut = MAX;
+    while (cut > 0 && ((unsigned char)line[cut] & 0xC0) == 0x80) cut--;  // not inside a character
+    return line.substr(0, cut) + "...";
 }
 
 void mods_failure_check(Game& game) {
