@@ -13,6 +13,8 @@
 -- against the bots alone. Escape or the pause icon pauses (the match goes on
 -- for the others) and the page leads back to the match or to the menu.
 
+require("mod_bots")
+
 local W, H = 640, 400          -- the field
 local NEUTRAL_PLANETS = 12
 local THINK = 0.75             -- seconds between two moves of a bot
@@ -28,7 +30,7 @@ local BOTS = {
 local PLAYER_COLORS = {0xffd040, 0xd060ff, 0x40e0e0, 0xff80b0, 0xa0a0ff, 0xffa040}
 
 local neutral          -- the owner of unclaimed planets
-local bots             -- list of {user, wait}
+local bots             -- the bots of this match (mod_bots)
 local players          -- account id -> user, this match
 local connected = {}   -- account id -> name, across matches
 local player_count = 0
@@ -66,6 +68,7 @@ local player_join
 local function new_match()
   z2_game_reset()
   bots, players, names, planets, owners = {}, {}, {}, {}, {}
+  mod_bots.clear()
   rematch_at = nil
 
   neutral = new_user("neutral", 0x808080)
@@ -81,31 +84,15 @@ local function new_match()
     z2_item_set(u, "has_bot", true)
     local p = z2_planet_init(u, math.random(0, W), math.random(0, H), 100, 60)
     planets[#planets + 1] = p
-    bots[#bots + 1] = {user = u, wait = THINK * i / #BOTS}
+    -- The fullest planet attacks the nearest one that half its ships can take.
+    bots[#bots + 1] = mod_bots.new(u, {think = THINK, wait = THINK * i / #BOTS, aim = "near", send = 50,
+                                       margin = 1, sources = 1})
   end
   z2_planets_settle(0, 0, W, H)
   z2_view_set(0, 0, W, H)
   for _, p in ipairs(planets) do owners[p] = owner_of(p) end
   print(string.format("match: %d planets, %d bots", #planets, #bots))
   for uid, name in pairs(connected) do player_join(uid, name) end
-end
-
--- The bot's fullest planet attacks the nearest planet of someone else that
--- half its ships can take.
-local function bot_move(bot)
-  local from, best = nil, 0
-  for _, p in ipairs(planets) do
-    if owner_of(p) == bot.user and ships_of(p) > best then from, best = p, ships_of(p) end
-  end
-  if not from or best < 10 then return end
-  local to, near = nil, math.huge
-  for _, p in ipairs(planets) do
-    if owner_of(p) ~= bot.user and ships_of(p) < best / 2 - 1 then
-      local d = distance(from, p)
-      if d < near then to, near = p, d end
-    end
-  end
-  if to then z2_fleet_send(50, from, to) end
 end
 
 -- Logs every planet that changed hands since the last frame; a winner is
@@ -211,13 +198,7 @@ function loop(t)
     return
   end
   watch_owners()
-  for _, bot in ipairs(bots) do
-    bot.wait = bot.wait - t
-    if bot.wait <= 0 then
-      bot.wait = THINK
-      bot_move(bot)
-    end
-  end
+  mod_bots.loop(t)
 end
 
 function event(e)
