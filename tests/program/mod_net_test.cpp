@@ -93,6 +93,7 @@ struct Player {
 TEST(ModNet, PlayerJoinsSendsAFleetAndTakesAPlanet) {
     z2test::ProgramRun host("z2modnet");
     fs::copy_file(Z2_DATA_DIR "/mod_server.lua", host.root + "/data/mod_server.lua");
+    fs::copy_file(Z2_DATA_DIR "/mod_bots.lua", host.root + "/data/mod_bots.lua");
     int port = free_udp_port();
     ASSERT_GT(port, 0);
     host.start({"-headless", "-mod", "mod_server.lua", "-port", std::to_string(port)});
@@ -271,6 +272,7 @@ struct WindowedGame {
 TEST(ModNet, LanClientModPlaysThroughAHeadlessHost) {
     z2test::ProgramRun host("z2lanhost");
     fs::copy_file(Z2_DATA_DIR "/mod_server.lua", host.root + "/data/mod_server.lua");
+    fs::copy_file(Z2_DATA_DIR "/mod_bots.lua", host.root + "/data/mod_bots.lua");
     int port = free_udp_port();
     ASSERT_GT(port, 0);
     host.start({"-headless", "-mod", "mod_server.lua", "-port", std::to_string(port)});
