@@ -107,7 +107,7 @@ public:
         game_paint();
     }
     // Frames until done() holds; false after limit_ms.
-    bool until(const std::function<bool()>& done, int limit_ms = 10000) {
+    bool until(const std::function<bool()>& done, int limit_ms = 20000) {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
         while (!done()) {
             if (std::chrono::steady_clock::now() > end) return false;
