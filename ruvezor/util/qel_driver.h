@@ -64,6 +64,9 @@ struct Event {
   int32_t which;
 };
 
+// Modifier bits in b of a key event, as the key came.
+enum { EVENT_MOD_SHIFT = 1, EVENT_MOD_CTRL = 2, EVENT_MOD_ALT = 4, EVENT_MOD_GUI = 8 };
+
 static_assert(sizeof(float) == 4, "Event fields are 32 bits wide");
 static_assert(sizeof(Event) == 88, "Event is 88 bytes");
 static_assert(offsetof(Event, type) == 0);
