@@ -51,7 +51,7 @@ int mods_embed_load(ModsAPI* api, ModsBase* engine, std::string arg, std::string
     api->scripts.push_back(ModScript{arg, name, 0, name});
     qel_log("ModsAPI::require:embed: %s\n", name.c_str());
     std::string text = _mods_embed_decode(row->data, row->length);
-    if (engine) engine->script(text.c_str(), name.c_str());
+    if (engine) engine->script_builtin(text.c_str(), name.c_str());
     return 1;
 }
 
@@ -84,7 +84,7 @@ void ModsAPI::require(std::string name) {
         scripts.push_back(ModScript{name, clean, 0, base});
         qel_log("ModsAPI::require:embed: %s\n", base.c_str());
         std::string text = _mods_embed_decode(row->data, row->length);
-        if (engine) engine->script(text.c_str(), base.c_str());
+        if (engine) engine->script_builtin(text.c_str(), base.c_str());
         return;
     }
     if (mod_builtin) return;
