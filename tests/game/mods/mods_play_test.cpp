@@ -126,7 +126,7 @@ TEST_F(ModsPlayTest, JoinsTheGalaxyAndMapsHostMessages) {
 }
 
 TEST_F(ModsPlayTest, JoinOrdersQuitAndErrors) {
-    send("onclick", "join:h:99:t:r");
+    send("onclick", "join:127.0.0.1:99:t:r");  // a name that resolves: the endpoint stays open
     EXPECT_EQ(sent(), "opts cookie session vinfo request");
     EXPECT_EQ(last_value(), "r");
     EXPECT_EQ(game->client_net->port, 99);
