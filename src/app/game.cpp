@@ -3,7 +3,6 @@
 // the paint module exists.
 #include "app/game.h"
 
-#include <SDL.h>
 #include <GL/gl.h>
 
 #include <cstdio>
@@ -268,10 +267,10 @@ void Game::event(Event e) {
     game_grab(view.cur, e);
 
     if (e.type == 6) {
-        // The live modifier state, not the event's bits.
-        SDL_Keymod mod_state = SDL_GetModState();
-        bool ctrl = (mod_state & KMOD_CTRL) != 0;
-        bool cmd = (mod_state & KMOD_GUI) != 0;
+        // The key's own modifier bits: by the time the event is handled the
+        // modifier may be up again.
+        bool ctrl = (e.b & EVENT_MOD_CTRL) != 0;
+        bool cmd = (e.b & EVENT_MOD_GUI) != 0;
         if (e.key == 43 && (ctrl || cmd)) {
             settings.vfull = (settings.vfull == 1) ? -1 : 1;
             video.video_reset();
@@ -375,7 +374,7 @@ void Game::loop() {
     game_server_loop(*this);
     game_client_loop(*this);
     game_web_loop(*this);
-    social_loop();
+    if (!headless) social_loop();  // a host has no platform user
     ext_store_loop(*this);
 
     if (!headless) {

@@ -189,8 +189,9 @@ std::string game_core_request(Game& game, WebRequest&, std::string action) {
         {"&_token=", _game_web_field(s.web_token, sizeof(s.web_token))},
         {"&_passwd=", _game_web_field(s.web_passwd, sizeof(s.web_passwd))},
         {"&_udid=", _game_web_field(s.udid, sizeof(s.udid))},
-        {"&_suuid=", social_user_uuid()},
-        {"&_sname=", social_user_name()},
+        // Asking the social layer starts it, which a headless host never does.
+        {"&_suuid=", game.headless ? std::string() : social_user_uuid()},
+        {"&_sname=", game.headless ? std::string() : social_user_name()},
         {"&_action=", action},
     };
     std::string path = builds_get_debug_server() ? GAME_WEB_PATH_DEBUG : GAME_WEB_PATH;
@@ -282,7 +283,12 @@ void game_web_error(Game& game, std::string text) {
 
 void game_web_handle(Game& game, WebRequest* request) {
     std::string type = _game_web_header(request->handle, "X-Type");
-    if (type == "login") {
+    if (game.headless) {
+        // A host keeps its own mod and has no screens: the reply is its mod's.
+        WebHandle* h = request->handle;
+        qel_log("web_loop %p: '%s' reply of %d bytes for the mod\n", (void*)request, type.c_str(),
+                h->body && h->body_len > 0 ? h->body_len : 0);
+    } else if (type == "login") {
         game_web_handle_login(game, request);
     } else if (type == "receipts") {
         var reply = _game_web_json(_game_web_body(request->handle));

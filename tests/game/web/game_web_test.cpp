@@ -265,6 +265,8 @@ TEST_F(GameWebTest, TransportFailureShowsTheErrorAndKeepsTheAccount) {
 
 TEST_F(GameWebTest, LoginReplyStoresTheNamedAccountAndShowsTheNews) {
     start_mod();
+    game->headless = 0;
+    mods_api_of(*game)->params["state"] = var("idle");  // a state that maps to no screen
     game->settings.version = 1;
     set(game->settings.name, "pilot");
     set(game->settings.email, "p@x");
@@ -304,6 +306,7 @@ TEST_F(GameWebTest, LoginReplyStoresTheNamedAccountAndShowsTheNews) {
 }
 
 TEST_F(GameWebTest, LoginReplyForAnAutoNameAndItsBrokenBodies) {
+    game->headless = 0;
     game->settings.version = 1;
     game->headless = 0;
     set(game->settings.udid, "0123456789abcdef0123456789abcdef");
@@ -340,6 +343,24 @@ TEST_F(GameWebTest, RankLogsAndIsBounded) {
     // A hostile rank must finish at once.
     EXPECT_TRUE(has(stdout_of([&] { game_web_handle_rank(*game, INT_MAX); }),
                     "rank: cur = 2147483647\n"));
+}
+
+TEST_F(GameWebTest, HeadlessHostHandsLoginAndStoreRepliesToItsModOnly) {
+    start_mod();
+    GAME_THIS = game.get();
+    queue(ok("login", "{\"html\":\"<p>news</p>\",\"rank\":2}", "X-UID: 7\r\nX-Name: Host\r\n"), "login");
+    queue(ok("store", "{\"header\":\"h\"}"), "store");
+    std::string log = pump();
+    EXPECT_STREQ(game->view.cur, "menus_login");
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(GameView::find_state("ext_store_view"), nullptr) << "no store screen";
+    EXPECT_EQ(game->settings.uid[0], 0);
+    EXPECT_FALSE(has(log, "rank: cur"));
+    EXPECT_TRUE(has(log, "'login' reply of 31 bytes for the mod\n")) << log;
+    EXPECT_TRUE(has(log, "'store' reply of 14 bytes for the mod\n"));
+    std::string seen = mod_events();
+    EXPECT_TRUE(has(seen, "api:login|{\"html\":\"<p>news</p>\",\"rank\":2};")) << seen;
+    EXPECT_TRUE(has(seen, "api:store|{\"header\":\"h\"};"));
 }
 
 // ---- document sync ----------------------------------------------------------------
