@@ -3,6 +3,7 @@
 // that turns the "state" parameter into the in-game screen, and events.
 #include <stb_image.h>  // stbi_zlib_decode_buffer
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -52,7 +53,7 @@ int mods_embed_load(ModsAPI* api, ModsBase* engine, std::string arg, std::string
     api->scripts.push_back(ModScript{arg, name, 0, name});
     qel_log("ModsAPI::require:embed: %s\n", name.c_str());
     std::string text = _mods_embed_decode(row->data, row->length);
-    if (engine) engine->script(text.c_str(), name.c_str());
+    if (engine) engine->script_builtin(text.c_str(), name.c_str());
     return 1;
 }
 
@@ -85,7 +86,7 @@ void ModsAPI::require(std::string name) {
         scripts.push_back(ModScript{name, clean, 0, base});
         qel_log("ModsAPI::require:embed: %s\n", base.c_str());
         std::string text = _mods_embed_decode(row->data, row->length);
-        if (engine) engine->script(text.c_str(), base.c_str());
+        if (engine) engine->script_builtin(text.c_str(), base.c_str());
         return;
     }
     if (mod_builtin) return;
@@ -323,6 +324,23 @@ void mods_event(Game& game, var e) {
     if (!api || !engine) return;
     if (e.__type__() == VAR_DICT && e.__has__(var("type")) &&
         e["type"].__str__() == "mods_popup_dismiss") {
+        // The page that holds the popup goes, or the root itself is the popup.
+        Widget* popup = nullptr;
+        for (Widget* c : api->children)
+            if (c->find("popup")) {
+                popup = c;
+                break;
+            }
+        if (!popup && api->name == "popup") popup = api;
+        if (popup) {
+            if (api->focused == popup) api->focused = nullptr;
+            if (api->hovered == popup) api->hovered = nullptr;
+            auto at = std::find(api->children.begin(), api->children.end(), popup);
+            if (at != api->children.end()) {
+                api->children.erase(at);
+                delete popup;
+            }
+        }
         api->params.__set__(var("html"), var(""));
         return;
     }
