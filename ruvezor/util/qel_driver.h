@@ -222,6 +222,10 @@ int driver_video_minimize();           // 1 when there was a window to minimise
 SDL_Window* driver_sdl2_window();      // null before the first window
 // Replaces the GL context with a new one for the window and makes it current.
 void _sdl2_create_context(SDL_Window* window);
+// Counts the GL contexts made so far (0 before the first). A GL name is good
+// only in the context it was made in; holders compare this with the count
+// they kept beside the name.
+uint32_t driver_gl_context_serial();
 // Reads window and drawable size into the driver metrics and the viewport.
 void _driver_video_resize();
 SDL_Window* _try_init_video(int w, int h, int fullscreen);
