@@ -397,7 +397,11 @@ void Game::loop() {
     if (headless) {
         run_the_game_sim(*this, dt);
         if (mods_engine && !mods_engine->is_okay()) {
-            if (crash == 1) quit = 1;
+            if (crash == 1) {
+                // A supervisor must see that the run failed.
+                quit = 1;
+                exit_status = 1;
+            }
             else if (crash == 2) mods_restart_current(*this);
         }
         return;

@@ -51,6 +51,8 @@ void game_paint() {
 
 bool game_is_quit() { return !_game || _game->quit != 0; }
 
+int game_exit_status() { return _game ? _game->exit_status : 0; }
+
 void game_deinit() {
     if (!_game) return;
     _game->deinit();
