@@ -165,6 +165,10 @@ int driver_doc_fsize(const char* name);
 int driver_doc_load(const char* name, void* buf, int cap);
 std::string driver_doc_load(const char* name);
 int driver_doc_save(const char* name, const void* buf, int n);
+// Removes the temporary files that saves of processes no longer running left
+// in the document directory (a save killed between write and rename);
+// returns how many went. Called at start-up.
+int driver_doc_sweep_saves();
 
 // ---- log file ----------------------------------------------------------------
 

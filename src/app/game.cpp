@@ -140,6 +140,7 @@ void Game::init() {
     driver_set_gamename("Zentar 2");
     driver_set_caption("Zentar 2");
     driver_set_icon(driver_data_fname("icon.png"));
+    driver_doc_sweep_saves();
     if (!headless) social_init();
 
     settings.load();
