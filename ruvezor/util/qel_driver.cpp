@@ -490,6 +490,19 @@ int driver_doc_save(const char* name, const void* buf, int n) {
 // ---- log file ----------------------------------------------------------------
 // Nothing here may log: every log line comes through driver_log_printf.
 
+// The open log file's descriptor, for driver_log_emergency; -1 when none.
+static volatile sig_atomic_t _driver_log_fd = -1;
+
+void driver_log_emergency(const char* text) {
+  size_t n = strlen(text);
+  int fds[2] = {STDOUT_FILENO, _driver_log_fd};
+  for (int fd : fds) {
+    if (fd < 0) continue;
+    ssize_t w = write(fd, text, n);
+    (void)w;
+  }
+}
+
 static void _driver_log_open() {
   _DriverLog& L = _driver_log();
   if (L.file || !_driver || !_driver->gamename[0]) return;
@@ -500,6 +513,7 @@ static void _driver_log_open() {
     fputs("[_driver_log_init]\n", f);
     fclose(f);
     L.file = fopen(L.path, "ae");  // not inherited by launched programs
+    if (L.file) _driver_log_fd = fileno(L.file);
   }
   L.open_failed = L.file == nullptr;
 }
@@ -508,6 +522,7 @@ void _driver_log_deinit() {
   _DriverLog& L = _driver_log();
   if (!L.file) return;
   fputs("\n[_driver_log_deinit]\n", L.file);
+  _driver_log_fd = -1;
   fclose(L.file);
   L.file = nullptr;
 }
@@ -548,6 +563,8 @@ void driver_log_printf(const char* format, ...) {
   for (const std::string& s : L.backlog) fwrite(s.data(), 1, s.size(), L.file);
   L.backlog.clear();
   L.backlog_bytes = 0;
+  // Into the file at once: the lines before a crash are the ones that explain it.
+  fflush(L.file);
 }
 
 // ---- clock -------------------------------------------------------------------

@@ -177,6 +177,10 @@ int driver_doc_sweep_saves();
 void driver_log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void _driver_log_init();    // (re)opens the log file when the game name is set
 void _driver_log_deinit();  // writes the closing line and closes it
+// Writes text straight to standard output and the log file's descriptor,
+// behind the buffered log: safe inside a signal handler, where the process
+// is about to end. Lines already logged are in the file (each is flushed).
+void driver_log_emergency(const char* text);
 // Lines waiting for the log file are capped at this many bytes; the oldest go.
 constexpr size_t _driver_log_backlog_cap = 1u << 20;
 
