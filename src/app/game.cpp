@@ -181,6 +181,7 @@ void Game::init() {
 
     if (!mod[0]) {
         qel_log("error -mod $FNAME must be provided when running in -headless mode\n");
+        GameView::unregister_states();  // exit() gives them no other chance to go
         exit(-1);
     }
     memcpy(mod_file, mod, sizeof(mod_file));
@@ -193,10 +194,9 @@ void Game::init() {
 void Game::deinit() {
     game_client_deinit(*this);
     game_server_deinit(*this);
-    if (!headless) {
-        view.state_deinit();
-        GameView::unregister_states();
-    }
+    if (!headless) view.state_deinit();
+    // Registered in every run, headless too: freed in every run.
+    GameView::unregister_states();
     mods_deinit(*this);
     delete chat;  // made by the first network set-up, kept for the run
     chat = nullptr;
@@ -206,6 +206,7 @@ void Game::deinit() {
         font_deinit();
         gfx_deinit();
     }
+    game_web_drop_all();
     qel_web_deinit();
     social_deinit();
     driver_deinit();
