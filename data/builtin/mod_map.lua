@@ -125,6 +125,10 @@ local function build_stars(M)
     p.label_text = s.name
     p.has_button = true
     p.button_name = tostring(p.n)
+    -- A button is found by its image box, which a planet made without ships
+    -- does not have: the star and 10 units around it, as a tap counts.
+    local box = s.size + 20
+    p.image_w, p.image_h, p.image_cx, p.image_cy, p.image_scale = box, box, box / 2, box / 2, 1
     p.render_zindex = -1
     s.item = p
     M.star_by_n[p.n] = s

@@ -121,6 +121,9 @@ void Game::args(int argc_, char** argv_) {
             _game_arg_copy(settings.name, sizeof(settings.name), a, v);
         } else if (strcmp(a, "-passwd") == 0) {
             _game_arg_copy(settings.passwd, sizeof(settings.passwd), a, v);
+        } else if (strcmp(a, "-web") == 0) {
+            _game_arg_copy(web, sizeof(web), a, v);
+            web_given = 1;
         } else if (strcmp(a, "-crash") == 0) {
             if (strcmp(v, "wait") == 0) crash = 0;
             else if (strcmp(v, "exit") == 0) crash = 1;
@@ -144,6 +147,8 @@ void Game::init() {
     if (!headless) social_init();
 
     settings.load();
+    // After the load, which would replace it: the option is kept for later runs.
+    if (web_given) game_web_configure(*this, web);
     settings.version = 6;
     quit = 0;
     game_settings_sync(*this);
@@ -409,6 +414,7 @@ void Game::loop() {
         return;
     }
 
+    mods_failure_check(*this);
     if (game_trans_active(*this)) {
         game_trans_loop(*this, dt);
     } else {

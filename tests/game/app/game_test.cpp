@@ -478,7 +478,7 @@ TEST_F(GameTest, DoActionQueuesAnEncodedRequest) {
     ASSERT_EQ(web_reqs.size(), 1u);
     EXPECT_EQ(web_reqs[0]->host, GAME_WEB_HOST);
     EXPECT_EQ(web_reqs[0]->port, 80);
-    EXPECT_FLOAT_EQ(web_reqs[0]->timeout, 30.0f);
+    EXPECT_FLOAT_EQ(web_reqs[0]->timeout, GAME_WEB_TIMEOUT);
     EXPECT_EQ(web_reqs[0]->body, "&data=a%20b%26c%2f%c3%a9");
     strcpy(game->settings.name, "`dev");
     game->do_action("login", "");
