@@ -65,7 +65,7 @@ local function join()
   end
   port = n
   failure, admitted, waited = nil, false, 0
-  z2.net_join(host, port)
+  if not pcall(z2.net_join, host, port) then return show_page("Cannot open a connection to " .. where() .. ".") end
   show_page("Calling " .. where() .. " ...")
   phase = "joining"
 end

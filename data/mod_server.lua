@@ -183,7 +183,7 @@ function init()
   end
   if at_screen then
     -- Through our own host like everybody else; its join gives the planet.
-    if hosted_port then z2_net_join("", hosted_port) else player_join(LOCAL_UID, "You") end
+    if not (hosted_port and pcall(z2_net_join, "", hosted_port)) then player_join(LOCAL_UID, "You") end
   end
 end
 

@@ -24,11 +24,7 @@ bool game_server_init(Game& game, int port, std::string key) {
     game_server_deinit(game);
     NetServer* net = new NetServer();
     net->init("", port, "server", "Server", key);
-    if (game.headless) {
-        net->open();
-    } else if (!net->open_checked()) {
-        // A player's game must not end because the port is taken (by another
-        // copy of the game, say): it goes on without hosting.
+    if (!net->open_checked()) {
         delete net;
         return false;
     }
