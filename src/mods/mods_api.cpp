@@ -74,6 +74,13 @@ void ModsAPI::log_printf(const char* format, ...) {
     if (!text.empty()) log_entry(text);
 }
 
+void ModsAPI::error_note(const std::string& text) {
+    std::string line = text.substr(0, text.find('\n'));
+    if (line.find_first_not_of(' ') == std::string::npos) return;
+    if (error_first.empty()) error_first = line;
+    error_last = line;
+}
+
 // ==== parameters =================================================================
 
 var ModsAPI::param_get(const std::string& key) {
