@@ -14,6 +14,7 @@
 // host's.
 #include "net/zentar_client.h"
 
+#include <array>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -52,42 +53,26 @@ ZentarClient zc;
 constexpr size_t TEMP_SWEEP_AT = 8192;
 constexpr size_t REC = sizeof(Item);
 
-// Reals of a record that a non-finite value would poison in the simulation.
-constexpr size_t FLOAT_FIELDS[] = {
-    offsetof(Item, position_x),   offsetof(Item, position_y),   offsetof(Item, collide_r),
-    offsetof(Item, collide_mass), offsetof(Item, collide_box) + 0, offsetof(Item, collide_box) + 4,
-    offsetof(Item, collide_box) + 8, offsetof(Item, collide_box) + 12, offsetof(Item, image_w),
-    offsetof(Item, image_h),      offsetof(Item, image_cx),     offsetof(Item, image_cy),
-    offsetof(Item, image_scale),  offsetof(Item, image_a),      offsetof(Item, unit_speed),
-    offsetof(Item, unit_heading), offsetof(Item, unit_last_x),  offsetof(Item, unit_last_y),
-    offsetof(Item, unit_course),  offsetof(Item, unit_turn_rate), offsetof(Item, unit_turn_time),
-    offsetof(Item, unit_face),    offsetof(Item, ships_value),  offsetof(Item, ships_production),
-    offsetof(Item, ships_production_factor), offsetof(Item, ships_value_factor),
-    offsetof(Item, fleet_ships),  offsetof(Item, fleet_v_factor), offsetof(Item, fleet_r),
-    offsetof(Item, planet_r),     offsetof(Item, draw_r),       offsetof(Item, draw_x2),
-    offsetof(Item, draw_y2),      offsetof(Item, motion_vx),    offsetof(Item, motion_vy),
-    offsetof(Item, _position_x),  offsetof(Item, _position_y),  offsetof(Item, _draw_x2),
-    offsetof(Item, _draw_y2),     offsetof(Item, draw_x3),      offsetof(Item, draw_y3),
-    offsetof(Item, _draw_x3),     offsetof(Item, _draw_y3),
-};
-
-// Text fields outside the planet style block (whose bytes double as pixel art).
-struct TextField {
-    size_t off, size;
-};
-constexpr TextField TEXT_FIELDS[] = {
-    {offsetof(Item, image_src), 16},  {offsetof(Item, fleet_image), 16},
-    {offsetof(Item, title_value), 16}, {offsetof(Item, user_rank), 4},
-    {offsetof(Item, user_uid), 16},   {offsetof(Item, button_name), 16},
-    {offsetof(Item, label_text), 40}, {offsetof(Item, label_font), 16},
-};
-
-// Slot references carried by a record, translated from host to local slots.
-constexpr size_t SLOT_FIELDS[] = {
-    offsetof(Item, owner_n),    offsetof(Item, fleet_target), offsetof(Item, user_team_n),
-    offsetof(Item, fleet_source), offsetof(Item, unit_fleet), offsetof(Item, unit_target),
-    offsetof(Item, collide_target),
-};
+// The fields of one kind from the table beside Item, picked at compile time.
+template <ZtFieldKind K>
+constexpr auto _zc_fields() {
+    constexpr size_t n = [] {
+        size_t c = 0;
+        for (const ZtField& f : ZT_ITEM_FIELDS) c += f.kind == K;
+        return c;
+    }();
+    std::array<ZtField, n> out{};
+    size_t i = 0;
+    for (const ZtField& f : ZT_ITEM_FIELDS)
+        if (f.kind == K) out[i++] = f;
+    return out;
+}
+// Reals a non-finite value would poison in the simulation.
+constexpr auto FLOAT_FIELDS = _zc_fields<ZT_F32>();
+// Texts outside the planet style block (whose bytes double as pixel art).
+constexpr auto TEXT_FIELDS = _zc_fields<ZT_TEXT>();
+// Slot references, translated from host to local slots.
+constexpr auto SLOT_FIELDS = _zc_fields<ZT_SLOT>();
 
 // The references that name other synced items; the rest are local only.
 bool _zc_waits(size_t off) {
@@ -143,15 +128,17 @@ int32_t _zc_rd32(const unsigned char* p) {
 
 void _zc_clean(Item& r) {
     unsigned char* b = reinterpret_cast<unsigned char*>(&r);
-    for (size_t off : FLOAT_FIELDS) {
-        float v;
-        memcpy(&v, b + off, sizeof(v));
-        if (!std::isfinite(v)) {
-            v = 0;
-            memcpy(b + off, &v, sizeof(v));
+    for (const ZtField& f : FLOAT_FIELDS) {
+        for (size_t off = f.off; off < f.off + f.size; off += sizeof(float)) {
+            float v;
+            memcpy(&v, b + off, sizeof(v));
+            if (!std::isfinite(v)) {
+                v = 0;
+                memcpy(b + off, &v, sizeof(v));
+            }
         }
     }
-    for (const TextField& f : TEXT_FIELDS) b[f.off + f.size - 1] = 0;
+    for (const ZtField& f : TEXT_FIELDS) b[f.off + f.size - 1] = 0;
     r.sync_hold_until = 0;
     r.in_use = 1;
     r.has_sync = 1;
@@ -161,12 +148,12 @@ void _zc_clean(Item& r) {
 // become 0 and are listed in `waiting` for the local item `local` (host slot h).
 void _zc_translate(Zentar& world, Item& r, int local, int h, std::vector<ZcPending>& waiting) {
     unsigned char* b = reinterpret_cast<unsigned char*>(&r);
-    for (size_t off : SLOT_FIELDS) {
-        int32_t v = _zc_rd32(b + off);
+    for (const ZtField& f : SLOT_FIELDS) {
+        int32_t v = _zc_rd32(b + f.off);
         int32_t l = zt_slot(v) ? world.client_map_local[v] : 0;
-        if (!l && zt_slot(v) && _zc_waits(off))
-            waiting.push_back(ZcPending{local, h, v, static_cast<uint32_t>(off)});
-        memcpy(b + off, &l, sizeof(l));
+        if (!l && zt_slot(v) && _zc_waits(f.off))
+            waiting.push_back(ZcPending{local, h, v, f.off});
+        memcpy(b + f.off, &l, sizeof(l));
     }
 }
 

@@ -18,6 +18,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 static_assert(std::endian::native == std::endian::little, "items travel little-endian");
 
@@ -178,50 +179,122 @@ struct Item {
     uint8_t _reserved604[36];    // 604
 };
 
-#define ZT_ITEM_AT(field, off) static_assert(offsetof(Item, field) == off, "Item." #field " offset")
 static_assert(sizeof(Item) == 640, "Item is 640 bytes on the wire");
-ZT_ITEM_AT(in_use, 0); ZT_ITEM_AT(n, 4); ZT_ITEM_AT(ticks, 8);
-ZT_ITEM_AT(has_position, 12); ZT_ITEM_AT(has_image, 13); ZT_ITEM_AT(has_user, 14);
-ZT_ITEM_AT(has_bot, 15); ZT_ITEM_AT(has_player, 16); ZT_ITEM_AT(has_ships, 17);
-ZT_ITEM_AT(has_label, 18); ZT_ITEM_AT(has_fleet, 19); ZT_ITEM_AT(has_owner, 20);
-ZT_ITEM_AT(has_team, 21); ZT_ITEM_AT(has_title, 22); ZT_ITEM_AT(has_unit, 23);
-ZT_ITEM_AT(has_planet, 24); ZT_ITEM_AT(has_collide, 25); ZT_ITEM_AT(has_object, 26);
-ZT_ITEM_AT(has_select, 27); ZT_ITEM_AT(has_draw, 28); ZT_ITEM_AT(has_sync, 29);
-ZT_ITEM_AT(has_button, 30); ZT_ITEM_AT(_reserved31, 31); ZT_ITEM_AT(has_render, 32);
-ZT_ITEM_AT(has_motion, 33); ZT_ITEM_AT(has_physics, 34); ZT_ITEM_AT(has_xflag, 35);
-ZT_ITEM_AT(_reserved36, 36);
-ZT_ITEM_AT(sync_id, 44); ZT_ITEM_AT(sync_full, 48); ZT_ITEM_AT(sync_index, 52);
-ZT_ITEM_AT(sync_temp_id, 56); ZT_ITEM_AT(sync_hold_until, 60); ZT_ITEM_AT(sync_ships_sent, 64);
-ZT_ITEM_AT(position_x, 68); ZT_ITEM_AT(position_y, 72); ZT_ITEM_AT(collide_r, 76);
-ZT_ITEM_AT(collide_mass, 80); ZT_ITEM_AT(collide_target, 84); ZT_ITEM_AT(collide_group, 88);
-ZT_ITEM_AT(collide_yield_mask, 92); ZT_ITEM_AT(collide_yield_id, 96); ZT_ITEM_AT(collide_box, 100);
-ZT_ITEM_AT(render_color, 116); ZT_ITEM_AT(render_alpha, 120); ZT_ITEM_AT(render_zindex, 122);
-ZT_ITEM_AT(render_blend, 123); ZT_ITEM_AT(image_src, 124); ZT_ITEM_AT(image_w, 140);
-ZT_ITEM_AT(image_h, 144); ZT_ITEM_AT(image_cx, 148); ZT_ITEM_AT(image_cy, 152);
-ZT_ITEM_AT(image_scale, 156); ZT_ITEM_AT(image_a, 160); ZT_ITEM_AT(unit_fleet, 164);
-ZT_ITEM_AT(unit_target, 168); ZT_ITEM_AT(unit_arrived, 172); ZT_ITEM_AT(unit_speed, 176);
-ZT_ITEM_AT(unit_heading, 180); ZT_ITEM_AT(unit_last_x, 184); ZT_ITEM_AT(unit_last_y, 188);
-ZT_ITEM_AT(unit_course, 192); ZT_ITEM_AT(unit_turn_rate, 196); ZT_ITEM_AT(unit_turn_time, 200);
-ZT_ITEM_AT(unit_face, 204); ZT_ITEM_AT(unit_face_steps, 208); ZT_ITEM_AT(ships_value, 212);
-ZT_ITEM_AT(ships_production, 216); ZT_ITEM_AT(ships_production_enabled, 220);
-ZT_ITEM_AT(ships_production_factor, 224); ZT_ITEM_AT(ships_value_factor, 228);
-ZT_ITEM_AT(fleet_units, 232); ZT_ITEM_AT(fleet_ships, 236); ZT_ITEM_AT(fleet_target, 240);
-ZT_ITEM_AT(fleet_v_factor, 244); ZT_ITEM_AT(fleet_color, 248); ZT_ITEM_AT(fleet_image, 252);
-ZT_ITEM_AT(fleet_crash, 268); ZT_ITEM_AT(title_value, 272); ZT_ITEM_AT(user_team_n, 288);
-ZT_ITEM_AT(user_neutral, 292); ZT_ITEM_AT(user_rank, 296); ZT_ITEM_AT(user_uid, 300);
-ZT_ITEM_AT(user_reveal, 316); ZT_ITEM_AT(ui_ships_show_mask, 320); ZT_ITEM_AT(ui_to_mask, 321);
-ZT_ITEM_AT(ui_fleet_redirect, 322); ZT_ITEM_AT(_reserved323, 323); ZT_ITEM_AT(fleet_r, 324);
-ZT_ITEM_AT(owner_n, 328); ZT_ITEM_AT(planet_r, 332); ZT_ITEM_AT(planet_seed, 336);
-ZT_ITEM_AT(planet_color, 340); ZT_ITEM_AT(planet_mask, 344); ZT_ITEM_AT(planet_style, 348);
-ZT_ITEM_AT(draw_pixart, 348); ZT_ITEM_AT(button_name, 460); ZT_ITEM_AT(label_text, 476);
-ZT_ITEM_AT(label_font, 516); ZT_ITEM_AT(label_size, 532); ZT_ITEM_AT(label_align, 536);
-ZT_ITEM_AT(label_valign, 538); ZT_ITEM_AT(draw_type, 540); ZT_ITEM_AT(draw_r, 544);
-ZT_ITEM_AT(draw_x2, 548); ZT_ITEM_AT(draw_y2, 552); ZT_ITEM_AT(fleet_source, 556);
-ZT_ITEM_AT(parts_style, 560); ZT_ITEM_AT(motion_vx, 564); ZT_ITEM_AT(motion_vy, 568);
-ZT_ITEM_AT(_position_x, 572); ZT_ITEM_AT(_position_y, 576); ZT_ITEM_AT(_draw_x2, 580);
-ZT_ITEM_AT(_draw_y2, 584); ZT_ITEM_AT(draw_x3, 588); ZT_ITEM_AT(draw_y3, 592);
-ZT_ITEM_AT(_draw_x3, 596); ZT_ITEM_AT(_draw_y3, 600); ZT_ITEM_AT(_reserved604, 604);
-#undef ZT_ITEM_AT
+
+// ---- Item fields by kind -----------------------------------------------------------
+// Every field of Item in order, with its wire offset and what its bytes hold.
+// Code that handles records as bytes takes its field lists from here (the
+// client sync cleans every record from the network by it). The checks below
+// fail the build when a field is added, moved, resized or given a type that
+// does not fit its kind, so no such list can be left behind.
+enum ZtFieldKind : uint8_t {
+    ZT_INT,   // integers and byte flags
+    ZT_F32,   // IEEE single reals, alone or in an array
+    ZT_TEXT,  // characters, NUL-terminated and NUL-padded
+    ZT_SLOT,  // int32 slot number of another item (a client maps it to its own)
+    ZT_RAW,   // reserved bytes; the planet style block that doubles as pixel art
+};
+
+struct ZtField {
+    const char* name;
+    uint16_t off;   // wire offset as written beside the field
+    uint16_t size;  // bytes
+    ZtFieldKind kind;
+    uint16_t at;    // offsetof, for the checks
+    bool fits;      // the C++ type suits the kind
+};
+
+template <class T>
+constexpr bool zt_field_fits(ZtFieldKind kind) {
+    using E = std::remove_all_extents_t<T>;
+    switch (kind) {
+    case ZT_F32: return std::is_same_v<E, float>;
+    case ZT_TEXT: return std::is_same_v<E, char>;
+    case ZT_SLOT: return std::is_same_v<T, int32_t>;
+    case ZT_INT: return std::is_integral_v<T>;
+    default: return true;
+    }
+}
+
+#define ZT_FIELD(field, off, kind)                                      \
+    ZtField{#field, off, sizeof(Item::field), kind, offsetof(Item, field), \
+            zt_field_fits<decltype(Item::field)>(kind)}
+inline constexpr ZtField ZT_ITEM_FIELDS[] = {
+    ZT_FIELD(in_use, 0, ZT_INT), ZT_FIELD(n, 4, ZT_INT), ZT_FIELD(ticks, 8, ZT_INT),
+    ZT_FIELD(has_position, 12, ZT_INT), ZT_FIELD(has_image, 13, ZT_INT),
+    ZT_FIELD(has_user, 14, ZT_INT), ZT_FIELD(has_bot, 15, ZT_INT),
+    ZT_FIELD(has_player, 16, ZT_INT), ZT_FIELD(has_ships, 17, ZT_INT),
+    ZT_FIELD(has_label, 18, ZT_INT), ZT_FIELD(has_fleet, 19, ZT_INT),
+    ZT_FIELD(has_owner, 20, ZT_INT), ZT_FIELD(has_team, 21, ZT_INT),
+    ZT_FIELD(has_title, 22, ZT_INT), ZT_FIELD(has_unit, 23, ZT_INT),
+    ZT_FIELD(has_planet, 24, ZT_INT), ZT_FIELD(has_collide, 25, ZT_INT),
+    ZT_FIELD(has_object, 26, ZT_INT), ZT_FIELD(has_select, 27, ZT_INT),
+    ZT_FIELD(has_draw, 28, ZT_INT), ZT_FIELD(has_sync, 29, ZT_INT),
+    ZT_FIELD(has_button, 30, ZT_INT), ZT_FIELD(_reserved31, 31, ZT_RAW),
+    ZT_FIELD(has_render, 32, ZT_INT), ZT_FIELD(has_motion, 33, ZT_INT),
+    ZT_FIELD(has_physics, 34, ZT_INT), ZT_FIELD(has_xflag, 35, ZT_INT),
+    ZT_FIELD(_reserved36, 36, ZT_RAW), ZT_FIELD(sync_id, 44, ZT_INT),
+    ZT_FIELD(sync_full, 48, ZT_INT), ZT_FIELD(sync_index, 52, ZT_INT),
+    ZT_FIELD(sync_temp_id, 56, ZT_INT), ZT_FIELD(sync_hold_until, 60, ZT_INT),
+    ZT_FIELD(sync_ships_sent, 64, ZT_INT), ZT_FIELD(position_x, 68, ZT_F32),
+    ZT_FIELD(position_y, 72, ZT_F32), ZT_FIELD(collide_r, 76, ZT_F32),
+    ZT_FIELD(collide_mass, 80, ZT_F32), ZT_FIELD(collide_target, 84, ZT_SLOT),
+    ZT_FIELD(collide_group, 88, ZT_INT), ZT_FIELD(collide_yield_mask, 92, ZT_INT),
+    ZT_FIELD(collide_yield_id, 96, ZT_INT), ZT_FIELD(collide_box, 100, ZT_F32),
+    ZT_FIELD(render_color, 116, ZT_INT), ZT_FIELD(render_alpha, 120, ZT_INT),
+    ZT_FIELD(render_zindex, 122, ZT_INT), ZT_FIELD(render_blend, 123, ZT_INT),
+    ZT_FIELD(image_src, 124, ZT_TEXT), ZT_FIELD(image_w, 140, ZT_F32),
+    ZT_FIELD(image_h, 144, ZT_F32), ZT_FIELD(image_cx, 148, ZT_F32),
+    ZT_FIELD(image_cy, 152, ZT_F32), ZT_FIELD(image_scale, 156, ZT_F32),
+    ZT_FIELD(image_a, 160, ZT_F32), ZT_FIELD(unit_fleet, 164, ZT_SLOT),
+    ZT_FIELD(unit_target, 168, ZT_SLOT), ZT_FIELD(unit_arrived, 172, ZT_INT),
+    ZT_FIELD(unit_speed, 176, ZT_F32), ZT_FIELD(unit_heading, 180, ZT_F32),
+    ZT_FIELD(unit_last_x, 184, ZT_F32), ZT_FIELD(unit_last_y, 188, ZT_F32),
+    ZT_FIELD(unit_course, 192, ZT_F32), ZT_FIELD(unit_turn_rate, 196, ZT_F32),
+    ZT_FIELD(unit_turn_time, 200, ZT_F32), ZT_FIELD(unit_face, 204, ZT_F32),
+    ZT_FIELD(unit_face_steps, 208, ZT_INT), ZT_FIELD(ships_value, 212, ZT_F32),
+    ZT_FIELD(ships_production, 216, ZT_F32), ZT_FIELD(ships_production_enabled, 220, ZT_INT),
+    ZT_FIELD(ships_production_factor, 224, ZT_F32), ZT_FIELD(ships_value_factor, 228, ZT_F32),
+    ZT_FIELD(fleet_units, 232, ZT_INT), ZT_FIELD(fleet_ships, 236, ZT_F32),
+    ZT_FIELD(fleet_target, 240, ZT_SLOT), ZT_FIELD(fleet_v_factor, 244, ZT_F32),
+    ZT_FIELD(fleet_color, 248, ZT_INT), ZT_FIELD(fleet_image, 252, ZT_TEXT),
+    ZT_FIELD(fleet_crash, 268, ZT_INT), ZT_FIELD(title_value, 272, ZT_TEXT),
+    ZT_FIELD(user_team_n, 288, ZT_SLOT), ZT_FIELD(user_neutral, 292, ZT_INT),
+    ZT_FIELD(user_rank, 296, ZT_TEXT), ZT_FIELD(user_uid, 300, ZT_TEXT),
+    ZT_FIELD(user_reveal, 316, ZT_INT), ZT_FIELD(ui_ships_show_mask, 320, ZT_INT),
+    ZT_FIELD(ui_to_mask, 321, ZT_INT), ZT_FIELD(ui_fleet_redirect, 322, ZT_INT),
+    ZT_FIELD(_reserved323, 323, ZT_RAW), ZT_FIELD(fleet_r, 324, ZT_F32),
+    ZT_FIELD(owner_n, 328, ZT_SLOT), ZT_FIELD(planet_r, 332, ZT_F32),
+    ZT_FIELD(planet_seed, 336, ZT_INT), ZT_FIELD(planet_color, 340, ZT_INT),
+    ZT_FIELD(planet_mask, 344, ZT_INT), ZT_FIELD(planet_style, 348, ZT_RAW),
+    ZT_FIELD(button_name, 460, ZT_TEXT), ZT_FIELD(label_text, 476, ZT_TEXT),
+    ZT_FIELD(label_font, 516, ZT_TEXT), ZT_FIELD(label_size, 532, ZT_INT),
+    ZT_FIELD(label_align, 536, ZT_INT), ZT_FIELD(label_valign, 538, ZT_INT),
+    ZT_FIELD(draw_type, 540, ZT_INT), ZT_FIELD(draw_r, 544, ZT_F32),
+    ZT_FIELD(draw_x2, 548, ZT_F32), ZT_FIELD(draw_y2, 552, ZT_F32),
+    ZT_FIELD(fleet_source, 556, ZT_SLOT), ZT_FIELD(parts_style, 560, ZT_INT),
+    ZT_FIELD(motion_vx, 564, ZT_F32), ZT_FIELD(motion_vy, 568, ZT_F32),
+    ZT_FIELD(_position_x, 572, ZT_F32), ZT_FIELD(_position_y, 576, ZT_F32),
+    ZT_FIELD(_draw_x2, 580, ZT_F32), ZT_FIELD(_draw_y2, 584, ZT_F32),
+    ZT_FIELD(draw_x3, 588, ZT_F32), ZT_FIELD(draw_y3, 592, ZT_F32),
+    ZT_FIELD(_draw_x3, 596, ZT_F32), ZT_FIELD(_draw_y3, 600, ZT_F32),
+    ZT_FIELD(_reserved604, 604, ZT_RAW),
+};
+#undef ZT_FIELD
+
+// Each field at its written offset, with a type that fits its kind, right
+// after the one before; together they fill the record.
+constexpr bool zt_item_fields_ok() {
+    size_t end = 0;
+    for (const ZtField& f : ZT_ITEM_FIELDS) {
+        if (f.at != f.off || f.off != end || !f.fits) return false;
+        end = f.off + f.size;
+    }
+    return end == sizeof(Item);
+}
+static_assert(zt_item_fields_ok(), "ZT_ITEM_FIELDS must list every field of Item in order");
+static_assert(offsetof(Item, draw_pixart) == 348 && sizeof(Item::draw_pixart) == sizeof(PlanetStyle),
+              "draw_pixart shares the planet style bytes");
 
 // ---- particle (64 bytes) -------------------------------------------------------
 
