@@ -30,6 +30,7 @@
 #include "ruvezor/util/qel_base64.h"
 #include "ruvezor/util/qel_json.h"
 #include "ruvezor/util/qel_var.h"
+#include "z2_test_util.h"
 
 namespace z2test {
 
@@ -120,22 +121,12 @@ private:
     }
 
     void open_listener() {
-        lfd_ = socket(AF_INET, SOCK_STREAM, 0);
-        int one = 1;
-        setsockopt(lfd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons((uint16_t)port);
-        socklen_t l = sizeof(a);
-        if (bind(lfd_, (sockaddr*)&a, l) != 0 || listen(lfd_, 16) != 0) {
+        lfd_ = bind_loopback(SOCK_STREAM, port);
+        if (lfd_ >= 0 && listen(lfd_, 16) != 0) {
             close(lfd_);
             lfd_ = -1;
-            return;
         }
-        getsockname(lfd_, (sockaddr*)&a, &l);
-        port = ntohs(a.sin_port);
-        listening_ = true;
+        listening_ = lfd_ >= 0;
     }
 
     void run() {

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -74,6 +77,37 @@ inline int count_of(const std::string& text, const std::string& what) {
   int n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
   return n;
+}
+
+// A socket of the type on 127.0.0.1, bound to the port (0: any free one),
+// and the port it got; -1 when it cannot be bound. A stream socket may take
+// a port whose last connections still linger.
+inline int bind_loopback(int type, int& port) {
+  int fd = socket(AF_INET, type, 0);
+  if (fd < 0) return -1;
+  int one = 1;
+  if (type == SOCK_STREAM) setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  a.sin_port = htons(static_cast<uint16_t>(port));
+  socklen_t len = sizeof(a);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    close(fd);
+    return -1;
+  }
+  port = ntohs(a.sin_port);
+  return fd;
+}
+
+// A UDP port on 127.0.0.1 that nobody holds right now; 0 when none is found.
+inline int free_udp_port() {
+  int port = 0;
+  int fd = bind_loopback(SOCK_DGRAM, port);
+  if (fd < 0) return 0;
+  close(fd);
+  return port;
 }
 
 // The fake Steam library built beside the tests, or "" when there is none.
@@ -214,6 +248,24 @@ class ProgramRun {
     start(args);
     return wait_exit();
   }
+};
+
+// The real binary hosting one of the game's mods headless on a port of its
+// own, with the mods' shared bot module beside it.
+class HostRun : public ProgramRun {
+ public:
+  int port = free_udp_port();
+
+  HostRun(const char* prefix, const std::string& mod, const std::vector<std::string>& more = {})
+      : ProgramRun(prefix) {
+    for (const std::string& f : {mod, std::string("mod_bots.lua")})
+      fs::copy_file(std::string(Z2_DATA_DIR) + "/" + f, root + "/data/" + f);
+    std::vector<std::string> args = {"-headless", "-mod", mod, "-port", std::to_string(port)};
+    args.insert(args.end(), more.begin(), more.end());
+    start(args);
+  }
+  // Waits for the mod's word that it hosts.
+  bool hosting() { return port > 0 && wait_out("hosting on port " + std::to_string(port), 1, 10000); }
 };
 #endif
 

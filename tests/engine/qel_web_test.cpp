@@ -1,5 +1,6 @@
 // HTTP client against a scripted server of our own on 127.0.0.1.
 #include "ruvezor/util/qel_web.h"
+#include "z2_test_util.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -36,18 +37,8 @@ class TinyServer {
 
   TinyServer(std::vector<Piece> pieces, End end = CLOSE, bool read_request = true)
       : pieces_(std::move(pieces)), end_(end), read_request_(read_request) {
-    lfd_ = socket(AF_INET, SOCK_STREAM, 0);
-    int one = 1;
-    setsockopt(lfd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    bind(lfd_, (sockaddr*)&a, sizeof(a));
+    lfd_ = z2test::bind_loopback(SOCK_STREAM, port_);
     listen(lfd_, 4);
-    socklen_t l = sizeof(a);
-    getsockname(lfd_, (sockaddr*)&a, &l);
-    port_ = ntohs(a.sin_port);
     thread_ = std::thread([this] { run(); });
   }
   ~TinyServer() {

@@ -41,22 +41,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// A UDP port nobody holds right now.
-int free_udp_port() {
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    if (s < 0) return 0;
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(a);
-    int port = 0;
-    if (bind(s, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0 &&
-        getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0)
-        port = ntohs(a.sin_port);
-    close(s);
-    return port;
-}
-
 // A player's side of a match: its own world copy, fed only by the host (it
 // does not simulate, so every change it sees came from the host).
 struct Player {
@@ -91,13 +75,9 @@ struct Player {
 };
 
 TEST(ModNet, PlayerJoinsSendsAFleetAndTakesAPlanet) {
-    z2test::ProgramRun host("z2modnet");
-    fs::copy_file(Z2_DATA_DIR "/mod_server.lua", host.root + "/data/mod_server.lua");
-    fs::copy_file(Z2_DATA_DIR "/mod_bots.lua", host.root + "/data/mod_bots.lua");
-    int port = free_udp_port();
-    ASSERT_GT(port, 0);
-    host.start({"-headless", "-mod", "mod_server.lua", "-port", std::to_string(port)});
-    ASSERT_TRUE(host.wait_out("$ hosting on port " + std::to_string(port), 1, 10000)) << host.out();
+    z2test::HostRun host("z2modnet", "mod_server.lua");
+    ASSERT_TRUE(host.hosting()) << host.out();
+    int port = host.port;
 
     Player p;
     p.net.init("127.0.0.1", port, "u42", "Tester", "");
@@ -270,13 +250,9 @@ struct WindowedGame {
 // their planet, pauses and resumes, sees the host go away and goes back to
 // the menu.
 TEST(ModNet, LanClientModPlaysThroughAHeadlessHost) {
-    z2test::ProgramRun host("z2lanhost");
-    fs::copy_file(Z2_DATA_DIR "/mod_server.lua", host.root + "/data/mod_server.lua");
-    fs::copy_file(Z2_DATA_DIR "/mod_bots.lua", host.root + "/data/mod_bots.lua");
-    int port = free_udp_port();
-    ASSERT_GT(port, 0);
-    host.start({"-headless", "-mod", "mod_server.lua", "-port", std::to_string(port)});
-    ASSERT_TRUE(host.wait_out("$ hosting on port " + std::to_string(port), 1, 10000)) << host.out();
+    z2test::HostRun host("z2lanhost", "mod_server.lua");
+    ASSERT_TRUE(host.hosting()) << host.out();
+    int port = host.port;
 
     WindowedGame p;
     Game& g = *p.game;

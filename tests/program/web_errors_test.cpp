@@ -11,9 +11,8 @@
 namespace {
 
 using z2test::FakeWeb;
+using z2test::field;
 using z2test::Player;
-
-std::string field(const char* f, size_t n) { return std::string(f, strnlen(f, n)); }
 
 TEST(WebErrors, EveryFailedRequestEndsOnTheErrorScreenAndKeepsTheAccount) {
     FakeWeb web;
@@ -22,11 +21,7 @@ TEST(WebErrors, EveryFailedRequestEndsOnTheErrorScreenAndKeepsTheAccount) {
     Game& game = p.game();
     Settings& s = game.settings;
 
-    ASSERT_TRUE(p.until([&] { return p.on("menus_preboard") && p.texts().find("Play fair") != std::string::npos; }));
-    ASSERT_TRUE(p.click("age"));
-    ASSERT_TRUE(p.click("tos"));
-    ASSERT_TRUE(p.click("continue"));
-    ASSERT_TRUE(p.until([&] { return p.on("menus_main"); }));
+    ASSERT_TRUE(p.pass_gate()) << p.screen();
     ASSERT_TRUE(p.click("menus_settings"));
     ASSERT_TRUE(p.until([&] { return p.on("menus_login"); }));
     ASSERT_TRUE(p.click("qlogin"));
@@ -85,11 +80,7 @@ TEST(WebErrors, EveryFailedRequestEndsOnTheErrorScreenAndKeepsTheAccount) {
     ASSERT_TRUE(p.click("continue"));
     ASSERT_TRUE(p.until([&] { return p.on("menus_create"); }));
 
-    p.quit();
-    Settings saved{};
-    std::string cloud = p.doc("settings-cloud.dat");
-    ASSERT_EQ(cloud.size(), sizeof(Settings));
-    memcpy(&saved, cloud.data(), sizeof(saved));
+    Settings saved = p.saved_settings();
     EXPECT_EQ(field(saved.uid, 64), "1001");
     EXPECT_EQ(field(saved.qname, 64), "Guest 1001");
     EXPECT_EQ(field(saved.session_key, 64), key);

@@ -6,10 +6,6 @@
 // through the "-web" option.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-
 #include "ruvezor/util/qel_web.h"
 #include "world/zentar.h"
 #include "z2_fake_web.h"
@@ -18,44 +14,19 @@
 
 namespace {
 
-namespace fs = std::filesystem;
 using z2test::FakeWeb;
+using z2test::field;
+using z2test::HostRun;
 using z2test::Player;
 using z2test::ProgramRun;
 
-int free_udp_port() {
-    int s = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof(a);
-    int port = 0;
-    if (bind(s, (sockaddr*)&a, sizeof(a)) == 0 && getsockname(s, (sockaddr*)&a, &len) == 0) port = ntohs(a.sin_port);
-    close(s);
-    return port;
-}
-
-// A headless host running one of the game's mods on a port of its own.
-struct Host : ProgramRun {
-    int port = free_udp_port();
-    Host(const char* mod, std::vector<std::string> more) : ProgramRun("z2host") {
-        fs::copy_file(std::string(Z2_DATA_DIR) + "/" + mod, root + "/data/" + mod);
-        fs::copy_file(std::string(Z2_DATA_DIR) + "/mod_bots.lua", root + "/data/mod_bots.lua");  // their bots
-        std::vector<std::string> args = {"-headless", "-mod", mod, "-port", std::to_string(port)};
-        args.insert(args.end(), more.begin(), more.end());
-        start(args);
-    }
-};
-
 bool said(ProgramRun& host, const std::string& line) { return host.out().find(line) != std::string::npos; }
 
-std::string field(const char* f, size_t n) { return std::string(f, strnlen(f, n)); }
-
 TEST(WebRoad, FromAFreshInstallationToAMatchAndAPurchase) {
-    Host match("mod_server.lua", {});
-    ASSERT_TRUE(match.wait_out("hosting on port " + std::to_string(match.port), 1, 10000)) << match.out();
-    Host galaxy("mod_galaxy.lua", {"-match", "127.0.0.1:" + std::to_string(match.port)});
-    ASSERT_TRUE(galaxy.wait_out("hosting on port " + std::to_string(galaxy.port), 1, 10000)) << galaxy.out();
+    HostRun match("z2host", "mod_server.lua");
+    ASSERT_TRUE(match.hosting()) << match.out();
+    HostRun galaxy("z2host", "mod_galaxy.lua", {"-match", "127.0.0.1:" + std::to_string(match.port)});
+    ASSERT_TRUE(galaxy.hosting()) << galaxy.out();
 
     FakeWeb web;
     web.account.server = "127.0.0.1:" + std::to_string(galaxy.port);
@@ -68,13 +39,8 @@ TEST(WebRoad, FromAFreshInstallationToAMatchAndAPurchase) {
     Game& game = p.game();
 
     // The policy gate shows the server's policy; both boxes ticked, Continue.
-    ASSERT_TRUE(p.until([&] { return p.on("menus_preboard") && p.texts().find("Play fair") != std::string::npos; }))
-        << p.screen() << "\n" << p.texts();
+    ASSERT_TRUE(p.pass_gate()) << p.screen() << "\n" << p.texts();
     EXPECT_EQ(web.asked(), std::vector<std::string>{"/z2/preboard.php"});
-    ASSERT_TRUE(p.click("age"));
-    ASSERT_TRUE(p.click("tos"));
-    ASSERT_TRUE(p.click("continue"));
-    ASSERT_TRUE(p.until([&] { return p.on("menus_main"); }));
 
     // Settings open on the account page: Quick Play with a generated name.
     ASSERT_TRUE(p.click("menus_settings"));
@@ -244,11 +210,7 @@ TEST(WebRoad, FromAFreshInstallationToAMatchAndAPurchase) {
               std::string::npos);
 
     // Quitting keeps the account in the settings files.
-    p.quit();
-    Settings saved{};
-    std::string cloud = p.doc("settings-cloud.dat");
-    ASSERT_EQ(cloud.size(), sizeof(Settings));
-    memcpy(&saved, cloud.data(), sizeof(saved));
+    Settings saved = p.saved_settings();
     EXPECT_EQ(field(saved.uid, 64), "1001");
     EXPECT_EQ(field(saved.qname, 64), "Guest 1001");
     EXPECT_EQ(field(saved.udid, 64), udid);

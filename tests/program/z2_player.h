@@ -36,6 +36,9 @@
 
 namespace z2test {
 
+// A fixed-size text field as a string.
+inline std::string field(const char* f, size_t n) { return std::string(f, strnlen(f, n)); }
+
 class Player {
 public:
     std::string root;
@@ -89,6 +92,17 @@ public:
     Game& game() { return *game_this(); }
     void quit() {
         if (game_this()) game_deinit();
+    }
+
+    // The settings the game kept when it quit (zeroed when the file is not
+    // one whole record).
+    Settings saved_settings() {
+        quit();
+        Settings saved{};
+        std::string cloud = doc("settings-cloud.dat");
+        EXPECT_EQ(cloud.size(), sizeof(Settings));
+        if (cloud.size() == sizeof(Settings)) memcpy(&saved, cloud.data(), sizeof(saved));
+        return saved;
     }
 
     std::string docdir() const { return root + "/home/.local/share/Zentar 2"; }
@@ -160,6 +174,13 @@ public:
                 if (*t) out += std::string(t) + "\n";
         }
         return out;
+    }
+
+    // The policy gate of a first start: both boxes ticked, Continue, and the
+    // main menu; false when a step fails.
+    bool pass_gate() {
+        return until([&] { return on("menus_preboard") && texts().find("Play fair") != std::string::npos; }) &&
+               click("age") && click("tos") && click("continue") && until([&] { return on("menus_main"); });
     }
 
     // The pointer pressed and let go at a point in screen units, both seen in
