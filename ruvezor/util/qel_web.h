@@ -43,7 +43,7 @@ enum { QEL_WEB_MAX_ANSWER = 16 * 1024 * 1024 };
 
 int qel_web_init();
 void qel_web_deinit();
-void qel_web_delay();
+void qel_web_delay();  // no caller: requests are polled each frame, nothing to wait for
 
 // Every later qel_web_create fails at once; there is no way back.
 void qel_web_disable();

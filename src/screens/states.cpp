@@ -1,13 +1,19 @@
 #include "screens/states.h"
 
+#include <GL/gl.h>
+
 #include <cstring>
 #include <string>
 
 #include "chat/chat_widgets.h"
 #include "app/game.h"
+#include "app/game_video.h"
 #include "mods/mods_api.h"
 #include "mods/mods_console.h"
 #include "net/net.h"
+#include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_draw.h"
+#include "ruvezor/util/qel_gfx_image.h"
 #include "screens/states_lobby.h"
 #include "screens/states_play2.h"
 #include "screens/states_sim.h"
@@ -83,6 +89,18 @@ void states_root_reset(Container& root) {
     full->style.declared().height = (float)game_get_sh();
     full->focusable = 1;
     root.add(full, 0, 0);
+}
+
+void states_mod_page_paint(Game& game, bool veil) {
+    gfx_ortho();
+    if (veil) {
+        glColor4ub(0, 0, 0, 170);
+        gfx_img_blit(gfx_img_load("black"), 0, 0, (float)game_get_sw(), (float)game_get_sh());
+        glColor4ub(255, 255, 255, 255);
+    }
+    ModsAPI* api = mods_api_of(game);
+    if (api) api->gui_paint();
+    modsapi_log_paint(api);
 }
 
 void _states_match_start(Game& game, Container& root, int32_t& player) {

@@ -20,6 +20,8 @@ int get_uid_mark_has_player(Game& game, int which);
 var gui_event_no_kb(Container& root, Event& e);
 // Empties the root and gives it a full-screen focus holder.
 void states_root_reset(Container& root);
+// The mod's page and its log over what is painted, dimmed first when veiled.
+void states_mod_page_paint(Game& game, bool veil);
 
 // A running one-player match.
 class StatesPlay : public State {

@@ -78,15 +78,7 @@ void StatesCover::paint() {
     } else {
         if (auto* p = dynamic_cast<StatesPlay*>(below)) p->view_paint();
     }
-    gfx_ortho();
-    if (cover_) {
-        glColor4ub(0, 0, 0, 170);
-        gfx_img_blit(gfx_img_load("black"), 0, 0, (float)game_get_sw(), (float)game_get_sh());
-        glColor4ub(255, 255, 255, 255);
-    }
-    ModsAPI* api = mods_api_of(game);
-    if (api) api->gui_paint();
-    modsapi_log_paint(api);
+    states_mod_page_paint(game, cover_);
 }
 
 void StatesCover::event(Event e) {

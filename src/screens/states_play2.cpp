@@ -228,13 +228,7 @@ void StatesPause2::loop(float dt) {
 
 void StatesPause2::paint() {
     if (auto* p = dynamic_cast<StatesPlay2*>(below)) p->game_paint();
-    gfx_ortho();
-    glColor4ub(0, 0, 0, 170);
-    gfx_img_blit(gfx_img_load("black"), 0, 0, (float)game_get_sw(), (float)game_get_sh());
-    glColor4ub(255, 255, 255, 255);
-    ModsAPI* api = mods_api_of(game);
-    if (api) api->gui_paint();
-    modsapi_log_paint(api);
+    states_mod_page_paint(game, true);
 }
 
 void StatesPause2::event(Event e) {
