@@ -153,6 +153,8 @@ static const char* _driver_datadir() {
 
 // ---- start and stop ----------------------------------------------------------
 
+DriverVideoHooks _driver_video_hooks{};
+
 void driver_init(int flags) {
   delete _driver;
   _driver = new _DriverData{};
@@ -165,7 +167,10 @@ void driver_init(int flags) {
   if (flags & DRIVER_TIMER) {
     if (SDL_Init(SDL_INIT_TIMER) != 0) qel_log("SDL_Init(SDL_INIT_TIMER): %s\n", SDL_GetError());
   }
-  if (flags & DRIVER_VIDEO) _driver_video_init();
+  if (flags & DRIVER_VIDEO) {
+    if (_driver_video_hooks.init) _driver_video_hooks.init();
+    else qel_log("driver_init: no video in this program\n");
+  }
   if (flags & DRIVER_AUDIO) _driver_audio_init();
 }
 
@@ -173,7 +178,7 @@ void driver_set_debug_check(bool (*debug)()) { _driver_debug_check = debug; }
 
 void driver_deinit() {
   _driver_audio_deinit();
-  _driver_video_deinit();
+  if (_driver_video_hooks.deinit) _driver_video_hooks.deinit();
   SDL_QuitSubSystem(SDL_INIT_TIMER);
   SDL_Quit();
   _driver_log_deinit();
@@ -668,7 +673,3 @@ void driver_open_url(const char* url) {
   }
 }
 
-unsigned int driver_tex_load(const char* path, int* w, int* h, int* tw, int* th) {
-  qel_log("driver_tex_load %s\n", path ? path : "");
-  return _driver_tex_load(path, w, h, tw, th);
-}

@@ -220,6 +220,13 @@ unsigned int driver_tex_load(const char* path, int* w, int* h, int* tw, int* th)
 
 void _driver_video_init();   // video subsystem up, no window yet
 void _driver_video_deinit(); // window and GL context gone, video subsystem down
+// The window part (qel_driver_sdl2.cpp) lives in the media library and fills
+// these in when it is linked, so the core runs a headless program without it.
+struct DriverVideoHooks {
+  void (*init)();
+  void (*deinit)();
+};
+extern DriverVideoHooks _driver_video_hooks;
 void _driver_audio_init();   // audio device and mixer state
 void _driver_audio_deinit();
 void _driver_cloud_deinit(); // Steam cloud stop

@@ -108,6 +108,10 @@ void _driver_video_deinit() {
   if (SDL_WasInit(SDL_INIT_VIDEO)) SDL_QuitSubSystem(SDL_INIT_VIDEO);
 }
 
+// Linked with the window code, driver_init brings video up through these.
+static const bool _driver_video_hooked =
+    (_driver_video_hooks = DriverVideoHooks{_driver_video_init, _driver_video_deinit}, true);
+
 SDL_Window* driver_sdl2_window() { return _sdl2.window; }
 
 SDL_Surface* _sdl2_load_image(const char* path) {

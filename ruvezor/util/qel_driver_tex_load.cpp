@@ -252,3 +252,8 @@ unsigned int _driver_tex_load(const char* path, int* w, int* h, int* tw, int* th
           tw ? *tw : 0, th ? *th : 0);
   return name;
 }
+
+unsigned int driver_tex_load(const char* path, int* w, int* h, int* tw, int* th) {
+  qel_log("driver_tex_load %s\n", path ? path : "");
+  return _driver_tex_load(path, w, h, tw, th);
+}
