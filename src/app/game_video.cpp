@@ -108,6 +108,10 @@ void GameVideo::video_init(int teardown) {
     gfx_set_size(game_get_sw(), game_get_sh());
     gfx_set_orient(0);
     gfx_set_ortho_near_far(-1000, 1000);
+    // The logo is read before the black frame is shown, so that frame stays
+    // up only while the fonts and planet meshes are set up, not while a large
+    // picture is decoded.
+    gfx_img_load("logo");
     gfx_clear();
     driver_video_flip();
     font_init();
