@@ -164,9 +164,20 @@ bool make_font(const std::string& out, const std::string& ttf_dir, const FontSty
   const int pad = st.outline;
   int ascent, descent, line_gap;
   stbtt_GetFontVMetrics(&info, &ascent, &descent, &line_gap);
-  // The whole line (ascent to descent) fills the line height.
-  float scale = (float)(st.line - 2 * pad) / (float)(ascent - descent);
-  int base = pad + (int)std::lround(ascent * scale);
+  // The lowest ink of any glyph: the underscore reaches below the descent.
+  int lowest = descent;
+  for (int c = 32; c < 256; c++) {
+    int cp = c == 160 ? ' ' : c, x0, y0, x1, y1;
+    if ((c < 127 || c >= 160) && stbtt_FindGlyphIndex(&info, cp) && stbtt_GetCodepointBox(&info, cp, &x0, &y0, &x1, &y1))
+      lowest = std::min(lowest, y0);
+  }
+  // The menus draw text a sixteenth of a line below the top of a box one
+  // line high (the fonts' top margin), so the ink from the ascent down to
+  // the lowest glyph, with its outline and one pixel of soft edge, fills the
+  // upper fifteen sixteenths: nothing hangs below the box to be cut off.
+  float room = st.line * 15.0f / 16.0f - 2 * pad - 1;
+  float scale = room / (float)(ascent - lowest);
+  int base = pad + (int)std::floor(ascent * scale);
 
   std::vector<Glyph> glyphs;
   for (int c = 32; c < 256; c++) {

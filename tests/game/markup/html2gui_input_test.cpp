@@ -4,9 +4,12 @@
 // rest without leaving the tab order or a group pointing at it).
 #include <gtest/gtest.h>
 
+#include <GL/gl.h>
+
 #include <cmath>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "markup/html2gui.h"
 #include "markup/html2gui_widgets.h"
@@ -218,3 +221,23 @@ TEST(Html2guiInput, ButtonClassesPickLabelLookAndLayout) {
 }
 
 }  // namespace
+
+// A text entry clips its text to its own box, one line high, and the GUI
+// fonts draw a sixteenth of a line below its top: the underscore, lowest of
+// all glyphs, must still land inside at every size.
+TEST(Html2guiInput, UnderscoresShowInTextEntriesAtEverySize) {
+  for (int size : {16, 20, 28, 40}) {
+    TextInput t(_w_font("font-gui", size), 20);
+    t.set_value_s("____");
+    t.style.loop();
+    t.resize();
+    gfx_clear();
+    gfx_ortho();
+    t.paint();
+    int w = (int)t.w, h = (int)t.h, lit = 0;
+    std::vector<unsigned char> px((size_t)w * h * 4);
+    glReadPixels(0, 480 - h, w, h, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+    for (size_t i = 0; i < px.size(); i += 4) lit += px[i] > 100;
+    EXPECT_GT(lit, w / 2) << "font-gui " << size << ": " << w << " x " << h;
+  }
+}
