@@ -112,6 +112,7 @@ struct FontStyle {
   const char* ttf;      // DejaVu face file
   int line;             // line height in pixels
   int outline;          // black outline radius in pixels, 0 for none
+  float narrow = 1;     // width of the letters against their height
 };
 
 struct Glyph {
@@ -178,6 +179,7 @@ bool make_font(const std::string& out, const std::string& ttf_dir, const FontSty
   float room = st.line * 15.0f / 16.0f - 2 * pad - 1;
   float scale = room / (float)(ascent - lowest);
   int base = pad + (int)std::floor(ascent * scale);
+  float sx = scale * st.narrow;
 
   std::vector<Glyph> glyphs;
   for (int c = 32; c < 256; c++) {
@@ -188,9 +190,9 @@ bool make_font(const std::string& out, const std::string& ttf_dir, const FontSty
     g.id = c;
     int adv, lsb;
     stbtt_GetCodepointHMetrics(&info, cp, &adv, &lsb);
-    g.adv = (int)std::lround(adv * scale);
+    g.adv = (int)std::lround(adv * sx);
     int x0, y0, x1, y1;
-    stbtt_GetCodepointBitmapBox(&info, cp, scale, scale, &x0, &y0, &x1, &y1);
+    stbtt_GetCodepointBitmapBox(&info, cp, sx, scale, &x0, &y0, &x1, &y1);
     int bw = x1 - x0, bh = y1 - y0;
     if (bw > 0 && bh > 0) {
       g.w = bw + 2 * pad;
@@ -198,7 +200,7 @@ bool make_font(const std::string& out, const std::string& ttf_dir, const FontSty
       g.xoff = x0 - pad;
       g.yoff = base + y0 - pad;
       std::vector<uint8_t> bm((size_t)bw * bh);
-      stbtt_MakeCodepointBitmap(&info, bm.data(), bw, bh, bw, scale, scale, cp);
+      stbtt_MakeCodepointBitmap(&info, bm.data(), bw, bh, bw, sx, scale, cp);
       g.fill.assign((size_t)g.w * g.h, 0.0f);
       for (int y = 0; y < bh; y++)
         for (int x = 0; x < bw; x++) g.fill[(size_t)(y + pad) * g.w + x + pad] = bm[(size_t)y * bw + x] / 255.0f;
@@ -1226,7 +1228,9 @@ int main(int argc, char** argv) {
   std::string ttf = argc > 2 ? argv[2] : "/usr/share/fonts/truetype/dejavu";
   const FontStyle fonts[] = {
       {"font", "DejaVuSans.ttf", 40, 0},
-      {"font-gui", "DejaVuSansCondensed.ttf", 40, 0},
+      // The menus' labels: narrower still, so the widest option and button
+      // labels ("1920x1080", "Create ZentarID") keep clear of their rims.
+      {"font-gui", "DejaVuSansCondensed.ttf", 40, 0, 0.92f},
       {"font-gui2", "DejaVuSansCondensed-Bold.ttf", 40, 0},
       {"font-play", "DejaVuSans-Bold.ttf", 36, 2},
       {"font-outline", "DejaVuSans-Bold.ttf", 40, 3},

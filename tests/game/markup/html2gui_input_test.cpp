@@ -199,6 +199,19 @@ TEST(Html2guiInput, ButtonClassesPickLabelLookAndLayout) {
   tb->loop();
   EXPECT_EQ(alert->x, tb->w - alert->w - 1);
   EXPECT_EQ(dynamic_cast<Box*>(build("<input type='button' class='tab' alert=''/>").get())->children.size(), 1u);
+  // With or without an icon a tab's label sits in the second row, under an 18 x 18 cell.
+  for (const char* icon : {"", " icon='icon-more'"}) {
+    auto t = build(std::string("<input type='button' class='tab' value='more'") + icon + "/>");
+    auto* table = dynamic_cast<Table*>(dynamic_cast<Box*>(t.get())->children[0]);
+    ASSERT_TRUE(table) << icon;
+    Label* l = nullptr;
+    for (Widget* w : table->_list_descendants())
+      if (auto* found = dynamic_cast<Label*>(w)) l = found;
+    ASSERT_TRUE(l);
+    EXPECT_EQ(l->parent->row, 1) << icon;
+    for (Widget* w : table->_list_descendants())
+      if (w->parent && w->parent->row == 0 && w->parent->parent == table) EXPECT_EQ(w->style.declared().width, 18);
+  }
 
   auto tab2 = build("<input type='button' class='tab2' value='home' pseudo='first last'/>");
   auto* l2 = dynamic_cast<Label*>(dynamic_cast<Box*>(tab2.get())->children[0]);
