@@ -403,6 +403,7 @@ void Game::loop() {
         return;
     }
 
+    mods_failure_check(*this);
     if (game_trans_active(*this)) {
         game_trans_loop(*this, dt);
     } else {

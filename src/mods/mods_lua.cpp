@@ -249,6 +249,7 @@ int ModsLua::dostring(const char* code, size_t length, const char* name) {
             lua_fprintf(stderr, "%s: ", "zentar2");
             lua_fprintf(stderr, "%s\n", msg ? msg : "(error object is not a string)");
             fflush(stderr);
+            if (api && msg) api->error_note(msg);
         }
         lua_settop(L, base);
         _lua_collect(L);

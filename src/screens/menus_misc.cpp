@@ -64,6 +64,8 @@ void MenusMods::init() {
     m += "</table>";
     m += "<tr><td><table><tr><td>" + _mod_button("client", "mod_client.lua") + "<td>" +
          _mod_button("server", "mod_server.lua") + "</table>";
+    // The developers' scene, on their machines only.
+    if (builds_get_debug()) m += "<tr><td>" + _mod_button("magnet", "magnet");
     m += "<tr><td><p>User Mods:</p>";
     m += "<tr><td><table><tr><td>" + _mod_button("frustration", MODS_FRUSTRATION) + "<td>" +
          _mod_button("ultracon", "mod_ultracon.lua") + "</table>";
