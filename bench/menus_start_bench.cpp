@@ -5,10 +5,11 @@
 // and never more than two frames (1/30 s) of black on the way.
 //
 // Every buffer swap is watched (the bench stands in for SDL_GL_SwapWindow and
-// looks at the frame before handing it on), so the counters also tell how
-// long the screen stood black:
+// looks at the frame before handing it on; that look is not counted). Times
+// are when a frame is on the screen, that is when its swap is done. The
+// measured time is the first frame with the main menu in it (a fade shows the
+// new screen from its second step); the counters:
 //   logo_s       start to the first frame that is not black
-//   menu_s       the measured time: to the first frame with the main menu in it
 //   shown_s      to the end of the fade, the menu shown whole
 //   black_max_s  the longest time one black frame stayed on the screen
 //   black_frames black frames swapped in between
@@ -46,6 +47,7 @@ struct Swaps {
     std::vector<double> at;   // seconds since t0
     std::vector<bool> lit;    // the frame had something on it
     std::vector<unsigned char> px;
+    double looking = 0;       // seconds spent in frame_lit
 };
 Swaps swaps;
 
@@ -154,6 +156,7 @@ void begin_watch() {
     swaps.at.clear();
     swaps.lit.clear();
     swaps.t0 = Clock::now();
+    swaps.looking = 0;
     swaps.on = true;
 }
 
@@ -224,8 +227,12 @@ extern "C" void SDL_GL_SwapWindow(SDL_Window* win) {
     using Swap = void (*)(SDL_Window*);
     static Swap real = (Swap)dlsym(RTLD_NEXT, "SDL_GL_SwapWindow");
     if (swaps.on) {
-        swaps.at.push_back(since(swaps.t0));  // before the look, which costs a few ms
+        Clock::time_point look = Clock::now();
         swaps.lit.push_back(frame_lit(win));
+        swaps.looking += since(look);
     }
     real(win);
+    // The frame is on the screen once the swap is done; the time spent
+    // looking at frames is the bench's own and is left out.
+    if (swaps.on) swaps.at.push_back(since(swaps.t0) - swaps.looking);
 }
