@@ -36,10 +36,10 @@ std::string mk_mask(const std::string& token, const std::string& session_key) {
     return out;
 }
 
-void game_client_init(Game& game, const char* host, int port, std::string token) {
+bool game_client_init(Game& game, const char* host, int port, std::string token) {
     game_client_deinit(game);
     std::string where = host ? host : "";
-    Net* net;
+    NetClient* net;
     if (!where.empty()) {
         net = new NetClient();
     } else {
@@ -53,10 +53,16 @@ void game_client_init(Game& game, const char* host, int port, std::string token)
     std::string name = _gc_text(game.settings.display_name, sizeof(game.settings.display_name));
     qel_log("game_client_init: %s %d %s %s\n", where.c_str(), port, uid.c_str(), name.c_str());
     net->init(where, port, uid, name, key);
-    net->open();
+    // A host name that does not resolve still gives an endpoint, which
+    // reports the lost connection.
+    if (net->start() == NetClient::Start::no_host) {
+        delete net;
+        return false;
+    }
     game.client_net = net;
     if (!game.chat) game.chat = new Chat();
     game.chat->reset();
+    return true;
 }
 
 void game_client_loop(Game& game) {

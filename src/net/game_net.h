@@ -22,8 +22,9 @@ struct ZentarUI;
 
 // Replaces any client endpoint. An empty host joins this process's own host
 // through a local endpoint to "localhost". Only built-in mods may use the
-// login token; others join with an empty key.
-void game_client_init(Game& game, const char* host, int port, std::string token);
+// login token; others join with an empty key. False, with the reason logged
+// and no endpoint left, when ENet cannot make one (a port out of range).
+bool game_client_init(Game& game, const char* host, int port, std::string token);
 void game_client_loop(Game& game);
 void game_client_deinit(Game& game);
 void game_send(Game& game, int percent, int from, int to);
@@ -34,7 +35,9 @@ std::string mk_mask(const std::string& token, const std::string& session_key);
 
 // ---- host (game_server.cpp) --------------------------------------------------------
 
-void game_server_init(Game& game, int port, std::string key);
+// Replaces any host endpoint. False, with the reason logged and no endpoint
+// left, when the port is out of range or cannot be bound (busy).
+bool game_server_init(Game& game, int port, std::string key);
 void game_server_loop(Game& game);
 void game_server_deinit(Game& game);
 // The host may wait in ENet: the idle test of the frame loop.

@@ -156,6 +156,28 @@ TEST(ModNet, PlayerJoinsSendsAFleetAndTakesAPlanet) {
     EXPECT_EQ(log.substr(log.size() - 22), "\n[_driver_log_deinit]\n");
 }
 
+TEST(ModNet, BusyPortIsAnErrorTheModCanCatchAndAFailedRunIfItDoesNot) {
+    int held = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    socklen_t len = sizeof(a);
+    ASSERT_EQ(bind(held, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    ASSERT_EQ(getsockname(held, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    std::string port = std::to_string(ntohs(a.sin_port));
+
+    z2test::ProgramRun host("z2modnet");
+    fs::copy_file(Z2_DATA_DIR "/mod_server.lua", host.root + "/data/mod_server.lua");
+    EXPECT_EQ(host.run({"-headless", "-mod", "mod_server.lua", "-port", port, "-frames", "3"}), 0);
+    EXPECT_NE(host.out().find("$ not hosting: cannot host on port " + port), std::string::npos) << host.out();
+    EXPECT_NE(host.out().find("cannot host on port " + port + ": Address already in use"), std::string::npos);
+
+    z2test::ProgramRun bare("z2modnet");
+    z2test::write_text(bare.root + "/data/bare.lua",
+                       "function init() z2_net_host(" + port + ") end\nfunction loop(t) end\nfunction event(e) end\n");
+    EXPECT_EQ(bare.run({"-headless", "-mod", "bare.lua", "-crash", "exit"}), 1) << bare.out();
+    close(held);
+}
+
 // The last message queued on an endpoint, as "uid type value reliable".
 std::string last_sent(Net* net) {
     if (!net || net->outbox.empty()) return "";
