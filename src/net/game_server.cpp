@@ -22,7 +22,7 @@ bool game_server_blocking_ok(Game& game) { return game_server_is_idle(game); }
 
 bool game_server_init(Game& game, int port, std::string key) {
     game_server_deinit(game);
-    Net* net = new NetServer();
+    NetServer* net = new NetServer();
     net->init("", port, "server", "Server", key);
     if (!net->open_checked()) {
         delete net;
