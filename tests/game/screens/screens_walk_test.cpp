@@ -1,10 +1,13 @@
 // Every registered screen of the real game, started as the program starts
-// (offscreen window, the real data directory), shown for a few frames: no
-// screen may ask for an image, font, sound or music that data/ lacks.
+// (offscreen window, the real data directory), shown for a few frames in a
+// 1280 x 800 and an 800 x 600 window: no screen may ask for an image, font,
+// sound or music that data/ lacks, let a button's label run past the
+// button's padding, or wrap a text so that one letter stands alone on a line.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -14,13 +17,25 @@
 #include <vector>
 
 #include "app/game.h"
+#include "app/game_settings.h"
 #include "app/game_view.h"
+#include "app/test.h"
 #include "app/gamewrap.h"
 #include "mods/mods_api.h"
 #include "screens/menus.h"
+#include "screens/menus_login.h"
+#include "screens/menus_main.h"
 #include "screens/menus_misc.h"
+#include "screens/menus_news.h"
+#include "screens/menus_settings.h"
+#include "screens/states.h"
+#include "screens/states_lobby.h"
+#include "screens/states_play2.h"
+#include "web/ext_store.h"
+#include "web/menus_webiap.h"
 #include "world/preboard.h"
 #include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_web.h"
 #include "z2_test_util.h"
 
@@ -42,6 +57,63 @@ std::vector<std::string> missing(const std::string& out) {
     std::istringstream in(out);
     for (std::string line; std::getline(in, line);)
         if (line.find("unable to find") != std::string::npos) found.push_back(line);
+    return found;
+}
+
+template <class T, class... More>
+Container* first_root(State* s) {
+    if (auto* t = dynamic_cast<T*>(s)) return &t->root;
+    if constexpr (sizeof...(More) > 0) return first_root<More...>(s);
+    return nullptr;
+}
+
+// The debug scenes keep their widgets to themselves; a pointer to the member
+// named through a derived class reaches them.
+struct TestPeek : Test {
+    static constexpr Container* Test::*gui_of = &TestPeek::gui;
+};
+struct MagnetPeek : TestMagnetSet {
+    static constexpr Container* TestMagnetSet::*gui_of = &MagnetPeek::gui;
+};
+
+// The widgets a screen shows: its own, the mod's page for the screens that
+// show only that, or for a page over a match the match's.
+Container* root_of(State* s, Game& game) {
+    if (auto* cover = dynamic_cast<StatesCover*>(s)) return cover->below ? root_of(cover->below, game) : nullptr;
+    if (dynamic_cast<StatesMenu*>(s) || dynamic_cast<StatesPause2*>(s)) return game.mods_api;
+    if (auto* t = dynamic_cast<Test*>(s)) return t->*TestPeek::gui_of;
+    if (auto* t = dynamic_cast<TestMagnetSet*>(s)) return t->*MagnetPeek::gui_of;
+    return first_root<MenusPreboard, MenusMain, MenusSplash, MenusModScreen, MenusLogin, MenusNews, MenusError,
+                      MenusMods, MenusAbout, MenusStats, MenusClans, MenusStore, MenusSettings, MenusSettingsPopup,
+                      MenusSettingsAccount, MenusSettingsPage, StatesPlay, StatesScene, StatesLobby, StatesTabs,
+                      StatesPlay2, ExtStoreView, MenusWebIAP>(s);
+}
+
+// What a player would see as broken: a label that runs over its button's
+// rim (past the padding that keeps it off), and a wrapped line of one letter.
+std::vector<std::string> layout_faults(Container& root) {
+    std::vector<std::string> found;
+    for (Widget* w : root._list_descendants()) {
+        auto* l = dynamic_cast<Label*>(w);
+        if (!l || l->text.empty()) continue;
+        Widget* button = l->parent;
+        while (button && button->on_click.__type__() != VAR_DICT && !dynamic_cast<OptionBox*>(button))
+            button = button->parent;
+        if (button) {
+            GfxRect in = button->get_abs_rect(false), t = l->get_abs_rect(false);
+            if (t.x < in.x - 0.5f || t.x + t.w > in.x + in.w + 0.5f)
+                found.push_back("\"" + l->text + "\" is " + std::to_string((int)t.w) + " wide in a button with room for " +
+                                std::to_string((int)in.w));
+        }
+        FontWrap wrap;
+        _font_wrap_calc(l->font, l->text.c_str(), std::trunc(l->w), wrap);
+        for (int i = 1; i < wrap.count; i++) {
+            const FontWrapLine& line = wrap.lines[i];
+            if (line.end - line.start == 1 && l->text[line.start - 1] != '\n' && l->text[line.start] != ' ')
+                found.push_back("\"" + l->text + "\" leaves \"" + l->text.substr(line.start, 1) + "\" alone on line " +
+                                std::to_string(i + 1));
+        }
+    }
     return found;
 }
 
@@ -70,16 +142,40 @@ TEST(ScreensWalk, NoScreenAsksForAMissingPictureOrSound) {
     std::vector<std::string> names;
     for (const auto& [name, state] : _game_states) names.push_back(name);
     ASSERT_GT(names.size(), 30u);
-    for (const std::string& name : names) {
-        std::string out = z2test::stdout_of([&] {
-            game.view.next("menus_main", -1);  // a known place to leave from, the demo mod running
-            // An in-match screen is shown as its mod's "state" asks for it.
-            if (name.rfind("states_", 0) == 0 && game.mods_api) game.mods_api->params["state"] = var(name.substr(7));
-            game.view.push(name.c_str(), -1);
-            for (int i = 0; i < 4; i++) frame();
-        });
-        seen[name] = missing(out);
+    for (auto [sw, sh] : {std::pair{1280, 800}, std::pair{800, 600}}) {
+        game.settings.vres = sw << 16 | sh;
+        game.settings.vfull = -1;
+        z2test::stdout_of([&] { game.video.video_reset(); });
+        int w = 0, h = 0;
+        driver_get_size(&w, &h);
+        ASSERT_EQ(w, sw);
+        ASSERT_EQ(h, sh);
+        std::string at = std::to_string(sw) + "x" + std::to_string(sh) + " ";
+        for (const std::string& name : names) {
+            std::string out = z2test::stdout_of([&] {
+                game.view.next("menus_main", -1);  // a known place to leave from, the demo mod running
+                // An in-match screen is shown as its mod's "state" asks for it.
+                if (name.rfind("states_", 0) == 0 && game.mods_api) game.mods_api->params["state"] = var(name.substr(7));
+                game.view.push(name.c_str(), -1);
+                for (int i = 0; i < 3; i++) frame();
+            });
+            seen[at + name] = missing(out);
+            State* shown = GameView::find_state(game.view.cur);
+            if (Container* root = shown ? root_of(shown, game) : nullptr)
+                for (const std::string& fault : layout_faults(*root)) seen[at + game.view.cur].push_back(fault);
+            else
+                seen[at + name].push_back(std::string("no widgets known for ") + game.view.cur);
+        }
     }
+    // The volume slider plays the test sound at its new level.
+    seen["menus_settings_audio: SFX Volume"] = missing(z2test::stdout_of([&] {
+        game.view.next("menus_settings_audio", -1);
+        var change(VAR_DICT, 0);
+        change["type"] = var("onchange");
+        change["value"] = var("sfx");
+        dynamic_cast<MenusSettingsPage*>(GameView::find_state("menus_settings_audio"))->_act(Event{}, change);
+        frame();
+    }));
     // Play on the mods page, with the path it shows (the home directory, no
     // mod), asks for silence first.
     std::string played = z2test::stdout_of([&] {
