@@ -1,8 +1,9 @@
 // Every registered screen of the real game, started as the program starts
 // (offscreen window, the real data directory), shown for a few frames in a
 // 1280 x 800 and an 800 x 600 window: no screen may ask for an image, font,
-// sound or music that data/ lacks, let a button's label run past the
-// button's padding, or wrap a text so that one letter stands alone on a line.
+// sound or music that data/ lacks, let a button's label come near the
+// button's rim, set a tab's label off the tab's middle, or wrap a text so
+// that one letter stands alone on a line.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -19,8 +20,8 @@
 #include "app/game.h"
 #include "app/game_settings.h"
 #include "app/game_view.h"
-#include "app/test.h"
 #include "app/gamewrap.h"
+#include "app/test.h"
 #include "mods/mods_api.h"
 #include "screens/menus.h"
 #include "screens/menus_login.h"
@@ -36,6 +37,7 @@
 #include "world/preboard.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_font.h"
+#include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_web.h"
 #include "z2_test_util.h"
 
@@ -89,28 +91,45 @@ Container* root_of(State* s, Game& game) {
                       StatesPlay2, ExtStoreView, MenusWebIAP>(s);
 }
 
-// What a player would see as broken: a label that runs over its button's
-// rim (past the padding that keeps it off), and a wrapped line of one letter.
+// What a player would see as broken: a label that comes nearer its button's
+// rim than the plain button's padding of 4, a tab label off its tab's
+// middle, and a wrapped line of one letter.
 std::vector<std::string> layout_faults(Container& root) {
+    constexpr float ROOM = 4;
+    int tab_look = gfx_img_load("gui-tab1");
     std::vector<std::string> found;
     for (Widget* w : root._list_descendants()) {
         auto* l = dynamic_cast<Label*>(w);
         if (!l || l->text.empty()) continue;
+        std::string quoted = "\"" + l->text + "\"";
         Widget* button = l->parent;
         while (button && button->on_click.__type__() != VAR_DICT && !dynamic_cast<OptionBox*>(button))
             button = button->parent;
         if (button) {
+            const StyleBlock& st = button->style.computed();
+            auto side = [&](int k) { return (float)(style_or(st.padding[k], 0) + style_or(st.border[k], 0)); };
             GfxRect in = button->get_abs_rect(false), t = l->get_abs_rect(false);
-            if (t.x < in.x - 0.5f || t.x + t.w > in.x + in.w + 0.5f)
-                found.push_back("\"" + l->text + "\" is " + std::to_string((int)t.w) + " wide in a button with room for " +
-                                std::to_string((int)in.w));
+            float left = in.x - side(3), right = in.x + in.w + side(1);
+            if (t.x < left + ROOM - 0.5f || t.x + t.w > right - ROOM + 0.5f)
+                found.push_back(quoted + " is " + std::to_string((int)t.w) + " wide in a button " +
+                                std::to_string((int)(right - left)) + " wide");
+            auto* tab = dynamic_cast<Box*>(button);
+            if (st.bg_image == tab_look && tab && !tab->children.empty()) {
+                // The icon and label together sit in the middle of the tab's face
+                GfxRect group = tab->children[0]->get_abs_rect(false);
+                float top = in.y - side(0), bottom = in.y + in.h + side(2);
+                // (across, the inner box: the first and last tabs run on past the window's edge)
+                if (std::fabs((t.x + t.w / 2) - (in.x + in.w / 2)) > 1.5f ||
+                    std::fabs((group.y - top) - (bottom - group.y - group.h)) > 4)
+                    found.push_back(quoted + " is off the middle of its tab");
+            }
         }
         FontWrap wrap;
         _font_wrap_calc(l->font, l->text.c_str(), std::trunc(l->w), wrap);
         for (int i = 1; i < wrap.count; i++) {
             const FontWrapLine& line = wrap.lines[i];
             if (line.end - line.start == 1 && l->text[line.start - 1] != '\n' && l->text[line.start] != ' ')
-                found.push_back("\"" + l->text + "\" leaves \"" + l->text.substr(line.start, 1) + "\" alone on line " +
+                found.push_back(quoted + " leaves \"" + l->text.substr(line.start, 1) + "\" alone on line " +
                                 std::to_string(i + 1));
         }
     }
