@@ -557,7 +557,10 @@ void zentar_client_send(Net* net, Zentar& world, int percent, int from, int to) 
             fl.sync_id = 0;
             fl.sync_hold_until = -1;
             if (t) _zc_temp_set(world, t, f);
-            fl.sync_ships_sent = _zc_whole(fl.fleet_ships);
+            // The count launched, which the host's fleet is measured against
+            // on adoption. The units' shares add up a hair below it (30 ships
+            // in 22 units make 29.99999), and a bare whole part loses a ship.
+            fl.sync_ships_sent = _zc_whole(fl.fleet_ships * (1 + 1e-4f));
             // Slow it so that it lands when the host's copy does.
             const Item& dst = _item_read(world, to);
             float d = std::hypot(dst.position_x - fl.position_x, dst.position_y - fl.position_y);
