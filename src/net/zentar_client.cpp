@@ -333,8 +333,11 @@ void _zentar_client_handle_item_(Zentar& world, int h, Item r) {
     _zc_clean(r);
     std::vector<ZcPending> waiting;
     int local = world.client_map_local[h];
+    bool again = false;  // the item's copy here was spent, and it comes whole
     if (local) {
-        if (world.client_map_uid[h] == r.sync_id) {
+        const Item& copy = world.items[local];
+        bool spent = !(copy.in_use && copy.has_sync && copy.sync_index == h);
+        if (world.client_map_uid[h] == r.sync_id && !(spent && r.sync_full)) {
             _zc_translate(world, r, local, h, waiting);
             r.n = local;
             r.sync_index = h;
@@ -345,7 +348,12 @@ void _zentar_client_handle_item_(Zentar& world, int h, Item r) {
                 _zc_pending_set(local, waiting);
             return;
         }
-        // The host reused its slot for another item.
+        // The host reused its slot for another item, or sends whole an item
+        // whose copy here was spent: a fleet that landed here just before the
+        // host turned it elsewhere. Its deltas alone leave it be (the host's
+        // fleet lands in a moment too), but its whole record makes it again,
+        // or it would fly on unseen here until it lands.
+        again = world.client_map_uid[h] == r.sync_id;
         _zentar_client_delete(world, h);
     }
 
@@ -389,7 +397,8 @@ void _zentar_client_handle_item_(Zentar& world, int h, Item r) {
     _zc_translate(world, r, it->n, h, waiting);
     r.n = it->n;
     r.sync_index = h;
-    _zentar_client_new(world, it->n, r, !predicted);
+    // A copy made again took its ships from the source the first time.
+    _zentar_client_new(world, it->n, r, !predicted && !again);
     if (!r.has_fleet) _zc_pending_set(it->n, waiting);
 }
 
