@@ -13,9 +13,10 @@ require("mod_match")
 local LEVELS = {
   -- w, h: the map; bots: how many, at which bot level; neutrals: how many,
   -- with how many ships; you, them: production and ships of the home planets;
-  -- team: the bots fight as one team; boost: the bots' production factor.
+  -- team: the bots fight as one team; boost: the bots' production factor;
+  -- near: the rival lives closer than the far edge.
   {name = "First contact", w = 420, h = 280, bots = 1, level = 1, neutrals = 4, nships = {5, 10},
-   you = {100, 50}, them = {30, 15}},
+   you = {100, 50}, them = {30, 15}, near = true},
   {name = "Room to grow", w = 560, h = 360, bots = 1, level = 2, neutrals = 6, nships = {5, 20},
    you = {100, 40}, them = {60, 30}},
   {name = "A real rival", w = 640, h = 400, bots = 1, level = 3, neutrals = 8, nships = {5, 25},
@@ -25,7 +26,7 @@ local LEVELS = {
   {name = "Crossfire", w = 720, h = 450, bots = 2, level = 4, neutrals = 8, nships = {10, 30},
    you = {100, 40}, them = {100, 40}},
   {name = "Watchful", w = 800, h = 500, bots = 2, level = 5, neutrals = 7, nships = {10, 30},
-   you = {100, 40}, them = {100, 50}},
+   you = {100, 50}, them = {100, 50}},
   {name = "Three kings", w = 820, h = 520, bots = 3, level = 6, neutrals = 7, nships = {10, 35},
    you = {100, 45}, them = {100, 45}},
   {name = "The pact", w = 880, h = 560, bots = 3, level = 7, neutrals = 6, nships = {10, 35},
@@ -150,7 +151,8 @@ local function start(n)
     local u = z2_user_init(b[1], b[2], team)
     z2_item_set(u, "has_bot", true)
     if lv.boost then z2_item_set(u, "ships_production_factor", lv.boost) end
-    z2_planet_init(u, W * (0.88 - 0.05 * ((i + 1) % 2)), H * i / (lv.bots + 1), lv.them[1], lv.them[2])
+    local x = lv.near and 0.72 or 0.88 - 0.05 * ((i + 1) % 2)
+    z2_planet_init(u, W * x, H * i / (lv.bots + 1), lv.them[1], lv.them[2])
     mod_bots.new(u, lv.level)
     foes[#foes + 1] = u
   end
