@@ -1,7 +1,8 @@
 // Every mod shipped in data/, started the way the menus start it and played
 // for a few hundred frames on offscreen GL: its first page button pressed,
 // fleets sent by pointer drags from the local player's planets, Escape
-// pausing and resuming. No Lua error may reach the log.
+// pausing and resuming. And every example of the modder's guide, run in
+// the mod runtime. No Lua error may reach the log.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include "app/game.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
+#include "ruvezor/util/qel_web.h"
 #include "render/zentar_ui.h"
 #include "screens/states.h"
 #include "world/zentar.h"
@@ -27,9 +29,11 @@ namespace fs = std::filesystem;
 class Env : public testing::Environment {
 public:
     z2test::TempDir home;
+    static std::string home_dir() { return fs::path(getenv("HOME")).string(); }
     void SetUp() override {
         home.enter_as_home("z2shipped");
         z2test::gl_font_up("Zentar 2");
+        qel_web_disable();  // the guide's web call stays on this machine
     }
     void TearDown() override {
         z2test::gl_font_down();
@@ -63,6 +67,8 @@ protected:
     }
     void TearDown() override {
         z2test::stdout_of([&] { mods_deinit(*game); });
+        delete game->chat;  // Game::deinit frees it; these tests never init
+        game->chat = nullptr;
         GameView::unregister_states();
         if (GAME_THIS == game.get()) GAME_THIS = nullptr;
     }
@@ -182,6 +188,45 @@ TEST_P(ShippedMod, PlaysWithoutALuaError) {
     if (!paused.empty() && paused != "quit") {  // the credits close on Escape instead
         EXPECT_TRUE(paused == "pause" || paused == "dialog") << paused;
         EXPECT_EQ(after, before);
+    }
+}
+
+// The ```lua blocks of the guide, in order.
+std::vector<std::string> guide_examples() {
+    std::string text = z2test::slurp(std::string(Z2_SOURCE_DIR) + "/docs/modding.md");
+    std::vector<std::string> out;
+    const std::string open = "```lua\n", close = "```";
+    for (size_t at = text.find(open); at != std::string::npos; at = text.find(open, at)) {
+        at += open.size();
+        size_t end = text.find(close, at);
+        if (end == std::string::npos) break;
+        out.push_back(text.substr(at, end - at));
+        at = end + close.size();
+    }
+    return out;
+}
+
+TEST_F(ShippedMod, EveryExampleOfTheModdersGuideRuns) {
+    std::vector<std::string> examples = guide_examples();
+    ASSERT_GE(examples.size(), 30u);
+    std::string dir = Env::home_dir();
+    // The guide's mod lives beside the shipped modules it requires.
+    for (const char* m : {"mod_bots.lua", "mod_match.lua"})
+        if (!fs::exists(dir + "/" + m)) fs::create_symlink(std::string(Z2_DATA_DIR) + "/" + m, dir + "/" + m);
+    z2test::write_text(dir + "/blank.lua", "function init() end\nfunction loop(t) end\nfunction event(e) end\n");
+    snprintf(game->mod_file, sizeof(game->mod_file), "%s/blank.lua", dir.c_str());
+    for (size_t i = 0; i < examples.size(); i++) {
+        std::string out = z2test::stdout_of([&] {
+            mods_restart(*game, 0, var(VAR_DICT, 0));
+            ModsBase* engine = mods_engine_of(*game);
+            engine->script("init, loop, event = nil, nil, nil", "guide");
+            engine->script(examples[i].c_str(), "guide");
+            // An example that is a whole mod also starts, runs and hears a pause.
+            engine->script("if init then init() end if loop then loop(0.05) end "
+                           "if event then event({type = 'pause'}) event({type = 'back'}) end",
+                           "guide");
+        });
+        EXPECT_EQ(out.find("Lua error"), std::string::npos) << "example " << i + 1 << ":\n" << examples[i] << "\n" << out;
     }
 }
 
