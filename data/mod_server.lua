@@ -6,7 +6,7 @@
 -- hosted, and every player who joins gets a user of their own and a neutral
 -- planet to start from. Without one (or when hosting fails) the bots play on
 -- alone. "-frames N" ends the run after N frames. Captures, joins and wins go
--- to the log.
+-- to the log. Players may come from a galaxy host (mod_galaxy.lua).
 
 require("mod_bots")
 
@@ -105,6 +105,8 @@ end
 -- who comes back keeps what is left of theirs.
 player_join = function(uid, name)
   connected[uid] = name
+  -- An online client shows whatever state its host names.
+  z2_net_send(uid, "state", "play")
   if players[uid] then
     print("rejoin: " .. name)
     return

@@ -22,6 +22,7 @@
 
 #include <fcntl.h>      // open flags for the temporary save file
 #include <pwd.h>        // home directory when HOME is unset
+#include <strings.h>    // strncasecmp
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <sys/wait.h>   // reaping the url launcher
@@ -479,34 +480,46 @@ void _driver_log_init() {
 
 void driver_log_printf(const char* format, ...) {
   if (!format) return;
+  // Lines fit the stack buffer; longer ones are formatted again on the heap.
+  char small[1024];
+  std::string big;
   va_list ap;
   va_start(ap, format);
   va_list ap2;
   va_copy(ap2, ap);
-  int n = vsnprintf(nullptr, 0, format, ap);
+  int n = vsnprintf(small, sizeof(small), format, ap);
   va_end(ap);
-  std::string line;
-  if (n > 0) {
-    line.resize(static_cast<size_t>(n));
-    vsnprintf(line.data(), static_cast<size_t>(n) + 1, format, ap2);
+  const char* text = small;
+  if (n < 0) {
+    n = 0;
+  } else if (static_cast<size_t>(n) >= sizeof(small)) {
+    big.resize(static_cast<size_t>(n));
+    vsnprintf(big.data(), static_cast<size_t>(n) + 1, format, ap2);
+    text = big.data();
   }
   va_end(ap2);
+  size_t len = static_cast<size_t>(n);
 
   _DriverLog& L = _driver_log();
   if (!L.file && !L.open_failed) _driver_log_open();
 
-  L.backlog_bytes += line.size();
-  L.backlog.push_back(std::move(line));
-  // Keep the newest lines when the file never opens.
-  while (L.backlog_bytes > _driver_log_backlog_cap && L.backlog.size() > 1) {
-    L.backlog_bytes -= L.backlog.front().size();
-    L.backlog.pop_front();
+  if (!L.file || !L.backlog.empty()) {
+    L.backlog_bytes += len;
+    L.backlog.emplace_back(text, len);
+    // Keep the newest lines when the file never opens.
+    while (L.backlog_bytes > _driver_log_backlog_cap && L.backlog.size() > 1) {
+      L.backlog_bytes -= L.backlog.front().size();
+      L.backlog.pop_front();
+    }
+    if (!L.file) return;
+    for (const std::string& s : L.backlog) fwrite(s.data(), 1, s.size(), L.file);
+    L.backlog.clear();
+    L.backlog_bytes = 0;
+  } else {
+    fwrite(text, 1, len, L.file);
   }
-
-  if (!L.file) return;
-  for (const std::string& s : L.backlog) fwrite(s.data(), 1, s.size(), L.file);
-  L.backlog.clear();
-  L.backlog_bytes = 0;
+  // Into the file at once: the lines before a crash are the ones that explain it.
+  fflush(L.file);
 }
 
 // ---- clock -------------------------------------------------------------------
@@ -576,7 +589,11 @@ int driver_timer_tick() {
 void driver_open_url(const char* url) {
   if (!url) url = "";
   qel_log("Driver::weblink: %s\n", url);
-  if (!url[0] || url[0] == '-') return;  // not an address; xdg-open would read an option
+  // A mod can ask for any text; only web pages go to the system opener.
+  if (strncasecmp(url, "http://", 7) != 0 && strncasecmp(url, "https://", 8) != 0) {
+    qel_log("Driver::weblink: refused, not an http or https address\n");
+    return;
+  }
   pid_t pid = fork();
   if (pid < 0) {
     qel_log("Driver::weblink: fork failed: %s\n", strerror(errno));

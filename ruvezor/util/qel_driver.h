@@ -64,6 +64,9 @@ struct Event {
   int32_t which;
 };
 
+// Modifier bits in b of a key event, as the key came.
+enum { EVENT_MOD_SHIFT = 1, EVENT_MOD_CTRL = 2, EVENT_MOD_ALT = 4, EVENT_MOD_GUI = 8 };
+
 static_assert(sizeof(float) == 4, "Event fields are 32 bits wide");
 static_assert(sizeof(Event) == 88, "Event is 88 bytes");
 static_assert(offsetof(Event, type) == 0);
@@ -169,7 +172,8 @@ int driver_doc_save(const char* name, const void* buf, int n);
 // ---- log file ----------------------------------------------------------------
 
 // Queues one complete line (no newline added) and writes the queue to
-// "ruvezor.log" once that is open. Works before driver_init.
+// "ruvezor.log" once that is open, flushed, so that a killed process loses
+// no line. Works before driver_init.
 void driver_log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void _driver_log_init();    // (re)opens the log file when the game name is set
 void _driver_log_deinit();  // writes the closing line and closes it
@@ -191,7 +195,8 @@ void _driver_timer_set_source(uint64_t (*now_us)());
 
 // ---- other -------------------------------------------------------------------
 
-// Opens the address in the user's browser (xdg-open, detached).
+// Opens an http or https address in the user's browser (xdg-open,
+// detached); any other address is refused with a log line.
 void driver_open_url(const char* url);
 // Loads an image file as a GL texture; 0 on failure.
 unsigned int driver_tex_load(const char* path, int* w, int* h, int* tw, int* th);

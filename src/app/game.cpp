@@ -3,7 +3,6 @@
 // the paint module exists.
 #include "app/game.h"
 
-#include <SDL.h>
 #include <GL/gl.h>
 
 #include <cstdio>
@@ -121,6 +120,9 @@ void Game::args(int argc_, char** argv_) {
             _game_arg_copy(settings.name, sizeof(settings.name), a, v);
         } else if (strcmp(a, "-passwd") == 0) {
             _game_arg_copy(settings.passwd, sizeof(settings.passwd), a, v);
+        } else if (strcmp(a, "-web") == 0) {
+            _game_arg_copy(web, sizeof(web), a, v);
+            web_given = 1;
         } else if (strcmp(a, "-crash") == 0) {
             if (strcmp(v, "wait") == 0) crash = 0;
             else if (strcmp(v, "exit") == 0) crash = 1;
@@ -143,6 +145,8 @@ void Game::init() {
     if (!headless) social_init();
 
     settings.load();
+    // After the load, which would replace it: the option is kept for later runs.
+    if (web_given) game_web_configure(*this, web);
     settings.version = 6;
     quit = 0;
     game_settings_sync(*this);
@@ -263,10 +267,10 @@ void Game::event(Event e) {
     game_grab(view.cur, e);
 
     if (e.type == 6) {
-        // The live modifier state, not the event's bits.
-        SDL_Keymod mod_state = SDL_GetModState();
-        bool ctrl = (mod_state & KMOD_CTRL) != 0;
-        bool cmd = (mod_state & KMOD_GUI) != 0;
+        // The key's own modifier bits: by the time the event is handled the
+        // modifier may be up again.
+        bool ctrl = (e.b & EVENT_MOD_CTRL) != 0;
+        bool cmd = (e.b & EVENT_MOD_GUI) != 0;
         if (e.key == 43 && (ctrl || cmd)) {
             settings.vfull = (settings.vfull == 1) ? -1 : 1;
             video.video_reset();
@@ -370,7 +374,7 @@ void Game::loop() {
     game_server_loop(*this);
     game_client_loop(*this);
     game_web_loop(*this);
-    social_loop();
+    if (!headless) social_loop();  // a host has no platform user
     ext_store_loop(*this);
 
     if (!headless) {
@@ -403,6 +407,7 @@ void Game::loop() {
         return;
     }
 
+    mods_failure_check(*this);
     if (game_trans_active(*this)) {
         game_trans_loop(*this, dt);
     } else {

@@ -133,8 +133,7 @@ void GameVideo::open_url(const char* url) {
 
 void GameVideo::event(Event e) {
     if (e.type != 6) return;
-    SDL_Keymod mods = SDL_GetModState();
-    if (!(mods & (KMOD_CTRL | KMOD_GUI))) return;
+    if (!(e.b & (EVENT_MOD_CTRL | EVENT_MOD_GUI))) return;  // the key's own modifiers
     if (e.key == 45) {
         show_hud = !show_hud;
     } else if (e.key == 49) {

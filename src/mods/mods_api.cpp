@@ -83,6 +83,13 @@ void ModsAPI::log_printf(const char* format, ...) {
     log_entry(text);
 }
 
+void ModsAPI::error_note(const std::string& text) {
+    std::string line = text.substr(0, text.find('\n'));
+    if (line.find_first_not_of(' ') == std::string::npos) return;
+    if (error_first.empty()) error_first = line;
+    error_last = line;
+}
+
 // ==== parameters =================================================================
 
 // Copies at most size - 1 bytes of text into a fixed field, clearing all of it.

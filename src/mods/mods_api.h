@@ -44,6 +44,12 @@ public:
     // the running mod use these, not whatever Game.mod_file holds later.
     std::string mod_file;
     int32_t mod_builtin = 0;
+    // What the player is told when the mod fails (mods_failure_check): the
+    // first and the latest script error of this run, one line each; whether
+    // the mod's init went well; and whether the failure was already shown.
+    std::string error_first, error_last;
+    int32_t started = 0;
+    int32_t failure_shown = 0;
 
     explicit ModsAPI(Game& game);
     ~ModsAPI();
@@ -61,6 +67,8 @@ public:
     // ---- log ----
     void log_entry(const std::string& text);
     void log_printf(const char* format, ...) __attribute__((format(printf, 2, 3)));
+    // Keeps the first line of a script error for the failure report.
+    void error_note(const std::string& text);
 
     // ---- parameters ----
     var param_get(const std::string& key);
@@ -151,3 +159,8 @@ int mods_loop(Game& game);
 void mods_event(Game& game, var event);
 void mods_log_clear(Game& game);
 void mods_console_toggle(Game& game);
+// With a window, once per frame: a mod whose engine has failed is not left
+// behind an empty screen. The crash policy decides: "exit" quits, "restart"
+// starts a mod that crashed after a good start again, and otherwise (or when
+// it never started) the main menu comes back with the error screen over it.
+void mods_failure_check(Game& game);

@@ -58,6 +58,8 @@ void modsapi_console_gui_rebuild(ModsAPI* api) {
     table->add(blank, 0, 0);
 
     root.add(table, 0, 0);
+    // Laid out now, so that its height can put it on the bottom edge.
+    table->_resize();
     table->y = (float)sh - table->oh;
 }
 
@@ -78,9 +80,8 @@ int mods_event_handle(Game& game, Event e) {
             return 1;
         }
         if (e.key == MODS_KEY_F5) {
-            mods_restart(game, 1, var(VAR_DICT, 0));
-            // The new mod starts with an empty prompt.
-            if (ModsAPI* fresh = mods_api_of(game)) modsapi_console_gui_rebuild(fresh);
+            // The mod that runs, not Game.mod_file: the menus have put that back.
+            mods_restart_current(game);
             return 1;
         }
     }

@@ -22,6 +22,9 @@ public:
     virtual void loop(float dt);
     virtual void event(var e);
     virtual void script(const char* code, const char* name);
+    // A built-in script: as script(), but it also reaches the metatable
+    // functions that the mods' globals lack, however often it runs.
+    virtual void script_builtin(const char* code, const char* name);
     virtual bool is_okay();
     virtual ~ModsBase();
 };
@@ -53,13 +56,15 @@ public:
     void loop(float dt) override;
     void event(var e) override;
     void script(const char* code, const char* name) override;
+    void script_builtin(const char* code, const char* name) override;
     bool is_okay() override;
 
     // Builds the state (nothing when it exists).
     void lua_init();
     // Loads code (its full byte length, text only) and runs it; 0 on success,
     // else the Lua status after reporting the message into the mod log.
-    int dostring(const char* code, size_t length, const char* name);
+    // A built-in chunk runs in the built-in scripts' view of the globals.
+    int dostring(const char* code, size_t length, const char* name, bool builtin = false);
     // The Lua literal of a dict, for "_event(...)".
     static std::string dict2lua(const var& e);
 };

@@ -3,6 +3,7 @@
 // that turns the "state" parameter into the in-game screen, and events.
 #include <stb_image.h>  // stbi_zlib_decode_buffer
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -10,6 +11,7 @@
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
 #include "mods/mods_scripts.h"
+#include "screens/menus.h"  // menus_html_escape
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_log.h"
 
@@ -51,7 +53,7 @@ int mods_embed_load(ModsAPI* api, ModsBase* engine, std::string arg, std::string
     api->scripts.push_back(ModScript{arg, name, 0, name});
     qel_log("ModsAPI::require:embed: %s\n", name.c_str());
     std::string text = _mods_embed_decode(row->data, row->length);
-    if (engine) engine->script(text.c_str(), name.c_str());
+    if (engine) engine->script_builtin(text.c_str(), name.c_str());
     return 1;
 }
 
@@ -84,7 +86,7 @@ void ModsAPI::require(std::string name) {
         scripts.push_back(ModScript{name, clean, 0, base});
         qel_log("ModsAPI::require:embed: %s\n", base.c_str());
         std::string text = _mods_embed_decode(row->data, row->length);
-        if (engine) engine->script(text.c_str(), base.c_str());
+        if (engine) engine->script_builtin(text.c_str(), base.c_str());
         return;
     }
     if (mod_builtin) return;
@@ -99,6 +101,7 @@ void ModsAPI::require(std::string name) {
         path = driver_data_fname(base.c_str());
         if (path.empty() || !driver_file_exists(path.c_str())) {
             log_printf("ModsAPI::require(\"%s\") file missing\n", name.c_str());
+            error_note("file missing: " + base);
             api_error_set("file missing");
             return;
         }
@@ -172,6 +175,7 @@ int mods_restart(Game& game, int run_loop, var params) {
     game.mods_engine = reinterpret_cast<decltype(game.mods_engine)>(engine);
     mods_reload(game);
     engine->init();
+    api->started = engine->is_okay();
     if (run_loop) mods_loop(game);
     return 0;
 }
@@ -320,11 +324,67 @@ void mods_event(Game& game, var e) {
     if (!api || !engine) return;
     if (e.__type__() == VAR_DICT && e.__has__(var("type")) &&
         e["type"].__str__() == "mods_popup_dismiss") {
+        // The page that holds the popup goes, or the root itself is the popup.
+        Widget* popup = nullptr;
+        for (Widget* c : api->children)
+            if (c->find("popup")) {
+                popup = c;
+                break;
+            }
+        if (!popup && api->name == "popup") popup = api;
+        if (popup) {
+            if (api->focused == popup) api->focused = nullptr;
+            if (api->hovered == popup) api->hovered = nullptr;
+            auto at = std::find(api->children.begin(), api->children.end(), popup);
+            if (at != api->children.end()) {
+                api->children.erase(at);
+                delete popup;
+            }
+        }
         api->params.__set__(var("html"), var(""));
         return;
     }
     engine->event(var(e.__copy__()));
     mods_loop(game);
+}
+
+// The line of a failure report: long Lua messages are cut so the box stays on screen.
+static std::string _mods_failure_line(const std::string& line) {
+    static constexpr size_t MAX = 160;
+    if (line.empty()) return "(no message)";
+    if (line.size() <= MAX) return line;
+    size_t cut = MAX;
+    while (cut > 0 && ((unsigned char)line[cut] & 0xC0) == 0x80) cut--;  // not inside a character
+    return line.substr(0, cut) + "...";
+}
+
+void mods_failure_check(Game& game) {
+    ModsAPI* api = mods_api_of(game);
+    ModsBase* engine = mods_engine_of(game);
+    if (!api || !engine || engine->is_okay() || api->failure_shown) return;
+    // One message at a time: a failure behind the error screen waits for it.
+    if (_mods_prefix(game.view.cur, "menus_error")) return;
+    api->failure_shown = 1;
+    if (game.crash == 1) {
+        game.quit = 1;
+        return;
+    }
+    // A mod that never started would only fail again at once.
+    if (game.crash == 2 && api->started) {
+        mods_restart_current(game);
+        return;
+    }
+    std::string text = api->started ? "The mod stopped with an error:" : "The mod could not be started:";
+    text += "<br/><br/>" + menus_html_escape(_mods_failure_line(api->started ? api->error_last : api->error_first));
+    qel_log("mods: failure shown: %s\n", text.c_str());
+    // The main menu ends the failed mod (api is gone after this) and is what
+    // the error screen's Continue goes back to.
+    game.view.next("menus_main", 2);
+    game.view.push("menus_error", 2);
+    var msg(VAR_DICT, 0);
+    msg["type"] = var("content");
+    msg["value"] = var(text);
+    game.view.state_call(msg);
 }
 
 void mods_log_clear(Game& game) {

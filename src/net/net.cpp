@@ -30,10 +30,12 @@ void Net::init(const std::string& host_, int port_, const std::string& uid_,
     name = name_;
     key = key_;
     opened = 0;
+    closed = 0;
 }
 
 void Net::send(const std::string& to, const std::string& type, const std::string& value,
                int reliable) {
+    if (closed) return;
     NetMessage m;
     m.uid = to;
     m.name = get_name(to);
@@ -101,6 +103,8 @@ void NetENet::close_host() {
     enet_host_destroy(enet_host);
     enet_host = nullptr;
     opened = 0;
+    closed = 1;
+    outbox.clear();
 }
 
 std::string NetENet::get_name(const std::string& who) {

@@ -39,6 +39,7 @@ struct NetPeer {
 class Net {
 public:
     int32_t opened = 0;  // 1 while an ENet host exists
+    int32_t closed = 0;  // 1 once a connection ended: nothing is queued any more
     int32_t lag = 0;     // smoothed round-trip time in ms (client)
     std::string uid;
     std::string name;
@@ -68,7 +69,8 @@ public:
 
     void init(const std::string& host, int port, const std::string& uid,
               const std::string& name, const std::string& key);
-    // Queues for the next loop; nothing leaves before it.
+    // Queues for the next loop; nothing leaves before it. A closed endpoint
+    // would never send it, so it queues nothing.
     void send(const std::string& uid, const std::string& type, const std::string& value,
               int reliable);
     // Chat form: everybody, type "message".

@@ -45,6 +45,8 @@ NetClient::Start NetClient::start() {
         enet_host_destroy(enet_host);
         enet_host = nullptr;
         receive("", "disconnect", "");
+        closed = 1;
+        outbox.clear();
         return Start::no_peer;
     }
     NetPeer* p = new NetPeer();
@@ -52,6 +54,7 @@ NetClient::Start NetClient::start() {
     peer->data = p;
     peers.push_back(p);
     opened = 1;
+    closed = 0;
     return Start::ok;
 }
 

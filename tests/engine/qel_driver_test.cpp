@@ -354,6 +354,8 @@ TEST_F(DriverTest, BacklogIsReplayedInOrderOnceTheFileOpens) {
   driver_set_gamename("Zentar 2");
   EXPECT_FALSE(fs::exists(log));  // setting the name opens nothing yet
   driver_log_printf("first after name\n");
+  // In the file as soon as it is written, not when the file closes.
+  EXPECT_EQ(slurp(log), "[_driver_log_init]\nbefore init 1\n" + via_log + "before name\nfirst after name\n");
   driver_log_printf("%s", "second");
   driver_log_printf("\n");
   driver_deinit();
@@ -530,10 +532,14 @@ TEST_F(DriverTest, OpenUrlPassesTheAddressAsOneArgumentWithoutAShell) {
   EXPECT_FALSE(fs::exists(root / "pwned2"));
   EXPECT_FALSE(fs::exists(root / "pwned3"));
 
-  // Something that would read as an option is not started at all.
+  // Something that would read as an option, or another scheme, is not started at all.
   fs::remove(out);
   shown = stdout_of([] { driver_open_url("--help"); });
   EXPECT_NE(shown.find("Driver::weblink: --help\n"), std::string::npos);
+  for (const char* other : {"file:///etc/passwd", "javascript:alert(1)", "ftp://example.com/", "httpx://a"}) {
+    shown = stdout_of([&] { driver_open_url(other); });
+    EXPECT_NE(shown.find("Driver::weblink: refused, not an http or https address\n"), std::string::npos) << other;
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(fs::exists(out));
   fs::current_path(cwd);

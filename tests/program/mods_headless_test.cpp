@@ -51,6 +51,7 @@ TEST(ModsHeadless, ModRunsAndQuits) {
     std::string log = h.log();
     EXPECT_NE(log.find("$ loop ran 5"), std::string::npos);
     EXPECT_NE(log.find("ModsAPI::require: " + mod), std::string::npos);
+    EXPECT_EQ(log.find("social_init"), std::string::npos) << "a host starts no platform layer";
 }
 
 TEST(ModsHeadless, ExitStateEndsTheRunToo) {

@@ -35,6 +35,8 @@ protected:
         char tmpl[] = "/tmp/z2modsgui-XXXXXX";
         root = mkdtemp(tmpl);
         std::ofstream(root + "/main.lua") << "function init() end function loop(t) end\n";
+        // The console's font is the game's; a mod's start points the data directory at the mod.
+        z2test::stdout_of([] { driver_set_altdir(Z2_DATA_DIR), font_load("font-console", 20); });
         game = std::make_unique<Game>();
         game->headless = 1;  // no screens to switch while the runtime starts
         snprintf(game->mod_file, sizeof(game->mod_file), "%s/main.lua", root.c_str());
@@ -171,19 +173,28 @@ TEST_F(ModsGui, ConsoleKeys) {
     EXPECT_EQ(key(MODS_KEY_UP), 1);
     EXPECT_STREQ(input->get_value_s(), "x = 6 * 7");
 
+    // The prompt sits on the bottom edge, inside the screen, under the log lines.
     z2test::stdout_of([&] { modsapi_log_paint(api()); });
+    Widget* table = modsapi_console(api()).find("table");
+    ASSERT_NE(table, nullptr);
+    EXPECT_GT(table->oh, 0);
+    EXPECT_FLOAT_EQ(table->y + table->oh, (float)game_get_sh());
     EXPECT_EQ(key(MODS_KEY_F2), 1);
     EXPECT_TRUE(api()->log.empty());
     EXPECT_EQ(key(MODS_KEY_ESCAPE), 1);
     EXPECT_EQ(api()->console_visible & 1, 0);
     EXPECT_EQ(key(MODS_KEY_F2 + 1), 0);  // F3 is the console's only while shown
 
-    // F5 restarts the mod: a new API object, hidden console, empty log.
+    // F5 restarts the mod that runs, not the one the menus put back since:
+    // a new API object, hidden console, empty log.
     api()->log_entry("old");
     key(MODS_KEY_F1);
     run("y = 1");
+    snprintf(game->mod_file, sizeof(game->mod_file), "%s", "menu_leftover.lua");
     EXPECT_EQ(key(MODS_KEY_F5), 1);
     ASSERT_NE(api(), nullptr);
+    EXPECT_EQ(api()->mod_file, root + "/main.lua");
+    EXPECT_TRUE(mods_engine_of(*game)->is_okay());
     EXPECT_EQ(api()->console_visible & 1, 0);
     EXPECT_EQ(global("y"), "(nil)");
 }

@@ -11,7 +11,10 @@
 #include "app/game.h"
 #include "screens/menus.h"
 #include "screens/menus_main.h"
+#include "screens/menus_misc.h"
+#include "screens/menus_news.h"
 #include "mods/mods_api.h"
+#include "mods/mods_lua.h"
 #include "world/preboard.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_driver_csteam.h"
@@ -36,7 +39,9 @@ public:
         home.leave();
     }
 };
-const auto* env = testing::AddGlobalTestEnvironment(new Env);
+Env* const env_ptr = new Env;
+const auto* env = testing::AddGlobalTestEnvironment(env_ptr);
+std::string env_home() { return env_ptr->home.root.string(); }
 
 struct Blank : State {
     int inits = 0;
@@ -83,6 +88,27 @@ protected:
         a["value"] = var(value);
         return a;
     }
+    // Return on the button of s whose onclick is value, as a player's click.
+    static void press(State* s, Container& root, const char* value) {
+        for (Widget* w : root._list_descendants())
+            if (w->on_click.__type__() == VAR_DICT && w->on_click["value"].__str__() == value) w->_focus();
+        Event e{};
+        e.type = 6, e.key = 8;
+        z2test::stdout_of([&] { s->event(e); });
+        e.type = 7;
+        z2test::stdout_of([&] { s->event(e); });
+    }
+    // Starts the typed mod file from the Mods screen over the main menu.
+    void start_typed(const std::string& path) {
+        z2test::stdout_of([&] {
+            game->view.next("menus_main", -1);
+            game->view.push("menus_mods", -1);
+        });
+        auto* mods = dynamic_cast<MenusMods*>(GameView::find_state("menus_mods"));
+        mods->root.find("fname")->set_value_s(path.c_str());
+        press(mods, mods->root, "open");
+    }
+    std::string error_text() { return dynamic_cast<MenusError*>(GameView::find_state("menus_error"))->text; }
     static std::set<std::string> actions(Container& root) {
         std::set<std::string> out;
         for (Widget* w : root._list_descendants())
@@ -192,6 +218,41 @@ TEST_F(MainMenu, PracticeScreensKeepThePlayersMod) {
     EXPECT_EQ(game->mod_builtin, 0);
     auto* lite = dynamic_cast<MenusLite*>(GameView::find_state("menus_lite"));
     EXPECT_FALSE(lite->root.children.empty());  // background and bar
+}
+
+TEST_F(MainMenu, AFailedModShowsItsErrorOverTheMenuAndContinueGoesBack) {
+    std::string dir = env_home();
+    // Without the data directory here the demo could not run behind the menu.
+    Blank* main = new Blank();
+    replace("menus_main", main);
+    start_typed(dir + "/nowhere.lua");
+    z2test::stdout_of([&] { game->loop(); });
+    ASSERT_STREQ(game->view.cur, "menus_error");
+    EXPECT_STREQ(game->view.stack[1], "menus_main");
+    EXPECT_NE(error_text().find("could not be started"), std::string::npos) << error_text();
+    EXPECT_NE(error_text().find("file missing: nowhere.lua"), std::string::npos) << error_text();
+    press(GameView::find_state("menus_error"), dynamic_cast<MenusError*>(GameView::find_state("menus_error"))->root,
+          "continue");
+    EXPECT_STREQ(game->view.cur, "menus_main");
+    EXPECT_EQ(main->inits, 3) << "the menu, the failure's way back to it, Continue";
+
+    // One that starts and then fails in its loop: the Lua message is shown.
+    z2test::write_text(dir + "/breach.lua", "function init() end function loop(t) error('reactor <breach>') end\n");
+    start_typed(dir + "/breach.lua");
+    z2test::stdout_of([&] { game->loop(); });
+    EXPECT_STRNE(game->view.cur, "menus_error") << "it started well";
+    z2test::stdout_of([&] { mods_engine_of(*game)->loop(0.1f), game->loop(); });
+    ASSERT_STREQ(game->view.cur, "menus_error");
+    EXPECT_NE(error_text().find("stopped with an error"), std::string::npos) << error_text();
+    EXPECT_NE(error_text().find("reactor &lt;breach&gt;"), std::string::npos) << error_text();
+
+    // Under the "restart" policy the crashed mod starts again instead.
+    game->crash = 2;
+    start_typed(dir + "/breach.lua");
+    z2test::stdout_of([&] { mods_engine_of(*game)->loop(0.1f), game->loop(); });
+    EXPECT_STRNE(game->view.cur, "menus_error");
+    EXPECT_TRUE(mods_engine_of(*game)->is_okay()) << "a fresh runtime";
+    EXPECT_EQ(mods_api_of(*game)->mod_file, dir + "/breach.lua");
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // the document directory, and the store and web purchase boxes driven by keys.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -207,13 +208,30 @@ TEST_F(Store, CreditsRiseAndCloseThemselvesOrOnEscape) {
     EXPECT_STREQ(game->view.cur, "menus_main");
 }
 
-TEST_F(Store, ModsScreenShowsTheHomeDirectoryAtFirst) {
+TEST_F(Store, ModsScreenShowsTheHomeDirectoryAtFirstAndTheMagnetSceneToDevelopers) {
     GameView::register_state("menus_mods", new MenusMods(game.get()));
+    GameView::register_state("test_magnetset", new Blank());
     z2test::stdout_of([&] { game->view.next("menus_mods", -1); });
     auto* mods = dynamic_cast<MenusMods*>(GameView::find_state("menus_mods"));
     ASSERT_NE(mods->root.find("fname"), nullptr);
     EXPECT_STREQ(game->mod_file, driver_get_home_dir());
     EXPECT_STREQ(mods->root.find("fname")->get_value_s(), driver_get_home_dir());
+    auto magnet = [&]() -> Widget* {
+        for (Widget* w : mods->root._list_descendants())
+            if (w->on_click.__type__() == VAR_DICT && w->on_click["value"].__str__() == "magnet") return w;
+        return nullptr;
+    };
+    EXPECT_EQ(magnet(), nullptr) << "players get no debug scene";
+
+    // The debug marker in the home directory offers it, and the button opens it.
+    std::string marker = std::string(driver_get_home_dir()) + "/.zentar2-debug";
+    z2test::write_text(marker, "");
+    z2test::stdout_of([&] { game->view.next("menus_mods", -1); });
+    std::remove(marker.c_str());
+    ASSERT_NE(magnet(), nullptr);
+    magnet()->_focus();
+    enter();
+    EXPECT_STREQ(game->view.cur, "test_magnetset");
 }
 
 }  // namespace
