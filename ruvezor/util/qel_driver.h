@@ -168,6 +168,10 @@ int driver_doc_fsize(const char* name);
 int driver_doc_load(const char* name, void* buf, int cap);
 std::string driver_doc_load(const char* name);
 int driver_doc_save(const char* name, const void* buf, int n);
+// Removes the temporary files that saves of processes no longer running left
+// in the document directory (a save killed between write and rename);
+// returns how many went. Called at start-up.
+int driver_doc_sweep_saves();
 
 // ---- log file ----------------------------------------------------------------
 
@@ -177,6 +181,10 @@ int driver_doc_save(const char* name, const void* buf, int n);
 void driver_log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void _driver_log_init();    // (re)opens the log file when the game name is set
 void _driver_log_deinit();  // writes the closing line and closes it
+// Writes text straight to standard output and the log file's descriptor,
+// behind the buffered log: safe inside a signal handler, where the process
+// is about to end. Lines already logged are in the file (each is flushed).
+void driver_log_emergency(const char* text);
 // Lines waiting for the log file are capped at this many bytes; the oldest go.
 constexpr size_t _driver_log_backlog_cap = 1u << 20;
 
@@ -227,6 +235,10 @@ int driver_video_minimize();           // 1 when there was a window to minimise
 SDL_Window* driver_sdl2_window();      // null before the first window
 // Replaces the GL context with a new one for the window and makes it current.
 void _sdl2_create_context(SDL_Window* window);
+// Counts the GL contexts made so far (0 before the first). A GL name is good
+// only in the context it was made in; holders compare this with the count
+// they kept beside the name.
+uint32_t driver_gl_context_serial();
 // Reads window and drawable size into the driver metrics and the viewport.
 void _driver_video_resize();
 SDL_Window* _try_init_video(int w, int h, int fullscreen);

@@ -142,6 +142,7 @@ void Game::init() {
     driver_set_gamename("Zentar 2");
     driver_set_caption("Zentar 2");
     driver_set_icon(driver_data_fname("icon.png"));
+    driver_doc_sweep_saves();
     if (!headless) social_init();
 
     settings.load();
@@ -184,6 +185,7 @@ void Game::init() {
 
     if (!mod[0]) {
         qel_log("error -mod $FNAME must be provided when running in -headless mode\n");
+        GameView::unregister_states();  // exit() gives them no other chance to go
         exit(-1);
     }
     memcpy(mod_file, mod, sizeof(mod_file));
@@ -196,10 +198,9 @@ void Game::init() {
 void Game::deinit() {
     game_client_deinit(*this);
     game_server_deinit(*this);
-    if (!headless) {
-        view.state_deinit();
-        GameView::unregister_states();
-    }
+    if (!headless) view.state_deinit();
+    // Registered in every run, headless too: freed in every run.
+    GameView::unregister_states();
     mods_deinit(*this);
     delete chat;  // made by the first network set-up, kept for the run
     chat = nullptr;
@@ -209,6 +210,7 @@ void Game::deinit() {
         font_deinit();
         gfx_deinit();
     }
+    game_web_drop_all();
     qel_web_deinit();
     social_deinit();
     driver_deinit();
@@ -401,7 +403,11 @@ void Game::loop() {
     if (headless) {
         run_the_game_sim(*this, dt);
         if (mods_engine && !mods_engine->is_okay()) {
-            if (crash == 1) quit = 1;
+            if (crash == 1) {
+                // A supervisor must see that the run failed.
+                quit = 1;
+                exit_status = 1;
+            }
             else if (crash == 2) mods_restart_current(*this);
         }
         return;

@@ -45,6 +45,7 @@ public:
     char** argv = nullptr;      // saved, not copied
     int32_t crash = 0;          // headless engine failure: 0 wait, 1 exit, 2 restart
     int32_t active = 1;         // 0 after the suspend that precedes a Cmd+Q quit
+    int32_t exit_status = 0;    // the process's: 1 once the crash policy ended a failed run
 
     Game();
     Game(const Game&) = delete;

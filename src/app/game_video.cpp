@@ -100,9 +100,14 @@ void GameVideo::video_reset() {
 void GameVideo::video_init(int teardown) {
     Game* g = game_this();
     if (teardown) {
-        font_deinit();
-        gfx_deinit();
+        // A new GL context: every GL name made before is gone with the old
+        // one. The image, texture and font tables stay, so the ids that
+        // widgets, particles and fonts hold stay good; each texture drops
+        // its name and loads again on its next use. The transition
+        // framebuffers are made again below.
         if (g) game_trans_deinit(*g);
+        gfx_init();
+        gfx_gl_state_reset();
     }
     gfx_init();
     gfx_set_size(game_get_sw(), game_get_sh());

@@ -19,7 +19,6 @@
 
 ModsAPI* _lua_modsapi = nullptr;
 
-static constexpr int MODS_HOOK_STEP = 1000;       // VM instructions per count-hook call
 static constexpr int MODS_LITERAL_DEPTH = 64;     // deeper dicts in an event become nil
 static constexpr lua_Number MODS_MEM_KB_MAX = 1099511627776.0;  // 2^40 KB
 static constexpr const char* MODS_BUILTIN_ENV = "z2_builtin_env";  // registry key
@@ -125,10 +124,15 @@ static void _sandbox_hook(lua_State* L, lua_Debug*) {
     if (!lim->tripped) {
         lim->count++;
         if (lim->count < lim->count_limit) return;
-        lim->tripped = 1;
     }
+    mods_lua_limit_tripped(L);
+}
+
+void mods_lua_limit_tripped(lua_State* L) {
+    if (ModsLimiter* lim = _limiter(L)) lim->tripped = 1;
     lua_sethook(L, _sandbox_hook, LUA_MASKCOUNT, 1);
     luaL_error(L, "instruction limit exceeded");
+    abort();  // not reached: luaL_error does not return
 }
 
 // Hooks are per thread: a coroutine resumed during a limited run gets the
@@ -396,6 +400,7 @@ int _sandbox_run(lua_State* L, int index, lua_Number instructions, lua_Number me
 
     lim->running = 1;
     lim->tripped = 0;
+    lim->steps = 0;
     if (count_limit) {
         lim->count_limit = count_limit;
         lim->count = 0;
@@ -627,6 +632,7 @@ static void _mods_lua_trim_libs(lua_State* L) {
 
     lua_pushcfunction(L, _mods_lua_print);
     lua_setglobal(L, "print");
+    mods_lua_strings_open(L);
 
     lua_getglobal(L, "coroutine");
     if (lua_istable(L, -1)) {

@@ -38,6 +38,7 @@ struct ModsLimiter {
     uint32_t count = 0;        // count-hook calls (thousands of instructions)
     uint32_t count_limit = 0;  // 0 = none
     uint32_t count_start = 0;  // `count` when the current sandbox run began
+    uint32_t steps = 0;        // work charged by C functions below one hook step
     int32_t running = 0;       // 1 while a sandbox run is in progress
     int32_t tripped = 0;       // the instruction limit fired in this run
 };
@@ -79,6 +80,23 @@ extern ModsAPI* _lua_modsapi;
 size_t lua_fwrite(const void* data, size_t size, size_t count, FILE* stream);
 int lua_fprintf(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
 int lua_fputs(const char* text, FILE* stream);
+
+// VM instructions between two calls of the count hook in a limited run.
+constexpr int MODS_HOOK_STEP = 1000;
+
+// The string functions whose work happens inside one C call (find, match,
+// gmatch, gsub, rep, format): replaced in the "string" table by versions
+// that, inside a z2_sandbox run with an instruction limit, work on our own
+// step-counting pattern matcher and charge their work to that limit. Outside
+// such a run they are Lua's own.
+void mods_lua_strings_open(lua_State* L);
+// Charges work done in C to the running limited sandbox run, in
+// instructions; past the limit it fails like the count hook. Nothing outside
+// a limited run.
+void mods_lua_charge(lua_State* L, uint64_t instructions);
+// The limit has fired: from now on every instruction of the run fails too;
+// raises "instruction limit exceeded".
+[[noreturn]] void mods_lua_limit_tripped(lua_State* L);
 
 // C entry to the same sandbox: a state on the limiter allocator (null when
 // Lua cannot make one), and one limited run of the function at `index`.

@@ -241,8 +241,10 @@ void mods_reload_auto(Game& game) {
     mods_reload(game);
 }
 
+// Against where the view is going: a move may still wait for the handling
+// that asked for it to end.
 static void _mods_view_next(Game& game, const char* name) {
-    if (strncmp(game.view.cur, name, sizeof(game.view.cur)) != 0) game.view.next(name, 2);
+    if (game.view.dest() != name) game.view.next(name, 2);
 }
 
 static bool _mods_prefix(const char* s, const char* prefix) {
@@ -271,7 +273,8 @@ int mods_loop(Game& game) {
 
     api->param_set("orient", var(game_get_sw() < game_get_sh()));
 
-    const char* cur = game.view.cur;
+    std::string dest = game.view.dest();
+    const char* cur = dest.c_str();
     if (_mods_prefix(cur, "menus_settings_") && state != "play") return 0;
     if (_mods_prefix(cur, "menus_error") || _mods_prefix(cur, "menus_webiap") ||
         _mods_prefix(cur, "ext_store_view"))
@@ -344,6 +347,8 @@ void mods_event(Game& game, var e) {
         api->params.__set__(var("html"), var(""));
         return;
     }
+    // The screen the mod asks for comes once the mod is done with this event.
+    GameView::Hold hold(game.view);
     engine->event(var(e.__copy__()));
     mods_loop(game);
 }

@@ -117,9 +117,13 @@ public:
     void loop(int timeout_ms) override;
     ~NetClient() override;
 
-private:
+    // Opens the endpoint: no_host when ENet cannot make one (or the port is
+    // out of range), no_peer when the host name does not resolve (the
+    // endpoint then reports "disconnect").
     enum class Start { ok, no_host, no_peer };
     Start start();
+
+private:
     void handle_packet(const ENetPacket* packet);
     void send_outbox();
 };

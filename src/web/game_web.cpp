@@ -364,6 +364,12 @@ static void _game_web_finish(Game& game, WebRequest* r) {
     game_web_handle(game, r);
 }
 
+void game_web_drop_all() {
+    std::vector<WebRequest*> left = std::move(web_reqs);
+    web_reqs.clear();
+    for (WebRequest* r : left) delete r;
+}
+
 void game_web_loop(Game& game) {
     size_t i = 0;
     while (i < web_reqs.size()) {

@@ -39,8 +39,10 @@ public:
     static std::string urlencode(std::string text);
 };
 
-// Every request in flight, in queueing order. Entries left at exit are not freed.
+// Every request in flight, in queueing order.
 extern std::vector<WebRequest*> web_reqs;
+// Frees every request still in flight (shutdown: no answer will be read).
+void game_web_drop_all();
 
 // ---- queue and replies (game_web.cpp) ---------------------------------------------
 

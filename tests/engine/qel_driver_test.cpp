@@ -342,6 +342,27 @@ TEST_F(DriverTest, DocumentFilesRoundTrip) {
   EXPECT_EQ(part, image.substr(0, 1048));
 }
 
+TEST_F(DriverTest, SweepRemovesOnlyTheSavesOfProcessesThatAreGone) {
+  driver_init(DRIVER_TIMER);
+  driver_set_gamename("Zentar 2");
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_GT(gone, 0);
+  waitpid(gone, nullptr, 0);
+  fs::path dir = docdir("Zentar 2");
+  fs::create_directories(dir);
+  std::string dead = ".ruvezor-save-" + std::to_string(gone) + ".tmp";
+  std::string alive = ".ruvezor-save-" + std::to_string(getppid()) + ".tmp";
+  for (const std::string& n : {dead, alive, std::string(".ruvezor-save-x1.tmp"), std::string("settings.dat")})
+    spit(dir / n, "x");
+  int removed = 0;
+  std::string out = stdout_of([&] { removed = driver_doc_sweep_saves(); });
+  EXPECT_EQ(removed, 1) << out;
+  EXPECT_FALSE(fs::exists(dir / dead));
+  for (const char* n : {".ruvezor-save-x1.tmp", "settings.dat"}) EXPECT_TRUE(fs::exists(dir / n)) << n;
+  EXPECT_TRUE(fs::exists(dir / alive));
+}
+
 // ---- log file ----------------------------------------------------------------
 
 TEST_F(DriverTest, BacklogIsReplayedInOrderOnceTheFileOpens) {

@@ -40,6 +40,7 @@ struct Host : ProgramRun {
     int port = free_udp_port();
     Host(const char* mod, std::vector<std::string> more) : ProgramRun("z2host") {
         fs::copy_file(std::string(Z2_DATA_DIR) + "/" + mod, root + "/data/" + mod);
+        fs::copy_file(std::string(Z2_DATA_DIR) + "/mod_bots.lua", root + "/data/mod_bots.lua");  // their bots
         std::vector<std::string> args = {"-headless", "-mod", mod, "-port", std::to_string(port)};
         args.insert(args.end(), more.begin(), more.end());
         start(args);

@@ -203,6 +203,7 @@ TEST(GameRecord, VersionTextsAndLogTag) {
     EXPECT_STREQ(game_log_info(), "2000");
     g->active = 0;
     EXPECT_FALSE(game_is_active());
+    GameView::unregister_states();
     GAME_THIS = nullptr;
 }
 

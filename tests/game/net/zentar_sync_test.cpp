@@ -575,6 +575,20 @@ TEST_F(GameNetTest, JoiningMakesTheRightEndpointAndKey) {
     game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "0123456789abcdef");
     EXPECT_EQ(client.game->client_net->is_local(), 0);
     EXPECT_EQ(client.game->client_net->key, "fedcba987654321");
+
+    // Without a web login the uid comes from the device id: the same device
+    // joins as the same player, another device as another one.
+    Settings& s = client.game->settings;
+    s.uid[0] = 0;
+    snprintf(s.udid, 64, "0123456789abcdef0123456789abcdef");
+    game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "");
+    std::string uid = client.game->client_net->uid;
+    game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "");
+    EXPECT_EQ(client.game->client_net->uid, uid);
+    snprintf(s.udid, 64, "1123456789abcdef0123456789abcdef");
+    game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "");
+    EXPECT_NE(client.game->client_net->uid, uid);
+    EXPECT_EQ(client.game->client_net->name, "Player");
 }
 
 TEST_F(GameNetTest, MessagesReachTheSyncAndThenTheMods) {
