@@ -62,6 +62,8 @@ std::string namegen();
 
 // The paint and loop most menu screens share.
 void menus_paint_common(Container& root);
+// The same without the clear, over what a screen painted first.
+void menus_paint_root(Container& root);
 void menus_loop_common(Container& root);
 
 // The escapes of a text placed in markup: & < > " and line feeds as <br/>.

@@ -2,11 +2,14 @@
 // keys and frames the way a player's session would.
 #include <gtest/gtest.h>
 
+#include <GL/gl.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "app/game.h"
 #include "screens/menus.h"
@@ -156,6 +159,12 @@ TEST_F(MainMenu, SlideRunsOncePerProgramAndReleaseFinishesIt) {
     EXPECT_EQ(m->skip, 1);
     EXPECT_FLOAT_EQ(m->root.children[0]->y, 0.0f);
     EXPECT_EQ(m->root.children[1]->style.declared().fg_alpha, 255);
+    // The demo match shows beside the page, not a cleared screen.
+    std::vector<unsigned char> strip(100 * 480 * 4);
+    glReadPixels(0, 0, 100, 480, GL_RGBA, GL_UNSIGNED_BYTE, strip.data());
+    int lit = 0;
+    for (size_t i = 0; i < strip.size(); i += 4) lit += strip[i] + strip[i + 1] + strip[i + 2] > 60;
+    EXPECT_GT(lit, 50);
 
     Event esc{};
     esc.type = 6, esc.key = 5;
