@@ -33,6 +33,8 @@ end
 
 local function show_score()
   z2.status = string.format("Score %d    Balls %d", score, lives)
+  -- A waiting ball says how to play it.
+  if ball and ball.stuck then z2.status = z2.status .. "    Move the paddle with the mouse, click to launch" end
 end
 
 local function place_paddle(x)
@@ -44,6 +46,7 @@ end
 local function serve()
   ball.stuck = true
   ball.x, ball.y = paddle.x, PADDLE_Y - BALL_R - 1
+  show_score()
 end
 
 local function start()
@@ -153,6 +156,7 @@ function event(e)
   end
   if e.type == "ui:up" and phase == "play" and ball.stuck then
     ball.stuck = false
+    show_score()
     local a = (math.random() - 0.5) * 0.8
     ball.vx, ball.vy = BALL_SPEED * math.sin(a), -BALL_SPEED * math.cos(a)
   elseif e.type == "pause" then

@@ -14,9 +14,10 @@ local LEVELS = {
   -- w, h: the map; bots: how many, at which bot level; neutrals: how many,
   -- with how many ships; you, them: production and ships of the home planets;
   -- team: the bots fight as one team; boost: the bots' production factor;
-  -- near: the rival lives closer than the far edge.
+  -- near: the rival lives closer than the far edge; reveal: the rival's ship
+-- counts show, as a new player's own do.
   {name = "First contact", w = 420, h = 280, bots = 1, level = 1, neutrals = 4, nships = {5, 10},
-   you = {100, 50}, them = {30, 15}, near = true},
+   you = {100, 50}, them = {30, 15}, near = true, reveal = true},
   {name = "Room to grow", w = 560, h = 360, bots = 1, level = 2, neutrals = 6, nships = {5, 20},
    you = {100, 40}, them = {60, 30}},
   {name = "A real rival", w = 640, h = 400, bots = 1, level = 3, neutrals = 8, nships = {5, 25},
@@ -150,6 +151,7 @@ local function start(n)
     local b = BOTS[i]
     local u = z2_user_init(b[1], b[2], team)
     z2_item_set(u, "has_bot", true)
+    if lv.reveal then z2_item_set(u, "user_reveal", true) end
     if lv.boost then z2_item_set(u, "ships_production_factor", lv.boost) end
     local x = lv.near and 0.72 or 0.88 - 0.05 * ((i + 1) % 2)
     z2_planet_init(u, W * x, H * i / (lv.bots + 1), lv.them[1], lv.them[2])

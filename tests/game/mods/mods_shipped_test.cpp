@@ -94,6 +94,15 @@ protected:
         e.type = 6, e.key = 5;
         game->view.state_event(e);
     }
+    // The buttons on the mod's page.
+    int buttons() {
+        int n = 0;
+        if (api())
+            for (Widget* w : api()->_list_descendants())
+                n += w->on_click.__type__() == VAR_DICT && w->on_click["type"].__str__() == "onclick" &&
+                     !w->on_click["value"].__str__().empty();
+        return n;
+    }
     // The first button of the mod's page, as a click would report it.
     bool press_first_button() {
         if (!api()) return false;
@@ -152,6 +161,7 @@ protected:
 TEST_P(ShippedMod, PlaysWithoutALuaError) {
     bool had_planet = false, sent = false, okay = true;
     std::string before, paused, after;
+    int pause_buttons = 0;
     // Failures are checked after the capture, which would swallow them.
     std::string out = z2test::stdout_of([&] {
         snprintf(game->mod_file, sizeof(game->mod_file), "%s/%s", Z2_DATA_DIR, GetParam().c_str());
@@ -176,6 +186,7 @@ TEST_P(ShippedMod, PlaysWithoutALuaError) {
             key_escape();
             frames(3);
             paused = state();
+            pause_buttons = buttons();
             key_escape();
             frames(3);
             after = state();
@@ -184,9 +195,12 @@ TEST_P(ShippedMod, PlaysWithoutALuaError) {
     });
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_TRUE(okay);
-    if (had_planet) EXPECT_TRUE(sent) << "a drag from an own planet sends a fleet";
+    if (had_planet) {
+        EXPECT_TRUE(sent) << "a drag from an own planet sends a fleet";
+    }
     if (!paused.empty() && paused != "quit") {  // the credits close on Escape instead
         EXPECT_TRUE(paused == "pause" || paused == "dialog") << paused;
+        EXPECT_GE(pause_buttons, 2) << "the pause page offers the match and the menu";
         EXPECT_EQ(after, before);
     }
 }
