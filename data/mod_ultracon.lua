@@ -95,12 +95,14 @@ local function start()
   you_label = z2.new_label("YOU", z2_item_get(home, "position_x"), z2_item_get(home, "position_y") - 45, 0xffffff)
   you_label.label_align = 0
   controls = {}
-  control("zoom_in", "+", 10, 60)
-  control("zoom_out", "-", 10, 104)
-  control("left", "<", 10, 170)
-  control("right", ">", 98, 170)
-  control("up", "^", 54, 126)
-  control("down", "v", 54, 214)
+  -- At the right, beside the slider: the player's home starts at the left
+  -- edge of the view, where buttons would cover it.
+  control("zoom_in", "+", 630, 60)
+  control("zoom_out", "-", 630, 104)
+  control("left", "<", 630, 170)
+  control("right", ">", 718, 170)
+  control("up", "^", 674, 126)
+  control("down", "v", 674, 214)
   -- Start close to home: the whole map is only a glance away.
   zoom = 2
   cx, cy = z2_item_get(home, "position_x"), z2_item_get(home, "position_y")
