@@ -6,12 +6,21 @@
 -- hosted, and every player who joins gets a user of their own and a neutral
 -- planet to start from. Without one (or when hosting fails) the bots play on
 -- alone. "-frames N" ends the run after N frames. Captures, joins and wins go
--- to the log.
+-- to the log. Players may come from a galaxy host (mod_galaxy.lua).
+--
+-- Started from the Mods screen it hosts on port 7000 and the player at the
+-- screen joins too, like any other player; when the port is taken they play
+-- against the bots alone. Escape or the pause icon pauses (the match goes on
+-- for the others) and the page leads back to the match or to the menu.
+
+require("mod_bots")
 
 local W, H = 640, 400          -- the field
 local NEUTRAL_PLANETS = 12
 local THINK = 0.75             -- seconds between two moves of a bot
 local REMATCH = 3              -- seconds between a win and the next match
+local PORT = 7000              -- hosted on from the Mods screen, which gives no port
+local LOCAL_UID = "local"      -- the player at the screen when nothing is hosted
 
 local BOTS = {
   {name = "Vega", color = 0xff5040},
@@ -21,7 +30,7 @@ local BOTS = {
 local PLAYER_COLORS = {0xffd040, 0xd060ff, 0x40e0e0, 0xff80b0, 0xa0a0ff, 0xffa040}
 
 local neutral          -- the owner of unclaimed planets
-local bots             -- list of {user, wait}
+local bots             -- the bots of this match (mod_bots)
 local players          -- account id -> user, this match
 local connected = {}   -- account id -> name, across matches
 local player_count = 0
@@ -32,6 +41,12 @@ local frames = 0
 local frame_limit = 0
 local rematch_at       -- match clock of the next match after a win
 local clock = 0
+local wanted_port      -- the port hosting was tried on
+local hosted_port      -- nil while not hosting
+
+-- At a screen the log lines would keep the mod console's band up over the
+-- match, so there they are dropped (init); a headless host logs them all.
+local print = print
 
 local function owner_of(p) return z2_item_get(p, "owner_n") end
 local function ships_of(p) return z2_item_get(p, "ships_value") end
@@ -53,6 +68,7 @@ local player_join
 local function new_match()
   z2_game_reset()
   bots, players, names, planets, owners = {}, {}, {}, {}, {}
+  mod_bots.clear()
   rematch_at = nil
 
   neutral = new_user("neutral", 0x808080)
@@ -68,31 +84,15 @@ local function new_match()
     z2_item_set(u, "has_bot", true)
     local p = z2_planet_init(u, math.random(0, W), math.random(0, H), 100, 60)
     planets[#planets + 1] = p
-    bots[#bots + 1] = {user = u, wait = THINK * i / #BOTS}
+    -- The fullest planet attacks the nearest one that half its ships can take.
+    bots[#bots + 1] = mod_bots.new(u, {think = THINK, wait = THINK * i / #BOTS, aim = "near", send = 50,
+                                       margin = 1, sources = 1})
   end
   z2_planets_settle(0, 0, W, H)
   z2_view_set(0, 0, W, H)
   for _, p in ipairs(planets) do owners[p] = owner_of(p) end
   print(string.format("match: %d planets, %d bots", #planets, #bots))
   for uid, name in pairs(connected) do player_join(uid, name) end
-end
-
--- The bot's fullest planet attacks the nearest planet of someone else that
--- half its ships can take.
-local function bot_move(bot)
-  local from, best = nil, 0
-  for _, p in ipairs(planets) do
-    if owner_of(p) == bot.user and ships_of(p) > best then from, best = p, ships_of(p) end
-  end
-  if not from or best < 10 then return end
-  local to, near = nil, math.huge
-  for _, p in ipairs(planets) do
-    if owner_of(p) ~= bot.user and ships_of(p) < best / 2 - 1 then
-      local d = distance(from, p)
-      if d < near then to, near = p, d end
-    end
-  end
-  if to then z2_fleet_send(50, from, to) end
 end
 
 -- Logs every planet that changed hands since the last frame; a winner is
@@ -118,6 +118,8 @@ end
 -- who comes back keeps what is left of theirs.
 player_join = function(uid, name)
   connected[uid] = name
+  -- An online client shows whatever state its host names.
+  z2_net_send(uid, "state", "play")
   if players[uid] then
     print("rejoin: " .. name)
     return
@@ -130,6 +132,7 @@ player_join = function(uid, name)
   for _, p in ipairs(planets) do
     if owner_of(p) == neutral and ships_of(p) < least then pick, least = p, ships_of(p) end
   end
+  if uid == LOCAL_UID then z2_param_set("player", u) end
   if pick then
     z2_planet_chown(pick, u)
     z2_item_set(pick, "ships_value", 50)
@@ -140,14 +143,47 @@ player_join = function(uid, name)
   end
 end
 
+local function pause_page()
+  local line
+  if hosted_port then
+    line = "Hosting on port " .. hosted_port .. ": players on your network join with the 'client' mod " ..
+           "and this computer's address. The match goes on while you are away."
+  else
+    line = "Port " .. tostring(wanted_port) .. " is taken, so nobody can join: you play against the bots alone."
+  end
+  return table.concat({
+    "<table>",
+    "<tr><td><h2 class='header'>Paused</h2>",
+    "<tr><td><p>&nbsp;</p>",
+    "<tr><td><p width=300 align=center>", line, "</p>",
+    "<tr><td><p>&nbsp;</p>",
+    "<tr><td><input type='button' value='Back to the match' onclick='resume' width=200 />",
+    "<tr><td><input type='button' value='Leave to the menu' onclick='menu' width=200 />",
+    "</table>",
+  })
+end
+
 function init()
   frame_limit = tonumber(z2_param_get("frames")) or 0
+  local at_screen = not z2_param_get("headless")
+  if at_screen then print = function() end end
   new_match()
   z2_param_set("state", "play")
   local port = tonumber(z2_param_get("port")) or 0
+  if port <= 0 and at_screen then port = PORT end
   if port > 0 then
+    wanted_port = port
     local ok, err = pcall(z2_net_host, port)
-    if ok then print("hosting on port " .. port) else print("not hosting: " .. tostring(err)) end
+    if ok then
+      hosted_port = port
+      print("hosting on port " .. port)
+    else
+      print("not hosting: " .. tostring(err))
+    end
+  end
+  if at_screen then
+    -- Through our own host like everybody else; its join gives the planet.
+    if not (hosted_port and pcall(z2_net_join, "", hosted_port)) then player_join(LOCAL_UID, "You") end
   end
 end
 
@@ -164,17 +200,18 @@ function loop(t)
     return
   end
   watch_owners()
-  for _, bot in ipairs(bots) do
-    bot.wait = bot.wait - t
-    if bot.wait <= 0 then
-      bot.wait = THINK
-      bot_move(bot)
-    end
-  end
+  mod_bots.loop(t)
 end
 
 function event(e)
-  if e.type == "net:join" or e.type == "net:rejoin" then
+  if e.type == "pause" then
+    z2_param_set("html", pause_page())
+  elseif (e.type == "back" and z2_param_get("state") == "pause") or
+         (e.type == "onclick" and e.value == "resume") then
+    z2_param_set("state", "play")
+  elseif e.type == "onclick" and e.value == "menu" then
+    z2_param_set("state", "quit")
+  elseif e.type == "net:join" or e.type == "net:rejoin" then
     player_join(e.uid or "", e.name or "")
   elseif e.type == "net:leave" then
     connected[e.uid or ""] = nil

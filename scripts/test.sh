@@ -18,5 +18,5 @@ cmake --build build/sanitize -j "$jobs"
 
 echo "== tests (optimised build)"
 (cd build/release && ctest -j "$jobs" --output-on-failure)
-echo "== tests (sanitizer build)"
-(cd build/sanitize && ASAN_OPTIONS=detect_leaks=0 ctest -j "$jobs" --output-on-failure)
+echo "== tests (sanitizer build, leaks included)"
+(cd build/sanitize && ctest -j "$jobs" --output-on-failure)

@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
         game_loop();
         game_paint();
     }
+    int status = game_exit_status();
     game_deinit();
-    return 0;
+    return status;
 }

@@ -4,10 +4,11 @@
 -- call the mod's own init(), loop(t) and event(e), so a mod without one of
 -- them fails there, which blocks the engine until its next script.
 --
--- This runs before setmetatable, getmetatable, rawset and rawget leave the
--- globals: the layer keeps its own references. Library functions are kept as
--- locals too, so the layer still works inside z2_sandbox runs (no string
--- metatable) and after a mod replaces a library global.
+-- setmetatable, getmetatable, rawset and rawget leave the mods' globals after
+-- the first run; the game's own scripts still see them, also when a mod
+-- requires this one again. Library functions are kept as locals too, so the
+-- layer still works inside z2_sandbox runs (no string metatable) and after a
+-- mod replaces a library global.
 
 local setmetatable, getmetatable = setmetatable, getmetatable
 local rawget, rawset = rawget, rawset

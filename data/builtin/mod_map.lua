@@ -107,6 +107,19 @@ local function xitem(o, x, y)
   return o
 end
 
+-- A name shown under a star or a ship in a free zoom. It is an item of its
+-- own: the planet painter writes ship counts into planets' labels, and a
+-- ship's alpha is its picture's. Hidden until the loop shows it.
+local function name_label(name)
+  local l = z2.new_label(name, 0, 0, 0xffffff)
+  l.label_font = "font-outline"
+  l.label_size = 6
+  l.label_valign = 1
+  l.render_alpha = 0
+  l.has_label = false
+  return l
+end
+
 local function build_stars(M)
   local users = {}
   for _, s in ipairs(M.stars) do
@@ -125,8 +138,13 @@ local function build_stars(M)
     p.label_text = s.name
     p.has_button = true
     p.button_name = tostring(p.n)
+    -- A button is found by its image box, which a planet made without ships
+    -- does not have: the star and 10 units around it, as a tap counts.
+    local box = s.size + 20
+    p.image_w, p.image_h, p.image_cx, p.image_cy, p.image_scale = box, box, box / 2, box / 2, 1
     p.render_zindex = -1
     s.item = p
+    s.name_item, s.name_alpha = name_label(s.name), 0
     M.star_by_n[p.n] = s
     M.items_by_star[text(s.id)] = p
 
@@ -215,10 +233,9 @@ local function build_ships(M)
       if src == "" then src = "ship" end
       local o = xitem(z2.new_image(src, x, y, 20, 20), x, y)
       o.render_color = hex(u.color) or 0xffffff
-      o.has_label = true
-      o.label_text = text(u.name)
       o.render_alpha = 255
-      local ship = {item = o, x = x, y = y, star = s, w = 20, own = own}
+      local ship = {item = o, x = x, y = y, star = s, w = 20, own = own,
+                    name_item = name_label(text(u.name)), name_alpha = 0}
       M.ships[#M.ships + 1] = ship
       if own then
         M.own = ship
@@ -339,13 +356,27 @@ local function map_loop(M, t)
   M._ZSTAR = (5 * M._ZSTAR + M.ZSTAR) / 6
   M._CALPHA = (5 * M._CALPHA + M.CALPHA) / 6
   local cx, cy = S.x + S.w / 2, S.y + S.h / 2
-  -- labels in a free zoom
-  if M.FOCUS == true then
-    for _, st in ipairs(M.stars) do
-      local x, y = shown(M, st.x, st.y)
-      local d = sqrt((x - cx) ^ 2 + (y - cy) ^ 2)
-      st.item.render_alpha = floor(255 * max(0, 1 - d / 80))
+  -- labels in a free zoom, fading out 80 units from the view centre
+  local function show_label(o, x, y, below)
+    local a = 0
+    if M.FOCUS == true then
+      a = floor(255 * max(0, 1 - sqrt((x - cx) ^ 2 + (y - cy) ^ 2) / 80))
     end
+    if a == 0 and o.name_alpha == 0 then return end
+    o.name_alpha = a
+    local l = o.name_item
+    l.position_x = x
+    l.position_y = y + below
+    l.render_alpha = a
+    l.has_label = a > 0
+  end
+  for _, st in ipairs(M.stars) do
+    local x, y = shown(M, st.x, st.y)
+    show_label(st, x, y, st.size / 2 * M._ZSTAR + 1)
+  end
+  for _, sh in ipairs(M.ships) do
+    local x, y = shown(M, sh.x, sh.y)
+    show_label(sh, x, y, sh.w / 2 + 1)
   end
   z2.view_set(S.x, S.y, S.w, S.h)
   z2.clip_set(S.x - S.w / 2, S.y - S.h / 2, 2 * S.w, 2 * S.h)

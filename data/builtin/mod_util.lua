@@ -2,8 +2,9 @@
 -- an optional strict mode for globals.
 --
 -- Library functions are kept as locals: these helpers must work inside
--- z2_sandbox runs (no string metatable) and once the metatable functions
--- have left the globals.
+-- z2_sandbox runs (no string metatable). The metatable functions have left
+-- the mods' globals; the game's own scripts still see them, also when a mod
+-- requires this one again.
 
 local function _mod_util_setup()
   local setmetatable, getmetatable, rawset = setmetatable, getmetatable, rawset
@@ -86,6 +87,10 @@ local function _mod_util_setup()
   end
 
   -- Strict mode: new globals must be functions or declared with global().
+  -- Its state is made once: when a mod requires this script again, the
+  -- globals' metatable may be strict mode's own, which strict(false) must
+  -- still take away.
+  if strict ~= nil then return end
   local declared = {}
   local original = getmetatable(G)
   local strict_meta = {

@@ -20,10 +20,13 @@
 #include <ctime>
 #include <deque>
 
+#include <dirent.h>     // sweeping stale temporary save files
 #include <fcntl.h>      // open flags for the temporary save file
 #include <pwd.h>        // home directory when HOME is unset
+#include <strings.h>    // strncasecmp
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <signal.h>     // kill(pid, 0): is a saving process still there
 #include <sys/wait.h>   // reaping the url launcher
 #include <unistd.h>
 
@@ -372,6 +375,45 @@ static bool _driver_write_all(int fd, const void* buf, int n) {
   return true;
 }
 
+static const char _DRIVER_SAVE_PREFIX[] = ".ruvezor-save-";
+static const char _DRIVER_SAVE_SUFFIX[] = ".tmp";
+
+// The writer's process id of a temporary save file's name, 0 for any other name.
+static long _driver_save_pid(const char* name) {
+  size_t np = sizeof(_DRIVER_SAVE_PREFIX) - 1, ns = sizeof(_DRIVER_SAVE_SUFFIX) - 1;
+  size_t n = strlen(name);
+  if (n <= np + ns || strncmp(name, _DRIVER_SAVE_PREFIX, np) != 0 ||
+      strcmp(name + n - ns, _DRIVER_SAVE_SUFFIX) != 0 || n - np - ns > 9)
+    return 0;
+  long pid = 0;
+  for (size_t i = np; i < n - ns; i++) {
+    if (name[i] < '0' || name[i] > '9') return 0;
+    pid = pid * 10 + (name[i] - '0');
+  }
+  return pid;
+}
+
+int driver_doc_sweep_saves() {
+  const char* dir = _driver_doc_dir();
+  if (!dir[0]) return 0;
+  DIR* d = opendir(dir);
+  if (!d) return 0;
+  int removed = 0;
+  while (struct dirent* e = readdir(d)) {
+    long pid = _driver_save_pid(e->d_name);
+    // A process that still runs (or that we may not signal) may be saving.
+    if (pid <= 0 || pid == static_cast<long>(getpid())) continue;
+    if (kill(static_cast<pid_t>(pid), 0) == 0 || errno != ESRCH) continue;
+    std::string path = std::string(dir) + "/" + e->d_name;
+    if (unlinkat(dirfd(d), e->d_name, 0) == 0) {
+      qel_log("removed a save left by process %ld: %s\n", pid, path.c_str());
+      removed++;
+    }
+  }
+  closedir(d);
+  return removed;
+}
+
 // Written beside the target and renamed over it, so a crash or a full disk
 // never leaves a half-written file in its place.
 int driver_file_save(const char* path, const void* buf, int n) {
@@ -392,7 +434,7 @@ int driver_file_save(const char* path, const void* buf, int n) {
   // A short fixed name, so a long target name can't push it past NAME_MAX.
   size_t cut = target.rfind('/');
   std::string tmp = (cut == std::string::npos ? std::string() : target.substr(0, cut + 1)) +
-                    ".ruvezor-save-" + std::to_string(static_cast<long>(getpid())) + ".tmp";
+                    _DRIVER_SAVE_PREFIX + std::to_string(static_cast<long>(getpid())) + _DRIVER_SAVE_SUFFIX;
 
   bool ok = false;
   // The temporary file starts private, so nobody can open it while it is
@@ -449,6 +491,19 @@ int driver_doc_save(const char* name, const void* buf, int n) {
 // ---- log file ----------------------------------------------------------------
 // Nothing here may log: every log line comes through driver_log_printf.
 
+// The open log file's descriptor, for driver_log_emergency; -1 when none.
+static volatile sig_atomic_t _driver_log_fd = -1;
+
+void driver_log_emergency(const char* text) {
+  size_t n = strlen(text);
+  int fds[2] = {STDOUT_FILENO, _driver_log_fd};
+  for (int fd : fds) {
+    if (fd < 0) continue;
+    ssize_t w = write(fd, text, n);
+    (void)w;
+  }
+}
+
 static void _driver_log_open() {
   _DriverLog& L = _driver_log();
   if (L.file || !_driver || !_driver->gamename[0]) return;
@@ -459,6 +514,7 @@ static void _driver_log_open() {
     fputs("[_driver_log_init]\n", f);
     fclose(f);
     L.file = fopen(L.path, "ae");  // not inherited by launched programs
+    if (L.file) _driver_log_fd = fileno(L.file);
   }
   L.open_failed = L.file == nullptr;
 }
@@ -467,6 +523,7 @@ void _driver_log_deinit() {
   _DriverLog& L = _driver_log();
   if (!L.file) return;
   fputs("\n[_driver_log_deinit]\n", L.file);
+  _driver_log_fd = -1;
   fclose(L.file);
   L.file = nullptr;
 }
@@ -479,34 +536,46 @@ void _driver_log_init() {
 
 void driver_log_printf(const char* format, ...) {
   if (!format) return;
+  // Lines fit the stack buffer; longer ones are formatted again on the heap.
+  char small[1024];
+  std::string big;
   va_list ap;
   va_start(ap, format);
   va_list ap2;
   va_copy(ap2, ap);
-  int n = vsnprintf(nullptr, 0, format, ap);
+  int n = vsnprintf(small, sizeof(small), format, ap);
   va_end(ap);
-  std::string line;
-  if (n > 0) {
-    line.resize(static_cast<size_t>(n));
-    vsnprintf(line.data(), static_cast<size_t>(n) + 1, format, ap2);
+  const char* text = small;
+  if (n < 0) {
+    n = 0;
+  } else if (static_cast<size_t>(n) >= sizeof(small)) {
+    big.resize(static_cast<size_t>(n));
+    vsnprintf(big.data(), static_cast<size_t>(n) + 1, format, ap2);
+    text = big.data();
   }
   va_end(ap2);
+  size_t len = static_cast<size_t>(n);
 
   _DriverLog& L = _driver_log();
   if (!L.file && !L.open_failed) _driver_log_open();
 
-  L.backlog_bytes += line.size();
-  L.backlog.push_back(std::move(line));
-  // Keep the newest lines when the file never opens.
-  while (L.backlog_bytes > _driver_log_backlog_cap && L.backlog.size() > 1) {
-    L.backlog_bytes -= L.backlog.front().size();
-    L.backlog.pop_front();
+  if (!L.file || !L.backlog.empty()) {
+    L.backlog_bytes += len;
+    L.backlog.emplace_back(text, len);
+    // Keep the newest lines when the file never opens.
+    while (L.backlog_bytes > _driver_log_backlog_cap && L.backlog.size() > 1) {
+      L.backlog_bytes -= L.backlog.front().size();
+      L.backlog.pop_front();
+    }
+    if (!L.file) return;
+    for (const std::string& s : L.backlog) fwrite(s.data(), 1, s.size(), L.file);
+    L.backlog.clear();
+    L.backlog_bytes = 0;
+  } else {
+    fwrite(text, 1, len, L.file);
   }
-
-  if (!L.file) return;
-  for (const std::string& s : L.backlog) fwrite(s.data(), 1, s.size(), L.file);
-  L.backlog.clear();
-  L.backlog_bytes = 0;
+  // Into the file at once: the lines before a crash are the ones that explain it.
+  fflush(L.file);
 }
 
 // ---- clock -------------------------------------------------------------------
@@ -576,7 +645,11 @@ int driver_timer_tick() {
 void driver_open_url(const char* url) {
   if (!url) url = "";
   qel_log("Driver::weblink: %s\n", url);
-  if (!url[0] || url[0] == '-') return;  // not an address; xdg-open would read an option
+  // A mod can ask for any text; only web pages go to the system opener.
+  if (strncasecmp(url, "http://", 7) != 0 && strncasecmp(url, "https://", 8) != 0) {
+    qel_log("Driver::weblink: refused, not an http or https address\n");
+    return;
+  }
   pid_t pid = fork();
   if (pid < 0) {
     qel_log("Driver::weblink: fork failed: %s\n", strerror(errno));

@@ -64,6 +64,9 @@ struct Event {
   int32_t which;
 };
 
+// Modifier bits in b of a key event, as the key came.
+enum { EVENT_MOD_SHIFT = 1, EVENT_MOD_CTRL = 2, EVENT_MOD_ALT = 4, EVENT_MOD_GUI = 8 };
+
 static_assert(sizeof(float) == 4, "Event fields are 32 bits wide");
 static_assert(sizeof(Event) == 88, "Event is 88 bytes");
 static_assert(offsetof(Event, type) == 0);
@@ -165,14 +168,23 @@ int driver_doc_fsize(const char* name);
 int driver_doc_load(const char* name, void* buf, int cap);
 std::string driver_doc_load(const char* name);
 int driver_doc_save(const char* name, const void* buf, int n);
+// Removes the temporary files that saves of processes no longer running left
+// in the document directory (a save killed between write and rename);
+// returns how many went. Called at start-up.
+int driver_doc_sweep_saves();
 
 // ---- log file ----------------------------------------------------------------
 
 // Queues one complete line (no newline added) and writes the queue to
-// "ruvezor.log" once that is open. Works before driver_init.
+// "ruvezor.log" once that is open, flushed, so that a killed process loses
+// no line. Works before driver_init.
 void driver_log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void _driver_log_init();    // (re)opens the log file when the game name is set
 void _driver_log_deinit();  // writes the closing line and closes it
+// Writes text straight to standard output and the log file's descriptor,
+// behind the buffered log: safe inside a signal handler, where the process
+// is about to end. Lines already logged are in the file (each is flushed).
+void driver_log_emergency(const char* text);
 // Lines waiting for the log file are capped at this many bytes; the oldest go.
 constexpr size_t _driver_log_backlog_cap = 1u << 20;
 
@@ -191,7 +203,8 @@ void _driver_timer_set_source(uint64_t (*now_us)());
 
 // ---- other -------------------------------------------------------------------
 
-// Opens the address in the user's browser (xdg-open, detached).
+// Opens an http or https address in the user's browser (xdg-open,
+// detached); any other address is refused with a log line.
 void driver_open_url(const char* url);
 // Loads an image file as a GL texture; 0 on failure.
 unsigned int driver_tex_load(const char* path, int* w, int* h, int* tw, int* th);
@@ -222,6 +235,10 @@ int driver_video_minimize();           // 1 when there was a window to minimise
 SDL_Window* driver_sdl2_window();      // null before the first window
 // Replaces the GL context with a new one for the window and makes it current.
 void _sdl2_create_context(SDL_Window* window);
+// Counts the GL contexts made so far (0 before the first). A GL name is good
+// only in the context it was made in; holders compare this with the count
+// they kept beside the name.
+uint32_t driver_gl_context_serial();
 // Reads window and drawable size into the driver metrics and the viewport.
 void _driver_video_resize();
 SDL_Window* _try_init_video(int w, int h, int fullscreen);

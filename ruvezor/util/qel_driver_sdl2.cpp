@@ -133,6 +133,10 @@ SDL_Surface* _sdl2_load_image(const char* path) {
   return copy;
 }
 
+static uint32_t _sdl2_context_serial = 0;
+
+uint32_t driver_gl_context_serial() { return _sdl2_context_serial; }
+
 void _sdl2_create_context(SDL_Window* window) {
   if (_sdl2.context) {
     qel_log("SDL_GL_DeleteContext\n");
@@ -140,6 +144,7 @@ void _sdl2_create_context(SDL_Window* window) {
     _sdl2.context = nullptr;
   }
   _sdl2.context = SDL_GL_CreateContext(window);
+  _sdl2_context_serial++;
   qel_log("SDL_GL_CreateContext\n");
   static const struct {
     SDL_GLattr attr;

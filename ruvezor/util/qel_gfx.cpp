@@ -94,6 +94,20 @@ void gfx_deinit() {
   _gfx = nullptr;
 }
 
+bool gfx_gl_name_dropped(uint32_t& name, uint32_t& context) {
+  if (!name || context == driver_gl_context_serial()) return false;
+  name = 0;
+  return true;
+}
+
+void gfx_gl_name_free(uint32_t& name, uint32_t& context) {
+  if (!gfx_gl_name_dropped(name, context) && name && _gfx_is_ready()) {
+    GLuint n = name;
+    glDeleteTextures(1, &n);
+  }
+  name = 0;
+}
+
 void gfx_gl_state_reset() {
   _gfx_log_gl_error(&_gfx_err_reset);
   glDisable(GL_DEPTH_TEST);

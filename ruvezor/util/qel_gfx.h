@@ -56,6 +56,15 @@ bool _gfx_is_ready();  // a GL context is current
 
 // The fixed-function state all 2D drawing assumes (premultiplied blending).
 void gfx_gl_state_reset();
+
+// A GL name kept beside the serial of the context it was made in
+// (driver_gl_context_serial). Once the context has been re-created the name
+// is dropped, never deleted: the new context may already use it for
+// something else. Dropped answers whether it had to forget the name (the
+// holder then makes it again); free deletes a name of the current context
+// and drops any other.
+bool gfx_gl_name_dropped(uint32_t& name, uint32_t& context);
+void gfx_gl_name_free(uint32_t& name, uint32_t& context);
 void gfx_clear();
 
 // ---- view, projection and coordinate mapping -------------------------------------

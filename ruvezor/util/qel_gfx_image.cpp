@@ -33,6 +33,7 @@ struct _GfxImageData {
   uint32_t memused = 0;                  // sum of mem over all textures
   int reload_last = 0;                   // second of the last hot-reload pass
   long load_ms_total = 0;                // time spent in gfx_tex_load, only logged
+  uint32_t context = 0;                  // GL context serial the names belong to
 
   _GfxImageData() : imgs(1, GfxImage{}), texs(1, GfxTexture{}) {}
 };
@@ -141,8 +142,23 @@ GfxImage* _gfx_get_img(int img) {
   return _gfxi_img_valid(img) ? &d.imgs[img] : &d.imgs[0];
 }
 
+// After the GL context was re-created every name of the table belongs to a
+// context that is gone: they are all dropped (never deleted) and each texture
+// loads again on its next use, under the same id.
+static void _gfxi_context_check() {
+  if (!_gfxi || _gfxi->context == driver_gl_context_serial()) return;
+  _gfxi->context = driver_gl_context_serial();
+  for (GfxTexture& t : _gfxi->texs) {
+    t.gl_name = 0;
+    t.loaded = 0;
+    t.mem = 0;
+  }
+  _gfxi->memused = 0;
+}
+
 void _gfx_tex_gl_free(int tex) {
   if (!_gfxi_tex_valid(tex)) return;
+  _gfxi_context_check();
   GfxTexture& t = _gfxi->texs[tex];
   if (t.gl_name && _gfx_is_ready() && glIsTexture(t.gl_name)) {
     GLuint name = t.gl_name;
@@ -156,6 +172,7 @@ void _gfx_tex_gl_free(int tex) {
 
 void _gfx_tex_check(int tex) {
   if (!_gfxi_tex_valid(tex)) return;
+  _gfxi_context_check();
   if (!_gfxi->texs[tex].loaded) gfx_tex_reload(tex);
   _gfxi->texs[tex].last_use = _gfxi_now();
 }
@@ -206,6 +223,7 @@ int gfx_tex_load(const char* name) {
 
 void gfx_tex_reload(int tex) {
   if (!_gfxi_tex_valid(tex)) return;
+  _gfxi_context_check();
   _GfxImageData& d = *_gfxi;
   {
     GfxTexture& t = d.texs[tex];

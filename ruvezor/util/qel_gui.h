@@ -264,7 +264,9 @@ public:
 };
 
 // One radio option. The leader of a group holds every member and the chosen
-// value; clicking an option selects its value in the whole group.
+// value; clicking an option selects its value in the whole group. An option
+// leaves its group when it is destroyed, however that happens; a leader
+// hands the group and its value to the next member.
 class OptionBox : public Box {
 public:
   var value;                      // this option's own value
@@ -273,6 +275,7 @@ public:
   var selected;                   // in the leader: the group's current value
 
   explicit OptionBox(Widget* child);
+  ~OptionBox() override;
 
   var get_value() override;
   void set_value(var v) override;

@@ -94,6 +94,21 @@ void Box::paint() {
 
 OptionBox::OptionBox(Widget* child) : Box(child), leader(this) {}
 
+OptionBox::~OptionBox() {
+  OptionBox* l = _lead();
+  if (l != this) {
+    auto& m = l->members;
+    m.erase(std::remove(m.begin(), m.end(), this), m.end());
+    return;
+  }
+  members.erase(std::remove(members.begin(), members.end(), this), members.end());
+  if (members.empty()) return;
+  OptionBox* heir = members.front();
+  heir->members = std::move(members);
+  heir->selected = selected;
+  for (OptionBox* o : heir->members) o->leader = heir;
+}
+
 var OptionBox::get_value() { return _lead()->selected; }
 
 // Every member whose value reads the same as the selection shows the

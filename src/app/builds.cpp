@@ -105,7 +105,7 @@ static std::string _builds_field(const char* field, size_t size) {
 std::string builds_store_url(Game& game) {
     std::string uid = _builds_field(game.settings.uid, sizeof(game.settings.uid));
     std::string udid = _builds_field(game.settings.udid, sizeof(game.settings.udid));
-    std::string url = std::string("http://") + GAME_WEB_HOST + "/z2/store.php?";
+    std::string url = game_web_url(&game, "/z2/store.php?");
     url += "&uid=" + uid;
     url += "&token=" + _builds_md5_hex(uid + "|" + udid);
     return url;

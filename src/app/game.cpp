@@ -3,7 +3,6 @@
 // the paint module exists.
 #include "app/game.h"
 
-#include <SDL.h>
 #include <GL/gl.h>
 
 #include <cstdio>
@@ -121,6 +120,9 @@ void Game::args(int argc_, char** argv_) {
             _game_arg_copy(settings.name, sizeof(settings.name), a, v);
         } else if (strcmp(a, "-passwd") == 0) {
             _game_arg_copy(settings.passwd, sizeof(settings.passwd), a, v);
+        } else if (strcmp(a, "-web") == 0) {
+            _game_arg_copy(web, sizeof(web), a, v);
+            web_given = 1;
         } else if (strcmp(a, "-crash") == 0) {
             if (strcmp(v, "wait") == 0) crash = 0;
             else if (strcmp(v, "exit") == 0) crash = 1;
@@ -140,9 +142,12 @@ void Game::init() {
     driver_set_gamename("Zentar 2");
     driver_set_caption("Zentar 2");
     driver_set_icon(driver_data_fname("icon.png"));
+    driver_doc_sweep_saves();
     if (!headless) social_init();
 
     settings.load();
+    // After the load, which would replace it: the option is kept for later runs.
+    if (web_given) game_web_configure(*this, web);
     settings.version = 6;
     quit = 0;
     game_settings_sync(*this);
@@ -180,6 +185,7 @@ void Game::init() {
 
     if (!mod[0]) {
         qel_log("error -mod $FNAME must be provided when running in -headless mode\n");
+        GameView::unregister_states();  // exit() gives them no other chance to go
         exit(-1);
     }
     memcpy(mod_file, mod, sizeof(mod_file));
@@ -192,10 +198,9 @@ void Game::init() {
 void Game::deinit() {
     game_client_deinit(*this);
     game_server_deinit(*this);
-    if (!headless) {
-        view.state_deinit();
-        GameView::unregister_states();
-    }
+    if (!headless) view.state_deinit();
+    // Registered in every run, headless too: freed in every run.
+    GameView::unregister_states();
     mods_deinit(*this);
     delete chat;  // made by the first network set-up, kept for the run
     chat = nullptr;
@@ -205,6 +210,7 @@ void Game::deinit() {
         font_deinit();
         gfx_deinit();
     }
+    game_web_drop_all();
     qel_web_deinit();
     social_deinit();
     driver_deinit();
@@ -263,10 +269,10 @@ void Game::event(Event e) {
     game_grab(view.cur, e);
 
     if (e.type == 6) {
-        // The live modifier state, not the event's bits.
-        SDL_Keymod mod_state = SDL_GetModState();
-        bool ctrl = (mod_state & KMOD_CTRL) != 0;
-        bool cmd = (mod_state & KMOD_GUI) != 0;
+        // The key's own modifier bits: by the time the event is handled the
+        // modifier may be up again.
+        bool ctrl = (e.b & EVENT_MOD_CTRL) != 0;
+        bool cmd = (e.b & EVENT_MOD_GUI) != 0;
         if (e.key == 43 && (ctrl || cmd)) {
             settings.vfull = (settings.vfull == 1) ? -1 : 1;
             video.video_reset();
@@ -370,7 +376,7 @@ void Game::loop() {
     game_server_loop(*this);
     game_client_loop(*this);
     game_web_loop(*this);
-    social_loop();
+    if (!headless) social_loop();  // a host has no platform user
     ext_store_loop(*this);
 
     if (!headless) {
@@ -397,7 +403,11 @@ void Game::loop() {
     if (headless) {
         run_the_game_sim(*this, dt);
         if (mods_engine && !mods_engine->is_okay()) {
-            if (crash == 1) quit = 1;
+            if (crash == 1) {
+                // A supervisor must see that the run failed.
+                quit = 1;
+                exit_status = 1;
+            }
             else if (crash == 2) mods_restart_current(*this);
         }
         return;

@@ -39,10 +39,13 @@ public:
     char mod[512]{};            // "-mod"
     char server[256]{};         // online match host "host:port", from the web login
     char token[256]{};          // join token from the web login
+    char web[256]{};            // "-web HOST[:PORT]": stored as the settings' web server
+    int32_t web_given = 0;      // 1 when "-web" was on the command line
     int32_t argc = 0;
     char** argv = nullptr;      // saved, not copied
     int32_t crash = 0;          // headless engine failure: 0 wait, 1 exit, 2 restart
     int32_t active = 1;         // 0 after the suspend that precedes a Cmd+Q quit
+    int32_t exit_status = 0;    // the process's: 1 once the crash policy ended a failed run
 
     Game();
     Game(const Game&) = delete;
@@ -90,6 +93,6 @@ void game_social_loop(Game& game);
 void game_reliable_remove(std::string uid);
 void game_init(Game& game);
 
-// Web API hosts of Game::do_action.
+// Default web API hosts, used while the settings store no web server.
 extern const char* const GAME_WEB_HOST;
 extern const char* const GAME_WEB_HOST_DEBUG;

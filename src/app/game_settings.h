@@ -16,7 +16,9 @@
 //   0x020     4  vquality         -1 battery, 1 good, 2 better, 3 best
 //   0x024     4  x_hide           hide the in-match controls
 //   0x028     4  x_pause          hide the pause icon
-//   0x02C  1008  reserved0        (0x418..0x41B is never used)
+//   0x02C    64  web_server       web API server "host" or "host:port"; empty
+//                                 is the default server (set by "-web")
+//   0x06C   944  reserved0        (0x418..0x41B is never used)
 //   0x41C    64  name             account name
 //   0x45C    64  passwd           account password as typed
 //   0x49C    64  udid             device id, 32 lowercase hex characters
@@ -63,7 +65,8 @@ struct Settings {
     int32_t vquality;
     int32_t x_hide;
     int32_t x_pause;
-    uint8_t reserved0[1008];
+    char web_server[64];
+    uint8_t reserved0[944];
 
     char name[64];
     char passwd[64];
@@ -131,7 +134,8 @@ Z2_SETTINGS_AT(x_hud, 0x01C);
 Z2_SETTINGS_AT(vquality, 0x020);
 Z2_SETTINGS_AT(x_hide, 0x024);
 Z2_SETTINGS_AT(x_pause, 0x028);
-Z2_SETTINGS_AT(reserved0, 0x02C);
+Z2_SETTINGS_AT(web_server, 0x02C);
+Z2_SETTINGS_AT(reserved0, 0x06C);
 Z2_SETTINGS_AT(name, 0x41C);
 Z2_SETTINGS_AT(passwd, 0x45C);
 Z2_SETTINGS_AT(udid, 0x49C);

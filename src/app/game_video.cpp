@@ -100,9 +100,14 @@ void GameVideo::video_reset() {
 void GameVideo::video_init(int teardown) {
     Game* g = game_this();
     if (teardown) {
-        font_deinit();
-        gfx_deinit();
+        // A new GL context: every GL name made before is gone with the old
+        // one. The image, texture and font tables stay, so the ids that
+        // widgets, particles and fonts hold stay good; each texture drops
+        // its name and loads again on its next use. The transition
+        // framebuffers are made again below.
         if (g) game_trans_deinit(*g);
+        gfx_init();
+        gfx_gl_state_reset();
     }
     gfx_init();
     gfx_set_size(game_get_sw(), game_get_sh());
@@ -133,8 +138,7 @@ void GameVideo::open_url(const char* url) {
 
 void GameVideo::event(Event e) {
     if (e.type != 6) return;
-    SDL_Keymod mods = SDL_GetModState();
-    if (!(mods & (KMOD_CTRL | KMOD_GUI))) return;
+    if (!(e.b & (EVENT_MOD_CTRL | EVENT_MOD_GUI))) return;  // the key's own modifiers
     if (e.key == 45) {
         show_hud = !show_hud;
     } else if (e.key == 49) {

@@ -71,26 +71,32 @@ bool GameView::_state_valid() { return true; }
 // ---- dispatch -------------------------------------------------------------------
 
 void GameView::state_init() {
+    Hold hold(*this);
     if (State* s = find_state(cur)) s->init();
 }
 
 void GameView::state_deinit() {
+    Hold hold(*this);
     if (State* s = find_state(cur)) s->deinit();
 }
 
 void GameView::state_paint() {
+    Hold hold(*this);
     if (State* s = find_state(cur)) s->paint();
 }
 
 void GameView::state_event(Event e) {
+    Hold hold(*this);
     if (State* s = find_state(cur)) s->event(e);
 }
 
 void GameView::state_loop(float dt) {
+    Hold hold(*this);
     if (State* s = find_state(cur)) s->loop(dt);
 }
 
 var GameView::state_call(var msg) {
+    Hold hold(*this);
     if (State* s = find_state(cur)) return s->call(msg);
     return var();
 }
@@ -117,44 +123,103 @@ static void _view_shift_up(char stack[][VIEW_NAME]) {
     memset(stack[VIEW_DEPTH - 1], 0, VIEW_NAME);
 }
 
-void GameView::next(const char* name, int arg) {
-    // A copy first: name may point into the stack.
-    char to[VIEW_NAME];
-    _view_name(to, name, true);
-    _view_grab(builds_trans_get(cur, to, arg, 0));
-    state_deinit();
+// The name arithmetic of next: `to` on top, and the deepest earlier
+// occurrence of it becomes the top, everything above it dropped.
+static void _view_stack_next(char stack[][VIEW_NAME], const char* to) {
     memcpy(stack[0], to, VIEW_NAME);
-    memcpy(cur, to, VIEW_NAME);
-    // The deepest earlier occurrence becomes the top; everything above goes.
     int k = 0;
     for (int i = 1; i < VIEW_DEPTH; i++)
         if (strcmp(stack[i], to) == 0) k = i;
     for (int i = 0; i < k; i++) _view_shift_up(stack);
-    State* s = find_state(cur);
-    if (!s) {
-        qel_log("view: no screen named \"%s\"\n", cur);
-        return;
-    }
-    s->init();
+}
+
+// A chain of screens whose init keeps moving on is cut off here.
+static const int VIEW_MOVES_MAX = 64;
+
+void GameView::next(const char* name, int arg) {
+    Move m{0, {}, arg};
+    _view_name(m.name, name, true);
+    waiting.push_back(m);
+    if (held) return;
+    held++;
+    release();
 }
 
 void GameView::push(const char* name, int arg) {
-    char to[VIEW_NAME];
-    _view_name(to, name, true);
-    _view_grab(builds_trans_get(cur, to, arg, +1));
-    if (stack[VIEW_DEPTH - 1][0]) qel_log("view: stack full, \"%s\" dropped\n", stack[VIEW_DEPTH - 1]);
-    memmove(stack[1], stack[0], (VIEW_DEPTH - 1) * VIEW_NAME);
-    memcpy(stack[0], to, VIEW_NAME);
-    next(to, -1);
+    Move m{1, {}, arg};
+    _view_name(m.name, name, true);
+    waiting.push_back(m);
+    if (held) return;
+    held++;
+    release();
 }
 
 void GameView::pop(int arg) {
-    if (!stack[1][0]) return;  // the last screen stays
-    _view_grab(builds_trans_get(cur, stack[1], arg, -1));
-    _view_shift_up(stack);
-    char to[VIEW_NAME];
-    memcpy(to, stack[0], VIEW_NAME);
-    next(to, -1);
+    waiting.push_back(Move{2, {}, arg});
+    if (held) return;
+    held++;
+    release();
+}
+
+void GameView::release() {
+    if (held > 1) {
+        held--;
+        return;
+    }
+    // The last hold: each waiting move is made while the view is still held,
+    // so that what a screen's deinit or init asks for waits its turn.
+    int made = 0;
+    while (!waiting.empty()) {
+        Move m = waiting.front();
+        waiting.erase(waiting.begin());
+        if (++made > VIEW_MOVES_MAX) {
+            qel_log("view: more than %d screen changes in a row, the rest dropped\n", VIEW_MOVES_MAX);
+            waiting.clear();
+            break;
+        }
+        if (m.kind == 0) {
+            _view_grab(builds_trans_get(cur, m.name, m.arg, 0));
+        } else if (m.kind == 1) {
+            _view_grab(builds_trans_get(cur, m.name, m.arg, +1));
+            if (stack[VIEW_DEPTH - 1][0]) qel_log("view: stack full, \"%s\" dropped\n", stack[VIEW_DEPTH - 1]);
+            memmove(stack[1], stack[0], (VIEW_DEPTH - 1) * VIEW_NAME);
+            memcpy(stack[0], m.name, VIEW_NAME);
+        } else {
+            if (!stack[1][0]) continue;  // the last screen stays
+            _view_grab(builds_trans_get(cur, stack[1], m.arg, -1));
+            _view_shift_up(stack);
+            memcpy(m.name, stack[0], VIEW_NAME);
+        }
+        if (State* old = find_state(cur)) old->deinit();
+        _view_stack_next(stack, m.name);
+        memcpy(cur, m.name, VIEW_NAME);
+        State* s = find_state(cur);
+        if (!s) {
+            qel_log("view: no screen named \"%s\"\n", cur);
+            continue;
+        }
+        s->init();
+    }
+    held = 0;
+}
+
+std::string GameView::dest() const {
+    if (waiting.empty()) return cur;
+    char names[VIEW_DEPTH][VIEW_NAME];
+    memcpy(names, stack, sizeof(names));
+    for (const Move& m : waiting) {
+        char to[VIEW_NAME];
+        memcpy(to, m.name, VIEW_NAME);
+        if (m.kind == 1) {
+            memmove(names[1], names[0], (VIEW_DEPTH - 1) * VIEW_NAME);
+        } else if (m.kind == 2) {
+            if (!names[1][0]) continue;
+            _view_shift_up(names);
+            memcpy(to, names[0], VIEW_NAME);
+        }
+        _view_stack_next(names, to);
+    }
+    return names[0];
 }
 
 // ---- transition rules -----------------------------------------------------------

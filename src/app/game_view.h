@@ -9,10 +9,18 @@
 //
 // Names are at most 31 characters; a longer one is cut, with a log line,
 // wherever it is registered or moved to, and cut the same way when looked up.
+//
+// A move may delete the widgets of the screen it leaves (and of the one
+// below a cover screen), so it never happens under the feet of code that is
+// still running in them: a move asked for while the view is held (while a
+// screen handles an event, runs its loop or paint, answers a call, or a move
+// is under way, and while a mod call is handled) waits, in order, until the
+// outermost hold ends. Without a hold a move happens at once.
 #pragma once
 
 #include <map>
 #include <string>
+#include <vector>
 
 #include "ruvezor/util/qel_driver.h"  // Event
 #include "ruvezor/util/qel_var.h"
@@ -23,6 +31,30 @@ class State;
 struct GameView {
     char cur[32];        // current screen name, "" before the first move
     char stack[16][32];  // entry 0 is the top, "" marks a free entry
+
+    // Holds in force, and the moves waiting for the last of them to end.
+    struct Move {
+        int kind;        // 0 next, 1 push, 2 pop
+        char name[32];   // next and push
+        int arg;
+    };
+    int32_t held = 0;
+    std::vector<Move> waiting;
+
+    // Keeps moves waiting for as long as it lives; the last one to go makes
+    // them. Nothing of the code that held the view may run after that.
+    class Hold {
+    public:
+        explicit Hold(GameView& v) : v_(v) { v_.held++; }
+        ~Hold() { v_.release(); }
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+    private:
+        GameView& v_;
+    };
+    void release();
+    // The current screen's name once every waiting move is made.
+    std::string dest() const;
 
     // Registry. A second registration under a name replaces the first
     // without deleting it (the caller may still hold it).

@@ -16,3 +16,5 @@ void game_paint();
 bool game_is_quit();
 // Shuts the game down and deletes it.
 void game_deinit();
+// The status the process ends with: 0, or non-zero after a failed run.
+int game_exit_status();

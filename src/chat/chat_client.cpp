@@ -248,12 +248,14 @@ void chat_do_close(Game& game, Container& root) {
 void chat_send(Game& game, TextInput* entry) {
     if (!entry) return;
     std::string text = entry->get_value().__str__();
+    // Emptied first: what the mod does with the line may take the entry's
+    // screen away, and a kept entry must not send the line again.
+    entry->set_value_s("");
     var ev(4, 0);
     ev["type"] = var("message");
     ev["value"] = var(text);
     mods_event(game, ev);
     if (game.client_net) game.client_net->send(text, 1);
-    entry->set_value_s("");
 }
 
 // The completion cycle, shared by every screen's entry.

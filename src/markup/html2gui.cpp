@@ -245,6 +245,7 @@ int _html2gui_td(HData& hd, var& list, int i, int n, Table* table) {
   if (table->col_cursor + box->colspan > HTML2GUI_MAX_GRID ||
       table->row_cursor + box->rowspan > HTML2GUI_MAX_GRID) {
     qel_log("html2gui: table cell past %d columns or rows, dropped\n", HTML2GUI_MAX_GRID);
+    _html2gui_forget(hd, box);
     delete box;
     return j;
   }
@@ -253,6 +254,14 @@ int _html2gui_td(HData& hd, var& list, int i, int n, Table* table) {
   table->col_cursor += box->colspan;
   table->add(box, 0, 0);
   return j;
+}
+
+void _html2gui_forget(HData& hd, Widget* dead) {
+  std::vector<Widget*> list = dead->_list_descendants();
+  list.push_back(dead);
+  std::unordered_set<Widget*> gone(list.begin(), list.end());
+  for (auto it = hd.groups.begin(); it != hd.groups.end();)
+    it = gone.count(it->second) ? hd.groups.erase(it) : std::next(it);
 }
 
 // ---- common attributes ------------------------------------------------------------------------

@@ -58,6 +58,9 @@ Widget* html2gui(std::string markup, var options);
 int _html2gui_next(HData& hd, var& list, int i, int n, Widget*& out);
 // Applies the common attributes of tag to w and returns w.
 Widget* _html2gui_style(HData& hd, Widget* w, var& tag);
+// Forgets the groups led by options of a subtree that is about to be
+// deleted during the build (each option leaves its group by itself).
+void _html2gui_forget(HData& hd, Widget* dead);
 int _html2gui_table(HData& hd, var& list, int i, int n, Widget*& out);
 // One cell from the "td" or "th" at record i, added to table.
 int _html2gui_td(HData& hd, var& list, int i, int n, Table* table);

@@ -59,45 +59,56 @@ void html2gui_art_init() {
 
 // ---- data image -------------------------------------------------------------------------------
 
-DataImage::~DataImage() {
-  if (texture) glDeleteTextures(1, &texture);
-}
+DataImage::~DataImage() { gfx_gl_name_free(texture, texture_context); }
 
 void DataImage::paint() {
+  int pw = 0, ph = 0;
+  if (gfx_gl_name_dropped(texture, texture_context)) load(&pw, &ph);
   if (texture) gfx_tex_blit2(texture, 0, 0, u, v, 0, 0, w, h);
 }
 
+bool DataImage::load(int* pw, int* ph) {
+  gfx_gl_name_free(texture, texture_context);
+  const unsigned char* src = (const unsigned char*)bytes.data();
+  int comp = 0;
+  *pw = *ph = 0;
+  if (bytes.empty() || bytes.size() > (size_t)INT_MAX ||
+      !stbi_info_from_memory(src, (int)bytes.size(), pw, ph, &comp) || *pw <= 0 || *ph <= 0) {
+    qel_log("html2gui: img data is not a picture\n");
+    return false;
+  }
+  if ((long long)*pw * *ph > MAX_DATA_PIXELS) {
+    qel_log("html2gui: img data picture %dx%d too large\n", *pw, *ph);
+    return false;
+  }
+  int dw = 0, dh = 0;
+  unsigned char* px = stbi_load_from_memory(src, (int)bytes.size(), &dw, &dh, &comp, 4);
+  if (!px) {
+    qel_log("html2gui: img data does not decode: %s\n", stbi_failure_reason());
+    return false;
+  }
+  int iw = 1, ih = 1, tw = 1, th = 1;
+  texture = _driver_tex_load_from_data(px, dw, dh, &iw, &ih, &tw, &th);
+  texture_context = driver_gl_context_serial();
+  stbi_image_free(px);
+  if (texture && tw > 0 && th > 0) {
+    u = (float)iw / (float)tw;
+    v = (float)ih / (float)th;
+  } else {
+    gfx_gl_name_free(texture, texture_context);
+  }
+  return true;
+}
+
 Widget* mk_img_data(std::string data) {
-  std::string bytes = base64_decode(data);
   DataImage* img = new DataImage();
   StyleBlock& d = img->style.declared();
   d.fg_image = gfx_img_load("blank");
-
-  const unsigned char* src = (const unsigned char*)bytes.data();
-  int pw = 0, ph = 0, comp = 0;
-  if (bytes.empty() || bytes.size() > (size_t)INT_MAX ||
-      !stbi_info_from_memory(src, (int)bytes.size(), &pw, &ph, &comp) || pw <= 0 || ph <= 0) {
-    qel_log("html2gui: img data is not a picture\n");
+  img->bytes = base64_decode(data);
+  int pw = 0, ph = 0;
+  if (!img->load(&pw, &ph)) {
+    img->bytes.clear();
     return img;
-  }
-  if ((long long)pw * ph > MAX_DATA_PIXELS) {
-    qel_log("html2gui: img data picture %dx%d too large\n", pw, ph);
-    return img;
-  }
-  unsigned char* px = stbi_load_from_memory(src, (int)bytes.size(), &pw, &ph, &comp, 4);
-  if (!px) {
-    qel_log("html2gui: img data does not decode: %s\n", stbi_failure_reason());
-    return img;
-  }
-  int iw = 1, ih = 1, tw = 1, th = 1;
-  img->texture = _driver_tex_load_from_data(px, pw, ph, &iw, &ih, &tw, &th);
-  stbi_image_free(px);
-  if (img->texture && tw > 0 && th > 0) {
-    img->u = (float)iw / (float)tw;
-    img->v = (float)ih / (float)th;
-  } else if (img->texture) {
-    glDeleteTextures(1, &img->texture);
-    img->texture = 0;
   }
   // The picture's place is kept even when no texture could be made.
   d.width = (float)std::fmin(pw / 2.0, HTML2GUI_MAX_SIZE);

@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "markup/html2gui.h"
@@ -18,14 +19,20 @@
 // html2gui. Idempotent; html2gui calls it before its first lookup.
 void html2gui_art_init();
 
-// A picture decoded from the bytes of an <img data=...>. Owns its texture.
+// A picture decoded from the bytes of an <img data=...>. Owns its texture,
+// which it makes again from the bytes after the GL context was re-created.
 class DataImage : public Widget {
 public:
   uint32_t texture = 0;  // GL name, 0 = none
+  uint32_t texture_context = 0;  // serial of the GL context the name belongs to
   float u = 1, v = 1;    // part of the texture the picture covers
+  std::string bytes;     // the picture file, kept while it gave a texture
 
   ~DataImage() override;
   void paint() override;
+  // Decodes bytes into the texture; false when they are no picture. Sets
+  // pw, ph to the picture's size.
+  bool load(int* pw, int* ph);
 };
 
 // One vertex of the triangle list, handed to GL as it is.

@@ -3,8 +3,8 @@
 //
 // An input that is not closed takes the element after it as its inner
 // widget: buttons and options show it, every other type throws it away.
-// A thrown-away subtree is kept out of the tab map and struck from the
-// option groups before it is deleted.
+// A thrown-away subtree is kept out of the tab map and out of the build's
+// map of option groups before it is deleted.
 #include <algorithm>
 #include <cmath>  // std::ceil
 #include <cstdint>
@@ -37,26 +37,6 @@ static void _w_on_off(Widget* w, const char* bg0, const char* bg1, const char* f
   StyleBlock& d = w->style.declared();
   d.bg_corner = 15, d.fg_corner = 15;
   _w_overlay_alpha(w);
-}
-
-// Strikes the options of a subtree that is about to be deleted from the
-// groups of the build. A dead leader can only have dead members: later
-// options never saw its group.
-static void _w_forget_options(HData& hd, Widget* dead) {
-  std::vector<Widget*> list = dead->_list_descendants();
-  list.push_back(dead);
-  for (Widget* w : list) {
-    OptionBox* o = dynamic_cast<OptionBox*>(w);
-    if (!o) continue;
-    if (!o->leader || o->leader == o) {
-      auto it = hd.groups.find(o->name);
-      if (it != hd.groups.end() && it->second == o) hd.groups.erase(it);
-      continue;
-    }
-    auto& m = o->leader->members;  // it joined last: look from the end
-    auto it = std::find(m.rbegin(), m.rend(), o);
-    if (it != m.rend()) m.erase(std::next(it).base());
-  }
 }
 
 // ---- text entries ------------------------------------------------------------------------------
@@ -298,7 +278,7 @@ int _html2gui_input(HData& hd, var& list, int i, int n, Widget*& out) {
 
   _html2gui_style(hd, w, tag);
   if (inner && !keeps_inner) {
-    _w_forget_options(hd, inner);
+    _html2gui_forget(hd, inner);
     delete inner;
   }
   out = w;

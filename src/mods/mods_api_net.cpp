@@ -12,10 +12,15 @@
 #include "net/net.h"
 
 
-void ModsAPI::net_host(int port, const std::string& text) { game_server_init(game, port, text); }
+// An endpoint that cannot be made is the mod's to handle: a Lua error it can
+// catch (the reason is in the log), never the end of the program.
+void ModsAPI::net_host(int port, const std::string& text) {
+    if (!game_server_init(game, port, text)) api_error_set("cannot host on port " + std::to_string(port));
+}
 
 void ModsAPI::net_join(const std::string& host, int port, const std::string& token) {
-    game_client_init(game, host.c_str(), port, token);
+    if (!game_client_init(game, host.c_str(), port, token))
+        api_error_set("cannot join " + host + ":" + std::to_string(port));
 }
 
 // A hosting mod that also joins its own match reaches its host with "$".

@@ -19,9 +19,9 @@
 
 ModsAPI* _lua_modsapi = nullptr;
 
-static constexpr int MODS_HOOK_STEP = 1000;       // VM instructions per count-hook call
 static constexpr int MODS_LITERAL_DEPTH = 64;     // deeper dicts in an event become nil
 static constexpr lua_Number MODS_MEM_KB_MAX = 1099511627776.0;  // 2^40 KB
+static constexpr const char* MODS_BUILTIN_ENV = "z2_builtin_env";  // registry key
 
 // ==== output redirect ============================================================
 
@@ -81,6 +81,7 @@ void ModsBase::init() {}
 void ModsBase::loop(float) {}
 void ModsBase::event(var) {}
 void ModsBase::script(const char*, const char*) {}
+void ModsBase::script_builtin(const char* code, const char* name) { script(code, name); }
 bool ModsBase::is_okay() { return false; }
 ModsBase::~ModsBase() {}
 
@@ -123,10 +124,15 @@ static void _sandbox_hook(lua_State* L, lua_Debug*) {
     if (!lim->tripped) {
         lim->count++;
         if (lim->count < lim->count_limit) return;
-        lim->tripped = 1;
     }
+    mods_lua_limit_tripped(L);
+}
+
+void mods_lua_limit_tripped(lua_State* L) {
+    if (ModsLimiter* lim = _limiter(L)) lim->tripped = 1;
     lua_sethook(L, _sandbox_hook, LUA_MASKCOUNT, 1);
     luaL_error(L, "instruction limit exceeded");
+    abort();  // not reached: luaL_error does not return
 }
 
 // Hooks are per thread: a coroutine resumed during a limited run gets the
@@ -237,11 +243,16 @@ static void _lua_collect(lua_State* L) {
     if (lua_pcall(L, 0, 0, 0) != LUA_OK) lua_pop(L, 1);
 }
 
-int ModsLua::dostring(const char* code, size_t length, const char* name) {
+int ModsLua::dostring(const char* code, size_t length, const char* name, bool builtin) {
     if (!L) return LUA_ERRMEM;
     int base = lua_gettop(L);
     lua_pushcfunction(L, _lua_traceback);
     int status = luaL_loadbufferx(L, code, length, name, "t");
+    if (status == LUA_OK && builtin) {
+        // A main chunk's one upvalue is its _ENV.
+        lua_getfield(L, LUA_REGISTRYINDEX, MODS_BUILTIN_ENV);
+        if (!lua_istable(L, -1) || !lua_setupvalue(L, -2, 1)) lua_pop(L, 1);
+    }
     if (status == LUA_OK) status = lua_pcall(L, 0, 0, base + 1);
     if (status != LUA_OK) {
         if (!lua_isnil(L, -1)) {
@@ -389,6 +400,7 @@ int _sandbox_run(lua_State* L, int index, lua_Number instructions, lua_Number me
 
     lim->running = 1;
     lim->tripped = 0;
+    lim->steps = 0;
     if (count_limit) {
         lim->count_limit = count_limit;
         lim->count = 0;
@@ -570,6 +582,33 @@ end
 sandbox()
 )LUA";
 
+// The built-in scripts' globals: the mods' global table seen through a table
+// that also holds the metatable functions, which leave the mods' globals once
+// the built-in scripts first ran. Writes go straight into the global table, so
+// a mod's strict mode does not stop the game's own scripts. Mods never reach
+// this table: it lives in the registry and in the built-in functions' _ENV.
+static int _builtin_env_newindex(lua_State* L) {
+    lua_settop(L, 3);
+    lua_rawset(L, lua_upvalueindex(1));
+    return 0;
+}
+
+static void _mods_lua_builtin_env(lua_State* L) {
+    lua_newtable(L);
+    for (const char* name : {"setmetatable", "getmetatable", "rawset", "rawget"}) {
+        lua_getglobal(L, name);
+        lua_setfield(L, -2, name);
+    }
+    lua_newtable(L);
+    lua_pushglobaltable(L);
+    lua_setfield(L, -2, "__index");
+    lua_pushglobaltable(L);
+    lua_pushcclosure(L, _builtin_env_newindex, 1);
+    lua_setfield(L, -2, "__newindex");
+    lua_setmetatable(L, -2);
+    lua_setfield(L, LUA_REGISTRYINDEX, MODS_BUILTIN_ENV);
+}
+
 static void _lua_unset(lua_State* L, const char* table, const char* field) {
     lua_getglobal(L, table);
     if (lua_istable(L, -1)) {
@@ -593,6 +632,7 @@ static void _mods_lua_trim_libs(lua_State* L) {
 
     lua_pushcfunction(L, _mods_lua_print);
     lua_setglobal(L, "print");
+    mods_lua_strings_open(L);
 
     lua_getglobal(L, "coroutine");
     if (lua_istable(L, -1)) {
@@ -633,6 +673,7 @@ void ModsLua::lua_init() {
         return;
     }
 
+    _mods_lua_builtin_env(L);
     lua_pushlightuserdata(L, api);
     lua_setfield(L, LUA_REGISTRYINDEX, "z2");
     for (const ModsLuaGlobal* g = mods_lua_globals; g->name; g++) lua_register(L, g->name, g->fn);
@@ -697,6 +738,13 @@ void ModsLua::event(var e) {
 void ModsLua::script(const char* code, const char* name) {
     err = 0;
     int status = dostring(code ? code : "", code ? strlen(code) : 0, name ? name : "script");
+    if (status) qel_log("Lua error: %d\n", status);
+    err = 0;
+}
+
+void ModsLua::script_builtin(const char* code, const char* name) {
+    err = 0;
+    int status = dostring(code ? code : "", code ? strlen(code) : 0, name ? name : "script", true);
     if (status) qel_log("Lua error: %d\n", status);
     err = 0;
 }

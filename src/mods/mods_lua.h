@@ -22,6 +22,9 @@ public:
     virtual void loop(float dt);
     virtual void event(var e);
     virtual void script(const char* code, const char* name);
+    // A built-in script: as script(), but it also reaches the metatable
+    // functions that the mods' globals lack, however often it runs.
+    virtual void script_builtin(const char* code, const char* name);
     virtual bool is_okay();
     virtual ~ModsBase();
 };
@@ -35,6 +38,7 @@ struct ModsLimiter {
     uint32_t count = 0;        // count-hook calls (thousands of instructions)
     uint32_t count_limit = 0;  // 0 = none
     uint32_t count_start = 0;  // `count` when the current sandbox run began
+    uint32_t steps = 0;        // work charged by C functions below one hook step
     int32_t running = 0;       // 1 while a sandbox run is in progress
     int32_t tripped = 0;       // the instruction limit fired in this run
 };
@@ -53,13 +57,15 @@ public:
     void loop(float dt) override;
     void event(var e) override;
     void script(const char* code, const char* name) override;
+    void script_builtin(const char* code, const char* name) override;
     bool is_okay() override;
 
     // Builds the state (nothing when it exists).
     void lua_init();
     // Loads code (its full byte length, text only) and runs it; 0 on success,
     // else the Lua status after reporting the message into the mod log.
-    int dostring(const char* code, size_t length, const char* name);
+    // A built-in chunk runs in the built-in scripts' view of the globals.
+    int dostring(const char* code, size_t length, const char* name, bool builtin = false);
     // The Lua literal of a dict, for "_event(...)".
     static std::string dict2lua(const var& e);
 };
@@ -74,6 +80,23 @@ extern ModsAPI* _lua_modsapi;
 size_t lua_fwrite(const void* data, size_t size, size_t count, FILE* stream);
 int lua_fprintf(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
 int lua_fputs(const char* text, FILE* stream);
+
+// VM instructions between two calls of the count hook in a limited run.
+constexpr int MODS_HOOK_STEP = 1000;
+
+// The string functions whose work happens inside one C call (find, match,
+// gmatch, gsub, rep, format): replaced in the "string" table by versions
+// that, inside a z2_sandbox run with an instruction limit, work on our own
+// step-counting pattern matcher and charge their work to that limit. Outside
+// such a run they are Lua's own.
+void mods_lua_strings_open(lua_State* L);
+// Charges work done in C to the running limited sandbox run, in
+// instructions; past the limit it fails like the count hook. Nothing outside
+// a limited run.
+void mods_lua_charge(lua_State* L, uint64_t instructions);
+// The limit has fired: from now on every instruction of the run fails too;
+// raises "instruction limit exceeded".
+[[noreturn]] void mods_lua_limit_tripped(lua_State* L);
 
 // C entry to the same sandbox: a state on the limiter allocator (null when
 // Lua cannot make one), and one limited run of the function at `index`.

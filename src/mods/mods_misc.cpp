@@ -3,6 +3,7 @@
 // that turns the "state" parameter into the in-game screen, and events.
 #include <stb_image.h>  // stbi_zlib_decode_buffer
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
@@ -52,7 +53,7 @@ int mods_embed_load(ModsAPI* api, ModsBase* engine, std::string arg, std::string
     api->scripts.push_back(ModScript{arg, name, 0, name});
     qel_log("ModsAPI::require:embed: %s\n", name.c_str());
     std::string text = _mods_embed_decode(row->data, row->length);
-    if (engine) engine->script(text.c_str(), name.c_str());
+    if (engine) engine->script_builtin(text.c_str(), name.c_str());
     return 1;
 }
 
@@ -85,7 +86,7 @@ void ModsAPI::require(std::string name) {
         scripts.push_back(ModScript{name, clean, 0, base});
         qel_log("ModsAPI::require:embed: %s\n", base.c_str());
         std::string text = _mods_embed_decode(row->data, row->length);
-        if (engine) engine->script(text.c_str(), base.c_str());
+        if (engine) engine->script_builtin(text.c_str(), base.c_str());
         return;
     }
     if (mod_builtin) return;
@@ -240,8 +241,10 @@ void mods_reload_auto(Game& game) {
     mods_reload(game);
 }
 
+// Against where the view is going: a move may still wait for the handling
+// that asked for it to end.
 static void _mods_view_next(Game& game, const char* name) {
-    if (strncmp(game.view.cur, name, sizeof(game.view.cur)) != 0) game.view.next(name, 2);
+    if (game.view.dest() != name) game.view.next(name, 2);
 }
 
 static bool _mods_prefix(const char* s, const char* prefix) {
@@ -270,7 +273,8 @@ int mods_loop(Game& game) {
 
     api->param_set("orient", var(game_get_sw() < game_get_sh()));
 
-    const char* cur = game.view.cur;
+    std::string dest = game.view.dest();
+    const char* cur = dest.c_str();
     if (_mods_prefix(cur, "menus_settings_") && state != "play") return 0;
     if (_mods_prefix(cur, "menus_error") || _mods_prefix(cur, "menus_webiap") ||
         _mods_prefix(cur, "ext_store_view"))
@@ -323,9 +327,28 @@ void mods_event(Game& game, var e) {
     if (!api || !engine) return;
     if (e.__type__() == VAR_DICT && e.__has__(var("type")) &&
         e["type"].__str__() == "mods_popup_dismiss") {
+        // The page that holds the popup goes, or the root itself is the popup.
+        Widget* popup = nullptr;
+        for (Widget* c : api->children)
+            if (c->find("popup")) {
+                popup = c;
+                break;
+            }
+        if (!popup && api->name == "popup") popup = api;
+        if (popup) {
+            if (api->focused == popup) api->focused = nullptr;
+            if (api->hovered == popup) api->hovered = nullptr;
+            auto at = std::find(api->children.begin(), api->children.end(), popup);
+            if (at != api->children.end()) {
+                api->children.erase(at);
+                delete popup;
+            }
+        }
         api->params.__set__(var("html"), var(""));
         return;
     }
+    // The screen the mod asks for comes once the mod is done with this event.
+    GameView::Hold hold(game.view);
     engine->event(var(e.__copy__()));
     mods_loop(game);
 }

@@ -7,9 +7,11 @@
 #include "app/game.h"
 #include "net/game_net.h"
 #include "mods/mods_api.h"
+#include "screens/menus.h"  // namegen
 #include "mods/mods_lua.h"
 #include "net/net.h"
 #include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_md5.h"
 #include "net/zentar_client.h"
 #include "world/zentar_sim.h"  // z2_send, z2_redirect without a network
 
@@ -24,7 +26,50 @@ int _gc_hex(char c) {
     return 0;
 }
 
+std::string _gc_md5_hex(const std::string& text) {
+    md5_state_s st;
+    unsigned char digest[16];
+    md5_init(&st);
+    md5_append(&st, reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
+    md5_finish(&st, digest);
+    static const char hex[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char b : digest) {
+        out += hex[b >> 4];
+        out += hex[b & 15];
+    }
+    return out;
+}
+
+void _gc_field_set(char* field, size_t size, const std::string& text) {
+    memset(field, 0, size);
+    memcpy(field, text.data(), std::min(text.size(), size - 1));
+}
+
 }  // namespace
+
+void game_net_identity(Game& game, std::string* uid, std::string* name) {
+    Settings& s = game.settings;
+    *uid = _gc_text(s.uid, sizeof(s.uid));
+    *name = _gc_text(s.display_name, sizeof(s.display_name));
+    if (!uid->empty()) return;
+    // No web login: hosts still need a uid that tells players apart and
+    // stays the same when the player comes back. A digest of the device id
+    // is stable for this installation and does not give the device id away
+    // (the web password form is built from it).
+    std::string udid = _gc_text(s.udid, sizeof(s.udid));
+    if (!udid.empty()) *uid = "lan" + _gc_md5_hex("lan|" + udid).substr(0, NET_LOCAL_UID_HEX);
+    if (!name->empty()) return;
+    *name = _gc_text(s.web_name, sizeof(s.web_name));
+    if (!name->empty()) return;
+    // Nobody named this player yet: the auto-name the login screen would
+    // offer, made now and kept for good.
+    if (!s.qname[0]) {
+        _gc_field_set(s.qname, sizeof(s.qname), namegen());
+        game_settings_sync(game);
+    }
+    *name = _gc_text(s.qname, sizeof(s.qname));
+}
 
 std::string mk_mask(const std::string& token, const std::string& session_key) {
     static const char digits[] = "0123456789abcdef";
@@ -36,10 +81,10 @@ std::string mk_mask(const std::string& token, const std::string& session_key) {
     return out;
 }
 
-void game_client_init(Game& game, const char* host, int port, std::string token) {
+bool game_client_init(Game& game, const char* host, int port, std::string token) {
     game_client_deinit(game);
     std::string where = host ? host : "";
-    Net* net;
+    NetClient* net;
     if (!where.empty()) {
         net = new NetClient();
     } else {
@@ -49,14 +94,20 @@ void game_client_init(Game& game, const char* host, int port, std::string token)
     // Only the built-in scripts may use the player's login token.
     if (!game.mod_builtin) token.clear();
     std::string key = mk_mask(token, _gc_text(game.settings.session_key, sizeof(game.settings.session_key)));
-    std::string uid = _gc_text(game.settings.uid, sizeof(game.settings.uid));
-    std::string name = _gc_text(game.settings.display_name, sizeof(game.settings.display_name));
+    std::string uid, name;
+    game_net_identity(game, &uid, &name);
     qel_log("game_client_init: %s %d %s %s\n", where.c_str(), port, uid.c_str(), name.c_str());
     net->init(where, port, uid, name, key);
-    net->open();
+    // A host name that does not resolve still gives an endpoint, which
+    // reports the lost connection.
+    if (net->start() == NetClient::Start::no_host) {
+        delete net;
+        return false;
+    }
     game.client_net = net;
     if (!game.chat) game.chat = new Chat();
     game.chat->reset();
+    return true;
 }
 
 void game_client_loop(Game& game) {

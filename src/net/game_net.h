@@ -22,19 +22,28 @@ struct ZentarUI;
 
 // Replaces any client endpoint. An empty host joins this process's own host
 // through a local endpoint to "localhost". Only built-in mods may use the
-// login token; others join with an empty key.
-void game_client_init(Game& game, const char* host, int port, std::string token);
+// login token; others join with an empty key. False, with the reason logged
+// and no endpoint left, when ENet cannot make one (a port out of range).
+bool game_client_init(Game& game, const char* host, int port, std::string token);
 void game_client_loop(Game& game);
 void game_client_deinit(Game& game);
 void game_send(Game& game, int percent, int from, int to);
 void game_redirect(Game& game, int fleet, int to);
+// Who this player joins as: the web account's uid and display name, or,
+// without a web login, "lan" and 12 hexadecimal digits of a digest of the
+// device id, with the player's web name or else an auto-name (made once and
+// kept in the settings). The uid is empty only while there is no device id.
+void game_net_identity(Game& game, std::string* uid, std::string* name);
+inline constexpr size_t NET_LOCAL_UID_HEX = 12;
 // The join key: digit-wise hexadecimal XOR of token and session key, at most
 // 15 lowercase digits (characters that are no hex digit count as 0).
 std::string mk_mask(const std::string& token, const std::string& session_key);
 
 // ---- host (game_server.cpp) --------------------------------------------------------
 
-void game_server_init(Game& game, int port, std::string key);
+// Replaces any host endpoint. False, with the reason logged and no endpoint
+// left, when the port is out of range or cannot be bound (busy).
+bool game_server_init(Game& game, int port, std::string key);
 void game_server_loop(Game& game);
 void game_server_deinit(Game& game);
 // The host may wait in ENet: the idle test of the frame loop.

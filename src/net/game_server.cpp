@@ -20,15 +20,19 @@ uint64_t _gs_generation = 0;
 
 bool game_server_blocking_ok(Game& game) { return game_server_is_idle(game); }
 
-void game_server_init(Game& game, int port, std::string key) {
+bool game_server_init(Game& game, int port, std::string key) {
     game_server_deinit(game);
-    Net* net = new NetServer();
+    NetServer* net = new NetServer();
     net->init("", port, "server", "Server", key);
-    net->open();
+    if (!net->open_checked()) {
+        delete net;
+        return false;
+    }
     game.server_net = net;
     _gs_generation++;
     if (!game.chat) game.chat = new Chat();
     game.chat->reset();
+    return true;
 }
 
 void game_server_loop(Game& game) {

@@ -32,6 +32,7 @@ void Net::init(const std::string& host_, int port_, const std::string& uid_,
     name = name_;
     key = key_;
     opened = 0;
+    closed = 0;
 }
 
 namespace {
@@ -44,6 +45,11 @@ constexpr size_t SPARE_VALUE_ROOM = 4096;
 }  // namespace
 
 NetMessage& Net::queue(const std::string& to, const std::string& type, int reliable) {
+    if (closed) {
+        static NetMessage dropped;
+        dropped = NetMessage();
+        return dropped;
+    }
     if (outbox_spare.empty()) {
         outbox.emplace_back();
     } else {
@@ -132,6 +138,8 @@ void NetENet::close_host() {
     enet_host_destroy(enet_host);
     enet_host = nullptr;
     opened = 0;
+    closed = 1;
+    outbox.clear();
 }
 
 std::string NetENet::get_name(const std::string& who) {

@@ -39,6 +39,7 @@ struct NetPeer {
 class Net {
 public:
     int32_t opened = 0;  // 1 while an ENet host exists
+    int32_t closed = 0;  // 1 once a connection ended: nothing is queued any more
     int32_t lag = 0;     // smoothed round-trip time in ms (client)
     std::string uid;
     std::string name;
@@ -69,7 +70,8 @@ public:
 
     void init(const std::string& host, int port, const std::string& uid,
               const std::string& name, const std::string& key);
-    // Queues for the next loop; nothing leaves before it.
+    // Queues for the next loop; nothing leaves before it. A closed endpoint
+    // would never send it, so it queues nothing.
     void send(const std::string& uid, const std::string& type, std::string value, int reliable);
     // The same for len raw bytes, copied into a queued message whose room is
     // reused from messages sent before (see outbox_sent).
@@ -79,7 +81,8 @@ public:
     void outbox_sent();
     // Chat form: everybody, type "message".
     void send(const std::string& value, int reliable);
-    // A queued message for `to` of `type`, its value still to be filled.
+    // A queued message for `to` of `type`, its value still to be filled;
+    // on a closed endpoint a scratch message that is never sent.
     NetMessage& queue(const std::string& to, const std::string& type, int reliable);
     // Appends to the inbox (arriving messages and the endpoint's own notices).
     void receive(const std::string& uid, const std::string& type, const std::string& value);
@@ -123,9 +126,13 @@ public:
     void loop(int timeout_ms) override;
     ~NetClient() override;
 
-private:
+    // Opens the endpoint: no_host when ENet cannot make one (or the port is
+    // out of range), no_peer when the host name does not resolve (the
+    // endpoint then reports "disconnect").
     enum class Start { ok, no_host, no_peer };
     Start start();
+
+private:
     void handle_packet(const ENetPacket* packet);
     void send_outbox();
 };

@@ -3,6 +3,7 @@
 // Writes client-to-host packets: uid[16] name[16] token[16] type[16] value...
 // Reads host-to-client packets:  zero[48] type[16] value...
 // (64-byte headers, fields at most 15 characters and zero-padded; net_pack.h.)
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,9 +26,16 @@ NetClient::Start NetClient::start() {
     if (key.size() + 1 + MAX_CHALLENGE > MAX_TOKEN_TEXT)
         qel_log("net: join key of %d characters is too long to answer a challenge\n",
                 static_cast<int>(key.size()));
+    // A port outside 16 bits would silently join another port.
+    if (port < 0 || port > 65535) {
+        qel_log("net: port %d is not a port number\n", port);
+        return Start::no_host;
+    }
     enet_host = enet_host_create(nullptr, 1, NET_CHANNELS, 0, 0);
     if (!enet_host) {
+        int why = errno;
         qel_log("An error occurred while trying to create an ENet client host. (2)\n");
+        qel_log("net: cannot make a client endpoint: %s\n", why ? strerror(why) : "no reason given");
         return Start::no_host;
     }
     enet_host_compress_with_range_coder(enet_host);
@@ -45,6 +53,8 @@ NetClient::Start NetClient::start() {
         enet_host_destroy(enet_host);
         enet_host = nullptr;
         receive("", "disconnect", "");
+        closed = 1;
+        outbox.clear();
         return Start::no_peer;
     }
     NetPeer* p = new NetPeer();
@@ -52,6 +62,7 @@ NetClient::Start NetClient::start() {
     peer->data = p;
     peers.push_back(p);
     opened = 1;
+    closed = 0;
     return Start::ok;
 }
 

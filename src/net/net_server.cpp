@@ -3,6 +3,7 @@
 // Reads client-to-host packets: uid[16] name[16] token[16] type[16] value...
 // Writes host-to-client packets: zero[48] type[16] value... (net_build)
 // (64-byte headers, fields at most 15 characters and zero-padded; net_pack.h.)
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -73,9 +74,12 @@ bool NetServer::open_checked() {
     memset(&address, 0, sizeof(address));
     address.host = ENET_HOST_ANY;
     address.port = static_cast<enet_uint16>(port);
+    errno = 0;
     enet_host = enet_host_create(&address, MAX_PEERS, NET_CHANNELS, 0, 0);
     if (!enet_host) {
+        int why = errno;
         qel_log("An error occurred while trying to create an ENet server host. (1)\n");
+        qel_log("net: cannot host on port %d: %s\n", port, why ? strerror(why) : "no reason given");
         return false;
     }
     enet_host_compress_with_range_coder(enet_host);

@@ -5,7 +5,11 @@
 // Every record is cleaned before use: its host slot references are
 // range-checked and translated to local slots (0 when out of range or not
 // mapped), its text fields get their terminators, its non-finite reals
-// become 0 and its hold time (a client-only field) is cleared. A local
+// become 0 and its hold time (a client-only field) is cleared. An item's
+// reference to a host slot not mapped yet (a joining client meets planets
+// before their owners) reads 0 and is filled in once that slot is mapped; a
+// fleet that would fly for an unknown owner or to an unknown target waits
+// for the host's next record instead. A local
 // endpoint (the hosting player's own) ignores all of this: its world is the
 // host's.
 #include "net/zentar_client.h"
@@ -29,8 +33,17 @@
 
 namespace {
 
+// A local item's reference to a host slot that is not mapped yet.
+struct ZcPending {
+    int32_t local;   // the item holding the reference
+    int32_t item_h;  // that item's host slot
+    int32_t ref_h;   // the host slot it names
+    uint32_t off;    // where the reference lies in the Item
+};
+
 struct ZentarClient {
     std::map<int32_t, int32_t> zlag;  // temporary id -> local slot of the provisional fleet
+    std::vector<ZcPending> pending;   // at most one per item and reference field
     int64_t prev = -1;                // timer at the previous ping check, -1 before the first
     int64_t next = 0;                 // timer at which the next ping is due
 };
@@ -75,6 +88,12 @@ constexpr size_t SLOT_FIELDS[] = {
     offsetof(Item, fleet_source), offsetof(Item, unit_fleet), offsetof(Item, unit_target),
     offsetof(Item, collide_target),
 };
+
+// The references that name other synced items; the rest are local only.
+bool _zc_waits(size_t off) {
+    return off == offsetof(Item, owner_n) || off == offsetof(Item, fleet_target) ||
+           off == offsetof(Item, user_team_n) || off == offsetof(Item, fleet_source);
+}
 
 bool _zc_slot(int n) { return n >= 1 && n < ZT_ITEMS; }
 
@@ -149,19 +168,51 @@ void _zc_clean(Item& r) {
     r.has_sync = 1;
 }
 
-void _zc_translate(Zentar& world, Item& r) {
+// Translates the record's references; those naming host slots not mapped yet
+// become 0 and are listed in `waiting` for the local item `local` (host slot h).
+void _zc_translate(Zentar& world, Item& r, int local, int h, std::vector<ZcPending>& waiting) {
     unsigned char* b = reinterpret_cast<unsigned char*>(&r);
     for (size_t off : SLOT_FIELDS) {
         int32_t v = _zc_rd32(b + off);
-        v = _zc_slot(v) ? world.client_map_local[v] : 0;
-        memcpy(b + off, &v, sizeof(v));
+        int32_t l = _zc_slot(v) ? world.client_map_local[v] : 0;
+        if (!l && _zc_slot(v) && _zc_waits(off))
+            waiting.push_back(ZcPending{local, h, v, static_cast<uint32_t>(off)});
+        memcpy(b + off, &l, sizeof(l));
     }
+}
+
+bool _zc_waits_for(const std::vector<ZcPending>& waiting, size_t off) {
+    for (const ZcPending& p : waiting)
+        if (p.off == off) return true;
+    return false;
+}
+
+// The references of the record the local item took now replace its old ones.
+void _zc_pending_set(int local, const std::vector<ZcPending>& waiting) {
+    if (!zc.pending.empty())
+        std::erase_if(zc.pending, [local](const ZcPending& p) { return p.local == local; });
+    zc.pending.insert(zc.pending.end(), waiting.begin(), waiting.end());
+}
+
+// Host slot h is mapped now: the references waiting for it are filled in,
+// quietly: an owner that was only unknown here is no capture.
+void _zc_pending_resolve(Zentar& world, int h) {
+    if (zc.pending.empty()) return;
+    int32_t local = world.client_map_local[h];
+    std::erase_if(zc.pending, [&](const ZcPending& p) {
+        if (p.ref_h != h) return false;
+        Item& it = world.items[p.local];
+        if (it.in_use && it.has_sync && it.sync_index == p.item_h)
+            memcpy(reinterpret_cast<unsigned char*>(&it) + p.off, &local, sizeof(local));
+        return true;
+    });
 }
 
 void _zc_map(Zentar& world, int h, int local, int32_t uid) {
     world.client_map_local[h] = local;
     if (world.client_map_count < h + 1) world.client_map_count = h + 1;
     world.client_map_uid[h] = uid;
+    _zc_pending_resolve(world, h);
 }
 
 // Multiplies a fleet's ships and those of its units by r.
@@ -190,11 +241,14 @@ void _zentar_client_delete(Zentar& world, int h) {
         if (it != zc.zlag.end() && it->second == local) zc.zlag.erase(it);
         world.client_map_temp[h] = 0;
     }
+    _zc_pending_set(local, {});
     const Item& it = world.items[local];
     if (it.in_use && it.has_sync && it.sync_index == h) z2_destroy(world, local);
 }
 
-void _zentar_client_new(Zentar& world, int local, const Item& r) {
+// debit: take the fleet's ships from its source planet, which a prediction
+// of this client already did.
+void _zentar_client_new(Zentar& world, int local, const Item& r, bool debit) {
     Item& it = world.items[local];
     memcpy(static_cast<void*>(&it), &r, sizeof(Item));
     it.in_use = 1;
@@ -213,24 +267,26 @@ void _zentar_client_new(Zentar& world, int local, const Item& r) {
         _fleet_init(world, it.owner_n, r.fleet_ships, it.position_x, it.position_y, it.fleet_target,
                      local, units);
         int src = r.fleet_source;
-        if (_zc_slot(src) && world.items[src].in_use && world.items[src].has_planet)
+        if (debit && _zc_slot(src) && world.items[src].in_use && world.items[src].has_planet)
             world.items[src].ships_value -= r.fleet_ships;
     } else if (it.has_planet) {
         _zc_ui_reset(world);
     }
 }
 
-void _zentar_client_update(Zentar& world, Item& p, const Item& r, int adopt) {
-    if (!p.in_use || !p.has_sync || p.sync_index != r.sync_index) return;
+// False when the record is no update of p. owner_waits: R's owner is a host
+// slot not mapped yet, so a different owner here is no capture.
+bool _zentar_client_update(Zentar& world, Item& p, const Item& r, int adopt, bool owner_waits) {
+    if (!p.in_use || !p.has_sync || p.sync_index != r.sync_index) return false;
     // A record of another kind than the local item is no update of it.
-    if (p.has_fleet != r.has_fleet) return;
+    if (p.has_fleet != r.has_fleet) return false;
     if (!p.has_fleet) {
-        if (p.has_planet && p.owner_n != r.owner_n) z2_chown(world, p.n, r.owner_n);
+        if (p.has_planet && p.owner_n != r.owner_n && !owner_waits) z2_chown(world, p.n, r.owner_n);
         int local = p.n;
         memcpy(static_cast<void*>(&p), &r, sizeof(Item));
         p.in_use = 1;
         p.n = local;
-        return;
+        return true;
     }
 
     bool same_target = p.fleet_target == r.fleet_target;
@@ -262,6 +318,7 @@ void _zentar_client_update(Zentar& world, Item& p, const Item& r, int adopt) {
             _zc_scale(world, p, r.fleet_ships / p.fleet_ships);
     }
     p.sync_ships_sent = _zc_whole(p.fleet_ships);
+    return true;
 }
 
 // Skips the record while the local item's hold runs; true when skipped.
@@ -274,15 +331,18 @@ bool _zc_hold(Item& p, const Item& r) {
 
 void _zentar_client_handle_item_(Zentar& world, int h, Item r) {
     _zc_clean(r);
+    std::vector<ZcPending> waiting;
     int local = world.client_map_local[h];
     if (local) {
         if (world.client_map_uid[h] == r.sync_id) {
-            _zc_translate(world, r);
+            _zc_translate(world, r, local, h, waiting);
             r.n = local;
             r.sync_index = h;
             Item& p = world.items[local];
             if (_zc_hold(p, r)) return;
-            _zentar_client_update(world, p, r, 0);
+            if (_zentar_client_update(world, p, r, 0, _zc_waits_for(waiting, offsetof(Item, owner_n))) &&
+                !p.has_fleet)
+                _zc_pending_set(local, waiting);
             return;
         }
         // The host reused its slot for another item.
@@ -290,6 +350,7 @@ void _zentar_client_handle_item_(Zentar& world, int h, Item r) {
     }
 
     int32_t t = r.sync_temp_id;
+    bool predicted = false;  // this client launched the fleet and took its ships already
     if (t) {
         int pl = _zc_temp_get(t);
         if (pl) {
@@ -297,28 +358,39 @@ void _zentar_client_handle_item_(Zentar& world, int h, Item r) {
             if (p.in_use && p.sync_temp_id == t && p.sync_index == 0 && p.has_fleet && r.has_fleet) {
                 world.client_map_temp[h] = t;
                 _zc_map(world, h, pl, r.sync_id);
-                _zc_translate(world, r);
+                _zc_translate(world, r, pl, h, waiting);
                 r.n = pl;
                 p.sync_index = h;
                 r.sync_index = h;
                 p.sync_id = r.sync_id;
                 if (_zc_hold(p, r)) return;
-                _zentar_client_update(world, p, r, 1);
+                _zentar_client_update(world, p, r, 1, false);
                 return;
             }
             // The prediction is gone (spent, or its slot reused): make the
             // host's fleet instead of losing it.
             zc.zlag.erase(t);
+            predicted = true;
+        }
+    }
+
+    // A fleet needs its owner and target to fly: without them it waits for
+    // the host's next record, which decodes against the base kept above.
+    if (r.has_fleet) {
+        for (size_t off : {offsetof(Item, owner_n), offsetof(Item, fleet_target)}) {
+            int32_t v = _zc_rd32(reinterpret_cast<const unsigned char*>(&r) + off);
+            if (_zc_slot(v) && !world.client_map_local[v]) return;
         }
     }
 
     Item* it = item_init(world);
     if (it->n == 0) return;  // local world full
     _zc_map(world, h, it->n, r.sync_id);
-    _zc_translate(world, r);
+    _zc_translate(world, r, it->n, h, waiting);
     r.n = it->n;
     r.sync_index = h;
-    _zentar_client_new(world, it->n, r);
+    _zentar_client_new(world, it->n, r, !predicted);
+    if (!r.has_fleet) _zc_pending_set(it->n, waiting);
 }
 
 // Fields of a text split at single blanks.
@@ -443,6 +515,7 @@ void zentar_client_handle(Net* net, Zentar& world, NetMessage& msg) {
         sys_init(world);
         _zc_ui_reset(world);
         zc.zlag.clear();
+        zc.pending.clear();
     } else if (type == "X") {
         _zc_handle_ext(world, v);
     } else if (type == "P") {

@@ -7,6 +7,7 @@
 //   "I"  the 640-byte Item (sync_full already cleared); reliable; to all.
 //        Becomes the slot's base.
 //   "S"  the 640-byte base copy of a slot; reliable; to the refreshing uid.
+//        An item still waiting for its whole record goes to that uid as "I".
 //   "D"  640 bytes: base XOR item, except bytes 4..7, which hold the slot
 //        number n (i32, little-endian). Unreliable in the regular passes,
 //        reliable inside a refresh.
@@ -176,8 +177,19 @@ void _zs_refresh(Net* net, Zentar& world, const std::string& uid) {
     net->send(uid, "R", "", 1);
     zentar_server_sync_ext(net, world, uid);
     for (int i = 1; i < world.top && i < ZT_ITEMS; i++) {
-        const Item& it = world.items[i];
-        if (it.in_use && it.has_sync) zentar_server_sync_item(net, world, i, 1, uid);
+        Item& it = world.items[i];
+        if (!it.in_use || !it.has_sync) continue;
+        if (!it.sync_full) {
+            zentar_server_sync_item(net, world, i, 1, uid);
+            continue;
+        }
+        // Waiting for its whole record, which may not have gone out yet: its
+        // base can be no copy of it. This client gets it whole now; everybody
+        // gets it with the next pass, before any delta of it.
+        memset(it.collide_box, 0, sizeof(it.collide_box));
+        Item whole = it;
+        whole.sync_full = 0;
+        net->send(uid, "I", reinterpret_cast<const char*>(&whole), sizeof(Item), 1);
     }
 }
 

@@ -11,6 +11,7 @@
 
 #include "app/game_paint.h"  // my_gfx_fill_a
 #include "ruvezor/util/qel_driver.h"  // _driver_tex_load_from_data
+#include "ruvezor/util/qel_gfx.h"  // GL names that outlive their context
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "render/zentar_draw_paint.h"
 
@@ -119,9 +120,12 @@ PixArt::PixArt(const char* value, int edit_, int background_, int border_) {
     if (edit) focusable = 1;
 }
 
-PixArt::~PixArt() {
-    if (texture) glDeleteTextures(1, &texture);
-    texture = 0;
+PixArt::~PixArt() { gfx_gl_name_free(texture, texture_context); }
+
+bool PixArt::texture_dropped() {
+    if (!gfx_gl_name_dropped(texture, texture_context)) return false;
+    rebuild();
+    return true;
 }
 
 var PixArt::get_value() { return var(pixart_encode(data)); }
@@ -132,10 +136,7 @@ void PixArt::set_value(var v) {
 }
 
 void PixArt::rebuild() {
-    if (texture) {
-        glDeleteTextures(1, &texture);
-        texture = 0;
-    }
+    gfx_gl_name_free(texture, texture_context);
     std::vector<int32_t> tmp(MID * MID), up(PIXART_BIG * PIXART_BIG);
     _rescale_brom3x(SIDE, SIDE, data.pixels, tmp.data());
     _rescale_brom3x(MID, MID, tmp.data(), up.data());
@@ -172,8 +173,9 @@ void PixArt::rebuild() {
     std::vector<uint8_t> scratch(rgba, rgba + sizeof rgba);
     int iw = 0, ih = 0, tw = 0, th = 0;
     texture = _driver_tex_load_from_data(scratch.data(), PIXART_BIG, PIXART_BIG, &iw, &ih, &tw, &th);
+    texture_context = driver_gl_context_serial();
     if (!texture || tw <= 0 || th <= 0) {
-        texture = 0;
+        gfx_gl_name_free(texture, texture_context);
         return;
     }
     tex_u = (float)PIXART_BIG / (float)tw;
@@ -183,6 +185,7 @@ void PixArt::rebuild() {
 void PixArt::paint() {
     const int s = (int)w;
     const int H = (int)h;
+    texture_dropped();
     if (edit) my_gfx_fill_a(0x222222, 0, 0, (float)s, (float)s, 255);
     if (picking) {
         for (int j = 0; j < 64; j++) {
@@ -297,6 +300,7 @@ unsigned _draw_pixart_texture(PixArt* w, float* tex_u, float* tex_v) {
         *tex_u = *tex_v = 1;
         return 0;
     }
+    w->texture_dropped();
     *tex_u = w->tex_u;
     *tex_v = w->tex_v;
     return w->texture;

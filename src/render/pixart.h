@@ -5,8 +5,9 @@
 // The picture is upscaled twice by 3 (corners of each pixel are rounded off
 // along diagonal steps, never blended), then lightened toward white from the
 // top row down and uploaded as one texture. The texture is rebuilt at
-// construction, after a stroke that changed a pixel, after a palette pick
-// and when the value is set.
+// construction, after a stroke that changed a pixel, after a palette pick,
+// when the value is set and on the first use after the GL context was
+// re-created (the old name is dropped, not deleted).
 #pragma once
 
 #include <cstdint>
@@ -30,6 +31,7 @@ public:
     int32_t background = 0;  // palette index of background texels; negative: transparent
     int32_t border = 0;      // a 9-texel frame of background around the image
     uint32_t texture = 0;    // GL name, 0 when none
+    uint32_t texture_context = 0;  // serial of the GL context the name belongs to
     float tex_u = 1.0f, tex_v = 1.0f;  // part of the texture the 126 x 126 image fills
 
     PixArt(const char* value, int edit, int background, int border);
@@ -41,6 +43,9 @@ public:
     void paint() override;
 
     void rebuild();
+    // Makes the texture again when the GL context it was made in is gone;
+    // true when it had to.
+    bool texture_dropped();
 };
 
 // One 3x upscaling of a w x h grid of values 0..3 into a 3w x 3h grid.

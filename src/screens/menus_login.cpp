@@ -19,7 +19,7 @@
 
 // ---- shared with the news screen ------------------------------------------------------
 
-const char* menus_web_host() { return builds_get_debug_server() ? GAME_WEB_HOST_DEBUG : GAME_WEB_HOST; }
+std::string menus_web_host() { return game_web_server(game_this()).host; }
 
 std::string menus_policy_note() {
     return std::string("<tr><td><table><tr><td><p width=200 align=center>* By playing you agree to the ") +
@@ -29,7 +29,7 @@ std::string menus_policy_note() {
 }
 
 void menus_open_policy(Game& game) {
-    std::string url = std::string("http://") + menus_web_host() + "/classic/policy.html";
+    std::string url = game_web_url(&game, "/classic/policy.html");
     game.video.open_url(url.c_str());
 }
 
@@ -181,7 +181,7 @@ void MenusLogin::_act(var action) {
         game->do_action("create", data);
         one_moment();
     } else if (value == "beta") {
-        std::string url = std::string("http://") + menus_web_host() + "/z2/beta.php";
+        std::string url = game_web_url(game, "/z2/beta.php");
         game->video.open_url(url.c_str());
     }
 }

@@ -48,8 +48,8 @@ std::string menus_create_data(const char* email, const char* passwd, const char*
 // text cut to at most max bytes without splitting a UTF-8 sequence.
 std::string menus_cut_utf8(const std::string& text, size_t max);
 
-// The web host of the policy page and the policy note.
-const char* menus_web_host();
+// The web server's host name, as the policy note shows it.
+std::string menus_web_host();
 // The policy note and its View Policies button: a table row ending a page.
 std::string menus_policy_note();
 // Opens the policy page in the browser.

@@ -25,7 +25,7 @@
 #include "render/zentar_ui.h"
 
 // The game's review page, on the game's own web host until the store page exists.
-static std::string menus_review_url() { return std::string("http://") + GAME_WEB_HOST + "/z2/review.php"; }
+static std::string menus_review_url() { return game_web_url(game_this(), "/z2/review.php"); }
 
 // A box of the screen's size around w, appended to root.
 static void _menus_main_fill(Container& root, Widget* w) {
@@ -179,7 +179,7 @@ void MenusMain::_act(var action) {
         return;
     }
     if (v == "forums") {
-        std::string url = std::string("http://") + GAME_WEB_HOST + "/z2/community.php";
+        std::string url = game_web_url(game, "/z2/community.php");
         game->video.open_url(url.c_str());
         return;
     }

@@ -16,7 +16,6 @@
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_log.h"
 
-static const char* _misc_host() { return builds_get_debug_server() ? GAME_WEB_HOST_DEBUG : GAME_WEB_HOST; }
 
 static const char* const MODS_FRUSTRATION = "mod_frustration.lua";
 static const char* const CLANS_PAGE = "http://www.zentar2.net/clans/moustache/";
@@ -94,7 +93,7 @@ void MenusMods::event(Event e) {
         const char* typed = fname ? fname->get_value_s() : "";
         _run_mod(*game, typed ? typed : "");
     } else if (value == "learn") {
-        std::string url = std::string("http://") + _misc_host() + "/z2/learn.php";
+        std::string url = game_web_url(game, "/z2/learn.php");
         game->video.open_url(url.c_str());
     } else if (value == "magnet") {
         game->audio.play_music("mus-none");

@@ -15,7 +15,6 @@
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_web.h"
 
-static const char* _preboard_host() { return builds_get_debug_server() ? GAME_WEB_HOST_DEBUG : GAME_WEB_HOST; }
 
 MenusPreboard::MenusPreboard(Game* g) : game(g) {}
 
@@ -54,8 +53,9 @@ static void _preboard_fill(Container& root, Widget* w) {
 void MenusPreboard::init() {
     if (first) {
         first = 0;
-        request.host = _preboard_host();
-        request.port = 80;
+        WebServer server = game_web_server(game);
+        request.host = server.host;
+        request.port = server.port;
         request.path = "/z2/preboard.php";
         request.timeout = 5.0f;
         if (!request.handle)
@@ -115,7 +115,7 @@ int MenusPreboard::_act(var action) {
     std::string value = action.__has__(var("value")) ? action["value"].__str__() : std::string();
 
     if (value == "policy") {
-        std::string url = std::string("http://") + _preboard_host() + "/policy/";
+        std::string url = game_web_url(game, "/policy/");
         game->video.open_url(url.c_str());
         return 1;
     }

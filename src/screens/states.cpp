@@ -1,11 +1,13 @@
 #include "screens/states.h"
 
 #include <cstring>
+#include <string>
 
 #include "chat/chat_widgets.h"
 #include "app/game.h"
 #include "mods/mods_api.h"
 #include "mods/mods_console.h"
+#include "net/net.h"
 #include "screens/states_lobby.h"
 #include "screens/states_play2.h"
 #include "screens/states_sim.h"
@@ -40,7 +42,10 @@ int get_uid_mark_has_player(Game& game, int which) {
     Zentar& w = game.world;
     int top = w.top < ZT_ITEMS ? w.top : ZT_ITEMS;
     int player = 0;
-    const char* uid = game.settings.uid;
+    // Without a web login the player joined a host under this device's own
+    // uid, which the host gave to the player's user.
+    std::string joined_as = !game.settings.uid[0] && game.client_net ? game.client_net->uid : "";
+    const char* uid = game.settings.uid[0] ? game.settings.uid : joined_as.c_str();
     if (uid[0] && top > 1) {
         for (int i = 1; i < top; i++) {
             const Item& it = w.items[i];

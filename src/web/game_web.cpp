@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/game.h"
@@ -20,11 +21,6 @@
 
 std::vector<WebRequest*> web_reqs;
 
-static struct {
-    std::string host;  // replaces the web host when not empty (a test server)
-    int port = 0;
-} _game_web;
-
 static const char* const GAME_WEB_PATH = "/z2/api.php";
 static const char* const GAME_WEB_PATH_DEBUG = "/z2/dev/api.php";
 
@@ -32,6 +28,13 @@ static const char* const GAME_WEB_PATH_DEBUG = "/z2/dev/api.php";
 enum { GAME_WEB_HEADER_MAX = 256 };
 // An invalid reply's body is logged up to this many bytes.
 enum { GAME_WEB_LOG_BODY_MAX = 1024 };
+
+// A login whose answer has not arrived: the account it cleared, put back when
+// the login fails.
+class WebLoginRequest : public WebRequest {
+public:
+    std::string uid, display_name;
+};
 
 // ==== internal helpers ===============================================================
 
@@ -83,6 +86,66 @@ static std::string _game_web_join(const std::vector<std::string>& list, const ch
     return out;
 }
 
+// ==== the web server =================================================================
+
+bool game_web_server_parse(const std::string& text, WebServer& out) {
+    std::string host = text;
+    int port = 80;
+    size_t colon = text.rfind(':');
+    if (colon != std::string::npos) {
+        std::string digits = text.substr(colon + 1);
+        host = text.substr(0, colon);
+        if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        port = atoi(digits.c_str());
+        if (port < 1 || port > 65535) return false;
+    }
+    // The HTTP client takes IPv4 names and addresses of at most 255 characters.
+    if (host.empty() || host.size() > 255 || host.find_first_of(" \t\r\n/:@?#") != std::string::npos)
+        return false;
+    out.host = host;
+    out.port = port;
+    return true;
+}
+
+WebServer game_web_server(const Game* game) {
+    WebServer out;
+    if (game) {
+        const Settings& s = game->settings;
+        std::string stored = _game_web_field(s.web_server, sizeof(s.web_server));
+        // A stored text that is not a server (a damaged file) is no choice.
+        if (!stored.empty() && game_web_server_parse(stored, out)) return out;
+    }
+    out.host = builds_get_debug_server() ? GAME_WEB_HOST_DEBUG : GAME_WEB_HOST;
+    out.port = 80;
+    return out;
+}
+
+std::string game_web_url(const Game* game, const char* path) {
+    WebServer server = game_web_server(game);
+    std::string url = "http://" + server.host;
+    if (server.port != 80) url += ":" + std::to_string(server.port);
+    return url + (path ? path : "");
+}
+
+void game_web_configure(Game& game, const char* text) {
+    std::string t = text ? text : "";
+    Settings& s = game.settings;
+    WebServer server;
+    if (t.empty()) {
+        memset(s.web_server, 0, sizeof(s.web_server));
+        qel_log("web server: default %s\n", GAME_WEB_HOST);
+        return;
+    }
+    if (t.size() >= sizeof(s.web_server) || !game_web_server_parse(t, server)) {
+        qel_log("-web: '%s' is not HOST[:PORT]; the web server stays as it was\n", t.c_str());
+        return;
+    }
+    memset(s.web_server, 0, sizeof(s.web_server));
+    memcpy(s.web_server, t.data(), t.size());
+    qel_log("web server: %s\n", t.c_str());
+}
+
 // ==== requests =======================================================================
 
 WebRequest::~WebRequest() {
@@ -126,8 +189,9 @@ std::string game_core_request(Game& game, WebRequest&, std::string action) {
         {"&_token=", _game_web_field(s.web_token, sizeof(s.web_token))},
         {"&_passwd=", _game_web_field(s.web_passwd, sizeof(s.web_passwd))},
         {"&_udid=", _game_web_field(s.udid, sizeof(s.udid))},
-        {"&_suuid=", social_user_uuid()},
-        {"&_sname=", social_user_name()},
+        // Asking the social layer starts it, which a headless host never does.
+        {"&_suuid=", game.headless ? std::string() : social_user_uuid()},
+        {"&_sname=", game.headless ? std::string() : social_user_name()},
         {"&_action=", action},
     };
     std::string path = builds_get_debug_server() ? GAME_WEB_PATH_DEBUG : GAME_WEB_PATH;
@@ -136,22 +200,31 @@ std::string game_core_request(Game& game, WebRequest&, std::string action) {
     return path;
 }
 
+static void _game_web_fill(Game& game, WebRequest& r, const std::string& action) {
+    WebServer server = game_web_server(&game);
+    r.path = "/";
+    r.timeout = GAME_WEB_TIMEOUT;
+    r.handle = nullptr;
+    r.host = server.host;
+    r.port = server.port;
+    r.path = game_core_request(game, r, action);
+}
+
 WebRequest* game_web_request(Game& game, const std::string& action) {
     WebRequest* r = new WebRequest();
-    r->path = "/";
-    r->timeout = 30.0f;
-    r->handle = nullptr;
-    r->host = builds_get_debug_server() ? GAME_WEB_HOST_DEBUG : GAME_WEB_HOST;
-    r->port = 80;
-    r->path = game_core_request(game, *r, action);
+    _game_web_fill(game, *r, action);
     return r;
 }
 
 void game_web_login(Game& game) {
     game_settings_sync(game);
-    memset(game.settings.uid, 0, sizeof(game.settings.uid));
-    memset(game.settings.display_name, 0, sizeof(game.settings.display_name));
-    WebRequest* r = game_web_request(game, "login");
+    Settings& s = game.settings;
+    WebLoginRequest* r = new WebLoginRequest();
+    r->uid = _game_web_field(s.uid, sizeof(s.uid));
+    r->display_name = _game_web_field(s.display_name, sizeof(s.display_name));
+    memset(s.uid, 0, sizeof(s.uid));
+    memset(s.display_name, 0, sizeof(s.display_name));
+    _game_web_fill(game, *r, "login");
 
     std::string sync = driver_doc_load("sync.dat");
     std::string friends = _game_web_join(_game_web_friend_list(), "\t");
@@ -184,17 +257,8 @@ void game_web_receipts(Game& game) {
 
 // ==== queue ==========================================================================
 
-void game_web_set_host(const char* host, int port) {
-    _game_web.host = host ? host : "";
-    _game_web.port = port;
-}
-
 void game_web_queue(Game&, WebRequest* request) {
     if (!request) return;
-    if (!_game_web.host.empty()) {
-        request->host = _game_web.host;
-        request->port = _game_web.port;
-    }
     if (!request->handle) {
         request->handle = qel_web_create(request->host.c_str(), request->port, request->path.c_str(),
                                          request->body.data(), (int)request->body.size(),
@@ -207,7 +271,8 @@ void game_web_queue(Game&, WebRequest* request) {
 
 void game_web_error(Game& game, std::string text) {
     if (game.headless) return;
-    game.view.push("menus_error", 2);
+    // A second failure in the same moment changes the text, not the stack.
+    if (strcmp(game.view.cur, "menus_error") != 0) game.view.push("menus_error", 2);
     State* top = game.view.get_state(0);
     if (!top) return;
     var msg(VAR_DICT, 0);
@@ -218,7 +283,12 @@ void game_web_error(Game& game, std::string text) {
 
 void game_web_handle(Game& game, WebRequest* request) {
     std::string type = _game_web_header(request->handle, "X-Type");
-    if (type == "login") {
+    if (game.headless) {
+        // A host keeps its own mod and has no screens: the reply is its mod's.
+        WebHandle* h = request->handle;
+        qel_log("web_loop %p: '%s' reply of %d bytes for the mod\n", (void*)request, type.c_str(),
+                h->body && h->body_len > 0 ? h->body_len : 0);
+    } else if (type == "login") {
         game_web_handle_login(game, request);
     } else if (type == "receipts") {
         var reply = _game_web_json(_game_web_body(request->handle));
@@ -234,27 +304,70 @@ void game_web_handle(Game& game, WebRequest* request) {
     }
 }
 
+// Puts back the account that a failed login cleared, unless an answer that
+// came in since has set one.
+static void _game_web_login_undo(Game& game, WebRequest* r) {
+    WebLoginRequest* login = dynamic_cast<WebLoginRequest*>(r);
+    if (!login) return;
+    Settings& s = game.settings;
+    if (s.uid[0] || s.display_name[0]) return;
+    memcpy(s.uid, login->uid.data(), std::min(login->uid.size(), sizeof(s.uid) - 1));
+    memcpy(s.display_name, login->display_name.data(),
+           std::min(login->display_name.size(), sizeof(s.display_name) - 1));
+}
+
+// A request that came to nothing: the player is told, with the server's own
+// words when it sent some.
+static void _game_web_fail(Game& game, WebRequest* r, const std::string& text) {
+    _game_web_login_undo(game, r);
+    game_web_error(game, text.empty() ? GAME_WEB_UNREACHABLE : text);
+}
+
+static void _game_web_log_reply(WebRequest* r, const char* what, const std::string& response) {
+    WebHandle* h = r->handle;
+    int n = std::min(h->body && h->body_len > 0 ? h->body_len : 0, (int)GAME_WEB_LOG_BODY_MAX);
+    qel_log("web_loop %p: %s '%s' body %d '%.*s'\n", (void*)r, what, response.c_str(), qel_web_get_status(h), n,
+            n ? h->body : "");
+}
+
+// A login answer is read only when its body is a JSON object; anything else
+// would store an account and then leave the player waiting.
+static bool _game_web_login_readable(WebHandle* h) {
+    return _game_web_json(_game_web_body(h)).__type__() == VAR_DICT;
+}
+
 // Takes a finished request's answer: refuses, shows its error, or handles it.
 static void _game_web_finish(Game& game, WebRequest* r) {
     WebHandle* h = r->handle;
     if (h->error) {
         qel_log("web_loop %p: failure\n", (void*)r);
+        _game_web_fail(game, r, "");
         return;
     }
     std::string response = _game_web_header(h, "X-Response");
+    std::string error = _game_web_header(h, "X-Error");
     if (response != "OK") {
-        int n = std::min(h->body && h->body_len > 0 ? h->body_len : 0, (int)GAME_WEB_LOG_BODY_MAX);
-        qel_log("web_loop %p: invalid response '%s' body %d '%.*s'\n", (void*)r, response.c_str(),
-                qel_web_get_status(h), n, n ? h->body : "");
+        _game_web_log_reply(r, "invalid response", response);
+        _game_web_fail(game, r, error);
         return;
     }
-    std::string error = _game_web_header(h, "X-Error");
     if (!error.empty()) {
         qel_log("web_loop %p: error '%s'\n", (void*)r, error.c_str());
-        game_web_error(game, error);
+        _game_web_fail(game, r, error);
+        return;
+    }
+    if (_game_web_header(h, "X-Type") == "login" && !_game_web_login_readable(h)) {
+        _game_web_log_reply(r, "unreadable login", response);
+        _game_web_fail(game, r, "");
         return;
     }
     game_web_handle(game, r);
+}
+
+void game_web_drop_all() {
+    std::vector<WebRequest*> left = std::move(web_reqs);
+    web_reqs.clear();
+    for (WebRequest* r : left) delete r;
 }
 
 void game_web_loop(Game& game) {

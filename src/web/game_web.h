@@ -7,6 +7,13 @@
 // taken only with "X-Response: OK" and no "X-Error"; it is then handled by its
 // "X-Type" and handed to a running mod as {type "api:" + X-Type, value body}.
 // Nothing is retried.
+//
+// A request that fails (no connection, no progress for GAME_WEB_TIMEOUT
+// seconds, a reply that is not the game's, an "X-Error", a login reply that
+// cannot be read) shows the error screen, so a player waiting on "One
+// moment..." always gets an answer; a failed login leaves the account as it
+// was. The web server is the settings' `web_server` ("host" or "host:port",
+// set by the "-web" option), else GAME_WEB_HOST on port 80.
 #pragma once
 
 #include <string>
@@ -24,7 +31,7 @@ public:
     int port = 80;
     std::string path = "/";       // path and query string
     std::string body;             // form body; empty makes a GET
-    float timeout = 30.0f;        // seconds before the HTTP client gives up
+    float timeout = 5.0f;         // seconds without progress before the HTTP client gives up
     WebHandle* handle = nullptr;  // owned; null until started
 
     virtual ~WebRequest();
@@ -32,8 +39,10 @@ public:
     static std::string urlencode(std::string text);
 };
 
-// Every request in flight, in queueing order. Entries left at exit are not freed.
+// Every request in flight, in queueing order.
 extern std::vector<WebRequest*> web_reqs;
+// Frees every request still in flight (shutdown: no answer will be read).
+void game_web_drop_all();
 
 // ---- queue and replies (game_web.cpp) ---------------------------------------------
 
@@ -46,9 +55,27 @@ void game_web_handle(Game& game, WebRequest* request);
 // Pushes "menus_error" showing text; nothing when headless.
 void game_web_error(Game& game, std::string text);
 
-// Sends every later request to host:port instead of the configured web host
-// (a local test server); null or "" goes back to the configured host.
-void game_web_set_host(const char* host, int port);
+// Seconds a request may go without progress; a player waits on it.
+#define GAME_WEB_TIMEOUT 5.0f
+// What the error screen says when the web server gives no answer of its own.
+#define GAME_WEB_UNREACHABLE "Could not reach the game server"
+
+// ---- the web server (game_web.cpp) -------------------------------------------------
+
+struct WebServer {
+    std::string host;
+    int port = 80;
+};
+// "host" or "host:port" (port 1..65535) into out; false for anything else.
+bool game_web_server_parse(const std::string& text, WebServer& out);
+// The game's stored web server, else (also for no game) the default host on
+// port 80: the debug host when the debug server is asked for.
+WebServer game_web_server(const Game* game);
+// "http://host[:port]" + path: a page of that web server.
+std::string game_web_url(const Game* game, const char* path);
+// The "-web" option: a valid server is stored in the settings ("" goes back
+// to the default); anything else is logged and changes nothing.
+void game_web_configure(Game& game, const char* text);
 
 // ---- requests (game_web.cpp) -------------------------------------------------------
 

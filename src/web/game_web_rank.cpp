@@ -3,12 +3,14 @@
 // bring its own rank handler without clashing with the login answer's file.
 #include <cstdio>
 
+#include "app/game.h"
 #include "web/game_web.h"
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_social.h"
 
-void game_web_handle_rank(Game&, int rank) {
+void game_web_handle_rank(Game& game, int rank) {
     qel_log("rank: cur = %d\n", rank);
+    if (game.headless) return;  // achievements belong to a platform user
     // A hostile answer must not keep the frame busy for billions of calls.
     int top = rank < (int)GAME_WEB_RANK_MAX ? rank : (int)GAME_WEB_RANK_MAX;
     char name[32];

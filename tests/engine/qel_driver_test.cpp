@@ -342,6 +342,27 @@ TEST_F(DriverTest, DocumentFilesRoundTrip) {
   EXPECT_EQ(part, image.substr(0, 1048));
 }
 
+TEST_F(DriverTest, SweepRemovesOnlyTheSavesOfProcessesThatAreGone) {
+  driver_init(DRIVER_TIMER);
+  driver_set_gamename("Zentar 2");
+  pid_t gone = fork();
+  if (gone == 0) _exit(0);
+  ASSERT_GT(gone, 0);
+  waitpid(gone, nullptr, 0);
+  fs::path dir = docdir("Zentar 2");
+  fs::create_directories(dir);
+  std::string dead = ".ruvezor-save-" + std::to_string(gone) + ".tmp";
+  std::string alive = ".ruvezor-save-" + std::to_string(getppid()) + ".tmp";
+  for (const std::string& n : {dead, alive, std::string(".ruvezor-save-x1.tmp"), std::string("settings.dat")})
+    spit(dir / n, "x");
+  int removed = 0;
+  std::string out = stdout_of([&] { removed = driver_doc_sweep_saves(); });
+  EXPECT_EQ(removed, 1) << out;
+  EXPECT_FALSE(fs::exists(dir / dead));
+  for (const char* n : {".ruvezor-save-x1.tmp", "settings.dat"}) EXPECT_TRUE(fs::exists(dir / n)) << n;
+  EXPECT_TRUE(fs::exists(dir / alive));
+}
+
 // ---- log file ----------------------------------------------------------------
 
 TEST_F(DriverTest, BacklogIsReplayedInOrderOnceTheFileOpens) {
@@ -354,6 +375,8 @@ TEST_F(DriverTest, BacklogIsReplayedInOrderOnceTheFileOpens) {
   driver_set_gamename("Zentar 2");
   EXPECT_FALSE(fs::exists(log));  // setting the name opens nothing yet
   driver_log_printf("first after name\n");
+  // In the file as soon as it is written, not when the file closes.
+  EXPECT_EQ(slurp(log), "[_driver_log_init]\nbefore init 1\n" + via_log + "before name\nfirst after name\n");
   driver_log_printf("%s", "second");
   driver_log_printf("\n");
   driver_deinit();
@@ -530,10 +553,14 @@ TEST_F(DriverTest, OpenUrlPassesTheAddressAsOneArgumentWithoutAShell) {
   EXPECT_FALSE(fs::exists(root / "pwned2"));
   EXPECT_FALSE(fs::exists(root / "pwned3"));
 
-  // Something that would read as an option is not started at all.
+  // Something that would read as an option, or another scheme, is not started at all.
   fs::remove(out);
   shown = stdout_of([] { driver_open_url("--help"); });
   EXPECT_NE(shown.find("Driver::weblink: --help\n"), std::string::npos);
+  for (const char* other : {"file:///etc/passwd", "javascript:alert(1)", "ftp://example.com/", "httpx://a"}) {
+    shown = stdout_of([&] { driver_open_url(other); });
+    EXPECT_NE(shown.find("Driver::weblink: refused, not an http or https address\n"), std::string::npos) << other;
+  }
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
   EXPECT_FALSE(fs::exists(out));
   fs::current_path(cwd);

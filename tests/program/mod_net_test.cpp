@@ -2,10 +2,12 @@
 // server mod, and a player's client in this process (the same endpoint and
 // world sync code the game uses) that joins, receives the world, sends a
 // fleet, sees the host adopt it and takes a planet; SIGTERM then ends the
-// host cleanly. In process: where a mod's messages go, and chat calls with
-// and without a chat.
+// host cleanly. The same host joined by a whole game in this process running
+// the LAN client mod, driven by SDL input, with no web account. In process:
+// where a mod's messages go, and chat calls with and without a chat.
 #include <gtest/gtest.h>
 
+#include <SDL.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -26,6 +28,10 @@
 #include "net/game_net.h"
 #include "mods/mods_api.h"
 #include "net/net.h"
+#include "render/trans.h"
+#include "screens/menus_misc.h"
+#include "render/zentar_ui.h"
+#include "ruvezor/util/qel_gfx.h"
 #include "z2_test_util.h"
 #include "world/zentar.h"
 #include "net/zentar_client.h"
@@ -87,6 +93,7 @@ struct Player {
 TEST(ModNet, PlayerJoinsSendsAFleetAndTakesAPlanet) {
     z2test::ProgramRun host("z2modnet");
     fs::copy_file(Z2_DATA_DIR "/mod_server.lua", host.root + "/data/mod_server.lua");
+    fs::copy_file(Z2_DATA_DIR "/mod_bots.lua", host.root + "/data/mod_bots.lua");
     int port = free_udp_port();
     ASSERT_GT(port, 0);
     host.start({"-headless", "-mod", "mod_server.lua", "-port", std::to_string(port)});
@@ -154,6 +161,222 @@ TEST(ModNet, PlayerJoinsSendsAFleetAndTakesAPlanet) {
     std::string log = host.log();
     ASSERT_GE(log.size(), 22u);
     EXPECT_EQ(log.substr(log.size() - 22), "\n[_driver_log_deinit]\n");
+}
+
+// A whole windowed game (offscreen GL, dummy audio) in this process, with a
+// fresh HOME and the data directory beside its working directory, fed with
+// SDL events the way the platform delivers them.
+struct WindowedGame {
+    z2test::TempDir dir;
+    fs::path was;
+    std::unique_ptr<Game> game{new Game()};
+
+    WindowedGame() {
+        dir.enter_as_home("z2langame", "home");
+        fs::create_directories(dir.root / "bin");
+        fs::create_directory_symlink(Z2_DATA_DIR, dir.root / "data");
+        was = fs::current_path();
+        fs::current_path(dir.root / "bin");
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        setenv("SDL_AUDIODRIVER", "dummy", 1);
+        z2test::stdout_of_quiet([&] { game->init(); });
+    }
+    ~WindowedGame() {
+        z2test::stdout_of_quiet([&] { game->deinit(); });
+        GAME_THIS = nullptr;  // init pointed it at this game
+        fs::current_path(was);
+    }
+
+    ModsAPI* api() { return mods_api_of(*game); }
+    std::string param(const char* key) { return api() ? api()->param_get(key).__str__() : ""; }
+
+    // One frame of the program's main loop.
+    void frame() {
+        Event e;
+        memset(&e, 0, sizeof(e));
+        while (driver_event_poll(&e)) game->event(e);
+        game->loop();
+        game->paint();
+    }
+    bool until(const std::function<bool()>& done, int limit_ms) {
+        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+        while (std::chrono::steady_clock::now() < end) {
+            z2test::stdout_of_quiet([&] { frame(); });
+            if (done()) return true;
+        }
+        return false;
+    }
+
+    // The pointer in screen units, as the window's pixels.
+    static void mouse(Uint32 type, float x, float y) {
+        GfxRect px = gfx_rect_to_hwrect(GfxRect{x, y, 0, 0});
+        SDL_Event ev{};
+        ev.type = type;
+        if (type == SDL_MOUSEMOTION) {
+            ev.motion.x = (Sint32)px.x, ev.motion.y = (Sint32)px.y, ev.motion.state = SDL_BUTTON_LMASK;
+        } else {
+            ev.button.x = (Sint32)px.x, ev.button.y = (Sint32)px.y, ev.button.button = SDL_BUTTON_LEFT;
+            ev.button.state = type == SDL_MOUSEBUTTONDOWN ? SDL_PRESSED : SDL_RELEASED;
+        }
+        SDL_PushEvent(&ev);
+    }
+    void drag(float x0, float y0, float x1, float y1) {
+        mouse(SDL_MOUSEBUTTONDOWN, x0, y0);
+        frame();
+        for (int i = 1; i <= 4; i++) {
+            mouse(SDL_MOUSEMOTION, x0 + (x1 - x0) * i / 4, y0 + (y1 - y0) * i / 4);
+            frame();
+        }
+        mouse(SDL_MOUSEBUTTONUP, x1, y1);
+        frame();
+    }
+    // A click in the middle of a widget, once the screen has stopped moving.
+    bool click(Widget* w) {
+        if (!w) return false;
+        GfxRect r = w->get_abs_rect(true);
+        mouse(SDL_MOUSEBUTTONDOWN, r.x + r.w / 2, r.y + r.h / 2);
+        frame();
+        mouse(SDL_MOUSEBUTTONUP, r.x + r.w / 2, r.y + r.h / 2);
+        frame();
+        return true;
+    }
+    bool settled() { return !game_trans_active(*game); }
+    // The mod page's widget of that name.
+    Widget* page(const char* name) { return api() && settled() ? api()->find(name) : nullptr; }
+    // The button under w whose click action has that value.
+    static Widget* button(Widget* w, const std::string& value) {
+        if (w->on_click.__type__() == VAR_DICT && w->on_click["value"].__str__() == value) return w;
+        if (Container* c = dynamic_cast<Container*>(w))
+            for (Widget* child : c->children)
+                if (Widget* found = button(child, value)) return found;
+        return nullptr;
+    }
+    static void escape() {
+        SDL_Event ev{};
+        ev.type = SDL_KEYDOWN;
+        ev.key.keysym.sym = SDLK_ESCAPE;
+        ev.key.keysym.scancode = SDL_SCANCODE_ESCAPE;
+        ev.key.state = SDL_PRESSED;
+        SDL_PushEvent(&ev);
+    }
+    // Where a world position is on the screen.
+    Vector3 on_screen(const Item& it) {
+        return game->ui.to_screen * Vector3(it.position_x, it.position_y, 0);
+    }
+};
+
+// A player without a web account starts the LAN client from the Mods
+// screen, types the host's address, joins, sends ships by dragging from
+// their planet, pauses and resumes, sees the host go away and goes back to
+// the menu.
+TEST(ModNet, LanClientModPlaysThroughAHeadlessHost) {
+    z2test::ProgramRun host("z2lanhost");
+    fs::copy_file(Z2_DATA_DIR "/mod_server.lua", host.root + "/data/mod_server.lua");
+    fs::copy_file(Z2_DATA_DIR "/mod_bots.lua", host.root + "/data/mod_bots.lua");
+    int port = free_udp_port();
+    ASSERT_GT(port, 0);
+    host.start({"-headless", "-mod", "mod_server.lua", "-port", std::to_string(port)});
+    ASSERT_TRUE(host.wait_out("$ hosting on port " + std::to_string(port), 1, 10000)) << host.out();
+
+    WindowedGame p;
+    Game& g = *p.game;
+    ASSERT_EQ(g.settings.uid[0], 0) << "no web account";
+    g.view.push("menus_mods", 2);
+    Widget* client = nullptr;
+    ASSERT_TRUE(p.until(
+        [&] {
+            auto* mods = dynamic_cast<MenusMods*>(GameView::find_state("menus_mods"));
+            client = p.settled() && mods ? WindowedGame::button(&mods->root, "mod_client.lua") : nullptr;
+            return client != nullptr;
+        },
+        5000));
+    p.click(client);
+    ASSERT_TRUE(p.until([&] { return strcmp(g.view.cur, "states_tabs") == 0 && p.page("join"); }, 5000));
+    p.api()->gui_set("host", var("127.0.0.1"));
+    p.api()->gui_set("port", var(std::to_string(port)));
+    ASSERT_TRUE(p.click(p.page("join")));
+
+    // Admitted under this device's own uid and an auto-name; the host gives
+    // that player a planet, and the play screen knows it as ours.
+    int me = 0, mine = 0;
+    Zentar& w = g.world;
+    ASSERT_TRUE(p.until(
+        [&] {
+            me = 0;
+            for (int i = 1; i < ZT_ITEMS && !me; i++)
+                if (w.items[i].in_use && w.items[i].has_user && w.items[i].has_player) me = i;
+            mine = 0;
+            for (int i = 1; i < ZT_ITEMS && me && !mine; i++)
+                if (w.items[i].in_use && w.items[i].has_planet && w.items[i].owner_n == me) mine = i;
+            return strcmp(g.view.cur, "states_play") == 0 && mine;
+        },
+        10000))
+        << host.out();
+    ASSERT_NE(g.client_net, nullptr);
+    std::string uid = g.client_net->uid, name = g.client_net->name;
+    EXPECT_EQ(uid.size(), 15u);
+    EXPECT_EQ(uid.rfind("lan", 0), 0u) << uid;
+    EXPECT_STREQ(w.items[me].user_uid, uid.c_str());
+    EXPECT_FALSE(name.empty());
+    EXPECT_EQ(name, g.settings.qname) << "the auto-name is kept";
+    EXPECT_TRUE(host.wait_out("$ join: " + name + " gets planet", 1, 2000));
+
+    // Drag from our planet to the nearest one that half its ships can take.
+    int target = 0;
+    float near = INFINITY;
+    for (int i = 1; i < ZT_ITEMS; i++) {
+        const Item& it = w.items[i];
+        if (!it.in_use || !it.has_planet || it.owner_n == me) continue;
+        if (it.ships_value >= w.items[mine].ships_value / 2 - 3) continue;
+        float d = std::hypot(it.position_x - w.items[mine].position_x, it.position_y - w.items[mine].position_y);
+        if (d < near) target = i, near = d;
+    }
+    ASSERT_NE(target, 0) << "no planet to take";
+    Vector3 a = p.on_screen(w.items[mine]), b = p.on_screen(w.items[target]);
+    p.drag(a.x, a.y, b.x, b.y);
+    EXPECT_TRUE(p.until([&] { return w.items[target].owner_n == me; }, 10000)) << host.out();
+    EXPECT_TRUE(host.wait_out(" by " + name + " from ", 1, 2000)) << host.out();
+
+    // Escape pauses over the match; Escape again is "back" to it.
+    p.escape();
+    EXPECT_TRUE(p.until([&] { return strcmp(g.view.cur, "states_pause") == 0; }, 3000));
+    EXPECT_TRUE(p.until([&] { return p.page("resume"); }, 3000));
+    p.escape();
+    EXPECT_TRUE(p.until([&] { return strcmp(g.view.cur, "states_play") == 0; }, 3000));
+
+    // The host goes away: the page says so and leads back to the menu.
+    kill(host.pid, SIGTERM);
+    EXPECT_EQ(host.wait_exit(5000), 0);
+    EXPECT_TRUE(p.until([&] { return strcmp(g.view.cur, "states_tabs") == 0; }, 5000));
+    EXPECT_NE(p.param("html").find("Lost the connection to 127.0.0.1:" + std::to_string(port)), std::string::npos)
+        << p.param("html");
+    ASSERT_TRUE(p.until([&] { return p.page("menu"); }, 3000));
+    p.click(p.page("menu"));
+    EXPECT_TRUE(p.until([&] { return !g.client_net && strncmp(g.view.cur, "states_", 7) != 0; }, 3000))
+        << g.view.cur;
+}
+
+TEST(ModNet, BusyPortIsAnErrorTheModCanCatchAndAFailedRunIfItDoesNot) {
+    int held = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    socklen_t len = sizeof(a);
+    ASSERT_EQ(bind(held, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+    ASSERT_EQ(getsockname(held, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    std::string port = std::to_string(ntohs(a.sin_port));
+
+    z2test::ProgramRun host("z2modnet");
+    fs::copy_file(Z2_DATA_DIR "/mod_server.lua", host.root + "/data/mod_server.lua");
+    fs::copy_file(Z2_DATA_DIR "/mod_bots.lua", host.root + "/data/mod_bots.lua");
+    EXPECT_EQ(host.run({"-headless", "-mod", "mod_server.lua", "-port", port, "-frames", "3"}), 0);
+    EXPECT_NE(host.out().find("$ not hosting: cannot host on port " + port), std::string::npos) << host.out();
+    EXPECT_NE(host.out().find("cannot host on port " + port + ": Address already in use"), std::string::npos);
+
+    z2test::ProgramRun bare("z2modnet");
+    z2test::write_text(bare.root + "/data/bare.lua",
+                       "function init() z2_net_host(" + port + ") end\nfunction loop(t) end\nfunction event(e) end\n");
+    EXPECT_EQ(bare.run({"-headless", "-mod", "bare.lua", "-crash", "exit"}), 1) << bare.out();
+    close(held);
 }
 
 // The last message queued on an endpoint, as "uid type value reliable".

@@ -51,6 +51,7 @@ TEST(ModsHeadless, ModRunsAndQuits) {
     std::string log = h.log();
     EXPECT_NE(log.find("$ loop ran 5"), std::string::npos);
     EXPECT_NE(log.find("ModsAPI::require: " + mod), std::string::npos);
+    EXPECT_EQ(log.find("social_init"), std::string::npos) << "a host starts no platform layer";
 }
 
 TEST(ModsHeadless, ExitStateEndsTheRunToo) {
@@ -77,7 +78,7 @@ function event(e) end
 TEST(ModsHeadless, CrashExitEndsAFailingHost) {
     ProgramRun h("z2modsprog");
     std::string mod = write(h, "mods/bad.lua", FAILING_MOD);
-    ASSERT_EQ((h.start({"-headless", "-mod", mod, "-crash", "exit"}), h.wait_exit()), 0);
+    ASSERT_EQ((h.start({"-headless", "-mod", mod, "-crash", "exit"}), h.wait_exit()), 1) << "a failed run";
     std::string out = h.out();
     EXPECT_NE(out.find("$ zentar2:"), std::string::npos);
     EXPECT_NE(out.find("mod failed on purpose"), std::string::npos);

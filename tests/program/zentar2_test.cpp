@@ -172,6 +172,24 @@ TEST_P(Zentar2Signal, StopsAHeadlessHostThroughItsShutdown) {
     expect_clean_end(log);
 }
 
+TEST_P(Zentar2Signal, ASecondOneEndsAStuckHostAtOnce) {
+    Sandbox box;
+    box.write_bin_file("stuck.lua", "function init() end\nfunction loop(t) print('stuck') while true do end end\n"
+                                    "function event(e) end\n");
+    box.start({"-headless", "-mod", "./stuck.lua"});
+    ASSERT_TRUE(box.wait_out("$ stuck"));
+    kill(box.pid, GetParam());
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    ASSERT_TRUE(box.running()) << "the loop never reads the first";
+    kill(box.pid, GetParam());
+    EXPECT_EQ(box.wait_exit(3000), 1000 + GetParam());
+    std::string line = "signal " + std::to_string(GetParam()) + " again: ending at once\n";
+    EXPECT_NE(box.out().find(line), std::string::npos);
+    std::string log = box.log();
+    EXPECT_NE(log.find("$ stuck"), std::string::npos) << "what came before is in the file";
+    EXPECT_EQ(log.size() >= line.size() ? log.substr(log.size() - line.size()) : "", line);
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, Zentar2Signal, ::testing::Values(SIGTERM, SIGINT));
 
 }  // namespace

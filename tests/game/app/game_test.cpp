@@ -20,6 +20,7 @@
 #include "app/game.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
+#include "app/builds.h"  // show_hud
 #include "app/gamewrap.h"
 #include "net/net.h"
 #include "ruvezor/util/qel_log.h"
@@ -76,6 +77,13 @@ Event make_event(int type, int key = 0, float w = 0, float h = 0) {
     e.key = key;
     e.w = w;
     e.h = h;
+    return e;
+}
+
+// A key that came with the modifier bits; the live state says none is held.
+Event make_key(int key, int mods) {
+    Event e = make_event(6, key);
+    e.b = mods;
     return e;
 }
 
@@ -195,6 +203,7 @@ TEST(GameRecord, VersionTextsAndLogTag) {
     EXPECT_STREQ(game_log_info(), "2000");
     g->active = 0;
     EXPECT_FALSE(game_is_active());
+    GameView::unregister_states();
     GAME_THIS = nullptr;
 }
 
@@ -360,8 +369,7 @@ TEST_F(GameTest, OnlyAnIdleHeadlessHostRestarts) {
 
 TEST_F(GameTest, HeadlessHandlesOnlyQuit) {
     use_engine(true);
-    SDL_SetModState(KMOD_LGUI);
-    game->event(make_event(6, 54));  // Cmd+Q
+    game->event(make_key(54, EVENT_MOD_GUI));  // Cmd+Q
     game->event(make_event(2));
     EXPECT_EQ(game->quit, 0);
     EXPECT_EQ(game->active, 1);
@@ -398,27 +406,32 @@ TEST_F(GameTest, CtrlOrCmdFTogglesFullScreen) {
     game->event(make_event(6, 43));
     EXPECT_EQ(game->settings.vfull, 0) << "no modifier, no shortcut";
     EXPECT_FALSE(screen_restarted());
-    SDL_SetModState(KMOD_RCTRL);
+    SDL_SetModState(KMOD_LCTRL);  // held now, but not when the key came
     game->event(make_event(6, 43));
+    EXPECT_EQ(game->settings.vfull, 0) << "the key's own modifiers count";
+    SDL_SetModState(KMOD_NONE);
+    game->event(make_key(43, EVENT_MOD_CTRL));
     EXPECT_EQ(game->settings.vfull, 1) << "a stored 0 becomes 1";
     EXPECT_TRUE(screen_restarted());
-    game->event(make_event(6, 43));
+    game->event(make_key(43, EVENT_MOD_CTRL | EVENT_MOD_SHIFT));
     EXPECT_EQ(game->settings.vfull, -1);
-    SDL_SetModState(KMOD_LGUI);
-    game->event(make_event(6, 43));
+    game->event(make_key(43, EVENT_MOD_GUI));
     EXPECT_EQ(game->settings.vfull, 1);
+    // Ctrl+H of the video front end reads the same bits.
+    bool hud = show_hud;
+    game->event(make_key(45, EVENT_MOD_CTRL));
+    EXPECT_NE(show_hud, hud);
+    show_hud = hud;
 }
 
 TEST_F(GameTest, CmdQSuspendsTellsTheModAndQuits) {
     go_windowed();
     use_engine(true);
     game->mods_api = new ModsAPI(*game);  // events reach a mod only through its API object
-    SDL_SetModState(KMOD_LCTRL);
-    game->event(make_event(6, 54));
+    game->event(make_key(54, EVENT_MOD_CTRL));
     EXPECT_EQ(game->quit, 0) << "Ctrl+Q is no shortcut";
 
-    SDL_SetModState(KMOD_LGUI);
-    std::string out = captured([&] { game->event(make_event(6, 54)); });
+    std::string out = captured([&] { game->event(make_key(54, EVENT_MOD_GUI)); });
     EXPECT_NE(out.find("EVT_SUSPEND"), std::string::npos);
     EXPECT_EQ(game->quit, 1);
     EXPECT_EQ(game->active, 0);
@@ -428,8 +441,7 @@ TEST_F(GameTest, CmdQSuspendsTellsTheModAndQuits) {
 
 TEST_F(GameTest, CtrlRResetsTheGraphicsContext) {
     go_windowed();
-    SDL_SetModState(KMOD_LCTRL);
-    std::string out = captured([&] { game->event(make_event(6, 55)); });
+    std::string out = captured([&] { game->event(make_key(55, EVENT_MOD_CTRL)); });
     EXPECT_NE(out.find("EVT_RESET"), std::string::npos);
     EXPECT_TRUE(screen_restarted());
     EXPECT_EQ(game->quit, 0);
@@ -477,7 +489,7 @@ TEST_F(GameTest, DoActionQueuesAnEncodedRequest) {
     ASSERT_EQ(web_reqs.size(), 1u);
     EXPECT_EQ(web_reqs[0]->host, GAME_WEB_HOST);
     EXPECT_EQ(web_reqs[0]->port, 80);
-    EXPECT_FLOAT_EQ(web_reqs[0]->timeout, 30.0f);
+    EXPECT_FLOAT_EQ(web_reqs[0]->timeout, GAME_WEB_TIMEOUT);
     EXPECT_EQ(web_reqs[0]->body, "&data=a%20b%26c%2f%c3%a9");
     strcpy(game->settings.name, "`dev");
     game->do_action("login", "");

@@ -8,6 +8,7 @@
 
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -31,7 +32,11 @@ struct Screen : State {
     explicit Screen(std::string n) : name(std::move(n)) {}
     void init() override { calls.push_back(name + ":init"); }
     void deinit() override { calls.push_back(name + ":deinit"); }
-    void event(Event e) override { calls.push_back(name + ":event" + std::to_string(e.type)); }
+    std::function<void()> on_event;
+    void event(Event e) override {
+        calls.push_back(name + ":event" + std::to_string(e.type));
+        if (on_event) on_event();
+    }
     void loop(float dt) override { calls.push_back(name + ":loop" + std::to_string((int)dt)); }
     var call(var msg) override { return var(name + "<" + msg.__str__()); }
     ~Screen() override { calls.push_back(name + ":deleted"); }
@@ -79,6 +84,17 @@ TEST_F(ViewTest, MovesDeinitThenInitAndUnwindToTheDeepestOccurrence) {
     view.push("b", -1);
     view.push("a", -1);  // a pushed name already stacked returns to it
     EXPECT_TRUE(!strcmp(view.stack[0], "a") && !view.stack[1][0]);
+
+    // A move asked for while a screen handles an event comes once it returned.
+    static_cast<Screen*>(GameView::find_state("a"))->on_event = [&] {
+        view.next("c", -1);
+        EXPECT_STREQ(view.cur, "a");
+        EXPECT_EQ(view.dest(), "c");
+    };
+    take();
+    view.state_event(e);
+    EXPECT_EQ(take(), (Calls{"a:event8", "a:deinit", "c:init"}));
+
     snprintf(view.cur, sizeof(view.cur), "elsewhere");
     EXPECT_FALSE(view.in_stack("elsewhere")) << "in_stack reads the stack only";
 }

@@ -114,9 +114,12 @@ TEST(Html2guiInput, InnerElementsAreKeptByButtonsOnly) {
 }
 
 TEST(Html2guiInput, OptionGroupsSharePickAndLook) {
+  std::string wide;  // fills the grid up to column 962: the cell after it is dropped
+  for (int i = 0; i < 15; i++) wide += "<td colspan='64'>x";
   auto root = build(
       "<table><tr><td><input type='option' name='g' value='1' title='One' selected='1' onchange='pick'/>"
-      "<td><input type='option' name='g' value='2' title='Two' checked='1'/></table>");
+      "<td><input type='option' name='g' value='2' title='Two' checked='1'/>" + wide +
+      "<td colspan='64'><input type='option' name='g' value='3'/></table>");
   std::vector<OptionBox*> o;
   for (Widget* w : root->_list_descendants())
     if (auto* ob = dynamic_cast<OptionBox*>(w)) o.push_back(ob);
@@ -131,6 +134,14 @@ TEST(Html2guiInput, OptionGroupsSharePickAndLook) {
   EXPECT_EQ(o[0]->style.block[STYLE_NORMAL].fg_image, img("gui-option0o"));
   EXPECT_EQ(action(click(o[0])), "onchange:pick");
   EXPECT_EQ(o[0]->style.override_on * 2 + o[1]->style.override_on, 2);
+
+  // A leader that goes hands its group and value on.
+  Container* box = o[0]->parent;
+  box->children.clear();
+  delete o[0];
+  EXPECT_EQ(o[1]->leader, o[1]);
+  EXPECT_EQ(o[1]->members, (std::vector<OptionBox*>{o[1]}));
+  EXPECT_EQ(o[1]->get_value().__str__(), "1");
 }
 
 TEST(Html2guiInput, SlidersTogglesAndCheckBoxes) {

@@ -423,10 +423,21 @@ TEST_F(ModsApiTest, EventsReachTheModAsCopies) {
     EXPECT_EQ(e["type"].__str__(), "ui:down");
 
     api()->param_set("html", var("<popup/>"));
+    // The page holding the popup, as the mod's markup made it.
+    Container* page = new Container();
+    page->name = "html";
+    Widget* popup = new Widget();
+    popup->name = "popup";
+    page->add(popup, 0, 0);
+    api()->add(page, 0, 0);
+    api()->focused = api()->hovered = page;
     var dismiss(VAR_DICT, 0);
     dismiss["type"] = var("mods_popup_dismiss");
     mods_event(*game, dismiss);
     EXPECT_EQ(str("html"), "");
+    EXPECT_EQ(api()->find("popup"), nullptr);
+    EXPECT_EQ(api()->focused, nullptr);
+    EXPECT_EQ(api()->hovered, nullptr);
     EXPECT_EQ(str("seen"), "ui:down");  // the engine never saw it
 }
 

@@ -46,6 +46,7 @@ protected:
     }
     void TearDown() override {
         z2test::stdout_of([&] { mods_deinit(*game); });
+        GameView::unregister_states();
         game.reset();
         std::filesystem::remove_all(root);
     }

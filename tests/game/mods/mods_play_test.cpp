@@ -126,7 +126,7 @@ TEST_F(ModsPlayTest, JoinsTheGalaxyAndMapsHostMessages) {
 }
 
 TEST_F(ModsPlayTest, JoinOrdersQuitAndErrors) {
-    send("onclick", "join:h:99:t:r");
+    send("onclick", "join:127.0.0.1:99:t:r");  // a name that resolves: the endpoint stays open
     EXPECT_EQ(sent(), "opts cookie session vinfo request");
     EXPECT_EQ(last_value(), "r");
     EXPECT_EQ(game->client_net->port, 99);
@@ -184,6 +184,29 @@ TEST_F(ModsPlayTest, GalaxyMapIsBuiltFromTheHostData) {
     lua->script("z2_param_set('extra', GAME.map.stars[3]['?'])", "probe");
     EXPECT_EQ(param("extra"), "extra");
 
+    // A free zoom shows the names near its centre on labels of their own,
+    // which the planet painter leaves alone; they go with the zoom.
+    auto shown = [&](const char* name) {
+        for (int n = 1; n < ZT_ITEMS; n++) {
+            const Item& it = w.items[n];
+            if (it.in_use && it.has_label && !it.has_planet && !it.has_image && it.render_alpha > 0 &&
+                std::string(it.label_text) == name)
+                return true;
+        }
+        return false;
+    };
+    EXPECT_FALSE(shown("Sol"));
+    var at(VAR_DICT, 0);
+    at["x"] = var(21);
+    at["y"] = var(0);
+    for (const char* kind : {"ui:down", "ui:up"}) {
+        at["type"] = var(kind);
+        mods_event(*game, var(at.__copy__()));
+    }
+    for (int i = 0; i < 100; i++) lua->loop(0.016f);
+    EXPECT_TRUE(shown("Sol")) << log();
+    EXPECT_TRUE(shown("Ann"));
+
     // Focusing a star asks the host for its buttons, which land beside it.
     send("net:map:focus", "1");
     EXPECT_EQ(game->client_net->outbox.back().type, "map:view");
@@ -193,6 +216,8 @@ TEST_F(ModsPlayTest, GalaxyMapIsBuiltFromTheHostData) {
     for (int n = 1; n < ZT_ITEMS; n++)
         button = button || (w.items[n].has_button && std::string(w.items[n].button_name) == "attack/1");
     EXPECT_TRUE(button) << log();
+    lua->loop(0.016f);
+    EXPECT_FALSE(shown("Sol"));
 
     // A quit on the map asks the host to leave it.
     api()->param_set("quit", var(true));

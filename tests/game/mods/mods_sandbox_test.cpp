@@ -109,6 +109,37 @@ TEST_F(SandboxTest, EndlessLoopStopsAtTheInstructionLimit) {
     expect_mod_healthy();
 }
 
+// Long C calls are counted too; ordinary ones give Lua's own answers.
+TEST_F(SandboxTest, StringCallsRunUnderTheLimitAndAnswerAsLuaDoes) {
+    run(R"LUA(
+        local env = {string = string, table = table, pcall = pcall, select = select,
+                     a60 = string.rep("a", 60), bad = string.rep("a-", 4) .. "b"}
+        local cases = {
+            find = "string.find(a60, bad)",
+            match = "string.match(a60, bad)",
+            gmatch = "for m in string.gmatch(a60, bad) do end",
+            gsub = "string.gsub(a60, bad, '')",
+            rep = "string.rep('x', 1e8)",
+        }
+        for name, code in pairs(cases) do
+            local ok, msg = z2_sandbox(z2_compile(code, env), 10, 0)
+            r(name, msg)
+        end
+        local ok, msg = z2_sandbox(z2_compile([[
+            out = table.concat({string.find("k = 12", "(%w+)%s*=%s*(%d+)")}, ",") .. "|" ..
+                  string.gsub("a,b,,c", ",+", ";") .. "|" .. string.format("%5.2f", 2.5) .. "|" ..
+                  select(2, pcall(string.find, "abc", "[a"))
+            for k, v in string.gmatch("x=1, y=22", "(%w+)=(%w+)") do out = out .. "|" .. k .. v end
+        ]], env), 10, 0)
+        r("ok", ok) r("out", env.out) r("msg", msg)
+    )LUA");
+    for (const char* name : {"find", "match", "gmatch", "gsub", "rep"})
+        EXPECT_NE(param(name).find("instruction limit exceeded"), std::string::npos) << name;
+    EXPECT_EQ(param("ok"), "true") << param("msg");
+    EXPECT_EQ(param("out"), "1,6,k,12|a;b;c| 2.50|malformed pattern (missing ']')|x1|y22");
+    expect_mod_healthy();
+}
+
 // The loops below are long but finite, so a broken limit shows as a run
 // that succeeds rather than as a hang.
 TEST_F(SandboxTest, LimitEscapesEveryInnerPcall) {
@@ -440,7 +471,7 @@ TEST_F(SandboxTest, SandboxedCodeCannotInstallFinalizers) {
         r("ok", z2_sandbox(function() out = probe() end, 100, 0))
         r("out", out)
     )LUA");
-    EXPECT_EQ(param("ok"), "true");
+    EXPECT_EQ(param("ok"), "true") << param("msg");
     EXPECT_EQ(param("out"), "nil false");
 }
 

@@ -172,6 +172,10 @@ TEST_F(ModsScriptsTest, TextTablesAndStrictMode) {
         local a = z2.item(9)
         require("mod_api") require("mod_util") require("mod_json")
         check("again", z2.item(9) == a and json.encode({1}) == "[1]")
+        -- The layer run again still makes objects, and the removed names stay out of reach.
+        local l = z2.new_label("x", 1, 2)
+        check("layer", l.label_text == "x" and l.position_y == 2 and z2.item(l.n) == l)
+        check("removed", setmetatable == nil and getmetatable == nil and rawget == nil and rawset == nil)
         strict(false)
         check("off", pcall(function() y = 1 end) and y == 1)
     )LUA"), "");

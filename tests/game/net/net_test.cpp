@@ -287,6 +287,9 @@ TEST(NetLoopback, DisconnectTypeEndsAnAdmittedConnection) {
     ASSERT_TRUE(pump_until({&s, &c}, {}, [&] { return c.count("disconnect") && s.count("leave"); }));
     EXPECT_EQ(c.count("error"), 0);
     EXPECT_EQ(s.types(), (Types{"join", "ping", "leave"}));
+    // The closed endpoint would never send them: a ping is not even queued.
+    client->send("", "P", "1000", 0);
+    EXPECT_TRUE(client->outbox.empty());
 }
 
 TEST(NetLoopback, HostRefusesOtherVersionsAndMalformedPackets) {

@@ -104,6 +104,7 @@ struct SyncPair {
     std::mt19937 rng{1234};
     int dropped = 0;
     std::function<void()> on_host_frame;  // bots
+    std::function<void()> after_frame;    // checks once both sides are through
 
     void open(const char* uid) {
         host_net.reset(new NetServer());
@@ -126,6 +127,7 @@ struct SyncPair {
         if (client_sim) sys_loop(*client, dt, 0);
         zentar_client_loop(client_net.get(), *client);
         service_client();
+        if (after_frame) after_frame();
     }
 
     void service_host() {

@@ -236,11 +236,23 @@ TEST_F(HostTest, PingEchoRefreshOrderAndNoRefreshForEverybody) {
     EXPECT_TRUE(net.outbox.empty()) << "an empty addressee would reset every client";
 
     w->items[other].has_sync = 0;  // not sent
+    zentar_server_sync_items_now(&net, *w);  // each item goes out whole once
+    take(net);
+    // One made since has no base yet: it goes whole, never as a base and delta.
+    int fresh = planet_init(*w, me, 600, 0, 20, 50)->n;
     handle("me", "join", "");
     out = take(net);
-    EXPECT_EQ(types(out), "R! X! S! D! S! D! S! D! S! D! ");
+    EXPECT_EQ(types(out), "R! X! S! D! S! D! S! D! S! D! I! ");
     for (const auto& m : out) EXPECT_EQ(m.uid, "me");
     EXPECT_EQ(out[1].value.substr(0, 1), " ") << "empty background name first";
+    Item got;
+    memcpy(&got, out.back().value.data(), sizeof(Item));
+    EXPECT_EQ(got.n, fresh);
+    EXPECT_EQ(got.sync_id, w->items[fresh].sync_id);
+    zentar_server_sync_items_now(&net, *w);  // and to everybody with the next pass
+    out = take(net);
+    EXPECT_EQ(types(out), "I! ");
+    EXPECT_EQ(out[0].uid, "");
 }
 
 TEST_F(HostTest, ScheduleFullPassesDirtyPassesAndDeltas) {
@@ -344,7 +356,7 @@ protected:
     void SetUp() override {
         SyncBase::SetUp();
         sys_init(*h);
-        sys_init(*c);
+        feed("R", "");  // also empties the process-wide temporary ids a test left
         hu = user_init(*h, "me", 0xff, 0)->n;
         hv = user_init(*h, "you", 0xff00, 0)->n;
         hp1 = planet_init(*h, hu, 0, 0, 20, 60)->n;

@@ -401,6 +401,79 @@ TEST_F(ZentarSyncTest, ConvergesAfterTheNextFullPassDespiteLoss) {
     for (const auto& p : m.preds) EXPECT_LE(m.client_fleets_with_temp(p.temp), 1);
 }
 
+// A client that joins late meets planets before the user who owns them; the
+// owners must be right at every frame, with no capture burst or sound. A
+// send leaves the source planet's count where the prediction put it at every
+// frame, whether the host's fleet adopts the prediction or comes after the
+// prediction was spent. The worlds stand still, so counts move only by sends.
+TEST_F(ZentarSyncTest, OwnersAndTheSourceCountAreRightAtEveryFrame) {
+    static int explosions = 0;
+    explosions = 0;
+    SyncPair pair;
+    pair.host_sim = pair.client_sim = false;
+    Zentar& h = *pair.host;
+    Zentar& c = *pair.client;
+    int neutral = user_init(h, "neutral", 0x808080, 0)->n;
+    int planets[6];
+    for (int i = 0; i < 6; i++) planets[i] = planet_init(h, neutral, 100 + 200 * i, 100, 30, 40)->n;
+    int me = user_init(h, "p1", 0x0000ff, 0)->n;
+    snprintf(h.items[me].user_uid, sizeof(h.items[me].user_uid), "p1");
+    for (int i = 0; i < 3; i++) z2_chown(h, planets[i], me);
+    ASSERT_GT(me, planets[5]);
+    sys_hooks.sound = [](const char* name) { explosions += strcmp(name, "sfx-explode") == 0; };
+
+    int frame = 0, src = 0;
+    float src_ships = 0;
+    pair.after_frame = [&] {
+        frame++;
+        for (int p : planets) {
+            int l = pair.local_of(p);
+            if (l) {
+                EXPECT_EQ(c.items[l].owner_n, pair.local_of(h.items[p].owner_n)) << "frame " << frame;
+            }
+        }
+        if (src) {
+            EXPECT_EQ(c.items[src].ships_value, src_ships) << "frame " << frame;
+        }
+    };
+    pair.open("p1");
+    ASSERT_TRUE(pair.run_until([&] { return pair.local_of(me) && pair.local_of(planets[5]); }, 5000, 200));
+    pair.run(70);  // a full pass later
+    EXPECT_EQ(explosions, 0);
+    EXPECT_EQ(c.parts_count, 0);
+
+    auto send = [&](int from, int to) {
+        src = pair.local_of(planets[from]);
+        zentar_client_send(pair.client_net.get(), c, 50, src, pair.local_of(planets[to]));
+        src_ships = c.items[src].ships_value;
+        EXPECT_LT(src_ships, 40);
+        for (int i = 1; i < c.top; i++)
+            if (c.items[i].in_use && c.items[i].has_fleet && c.items[i].sync_index == 0) return i;
+        return 0;
+    };
+    auto host_copy = [&](int32_t temp) {
+        for (int i = 1; i < h.top; i++)
+            if (h.items[i].in_use && h.items[i].has_fleet && h.items[i].sync_temp_id == temp)
+                return pair.local_of(i);
+        return 0;
+    };
+    // Adopted.
+    int f = send(0, 3);
+    ASSERT_NE(f, 0);
+    int32_t temp = c.items[f].sync_temp_id;
+    ASSERT_TRUE(pair.run_until([&] { return host_copy(temp) == f; }, 4000, 200));
+    pair.run(70);
+    // Spent before the host's fleet came: that fleet is made without taking the ships again.
+    f = send(1, 4);
+    ASSERT_NE(f, 0);
+    temp = c.items[f].sync_temp_id;
+    z2_destroy(c, f);
+    ASSERT_TRUE(pair.run_until([&] { return host_copy(temp) != 0; }, 4000, 200));
+    pair.run(70);
+    EXPECT_EQ(h.items[planets[1]].ships_value, src_ships);
+    EXPECT_EQ(explosions, 0);
+}
+
 // ---- the glue between endpoints, world sync and mods ------------------------------------
 
 namespace {
@@ -502,6 +575,20 @@ TEST_F(GameNetTest, JoiningMakesTheRightEndpointAndKey) {
     game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "0123456789abcdef");
     EXPECT_EQ(client.game->client_net->is_local(), 0);
     EXPECT_EQ(client.game->client_net->key, "fedcba987654321");
+
+    // Without a web login the uid comes from the device id: the same device
+    // joins as the same player, another device as another one.
+    Settings& s = client.game->settings;
+    s.uid[0] = 0;
+    snprintf(s.udid, 64, "0123456789abcdef0123456789abcdef");
+    game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "");
+    std::string uid = client.game->client_net->uid;
+    game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "");
+    EXPECT_EQ(client.game->client_net->uid, uid);
+    snprintf(s.udid, 64, "1123456789abcdef0123456789abcdef");
+    game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "");
+    EXPECT_NE(client.game->client_net->uid, uid);
+    EXPECT_EQ(client.game->client_net->name, "Player");
 }
 
 TEST_F(GameNetTest, MessagesReachTheSyncAndThenTheMods) {

@@ -12,6 +12,7 @@
 #include "render/pixart.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gfx_image.h"
 #include "world/zentar.h"
 #include "render/zentar_draw_paint.h"
 #include "render/zentar_planet_paint.h"
@@ -269,6 +270,32 @@ TEST_F(PlanetGL, PixArtPictureColoursAndTexture) {
   EXPECT_NEAR(c[2], 255, 1);
   EXPECT_EQ(sum(120 - 9, 5), 0);  // background black
   _draw_pixart_delete(m);
+}
+
+TEST_F(PlanetGL, TexturesAreMadeAgainInANewContextAndOldNamesNeverDeleted) {
+  PixArt* m = _draw_pixart_new(pixart_encode(art()).c_str());
+  int img = gfx_img_load("white");
+  float u = 0, v = 0;
+  GLuint art_old = _draw_pixart_texture(m, &u, &v), img_old = gfx_img_get_tex(img);
+  ASSERT_TRUE(art_old && img_old);
+
+  _sdl2_create_context(driver_sdl2_window());  // Ctrl+R
+  // The new context hands out the old names again, for textures of its own.
+  std::vector<GLuint> fresh(std::max(art_old, img_old) + 1);
+  glGenTextures((GLsizei)fresh.size(), fresh.data());
+  for (GLuint t : fresh) glBindTexture(GL_TEXTURE_2D, t);
+  glBindTexture(GL_TEXTURE_2D, 0);
+
+  GLuint art_new = _draw_pixart_texture(m, &u, &v);
+  EXPECT_NE(art_new, art_old);
+  EXPECT_TRUE(glIsTexture(art_new));
+  EXPECT_EQ(gfx_img_load("white"), img) << "ids stay";
+  GLuint img_new = gfx_img_get_tex(img);
+  EXPECT_NE(img_new, img_old);
+  EXPECT_TRUE(glIsTexture(img_new));
+  _draw_pixart_delete(m);
+  EXPECT_TRUE(glIsTexture(art_old)) << "a name of the old context now belongs to someone else";
+  EXPECT_TRUE(glIsTexture(art_new) == GL_FALSE);
 }
 
 TEST_F(PlanetGL, PixArtEditorSlotsPickerAndStrokes) {

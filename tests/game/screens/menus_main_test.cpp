@@ -68,6 +68,7 @@ protected:
     void TearDown() override {
         z2test::stdout_of([&] { mods_deinit(*game); });
         GameView::unregister_states();
+        game_web_drop_all();  // the login the test asked for never gets an answer
     }
     // The registry keeps the last screen under a name; the one it drops is ours to free.
     static void replace(const char* name, State* s) {

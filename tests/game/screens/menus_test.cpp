@@ -46,6 +46,7 @@ protected:
     void SetUp() override {
         game->settings.vfull = -1;
         z2test::stdout_of([&] { menus_init(*game); });
+        for (const char* n : {"menus_main", "menus_play"}) delete GameView::find_state(n);  // replaced below
         GameView::register_state("menus_main", main_menu);
         GameView::register_state("menus_play", new Blank());
         preboard_set(0);

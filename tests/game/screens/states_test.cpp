@@ -12,7 +12,10 @@
 #include <string>
 
 #include "app/game.h"
+#include "chat/chat.h"
 #include "mods/mods_api.h"
+#include "net/net.h"
+#include "ruvezor/util/qel_gui_textinput.h"
 #include "ruvezor/util/qel_driver.h"
 #include "screens/states.h"
 #include "world/zentar.h"
@@ -28,6 +31,7 @@ function loop(t) end
 function event(e)
   z2_param_set("seen", e.type)
   if e.type == "quit" and z2_param_get("veto") then z2_param_set("quit", false) end
+  if e.type == "message" then z2_param_set("said", e.value) z2_param_set("state", "pause") end
 end
 )LUA";
 
@@ -126,6 +130,33 @@ TEST_F(StatesTest, CoverScreensHoldLocalPlayAndAnswerEscape) {
     ASSERT_STREQ(game->view.cur, "states_dialog");
     GameView::find_state("states_dialog")->event(esc);
     EXPECT_EQ(param("seen").__str__(), "onclick");
+}
+
+TEST_F(StatesTest, ChatLineThatPausesLeavesTheNewEntryEmptyAndGoesOutOnce) {
+    game->client_net = new Net();
+    game->chat = new Chat();
+    game->settings.chat_height[0] = 500;  // the log is open
+    enter("play");
+    auto key = [&](int unicode, int code) {
+        Event e{};
+        e.type = 6;
+        e.key = code;
+        e.unicode = unicode;
+        game->view.state_event(e);
+    };
+    for (char c : std::string("gl hf")) key(c, 0);
+    key(13, 8);  // Return: the mod pauses while the line is being sent
+
+    EXPECT_STREQ(game->view.cur, "states_pause");
+    EXPECT_EQ(param("said").__str__(), "gl hf");
+    ASSERT_EQ(game->client_net->outbox.size(), 1u);
+    EXPECT_EQ(game->client_net->outbox[0].value, "gl hf");
+    auto* play = static_cast<StatesPlay*>(GameView::find_state("states_play"));
+    auto* entry = dynamic_cast<TextInput*>(play->root.find("input"));
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->value, "");
+    delete game->chat;
+    game->chat = nullptr;
 }
 
 TEST_F(StatesTest, PauseIconIsTakenOutOfTheRootBelow) {

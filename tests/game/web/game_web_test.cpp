@@ -3,20 +3,13 @@
 // sync in a temporary HOME, and the "api:" events a running Lua mod receives.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstring>
-#include <deque>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -29,6 +22,7 @@
 #include "ruvezor/util/qel_gui.h"
 #include "ruvezor/util/qel_json.h"
 #include "ruvezor/util/qel_web.h"
+#include "z2_fake_web.h"
 #include "z2_test_util.h"
 
 namespace {
@@ -39,80 +33,10 @@ using z2test::slurp;
 using z2test::spit;
 using z2test::stdout_of;
 
-// Answers each connection with the next scripted reply and keeps every request.
-class ApiServer {
-public:
-    ApiServer() {
-        lfd_ = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t l = sizeof(a);
-        bind(lfd_, (sockaddr*)&a, l);
-        listen(lfd_, 16);
-        getsockname(lfd_, (sockaddr*)&a, &l);
-        port = ntohs(a.sin_port);
-        thread_ = std::thread([this] {
-            while (!stop_)
-                if (readable(lfd_)) serve(accept(lfd_, nullptr, nullptr));
-        });
-    }
-    ~ApiServer() {
-        stop_ = true;
-        thread_.join();
-        close(lfd_);
-    }
-    void answer(std::string reply) {
-        std::lock_guard<std::mutex> g(mu_);
-        replies_.push_back(std::move(reply));
-    }
-    std::vector<std::string> requests() {
-        std::lock_guard<std::mutex> g(mu_);
-        return requests_;
-    }
-    int port = 0;
-
-private:
-    static bool readable(int fd) {
-        pollfd p{fd, POLLIN, 0};
-        return poll(&p, 1, 10) > 0;
-    }
-    // Reads the head and Content-Length bytes of body, then answers and closes.
-    void serve(int fd) {
-        if (fd < 0) return;
-        std::string req, reply;
-        char buf[4096];
-        size_t want = std::string::npos;
-        while (!stop_ && req.size() < want) {
-            if (!readable(fd)) continue;
-            ssize_t n = recv(fd, buf, sizeof(buf), 0);
-            if (n <= 0) break;
-            req.append(buf, (size_t)n);
-            size_t e = req.find("\r\n\r\n"), cl = req.find("Content-Length: ");
-            if (e != std::string::npos)
-                want = e + 4 + (cl < e ? std::stoul(req.substr(cl + 16)) : 0);
-        }
-        {
-            std::lock_guard<std::mutex> g(mu_);
-            requests_.push_back(req);
-            if (!replies_.empty()) reply = replies_.front(), replies_.pop_front();
-        }
-        send(fd, reply.data(), reply.size(), MSG_NOSIGNAL);
-        close(fd);
-    }
-    int lfd_;
-    std::thread thread_;
-    std::atomic<bool> stop_{false};
-    std::mutex mu_;
-    std::deque<std::string> replies_;
-    std::vector<std::string> requests_;
-};
-
-std::string reply(const std::string& headers, const std::string& body = "") {
-    return "HTTP/1.0 200 OK\r\n" + headers + "\r\n" + body;
-}
+using z2test::FakeWeb;
+std::string reply(const std::string& headers, const std::string& body = "") { return FakeWeb::reply(headers, body); }
 std::string ok(const std::string& type, const std::string& body = "", const std::string& more = "") {
-    return reply("X-Response: OK\r\nX-Type: " + type + "\r\n" + more, body);
+    return FakeWeb::ok(type, body, more);
 }
 
 // A screen that records the calls it gets.
@@ -136,7 +60,7 @@ class GameWebTest : public ::testing::Test {
 protected:
     std::string root;
     std::unique_ptr<Game> game;
-    std::unique_ptr<ApiServer> server;
+    std::unique_ptr<FakeWeb> server;
     std::vector<std::string> calls;
 
     void SetUp() override {
@@ -150,8 +74,8 @@ protected:
         driver_set_altdir((root + "/data").c_str());
         game = std::make_unique<Game>();
         game->headless = 1;
-        server = std::make_unique<ApiServer>();
-        game_web_set_host("127.0.0.1", server->port);
+        server = std::make_unique<FakeWeb>();
+        stdout_of([&] { game_web_configure(*game, server->address().c_str()); });
         for (const char* name : {"menus_login", "menus_main", "menus_news", "menus_error"})
             GameView::register_state(name, new Recorder(&calls));
         game->view.next("menus_login", -1);
@@ -161,7 +85,6 @@ protected:
         mods_deinit(*game);
         for (WebRequest* r : web_reqs) delete r;
         web_reqs.clear();
-        game_web_set_host(nullptr, 0);
         GameView::unregister_states();
         GAME_THIS = nullptr;
         game.reset();
@@ -192,7 +115,7 @@ protected:
     }
     // Queues a request for the action, answered by the scripted reply.
     void queue(const std::string& answer, const std::string& action = "test") {
-        server->answer(answer);
+        server->script(answer);
         game_web_queue(*game, game_web_request(*game, action));
     }
 
@@ -207,6 +130,11 @@ protected:
         return base64_encode((const unsigned char*)s.data(), (unsigned)s.size());
     }
     void set(char* field, const char* text) { snprintf(field, 64, "%s", text); }
+    std::vector<std::string> raw_requests() {
+        std::vector<std::string> out;
+        for (const FakeWeb::Request& r : server->requests()) out.push_back(r.raw);
+        return out;
+    }
 };
 
 bool has(const std::string& log, const std::string& part) { return log.find(part) != std::string::npos; }
@@ -226,7 +154,7 @@ TEST_F(GameWebTest, LoginRequestCarriesIdentityFieldsAndFormBody) {
     game_web_friends(*game);  // nothing to send without friends
     EXPECT_TRUE(web_reqs.empty());
 
-    auto reqs = server->requests();
+    auto reqs = raw_requests();
     ASSERT_EQ(reqs.size(), 1u);
     std::string rdata = WebRequest::urlencode("{\"receipts\":{},\"valid\":{}}");
     std::string body = "sync=&friends=&rdata=" + rdata;
@@ -252,7 +180,7 @@ TEST_F(GameWebTest, NamedAccountSyncListAndActionBodiesAreEncoded) {
     std::string want = "&_lid=g%3aa%20b&_name=a%20b&_token=&_passwd=" + std::string(s.web_passwd) +
                        "&_udid=" + s.udid + "&";
     ASSERT_EQ(strlen(s.udid), 32u);
-    auto reqs = server->requests();
+    auto reqs = raw_requests();
     ASSERT_EQ(reqs.size(), 2u);
     std::string login = reqs[0].find("action=login") != std::string::npos ? reqs[0] : reqs[1];
     std::string create = reqs[0].find("action=login") != std::string::npos ? reqs[1] : reqs[0];
@@ -267,7 +195,7 @@ TEST_F(GameWebTest, NamedAccountSyncListAndActionBodiesAreEncoded) {
     game_web_store(*game);
     GAME_THIS = nullptr;
     pump();
-    reqs = server->requests();
+    reqs = raw_requests();
     ASSERT_EQ(reqs.size(), 3u);
     EXPECT_EQ(reqs[2].rfind("GET /z2/dev/api.php?&_udata=", 0), 0u) << reqs[2];
 }
@@ -309,14 +237,27 @@ TEST_F(GameWebTest, ErrorReplyShowsTheErrorScreenUnlessHeadless) {
     EXPECT_EQ(mod_events(), "");
 }
 
-TEST_F(GameWebTest, TransportFailureIsLoggedAndDropped) {
+TEST_F(GameWebTest, TransportFailureShowsTheErrorAndKeepsTheAccount) {
     start_mod();
-    game_web_set_host("127.0.0.1", 1);  // nothing listens there
+    server->set_mode(FakeWeb::REFUSE);
     WebRequest* r = game_web_request(*game, "test");
     game_web_queue(*game, r);
     char want[64];
     snprintf(want, sizeof(want), "web_loop %p: failure\n", (void*)r);
     EXPECT_TRUE(has(pump(), want));
+    EXPECT_TRUE(calls.empty()) << "headless: logged only";
+
+    // A login that fails puts back the account it cleared while it waited.
+    game->headless = 0;
+    set(game->settings.uid, "77");
+    set(game->settings.display_name, "Seventy");
+    game_web_login(*game);
+    EXPECT_EQ(game->settings.uid[0], 0);
+    pump();
+    EXPECT_STREQ(game->view.cur, "menus_error");
+    EXPECT_EQ(calls.back(), "content|Could not reach the game server");
+    EXPECT_STREQ(game->settings.uid, "77");
+    EXPECT_STREQ(game->settings.display_name, "Seventy");
     EXPECT_EQ(mod_events(), "");
 }
 
@@ -324,6 +265,8 @@ TEST_F(GameWebTest, TransportFailureIsLoggedAndDropped) {
 
 TEST_F(GameWebTest, LoginReplyStoresTheNamedAccountAndShowsTheNews) {
     start_mod();
+    game->headless = 0;
+    mods_api_of(*game)->params["state"] = var("idle");  // a state that maps to no screen
     game->settings.version = 1;
     set(game->settings.name, "pilot");
     set(game->settings.email, "p@x");
@@ -335,7 +278,7 @@ TEST_F(GameWebTest, LoginReplyStoresTheNamedAccountAndShowsTheNews) {
     body["sync"] = var(sync);
     body["rank"] = var(3.9);
     std::string text = json_encode(body);
-    server->answer(ok("login", text,
+    server->script(ok("login", text,
                       "X-UID: " + uid + "\r\nX-Name: Pilot One\r\nX-Server: 10.0.0.1:9999\r\n"
                       "X-Token: tok\r\nX-News: 4\r\n"));
     game_web_login(*game);
@@ -363,24 +306,34 @@ TEST_F(GameWebTest, LoginReplyStoresTheNamedAccountAndShowsTheNews) {
 }
 
 TEST_F(GameWebTest, LoginReplyForAnAutoNameAndItsBrokenBodies) {
+    game->headless = 0;
     game->settings.version = 1;
+    game->headless = 0;
     set(game->settings.udid, "0123456789abcdef0123456789abcdef");
-    // Empty body: identity stored, the login screen keeps waiting.
-    queue(ok("login", " \r\n", "X-UID: 42\r\nX-Name: Guest 7\r\nX-News: many\r\n"), "login");
+    set(game->settings.qname, "Blue Fox");
+    // An empty body or one that is not JSON is no answer: nothing is stored
+    // and the player sees the error instead of waiting on.
+    for (std::string body : {std::string(" \r\n"), std::string("{\"html\":\"x\",\"rank\":2,")}) {
+        SCOPED_TRACE(body);
+        calls.clear();
+        queue(ok("login", body, "X-UID: 42\r\nX-Name: Guest 7\r\nX-News: many\r\n"), "login");
+        EXPECT_TRUE(has(pump(), "unreadable login"));
+        EXPECT_STREQ(game->settings.qname, "Blue Fox");
+        EXPECT_EQ(game->settings.uid[0], 0);
+        EXPECT_EQ(game->settings.logged_in, 0);
+        EXPECT_STREQ(game->view.cur, "menus_error");
+        EXPECT_EQ(calls, std::vector<std::string>{"content|Could not reach the game server"});
+    }
+    EXPECT_FALSE(fs::exists(doc("sync.dat")));
+
+    // A JSON body without members: the account, the menu and an empty news screen.
+    queue(ok("login", "{}", "X-UID: 42\r\nX-Name: Guest 7\r\nX-News: many\r\n"), "login");
+    calls.clear();
     pump();
     EXPECT_STREQ(game->settings.qname, "Guest 7");
-    EXPECT_EQ(std::string(game->settings.session_key),
-              md5_digest("42|0123456789abcdef0123456789abcdef"));
+    EXPECT_EQ(std::string(game->settings.session_key), md5_digest("42|0123456789abcdef0123456789abcdef"));
     EXPECT_EQ(game->settings.news, 0);
     EXPECT_EQ(game->settings.logged_in, 1);
-    EXPECT_STREQ(game->view.cur, "menus_login");
-
-    // Not JSON: no documents or ranks, but the menu and an empty news screen.
-    queue(ok("login", "{\"html\":\"x\",\"rank\":2,", ""), "login");
-    std::string log = pump();
-    EXPECT_FALSE(has(log, "rank: cur = 2"));
-    EXPECT_FALSE(fs::exists(doc("sync.dat")));
-    EXPECT_EQ(game->settings.uid[0], 0) << "missing headers store empty texts";
     EXPECT_STREQ(game->view.cur, "menus_news");
     EXPECT_EQ(calls, std::vector<std::string>{"content|"});
 }
@@ -390,6 +343,24 @@ TEST_F(GameWebTest, RankLogsAndIsBounded) {
     // A hostile rank must finish at once.
     EXPECT_TRUE(has(stdout_of([&] { game_web_handle_rank(*game, INT_MAX); }),
                     "rank: cur = 2147483647\n"));
+}
+
+TEST_F(GameWebTest, HeadlessHostHandsLoginAndStoreRepliesToItsModOnly) {
+    start_mod();
+    GAME_THIS = game.get();
+    queue(ok("login", "{\"html\":\"<p>news</p>\",\"rank\":2}", "X-UID: 7\r\nX-Name: Host\r\n"), "login");
+    queue(ok("store", "{\"header\":\"h\"}"), "store");
+    std::string log = pump();
+    EXPECT_STREQ(game->view.cur, "menus_login");
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(GameView::find_state("ext_store_view"), nullptr) << "no store screen";
+    EXPECT_EQ(game->settings.uid[0], 0);
+    EXPECT_FALSE(has(log, "rank: cur"));
+    EXPECT_TRUE(has(log, "'login' reply of 31 bytes for the mod\n")) << log;
+    EXPECT_TRUE(has(log, "'store' reply of 14 bytes for the mod\n"));
+    std::string seen = mod_events();
+    EXPECT_TRUE(has(seen, "api:login|{\"html\":\"<p>news</p>\",\"rank\":2};")) << seen;
+    EXPECT_TRUE(has(seen, "api:store|{\"header\":\"h\"};"));
 }
 
 // ---- document sync ----------------------------------------------------------------
