@@ -80,6 +80,14 @@ size_t run_length(const uint8_t* in, size_t lim, size_t left) {
     size_t k = 0;
 #if defined(__SSE2__)
     __m128i b = in[0] ? _mm_set1_epi8(static_cast<char>(in[0])) : _mm_setzero_si128();
+    // Long runs (the zeros of a delta) are tried sixty-four bytes at a time.
+    for (; k + 64 <= lim; k += 64) {
+        auto off = [&](size_t at) {
+            return _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k + at)), b);
+        };
+        __m128i any = _mm_or_si128(_mm_or_si128(off(0), off(16)), _mm_or_si128(off(32), off(48)));
+        if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) != 0xffff) break;
+    }
     for (; k + 16 <= lim; k += 16) {
         unsigned differ = ~equal_bits(in + k, b) & 0xffffu;
         if (differ) return k + static_cast<size_t>(__builtin_ctz(differ));

@@ -211,11 +211,12 @@ void zentar_server_sync_item(Net* net, Zentar& world, int n, int mode, const std
     }
     if (mode == 1) net->send(uid, "S", reinterpret_cast<const char*>(&base), sizeof(Item), 1);
 
-    char delta[sizeof(Item)];
-    _zs_xor(delta, &base, &it);
+    // The delta is written straight into the queued message's room.
+    std::string& delta = net->queue(uid, "D", mode == 1 ? 1 : 0).value;
+    delta.resize(sizeof(Item));
+    _zs_xor(delta.data(), &base, &it);
     int32_t slot = n;
-    memcpy(delta + offsetof(Item, n), &slot, sizeof(slot));
-    net->send(uid, "D", delta, sizeof(delta), mode == 1 ? 1 : 0);
+    memcpy(delta.data() + offsetof(Item, n), &slot, sizeof(slot));
     if (mode == 0) it.sync_ships_sent = _zs_whole(it.fleet_ships);
 }
 
