@@ -15,6 +15,7 @@
 #include <SDL.h>
 #include <stb_image.h>  // stbi_image_free for the icon pixels
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -37,6 +38,7 @@ struct _DriverSdl2 {
     double period = 0;     // seconds per frame of the display
     uint64_t last = 0;     // counter when the last flip returned
     uint64_t next = 0;     // counter before which the next flip does not return
+    uint64_t delayed = 0;  // _driver_timer_delayed_ms at the last flip
     double sum = 0;        // own intervals of the flips of this window
     int frames = 0;
   } pace;
@@ -288,8 +290,9 @@ void _driver_video_resize() {
 // none (no swap control, Xvfb, many remote desktops) it returns at once and
 // the loop would draw as fast as it can: when the flips of a window of
 // sixteen average under three quarters of a frame, each flip waits for the
-// next frame time of the display (60 Hz when it does not say). Waits are
-// left out of the intervals, so vertical sync that comes back ends them.
+// next frame time of the display (60 Hz when it does not say). Waits, ours
+// and the loop's own sleeps, are left out of the intervals, so vertical
+// sync that comes back ends them.
 static void _sdl2_pace() {
   _DriverSdl2::Pace& p = _sdl2.pace;
   const double freq = static_cast<double>(SDL_GetPerformanceFrequency());
@@ -302,8 +305,11 @@ static void _sdl2_pace() {
     p.period = 1.0 / (hz >= 20 && hz <= 1000 ? hz : 60);
   };
   if (p.period <= 0) ask_period();
+  // The loop's own sleeps between flips are no part of the frame's work.
+  uint64_t delayed = _driver_timer_delayed_ms();
   if (p.last && now >= p.last) {
-    p.sum += static_cast<double>(now - p.last) / freq;
+    double slept = static_cast<double>(delayed - p.delayed) / 1000;
+    p.sum += std::max(0.0, static_cast<double>(now - p.last) / freq - slept);
     if (++p.frames == 16) {
       p.on = p.sum / p.frames < 0.75 * p.period;
       p.sum = 0;
@@ -323,6 +329,7 @@ static void _sdl2_pace() {
     p.next = 0;
   }
   p.last = now;
+  p.delayed = delayed;
 }
 
 void driver_video_flip() {
