@@ -112,6 +112,7 @@ struct FontStyle {
   const char* ttf;      // DejaVu face file
   int line;             // line height in pixels
   int outline;          // black outline radius in pixels, 0 for none
+  float narrow = 1;     // width of the letters against their height
 };
 
 struct Glyph {
@@ -164,9 +165,21 @@ bool make_font(const std::string& out, const std::string& ttf_dir, const FontSty
   const int pad = st.outline;
   int ascent, descent, line_gap;
   stbtt_GetFontVMetrics(&info, &ascent, &descent, &line_gap);
-  // The whole line (ascent to descent) fills the line height.
-  float scale = (float)(st.line - 2 * pad) / (float)(ascent - descent);
-  int base = pad + (int)std::lround(ascent * scale);
+  // The lowest ink of any glyph: the underscore reaches below the descent.
+  int lowest = descent;
+  for (int c = 32; c < 256; c++) {
+    int cp = c == 160 ? ' ' : c, x0, y0, x1, y1;
+    if ((c < 127 || c >= 160) && stbtt_FindGlyphIndex(&info, cp) && stbtt_GetCodepointBox(&info, cp, &x0, &y0, &x1, &y1))
+      lowest = std::min(lowest, y0);
+  }
+  // The menus draw text a sixteenth of a line below the top of a box one
+  // line high (the fonts' top margin), so the ink from the ascent down to
+  // the lowest glyph, with its outline and one pixel of soft edge, fills the
+  // upper fifteen sixteenths: nothing hangs below the box to be cut off.
+  float room = st.line * 15.0f / 16.0f - 2 * pad - 1;
+  float scale = room / (float)(ascent - lowest);
+  int base = pad + (int)std::floor(ascent * scale);
+  float sx = scale * st.narrow;
 
   std::vector<Glyph> glyphs;
   for (int c = 32; c < 256; c++) {
@@ -177,9 +190,9 @@ bool make_font(const std::string& out, const std::string& ttf_dir, const FontSty
     g.id = c;
     int adv, lsb;
     stbtt_GetCodepointHMetrics(&info, cp, &adv, &lsb);
-    g.adv = (int)std::lround(adv * scale);
+    g.adv = (int)std::lround(adv * sx);
     int x0, y0, x1, y1;
-    stbtt_GetCodepointBitmapBox(&info, cp, scale, scale, &x0, &y0, &x1, &y1);
+    stbtt_GetCodepointBitmapBox(&info, cp, sx, scale, &x0, &y0, &x1, &y1);
     int bw = x1 - x0, bh = y1 - y0;
     if (bw > 0 && bh > 0) {
       g.w = bw + 2 * pad;
@@ -187,7 +200,7 @@ bool make_font(const std::string& out, const std::string& ttf_dir, const FontSty
       g.xoff = x0 - pad;
       g.yoff = base + y0 - pad;
       std::vector<uint8_t> bm((size_t)bw * bh);
-      stbtt_MakeCodepointBitmap(&info, bm.data(), bw, bh, bw, scale, scale, cp);
+      stbtt_MakeCodepointBitmap(&info, bm.data(), bw, bh, bw, sx, scale, cp);
       g.fill.assign((size_t)g.w * g.h, 0.0f);
       for (int y = 0; y < bh; y++)
         for (int x = 0; x < bw; x++) g.fill[(size_t)(y + pad) * g.w + x + pad] = bm[(size_t)y * bw + x] / 255.0f;
@@ -651,6 +664,39 @@ float ring_dist(float x, float y, float cx, float cy, float r, float width) {
   return std::fabs(std::hypot(x - cx, y - cy) - r) - width / 2;
 }
 
+// Signed distance to a polygon (negative inside).
+float poly_dist(float x, float y, const std::vector<std::pair<float, float>>& pts) {
+  float d = 1e9f;
+  for (size_t i = 0, j = pts.size() - 1; i < pts.size(); j = i++)
+    d = std::min(d, seg_dist(x, y, pts[j].first, pts[j].second, pts[i].first, pts[i].second));
+  return in_poly(x, y, pts) ? -d : d;
+}
+
+// Distance to the arc of radius r about (cx, cy) from angle a0 round to a1
+// (radians, y downwards, a0 < a1), as a stroke of the given width.
+float arc_dist(float x, float y, float cx, float cy, float r, float a0, float a1, float width) {
+  float a = std::atan2(y - cy, x - cx);
+  while (a < a0) a += 2 * (float)M_PI;
+  if (a <= a1) return std::fabs(std::hypot(x - cx, y - cy) - r) - width / 2;
+  float e0 = std::hypot(x - cx - r * std::cos(a0), y - cy - r * std::sin(a0));
+  float e1 = std::hypot(x - cx - r * std::cos(a1), y - cy - r * std::sin(a1));
+  return std::min(e0, e1) - width / 2;
+}
+
+float circle_dist(float x, float y, float cx, float cy, float r) { return std::hypot(x - cx, y - cy) - r; }
+
+// a with a gap of the given width cut round b, then b over it: two shapes
+// that overlap stay apart (the gap shows the icon's dark rim).
+float over_dist(float a, float b, float gap) { return std::min(std::max(a, -(b - gap)), b); }
+
+// A head and shoulders whose head is centred at (cx, cy), k times the
+// 48-pixel size.
+float person_dist(float x, float y, float cx, float cy, float k) {
+  float head = circle_dist(x, y, cx, cy, 7 * k);
+  float body = rbox_dist(x, y, cx - 13 * k, cy + 10 * k, cx + 13 * k, cy + 27 * k, 11 * k, 2 * k);
+  return over_dist(body, head, 2.5f * k);
+}
+
 std::vector<std::pair<float, float>> star_points(float cx, float cy, float r, float inner) {
   std::vector<std::pair<float, float>> pts;
   for (int i = 0; i < 10; i++) {
@@ -987,6 +1033,7 @@ std::vector<std::pair<std::string, Picture>> make_sprites() {
                    float cross = std::min(seg_dist(x, y, 17, 17, 31, 31), seg_dist(x, y, 31, 17, 17, 31)) - 2.5f;
                    return std::min(ring_dist(x, y, 24, 24, 17, 3.5f), cross);
                  })});
+  out.push_back({"quit", out.back().second});  // the test scenes' close button
   out.push_back({"icon-pause", icon(48, [](float x, float y) {
                    return std::min(rbox_dist(x, y, 13, 11, 21, 37, 2, 2), rbox_dist(x, y, 27, 11, 35, 37, 2, 2));
                  })});
@@ -1002,6 +1049,97 @@ std::vector<std::pair<std::string, Picture>> make_sprites() {
   out.push_back({"icon-buy", icon(56, [](float x, float y) {
                    return std::min(seg_dist(x, y, 14, 29, 24, 39), seg_dist(x, y, 24, 39, 43, 17)) - 3.5f;
                  }, 0x70e088)});
+  // The menu icons, 48 pixels drawn for 18 to 40: strokes at least 4 wide so
+  // they still read at the smallest size.
+  out.push_back({"icon-play", icon(48, [](float x, float y) {
+                   return poly_dist(x, y, {{15, 9}, {39, 24}, {15, 39}}) - 1.5f;
+                 })});
+  out.push_back({"icon-news", icon(48, [](float x, float y) {
+                   float page = std::fabs(rbox_dist(x, y, 10, 7, 38, 41, 4, 4)) - 2;
+                   float lines = 1e9f;
+                   for (float ly : {16.0f, 24.0f, 32.0f}) lines = std::min(lines, seg_dist(x, y, 17, ly, 31, ly) - 2);
+                   return std::min(page, lines);
+                 })});
+  out.push_back({"icon-practice", icon(48, [](float x, float y) {
+                   float rings = std::min(ring_dist(x, y, 24, 24, 17, 4), ring_dist(x, y, 24, 24, 9, 4));
+                   return std::min(rings, circle_dist(x, y, 24, 24, 3));
+                 })});
+  out.push_back({"icon-mods", icon(48, [](float x, float y) {  // a puzzle piece
+                   float piece = std::min({rbox_dist(x, y, 9, 14, 33, 38, 3, 3), circle_dist(x, y, 21, 12, 5.5f),
+                                           circle_dist(x, y, 35, 26, 5.5f)});
+                   return std::max(piece, -circle_dist(x, y, 9, 26, 4.5f));
+                 })});
+  out.push_back({"icon-forums", icon(48, [](float x, float y) {  // two speech bubbles
+                   float back = std::min(rbox_dist(x, y, 18, 6, 43, 25, 6, 6), poly_dist(x, y, {{33, 22}, {40, 22}, {41, 31}}));
+                   float front = std::min(rbox_dist(x, y, 5, 16, 32, 36, 6, 6), poly_dist(x, y, {{10, 33}, {18, 33}, {8, 43}}));
+                   return over_dist(back, front, 3);
+                 })});
+  out.push_back({"icon-review", icon(48, [](float x, float y) {
+                   return poly_dist(x, y, star_points(24, 25, 19, 0.45f)) - 1;
+                 }, 0xffe070)});
+  out.push_back({"icon-account", icon(48, [](float x, float y) { return person_dist(x, y, 24, 15, 1); })});
+  out.push_back({"icon-audio", icon(48, [](float x, float y) {  // a loudspeaker and two waves
+                   float box = poly_dist(x, y, {{6, 18}, {14, 18}, {24, 9}, {24, 39}, {14, 30}, {6, 30}}) - 1;
+                   float waves = std::min(arc_dist(x, y, 24, 24, 9, -0.9f, 0.9f, 4), arc_dist(x, y, 24, 24, 17, -0.85f, 0.85f, 4));
+                   return std::min(box, waves);
+                 })});
+  out.push_back({"icon-video", icon(48, [](float x, float y) {  // a screen on its stand
+                   float screen = std::fabs(rbox_dist(x, y, 5, 8, 43, 33, 3, 3)) - 2;
+                   float stand = std::min(seg_dist(x, y, 24, 34, 24, 39), seg_dist(x, y, 15, 40, 33, 40)) - 2;
+                   return std::min(screen, stand);
+                 })});
+  out.push_back({"icon-controls", icon(48, [](float x, float y) {  // three sliders
+                   float d = 1e9f;
+                   const float knob[3] = {31, 15, 26};
+                   for (int i = 0; i < 3; i++) {
+                     float ly = 12 + 12.0f * i;
+                     d = std::min(d, over_dist(seg_dist(x, y, 7, ly, 41, ly) - 2, circle_dist(x, y, knob[i], ly, 5), 2));
+                   }
+                   return d;
+                 })});
+  out.push_back({"icon-control", icon(48, [](float x, float y) {  // a game pad
+                   float pad = std::min({rbox_dist(x, y, 5, 14, 43, 32, 8, 8), circle_dist(x, y, 12, 31, 7),
+                                         circle_dist(x, y, 36, 31, 7)});
+                   float cross = std::min(rbox_dist(x, y, 10, 21, 20, 25, 1, 1), rbox_dist(x, y, 13, 18, 17, 28, 1, 1));
+                   float buttons = std::min(circle_dist(x, y, 31, 21, 2.5f), circle_dist(x, y, 36, 26, 2.5f));
+                   return std::max(pad, -std::min(cross, buttons));
+                 })});
+  out.push_back({"icon-more", icon(48, [](float x, float y) {
+                   return std::min({circle_dist(x, y, 11, 24, 4.5f), circle_dist(x, y, 24, 24, 4.5f), circle_dist(x, y, 37, 24, 4.5f)});
+                 })});
+  out.push_back({"icon-clans", icon(48, [](float x, float y) {  // a shield with a chevron
+                   float shield = poly_dist(x, y, {{24, 5}, {40, 10}, {38, 27}, {24, 42}, {10, 27}, {8, 10}}) - 1;
+                   float chevron = std::min(seg_dist(x, y, 15, 18, 24, 27), seg_dist(x, y, 24, 27, 33, 18)) - 2.5f;
+                   return std::max(shield, -chevron);
+                 })});
+  out.push_back({"icon-menu", icon(48, [](float x, float y) {
+                   float d = 1e9f;
+                   for (float ly : {13.0f, 24.0f, 35.0f}) d = std::min(d, seg_dist(x, y, 10, ly, 38, ly) - 3);
+                   return d;
+                 })});
+  out.push_back({"icon-help", icon(48, [](float x, float y) {  // a question mark
+                   float hook = arc_dist(x, y, 24, 17, 9, -(float)M_PI, 0.5f * (float)M_PI, 5);
+                   float stem = seg_dist(x, y, 24, 26, 24, 30) - 2.5f;
+                   return std::min({hook, stem, circle_dist(x, y, 24, 38, 3.2f)});
+                 })});
+  auto coin = [](float x, float y) {  // a gold coin with a star struck in it
+    float disc = circle_dist(x, y, 24, 24, 19);
+    float groove = ring_dist(x, y, 24, 24, 15, 1.6f);
+    float star = poly_dist(x, y, star_points(24, 25, 9, 0.45f));
+    return std::max(disc, -std::min(groove, star));
+  };
+  out.push_back({"icon-coin", icon(48, coin, 0xffd040)});
+  out.push_back({"coin", icon(48, coin, 0xffd040)});
+  out.push_back({"icon-cancel", icon(48, [](float x, float y) {
+                   return std::min(seg_dist(x, y, 13, 13, 35, 35), seg_dist(x, y, 35, 13, 13, 35)) - 3.5f;
+                 })});
+  out.push_back({"icon-friends", icon(48, [](float x, float y) {
+                   return over_dist(person_dist(x, y, 31, 12, 0.8f), person_dist(x, y, 19, 17, 0.9f), 2.5f);
+                 })});
+  out.push_back({"icon-friend", icon(48, [](float x, float y) {  // a heart
+                   float lobes = std::min(circle_dist(x, y, 16, 18, 9), circle_dist(x, y, 32, 18, 9));
+                   return std::min(lobes, poly_dist(x, y, {{8.2f, 22}, {39.8f, 22}, {24, 40}}) - 1);
+                 }, 0xff8098)});
   // Chat: the icon that opens it and the tab at the log's corner.
   {
     Picture chat(64, 64);
@@ -1045,6 +1183,16 @@ std::vector<std::pair<std::string, Picture>> make_sprites() {
     out.push_back({"wings" + std::to_string(k), badge_wings(k)});
     out.push_back({"stars" + std::to_string(k), badge_stars(k)});
   }
+  // The stats page's badge: the highest rank's flag, stars and wings in one.
+  {
+    Picture rank(66, 44);
+    for (const Picture& layer : {badge_flag(10), badge_stars(10), badge_wings(10)})
+      for (size_t i = 0; i < rank.px.size(); i += 4) {
+        float a = layer.px[i + 3];
+        for (int c = 0; c < 4; c++) rank.px[i + c] = layer.px[i + c] + rank.px[i + c] * (1 - a);
+      }
+    out.push_back({"rank10", rank});
+  }
   // More nine-slice GUI pictures, as separate files.
   auto panel = [&](const std::string& name, const Panel& s) {
     Picture p(48, 48);
@@ -1080,7 +1228,9 @@ int main(int argc, char** argv) {
   std::string ttf = argc > 2 ? argv[2] : "/usr/share/fonts/truetype/dejavu";
   const FontStyle fonts[] = {
       {"font", "DejaVuSans.ttf", 40, 0},
-      {"font-gui", "DejaVuSansCondensed.ttf", 40, 0},
+      // The menus' labels: narrower still, so the widest option and button
+      // labels ("1920x1080", "Create ZentarID") keep clear of their rims.
+      {"font-gui", "DejaVuSansCondensed.ttf", 40, 0, 0.92f},
       {"font-gui2", "DejaVuSansCondensed-Bold.ttf", 40, 0},
       {"font-play", "DejaVuSans-Bold.ttf", 36, 2},
       {"font-outline", "DejaVuSans-Bold.ttf", 40, 3},

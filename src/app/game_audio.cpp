@@ -3,6 +3,7 @@
 #include "app/game_audio.h"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -26,6 +27,12 @@ void GameAudio::play_sound(const char* name) {
 void GameAudio::play_music(const char* name) {
     if (!name) return;
     qel_log("play_music: %s\n", name);
+    // "mus-none" is how the menus and mods ask for silence: there is no such
+    // file to look for, the music just fades out.
+    if (strcmp(name, "mus-none") == 0) {
+        stop_music();
+        return;
+    }
     int id = mixer_stream_load(name);
     if (id == _game_music_id) return;
     _game_music_id = id;

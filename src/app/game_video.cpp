@@ -113,6 +113,11 @@ void GameVideo::video_init(int teardown) {
     gfx_set_size(game_get_sw(), game_get_sh());
     gfx_set_orient(0);
     gfx_set_ortho_near_far(-1000, 1000);
+    // The logo is drawn once, unseen, before the black frame: its picture is
+    // decoded and the driver has set up its drawing by then (a software GL
+    // compiles it on first use), so the black frame stays up only while the
+    // fonts and planet meshes are set up.
+    game_startup_paint();
     gfx_clear();
     driver_video_flip();
     font_init();

@@ -235,8 +235,9 @@ Box* mk_button(var& tag, Widget* inner, var& action) {
   } else if (cls == "tabx") {
     b = w_tabx(content, action, 0, 0);
   } else if (cls == "tab" || cls == "tab0") {
-    // A tab without an "icon" gets no icon row.
-    Widget* ic = _w_attr(tag, "icon").__str__().empty() ? nullptr : icon();
+    // A tab without an "icon" keeps the icon's row, empty, so its label sits
+    // as high as its neighbours'.
+    Widget* ic = _w_attr(tag, "icon").__str__().empty() ? new Widget() : icon();
     b = w_tab(content, action, 0, 0, ic, _w_attr(tag, "alert").__str__().c_str());
     if (cls == "tab0") {
       _w_images(b, "gui-tab0", "gui-tab0o");

@@ -83,6 +83,10 @@ void menus_paint_common(Container& root) {
     gfx_set_size(game_get_sw(), game_get_sh());
     gfx_clear();
     gfx_ortho();
+    menus_paint_root(root);
+}
+
+void menus_paint_root(Container& root) {
     float right = 0, bottom = 0;
     for (Widget* c : root.children) {
         c->style.loop();

@@ -60,8 +60,11 @@ void _sfx_play(const char* name);
 // A random auto-name such as "AcidYak~512".
 std::string namegen();
 
-// The paint and loop most menu screens share.
+// The paint and loop most menu screens share. menus_paint_root is that paint
+// without its clear, for screens that draw something of their own behind the
+// page (the main menu's demo match, the error screen's darkened screen below).
 void menus_paint_common(Container& root);
+void menus_paint_root(Container& root);
 void menus_loop_common(Container& root);
 
 // The escapes of a text placed in markup: & < > " and line feeds as <br/>.

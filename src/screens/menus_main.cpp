@@ -154,7 +154,7 @@ void MenusMain::paint() {
     }
     if (page) page->y = y;
     if (about) about->style.declared().fg_alpha = alpha;
-    menus_paint_common(root);
+    menus_paint_root(root);  // the demo match is the page's background: no clear
 }
 
 void MenusMain::event(Event e) {

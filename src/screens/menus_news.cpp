@@ -137,17 +137,7 @@ void MenusError::paint() {
     gfx_img_blit(gfx_img_load("black"), 0, 0, (float)game_get_sw(), (float)game_get_sh());
     glColor4ub(255, 255, 255, 255);
 
-    // the common menu paint without its clear
-    float right = 0, bottom = 0;
-    for (Widget* c : root.children) {
-        c->style.loop();
-        c->_resize();
-        right = std::trunc(std::max(right, c->x + c->w));
-        bottom = std::trunc(std::max(bottom, c->y + c->h));
-    }
-    root.w = right;
-    root.h = bottom;
-    root.Container::paint();
+    menus_paint_root(root);
 }
 
 void MenusError::loop(float) { menus_loop_common(root); }

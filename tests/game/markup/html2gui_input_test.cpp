@@ -4,9 +4,12 @@
 // rest without leaving the tab order or a group pointing at it).
 #include <gtest/gtest.h>
 
+#include <GL/gl.h>
+
 #include <cmath>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "markup/html2gui.h"
 #include "markup/html2gui_widgets.h"
@@ -207,6 +210,19 @@ TEST(Html2guiInput, ButtonClassesPickLabelLookAndLayout) {
   tb->loop();
   EXPECT_EQ(alert->x, tb->w - alert->w - 1);
   EXPECT_EQ(dynamic_cast<Box*>(build("<input type='button' class='tab' alert=''/>").get())->children.size(), 1u);
+  // With or without an icon a tab's label sits in the second row, under an 18 x 18 cell.
+  for (const char* icon : {"", " icon='icon-more'"}) {
+    auto t = build(std::string("<input type='button' class='tab' value='more'") + icon + "/>");
+    auto* table = dynamic_cast<Table*>(dynamic_cast<Box*>(t.get())->children[0]);
+    ASSERT_TRUE(table) << icon;
+    Label* l = nullptr;
+    for (Widget* w : table->_list_descendants())
+      if (auto* found = dynamic_cast<Label*>(w)) l = found;
+    ASSERT_TRUE(l);
+    EXPECT_EQ(l->parent->row, 1) << icon;
+    for (Widget* w : table->_list_descendants())
+      if (w->parent && w->parent->row == 0 && w->parent->parent == table) EXPECT_EQ(w->style.declared().width, 18);
+  }
 
   auto tab2 = build("<input type='button' class='tab2' value='home' pseudo='first last'/>");
   auto* l2 = dynamic_cast<Label*>(dynamic_cast<Box*>(tab2.get())->children[0]);
@@ -229,3 +245,23 @@ TEST(Html2guiInput, ButtonClassesPickLabelLookAndLayout) {
 }
 
 }  // namespace
+
+// A text entry clips its text to its own box, one line high, and the GUI
+// fonts draw a sixteenth of a line below its top: the underscore, lowest of
+// all glyphs, must still land inside at every size.
+TEST(Html2guiInput, UnderscoresShowInTextEntriesAtEverySize) {
+  for (int size : {16, 20, 28, 40}) {
+    TextInput t(_w_font("font-gui", size), 20);
+    t.set_value_s("____");
+    t.style.loop();
+    t.resize();
+    gfx_clear();
+    gfx_ortho();
+    t.paint();
+    int w = (int)t.w, h = (int)t.h, lit = 0;
+    std::vector<unsigned char> px((size_t)w * h * 4);
+    glReadPixels(0, 480 - h, w, h, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+    for (size_t i = 0; i < px.size(); i += 4) lit += px[i] > 100;
+    EXPECT_GT(lit, w / 2) << "font-gui " << size << ": " << w << " x " << h;
+  }
+}

@@ -2,11 +2,14 @@
 // keys and frames the way a player's session would.
 #include <gtest/gtest.h>
 
+#include <GL/gl.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "app/game.h"
 #include "screens/menus.h"
@@ -143,6 +146,13 @@ TEST_F(MainMenu, SlideRunsOncePerProgramAndReleaseFinishesIt) {
     z2test::stdout_of([&] { m->paint(); });
     EXPECT_FLOAT_EQ(m->root.children[0]->y, 1280.0f * 0.95f);
     EXPECT_EQ(m->root.children[1]->style.declared().fg_alpha, 0);
+    // The page is still below the screen and the icon clear: what shows is
+    // the demo match, which the page's own paint must not wipe.
+    std::vector<unsigned char> px(640 * 480 * 4);
+    glReadPixels(0, 0, 640, 480, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+    int lit = 0;
+    for (size_t i = 0; i < px.size(); i += 4) lit += px[i] + px[i + 1] + px[i + 2] > 60;
+    EXPECT_GT(lit, 200);
 
     z2test::stdout_of([&] { game->view.next("menus_main", -1); });  // a later visit keeps the slide
     EXPECT_FLOAT_EQ(m->offset, 1280.0f * 0.95f);
