@@ -614,7 +614,14 @@ void _driver_timer_set_source(uint64_t (*now_us)()) {
   _driver_clock_started = false;
 }
 
-void driver_timer_delay(int ms) { SDL_Delay(ms > 0 ? static_cast<Uint32>(ms) : 0); }
+static uint64_t _driver_delayed_ms = 0;
+
+void driver_timer_delay(int ms) {
+  if (ms > 0) _driver_delayed_ms += static_cast<uint64_t>(ms);
+  SDL_Delay(ms > 0 ? static_cast<Uint32>(ms) : 0);
+}
+
+uint64_t _driver_timer_delayed_ms() { return _driver_delayed_ms; }
 
 void driver_timer_set(int rate) {
   if (!_driver) return;

@@ -203,6 +203,8 @@ void driver_timer_reset_ticks();
 int zt_get_ticks();
 void zt_timer_reset();
 void driver_timer_delay(int ms);
+// Milliseconds driver_timer_delay has been asked to sleep, all told.
+uint64_t _driver_timer_delayed_ms();
 void driver_timer_set(int rate);  // frames per second for driver_timer_tick, 0 off
 int driver_timer_tick();          // frames due since the last call
 // Microsecond source behind the clock (monotonic by default); null restores it.

@@ -16,6 +16,7 @@
 #include <SDL.h>
 #include <stb_image.h>  // stbi_image_free for the icon pixels
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -32,6 +33,16 @@ struct _DriverSdl2 {
   char icon[512] = {};                // icon path last given to the window
   std::string text;                   // typed UTF-8 waiting for conversion
   UTF32 chars[257] = {};              // typed characters still to hand out, 0 after the last
+  // Frame pacing when swaps do not wait for the display (see _sdl2_pace).
+  struct Pace {
+    bool on = false;       // flips wait for the next frame time
+    double period = 0;     // seconds per frame of the display
+    uint64_t last = 0;     // counter when the last flip returned
+    uint64_t next = 0;     // counter before which the next flip does not return
+    uint64_t delayed = 0;  // _driver_timer_delayed_ms at the last flip
+    double sum = 0;        // own intervals of the flips of this window
+    int frames = 0;
+  } pace;
 };
 
 // ---- globals --------------------------------------------------------------------------------
@@ -235,6 +246,7 @@ SDL_Window* _try_init_video(int w, int h, int fullscreen) {
   if (!win) return nullptr;
 
   _sdl2.window = win;
+  _sdl2.pace = _DriverSdl2::Pace{};
   str_put(_sdl2.caption, sizeof(_sdl2.caption), driver_get_caption());
   str_put(_sdl2.icon, sizeof(_sdl2.icon), driver_get_icon());
   _sdl2_set_icon(win, _sdl2.icon);
@@ -272,9 +284,57 @@ void _driver_video_resize() {
   driver_set_orient(0);
 }
 
+// With vertical sync in effect a swap waits for the display, and the time
+// from one flip's return to the next flip's swap is about a frame. With
+// none (no swap control, Xvfb, many remote desktops) it returns at once and
+// the loop would draw as fast as it can: when the flips of a window of
+// sixteen average under three quarters of a frame, each flip waits for the
+// next frame time of the display (60 Hz when it does not say). Waits, ours
+// and the loop's own sleeps, are left out of the intervals, so vertical
+// sync that comes back ends them.
+static void _sdl2_pace() {
+  _DriverSdl2::Pace& p = _sdl2.pace;
+  const double freq = static_cast<double>(SDL_GetPerformanceFrequency());
+  uint64_t now = SDL_GetPerformanceCounter();
+  // Asked at the first flip of a window and with every verdict: the window
+  // may have moved to another display.
+  auto ask_period = [&p]() {
+    SDL_DisplayMode mode{};
+    int hz = SDL_GetWindowDisplayMode(_sdl2.window, &mode) == 0 ? mode.refresh_rate : 0;
+    p.period = 1.0 / (hz >= 20 && hz <= 1000 ? hz : 60);
+  };
+  if (p.period <= 0) ask_period();
+  // The loop's own sleeps between flips are no part of the frame's work.
+  uint64_t delayed = _driver_timer_delayed_ms();
+  if (p.last && now >= p.last) {
+    double slept = static_cast<double>(delayed - p.delayed) / 1000;
+    p.sum += std::max(0.0, static_cast<double>(now - p.last) / freq - slept);
+    if (++p.frames == 16) {
+      p.on = p.sum / p.frames < 0.75 * p.period;
+      p.sum = 0;
+      p.frames = 0;
+      ask_period();
+    }
+  }
+  if (p.on) {
+    uint64_t step = static_cast<uint64_t>(p.period * freq);
+    if (p.next == 0 || now > p.next + step) p.next = now;  // far behind: start again from here
+    if (now < p.next) {
+      SDL_Delay(static_cast<Uint32>(static_cast<double>(p.next - now) * 1000 / freq));
+      now = SDL_GetPerformanceCounter();
+    }
+    p.next += step;
+  } else {
+    p.next = 0;
+  }
+  p.last = now;
+  p.delayed = delayed;
+}
+
 void driver_video_flip() {
   if (!_sdl2.window) return;
   SDL_GL_SwapWindow(_sdl2.window);
+  _sdl2_pace();
   const char* caption = driver_get_caption();
   if (strcmp(caption, _sdl2.caption) != 0) {
     str_put(_sdl2.caption, sizeof(_sdl2.caption), caption);

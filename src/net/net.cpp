@@ -1,6 +1,8 @@
 // net: the endpoint base classes, their queues and closing an ENet host.
 #include "net/net.h"
 
+#include <utility>  // move
+
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_log.h"
 
@@ -33,16 +35,49 @@ void Net::init(const std::string& host_, int port_, const std::string& uid_,
     closed = 0;
 }
 
-void Net::send(const std::string& to, const std::string& type, const std::string& value,
-               int reliable) {
-    if (closed) return;
-    NetMessage m;
+namespace {
+
+// Sent messages kept for their room: enough for a full pass over the item
+// table, and none whose value grew large.
+constexpr size_t SPARE_MESSAGES = 8192;
+constexpr size_t SPARE_VALUE_ROOM = 4096;
+
+}  // namespace
+
+NetMessage& Net::queue(const std::string& to, const std::string& type, int reliable) {
+    if (closed) {
+        static NetMessage dropped;
+        dropped = NetMessage();
+        return dropped;
+    }
+    if (outbox_spare.empty()) {
+        outbox.emplace_back();
+    } else {
+        outbox.push_back(std::move(outbox_spare.back()));
+        outbox_spare.pop_back();
+    }
+    NetMessage& m = outbox.back();
     m.uid = to;
     m.name = get_name(to);
     m.type = type;
-    m.value = value;
     m.reliable = reliable;
-    outbox.push_back(std::move(m));
+    m.spare = 0;
+    return m;
+}
+
+void Net::send(const std::string& to, const std::string& type, std::string value, int reliable) {
+    queue(to, type, reliable).value = std::move(value);
+}
+
+void Net::send(const std::string& to, const std::string& type, const char* data, size_t len, int reliable) {
+    queue(to, type, reliable).value.assign(data, len);
+}
+
+void Net::outbox_sent() {
+    for (NetMessage& m : outbox)
+        if (outbox_spare.size() < SPARE_MESSAGES && m.value.capacity() <= SPARE_VALUE_ROOM)
+            outbox_spare.push_back(std::move(m));
+    outbox.clear();
 }
 
 void Net::send(const std::string& value, int reliable) { send("", "message", value, reliable); }

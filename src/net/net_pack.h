@@ -61,6 +61,9 @@ std::string net_unpack(const std::string& bytes, int* cut = nullptr);
 // Packed host-to-client packet of the message. cut as for net_pack, and also
 // 1 when the unpacked packet would not fit NET_PACK_SIZE at the receiver.
 std::string net_build(const NetMessage& msg, int* cut = nullptr);
+// The same into `out`, whose room is kept: a sender that builds many packets
+// reuses one string.
+void net_build_into(const NetMessage& msg, std::string& out, int* cut = nullptr);
 
 // Copies at most 15 characters into a 16-byte header field, zero-padded.
 void net_header_field(char field[16], const std::string& text);

@@ -191,9 +191,10 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
 }
 
 void NetServer::send_outbox() {
+    std::string packed;  // one buffer for every packet of the frame
     for (const NetMessage& m : outbox) {
         int cut = 0;
-        std::string packed = net_build(m, &cut);
+        net_build_into(m, packed, &cut);
         if (cut) {
             qel_log("net: message \"%.15s\" of %d bytes is too long to send, dropped\n",
                     m.type.c_str(), static_cast<int>(m.value.size()));
@@ -208,7 +209,7 @@ void NetServer::send_outbox() {
         for (NetPeer* p : peers)
             if (p->active && p->joined && p->uid == m.uid) send_packet(p->peer, packed, m.reliable);
     }
-    outbox.clear();
+    outbox_sent();
 }
 
 void NetServer::loop(int timeout_ms) {

@@ -306,8 +306,11 @@ void _zentar_client_handle_item_(Zentar& world, int h, Item r) {
     _zc_clean(r);
     std::vector<ZcPending> waiting;
     int local = world.client_map_local[h];
+    bool again = false;  // the item's copy here was spent, and it comes whole
     if (local) {
-        if (world.client_map_uid[h] == r.sync_id) {
+        const Item& copy = world.items[local];
+        bool spent = !(copy.in_use && copy.has_sync && copy.sync_index == h);
+        if (world.client_map_uid[h] == r.sync_id && !(spent && r.sync_full)) {
             _zc_translate(world, r, local, h, waiting);
             r.n = local;
             r.sync_index = h;
@@ -318,7 +321,12 @@ void _zentar_client_handle_item_(Zentar& world, int h, Item r) {
                 _zc_pending_set(local, waiting);
             return;
         }
-        // The host reused its slot for another item.
+        // The host reused its slot for another item, or sends whole an item
+        // whose copy here was spent: a fleet that landed here just before the
+        // host turned it elsewhere. Its deltas alone leave it be (the host's
+        // fleet lands in a moment too), but its whole record makes it again,
+        // or it would fly on unseen here until it lands.
+        again = world.client_map_uid[h] == r.sync_id;
         _zentar_client_delete(world, h);
     }
 
@@ -362,7 +370,8 @@ void _zentar_client_handle_item_(Zentar& world, int h, Item r) {
     _zc_translate(world, r, it->n, h, waiting);
     r.n = it->n;
     r.sync_index = h;
-    _zentar_client_new(world, it->n, r, !predicted);
+    // A copy made again took its ships from the source the first time.
+    _zentar_client_new(world, it->n, r, !predicted && !again);
     if (!r.has_fleet) _zc_pending_set(it->n, waiting);
 }
 
@@ -530,7 +539,10 @@ void zentar_client_send(Net* net, Zentar& world, int percent, int from, int to) 
             fl.sync_id = 0;
             fl.sync_hold_until = -1;
             if (t) _zc_temp_set(world, t, f);
-            fl.sync_ships_sent = zt_sat_int(fl.fleet_ships);
+            // The count launched, which the host's fleet is measured against
+            // on adoption. The units' shares add up a hair below it (30 ships
+            // in 22 units make 29.99999), and a bare whole part loses a ship.
+            fl.sync_ships_sent = zt_sat_int(fl.fleet_ships * (1 + 1e-4f));
             // Slow it so that it lands when the host's copy does.
             const Item& dst = _item_read(world, to);
             float d = std::hypot(dst.position_x - fl.position_x, dst.position_y - fl.position_y);

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <vector>
 
 #include "app/game.h"
 #include "net/game_net.h"
@@ -61,6 +62,46 @@ void _ui_recalc(Zentar& world, ZentarUI& ui) {
     _ui_calc_view(world, ui);
     _ui_calc_trans(world, ui);
     _ui_calc_matrix(world, ui);
+}
+
+// What the steps of one movement share. A movement is walked in up to 1,025
+// steps, and a step would look at every item slot to count the selection and
+// find the item under the pointer. During a movement nothing but the rubber
+// band changes the selection and nothing changes the items, so this is
+// worked out once: the items close enough to the path to be found, the
+// selection counts (kept up to date by the band), and the band's own
+// planets and units when it needs them.
+struct UIMotion {
+    std::vector<int> near;              // may be found at some step, in slot order
+    int top = 0;                        // slots counted: 1 .. top-1
+    int count = 0, mine = 0;            // selected items; of them, by this pointer
+    bool band_lists = false;            // planets and units below are filled
+    std::vector<int> planets, units;    // own planets the band may take; own units
+};
+
+// Items in use that ui_find may return somewhere within `reach` of the
+// segment (x0, y0)-(x1, y1): those past it by more than their radius can
+// never be under a step.
+void _ui_motion_near(Zentar& world, int user, double x0, double y0, double x1, double y1, double reach,
+                     std::vector<int>& out) {
+    Item* u = _ui_item(world, user);
+    bool redirect = u && u->ui_fleet_redirect;
+    double dx = x1 - x0, dy = y1 - y0, len2 = dx * dx + dy * dy;
+    int top = _ui_top(world);
+    for (int n = 1; n < top; n++) {
+        const Item& it = world.items[n];
+        if (!it.in_use || !it.has_select) continue;
+        if (it.has_unit && !(_ui_own(it, user) && redirect)) continue;
+        if (it.has_planet && (it.planet_mask & 8)) continue;
+        double px = it.position_x, py = it.position_y, r = it.fleet_r;
+        if (std::isfinite(px) && std::isfinite(py) && std::isfinite(r)) {
+            double t = len2 > 0 ? std::clamp(((px - x0) * dx + (py - y0) * dy) / len2, 0.0, 1.0) : 0.0;
+            double ex = x0 + t * dx - px, ey = y0 + t * dy - py;
+            double limit = reach + r;
+            if (limit < 0 || ex * ex + ey * ey > limit * limit) continue;
+        }
+        out.push_back(n);
+    }
 }
 
 }  // namespace
@@ -184,13 +225,18 @@ int ui_event_button(Zentar& world, ZentarUI&, Event e) {
     return button ? 1 : 0;
 }
 
-Item* ui_find(Zentar& world, ZentarUI&, int user, float x, float y, int own_equal) {
+namespace {
+
+// ui_find over the given slots (in slot order), or over the whole table.
+Item* _ui_find_among(Zentar& world, int user, float x, float y, int own_equal, const std::vector<int>* slots) {
     Item* u = _ui_item(world, user);
     bool redirect = u && u->ui_fleet_redirect;
     Item* best = nullptr;
     float best_score = -99999;
     int top = _ui_top(world);
-    for (int n = 1; n < top; n++) {
+    int count = slots ? static_cast<int>(slots->size()) : std::max(top - 1, 0);
+    for (int k = 0; k < count; k++) {
+        int n = slots ? (*slots)[static_cast<size_t>(k)] : k + 1;
         Item& it = world.items[n];
         if (!it.in_use || !it.has_select) continue;
         if (it.has_unit && !(_ui_own(it, user) && redirect)) continue;
@@ -214,6 +260,12 @@ Item* ui_find(Zentar& world, ZentarUI&, int user, float x, float y, int own_equa
     }
     if (best && best->has_unit) best = _ui_item(world, best->unit_fleet);
     return best;
+}
+
+}  // namespace
+
+Item* ui_find(Zentar& world, ZentarUI&, int user, float x, float y, int own_equal) {
+    return _ui_find_among(world, user, x, y, own_equal, nullptr);
 }
 
 // ==== commands ========================================================================
@@ -277,7 +329,18 @@ void ui_select_all(Zentar& world, ZentarUI& ui, int user, int id) {
     }
 }
 
-void ui_box(Zentar& world, ZentarUI& ui, int user, int id, int final) {
+namespace {
+
+// Marks slot n with pointer id, keeping a movement's counts.
+void _ui_mark(ZentarUI& ui, int n, int id, UIMotion* m) {
+    if (m && n < m->top) {
+        m->count += ui.sel[n] == 0;
+        m->mine += ui.sel[n] != id;
+    }
+    ui.sel[n] = id;
+}
+
+void _ui_box(Zentar& world, ZentarUI& ui, int user, int id, int final, UIMotion* m) {
     PointerSlot& s = ui.ptr[id];
     float l = std::min(s.box_x0, s.box_x1), r = std::max(s.box_x0, s.box_x1);
     float t = std::min(s.box_y0, s.box_y1), b = std::max(s.box_y0, s.box_y1);
@@ -285,22 +348,39 @@ void ui_box(Zentar& world, ZentarUI& ui, int user, int id, int final) {
         s.box = 1;
         ui_to_set(world, ui, user, id, 0);
     }
-    if (s.box == 1) std::fill(std::begin(ui.sel), std::end(ui.sel), 0);
+    if (s.box == 1) {
+        std::fill(std::begin(ui.sel), std::end(ui.sel), 0);
+        if (m) m->count = m->mine = 0;
+    }
 
     int top = _ui_top(world);
+    if (m && !m->band_lists) {
+        for (int n = 1; n < top; n++) {
+            const Item& it = world.items[n];
+            if (!it.in_use || !_ui_own(it, user)) continue;
+            if (it.has_planet && !(it.planet_mask & 8)) m->planets.push_back(n);
+            if (it.has_unit) m->units.push_back(n);
+        }
+        m->band_lists = true;
+    }
     bool any = false;
-    for (int n = 1; n < top; n++) {
+    auto band_planet = [&](int n) {
         const Item& it = world.items[n];
-        if (!it.in_use || !it.has_planet || !_ui_own(it, user) || (it.planet_mask & 8)) continue;
-        if (it.position_x < l || it.position_x > r || it.position_y < t || it.position_y > b) continue;
-        ui.sel[n] = id;
+        if (!it.in_use || !it.has_planet || !_ui_own(it, user) || (it.planet_mask & 8)) return;
+        if (it.position_x < l || it.position_x > r || it.position_y < t || it.position_y > b) return;
+        _ui_mark(ui, n, id, m);
         any = true;
+    };
+    if (m) {
+        for (int n : m->planets) band_planet(n);
+    } else {
+        for (int n = 1; n < top; n++) band_planet(n);
     }
     if (any) return;
 
     if (std::hypot(r - l, b - t) < 15) {
         Item* hit = ui_find(world, ui, user, (l + r) / 2, (t + b) / 2, 0);
-        if (hit && _ui_own(*hit, user)) ui.sel[hit->n] = id;
+        if (hit && _ui_own(*hit, user)) _ui_mark(ui, hit->n, id, m);
         return;
     }
 
@@ -309,13 +389,18 @@ void ui_box(Zentar& world, ZentarUI& ui, int user, int id, int final) {
     if (u && u->ui_fleet_redirect) {
         float cx = (l + r) / 2, cy = (t + b) / 2;
         float hw = std::max(r - l, 15.0f) / 2, hh = std::max(b - t, 15.0f) / 2;
-        for (int n = 1; n < top; n++) {
+        auto band_unit = [&](int n) {
             const Item& it = world.items[n];
-            if (!it.in_use || !it.has_unit || !_ui_own(it, user)) continue;
-            if (std::fabs(it.position_x - cx) > hw || std::fabs(it.position_y - cy) > hh) continue;
-            if (!_ui_item(world, it.unit_fleet)) continue;
-            ui.sel[it.unit_fleet] = id;
+            if (!it.in_use || !it.has_unit || !_ui_own(it, user)) return;
+            if (std::fabs(it.position_x - cx) > hw || std::fabs(it.position_y - cy) > hh) return;
+            if (!_ui_item(world, it.unit_fleet)) return;
+            _ui_mark(ui, it.unit_fleet, id, m);
             marked = true;
+        };
+        if (m) {
+            for (int n : m->units) band_unit(n);
+        } else {
+            for (int n = 1; n < top; n++) band_unit(n);
         }
     }
     if (final && !marked) {
@@ -325,6 +410,10 @@ void ui_box(Zentar& world, ZentarUI& ui, int user, int id, int final) {
         _ui_reset_track(ui);
     }
 }
+
+}  // namespace
+
+void ui_box(Zentar& world, ZentarUI& ui, int user, int id, int final) { _ui_box(world, ui, user, id, final, nullptr); }
 
 // ==== the mouse gesture ================================================================
 
@@ -350,6 +439,12 @@ void ui_event_motion(Zentar& world, ZentarUI& ui, int user, Event e) {
     }
 }
 
+namespace {
+
+void _ui_motion_step(Zentar& world, ZentarUI& ui, int user, int id, int button, Event e, UIMotion* m);
+
+}  // namespace
+
 void _ui_event_motion(Zentar& world, ZentarUI& ui, int user, int id, int button, Event e) {
     if (e.type != EV_MOTION) {
         _ui_event_motion_do(world, ui, user, id, button, e);
@@ -359,30 +454,60 @@ void _ui_event_motion(Zentar& world, ZentarUI& ui, int user, int id, int button,
     int n = std::isfinite(len) ? (int)std::min(len + 1, (float)STEPS_MAX) : 1;
     float x0 = e.x - e.dx, y0 = e.y - e.dy, x1 = e.x, y1 = e.y;
     if (!std::isfinite(x0) || !std::isfinite(y0)) x0 = x1, y0 = y1;
+
+    // The steps lie on the segment but for rounding, which the reach covers.
+    UIMotion motion;
+    UIMotion* m = nullptr;
+    // Pointer 0 would mark slots with the value that means unselected, which
+    // the counts cannot follow; it takes the slow road.
+    if (std::isfinite(x1) && std::isfinite(y1) && id >= 1 && id < UI_PTRS) {
+        double reach = 16 + 1e-5 * (std::fabs(x0) + std::fabs(y0) + std::fabs(x1) + std::fabs(y1));
+        _ui_motion_near(world, user, x0, y0, x1, y1, reach, motion.near);
+        int top = motion.top = _ui_top(world);
+        for (int k = 1; k < top; k++) {
+            motion.count += ui.sel[k] != 0;
+            motion.mine += ui.sel[k] == id;
+        }
+        m = &motion;
+    }
     for (int i = 0; i <= n; i++) {
         Event s = e;
         s.x = ((n - i) * x0 + i * x1) / n;
         s.y = ((n - i) * y0 + i * y1) / n;
         s.dx = s.dy = 0;
-        _ui_event_motion_do(world, ui, user, id, button, s);
+        _ui_motion_step(world, ui, user, id, button, s, m);
     }
 }
 
 void _ui_event_motion_do(Zentar& world, ZentarUI& ui, int user, int id, int button, Event e) {
+    _ui_motion_step(world, ui, user, id, button, e, nullptr);
+}
+
+namespace {
+
+// One step of the gesture; m, when given, holds what the steps of a
+// movement share (a press or release has none).
+void _ui_motion_step(Zentar& world, ZentarUI& ui, int user, int id, int button, Event e, UIMotion* m) {
     if (id < 0 || id >= UI_PTRS) return;
     PointerSlot& s = ui.ptr[id];
     const UIOptions& o = ui.options;
     bool press = e.type == EV_PRESS, motion = e.type == EV_MOTION, release = e.type == EV_RELEASE;
     bool tap = o.ui_drag_drop <= 0;
 
-    int top = _ui_top(world), count = 0, mine = 0;
-    for (int n = 1; n < top; n++) {
-        if (ui.sel[n]) count++;
-        if (ui.sel[n] == id) mine++;
+    int count = 0, mine = 0;
+    if (m) {
+        count = m->count;
+        mine = m->mine;
+    } else {
+        int top = _ui_top(world);
+        for (int n = 1; n < top; n++) {
+            if (ui.sel[n]) count++;
+            if (ui.sel[n] == id) mine++;
+        }
     }
     if (count > 0) world.intro_time = std::max(world.intro_time, 1.0f);
 
-    Item* hit = ui_find(world, ui, user, e.x, e.y, mine > 0);
+    Item* hit = _ui_find_among(world, user, e.x, e.y, mine > 0, m ? &m->near : nullptr);
     Item* planet = hit && hit->has_planet ? hit : nullptr;
 
     if (release) s.over = 0;
@@ -427,7 +552,7 @@ void _ui_event_motion_do(Zentar& world, ZentarUI& ui, int user, int id, int butt
         if (motion) {
             s.box_x1 = e.x;
             s.box_y1 = e.y;
-            ui_box(world, ui, user, id, 0);
+            _ui_box(world, ui, user, id, 0, m);
             if (s.box == 1) s.over = 0;
         } else if (release) {
             ui_box(world, ui, user, id, 1);
@@ -512,6 +637,8 @@ void _ui_event_motion_do(Zentar& world, ZentarUI& ui, int user, int id, int butt
         s.source = 0;
     }
 }
+
+}  // namespace
 
 // ==== slider =============================================================================
 

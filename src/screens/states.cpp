@@ -134,8 +134,11 @@ void _states_match_event(Game& game, Container& root, int player, Event e, const
     }
     bool pause = action.__type__() == VAR_DICT && action.__has__(var("type")) &&
                  action["type"].__str__() == "pause";
+    ModsAPI* api = mods_api_of(game);
+    std::string before = api ? api->param_get("state").__str__() : std::string();
     mods_event(game, action);
-    if (pause) {
-        if (ModsAPI* api = mods_api_of(game)) api->param_set("state", var(pause_state));
-    }
+    // A mod that answered the pause with a state of its own (leaving, say)
+    // keeps it, and after a screen change the running mod may be another.
+    api = mods_api_of(game);
+    if (pause && api && api->param_get("state").__str__() == before) api->param_set("state", var(pause_state));
 }

@@ -114,6 +114,9 @@ Item* _fleet_init(Zentar& world, int owner, float ships, float x, float y, int t
 }
 
 void fleets_loop(Zentar& world) {
+    // The fleets are few; remember them instead of walking the table twice more.
+    static int fleets[ZT_ITEMS];
+    int count = 0;
     int top = world.top;
     for (int i = 1; i < top; i++) {
         Item& f = world.items[i];
@@ -124,7 +127,9 @@ void fleets_loop(Zentar& world) {
         f.collide_box[3] = -99999;
         f.position_x = 0;
         f.position_y = 0;
+        fleets[count++] = i;
     }
+    if (count == 0) return;
     for (int i = 1; i < top; i++) {
         Item& u = world.items[i];
         if (!u.in_use || !u.has_unit) continue;
@@ -140,9 +145,8 @@ void fleets_loop(Zentar& world) {
         f.position_y += u.position_y;
         u.unit_speed = f.unit_speed;
     }
-    for (int i = 1; i < top; i++) {
-        Item& f = world.items[i];
-        if (!f.in_use || !f.has_fleet) continue;
+    for (int k = 0; k < count; k++) {
+        Item& f = world.items[fleets[k]];
         if (f.fleet_units > 0) {
             f.position_x /= f.fleet_units;
             f.position_y /= f.fleet_units;

@@ -1,12 +1,17 @@
-// Run-length packing, header fields and host packet building.
+// Run-length packing, header fields and host packet building, and the host
+// sync pass packed against the packer the game first shipped with.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <iterator>
+#include <memory>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "net/net_pack.h"
+#include "net/zentar_server.h"
+#include "world/zentar.h"
 
 namespace {
 
@@ -216,4 +221,154 @@ TEST(NetBuild, HostPacketCarriesTypeAndRawValue) {
     m.value.push_back('\0');
     net_build(m, &cut);
     EXPECT_EQ(cut, 1);
+}
+
+// ---- against the packer and host pass the game shipped with ------------------------
+
+namespace {
+
+// The first packer, byte by byte: the fast one must write exactly this.
+std::string reference_pack(const std::string& bytes, int* cut) {
+    const uint8_t* in = reinterpret_cast<const uint8_t*>(bytes.data());
+    const size_t n = bytes.size();
+    std::string out;
+    *cut = 0;
+    auto put = [&](uint8_t b) {
+        if (out.size() < 65536) out.push_back(static_cast<char>(b));
+        else *cut = 1;
+    };
+    size_t i = 0;
+    while (i < n) {
+        if (i + 1 < n && in[i + 1] == in[i]) {
+            size_t count = 1;
+            while (count < 127 && i + count < n && in[i + count] == in[i]) count++;
+            put(static_cast<uint8_t>(128 + count));
+            put(in[i]);
+            i += count;
+        } else {
+            size_t count = 1;
+            while (count < 127 && i + count < n) {
+                size_t j = i + count;
+                if (j + 2 < n && in[j] == in[j + 1] && in[j + 1] == in[j + 2]) break;
+                count++;
+            }
+            put(static_cast<uint8_t>(count));
+            for (size_t k = 0; k < count; k++) put(in[i + k]);
+            i += count;
+        }
+    }
+    return out;
+}
+
+std::string reference_build(const std::string& type, const std::string& value) {
+    std::string raw(64 + value.size(), '\0');
+    memcpy(&raw[48], type.data(), type.size() < 15 ? type.size() : 15);
+    memcpy(&raw[64], value.data(), value.size());
+    int cut = 0;
+    return reference_pack(raw, &cut);
+}
+
+std::string record(const Item& it) { return std::string(reinterpret_cast<const char*>(&it), sizeof(Item)); }
+
+// The first full pass (sync_full 0 for all = the regular pass, else the
+// whole item), as packets on the wire.
+std::vector<std::string> reference_pass(Zentar& w, bool full) {
+    std::vector<std::string> wire;
+    if (full || w.active_changed) {
+        std::string map(ZT_ITEMS, '\0');
+        for (int i = 1; i < w.top && i < ZT_ITEMS; i++)
+            if (w.items[i].in_use) map[static_cast<size_t>(i)] = static_cast<char>(w.items[i].has_sync);
+        w.active_changed = 0;
+        wire.push_back(reference_build("A", map));
+    }
+    for (int n = 1; n < w.top && n < ZT_ITEMS; n++) {
+        Item& it = w.items[n];
+        if (!it.in_use || !it.has_sync || (!full && !it.sync_full)) continue;
+        memset(it.collide_box, 0, sizeof(it.collide_box));
+        if (it.sync_full == 1) {
+            it.sync_full = 0;
+            memcpy(static_cast<void*>(&w.base[n]), &it, sizeof(Item));
+            wire.push_back(reference_build("I", record(it)));
+        } else {
+            std::string delta = record(w.base[n]);
+            const std::string now = record(it);
+            for (size_t k = 0; k < delta.size(); k++) delta[k] ^= now[k];
+            int32_t slot = n;
+            memcpy(&delta[offsetof(Item, n)], &slot, sizeof(slot));
+            wire.push_back(reference_build("D", delta));
+        }
+        it.sync_ships_sent = static_cast<int32_t>(it.fleet_ships);
+    }
+    return wire;
+}
+
+// Random bytes into a few fields or all of a record, as matches and mods change them.
+void scribble(Item& it, std::mt19937& rng) {
+    unsigned char* b = reinterpret_cast<unsigned char*>(&it);
+    int kind = static_cast<int>(rng() % 4);
+    if (kind == 0) return;
+    size_t touches = kind == 1 ? 1 + rng() % 6 : kind == 2 ? 40 + rng() % 200 : sizeof(Item);
+    for (size_t k = 0; k < touches; k++) {
+        size_t at = kind == 3 ? k : rng() % sizeof(Item);
+        if (at < 8) continue;  // in_use and n stay
+        b[at] = static_cast<unsigned char>(rng() % 3 == 0 ? b[at] + 1 : rng());
+    }
+    it.fleet_ships = static_cast<float>(rng() % 1000);  // keeps sync_ships_sent a plain number
+}
+
+}  // namespace
+
+// Random worlds through several regular and full passes: every packet on the
+// wire, and the world left behind, are those of the packer and pass the game
+// shipped with.
+TEST(NetPackHostPass, EveryPacketIsTheOneTheFirstPackerWrote) {
+    std::mt19937 rng(2024);
+    for (int round = 0; round < 6; round++) {
+        auto fast = std::make_unique<Zentar>(), ref = std::make_unique<Zentar>();
+        sys_init(*fast);
+        int items = 50 + static_cast<int>(rng() % 3000);
+        for (int k = 0; k < items; k++) {
+            Item& it = *item_init(*fast);
+            scribble(it, rng);
+            it.has_sync = rng() % 5 != 0;
+            it.sync_full = rng() % 3 == 0;
+        }
+        for (int n = 1; n < fast->top; n += 1 + static_cast<int>(rng() % 40)) item_deinit(*fast, &fast->items[n]);
+        Net net;
+        std::string wire;
+        for (int pass = 0; pass < 8; pass++) {
+            memcpy(static_cast<void*>(ref.get()), fast.get(), sizeof(Zentar));
+            bool full = pass % 3 != 2;
+            fast->active_changed = ref->active_changed = pass % 4 == 3;
+            if (full) zentar_server_sync_items_all(&net, *fast);
+            else zentar_server_sync_items_now(&net, *fast);
+            std::vector<std::string> expected = reference_pass(*ref, full);
+            ASSERT_EQ(net.outbox.size(), expected.size()) << "round " << round << " pass " << pass;
+            for (size_t m = 0; m < expected.size(); m++) {
+                net_build_into(net.outbox[m], wire);
+                ASSERT_EQ(wire, expected[m]) << "round " << round << " pass " << pass << " packet " << m;
+            }
+            net.outbox_sent();
+            ASSERT_EQ(memcmp(fast->items, ref->items, sizeof(fast->items)), 0);
+            ASSERT_EQ(memcmp(fast->base, ref->base, sizeof(fast->base)), 0);
+            for (int n = 1; n < fast->top; n++) {
+                if (rng() % 2) scribble(fast->items[n], rng);
+                if (rng() % 20 == 0) fast->items[n].sync_full = 1;
+            }
+        }
+    }
+    // Any bytes, long ones and ones cut at the buffer included.
+    for (int round = 0; round < 300; round++) {
+        size_t size = round % 50 == 0 ? 60000 + rng() % 80000 : rng() % 9000;
+        std::string x(size, '\0');
+        int alphabet = 1 + static_cast<int>(rng() % (round % 2 ? 3 : 256));
+        for (size_t k = 0; k < size;) {
+            size_t piece = 1 + rng() % (rng() % 4 == 0 ? 300 : 4);
+            char c = static_cast<char>(rng() % alphabet);
+            for (size_t j = 0; j < piece && k < size; j++, k++) x[k] = rng() % 8 ? c : static_cast<char>(rng());
+        }
+        int cut = -1, expected_cut = -1;
+        ASSERT_EQ(net_pack(x, &cut), reference_pack(x, &expected_cut)) << "round " << round;
+        EXPECT_EQ(cut, expected_cut);
+    }
 }

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <random>
@@ -99,10 +101,19 @@ struct SyncPair {
     bool host_sim = true, client_sim = true;
     float dt = 0.016f;
     int frame_ms = 16;
-    // Share of unreliable host messages dropped before they reach ENet.
+    // A lossy line from the host, played between the sync and ENet on the
+    // match clock so that the course of a match does not hang on the
+    // machine's load: a share of the unreliable messages vanish, and a share
+    // of the reliable ones come late, as a datagram that ENet sends again
+    // does, holding back everything queued after it.
     double drop_unreliable = 0;
+    double late_reliable = 0;
+    int resend_frames = 30;
     std::mt19937 rng{1234};
-    int dropped = 0;
+    int dropped = 0, late = 0;
+    int frames = 0;
+    int hold_until = 0;                            // nothing queued now leaves before this frame
+    std::deque<std::pair<int, NetMessage>> held;   // frame it leaves in, message
     std::function<void()> on_host_frame;  // bots
     std::function<void()> after_frame;    // checks once both sides are through
 
@@ -117,6 +128,7 @@ struct SyncPair {
     }
 
     void frame() {
+        frames++;
         clock_advance_ms(frame_ms);
         if (host_sim) {
             if (on_host_frame) on_host_frame();
@@ -131,18 +143,25 @@ struct SyncPair {
     }
 
     void service_host() {
-        if (drop_unreliable > 0) {
+        if (drop_unreliable > 0 || late_reliable > 0 || !held.empty()) {
             std::uniform_real_distribution<double> u(0, 1);
             auto& out = host_net->outbox;
-            std::vector<NetMessage> kept;
             for (auto& m : out) {
                 if (!(m.reliable & 1) && u(rng) < drop_unreliable) {
                     dropped++;
                     continue;
                 }
-                kept.push_back(m);
+                if ((m.reliable & 1) && u(rng) < late_reliable) {
+                    late++;
+                    hold_until = std::max(hold_until, frames + resend_frames);
+                }
+                held.emplace_back(hold_until, m);
             }
-            out.swap(kept);
+            out.clear();
+            while (!held.empty() && held.front().first <= frames) {
+                out.push_back(held.front().second);
+                held.pop_front();
+            }
         }
         host_net->loop(0);
         NetMessage m;

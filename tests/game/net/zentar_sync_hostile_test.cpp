@@ -581,6 +581,7 @@ TEST_F(ClientTest, PredictionIsAdoptedIntoItsOwnSlotAndScaled) {
     EXPECT_EQ(t >> 16, hu);
     EXPECT_EQ(f.sync_hold_until, -1);
     EXPECT_LT(f.unit_speed, 40) << "slowed by the lag";
+    EXPECT_EQ(f.sync_ships_sent, 30) << "half of 60 went, whatever its units' shares add up to";
     EXPECT_EQ(local(hp1).sync_hold_until, 7150);
     auto out = take(net);
     ASSERT_EQ(out.size(), 1u);

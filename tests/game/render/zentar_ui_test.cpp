@@ -5,9 +5,11 @@
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -453,6 +455,110 @@ TEST_F(UITest, OverviewStaysOffAndZoomedViewPansAndZoomsOut) {
 }
 
 // ---- drawing -------------------------------------------------------------------------------
+
+// ---- a movement walked at once or one step at a time ---------------------------------------
+
+namespace {
+
+// The mouse gesture as the rules put it, each step of a movement handed to
+// the one-step function on its own: what the whole-movement path must match.
+void motion_step_by_step(Zentar& w, ZentarUI& ui, int user, const Event& e) {
+    int cls = e.type == 9 ? (e.b ? 1 : 0) : (e.b >= 1 && e.b <= 3 ? e.b : 0);
+    if ((e.type == 9 && e.b == 2) || (e.type != 9 && cls == 2)) return;
+    auto walk = [&](const Event& m) {
+        if (m.type != 9) {
+            _ui_event_motion_do(w, ui, user, 1, cls, m);
+            return;
+        }
+        float len = std::hypot(m.dx, m.dy);
+        int n = std::isfinite(len) ? (int)std::min(len + 1, 1024.0f) : 1;
+        float x0 = m.x - m.dx, y0 = m.y - m.dy;
+        if (!std::isfinite(x0) || !std::isfinite(y0)) x0 = m.x, y0 = m.y;
+        for (int i = 0; i <= n; i++) {
+            Event s = m;
+            s.x = ((n - i) * x0 + i * m.x) / n;
+            s.y = ((n - i) * y0 + i * m.y) / n;
+            s.dx = s.dy = 0;
+            _ui_event_motion_do(w, ui, user, 1, cls, s);
+        }
+    };
+    ui.ptr[1].active = -1;
+    walk(e);
+    if (e.type == 10) _ui_reset_controls(ui, 1);
+    if (e.type == 8 || e.type == 10) {
+        Event m = e;
+        m.type = 9;
+        m.dx = m.dy = 0;
+        ui.ptr[1].active = -1;
+        walk(m);
+    }
+}
+
+}  // namespace
+
+// Random drags, flings, bands and right clicks over a crowded map end in the
+// same selections, targets and sends whether a movement is walked at once or
+// one step at a time.
+TEST(UIMotion, WholeMovementsFindWhatSingleStepsFind) {
+    std::mt19937 rng(515);
+    for (int round = 0; round < 4; round++) {
+        auto fast = std::make_unique<Zentar>(), slow = std::make_unique<Zentar>();
+        Zentar& w = *fast;
+        sys_init(w);
+        srand(round + 1);
+        int me = user_init(w, "me", 0xff0000, 0)->n, foe = user_init(w, "foe", 0x0000ff, 0)->n;
+        w.items[me].ui_fleet_redirect = round % 2;
+        std::vector<int> planets;
+        for (int i = 0; i < 30; i++)
+            planets.push_back(planet_init(w, i % 3 ? foe : me, rng() % 1500, rng() % 900, 20, 200)->n);
+        w.items[planets[4]].planet_mask = 8;  // never picked
+        for (int k = 0; k < 12; k++) {
+            Item* f = item_init(w);
+            _fleet_init(w, k % 2 ? foe : me, 60, rng() % 1500, rng() % 900, planets[rng() % 30], f->n, 50);
+        }
+        memcpy(static_cast<void*>(slow.get()), fast.get(), sizeof(Zentar));
+        auto a = std::make_unique<ZentarUI>(), b = std::make_unique<ZentarUI>();
+        a->options.ui_box = round >= 2;
+        a->options.ui_drag_drop = round % 2;
+        a->percent = 50;
+        *b = *a;
+        for (int gesture = 0; gesture < 60; gesture++) {
+            std::vector<Event> events;
+            const Item& from = w.items[planets[rng() % 30]];
+            float x = rng() % 3 ? from.position_x : static_cast<float>(rng() % 1500), y = from.position_y;
+            int button = rng() % 6 == 0 ? 3 : 1;
+            events.push_back(ev(8, x, y, button));
+            for (int k = rng() % 6; k > 0; k--) {
+                float dx = static_cast<float>(static_cast<int>(rng() % 800) - 400);
+                float dy = static_cast<float>(static_cast<int>(rng() % 800) - 400);
+                x += dx;
+                y += dy;
+                events.push_back(ev(9, x, y, rng() % 5 ? button : 0, dx, dy));
+            }
+            if (rng() % 2) {  // and on to a planet
+                const Item& to = w.items[planets[rng() % 30]];
+                events.push_back(ev(9, to.position_x, to.position_y, button, to.position_x - x, to.position_y - y));
+                x = to.position_x;
+                y = to.position_y;
+            }
+            events.push_back(ev(10, x, y, button));
+            for (const Event& e : events) {
+                unsigned seed = rng();  // a send scatters its ships with rand()
+                srand(seed);
+                ui_event_motion(*fast, *a, me, e);
+                srand(seed);
+                motion_step_by_step(*slow, *b, me, e);
+                ASSERT_EQ(memcmp(a->sel, b->sel, sizeof(a->sel)), 0) << "round " << round << " gesture " << gesture;
+                ASSERT_EQ(memcmp(a->ptr, b->ptr, sizeof(a->ptr)), 0) << "round " << round << " gesture " << gesture;
+                ASSERT_EQ(memcmp(fast->items, slow->items, sizeof(fast->items)), 0) << "round " << round;
+                ASSERT_EQ(fast->intro_time, slow->intro_time);
+            }
+        }
+        int fleets = 0;
+        for (int i = 1; i < w.top; i++) fleets += w.items[i].in_use && w.items[i].has_fleet;
+        EXPECT_GT(fleets, 12) << "the gestures really sent ships";
+    }
+}
 
 TEST(UIPaint, PercentDrawnInCornerCell) {
     setenv("SDL_VIDEODRIVER", "offscreen", 1);

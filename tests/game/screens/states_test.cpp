@@ -31,6 +31,7 @@ function loop(t) end
 function event(e)
   z2_param_set("seen", e.type)
   if e.type == "quit" and z2_param_get("veto") then z2_param_set("quit", false) end
+  if e.type == "pause" and z2_param_get("leave") then z2_param_set("state", "quit") end
   if e.type == "message" then z2_param_set("said", e.value) z2_param_set("state", "pause") end
 end
 )LUA";
@@ -108,6 +109,16 @@ TEST_F(StatesTest, UnclaimedEventReachesMatchControlsAndEscapePauses) {
     enter("scene");
     GameView::find_state("states_scene")->event(esc);
     EXPECT_EQ(param("state").__str__(), "dialog");
+}
+
+TEST_F(StatesTest, AModThatLeavesOnPauseIsNotPutBackIntoPause) {
+    enter("play");
+    set("leave", var(true));
+    Event esc{};
+    esc.type = 6;
+    esc.key = 5;
+    GameView::find_state("states_play")->event(esc);
+    EXPECT_EQ(param("state").__str__(), "quit");
 }
 
 TEST_F(StatesTest, CoverScreensHoldLocalPlayAndAnswerEscape) {

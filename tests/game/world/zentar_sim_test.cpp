@@ -1,5 +1,6 @@
 // The simulation step: empty steps, production, free motion and bouncing,
 // and whole matches played headless (scripted and random).
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -101,13 +102,23 @@ TEST_F(SimTest, HeadlessMatchCapturesAPlanet) {
 struct Replay {
     std::unique_ptr<Zentar> w;
     std::vector<std::string> sounds;
+    int peak_units = 0;
 };
 
 int replay_now = 0;
 int replay_clock_step = 16;
 std::vector<std::string>* replay_sounds = nullptr;
 
-Replay replay(unsigned seed, int clock_step) {
+// How big the replayed match is: players, planets, steps, map size, and one
+// send in every `send_odds` steps on average.
+struct ReplayShape {
+    int users = 3, planets = 12, steps = 900;
+    int map_w = 600, map_h = 400;
+    int send_odds = 8;
+    int ships = 10;  // least garrison of a planet at the start
+};
+
+Replay replay(unsigned seed, int clock_step, const ReplayShape& shape = ReplayShape{}) {
     Replay r;
     replay_now = 1000;
     replay_clock_step = clock_step;
@@ -118,32 +129,38 @@ Replay replay(unsigned seed, int clock_step) {
     r.w = zentar_new_world();
     Zentar& w = *r.w;
     w.lag = 80;
-    int users[3];
-    for (int i = 0; i < 3; i++) {
-        users[i] = user_init(w, "bot", 0x102030 * (i + 1), 0)->n;
-        w.items[users[i]].fleet_crash = 100 * i;
+    std::vector<int> users;
+    for (int i = 0; i < shape.users; i++) {
+        users.push_back(user_init(w, "bot", 0x102030 * (i + 1), 0)->n);
+        w.items[users.back()].fleet_crash = 100 * i;
     }
     std::vector<int> planets;
-    for (int i = 0; i < 12; i++) {
-        int p = planet_init(w, users[i % 3], rand() % 600, rand() % 400, 20 + rand() % 60, 10 + rand() % 40)->n;
+    for (int i = 0; i < shape.planets; i++) {
+        int owner = users[i % shape.users];
+        int p = planet_init(w, owner, rand() % shape.map_w, rand() % shape.map_h, 20 + rand() % 60,
+                            shape.ships + rand() % 40)->n;
         if (i % 4 == 3) w.items[p].sync_index = p;  // mirrored: the clock decides its hold
         planets.push_back(p);
     }
-    z2_settle(w, 0, 0, 600, 400);
-    for (int step = 0; step < 900; step++) {
-        if (rand() % 8 == 0) {
-            int f = z2_send(w, 30 + rand() % 70, planets[rand() % 12], planets[rand() % 12]);
+    z2_settle(w, 0, 0, shape.map_w, shape.map_h);
+    int np = shape.planets;
+    for (int step = 0; step < shape.steps; step++) {
+        if (rand() % shape.send_odds == 0) {
+            int f = z2_send(w, 30 + rand() % 70, planets[rand() % np], planets[rand() % np]);
             if (f) w.items[f].sync_hold_until = -1;
         }
         if (rand() % 40 == 0) {
             for (int i = 1; i < w.top; i++)
                 if (w.items[i].in_use && w.items[i].has_fleet) {
-                    z2_redirect(w, i, planets[rand() % 12]);
+                    z2_redirect(w, i, planets[rand() % np]);
                     break;
                 }
         }
         sys_loop(w, 1 / 60.0f, 1);
         replay_now += replay_clock_step;
+        int units = 0;
+        for (int i = 1; i < w.top; i++) units += w.items[i].in_use && w.items[i].has_unit;
+        r.peak_units = std::max(r.peak_units, units);
     }
     sys_hooks = SysHooks{};
     return r;
@@ -171,6 +188,41 @@ TEST(SimReplay, SameSeedAndClockGiveTheSameWorld) {
     Replay other_seed = replay(4243, 16), other_clock = replay(4242, 17);
     EXPECT_NE(std::memcmp(a.items, other_seed.w->items, sizeof(a.items)), 0);
     EXPECT_NE(std::memcmp(a.items, other_clock.w->items, sizeof(a.items)), 0);
+}
+
+// FNV-1a over everything a step writes: items, particles, clock, counters.
+uint64_t world_digest(const Zentar& w) {
+    uint64_t h = 1469598103934665603ull;
+    auto add = [&h](const void* p, size_t n) {
+        const unsigned char* b = static_cast<const unsigned char*>(p);
+        for (size_t i = 0; i < n; i++) h = (h ^ b[i]) * 1099511628211ull;
+    };
+    add(w.items, sizeof(w.items));
+    add(w.parts, sizeof(w.parts));
+    add(&w.time, sizeof(w.time));
+    add(&w.parts_start, sizeof(w.parts_start));
+    add(&w.parts_count, sizeof(w.parts_count));
+    add(&w.live, sizeof(w.live));
+    add(&w.top, sizeof(w.top));
+    return h;
+}
+
+// A crowded match, four players over forty planets with swarms meeting all
+// over the map, must end in exactly the world this build of the step has
+// always produced: a faster step may not play a different match. (The digest
+// follows the C library's rand, atan2f and sincosf: recorded on Debian 12.)
+TEST(SimReplay, ACrowdedMatchEndsInTheRecordedWorld) {
+    ReplayShape shape;
+    shape.users = 4;
+    shape.planets = 40;
+    shape.steps = 3000;
+    shape.map_w = 1600;
+    shape.map_h = 1000;
+    shape.send_odds = 1;
+    shape.ships = 300;
+    Replay r = replay(9001, 16, shape);
+    EXPECT_GT(r.peak_units, 2000);  // the run really was crowded
+    EXPECT_EQ(world_digest(*r.w), 0x1dc8cc0c5a2a98d9ull);
 }
 
 // Bots send and redirect at random for thousands of steps; the world stays

@@ -1,0 +1,133 @@
+-- mod_classic.lua: one player against bots on one map. A settings page
+-- picks the map size and the number of bots; then the match runs until one
+-- side holds the field.
+require("mod_bots")
+require("mod_match")
+
+local SIZES = {
+  {name = "small", w = 560, h = 360, neutrals = 8},
+  {name = "medium", w = 800, h = 500, neutrals = 14},
+  {name = "large", w = 1100, h = 700, neutrals = 22},
+}
+local BOTS = {
+  {"Vega", 0xff5040}, {"Rigel", 0xffc030}, {"Deneb", 0x50e060},
+  {"Altair", 0xc060ff}, {"Sirius", 0xff9030},
+}
+local BOT_LEVEL = 5
+
+local size, bot_count = 2, 2
+local phase = "settings" -- "settings", "play", "over"
+local me, foes
+local clock, check_at = 0, 0
+
+local function show_settings()
+  phase = "settings"
+  z2.status = ""
+  z2.html = "<table><tr><td><h1>Classic</h1>" ..
+    "<tr><td><p>Map size: 1 small, 2 medium, 3 large</p>" ..
+    "<tr><td><input type='slider' name='size' low=1 high=3 value=" .. size .. " onchange='size' />" ..
+    "<tr><td><p>Bots</p>" ..
+    "<tr><td><input type='slider' name='bots' low=1 high=" .. #BOTS .. " value=" .. bot_count ..
+    " onchange='bots' />" ..
+    "<tr><td>&nbsp;<tr><td><input type='button' value='Start' onclick='start' width=240 />" ..
+    "<tr><td><input type='button' value='Menu' onclick='menu' width=240 /></table>"
+  z2.state = "menu"
+end
+
+local function read_settings()
+  local s = tonumber(z2.form.size)
+  if s then size = math.max(1, math.min(#SIZES, math.floor(s + 0.5))) end
+  local b = tonumber(z2.form.bots)
+  if b then bot_count = math.max(1, math.min(#BOTS, math.floor(b + 0.5))) end
+end
+
+local function start()
+  local map = SIZES[size]
+  local W, H = map.w, map.h
+  phase = "play"
+  foes = {}
+  z2.game_reset()
+  mod_bots.clear()
+  local neutral = z2_user_init("neutral", 0x808080, 0)
+  z2_item_set(neutral, "ships_production_enabled", false)
+  local name = tostring(z2.name or "")
+  me = z2_user_init(name ~= "" and name or "You", 0x3080ff, 0)
+  -- Homes around an ellipse, the player's on the left.
+  local homes = bot_count + 1
+  for i = 0, bot_count do
+    local a = math.pi + i * 2 * math.pi / homes
+    local x, y = W / 2 + math.cos(a) * W * 0.4, H / 2 + math.sin(a) * H * 0.38
+    if i == 0 then
+      z2_planet_init(me, x, y, 100, 50)
+    else
+      local b = BOTS[i]
+      local u = z2_user_init(b[1], b[2], 0)
+      z2_item_set(u, "has_bot", true)
+      z2_planet_init(u, x, y, 100, 50)
+      mod_bots.new(u, BOT_LEVEL)
+      foes[#foes + 1] = u
+    end
+  end
+  mod_match.scatter(neutral, map.neutrals, W * 0.1, H * 0.1, W * 0.8, H * 0.8, {15, 80}, {5, 40})
+  z2.planets_settle(0, 0, W, H)
+  z2.view_set(0, 0, W, H)
+  z2.player = me
+  z2.status = "Take every planet of the " .. bot_count .. (bot_count == 1 and " bot" or " bots") .. "."
+  clock, check_at = 0, 1
+  z2.state = "play"
+end
+
+local function show_end(victory)
+  phase = "over"
+  local title = victory and "Victory!" or "Defeated"
+  z2.status = title
+  z2.html = mod_match.page(title, {SIZES[size].name .. " map, " .. bot_count .. " bots"},
+    {{"Play again", "start"}, {"Settings", "settings"}, {"Menu", "menu"}})
+  z2.state = "dialog"
+end
+
+local function check()
+  local tally = mod_match.tally()
+  local mine = tally[me]
+  if not mine or (mine.planets == 0 and mine.fleets == 0) then return show_end(false) end
+  for _, u in ipairs(foes) do
+    local s = tally[u]
+    if s and (s.planets > 0 or s.fleets > 0) then return end
+  end
+  show_end(true)
+end
+
+function init()
+  show_settings()
+end
+
+function loop(t)
+  if phase ~= "play" then return end
+  clock = clock + t
+  mod_bots.loop(t)
+  if clock >= check_at then
+    check_at = clock + 0.25
+    check()
+  end
+end
+
+function event(e)
+  local v = e.value
+  if e.type == "pause" then
+    z2.html = mod_match.page("Paused", {SIZES[size].name .. " map, " .. bot_count .. " bots"},
+      {{"Back to the match", "resume"}, {"Restart", "start"}, {"Settings", "settings"}, {"Menu", "menu"}})
+  elseif e.type == "back" or (e.type == "onclick" and v == "resume") then
+    if phase == "play" then z2.state = "play" elseif phase == "over" then show_settings() end
+  elseif e.type == "onchange" then
+    read_settings()
+  elseif e.type == "onclick" then
+    if v == "start" then
+      if phase == "settings" then read_settings() end
+      start()
+    elseif v == "settings" then
+      show_settings()
+    elseif v == "menu" then
+      z2.state = "quit"
+    end
+  end
+end
