@@ -56,7 +56,6 @@ ZentarServer zs;
 // (fleets removed by z2_destroy never reach the destroy hook).
 constexpr size_t TEMP_SWEEP_AT = 8192;
 
-
 // Fields of a command, split at single blanks; missing ones read 0.
 std::vector<int32_t> _zs_fields(const std::string& value, size_t want) {
     std::vector<int32_t> out;
