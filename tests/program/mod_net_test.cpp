@@ -93,7 +93,7 @@ TEST(ModNet, PlayerJoinsSendsAFleetAndTakesAPlanet) {
         },
         8000))
         << host.out();
-    EXPECT_TRUE(host.wait_out("$ join: Tester gets planet", 1, 2000));
+    EXPECT_TRUE(host.wait_out("$ join: Tester gets planet", 1, 10000));
 
     // The nearest planet that half our ships can take.
     int target = 0;
@@ -295,7 +295,7 @@ TEST(ModNet, LanClientModPlaysThroughAHeadlessHost) {
     EXPECT_STREQ(w.items[me].user_uid, uid.c_str());
     EXPECT_FALSE(name.empty());
     EXPECT_EQ(name, g.settings.qname) << "the auto-name is kept";
-    EXPECT_TRUE(host.wait_out("$ join: " + name + " gets planet", 1, 2000));
+    EXPECT_TRUE(host.wait_out("$ join: " + name + " gets planet", 1, 10000));
 
     // Drag from our planet to the nearest one that half its ships can take.
     int target = 0;
