@@ -16,6 +16,7 @@
 #include "mods/mods_lua.h"
 #include "net/game_net.h"
 #include "net/net.h"
+#include "net/zentar_sync_hooks.h"
 #include "render/trans.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx_image.h"
@@ -44,6 +45,31 @@ static var _game_empty_dict() { return var(VAR_DICT, 0); }
 // ---- accessors ------------------------------------------------------------------
 
 Game* game_this() { return GAME_THIS; }
+
+// ---- the world sync's seams into the game ---------------------------------------------
+
+static Net* _game_sync_host(Zentar** world) {
+    Game* g = GAME_THIS;
+    if (!g || !g->server_net) return nullptr;
+    *world = &g->world;
+    return g->server_net;
+}
+
+static void _game_sync_view_set(Zentar& world, float x, float y, float w, float h) {
+    static ZentarUI spare{};  // a world outside the Game has no controls of its own
+    Game* g = GAME_THIS;
+    ui_view_set(world, g && &g->world == &world ? g->ui : spare, x, y, w, h);
+}
+
+static void _game_sync_ui_reset(Zentar& world) {
+    Game* g = GAME_THIS;
+    if (g && &g->world == &world) g->ui.inited = 0;
+}
+
+// Linked with the game, the sync reaches its host endpoint and controls
+// through these; they follow whichever Game GAME_THIS names.
+static const bool _game_sync_hooked =
+    (zentar_sync_hooks = ZentarSyncHooks{_game_sync_host, _game_sync_view_set, _game_sync_ui_reset}, true);
 
 bool game_is_active() { return GAME_THIS && GAME_THIS->active != 0; }
 

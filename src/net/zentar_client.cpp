@@ -24,9 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "app/game.h"
-#include "net/game_net.h"
-#include "render/zentar_ui.h"  // ui_view_set
+#include "net/zentar_sync_hooks.h"
 #include "ruvezor/util/qel_log.h"
 #include "world/zentar_sim.h"
 
@@ -80,21 +78,16 @@ bool _zc_waits(size_t off) {
            off == offsetof(Item, user_team_n) || off == offsetof(Item, fleet_source);
 }
 
-// The Game whose world this is, when there is one.
-Game* _zc_game(Zentar& world) {
-    Game* g = game_this();
-    return g && &g->world == &world ? g : nullptr;
-}
-
 // This process hosts the match: commands go out unpredicted, slots as they are.
 bool _zc_hosting(Net* net, Zentar& world) {
     if (net && net->is_local()) return true;
-    Game* g = _zc_game(world);
-    return g && g->server_net;
+    Zentar* served = nullptr;
+    Net* host = zentar_sync_hooks.host ? zentar_sync_hooks.host(&served) : nullptr;
+    return host && served == &world;
 }
 
 void _zc_ui_reset(Zentar& world) {
-    if (Game* g = _zc_game(world)) g->ui.inited = 0;
+    if (zentar_sync_hooks.ui_reset) zentar_sync_hooks.ui_reset(world);
 }
 
 int _zc_temp_get(int32_t t) {
@@ -403,10 +396,12 @@ void _zc_handle_ext(Zentar& world, const std::string& value) {
     if (f.size() < 9) return;
     snprintf(world.bkgr_src, sizeof(world.bkgr_src), "%.15s", f[0].c_str());
     if (world.view_set != 1) {
-        static ZentarUI spare{};  // a world outside the Game has no controls of its own
-        Game* g = _zc_game(world);
-        ui_view_set(world, g ? g->ui : spare, _zc_real(f[1]), _zc_real(f[2]), _zc_real(f[3]),
-                    _zc_real(f[4]));
+        float v[4] = {_zc_real(f[1]), _zc_real(f[2]), _zc_real(f[3]), _zc_real(f[4])};
+        if (zentar_sync_hooks.view_set) {
+            zentar_sync_hooks.view_set(world, v[0], v[1], v[2], v[3]);
+        } else {
+            for (int i = 0; i < 4; i++) world.view[i] = v[i];
+        }
     }
     for (int i = 0; i < 4; i++) world.bounds[i] = _zc_real(f[static_cast<size_t>(5 + i)]);
 }

@@ -37,7 +37,7 @@
 #include <emmintrin.h>  // records XORed sixteen bytes at a time
 #endif
 
-#include "app/game.h"
+#include "net/zentar_sync_hooks.h"
 #include "ruvezor/util/qel_log.h"
 #include "world/zentar_sim.h"  // z2_send, z2_redirect, sys_ticks
 
@@ -298,16 +298,27 @@ void zentar_server_handle(Net* net, Zentar& world, NetMessage& msg) {
 
 // ---- through the Game -------------------------------------------------------------------
 
+ZentarSyncHooks zentar_sync_hooks{};
+
+// The host endpoint this process runs and the world it serves; null without one.
+static Net* _zs_host(Zentar** world) {
+    *world = nullptr;
+    Net* host = zentar_sync_hooks.host ? zentar_sync_hooks.host(world) : nullptr;
+    return host && *world ? host : nullptr;
+}
+
 void zentar_server_sync_item_now(int n) {
-    Game* game = game_this();
-    if (!game || !game->server_net) return;
-    _zs_sync_now(game->server_net, game->world, n);
+    Zentar* served = nullptr;
+    Net* host = _zs_host(&served);
+    if (!host) return;
+    _zs_sync_now(host, *served, n);
 }
 
 void zentar_server_sync_redirect_now(int n, int reissue) {
-    Game* game = game_this();
-    if (!game || !game->server_net || !zt_slot(n)) return;
-    Zentar& world = game->world;
+    Zentar* served = nullptr;
+    Net* host = _zs_host(&served);
+    if (!host || !zt_slot(n)) return;
+    Zentar& world = *served;
     Item& it = world.items[n];
     if (reissue == 1 && it.in_use && it.sync_temp_id != 0) {
         int32_t old_id = it.sync_id;
@@ -317,10 +328,10 @@ void zentar_server_sync_redirect_now(int n, int reissue) {
         world.base[n].sync_id = new_id;
         char text[64];
         snprintf(text, sizeof(text), "%d %d %d %d", n, old_id, it.fleet_target, new_id);
-        game->server_net->send("", "F", text, 1);
+        host->send("", "F", text, 1);
         return;
     }
-    _zs_sync_now(game->server_net, world, n);
+    _zs_sync_now(host, world, n);
 }
 
 // ---- world hooks ---------------------------------------------------------------------------
