@@ -60,14 +60,8 @@ local function show_end(victory)
 end
 
 local function check()
-  local tally = mod_match.tally()
-  local mine = tally[me]
-  if not mine or (mine.planets == 0 and mine.fleets == 0) then return show_end(false) end
-  for _, u in ipairs(twins) do
-    local s = tally[u]
-    if s and (s.planets > 0 or s.fleets > 0) then return end
-  end
-  show_end(true)
+  local result = mod_match.outcome(mod_match.tally(), me, twins)
+  if result then show_end(result == "won") end
 end
 
 function init()

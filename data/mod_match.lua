@@ -6,6 +6,8 @@
 --                                       -- ships are {low, high}; returns their numbers
 --   mod_match.tally()                   -- per user: planets, ships, fleets (below)
 --   mod_match.sides(tally)              -- the teams still in the game, and how many
+--   mod_match.outcome(tally, me, foes)  -- "lost" when me is out, "won" when every
+--                                       -- user in the list foes is out, else nil
 --   mod_match.page(title, lines, buttons)
 --                                       -- markup for a page: a title, lines of text and
 --                                       -- buttons {label, action}; a click on one sends
@@ -71,6 +73,16 @@ function M.sides(tally)
     end
   end
   return teams, count
+end
+
+local function alive(s) return s ~= nil and (s.planets > 0 or s.fleets > 0) end
+
+function M.outcome(tally, me, foes)
+  if not alive(tally[me]) then return "lost" end
+  for _, u in ipairs(foes) do
+    if alive(tally[u]) then return nil end
+  end
+  return "won"
 end
 
 function M.page(title, lines, buttons)

@@ -192,17 +192,9 @@ end
 local function check()
   local tally = mod_match.tally()
   if lesson > 0 then lesson_loop(tally) end
-  local mine = tally[me]
-  if not mine or (mine.planets == 0 and mine.fleets == 0) then
-    show_end(false)
-    return
-  end
-  for _, u in ipairs(foes) do
-    local s = tally[u]
-    if s and (s.planets > 0 or s.fleets > 0) then return end
-  end
-  won(level)
-  show_end(true)
+  local result = mod_match.outcome(tally, me, foes)
+  if result == "won" then won(level) end
+  if result then show_end(result == "won") end
 end
 
 -- ==== entry points ===============================================================
