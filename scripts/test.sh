@@ -21,6 +21,6 @@ echo "== tests (optimised build)"
 echo "== tests (sanitizer build, leaks included)"
 # LeakSanitizer's stop-the-world tracer now and then crashes by itself at exit
 # ("Tracer caught signal 11") while Mesa's render threads wind down, after the
-# test has passed. A test that fails gets one more run: a real leak or memory
-# fault fails both.
-(cd build/sanitize && ctest -j "$jobs" --output-on-failure --repeat until-pass:2)
+# test has passed. A test that fails gets two more runs: a real leak or memory
+# fault fails all three.
+(cd build/sanitize && ctest -j "$jobs" --output-on-failure --repeat until-pass:3)
