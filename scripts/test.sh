@@ -19,8 +19,4 @@ cmake --build build/sanitize -j "$jobs"
 echo "== tests (optimised build)"
 (cd build/release && ctest -j "$jobs" --output-on-failure)
 echo "== tests (sanitizer build, leaks included)"
-# LeakSanitizer's stop-the-world tracer now and then crashes by itself at exit
-# ("Tracer caught signal 11") while Mesa's render threads wind down, after the
-# test has passed. A test that fails gets two more runs: a real leak or memory
-# fault fails all three.
-(cd build/sanitize && ctest -j "$jobs" --output-on-failure --repeat until-pass:3)
+(cd build/sanitize && ctest -j "$jobs" --output-on-failure)
