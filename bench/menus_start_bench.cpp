@@ -109,13 +109,7 @@ struct Quiet {
     }
 };
 
-void frame() {
-    Event e;
-    memset(&e, 0, sizeof(e));
-    while (driver_event_poll(&e)) game_event(e);
-    game_loop();
-    game_paint();
-}
+void frame() { _main_tick(); }
 
 bool on_main_menu() { return strcmp(game_this()->view.cur, "menus_main") == 0; }
 bool fading() { return game_trans_active(*game_this()); }

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstring>
 
 #include "app/game.h"
 #include "ruvezor/util/qel_log.h"
@@ -81,6 +82,20 @@ void game_loop() {
 
 void game_paint() {
     if (_game) _game->paint();
+}
+
+int _main_event_poll() {
+    Event e;
+    memset(&e, 0, sizeof(e));
+    while (driver_event_poll(&e)) game_event(e);
+    return 0;
+}
+
+int _main_tick() {
+    _main_event_poll();
+    game_loop();
+    game_paint();
+    return 0;
 }
 
 bool game_is_quit() { return !_game || _game->quit != 0; }

@@ -12,6 +12,11 @@ void game_init(int argc, char** argv);
 void game_event(Event e);
 void game_loop();
 void game_paint();
+// Every pending event, in arrival order.
+int _main_event_poll();
+// One whole frame: the events, then loop and paint. The entry runs it until
+// the game quits; the tests that drive the real game run it the same way.
+int _main_tick();
 // True when no game exists or it asked to quit.
 bool game_is_quit();
 // Shuts the game down and deletes it.

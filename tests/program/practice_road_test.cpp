@@ -31,14 +31,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The program's own frame: every pending event, then loop and paint.
-void frame() {
-    Event e;
-    memset(&e, 0, sizeof(e));
-    while (driver_event_poll(&e)) game_event(e);
-    game_loop();
-    game_paint();
-}
+void frame() { _main_tick(); }
 
 // Runs frames until done() holds; false after limit_s seconds.
 bool until(const std::function<bool()>& done, double limit_s) {

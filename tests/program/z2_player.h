@@ -114,13 +114,7 @@ public:
     }
 
     // One frame, as main() runs it.
-    void frame() {
-        Event e;
-        memset(&e, 0, sizeof(e));
-        while (driver_event_poll(&e)) game_event(e);
-        game_loop();
-        game_paint();
-    }
+    void frame() { _main_tick(); }
     // Frames until done() holds; false after limit_ms.
     bool until(const std::function<bool()>& done, int limit_ms = 20000) {
         auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);

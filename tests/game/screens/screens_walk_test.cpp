@@ -45,13 +45,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void frame() {
-    Event e;
-    memset(&e, 0, sizeof(e));
-    while (driver_event_poll(&e)) game_event(e);
-    game_loop();
-    game_paint();
-}
+void frame() { _main_tick(); }
 
 // The lines of the log that name something missing.
 std::vector<std::string> missing(const std::string& out) {
