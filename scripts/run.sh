@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the game and starts it. Arguments are passed to the program, for example
-#   bash scripts/run.sh -headless -mod mods/lobby.lua
+#   bash scripts/run.sh -headless -mod mod_server.lua -port 7000
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
