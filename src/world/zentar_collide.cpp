@@ -8,6 +8,10 @@
 //
 // Who gives way to whom: A gives way to B when A's yield mask shares a bit
 // with B's group, or B's group equals A's yield id.
+//
+// The outcome of a pass is fixed to the bit: replays and the host/client
+// lockstep compare worlds byte for byte. Every speed-up below keeps the
+// same float operations in the same order and the same rand() calls.
 #include "world/zentar.h"
 
 #include <cmath>    // sqrt, isfinite
@@ -16,6 +20,17 @@
 #include <cstring>  // memmove
 #if defined(__SSE2__)
 #include <emmintrin.h>  // four pair tests at a time
+#endif
+// Eight and sixteen at a time where the processor has AVX2 or AVX-512
+// (chosen at run time; GCC and clang on x86-64).
+#if defined(__x86_64__) && defined(__GNUC__)
+#define ZT_COLLIDE_WIDE 1
+#include <immintrin.h>
+#if defined(__clang__)
+#pragma clang fp contract(off)  // see _collide_pairs_avx2
+#endif
+#else
+#define ZT_COLLIDE_WIDE 0
 #endif
 
 // ---- module state ------------------------------------------------------------------
@@ -34,9 +49,19 @@ static int collide_loop_cids[ZT_CIDS];
 // partition reads two of them for every id at every level, so they are kept
 // packed instead of one 640-byte record apart.
 static float collide_boxes[4][ZT_ITEMS];
-// collide_r of every slot below collide_radius_top, for the neighbour
-// comparisons: a neighbour may be any item.
-static float collide_radius[ZT_ITEMS];
+
+// What the pair tests read and write of each listed item, 32 bytes a slot.
+// An item straddling a split is gathered into several groups; taking it
+// from here each time costs one line of a 128 KB table instead of a miss on
+// its record, and the records get the outcome once, when the pass ends.
+struct CollideRow {
+    float x, y, r, mass;
+    int32_t group, yield_mask, yield_id, target;
+};
+static CollideRow collide_rows[ZT_ITEMS];
+// Rows below this slot hold collide_r of every item, listed or not, for the
+// neighbour comparisons (a neighbour may be any item); above it, and in the
+// passes over caller lists, radii come from the records.
 static int collide_radius_top;
 
 // ---- internal ----------------------------------------------------------------------
@@ -45,6 +70,26 @@ static bool _collide_slot(int n) { return n >= 1 && n < ZT_ITEMS; }
 
 static void _collide_box_copy(const Item& it, int n) {
     for (int k = 0; k < 4; k++) collide_boxes[k][n] = it.collide_box[k];
+}
+
+static void _collide_row_load(const Item& it, int n) {
+    CollideRow& row = collide_rows[n];
+    row.x = it.position_x;
+    row.y = it.position_y;
+    row.r = it.collide_r;
+    row.mass = it.collide_mass;
+    row.group = it.collide_group;
+    row.yield_mask = it.collide_yield_mask;
+    row.yield_id = it.collide_yield_id;
+    row.target = it.collide_target;
+}
+
+// Only positions and neighbours change in a pass.
+static void _collide_row_store(Item& it, int n) {
+    const CollideRow& row = collide_rows[n];
+    it.position_x = row.x;
+    it.position_y = row.y;
+    it.collide_target = row.target;
 }
 
 // Items that nearly coincide are pushed along a random vector, components in [-1, 1).
@@ -83,133 +128,358 @@ static void _collide_push(float& ax, float& ay, float& bx, float& by, CollideMas
     }
 }
 
-// One group of at most 32, copied out of the records so that the pair loop
+// t when c holds, else f, chosen by masking the bits rather than by a branch.
+static inline int32_t _collide_pick(bool c, int32_t t, int32_t f) {
+    int32_t m = -static_cast<int32_t>(c);
+    return (t & m) | (f & ~m);
+}
+static inline float _collide_pick(bool c, float t, float f) {
+    int32_t bt, bf;
+    std::memcpy(&bt, &t, sizeof bt);
+    std::memcpy(&bf, &f, sizeof bf);
+    int32_t r = _collide_pick(c, bt, bf);
+    float out;
+    std::memcpy(&out, &r, sizeof out);
+    return out;
+}
+
+// One group of at most 32, copied out of the rows so that the pair loop
 // runs on a few packed arrays. A slot named twice in the list gets one copy
 // and so moves as one item, as on the records.
 struct CollideGroup {
+    // The tests read x, y and r many at a time from any copy on, as far as
+    // a whole window past the last copy. What lies there is whatever earlier
+    // groups left (zero at first, then positions and radii): those lanes are
+    // masked off, and never denormal, which some processors handle slowly.
+    static constexpr int PAD = 2 * ZT_WINDOW;
     int m = 0;                            // distinct items
     int slot[ZT_WINDOW], loc[ZT_WINDOW];  // by copy; copy of each list entry (-1: no item)
-    float x[ZT_WINDOW], y[ZT_WINDOW], r[ZT_WINDOW], mass[ZT_WINDOW];
+    alignas(16) float x[PAD], y[PAD], r[PAD];
+    float mass[ZT_WINDOW];
     int32_t group[ZT_WINDOW], yield_mask[ZT_WINDOW], yield_id[ZT_WINDOW];
     int32_t target[ZT_WINDOW];  // collide_target
     float target_r[ZT_WINDOW];  // its collide_r, while it names a real slot
     bool has_target[ZT_WINDOW];
 
     bool gives_way(int a, int b) const {
-        return (yield_mask[a] & group[b]) != 0 || group[b] == yield_id[a];
+        return ((yield_mask[a] & group[b]) != 0) | (group[b] == yield_id[a]);
     }
     // Remember b as a's neighbour when a has none or b is strictly larger;
-    // the first of equal neighbours stays.
+    // the first of equal neighbours stays. Written with masks: whether a
+    // larger neighbour turns up is a coin toss the branch predictor loses.
     void note(int a, int b) {
-        if (has_target[a] && !(r[b] > target_r[a])) return;
-        target[a] = slot[b];
-        target_r[a] = r[b];
+        bool take = !has_target[a] | (r[b] > target_r[a]);
+        target[a] = _collide_pick(take, slot[b], target[a]);
+        target_r[a] = _collide_pick(take, r[b], target_r[a]);
         has_target[a] = true;
     }
 };
 
 // Moves a and/or b of a touching pair about their mass centre.
-__attribute__((noinline)) static void _collide_group_push(CollideGroup& g, int a, int b, bool a_moves,
-                                                         bool b_moves) {
+__attribute__((always_inline)) inline static void _collide_group_push(CollideGroup& g, int a, int b,
+                                                                     bool a_moves, bool b_moves) {
     float dx = g.x[b] - g.x[a], dy = g.y[b] - g.y[a];
     float R = g.r[a] + g.r[b];
     float dist = std::sqrt(dx * dx + dy * dy);
-    if (dist < 0.001f) _collide_random_dir(dx, dy, dist);
+    if (__builtin_expect(dist < 0.001f, 0)) _collide_random_dir(dx, dy, dist);
     _collide_push(g.x[a], g.y[a], g.x[b], g.y[b], _collide_masses(g.mass[a], g.mass[b]), dx, dy, dist, R,
                   a_moves, b_moves);
 }
 
-// Copies the listed items; true when every entry is a distinct item, so
-// that copy k is entry k.
-static bool _collide_gather(Zentar& world, CollideGroup& g, const int* w, int n) {
+// Copies the listed items. The pass's own lists name distinct real slots
+// (CHECKED false); a caller's list may name anything. True when every entry
+// is a distinct item, so that copy k is entry k.
+template <bool CHECKED>
+static bool _collide_gather(const Zentar& world, CollideGroup& g, const int* w, int n) {
     static uint32_t stamp[ZT_ITEMS], serial;
     static uint8_t copy_of[ZT_ITEMS];
-    if (++serial == 0) {  // wrapped: old stamps could match again
+    if (CHECKED && ++serial == 0) {  // wrapped: old stamps could match again
         std::memset(stamp, 0, sizeof(stamp));
         serial = 1;
     }
     bool plain = true;
     for (int k = 0; k < n; k++) {
         int id = w[k];
-        if (!_collide_slot(id)) {
-            g.loc[k] = -1;
-            plain = false;
-            continue;
+        if (CHECKED) {
+            if (!_collide_slot(id)) {
+                g.loc[k] = -1;
+                plain = false;
+                continue;
+            }
+            if (stamp[id] == serial) {
+                g.loc[k] = copy_of[id];
+                plain = false;
+                continue;
+            }
+            stamp[id] = serial;
+            copy_of[id] = static_cast<uint8_t>(g.m);
         }
-        if (stamp[id] == serial) {
-            g.loc[k] = copy_of[id];
-            plain = false;
-            continue;
-        }
-        stamp[id] = serial;
         int c = g.m++;
-        copy_of[id] = static_cast<uint8_t>(c);
         g.loc[k] = c;
-        const Item& it = world.items[id];
+        const CollideRow& row = collide_rows[id];
         g.slot[c] = id;
-        g.x[c] = it.position_x;
-        g.y[c] = it.position_y;
-        g.r[c] = it.collide_r;
-        g.mass[c] = it.collide_mass;
-        g.group[c] = it.collide_group;
-        g.yield_mask[c] = it.collide_yield_mask;
-        g.yield_id[c] = it.collide_yield_id;
-        int t = it.collide_target;
+        g.x[c] = row.x;
+        g.y[c] = row.y;
+        g.r[c] = row.r;
+        g.mass[c] = row.mass;
+        g.group[c] = row.group;
+        g.yield_mask[c] = row.yield_mask;
+        g.yield_id[c] = row.yield_id;
+        int t = row.target;
         g.target[c] = t;
         g.has_target[c] = _collide_slot(t);
         g.target_r[c] = !g.has_target[c]           ? 0.0f
-                        : t < collide_radius_top ? collide_radius[t]
+                        : t < collide_radius_top ? collide_rows[t].r
                                                  : world.items[t].collide_r;
     }
-    for (int c = g.m; c < ZT_WINDOW; c++) g.x[c] = g.y[c] = g.r[c] = 0.0f;  // read four at a time
     return plain;
 }
 
-// Bit j set, for from <= j < n, when copy j touches copy i where they stand
-// now (or their distance is not a number, which counts as touching too).
-__attribute__((always_inline)) inline static uint32_t _collide_touching(const CollideGroup& g, int i,
-                                                                       int from, int n) {
-    uint32_t mask = 0;
+// ---- touching tests, by instruction set ------------------------------------------------
+//
+// Bits of the copies from `from` on that touch a copy standing at (xi, yi)
+// with radius ri (or whose distance is not a number, which counts as
+// touching too); bit j for copy j, and bits at or past the group's count
+// mean nothing. Each takes `lanes` vectors from `from` on, whatever from
+// is: the group's count fixes that number, so the loop's end is always
+// predicted (a loop ending at the count would be mispredicted on nearly
+// every call). The loads start at `from` itself because the copies just
+// before it may have been stored a moment ago by a push, and a wide load
+// over a fresh narrow store waits for the store to land.
+//
+// Every lane makes the same IEEE single operations as the scalar test, in
+// the same order, so the wider sets give the very same bits. SSE2 is the
+// x86-64 baseline; AVX2 and AVX-512 are used where the processor has them.
+
 #if defined(__SSE2__)
-    __m128 ax = _mm_set1_ps(g.x[i]), ay = _mm_set1_ps(g.y[i]), ra = _mm_set1_ps(g.r[i]);
-    for (int j = from & ~3; j < n; j += 4) {
-        __m128 dx = _mm_sub_ps(_mm_loadu_ps(g.x + j), ax);
-        __m128 dy = _mm_sub_ps(_mm_loadu_ps(g.y + j), ay);
-        __m128 R = _mm_add_ps(ra, _mm_loadu_ps(g.r + j));
-        __m128 d2 = _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy));
-        mask |= static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpngt_ps(d2, _mm_mul_ps(R, R)))) << j;
+struct CollideScanBase {
+    static int lanes(int n) { return (n + 2) / 4; }  // covers copies 1 .. n-1
+    __attribute__((always_inline)) static uint32_t touching(const CollideGroup& g, float xi, float yi, float ri,
+                                                           int from, int lanes) {
+        uint32_t mask = 0;
+        __m128 ax = _mm_set1_ps(xi), ay = _mm_set1_ps(yi), ra = _mm_set1_ps(ri);
+        for (int k = 0; k < lanes; k++) {
+            int j = from + 4 * k;
+            __m128 dx = _mm_sub_ps(_mm_loadu_ps(g.x + j), ax);
+            __m128 dy = _mm_sub_ps(_mm_loadu_ps(g.y + j), ay);
+            __m128 R = _mm_add_ps(ra, _mm_loadu_ps(g.r + j));
+            __m128 d2 = _mm_add_ps(_mm_mul_ps(dx, dx), _mm_mul_ps(dy, dy));
+            uint64_t bits = static_cast<uint32_t>(_mm_movemask_ps(_mm_cmpngt_ps(d2, _mm_mul_ps(R, R))));
+            mask |= static_cast<uint32_t>(bits << j);  // j may pass 31: those bits are past n anyway
+        }
+        return mask;
     }
+};
 #else
-    for (int j = from; j < n; j++) {
-        float dx = g.x[j] - g.x[i], dy = g.y[j] - g.y[i];
-        float R = g.r[i] + g.r[j];
-        mask |= static_cast<uint32_t>(!(dx * dx + dy * dy > R * R)) << j;
+struct CollideScanBase {  // without SSE2: one copy at a time
+    static int lanes(int n) { return n - 1; }
+    static uint32_t touching(const CollideGroup& g, float xi, float yi, float ri, int from, int lanes) {
+        uint32_t mask = 0;
+        for (int j = from; j < from + lanes && j < ZT_WINDOW; j++) {
+            float dx = g.x[j] - xi, dy = g.y[j] - yi;
+            float R = ri + g.r[j];
+            mask |= static_cast<uint32_t>(!(dx * dx + dy * dy > R * R)) << j;
+        }
+        return mask;
     }
+};
 #endif
-    uint32_t below_n = n >= 32 ? ~0u : (1u << n) - 1;
-    return mask & below_n & (from >= 32 ? 0u : ~0u << from);
+
+#if ZT_COLLIDE_WIDE
+struct CollideScanAvx2 {
+    static int lanes(int n) { return (n + 6) / 8; }
+    __attribute__((target("avx2"))) static inline uint32_t touching(const CollideGroup& g, float xi, float yi,
+                                                                    float ri, int from, int lanes) {
+        uint32_t mask = 0;
+        __m256 ax = _mm256_set1_ps(xi), ay = _mm256_set1_ps(yi), ra = _mm256_set1_ps(ri);
+        for (int k = 0; k < lanes; k++) {
+            int j = from + 8 * k;
+            __m256 dx = _mm256_sub_ps(_mm256_loadu_ps(g.x + j), ax);
+            __m256 dy = _mm256_sub_ps(_mm256_loadu_ps(g.y + j), ay);
+            __m256 R = _mm256_add_ps(ra, _mm256_loadu_ps(g.r + j));
+            __m256 d2 = _mm256_add_ps(_mm256_mul_ps(dx, dx), _mm256_mul_ps(dy, dy));
+            uint64_t bits =
+                static_cast<uint32_t>(_mm256_movemask_ps(_mm256_cmp_ps(d2, _mm256_mul_ps(R, R), _CMP_NGT_UQ)));
+            mask |= static_cast<uint32_t>(bits << j);
+        }
+        return mask;
+    }
+};
+
+struct CollideScanAvx512 {
+    static int lanes(int n) { return (n + 14) / 16; }
+    __attribute__((target("avx512f"))) static inline uint32_t touching(const CollideGroup& g, float xi, float yi,
+                                                                       float ri, int from, int lanes) {
+        uint32_t mask = 0;
+        __m512 ax = _mm512_set1_ps(xi), ay = _mm512_set1_ps(yi), ra = _mm512_set1_ps(ri);
+        for (int k = 0; k < lanes; k++) {
+            int j = from + 16 * k;
+            __m512 dx = _mm512_sub_ps(_mm512_loadu_ps(g.x + j), ax);
+            __m512 dy = _mm512_sub_ps(_mm512_loadu_ps(g.y + j), ay);
+            __m512 R = _mm512_add_ps(ra, _mm512_loadu_ps(g.r + j));
+            __m512 d2 = _mm512_add_ps(_mm512_mul_ps(dx, dx), _mm512_mul_ps(dy, dy));
+            uint64_t bits = _mm512_cmp_ps_mask(d2, _mm512_mul_ps(R, R), _CMP_NGT_UQ);
+            mask |= static_cast<uint32_t>(bits << j);
+        }
+        return mask;
+    }
+};
+#endif
+
+// The value unchanged, but opaque to the optimizer (see its use).
+static inline uint32_t _collide_opaque(uint32_t v) {
+    asm("" : "+r"(v));
+    return v;
 }
 
-// Every pair of the group, A before B in list order, each tested on the
-// positions left by the pairs before it. Only a push moves anything, so
-// the pairs of A that touch are found together and found again after each
-// push.
-static void _collide_pairs(Zentar& world, const int* w, int n) {
-    CollideGroup g;
-    if (_collide_gather(world, g, w, n)) {
-        for (int i = 0; i < n; i++) {
-            uint32_t mask = _collide_touching(g, i, i + 1, n);
-            while (mask) {
-                int j = __builtin_ctz(mask);
-                mask &= mask - 1;
-                g.note(i, j);
-                g.note(j, i);
-                bool a_moves = g.gives_way(i, j), b_moves = g.gives_way(j, i);
-                if (!a_moves && !b_moves) continue;
-                _collide_group_push(g, i, j, a_moves, b_moves);
-                mask = _collide_touching(g, i, j + 1, n);
+// The pairs of a group whose entries are its copies, as _collide_pairs
+// below, with A's position kept in registers along its row. Only a push
+// moves anything, so the pairs of A that touch are found together, and
+// tested again after a push that moved A (one that moved only B changes no
+// later test of A's). The push is _collide_group_push written out, with
+// the same operations in the same order.
+template <class Scan>
+__attribute__((always_inline)) inline static void _collide_pairs_plain(CollideGroup& g, int n) {
+    const int lanes = Scan::lanes(n);
+    const uint32_t below_n = n >= 32 ? ~0u : (1u << n) - 1;
+    uint32_t next = Scan::touching(g, g.x[0], g.y[0], g.r[0], 1, lanes) & below_n;
+    for (int i = 0; i < n; i++) {
+        float xi = g.x[i], yi = g.y[i];
+        const float ri = g.r[i], mi = g.mass[i];
+        // The pushes of a row are a chain: each waits for the one before,
+        // and then for the tests of the rest of the row against where A
+        // now stands, before it knows which pair comes next. Those tests
+        // rarely change the answer, so the loop goes on with the answer
+        // it already has and only checks the new one, as a branch that is
+        // almost always predicted: the next push then need not wait for the
+        // tests. The optimizer must not see through the check (as `mask =
+        // fresh` or a conditional move the wait would come back), hence
+        // the opaque value and the empty asm statement.
+        //
+        // A row starts the same way, from the tests of this row made
+        // before the pushes of the row above.
+        uint32_t mask = next;
+        uint32_t fresh = Scan::touching(g, xi, yi, ri, i + 1, lanes) & below_n;
+        if (__builtin_expect(_collide_opaque(fresh ^ mask) != 0, 0)) {
+            asm volatile("");  // keeps this a branch
+            mask = fresh;
+        }
+        if (i + 1 < n) next = Scan::touching(g, g.x[i + 1], g.y[i + 1], g.r[i + 1], i + 2, lanes) & below_n;
+        while (mask) {
+            int j = __builtin_ctz(mask);
+            mask &= mask - 1;
+            g.note(i, j);
+            g.note(j, i);
+            bool a_moves = g.gives_way(i, j), b_moves = g.gives_way(j, i);
+            if (!(a_moves | b_moves)) continue;
+            float xj = g.x[j], yj = g.y[j];
+            float dx = xj - xi, dy = yj - yi;
+            float R = ri + g.r[j];
+            float dist = std::sqrt(dx * dx + dy * dy);
+            if (__builtin_expect(dist < 0.001f, 0)) _collide_random_dir(dx, dy, dist);
+            CollideMasses w = _collide_masses(mi, g.mass[j]);
+            float cx = (xi * w.ma + xj * w.mb) / w.m;
+            float cy = (yi * w.ma + yj * w.mb) / w.m;
+            float k = R / (dist * w.m);
+            if (b_moves) {
+                g.x[j] = cx + w.ma * k * dx;
+                g.y[j] = cy + w.ma * k * dy;
+            }
+            if (!a_moves) continue;
+            xi = cx - w.mb * k * dx;
+            yi = cy - w.mb * k * dy;
+            g.x[i] = xi;
+            g.y[i] = yi;
+            uint32_t fresh = Scan::touching(g, xi, yi, ri, j + 1, lanes) & below_n;
+            if (__builtin_expect(_collide_opaque(fresh ^ mask) != 0, 0)) {
+                asm volatile("");  // keeps this a branch
+                mask = fresh;
             }
         }
+    }
+}
+
+// The wider sets, each a whole copy of the loop compiled for it, with the
+// tests inlined (flatten). Those sets have FMA instructions: contracting
+// a * b + c into one would round once instead of twice and change the
+// world, so contraction stays off here whatever the build's default.
+using CollidePairsFn = void (*)(CollideGroup&, int);
+static void _collide_pairs_base(CollideGroup& g, int n) { _collide_pairs_plain<CollideScanBase>(g, n); }
+#if ZT_COLLIDE_WIDE
+__attribute__((target("avx2"), optimize("fp-contract=off"), flatten)) static void _collide_pairs_avx2(
+    CollideGroup& g, int n) {
+    _collide_pairs_plain<CollideScanAvx2>(g, n);
+}
+__attribute__((target("avx512f"), optimize("fp-contract=off"), flatten)) static void _collide_pairs_avx512(
+    CollideGroup& g, int n) {
+    _collide_pairs_plain<CollideScanAvx512>(g, n);
+}
+#endif
+
+// The widest instructions this processor runs, found at the first pass.
+enum { ZT_WIDE_UNKNOWN, ZT_WIDE_BASE, ZT_WIDE_AVX2, ZT_WIDE_AVX512 };
+static int collide_wide = ZT_WIDE_UNKNOWN;
+static CollidePairsFn collide_pairs_plain = _collide_pairs_base;
+static void _collide_wide_pick() {
+    if (collide_wide != ZT_WIDE_UNKNOWN) return;
+    collide_wide = ZT_WIDE_BASE;
+#if ZT_COLLIDE_WIDE
+    __builtin_cpu_init();
+    if (__builtin_cpu_supports("avx512f")) {
+        collide_wide = ZT_WIDE_AVX512;
+        collide_pairs_plain = _collide_pairs_avx512;
+    } else if (__builtin_cpu_supports("avx2")) {
+        collide_wide = ZT_WIDE_AVX2;
+        collide_pairs_plain = _collide_pairs_avx2;
+    }
+#endif
+}
+
+#if ZT_COLLIDE_WIDE
+// The partition loop of a split (see _collide_split), sixteen ids at a
+// time: the same comparisons, and each part keeps the order of the list.
+// The stores are masked to the ids each part gains, so nothing is written
+// past what the scalar loop writes.
+__attribute__((target("avx512f"))) static void _collide_partition_avx512(int* ids, int count, const float* lo,
+                                                                         const float* hi, float mid,
+                                                                         bool far_front, int& front, int& back) {
+    int* behind = ids + count;
+    // The scalar loop stores every id behind, keeping those it counts: the
+    // last id, when not kept, is left just past the back part. Scratch, but
+    // a caller's list looks the same either way.
+    int last = count > 0 ? ids[count - 1] : 0;
+    bool last_far = count > 0 && hi[last] > mid;
+    bool last_behind = far_front ? ((count > 0 && lo[last] < mid) || !last_far) : last_far;
+    const __m512 m = _mm512_set1_ps(mid);
+    for (int i = 0; i < count; i += 16) {
+        __mmask16 live = count - i >= 16 ? 0xFFFF : static_cast<__mmask16>((1u << (count - i)) - 1);
+        __m512i id = _mm512_maskz_loadu_epi32(live, ids + i);
+        __m512 h = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), live, id, hi, 4);
+        __m512 l = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), live, id, lo, 4);
+        __mmask16 is_far = _mm512_mask_cmp_ps_mask(live, h, m, _CMP_GT_OQ);
+        __mmask16 is_near = (_mm512_mask_cmp_ps_mask(live, l, m, _CMP_LT_OQ) | ~is_far) & live;
+        __mmask16 to_front = far_front ? is_far : is_near, to_back = far_front ? is_near : is_far;
+        int nf = __builtin_popcount(to_front), nb = __builtin_popcount(to_back);
+        // front + nf <= i + 16: only ids already loaded are overwritten.
+        _mm512_mask_storeu_epi32(ids + front, static_cast<__mmask16>((1u << nf) - 1),
+                                 _mm512_maskz_compress_epi32(to_front, id));
+        _mm512_mask_storeu_epi32(behind + back, static_cast<__mmask16>((1u << nb) - 1),
+                                 _mm512_maskz_compress_epi32(to_back, id));
+        front += nf;
+        back += nb;
+    }
+    if (count > 0 && !last_behind) behind[back] = last;
+}
+#endif
+
+// Every pair of the group, A before B in list order, each tested on the
+// positions left by the pairs before it.
+template <bool CHECKED>
+static void _collide_pairs(Zentar& world, const int* w, int n) {
+    static CollideGroup g;  // static: see CollideGroup::PAD
+    g.m = 0;
+    if (_collide_gather<CHECKED>(world, g, w, n)) {
+        collide_pairs_plain(g, n);
     } else {
         for (int i = 0; i < n; i++) {
             int a = g.loc[i];
@@ -228,14 +498,15 @@ static void _collide_pairs(Zentar& world, const int* w, int n) {
         }
     }
     for (int c = 0; c < g.m; c++) {
-        Item& it = world.items[g.slot[c]];
-        it.position_x = g.x[c];
-        it.position_y = g.y[c];
-        it.collide_target = g.target[c];
+        CollideRow& row = collide_rows[g.slot[c]];
+        row.x = g.x[c];
+        row.y = g.y[c];
+        row.target = g.target[c];
     }
 }
 
 // A group: all pairs when small, else a random window of 32 consecutive ids.
+template <bool CHECKED>
 static void _collide_group(Zentar& world, int* ids, int count) {
     if (count < 2) return;
     int start = 0, n = count;
@@ -243,7 +514,19 @@ static void _collide_group(Zentar& world, int* ids, int count) {
         start = rand() % (count - ZT_WINDOW);
         n = ZT_WINDOW;
     }
-    _collide_pairs(world, ids + start, n);
+    _collide_pairs<CHECKED>(world, ids + start, n);
+}
+
+// The lists of collide_loop name distinct real slots; the lists callers hand
+// to collide_do and the splits may name anything, and are checked entry by
+// entry.
+static bool collide_list_checked;
+
+static void _collide_leaf(Zentar& world, int* ids, int count) {
+    if (collide_list_checked)
+        _collide_group<true>(world, ids, count);
+    else
+        _collide_group<false>(world, ids, count);
 }
 
 // Splits: along x (Y false) or y; FAR_FRONT puts the far part (box max
@@ -262,7 +545,7 @@ static void _collide_enter(Zentar& world, int* ids, int count, int room, float x
     if (count >= ZT_SPLIT && room >= 2 * count && (x1 - x0 >= 4.0f || y1 - y0 >= 4.0f))
         _collide_split<Y, FAR_FRONT>(world, ids, count, room, x0, y0, x1, y1);
     else
-        _collide_group(world, ids, count);
+        _collide_leaf(world, ids, count);
 }
 
 // The part written behind is resolved first, then the front one; far parts
@@ -272,14 +555,14 @@ static void _collide_split(Zentar& world, int* ids, int count, int room, float x
                            float y1) {
     if (count < 2) return;
     if (count < ZT_SPLIT || room < 2 * count || !(x1 - x0 >= 4.0f || y1 - y0 >= 4.0f)) {
-        _collide_group(world, ids, count);
+        _collide_leaf(world, ids, count);
         return;
     }
     float lo_edge = Y ? y0 : x0, hi_edge = Y ? y1 : x1;
     float mid = (lo_edge + hi_edge) / 2.0f;
     // A wide box whose middle float equals an edge would never shrink.
     if (hi_edge - lo_edge >= 4.0f && !(mid > lo_edge && mid < hi_edge)) {
-        _collide_group(world, ids, count);
+        _collide_leaf(world, ids, count);
         return;
     }
 
@@ -287,14 +570,21 @@ static void _collide_split(Zentar& world, int* ids, int count, int room, float x
     const float* lo = collide_boxes[Y ? 1 : 0];
     const float* hi = collide_boxes[Y ? 3 : 2];
     int* behind = ids + count;
-    for (int i = 0; i < count; i++) {
-        int id = ids[i];
-        bool is_far = hi[id] > mid;
-        bool is_near = (lo[id] < mid) | !is_far;  // a point on mid lands near
-        ids[front] = id;                         // front <= i: reads stay ahead
-        front += FAR_FRONT ? is_far : is_near;
-        behind[back] = id;
-        back += FAR_FRONT ? is_near : is_far;
+#if ZT_COLLIDE_WIDE
+    if (collide_wide == ZT_WIDE_AVX512) {
+        _collide_partition_avx512(ids, count, lo, hi, mid, FAR_FRONT, front, back);
+    } else
+#endif
+    {
+        for (int i = 0; i < count; i++) {
+            int id = ids[i];
+            bool is_far = hi[id] > mid;
+            bool is_near = (lo[id] < mid) | !is_far;  // a point on mid lands near
+            ids[front] = id;                         // front <= i: reads stay ahead
+            front += FAR_FRONT ? is_far : is_near;
+            behind[back] = id;
+            back += FAR_FRONT ? is_near : is_far;
+        }
     }
     std::memmove(ids + front, behind, static_cast<size_t>(back) * sizeof(int));
     int left = room - front;
@@ -312,16 +602,44 @@ static void _collide_split(Zentar& world, int* ids, int count, int room, float x
 
 using SplitFn = void (*)(Zentar&, int*, int, int, float, float, float, float);
 
+// Loads the rows of a caller's list (radii of neighbours from the records)
+// and returns its distinct real slots in `slots`, for the store at the end.
+static int _collide_list_load(const Zentar& world, const int* ids, int count, int* slots) {
+    static uint32_t stamp[ZT_ITEMS], serial;
+    if (++serial == 0) {
+        std::memset(stamp, 0, sizeof(stamp));
+        serial = 1;
+    }
+    collide_radius_top = 0;
+    collide_list_checked = true;
+    int m = 0;
+    for (int i = 0; i < count; i++) {
+        int id = ids[i];
+        if (!_collide_slot(id) || stamp[id] == serial) continue;
+        stamp[id] = serial;
+        _collide_row_load(world.items[id], id);
+        slots[m++] = id;
+    }
+    return m;
+}
+
+static void _collide_list_store(Zentar& world, const int* slots, int m) {
+    for (int k = 0; k < m; k++) _collide_row_store(world.items[slots[k]], slots[k]);
+}
+
 // A list handed in from outside may name any slot; only real slots are
 // partitioned by their boxes.
 static void _collide_split_list(SplitFn split, Zentar& world, int* ids, int count, int room, float x0,
                                 float y0, float x1, float y1) {
-    collide_radius_top = 0;  // radii from the records
+    _collide_wide_pick();
+    static int slots[ZT_ITEMS];
     for (int i = 0; i < count; i++) {
         if (_collide_slot(ids[i])) _collide_box_copy(world.items[ids[i]], ids[i]);
         else ids[i] = 0;  // partitioned, never paired
     }
+    int m = _collide_list_load(world, ids, count, slots);
     split(world, ids, count, room, x0, y0, x1, y1);
+    _collide_list_store(world, slots, m);
 }
 
 // ---- public ----------------------------------------------------------------------------
@@ -343,20 +661,25 @@ void collide_split_y1(Zentar& world, int* ids, int count, int room, float x0, fl
 }
 
 void collide_do(Zentar& world, int* ids, int count) {
-    collide_radius_top = 0;  // radii from the records
-    _collide_group(world, ids, count);
+    _collide_wide_pick();
+    static int slots[ZT_ITEMS];
+    int m = _collide_list_load(world, ids, count, slots);
+    _collide_leaf(world, ids, count);
+    _collide_list_store(world, slots, m);
 }
 
 void collide_loop(Zentar& world) {
+    _collide_wide_pick();
     int top = world.top < ZT_ITEMS ? world.top : ZT_ITEMS;
     if (top < 2) return;
     int* ids = collide_loop_cids;
     int count = 0;
     float bx0 = 99999.0f, by0 = 99999.0f, bx1 = -99999.0f, by1 = -99999.0f;
     collide_radius_top = top;
+    collide_list_checked = false;
     for (int n = 1; n < top; n++) {
         Item& it = world.items[n];
-        collide_radius[n] = it.collide_r;
+        collide_rows[n].r = it.collide_r;
         if (!it.in_use || !it.has_collide) continue;
         float r = it.collide_r;
         float* box = it.collide_box;
@@ -369,6 +692,7 @@ void collide_loop(Zentar& world) {
             !std::isfinite(box[3]))
             continue;
         _collide_box_copy(it, n);
+        _collide_row_load(it, n);
         ids[count++] = n;
         if (box[0] < bx0) bx0 = box[0];
         if (box[1] < by0) by0 = box[1];
@@ -376,14 +700,19 @@ void collide_loop(Zentar& world) {
         if (box[3] > by1) by1 = box[3];
     }
     if (count < 2) return;
+    // The partition scrambles ids; the slots to store back go beyond the
+    // room it may use.
+    static int listed[ZT_ITEMS];
+    std::memcpy(listed, ids, static_cast<size_t>(count) * sizeof(int));
     if (count >= ZT_SPLIT && 2 * count <= ZT_CIDS) {
         if (by1 - by0 < 4.0f && bx1 - bx0 < 4.0f)
-            _collide_group(world, ids, count);
+            _collide_leaf(world, ids, count);
         else
             _collide_split<false, false>(world, ids, count, ZT_CIDS, bx0, by0, bx1, by1);
     } else {
-        _collide_group(world, ids, count);
+        _collide_leaf(world, ids, count);
     }
+    for (int k = 0; k < count; k++) _collide_row_store(world.items[listed[k]], listed[k]);
 }
 
 void zt_do_move_apart(Zentar& world, Item& a, Item& b, int anchored) {

@@ -130,21 +130,52 @@ void fleets_loop(Zentar& world) {
         fleets[count++] = i;
     }
     if (count == 0) return;
+    // The units of a fleet mostly sit in consecutive slots. While they do,
+    // the fleet's running box and sums stay in locals instead of going
+    // through its record for every unit: the same operations in the same
+    // order. They go back to the record when another fleet's units start,
+    // at the end, and before a unit that is itself a fleet is read.
+    int held = 0;  // the fleet whose sums are in the locals, 0 none
+    float x0 = 0, y0 = 0, x1 = 0, y1 = 0, sx = 0, sy = 0, speed = 0;
+    auto put_back = [&] {
+        if (!held) return;
+        Item& f = world.items[held];
+        f.collide_box[0] = x0;
+        f.collide_box[1] = y0;
+        f.collide_box[2] = x1;
+        f.collide_box[3] = y1;
+        f.position_x = sx;
+        f.position_y = sy;
+        held = 0;
+    };
     for (int i = 1; i < top; i++) {
         Item& u = world.items[i];
         if (!u.in_use || !u.has_unit) continue;
+        if (u.has_fleet) put_back();
         int fn = u.unit_fleet;
         if (fn < 1 || fn >= ZT_ITEMS) continue;
-        Item& f = world.items[fn];
-        if (!f.in_use || !f.has_fleet) continue;
-        f.collide_box[0] = std::min(f.collide_box[0], u.position_x);
-        f.collide_box[1] = std::min(f.collide_box[1], u.position_y);
-        f.collide_box[2] = std::max(f.collide_box[2], u.position_x);
-        f.collide_box[3] = std::max(f.collide_box[3], u.position_y);
-        f.position_x += u.position_x;
-        f.position_y += u.position_y;
-        u.unit_speed = f.unit_speed;
+        if (fn != held) {
+            Item& f = world.items[fn];
+            if (!f.in_use || !f.has_fleet) continue;
+            put_back();
+            held = fn;
+            x0 = f.collide_box[0];
+            y0 = f.collide_box[1];
+            x1 = f.collide_box[2];
+            y1 = f.collide_box[3];
+            sx = f.position_x;
+            sy = f.position_y;
+            speed = f.unit_speed;
+        }
+        x0 = std::min(x0, u.position_x);
+        y0 = std::min(y0, u.position_y);
+        x1 = std::max(x1, u.position_x);
+        y1 = std::max(y1, u.position_y);
+        sx += u.position_x;
+        sy += u.position_y;
+        u.unit_speed = speed;
     }
+    put_back();
     for (int k = 0; k < count; k++) {
         Item& f = world.items[fleets[k]];
         if (f.fleet_units > 0) {

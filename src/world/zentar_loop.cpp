@@ -101,6 +101,7 @@ void sys_loop(Zentar& world, float dt, int particles) {
     world.time += dt;
     if (world.intro_time != 0) world.intro_time += dt;
 
+    units_move_plan(world, dt);
     // Units may free themselves, their fleet and enemy units; top is re-read.
     for (int i = 1; i < world.top; i++) {
         Item& it = world.items[i];
@@ -114,6 +115,7 @@ void sys_loop(Zentar& world, float dt, int particles) {
 
     collide_loop(world);
     fleets_loop(world);
+    units_face_plan(world);
 
     for (int i = 1; i < world.top; i++) {
         Item& it = world.items[i];

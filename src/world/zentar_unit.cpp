@@ -6,11 +6,16 @@
 // takes them off a hostile one, capturing it when the count goes below zero.
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
 #include "world/zentar.h"
 #include "world/zentar_sim.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>  // the selects of the turns
+#endif
 
 static const float ZT_PI = 3.14159265358979f;
 
@@ -22,6 +27,13 @@ int32_t _unit_group(int owner, int target) {
     return static_cast<int32_t>(g);
 }
 
+// _item_read, inlined for the passes over every unit: slot n, or a zeroed
+// record for numbers outside the table.
+static const Item unit_none{};
+static inline const Item& _unit_read(const Zentar& world, int n) {
+    return n >= 1 && n < ZT_ITEMS ? world.items[n] : unit_none;
+}
+
 static Item* _unit_fleet(Zentar& world, const Item& unit) {
     int f = unit.unit_fleet;
     if (f < 1 || f >= ZT_ITEMS) return nullptr;
@@ -29,11 +41,71 @@ static Item* _unit_fleet(Zentar& world, const Item& unit) {
     return fleet.in_use && fleet.has_fleet ? &fleet : nullptr;
 }
 
+// ---- angles worked out ahead ------------------------------------------------------
+//
+// A pass over the units is a chain per unit: atan2f, then what depends on
+// its result. The processor overlaps little of one unit's chain with the
+// next one's, so in such a pass the libm calls cost several times what they
+// cost back to back. units_face_plan makes the calls of the facing pass
+// back to back, ahead of it, and keeps them here by slot. This is only a
+// memo of a pure function: a result is taken when the arguments are the
+// very same bits, and atan2f is asked again otherwise (an item moved since,
+// or a slot not planned), so the world never depends on it.
+struct UnitAngle {
+    uint32_t serial;  // the plan that wrote it
+    float y, x, a;    // a = atan2f(y, x)
+};
+static UnitAngle unit_face_angles[ZT_ITEMS];
+static uint32_t unit_face_serial;
+
+static bool _unit_same(float a, float b) {
+    uint32_t ba, bb;
+    std::memcpy(&ba, &a, sizeof ba);
+    std::memcpy(&bb, &b, sizeof bb);
+    return ba == bb;
+}
+
+// atan2f(y, x) for the facing of the unit in slot n.
+static float _unit_face_atan2(int n, float y, float x) {
+    if (n >= 1 && n < ZT_ITEMS) {
+        const UnitAngle& m = unit_face_angles[n];
+        if (m.serial == unit_face_serial && m.serial != 0 && _unit_same(m.y, y) && _unit_same(m.x, x)) return m.a;
+    }
+    return std::atan2(y, x);
+}
+
+#if defined(__SSE2__)
+// t where m is set, else f (m from an SSE comparison).
+static inline __m128 _unit_select(__m128 m, __m128 t, __m128 f) {
+    return _mm_or_ps(_mm_and_ps(m, t), _mm_andnot_ps(m, f));
+}
+#endif
+
 // Facing follows the last displacement; s is the number of 1/40-s steps.
+// The comparisons are made on an angle that atan2f has just returned: as
+// branches they would be mispredicted for about every other turning unit,
+// and each miss waits for the libm call. As selects on SSE compare masks
+// (lane 0 only; SSE2 is the x86-64 baseline) the next unit's call starts
+// at once. The same float operations are made either way.
 static void _unit_face(Item& unit, float s) {
-    float a = std::atan2(unit.position_y - unit.unit_last_y, unit.position_x - unit.unit_last_x);
+    float a = _unit_face_atan2(unit.n, unit.position_y - unit.unit_last_y, unit.position_x - unit.unit_last_x);
     float prev = unit.unit_face_steps > 0 ? unit.unit_face : a;
     float inc = 4 * unit.unit_turn_rate * s;
+#if defined(__SSE2__)
+    const __m128 pi = _mm_set_ss(ZT_PI), two_pi = _mm_set_ss(2 * ZT_PI);
+    const __m128 abs_mask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    __m128 A = _mm_set_ss(a), P = _mm_set_ss(prev), I = _mm_set_ss(inc);
+    __m128 T = _mm_set_ss(unit.unit_turn_time);
+    P = _unit_select(_mm_cmpgt_ss(_mm_sub_ss(A, P), pi), _mm_add_ss(P, two_pi), P);
+    A = _unit_select(_mm_cmpgt_ss(_mm_sub_ss(P, A), pi), _mm_add_ss(A, two_pi), A);
+    __m128 up = _mm_cmpgt_ss(A, P);  // turning up counts as turning time
+    __m128 F = _unit_select(up, _mm_add_ss(P, I), P);
+    T = _unit_select(up, _mm_add_ss(T, _mm_set_ss(s)), T);
+    F = _unit_select(_mm_cmpgt_ss(F, A), _mm_sub_ss(F, I), F);
+    F = _unit_select(_mm_cmplt_ss(_mm_and_ps(_mm_sub_ss(A, F), abs_mask), I), A, F);
+    float face = _mm_cvtss_f32(F);
+    unit.unit_turn_time = _mm_cvtss_f32(T);
+#else
     if (a - prev > ZT_PI) prev += 2 * ZT_PI;
     if (prev - a > ZT_PI) a += 2 * ZT_PI;
     float face = prev;
@@ -43,6 +115,7 @@ static void _unit_face(Item& unit, float s) {
     }
     if (face > a) face -= inc;
     if (std::fabs(a - face) < inc) face = a;
+#endif
     unit.unit_face = face;
     unit.unit_face_steps += 1;
     unit.image_a = face + ZT_PI / 2;
@@ -107,13 +180,174 @@ Item* unit_init(Zentar& world, int fleet, int owner, float x, float y, int targe
 
 // ---- movement ----------------------------------------------------------------------
 
-void unit_move(Zentar& world, Item& unit, float dt) {
-    const Item& T = _item_read(world, unit.unit_target);
+// The moves of the units worked out ahead by units_move_plan: the same idea
+// as the angles above, for the whole move, whose chain is atan2f, the turn,
+// then sincosf. A plan keeps everything unit_move reads and what it writes;
+// the move takes the planned outcome only when every input is still the
+// very same bits and no nudge is due, and then it is what the move would
+// compute. Kept in packed arrays: the plan of slot n is number k[n].
+struct UnitMovePlans {
+    static constexpr int CAP = ZT_ITEMS + 4;  // the turns are made four at a time
+    uint32_t serial[ZT_ITEMS];                // by slot: the plan that wrote it, 0 none
+    int32_t k[ZT_ITEMS];                      // by slot
+    // by plan, read:
+    int32_t slot[CAP], n[CAP], ticks[CAP];
+    float px[CAP], py[CAP], lx[CAP], ly[CAP], speed[CAP], heading[CAP], rate[CAP], time[CAP];
+    float tx[CAP], ty[CAP];
+    float to[CAP];  // atan2f(ty - py, tx - px)
+    // by plan, written:
+    float out_x[CAP], out_y[CAP], out_heading[CAP], out_rate[CAP], out_time[CAP];
+    float dt;
+    int count;
+};
+static UnitMovePlans unit_moves;
+static uint32_t unit_move_serial;
+
+// A unit wedged between others gets a nudge now and then: one step in 48,
+// when it moved less than a fifteenth of its speed. The cheap test first;
+// none of them has a side effect.
+static inline bool _unit_nudged(const Item& unit, float dt) {
+    if (unit.ticks < 1 || (static_cast<int64_t>(unit.ticks) + unit.n) % 48 != 0) return false;
+    float moved = std::fabs(unit.position_x - unit.unit_last_x) + std::fabs(unit.position_y - unit.unit_last_y);
+    return moved < dt * unit.unit_speed / 15;
+}
+
+#if defined(__SSE2__)
+// unit_move's turn for plans k .. k+3, as selects (see _unit_face): every
+// lane makes the operations of the branches it would have taken.
+static void _unit_turn4(UnitMovePlans& P, int k, float s) {
+    const __m128 pi = _mm_set1_ps(ZT_PI), two_pi = _mm_set1_ps(2 * ZT_PI);
+    const __m128 abs_mask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    const __m128 S = _mm_set1_ps(s);
+    __m128 TO0 = _mm_loadu_ps(P.to + k), TIME0 = _mm_loadu_ps(P.time + k), RATE = _mm_loadu_ps(P.rate + k);
+    __m128 first = _mm_castsi128_ps(
+        _mm_cmpeq_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(P.ticks + k)), _mm_setzero_si128()));
+    __m128 C = _mm_loadu_ps(P.heading + k), TO = TO0, TT = TIME0;
+    __m128 I = _mm_mul_ps(RATE, S);
+    C = _unit_select(_mm_cmpgt_ps(_mm_sub_ps(TO, C), pi), _mm_add_ps(C, two_pi), C);
+    TO = _unit_select(_mm_cmpgt_ps(_mm_sub_ps(C, TO), pi), _mm_add_ps(TO, two_pi), TO);
+    __m128 m = _mm_cmpgt_ps(TO, C);
+    C = _unit_select(m, _mm_add_ps(C, I), C);
+    TT = _unit_select(m, _mm_add_ps(TT, S), TT);
+    m = _mm_cmpgt_ps(C, TO);
+    C = _unit_select(m, _mm_sub_ps(C, I), C);
+    TT = _unit_select(m, _mm_add_ps(TT, S), TT);
+    __m128 settled = _mm_cmplt_ps(_mm_and_ps(_mm_sub_ps(TO, C), abs_mask), I);
+    __m128 H = _unit_select(settled, TO, C);
+    TT = _unit_select(settled, _mm_setzero_ps(), TT);
+    // A unit's first move heads straight at the target.
+    H = _unit_select(first, TO0, H);
+    TT = _unit_select(first, TIME0, TT);
+    settled = _mm_andnot_ps(first, settled);
+    // Circling for more than a second: turn ever faster (see unit_move).
+    __m128 more = _mm_andnot_ps(settled, _mm_cmpgt_ps(TT, _mm_set1_ps(40.0f)));
+    RATE = _unit_select(more, _mm_add_ps(RATE, _mm_set1_ps(s * ZT_PI / 1280)), RATE);
+    H = _unit_select(_mm_cmpgt_ps(H, pi), _mm_sub_ps(H, two_pi),
+                     _unit_select(_mm_cmplt_ps(H, _mm_set1_ps(-ZT_PI)), _mm_add_ps(H, two_pi), H));
+    _mm_storeu_ps(P.out_heading + k, H);
+    _mm_storeu_ps(P.out_rate + k, RATE);
+    _mm_storeu_ps(P.out_time + k, TT);
+}
+#endif
+
+void units_move_plan(Zentar& world, float dt) {
+#if defined(__SSE2__)
+    UnitMovePlans& P = unit_moves;
+    if (++unit_move_serial == 0) {  // wrapped: old plans could pass for new ones
+        std::memset(P.serial, 0, sizeof(P.serial));
+        unit_move_serial = 1;
+    }
+    P.dt = dt;
+    // Four loops, so that no libm call waits on another: the inputs, all
+    // the atan2f, the turns, all the sincosf.
+    int count = 0;
+    int top = world.top < ZT_ITEMS ? world.top : ZT_ITEMS;
+    for (int i = 1; i < top; i++) {
+        const Item& u = world.items[i];
+        if (!u.in_use || !u.has_unit || _unit_nudged(u, dt)) continue;  // a nudge calls rand(): no plan
+        const Item& T = _unit_read(world, u.unit_target);
+        int k = count++;
+        P.slot[k] = i;
+        P.n[k] = u.n;
+        P.ticks[k] = u.ticks;
+        P.px[k] = u.position_x;
+        P.py[k] = u.position_y;
+        P.lx[k] = u.unit_last_x;
+        P.ly[k] = u.unit_last_y;
+        P.speed[k] = u.unit_speed;
+        P.heading[k] = u.unit_heading;
+        P.rate[k] = u.unit_turn_rate;
+        P.time[k] = u.unit_turn_time;
+        P.tx[k] = T.position_x;
+        P.ty[k] = T.position_y;
+    }
+    P.count = count;
+    for (int k = 0; k < count; k++) P.to[k] = std::atan2(P.ty[k] - P.py[k], P.tx[k] - P.px[k]);
+    for (int k = count; k < (count + 3) / 4 * 4; k++) {  // lanes past the end: any numbers
+        P.to[k] = P.heading[k] = P.rate[k] = P.time[k] = 0;
+        P.ticks[k] = 0;
+    }
+    float s = 40 * dt;
+    for (int k = 0; k < count; k += 4) _unit_turn4(P, k, s);
+    for (int k = 0; k < count; k++) {
+        float sn, cs;
+        sincosf(P.out_heading[k], &sn, &cs);
+        P.out_x[k] = P.px[k] + cs * P.speed[k] * dt;
+        P.out_y[k] = P.py[k] + sn * P.speed[k] * dt;
+        P.serial[P.slot[k]] = unit_move_serial;
+        P.k[P.slot[k]] = k;
+    }
+#else
+    (void)world;
+    (void)dt;
+#endif
+}
+
+// The plan of this unit's move, while it still applies: -1 when there is none.
+static int _unit_move_planned(const Item& unit, const Item& T, float dt) {
+    const UnitMovePlans& P = unit_moves;
+    int n = unit.n;
+    if (n < 1 || n >= ZT_ITEMS || P.serial[n] != unit_move_serial || unit_move_serial == 0) return -1;
+    int k = P.k[n];
+    bool same = P.n[k] == unit.n && P.ticks[k] == unit.ticks && _unit_same(P.px[k], unit.position_x) &&
+                _unit_same(P.py[k], unit.position_y) && _unit_same(P.lx[k], unit.unit_last_x) &&
+                _unit_same(P.ly[k], unit.unit_last_y) && _unit_same(P.speed[k], unit.unit_speed) &&
+                _unit_same(P.heading[k], unit.unit_heading) && _unit_same(P.rate[k], unit.unit_turn_rate) &&
+                _unit_same(P.time[k], unit.unit_turn_time) && _unit_same(P.tx[k], T.position_x) &&
+                _unit_same(P.ty[k], T.position_y) && _unit_same(P.dt, dt);
+    return same ? k : -1;
+}
+
+void units_face_plan(Zentar& world) {
+    if (++unit_face_serial == 0) {  // wrapped: old entries could pass for new ones
+        std::memset(static_cast<void*>(unit_face_angles), 0, sizeof(unit_face_angles));
+        unit_face_serial = 1;
+    }
+    // The units whose move this step went by the plan: their last position
+    // is where the plan started them, so only the position is read from the
+    // records. A unit that left that path (nudged, or no longer a unit)
+    // just finds no matching angle. The arguments first, packed, then the
+    // calls with nothing in between.
+    static float ys[ZT_ITEMS], xs[ZT_ITEMS];
+    const UnitMovePlans& P = unit_moves;
+    for (int k = 0; k < P.count; k++) {
+        const Item& u = world.items[P.slot[k]];
+        ys[k] = u.position_y - P.py[k];
+        xs[k] = u.position_x - P.px[k];
+    }
+    for (int k = 0; k < P.count; k++) {
+        UnitAngle& m = unit_face_angles[P.slot[k]];
+        m.serial = unit_face_serial;
+        m.y = ys[k];
+        m.x = xs[k];
+        m.a = std::atan2(ys[k], xs[k]);
+    }
+}
+
+// The move itself, for a unit the plan does not cover.
+__attribute__((noinline)) static void _unit_move_unplanned(Item& unit, const Item& T, float dt) {
     float speed = unit.unit_speed;
-    float moved = std::fabs(unit.position_x - unit.unit_last_x) +
-                  std::fabs(unit.position_y - unit.unit_last_y);
-    // A unit wedged between others gets a nudge now and then.
-    if (unit.ticks >= 1 && moved < dt * speed / 15 && (unit.ticks + unit.n) % 48 == 0) {
+    if (_unit_nudged(unit, dt)) {
         unit.position_x += (rand() % 200 - 100) * dt * speed / 100;
         unit.position_y += (rand() % 200 - 100) * dt * speed / 100;
     }
@@ -156,28 +390,58 @@ void unit_move(Zentar& world, Item& unit, float dt) {
 
     unit.unit_heading = heading;
     unit.unit_course = heading;
-    unit.position_x += std::cos(heading) * speed * dt;
-    unit.position_y += std::sin(heading) * speed * dt;
+    // sincosf, as the compiler makes of cos and sin of one angle.
+    float sn, cs;
+    sincosf(heading, &sn, &cs);
+    unit.position_x += cs * speed * dt;
+    unit.position_y += sn * speed * dt;
 }
+
+// The per-unit calls of a step are inlined into unit_loop below (the public
+// functions are the same code): a pass over thousands of units pays for
+// every call.
+__attribute__((always_inline)) inline static void _unit_move(Zentar& world, Item& unit, float dt) {
+    const Item& T = _unit_read(world, unit.unit_target);
+    int k = _unit_move_planned(unit, T, dt);
+    if (k < 0) {
+        _unit_move_unplanned(unit, T, dt);
+        return;
+    }
+    const UnitMovePlans& P = unit_moves;
+    unit.unit_last_x = unit.position_x;
+    unit.unit_last_y = unit.position_y;
+    unit.unit_turn_time = P.out_time[k];
+    unit.unit_turn_rate = P.out_rate[k];
+    unit.unit_heading = P.out_heading[k];
+    unit.unit_course = P.out_heading[k];
+    unit.position_x = P.out_x[k];
+    unit.position_y = P.out_y[k];
+}
+
+void unit_move(Zentar& world, Item& unit, float dt) { _unit_move(world, unit, dt); }
 
 void unit_rotate(Zentar& world, Item& unit, float dt) { _unit_face(unit, 40 * dt); }
 
-Item* unit_test(Zentar& world, Item& unit) {
+__attribute__((always_inline)) inline static Item* _unit_test(Zentar& world, Item& unit) {
     int t = unit.unit_target;
     // Slot numbers outside the table read as the zero record; never hand out
     // a writable slot 0.
     Item* T = (t >= 1 && t < ZT_ITEMS) ? &world.items[t] : nullptr;
-    const Item& tr = _item_read(world, t);
+    const Item& tr = _unit_read(world, t);
     float R = unit.collide_r + tr.collide_r;
     float dx = unit.position_x - tr.position_x, dy = unit.position_y - tr.position_y;
     if (R * R > dx * dx + dy * dy) unit.unit_arrived = 1;
     return T;
 }
 
+Item* unit_test(Zentar& world, Item& unit) { return _unit_test(world, unit); }
+
+static void _unit_logic(Zentar& world, Item& unit);
+
 void unit_loop(Zentar& world, Item& unit, float dt) {
-    unit_move(world, unit, dt);
-    unit_test(world, unit);
-    unit_logic(world, unit);
+    _unit_move(world, unit, dt);
+    _unit_test(world, unit);
+    _unit_logic(world, unit);
 }
 
 // ---- spending ----------------------------------------------------------------------
@@ -257,7 +521,21 @@ static void _unit_arrive(Zentar& world, Item& unit) {
     unit_destroy(world, unit);
 }
 
-void unit_logic(Zentar& world, Item& unit) {
+// An enemy met: a guarded planet destroys the unit, another unit fights it.
+__attribute__((noinline)) static void _unit_meet(Zentar& world, Item& unit, Item& other) {
+    if (other.has_planet && (other.planet_mask & 1)) {
+        parts_ship_explode(world, unit.position_x, unit.position_y, unit.parts_style);
+        sys_sound_at(world, "hit", other.position_x, other.position_y);
+        unit_destroy(world, unit);
+    } else if (other.has_unit) {
+        _unit_fight(world, unit, other);
+    }
+}
+
+// sys_same_side, inlined: team slots, the zero record (team 0) outside the table.
+static inline int32_t _unit_team(const Zentar& world, int user) { return _unit_read(world, user).user_team_n; }
+
+__attribute__((always_inline)) inline static void _unit_logic(Zentar& world, Item& unit) {
     if (unit.unit_arrived) {
         _unit_arrive(world, unit);
         return;
@@ -269,12 +547,8 @@ void unit_logic(Zentar& world, Item& unit) {
     Item& other = world.items[o];
     if (!other.in_use) return;
     if (other.collide_target == unit.n) other.collide_target = 0;
-    if (sys_same_side(world, unit.owner_n, other.owner_n)) return;
-    if (other.has_planet && (other.planet_mask & 1)) {
-        parts_ship_explode(world, unit.position_x, unit.position_y, unit.parts_style);
-        sys_sound_at(world, "hit", other.position_x, other.position_y);
-        unit_destroy(world, unit);
-    } else if (other.has_unit) {
-        _unit_fight(world, unit, other);
-    }
+    if (_unit_team(world, unit.owner_n) == _unit_team(world, other.owner_n)) return;
+    _unit_meet(world, unit, other);
 }
+
+void unit_logic(Zentar& world, Item& unit) { _unit_logic(world, unit); }

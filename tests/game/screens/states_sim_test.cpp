@@ -200,7 +200,9 @@ TEST_F(StatesSimTest, InsaneTicksAndSpeedNeitherHangNorCorruptTheWorld) {
         run_the_game_sim(*game, 0.1f);
         float t = (float)param("t").__num__();
         EXPECT_TRUE(std::isfinite(t)) << speed;
-        if (!std::isfinite(speed)) EXPECT_NEAR(game->world.time - before, 0.1f, 1e-4) << speed;
+        if (!std::isfinite(speed)) {
+            EXPECT_NEAR(game->world.time - before, 0.1f, 1e-4) << speed;
+        }
     }
     for (int i = 1; i < game->world.top; i++) {
         const Item& it = game->world.items[i];
