@@ -26,7 +26,7 @@ static void _sys_init_others(Zentar& world) {
 // Handed out when the table is full; never reachable through a slot index.
 static Item _item_scratch;
 // Read by _item_read for slot numbers outside the table; never written.
-static const Item _item_none{};
+const Item _item_none{};
 
 // ---- public ------------------------------------------------------------------------
 
@@ -101,7 +101,3 @@ void item_deinit(Zentar& world, Item* item) {
     item->n = 0;
 }
 
-const Item& _item_read(const Zentar& world, int n) {
-    if (n < 1 || n >= ZT_ITEMS) return _item_none;
-    return world.items[n];
-}

@@ -399,7 +399,11 @@ Item* item_init(Zentar& world);
 void item_deinit(Zentar& world, Item* item);
 // Slot n for reading; outside 1..4095 a zeroed record. Slot numbers stored in
 // items come from mods and the network, so every lookup goes through here.
-const Item& _item_read(const Zentar& world, int n);
+// Inline: the step's passes over every unit look targets and owners up here.
+extern const Item _item_none;
+inline const Item& _item_read(const Zentar& world, int n) {
+    return n >= 1 && n < ZT_ITEMS ? world.items[n] : _item_none;
+}
 
 // ---- planets (zentar_planet.cpp, zentar_planet_style.cpp) ------------------------
 

@@ -27,13 +27,6 @@ int32_t _unit_group(int owner, int target) {
     return static_cast<int32_t>(g);
 }
 
-// _item_read, inlined for the passes over every unit: slot n, or a zeroed
-// record for numbers outside the table.
-static const Item unit_none{};
-static inline const Item& _unit_read(const Zentar& world, int n) {
-    return n >= 1 && n < ZT_ITEMS ? world.items[n] : unit_none;
-}
-
 static Item* _unit_fleet(Zentar& world, const Item& unit) {
     int f = unit.unit_fleet;
     if (f < 1 || f >= ZT_ITEMS) return nullptr;
@@ -265,7 +258,7 @@ void units_move_plan(Zentar& world, float dt) {
     for (int i = 1; i < top; i++) {
         const Item& u = world.items[i];
         if (!u.in_use || !u.has_unit || _unit_nudged(u, dt)) continue;  // a nudge calls rand(): no plan
-        const Item& T = _unit_read(world, u.unit_target);
+        const Item& T = _item_read(world, u.unit_target);
         int k = count++;
         P.slot[k] = i;
         P.n[k] = u.n;
@@ -401,7 +394,7 @@ __attribute__((noinline)) static void _unit_move_unplanned(Item& unit, const Ite
 // functions are the same code): a pass over thousands of units pays for
 // every call.
 __attribute__((always_inline)) inline static void _unit_move(Zentar& world, Item& unit, float dt) {
-    const Item& T = _unit_read(world, unit.unit_target);
+    const Item& T = _item_read(world, unit.unit_target);
     int k = _unit_move_planned(unit, T, dt);
     if (k < 0) {
         _unit_move_unplanned(unit, T, dt);
@@ -427,7 +420,7 @@ __attribute__((always_inline)) inline static Item* _unit_test(Zentar& world, Ite
     // Slot numbers outside the table read as the zero record; never hand out
     // a writable slot 0.
     Item* T = (t >= 1 && t < ZT_ITEMS) ? &world.items[t] : nullptr;
-    const Item& tr = _unit_read(world, t);
+    const Item& tr = _item_read(world, t);
     float R = unit.collide_r + tr.collide_r;
     float dx = unit.position_x - tr.position_x, dy = unit.position_y - tr.position_y;
     if (R * R > dx * dx + dy * dy) unit.unit_arrived = 1;
@@ -533,7 +526,7 @@ __attribute__((noinline)) static void _unit_meet(Zentar& world, Item& unit, Item
 }
 
 // sys_same_side, inlined: team slots, the zero record (team 0) outside the table.
-static inline int32_t _unit_team(const Zentar& world, int user) { return _unit_read(world, user).user_team_n; }
+static inline int32_t _unit_team(const Zentar& world, int user) { return _item_read(world, user).user_team_n; }
 
 __attribute__((always_inline)) inline static void _unit_logic(Zentar& world, Item& unit) {
     if (unit.unit_arrived) {

@@ -101,9 +101,11 @@ TEST_F(Screens, LoginShowsQuickPlayAndCreateOnlyWithoutANamedAccount) {
     EXPECT_EQ(buttons(login->root, "qlogin"), 1);
     EXPECT_EQ(buttons(login->root, "create"), 1);
     // Its two written lines stay two: the first must not leave its last word alone.
-    for (Widget* w : login->root._list_descendants())
-        if (auto* l = dynamic_cast<Label*>(w); l && l->text.rfind("To sign in", 0) == 0)
+    for (Widget* w : login->root._list_descendants()) {
+        if (auto* l = dynamic_cast<Label*>(w); l && l->text.rfind("To sign in", 0) == 0) {
             EXPECT_EQ(l->h, 2 * font_get_height(l->font, nullptr, 0)) << l->text;
+        }
+    }
 
     strcpy(s.name, "pilot");
     quiet([&] { login->init(); });
