@@ -30,7 +30,7 @@
 
 #include "app/game.h"
 #include "app/gamewrap.h"
-#include "render/trans.h"
+#include "shell/trans.h"
 #include "screens/menus.h"
 #include "world/preboard.h"
 #include "ruvezor/util/qel_driver.h"

@@ -9,15 +9,15 @@
 #include <cstring>
 #include <ctime>
 
-#include "app/builds.h"
-#include "app/game_settings_io.h"
+#include "shell/builds.h"
+#include "shell/game_settings_io.h"
 #include "app/test.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
-#include "net/game_net.h"
+#include "app/game_net.h"
 #include "net/net.h"
 #include "net/zentar_sync_hooks.h"
-#include "render/trans.h"
+#include "shell/trans.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_log.h"
@@ -27,7 +27,7 @@
 #include "screens/menus.h"
 #include "screens/states.h"
 #include "screens/states_sim.h"
-#include "web/ext_store.h"
+#include "screens/ext_store.h"
 #include "web/game_web.h"
 #include "world/preboard.h"
 

@@ -10,10 +10,10 @@
 #include <cstdint>
 #include <string>
 
-#include "app/game_audio.h"
-#include "app/game_settings.h"
-#include "app/game_video.h"
-#include "app/game_view.h"
+#include "shell/game_audio.h"
+#include "shell/game_settings.h"
+#include "shell/game_video.h"
+#include "shell/game_view.h"
 #include "chat/chat.h"
 #include "render/zentar_ui.h"
 #include "ruvezor/util/qel_driver.h"

@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "app/game.h"
-#include "app/game_settings_io.h"  // game_settings_sync
-#include "net/game_net.h"
+#include "shell/game_settings_io.h"  // game_settings_sync
+#include "app/game_net.h"
 #include "mods/mods_api.h"
 #include "screens/menus.h"  // namegen
 #include "mods/mods_lua.h"

@@ -1,6 +1,6 @@
 // game_net: what the client and host halves of the match glue share.
 #include "app/game.h"
-#include "net/game_net.h"
+#include "app/game_net.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
 #include "net/net.h"

@@ -10,8 +10,8 @@
 #include "app/game.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_log.h"
-#include "app/builds.h"
-#include "render/trans.h"
+#include "shell/builds.h"
+#include "shell/trans.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_image.h"
 

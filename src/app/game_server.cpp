@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "app/game.h"
-#include "net/game_net.h"
+#include "app/game_net.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
 #include "net/net.h"

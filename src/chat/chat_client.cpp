@@ -12,7 +12,7 @@
 #include "chat/chat.h"
 #include "chat/chat_widgets.h"
 #include "app/game.h"
-#include "app/game_video.h"
+#include "shell/game_video.h"
 #include "mods/mods_api.h"
 #include "net/net.h"
 #include "ruvezor/util/qel_font.h"

@@ -10,9 +10,9 @@
 #include <ctime>
 
 #include "chat/chat.h"
-#include "app/colorblind.h"
+#include "render/colorblind.h"
 #include "app/game.h"
-#include "app/game_video.h"
+#include "shell/game_video.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"

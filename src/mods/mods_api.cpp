@@ -10,7 +10,7 @@
 #include "ruvezor/util/qel_driver_csteam.h"  // driver_cloud_load / driver_cloud_save
 #include "ruvezor/util/qel_log.h"
 #include "render/zentar_ui.h"  // ui_calc_trans
-#include "render/trans.h"
+#include "shell/trans.h"
 
 
 static constexpr int MODS_LOG_MAX = 255;     // lines kept in the mod log

@@ -6,8 +6,8 @@
 
 #include "chat/chat.h"
 #include "app/game.h"
-#include "net/game_net.h"
-#include "app/builds.h"
+#include "app/game_net.h"
+#include "shell/builds.h"
 #include "mods/mods_api.h"
 #include "net/net.h"
 

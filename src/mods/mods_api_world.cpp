@@ -14,7 +14,7 @@
 #include "net/zentar_server.h"
 #include "world/zentar_sim.h"
 #include "render/zentar_ui.h"
-#include "render/trans.h"
+#include "shell/trans.h"
 
 
 // ==== constructors ===============================================================

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "net/game_net.h"  // game_client_deinit, game_server_deinit
+#include "app/game_net.h"  // game_client_deinit, game_server_deinit
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
 #include "mods/mods_scripts.h"

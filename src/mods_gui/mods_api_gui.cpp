@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "app/game_video.h"  // game_get_sw, game_get_sh
+#include "shell/game_video.h"  // game_get_sw, game_get_sh
 #include "markup/html2gui.h"
 #include "mods/mods_api.h"
-#include "mods/mods_console.h"
+#include "mods_gui/mods_console.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_md5.h"
 

@@ -1,12 +1,12 @@
 // mods_console: the mod console panel, its prompt and the log status band.
-#include "mods/mods_console.h"
+#include "mods_gui/mods_console.h"
 
 #include <GL/gl.h>
 
 #include <algorithm>
 #include <cstdio>
 
-#include "app/game_video.h"  // game_get_sw, game_get_sh
+#include "shell/game_video.h"  // game_get_sw, game_get_sh
 #include "mods/mods_lua.h"    // ModsBase
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx.h"

@@ -1,5 +1,5 @@
 // colorblind: the colour-blind palette.
-#include "app/colorblind.h"
+#include "render/colorblind.h"
 
 #include <map>
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/colorblind.h"  // colorblind_map
+#include "render/colorblind.h"  // colorblind_map
 #include "app/game.h"        // game_get_vquality
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_log.h"

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "app/game.h"
-#include "net/game_net.h"
+#include "app/game_net.h"
 #include "mods/mods_api.h"
 #include "world/zentar_sim.h"
 #include "render/zentar_ui.h"
-#include "app/builds.h"
+#include "shell/builds.h"
 
 namespace {
 

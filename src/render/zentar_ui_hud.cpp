@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <string>
 
-#include "app/builds.h"
-#include "app/colorblind.h"
+#include "shell/builds.h"
+#include "render/colorblind.h"
 #include "app/game.h"
-#include "app/game_video.h"
+#include "shell/game_video.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"

@@ -4,7 +4,7 @@
 // "receipts.dat": {"<receipt key>": "<receipt text>", ...}
 // "valid.dat":    {"<receipt key>": <number>, ...}   0 = unconfirmed
 // Both compact JSON in the document directory, replaced whole on each write.
-#include "web/ext_store.h"
+#include "screens/ext_store.h"
 
 #include <GL/gl.h>
 

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/builds.h"
+#include "shell/builds.h"
 #include "app/game.h"
-#include "app/game_settings_io.h"
+#include "shell/game_settings_io.h"
 #include "web/game_web.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"

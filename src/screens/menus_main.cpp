@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/builds.h"
+#include "shell/builds.h"
 #include "app/game.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"

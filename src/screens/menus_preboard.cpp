@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/builds.h"
+#include "shell/builds.h"
 #include "app/game.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"

@@ -1,8 +1,8 @@
 // menus_webiap: the purchase happens on the web page; this box only waits
 // over the dimmed screen until the player comes back and presses Done.
-#include "web/menus_webiap.h"
+#include "screens/menus_webiap.h"
 
-#include "web/ext_store.h"
+#include "screens/ext_store.h"
 #include "app/game.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"

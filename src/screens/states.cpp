@@ -7,9 +7,9 @@
 
 #include "chat/chat_widgets.h"
 #include "app/game.h"
-#include "app/game_video.h"
+#include "shell/game_video.h"
 #include "mods/mods_api.h"
-#include "mods/mods_console.h"
+#include "mods_gui/mods_console.h"
 #include "net/net.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"

@@ -5,10 +5,10 @@
 
 #include "chat/chat_widgets.h"
 #include "app/game.h"
-#include "app/game_video.h"
+#include "shell/game_video.h"
 #include "screens/menus.h"
 #include "mods/mods_api.h"
-#include "mods/mods_console.h"
+#include "mods_gui/mods_console.h"
 #include "mods/mods_lua.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "screens/states.h"

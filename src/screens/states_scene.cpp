@@ -4,8 +4,8 @@
 
 #include "chat/chat_widgets.h"
 #include "app/game.h"
-#include "app/game_video.h"
-#include "mods/mods_console.h"
+#include "shell/game_video.h"
+#include "mods_gui/mods_console.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_log.h"
 #include "screens/states.h"

@@ -1,6 +1,6 @@
 // builds: build switches, mods' external calls, store address and the debug
 // overlay of this edition.
-#include "app/builds.h"
+#include "shell/builds.h"
 #include "web/game_web.h"
 
 #include <cerrno>
@@ -11,7 +11,7 @@
 #include <cstring>
 
 #include "app/game.h"
-#include "web/menus_webiap.h"  // the web purchase waiting screen
+#include "screens/menus_webiap.h"  // the web purchase waiting screen
 #include "world/preboard.h"       // preboard_get: the first screen
 #include "ruvezor/util/qel_driver.h"     // marker lookup, timer, Steam identity and overlay
 #include "ruvezor/util/qel_driver_csteam.h"

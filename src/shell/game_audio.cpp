@@ -1,6 +1,6 @@
 // game_audio: sounds once per frame, music cross-fades, volumes from the
 // settings; everything reaches the engine through the mixer.
-#include "app/game_audio.h"
+#include "shell/game_audio.h"
 
 #include <algorithm>
 #include <cstring>

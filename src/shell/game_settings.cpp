@@ -10,10 +10,10 @@
 //                 (Steam remote storage when Steam is up).
 // The files hold the password, so they are kept readable by the user only,
 // replaced atomically, and nothing from them is logged.
-#include "app/game_settings.h"
+#include "shell/game_settings.h"
 
 #include "app/game.h"
-#include "app/game_settings_io.h"
+#include "shell/game_settings_io.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_driver_csteam.h"
 #include "ruvezor/util/qel_log.h"

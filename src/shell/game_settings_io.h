@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "app/game_settings.h"
+#include "shell/game_settings.h"
 
 class Game;
 

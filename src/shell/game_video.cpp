@@ -1,19 +1,19 @@
 // game_video: video mode, 2D set-up, logical screen size, start-up logo,
 // opening web pages and the Ctrl/Cmd+H and Ctrl/Cmd+L toggles.
-#include "app/game_video.h"
+#include "shell/game_video.h"
 
 #include <SDL.h>
 
 #include <cstdint>
 
-#include "app/builds.h"
+#include "shell/builds.h"
 #include "app/game.h"
-#include "app/game_audio.h"
+#include "shell/game_audio.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_font.h"
-#include "render/trans.h"
+#include "shell/trans.h"
 #include "render/zentar_planet_paint.h"
 
 // A short side outside this range can only come from a damaged settings file.

@@ -1,6 +1,6 @@
 // game_view: the screen registry, the 16-deep name stack, the moves between
 // screens with their transition rules, and dispatch to the current screen.
-#include "app/game_view.h"
+#include "shell/game_view.h"
 
 #include <cstring>
 #include <set>
@@ -9,8 +9,8 @@
 #include "app/game.h"
 #include "ruvezor/util/qel_gui.h"
 #include "ruvezor/util/qel_log.h"
-#include "app/builds.h"
-#include "render/trans.h"
+#include "shell/builds.h"
+#include "shell/trans.h"
 
 std::map<std::string, State*> _game_states;
 

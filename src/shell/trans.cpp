@@ -1,6 +1,6 @@
 // trans: animated screen changes between captured pictures, and the
 // unprojection of window points onto the z = 0 plane.
-#include "render/trans.h"
+#include "shell/trans.h"
 
 #include <SDL.h>
 #include <GL/gl.h>

@@ -16,9 +16,9 @@
 #include "ruvezor/util/qel_md5.h"
 #include "ruvezor/util/qel_social.h"  // social_user_uuid, social_user_name
 #include "ruvezor/util/qel_web.h"
-#include "app/builds.h"
-#include "app/game_settings_io.h"
-#include "web/ext_store.h"
+#include "shell/builds.h"
+#include "shell/game_settings_io.h"
+#include "screens/ext_store.h"
 
 // ==== module state ===================================================================
 

@@ -15,8 +15,8 @@
 #include "ruvezor/util/qel_json.h"
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_web.h"
-#include "app/builds.h"
-#include "web/ext_store.h"
+#include "shell/builds.h"
+#include "screens/ext_store.h"
 
 // ==== internal helpers ===============================================================
 

@@ -25,10 +25,10 @@
 #include <thread>
 
 #include "app/game.h"
-#include "net/game_net.h"
+#include "app/game_net.h"
 #include "mods/mods_api.h"
 #include "net/net.h"
-#include "render/trans.h"
+#include "shell/trans.h"
 #include "screens/menus_misc.h"
 #include "render/zentar_ui.h"
 #include "ruvezor/util/qel_gfx.h"

@@ -17,7 +17,7 @@
 #include "app/game.h"
 #include "app/gamewrap.h"
 #include "mods/mods_api.h"
-#include "render/trans.h"
+#include "shell/trans.h"
 #include "render/zentar_ui.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_json.h"

@@ -24,14 +24,14 @@
 #include "app/game.h"
 #include "app/gamewrap.h"
 #include "mods/mods_api.h"
-#include "render/trans.h"  // game_trans_active
+#include "shell/trans.h"  // game_trans_active
 #include "screens/menus.h"
 #include "screens/menus_login.h"
 #include "screens/menus_main.h"
 #include "screens/menus_news.h"
 #include "screens/states.h"
-#include "web/ext_store.h"
-#include "web/menus_webiap.h"
+#include "screens/ext_store.h"
+#include "screens/menus_webiap.h"
 #include "z2_test_util.h"
 
 namespace z2test {

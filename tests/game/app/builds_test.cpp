@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/builds.h"
-#include "app/colorblind.h"
+#include "shell/builds.h"
+#include "render/colorblind.h"
 #include "app/game.h"
 #include "app/test.h"
 #include "z2_test_util.h"

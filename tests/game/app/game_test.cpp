@@ -22,7 +22,7 @@
 #include "app/gamewrap.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
-#include "app/builds.h"  // show_hud
+#include "shell/builds.h"  // show_hud
 #include "net/net.h"
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_web.h"

@@ -10,7 +10,7 @@
 
 #include "chat/chat.h"
 #include "app/game.h"
-#include "net/game_net.h"
+#include "app/game_net.h"
 
 // The stored entry is a widget; here it is a token that records its life.
 namespace {

@@ -13,7 +13,7 @@
 #include <GL/gl.h>
 
 #include "app/game.h"
-#include "app/game_video.h"
+#include "shell/game_video.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
 #include "net/net.h"

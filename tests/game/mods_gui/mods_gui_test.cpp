@@ -11,9 +11,9 @@
 #include <string>
 
 #include "mods/mods_api.h"
-#include "mods/mods_console.h"
-#include "app/game_video.h"
-#include "app/game_view.h"
+#include "mods_gui/mods_console.h"
+#include "shell/game_video.h"
+#include "shell/game_view.h"
 #include "mods/mods_lua.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_font.h"

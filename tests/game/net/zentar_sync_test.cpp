@@ -14,7 +14,7 @@
 #include "app/game.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
-#include "net/game_net.h"
+#include "app/game_net.h"
 
 using namespace zsync;
 

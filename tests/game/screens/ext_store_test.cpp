@@ -8,11 +8,11 @@
 #include <memory>
 #include <string>
 
-#include "web/ext_store.h"
+#include "screens/ext_store.h"
 #include "app/game.h"
 #include "web/game_web.h"
 #include "screens/menus_misc.h"
-#include "web/menus_webiap.h"
+#include "screens/menus_webiap.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx.h"

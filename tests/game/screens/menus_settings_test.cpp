@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/game.h"
-#include "app/game_audio.h"
+#include "shell/game_audio.h"
 #include "screens/menus.h"
 #include "screens/menus_settings.h"
 #include "net/net.h"

@@ -18,8 +18,8 @@
 #include <vector>
 
 #include "app/game.h"
-#include "app/game_settings.h"
-#include "app/game_view.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
 #include "app/gamewrap.h"
 #include "app/test.h"
 #include "mods/mods_api.h"
@@ -32,8 +32,8 @@
 #include "screens/states.h"
 #include "screens/states_lobby.h"
 #include "screens/states_play2.h"
-#include "web/ext_store.h"
-#include "web/menus_webiap.h"
+#include "screens/ext_store.h"
+#include "screens/menus_webiap.h"
 #include "world/preboard.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_font.h"

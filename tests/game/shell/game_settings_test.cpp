@@ -19,7 +19,7 @@
 #include <string>
 
 #include "app/game.h"
-#include "app/game_settings_io.h"
+#include "shell/game_settings_io.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_driver_csteam.h"
 #include "ruvezor/util/qel_md5.h"

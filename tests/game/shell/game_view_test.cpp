@@ -16,7 +16,7 @@
 
 #include "app/game.h"
 #include "app/game_paint.h"
-#include "render/trans.h"
+#include "shell/trans.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gui.h"
 #include "z2_test_util.h"

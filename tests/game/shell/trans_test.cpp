@@ -11,7 +11,7 @@
 #include <memory>
 
 #include "app/game.h"
-#include "render/trans.h"
+#include "shell/trans.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gui.h"
