@@ -85,11 +85,11 @@ std::string mk_mask(const std::string& token, const std::string& session_key) {
 bool game_client_init(Game& game, const char* host, int port, std::string token) {
     game_client_deinit(game);
     std::string where = host ? host : "";
-    NetClient* net;
+    std::unique_ptr<NetClient> net;
     if (!where.empty()) {
-        net = new NetClient();
+        net = std::make_unique<NetClient>();
     } else {
-        net = new NetLocal();
+        net = std::make_unique<NetLocal>();
         where = "localhost";
     }
     // Only the built-in scripts may use the player's login token.
@@ -101,12 +101,9 @@ bool game_client_init(Game& game, const char* host, int port, std::string token)
     net->init(where, port, uid, name, key);
     // A host name that does not resolve still gives an endpoint, which
     // reports the lost connection.
-    if (net->start() == NetClient::Start::no_host) {
-        delete net;
-        return false;
-    }
-    game.client_net = net;
-    if (!game.chat) game.chat = new Chat();
+    if (net->start() == NetClient::Start::no_host) return false;
+    game.client_net = std::move(net);
+    if (!game.chat) game.chat = std::make_unique<Chat>();
     game.chat->reset();
     return true;
 }
@@ -115,12 +112,12 @@ void game_client_loop(Game& game) {
     if (!game.client_net) return;
     std::string state = _game_net_state(game);
     if (state == "play" || state == "pause" || state == "lobby" || state == "xlobby")
-        zentar_client_loop(game.client_net, game.world);
+        zentar_client_loop(game.client_net.get(), game.world);
     game.client_net->loop(0);
     NetMessage msg;
     // A mod handler may replace or remove the endpoint: read it again each time.
     while (game.client_net && game.client_net->poll(&msg)) {
-        zentar_client_handle(game.client_net, game.world, msg);
+        zentar_client_handle(game.client_net.get(), game.world, msg);
         // One-letter sync messages stay out of mods; a hosting player's mod
         // hears everything through the host loop.
         if (game.server_net || !game.mods_engine || msg.type.size() < 2) continue;
@@ -131,16 +128,15 @@ void game_client_loop(Game& game) {
 void game_client_deinit(Game& game) {
     if (!game.client_net) return;
     game.client_net->deinit();
-    delete game.client_net;
-    game.client_net = nullptr;
+    game.client_net.reset();
 }
 
 void game_send(Game& game, int percent, int from, int to) {
-    if (game.client_net) zentar_client_send(game.client_net, game.world, percent, from, to);
+    if (game.client_net) zentar_client_send(game.client_net.get(), game.world, percent, from, to);
     else z2_send(game.world, percent, from, to);
 }
 
 void game_redirect(Game& game, int fleet, int to) {
-    if (game.client_net) zentar_client_redirect(game.client_net, game.world, fleet, to);
+    if (game.client_net) zentar_client_redirect(game.client_net.get(), game.world, fleet, to);
     else z2_redirect(game.world, fleet, to);
 }

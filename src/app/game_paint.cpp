@@ -76,12 +76,6 @@ void Tov3_end(Game& game) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
 }
 
-// ---- fill -----------------------------------------------------------------------
-
-void my_gfx_fill_a(unsigned colour, float x, float y, float w, float h, unsigned char alpha) {
-    gfx_fill_a(colour, x, y, w, h, alpha);
-}
-
 // ---- pacing ---------------------------------------------------------------------
 
 int _game_paint_tick(Game& game) {

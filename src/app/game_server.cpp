@@ -22,21 +22,18 @@ bool game_server_blocking_ok(Game& game) { return game_server_is_idle(game); }
 
 bool game_server_init(Game& game, int port, std::string key) {
     game_server_deinit(game);
-    NetServer* net = new NetServer();
+    auto net = std::make_unique<NetServer>();
     net->init("", port, "server", "Server", key);
-    if (!net->open_checked()) {
-        delete net;
-        return false;
-    }
-    game.server_net = net;
+    if (!net->open_checked()) return false;
+    game.server_net = std::move(net);
     _gs_generation++;
-    if (!game.chat) game.chat = new Chat();
+    if (!game.chat) game.chat = std::make_unique<Chat>();
     game.chat->reset();
     return true;
 }
 
 void game_server_loop(Game& game) {
-    Net* net = game.server_net;
+    Net* net = game.server_net.get();
     if (!net) return;
     uint64_t generation = _gs_generation;
     if (_game_net_state(game) == "play") zentar_server_loop(net, game.world);
@@ -44,7 +41,7 @@ void game_server_loop(Game& game) {
     NetMessage msg;
     // Stop as soon as a handler replaced or removed the endpoint: the old
     // one may be freed already.
-    while (game.server_net == net && generation == _gs_generation && net->poll(&msg)) {
+    while (game.server_net.get() == net && generation == _gs_generation && net->poll(&msg)) {
         zentar_server_handle(net, game.world, msg);
         if (!game.mods_engine) continue;
         _game_net_mods_event(game, msg);
@@ -54,7 +51,6 @@ void game_server_loop(Game& game) {
 void game_server_deinit(Game& game) {
     if (!game.server_net) return;
     game.server_net->deinit();
-    delete game.server_net;
-    game.server_net = nullptr;
+    game.server_net.reset();
     _gs_generation++;
 }

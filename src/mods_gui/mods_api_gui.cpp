@@ -1,5 +1,5 @@
 // mods_api_gui: the mod's own pages. The markup parameters "html", "tabs" and
-// "xhtml" become widgets inside the ModsAPI root container, laid out for the
+// "xhtml" become widgets inside the ModsGui root container, laid out for the
 // current "state", with the quit and settings buttons on top.
 #include <algorithm>
 #include <cstdio>
@@ -8,16 +8,14 @@
 #include <utility>
 #include <vector>
 
-#include "shell/game_video.h"  // game_get_sw, game_get_sh
 #include "markup/html2gui.h"
-#include "mods/mods_api.h"
 #include "mods_gui/mods_console.h"
+#include "mods_gui/mods_gui.h"
+#include "render/zentar_ui.h"  // ZentarUI: the screen rectangle
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_md5.h"
-
-// Scrolling wrappers around a page; w or h below 1 count from the screen size.
-Widget* lobby_scrollbox(Widget* content, int w, int h, const std::string& name);
-Widget* mods_scrollbox(Widget* content, int w, int h);
+#include "shell/game_video.h"  // game_get_sw, game_get_sh
+#include "shell/game_view.h"
 
 static constexpr int GUI_TAB_H = 44;        // height of the tab bar and the page's top offset
 static constexpr int GUI_TAB_MIN = 22;      // a tab bar this low or lower is not shown
@@ -114,9 +112,24 @@ static Widget* _build(ModsAPI& api, const char* key) {
     return html2gui(api.param_get(key).__str__(), var(VAR_DICT, 0));
 }
 
-void ModsAPI::_gui_init(int keep) {
+// ==== ModsGui ======================================================================
+
+ModsGui::ModsGui(ModsAPI& api_, GameView& view_, ZentarUI& ui_) : api(api_), view(view_), ui(ui_) {}
+
+ModsGui* mods_gui_of(ModsAPI* api) { return api ? dynamic_cast<ModsGui*>(api->pages.get()) : nullptr; }
+
+var mods_gui_event(ModsAPI* api, Event& e) {
+    ModsGui* gui = mods_gui_of(api);
+    return gui ? gui->event(&e) : var();
+}
+
+void mods_gui_loop(ModsAPI* api) {
+    if (ModsGui* gui = mods_gui_of(api)) gui->loop();
+}
+
+void ModsGui::gui_init(int keep) {
     int sw = game_get_sw(), sh = game_get_sh();
-    std::string state = param_get("state").__str__();
+    std::string state = api.param_get("state").__str__();
 
     // 1. What the old page held.
     Widget* w = find("_page");
@@ -138,7 +151,7 @@ void ModsAPI::_gui_init(int keep) {
     std::string old_focus = leaf ? leaf->name : "";
 
     // 2, 3. Fresh console and an empty root.
-    modsapi_console_gui_rebuild(this);
+    modsapi_console_gui_rebuild(&api);
     Container::operator=(Container());
 
     // 4. The blank backdrop takes clicks that hit nothing else.
@@ -151,7 +164,7 @@ void ModsAPI::_gui_init(int keep) {
 
     // 5. Tab bar.
     bool tab_state = state == "tabs" || state == "xtabs" || state == "lobby" || state == "xlobby";
-    Box* tabs = new Box(_build(*this, "tabs"));
+    Box* tabs = new Box(_build(api, "tabs"));
     tabs->style.loop();
     tabs->_resize();
     int top = 0;
@@ -170,20 +183,20 @@ void ModsAPI::_gui_init(int keep) {
     }
 
     bool lobby_state = state == "lobby" || state == "xlobby";
-    bool split = lobby_state && game.view.state_call(var("lobby:split")).__bool__();
+    bool split = lobby_state && view.state_call(var("lobby:split")).__bool__();
     bool lobby_layout = state == "lobby" || split;
-    int screen_h = std::max((int)game.ui.screen[3] - 2 * GUI_TAB_H, 0);
+    int screen_h = std::max((int)ui.screen[3] - 2 * GUI_TAB_H, 0);
 
     // 6. Right half of the split lobby.
     if (split) {
-        Widget* xhtml = _build(*this, "xhtml");
+        Widget* xhtml = _build(api, "xhtml");
         xhtml->name = "_xhtml";
         Widget* xbox = lobby_scrollbox(xhtml, sw / 2, sh - 2 * GUI_TAB_H, "_xscrollbox");
         xbox->name = "xhtmlbox";
         add(xbox, sw / 2, GUI_TAB_H);
         xbox->style.declared().height = (float)screen_h;
         _mods_gui_layout(*this);
-        std::string md5 = _md5_hex(param_get("xhtml").__str__());
+        std::string md5 = _md5_hex(api.param_get("xhtml").__str__());
         if (md5 == g_xhtml_md5 && old_xscroll >= 0)
             if (Widget* xs = find("_xscrollbox")) xs->set_value_i(old_xscroll);
         g_xhtml_md5 = md5;
@@ -192,7 +205,7 @@ void ModsAPI::_gui_init(int keep) {
     }
 
     // 7. Main page.
-    Widget* html = _build(*this, "html");
+    Widget* html = _build(api, "html");
     Widget* page = html->find("_page");  // before the root takes its own name
     std::string new_page = page && page->get_value_s() ? page->get_value_s() : "";
     html->name = "_html";
@@ -210,7 +223,7 @@ void ModsAPI::_gui_init(int keep) {
         if (!split) box->style.declared().height = (float)screen_h;
         _mods_gui_layout(*this);
     } else if (state == "tabs" || state == "xtabs" || state == "xlobby") {
-        if (param_get("html").__str__().size() > GUI_PAGE_MIN) {
+        if (api.param_get("html").__str__().size() > GUI_PAGE_MIN) {
             int t = (top ? 1 : 0) + (state == "tabs" ? 1 : 0);
             Widget* box = mods_scrollbox(html, 0, -GUI_TAB_H * t);
             box->name = "html";
@@ -237,7 +250,7 @@ void ModsAPI::_gui_init(int keep) {
 
     // 9. Quit and settings buttons.
     if (state != "tabs") {
-        if (!param_get("remove_quit").__bool__()) {
+        if (!api.param_get("remove_quit").__bool__()) {
             Widget* q = mk_img_src("icon-quit");
             q->name = "quit";
             q->focusable = 1;
@@ -278,16 +291,16 @@ void ModsAPI::_gui_init(int keep) {
     for (Widget* c : children) c->loop();
 }
 
-var ModsAPI::gui_get(const std::string& name) {
+var ModsGui::gui_get(const std::string& name) {
     Widget* w = find(name.c_str());
     return w ? w->get_value() : var();
 }
 
-void ModsAPI::gui_set(const std::string& name, const var& value) {
+void ModsGui::gui_set(const std::string& name, const var& value) {
     if (Widget* w = find(name.c_str())) w->set_value(var(value.__copy__()));
 }
 
-void ModsAPI::gui_paint() {
+void ModsGui::gui_paint() {
     int sw = game_get_sw(), sh = game_get_sh();
     if (Widget* html = find("html")) {
         const StyleBlock& s = html->style.computed();
@@ -302,5 +315,24 @@ void ModsAPI::gui_paint() {
         gfx_translate(c->x, c->y);
         c->_paint();
         gfx_translate(-c->x, -c->y);
+    }
+}
+
+void ModsGui::gui_popup_dismiss() {
+    // The page that holds the popup goes, or the root itself is the popup.
+    Widget* popup = nullptr;
+    for (Widget* c : children)
+        if (c->find("popup")) {
+            popup = c;
+            break;
+        }
+    if (!popup && name == "popup") popup = this;
+    if (!popup) return;
+    if (focused == popup) focused = nullptr;
+    if (hovered == popup) hovered = nullptr;
+    auto at = std::find(children.begin(), children.end(), popup);
+    if (at != children.end()) {
+        children.erase(at);
+        delete popup;
     }
 }

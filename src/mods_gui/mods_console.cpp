@@ -6,13 +6,14 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "shell/game_video.h"  // game_get_sw, game_get_sh
 #include "mods/mods_lua.h"    // ModsBase
+#include "mods_gui/mods_gui.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_gui_textinput.h"
+#include "shell/game_video.h"  // game_get_sw, game_get_sh
 
 static constexpr const char* CONSOLE_FONT = "font-console";
 static constexpr int CONSOLE_FONT_SIZE = 20;
@@ -21,13 +22,21 @@ static constexpr float CONSOLE_TOP_TAP = 44;    // a release above this toggles 
 static constexpr int CONSOLE_SHADE = 170;       // alpha of the dark backdrop
 
 Container& modsapi_console(ModsAPI* api) {
-    if (!api->console_built) modsapi_console_gui_rebuild(api);
-    return api->console;
+    ModsGui* gui = mods_gui_of(api);
+    if (!gui) {
+        static Container none;  // no pages, no prompt
+        none = Container();
+        return none;
+    }
+    if (!gui->console_built) modsapi_console_gui_rebuild(api);
+    return gui->console;
 }
 
 void modsapi_console_gui_rebuild(ModsAPI* api) {
-    api->console_built = 1;
-    Container& root = api->console;
+    ModsGui* gui = mods_gui_of(api);
+    if (!gui) return;
+    gui->console_built = 1;
+    Container& root = gui->console;
     root = Container();  // drops the old prompt
 
     int font = font_load(CONSOLE_FONT, CONSOLE_FONT_SIZE);
@@ -66,7 +75,7 @@ void modsapi_console_gui_rebuild(ModsAPI* api) {
 // The widget "input" of the console, or null.
 static Widget* _console_input(Container& root) { return root.find("input"); }
 
-int mods_event_handle(Game& game, Event e) {
+int mods_event_handle(ModsGame& game, Event e) {
     ModsAPI* api = mods_api_of(game);
     if (!api) return 0;
 

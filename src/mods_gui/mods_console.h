@@ -10,10 +10,6 @@
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_gui.h"
 
-// Style update and layout of every child of a mod page or the console; the
-// root takes their extent (mods_api_gui.cpp).
-void _mods_gui_layout(Container& root);
-
 // Engine key codes the console reacts to.
 enum {
     MODS_KEY_UP = 1,
@@ -25,11 +21,12 @@ enum {
 };
 
 // Non-zero when the console used the event (nothing else should see it).
-int mods_event_handle(Game& game, Event e);
+int mods_event_handle(ModsGame& game, Event e);
 // Paints the console panel (when shown) and the status band.
 void modsapi_log_paint(ModsAPI* api);
 // Empties the console container and builds the prompt row again.
 void modsapi_console_gui_rebuild(ModsAPI* api);
-// The console container of api (the prompt row lives in it). Only one mod
-// runs at a time, so one container serves; a new api gets a fresh prompt.
+// The console container of api (the prompt row lives in it), kept with the
+// mod's pages (an empty one serves an api without pages); a new api gets a
+// fresh prompt.
 Container& modsapi_console(ModsAPI* api);

@@ -3,7 +3,8 @@
 
 #include <map>
 
-#include "app/game.h"
+#include "render/zentar_ui.h"
+#include "shell/game_parts.h"
 #include "world/zentar_sim.h"  // sys_listeners
 
 // ==== module state ================================================================
@@ -26,7 +27,7 @@ static _ColorblindData _colorblind;
 
 // The option lives in the in-match input state's copy of the settings.
 static bool _colorblind_on() {
-    Game* g = game_this();
+    GameParts* g = game_parts();
     return g && g->ui.options.ui_colorblind >= 1;
 }
 

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "render/colorblind.h"  // colorblind_map
-#include "app/game.h"        // game_get_vquality
+#include "shell/game_parts.h"  // game_get_vquality
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_log.h"
 #include "world/zentar.h"

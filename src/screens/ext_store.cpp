@@ -13,7 +13,10 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "shell/game_view.h"
+#include "world/zentar.h"
+#include "shell/game_video.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"
 #include "ruvezor/util/qel_driver.h"
@@ -73,10 +76,10 @@ static void _save_dict(const char* name, var dict) {
 // ==== hooks =======================================================================
 
 // This edition has no platform store: nothing to set up or poll.
-void ext_store_init(Game&) {}
-void ext_store_loop(Game&) {}
+void ext_store_init(GameParts&) {}
+void ext_store_loop(GameParts&) {}
 
-var ext_store_call(Game&, std::string, var) { return var(); }
+var ext_store_call(GameParts&, std::string, var) { return var(); }
 
 // ==== receipts ====================================================================
 
@@ -106,7 +109,7 @@ void ext_store_web_receipts_callback(var valid) {
     ext_store_valid_save(valid);
 }
 
-static ExtStoreView* _store_on_top(Game& game) {
+static ExtStoreView* _store_on_top(GameParts& game) {
     State* top = game.view.get_state(0);
     if (top != GameView::find_state(STORE_VIEW)) return nullptr;
     return dynamic_cast<ExtStoreView*>(top);
@@ -120,26 +123,26 @@ void _ext_store_callback_receipt(std::string key, std::string receipt) {
     valid.__set__(var(key), var(0));
     ext_store_receipts_save(receipts);
     ext_store_valid_save(valid);
-    Game* game = game_this();
+    GameParts* game = game_parts();
     if (!game) return;
     game->web_receipts();
     if (ExtStoreView* v = _store_on_top(*game)) v->call(var("success"));
 }
 
 void _ext_store_callback_success() {
-    Game* game = game_this();
+    GameParts* game = game_parts();
     if (!game) return;
     if (ExtStoreView* v = _store_on_top(*game)) v->call(var("success"));
 }
 
 void _ext_store_callback_failed() {
-    Game* game = game_this();
+    GameParts* game = game_parts();
     if (!game) return;
     if (_store_on_top(*game)) game->view.pop(2);
 }
 
 void ext_store_web_store_callback(var reply) {
-    Game* game = game_this();
+    GameParts* game = game_parts();
     if (!game) return;
     ExtStoreView* view = dynamic_cast<ExtStoreView*>(GameView::find_state(STORE_VIEW));
     if (!view) {
@@ -200,7 +203,7 @@ std::string ext_store_markup(var data) {
     return m;
 }
 
-ExtStoreView::ExtStoreView(Game* g) : game(g), data(VAR_DICT, 0) {}
+ExtStoreView::ExtStoreView(GameParts* g) : game(g), data(VAR_DICT, 0) {}
 
 void ExtStoreView::init() {
     root = Container();
@@ -273,7 +276,7 @@ void ExtStoreView::loop(float) { menus_loop_common(root); }
 
 // ==== painting over the screen below ==============================================
 
-void ext_store_paint_over(Game& game, State* self, Container& root) {
+void ext_store_paint_over(GameParts& game, State* self, Container& root) {
     State* below = game.view.get_state(1);
     if (below && below != self) below->paint();
     gfx_set_size(game_get_sw(), game_get_sh());

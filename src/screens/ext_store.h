@@ -16,15 +16,15 @@
 #include "ruvezor/util/qel_gui.h"
 #include "ruvezor/util/qel_var.h"
 
-class Game;
+struct GameParts;
 
 class ExtStoreView : public State {
 public:
-    Game* game;
+    GameParts* game;
     var data;        // the last store reply; {} until the first
     Container root;
 
-    explicit ExtStoreView(Game* g);
+    explicit ExtStoreView(GameParts* g);
     void init() override;
     void paint() override;
     void event(Event e) override;
@@ -35,11 +35,11 @@ public:
     void do_success();
 };
 
-void ext_store_init(Game& game);
-void ext_store_loop(Game& game);
+void ext_store_init(GameParts& game);
+void ext_store_loop(GameParts& game);
 
 // The platform store hook ("store:products", "store:buy"); none here.
-var ext_store_call(Game& game, std::string name, var arg);
+var ext_store_call(GameParts& game, std::string name, var arg);
 
 var ext_store_receipts_load();
 var ext_store_valid_load();
@@ -63,4 +63,4 @@ std::string ext_store_markup(var data);
 
 // Paints the screen below `self` on the stack, dims it, then root's widgets
 // in white; the overlay screens of the store share it.
-void ext_store_paint_over(Game& game, State* self, Container& root);
+void ext_store_paint_over(GameParts& game, State* self, Container& root);

@@ -6,7 +6,10 @@
 #include <cstring>
 
 #include "shell/builds.h"
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
+#include "shell/game_video.h"
 #include "shell/game_settings_io.h"
 #include "web/game_web.h"
 #include "markup/html2gui.h"
@@ -19,7 +22,7 @@
 
 // ---- shared with the news screen ------------------------------------------------------
 
-std::string menus_web_host() { return game_web_server(game_this()).host; }
+std::string menus_web_host() { return game_web_server(game_parts()).host; }
 
 std::string menus_policy_note() {
     return std::string("<tr><td><table><tr><td><p width=200 align=center>* By playing you agree to the ") +
@@ -28,7 +31,7 @@ std::string menus_policy_note() {
            "tabindex=-2><h3>View Policies</h3></input></table>";
 }
 
-void menus_open_policy(Game& game) {
+void menus_open_policy(GameParts& game) {
     std::string url = game_web_url(&game, "/classic/policy.html");
     game.video.open_url(url.c_str());
 }
@@ -68,7 +71,7 @@ static std::string _field(const char (&f)[N]) {
 
 // ---- login ------------------------------------------------------------------------------
 
-MenusLogin::MenusLogin(Game* g) : game(g) {}
+MenusLogin::MenusLogin(GameParts* g) : game(g) {}
 
 static void _login_page(Container& root, const std::string& markup) {
     Widget* page = html2gui(markup, var(VAR_DICT, 0));
@@ -202,7 +205,7 @@ void MenusLogin::one_moment() {
 
 // ---- create -----------------------------------------------------------------------------
 
-MenusCreate::MenusCreate(Game* g) : MenusLogin(g) {}
+MenusCreate::MenusCreate(GameParts* g) : MenusLogin(g) {}
 
 void MenusCreate::init() {
     driver_keyboard_hide();

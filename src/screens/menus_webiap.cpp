@@ -3,11 +3,14 @@
 #include "screens/menus_webiap.h"
 
 #include "screens/ext_store.h"
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "shell/game_view.h"
+#include "world/zentar.h"
+#include "shell/game_video.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"
 
-MenusWebIAP::MenusWebIAP(Game* g) : game(g) {}
+MenusWebIAP::MenusWebIAP(GameParts* g) : game(g) {}
 
 void MenusWebIAP::init() {
     root = Container();

@@ -4,14 +4,14 @@
 
 #include "ruvezor/util/qel_gui.h"
 
-class Game;
+struct GameParts;
 
 class MenusWebIAP : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
 
-    explicit MenusWebIAP(Game* g);
+    explicit MenusWebIAP(GameParts* g);
     void init() override;
     void paint() override;
     void event(Event e) override;

@@ -10,14 +10,14 @@
 
 #include <string>
 
-class Game;
+struct GameParts;
 
 // Flipped by Ctrl/Cmd+H; the overlay shows when exactly one of this and the
 // x_hud setting is on.
 extern bool show_hud;
 
-void builds_init(Game& game);
-void builds_game_init_start(Game& game);
+// The ones that need the whole game (the extra screen, the first screen, the
+// store address, the external calls) are in app/builds_app.h.
 const char* builds_font_play();
 bool builds_zentar_ui_use_gmap();
 bool builds_zentar_ui_show_rank_label();
@@ -27,10 +27,7 @@ bool builds_zentar_ui_show_rank_label();
 bool builds_get_debug();
 bool builds_get_debug_server();
 
-std::string builds_store_url(Game& game);
-void builds_game_web_handle_login_content(Game& game, std::string content);
-// A mod's external call ("zentar2:..."); always answers "".
-std::string builds_mods_api_ext_call(Game& game, std::string name, std::string value);
+void builds_game_web_handle_login_content(GameParts& game, std::string content);
 
 void builds_game_paint_overlay();
 // Whether this frame draws the overlay: show_hud XOR (x_hud is 1).

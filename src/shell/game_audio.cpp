@@ -7,7 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_mixer.h"
 #include "world/zentar_sim.h"
@@ -18,7 +19,7 @@ int _game_music_id = 0;
 int _game_music_pause = 0;
 
 void GameAudio::play_sound(const char* name) {
-    Game* g = game_this();
+    GameParts* g = game_parts();
     // Nothing plays without a window, nor while suspended.
     if (!name || !g || !g->active || g->headless) return;
     _game_audio_sounds[name] = var(1);
@@ -50,7 +51,7 @@ void GameAudio::loop(float dt) { _game_audio_loop(dt, 0); }
 void GameAudio::volume_reset() { _game_audio_loop(0, 1); }
 
 void _game_audio_loop(float dt, int force) {
-    Game* g = game_this();
+    GameParts* g = game_parts();
     int sfx = g ? g->settings.sfx : 0;
     int music = g ? g->settings.music : 0;
 
@@ -104,7 +105,7 @@ void _game_audio_loop(float dt, int force) {
 }
 
 static void _game_audio_sys_sound(const char* name) {
-    Game* g = game_this();
+    GameParts* g = game_parts();
     if (g) g->audio.play_sound(name);
 }
 

@@ -12,12 +12,13 @@
 // replaced atomically, and nothing from them is logged.
 #include "shell/game_settings.h"
 
-#include "app/game.h"
+#include "shell/game_parts.h"
 #include "shell/game_settings_io.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_driver_csteam.h"
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_md5.h"
+#include "ruvezor/util/qel_var.h"  // str_put
 
 #include <fcntl.h>       // private creation of the files
 #include <sys/stat.h>
@@ -157,7 +158,7 @@ static int _settings_hexval(char c) {
 }
 
 static bool _settings_headless() {
-  Game* g = game_this();
+  GameParts* g = game_parts();
   return g && g->headless;
 }
 
@@ -259,7 +260,7 @@ int _settings_sync(Settings& s) {
   return 0;
 }
 
-int game_settings_sync(Game& game) { return _settings_sync(game.settings); }
+int game_settings_sync(GameParts& game) { return _settings_sync(game.settings); }
 
 // ---- load and save ---------------------------------------------------------------------------
 

@@ -6,12 +6,12 @@
 
 #include "shell/game_settings.h"
 
-class Game;
+struct GameParts;
 
 // Makes the device id when missing and derives lid, web_name, web_token and
 // web_passwd from the account fields. Does nothing before the record has a
 // version. Returns 0.
-int game_settings_sync(Game& game);
+int game_settings_sync(GameParts& game);
 // The same on a bare record.
 int _settings_sync(Settings& s);
 

@@ -7,21 +7,24 @@
 #include <cstdint>
 
 #include "shell/builds.h"
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
 #include "shell/game_audio.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_font.h"
 #include "shell/trans.h"
-#include "render/zentar_planet_paint.h"
 
 // A short side outside this range can only come from a damaged settings file.
 static const int GAME_VSIZE_DEFAULT = 640;
 static const int GAME_VSIZE_MAX = 32767;
 
+void (*game_video_gl_init)() = nullptr;
+
 static int _game_vsize() {
-    Game* g = game_this();
+    GameParts* g = game_parts();
     int v = g ? g->settings.vsize : 0;
     return (v > 0 && v <= GAME_VSIZE_MAX) ? v : GAME_VSIZE_DEFAULT;
 }
@@ -76,14 +79,14 @@ int SDL_WM_GrabInput(int mode) {
 // ---- GameVideo ------------------------------------------------------------------
 
 static bool _game_video_fullscreen(const GameVideo& v) {
-    Game* g = game_this();
+    GameParts* g = game_parts();
     bool want = !g || g->settings.vfull != -1;
     return want != (v.fullscreen_toggle != 0);
 }
 
 // The window size from the settings; 0 x 0 lets the driver choose.
 static void _game_video_mode(const GameVideo& v) {
-    Game* g = game_this();
+    GameParts* g = game_parts();
     int w = 0, h = 0;
     if (g && g->settings.vres > 0) {
         w = g->settings.vres >> 16;
@@ -100,7 +103,7 @@ void GameVideo::video_reset() {
 }
 
 void GameVideo::video_init(int teardown) {
-    Game* g = game_this();
+    GameParts* g = game_parts();
     if (teardown) {
         // A new GL context: every GL name made before is gone with the old
         // one. The image, texture and font tables stay, so the ids that
@@ -124,7 +127,7 @@ void GameVideo::video_init(int teardown) {
     driver_video_flip();
     font_init();
     game_set_scale();
-    planet_paint_init();
+    if (game_video_gl_init) game_video_gl_init();
     game_startup_paint();
     driver_video_flip();
     if (g) game_trans_init(*g);
@@ -134,7 +137,7 @@ void GameVideo::open_url(const char* url) {
     driver_open_url(url);
     if (driver_video_minimize()) return;
     // No window to minimise. A headless run has none to leave full screen for.
-    Game* g = game_this();
+    GameParts* g = game_parts();
     if (!g || g->headless || !_game_video_fullscreen(*this)) return;
     fullscreen_toggle = !fullscreen_toggle;
     _game_video_mode(*this);

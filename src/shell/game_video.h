@@ -25,6 +25,9 @@ int game_get_sw();
 int game_get_sh();
 // Logical units to window units, so the logical screen fits the window.
 void game_set_scale();
+// Run after every video (re)initialisation, once the fonts are up: the match
+// painter's own GL set-up (planet_paint_init), which the game fills in.
+extern void (*game_video_gl_init)();
 // Clears and draws the "logo" image across the logical width; doesn't flip.
 void game_startup_paint();
 void game_grab(std::string name, Event e);

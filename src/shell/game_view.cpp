@@ -6,7 +6,7 @@
 #include <set>
 #include <utility>
 
-#include "app/game.h"
+#include "shell/game_parts.h"
 #include "ruvezor/util/qel_gui.h"
 #include "ruvezor/util/qel_log.h"
 #include "shell/builds.h"
@@ -103,20 +103,20 @@ var GameView::state_call(var msg) {
     return var();
 }
 
-void game_fbo_paint(Game& game) {
+void game_fbo_paint(GameParts& game) {
     gfx_clear();
     game.view.state_paint();
     builds_game_paint_overlay();
 }
 
-void game_fbo_loop(Game& game) { game.view.state_loop(0); }
+void game_fbo_loop(GameParts& game) { game.view.state_loop(0); }
 
 // ---- moves ----------------------------------------------------------------------
 
 // Captures the outgoing screen and arms transition mode t (-1: none).
 static void _view_grab(int t) {
     if (t == -1) return;
-    if (Game* game = game_this()) game_trans_grab(*game, 1, t);
+    if (GameParts* game = game_parts()) game_trans_grab(*game, 1, t);
 }
 
 // Moves entries 1..15 to 0..14 and clears entry 15.

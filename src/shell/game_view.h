@@ -25,7 +25,7 @@
 #include "ruvezor/util/qel_driver.h"  // Event
 #include "ruvezor/util/qel_var.h"
 
-class Game;
+struct GameParts;
 class State;
 
 struct GameView {
@@ -89,5 +89,5 @@ int builds_trans_get(const char* from, const char* to, int arg, int dir);
 
 // Clears and paints the current screen and the build overlay into whatever
 // framebuffer is bound (the transition capture).
-void game_fbo_paint(Game& game);
-void game_fbo_loop(Game& game);  // no caller: the capture paints, it never steps
+void game_fbo_paint(GameParts& game);
+void game_fbo_loop(GameParts& game);  // no caller: the capture paints, it never steps

@@ -8,7 +8,9 @@
 #include <cmath>
 #include <utility>
 
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "shell/game_video.h"  // game_startup_paint
+#include "shell/game_view.h"   // game_fbo_paint
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_log.h"
@@ -90,7 +92,7 @@ static void fbo_create(int slot) {
 
 // Paints the current screen (the logo the first time) into the whole of a
 // slot's texture.
-static void _trans_capture(Game& game, int slot) {
+static void _trans_capture(GameParts& game, int slot) {
     GLint vp[4] = {0, 0, 0, 0};
     glGetIntegerv(GL_VIEWPORT, vp);
     fbo_bind(_game_trans_fbo[slot]);
@@ -116,7 +118,7 @@ static void _trans_arm(int mode) {
 
 // ---- life ------------------------------------------------------------------------
 
-void game_trans_init(Game& game) {
+void game_trans_init(GameParts& game) {
     if (_game_trans_init || !game_is_active()) return;
     _game_trans_init = 1;
     _game_trans_first = 1;
@@ -127,13 +129,13 @@ void game_trans_init(Game& game) {
     _game_trans_n = 0;
 }
 
-void game_trans_deinit(Game&) { _game_trans_init = 0; }
+void game_trans_deinit(GameParts&) { _game_trans_init = 0; }
 
 bool game_trans_support() { return game_is_active(); }
 
-bool game_trans_active(Game&) { return game_is_active() && _game_trans_frame != 0; }
+bool game_trans_active(GameParts&) { return game_is_active() && _game_trans_frame != 0; }
 
-bool game_trans_ready(Game&) { return _game_trans_ready != 0; }
+bool game_trans_ready(GameParts&) { return _game_trans_ready != 0; }
 
 void game_trans_fbo0() {
     if (game_is_active()) fbo_bind(_game_trans_fbo[0]);
@@ -141,7 +143,7 @@ void game_trans_fbo0() {
 
 // ---- capture and steps -----------------------------------------------------------
 
-void game_trans_grab(Game& game, int which, int mode) {
+void game_trans_grab(GameParts& game, int which, int mode) {
     // No framebuffers (a headless host, or before the video starts): nothing
     // to capture into, and an armed transition would never be painted.
     if (!game_is_active() || !_game_trans_init || which < 1 || which > 3) return;
@@ -163,7 +165,7 @@ void game_trans_grab(Game& game, int which, int mode) {
     _trans_capture(game, which);
 }
 
-void game_trans_loop(Game&, float seconds) {
+void game_trans_loop(GameParts&, float seconds) {
     if (!game_is_active() || !std::isfinite(seconds)) return;
     _game_trans_t += seconds;
     while (_game_trans_t >= TRANS_STEP) {
@@ -187,7 +189,7 @@ static void _trans_layer(unsigned tex, float cx, float cy, float w, float h, flo
     gfx_tex_blit2(tex, 0, 1, 1, -1, cx - k * w / 2, cy - k * h / 2, k * w, k * h);
 }
 
-void game_trans_paint(Game&) {
+void game_trans_paint(GameParts&) {
     if (!game_is_active() || !_game_trans_len) return;
     float orient = gfx_get_orient();
     gfx_set_orient(0);

@@ -13,7 +13,7 @@
 
 #include "ruvezor/util/Matrices.h"  // CVector3
 
-class Game;
+struct GameParts;
 
 // Module state; the low-resolution frame borrows slot 1.
 extern int32_t _game_trans_init;   // 1 once the framebuffers exist
@@ -29,17 +29,17 @@ extern uint32_t _game_trans_tex[4];
 
 // Makes the framebuffers and starts the fade in from the start-up logo.
 // Nothing when already made or while the game is inactive.
-void game_trans_init(Game& game);
+void game_trans_init(GameParts& game);
 // Forgets the framebuffers (a video reset drops the context holding them).
-void game_trans_deinit(Game& game);
+void game_trans_deinit(GameParts& game);
 bool game_trans_support();
-bool game_trans_active(Game& game);
-bool game_trans_ready(Game& game);
+bool game_trans_active(GameParts& game);
+bool game_trans_ready(GameParts& game);
 // Captures the screen into slot 1 (old) or 2 (new); mode -1 keeps the
 // running mode, 0 cancels the transition, others arm a new one.
-void game_trans_grab(Game& game, int which, int mode);
-void game_trans_loop(Game& game, float dt);
-void game_trans_paint(Game& game);
+void game_trans_grab(GameParts& game, int which, int mode);
+void game_trans_loop(GameParts& game, float dt);
+void game_trans_paint(GameParts& game);
 void game_trans_fbo0();
 void fbo_bind(unsigned int id);
 

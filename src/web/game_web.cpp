@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
 #include "mods/mods_api.h"   // mods_event
 #include "ruvezor/util/qel_driver.h"  // driver_doc_load, driver_get_osinfo
 #include "ruvezor/util/qel_gui.h"     // State::call
@@ -18,7 +20,6 @@
 #include "ruvezor/util/qel_web.h"
 #include "shell/builds.h"
 #include "shell/game_settings_io.h"
-#include "screens/ext_store.h"
 
 // ==== module state ===================================================================
 
@@ -110,7 +111,15 @@ bool game_web_server_parse(const std::string& text, WebServer& out) {
     return true;
 }
 
-WebServer game_web_server(const Game* game) {
+const char* const GAME_WEB_HOST = "api.zentar2.net";
+const char* const GAME_WEB_HOST_DEBUG = "dev.zentar2.net";
+
+WebStoreHooks web_store_hooks{};
+
+// What a request tells the server of the store's receipts; {} without a store.
+static var _game_web_store_data() { return web_store_hooks.data ? web_store_hooks.data() : var(VAR_DICT, 0); }
+
+WebServer game_web_server(const GameParts* game) {
     WebServer out;
     if (game) {
         const Settings& s = game->settings;
@@ -123,14 +132,14 @@ WebServer game_web_server(const Game* game) {
     return out;
 }
 
-std::string game_web_url(const Game* game, const char* path) {
+std::string game_web_url(const GameParts* game, const char* path) {
     WebServer server = game_web_server(game);
     std::string url = "http://" + server.host;
     if (server.port != 80) url += ":" + std::to_string(server.port);
     return url + (path ? path : "");
 }
 
-void game_web_configure(Game& game, const char* text) {
+void game_web_configure(GameParts& game, const char* text) {
     std::string t = text ? text : "";
     Settings& s = game.settings;
     WebServer server;
@@ -165,7 +174,7 @@ std::string WebRequest::urlencode(std::string text) {
 
 std::string md5_digest(std::string text) { return md5_hex(text.data(), text.size()); }
 
-std::string game_core_request(Game& game, WebRequest&, std::string action) {
+std::string game_core_request(GameParts& game, WebRequest&, std::string action) {
     game_settings_sync(game);
     Settings& s = game.settings;
     const std::pair<const char*, std::string> fields[] = {
@@ -189,7 +198,7 @@ std::string game_core_request(Game& game, WebRequest&, std::string action) {
     return path;
 }
 
-static void _game_web_fill(Game& game, WebRequest& r, const std::string& action) {
+static void _game_web_fill(GameParts& game, WebRequest& r, const std::string& action) {
     WebServer server = game_web_server(&game);
     r.path = "/";
     r.timeout = GAME_WEB_TIMEOUT;
@@ -199,13 +208,13 @@ static void _game_web_fill(Game& game, WebRequest& r, const std::string& action)
     r.path = game_core_request(game, r, action);
 }
 
-WebRequest* game_web_request(Game& game, const std::string& action) {
+WebRequest* game_web_request(GameParts& game, const std::string& action) {
     WebRequest* r = new WebRequest();
     _game_web_fill(game, *r, action);
     return r;
 }
 
-void game_web_login(Game& game) {
+void game_web_login(GameParts& game) {
     game_settings_sync(game);
     Settings& s = game.settings;
     WebLoginRequest* r = new WebLoginRequest();
@@ -217,7 +226,7 @@ void game_web_login(Game& game) {
 
     std::string sync = driver_doc_load("sync.dat");
     std::string friends = _game_web_join(_game_web_friend_list(), "\t");
-    std::string rdata = json_encode(ext_store_web_data());
+    std::string rdata = json_encode(_game_web_store_data());
     qel_log("rdata: %s\n", rdata.c_str());
     r->body = "sync=" + WebRequest::urlencode(sync) + "&friends=" + WebRequest::urlencode(friends) +
               "&rdata=" + WebRequest::urlencode(rdata);
@@ -228,7 +237,7 @@ void game_web_login(Game& game) {
     game.view.state_call(msg);
 }
 
-void game_web_friends(Game& game) {
+void game_web_friends(GameParts& game) {
     std::vector<std::string> friends = _game_web_friend_list();
     if (friends.empty()) return;
     WebRequest* r = game_web_request(game, "friends");
@@ -236,17 +245,17 @@ void game_web_friends(Game& game) {
     game_web_queue(game, r);
 }
 
-void game_web_store(Game& game) { game_web_queue(game, game_web_request(game, "store")); }
+void game_web_store(GameParts& game) { game_web_queue(game, game_web_request(game, "store")); }
 
-void game_web_receipts(Game& game) {
+void game_web_receipts(GameParts& game) {
     WebRequest* r = game_web_request(game, "receipts");
-    r->body = "&rdata=" + WebRequest::urlencode(json_encode(ext_store_web_data()));
+    r->body = "&rdata=" + WebRequest::urlencode(json_encode(_game_web_store_data()));
     game_web_queue(game, r);
 }
 
 // ==== queue ==========================================================================
 
-void game_web_queue(Game&, WebRequest* request) {
+void game_web_queue(GameParts&, WebRequest* request) {
     if (!request) return;
     if (!request->handle) {
         request->handle = qel_web_create(request->host.c_str(), request->port, request->path.c_str(),
@@ -258,7 +267,7 @@ void game_web_queue(Game&, WebRequest* request) {
 
 // ==== replies ========================================================================
 
-void game_web_error(Game& game, std::string text) {
+void game_web_error(GameParts& game, std::string text) {
     if (game.headless) return;
     // A second failure in the same moment changes the text, not the stack.
     if (strcmp(game.view.cur, "menus_error") != 0) game.view.push("menus_error", 2);
@@ -270,7 +279,7 @@ void game_web_error(Game& game, std::string text) {
     top->call(msg);
 }
 
-void game_web_handle(Game& game, WebRequest* request) {
+void game_web_handle(GameParts& game, WebRequest* request) {
     std::string type = _game_web_header(request->handle, "X-Type");
     if (game.headless) {
         // A host keeps its own mod and has no screens: the reply is its mod's.
@@ -281,9 +290,9 @@ void game_web_handle(Game& game, WebRequest* request) {
         game_web_handle_login(game, request);
     } else if (type == "receipts") {
         var reply = _game_web_json(_game_web_body(request->handle));
-        ext_store_web_receipts_callback(_game_web_member(reply, "valid"));
+        if (web_store_hooks.receipts) web_store_hooks.receipts(_game_web_member(reply, "valid"));
     } else if (type == "store") {
-        ext_store_web_store_callback(_game_web_json(_game_web_body(request->handle)));
+        if (web_store_hooks.store) web_store_hooks.store(_game_web_json(_game_web_body(request->handle)));
     }
     if (game.mods_engine) {
         var e(VAR_DICT, 0);
@@ -295,7 +304,7 @@ void game_web_handle(Game& game, WebRequest* request) {
 
 // Puts back the account that a failed login cleared, unless an answer that
 // came in since has set one.
-static void _game_web_login_undo(Game& game, WebRequest* r) {
+static void _game_web_login_undo(GameParts& game, WebRequest* r) {
     WebLoginRequest* login = dynamic_cast<WebLoginRequest*>(r);
     if (!login) return;
     Settings& s = game.settings;
@@ -307,7 +316,7 @@ static void _game_web_login_undo(Game& game, WebRequest* r) {
 
 // A request that came to nothing: the player is told, with the server's own
 // words when it sent some.
-static void _game_web_fail(Game& game, WebRequest* r, const std::string& text) {
+static void _game_web_fail(GameParts& game, WebRequest* r, const std::string& text) {
     _game_web_login_undo(game, r);
     game_web_error(game, text.empty() ? GAME_WEB_UNREACHABLE : text);
 }
@@ -326,7 +335,7 @@ static bool _game_web_login_readable(WebHandle* h) {
 }
 
 // Takes a finished request's answer: refuses, shows its error, or handles it.
-static void _game_web_finish(Game& game, WebRequest* r) {
+static void _game_web_finish(GameParts& game, WebRequest* r) {
     WebHandle* h = r->handle;
     if (h->error) {
         qel_log("web_loop %p: failure\n", (void*)r);
@@ -359,7 +368,7 @@ void game_web_drop_all() {
     for (WebRequest* r : left) delete r;
 }
 
-void game_web_loop(Game& game) {
+void game_web_loop(GameParts& game) {
     size_t i = 0;
     while (i < web_reqs.size()) {
         WebRequest* r = web_reqs[i];

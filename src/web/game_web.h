@@ -21,7 +21,7 @@
 
 #include "ruvezor/util/qel_var.h"
 
-class Game;
+struct GameParts;
 struct WebHandle;
 
 // One queued exchange with the web API; owned by web_reqs once queued.
@@ -44,16 +44,30 @@ extern std::vector<WebRequest*> web_reqs;
 // Frees every request still in flight (shutdown: no answer will be read).
 void game_web_drop_all();
 
+// Default web API hosts, used while the settings store no web server.
+extern const char* const GAME_WEB_HOST;
+extern const char* const GAME_WEB_HOST_DEBUG;
+
+// The store and its receipts live with the screens (screens/ext_store.h);
+// the replies reach them through these, which the game fills in. Without
+// them requests carry no receipts and store replies go only to the mod.
+struct WebStoreHooks {
+    var (*data)();               // ext_store_web_data: what requests carry
+    void (*receipts)(var valid); // ext_store_web_receipts_callback
+    void (*store)(var reply);    // ext_store_web_store_callback: shows the store
+};
+extern WebStoreHooks web_store_hooks;
+
 // ---- queue and replies (game_web.cpp) ---------------------------------------------
 
 // Starts the request when it has no handle yet and appends it to web_reqs.
-void game_web_queue(Game& game, WebRequest* request);
+void game_web_queue(GameParts& game, WebRequest* request);
 // Finishes, handles and frees every request whose answer is complete.
-void game_web_loop(Game& game);
+void game_web_loop(GameParts& game);
 // An accepted reply: its type's handler, then the mod event.
-void game_web_handle(Game& game, WebRequest* request);
+void game_web_handle(GameParts& game, WebRequest* request);
 // Pushes "menus_error" showing text; nothing when headless.
-void game_web_error(Game& game, std::string text);
+void game_web_error(GameParts& game, std::string text);
 
 // Seconds a request may go without progress; a player waits on it.
 #define GAME_WEB_TIMEOUT 5.0f
@@ -70,12 +84,12 @@ struct WebServer {
 bool game_web_server_parse(const std::string& text, WebServer& out);
 // The game's stored web server, else (also for no game) the default host on
 // port 80: the debug host when the debug server is asked for.
-WebServer game_web_server(const Game* game);
+WebServer game_web_server(const GameParts* game);
 // "http://host[:port]" + path: a page of that web server.
-std::string game_web_url(const Game* game, const char* path);
+std::string game_web_url(const GameParts* game, const char* path);
 // The "-web" option: a valid server is stored in the settings ("" goes back
 // to the default); anything else is logged and changes nothing.
-void game_web_configure(Game& game, const char* text);
+void game_web_configure(GameParts& game, const char* text);
 
 // ---- requests (game_web.cpp) -------------------------------------------------------
 
@@ -85,28 +99,28 @@ std::string md5_digest(std::string text);
 // or lacks it.
 var _game_web_member(const var& v, const char* key);
 // "/z2/api.php?" and the identity fields, ending with "&_action=" and the action.
-std::string game_core_request(Game& game, WebRequest& request, std::string action);
+std::string game_core_request(GameParts& game, WebRequest& request, std::string action);
 // A new request for the action to the web host, its path built; body empty.
-WebRequest* game_web_request(Game& game, const std::string& action);
+WebRequest* game_web_request(GameParts& game, const std::string& action);
 
 // The requests behind Game::do_login, Game::web_friends, Game::web_store and
 // Game::web_receipts.
-void game_web_login(Game& game);
-void game_web_friends(Game& game);
-void game_web_store(Game& game);
-void game_web_receipts(Game& game);
+void game_web_login(GameParts& game);
+void game_web_friends(GameParts& game);
+void game_web_store(GameParts& game);
+void game_web_receipts(GameParts& game);
 
 // ---- login answer and ranks (game_web_login.cpp, game_web_rank.cpp) ----------------
 
-void game_web_handle_login(Game& game, WebRequest* request);
+void game_web_handle_login(GameParts& game, WebRequest* request);
 // Sets the achievements "rank1".."rank<rank>" (at most GAME_WEB_RANK_MAX).
-void game_web_handle_rank(Game& game, int rank);
+void game_web_handle_rank(GameParts& game, int rank);
 enum { GAME_WEB_RANK_MAX = 1000 };
 
 // ---- document sync (game_web_sync.cpp) ---------------------------------------------
 
 // Applies the server's sync message (JSON text) to the document directory.
-void game_web_handle_sync(Game& game, std::string text);
+void game_web_handle_sync(GameParts& game, std::string text);
 // False (and one log line) for a name with "/", "\\" or "..".
 bool sync_fname_ok(std::string name);
 // The member's number, 0 when dict has no such member.

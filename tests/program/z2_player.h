@@ -24,6 +24,7 @@
 #include "app/game.h"
 #include "app/gamewrap.h"
 #include "mods/mods_api.h"
+#include "mods_gui/mods_gui.h"
 #include "shell/trans.h"  // game_trans_active
 #include "screens/menus.h"
 #include "screens/menus_login.h"
@@ -141,7 +142,7 @@ public:
         if (auto* x = dynamic_cast<MenusError*>(s)) return &x->root;
         if (auto* x = dynamic_cast<ExtStoreView*>(s)) return &x->root;
         if (auto* x = dynamic_cast<MenusWebIAP*>(s)) return &x->root;
-        if (dynamic_cast<StatesCover*>(s)) return mods_api_of(game());
+        if (dynamic_cast<StatesCover*>(s)) return mods_gui_of(mods_api_of(game()));
         return nullptr;
     }
     // The widget of the top screen whose click gives this onclick value, or

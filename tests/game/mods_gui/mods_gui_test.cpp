@@ -10,8 +10,10 @@
 #include <memory>
 #include <string>
 
+#include "app/game.h"
 #include "mods/mods_api.h"
 #include "mods_gui/mods_console.h"
+#include "mods_gui/mods_gui.h"
 #include "shell/game_video.h"
 #include "shell/game_view.h"
 #include "mods/mods_lua.h"
@@ -26,7 +28,7 @@ namespace {
 
 const auto* env = testing::AddGlobalTestEnvironment(new z2test::GlFontEnv);
 
-class ModsGui : public ::testing::Test {
+class ModsGuiTest : public ::testing::Test {
 protected:
     std::string root;
     std::unique_ptr<Game> game;
@@ -52,6 +54,7 @@ protected:
     }
 
     ModsAPI* api() { return mods_api_of(*game); }
+    ModsGui* page() { return mods_gui_of(api()); }
     void run(const std::string& code) {
         z2test::stdout_of([&] { mods_engine_of(*game)->script(code.c_str(), "test"); });
     }
@@ -76,14 +79,14 @@ protected:
     }
 };
 
-TEST_F(ModsGui, PageFromHtmlIsReadAndWrittenByName) {
+TEST_F(ModsGuiTest, PageFromHtmlIsReadAndWrittenByName) {
     run("z2_param_set('html', \"<table><tr><td><input type='text' name='nick' value='bob'/>"
         "<td><input type='button' value='Go' onclick='go'/></table>\")");
-    ASSERT_FALSE(api()->children.empty());
-    EXPECT_EQ(api()->children[0]->name, "none");
-    EXPECT_NE(api()->find("html"), nullptr);
-    EXPECT_NE(api()->find("quit"), nullptr);
-    EXPECT_NE(api()->find("settings"), nullptr);
+    ASSERT_FALSE(page()->children.empty());
+    EXPECT_EQ(page()->children[0]->name, "none");
+    EXPECT_NE(page()->find("html"), nullptr);
+    EXPECT_NE(page()->find("quit"), nullptr);
+    EXPECT_NE(page()->find("settings"), nullptr);
 
     run("a = z2_gui_get('nick') z2_gui_set('nick', 'alice') b = z2_gui_get('nick')"
         " c = tostring(z2_gui_get('nobody')) z2_gui_set('nobody', 'x') d = 'ran'");
@@ -91,28 +94,28 @@ TEST_F(ModsGui, PageFromHtmlIsReadAndWrittenByName) {
     EXPECT_EQ(global("b"), "alice");
     EXPECT_EQ(global("c"), "nil");
     EXPECT_EQ(global("d"), "ran");  // an unknown name is no error
-    EXPECT_STREQ(api()->find("nick")->get_value_s(), "alice");
+    EXPECT_STREQ(page()->find("nick")->get_value_s(), "alice");
     z2test::stdout_of([&] { api()->gui_paint(); });
 
     // In state "tabs" there are no buttons, and a short page shows nothing.
     run("z2_param_set('html', '<p>hi</p>') z2_param_set('state', 'tabs')");
-    EXPECT_EQ(api()->find("quit"), nullptr);
-    EXPECT_EQ(api()->find("settings"), nullptr);
-    EXPECT_EQ(api()->find("html"), nullptr);
+    EXPECT_EQ(page()->find("quit"), nullptr);
+    EXPECT_EQ(page()->find("settings"), nullptr);
+    EXPECT_EQ(page()->find("html"), nullptr);
 
     // The lobby: a tab bar of real height on top, the page in its scrolling box.
     run("z2_param_set('tabs', \"<input type='button' class='tab' value='news'/>\")"
         " z2_param_set('html', \"<table><tr><td><input type='text' name='n' value='v'/></table>\")"
         " z2_param_set('state', 'lobby')");
-    ASSERT_NE(api()->find("tabs"), nullptr);
-    EXPECT_EQ(api()->find("tabs")->oh, 44);
-    ASSERT_NE(api()->find("htmlbox"), nullptr);
-    EXPECT_EQ(api()->find("htmlbox")->y, 44);
+    ASSERT_NE(page()->find("tabs"), nullptr);
+    EXPECT_EQ(page()->find("tabs")->oh, 44);
+    ASSERT_NE(page()->find("htmlbox"), nullptr);
+    EXPECT_EQ(page()->find("htmlbox")->y, 44);
     EXPECT_EQ(api()->gui_get("n").__str__(), "v");
     z2test::stdout_of([&] { api()->gui_paint(); });
 }
 
-TEST_F(ModsGui, SamePageKeepsTypedValuesOtherPageStartsFresh) {
+TEST_F(ModsGuiTest, SamePageKeepsTypedValuesOtherPageStartsFresh) {
     auto page = [](const char* name) {
         return std::string("<table><tr><td><input type='hidden' name='_page' value='") + name +
                "'/><td><input type='text' name='f' value=''/></table>";
@@ -130,7 +133,7 @@ struct SplitScreen : State {
     var call(var msg) override { return msg.__str__() == "lobby:split" ? var(true) : var(); }
 };
 
-TEST_F(ModsGui, SplitLobbyKeepsRightHalfScrollUntilItsMarkupChanges) {
+TEST_F(ModsGuiTest, SplitLobbyKeepsRightHalfScrollUntilItsMarkupChanges) {
     GameView::register_state("test_split", new SplitScreen());
     z2test::stdout_of([&] { game->view.next("test_split", 0); });
     std::string tall = "<table>";
@@ -139,21 +142,21 @@ TEST_F(ModsGui, SplitLobbyKeepsRightHalfScrollUntilItsMarkupChanges) {
     game->ui.screen[3] = (float)game_get_sh();
     api()->param_set("xhtml", var(tall));
     api()->param_set("state", var("xlobby"));
-    Widget* xs = api()->find("_xscrollbox");
+    Widget* xs = page()->find("_xscrollbox");
     ASSERT_NE(xs, nullptr);
-    ASSERT_NE(api()->find("xhtmlbox"), nullptr);
-    EXPECT_EQ(api()->find("xhtmlbox")->x, game_get_sw() / 2);
-    EXPECT_NE(api()->find("settings"), nullptr);  // split: the settings button stays
+    ASSERT_NE(page()->find("xhtmlbox"), nullptr);
+    EXPECT_EQ(page()->find("xhtmlbox")->x, game_get_sw() / 2);
+    EXPECT_NE(page()->find("settings"), nullptr);  // split: the settings button stays
     xs->set_value_i(50);
     ASSERT_EQ(xs->get_value_i(), 50);
 
     api()->param_set("html", var("<p>another main page</p>"));  // right half rebuilt, same text
-    EXPECT_EQ(api()->find("_xscrollbox")->get_value_i(), 50);
+    EXPECT_EQ(page()->find("_xscrollbox")->get_value_i(), 50);
     api()->param_set("xhtml", var(tall + " "));
-    EXPECT_EQ(api()->find("_xscrollbox")->get_value_i(), 0);
+    EXPECT_EQ(page()->find("_xscrollbox")->get_value_i(), 0);
 }
 
-TEST_F(ModsGui, ConsoleKeys) {
+TEST_F(ModsGuiTest, ConsoleKeys) {
     // Hidden: a tap near the top is for the screen; F1 shows the console.
     EXPECT_EQ(release(100, 10), 0);
     EXPECT_EQ(key(MODS_KEY_F1), 1);
@@ -198,6 +201,106 @@ TEST_F(ModsGui, ConsoleKeys) {
     EXPECT_TRUE(mods_engine_of(*game)->is_okay());
     EXPECT_EQ(api()->console_visible & 1, 0);
     EXPECT_EQ(global("y"), "(nil)");
+}
+
+TEST_F(ModsGuiTest, StateChoosesTheScreen) {
+    struct Case {
+        const char* state;
+        int player2;
+        const char* expect;
+    };
+    const Case cases[] = {
+        {"play", 0, "states_play"},     {"play", 1, "states_play2"},
+        {"pause", 0, "states_pause"},   {"pause", 1, "states_pause2"},
+        {"menu", 1, "states_menu"},     {"lobby", 0, "states_lobby"},
+        {"scene", 0, "states_scene"},   {"dialog", 0, "states_dialog"},
+        {"overlay", 0, "states_overlay"}, {"xtabs", 0, "states_tabs"},
+        {"tabs", 0, "states_tabs"},     {"login", 0, "menus_login"},
+        {"xpause", 0, "states_pause"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.state) + " " + std::to_string(c.player2));
+        snprintf(game->view.cur, sizeof(game->view.cur), "elsewhere");
+        api()->param_set("player2", var(c.player2));
+        api()->param_set("state", var(c.state));
+        mods_loop(*game);
+        EXPECT_STREQ(game->view.cur, c.expect);
+    }
+    EXPECT_EQ(api()->param_get("orient").__type__(), VAR_BOOL);
+
+    // "xpause" with two players and unknown states change nothing.
+    for (const char* s : {"xpause", "settings_x", "galaxy"}) {
+        snprintf(game->view.cur, sizeof(game->view.cur), "elsewhere");
+        api()->param_set("player2", var(1));
+        api()->param_set("state", var(s));
+        mods_loop(*game);
+        EXPECT_STREQ(game->view.cur, "elsewhere") << s;
+    }
+    EXPECT_EQ(game->quit, 0);
+}
+
+TEST_F(ModsGuiTest, SettingsAndErrorScreensStayUnlessPlayBegins) {
+    api()->param_set("player2", var(0));
+    snprintf(game->view.cur, sizeof(game->view.cur), "menus_settings_audio");
+    api()->param_set("state", var("pause"));
+    mods_loop(*game);
+    EXPECT_STREQ(game->view.cur, "menus_settings_audio");
+    api()->param_set("state", var("play"));
+    mods_loop(*game);
+    EXPECT_STREQ(game->view.cur, "states_play");
+
+    snprintf(game->view.cur, sizeof(game->view.cur), "menus_error");
+    api()->param_set("state", var("exit"));
+    mods_loop(*game);
+    EXPECT_EQ(game->quit, 0);
+    snprintf(game->view.cur, sizeof(game->view.cur), "states_play");
+    mods_loop(*game);
+    EXPECT_EQ(game->quit, 1);
+    EXPECT_STREQ(game->view.cur, "states_play");
+}
+
+TEST_F(ModsGuiTest, PopupDismissTakesItsPageAwayUnseenByTheMod) {
+    run("function event(e) seen = e.type end");
+    api()->param_set("html", var("<popup/>"));
+    // The page holding the popup, as the mod's markup made it.
+    ModsGui* gui = page();
+    ASSERT_NE(gui, nullptr);
+    Container* page = new Container();
+    page->name = "html";
+    Widget* popup = new Widget();
+    popup->name = "popup";
+    page->add(popup, 0, 0);
+    gui->add(page, 0, 0);
+    gui->focused = gui->hovered = page;
+    var dismiss(VAR_DICT, 0);
+    dismiss["type"] = var("mods_popup_dismiss");
+    mods_event(*game, dismiss);
+    EXPECT_EQ(api()->param_get("html").__str__(), "");
+    EXPECT_EQ(gui->find("popup"), nullptr);
+    EXPECT_EQ(gui->focused, nullptr);
+    EXPECT_EQ(gui->hovered, nullptr);
+    EXPECT_EQ(global("seen"), "(nil)");  // the engine never saw it
+}
+
+// What the runtime asks of the Game: the player the settings name, and the
+// in-match controls set up again after a world reset and at the end.
+TEST_F(ModsGuiTest, RestartNamesThePlayerAndResetsRestartTheControls) {
+    snprintf(game->settings.display_name, sizeof(game->settings.display_name), "Ann");
+    snprintf(game->settings.uid, sizeof(game->settings.uid), "u42");
+    game->settings.gsize = 640;
+    z2test::stdout_of([&] { mods_restart(*game, 0, var(VAR_DICT, 0)); });
+    EXPECT_EQ(api()->param_get("name").__str__(), "Ann");
+    EXPECT_EQ(api()->param_get("uid").__str__(), "u42");
+    EXPECT_EQ(api()->param_get("gsize").__str__(), "standard");
+
+    game->ui.inited = game->ui.screen_set = 1;
+    z2test::stdout_of([&] { api()->game_reset(); });
+    EXPECT_EQ(game->ui.inited, 0);
+    EXPECT_EQ(game->ui.screen_set, 0);
+    game->ui.inited = game->ui.screen_set = 1;
+    z2test::stdout_of([&] { mods_deinit(*game); });
+    EXPECT_EQ(game->ui.inited, 0);
+    EXPECT_EQ(game->ui.screen_set, 1);
 }
 
 }  // namespace

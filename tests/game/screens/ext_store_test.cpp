@@ -173,7 +173,7 @@ TEST_F(Store, StoreReplyPushesTheStoreAndButtonsBuyOrClose) {
 }
 
 TEST_F(Store, WebPurchaseBoxClosesOnDoneOnly) {
-    GameView::register_state("menus_webiap", new MenusWebIAP(game.get()));
+    GameView::register_state("menus_webiap", new MenusWebIAP(&game->parts));
     game->view.push("menus_webiap", -1);
     frame();
     z2test::stdout_of([&] { game->view.state_paint(); });
@@ -187,7 +187,7 @@ TEST_F(Store, WebPurchaseBoxClosesOnDoneOnly) {
 }
 
 TEST_F(Store, CreditsRiseAndCloseThemselvesOrOnEscape) {
-    GameView::register_state("menus_about", new MenusAbout(game.get()));
+    GameView::register_state("menus_about", new MenusAbout(&game->parts));
     z2test::stdout_of([&] { game->view.push("menus_about", -1); });
     auto* about = dynamic_cast<MenusAbout*>(GameView::find_state("menus_about"));
     Widget* page = about->root.find("about");
@@ -209,7 +209,7 @@ TEST_F(Store, CreditsRiseAndCloseThemselvesOrOnEscape) {
 }
 
 TEST_F(Store, ModsScreenShowsTheHomeDirectoryAtFirstAndTheMagnetSceneToDevelopers) {
-    GameView::register_state("menus_mods", new MenusMods(game.get()));
+    GameView::register_state("menus_mods", new MenusMods(&game->parts));
     GameView::register_state("test_magnetset", new Blank());
     z2test::stdout_of([&] { game->view.next("menus_mods", -1); });
     auto* mods = dynamic_cast<MenusMods*>(GameView::find_state("menus_mods"));

@@ -23,6 +23,7 @@
 #include "app/gamewrap.h"
 #include "app/test.h"
 #include "mods/mods_api.h"
+#include "mods_gui/mods_gui.h"
 #include "screens/menus.h"
 #include "screens/menus_login.h"
 #include "screens/menus_main.h"
@@ -76,7 +77,7 @@ struct MagnetPeek : TestMagnetSet {
 // show only that, or for a page over a match the match's.
 Container* root_of(State* s, Game& game) {
     if (auto* cover = dynamic_cast<StatesCover*>(s)) return cover->below ? root_of(cover->below, game) : nullptr;
-    if (dynamic_cast<StatesMenu*>(s) || dynamic_cast<StatesPause2*>(s)) return game.mods_api;
+    if (dynamic_cast<StatesMenu*>(s) || dynamic_cast<StatesPause2*>(s)) return mods_gui_of(game.mods_api.get());
     if (auto* t = dynamic_cast<Test*>(s)) return t->*TestPeek::gui_of;
     if (auto* t = dynamic_cast<TestMagnetSet*>(s)) return t->*MagnetPeek::gui_of;
     return first_root<MenusPreboard, MenusMain, MenusSplash, MenusModScreen, MenusLogin, MenusNews, MenusError,

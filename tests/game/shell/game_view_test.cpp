@@ -16,6 +16,7 @@
 
 #include "app/game.h"
 #include "app/game_paint.h"
+#include "render/zentar_draw_paint.h"  // my_gfx_fill_a
 #include "shell/trans.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gui.h"
