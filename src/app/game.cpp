@@ -251,8 +251,11 @@ void Game::init() {
 
     if (!mod[0]) {
         qel_log("error -mod $FNAME must be provided when running in -headless mode\n");
-        GameView::unregister_states();  // exit() gives them no other chance to go
-        exit(-1);
+        // A run that cannot start: the entry ends the process with this status.
+        GameView::unregister_states();
+        exit_status = -1;
+        quit = 1;
+        return;
     }
     memcpy(mod_file, mod, sizeof(mod_file));
     mods_restart(*this, 1, _game_empty_dict());

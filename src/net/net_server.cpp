@@ -77,9 +77,7 @@ bool NetServer::open_checked() {
     return true;
 }
 
-void NetServer::open() {
-    if (!open_checked()) exit(-1);
-}
+void NetServer::open() { open_checked(); }
 
 void NetServer::on_connect(ENetPeer* peer, uint32_t data) {
     if (data != static_cast<uint32_t>(NET_VERSION)) {
