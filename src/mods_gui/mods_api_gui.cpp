@@ -112,6 +112,190 @@ static Widget* _build(ModsAPI& api, const char* key) {
     return html2gui(api.param_get(key).__str__(), var(VAR_DICT, 0));
 }
 
+// ==== the page, step by step ======================================================
+
+namespace {
+
+// What the "state" parameter asks of the page, read once per rebuild.
+struct GuiState {
+    bool tabs, xtabs, lobby, xlobby;
+    explicit GuiState(const std::string& s)
+        : tabs(s == "tabs"), xtabs(s == "xtabs"), lobby(s == "lobby"), xlobby(s == "xlobby") {}
+    bool tab_bar() const { return tabs || xtabs || lobby || xlobby; }  // the tab bar may show
+    bool lobby_any() const { return lobby || xlobby; }
+};
+
+// What the old page held; the same page shown again gets it back.
+struct GuiKept {
+    std::string page;  // the "_page" value, "" for none
+    int scroll = -1;   // the main and right-hand scroll positions, -1 for none
+    int xscroll = -1;
+    // Named values, the first widget of each name as find() would see it;
+    // widgets without a value (none) have nothing to give back.
+    std::vector<std::pair<std::string, var>> values;
+    std::string focus;  // name of the focused widget
+};
+
+GuiKept _gui_kept(Container& root) {
+    GuiKept k;
+    Widget* w = root.find("_page");
+    k.page = w ? std::string(w->get_value_s() ? w->get_value_s() : "") : "";
+    w = root.find("_scrollbox");
+    k.scroll = w ? w->get_value_i() : -1;
+    w = root.find("_xscrollbox");
+    k.xscroll = w ? w->get_value_i() : -1;
+    std::set<std::string> seen;
+    for (Widget* d : root._list_descendants()) {
+        if (d->name.empty() || !seen.insert(d->name).second) continue;
+        var v = d->get_value();
+        if (v.__type__() != VAR_NONE) k.values.emplace_back(d->name, var(v.__copy__()));
+    }
+    Widget* leaf = _focus_leaf(root);
+    k.focus = leaf ? leaf->name : "";
+    return k;
+}
+
+// The blank backdrop takes clicks that hit nothing else.
+void _gui_backdrop(Container& root, int sw, int sh) {
+    Widget* none = new Widget();
+    none->name = "none";
+    none->focusable = 1;
+    none->style.declared().width = (float)sw;
+    none->style.declared().height = (float)sh;
+    root.add(none, 0, 0);
+}
+
+// The tab bar, when the state has one and the mod's tabs are tall enough;
+// returns the page's top offset.
+int _gui_tab_bar(ModsGui& g, const GuiState& state, int sw) {
+    Box* tabs = new Box(_build(g.api, "tabs"));
+    tabs->style.loop();
+    tabs->_resize();
+    if (!(tabs->oh > GUI_TAB_MIN && state.tab_bar())) {
+        delete tabs;
+        return 0;
+    }
+    tabs->name = "tabs";
+    tabs->style.declared().width = (float)sw;
+    tabs->style.declared().height = (float)GUI_TAB_H;
+    var ignore(VAR_DICT, 0);
+    ignore.__set__(var("type"), var("ignore"));
+    tabs->on_press = ignore;
+    tabs->on_release = var(ignore.__copy__());
+    g.add(tabs, 0, 0);
+    return GUI_TAB_H;
+}
+
+// The right half of the split lobby, keeping its scroll while its markup stays.
+void _gui_xhtml(ModsGui& g, bool split, int sw, int sh, int screen_h, int old_xscroll) {
+    if (!split) {
+        g_xhtml_md5.clear();
+        return;
+    }
+    Widget* xhtml = _build(g.api, "xhtml");
+    xhtml->name = "_xhtml";
+    Widget* xbox = lobby_scrollbox(xhtml, sw / 2, sh - 2 * GUI_TAB_H, "_xscrollbox");
+    xbox->name = "xhtmlbox";
+    g.add(xbox, sw / 2, GUI_TAB_H);
+    xbox->style.declared().height = (float)screen_h;
+    _mods_gui_layout(g);
+    std::string md5 = _md5_hex(g.api.param_get("xhtml").__str__());
+    if (md5 == g_xhtml_md5 && old_xscroll >= 0)
+        if (Widget* xs = g.find("_xscrollbox")) xs->set_value_i(old_xscroll);
+    g_xhtml_md5 = md5;
+}
+
+// The main page from "html"; the same "_page" as before keeps what it held.
+Widget* _gui_page(ModsGui& g, std::string old_page, int& keep) {
+    Widget* html = _build(g.api, "html");
+    Widget* page = html->find("_page");  // before the root takes its own name
+    std::string new_page = page && page->get_value_s() ? page->get_value_s() : "";
+    html->name = "_html";
+    if (new_page.empty()) new_page = "_unknown";
+    if (old_page.empty()) old_page = "_unknown";
+    if (new_page == old_page) keep = 1;
+    return html;
+}
+
+// The main page placed for the state: in the lobby's scroll box, under the
+// tab bar, or over the whole screen.
+void _gui_place(ModsGui& g, Widget* html, const GuiState& state, bool split, int top, int sw, int sh,
+                int screen_h) {
+    int32_t align = html->style.declared().align, valign = html->style.declared().valign;
+    if (state.lobby || split) {
+        int bw = split ? sw / 2 : sw, bh = split ? sh - GUI_TAB_H : GUI_LOBBY_H;
+        Widget* box = lobby_scrollbox(html, bw, bh, "_scrollbox");
+        box->name = "htmlbox";
+        g.add(box, 0, GUI_TAB_H);
+        if (!split) box->style.declared().height = (float)screen_h;
+        _mods_gui_layout(g);
+    } else if (state.tabs || state.xtabs || state.xlobby) {
+        if (g.api.param_get("html").__str__().size() > GUI_PAGE_MIN) {
+            int t = (top ? 1 : 0) + (state.tabs ? 1 : 0);
+            Widget* box = mods_scrollbox(html, 0, -GUI_TAB_H * t);
+            box->name = "html";
+            box->style.declared().align = align;
+            box->style.declared().valign = valign;
+            if (!(state.tabs && top)) {
+                Box* plain = new Box(box);
+                plain->style.declared().valign = -1;
+                int32_t* m = plain->style.declared().margin;
+                m[0] = 0, m[1] = 0, m[2] = GUI_TAB_H, m[3] = 0;
+                box = plain;
+            }
+            g.add(box, 0, top);
+        } else {
+            delete html;
+        }
+    } else {
+        Widget* box = mods_scrollbox(html, 0, 0);
+        box->name = "html";
+        box->style.declared().align = align;
+        box->style.declared().valign = valign;
+        g.add(box, 0, 0);
+    }
+}
+
+// The quit and settings buttons the state has room for.
+void _gui_buttons(ModsGui& g, const GuiState& state, bool split, int sw, int sh) {
+    if (state.tabs) return;
+    if (!g.api.param_get("remove_quit").__bool__()) {
+        Widget* q = mk_img_src("icon-quit");
+        q->name = "quit";
+        q->focusable = 1;
+        q->style.declared().width = q->style.declared().height = 24;
+        for (int32_t& m : q->style.declared().margin) m = 10;
+        q->style.declared().fg_alpha = 170;
+        var a(VAR_DICT, 0);
+        a.__set__(var("type"), var("quit"));
+        q->on_click = a;
+        g.add(q, 0, 0);
+    }
+    if (state.xtabs || (state.xlobby && !split)) return;
+    Widget* s = mk_img_src("icon-settings");
+    s->name = "settings";
+    s->focusable = 1;
+    s->style.declared().width = s->style.declared().height = 34;
+    for (int32_t& m : s->style.declared().margin) m = 5;
+    s->style.declared().fg_alpha = 255;
+    var a(VAR_DICT, 0);
+    a.__set__(var("type"), var("settings"));
+    s->on_click = a;
+    g.add(s, sw - GUI_TAB_H, sh - GUI_TAB_H);
+}
+
+// What the user had on the same page keeps: scroll, focus and values.
+void _gui_restore(ModsGui& g, const GuiKept& k) {
+    if (k.scroll >= 0)
+        if (Widget* s = g.find("_scrollbox")) s->set_value_i(k.scroll);
+    if (!k.focus.empty())
+        if (Widget* f = g.find(k.focus.c_str())) f->_focus();
+    for (auto& [name, v] : k.values)
+        if (Widget* d = g.find(name.c_str())) d->set_value(var(v.__copy__()));
+}
+
+}  // namespace
+
 // ==== ModsGui ======================================================================
 
 ModsGui::ModsGui(ModsAPI& api_, GameView& view_, ZentarUI& ui_) : api(api_), view(view_), ui(ui_) {}
@@ -129,162 +313,22 @@ void mods_gui_loop(ModsAPI* api) {
 
 void ModsGui::gui_init(int keep) {
     int sw = game_get_sw(), sh = game_get_sh();
-    std::string state = api.param_get("state").__str__();
+    const GuiState state(api.param_get("state").__str__());
+    GuiKept kept = _gui_kept(*this);
 
-    // 1. What the old page held.
-    Widget* w = find("_page");
-    std::string old_page = w ? std::string(w->get_value_s() ? w->get_value_s() : "") : "";
-    w = find("_scrollbox");
-    int old_scroll = w ? w->get_value_i() : -1;
-    w = find("_xscrollbox");
-    int old_xscroll = w ? w->get_value_i() : -1;
-    // Named values, the first widget of each name as find() would see it;
-    // widgets without a value (none) have nothing to give back.
-    std::vector<std::pair<std::string, var>> values;
-    std::set<std::string> seen;
-    for (Widget* d : _list_descendants()) {
-        if (d->name.empty() || !seen.insert(d->name).second) continue;
-        var v = d->get_value();
-        if (v.__type__() != VAR_NONE) values.emplace_back(d->name, var(v.__copy__()));
-    }
-    Widget* leaf = _focus_leaf(*this);
-    std::string old_focus = leaf ? leaf->name : "";
-
-    // 2, 3. Fresh console and an empty root.
+    // A fresh console and an empty root.
     modsapi_console_gui_rebuild(&api);
     Container::operator=(Container());
 
-    // 4. The blank backdrop takes clicks that hit nothing else.
-    Widget* none = new Widget();
-    none->name = "none";
-    none->focusable = 1;
-    none->style.declared().width = (float)sw;
-    none->style.declared().height = (float)sh;
-    add(none, 0, 0);
-
-    // 5. Tab bar.
-    bool tab_state = state == "tabs" || state == "xtabs" || state == "lobby" || state == "xlobby";
-    Box* tabs = new Box(_build(api, "tabs"));
-    tabs->style.loop();
-    tabs->_resize();
-    int top = 0;
-    if (tabs->oh > GUI_TAB_MIN && tab_state) {
-        tabs->name = "tabs";
-        tabs->style.declared().width = (float)sw;
-        tabs->style.declared().height = (float)GUI_TAB_H;
-        var ignore(VAR_DICT, 0);
-        ignore.__set__(var("type"), var("ignore"));
-        tabs->on_press = ignore;
-        tabs->on_release = var(ignore.__copy__());
-        add(tabs, 0, 0);
-        top = GUI_TAB_H;
-    } else {
-        delete tabs;
-    }
-
-    bool lobby_state = state == "lobby" || state == "xlobby";
-    bool split = lobby_state && view.state_call(var("lobby:split")).__bool__();
-    bool lobby_layout = state == "lobby" || split;
+    _gui_backdrop(*this, sw, sh);
+    int top = _gui_tab_bar(*this, state, sw);
+    bool split = state.lobby_any() && view.state_call(var("lobby:split")).__bool__();
     int screen_h = std::max((int)ui.screen[3] - 2 * GUI_TAB_H, 0);
-
-    // 6. Right half of the split lobby.
-    if (split) {
-        Widget* xhtml = _build(api, "xhtml");
-        xhtml->name = "_xhtml";
-        Widget* xbox = lobby_scrollbox(xhtml, sw / 2, sh - 2 * GUI_TAB_H, "_xscrollbox");
-        xbox->name = "xhtmlbox";
-        add(xbox, sw / 2, GUI_TAB_H);
-        xbox->style.declared().height = (float)screen_h;
-        _mods_gui_layout(*this);
-        std::string md5 = _md5_hex(api.param_get("xhtml").__str__());
-        if (md5 == g_xhtml_md5 && old_xscroll >= 0)
-            if (Widget* xs = find("_xscrollbox")) xs->set_value_i(old_xscroll);
-        g_xhtml_md5 = md5;
-    } else {
-        g_xhtml_md5.clear();
-    }
-
-    // 7. Main page.
-    Widget* html = _build(api, "html");
-    Widget* page = html->find("_page");  // before the root takes its own name
-    std::string new_page = page && page->get_value_s() ? page->get_value_s() : "";
-    html->name = "_html";
-    if (new_page.empty()) new_page = "_unknown";
-    if (old_page.empty()) old_page = "_unknown";
-    if (new_page == old_page) keep = 1;
-
-    // 8. Its placement.
-    int32_t align = html->style.declared().align, valign = html->style.declared().valign;
-    if (lobby_layout) {
-        int bw = split ? sw / 2 : sw, bh = split ? sh - GUI_TAB_H : GUI_LOBBY_H;
-        Widget* box = lobby_scrollbox(html, bw, bh, "_scrollbox");
-        box->name = "htmlbox";
-        add(box, 0, GUI_TAB_H);
-        if (!split) box->style.declared().height = (float)screen_h;
-        _mods_gui_layout(*this);
-    } else if (state == "tabs" || state == "xtabs" || state == "xlobby") {
-        if (api.param_get("html").__str__().size() > GUI_PAGE_MIN) {
-            int t = (top ? 1 : 0) + (state == "tabs" ? 1 : 0);
-            Widget* box = mods_scrollbox(html, 0, -GUI_TAB_H * t);
-            box->name = "html";
-            box->style.declared().align = align;
-            box->style.declared().valign = valign;
-            if (!(state == "tabs" && top)) {
-                Box* plain = new Box(box);
-                plain->style.declared().valign = -1;
-                int32_t* m = plain->style.declared().margin;
-                m[0] = 0, m[1] = 0, m[2] = GUI_TAB_H, m[3] = 0;
-                box = plain;
-            }
-            add(box, 0, top);
-        } else {
-            delete html;
-        }
-    } else {
-        Widget* box = mods_scrollbox(html, 0, 0);
-        box->name = "html";
-        box->style.declared().align = align;
-        box->style.declared().valign = valign;
-        add(box, 0, 0);
-    }
-
-    // 9. Quit and settings buttons.
-    if (state != "tabs") {
-        if (!api.param_get("remove_quit").__bool__()) {
-            Widget* q = mk_img_src("icon-quit");
-            q->name = "quit";
-            q->focusable = 1;
-            q->style.declared().width = q->style.declared().height = 24;
-            for (int32_t& m : q->style.declared().margin) m = 10;
-            q->style.declared().fg_alpha = 170;
-            var a(VAR_DICT, 0);
-            a.__set__(var("type"), var("quit"));
-            q->on_click = a;
-            add(q, 0, 0);
-        }
-        if (state != "xtabs" && !(state == "xlobby" && !split)) {
-            Widget* s = mk_img_src("icon-settings");
-            s->name = "settings";
-            s->focusable = 1;
-            s->style.declared().width = s->style.declared().height = 34;
-            for (int32_t& m : s->style.declared().margin) m = 5;
-            s->style.declared().fg_alpha = 255;
-            var a(VAR_DICT, 0);
-            a.__set__(var("type"), var("settings"));
-            s->on_click = a;
-            add(s, sw - GUI_TAB_H, sh - GUI_TAB_H);
-        }
-    }
-
-    // 10. The same page again: what the user had keeps.
-    if (keep) {
-        if (old_scroll >= 0)
-            if (Widget* s = find("_scrollbox")) s->set_value_i(old_scroll);
-        if (!old_focus.empty())
-            if (Widget* f = find(old_focus.c_str())) f->_focus();
-        for (auto& [name, v] : values)
-            if (Widget* d = find(name.c_str())) d->set_value(var(v.__copy__()));
-    }
+    _gui_xhtml(*this, split, sw, sh, screen_h, kept.xscroll);
+    Widget* html = _gui_page(*this, kept.page, keep);
+    _gui_place(*this, html, state, split, top, sw, sh, screen_h);
+    _gui_buttons(*this, state, split, sw, sh);
+    if (keep) _gui_restore(*this, kept);
 
     _mods_gui_layout(*this);
     if (!parent && !focused) _find_focus();
