@@ -15,7 +15,6 @@
 
 #include "shell/game_parts.h"
 #include "shell/game_view.h"
-#include "world/zentar.h"
 #include "shell/game_video.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"

@@ -5,7 +5,6 @@
 #include "screens/ext_store.h"
 #include "shell/game_parts.h"
 #include "shell/game_view.h"
-#include "world/zentar.h"
 #include "shell/game_video.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"

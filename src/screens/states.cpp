@@ -7,7 +7,6 @@
 
 #include "chat/chat_widgets.h"
 #include "shell/game_parts.h"
-#include "shell/game_settings.h"
 #include "shell/game_view.h"
 #include "shell/game_video.h"
 #include "mods/mods_api.h"
