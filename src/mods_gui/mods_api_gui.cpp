@@ -256,32 +256,26 @@ void _gui_place(ModsGui& g, Widget* html, const GuiState& state, bool split, int
     }
 }
 
+// An icon button named `name` whose click reports {type = name}.
+Widget* _gui_icon(const char* name, float size, int32_t margin, int32_t alpha) {
+    Widget* w = mk_img_src(std::string("icon-") + name);
+    w->name = name;
+    w->focusable = 1;
+    w->style.declared().width = w->style.declared().height = size;
+    for (int32_t& m : w->style.declared().margin) m = margin;
+    w->style.declared().fg_alpha = alpha;
+    var a(VAR_DICT, 0);
+    a.__set__(var("type"), var(name));
+    w->on_click = a;
+    return w;
+}
+
 // The quit and settings buttons the state has room for.
 void _gui_buttons(ModsGui& g, const GuiState& state, bool split, int sw, int sh) {
     if (state.tabs) return;
-    if (!g.api.param_get("remove_quit").__bool__()) {
-        Widget* q = mk_img_src("icon-quit");
-        q->name = "quit";
-        q->focusable = 1;
-        q->style.declared().width = q->style.declared().height = 24;
-        for (int32_t& m : q->style.declared().margin) m = 10;
-        q->style.declared().fg_alpha = 170;
-        var a(VAR_DICT, 0);
-        a.__set__(var("type"), var("quit"));
-        q->on_click = a;
-        g.add(q, 0, 0);
-    }
+    if (!g.api.param_get("remove_quit").__bool__()) g.add(_gui_icon("quit", 24, 10, 170), 0, 0);
     if (state.xtabs || (state.xlobby && !split)) return;
-    Widget* s = mk_img_src("icon-settings");
-    s->name = "settings";
-    s->focusable = 1;
-    s->style.declared().width = s->style.declared().height = 34;
-    for (int32_t& m : s->style.declared().margin) m = 5;
-    s->style.declared().fg_alpha = 255;
-    var a(VAR_DICT, 0);
-    a.__set__(var("type"), var("settings"));
-    s->on_click = a;
-    g.add(s, sw - GUI_TAB_H, sh - GUI_TAB_H);
+    g.add(_gui_icon("settings", 34, 5, 255), sw - GUI_TAB_H, sh - GUI_TAB_H);
 }
 
 // What the user had on the same page keeps: scroll, focus and values.
