@@ -71,7 +71,8 @@ public:
 // What the Game answers the mod runtime (game_mods.cpp).
 ModsHooks& game_mods_hooks();
 
-// Set by Game::init; code that isn't handed the game reaches it here.
+// Set by Game::init; code of the app that isn't handed the game reaches it
+// here (the layers below reach its parts through game_parts()).
 extern Game* GAME_THIS;
 Game* game_this();
 
