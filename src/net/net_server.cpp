@@ -200,14 +200,22 @@ void NetServer::send_outbox() {
                     m.type.c_str(), static_cast<int>(m.value.size()));
             continue;
         }
-        enet_uint32 flags = (m.reliable & 1) ? ENET_PACKET_FLAG_RELIABLE : 0;
-        if (m.uid.empty()) {
-            ENetPacket* pk = enet_packet_create(packed.data(), packed.size(), flags);
-            if (pk) enet_host_broadcast(enet_host, 0, pk);
-            continue;
+        // Everybody (an empty uid) means every admitted connection: one that
+        // has not answered its challenge gets nothing but the challenge.
+        ENetPacket* pk = nullptr;
+        for (NetPeer* p : peers) {
+            if (!p->active || !p->joined || !p->peer || (!m.uid.empty() && p->uid != m.uid)) continue;
+            if (!pk) {
+                pk = enet_packet_create(packed.data(), packed.size(),
+                                        (m.reliable & 1) ? ENET_PACKET_FLAG_RELIABLE : 0);
+                if (!pk) {
+                    qel_log("net: out of memory for a packet of %d bytes\n", static_cast<int>(packed.size()));
+                    break;
+                }
+            }
+            enet_peer_send(p->peer, 0, pk);
         }
-        for (NetPeer* p : peers)
-            if (p->active && p->joined && p->uid == m.uid) send_packet(p->peer, packed, m.reliable);
+        if (pk && pk->referenceCount == 0) enet_packet_destroy(pk);
     }
     outbox_sent();
 }
