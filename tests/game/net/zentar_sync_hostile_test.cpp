@@ -393,6 +393,20 @@ protected:
         memcpy(d.data() + 4, &n, 4);
         feed("D", d);
     }
+    // A fleet record as a host could send it for host slot n.
+    static Item fleet_record(int n, int32_t uid, int owner, int target, int32_t units, float ships) {
+        Item f{};
+        f.in_use = 1;
+        f.n = n;
+        f.sync_id = uid;
+        f.has_fleet = 1;
+        f.has_sync = 1;
+        f.owner_n = owner;
+        f.fleet_target = target;
+        f.fleet_units = units;
+        f.fleet_ships = ships;
+        return f;
+    }
     int L(int n) const { return c->client_map_local[n]; }
     Item& local(int n) { return c->items[L(n)]; }
     int client_fleets() const {
@@ -505,16 +519,7 @@ TEST_F(ClientTest, HostileRecordsAreCleanedOrIgnored) {
     EXPECT_EQ(got.sync_hold_until, 0);
 
     // A hostile fleet: absurd unit counts and ships.
-    Item f{};
-    f.n = 90;
-    f.sync_id = 999;
-    f.has_fleet = 1;
-    f.has_sync = 1;
-    f.in_use = 1;
-    f.fleet_units = 1000000000;
-    f.fleet_ships = 1e30f;
-    f.owner_n = 5000;
-    f.fleet_target = hp2;
+    Item f = fleet_record(90, 999, 5000, hp2, 1000000000, 1e30f);
     f.fleet_source = hp1;
     feed("I", rec(f));
     f.n = 91;
@@ -555,17 +560,7 @@ TEST_F(ClientTest, CraftedRecordsCannotFreezeTheStep) {
     // units far beyond any field. Spread in y but not in x (floats that large
     // have no room for it), they once made the collision split of the next
     // step recurse practically for ever.
-    Item f{};
-    f.in_use = 1;
-    f.n = 200;
-    f.sync_id = 4242;
-    f.has_fleet = 1;
-    f.has_object = 1;
-    f.has_owner = 1;
-    f.owner_n = hu;
-    f.fleet_target = hp1;
-    f.fleet_units = 2000;
-    f.fleet_ships = 2000;
+    Item f = fleet_record(200, 4242, hu, hp1, 2000, 2000);
     f.unit_speed = 40;
     f.position_x = 1e38f;
     EXPECT_TRUE(ends_well([&] {
