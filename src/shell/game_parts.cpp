@@ -1,5 +1,5 @@
-// game_parts: the Game's operations as its parts reach them, and the
-// accessors of the running game.
+// game_parts: how the running game's parts are found, and the accessors of
+// the running game.
 #include "shell/game_parts.h"
 
 #include "shell/game_settings.h"
