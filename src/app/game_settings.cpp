@@ -327,7 +327,9 @@ void Settings::save() {
   if (_settings_headless()) return;
   qel_log("Settings::save\n");
   if (!driver_steam_is_init()) _settings_private(driver_doc_fname(SETTINGS_CLOUD_FILE));
-  driver_cloud_save(SETTINGS_CLOUD_FILE, this, SETTINGS_SIZE);
+  if (!driver_cloud_save(SETTINGS_CLOUD_FILE, this, SETTINGS_SIZE))
+    qel_log("Settings::save: %s not saved, the account changes are lost\n", SETTINGS_CLOUD_FILE);
   _settings_private(driver_doc_fname(SETTINGS_LOCAL_FILE));
-  driver_doc_save(SETTINGS_LOCAL_FILE, this, SETTINGS_SIZE);
+  if (!driver_doc_save(SETTINGS_LOCAL_FILE, this, SETTINGS_SIZE))
+    qel_log("Settings::save: %s not saved, the device settings are lost\n", SETTINGS_LOCAL_FILE);
 }

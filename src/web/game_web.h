@@ -111,6 +111,7 @@ void game_web_handle_sync(Game& game, std::string text);
 bool sync_fname_ok(std::string name);
 // The member's number, 0 when dict has no such member.
 float sync_get_value(var& dict, std::string name);
-void sync_doc_save(std::string name, std::string bytes);
+// False (the driver logs why) when the document could not be written.
+bool sync_doc_save(std::string name, std::string bytes);
 // Empties and then deletes the document when it exists.
 void sync_doc_remove(std::string name);
