@@ -308,6 +308,14 @@ void Settings::load() {
   for (const SettingsWord& w : SETTINGS_UI_WORDS_AT_LOAD)
     if (w.rule == RULE_FORCED) _settings_set_word(*this, w.off, w.value);
 
+  // Earlier builds kept "-web" here for every later run, and sent those
+  // runs' logins, password token and all, to it: it now applies to the run
+  // it is given on only.
+  if (web_server[0]) {
+    qel_log("settings: the stored web server %s is no longer used\n", _settings_text(web_server).c_str());
+    memset(web_server, 0, sizeof(web_server));
+  }
+
   // Per-login fields never survive a restart.
   memset(cleared_text, 0, sizeof(cleared_text));
   cleared_word = 0;
