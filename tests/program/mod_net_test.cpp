@@ -305,21 +305,10 @@ void lan_road(const std::string& account) {
     const std::string on_host = name.substr(0, 15);
     EXPECT_TRUE(host.wait_out("$ join: " + on_host + " gets planet", 1, 10000));
 
-    // Another account whose id begins the same is another player: the host
-    // gives it a planet of its own and this player stays in the match.
-    Player other;
-    if (!account.empty()) {
-        std::string theirs = account.substr(0, 15) + "-another-player";
-        ASSERT_NE(net_uid(theirs), uid);
-        other.net.init("127.0.0.1", port, net_uid(theirs), "Other", "");
-        ASSERT_TRUE(other.net.open_checked());
-        EXPECT_TRUE(other.until([&] { return host.out().find("$ join: Other gets planet") != std::string::npos; },
-                                10000))
-            << host.out();
-        EXPECT_TRUE(p.until([&] { return w.items[me].has_player && g.client_net && !g.client_net->closed; }, 2000));
-    }
-
-    // Drag from our planet to the nearest one that half its ships can take.
+    // Drag from our planet to the nearest one that half its ships can take,
+    // once the screen has stopped moving (a change of screen swallows the
+    // pointer).
+    ASSERT_TRUE(p.until([&] { return p.settled(); }, 5000));
     int target = 0;
     float near = INFINITY;
     for (int i = 1; i < ZT_ITEMS; i++) {
@@ -338,6 +327,20 @@ void lan_road(const std::string& account) {
     auto taken = [&] { return w.items[target].owner_n == me || host.out().find(took) != std::string::npos; };
     EXPECT_TRUE(p.until(taken, 10000)) << host.out();
     EXPECT_TRUE(host.wait_out(took, 1, 2000)) << host.out();
+
+    // Another account whose id begins the same is another player: the host
+    // gives it a planet of its own and this player stays in the match.
+    Player other;
+    if (!account.empty()) {
+        std::string theirs = account.substr(0, 15) + "-another-player";
+        ASSERT_NE(net_uid(theirs), uid);
+        other.net.init("127.0.0.1", port, net_uid(theirs), "Other", "");
+        ASSERT_TRUE(other.net.open_checked());
+        EXPECT_TRUE(other.until([&] { return host.out().find("$ join: Other gets planet") != std::string::npos; },
+                                10000))
+            << host.out();
+        EXPECT_TRUE(p.until([&] { return w.items[me].has_player && g.client_net && !g.client_net->closed; }, 2000));
+    }
 
     // Escape pauses over the match; Escape again is "back" to it.
     p.escape();
