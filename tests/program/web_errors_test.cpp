@@ -35,6 +35,22 @@ void with_file_limit(rlim_t bytes, const std::function<void()>& f) {
     signal(SIGXFSZ, old_handler);
 }
 
+// From the news or the main menu to the account page.
+void account_page(Player& p) {
+    if (p.on("menus_news")) {
+        EXPECT_TRUE(p.click("back"));
+    }
+    EXPECT_TRUE(p.until([&] { return p.on("menus_main"); })) << p.screen();
+    EXPECT_TRUE(p.click("menus_settings"));
+    EXPECT_TRUE(p.until([&] { return p.on("menus_login"); }));
+}
+
+// Quick Play from there; true once the news show.
+bool quick_play(Player& p) {
+    account_page(p);
+    return p.click("qlogin") && p.until([&] { return p.on("menus_news"); });
+}
+
 TEST(WebErrors, EveryFailedRequestEndsOnTheErrorScreenAndKeepsTheAccount) {
     FakeWeb web;
     web.account.docs = {{"notes.txt", "kept"}};
@@ -44,17 +60,7 @@ TEST(WebErrors, EveryFailedRequestEndsOnTheErrorScreenAndKeepsTheAccount) {
     const std::string uid = web.account.uid;
 
     ASSERT_TRUE(p.pass_gate()) << p.screen();
-    auto login = [&] {
-        if (p.on("menus_news")) {
-            EXPECT_TRUE(p.click("back"));
-        }
-        EXPECT_TRUE(p.until([&] { return p.on("menus_main"); }));
-        EXPECT_TRUE(p.click("menus_settings"));
-        EXPECT_TRUE(p.until([&] { return p.on("menus_login"); }));
-        EXPECT_TRUE(p.click("qlogin"));
-    };
-    login();
-    ASSERT_TRUE(p.until([&] { return p.on("menus_news"); }));
+    ASSERT_TRUE(quick_play(p));
     ASSERT_EQ(field(s.uid, 64), uid);
     ASSERT_EQ(p.doc("notes.txt"), "kept");
     ASSERT_EQ(p.doc("sync.dat"), "{\"notes.txt\":1}");
@@ -65,22 +71,15 @@ TEST(WebErrors, EveryFailedRequestEndsOnTheErrorScreenAndKeepsTheAccount) {
     const std::string next(64 * 1024, 'n');
     web.account.docs = {{"notes.txt", next}};
     web.account.docs_version = 2;
-    with_file_limit(16 * 1024, [&] {
-        login();
-        EXPECT_TRUE(p.until([&] { return p.on("menus_news"); }));
-    });
+    with_file_limit(16 * 1024, [&] { EXPECT_TRUE(quick_play(p)); });
     EXPECT_EQ(p.doc("notes.txt"), "kept");
     EXPECT_EQ(p.doc("sync.dat"), "{\"notes.txt\":1}");
-    login();
-    ASSERT_TRUE(p.until([&] { return p.on("menus_news"); }));
+    ASSERT_TRUE(quick_play(p));
     ASSERT_EQ(p.doc("notes.txt"), next);
     ASSERT_EQ(p.doc("sync.dat"), "{\"notes.txt\":2}");
 
     const std::string key = field(s.session_key, 64), sync = p.doc("sync.dat");
-    ASSERT_TRUE(p.click("back"));
-    ASSERT_TRUE(p.until([&] { return p.on("menus_main"); }));
-    ASSERT_TRUE(p.click("menus_settings"));
-    ASSERT_TRUE(p.until([&] { return p.on("menus_login"); }));
+    account_page(p);
 
     const int wait_ms = (int)(GAME_WEB_TIMEOUT * 1000);
     const float deadline_s = 2;
@@ -146,9 +145,7 @@ TEST(WebErrors, EveryFailedRequestEndsOnTheErrorScreenAndKeepsTheAccount) {
     EXPECT_EQ(field(s.name, 64), "");
     EXPECT_EQ(field(s.passwd, 64), "");
     p.key(SDLK_ESCAPE);
-    ASSERT_TRUE(p.until([&] { return p.on("menus_main"); })) << p.screen();
-    ASSERT_TRUE(p.click("menus_settings"));
-    ASSERT_TRUE(p.until([&] { return p.on("menus_login"); }));
+    account_page(p);
     EXPECT_NE(p.widget("qlogin"), nullptr) << p.texts();
 
     Settings saved = p.saved_settings();
@@ -174,8 +171,7 @@ TEST(WebErrors, ALateReplyLeavesThePlayerWhereTheyAre) {
     }
 
     auto login_and_leave = [&] {
-        ASSERT_TRUE(p.click("menus_settings"));
-        ASSERT_TRUE(p.until([&] { return p.on("menus_login"); }));
+        account_page(p);
         size_t asked = web.requests().size();
         ASSERT_TRUE(p.click("qlogin"));
         ASSERT_TRUE(p.until([&] { return web.requests().size() > asked; }));
