@@ -38,8 +38,8 @@ public:
     GameAudio audio{};
     GameVideo video{};
     char mod[512]{};              // "-mod"
-    char web[256]{};              // "-web HOST[:PORT]": stored as the settings' web server
-    int32_t web_given = 0;        // 1 when "-web" was on the command line
+    char web[256]{};              // "-web HOST[:PORT]": the web server of this run
+    int32_t web_given = 0;        // 1 while `web` names a valid server
     int32_t crash = 0;            // headless engine failure: 0 wait, 1 exit, 2 restart
     int32_t active = 1;           // 0 after the suspend that precedes a Cmd+Q quit
     int32_t exit_status = 0;      // the process's: non-zero once a run failed (no start, crash policy)

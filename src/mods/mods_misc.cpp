@@ -10,6 +10,7 @@
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
 #include "mods/mods_scripts.h"
+#include "net/net.h"  // net_uid
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_log.h"
 
@@ -148,7 +149,8 @@ int mods_restart(ModsGame& game, int run_loop, var params) {
     int gsize = 0;
     game.mods_player(&name, &uid, &gsize);
     _mods_param_str(api, "name", name);
-    _mods_param_str(api, "uid", uid);
+    // As the world and the messages know the player.
+    _mods_param_str(api, "uid", net_uid(uid));
     api->param_set("player", var(0));
 
     var& p = api->params;

@@ -58,6 +58,8 @@ struct GameParts {
     int32_t& active;
     char (&server)[256];
     char (&token)[256];
+    char (&web)[256];
+    int32_t& web_given;
 
     // The mod runtime's calls take the game as the runtime sees it.
     operator ModsGame&() const { return mods; }
