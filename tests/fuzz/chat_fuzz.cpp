@@ -16,13 +16,9 @@
 #include "fuzz_home.h"
 #include "mods/mods_api.h"
 #include "ruvezor/util/qel_gui_textinput.h"
+#include "ruvezor/util/qel_json.h"
 
 namespace {
-
-void fail(const std::string& why) {
-    fprintf(stderr, "chat fuzz: %s\n", why.c_str());
-    abort();
-}
 
 Game* start() {
     FuzzHome::fresh_docs();
@@ -30,14 +26,13 @@ Game* start() {
     game->headless = 1;
     game->mod_builtin = 1;
     snprintf(game->mod_file, sizeof(game->mod_file), "mod_play.lua");
-    var p(VAR_DICT, 0);
-    p["host"] = var("127.0.0.1");
-    p["port"] = var(9);
-    p["token"] = var("tok");
-    p["name"] = var("Ann");
-    p["uid"] = var("u1");
+    // What the play menu hands the client after a web login: a host that
+    // never answers, so every message comes from this entry.
+    static const char params[] = R"({"host":"127.0.0.1","port":9,"token":"tok","name":"Ann","uid":"u1"})";
+    var p;
+    json_decode(p, params, sizeof(params) - 1);
     mods_restart(*game, 0, p);
-    if (!mods_api_of(*game) || !game->chat) fail("the online play client did not start");
+    if (!mods_api_of(*game) || !game->chat) fuzz_fail("the online play client did not start");
     return game;
 }
 
@@ -47,17 +42,17 @@ void host_says(Game& game, const char* type, const std::string& value) {
     e["value"] = var(value);
     mods_event(game, e);
     ModsAPI* api = mods_api_of(game);
-    if (!api) fail("the client script is gone");
-    if (!api->error_first.empty()) fail("the client script failed: " + api->error_first);
+    if (!api) fuzz_fail("the client script is gone");
+    if (!api->error_first.empty()) fuzz_fail("the client script failed: " + api->error_first);
 }
 
 void check(const Chat& chat) {
-    if (chat.lines.size() > CHAT_LINES_MAX) fail("more lines than the cap");
+    if (chat.lines.size() > CHAT_LINES_MAX) fuzz_fail("more lines than the cap");
     for (const ChatLine& l : chat.lines)
-        if (l.text.size() > CHAT_LINE_BYTES_MAX) fail("a line over the cap");
-    if (chat.keywords.size() > CHAT_KEYWORDS_MAX) fail("more keywords than the cap");
+        if (l.text.size() > CHAT_LINE_BYTES_MAX) fuzz_fail("a line over the cap");
+    if (chat.keywords.size() > CHAT_KEYWORDS_MAX) fuzz_fail("more keywords than the cap");
     for (const std::string& k : chat.keywords)
-        if (k.size() > CHAT_KEYWORD_BYTES_MAX) fail("a keyword over the cap");
+        if (k.size() > CHAT_KEYWORD_BYTES_MAX) fuzz_fail("a keyword over the cap");
 }
 
 // The player types text and presses Tab a few times.
@@ -71,8 +66,8 @@ void complete(Game& game, const std::string& typed, int tabs) {
         tab.key = GUI_KEY_TAB;
         tab.unicode = 9;
         _chat_event_input(game, &entry, tab);
-        if (entry.value.size() > 255 * 4) fail("completion overran the entry");
-        if (entry.caret < 0 || entry.caret > static_cast<int>(entry.value.size())) fail("caret outside the entry");
+        if (entry.value.size() > 255 * 4) fuzz_fail("completion overran the entry");
+        if (entry.caret < 0 || entry.caret > static_cast<int>(entry.value.size())) fuzz_fail("caret outside the entry");
     }
 }
 

@@ -20,6 +20,13 @@
 #include <string>
 #include <thread>
 
+// A promise of the entry broken: one line on standard error, then the end a
+// crash would have, which libFuzzer and the replay both report.
+[[noreturn]] inline void fuzz_fail(const std::string& why) {
+    fprintf(stderr, "fuzz: %s\n", why.c_str());
+    abort();
+}
+
 class FuzzBytes {
 public:
     FuzzBytes(const uint8_t* data, size_t size) : p_(data), n_(size) {}

@@ -3,6 +3,7 @@
 // the process ends. Each input starts from an empty document directory.
 #pragma once
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -18,6 +19,24 @@ public:
         for (const auto& e : std::filesystem::directory_iterator(home->docs_, ec))
             std::filesystem::remove_all(e.path(), ec);
         return home->docs_;
+    }
+    // Replaces the file at path by the bytes.
+    static void put(const std::string& path, const std::string& bytes) {
+        FILE* f = fopen(path.c_str(), "wb");
+        if (!f) abort();
+        if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
+        fclose(f);
+    }
+    // The bytes of the file at path, none when it can't be read.
+    static std::string get(const std::string& path) {
+        std::string s;
+        if (FILE* f = fopen(path.c_str(), "rb")) {
+            char buf[4096];
+            size_t n;
+            while ((n = fread(buf, 1, sizeof(buf), f)) > 0) s.append(buf, n);
+            fclose(f);
+        }
+        return s;
     }
     // The directory holding HOME, for checks that nothing was written beside it.
     static std::string root() {

@@ -22,11 +22,6 @@
 
 namespace {
 
-void fail(const char* why) {
-    fprintf(stderr, "images fuzz: %s\n", why);
-    abort();
-}
-
 // Text for a quoted attribute: any byte but the quote.
 std::string attr_text(std::string s) {
     for (char& c : s)
@@ -50,20 +45,20 @@ void check(Widget* w) {
     if (auto* img = dynamic_cast<DataImage*>(w)) {
         float dw = img->style.declared().width, dh = img->style.declared().height;
         if (!img->bytes.empty() && (!(dw >= 0 && dw <= HTML2GUI_MAX_SIZE) || !(dh >= 0 && dh <= HTML2GUI_MAX_SIZE)))
-            fail("a picture's size is out of bounds");
+            fuzz_fail("a picture's size is out of bounds");
     }
     if (auto* art = dynamic_cast<PixArt*>(w)) {
-        if (!pixart_whole(art->data)) fail("pixel art outside its palette");
+        if (!pixart_whole(art->data)) fuzz_fail("pixel art outside its palette");
         for (uint8_t v : art->big)
-            if (v > 3) fail("upscaled pixel art outside its palette");
+            if (v > 3) fuzz_fail("upscaled pixel art outside its palette");
         PixArtData again = art->data;
         pixart_decode(art->get_value().__str__(), again);
-        if (memcmp(&again, &art->data, sizeof(again)) != 0) fail("pixel art does not read back as written");
+        if (memcmp(&again, &art->data, sizeof(again)) != 0) fuzz_fail("pixel art does not read back as written");
     }
     if (auto* v = dynamic_cast<VectorArt*>(w)) {
-        if (v->vertices.size() % 3 || v->vertices.size() / 3 > VECTOR_ART_MAX_TRIANGLES) fail("vector art");
+        if (v->vertices.size() % 3 || v->vertices.size() / 3 > VECTOR_ART_MAX_TRIANGLES) fuzz_fail("vector art");
         for (const ArtVertex& p : v->vertices)
-            if (!std::isfinite(p.x) || !std::isfinite(p.y)) fail("vector art off the plane");
+            if (!std::isfinite(p.x) || !std::isfinite(p.y)) fuzz_fail("vector art off the plane");
     }
 }
 
@@ -89,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         default: markup = "<planet color=#4080ff data='" + attr_text(bytes) + "' />"; break;
     }
     Widget* root = html2gui(markup, var());
-    if (!root) fail("no page");
+    if (!root) fuzz_fail("no page");
     check(root);
     for (Widget* w : root->_list_descendants()) check(w);
     delete root;

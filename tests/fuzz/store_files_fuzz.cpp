@@ -17,18 +17,6 @@
 
 namespace {
 
-void fail(const char* why) {
-    fprintf(stderr, "store files fuzz: %s\n", why);
-    abort();
-}
-
-void put(const std::string& docs, const char* name, const std::string& bytes) {
-    FILE* f = fopen((docs + "/" + name).c_str(), "wb");
-    if (!f) abort();
-    if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-}
-
 bool is_dict(const var& v) { return v.__type__() == VAR_DICT; }
 
 // The text reads back as a JSON object.
@@ -45,28 +33,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string receipts = in.bytes(in.u16());
     std::string valid = in.bytes(in.u16());
     std::string reply = in.rest();
-    put(docs, "receipts.dat", receipts);
-    put(docs, "valid.dat", valid);
+    FuzzHome::put(docs + "/receipts.dat", receipts);
+    FuzzHome::put(docs + "/valid.dat", valid);
 
     var sent = ext_store_web_data();
-    if (!is_dict(sent) || !is_dict(sent["receipts"]) || !is_dict(sent["valid"])) fail("the data sent is no object");
-    if (!reads_back(json_encode(sent))) fail("the data sent does not read back");
+    if (!is_dict(sent) || !is_dict(sent["receipts"]) || !is_dict(sent["valid"])) fuzz_fail("the data sent is no object");
+    if (!reads_back(json_encode(sent))) fuzz_fail("the data sent does not read back");
 
     var verdicts;
     if (json_decode(verdicts, reply.data(), reply.size()) != 0) verdicts = var();
     ext_store_web_receipts_callback(verdicts);
 
-    if (driver_doc_load("receipts.dat") != receipts) fail("a verdict changed the receipts");
+    if (driver_doc_load("receipts.dat") != receipts) fuzz_fail("a verdict changed the receipts");
     var stored = ext_store_receipts_load();
     var now = ext_store_valid_load();
-    if (!is_dict(stored) || !is_dict(now)) fail("a file does not load as an object");
+    if (!is_dict(stored) || !is_dict(now)) fuzz_fail("a file does not load as an object");
     std::string written = driver_doc_load("valid.dat");
     if (written != valid) {
-        if (!reads_back(written)) fail("valid.dat does not read back");
+        if (!reads_back(written)) fuzz_fail("valid.dat does not read back");
         var walk(stored.__iter__());
         var key, value;
         while (walk.__pair__(key, value))
-            if (!now.__has__(key)) fail("valid.dat leaves a receipt out");
+            if (!now.__has__(key)) fuzz_fail("valid.dat leaves a receipt out");
     }
     return 0;
 }

@@ -38,10 +38,7 @@ Match* m;
 
 int match_ticks() { return m->clock_ms; }
 
-void fail(const char* side, const std::string& why) {
-    fprintf(stderr, "sync fuzz: %s world: %s\n", side, why.c_str());
-    abort();
-}
+void fail(const char* side, const std::string& why) { fuzz_fail(std::string(side) + " world: " + why); }
 
 // What a client receives from the host: messages to all and to this player.
 void to_client() {

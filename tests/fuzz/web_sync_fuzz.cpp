@@ -21,29 +21,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-void fail(const std::string& why) {
-    fprintf(stderr, "web sync fuzz: %s\n", why.c_str());
-    abort();
-}
-
-void put(const std::string& path, const std::string& bytes) {
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) abort();
-    if (!bytes.empty()) fwrite(bytes.data(), 1, bytes.size(), f);
-    fclose(f);
-}
-
-std::string get(const std::string& path) {
-    std::string s;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        char buf[4096];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof(buf), f)) > 0) s.append(buf, n);
-        fclose(f);
-    }
-    return s;
-}
-
 // Every file under dir but those under skip, as paths.
 std::set<std::string> files_under(const std::string& dir, const std::string& skip) {
     std::set<std::string> out;
@@ -73,9 +50,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string root = FuzzHome::root();
     if (!game) {
         fs::create_directories(root + "/data");
-        put(root + "/data/asset.png", "asset");
+        FuzzHome::put(root + "/data/asset.png", "asset");
         driver_set_altdir((root + "/data").c_str());
-        put(root + "/outside.txt", "outside");
+        FuzzHome::put(root + "/outside.txt", "outside");
         game = new Game();
         game->headless = 1;
     }
@@ -85,26 +62,26 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string old_text = in.bytes(old_len);
     std::string message = in.rest();
     // What a player and the game keep in the document directory.
-    put(docs + "/mine.txt", "mine");
-    put(docs + "/settings-local.dat", "settings");
-    if (!old_text.empty()) put(docs + "/sync.dat", old_text);
+    FuzzHome::put(docs + "/mine.txt", "mine");
+    FuzzHome::put(docs + "/settings-local.dat", "settings");
+    if (!old_text.empty()) FuzzHome::put(docs + "/sync.dat", old_text);
     std::set<std::string> before = files_under(root, docs);
 
     game_web_handle_sync(*game, message);
 
-    if (files_under(root, docs) != before) fail("a file outside the document directory changed");
-    if (get(root + "/outside.txt") != "outside" || get(root + "/data/asset.png") != "asset")
-        fail("a file outside the document directory was written");
+    if (files_under(root, docs) != before) fuzz_fail("a file outside the document directory changed");
+    if (FuzzHome::get(root + "/outside.txt") != "outside" || FuzzHome::get(root + "/data/asset.png") != "asset")
+        fuzz_fail("a file outside the document directory was written");
     for (const char* own : {"mine.txt", "settings-local.dat"}) {
         if (managed(old_text, own)) continue;
         std::string want = own[0] == 'm' ? "mine" : "settings";
-        if (get(docs + "/" + own) != want) fail(std::string("the sync overwrote ") + own);
+        if (FuzzHome::get(docs + "/" + own) != want) fuzz_fail(std::string("the sync overwrote ") + own);
     }
-    std::string list = get(docs + "/sync.dat");
+    std::string list = FuzzHome::get(docs + "/sync.dat");
     if (list != old_text) {
         var now;
         if (json_decode(now, list.data(), list.size()) != 0 || now.__type__() != VAR_DICT)
-            fail("sync.dat does not read back as a list");
+            fuzz_fail("sync.dat does not read back as a list");
     }
     return 0;
 }
