@@ -72,14 +72,20 @@ static bool _qel_web_buf_append(WebBuffer* b, const char* src, int n) {
 static void _qel_web_fail(WebHandle* h) { h->error = 1; }
 
 // The header block ends after the first line feed that follows another line
-// feed with only carriage returns between them; without one, all of it.
-static int _qel_web_header_end(const char* s, int n) {
-    for (int i = 0; i < n; i++) {
-        if (s[i] != '\n') continue;
-        int j = i + 1;
-        while (j < n && s[j] == '\r') j++;
-        if (j < n && s[j] == '\n') return j + 1;
+// feed with only carriage returns between them; without one, all of it. The
+// search goes on from where the last piece left it, so a server that never
+// sends the blank line costs one pass over its bytes, not one per piece.
+static int _qel_web_header_end(WebHandle* h) {
+    const char* s = h->recv.data;
+    for (int i = h->header_scan; i < h->recv.len; i++) {
+        if (s[i] == '\n') {
+            if (h->header_nl) return i + 1;
+            h->header_nl = 1;
+        } else if (s[i] != '\r') {
+            h->header_nl = 0;
+        }
     }
+    h->header_scan = h->recv.len;
     return -1;
 }
 
@@ -105,10 +111,10 @@ static void _qel_web_took(WebHandle* h, int got, int now) {
     h->recv.data[h->recv.len] = 0;
     h->deadline = now + h->timeout;
     // Until the blank line has arrived, everything so far counts as the
-    // header block, and the search runs again over each new piece: headers
-    // split across reads must neither be lost nor leak into the body.
+    // header block: headers split across reads must neither be lost nor leak
+    // into the body.
     if (!h->header_done) {
-        int e = _qel_web_header_end(h->recv.data, h->recv.len);
+        int e = _qel_web_header_end(h);
         h->header_done = e >= 0;
         h->header_len = e >= 0 ? e : h->recv.len;
     }

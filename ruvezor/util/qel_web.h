@@ -37,6 +37,8 @@ struct WebHandle {
     int socket;         // -1 while none
     sockaddr_in addr;
     int header_done;    // 1 once the blank line ending the header block arrived
+    int header_scan;    // bytes of the answer the search for that blank line has seen
+    int header_nl;      // 1 when those bytes end in a line feed and carriage returns
 };
 
 // An answer larger than this (header and body) ends the request with an
