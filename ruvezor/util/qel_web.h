@@ -37,6 +37,8 @@ struct WebHandle {
     int socket;         // -1 while none
     sockaddr_in addr;
     int header_done;    // 1 once the blank line ending the header block arrived
+    int header_scan;    // bytes of the answer the search for that blank line has seen
+    int header_nl;      // 1 when those bytes end in a line feed and carriage returns
 };
 
 // An answer larger than this (header and body) ends the request with an
@@ -70,6 +72,13 @@ int qel_web_get_status(WebHandle* h);
 // Value of header name (case-sensitive), empty when absent.
 void qel_web_get_header(WebHandle* h, char* out, int out_size, const char* name);
 void qel_web_destroy(WebHandle* h);
+
+// The answer of a request that never went out, read from n bytes in pieces of
+// at most `piece` bytes as the socket would hand them over (1..4096), the
+// whole road of a received answer without a server; tests and fuzzing use it
+// on a handle of their own making (zeroed, socket -1). 1 once the answer was
+// read through, 0 when it failed (too big).
+int _qel_web_take(WebHandle* h, const char* data, int n, int piece);
 
 // Cached IPv4 address of host, or null when the lookup failed.
 in_addr* qel_gethostbyname(const char* host);
