@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "world/zentar.h"
+#include "world/zentar_scratch.h"
 #include "world/zentar_sim.h"
 
 // Handed back (zeroed, n 0) when nothing is launched for want of room or
@@ -115,7 +116,7 @@ Item* _fleet_init(Zentar& world, int owner, float ships, float x, float y, int t
 
 void fleets_loop(Zentar& world) {
     // The fleets are few; remember them instead of walking the table twice more.
-    static int fleets[ZT_ITEMS];
+    int* fleets = zt_scratch(world).fleets;
     int count = 0;
     int top = world.top;
     for (int i = 1; i < top; i++) {

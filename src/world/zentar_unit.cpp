@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "world/zentar.h"
+#include "world/zentar_scratch.h"
 #include "world/zentar_sim.h"
 
 #if defined(__SSE2__)
@@ -43,13 +44,8 @@ static Item* _unit_fleet(Zentar& world, const Item& unit) {
 // back to back, ahead of it, and keeps them here by slot. This is only a
 // memo of a pure function: a result is taken when the arguments are the
 // very same bits, and atan2f is asked again otherwise (an item moved since,
-// or a slot not planned), so the world never depends on it.
-struct UnitAngle {
-    uint32_t serial;  // the plan that wrote it
-    float y, x, a;    // a = atan2f(y, x)
-};
-static UnitAngle unit_face_angles[ZT_ITEMS];
-static uint32_t unit_face_serial;
+// or a slot not planned), so the world never depends on it. (The tables
+// are the world's: zentar_scratch.h.)
 
 static bool _unit_same(float a, float b) {
     uint32_t ba, bb;
@@ -59,10 +55,10 @@ static bool _unit_same(float a, float b) {
 }
 
 // atan2f(y, x) for the facing of the unit in slot n.
-static float _unit_face_atan2(int n, float y, float x) {
+static float _unit_face_atan2(const UnitScratch& U, int n, float y, float x) {
     if (n >= 1 && n < ZT_ITEMS) {
-        const UnitAngle& m = unit_face_angles[n];
-        if (m.serial == unit_face_serial && m.serial != 0 && _unit_same(m.y, y) && _unit_same(m.x, x)) return m.a;
+        const UnitAngle& m = U.face[n];
+        if (m.serial == U.face_serial && m.serial != 0 && _unit_same(m.y, y) && _unit_same(m.x, x)) return m.a;
     }
     return std::atan2(y, x);
 }
@@ -80,8 +76,8 @@ static inline __m128 _unit_select(__m128 m, __m128 t, __m128 f) {
 // and each miss waits for the libm call. As selects on SSE compare masks
 // (lane 0 only; SSE2 is the x86-64 baseline) the next unit's call starts
 // at once. The same float operations are made either way.
-static void _unit_face(Item& unit, float s) {
-    float a = _unit_face_atan2(unit.n, unit.position_y - unit.unit_last_y, unit.position_x - unit.unit_last_x);
+static void _unit_face(const UnitScratch& U, Item& unit, float s) {
+    float a = _unit_face_atan2(U, unit.n, unit.position_y - unit.unit_last_y, unit.position_x - unit.unit_last_x);
     float prev = unit.unit_face_steps > 0 ? unit.unit_face : a;
     float inc = 4 * unit.unit_turn_rate * s;
 #if defined(__SSE2__)
@@ -167,7 +163,7 @@ Item* unit_init(Zentar& world, int fleet, int owner, float x, float y, int targe
 
     // A new unit starts 0.15 s of flight away from where it was placed.
     for (int k = 0; k < 6; k++) unit_move(world, *unit, 0.025f);
-    _unit_face(*unit, 1);
+    _unit_face(zt_scratch(world).unit, *unit, 1);
     return unit;
 }
 
@@ -178,23 +174,8 @@ Item* unit_init(Zentar& world, int fleet, int owner, float x, float y, int targe
 // then sincosf. A plan keeps everything unit_move reads and what it writes;
 // the move takes the planned outcome only when every input is still the
 // very same bits and no nudge is due, and then it is what the move would
-// compute. Kept in packed arrays: the plan of slot n is number k[n].
-struct UnitMovePlans {
-    static constexpr int CAP = ZT_ITEMS + 4;  // the turns are made four at a time
-    uint32_t serial[ZT_ITEMS];                // by slot: the plan that wrote it, 0 none
-    int32_t k[ZT_ITEMS];                      // by slot
-    // by plan, read:
-    int32_t slot[CAP], n[CAP], ticks[CAP];
-    float px[CAP], py[CAP], lx[CAP], ly[CAP], speed[CAP], heading[CAP], rate[CAP], time[CAP];
-    float tx[CAP], ty[CAP];
-    float to[CAP];  // atan2f(ty - py, tx - px)
-    // by plan, written:
-    float out_x[CAP], out_y[CAP], out_heading[CAP], out_rate[CAP], out_time[CAP];
-    float dt;
-    int count;
-};
-static UnitMovePlans unit_moves;
-static uint32_t unit_move_serial;
+// compute. Kept in packed arrays (UnitMovePlans): the plan of slot n is
+// number k[n].
 
 // A unit wedged between others gets a nudge now and then: one step in 48,
 // when it moved less than a fifteenth of its speed. The cheap test first;
@@ -245,10 +226,11 @@ static void _unit_turn4(UnitMovePlans& P, int k, float s) {
 
 void units_move_plan(Zentar& world, float dt) {
 #if defined(__SSE2__)
-    UnitMovePlans& P = unit_moves;
-    if (++unit_move_serial == 0) {  // wrapped: old plans could pass for new ones
+    UnitScratch& U = zt_scratch(world).unit;
+    UnitMovePlans& P = U.moves;
+    if (++U.move_serial == 0) {  // wrapped: old plans could pass for new ones
         std::memset(P.serial, 0, sizeof(P.serial));
-        unit_move_serial = 1;
+        U.move_serial = 1;
     }
     P.dt = dt;
     // Four loops, so that no libm call waits on another: the inputs, all
@@ -287,7 +269,7 @@ void units_move_plan(Zentar& world, float dt) {
         sincosf(P.out_heading[k], &sn, &cs);
         P.out_x[k] = P.px[k] + cs * P.speed[k] * dt;
         P.out_y[k] = P.py[k] + sn * P.speed[k] * dt;
-        P.serial[P.slot[k]] = unit_move_serial;
+        P.serial[P.slot[k]] = U.move_serial;
         P.k[P.slot[k]] = k;
     }
 #else
@@ -297,10 +279,10 @@ void units_move_plan(Zentar& world, float dt) {
 }
 
 // The plan of this unit's move, while it still applies: -1 when there is none.
-static int _unit_move_planned(const Item& unit, const Item& T, float dt) {
-    const UnitMovePlans& P = unit_moves;
+static int _unit_move_planned(const UnitScratch& U, const Item& unit, const Item& T, float dt) {
+    const UnitMovePlans& P = U.moves;
     int n = unit.n;
-    if (n < 1 || n >= ZT_ITEMS || P.serial[n] != unit_move_serial || unit_move_serial == 0) return -1;
+    if (n < 1 || n >= ZT_ITEMS || P.serial[n] != U.move_serial || U.move_serial == 0) return -1;
     int k = P.k[n];
     bool same = P.n[k] == unit.n && P.ticks[k] == unit.ticks && _unit_same(P.px[k], unit.position_x) &&
                 _unit_same(P.py[k], unit.position_y) && _unit_same(P.lx[k], unit.unit_last_x) &&
@@ -312,25 +294,27 @@ static int _unit_move_planned(const Item& unit, const Item& T, float dt) {
 }
 
 void units_face_plan(Zentar& world) {
-    if (++unit_face_serial == 0) {  // wrapped: old entries could pass for new ones
-        std::memset(static_cast<void*>(unit_face_angles), 0, sizeof(unit_face_angles));
-        unit_face_serial = 1;
+    UnitScratch& U = zt_scratch(world).unit;
+    if (++U.face_serial == 0) {  // wrapped: old entries could pass for new ones
+        std::memset(static_cast<void*>(U.face), 0, sizeof(U.face));
+        U.face_serial = 1;
     }
     // The units whose move this step went by the plan: their last position
     // is where the plan started them, so only the position is read from the
     // records. A unit that left that path (nudged, or no longer a unit)
     // just finds no matching angle. The arguments first, packed, then the
     // calls with nothing in between.
-    static float ys[ZT_ITEMS], xs[ZT_ITEMS];
-    const UnitMovePlans& P = unit_moves;
+    float* ys = U.face_y;
+    float* xs = U.face_x;
+    const UnitMovePlans& P = U.moves;
     for (int k = 0; k < P.count; k++) {
         const Item& u = world.items[P.slot[k]];
         ys[k] = u.position_y - P.py[k];
         xs[k] = u.position_x - P.px[k];
     }
     for (int k = 0; k < P.count; k++) {
-        UnitAngle& m = unit_face_angles[P.slot[k]];
-        m.serial = unit_face_serial;
+        UnitAngle& m = U.face[P.slot[k]];
+        m.serial = U.face_serial;
         m.y = ys[k];
         m.x = xs[k];
         m.a = std::atan2(ys[k], xs[k]);
@@ -395,12 +379,13 @@ __attribute__((noinline)) static void _unit_move_unplanned(Item& unit, const Ite
 // every call.
 __attribute__((always_inline)) inline static void _unit_move(Zentar& world, Item& unit, float dt) {
     const Item& T = _item_read(world, unit.unit_target);
-    int k = _unit_move_planned(unit, T, dt);
+    const UnitScratch& U = zt_scratch(world).unit;
+    int k = _unit_move_planned(U, unit, T, dt);
     if (k < 0) {
         _unit_move_unplanned(unit, T, dt);
         return;
     }
-    const UnitMovePlans& P = unit_moves;
+    const UnitMovePlans& P = U.moves;
     unit.unit_last_x = unit.position_x;
     unit.unit_last_y = unit.position_y;
     unit.unit_turn_time = P.out_time[k];
@@ -413,7 +398,7 @@ __attribute__((always_inline)) inline static void _unit_move(Zentar& world, Item
 
 void unit_move(Zentar& world, Item& unit, float dt) { _unit_move(world, unit, dt); }
 
-void unit_rotate(Zentar& world, Item& unit, float dt) { _unit_face(unit, 40 * dt); }
+void unit_rotate(Zentar& world, Item& unit, float dt) { _unit_face(zt_scratch(world).unit, unit, 40 * dt); }
 
 __attribute__((always_inline)) inline static Item* _unit_test(Zentar& world, Item& unit) {
     int t = unit.unit_target;
