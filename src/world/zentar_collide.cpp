@@ -38,7 +38,17 @@
 
 enum {
     ZT_SPLIT = 33,  // smallest group worth splitting
+    // Splits nest at most this deep. Matches nest 12 to 16 deep where their
+    // swarms are thickest; a map a hundred times as wide, about 30.
+    ZT_SPLIT_DEPTH = 48,
 };
+// Ids the splits of one pass may partition in all, about five times what
+// 4,000 units bunched right after their launch take (54,000). An item that
+// straddles a middle line goes to both halves, so huge circles (a mod's or
+// a hostile host's numbers) would otherwise double the work at every level
+// and a step would never end. Past either limit, groups are resolved as
+// they are. Both are the same for every input.
+constexpr int64_t ZT_SPLIT_WORK = int64_t{16} * ZT_CIDS;
 
 // ---- internal ----------------------------------------------------------------------
 
@@ -497,16 +507,16 @@ static void _collide_leaf(Zentar& world, CollideScratch& P, int* ids, int count)
 // mid). The four of them are the x0, x1, y0 and y1 splits.
 template <bool Y, bool FAR_FRONT>
 static void _collide_split(Zentar& world, CollideScratch& P, int* ids, int count, int room, float x0, float y0,
-                           float x1, float y1);
+                           float x1, float y1, int depth);
 
-// Split a group when it is big, has room and spans a box of 4 or more;
-// otherwise resolve it as it is.
+// Split a group when it is big, has room and spans a box of 4 or more, and
+// the splits have depth and work left; otherwise resolve it as it is.
 template <bool Y, bool FAR_FRONT>
 static void _collide_enter(Zentar& world, CollideScratch& P, int* ids, int count, int room, float x0, float y0,
-                           float x1, float y1) {
+                           float x1, float y1, int depth) {
     if (count < 2) return;
     if (count >= ZT_SPLIT && room >= 2 * count && (x1 - x0 >= 4.0f || y1 - y0 >= 4.0f))
-        _collide_split<Y, FAR_FRONT>(world, P, ids, count, room, x0, y0, x1, y1);
+        _collide_split<Y, FAR_FRONT>(world, P, ids, count, room, x0, y0, x1, y1, depth);
     else
         _collide_leaf(world, P, ids, count);
 }
@@ -515,9 +525,10 @@ static void _collide_enter(Zentar& world, CollideScratch& P, int* ids, int count
 // continue with the other axis' "0" split, near parts with its "1".
 template <bool Y, bool FAR_FRONT>
 static void _collide_split(Zentar& world, CollideScratch& P, int* ids, int count, int room, float x0, float y0,
-                           float x1, float y1) {
+                           float x1, float y1, int depth) {
     if (count < 2) return;
-    if (count < ZT_SPLIT || room < 2 * count || !(x1 - x0 >= 4.0f || y1 - y0 >= 4.0f)) {
+    if (count < ZT_SPLIT || room < 2 * count || !(x1 - x0 >= 4.0f || y1 - y0 >= 4.0f) ||
+        depth >= ZT_SPLIT_DEPTH || P.split_budget < count) {
         _collide_leaf(world, P, ids, count);
         return;
     }
@@ -528,6 +539,7 @@ static void _collide_split(Zentar& world, CollideScratch& P, int* ids, int count
         _collide_leaf(world, P, ids, count);
         return;
     }
+    P.split_budget -= count;
 
     int front = 0, back = 0;
     const float* lo = P.boxes[Y ? 1 : 0];
@@ -555,15 +567,15 @@ static void _collide_split(Zentar& world, CollideScratch& P, int* ids, int count
     float fx0 = Y ? x0 : mid, fy0 = Y ? mid : y0;  // far box
     float nx1 = Y ? x1 : mid, ny1 = Y ? mid : y1;  // near box
     if (FAR_FRONT) {
-        _collide_enter<!Y, true>(world, P, ids + front, back, left, x0, y0, nx1, ny1);
-        _collide_enter<!Y, false>(world, P, ids, front, left, fx0, fy0, x1, y1);
+        _collide_enter<!Y, true>(world, P, ids + front, back, left, x0, y0, nx1, ny1, depth + 1);
+        _collide_enter<!Y, false>(world, P, ids, front, left, fx0, fy0, x1, y1, depth + 1);
     } else {
-        _collide_enter<!Y, false>(world, P, ids + front, back, left, fx0, fy0, x1, y1);
-        _collide_enter<!Y, true>(world, P, ids, front, left, x0, y0, nx1, ny1);
+        _collide_enter<!Y, false>(world, P, ids + front, back, left, fx0, fy0, x1, y1, depth + 1);
+        _collide_enter<!Y, true>(world, P, ids, front, left, x0, y0, nx1, ny1, depth + 1);
     }
 }
 
-using SplitFn = void (*)(Zentar&, CollideScratch&, int*, int, int, float, float, float, float);
+using SplitFn = void (*)(Zentar&, CollideScratch&, int*, int, int, float, float, float, float, int);
 
 // Loads the rows of a caller's list (radii of neighbours from the records)
 // and lists its distinct real slots, for the store at the end; returns
@@ -575,6 +587,7 @@ static int _collide_list_load(const Zentar& world, CollideScratch& P, const int*
     }
     P.radius_top = 0;
     P.checked = 1;
+    P.split_budget = ZT_SPLIT_WORK;
     int m = 0;
     for (int i = 0; i < count; i++) {
         int id = ids[i];
@@ -601,7 +614,7 @@ static void _collide_split_list(SplitFn split, Zentar& world, int* ids, int coun
         else ids[i] = 0;  // partitioned, never paired
     }
     int m = _collide_list_load(world, P, ids, count);
-    split(world, P, ids, count, room, x0, y0, x1, y1);
+    split(world, P, ids, count, room, x0, y0, x1, y1, 0);
     _collide_list_store(world, P, m);
 }
 
@@ -641,6 +654,7 @@ void collide_loop(Zentar& world) {
     float bx0 = 99999.0f, by0 = 99999.0f, bx1 = -99999.0f, by1 = -99999.0f;
     P.radius_top = top;
     P.checked = 0;
+    P.split_budget = ZT_SPLIT_WORK;
     for (int n = 1; n < top; n++) {
         Item& it = world.items[n];
         P.rows[n].r = it.collide_r;
@@ -671,7 +685,7 @@ void collide_loop(Zentar& world) {
         if (by1 - by0 < 4.0f && bx1 - bx0 < 4.0f)
             _collide_leaf(world, P, ids, count);
         else
-            _collide_split<false, false>(world, P, ids, count, ZT_CIDS, bx0, by0, bx1, by1);
+            _collide_split<false, false>(world, P, ids, count, ZT_CIDS, bx0, by0, bx1, by1, 0);
     } else {
         _collide_leaf(world, P, ids, count);
     }

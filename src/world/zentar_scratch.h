@@ -66,6 +66,8 @@ struct CollideScratch {
     uint32_t stamp[ZT_ITEMS];
     uint32_t serial;
     uint8_t copy_of[ZT_ITEMS];
+    // What the splits of this pass may still partition (see _collide_split).
+    int64_t split_budget;
     CollideGroup group;
 };
 
