@@ -194,12 +194,16 @@ static bool _collide_gather(const Zentar& world, CollideScratch& P, const int* w
         g.group[c] = row.group;
         g.yield_mask[c] = row.yield_mask;
         g.yield_id[c] = row.yield_id;
+        // The radius of the neighbour named so far, read without a branch:
+        // whether there is one is a coin toss the branch predictor loses.
         int t = row.target;
+        bool has = _collide_slot(t);
+        int tt = _collide_pick(has, t, 0);  // rows[0] and items[0] are never written
+        const float* r = tt < P.radius_top ? &P.rows[tt].r : &world.items[tt].collide_r;
+        float tr = *r;
         g.target[c] = t;
-        g.has_target[c] = _collide_slot(t);
-        g.target_r[c] = !g.has_target[c]      ? 0.0f
-                        : t < P.radius_top ? P.rows[t].r
-                                           : world.items[t].collide_r;
+        g.has_target[c] = has;
+        g.target_r[c] = _collide_pick(has, tr, 0.0f);
     }
     return plain;
 }
@@ -307,9 +311,12 @@ static inline uint32_t _collide_opaque(uint32_t v) {
 // tested again after a push that moved A (one that moved only B changes no
 // later test of A's). The push is _collide_group_push written out, with
 // the same operations in the same order.
-template <class Scan>
+//
+// LANES is the number of vectors a test takes for a group of n (Scan::lanes):
+// fixed for the whole group, so each test is unrolled and has no loop.
+template <class Scan, int LANES>
 __attribute__((always_inline)) inline static void _collide_pairs_plain(CollideGroup& g, int n) {
-    const int lanes = Scan::lanes(n);
+    const int lanes = LANES;
     const uint32_t below_n = n >= 32 ? ~0u : (1u << n) - 1;
     uint32_t next = Scan::touching(g, g.x[0], g.y[0], g.r[0], 1, lanes) & below_n;
     for (int i = 0; i < n; i++) {
@@ -373,15 +380,36 @@ __attribute__((always_inline)) inline static void _collide_pairs_plain(CollideGr
 // a * b + c into one would round once instead of twice and change the
 // world, so contraction stays off here whatever the build's default.
 using CollidePairsFn = void (*)(CollideGroup&, int);
-static void _collide_pairs_base(CollideGroup& g, int n) { _collide_pairs_plain<CollideScanBase>(g, n); }
+
+// The loop for the group's number of vectors, 1 .. MAX (ZT_WINDOW copies).
+template <class Scan, int L, int MAX>
+__attribute__((always_inline)) inline static void _collide_pairs_by_lanes(CollideGroup& g, int n, int lanes) {
+    if constexpr (L < MAX) {
+        if (lanes > L) {
+            _collide_pairs_by_lanes<Scan, L + 1, MAX>(g, n, lanes);
+            return;
+        }
+    }
+    _collide_pairs_plain<Scan, L>(g, n);
+}
+
+#if defined(__SSE2__)
+static void _collide_pairs_base(CollideGroup& g, int n) {
+    _collide_pairs_by_lanes<CollideScanBase, 1, (ZT_WINDOW + 2) / 4>(g, n, CollideScanBase::lanes(n));
+}
+#else
+static void _collide_pairs_base(CollideGroup& g, int n) {
+    _collide_pairs_by_lanes<CollideScanBase, 1, ZT_WINDOW - 1>(g, n, CollideScanBase::lanes(n));
+}
+#endif
 #if ZT_COLLIDE_WIDE
 __attribute__((target("avx2"), optimize("fp-contract=off"), flatten)) static void _collide_pairs_avx2(
     CollideGroup& g, int n) {
-    _collide_pairs_plain<CollideScanAvx2>(g, n);
+    _collide_pairs_by_lanes<CollideScanAvx2, 1, (ZT_WINDOW + 6) / 8>(g, n, CollideScanAvx2::lanes(n));
 }
 __attribute__((target("avx512f"), optimize("fp-contract=off"), flatten)) static void _collide_pairs_avx512(
     CollideGroup& g, int n) {
-    _collide_pairs_plain<CollideScanAvx512>(g, n);
+    _collide_pairs_by_lanes<CollideScanAvx512, 1, (ZT_WINDOW + 14) / 16>(g, n, CollideScanAvx512::lanes(n));
 }
 #endif
 

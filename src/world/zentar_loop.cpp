@@ -9,6 +9,7 @@
 
 #include "ruvezor/util/qel_driver.h"  // driver_timer_get_ticks, the default clock
 #include "world/zentar.h"
+#include "world/zentar_scratch.h"
 #include "world/zentar_sim.h"
 
 SysHooks sys_hooks = {nullptr, nullptr, nullptr};
@@ -103,9 +104,14 @@ void sys_loop(Zentar& world, float dt, int particles) {
 
     units_move_plan(world, dt);
     // Units may free themselves, their fleet and enemy units; top is re-read.
+    int* fleets = zt_scratch(world).fleets;
+    int nfleets = 0;
+    bool physics = false;
     for (int i = 1; i < world.top; i++) {
         Item& it = world.items[i];
         if (!it.in_use) continue;
+        physics |= it.has_physics;
+        if (it.has_fleet) fleets[nfleets++] = i;
         if (it.has_unit) unit_loop(world, it, dt);
         if (it.in_use && it.has_motion) {
             it.position_x += it.motion_vx * dt;
@@ -114,17 +120,26 @@ void sys_loop(Zentar& world, float dt, int particles) {
     }
 
     collide_loop(world);
-    fleets_loop(world);
+    // The fleets gather their units' sums in the last pass, which visits
+    // the units in the same order and changes nothing the sums read, unless
+    // physics items are about: their impulses move items in that pass.
+    if (physics) fleets_loop(world);
+    else nfleets = _fleets_reset(world, fleets, nfleets);
     units_face_plan(world);
 
+    FleetSums sums;
     for (int i = 1; i < world.top; i++) {
         Item& it = world.items[i];
         if (!it.in_use) continue;
-        if (it.has_unit) unit_rotate(world, it, dt);
+        if (it.has_unit) {
+            if (!physics) _fleet_gather(world, sums, it);
+            unit_rotate(world, it, dt);
+        }
         if (it.has_planet) planet_loop(world, it, dt);
         if (it.has_physics) _sys_physics(world, it);
         it.ticks += 1;
     }
+    if (!physics) _fleets_finish(world, sums, fleets, nfleets);
 
     if (particles) parts_loop(world, dt);
 }
