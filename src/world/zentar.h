@@ -318,7 +318,7 @@ static_assert(sizeof(Part) == 64 && offsetof(Part, tex) == 12 && offsetof(Part, 
 
 inline constexpr int ZT_ITEMS = 4096;  // item table size; slots 1 .. 4095 are usable
 inline constexpr int ZT_PARTS = 2048;  // particle ring size
-inline constexpr int ZT_SCRATCH_BYTES = 744 * 1024;  // the step's tables (world/zentar_scratch.h)
+inline constexpr int ZT_SCRATCH_BYTES = 920 * 1024;  // the step's tables (world/zentar_scratch.h)
 
 struct Zentar {
     float time;             // match clock, seconds

@@ -60,6 +60,9 @@ void zt_norm(float& x, float& y) {
 
 // ---- step ------------------------------------------------------------------------
 
+// Slots ahead of the first pass whose records it asks for early.
+enum { ZT_AHEAD = 6 };
+
 void planet_loop(Zentar& world, Item& planet, float dt) {
     if (!planet.ships_production_enabled) return;
     const Item& owner = _item_read(world, planet.owner_n);
@@ -108,6 +111,17 @@ void sys_loop(Zentar& world, float dt, int particles) {
     int nfleets = 0;
     bool physics = false;
     for (int i = 1; i < world.top; i++) {
+        // A unit meets the neighbour the last collision pass found for it:
+        // that record is anywhere in the table, so it is asked for early.
+        if (i + ZT_AHEAD < ZT_ITEMS) {
+            const Item& a = world.items[i + ZT_AHEAD];
+            int t = a.collide_target;
+            if (a.has_unit && t >= 1 && t < ZT_ITEMS) {
+                __builtin_prefetch(&world.items[t].in_use);
+                __builtin_prefetch(&world.items[t].collide_target);
+                __builtin_prefetch(&world.items[t].owner_n);
+            }
+        }
         Item& it = world.items[i];
         if (!it.in_use) continue;
         physics |= it.has_physics;
@@ -125,7 +139,7 @@ void sys_loop(Zentar& world, float dt, int particles) {
     // physics items are about: their impulses move items in that pass.
     if (physics) fleets_loop(world);
     else nfleets = _fleets_reset(world, fleets, nfleets);
-    units_face_plan(world);
+    units_face_plan(world, dt);
 
     FleetSums sums;
     for (int i = 1; i < world.top; i++) {

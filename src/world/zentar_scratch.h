@@ -73,10 +73,15 @@ struct CollideScratch {
 
 // ---- units (zentar_unit.cpp) -------------------------------------------------------
 
-// A facing angle worked out ahead: a = atan2f(y, x).
-struct UnitAngle {
+// A facing worked out ahead, by slot: what the facing update makes of the
+// unit's displacement (y, x), the bytes `in` of its turn rate, turn time,
+// facing and facing count (the record's bytes 196 .. 211) and s, the step in
+// 1/40 s: the new facing and turn time.
+struct UnitFacing {
     uint32_t serial;  // the plan that wrote it
-    float y, x, a;
+    float y, x, s;
+    uint32_t in[4];
+    float face, time;
 };
 
 // The moves of the units worked out ahead: everything unit_move reads and
@@ -99,9 +104,12 @@ struct UnitMovePlans {
 struct UnitScratch {
     UnitMovePlans moves;
     uint32_t move_serial;
-    UnitAngle face[ZT_ITEMS];
+    UnitFacing facing[ZT_ITEMS];
     uint32_t face_serial;
-    float face_y[ZT_ITEMS], face_x[ZT_ITEMS];
+    // The facings being planned, by plan (as the moves), four at a time.
+    static constexpr int CAP = UnitMovePlans::CAP;
+    float face_y[CAP], face_x[CAP], face_a[CAP];
+    alignas(16) uint32_t face_in[CAP][4];
 };
 
 // ---- the whole block ----------------------------------------------------------------

@@ -128,9 +128,9 @@ void unit_rotate(Zentar& world, Item& unit, float dt);
 // Works out ahead the move of every unit, as unit_move would make it now
 // (a memo: unit_move takes it only while nothing it reads has changed).
 void units_move_plan(Zentar& world, float dt);
-// Works out ahead the angles the facing of every unit will ask libm for
-// (a memo: unit_rotate takes one only for the very same arguments).
-void units_face_plan(Zentar& world);
+// Works out ahead the facing of every unit whose move went by the plan (a
+// memo: unit_rotate takes one only for the very same arguments).
+void units_face_plan(Zentar& world, float dt);
 Item* unit_test(Zentar& world, Item& unit);
 void unit_logic(Zentar& world, Item& unit);
 void unit_use(Zentar& world, Item& unit, float amount);
