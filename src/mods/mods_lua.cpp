@@ -352,16 +352,20 @@ lua_State* sandbox_newstate(void* limiter) {
     return L;
 }
 
+// Only 0 means no limit: any other budget, however small, is at least the
+// smallest one.
 static uint32_t _clamp_count(lua_Number n) {
+    if (n == 0) return 0;
     lua_Number t = std::trunc(n);
-    if (std::isnan(t) || t < 0) return 1;  // no budget left: the smallest limit, never none
+    if (std::isnan(t) || t < 1) return 1;
     if (t > 4294967295.0) return 0xFFFFFFFFu;
     return (uint32_t)t;
 }
 
 static uint64_t _clamp_kb(lua_Number n) {
+    if (n == 0) return 0;
     lua_Number t = std::trunc(n);
-    if (std::isnan(t) || t < 0) return 1;
+    if (std::isnan(t) || t < 1) return 1;
     if (t > MODS_MEM_KB_MAX) return (uint64_t)MODS_MEM_KB_MAX;
     return (uint64_t)t;
 }
@@ -442,7 +446,7 @@ static int z2_sandbox(lua_State* L) {
     if (!lim || lim->running) return luaL_error(L, "nested sandbox refused");
 
     int status = _sandbox_run(L, 1, instructions, memory);
-    if (status == LUA_OK || lua_isnil(L, -1)) {
+    if (status == LUA_OK) {
         lua_pushboolean(L, 1);
         return 1;
     }
