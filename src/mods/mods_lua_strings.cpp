@@ -1,11 +1,12 @@
 // mods_lua_strings: the string functions that code run by z2_sandbox can
-// reach and whose work happens inside one C call: find, match, gmatch, gsub,
-// rep and format. The count hook only fires between VM instructions, so a
-// pattern that backtracks for minutes (or a rep of gigabytes) would escape
-// the instruction limit. Inside a limited run these functions therefore work
-// on our own pattern matcher, which counts its steps, and charge their work
-// to the same limit, failing with the same "instruction limit exceeded".
-// Everywhere else they are Lua's own functions, untouched.
+// reach and whose work happens inside one C call. The count hook only fires
+// between VM instructions, so a pattern that backtracks for minutes (or a
+// rep of a billion empty strings) would escape the instruction limit.
+// Inside a limited run find, match, gmatch and gsub therefore work on our
+// own pattern matcher, which counts its steps, and every function here
+// charges its work to the same limit, failing with the same "instruction
+// limit exceeded" (the bytes a function makes are charged by the allocator,
+// before they are made). Everywhere else they are Lua's own, untouched.
 //
 // The matcher follows Lua 5.2's pattern language exactly (classes, sets,
 // %b, %f, captures, back references, anchors, the four repetitions) and
@@ -25,8 +26,7 @@ constexpr int PAT_CAPTURES = 32;   // as many captures as Lua allows
 constexpr int PAT_DEPTH = 200;     // nested repetitions and captures before "pattern too complex"
 constexpr ptrdiff_t CAP_OPEN = -1;     // capture still open
 constexpr ptrdiff_t CAP_POSITION = -2; // "()" capture: a position
-// Bytes copied or produced that cost one instruction's worth.
-constexpr uint64_t BYTES_PER_STEP = 16;
+constexpr uint64_t BYTES_PER_STEP = MODS_BYTES_PER_STEP;
 
 ModsLimiter* _limiter_of(lua_State* L) {
     void* ud = nullptr;
@@ -34,11 +34,7 @@ ModsLimiter* _limiter_of(lua_State* L) {
     return static_cast<ModsLimiter*>(ud);
 }
 
-// True while a z2_sandbox run with an instruction limit is in progress.
-bool _limited(lua_State* L) {
-    ModsLimiter* lim = _limiter_of(L);
-    return lim && lim->running && lim->count_limit;
-}
+bool _limited(lua_State* L) { return mods_lua_limited(L); }
 
 // What a limited run may still spend, in instructions.
 int64_t _budget(lua_State* L) {
@@ -556,27 +552,11 @@ int _sb_rep(lua_State* L) {
         luaL_checklstring(L, 1, &l);
         lua_Integer n = luaL_checkinteger(L, 2);
         luaL_optlstring(L, 3, "", &lsep);
-        if (n > 0) {
-            // Charged before a byte is made: the result may be huge.
-            uint64_t each = (uint64_t)l + lsep;
-            uint64_t limit = (uint64_t)_budget(L) * BYTES_PER_STEP + BYTES_PER_STEP;
-            uint64_t total = each && (uint64_t)n > limit / each ? limit + 1 : each * (uint64_t)n;
-            mods_lua_charge(L, total / BYTES_PER_STEP);
-        }
+        // The result is allocated whole, so charged, before a byte of it is
+        // written; repetitions of nothing make no bytes and are paid one by one.
+        if (n > 0 && l + lsep == 0) mods_lua_charge(L, (uint64_t)n);
     }
     return _lua_own(L);
-}
-
-int _sb_format(lua_State* L) {
-    int r = _lua_own(L);
-    // Lua's own format is bounded by its output (widths and precisions have
-    // at most two digits): charged once it is made.
-    if (_limited(L)) {
-        size_t len = 0;
-        lua_tolstring(L, -1, &len);
-        mods_lua_charge(L, len / BYTES_PER_STEP + 1);
-    }
-    return r;
 }
 
 // Lua's own function outside a limited run, ours inside.
@@ -588,25 +568,23 @@ int _either(lua_State* L) {
 
 }  // namespace
 
-void mods_lua_charge(lua_State* L, uint64_t instructions) {
-    ModsLimiter* lim = _limiter_of(L);
-    if (!lim || !lim->running || !lim->count_limit) return;
-    uint64_t steps = (uint64_t)lim->steps + instructions;
-    uint64_t hooks = steps / MODS_HOOK_STEP;
-    lim->steps = (uint32_t)(steps % MODS_HOOK_STEP);
-    uint64_t count = (uint64_t)lim->count + hooks;
-    lim->count = count > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)count;
-    if (lim->count < lim->count_limit && !lim->tripped) return;
-    mods_lua_limit_tripped(L);
-}
-
 void mods_lua_strings_open(lua_State* L) {
     static const struct {
         const char* name;
         lua_CFunction fn;
     } fns[] = {
         {"find", _either<_sb_find>},   {"match", _either<_sb_match>}, {"gmatch", _either<_sb_gmatch>},
-        {"gsub", _either<_sb_gsub>},   {"rep", _sb_rep},              {"format", _sb_format},
+        {"gsub", _either<_sb_gsub>},   {"rep", _sb_rep},
+    };
+    // The rest pay by the values they take and give and the text they read;
+    // what they make is paid to the allocator. (sub and len read no more
+    // than they make.)
+    static const struct {
+        const char* name;
+        uint64_t bytes;
+    } charged[] = {
+        {"format", MODS_BYTES_PER_STEP}, {"upper", MODS_BYTES_PER_STEP}, {"lower", MODS_BYTES_PER_STEP},
+        {"reverse", MODS_BYTES_PER_STEP}, {"byte", 0}, {"char", 0},
     };
     lua_getglobal(L, "string");
     if (!lua_istable(L, -1)) {
@@ -620,6 +598,15 @@ void mods_lua_strings_open(lua_State* L) {
             continue;
         }
         lua_pushcclosure(L, f.fn, 1);
+        lua_setfield(L, -2, f.name);
+    }
+    for (const auto& f : charged) {
+        lua_getfield(L, -1, f.name);
+        if (!lua_tocfunction(L, -1)) {
+            lua_pop(L, 1);
+            continue;
+        }
+        mods_lua_charged(L, 0, f.bytes);
         lua_setfield(L, -2, f.name);
     }
     lua_pop(L, 1);

@@ -140,6 +140,53 @@ TEST_F(SandboxTest, StringCallsRunUnderTheLimitAndAnswerAsLuaDoes) {
     expect_mod_healthy();
 }
 
+// One call that works a long time inside C costs what it does: values taken,
+// given, moved or compared, bytes read or made, log lines and caught errors.
+// Each case is one call on data the mod made; its size is about n
+// instructions' worth at the charge rates, so under a budget of 20 thousand
+// the call passes with n = 2,000 and fails with n = 200,000.
+TEST_F(SandboxTest, LongCallsPayForTheirWork) {
+    run(R"LUA(
+        local function str(bytes) return function(n) return string.rep("x", bytes * n) end end
+        local function list(n) local t = {} for i = 1, n do t[i] = (i * 7919) % n end return t end
+        local cases = {
+            upper = {str(16), "string.upper(A)"},
+            concat = {str(16), "local c = A .. A"},
+            format = {str(16), "string.format('%s', A)"},
+            byte = {str(1), "string.byte(A, 1, -1)"},
+            rep = {function(n) return n end, "string.rep('', A)"},
+            tonumber = {function(n) return string.rep("0", 16 * n) .. "1" end, "tonumber(A)"},
+            tconcat = {function(n) local t = {} for i = 1, n do t[i] = "" end return t end, "table.concat(A)"},
+            sort = {function(n) return list(math.floor(n / 10)) end, "table.sort(A)"},
+            insert = {list, "table.insert(A, 1, 0)"},
+            remove = {list, "table.remove(A, 1)"},
+            unpack = {list, "select('#', table.unpack(A))"},
+            max = {list, "math.max(table.unpack(A))"},
+            json = {list, "json.encode(A)"},
+            errors = {function(n) return math.floor(n / 1000) end, "for i = 1, A do pcall(error, 'x') end"},
+            print = {function(n) return string.rep("\n", math.floor(n / 1000)) end, "print(A)"},
+            md5 = {str(4), "z2_md5_digest(A)"},
+        }
+        for name, c in pairs(cases) do
+            for _, n in ipairs({2000, 200000}) do
+                local env = {A = c[1](n), string = string, table = table, select = select, math = math,
+                             tonumber = tonumber, json = json, pcall = pcall, error = error,
+                             print = print, z2_md5_digest = z2_md5_digest}
+                local ok, msg = z2_sandbox(z2_compile(c[2], env), 20, 0)
+                r(name .. n, tostring(ok) .. " " .. tostring(msg))
+            end
+        end
+    )LUA");
+    for (const char* name : {"upper", "concat", "format", "byte", "rep", "tonumber", "tconcat", "sort",
+                             "insert", "remove", "unpack", "max", "json", "errors", "print", "md5"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(param((std::string(name) + "2000").c_str()), "true nil");
+        EXPECT_NE(param((std::string(name) + "200000").c_str()).find("instruction limit exceeded"),
+                  std::string::npos);
+    }
+    expect_mod_healthy();
+}
+
 // The loops below are long but finite, so a broken limit shows as a run
 // that succeeds rather than as a hang.
 TEST_F(SandboxTest, LimitEscapesEveryInnerPcall) {
