@@ -290,8 +290,15 @@ struct Matcher {
                 continue;
             }
             if (rep == '+') return fits(s, p, ep) ? greedy(s + 1, p, ep) : nullptr;
-            if (rep == '*') return greedy(s, p, ep);
-            if (rep == '-') return lazy(s, p, ep);
+            if (rep == '*' || rep == '-') {
+                // No repetition at all goes on in place, as Lua's does: the
+                // depth that makes a pattern "too complex" must be the same.
+                if (!fits(s, p, ep)) {
+                    p = ep + 1;
+                    continue;
+                }
+                return rep == '*' ? greedy(s, p, ep) : lazy(s, p, ep);
+            }
             if (!fits(s, p, ep)) return nullptr;
             s++;
             p = ep;
@@ -502,7 +509,8 @@ int _sb_gsub(lua_State* L) {
     const char* src = luaL_checklstring(L, 1, &ls);
     const char* p = luaL_checklstring(L, 2, &lp);
     int kind = lua_type(L, 3);
-    lua_Integer max = luaL_optinteger(L, 4, (lua_Integer)ls + 1);
+    // A negative count is a huge one, as in Lua's own.
+    size_t max = (size_t)luaL_optinteger(L, 4, (lua_Integer)ls + 1);
     luaL_argcheck(L, kind == LUA_TNUMBER || kind == LUA_TSTRING || kind == LUA_TFUNCTION || kind == LUA_TTABLE,
                   3, "string/function/table expected");
     bool anchor = lp > 0 && *p == '^';
@@ -513,7 +521,7 @@ int _sb_gsub(lua_State* L) {
     luaL_Buffer b;
     luaL_buffinit(L, &b);
     const char* s = src;
-    lua_Integer n = 0;
+    size_t n = 0;
     while (n < max) {
         // A fresh budget each time round: a replacement function may have spent some.
         int64_t budget = _budget(L);
@@ -536,7 +544,7 @@ int _sb_gsub(lua_State* L) {
     mods_lua_charge(L, (uint64_t)ls / BYTES_PER_STEP);
     luaL_addlstring(&b, s, (size_t)(src + ls - s));
     luaL_pushresult(&b);
-    lua_pushinteger(L, n);
+    lua_pushinteger(L, (lua_Integer)n);
     return 2;
 }
 

@@ -140,6 +140,101 @@ TEST_F(SandboxTest, StringCallsRunUnderTheLimitAndAnswerAsLuaDoes) {
     expect_mod_healthy();
 }
 
+// The pattern functions of a limited run against Lua's own, outside one, on
+// the same seeded stream of random subjects, patterns (well formed or not,
+// sometimes long or deeply nested) and replacements: every result and every
+// error message must be the same.
+TEST_F(SandboxTest, PatternFunctionsAnswerAsLuaOwnOnRandomCases) {
+    run(R"LUA(
+        local seed = 20240611
+        local function rnd(n) seed = (seed * 1103515245 + 12345) % 2147483648 return seed % n + 1 end
+        local function pick(t) return t[rnd(#t)] end
+        local atoms = {"a", "b", "x", " ", "1", ".", "%a", "%d", "%s", "%w", "%p", "%u", "%l", "%x",
+                       "%c", "%g", "%z", "%A", "%S", "%D", "%%", "%.", "%(", "[ab]", "[^a]", "[a-c]",
+                       "[%d%s]", "[]]", "[^]a]", "[%a-]", "[a-]", "[-a]", "[%]]", "%b()", "%bab", "%bxx",
+                       "%f[%w]", "%f[%W]", "%f[a]", "%f[^b]", "%1", "%2", "%0", "()", "$", "^", "-"}
+        local broken = {"(", ")", "[", "[^", "%", "%f", "%fa", "%b", "%b(", "[a%", "[%", "%9", "((",
+                        "[a-", "%f[a"}
+        local reps = {"", "", "", "*", "+", "-", "?"}
+        local letters = {"a", "b", "x", "(", ")", " ", "1", "%", ".", "\0", "]", "A"}
+        local function subject()
+            local t = {}
+            for i = 1, rnd(13) - 1 do t[i] = pick(letters) end
+            return table.concat(t)
+        end
+        local function pattern()
+            local kind = rnd(40)
+            if kind == 1 then return string.rep(pick({"a?", "a*", "a-", "(a)", ".-"}), 150 + rnd(100)) end
+            if kind == 2 then return string.rep("(", 30 + rnd(5)) .. "a" .. string.rep(")", 30 + rnd(5)) end
+            local t, open = {}, 0
+            if rnd(5) == 1 then t[#t + 1] = "^" end
+            for i = 1, rnd(7) do
+                local r = rnd(10)
+                if r == 1 then t[#t + 1] = "(" open = open + 1
+                elseif r == 2 and open > 0 then t[#t + 1] = ")" open = open - 1
+                else t[#t + 1] = pick(atoms) .. pick(reps) end
+            end
+            if rnd(3) > 1 then t[#t + 1] = string.rep(")", open) end
+            if rnd(5) == 1 then t[#t + 1] = "$" end
+            if rnd(8) == 1 then table.insert(t, rnd(#t + 1), pick(broken)) end
+            return table.concat(t)
+        end
+        local repls = {"", "<%0>", "%1", "%2-%1", "%%", "x%", "%a", "[%0%0]", 7,
+                       {a = "A", b = false, x = 1, ["1"] = "one", ["("] = {}},
+                       function(a, b) if a == "b" then return {} end return b or (a and a .. "!") end,
+                       function() return nil end, function(a) return #a end}
+        local inits = {nil, 1, 2, -1, -3, 0, 5, 20, -100}
+        local cases = {}
+        for i = 1, 4000 do
+            cases[i] = {s = subject(), p = pattern(), r = rnd(#repls), init = inits[rnd(#inits)],
+                        max = ({nil, 0, 1, 2, -1})[rnd(5)], plain = rnd(4) == 1}
+        end
+        local function show(ok, ...)
+            local t = {tostring(ok)}
+            for i = 1, select("#", ...) do t[#t + 1] = tostring((select(i, ...))) end
+            return table.concat(t, "|")
+        end
+        local function all()
+            local out = {}
+            for i, c in ipairs(cases) do
+                local s, p = c.s, c.p
+                out[#out + 1] = show(pcall(string.find, s, p, c.init, c.plain))
+                out[#out + 1] = show(pcall(string.match, s, p, c.init))
+                out[#out + 1] = show(pcall(function()
+                    local seen = {}
+                    for a, b, d in string.gmatch(s, p) do
+                        seen[#seen + 1] = tostring(a) .. "," .. tostring(b) .. "," .. tostring(d)
+                    end
+                    return table.concat(seen, ";")
+                end))
+                out[#out + 1] = show(pcall(string.gsub, s, p, repls[c.r], c.max))
+            end
+            return out
+        end
+        local want = all()
+        local got
+        local ok, msg = z2_sandbox(function() got = all() end, 4000000, 0)
+        r("ok", tostring(ok) .. " " .. tostring(msg))
+        local diffs, found, failed = {}, 0, 0
+        for i = 1, #want do
+            if want[i] ~= got[i] and #diffs < 5 then
+                local c = cases[math.floor((i - 1) / 4) + 1]
+                diffs[#diffs + 1] = string.format("%q %q %d: %s ~= %s", c.s, c.p, (i - 1) % 4, want[i], got[i])
+            end
+            if want[i]:find("^true|[^n]") then found = found + 1 end
+            if want[i]:find("^false") then failed = failed + 1 end
+        end
+        r("compared", #got) r("diffs", table.concat(diffs, "\n"))
+        r("found", found) r("failed", failed)
+    )LUA");
+    EXPECT_EQ(param("ok"), "true nil");
+    EXPECT_EQ(param("compared"), "16000");
+    EXPECT_EQ(param("diffs"), "");
+    // The stream reaches both roads: matches and pattern errors.
+    EXPECT_GT(std::stoi(param("found")), 3000);
+    EXPECT_GT(std::stoi(param("failed")), 400);
+}
+
 // One call that works a long time inside C costs what it does: values taken,
 // given, moved or compared, bytes read or made, log lines and caught errors.
 // Each case is one call on data the mod made; its size is about n
