@@ -190,6 +190,22 @@ TEST_P(Zentar2Signal, ASecondOneEndsAStuckHostAtOnce) {
     EXPECT_EQ(log.size() >= line.size() ? log.substr(log.size() - line.size()) : "", line);
 }
 
+// A service manager sends one SIGTERM: a host stuck in its mod ends by
+// itself a few seconds later, by that signal, and says why in its log.
+TEST_P(Zentar2Signal, AStuckHostEndsByItselfAfterTheFirst) {
+    Sandbox box;
+    box.write_bin_file("stuck.lua", "function init() end\nfunction loop(t) print('stuck') while true do end end\n"
+                                    "function event(e) end\n");
+    box.start({"-headless", "-mod", "./stuck.lua"});
+    ASSERT_TRUE(box.wait_out("$ stuck"));
+    kill(box.pid, GetParam());
+    EXPECT_EQ(box.wait_exit(60000), 1000 + GetParam());
+    std::string line = "signal " + std::to_string(GetParam()) + ": still running after 5 s, ending at once\n";
+    EXPECT_NE(box.out().find(line), std::string::npos);
+    std::string log = box.log();
+    EXPECT_EQ(log.size() >= line.size() ? log.substr(log.size() - line.size()) : "", line);
+}
+
 INSTANTIATE_TEST_SUITE_P(Signals, Zentar2Signal, ::testing::Values(SIGTERM, SIGINT));
 
 }  // namespace
