@@ -104,6 +104,8 @@ constexpr uint64_t MODS_CPU_NS_PER_STEP = 1000;
 // heap during a short run does not end it.
 constexpr uint64_t MODS_CPU_NS_MIN = 20000000;
 
+// True while a z2_sandbox run with an instruction limit is in progress.
+bool mods_lua_limited(lua_State* L);
 // The string functions whose work happens inside one C call (find, match,
 // gmatch, gsub, rep, format, byte, char): replaced in the "string" table by
 // versions that, inside a z2_sandbox run with an instruction limit, work on
@@ -116,10 +118,21 @@ void mods_lua_strings_open(lua_State* L);
 void mods_lua_limits_open(lua_State* L);
 // Wraps the function on top of the stack (a C function) in one that, inside
 // a limited run, charges `steps` per call, one per argument and result, and
-// one per `bytes` bytes of text in its arguments (0: text not charged).
+// one per `bytes` bytes of text in its arguments and results (0: text not
+// charged).
 void mods_lua_charged(lua_State* L, uint64_t steps, uint64_t bytes);
-// True while a z2_sandbox run with an instruction limit is in progress.
-bool mods_lua_limited(lua_State* L);
+// The same for the library function lib.name (lib null: a global).
+void mods_lua_charge_calls(lua_State* L, const char* lib, const char* name, uint64_t steps, uint64_t bytes);
+// Puts `ours` in place of the library function lib.name, with Lua's own as
+// its upvalue 1. Both do nothing when there is no such C function.
+void mods_lua_replace(lua_State* L, const char* lib, const char* name, lua_CFunction ours);
+// For mods_lua_replace: `Ours` inside a limited run, Lua's own (upvalue 1,
+// called in this same call) everywhere else.
+template <lua_CFunction Ours>
+int mods_lua_when_limited(lua_State* L) {
+    if (mods_lua_limited(L)) return Ours(L);
+    return lua_tocfunction(L, lua_upvalueindex(1))(L);
+}
 // Charges work done in C to the running limited sandbox run, in
 // instructions; past the limit it fails like the count hook. Nothing outside
 // a limited run.

@@ -165,13 +165,6 @@ int _sb_sort(lua_State* L) {
     return own(L);
 }
 
-// Lua's own function (upvalue 1) outside a limited run, ours inside.
-template <lua_CFunction Ours>
-int _either(lua_State* L) {
-    if (mods_lua_limited(L)) return Ours(L);
-    return lua_tocfunction(L, lua_upvalueindex(1))(L);
-}
-
 // ---- pcall ------------------------------------------------------------------------------
 
 // pcall, as the library's, but an error it catches is charged: this Lua
@@ -245,46 +238,41 @@ void mods_lua_charged(lua_State* L, uint64_t steps, uint64_t bytes) {
     lua_replace(L, fn);
 }
 
-void mods_lua_limits_open(lua_State* L) {
-    lua_pushcfunction(L, _sb_pcall);
-    lua_setglobal(L, "pcall");
-    for (const Wrap& w : WRAPS) {
-        if (w.lib) {
-            lua_getglobal(L, w.lib);
-        } else {
-            lua_pushglobaltable(L);
-        }
-        if (!lua_istable(L, -1)) {
-            lua_pop(L, 1);
-            continue;
-        }
-        lua_getfield(L, -1, w.name);
-        if (lua_tocfunction(L, -1)) {
-            mods_lua_charged(L, w.steps, w.bytes);
-            lua_setfield(L, -2, w.name);
-        } else {
-            lua_pop(L, 1);
-        }
-        lua_pop(L, 1);
+// Runs `change` on the C function lib.name on top of the stack and stores
+// what it leaves there in its place.
+template <typename Change>
+static void _lib_change(lua_State* L, const char* lib, const char* name, Change change) {
+    if (lib) {
+        lua_getglobal(L, lib);
+    } else {
+        lua_pushglobaltable(L);
     }
-    static const struct {
-        const char* name;
-        lua_CFunction fn;
-    } table_fns[] = {
-        {"concat", _either<_sb_concat>}, {"insert", _either<_sb_insert>},
-        {"remove", _either<_sb_remove>}, {"sort", _sb_sort},
-    };
-    lua_getglobal(L, "table");
     if (lua_istable(L, -1)) {
-        for (const auto& f : table_fns) {
-            lua_getfield(L, -1, f.name);
-            if (!lua_tocfunction(L, -1)) {
-                lua_pop(L, 1);
-                continue;
-            }
-            lua_pushcclosure(L, f.fn, 1);
-            lua_setfield(L, -2, f.name);
+        lua_getfield(L, -1, name);
+        if (lua_tocfunction(L, -1)) {
+            change();
+            lua_setfield(L, -2, name);
+        } else {
+            lua_pop(L, 1);
         }
     }
     lua_pop(L, 1);
+}
+
+void mods_lua_charge_calls(lua_State* L, const char* lib, const char* name, uint64_t steps, uint64_t bytes) {
+    _lib_change(L, lib, name, [&] { mods_lua_charged(L, steps, bytes); });
+}
+
+void mods_lua_replace(lua_State* L, const char* lib, const char* name, lua_CFunction ours) {
+    _lib_change(L, lib, name, [&] { lua_pushcclosure(L, ours, 1); });
+}
+
+void mods_lua_limits_open(lua_State* L) {
+    lua_pushcfunction(L, _sb_pcall);
+    lua_setglobal(L, "pcall");
+    for (const Wrap& w : WRAPS) mods_lua_charge_calls(L, w.lib, w.name, w.steps, w.bytes);
+    mods_lua_replace(L, "table", "concat", mods_lua_when_limited<_sb_concat>);
+    mods_lua_replace(L, "table", "insert", mods_lua_when_limited<_sb_insert>);
+    mods_lua_replace(L, "table", "remove", mods_lua_when_limited<_sb_remove>);
+    mods_lua_replace(L, "table", "sort", _sb_sort);
 }

@@ -567,55 +567,18 @@ int _sb_rep(lua_State* L) {
     return _lua_own(L);
 }
 
-// Lua's own function outside a limited run, ours inside.
-template <lua_CFunction Ours>
-int _either(lua_State* L) {
-    if (_limited(L)) return Ours(L);
-    return _lua_own(L);
-}
-
 }  // namespace
 
 void mods_lua_strings_open(lua_State* L) {
-    static const struct {
-        const char* name;
-        lua_CFunction fn;
-    } fns[] = {
-        {"find", _either<_sb_find>},   {"match", _either<_sb_match>}, {"gmatch", _either<_sb_gmatch>},
-        {"gsub", _either<_sb_gsub>},   {"rep", _sb_rep},
-    };
+    mods_lua_replace(L, "string", "find", mods_lua_when_limited<_sb_find>);
+    mods_lua_replace(L, "string", "match", mods_lua_when_limited<_sb_match>);
+    mods_lua_replace(L, "string", "gmatch", mods_lua_when_limited<_sb_gmatch>);
+    mods_lua_replace(L, "string", "gsub", mods_lua_when_limited<_sb_gsub>);
+    mods_lua_replace(L, "string", "rep", _sb_rep);
     // The rest pay by the values they take and give and the text they read;
     // what they make is paid to the allocator. (sub and len read no more
     // than they make.)
-    static const struct {
-        const char* name;
-        uint64_t bytes;
-    } charged[] = {
-        {"format", MODS_BYTES_PER_STEP}, {"upper", MODS_BYTES_PER_STEP}, {"lower", MODS_BYTES_PER_STEP},
-        {"reverse", MODS_BYTES_PER_STEP}, {"byte", 0}, {"char", 0},
-    };
-    lua_getglobal(L, "string");
-    if (!lua_istable(L, -1)) {
-        lua_pop(L, 1);
-        return;
-    }
-    for (const auto& f : fns) {
-        lua_getfield(L, -1, f.name);
-        if (!lua_tocfunction(L, -1)) {
-            lua_pop(L, 1);
-            continue;
-        }
-        lua_pushcclosure(L, f.fn, 1);
-        lua_setfield(L, -2, f.name);
-    }
-    for (const auto& f : charged) {
-        lua_getfield(L, -1, f.name);
-        if (!lua_tocfunction(L, -1)) {
-            lua_pop(L, 1);
-            continue;
-        }
-        mods_lua_charged(L, 0, f.bytes);
-        lua_setfield(L, -2, f.name);
-    }
-    lua_pop(L, 1);
+    for (const char* name : {"format", "upper", "lower", "reverse"})
+        mods_lua_charge_calls(L, "string", name, 0, MODS_BYTES_PER_STEP);
+    for (const char* name : {"byte", "char"}) mods_lua_charge_calls(L, "string", name, 0, 0);
 }
