@@ -107,22 +107,24 @@ static uint64_t _cpu_ns() {
 static void _sandbox_hook(lua_State* L, lua_Debug*);
 
 // Adds `steps` instructions' worth of work to the limited run in progress;
-// false once the run is past its limit: by count, or by CPU time (read at
-// every thousand instructions, or at every one once they turned slow).
+// false once the run is past its limit: by count, or by CPU time. The clock
+// is read at every thousand instructions, and at every one while the run is
+// slow: while its CPU time is above what it was charged so far at the same
+// rate (work is charged before it is done, so only the whole run tells).
 static bool _limiter_spend(ModsLimiter* lim, uint64_t steps) {
     if (lim->tripped) return false;
     uint64_t total = (uint64_t)lim->steps + steps;
     uint64_t thousands = total / MODS_HOOK_STEP;
     lim->steps = (uint32_t)(total % MODS_HOOK_STEP);
-    if (!thousands && !lim->slow) return lim->count < lim->count_limit;
     uint64_t count = (uint64_t)lim->count + thousands;
     lim->count = count > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)count;
     if (lim->count >= lim->count_limit) return false;
-    uint64_t now = _cpu_ns();
+    if (!thousands && !lim->slow) return true;
+    uint64_t used = _cpu_ns() - lim->cpu_start;
     uint64_t allowed = (uint64_t)lim->count_limit * MODS_HOOK_STEP * MODS_CPU_NS_PER_STEP;
-    if (now - lim->cpu_start > std::max(allowed, MODS_CPU_NS_MIN)) return false;
-    if (now - lim->cpu_mark > thousands * MODS_HOOK_STEP * MODS_CPU_NS_PER_STEP) lim->slow = 1;
-    lim->cpu_mark = now;
+    if (used > std::max(allowed, MODS_CPU_NS_MIN)) return false;
+    uint64_t spent = ((uint64_t)(lim->count - lim->count_start) * MODS_HOOK_STEP + lim->steps) * MODS_CPU_NS_PER_STEP;
+    lim->slow = used > std::max(spent, MODS_CPU_NS_MIN);
     return true;
 }
 
@@ -178,6 +180,7 @@ static void _sandbox_hook(lua_State* L, lua_Debug*) {
     if (!lim || !lim->count_limit) return;  // stale hook outside a limited run
     if (!lim->tripped && _limiter_spend(lim, (uint64_t)lua_gethookcount(L))) {
         if (lim->slow) _limiter_watch(L);
+        else if (lua_gethookcount(L) != MODS_HOOK_STEP) lua_sethook(L, _sandbox_hook, LUA_MASKCOUNT, MODS_HOOK_STEP);
         return;
     }
     mods_lua_limit_tripped(L);
@@ -476,7 +479,7 @@ int _sandbox_run(lua_State* L, int index, lua_Number instructions, lua_Number me
     lim->steps = 0;
     lim->slow = 0;
     lim->thread = L;
-    lim->cpu_start = lim->cpu_mark = _cpu_ns();
+    lim->cpu_start = _cpu_ns();
     if (count_limit) {
         lim->count_limit = count_limit;
         lim->count = 0;

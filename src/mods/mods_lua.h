@@ -41,10 +41,9 @@ struct ModsLimiter {
     uint32_t steps = 0;        // work charged by C functions below one hook step
     int32_t running = 0;       // 1 while a sandbox run is in progress
     int32_t tripped = 0;       // the instruction limit fired in this run
-    int32_t slow = 0;          // instructions slower than the CPU rate: each one is watched
+    int32_t slow = 0;          // CPU time ahead of the charges: each instruction is watched
     lua_State* thread = nullptr;  // the thread running in the limited run now
     uint64_t cpu_start = 0;    // thread CPU time (ns) when the limited run began
-    uint64_t cpu_mark = 0;     // thread CPU time at the last thousand instructions
 };
 
 class ModsLua : public ModsBase {
