@@ -33,6 +33,7 @@
 #include "render/trans.h"
 #include "screens/menus.h"
 #include "world/preboard.h"
+#include "z2_bench.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_web.h"
 
@@ -181,7 +182,7 @@ void BM_StartToMainMenu(benchmark::State& state) {
     }
     average(state);
 }
-BENCHMARK(BM_StartToMainMenu)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StartToMainMenu)->UseManualTime()->Iterations(z2_bench_size(5, 1))->Unit(benchmark::kMillisecond);
 
 void BM_ContinueToMainMenu(benchmark::State& state) {
     qel_web_disable();  // the gate shows the local policy at once
@@ -212,7 +213,7 @@ void BM_ContinueToMainMenu(benchmark::State& state) {
     }
     average(state);
 }
-BENCHMARK(BM_ContinueToMainMenu)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ContinueToMainMenu)->UseManualTime()->Iterations(z2_bench_size(5, 1))->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
