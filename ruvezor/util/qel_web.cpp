@@ -158,7 +158,9 @@ WebHandle* qel_web_create(const char* host, int port, const char* path,
     h->socket = -1;
     h->port = port;
     h->timeout = timeout;
-    h->deadline = _qel_web_now() + timeout;
+    h->started = _qel_web_now();
+    h->deadline = h->started + timeout;
+    h->limit = 0;
     if (!host) host = "";
     if (!path) path = "";
     if (body_len > 0 && !body) body_len = 0;
@@ -232,7 +234,7 @@ static int _qel_web_step(WebHandle* h) {
     h->fresh = 0;
     if (h->state == 4 || h->error) return 1;
     int now = _qel_web_now();
-    if (now > h->deadline) {
+    if (now > h->deadline || (h->limit && now > h->limit)) {
         qel_log("timeout :: state = %d\n", h->state);
         _qel_web_fail(h);
         return 1;
@@ -321,6 +323,10 @@ static int _qel_web_step(WebHandle* h) {
     }
     if (h->send.pos >= h->send.len) h->state = 3;
     return 0;
+}
+
+void qel_web_set_limit(WebHandle* h, int seconds) {
+    if (h) h->limit = seconds > 0 ? h->started + seconds : 0;
 }
 
 int qel_web_poll(WebHandle* h) {

@@ -32,6 +32,8 @@ struct WebHandle {
     int state;          // 0 new, 1 connecting, 2 sending, 3 receiving, 4 done
     int deadline;       // wall-clock second after which the request fails
     int timeout;        // seconds allowed without progress
+    int started;        // wall-clock second the request was made
+    int limit;          // wall-clock second after which it fails, progress or not; 0 = none
     int socket;         // -1 while none
     sockaddr_in addr;
     int header_done;    // 1 once the blank line ending the header block arrived
@@ -57,6 +59,10 @@ void qel_web_urlencode(char* out, int out_size, const char* text, int n);
 // request that can't start is a handle with error 1.
 WebHandle* qel_web_create(const char* host, int port, const char* path,
                           const char* body, int body_len, int timeout);
+// The request fails once `seconds` have passed since it was made, however
+// steadily its answer comes in (a server that trickles a byte at a time
+// would otherwise keep it going for ever). 0 or less: no such limit.
+void qel_web_set_limit(WebHandle* h, int seconds);
 // 1 when the request has finished (well or not), 0 while it runs.
 int qel_web_poll(WebHandle* h);
 // The answer's status code; 0 before an answer arrived.
