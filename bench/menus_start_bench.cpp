@@ -1,8 +1,14 @@
 // The start as a player sees it, on offscreen GL with the real data: from the
-// program's start to the first frame that shows the main menu, and from
-// Continue on the policy gate to the first frame that shows the main menu.
-// Targets: the main menu within 2 s of the start and within 1 s of Continue,
+// program's start to the first painted frame of the main menu, and from
+// Continue on the policy gate to the first painted frame of the main menu.
+// Targets: that frame within 2 s of the start and within 1 s of Continue,
 // and never more than two frames (1/30 s) of black on the way.
+//
+// Both stop at the first painted menu frame: the demo match behind the menu
+// is running then, but the menu's page of buttons waits two seconds and
+// then eases up from below the screen, so its buttons are in place about
+// two more seconds later. That wait is the menu's own design, not start-up
+// work, and is not measured.
 //
 // Every buffer swap is watched (the bench stands in for SDL_GL_SwapWindow and
 // looks at the frame before handing it on; that look is not counted). Times
@@ -10,7 +16,7 @@
 // measured time is the first frame with the main menu in it (a fade shows the
 // new screen from its second step); the counters:
 //   logo_s       start to the first frame that is not black
-//   shown_s      to the end of the fade, the menu shown whole
+//   shown_s      to the end of the fade, the menu screen shown whole
 //   black_max_s  the longest time one black frame stayed on the screen
 //   black_frames black frames swapped in between
 #include <benchmark/benchmark.h>
@@ -33,6 +39,7 @@
 #include "shell/trans.h"
 #include "screens/menus.h"
 #include "world/preboard.h"
+#include "z2_bench.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_web.h"
 
@@ -157,12 +164,13 @@ void begin_watch() {
 void average(benchmark::State& state) {
     for (const char* k : {"logo_s", "shown_s", "black_frames"})
         state.counters[k] = benchmark::Counter(state.counters[k], benchmark::Counter::kAvgIterations);
+    state.SetLabel("stops at the first painted menu frame; the buttons ease into place later");
 }
 
 char arg0[] = "zentar2";
 char* argv[] = {arg0, nullptr};
 
-void BM_StartToMainMenu(benchmark::State& state) {
+void BM_StartToFirstMenuFrame(benchmark::State& state) {
     qel_web_disable();  // no request leaves the machine
     for (auto _ : state) {
         Room room;
@@ -181,9 +189,9 @@ void BM_StartToMainMenu(benchmark::State& state) {
     }
     average(state);
 }
-BENCHMARK(BM_StartToMainMenu)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StartToFirstMenuFrame)->UseManualTime()->Iterations(z2_bench_size(5, 1))->Unit(benchmark::kMillisecond);
 
-void BM_ContinueToMainMenu(benchmark::State& state) {
+void BM_ContinueToFirstMenuFrame(benchmark::State& state) {
     qel_web_disable();  // the gate shows the local policy at once
     for (auto _ : state) {
         Room room;
@@ -212,7 +220,7 @@ void BM_ContinueToMainMenu(benchmark::State& state) {
     }
     average(state);
 }
-BENCHMARK(BM_ContinueToMainMenu)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ContinueToFirstMenuFrame)->UseManualTime()->Iterations(z2_bench_size(5, 1))->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

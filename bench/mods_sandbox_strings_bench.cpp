@@ -2,6 +2,11 @@
 // sandbox uses (arg 1) against Lua's own (arg 0), both run under the same
 // instruction limit and count hook. The budget is met when arg 1 costs at
 // most twice arg 0.
+//
+// BM_sandbox_budget_cpu: code that spends a budget of 1,000 thousand
+// instructions in as much work as it can (long C calls, long strings,
+// long argument lists); the time per iteration is the CPU time of one such
+// run, which must stay below about a second.
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -59,7 +64,50 @@ void BM_sandbox_gsub(benchmark::State& s) { run(s, 3); }
 
 }  // namespace
 
+// Each attack loops until the limit stops it.
+const char* const ATTACKS[][2] = {
+    {"upper", "local s = string.rep('x', 1e6) while true do local u = string.upper(s) end"},
+    {"concat_op", "local s = string.rep('x', 1e6) while true do local u = s .. s end"},
+    {"table_concat", "local t = {} for i = 1, 30000 do t[i] = '' end while true do local u = table.concat(t) end"},
+    {"sort", "local t = {} for i = 1, 100000 do t[i] = i end while true do table.sort(t) end"},
+    {"insert", "local t = {} for i = 1, 100000 do t[i] = i end while true do table.insert(t, 1, 0) end"},
+    {"unpack", "local t = {} for i = 1, 100000 do t[i] = i end while true do local a = table.unpack(t) end"},
+    {"byte", "local s = string.rep('x', 1e5) while true do local a = string.byte(s, 1, -1) end"},
+    {"rep_empty", "while true do local a = string.rep('', 1e8) end"},
+    {"tonumber", "local s = string.rep('0', 1e6) .. '1' while true do local a = tonumber(s) end"},
+    {"format_q", "local s = string.rep('\\0', 1e6) while true do local a = string.format('%q', s) end"},
+    {"gsub", "local s = string.rep('x', 1e4) while true do local a = string.gsub(s, '.', '%0%0%0%0') end"},
+    {"errors", "while true do pcall(error, 'x') end"},
+    {"string_eq", "local a = string.rep('x', 1e6) local b = string.rep('x', 1e6) while true do local c = a == b end"},
+    {"vararg", "local t = {} for i = 1, 100000 do t[i] = i end local function g() end "
+               "local function f(...) while true do g(...) end end f(table.unpack(t))"},
+};
+
+void BM_sandbox_budget_cpu(benchmark::State& state) {
+    ModsLimiter lim;
+    lua_State* L = sandbox_newstate(&lim);
+    luaL_openlibs(L);
+    mods_lua_strings_open(L);
+    mods_lua_limits_open(L);
+    const char* const* attack = ATTACKS[state.range(0)];
+    luaL_loadstring(L, attack[1]);
+    int f = lua_gettop(L);
+    for (auto _ : state) {
+        if (_sandbox_run(L, f, 1000, 0) == LUA_OK) {
+            state.SkipWithError("the run was not stopped");
+            break;
+        }
+        lua_pop(L, 1);
+    }
+    state.SetLabel(attack[0]);
+    lua_close(L);
+}
+
 BENCHMARK(BM_sandbox_find)->Arg(0)->Arg(1);
 BENCHMARK(BM_sandbox_match)->Arg(0)->Arg(1);
 BENCHMARK(BM_sandbox_gmatch)->Arg(0)->Arg(1);
 BENCHMARK(BM_sandbox_gsub)->Arg(0)->Arg(1);
+BENCHMARK(BM_sandbox_budget_cpu)
+    ->DenseRange(0, sizeof(ATTACKS) / sizeof(ATTACKS[0]) - 1)
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(2);

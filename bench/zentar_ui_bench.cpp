@@ -1,8 +1,13 @@
 // Pointer motion in a big match: a drag with the left button, begun on an own
-// planet, sweeps round a map of 1,000 to 8,000 world units across with forty
-// planets and about 4,000 units of two players in flight. Each motion event
-// moves 320 screen units, a quick flick, so it is walked in up to 1,024
-// steps. Target: at most 1 ms per motion event, whatever the map's size.
+// planet, over a map of 1,000 to 8,000 world units across with forty planets
+// and about 4,000 units of two players in flight. BM_PointerDragMotion
+// sweeps round the screen, each motion event moving 320 screen units, a
+// quick flick; BM_PointerLongFlick throws the pointer back and forth across
+// the dense middle of the map, 1,000 to 4,000 screen units an event (the
+// window's width and more, as a captured mouse flings). A motion is walked
+// in up to 1,024 steps, each looking for the item under the pointer, so the
+// longer the path the more items lie along it. Target: at most 1 ms per
+// motion event, whatever the map's size and the flick's length.
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -91,7 +96,38 @@ void BM_PointerDragMotion(benchmark::State& state) {
     state.counters["world_units_per_event"] = 320 * ui.scale;
 }
 
+// Back and forth along a line through the middle of the screen, with the
+// map zoomed so that the line crosses the whole of it.
+void BM_PointerLongFlick(benchmark::State& state) {
+    auto s = make_scene(static_cast<float>(state.range(0)), 4000);
+    Zentar& w = *s->w;
+    ZentarUI& ui = *s->ui;
+    const float len = static_cast<float>(state.range(1));
+    const Item& home = w.items[s->home];
+    Vector3 start = ui.to_screen * Vector3{home.position_x, home.position_y, 0};
+    ui_event(w, ui, s->me, pointer(8, start.x, start.y));
+    const float cy = SCREEN_H / 2, x0 = SCREEN_W / 2 - len / 2, x1 = SCREEN_W / 2 + len / 2;
+    float x = start.x, y = start.y;
+    bool right = true;
+    for (auto _ : state) {
+        float nx = right ? x1 : x0;
+        ui_event(w, ui, s->me, pointer(9, nx, cy, nx - x, cy - y));
+        x = nx;
+        y = cy;
+        right = !right;
+    }
+    state.counters["world_units_per_event"] = len * ui.scale;
+}
+
 }  // namespace
 
 // Map width in world units.
 BENCHMARK(BM_PointerDragMotion)->Arg(1000)->Arg(2000)->Arg(4000)->Arg(8000)->Unit(benchmark::kMillisecond);
+// Map width in world units, length of each motion in screen units.
+BENCHMARK(BM_PointerLongFlick)
+    ->Args({1000, 1000})
+    ->Args({1000, 4000})
+    ->Args({4000, 1000})
+    ->Args({4000, 2000})
+    ->Args({4000, 4000})
+    ->Unit(benchmark::kMillisecond);

@@ -1,7 +1,9 @@
 // gamewrap: the wrapper functions around the one Game, and the signals that
 // let a host operator stop the program: the first SIGINT or SIGTERM through
-// its normal shutdown, a second one at once (the frame loop never took the
-// first: something is stuck).
+// its normal shutdown; a second one at once, and so does the first by itself
+// when the frame loop has not ended within GAME_SIGNAL_GRACE_S seconds
+// (something is stuck: a spinning mod, a long call), so that a service
+// manager's single SIGTERM is enough.
 #include "app/gamewrap.h"
 
 #include <unistd.h>
@@ -15,30 +17,35 @@
 
 static Game* _game = nullptr;
 
+// Seconds the frame loop has to take the first signal and end.
+static constexpr unsigned GAME_SIGNAL_GRACE_S = 5;
+
 // The first SIGINT or SIGTERM; the next frame turns it into the quit flag.
 static volatile sig_atomic_t _game_signal = 0;
 static volatile sig_atomic_t _game_signals = 0;  // how many came
 static bool _game_signal_taken = false;
 
 // Only async-signal-safe calls from here on.
-static void _game_on_signal(int sig) {
-    int seen = _game_signals;
-    _game_signals = seen + 1;
-    if (seen == 0) {
-        _game_signal = sig;
-        return;
-    }
-    char line[64] = "signal ";
-    size_t n = 7;
+static size_t _line_add(char* line, size_t n, size_t size, const char* text) {
+    for (size_t i = 0; text[i] && n < size - 1; i++) line[n++] = text[i];
+    line[n] = 0;
+    return n;
+}
+
+static size_t _line_add_int(char* line, size_t n, size_t size, int v) {
     char digits[12];
     int k = 0;
-    for (int v = sig; v > 0 && k < 11; v /= 10) digits[k++] = (char)('0' + v % 10);
-    while (k > 0) line[n++] = digits[--k];
-    const char* rest = " again: ending at once\n";
-    for (size_t i = 0; rest[i] && n < sizeof(line) - 1; i++) line[n++] = rest[i];
+    for (; v > 0 && k < 11; v /= 10) digits[k++] = (char)('0' + v % 10);
+    if (k == 0) digits[k++] = '0';
+    while (k > 0 && n < size - 1) line[n++] = digits[--k];
     line[n] = 0;
+    return n;
+}
+
+// Logs the line and ends the process by the signal itself, as if nobody had
+// caught it.
+static void _game_end_now(int sig, const char* line) {
     driver_log_emergency(line);
-    // Ended by the signal itself, as if nobody had caught it.
     signal(sig, SIG_DFL);
     sigset_t set;
     sigemptyset(&set);
@@ -48,6 +55,34 @@ static void _game_on_signal(int sig) {
     _exit(128 + sig);
 }
 
+static void _game_on_signal(int sig) {
+    int seen = _game_signals;
+    _game_signals = seen + 1;
+    if (seen == 0) {
+        _game_signal = sig;
+        alarm(GAME_SIGNAL_GRACE_S);
+        return;
+    }
+    char line[96];
+    size_t n = _line_add(line, 0, sizeof(line), "signal ");
+    n = _line_add_int(line, n, sizeof(line), sig);
+    _line_add(line, n, sizeof(line), " again: ending at once\n");
+    _game_end_now(sig, line);
+}
+
+// The frame loop did not end in time after the first signal.
+static void _game_on_alarm(int) {
+    int sig = _game_signal;
+    if (!sig) return;
+    char line[96];
+    size_t n = _line_add(line, 0, sizeof(line), "signal ");
+    n = _line_add_int(line, n, sizeof(line), sig);
+    n = _line_add(line, n, sizeof(line), ": still running after ");
+    n = _line_add_int(line, n, sizeof(line), (int)GAME_SIGNAL_GRACE_S);
+    _line_add(line, n, sizeof(line), " s, ending at once\n");
+    _game_end_now(sig, line);
+}
+
 static void _game_signals_install() {
     struct sigaction sa = {};
     sa.sa_handler = _game_on_signal;
@@ -55,6 +90,8 @@ static void _game_signals_install() {
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    sa.sa_handler = _game_on_alarm;
+    sigaction(SIGALRM, &sa, nullptr);
 }
 
 void game_init(int argc, char** argv) {
@@ -103,6 +140,8 @@ bool game_is_quit() { return !_game || _game->quit != 0; }
 int game_exit_status() { return _game ? _game->exit_status : 0; }
 
 void game_deinit() {
+    // The frame loop has ended: the shutdown itself is the normal road.
+    alarm(0);
     if (!_game) return;
     _game->deinit();
     // Log lines after this point must not read the deleted game's port.

@@ -6,6 +6,9 @@
 // nesting). Every road into the Lua loader is text only.
 #include "mods/mods_lua.h"
 
+#include <time.h>
+
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
@@ -22,6 +25,7 @@ ModsAPI* _lua_modsapi = nullptr;
 static constexpr int MODS_LITERAL_DEPTH = 64;     // deeper dicts in an event become nil
 static constexpr lua_Number MODS_MEM_KB_MAX = 1099511627776.0;  // 2^40 KB
 static constexpr const char* MODS_BUILTIN_ENV = "z2_builtin_env";  // registry key
+static constexpr uint64_t MODS_JSON_BYTES_PER_STEP = 2;  // text made or read by json
 
 // ==== output redirect ============================================================
 
@@ -53,12 +57,20 @@ int lua_fprintf(FILE* stream, const char* format, ...) {
     return (int)text.size();
 }
 
+// The log lines a text makes, and its bytes, as instructions of a limited run.
+static uint64_t _log_cost(const char* s, size_t len) {
+    uint64_t lines = 1;
+    for (const char* end = s + len; (s = (const char*)memchr(s, '\n', (size_t)(end - s))); s++) lines++;
+    return lines * MODS_LOG_LINE_STEPS + len / MODS_BYTES_PER_STEP;
+}
+
 // print, as the library's, but through the redirect: one write per piece.
 static int _mods_lua_print(lua_State* L) {
     int n = lua_gettop(L);
     for (int i = 1; i <= n; i++) {
         size_t len = 0;
         const char* s = luaL_tolstring(L, i, &len);
+        if (mods_lua_limited(L)) mods_lua_charge(L, _log_cost(s, len));
         if (i > 1) lua_fwrite("\t", 1, 1, stdout);
         lua_fwrite(s, 1, len, stdout);
         lua_pop(L, 1);
@@ -85,6 +97,42 @@ static ModsLimiter* _limiter(lua_State* L) {
     return (ModsLimiter*)ud;
 }
 
+// Thread CPU time in nanoseconds: coroutines share their thread's clock.
+static uint64_t _cpu_ns() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return (uint64_t)ts.tv_sec * 1000000000u + (uint64_t)ts.tv_nsec;
+}
+
+static void _sandbox_hook(lua_State* L, lua_Debug*);
+
+// Adds `steps` instructions' worth of work to the limited run in progress;
+// false once the run is past its limit: by count, or by CPU time. The clock
+// is read at every thousand instructions, and at every one while the run is
+// slow: while its CPU time is above what it was charged so far at the same
+// rate (work is charged before it is done, so only the whole run tells).
+static bool _limiter_spend(ModsLimiter* lim, uint64_t steps) {
+    if (lim->tripped) return false;
+    uint64_t total = (uint64_t)lim->steps + steps;
+    uint64_t thousands = total / MODS_HOOK_STEP;
+    lim->steps = (uint32_t)(total % MODS_HOOK_STEP);
+    uint64_t count = (uint64_t)lim->count + thousands;
+    lim->count = count > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)count;
+    if (lim->count >= lim->count_limit) return false;
+    if (!thousands && !lim->slow) return true;
+    uint64_t used = _cpu_ns() - lim->cpu_start;
+    uint64_t allowed = (uint64_t)lim->count_limit * MODS_HOOK_STEP * MODS_CPU_NS_PER_STEP;
+    if (used > std::max(allowed, MODS_CPU_NS_MIN)) return false;
+    uint64_t spent = ((uint64_t)(lim->count - lim->count_start) * MODS_HOOK_STEP + lim->steps) * MODS_CPU_NS_PER_STEP;
+    lim->slow = used > std::max(spent, MODS_CPU_NS_MIN);
+    return true;
+}
+
+// From the next instruction on, the hook sees every instruction of `L`.
+static void _limiter_watch(lua_State* L) {
+    if (L && lua_gethookcount(L) != 1) lua_sethook(L, _sandbox_hook, LUA_MASKCOUNT, 1);
+}
+
 static void* _sandbox_l_alloc(void* ud, void* ptr, size_t osize, size_t nsize) {
     ModsLimiter* lim = (ModsLimiter*)ud;
     uint64_t old = ptr ? (uint64_t)osize : 0;
@@ -93,8 +141,25 @@ static void* _sandbox_l_alloc(void* ud, void* ptr, size_t osize, size_t nsize) {
         lim->used -= old;
         return nullptr;
     }
+    bool counted = lim->running && lim->count_limit && !lim->tripped;
     // Only growth is refused: Lua expects a shrinking block to stay put.
-    if (lim->mem_limit && nsize > old && lim->mem_limit < lim->used + (nsize - old)) return nullptr;
+    if (lim->mem_limit && nsize > old && lim->mem_limit < lim->used + (nsize - old)) {
+        // Lua answers with a full collection of the whole heap before it
+        // gives up: that work is charged too, and a run that catches the
+        // memory error and goes on stops at its next instruction if it ran
+        // out of budget here.
+        if (counted && !_limiter_spend(lim, lim->used / MODS_BYTES_PER_STEP)) _limiter_watch(lim->thread);
+        return nullptr;
+    }
+    // Every byte made in a limited run is charged before it is made: this is
+    // what the concatenation instruction and the functions that build
+    // strings, tables and stacks pay by.
+    if (counted && nsize > old && !_limiter_spend(lim, (nsize - old) / MODS_BYTES_PER_STEP)) {
+        lim->tripped = 1;
+        _limiter_watch(lim->thread);
+        return nullptr;
+    }
+    if (counted && lim->slow) _limiter_watch(lim->thread);
     void* p = realloc(ptr, nsize);
     if (!p) return nullptr;
     lim->used = lim->used - old + nsize;
@@ -113,9 +178,10 @@ static int _sandbox_panic(lua_State* L) {
 static void _sandbox_hook(lua_State* L, lua_Debug*) {
     ModsLimiter* lim = _limiter(L);
     if (!lim || !lim->count_limit) return;  // stale hook outside a limited run
-    if (!lim->tripped) {
-        lim->count++;
-        if (lim->count < lim->count_limit) return;
+    if (!lim->tripped && _limiter_spend(lim, (uint64_t)lua_gethookcount(L))) {
+        if (lim->slow) _limiter_watch(L);
+        else if (lua_gethookcount(L) != MODS_HOOK_STEP) lua_sethook(L, _sandbox_hook, LUA_MASKCOUNT, MODS_HOOK_STEP);
+        return;
     }
     mods_lua_limit_tripped(L);
 }
@@ -125,6 +191,13 @@ void mods_lua_limit_tripped(lua_State* L) {
     lua_sethook(L, _sandbox_hook, LUA_MASKCOUNT, 1);
     luaL_error(L, "instruction limit exceeded");
     abort();  // not reached: luaL_error does not return
+}
+
+void mods_lua_charge(lua_State* L, uint64_t instructions) {
+    ModsLimiter* lim = _limiter(L);
+    if (!lim || !lim->running || !lim->count_limit) return;
+    if (!_limiter_spend(lim, instructions)) mods_lua_limit_tripped(L);
+    if (lim->slow) _limiter_watch(L);
 }
 
 // Hooks are per thread: a coroutine resumed during a limited run gets the
@@ -146,10 +219,16 @@ static int _co_resume_into(lua_State* L, lua_State* co, int narg) {
         return -1;
     }
     _co_share_hook(L, co);
+    mods_lua_charge(L, (uint64_t)narg);
     lua_xmove(L, co, narg);
+    ModsLimiter* lim = _limiter(L);
+    lua_State* resumer = lim ? lim->thread : nullptr;
+    if (lim && lim->running) lim->thread = co;
     int status = lua_resume(co, L, narg);
+    if (lim && lim->running) lim->thread = resumer;
     if (status == LUA_OK || status == LUA_YIELD) {
         int nres = lua_gettop(co);
+        mods_lua_charge(L, (uint64_t)nres);
         if (!lua_checkstack(L, nres + 1)) {
             lua_pop(co, nres);
             lua_pushliteral(L, "too many results to resume");
@@ -159,6 +238,7 @@ static int _co_resume_into(lua_State* L, lua_State* co, int narg) {
         return nres;
     }
     lua_xmove(co, L, 1);
+    mods_lua_charge(L, MODS_ERROR_STEPS);
     return -1;
 }
 
@@ -352,16 +432,20 @@ lua_State* sandbox_newstate(void* limiter) {
     return L;
 }
 
+// Only 0 means no limit: any other budget, however small, is at least the
+// smallest one.
 static uint32_t _clamp_count(lua_Number n) {
+    if (n == 0) return 0;
     lua_Number t = std::trunc(n);
-    if (std::isnan(t) || t < 0) return 1;  // no budget left: the smallest limit, never none
+    if (std::isnan(t) || t < 1) return 1;
     if (t > 4294967295.0) return 0xFFFFFFFFu;
     return (uint32_t)t;
 }
 
 static uint64_t _clamp_kb(lua_Number n) {
+    if (n == 0) return 0;
     lua_Number t = std::trunc(n);
-    if (std::isnan(t) || t < 0) return 1;
+    if (std::isnan(t) || t < 1) return 1;
     if (t > MODS_MEM_KB_MAX) return (uint64_t)MODS_MEM_KB_MAX;
     return (uint64_t)t;
 }
@@ -393,6 +477,9 @@ int _sandbox_run(lua_State* L, int index, lua_Number instructions, lua_Number me
     lim->running = 1;
     lim->tripped = 0;
     lim->steps = 0;
+    lim->slow = 0;
+    lim->thread = L;
+    lim->cpu_start = _cpu_ns();
     if (count_limit) {
         lim->count_limit = count_limit;
         lim->count = 0;
@@ -409,6 +496,8 @@ int _sandbox_run(lua_State* L, int index, lua_Number instructions, lua_Number me
     lua_sethook(L, nullptr, 0, 0);
     lim->count_limit = 0;
     lim->tripped = 0;
+    lim->slow = 0;
+    lim->thread = nullptr;
     lim->running = 0;
     lua_pushliteral(L, "");
     lua_pushvalue(L, mt);
@@ -442,7 +531,7 @@ static int z2_sandbox(lua_State* L) {
     if (!lim || lim->running) return luaL_error(L, "nested sandbox refused");
 
     int status = _sandbox_run(L, 1, instructions, memory);
-    if (status == LUA_OK || lua_isnil(L, -1)) {
+    if (status == LUA_OK) {
         lua_pushboolean(L, 1);
         return 1;
     }
@@ -491,46 +580,50 @@ static int z2_sandbox_stats(lua_State* L) {
 
 // ==== globals ========================================================================
 
-// Registration order is the order of the game's global list.
+// Registration order is the order of the game's global list. The steps are
+// what one call of the game operation costs at most, in instructions, inside
+// a limited sandbox run (operations that walk the world charge by its size
+// themselves); the last number is the bytes of text per step where that
+// text costs more than copying it.
 const ModsLuaGlobal mods_lua_globals[] = {
-    {"z2_game_reset", z2_game_reset},
-    {"z2_planets_settle", z2_planets_settle},
-    {"z2_view_set", z2_view_set},
-    {"z2_bounds_set", z2_bounds_set},
-    {"z2_clip_set", z2_clip_set},
-    {"z2_user_init", z2_user_init},
-    {"z2_team_init", z2_team_init},
-    {"z2_planet_init", z2_planet_init},
-    {"z2_fleet_init", z2_fleet_init},
-    {"z2_item_init", z2_item_init},
-    {"z2_fleet_send", z2_fleet_send},
-    {"z2_fleet_redirect", z2_fleet_redirect},
-    {"z2_planet_chown", z2_planet_chown},
-    {"z2_part_init", z2_part_init},
-    {"z2_items_find", z2_items_find},
-    {"z2_item_set", z2_item_set},
-    {"z2_item_get", z2_item_get},
-    {"z2_item_destroy", z2_item_destroy},
-    {"z2_item_sync", z2_item_sync},
-    {"z2_item_selected", z2_item_selected},
-    {"z2_param_set", z2_param_set},
-    {"z2_param_get", z2_param_get},
-    {"z2_gui_set", z2_gui_set},
-    {"z2_gui_get", z2_gui_get},
-    {"z2_net_host", z2_net_host},
-    {"z2_net_join", z2_net_join},
-    {"z2_net_send", z2_net_send},
-    {"z2_chat_append", z2_chat_append},
-    {"z2_chat_keywords", z2_chat_keywords},
-    {"z2_play_sound", z2_play_sound},
-    {"z2_play_music", z2_play_music},
-    {"z2_api_call", z2_api_call},
-    {"z2_ext_call", z2_ext_call},
-    {"require", z2_require},
-    {"z2_md5_digest", z2_md5_digest},
-    {"z2_sandbox", z2_sandbox},
-    {"z2_compile", z2_compile},
-    {"z2_sandbox_stats", z2_sandbox_stats},
+    {"z2_game_reset", z2_game_reset, 40000},
+    {"z2_planets_settle", z2_planets_settle, 1000},
+    {"z2_view_set", z2_view_set, 50},
+    {"z2_bounds_set", z2_bounds_set, 50},
+    {"z2_clip_set", z2_clip_set, 50},
+    {"z2_user_init", z2_user_init, 1000},
+    {"z2_team_init", z2_team_init, 1000},
+    {"z2_planet_init", z2_planet_init, 1000},
+    {"z2_fleet_init", z2_fleet_init, 1000},
+    {"z2_item_init", z2_item_init, 1000},
+    {"z2_fleet_send", z2_fleet_send, 5000},
+    {"z2_fleet_redirect", z2_fleet_redirect, 1000},
+    {"z2_planet_chown", z2_planet_chown, 1000},
+    {"z2_part_init", z2_part_init, 1000},
+    {"z2_items_find", z2_items_find, 1000},
+    {"z2_item_set", z2_item_set, 50},
+    {"z2_item_get", z2_item_get, 50},
+    {"z2_item_destroy", z2_item_destroy, 1000},
+    {"z2_item_sync", z2_item_sync, 50},
+    {"z2_item_selected", z2_item_selected, 50},
+    {"z2_param_set", z2_param_set, 50},
+    {"z2_param_get", z2_param_get, 50},
+    {"z2_gui_set", z2_gui_set, 1000, 4},
+    {"z2_gui_get", z2_gui_get, 50},
+    {"z2_net_host", z2_net_host, 50000},
+    {"z2_net_join", z2_net_join, 50000},
+    {"z2_net_send", z2_net_send, 1000},
+    {"z2_chat_append", z2_chat_append, 1000},
+    {"z2_chat_keywords", z2_chat_keywords, 1000, 2},
+    {"z2_play_sound", z2_play_sound, 5000},
+    {"z2_play_music", z2_play_music, 50000},
+    {"z2_api_call", z2_api_call, 30000},
+    {"z2_ext_call", z2_ext_call, 1000},
+    {"require", z2_require, 10000, 2},
+    {"z2_md5_digest", z2_md5_digest, 50, 4},
+    {"z2_sandbox", z2_sandbox, 50},
+    {"z2_compile", z2_compile, 50, 2},
+    {"z2_sandbox_stats", z2_sandbox_stats, 0},
     {nullptr, nullptr},
 };
 
@@ -625,6 +718,7 @@ static void _mods_lua_trim_libs(lua_State* L) {
     lua_pushcfunction(L, _mods_lua_print);
     lua_setglobal(L, "print");
     mods_lua_strings_open(L);
+    mods_lua_limits_open(L);
 
     lua_getglobal(L, "coroutine");
     if (lua_istable(L, -1)) {
@@ -668,13 +762,24 @@ void ModsLua::lua_init() {
     _mods_lua_builtin_env(L);
     lua_pushlightuserdata(L, api);
     lua_setfield(L, LUA_REGISTRYINDEX, "z2");
-    for (const ModsLuaGlobal* g = mods_lua_globals; g->name; g++) lua_register(L, g->name, g->fn);
+    for (const ModsLuaGlobal* g = mods_lua_globals; g->name; g++) {
+        lua_pushcfunction(L, g->fn);
+        mods_lua_charged(L, g->steps, g->bytes);
+        lua_setglobal(L, g->name);
+    }
 
     qel_log("mod_api: mods_embed_load\n");
     mods_embed_load(api, this, "mod_api.lua", "mod_api.lua");
     mods_embed_load(api, this, "mod_util.lua", "mod_util.lua");
     lua_pushcfunction(L, luaopen_cjson);
     if (lua_pcall(L, 0, 1, 0) == LUA_OK) {
+        // Numbers and nesting cost more than the text they make or read.
+        for (const char* name : {"encode", "decode"}) {
+            if (!lua_istable(L, -1)) break;
+            lua_getfield(L, -1, name);
+            mods_lua_charged(L, 0, MODS_JSON_BYTES_PER_STEP);
+            lua_setfield(L, -2, name);
+        }
         lua_getglobal(L, "cjson");
         if (lua_isnil(L, -1) && lua_istable(L, -2)) {
             lua_pushvalue(L, -2);

@@ -41,6 +41,9 @@ struct ModsLimiter {
     uint32_t steps = 0;        // work charged by C functions below one hook step
     int32_t running = 0;       // 1 while a sandbox run is in progress
     int32_t tripped = 0;       // the instruction limit fired in this run
+    int32_t slow = 0;          // CPU time ahead of the charges: each instruction is watched
+    lua_State* thread = nullptr;  // the thread running in the limited run now
+    uint64_t cpu_start = 0;    // thread CPU time (ns) when the limited run began
 };
 
 class ModsLua : public ModsBase {
@@ -83,13 +86,52 @@ int lua_fputs(const char* text, FILE* stream);  // no caller: the Lua 5.2 librar
 
 // VM instructions between two calls of the count hook in a limited run.
 constexpr int MODS_HOOK_STEP = 1000;
+// Inside a limited run, work done outside the VM's instruction stream is
+// charged to the same limit, in instructions, at about what an instruction
+// costs: one per value a library function takes, gives, moves or compares,
+// one per MODS_BYTES_PER_STEP bytes it makes (every allocation) or reads.
+constexpr uint64_t MODS_BYTES_PER_STEP = 16;
+// A line written to the mod log (and the game log behind it).
+constexpr uint64_t MODS_LOG_LINE_STEPS = 1000;
+// An error raised and caught (pcall, coroutine.resume).
+constexpr uint64_t MODS_ERROR_STEPS = 1000;
+// What one VM instruction does is not always small (comparing two long
+// strings, copying a long argument list): a limited run also ends once its
+// CPU time passes this many nanoseconds per instruction of its budget.
+constexpr uint64_t MODS_CPU_NS_PER_STEP = 1000;
+// ... but never before this much CPU time, so that a collection of a big
+// heap during a short run does not end it.
+constexpr uint64_t MODS_CPU_NS_MIN = 20000000;
 
+// True while a z2_sandbox run with an instruction limit is in progress.
+bool mods_lua_limited(lua_State* L);
 // The string functions whose work happens inside one C call (find, match,
-// gmatch, gsub, rep, format): replaced in the "string" table by versions
-// that, inside a z2_sandbox run with an instruction limit, work on our own
-// step-counting pattern matcher and charge their work to that limit. Outside
-// such a run they are Lua's own.
+// gmatch, gsub, rep, format, byte, char): replaced in the "string" table by
+// versions that, inside a z2_sandbox run with an instruction limit, work on
+// our own step-counting pattern matcher and charge their work to that limit.
+// Outside such a run they are Lua's own.
 void mods_lua_strings_open(lua_State* L);
+// The same for the rest of the library a mod can hand to a sandbox run:
+// pcall, the table functions, select, tonumber, math.max/min, the n-ary
+// bit32 functions, coroutine.yield and the os functions.
+void mods_lua_limits_open(lua_State* L);
+// Wraps the function on top of the stack (a C function) in one that, inside
+// a limited run, charges `steps` per call, one per argument and result, and
+// one per `bytes` bytes of text in its arguments and results (0: text not
+// charged).
+void mods_lua_charged(lua_State* L, uint64_t steps, uint64_t bytes);
+// The same for the library function lib.name (lib null: a global).
+void mods_lua_charge_calls(lua_State* L, const char* lib, const char* name, uint64_t steps, uint64_t bytes);
+// Puts `ours` in place of the library function lib.name, with Lua's own as
+// its upvalue 1. Both do nothing when there is no such C function.
+void mods_lua_replace(lua_State* L, const char* lib, const char* name, lua_CFunction ours);
+// For mods_lua_replace: `Ours` inside a limited run, Lua's own (upvalue 1,
+// called in this same call) everywhere else.
+template <lua_CFunction Ours>
+int mods_lua_when_limited(lua_State* L) {
+    if (mods_lua_limited(L)) return Ours(L);
+    return lua_tocfunction(L, lua_upvalueindex(1))(L);
+}
 // Charges work done in C to the running limited sandbox run, in
 // instructions; past the limit it fails like the count hook. Nothing outside
 // a limited run.
@@ -104,9 +146,14 @@ lua_State* sandbox_newstate(void* limiter);
 int _sandbox_run(lua_State* L, int index, lua_Number instructions, lua_Number memory);
 
 // The globals that the engine registers, in order: one row per Lua name.
+// Inside a limited run a call costs `steps` instructions (what the game
+// operation does at most, besides what the binding charges itself), one per
+// argument, and one per `bytes` bytes of text in its arguments.
 struct ModsLuaGlobal {
     const char* name;
     lua_CFunction fn;
+    uint32_t steps = 0;
+    uint32_t bytes = MODS_BYTES_PER_STEP;
 };
 extern const ModsLuaGlobal mods_lua_globals[];  // ends with a null name
 

@@ -1,11 +1,12 @@
 // mods_lua_strings: the string functions that code run by z2_sandbox can
-// reach and whose work happens inside one C call: find, match, gmatch, gsub,
-// rep and format. The count hook only fires between VM instructions, so a
-// pattern that backtracks for minutes (or a rep of gigabytes) would escape
-// the instruction limit. Inside a limited run these functions therefore work
-// on our own pattern matcher, which counts its steps, and charge their work
-// to the same limit, failing with the same "instruction limit exceeded".
-// Everywhere else they are Lua's own functions, untouched.
+// reach and whose work happens inside one C call. The count hook only fires
+// between VM instructions, so a pattern that backtracks for minutes (or a
+// rep of a billion empty strings) would escape the instruction limit.
+// Inside a limited run find, match, gmatch and gsub therefore work on our
+// own pattern matcher, which counts its steps, and every function here
+// charges its work to the same limit, failing with the same "instruction
+// limit exceeded" (the bytes a function makes are charged by the allocator,
+// before they are made). Everywhere else they are Lua's own, untouched.
 //
 // The matcher follows Lua 5.2's pattern language exactly (classes, sets,
 // %b, %f, captures, back references, anchors, the four repetitions) and
@@ -25,8 +26,7 @@ constexpr int PAT_CAPTURES = 32;   // as many captures as Lua allows
 constexpr int PAT_DEPTH = 200;     // nested repetitions and captures before "pattern too complex"
 constexpr ptrdiff_t CAP_OPEN = -1;     // capture still open
 constexpr ptrdiff_t CAP_POSITION = -2; // "()" capture: a position
-// Bytes copied or produced that cost one instruction's worth.
-constexpr uint64_t BYTES_PER_STEP = 16;
+constexpr uint64_t BYTES_PER_STEP = MODS_BYTES_PER_STEP;
 
 ModsLimiter* _limiter_of(lua_State* L) {
     void* ud = nullptr;
@@ -34,11 +34,7 @@ ModsLimiter* _limiter_of(lua_State* L) {
     return static_cast<ModsLimiter*>(ud);
 }
 
-// True while a z2_sandbox run with an instruction limit is in progress.
-bool _limited(lua_State* L) {
-    ModsLimiter* lim = _limiter_of(L);
-    return lim && lim->running && lim->count_limit;
-}
+bool _limited(lua_State* L) { return mods_lua_limited(L); }
 
 // What a limited run may still spend, in instructions.
 int64_t _budget(lua_State* L) {
@@ -294,8 +290,15 @@ struct Matcher {
                 continue;
             }
             if (rep == '+') return fits(s, p, ep) ? greedy(s + 1, p, ep) : nullptr;
-            if (rep == '*') return greedy(s, p, ep);
-            if (rep == '-') return lazy(s, p, ep);
+            if (rep == '*' || rep == '-') {
+                // No repetition at all goes on in place, as Lua's does: the
+                // depth that makes a pattern "too complex" must be the same.
+                if (!fits(s, p, ep)) {
+                    p = ep + 1;
+                    continue;
+                }
+                return rep == '*' ? greedy(s, p, ep) : lazy(s, p, ep);
+            }
             if (!fits(s, p, ep)) return nullptr;
             s++;
             p = ep;
@@ -506,7 +509,8 @@ int _sb_gsub(lua_State* L) {
     const char* src = luaL_checklstring(L, 1, &ls);
     const char* p = luaL_checklstring(L, 2, &lp);
     int kind = lua_type(L, 3);
-    lua_Integer max = luaL_optinteger(L, 4, (lua_Integer)ls + 1);
+    // A negative count is a huge one, as in Lua's own.
+    size_t max = (size_t)luaL_optinteger(L, 4, (lua_Integer)ls + 1);
     luaL_argcheck(L, kind == LUA_TNUMBER || kind == LUA_TSTRING || kind == LUA_TFUNCTION || kind == LUA_TTABLE,
                   3, "string/function/table expected");
     bool anchor = lp > 0 && *p == '^';
@@ -517,7 +521,7 @@ int _sb_gsub(lua_State* L) {
     luaL_Buffer b;
     luaL_buffinit(L, &b);
     const char* s = src;
-    lua_Integer n = 0;
+    size_t n = 0;
     while (n < max) {
         // A fresh budget each time round: a replacement function may have spent some.
         int64_t budget = _budget(L);
@@ -540,7 +544,7 @@ int _sb_gsub(lua_State* L) {
     mods_lua_charge(L, (uint64_t)ls / BYTES_PER_STEP);
     luaL_addlstring(&b, s, (size_t)(src + ls - s));
     luaL_pushresult(&b);
-    lua_pushinteger(L, n);
+    lua_pushinteger(L, (lua_Integer)n);
     return 2;
 }
 
@@ -556,71 +560,25 @@ int _sb_rep(lua_State* L) {
         luaL_checklstring(L, 1, &l);
         lua_Integer n = luaL_checkinteger(L, 2);
         luaL_optlstring(L, 3, "", &lsep);
-        if (n > 0) {
-            // Charged before a byte is made: the result may be huge.
-            uint64_t each = (uint64_t)l + lsep;
-            uint64_t limit = (uint64_t)_budget(L) * BYTES_PER_STEP + BYTES_PER_STEP;
-            uint64_t total = each && (uint64_t)n > limit / each ? limit + 1 : each * (uint64_t)n;
-            mods_lua_charge(L, total / BYTES_PER_STEP);
-        }
+        // The result is allocated whole, so charged, before a byte of it is
+        // written; repetitions of nothing make no bytes and are paid one by one.
+        if (n > 0 && l + lsep == 0) mods_lua_charge(L, (uint64_t)n);
     }
-    return _lua_own(L);
-}
-
-int _sb_format(lua_State* L) {
-    int r = _lua_own(L);
-    // Lua's own format is bounded by its output (widths and precisions have
-    // at most two digits): charged once it is made.
-    if (_limited(L)) {
-        size_t len = 0;
-        lua_tolstring(L, -1, &len);
-        mods_lua_charge(L, len / BYTES_PER_STEP + 1);
-    }
-    return r;
-}
-
-// Lua's own function outside a limited run, ours inside.
-template <lua_CFunction Ours>
-int _either(lua_State* L) {
-    if (_limited(L)) return Ours(L);
     return _lua_own(L);
 }
 
 }  // namespace
 
-void mods_lua_charge(lua_State* L, uint64_t instructions) {
-    ModsLimiter* lim = _limiter_of(L);
-    if (!lim || !lim->running || !lim->count_limit) return;
-    uint64_t steps = (uint64_t)lim->steps + instructions;
-    uint64_t hooks = steps / MODS_HOOK_STEP;
-    lim->steps = (uint32_t)(steps % MODS_HOOK_STEP);
-    uint64_t count = (uint64_t)lim->count + hooks;
-    lim->count = count > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)count;
-    if (lim->count < lim->count_limit && !lim->tripped) return;
-    mods_lua_limit_tripped(L);
-}
-
 void mods_lua_strings_open(lua_State* L) {
-    static const struct {
-        const char* name;
-        lua_CFunction fn;
-    } fns[] = {
-        {"find", _either<_sb_find>},   {"match", _either<_sb_match>}, {"gmatch", _either<_sb_gmatch>},
-        {"gsub", _either<_sb_gsub>},   {"rep", _sb_rep},              {"format", _sb_format},
-    };
-    lua_getglobal(L, "string");
-    if (!lua_istable(L, -1)) {
-        lua_pop(L, 1);
-        return;
-    }
-    for (const auto& f : fns) {
-        lua_getfield(L, -1, f.name);
-        if (!lua_tocfunction(L, -1)) {
-            lua_pop(L, 1);
-            continue;
-        }
-        lua_pushcclosure(L, f.fn, 1);
-        lua_setfield(L, -2, f.name);
-    }
-    lua_pop(L, 1);
+    mods_lua_replace(L, "string", "find", mods_lua_when_limited<_sb_find>);
+    mods_lua_replace(L, "string", "match", mods_lua_when_limited<_sb_match>);
+    mods_lua_replace(L, "string", "gmatch", mods_lua_when_limited<_sb_gmatch>);
+    mods_lua_replace(L, "string", "gsub", mods_lua_when_limited<_sb_gsub>);
+    mods_lua_replace(L, "string", "rep", _sb_rep);
+    // The rest pay by the values they take and give and the text they read;
+    // what they make is paid to the allocator. (sub and len read no more
+    // than they make.)
+    for (const char* name : {"format", "upper", "lower", "reverse"})
+        mods_lua_charge_calls(L, "string", name, 0, MODS_BYTES_PER_STEP);
+    for (const char* name : {"byte", "char"}) mods_lua_charge_calls(L, "string", name, 0, 0);
 }

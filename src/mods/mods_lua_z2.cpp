@@ -8,6 +8,7 @@
 // the strings and vars held here are released when one is raised.
 #include "mods/mods_lua.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
 
@@ -28,6 +29,8 @@ void mods_lua_raise_api_error(lua_State* L, ModsAPI* api) {
     if (!api->api_error()) return;
     std::string msg = api->api_error_get();
     api->api_error_clear();
+    // The failure wrote a line to the mod log.
+    mods_lua_charge(L, MODS_LOG_LINE_STEPS + msg.size() / MODS_BYTES_PER_STEP);
     lua_pushlstring(L, msg.data(), msg.size());
     lua_error(L);
 }
@@ -128,6 +131,8 @@ int z2_game_reset(lua_State* L) {
 int z2_planets_settle(lua_State* L) {
     ModsAPI* api = mods_lua_api(L);
     _Rect r = lua_gettop(L) == 4 ? _rect_args(L) : _Rect{0, 0, 0, 0};
+    // Sixteen rounds of collisions over every item slot in use.
+    mods_lua_charge(L, (uint64_t)std::max(api->game.world.top, 0) * 400);
     api->planets_settle(r.x, r.y, r.w, r.h);
     return _done(L, api);
 }
@@ -234,6 +239,8 @@ int z2_items_find(lua_State* L) {
     _check_args(L, 1);
     ModsAPI* api = mods_lua_api(L);
     std::string query = my_lua_tostring(L, 1);
+    // The search reads every item slot in use.
+    mods_lua_charge(L, (uint64_t)std::max(api->game.world.top, 0) * 40);
     var found = api->items_find(query);
     mods_lua_raise_api_error(L, api);
     int count = found.__type__() == VAR_LIST ? found.__len__() : 0;

@@ -8,6 +8,7 @@
 #include "net/net_pack.h"
 
 #include <cstring>
+#include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>  // sixteen bytes compared at a time
 #endif
@@ -49,24 +50,38 @@ struct Out {
     }
 };
 
-// ---- packing, sixteen bytes at a time ---------------------------------------------
+// ---- packing, sixteen and sixty-four bytes at a time ---------------------------------
 //
-// The packer writes into a buffer one block longer than the limit and stops
-// once the limit is reached; what lies beyond is then cut. Every block is at
-// most 128 bytes, so this gives exactly the first NET_PACK_SIZE bytes of the
-// whole packed form.
+// Packets are mostly long stretches of one byte (the zeros of an item delta)
+// with a few bytes changed here and there. A stretch of equal bytes is found
+// whole, sixty-four and then sixteen bytes compared at a time, and written
+// as all the run blocks it makes (127 bytes each, then the rest); the end of
+// a literal block (the next three equal bytes) is found sixteen positions at
+// a time, and the block is copied in whole sixteens. Every block is what
+// the byte-by-byte packer writes.
+//
+// The packer reads its input from a copy with room behind it, so those
+// loads may run past the end (what lies there is never taken for input),
+// and writes into a buffer with room past the limit, stopping once the
+// limit is reached; what lies beyond is then cut. A block is at most 128
+// bytes, so this gives exactly the first NET_PACK_SIZE bytes of the whole
+// packed form.
 
-uint8_t packed_buf[NET_PACK_SIZE + 128 + 16];
+// How far past the input's end the packer may read, and past the limit
+// it may write: a literal block's bytes in whole sixteens, and more.
+constexpr size_t SLACK = 256;
+uint8_t raw_buf[NET_PACK_SIZE + SLACK];     // the input, when it fits
+uint8_t packed_buf[NET_PACK_SIZE + SLACK];  // the output
 
 #if defined(__SSE2__)
 // Bit k set where p[k] == b, for k < 16.
-unsigned equal_bits(const uint8_t* p, __m128i b) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, b)));
+inline unsigned equal_bits(const uint8_t* p, __m128i b) {
+    return static_cast<unsigned>(
+        _mm_movemask_epi8(_mm_cmpeq_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p)), b)));
 }
 
 // Bit k set where p[k], p[k + 1] and p[k + 2] are equal, for k < 16.
-unsigned triple_bits(const uint8_t* p) {
+inline unsigned triple_bits(const uint8_t* p) {
     __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 1));
     __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 2));
@@ -74,85 +89,90 @@ unsigned triple_bits(const uint8_t* p) {
 }
 #endif
 
-// Bytes equal to in[0] from in[0] on, at most lim (lim <= left, the bytes
-// that may be read).
-size_t run_length(const uint8_t* in, size_t lim, size_t left) {
-    size_t k = 0;
+// The first position from j on (j <= n) whose byte differs from b, or n.
+inline size_t stretch_end(const uint8_t* in, size_t n, size_t j, uint8_t b) {
 #if defined(__SSE2__)
-    __m128i b = in[0] ? _mm_set1_epi8(static_cast<char>(in[0])) : _mm_setzero_si128();
-    // Long runs (the zeros of a delta) are tried sixty-four bytes at a time.
-    for (; k + 64 <= lim; k += 64) {
+    const __m128i vb = _mm_set1_epi8(static_cast<char>(b));
+    for (; j + 64 <= n; j += 64) {
         auto off = [&](size_t at) {
-            return _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k + at)), b);
+            return _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(in + j + at)), vb);
         };
         __m128i any = _mm_or_si128(_mm_or_si128(off(0), off(16)), _mm_or_si128(off(32), off(48)));
         if (_mm_movemask_epi8(_mm_cmpeq_epi8(any, _mm_setzero_si128())) != 0xffff) break;
     }
-    for (; k + 16 <= lim; k += 16) {
-        unsigned differ = ~equal_bits(in + k, b) & 0xffffu;
-        if (differ) return k + static_cast<size_t>(__builtin_ctz(differ));
-    }
-    if (k < lim && lim >= 16) {
-        // The last sixteen, overlapping bytes already known equal.
-        unsigned differ = ~equal_bits(in + lim - 16, b) & 0xffffu;
-        return differ ? lim - 16 + static_cast<size_t>(__builtin_ctz(differ)) : lim;
-    }
-#endif
-    while (k < lim && in[k] == in[0]) k++;
-    return k;
-}
-
-// Length of the literal block that starts at in[0]: it grows up to lim
-// bytes and stops before the first position j >= 1 that begins three equal
-// bytes lying inside the n bytes left.
-size_t literal_length(const uint8_t* in, size_t lim, size_t n) {
-    size_t j = 1;
-#if defined(__SSE2__)
-    for (; j < lim && j + 18 <= n; j += 16) {
-        unsigned t = triple_bits(in + j);
-        if (t) {
-            size_t at = j + static_cast<size_t>(__builtin_ctz(t));
-            return at < lim ? at : lim;
+    for (; j < n; j += 16) {
+        unsigned differ = ~equal_bits(in + j, vb) & 0xffffu;
+        if (differ) {
+            j += static_cast<size_t>(__builtin_ctz(differ));
+            break;
         }
     }
+    return j < n ? j : n;
+#else
+    while (j < n && in[j] == b) j++;
+    return j;
 #endif
-    for (; j < lim; j++)
-        if (j + 2 < n && in[j] == in[j + 1] && in[j + 1] == in[j + 2]) return j;
+}
+
+// Length of the literal block at in[i]: it grows up to 127 bytes and stops
+// before the first position t > i that begins three equal bytes lying
+// inside the n bytes of the input.
+inline size_t literal_length(const uint8_t* in, size_t n, size_t i) {
+    size_t lim = n - i < 127 ? n - i : 127;
+#if defined(__SSE2__)
+    for (size_t t = i + 1; t < i + lim; t += 16) {
+        unsigned found = triple_bits(in + t);
+        if (found) {
+            size_t at = t + static_cast<size_t>(__builtin_ctz(found));
+            // Past n - 3 the three bytes are not all input: no real run follows.
+            return at + 2 < n && at < i + lim ? at - i : lim;
+        }
+    }
     return lim;
-}
-
-// Copies a literal block of count <= 127 bytes, sixteen at a time where
-// `left` bytes of input allow it (the output always has room for that).
-void copy_literal(uint8_t* out, const uint8_t* in, size_t count, size_t left) {
-#if defined(__SSE2__)
-    if (left >= ((count + 15) & ~size_t{15})) {
-        for (size_t k = 0; k < count; k += 16)
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
-                             _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + k)));
-        return;
-    }
+#else
+    for (size_t t = i + 1; t < i + lim; t++)
+        if (t + 2 < n && in[t] == in[t + 1] && in[t + 1] == in[t + 2]) return t - i;
+    return lim;
 #endif
-    memcpy(out, in, count);
 }
 
-// Packs blocks of the n bytes at in into packed_buf from position o on,
-// starting at i and going on while i < stop and the output has room.
-// Returns the new output position; i is left at the next block.
-size_t pack_blocks(const uint8_t* in, size_t n, size_t& i, size_t o, size_t stop) {
-    while (i < stop && o < static_cast<size_t>(NET_PACK_SIZE)) {
-        size_t left = n - i, lim = left < 127 ? left : 127;
-        if (left > 1 && in[i + 1] == in[i]) {
-            size_t count = run_length(in + i, lim, left);
-            packed_buf[o++] = static_cast<uint8_t>(128 + count);
-            packed_buf[o++] = in[i];
-            i += count;
-        } else {
-            size_t count = literal_length(in + i, lim, left);
-            packed_buf[o++] = static_cast<uint8_t>(count);
-            copy_literal(packed_buf + o, in + i, count, left);
-            o += count;
-            i += count;
+inline void copy16(uint8_t* out, const uint8_t* in) {
+#if defined(__SSE2__)
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_loadu_si128(reinterpret_cast<const __m128i*>(in)));
+#else
+    memcpy(out, in, 16);
+#endif
+}
+
+// Packs the n bytes at in (readable SLACK bytes further) into packed_buf,
+// from position i on, while the output is below the limit. Returns the
+// output's length; i is left where packing stopped.
+size_t pack_blocks(const uint8_t* in, size_t n, size_t& i) {
+    size_t o = 0;
+    const size_t limit = NET_PACK_SIZE;
+    while (i < n && o < limit) {
+        uint8_t b = in[i];
+        if (i + 1 < n && in[i + 1] == b) {
+            // A stretch of b: run blocks of 127 bytes, then one of the rest.
+            // A single byte left over starts the literal block that follows.
+            size_t left = stretch_end(in, n, i + 2, b) - i;
+            for (; left >= 127 && o < limit; left -= 127, i += 127) {
+                packed_buf[o++] = 128 + 127;
+                packed_buf[o++] = b;
+            }
+            if (o >= limit || left == 0) continue;
+            if (left >= 2) {
+                packed_buf[o++] = static_cast<uint8_t>(128 + left);
+                packed_buf[o++] = b;
+                i += left;
+                continue;
+            }
         }
+        size_t count = literal_length(in, n, i);
+        packed_buf[o] = static_cast<uint8_t>(count);
+        for (size_t k = 0; k < count; k += 16) copy16(packed_buf + o + 1 + k, in + i + k);
+        o += 1 + count;
+        i += count;
     }
     return o;
 }
@@ -164,16 +184,23 @@ size_t pack_end(size_t o, bool all_read, int* cut) {
     return over ? static_cast<size_t>(NET_PACK_SIZE) : o;
 }
 
-// How far past its start a block reads: a literal's last look for three
-// equal bytes.
-constexpr size_t BLOCK_REACH = 127 + 18;
+// Packs bytes that are not yet in a copy with room behind them. Only a
+// result cut at the limit can have read more than NET_PACK_SIZE bytes.
+size_t pack_copy(const uint8_t* bytes, size_t n, size_t& i) {
+    if (n <= static_cast<size_t>(NET_PACK_SIZE)) {
+        memcpy(raw_buf, bytes, n);
+        return pack_blocks(raw_buf, n, i);
+    }
+    std::vector<uint8_t> copy(n + SLACK);
+    memcpy(copy.data(), bytes, n);
+    return pack_blocks(copy.data(), n, i);
+}
 
 }  // namespace
 
 std::string net_pack(const std::string& bytes, int* cut) {
-    const uint8_t* in = reinterpret_cast<const uint8_t*>(bytes.data());
     size_t i = 0;
-    size_t o = pack_blocks(in, bytes.size(), i, 0, bytes.size());
+    size_t o = pack_copy(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), i);
     return std::string(reinterpret_cast<const char*>(packed_buf), pack_end(o, i >= bytes.size(), cut));
 }
 
@@ -217,24 +244,21 @@ void net_header_field(char field[16], const std::string& text) {
 }
 
 void net_build_into(const NetMessage& msg, std::string& out, int* cut) {
-    // The packet is the header followed by the value. Blocks that start in
-    // the header are packed from a copy of it with the value's first bytes
-    // behind; the rest straight from the value, without copying it.
-    const uint8_t* value = reinterpret_cast<const uint8_t*>(msg.value.data());
     size_t vlen = msg.value.size(), n = NET_HEADER_SIZE + vlen;
-    uint8_t head[NET_HEADER_SIZE + BLOCK_REACH] = {};
-    net_header_field(reinterpret_cast<char*>(head) + offsetof(NetHostHeader, type), msg.type);
-    memcpy(head + NET_HEADER_SIZE, value, vlen < BLOCK_REACH ? vlen : BLOCK_REACH);
-    size_t i = 0;
-    size_t o = pack_blocks(head, n, i, 0, NET_HEADER_SIZE);
-    bool all_read = i >= n;
-    if (!all_read && i >= static_cast<size_t>(NET_HEADER_SIZE)) {
-        size_t vi = i - NET_HEADER_SIZE;  // the header's last block may reach into the value
-        o = pack_blocks(value, vlen, vi, o, vlen);
-        all_read = vi >= vlen;
+    size_t i = 0, o = 0;
+    if (n <= static_cast<size_t>(NET_PACK_SIZE)) {
+        memset(raw_buf, 0, NET_HEADER_SIZE);
+        net_header_field(reinterpret_cast<char*>(raw_buf) + offsetof(NetHostHeader, type), msg.type);
+        memcpy(raw_buf + NET_HEADER_SIZE, msg.value.data(), vlen);
+        o = pack_blocks(raw_buf, n, i);
+    } else {  // too long for the wire: only the cut matters, and it is rare
+        std::string raw(NET_HEADER_SIZE, '\0');
+        net_header_field(&raw[offsetof(NetHostHeader, type)], msg.type);
+        raw += msg.value;
+        o = pack_copy(reinterpret_cast<const uint8_t*>(raw.data()), n, i);
     }
     int packed_cut = 0;
-    out.assign(reinterpret_cast<const char*>(packed_buf), pack_end(o, all_read, &packed_cut));
+    out.assign(reinterpret_cast<const char*>(packed_buf), pack_end(o, i >= n, &packed_cut));
     if (cut) *cut = packed_cut || n > static_cast<size_t>(NET_PACK_SIZE);
 }
 

@@ -71,6 +71,10 @@ std::vector<int32_t> _zs_fields(const std::string& value, size_t want) {
     return out;
 }
 
+// Message types and the everybody address, made once rather than for each
+// of the thousands of records a pass sends.
+const std::string zs_all, zs_item("I"), zs_base("S"), zs_delta("D");
+
 // d = a XOR b over one record, sixteen bytes at a time.
 void _zs_xor(char* d, const Item* a, const Item* b) {
     static_assert(sizeof(Item) % 16 == 0, "records XOR in whole sixteens");
@@ -195,14 +199,14 @@ void zentar_server_sync_item(Net* net, Zentar& world, int n, int mode, const std
     if (mode == 0 && it.sync_full == 1) {
         it.sync_full = 0;
         memcpy(static_cast<void*>(&base), &it, sizeof(Item));
-        net->send(uid, "I", reinterpret_cast<const char*>(&it), sizeof(Item), 1);
+        net->send(uid, zs_item, reinterpret_cast<const char*>(&it), sizeof(Item), 1);
         it.sync_ships_sent = zt_sat_int(it.fleet_ships);
         return;
     }
-    if (mode == 1) net->send(uid, "S", reinterpret_cast<const char*>(&base), sizeof(Item), 1);
+    if (mode == 1) net->send(uid, zs_base, reinterpret_cast<const char*>(&base), sizeof(Item), 1);
 
     // The delta is written straight into the queued message's room.
-    std::string& delta = net->queue(uid, "D", mode == 1 ? 1 : 0).value;
+    std::string& delta = net->queue(uid, zs_delta, mode == 1 ? 1 : 0).value;
     delta.resize(sizeof(Item));
     _zs_xor(delta.data(), &base, &it);
     int32_t slot = n;
@@ -238,7 +242,7 @@ void zentar_server_sync_items_all(Net* net, Zentar& world) {
     zentar_server_sync_active(net, world);
     for (int i = 1; i < world.top && i < ZT_ITEMS; i++) {
         const Item& it = world.items[i];
-        if (it.in_use && it.has_sync) zentar_server_sync_item(net, world, i, 0, "");
+        if (it.in_use && it.has_sync) zentar_server_sync_item(net, world, i, 0, zs_all);
     }
 }
 
@@ -247,7 +251,7 @@ void zentar_server_sync_items_now(Net* net, Zentar& world) {
     if (world.active_changed) zentar_server_sync_active(net, world);
     for (int i = 1; i < world.top && i < ZT_ITEMS; i++) {
         const Item& it = world.items[i];
-        if (it.in_use && it.has_sync && it.sync_full) zentar_server_sync_item(net, world, i, 0, "");
+        if (it.in_use && it.has_sync && it.sync_full) zentar_server_sync_item(net, world, i, 0, zs_all);
     }
 }
 

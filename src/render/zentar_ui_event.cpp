@@ -78,6 +78,7 @@ void _ui_recalc(Zentar& world, ZentarUI& ui) {
 // planets and units when it needs them.
 struct UIMotion {
     std::vector<int> near;              // may be found at some step, in slot order
+    std::vector<int> here;              // of them, those that may be found at this step, in slot order
     int top = 0;                        // slots counted: 1 .. top-1
     int count = 0, mine = 0;            // selected items; of them, by this pointer
     bool band_lists = false;            // planets and units below are filled
@@ -107,6 +108,32 @@ void _ui_motion_near(Zentar& world, int user, double x0, double y0, double x1, d
         }
         out.push_back(n);
     }
+}
+
+// The steps 0 .. n of the segment (x0, y0)-(x1, y1) at which item n can be
+// within `reach` of the pointer: those near where the segment passes the
+// item. A long flick across a crowded map passes many items, each close to
+// only a few of its steps. Every step outside the range is farther from
+// the item than reach plus its radius, with room to spare for the
+// rounding of the steps' positions (which reach covers); an item whose
+// numbers are not finite may be found anywhere.
+void _ui_motion_range(const Item& it, double x0, double y0, double x1, double y1, double reach, int n,
+                      int& lo, int& hi) {
+    lo = 0;
+    hi = n;
+    double px = it.position_x, py = it.position_y, r = it.fleet_r;
+    if (!std::isfinite(px) || !std::isfinite(py) || !std::isfinite(r)) return;
+    double dx = x1 - x0, dy = y1 - y0, len2 = dx * dx + dy * dy;
+    if (!(len2 > 0)) return;
+    double limit = reach + r;
+    double t = ((px - x0) * dx + (py - y0) * dy) / len2;  // closest approach, in lengths of the segment
+    double ex = x0 + t * dx - px, ey = y0 + t * dy - py;
+    double h2 = (limit * limit - (ex * ex + ey * ey)) / len2;
+    if (!(h2 >= 0)) h2 = 0;  // near the ends only; the clamp below keeps the end steps
+    double h = std::sqrt(h2);
+    double first = std::floor((t - h) * n) - 1, last = std::ceil((t + h) * n) + 1;
+    lo = first <= 0 ? 0 : first >= n ? n : static_cast<int>(first);
+    hi = last >= n ? n : last <= 0 ? 0 : static_cast<int>(last);
 }
 
 }  // namespace
@@ -463,10 +490,10 @@ void _ui_event_motion(Zentar& world, ZentarUI& ui, int user, int id, int button,
     // The steps lie on the segment but for rounding, which the reach covers.
     UIMotion motion;
     UIMotion* m = nullptr;
+    double reach = 16 + 1e-5 * (std::fabs(x0) + std::fabs(y0) + std::fabs(x1) + std::fabs(y1));
     // Pointer 0 would mark slots with the value that means unselected, which
     // the counts cannot follow; it takes the slow road.
     if (std::isfinite(x1) && std::isfinite(y1) && id >= 1 && id < UI_PTRS) {
-        double reach = 16 + 1e-5 * (std::fabs(x0) + std::fabs(y0) + std::fabs(x1) + std::fabs(y1));
         _ui_motion_near(world, user, x0, y0, x1, y1, reach, motion.near);
         int top = motion.top = _ui_top(world);
         for (int k = 1; k < top; k++) {
@@ -475,7 +502,36 @@ void _ui_event_motion(Zentar& world, ZentarUI& ui, int user, int id, int button,
         }
         m = &motion;
     }
+    // Each step looks only at the near items it can find: they enter the
+    // list at the first step of their range and leave after the last.
+    struct Span {
+        int lo, hi, slot;
+    };
+    std::vector<Span> spans;
+    if (m) {
+        spans.reserve(m->near.size());
+        for (int slot : m->near) {
+            Span sp{0, n, slot};
+            _ui_motion_range(world.items[slot], x0, y0, x1, y1, reach, n, sp.lo, sp.hi);
+            spans.push_back(sp);
+        }
+        std::stable_sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) { return a.lo < b.lo; });
+    }
+    size_t entered = 0;
+    std::vector<Span> open;  // entered, in slot order
     for (int i = 0; i <= n; i++) {
+        if (m) {
+            for (; entered < spans.size() && spans[entered].lo <= i; entered++) {
+                const Span& sp = spans[entered];
+                auto at = std::lower_bound(open.begin(), open.end(), sp.slot,
+                                           [](const Span& a, int slot) { return a.slot < slot; });
+                open.insert(at, sp);
+            }
+            open.erase(std::remove_if(open.begin(), open.end(), [i](const Span& sp) { return sp.hi < i; }),
+                       open.end());
+            m->here.clear();
+            for (const Span& sp : open) m->here.push_back(sp.slot);
+        }
         Event s = e;
         s.x = ((n - i) * x0 + i * x1) / n;
         s.y = ((n - i) * y0 + i * y1) / n;
@@ -512,7 +568,7 @@ void _ui_motion_step(Zentar& world, ZentarUI& ui, int user, int id, int button, 
     }
     if (count > 0) world.intro_time = std::max(world.intro_time, 1.0f);
 
-    Item* hit = _ui_find_among(world, user, e.x, e.y, mine > 0, m ? &m->near : nullptr);
+    Item* hit = _ui_find_among(world, user, e.x, e.y, mine > 0, m ? &m->here : nullptr);
     Item* planet = hit && hit->has_planet ? hit : nullptr;
 
     if (release) s.over = 0;

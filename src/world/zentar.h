@@ -318,6 +318,7 @@ static_assert(sizeof(Part) == 64 && offsetof(Part, tex) == 12 && offsetof(Part, 
 
 inline constexpr int ZT_ITEMS = 4096;  // item table size; slots 1 .. 4095 are usable
 inline constexpr int ZT_PARTS = 2048;  // particle ring size
+inline constexpr int ZT_SCRATCH_BYTES = 920 * 1024;  // the step's tables (world/zentar_scratch.h)
 
 struct Zentar {
     float time;             // match clock, seconds
@@ -356,6 +357,10 @@ struct Zentar {
     float bounds[4];        // bounce rectangle; off while w or h is 0
     float clip[4];          // clip rectangle; off while w or h is not positive
     int32_t ext_changed;    // background, view or bounds changed
+
+    // The simulation step's own tables (world/zentar_scratch.h), after the
+    // fields above: not world state, cleared with them.
+    alignas(64) unsigned char step_scratch[ZT_SCRATCH_BYTES];
 };
 
 // ---- conversions -------------------------------------------------------------------
@@ -428,6 +433,13 @@ void collide_split_x0(Zentar& world, int* ids, int count, int room, float x0, fl
 void collide_split_x1(Zentar& world, int* ids, int count, int room, float x0, float y0, float x1, float y1);
 void collide_split_y0(Zentar& world, int* ids, int count, int room, float x0, float y0, float x1, float y1);
 void collide_split_y1(Zentar& world, int* ids, int count, int room, float x0, float y0, float x1, float y1);
+// The pair tests run on the widest instructions the processor has: SSE2
+// (the x86-64 baseline; plain code elsewhere), AVX2 or AVX-512, all to the
+// same bits. Tests force each one the processor supports; false, and
+// nothing changed, for one it lacks. 0 goes back to the widest.
+enum { ZT_COLLIDE_BASE = 1, ZT_COLLIDE_AVX2 = 2, ZT_COLLIDE_AVX512 = 3 };
+bool collide_force_width(int width);
+int collide_width();
 // Impulse between two physics items, then separation.
 void zt_do_collide(Zentar& world, Item& a, Item& b);
 // Separation; anchored keeps a in place.

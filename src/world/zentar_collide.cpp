@@ -13,6 +13,7 @@
 // lockstep compare worlds byte for byte. Every speed-up below keeps the
 // same float operations in the same order and the same rand() calls.
 #include "world/zentar.h"
+#include "world/zentar_scratch.h"
 
 #include <cmath>    // sqrt, isfinite
 #include <cstdint>
@@ -33,47 +34,32 @@
 #define ZT_COLLIDE_WIDE 0
 #endif
 
-// ---- module state ------------------------------------------------------------------
+// ---- limits ------------------------------------------------------------------------
 
 enum {
-    ZT_CIDS = 16384,  // four times the item table: room for straddling copies
-    ZT_WINDOW = 32,   // largest group tested pair by pair
-    ZT_SPLIT = 33,    // smallest group worth splitting
+    ZT_SPLIT = 33,  // smallest group worth splitting
+    // Splits nest at most this deep. Matches nest 12 to 16 deep where their
+    // swarms are thickest; a map a hundred times as wide, about 30.
+    ZT_SPLIT_DEPTH = 48,
 };
-
-// Slot numbers of one pass, partitioned in place; the room beyond the filled
-// part is scratch for the partition. One list, so passes must not overlap.
-static int collide_loop_cids[ZT_CIDS];
-
-// Collision boxes of the pass by slot, one array per corner value: the
-// partition reads two of them for every id at every level, so they are kept
-// packed instead of one 640-byte record apart.
-static float collide_boxes[4][ZT_ITEMS];
-
-// What the pair tests read and write of each listed item, 32 bytes a slot.
-// An item straddling a split is gathered into several groups; taking it
-// from here each time costs one line of a 128 KB table instead of a miss on
-// its record, and the records get the outcome once, when the pass ends.
-struct CollideRow {
-    float x, y, r, mass;
-    int32_t group, yield_mask, yield_id, target;
-};
-static CollideRow collide_rows[ZT_ITEMS];
-// Rows below this slot hold collide_r of every item, listed or not, for the
-// neighbour comparisons (a neighbour may be any item); above it, and in the
-// passes over caller lists, radii come from the records.
-static int collide_radius_top;
+// Ids the splits of one pass may partition in all, about five times what
+// 4,000 units bunched right after their launch take (54,000). An item that
+// straddles a middle line goes to both halves, so huge circles (a mod's or
+// a hostile host's numbers) would otherwise double the work at every level
+// and a step would never end. Past either limit, groups are resolved as
+// they are. Both are the same for every input.
+constexpr int64_t ZT_SPLIT_WORK = int64_t{16} * ZT_CIDS;
 
 // ---- internal ----------------------------------------------------------------------
 
 static bool _collide_slot(int n) { return n >= 1 && n < ZT_ITEMS; }
 
-static void _collide_box_copy(const Item& it, int n) {
-    for (int k = 0; k < 4; k++) collide_boxes[k][n] = it.collide_box[k];
+static void _collide_box_copy(CollideScratch& P, const Item& it, int n) {
+    for (int k = 0; k < 4; k++) P.boxes[k][n] = it.collide_box[k];
 }
 
-static void _collide_row_load(const Item& it, int n) {
-    CollideRow& row = collide_rows[n];
+static void _collide_row_load(CollideScratch& P, const Item& it, int n) {
+    CollideRow& row = P.rows[n];
     row.x = it.position_x;
     row.y = it.position_y;
     row.r = it.collide_r;
@@ -85,8 +71,8 @@ static void _collide_row_load(const Item& it, int n) {
 }
 
 // Only positions and neighbours change in a pass.
-static void _collide_row_store(Item& it, int n) {
-    const CollideRow& row = collide_rows[n];
+static void _collide_row_store(const CollideScratch& P, Item& it, int n) {
+    const CollideRow& row = P.rows[n];
     it.position_x = row.x;
     it.position_y = row.y;
     it.collide_target = row.target;
@@ -143,37 +129,20 @@ static inline float _collide_pick(bool c, float t, float f) {
     return out;
 }
 
-// One group of at most 32, copied out of the rows so that the pair loop
-// runs on a few packed arrays. A slot named twice in the list gets one copy
-// and so moves as one item, as on the records.
-struct CollideGroup {
-    // The tests read x, y and r many at a time from any copy on, as far as
-    // a whole window past the last copy. What lies there is whatever earlier
-    // groups left (zero at first, then positions and radii): those lanes are
-    // masked off, and never denormal, which some processors handle slowly.
-    static constexpr int PAD = 2 * ZT_WINDOW;
-    int m = 0;                            // distinct items
-    int slot[ZT_WINDOW], loc[ZT_WINDOW];  // by copy; copy of each list entry (-1: no item)
-    alignas(16) float x[PAD], y[PAD], r[PAD];
-    float mass[ZT_WINDOW];
-    int32_t group[ZT_WINDOW], yield_mask[ZT_WINDOW], yield_id[ZT_WINDOW];
-    int32_t target[ZT_WINDOW];  // collide_target
-    float target_r[ZT_WINDOW];  // its collide_r, while it names a real slot
-    bool has_target[ZT_WINDOW];
+// Whether copy a of a group gives way to copy b.
+static inline bool _collide_gives_way(const CollideGroup& g, int a, int b) {
+    return ((g.yield_mask[a] & g.group[b]) != 0) | (g.group[b] == g.yield_id[a]);
+}
 
-    bool gives_way(int a, int b) const {
-        return ((yield_mask[a] & group[b]) != 0) | (group[b] == yield_id[a]);
-    }
-    // Remember b as a's neighbour when a has none or b is strictly larger;
-    // the first of equal neighbours stays. Written with masks: whether a
-    // larger neighbour turns up is a coin toss the branch predictor loses.
-    void note(int a, int b) {
-        bool take = !has_target[a] | (r[b] > target_r[a]);
-        target[a] = _collide_pick(take, slot[b], target[a]);
-        target_r[a] = _collide_pick(take, r[b], target_r[a]);
-        has_target[a] = true;
-    }
-};
+// Remember copy b as a's neighbour when a has none or b is strictly larger;
+// the first of equal neighbours stays. Written with masks: whether a larger
+// neighbour turns up is a coin toss the branch predictor loses.
+static inline void _collide_note(CollideGroup& g, int a, int b) {
+    bool take = !g.has_target[a] | (g.r[b] > g.target_r[a]);
+    g.target[a] = _collide_pick(take, g.slot[b], g.target[a]);
+    g.target_r[a] = _collide_pick(take, g.r[b], g.target_r[a]);
+    g.has_target[a] = true;
+}
 
 // Moves a and/or b of a touching pair about their mass centre.
 __attribute__((always_inline)) inline static void _collide_group_push(CollideGroup& g, int a, int b,
@@ -190,12 +159,12 @@ __attribute__((always_inline)) inline static void _collide_group_push(CollideGro
 // (CHECKED false); a caller's list may name anything. True when every entry
 // is a distinct item, so that copy k is entry k.
 template <bool CHECKED>
-static bool _collide_gather(const Zentar& world, CollideGroup& g, const int* w, int n) {
-    static uint32_t stamp[ZT_ITEMS], serial;
-    static uint8_t copy_of[ZT_ITEMS];
-    if (CHECKED && ++serial == 0) {  // wrapped: old stamps could match again
-        std::memset(stamp, 0, sizeof(stamp));
-        serial = 1;
+static bool _collide_gather(const Zentar& world, CollideScratch& P, const int* w, int n) {
+    CollideGroup& g = P.group;
+    g.m = 0;
+    if (CHECKED && ++P.serial == 0) {  // wrapped: old stamps could match again
+        std::memset(P.stamp, 0, sizeof(P.stamp));
+        P.serial = 1;
     }
     bool plain = true;
     for (int k = 0; k < n; k++) {
@@ -206,17 +175,17 @@ static bool _collide_gather(const Zentar& world, CollideGroup& g, const int* w, 
                 plain = false;
                 continue;
             }
-            if (stamp[id] == serial) {
-                g.loc[k] = copy_of[id];
+            if (P.stamp[id] == P.serial) {
+                g.loc[k] = P.copy_of[id];
                 plain = false;
                 continue;
             }
-            stamp[id] = serial;
-            copy_of[id] = static_cast<uint8_t>(g.m);
+            P.stamp[id] = P.serial;
+            P.copy_of[id] = static_cast<uint8_t>(g.m);
         }
         int c = g.m++;
         g.loc[k] = c;
-        const CollideRow& row = collide_rows[id];
+        const CollideRow& row = P.rows[id];
         g.slot[c] = id;
         g.x[c] = row.x;
         g.y[c] = row.y;
@@ -225,12 +194,16 @@ static bool _collide_gather(const Zentar& world, CollideGroup& g, const int* w, 
         g.group[c] = row.group;
         g.yield_mask[c] = row.yield_mask;
         g.yield_id[c] = row.yield_id;
+        // The radius of the neighbour named so far, read without a branch:
+        // whether there is one is a coin toss the branch predictor loses.
         int t = row.target;
+        bool has = _collide_slot(t);
+        int tt = _collide_pick(has, t, 0);  // rows[0] and items[0] are never written
+        const float* r = tt < P.radius_top ? &P.rows[tt].r : &world.items[tt].collide_r;
+        float tr = *r;
         g.target[c] = t;
-        g.has_target[c] = _collide_slot(t);
-        g.target_r[c] = !g.has_target[c]           ? 0.0f
-                        : t < collide_radius_top ? collide_rows[t].r
-                                                 : world.items[t].collide_r;
+        g.has_target[c] = has;
+        g.target_r[c] = _collide_pick(has, tr, 0.0f);
     }
     return plain;
 }
@@ -338,9 +311,12 @@ static inline uint32_t _collide_opaque(uint32_t v) {
 // tested again after a push that moved A (one that moved only B changes no
 // later test of A's). The push is _collide_group_push written out, with
 // the same operations in the same order.
-template <class Scan>
+//
+// LANES is the number of vectors a test takes for a group of n (Scan::lanes):
+// fixed for the whole group, so each test is unrolled and has no loop.
+template <class Scan, int LANES>
 __attribute__((always_inline)) inline static void _collide_pairs_plain(CollideGroup& g, int n) {
-    const int lanes = Scan::lanes(n);
+    const int lanes = LANES;
     const uint32_t below_n = n >= 32 ? ~0u : (1u << n) - 1;
     uint32_t next = Scan::touching(g, g.x[0], g.y[0], g.r[0], 1, lanes) & below_n;
     for (int i = 0; i < n; i++) {
@@ -368,9 +344,9 @@ __attribute__((always_inline)) inline static void _collide_pairs_plain(CollideGr
         while (mask) {
             int j = __builtin_ctz(mask);
             mask &= mask - 1;
-            g.note(i, j);
-            g.note(j, i);
-            bool a_moves = g.gives_way(i, j), b_moves = g.gives_way(j, i);
+            _collide_note(g, i, j);
+            _collide_note(g, j, i);
+            bool a_moves = _collide_gives_way(g, i, j), b_moves = _collide_gives_way(g, j, i);
             if (!(a_moves | b_moves)) continue;
             float xj = g.x[j], yj = g.y[j];
             float dx = xj - xi, dy = yj - yi;
@@ -404,35 +380,68 @@ __attribute__((always_inline)) inline static void _collide_pairs_plain(CollideGr
 // a * b + c into one would round once instead of twice and change the
 // world, so contraction stays off here whatever the build's default.
 using CollidePairsFn = void (*)(CollideGroup&, int);
-static void _collide_pairs_base(CollideGroup& g, int n) { _collide_pairs_plain<CollideScanBase>(g, n); }
+
+// The loop for the group's number of vectors, 1 .. MAX (ZT_WINDOW copies).
+template <class Scan, int L, int MAX>
+__attribute__((always_inline)) inline static void _collide_pairs_by_lanes(CollideGroup& g, int n, int lanes) {
+    if constexpr (L < MAX) {
+        if (lanes > L) {
+            _collide_pairs_by_lanes<Scan, L + 1, MAX>(g, n, lanes);
+            return;
+        }
+    }
+    _collide_pairs_plain<Scan, L>(g, n);
+}
+
+#if defined(__SSE2__)
+static void _collide_pairs_base(CollideGroup& g, int n) {
+    _collide_pairs_by_lanes<CollideScanBase, 1, (ZT_WINDOW + 2) / 4>(g, n, CollideScanBase::lanes(n));
+}
+#else
+static void _collide_pairs_base(CollideGroup& g, int n) {
+    _collide_pairs_by_lanes<CollideScanBase, 1, ZT_WINDOW - 1>(g, n, CollideScanBase::lanes(n));
+}
+#endif
 #if ZT_COLLIDE_WIDE
 __attribute__((target("avx2"), optimize("fp-contract=off"), flatten)) static void _collide_pairs_avx2(
     CollideGroup& g, int n) {
-    _collide_pairs_plain<CollideScanAvx2>(g, n);
+    _collide_pairs_by_lanes<CollideScanAvx2, 1, (ZT_WINDOW + 6) / 8>(g, n, CollideScanAvx2::lanes(n));
 }
 __attribute__((target("avx512f"), optimize("fp-contract=off"), flatten)) static void _collide_pairs_avx512(
     CollideGroup& g, int n) {
-    _collide_pairs_plain<CollideScanAvx512>(g, n);
+    _collide_pairs_by_lanes<CollideScanAvx512, 1, (ZT_WINDOW + 14) / 16>(g, n, CollideScanAvx512::lanes(n));
 }
 #endif
 
-// The widest instructions this processor runs, found at the first pass.
-enum { ZT_WIDE_UNKNOWN, ZT_WIDE_BASE, ZT_WIDE_AVX2, ZT_WIDE_AVX512 };
-static int collide_wide = ZT_WIDE_UNKNOWN;
+// The widest instructions this processor runs, found at the first pass,
+// unless a test forced narrower ones (collide_force_width). Process-wide:
+// it describes the processor, not a world.
+static int collide_wide;  // 0 until picked
 static CollidePairsFn collide_pairs_plain = _collide_pairs_base;
-static void _collide_wide_pick() {
-    if (collide_wide != ZT_WIDE_UNKNOWN) return;
-    collide_wide = ZT_WIDE_BASE;
+
+static int _collide_widest() {
+    int widest = ZT_COLLIDE_BASE;
 #if ZT_COLLIDE_WIDE
     __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx512f")) {
-        collide_wide = ZT_WIDE_AVX512;
-        collide_pairs_plain = _collide_pairs_avx512;
-    } else if (__builtin_cpu_supports("avx2")) {
-        collide_wide = ZT_WIDE_AVX2;
-        collide_pairs_plain = _collide_pairs_avx2;
-    }
+    if (__builtin_cpu_supports("avx512f"))
+        widest = ZT_COLLIDE_AVX512;
+    else if (__builtin_cpu_supports("avx2"))
+        widest = ZT_COLLIDE_AVX2;
 #endif
+    return widest;
+}
+
+static void _collide_use(int width) {
+    collide_wide = width;
+    collide_pairs_plain = _collide_pairs_base;
+#if ZT_COLLIDE_WIDE
+    if (width == ZT_COLLIDE_AVX512) collide_pairs_plain = _collide_pairs_avx512;
+    if (width == ZT_COLLIDE_AVX2) collide_pairs_plain = _collide_pairs_avx2;
+#endif
+}
+
+static void _collide_wide_pick() {
+    if (!collide_wide) _collide_use(_collide_widest());
 }
 
 #if ZT_COLLIDE_WIDE
@@ -475,10 +484,9 @@ __attribute__((target("avx512f"))) static void _collide_partition_avx512(int* id
 // Every pair of the group, A before B in list order, each tested on the
 // positions left by the pairs before it.
 template <bool CHECKED>
-static void _collide_pairs(Zentar& world, const int* w, int n) {
-    static CollideGroup g;  // static: see CollideGroup::PAD
-    g.m = 0;
-    if (_collide_gather<CHECKED>(world, g, w, n)) {
+static void _collide_pairs(Zentar& world, CollideScratch& P, const int* w, int n) {
+    CollideGroup& g = P.group;
+    if (_collide_gather<CHECKED>(world, P, w, n)) {
         collide_pairs_plain(g, n);
     } else {
         for (int i = 0; i < n; i++) {
@@ -490,15 +498,15 @@ static void _collide_pairs(Zentar& world, const int* w, int n) {
                 float dx = g.x[b] - g.x[a], dy = g.y[b] - g.y[a];
                 float R = g.r[a] + g.r[b];
                 if (dx * dx + dy * dy > R * R) continue;
-                g.note(a, b);
-                g.note(b, a);
-                bool a_moves = g.gives_way(a, b), b_moves = g.gives_way(b, a);
+                _collide_note(g, a, b);
+                _collide_note(g, b, a);
+                bool a_moves = _collide_gives_way(g, a, b), b_moves = _collide_gives_way(g, b, a);
                 if (a_moves || b_moves) _collide_group_push(g, a, b, a_moves, b_moves);
             }
         }
     }
     for (int c = 0; c < g.m; c++) {
-        CollideRow& row = collide_rows[g.slot[c]];
+        CollideRow& row = P.rows[g.slot[c]];
         row.x = g.x[c];
         row.y = g.y[c];
         row.target = g.target[c];
@@ -506,72 +514,67 @@ static void _collide_pairs(Zentar& world, const int* w, int n) {
 }
 
 // A group: all pairs when small, else a random window of 32 consecutive ids.
-template <bool CHECKED>
-static void _collide_group(Zentar& world, int* ids, int count) {
+// The lists of collide_loop name distinct real slots; the lists callers
+// hand to collide_do and the splits may name anything, and are checked
+// entry by entry.
+static void _collide_leaf(Zentar& world, CollideScratch& P, int* ids, int count) {
     if (count < 2) return;
     int start = 0, n = count;
     if (count >= ZT_SPLIT) {
         start = rand() % (count - ZT_WINDOW);
         n = ZT_WINDOW;
     }
-    _collide_pairs<CHECKED>(world, ids + start, n);
-}
-
-// The lists of collide_loop name distinct real slots; the lists callers hand
-// to collide_do and the splits may name anything, and are checked entry by
-// entry.
-static bool collide_list_checked;
-
-static void _collide_leaf(Zentar& world, int* ids, int count) {
-    if (collide_list_checked)
-        _collide_group<true>(world, ids, count);
+    if (P.checked)
+        _collide_pairs<true>(world, P, ids + start, n);
     else
-        _collide_group<false>(world, ids, count);
+        _collide_pairs<false>(world, P, ids + start, n);
 }
 
 // Splits: along x (Y false) or y; FAR_FRONT puts the far part (box max
 // beyond mid) at the front of the list, else the near part (box min below
 // mid). The four of them are the x0, x1, y0 and y1 splits.
 template <bool Y, bool FAR_FRONT>
-static void _collide_split(Zentar& world, int* ids, int count, int room, float x0, float y0, float x1,
-                           float y1);
+static void _collide_split(Zentar& world, CollideScratch& P, int* ids, int count, int room, float x0, float y0,
+                           float x1, float y1, int depth);
 
-// Split a group when it is big, has room and spans a box of 4 or more;
-// otherwise resolve it as it is.
+// Split a group when it is big, has room and spans a box of 4 or more, and
+// the splits have depth and work left; otherwise resolve it as it is.
 template <bool Y, bool FAR_FRONT>
-static void _collide_enter(Zentar& world, int* ids, int count, int room, float x0, float y0, float x1,
-                           float y1) {
+static void _collide_enter(Zentar& world, CollideScratch& P, int* ids, int count, int room, float x0, float y0,
+                           float x1, float y1, int depth) {
     if (count < 2) return;
     if (count >= ZT_SPLIT && room >= 2 * count && (x1 - x0 >= 4.0f || y1 - y0 >= 4.0f))
-        _collide_split<Y, FAR_FRONT>(world, ids, count, room, x0, y0, x1, y1);
+        _collide_split<Y, FAR_FRONT>(world, P, ids, count, room, x0, y0, x1, y1, depth);
     else
-        _collide_leaf(world, ids, count);
+        _collide_leaf(world, P, ids, count);
 }
 
 // The part written behind is resolved first, then the front one; far parts
 // continue with the other axis' "0" split, near parts with its "1".
 template <bool Y, bool FAR_FRONT>
-static void _collide_split(Zentar& world, int* ids, int count, int room, float x0, float y0, float x1,
-                           float y1) {
+static void _collide_split(Zentar& world, CollideScratch& P, int* ids, int count, int room, float x0, float y0,
+                           float x1, float y1, int depth) {
     if (count < 2) return;
-    if (count < ZT_SPLIT || room < 2 * count || !(x1 - x0 >= 4.0f || y1 - y0 >= 4.0f)) {
-        _collide_leaf(world, ids, count);
+    if (count < ZT_SPLIT || room < 2 * count || !(x1 - x0 >= 4.0f || y1 - y0 >= 4.0f) ||
+        depth >= ZT_SPLIT_DEPTH || P.split_budget < count) {
+        _collide_leaf(world, P, ids, count);
         return;
     }
     float lo_edge = Y ? y0 : x0, hi_edge = Y ? y1 : x1;
     float mid = (lo_edge + hi_edge) / 2.0f;
     // A wide box whose middle float equals an edge would never shrink.
     if (hi_edge - lo_edge >= 4.0f && !(mid > lo_edge && mid < hi_edge)) {
-        _collide_leaf(world, ids, count);
+        _collide_leaf(world, P, ids, count);
         return;
     }
+    P.split_budget -= count;
 
     int front = 0, back = 0;
-    const float* lo = collide_boxes[Y ? 1 : 0];
-    const float* hi = collide_boxes[Y ? 3 : 2];
+    const float* lo = P.boxes[Y ? 1 : 0];
+    const float* hi = P.boxes[Y ? 3 : 2];
     int* behind = ids + count;
 #if ZT_COLLIDE_WIDE
-    if (collide_wide == ZT_WIDE_AVX512) {
+    if (collide_wide == ZT_COLLIDE_AVX512) {
         _collide_partition_avx512(ids, count, lo, hi, mid, FAR_FRONT, front, back);
     } else
 #endif
@@ -592,39 +595,40 @@ static void _collide_split(Zentar& world, int* ids, int count, int room, float x
     float fx0 = Y ? x0 : mid, fy0 = Y ? mid : y0;  // far box
     float nx1 = Y ? x1 : mid, ny1 = Y ? mid : y1;  // near box
     if (FAR_FRONT) {
-        _collide_enter<!Y, true>(world, ids + front, back, left, x0, y0, nx1, ny1);
-        _collide_enter<!Y, false>(world, ids, front, left, fx0, fy0, x1, y1);
+        _collide_enter<!Y, true>(world, P, ids + front, back, left, x0, y0, nx1, ny1, depth + 1);
+        _collide_enter<!Y, false>(world, P, ids, front, left, fx0, fy0, x1, y1, depth + 1);
     } else {
-        _collide_enter<!Y, false>(world, ids + front, back, left, fx0, fy0, x1, y1);
-        _collide_enter<!Y, true>(world, ids, front, left, x0, y0, nx1, ny1);
+        _collide_enter<!Y, false>(world, P, ids + front, back, left, fx0, fy0, x1, y1, depth + 1);
+        _collide_enter<!Y, true>(world, P, ids, front, left, x0, y0, nx1, ny1, depth + 1);
     }
 }
 
-using SplitFn = void (*)(Zentar&, int*, int, int, float, float, float, float);
+using SplitFn = void (*)(Zentar&, CollideScratch&, int*, int, int, float, float, float, float, int);
 
 // Loads the rows of a caller's list (radii of neighbours from the records)
-// and returns its distinct real slots in `slots`, for the store at the end.
-static int _collide_list_load(const Zentar& world, const int* ids, int count, int* slots) {
-    static uint32_t stamp[ZT_ITEMS], serial;
-    if (++serial == 0) {
-        std::memset(stamp, 0, sizeof(stamp));
-        serial = 1;
+// and lists its distinct real slots, for the store at the end; returns
+// their number.
+static int _collide_list_load(const Zentar& world, CollideScratch& P, const int* ids, int count) {
+    if (++P.serial == 0) {
+        std::memset(P.stamp, 0, sizeof(P.stamp));
+        P.serial = 1;
     }
-    collide_radius_top = 0;
-    collide_list_checked = true;
+    P.radius_top = 0;
+    P.checked = 1;
+    P.split_budget = ZT_SPLIT_WORK;
     int m = 0;
     for (int i = 0; i < count; i++) {
         int id = ids[i];
-        if (!_collide_slot(id) || stamp[id] == serial) continue;
-        stamp[id] = serial;
-        _collide_row_load(world.items[id], id);
-        slots[m++] = id;
+        if (!_collide_slot(id) || P.stamp[id] == P.serial) continue;
+        P.stamp[id] = P.serial;
+        _collide_row_load(P, world.items[id], id);
+        P.listed[m++] = id;
     }
     return m;
 }
 
-static void _collide_list_store(Zentar& world, const int* slots, int m) {
-    for (int k = 0; k < m; k++) _collide_row_store(world.items[slots[k]], slots[k]);
+static void _collide_list_store(Zentar& world, const CollideScratch& P, int m) {
+    for (int k = 0; k < m; k++) _collide_row_store(P, world.items[P.listed[k]], P.listed[k]);
 }
 
 // A list handed in from outside may name any slot; only real slots are
@@ -632,14 +636,14 @@ static void _collide_list_store(Zentar& world, const int* slots, int m) {
 static void _collide_split_list(SplitFn split, Zentar& world, int* ids, int count, int room, float x0,
                                 float y0, float x1, float y1) {
     _collide_wide_pick();
-    static int slots[ZT_ITEMS];
+    CollideScratch& P = zt_scratch(world).collide;
     for (int i = 0; i < count; i++) {
-        if (_collide_slot(ids[i])) _collide_box_copy(world.items[ids[i]], ids[i]);
+        if (_collide_slot(ids[i])) _collide_box_copy(P, world.items[ids[i]], ids[i]);
         else ids[i] = 0;  // partitioned, never paired
     }
-    int m = _collide_list_load(world, ids, count, slots);
-    split(world, ids, count, room, x0, y0, x1, y1);
-    _collide_list_store(world, slots, m);
+    int m = _collide_list_load(world, P, ids, count);
+    split(world, P, ids, count, room, x0, y0, x1, y1, 0);
+    _collide_list_store(world, P, m);
 }
 
 // ---- public ----------------------------------------------------------------------------
@@ -662,24 +666,26 @@ void collide_split_y1(Zentar& world, int* ids, int count, int room, float x0, fl
 
 void collide_do(Zentar& world, int* ids, int count) {
     _collide_wide_pick();
-    static int slots[ZT_ITEMS];
-    int m = _collide_list_load(world, ids, count, slots);
-    _collide_leaf(world, ids, count);
-    _collide_list_store(world, slots, m);
+    CollideScratch& P = zt_scratch(world).collide;
+    int m = _collide_list_load(world, P, ids, count);
+    _collide_leaf(world, P, ids, count);
+    _collide_list_store(world, P, m);
 }
 
 void collide_loop(Zentar& world) {
     _collide_wide_pick();
     int top = world.top < ZT_ITEMS ? world.top : ZT_ITEMS;
     if (top < 2) return;
-    int* ids = collide_loop_cids;
+    CollideScratch& P = zt_scratch(world).collide;
+    int* ids = P.cids;
     int count = 0;
     float bx0 = 99999.0f, by0 = 99999.0f, bx1 = -99999.0f, by1 = -99999.0f;
-    collide_radius_top = top;
-    collide_list_checked = false;
+    P.radius_top = top;
+    P.checked = 0;
+    P.split_budget = ZT_SPLIT_WORK;
     for (int n = 1; n < top; n++) {
         Item& it = world.items[n];
-        collide_rows[n].r = it.collide_r;
+        P.rows[n].r = it.collide_r;
         if (!it.in_use || !it.has_collide) continue;
         float r = it.collide_r;
         float* box = it.collide_box;
@@ -691,8 +697,8 @@ void collide_loop(Zentar& world) {
         if (!std::isfinite(box[0]) || !std::isfinite(box[1]) || !std::isfinite(box[2]) ||
             !std::isfinite(box[3]))
             continue;
-        _collide_box_copy(it, n);
-        _collide_row_load(it, n);
+        _collide_box_copy(P, it, n);
+        _collide_row_load(P, it, n);
         ids[count++] = n;
         if (box[0] < bx0) bx0 = box[0];
         if (box[1] < by0) by0 = box[1];
@@ -702,17 +708,31 @@ void collide_loop(Zentar& world) {
     if (count < 2) return;
     // The partition scrambles ids; the slots to store back go beyond the
     // room it may use.
-    static int listed[ZT_ITEMS];
-    std::memcpy(listed, ids, static_cast<size_t>(count) * sizeof(int));
+    std::memcpy(P.listed, ids, static_cast<size_t>(count) * sizeof(int));
     if (count >= ZT_SPLIT && 2 * count <= ZT_CIDS) {
         if (by1 - by0 < 4.0f && bx1 - bx0 < 4.0f)
-            _collide_leaf(world, ids, count);
+            _collide_leaf(world, P, ids, count);
         else
-            _collide_split<false, false>(world, ids, count, ZT_CIDS, bx0, by0, bx1, by1);
+            _collide_split<false, false>(world, P, ids, count, ZT_CIDS, bx0, by0, bx1, by1, 0);
     } else {
-        _collide_leaf(world, ids, count);
+        _collide_leaf(world, P, ids, count);
     }
-    for (int k = 0; k < count; k++) _collide_row_store(world.items[listed[k]], listed[k]);
+    for (int k = 0; k < count; k++) _collide_row_store(P, world.items[P.listed[k]], P.listed[k]);
+}
+
+bool collide_force_width(int width) {
+    if (width == 0) {
+        _collide_use(_collide_widest());
+        return true;
+    }
+    if (width < ZT_COLLIDE_BASE || width > _collide_widest()) return false;
+    _collide_use(width);
+    return true;
+}
+
+int collide_width() {
+    _collide_wide_pick();
+    return collide_wide;
 }
 
 void zt_do_move_apart(Zentar& world, Item& a, Item& b, int anchored) {

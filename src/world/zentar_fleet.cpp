@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "world/zentar.h"
+#include "world/zentar_scratch.h"
 #include "world/zentar_sim.h"
 
 // Handed back (zeroed, n 0) when nothing is launched for want of room or
@@ -113,13 +114,10 @@ Item* _fleet_init(Zentar& world, int owner, float ships, float x, float y, int t
     return &fleet;
 }
 
-void fleets_loop(Zentar& world) {
-    // The fleets are few; remember them instead of walking the table twice more.
-    static int fleets[ZT_ITEMS];
-    int count = 0;
-    int top = world.top;
-    for (int i = 1; i < top; i++) {
-        Item& f = world.items[i];
+int _fleets_reset(Zentar& world, int* fleets, int count) {
+    int kept = 0;
+    for (int k = 0; k < count; k++) {
+        Item& f = world.items[fleets[k]];
         if (!f.in_use || !f.has_fleet) continue;
         f.collide_box[0] = 99999;
         f.collide_box[1] = 99999;
@@ -127,55 +125,13 @@ void fleets_loop(Zentar& world) {
         f.collide_box[3] = -99999;
         f.position_x = 0;
         f.position_y = 0;
-        fleets[count++] = i;
+        fleets[kept++] = fleets[k];
     }
-    if (count == 0) return;
-    // The units of a fleet mostly sit in consecutive slots. While they do,
-    // the fleet's running box and sums stay in locals instead of going
-    // through its record for every unit: the same operations in the same
-    // order. They go back to the record when another fleet's units start,
-    // at the end, and before a unit that is itself a fleet is read.
-    int held = 0;  // the fleet whose sums are in the locals, 0 none
-    float x0 = 0, y0 = 0, x1 = 0, y1 = 0, sx = 0, sy = 0, speed = 0;
-    auto put_back = [&] {
-        if (!held) return;
-        Item& f = world.items[held];
-        f.collide_box[0] = x0;
-        f.collide_box[1] = y0;
-        f.collide_box[2] = x1;
-        f.collide_box[3] = y1;
-        f.position_x = sx;
-        f.position_y = sy;
-        held = 0;
-    };
-    for (int i = 1; i < top; i++) {
-        Item& u = world.items[i];
-        if (!u.in_use || !u.has_unit) continue;
-        if (u.has_fleet) put_back();
-        int fn = u.unit_fleet;
-        if (fn < 1 || fn >= ZT_ITEMS) continue;
-        if (fn != held) {
-            Item& f = world.items[fn];
-            if (!f.in_use || !f.has_fleet) continue;
-            put_back();
-            held = fn;
-            x0 = f.collide_box[0];
-            y0 = f.collide_box[1];
-            x1 = f.collide_box[2];
-            y1 = f.collide_box[3];
-            sx = f.position_x;
-            sy = f.position_y;
-            speed = f.unit_speed;
-        }
-        x0 = std::min(x0, u.position_x);
-        y0 = std::min(y0, u.position_y);
-        x1 = std::max(x1, u.position_x);
-        y1 = std::max(y1, u.position_y);
-        sx += u.position_x;
-        sy += u.position_y;
-        u.unit_speed = speed;
-    }
-    put_back();
+    return kept;
+}
+
+void _fleets_finish(Zentar& world, FleetSums& sums, const int* fleets, int count) {
+    sums.put_back(world);
     for (int k = 0; k < count; k++) {
         Item& f = world.items[fleets[k]];
         if (f.fleet_units > 0) {
@@ -184,4 +140,23 @@ void fleets_loop(Zentar& world) {
         }
         f.fleet_r = ((f.collide_box[2] - f.collide_box[0]) + (f.collide_box[3] - f.collide_box[1])) / 5;
     }
+}
+
+void fleets_loop(Zentar& world) {
+    // The fleets are few; remember them instead of walking the table twice more.
+    int* fleets = zt_scratch(world).fleets;
+    int count = 0;
+    int top = world.top;
+    for (int i = 1; i < top; i++) {
+        const Item& f = world.items[i];
+        if (f.in_use && f.has_fleet) fleets[count++] = i;
+    }
+    count = _fleets_reset(world, fleets, count);
+    if (count == 0) return;
+    FleetSums sums;
+    for (int i = 1; i < top; i++) {
+        Item& u = world.items[i];
+        if (u.in_use && u.has_unit) _fleet_gather(world, sums, u);
+    }
+    _fleets_finish(world, sums, fleets, count);
 }

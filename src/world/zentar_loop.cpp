@@ -9,6 +9,7 @@
 
 #include "ruvezor/util/qel_driver.h"  // driver_timer_get_ticks, the default clock
 #include "world/zentar.h"
+#include "world/zentar_scratch.h"
 #include "world/zentar_sim.h"
 
 SysHooks sys_hooks = {nullptr, nullptr, nullptr};
@@ -59,6 +60,9 @@ void zt_norm(float& x, float& y) {
 
 // ---- step ------------------------------------------------------------------------
 
+// Slots ahead of the first pass whose records it asks for early.
+enum { ZT_AHEAD = 6 };
+
 void planet_loop(Zentar& world, Item& planet, float dt) {
     if (!planet.ships_production_enabled) return;
     const Item& owner = _item_read(world, planet.owner_n);
@@ -103,9 +107,25 @@ void sys_loop(Zentar& world, float dt, int particles) {
 
     units_move_plan(world, dt);
     // Units may free themselves, their fleet and enemy units; top is re-read.
+    int* fleets = zt_scratch(world).fleets;
+    int nfleets = 0;
+    bool physics = false;
     for (int i = 1; i < world.top; i++) {
+        // A unit meets the neighbour the last collision pass found for it:
+        // that record is anywhere in the table, so it is asked for early.
+        if (i + ZT_AHEAD < ZT_ITEMS) {
+            const Item& a = world.items[i + ZT_AHEAD];
+            int t = a.collide_target;
+            if (a.has_unit && t >= 1 && t < ZT_ITEMS) {
+                __builtin_prefetch(&world.items[t].in_use);
+                __builtin_prefetch(&world.items[t].collide_target);
+                __builtin_prefetch(&world.items[t].owner_n);
+            }
+        }
         Item& it = world.items[i];
         if (!it.in_use) continue;
+        physics |= it.has_physics;
+        if (it.has_fleet) fleets[nfleets++] = i;
         if (it.has_unit) unit_loop(world, it, dt);
         if (it.in_use && it.has_motion) {
             it.position_x += it.motion_vx * dt;
@@ -114,17 +134,26 @@ void sys_loop(Zentar& world, float dt, int particles) {
     }
 
     collide_loop(world);
-    fleets_loop(world);
-    units_face_plan(world);
+    // The fleets gather their units' sums in the last pass, which visits
+    // the units in the same order and changes nothing the sums read, unless
+    // physics items are about: their impulses move items in that pass.
+    if (physics) fleets_loop(world);
+    else nfleets = _fleets_reset(world, fleets, nfleets);
+    units_face_plan(world, dt);
 
+    FleetSums sums;
     for (int i = 1; i < world.top; i++) {
         Item& it = world.items[i];
         if (!it.in_use) continue;
-        if (it.has_unit) unit_rotate(world, it, dt);
+        if (it.has_unit) {
+            if (!physics) _fleet_gather(world, sums, it);
+            unit_rotate(world, it, dt);
+        }
         if (it.has_planet) planet_loop(world, it, dt);
         if (it.has_physics) _sys_physics(world, it);
         it.ticks += 1;
     }
+    if (!physics) _fleets_finish(world, sums, fleets, nfleets);
 
     if (particles) parts_loop(world, dt);
 }

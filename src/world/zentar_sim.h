@@ -11,10 +11,10 @@
 // are checked against the table (1..4095, in use) before anything is touched.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
-struct Zentar;
-struct Item;
+#include "world/zentar.h"
 
 // ---- seams to the rest of the game --------------------------------------
 // The world never reaches for the Game object. The windowed shell points
@@ -67,6 +67,59 @@ int _fleet_init_units(Zentar& world, float ships);
 int _fleet_items_available(Zentar& world);
 void fleets_loop(Zentar& world);
 
+// fleets_loop in parts, for a step that gathers the units' sums in a pass
+// of its own: reset the fleets listed (returns how many of them are still
+// fleets, kept at the front), gather every unit in slot order, then finish
+// the listed fleets (means and spreads).
+//
+// The units of a fleet mostly sit in consecutive slots. While they do, the
+// fleet's running box and sums stay in FleetSums instead of going through
+// its record for every unit: the same operations in the same order. They
+// go back to the record when another fleet's units start, at the finish,
+// and before a unit that is itself a fleet is read.
+struct FleetSums {
+    int held = 0;  // the fleet whose sums are held here, 0 none
+    float x0 = 0, y0 = 0, x1 = 0, y1 = 0, sx = 0, sy = 0, speed = 0;
+    void put_back(Zentar& world) {
+        if (!held) return;
+        Item& f = world.items[held];
+        f.collide_box[0] = x0;
+        f.collide_box[1] = y0;
+        f.collide_box[2] = x1;
+        f.collide_box[3] = y1;
+        f.position_x = sx;
+        f.position_y = sy;
+        held = 0;
+    }
+};
+int _fleets_reset(Zentar& world, int* fleets, int count);
+inline void _fleet_gather(Zentar& world, FleetSums& s, Item& u) {
+    if (u.has_fleet) s.put_back(world);
+    int fn = u.unit_fleet;
+    if (fn < 1 || fn >= ZT_ITEMS) return;
+    if (fn != s.held) {
+        Item& f = world.items[fn];
+        if (!f.in_use || !f.has_fleet) return;
+        s.put_back(world);
+        s.held = fn;
+        s.x0 = f.collide_box[0];
+        s.y0 = f.collide_box[1];
+        s.x1 = f.collide_box[2];
+        s.y1 = f.collide_box[3];
+        s.sx = f.position_x;
+        s.sy = f.position_y;
+        s.speed = f.unit_speed;
+    }
+    s.x0 = std::min(s.x0, u.position_x);
+    s.y0 = std::min(s.y0, u.position_y);
+    s.x1 = std::max(s.x1, u.position_x);
+    s.y1 = std::max(s.y1, u.position_y);
+    s.sx += u.position_x;
+    s.sy += u.position_y;
+    u.unit_speed = s.speed;
+}
+void _fleets_finish(Zentar& world, FleetSums& sums, const int* fleets, int count);
+
 // ---- units --------------------------------------------------------------
 Item* unit_init(Zentar& world, int fleet, int owner, float x, float y, int target, float ships);
 void unit_loop(Zentar& world, Item& unit, float dt);
@@ -75,9 +128,9 @@ void unit_rotate(Zentar& world, Item& unit, float dt);
 // Works out ahead the move of every unit, as unit_move would make it now
 // (a memo: unit_move takes it only while nothing it reads has changed).
 void units_move_plan(Zentar& world, float dt);
-// Works out ahead the angles the facing of every unit will ask libm for
-// (a memo: unit_rotate takes one only for the very same arguments).
-void units_face_plan(Zentar& world);
+// Works out ahead the facing of every unit whose move went by the plan (a
+// memo: unit_rotate takes one only for the very same arguments).
+void units_face_plan(Zentar& world, float dt);
 Item* unit_test(Zentar& world, Item& unit);
 void unit_logic(Zentar& world, Item& unit);
 void unit_use(Zentar& world, Item& unit, float amount);

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "world/zentar.h"
+#include "world/zentar_scratch.h"
 #include "world/zentar_sim.h"
 
 #if defined(__SSE2__)
@@ -18,6 +19,11 @@
 #endif
 
 static const float ZT_PI = 3.14159265358979f;
+
+// A pass over the table strides 640 bytes a record, and the processor's
+// own prefetcher loses the stride at every page: the records this many
+// slots ahead are asked for early.
+enum { ZT_AHEAD = 6 };
 
 // Units of one owner bound for one target share a group word, so they push
 // each other apart and nothing else of theirs. Built unsigned: with slots
@@ -34,22 +40,17 @@ static Item* _unit_fleet(Zentar& world, const Item& unit) {
     return fleet.in_use && fleet.has_fleet ? &fleet : nullptr;
 }
 
-// ---- angles worked out ahead ------------------------------------------------------
+// ---- facings worked out ahead ------------------------------------------------------
 //
 // A pass over the units is a chain per unit: atan2f, then what depends on
 // its result. The processor overlaps little of one unit's chain with the
 // next one's, so in such a pass the libm calls cost several times what they
 // cost back to back. units_face_plan makes the calls of the facing pass
-// back to back, ahead of it, and keeps them here by slot. This is only a
-// memo of a pure function: a result is taken when the arguments are the
-// very same bits, and atan2f is asked again otherwise (an item moved since,
-// or a slot not planned), so the world never depends on it.
-struct UnitAngle {
-    uint32_t serial;  // the plan that wrote it
-    float y, x, a;    // a = atan2f(y, x)
-};
-static UnitAngle unit_face_angles[ZT_ITEMS];
-static uint32_t unit_face_serial;
+// back to back, ahead of it, works out the facings four at a time and
+// keeps them by slot. This is only a memo of a pure function: a facing is
+// taken when every argument is the very same bits, and worked out again
+// otherwise (an item moved since, or a slot not planned), so the world
+// never depends on it. (The tables are the world's: zentar_scratch.h.)
 
 static bool _unit_same(float a, float b) {
     uint32_t ba, bb;
@@ -58,13 +59,13 @@ static bool _unit_same(float a, float b) {
     return ba == bb;
 }
 
-// atan2f(y, x) for the facing of the unit in slot n.
-static float _unit_face_atan2(int n, float y, float x) {
-    if (n >= 1 && n < ZT_ITEMS) {
-        const UnitAngle& m = unit_face_angles[n];
-        if (m.serial == unit_face_serial && m.serial != 0 && _unit_same(m.y, y) && _unit_same(m.x, x)) return m.a;
-    }
-    return std::atan2(y, x);
+// The record's turn rate, turn time, facing and facing count, in a row.
+static_assert(offsetof(Item, unit_turn_time) == offsetof(Item, unit_turn_rate) + 4 &&
+                  offsetof(Item, unit_face) == offsetof(Item, unit_turn_rate) + 8 &&
+                  offsetof(Item, unit_face_steps) == offsetof(Item, unit_turn_rate) + 12,
+              "the facing's inputs lie in a row");
+static const unsigned char* _unit_face_in(const Item& unit) {
+    return reinterpret_cast<const unsigned char*>(&unit) + offsetof(Item, unit_turn_rate);
 }
 
 #if defined(__SSE2__)
@@ -72,36 +73,56 @@ static float _unit_face_atan2(int n, float y, float x) {
 static inline __m128 _unit_select(__m128 m, __m128 t, __m128 f) {
     return _mm_or_ps(_mm_and_ps(m, t), _mm_andnot_ps(m, f));
 }
+
+// The facing update of four units at a time: a the angles of their
+// displacements, then their turn rates, turn times, facings and facing
+// counts; s the step in 1/40 s. Every lane makes the operations of the
+// branches it would have taken.
+static inline void _unit_face4(__m128 A, __m128 RATE, __m128 T, __m128 FACE, __m128i STEPS, __m128 S,
+                               __m128& face_out, __m128& time_out) {
+    const __m128 pi = _mm_set1_ps(ZT_PI), two_pi = _mm_set1_ps(2 * ZT_PI);
+    const __m128 abs_mask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
+    __m128 P = _unit_select(_mm_castsi128_ps(_mm_cmpgt_epi32(STEPS, _mm_setzero_si128())), FACE, A);
+    __m128 I = _mm_mul_ps(_mm_mul_ps(_mm_set1_ps(4.0f), RATE), S);
+    P = _unit_select(_mm_cmpgt_ps(_mm_sub_ps(A, P), pi), _mm_add_ps(P, two_pi), P);
+    A = _unit_select(_mm_cmpgt_ps(_mm_sub_ps(P, A), pi), _mm_add_ps(A, two_pi), A);
+    __m128 up = _mm_cmpgt_ps(A, P);  // turning up counts as turning time
+    __m128 F = _unit_select(up, _mm_add_ps(P, I), P);
+    time_out = _unit_select(up, _mm_add_ps(T, S), T);
+    F = _unit_select(_mm_cmpgt_ps(F, A), _mm_sub_ps(F, I), F);
+    face_out = _unit_select(_mm_cmplt_ps(_mm_and_ps(_mm_sub_ps(A, F), abs_mask), I), A, F);
+}
 #endif
 
 // Facing follows the last displacement; s is the number of 1/40-s steps.
-// The comparisons are made on an angle that atan2f has just returned: as
-// branches they would be mispredicted for about every other turning unit,
-// and each miss waits for the libm call. As selects on SSE compare masks
-// (lane 0 only; SSE2 is the x86-64 baseline) the next unit's call starts
-// at once. The same float operations are made either way.
-static void _unit_face(Item& unit, float s) {
-    float a = _unit_face_atan2(unit.n, unit.position_y - unit.unit_last_y, unit.position_x - unit.unit_last_x);
-    float prev = unit.unit_face_steps > 0 ? unit.unit_face : a;
-    float inc = 4 * unit.unit_turn_rate * s;
+static void _unit_face(const UnitScratch& U, Item& unit, float s) {
+    float y = unit.position_y - unit.unit_last_y, x = unit.position_x - unit.unit_last_x;
+    int n = unit.n;
+    if (n >= 1 && n < ZT_ITEMS) {
+        const UnitFacing& m = U.facing[n];
+        if (m.serial == U.face_serial && m.serial != 0 && _unit_same(m.y, y) && _unit_same(m.x, x) &&
+            _unit_same(m.s, s) && std::memcmp(m.in, _unit_face_in(unit), sizeof(m.in)) == 0) {
+            unit.unit_face = m.face;
+            unit.unit_turn_time = m.time;
+            unit.unit_face_steps += 1;
+            unit.image_a = m.face + ZT_PI / 2;
+            return;
+        }
+    }
+    float a = std::atan2(y, x);
+    float face;
 #if defined(__SSE2__)
-    const __m128 pi = _mm_set_ss(ZT_PI), two_pi = _mm_set_ss(2 * ZT_PI);
-    const __m128 abs_mask = _mm_castsi128_ps(_mm_set1_epi32(0x7fffffff));
-    __m128 A = _mm_set_ss(a), P = _mm_set_ss(prev), I = _mm_set_ss(inc);
-    __m128 T = _mm_set_ss(unit.unit_turn_time);
-    P = _unit_select(_mm_cmpgt_ss(_mm_sub_ss(A, P), pi), _mm_add_ss(P, two_pi), P);
-    A = _unit_select(_mm_cmpgt_ss(_mm_sub_ss(P, A), pi), _mm_add_ss(A, two_pi), A);
-    __m128 up = _mm_cmpgt_ss(A, P);  // turning up counts as turning time
-    __m128 F = _unit_select(up, _mm_add_ss(P, I), P);
-    T = _unit_select(up, _mm_add_ss(T, _mm_set_ss(s)), T);
-    F = _unit_select(_mm_cmpgt_ss(F, A), _mm_sub_ss(F, I), F);
-    F = _unit_select(_mm_cmplt_ss(_mm_and_ps(_mm_sub_ss(A, F), abs_mask), I), A, F);
-    float face = _mm_cvtss_f32(F);
+    __m128 F, T;
+    _unit_face4(_mm_set1_ps(a), _mm_set1_ps(unit.unit_turn_rate), _mm_set1_ps(unit.unit_turn_time),
+                _mm_set1_ps(unit.unit_face), _mm_set1_epi32(unit.unit_face_steps), _mm_set1_ps(s), F, T);
+    face = _mm_cvtss_f32(F);
     unit.unit_turn_time = _mm_cvtss_f32(T);
 #else
+    float prev = unit.unit_face_steps > 0 ? unit.unit_face : a;
+    float inc = 4 * unit.unit_turn_rate * s;
     if (a - prev > ZT_PI) prev += 2 * ZT_PI;
     if (prev - a > ZT_PI) a += 2 * ZT_PI;
-    float face = prev;
+    face = prev;
     if (a > face) {
         face += inc;
         unit.unit_turn_time += s;
@@ -167,7 +188,7 @@ Item* unit_init(Zentar& world, int fleet, int owner, float x, float y, int targe
 
     // A new unit starts 0.15 s of flight away from where it was placed.
     for (int k = 0; k < 6; k++) unit_move(world, *unit, 0.025f);
-    _unit_face(*unit, 1);
+    _unit_face(zt_scratch(world).unit, *unit, 1);
     return unit;
 }
 
@@ -178,23 +199,8 @@ Item* unit_init(Zentar& world, int fleet, int owner, float x, float y, int targe
 // then sincosf. A plan keeps everything unit_move reads and what it writes;
 // the move takes the planned outcome only when every input is still the
 // very same bits and no nudge is due, and then it is what the move would
-// compute. Kept in packed arrays: the plan of slot n is number k[n].
-struct UnitMovePlans {
-    static constexpr int CAP = ZT_ITEMS + 4;  // the turns are made four at a time
-    uint32_t serial[ZT_ITEMS];                // by slot: the plan that wrote it, 0 none
-    int32_t k[ZT_ITEMS];                      // by slot
-    // by plan, read:
-    int32_t slot[CAP], n[CAP], ticks[CAP];
-    float px[CAP], py[CAP], lx[CAP], ly[CAP], speed[CAP], heading[CAP], rate[CAP], time[CAP];
-    float tx[CAP], ty[CAP];
-    float to[CAP];  // atan2f(ty - py, tx - px)
-    // by plan, written:
-    float out_x[CAP], out_y[CAP], out_heading[CAP], out_rate[CAP], out_time[CAP];
-    float dt;
-    int count;
-};
-static UnitMovePlans unit_moves;
-static uint32_t unit_move_serial;
+// compute. Kept in packed arrays (UnitMovePlans): the plan of slot n is
+// number k[n].
 
 // A unit wedged between others gets a nudge now and then: one step in 48,
 // when it moved less than a fifteenth of its speed. The cheap test first;
@@ -245,10 +251,11 @@ static void _unit_turn4(UnitMovePlans& P, int k, float s) {
 
 void units_move_plan(Zentar& world, float dt) {
 #if defined(__SSE2__)
-    UnitMovePlans& P = unit_moves;
-    if (++unit_move_serial == 0) {  // wrapped: old plans could pass for new ones
+    UnitScratch& U = zt_scratch(world).unit;
+    UnitMovePlans& P = U.moves;
+    if (++U.move_serial == 0) {  // wrapped: old plans could pass for new ones
         std::memset(P.serial, 0, sizeof(P.serial));
-        unit_move_serial = 1;
+        U.move_serial = 1;
     }
     P.dt = dt;
     // Four loops, so that no libm call waits on another: the inputs, all
@@ -256,6 +263,13 @@ void units_move_plan(Zentar& world, float dt) {
     int count = 0;
     int top = world.top < ZT_ITEMS ? world.top : ZT_ITEMS;
     for (int i = 1; i < top; i++) {
+        if (i + ZT_AHEAD < ZT_ITEMS) {
+            const Item& a = world.items[i + ZT_AHEAD];
+            __builtin_prefetch(&a.in_use);
+            __builtin_prefetch(&a.position_x);
+            __builtin_prefetch(&a.unit_target);
+            __builtin_prefetch(&a.unit_turn_rate);
+        }
         const Item& u = world.items[i];
         if (!u.in_use || !u.has_unit || _unit_nudged(u, dt)) continue;  // a nudge calls rand(): no plan
         const Item& T = _item_read(world, u.unit_target);
@@ -287,7 +301,7 @@ void units_move_plan(Zentar& world, float dt) {
         sincosf(P.out_heading[k], &sn, &cs);
         P.out_x[k] = P.px[k] + cs * P.speed[k] * dt;
         P.out_y[k] = P.py[k] + sn * P.speed[k] * dt;
-        P.serial[P.slot[k]] = unit_move_serial;
+        P.serial[P.slot[k]] = U.move_serial;
         P.k[P.slot[k]] = k;
     }
 #else
@@ -297,10 +311,10 @@ void units_move_plan(Zentar& world, float dt) {
 }
 
 // The plan of this unit's move, while it still applies: -1 when there is none.
-static int _unit_move_planned(const Item& unit, const Item& T, float dt) {
-    const UnitMovePlans& P = unit_moves;
+static int _unit_move_planned(const UnitScratch& U, const Item& unit, const Item& T, float dt) {
+    const UnitMovePlans& P = U.moves;
     int n = unit.n;
-    if (n < 1 || n >= ZT_ITEMS || P.serial[n] != unit_move_serial || unit_move_serial == 0) return -1;
+    if (n < 1 || n >= ZT_ITEMS || P.serial[n] != U.move_serial || U.move_serial == 0) return -1;
     int k = P.k[n];
     bool same = P.n[k] == unit.n && P.ticks[k] == unit.ticks && _unit_same(P.px[k], unit.position_x) &&
                 _unit_same(P.py[k], unit.position_y) && _unit_same(P.lx[k], unit.unit_last_x) &&
@@ -311,30 +325,61 @@ static int _unit_move_planned(const Item& unit, const Item& T, float dt) {
     return same ? k : -1;
 }
 
-void units_face_plan(Zentar& world) {
-    if (++unit_face_serial == 0) {  // wrapped: old entries could pass for new ones
-        std::memset(static_cast<void*>(unit_face_angles), 0, sizeof(unit_face_angles));
-        unit_face_serial = 1;
+void units_face_plan(Zentar& world, float dt) {
+    UnitScratch& U = zt_scratch(world).unit;
+    if (++U.face_serial == 0) {  // wrapped: old entries could pass for new ones
+        std::memset(static_cast<void*>(U.facing), 0, sizeof(U.facing));
+        U.face_serial = 1;
     }
+#if defined(__SSE2__)
     // The units whose move this step went by the plan: their last position
-    // is where the plan started them, so only the position is read from the
-    // records. A unit that left that path (nudged, or no longer a unit)
-    // just finds no matching angle. The arguments first, packed, then the
-    // calls with nothing in between.
-    static float ys[ZT_ITEMS], xs[ZT_ITEMS];
-    const UnitMovePlans& P = unit_moves;
-    for (int k = 0; k < P.count; k++) {
+    // is where the plan started them, so only the position and the facing's
+    // own fields are read from the records. A unit that left that path
+    // (nudged, or no longer a unit) just finds no matching facing. The
+    // arguments first, packed, then the calls with nothing in between, then
+    // the facings four at a time.
+    const UnitMovePlans& P = U.moves;
+    const int count = P.count;
+    for (int k = 0; k < count; k++) {
         const Item& u = world.items[P.slot[k]];
-        ys[k] = u.position_y - P.py[k];
-        xs[k] = u.position_x - P.px[k];
+        U.face_y[k] = u.position_y - P.py[k];
+        U.face_x[k] = u.position_x - P.px[k];
+        std::memcpy(U.face_in[k], _unit_face_in(u), sizeof(U.face_in[k]));
     }
-    for (int k = 0; k < P.count; k++) {
-        UnitAngle& m = unit_face_angles[P.slot[k]];
-        m.serial = unit_face_serial;
-        m.y = ys[k];
-        m.x = xs[k];
-        m.a = std::atan2(ys[k], xs[k]);
+    for (int k = 0; k < count; k++) U.face_a[k] = std::atan2(U.face_y[k], U.face_x[k]);
+    for (int k = count; k < count + 4; k++) {  // lanes past the end: any numbers
+        U.face_a[k] = 0;
+        std::memset(U.face_in[k], 0, sizeof(U.face_in[k]));
     }
+    const float s = 40 * dt;
+    const __m128 S = _mm_set1_ps(s);
+    for (int k = 0; k < count; k += 4) {
+        // Rows of rate, time, facing and count turned into columns.
+        __m128 r0 = _mm_load_ps(reinterpret_cast<const float*>(U.face_in[k]));
+        __m128 r1 = _mm_load_ps(reinterpret_cast<const float*>(U.face_in[k + 1]));
+        __m128 r2 = _mm_load_ps(reinterpret_cast<const float*>(U.face_in[k + 2]));
+        __m128 r3 = _mm_load_ps(reinterpret_cast<const float*>(U.face_in[k + 3]));
+        _MM_TRANSPOSE4_PS(r0, r1, r2, r3);
+        alignas(16) float face[4], time[4];
+        __m128 F, T;
+        _unit_face4(_mm_loadu_ps(U.face_a + k), r0, r1, r2, _mm_castps_si128(r3), S, F, T);
+        _mm_store_ps(face, F);
+        _mm_store_ps(time, T);
+        for (int l = 0; l < 4 && k + l < count; l++) {
+            UnitFacing& m = U.facing[P.slot[k + l]];
+            m.serial = U.face_serial;
+            m.y = U.face_y[k + l];
+            m.x = U.face_x[k + l];
+            m.s = s;
+            std::memcpy(m.in, U.face_in[k + l], sizeof(m.in));
+            m.face = face[l];
+            m.time = time[l];
+        }
+    }
+#else
+    (void)world;
+    (void)dt;
+#endif
 }
 
 // The move itself, for a unit the plan does not cover.
@@ -395,12 +440,13 @@ __attribute__((noinline)) static void _unit_move_unplanned(Item& unit, const Ite
 // every call.
 __attribute__((always_inline)) inline static void _unit_move(Zentar& world, Item& unit, float dt) {
     const Item& T = _item_read(world, unit.unit_target);
-    int k = _unit_move_planned(unit, T, dt);
+    const UnitScratch& U = zt_scratch(world).unit;
+    int k = _unit_move_planned(U, unit, T, dt);
     if (k < 0) {
         _unit_move_unplanned(unit, T, dt);
         return;
     }
-    const UnitMovePlans& P = unit_moves;
+    const UnitMovePlans& P = U.moves;
     unit.unit_last_x = unit.position_x;
     unit.unit_last_y = unit.position_y;
     unit.unit_turn_time = P.out_time[k];
@@ -413,7 +459,7 @@ __attribute__((always_inline)) inline static void _unit_move(Zentar& world, Item
 
 void unit_move(Zentar& world, Item& unit, float dt) { _unit_move(world, unit, dt); }
 
-void unit_rotate(Zentar& world, Item& unit, float dt) { _unit_face(unit, 40 * dt); }
+void unit_rotate(Zentar& world, Item& unit, float dt) { _unit_face(zt_scratch(world).unit, unit, 40 * dt); }
 
 __attribute__((always_inline)) inline static Item* _unit_test(Zentar& world, Item& unit) {
     int t = unit.unit_target;

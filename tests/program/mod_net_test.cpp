@@ -243,7 +243,7 @@ struct WindowedGame {
     }
     // Where a world position is on the screen.
     Vector3 on_screen(const Item& it) {
-        return game->ui.to_screen * Vector3(it.position_x, it.position_y, 0);
+        return game->ui.to_screen * Vector3{it.position_x, it.position_y, 0};
     }
 };
 

@@ -217,7 +217,7 @@ public:
     // Where a world point is on the screen, in screen units.
     void on_screen(float wx, float wy, float& x, float& y) {
         const Matrix4& m = game().ui.to_screen;
-        Vector3 p = m * Vector3(wx, wy, 0);
+        Vector3 p = m * Vector3{wx, wy, 0};
         x = p.x, y = p.y;
     }
 

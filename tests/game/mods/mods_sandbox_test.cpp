@@ -140,6 +140,148 @@ TEST_F(SandboxTest, StringCallsRunUnderTheLimitAndAnswerAsLuaDoes) {
     expect_mod_healthy();
 }
 
+// The pattern functions of a limited run against Lua's own, outside one, on
+// the same seeded stream of random subjects, patterns (well formed or not,
+// sometimes long or deeply nested) and replacements: every result and every
+// error message must be the same.
+TEST_F(SandboxTest, PatternFunctionsAnswerAsLuaOwnOnRandomCases) {
+    run(R"LUA(
+        local seed = 20240611
+        local function rnd(n) seed = (seed * 1103515245 + 12345) % 2147483648 return seed % n + 1 end
+        local function pick(t) return t[rnd(#t)] end
+        local atoms = {"a", "b", "x", " ", "1", ".", "%a", "%d", "%s", "%w", "%p", "%u", "%l", "%x",
+                       "%c", "%g", "%z", "%A", "%S", "%D", "%%", "%.", "%(", "[ab]", "[^a]", "[a-c]",
+                       "[%d%s]", "[]]", "[^]a]", "[%a-]", "[a-]", "[-a]", "[%]]", "%b()", "%bab", "%bxx",
+                       "%f[%w]", "%f[%W]", "%f[a]", "%f[^b]", "%1", "%2", "%0", "()", "$", "^", "-"}
+        local broken = {"(", ")", "[", "[^", "%", "%f", "%fa", "%b", "%b(", "[a%", "[%", "%9", "((",
+                        "[a-", "%f[a"}
+        local reps = {"", "", "", "*", "+", "-", "?"}
+        local letters = {"a", "b", "x", "(", ")", " ", "1", "%", ".", "\0", "]", "A"}
+        local function subject()
+            local t = {}
+            for i = 1, rnd(13) - 1 do t[i] = pick(letters) end
+            return table.concat(t)
+        end
+        local function pattern()
+            local kind = rnd(40)
+            if kind == 1 then return string.rep(pick({"a?", "a*", "a-", "(a)", ".-"}), 150 + rnd(100)) end
+            if kind == 2 then return string.rep("(", 30 + rnd(5)) .. "a" .. string.rep(")", 30 + rnd(5)) end
+            local t, open = {}, 0
+            if rnd(5) == 1 then t[#t + 1] = "^" end
+            for i = 1, rnd(7) do
+                local r = rnd(10)
+                if r == 1 then t[#t + 1] = "(" open = open + 1
+                elseif r == 2 and open > 0 then t[#t + 1] = ")" open = open - 1
+                else t[#t + 1] = pick(atoms) .. pick(reps) end
+            end
+            if rnd(3) > 1 then t[#t + 1] = string.rep(")", open) end
+            if rnd(5) == 1 then t[#t + 1] = "$" end
+            if rnd(8) == 1 then table.insert(t, rnd(#t + 1), pick(broken)) end
+            return table.concat(t)
+        end
+        local repls = {"", "<%0>", "%1", "%2-%1", "%%", "x%", "%a", "[%0%0]", 7,
+                       {a = "A", b = false, x = 1, ["1"] = "one", ["("] = {}},
+                       function(a, b) if a == "b" then return {} end return b or (a and a .. "!") end,
+                       function() return nil end, function(a) return #a end}
+        local inits = {nil, 1, 2, -1, -3, 0, 5, 20, -100}
+        local cases = {}
+        for i = 1, 4000 do
+            cases[i] = {s = subject(), p = pattern(), r = rnd(#repls), init = inits[rnd(#inits)],
+                        max = ({nil, 0, 1, 2, -1})[rnd(5)], plain = rnd(4) == 1}
+        end
+        local function show(ok, ...)
+            local t = {tostring(ok)}
+            for i = 1, select("#", ...) do t[#t + 1] = tostring((select(i, ...))) end
+            return table.concat(t, "|")
+        end
+        local function all()
+            local out = {}
+            for i, c in ipairs(cases) do
+                local s, p = c.s, c.p
+                out[#out + 1] = show(pcall(string.find, s, p, c.init, c.plain))
+                out[#out + 1] = show(pcall(string.match, s, p, c.init))
+                out[#out + 1] = show(pcall(function()
+                    local seen = {}
+                    for a, b, d in string.gmatch(s, p) do
+                        seen[#seen + 1] = tostring(a) .. "," .. tostring(b) .. "," .. tostring(d)
+                    end
+                    return table.concat(seen, ";")
+                end))
+                out[#out + 1] = show(pcall(string.gsub, s, p, repls[c.r], c.max))
+            end
+            return out
+        end
+        local want = all()
+        local got
+        local ok, msg = z2_sandbox(function() got = all() end, 4000000, 0)
+        r("ok", tostring(ok) .. " " .. tostring(msg))
+        local diffs, found, failed = {}, 0, 0
+        for i = 1, #want do
+            if want[i] ~= got[i] and #diffs < 5 then
+                local c = cases[math.floor((i - 1) / 4) + 1]
+                diffs[#diffs + 1] = string.format("%q %q %d: %s ~= %s", c.s, c.p, (i - 1) % 4, want[i], got[i])
+            end
+            if want[i]:find("^true|[^n]") then found = found + 1 end
+            if want[i]:find("^false") then failed = failed + 1 end
+        end
+        r("compared", #got) r("diffs", table.concat(diffs, "\n"))
+        r("found", found) r("failed", failed)
+    )LUA");
+    EXPECT_EQ(param("ok"), "true nil");
+    EXPECT_EQ(param("compared"), "16000");
+    EXPECT_EQ(param("diffs"), "");
+    // The stream reaches both roads: matches and pattern errors.
+    EXPECT_GT(std::stoi(param("found")), 3000);
+    EXPECT_GT(std::stoi(param("failed")), 400);
+}
+
+// One call that works a long time inside C costs what it does: values taken,
+// given, moved or compared, bytes read or made, log lines and caught errors.
+// Each case is one call on data the mod made; its size is about n
+// instructions' worth at the charge rates, so under a budget of 20 thousand
+// the call passes with n = 2,000 and fails with n = 200,000.
+TEST_F(SandboxTest, LongCallsPayForTheirWork) {
+    run(R"LUA(
+        local function str(bytes) return function(n) return string.rep("x", bytes * n) end end
+        local function list(n) local t = {} for i = 1, n do t[i] = (i * 7919) % n end return t end
+        local cases = {
+            upper = {str(16), "string.upper(A)"},
+            concat = {str(16), "local c = A .. A"},
+            format = {str(16), "string.format('%s', A)"},
+            byte = {str(1), "string.byte(A, 1, -1)"},
+            rep = {function(n) return n end, "string.rep('', A)"},
+            tonumber = {function(n) return string.rep("0", 16 * n) .. "1" end, "tonumber(A)"},
+            tconcat = {function(n) local t = {} for i = 1, n do t[i] = "" end return t end, "table.concat(A)"},
+            sort = {function(n) return list(math.floor(n / 10)) end, "table.sort(A)"},
+            insert = {list, "table.insert(A, 1, 0)"},
+            remove = {list, "table.remove(A, 1)"},
+            unpack = {list, "select('#', table.unpack(A))"},
+            max = {list, "math.max(table.unpack(A))"},
+            json = {list, "json.encode(A)"},
+            errors = {function(n) return math.floor(n / 1000) end, "for i = 1, A do pcall(error, 'x') end"},
+            print = {function(n) return string.rep("\n", math.floor(n / 1000)) end, "print(A)"},
+            md5 = {str(4), "z2_md5_digest(A)"},
+        }
+        for name, c in pairs(cases) do
+            for _, n in ipairs({2000, 200000}) do
+                local env = {A = c[1](n), string = string, table = table, select = select, math = math,
+                             tonumber = tonumber, json = json, pcall = pcall, error = error,
+                             print = print, z2_md5_digest = z2_md5_digest}
+                local ok, msg = z2_sandbox(z2_compile(c[2], env), 20, 0)
+                r(name .. n, tostring(ok) .. " " .. tostring(msg))
+            end
+        end
+    )LUA");
+    for (const char* name : {"upper", "concat", "format", "byte", "rep", "tonumber", "tconcat", "sort",
+                             "insert", "remove", "unpack", "max", "json", "errors", "print", "md5"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(param((std::string(name) + "2000").c_str()), "true nil");
+        EXPECT_NE(param((std::string(name) + "200000").c_str()).find("instruction limit exceeded"),
+                  std::string::npos);
+    }
+    expect_mod_healthy();
+}
+
 // The loops below are long but finite, so a broken limit shows as a run
 // that succeeds rather than as a hang.
 TEST_F(SandboxTest, LimitEscapesEveryInnerPcall) {
@@ -246,6 +388,7 @@ TEST_F(SandboxTest, MemoryErrorsCaughtInsideStillCannotGrow) {
 TEST_F(SandboxTest, NegativeHugeAndNonFiniteLimitsAreClamped) {
     run(R"LUA(
         local loop = z2_compile("while true do end", {})
+        local long = z2_compile("for i = 1, 3e7 do end", {})
         local alloc = z2_compile("local t = {} for i = 1, 100000 do t[i] = i end", {})
         local short = z2_compile("local t = {} for i = 1, 1000 do t[i] = i end", {})
         local function try(name, f, i, m)
@@ -254,13 +397,18 @@ TEST_F(SandboxTest, NegativeHugeAndNonFiniteLimitsAreClamped) {
         end
         try("neg_count", loop, -5, 0)
         try("nan_count", loop, 0/0, 0)
+        try("half_count", long, 0.5, 0)
+        try("tiny_count", long, 1e-9, 0)
         try("neg_mem", alloc, 0, -1)
+        try("half_mem", alloc, 0, 0.5)
         try("huge", short, 1e300, 1e300)
         try("inf", short, 1/0, 1/0)
     )LUA");
-    EXPECT_NE(param("neg_count").find("instruction limit exceeded"), std::string::npos);
-    EXPECT_NE(param("nan_count").find("instruction limit exceeded"), std::string::npos);
-    EXPECT_NE(param("neg_mem").find("not enough memory"), std::string::npos);
+    // Only 0 is no limit: whatever else is below the smallest limit is that limit.
+    for (const char* name : {"neg_count", "nan_count", "half_count", "tiny_count"})
+        EXPECT_NE(param(name).find("instruction limit exceeded"), std::string::npos) << name;
+    for (const char* name : {"neg_mem", "half_mem"})
+        EXPECT_NE(param(name).find("not enough memory"), std::string::npos) << name;
     EXPECT_EQ(param("huge"), "true nil");
     EXPECT_EQ(param("inf"), "true nil");
     expect_mod_healthy();
@@ -489,7 +637,8 @@ TEST_F(SandboxTest, CompileBindsTheEnvironmentAndReportsErrors) {
         r("bad", bad) r("msg", msg)
         r("badenv", (pcall(z2_compile, "return 1", 5)))
         r("badcode", (pcall(z2_compile, 5)))
-        r("errnil", z2_sandbox(z2_compile("error(nil)", {error = error}), 10, 0))
+        local ok, msg = z2_sandbox(z2_compile("error(nil)", {error = error}), 10, 0)
+        r("errnil", tostring(ok) .. " " .. tostring(msg))
     )LUA");
     EXPECT_EQ(param("y"), "7");
     EXPECT_EQ(param("envx"), "5");
@@ -498,7 +647,7 @@ TEST_F(SandboxTest, CompileBindsTheEnvironmentAndReportsErrors) {
     EXPECT_NE(param("msg").find("script"), std::string::npos);
     EXPECT_EQ(param("badenv"), "false");
     EXPECT_EQ(param("badcode"), "false");
-    EXPECT_EQ(param("errnil"), "true");
+    EXPECT_EQ(param("errnil"), "false (error object is not a string)");
 }
 
 }  // namespace

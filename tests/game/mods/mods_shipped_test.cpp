@@ -2,17 +2,22 @@
 // for a few hundred frames on offscreen GL: its first page button pressed,
 // fleets sent by pointer drags from the local player's planets, Escape
 // pausing and resuming. And every example of the modder's guide, run in
-// the mod runtime. No Lua error may reach the log.
+// the mod runtime and checked for what the guide says it does. No Lua error
+// may reach the log.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/game.h"
+#include "app/game_audio.h"
+#include "net/game_net.h"
+#include "net/net.h"
 #include "mods/mods_api.h"
 #include "mods_gui/mods_gui.h"
 #include "mods/mods_lua.h"
@@ -222,6 +227,184 @@ std::vector<std::string> guide_examples() {
     return out;
 }
 
+// What the guide says one example does. `marks` is text only that example
+// has, or with `whole` the example's entire text (a one-line example). `lua`
+// runs at the end of the example's own chunk, so it sees its locals, after a
+// whole mod has started, run a frame and heard a pause and a back; it calls
+// want(condition, what) for each effect (near(a, b) for numbers that went
+// through the world's single precision). `after` checks what only the game
+// shows (its log: these tests have no sound device). Every example runs on
+// an emptied world, with no network endpoint and no sound asked for.
+struct GuideCheck {
+    const char* marks;
+    bool whole;
+    const char* lua;
+    std::function<void(Game&, const std::string& log)> after = nullptr;
+};
+
+const GuideCheck GUIDE_CHECKS[] = {
+    {"local foe = z2_user_init(\"Foe\"", false, R"(
+        local me = z2_param_get("player")
+        want(z2_item_get(me, "has_user") and z2_item_get(me, "title_value") == "You", "the player is the user You")
+        want(#z2_items_find("planet owner:" .. me) == 1 and #z2_items_find("planet -owner:" .. me) == 1, "one planet each")
+        want(z2_param_get("state") == "play", "the play screen, also after a back"))",
+     [](Game& g, const std::string&) {
+         EXPECT_EQ(g.world.view[2], 600.0f);
+         EXPECT_EQ(g.world.view[3], 400.0f);
+     }},
+    {"onclick='resume'", false, R"(
+        want(z2.html == PAUSE, "a pause shows the pause page")
+        want(z2.state == "play", "back resumes")
+        z2.state = "pause"
+        event({type = "onclick", value = "resume"})
+        want(z2.state == "play", "the first button resumes")
+        event({type = "onclick", value = "menu"})
+        want(z2.state == "quit", "the second button leaves"))"},
+    {"z2_game_reset()\n", true, R"(
+        want(#z2_items_find("user OR planet OR fleet OR team") == 0, "no item is left"))",
+     [](Game& g, const std::string&) { EXPECT_EQ(g.world.parts_count, 0) << "no particle is left"; }},
+    {"local red = z2_user_init(\"Red\", 0xff5040, 0)\n", true, R"(
+        want(z2_item_get(red, "has_user") and z2_item_get(red, "title_value") == "Red", "a user named Red")
+        want(z2_item_get(red, "render_color") == 0xff5040, "in its colour")
+        want(z2_item_get(red, "user_team_n") == red, "on a side of its own"))"},
+    {"z2_team_init(\"Armada\"", false, R"(
+        want(z2_item_get(a, "user_team_n") == team and z2_item_get(b, "user_team_n") == team, "both users are on the team")
+        want(z2_item_get(team, "title_value") == "Armada" and z2_item_get(team, "render_color") == 0xff5040, "the team"))"},
+    {"local p = z2_planet_init(u, 100, 100, 60, 25)", false, R"(
+        want(z2_item_get(p, "has_planet") and z2_item_get(p, "owner_n") == u, "Blue's planet")
+        want(z2_item_get(p, "position_x") == 100 and z2_item_get(p, "position_y") == 100, "where it was put")
+        want(z2_item_get(p, "ships_production") == 60 and z2_item_get(p, "ships_value") == 25, "its production and ships")
+        want(z2_item_get(p, "planet_r") > z2_item_get(z2_planet_init(u, 0, 0, 15, 0), "planet_r"), "more production, a bigger planet"))"},
+    {"z2_planets_settle(0, 0, 400, 400)", false, R"(
+        local ps = z2_items_find("planet owner:" .. u)
+        want(#ps == 5, "five planets")
+        for i, a in ipairs(ps) do
+          local ax, ay = z2_item_get(a, "position_x"), z2_item_get(a, "position_y")
+          want(ax >= 0 and ax <= 400 and ay >= 0 and ay <= 400, "inside the rectangle")
+          for j = i + 1, #ps do
+            local bx, by = z2_item_get(ps[j], "position_x"), z2_item_get(ps[j], "position_y")
+            want(ax ~= bx or ay ~= by, "pushed apart")
+          end
+        end)"},
+    {"local fleet = z2_fleet_send(", false, R"(
+        want(fleet ~= 0 and z2_item_get(fleet, "has_fleet"), "a new fleet")
+        want(z2_item_get(fleet, "fleet_target") == b, "bound for the other planet")
+        want(near(z2_item_get(fleet, "fleet_ships"), 20) and near(z2_item_get(a, "ships_value"), 20), "half the ships left"))"},
+    {"z2_fleet_init(u, 30, a, b)", false, R"(
+        local fleets = z2_items_find("fleet owner:" .. u)
+        want(#fleets == 1 and near(z2_item_get(fleets[1], "fleet_ships"), 30), "a fleet of 30")
+        want(z2_item_get(fleets[1], "fleet_target") == b, "bound for b")
+        want(z2_item_get(a, "ships_value") == 0, "the planet gave none"))"},
+    {"z2_fleet_redirect(z2_fleet_send(100, a, b), c)", false, R"(
+        local fleets = z2_items_find("fleet owner:" .. u)
+        want(#fleets == 1 and z2_item_get(fleets[1], "fleet_target") == c, "the fleet turned to c"))"},
+    {"z2_planet_chown(p, b)", false, R"(
+        want(z2_item_get(p, "owner_n") == b, "Bob owns the planet"))"},
+    {"local dot = z2_item_init()", false, R"(
+        want(z2_item_get(dot, "has_position") and z2_item_get(dot, "position_x") == 10, "the keys were set")
+        want(not z2_item_get(dot, "has_planet") and not z2_item_get(dot, "has_user"), "nothing else"))"},
+    {"z2_item_set(u, \"ui_ships_show_mask\", 1)", false, R"(
+        want(z2_item_get(p, "ships_value") == 15, "five ships more")
+        want(z2_item_get(u, "ui_ships_show_mask") == 1, "Blue sees only its own counts"))"},
+    {"z2_item_destroy(z2_planet_init(", false, R"(
+        want(#z2_items_find("planet") == 0, "the planet is gone"))"},
+    {"z2_item_sync(u)", false, R"(
+        want(z2_item_get(u, "has_user"), "not hosting: the user stays as it was"))"},
+    {"local picked = z2_item_selected(", false, R"(
+        want(picked == false, "nothing is selected"))"},
+    {"local others = z2_items_find(\"planet -owner:\" .. u)", false, R"(
+        want(#mine == 1 and z2_item_get(mine[1], "owner_n") == u, "Blue's one planet")
+        want(#others == 0, "no other planet"))"},
+    {"z2_part_init(", false, "",
+     [](Game& g, const std::string&) {
+         ASSERT_EQ(g.world.parts_count, 1);
+         const Part& p = g.world.parts[g.world.parts_start];
+         EXPECT_STREQ(p.src, "spark");
+         EXPECT_EQ(p.d, 1.5f);
+         EXPECT_EQ(p.x, 200.0f);
+         EXPECT_EQ(p.vy, -30.0f);
+     }},
+    {"z2_view_set(0, 0, 800, 600)\n", true, "",
+     [](Game& g, const std::string&) {
+         EXPECT_EQ(g.world.view[2], 800.0f);
+         EXPECT_EQ(g.world.view[3], 600.0f);
+         EXPECT_EQ(g.ui.view[2], 800.0f) << "the match shows it";
+     }},
+    {"z2_bounds_set(0, 0, 800, 600)", false, "",
+     [](Game& g, const std::string&) {
+         EXPECT_EQ(g.world.bounds[2], 800.0f);
+         EXPECT_EQ(g.world.bounds[3], 600.0f);
+         EXPECT_EQ(g.world.clip[2], 800.0f);
+         EXPECT_EQ(g.world.clip[3], 600.0f);
+     }},
+    {"z2_param_set(\"status\", \"Take every red planet\")", false, R"(
+        want(z2_param_get("status") == "Take every red planet" and z2.status == z2_param_get("status"), "the status line")
+        want(z2_param_get("speed") == 2, "twice the speed")
+        want(type(who) == "string", "the player's name"))"},
+    {"saved.best = (saved.best or 0) + 1", false, R"(
+        want(saved.best >= 1 and json.decode(z2.data).best == saved.best, "the data is kept"))"},
+    {"z2_gui_set(\"bots\", 4)", false, R"(
+        want(bots == 4, "the slider reads what was set")
+        want(z2.state == "menu", "the page over the menu"))"},
+    {"z2_play_sound(\"sfx-click\")", false, "",
+     [](Game&, const std::string& log) {
+         EXPECT_TRUE(_game_audio_sounds.__has__(var("sfx-click"))) << "the sound is queued for this frame";
+         EXPECT_NE(log.find("play_music: mus-galaxy"), std::string::npos) << "the music is asked for";
+     }},
+    {"z2_chat_keywords('[\"Vega\", \"Rigel\"]')", false, "",
+     [](Game& g, const std::string&) {
+         ASSERT_NE(g.server_net, nullptr);
+         EXPECT_TRUE(g.server_net->opened) << "hosting";
+         ASSERT_NE(g.chat, nullptr);
+         ASSERT_FALSE(g.chat->lines.empty());
+         EXPECT_EQ(g.chat->lines.back().text, "Welcome!");
+         EXPECT_EQ(g.chat->keywords, (std::vector<std::string>{"Vega", "Rigel"}));
+     }},
+    {"z2_net_join(\"127.0.0.1\", 7000, \"\")", false, "",
+     [](Game& g, const std::string&) {
+         ASSERT_NE(g.client_net, nullptr);
+         EXPECT_EQ(g.client_net->port, 7000) << "joining the host";
+     }},
+    {"z2_api_call(", false, "",
+     [](Game&, const std::string&) {
+         EXPECT_TRUE(std::any_of(web_reqs.begin(), web_reqs.end(),
+                                 [](WebRequest* r) { return r->path.find("news") != std::string::npos; }))
+             << "the web service is asked";
+     }},
+    {"local h = z2_md5_digest(\"hello\")", false, R"(
+        want(type(mod_match) == "table" and type(mod_match.tally) == "function", "the module ran")
+        want(h == "5d41402abc4b2a76b9719d911017c592", "the MD5 of hello"))"},
+    {"local stopped, why = z2_sandbox(spin, 5, 0)", false, R"(
+        want(ok == true and err == nil, "the code ran")
+        want(stopped == false and why:find("instruction limit exceeded"), "the loop was stopped")
+        want(type(thousands) == "number" and type(kb) == "number", "what it used"))"},
+    {"local fleet = p:fleet_send(50, q)", false, R"(
+        want(near(z2_item_get(p.n, "ships_value"), 20), "p had 40 and sent half")
+        want(z2_item_get(fleet.n, "fleet_target") == q.n, "the fleet goes to q")
+        want(p:owner() == me, "p's owner is me")
+        for _, n in ipairs(z2_items_find("planet")) do want(z2_item_get(n, "ships_production") == 80, "every planet makes 80") end
+        want(z2_param_get("player") == me.n, "the player is stored as its number"))"},
+    {"button.button_name = \"go\"", false, R"(
+        want(z2_item_get(ring.n, "has_draw") and z2_item_get(ring.n, "draw_r") == 30, "a circle of radius 30")
+        want(z2_item_get(ring.n, "position_x") == 250, "moved to 250")
+        want(z2_item_get(bar.n, "draw_x2") == 100 and z2_item_get(bar.n, "draw_y3") == 20, "the triangle's corners")
+        want(z2_item_get(title.n, "label_text") == "Hello" and z2_item_get(title.n, "label_align") == 0, "a centred label")
+        want(z2_item_get(button.n, "has_image") and z2_item_get(button.n, "image_src") == "white", "an image")
+        want(z2_item_get(button.n, "has_button") and z2_item_get(button.n, "button_name") == "go", "a touch button named go"))"},
+    {"local rows = t_decode(t_encode(", false, R"(
+        want(back.rank == 3 and back.names[2] == "b", "JSON round trip")
+        want(rows[1].name == "Vega" and tonumber(rows[1].wins) == 3, "table round trip")
+        want(SCORE == 1, "a declared global")
+        strict(true)
+        want(not pcall(function() UNDECLARED = 1 end), "strict refuses a new global")
+        strict(false))"},
+    {"mod_bots.new(red", false, R"(
+        want(#z2_items_find("planet owner:" .. grey) == 6, "six neutral planets scattered")
+        want(tally[red].planets == 1, "Red's tally")
+        want(#z2_items_find("fleet owner:" .. red) >= 1, "the bot moved")
+        want(z2.html:find("Red holds 1") ~= nil, "the page"))"},
+};
+
 TEST_F(ShippedMod, EveryExampleOfTheModdersGuideRuns) {
     std::vector<std::string> examples = guide_examples();
     ASSERT_GE(examples.size(), 30u);
@@ -231,19 +414,44 @@ TEST_F(ShippedMod, EveryExampleOfTheModdersGuideRuns) {
         if (!fs::exists(dir + "/" + m)) fs::create_symlink(std::string(Z2_DATA_DIR) + "/" + m, dir + "/" + m);
     z2test::write_text(dir + "/blank.lua", "function init() end\nfunction loop(t) end\nfunction event(e) end\n");
     snprintf(game->mod_file, sizeof(game->mod_file), "%s/blank.lua", dir.c_str());
+    std::vector<int> used(std::size(GUIDE_CHECKS));
     for (size_t i = 0; i < examples.size(); i++) {
+        std::vector<const GuideCheck*> mine;
+        for (const GuideCheck& c : GUIDE_CHECKS)
+            if (c.whole ? examples[i] == c.marks : examples[i].find(c.marks) != std::string::npos) mine.push_back(&c);
+        if (mine.size() != 1) {
+            ADD_FAILURE() << "example " << i + 1 << " needs one check of what it does, has " << mine.size() << ":\n"
+                          << examples[i];
+            continue;
+        }
+        const GuideCheck* check = mine[0];
+        used[check - GUIDE_CHECKS]++;
         std::string out = z2test::stdout_of([&] {
+            game_server_deinit(*game);
+            game_client_deinit(*game);
+            _game_audio_sounds = var(VAR_DICT, 0);
             mods_restart(*game, 0, var(VAR_DICT, 0));
             ModsBase* engine = mods_engine_of(*game);
-            engine->script("init, loop, event = nil, nil, nil", "guide");
-            engine->script(examples[i].c_str(), "guide");
-            // An example that is a whole mod also starts, runs and hears a pause.
-            engine->script("if init then init() end if loop then loop(0.05) end "
-                           "if event then event({type = 'pause'}) event({type = 'back'}) end",
+            engine->script("init, loop, event = nil, nil, nil z2_game_reset() "
+                           "function want(ok, what) if not ok then error('not so: ' .. what, 2) end end "
+                           "function near(a, b) return math.abs(a - b) < 0.001 end",
                            "guide");
+            // An example that is a whole mod also starts, runs and hears a pause.
+            std::string chunk = examples[i] +
+                                "\nif init then init() end if loop then loop(0.05) end "
+                                "if event then event({type = 'pause'}) event({type = 'back'}) end\n" +
+                                check->lua + "\nguide_checked = true";
+            engine->script(chunk.c_str(), "guide");
+            engine->script("if not guide_checked then error('the check did not run') end guide_checked = nil", "guide");
         });
         EXPECT_EQ(out.find("Lua error"), std::string::npos) << "example " << i + 1 << ":\n" << examples[i] << "\n" << out;
+        if (check->after) {
+            SCOPED_TRACE("example " + std::to_string(i + 1) + ":\n" + examples[i]);
+            check->after(*game, out);
+        }
     }
+    for (size_t k = 0; k < used.size(); k++)
+        EXPECT_EQ(used[k], 1) << "the check marked \"" << GUIDE_CHECKS[k].marks << "\" belongs to one example";
 }
 
 INSTANTIATE_TEST_SUITE_P(Data, ShippedMod, testing::ValuesIn(shipped_mods()),

@@ -1,0 +1,129 @@
+// zentar_scratch: the tables the simulation step works in, one set per world.
+//
+// The collision pass, the unit moves and the fleet bookkeeping gather what
+// they read into packed tables, and keep memos of the angles they ask libm
+// for. None of it is world state: every pass rebuilds what it uses, and a
+// memo is taken only for the very same arguments. The tables live inside
+// the world (Zentar::step_scratch, after the documented fields), so every world
+// steps on its own: a host and a client, or two tests' worlds, in one
+// process. sys_init clears them with the rest; a copied world carries them
+// along, which changes nothing.
+#pragma once
+
+#include <cstdint>
+#include <new>
+
+#include "world/zentar.h"
+
+// ---- collision (zentar_collide.cpp) ----------------------------------------------
+
+enum {
+    ZT_CIDS = 16384,  // four times the item table: room for straddling copies
+    ZT_WINDOW = 32,   // largest group tested pair by pair
+};
+
+// What the pair tests read and write of each listed item, 32 bytes a slot.
+struct CollideRow {
+    float x, y, r, mass;
+    int32_t group, yield_mask, yield_id, target;
+};
+
+// One group of at most 32, copied out of the rows so that the pair loop
+// runs on a few packed arrays. A slot named twice in a caller's list gets
+// one copy and so moves as one item, as on the records.
+struct CollideGroup {
+    // The tests read x, y and r many at a time from any copy on, as far as
+    // a whole window past the last copy. What lies there is whatever earlier
+    // groups left (zero at first, then positions and radii): those lanes are
+    // masked off, and never denormal, which some processors handle slowly.
+    static constexpr int PAD = 2 * ZT_WINDOW;
+    int m;                                // distinct items
+    int slot[ZT_WINDOW], loc[ZT_WINDOW];  // by copy; copy of each list entry (-1: no item)
+    alignas(64) float x[PAD], y[PAD], r[PAD];
+    float mass[ZT_WINDOW];
+    int32_t group[ZT_WINDOW], yield_mask[ZT_WINDOW], yield_id[ZT_WINDOW];
+    int32_t target[ZT_WINDOW];  // collide_target
+    float target_r[ZT_WINDOW];  // its collide_r, while it names a real slot
+    bool has_target[ZT_WINDOW];
+};
+
+struct CollideScratch {
+    // Slot numbers of one pass, partitioned in place; the room beyond the
+    // filled part is scratch for the partition.
+    int cids[ZT_CIDS];
+    // Collision boxes of the pass by slot, one array per corner value: the
+    // partition reads two of them for every id at every level.
+    float boxes[4][ZT_ITEMS];
+    // The listed items' rows by slot. Rows below radius_top hold collide_r
+    // of every item, listed or not, for the neighbour comparisons (a
+    // neighbour may be any item); above it radii come from the records.
+    CollideRow rows[ZT_ITEMS];
+    int radius_top;
+    int checked;  // the lists name anything (a caller's), not distinct real slots
+    // The distinct slots whose rows go back to the records at the end.
+    int listed[ZT_ITEMS];
+    // Marks of slots met in a caller's list or group (stamp == serial).
+    uint32_t stamp[ZT_ITEMS];
+    uint32_t serial;
+    uint8_t copy_of[ZT_ITEMS];
+    // What the splits of this pass may still partition (see _collide_split).
+    int64_t split_budget;
+    CollideGroup group;
+};
+
+// ---- units (zentar_unit.cpp) -------------------------------------------------------
+
+// A facing worked out ahead, by slot: what the facing update makes of the
+// unit's displacement (y, x), the bytes `in` of its turn rate, turn time,
+// facing and facing count (the record's bytes 196 .. 211) and s, the step in
+// 1/40 s: the new facing and turn time.
+struct UnitFacing {
+    uint32_t serial;  // the plan that wrote it
+    float y, x, s;
+    uint32_t in[4];
+    float face, time;
+};
+
+// The moves of the units worked out ahead: everything unit_move reads and
+// what it writes, in packed arrays; the plan of slot n is number k[n].
+struct UnitMovePlans {
+    static constexpr int CAP = ZT_ITEMS + 4;  // the turns are made four at a time
+    uint32_t serial[ZT_ITEMS];                // by slot: the plan that wrote it, 0 none
+    int32_t k[ZT_ITEMS];                      // by slot
+    // by plan, read:
+    int32_t slot[CAP], n[CAP], ticks[CAP];
+    float px[CAP], py[CAP], lx[CAP], ly[CAP], speed[CAP], heading[CAP], rate[CAP], time[CAP];
+    float tx[CAP], ty[CAP];
+    float to[CAP];  // atan2f(ty - py, tx - px)
+    // by plan, written:
+    float out_x[CAP], out_y[CAP], out_heading[CAP], out_rate[CAP], out_time[CAP];
+    float dt;
+    int count;
+};
+
+struct UnitScratch {
+    UnitMovePlans moves;
+    uint32_t move_serial;
+    UnitFacing facing[ZT_ITEMS];
+    uint32_t face_serial;
+    // The facings being planned, by plan (as the moves), four at a time.
+    static constexpr int CAP = UnitMovePlans::CAP;
+    float face_y[CAP], face_x[CAP], face_a[CAP];
+    alignas(16) uint32_t face_in[CAP][4];
+};
+
+// ---- the whole block ----------------------------------------------------------------
+
+struct ZentarScratch {
+    CollideScratch collide;
+    UnitScratch unit;
+    int fleets[ZT_ITEMS];  // fleets_loop: the fleets of the step
+};
+static_assert(sizeof(ZentarScratch) <= sizeof(Zentar::step_scratch), "Zentar::step_scratch holds the step's tables");
+static_assert(alignof(ZentarScratch) <= alignof(Zentar), "Zentar::step_scratch is aligned for the step's tables");
+
+// Every member is a plain number or an array of them, so the zeroed bytes
+// of the world are a valid (empty) block.
+inline ZentarScratch& zt_scratch(Zentar& world) {
+    return *std::launder(reinterpret_cast<ZentarScratch*>(world.step_scratch));
+}
