@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app/game.h"
-#include "app/game_audio.h"
-#include "net/game_net.h"
+#include "shell/game_audio.h"
+#include "app/game_net.h"
 #include "net/net.h"
 #include "mods/mods_api.h"
 #include "mods_gui/mods_gui.h"
