@@ -26,13 +26,13 @@ local LEVELS = {
    tip = "A planet you empty is easy to take: keep some ships at home."},
   {name = "In the dark", w = 640, h = 400, bots = 1, level = 3, neutrals = 8, nships = {5, 25},
    you = {100, 40}, them = {80, 35},
-   tip = "The rival's ship counts are hidden now: judge it by its planets and fleets."},
+   tip = "Rival ship counts are hidden now: judge by planet size and fleets."},
   {name = "Two at once", w = 640, h = 420, bots = 2, level = 3, neutrals = 8, nships = {8, 25},
    you = {100, 45}, them = {60, 30},
    tip = "Two rivals fight each other too: let them, and take what they leave."},
   {name = "Crossfire", w = 720, h = 450, bots = 2, level = 4, neutrals = 8, nships = {10, 30},
    you = {100, 45}, them = {90, 40},
-   tip = "These rivals send help to a planet you attack: send enough to take it at once."},
+   tip = "These rivals defend: send enough to take a planet at once."},
   {name = "Watchful", w = 800, h = 500, bots = 2, level = 5, neutrals = 7, nships = {10, 30},
    you = {100, 50}, them = {100, 50},
    tip = "These rivals go for the planets worth most: guard your big ones."},
@@ -160,8 +160,10 @@ local function start(n)
     local you = z2.new_label("YOU", z2_item_get(home, "position_x"), z2_item_get(home, "position_y") - 40, 0xffffff)
     you.label_align = 0
     mod_match.play(LESSON[1])
+  elseif lv.tip then
+    mod_match.play("Level " .. n .. ": " .. lv.tip) -- a tip fits a small screen's status line
   else
-    mod_match.play(title(n) .. " - " .. (lv.tip or "take every planet of your rivals."))
+    mod_match.play(title(n) .. " - take every planet of your rivals.")
   end
 end
 

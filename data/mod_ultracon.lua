@@ -31,11 +31,13 @@ end
 
 -- The bar takes a strip under the part of the map in view, so its buttons
 -- cover no planet of that part; it keeps its size on screen at every zoom.
+-- The screen may show more of the map than the view asks for: the bar
+-- reaches far to the sides and down, over whatever lies there.
 local function set_view()
   local x, y, w, h = view_rect()
   local k = w / 800
   z2.view_set(x, y, w, h + BAR * k)
-  bar.position_x, bar.position_y = x, y + h
+  bar.position_x, bar.position_y = x - 800 * k, y + h
   bar.image_scale = k
   for _, c in ipairs(controls) do
     local item, label = c.item, c.label
@@ -86,7 +88,7 @@ local function start()
   local you = z2.new_label("YOU", z2_item_get(home, "position_x"), z2_item_get(home, "position_y") - 45, 0xffffff)
   you.label_align = 0
   -- An opaque bar, drawn over whatever lies beyond the part in view.
-  bar = z2.new_image("white", 0, 0, 800, BAR)
+  bar = z2.new_image("white", 0, 0, 2400, BAR + 800)
   bar.render_color = 0x101828
   controls = {}
   control("zoom_out", "-", 258)
