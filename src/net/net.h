@@ -34,6 +34,16 @@ struct NetPeer {
     std::string name;          // remote display name (host side)
     std::string challenge;     // decimal challenge sent to this peer (host side)
     std::string token;         // expected (host) or computed (client) join token
+    // Host side only: the guards against a peer that hogs a slot or the
+    // host's memory.
+    int32_t since = 0;         // timer (ms) at connect, or at refusal
+    // Full resend of the world (after "join", "rejoin" or "refresh"): 0 none,
+    // 1 asked (going out with the next loop), 2 in flight until every
+    // reliable packet up to resend_mark is acknowledged.
+    int32_t resend = 0;
+    int32_t resend_again = 0;  // another "refresh" came while one was under way
+    uint32_t resend_loop = 0;  // the host loop in which it was asked
+    uint16_t resend_mark = 0;  // reliable sequence number of its last packet
 };
 
 class Net {
@@ -147,16 +157,37 @@ public:
 // The endpoint of the process that hosts a match.
 class NetServer : public NetENet {
 public:
+    // Guards against hostile peers (tests narrow them):
+    // a connection that has not joined (answered the challenge) within this
+    // time is dropped; a refused one that has not gone by then as well;
+    int32_t join_wait_ms = 5000;
+    // connections from one IP address beyond this many are turned away;
+    int32_t max_per_address = 8;
+    // a connection whose output waiting for its acknowledgement (data and
+    // ENet's own bookkeeping) passes this many bytes is dropped.
+    size_t max_unacked = 4u << 20;
+
     void open() override;
     bool open_checked() override;  // false when the port cannot be bound
     void loop(int timeout_ms) override;
     ~NetServer() override;
 
+    // Bytes of p's output not yet acknowledged; *resend_pending tells
+    // whether its full resend in flight still is.
+    static size_t backlog(const NetPeer* p, bool* resend_pending);
+
 private:
+    uint32_t loops = 0;            // loop calls so far
+    int32_t cap_logged_at = 0;     // timer when a refusal at the address cap was last logged
+    int32_t cap_unlogged = 0;      // refusals at the cap since then, not logged one by one
+
     void on_connect(ENetPeer* peer, uint32_t data);
     void on_disconnect(ENetPeer* peer);
     void on_receive(ENetPeer* peer, const ENetPacket* packet);
     void refuse(NetPeer* p, const char* why);
+    void drop(NetPeer* p, const char* why);
+    void forget(NetPeer* p);
+    void watch_peers();
     void send_outbox();
 };
 

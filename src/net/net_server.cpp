@@ -3,13 +3,18 @@
 // Reads client-to-host packets: uid[16] name[16] token[16] type[16] value...
 // Writes host-to-client packets: zero[48] type[16] value... (net_build)
 // (64-byte headers, fields at most 15 characters and zero-padded; net_pack.h.)
+#include <algorithm>  // max
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#if defined(__GLIBC__)
+#include <malloc.h>  // malloc_trim: a dropped backlog goes back to the system
+#endif
 
 #include "net/net.h"
 #include "net/net_pack.h"
+#include "ruvezor/util/qel_driver.h"  // driver_timer_get_ticks
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_md5.h"
 
@@ -20,6 +25,19 @@ constexpr int MAX_PEERS = 256;
 constexpr size_t MAX_KEY = 223;
 
 char token_buf[256];
+
+// ENet itself turns away handshakes from an address beyond this many times
+// the cap, before they reach a slot of ours (they are never logged).
+constexpr int HANDSHAKE_CAP_FACTOR = 2;
+
+const char* _net_ip(const ENetAddress& a) {
+    static char text[64];
+    if (enet_address_get_host_ip(&a, text, sizeof(text)) < 0) snprintf(text, sizeof(text), "?");
+    return text;
+}
+
+// Reliable sequence number s comes at or before mark (numbers wrap at 16 bits).
+bool _net_seq_upto(uint16_t s, uint16_t mark) { return static_cast<uint16_t>(mark - s) < 0x8000u; }
 
 // First 15 lowercase hex digits of MD5 of the text, into token_buf.
 const char* md5_15(const char* text) {
@@ -77,6 +95,28 @@ bool NetServer::open_checked() {
     return true;
 }
 
+size_t NetServer::backlog(const NetPeer* p, bool* resend_pending) {
+    bool pending = false;
+    size_t bytes = 0;
+    const ENetPeer* e = p->peer;
+    if (e) {
+        // Queued, and sent but not acknowledged; what has gone is freed.
+        for (const ENetList* list : {&e->outgoingCommands, &e->sentReliableCommands}) {
+            for (ENetListIterator it = enet_list_begin(list); it != enet_list_end(list);
+                 it = enet_list_next(it)) {
+                const ENetOutgoingCommand* c = reinterpret_cast<const ENetOutgoingCommand*>(it);
+                bytes += sizeof(ENetOutgoingCommand) + c->fragmentLength;
+                if (p->resend == 2 && c->command.header.channelID == 0 &&
+                    (c->command.header.command & ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE) &&
+                    _net_seq_upto(c->reliableSequenceNumber, p->resend_mark))
+                    pending = true;
+            }
+        }
+    }
+    if (resend_pending) *resend_pending = pending;
+    return bytes;
+}
+
 void NetServer::open() {
     if (!open_checked()) exit(-1);
 }
@@ -87,8 +127,27 @@ void NetServer::on_connect(ENetPeer* peer, uint32_t data) {
         enet_peer_disconnect(peer, NET_VERSION);
         return;
     }
+    // One socket could otherwise take every slot. Turned away at once: a
+    // connection waiting for its disconnect to be acknowledged keeps a slot.
+    int same = 0;
+    for (const NetPeer* q : peers) same += q->peer && q->peer->address.host == peer->address.host;
+    if (same >= max_per_address) {
+        int32_t now = driver_timer_get_ticks();
+        if (cap_unlogged == 0 || now - cap_logged_at >= 1000 || now < cap_logged_at) {
+            qel_log("net: refused a connection from %s: %d connections from there already (and %d more "
+                    "refused since the last such line)\n",
+                    _net_ip(peer->address), same, cap_unlogged);
+            cap_logged_at = now;
+            cap_unlogged = 0;
+        } else {
+            cap_unlogged++;
+        }
+        enet_peer_disconnect_now(peer, NET_VERSION);
+        return;
+    }
     NetPeer* p = new NetPeer();
     p->peer = peer;
+    p->since = driver_timer_get_ticks();
     peers.push_back(p);
     peer->data = p;
     enet_peer_throttle_configure(peer, 5000, 0, 0);
@@ -102,7 +161,11 @@ void NetServer::on_connect(ENetPeer* peer, uint32_t data) {
 void NetServer::on_disconnect(ENetPeer* peer) {
     NetPeer* p = static_cast<NetPeer*>(peer->data);
     peer->data = nullptr;
-    if (!p) return;
+    if (p) forget(p);
+}
+
+// The connection of record p is gone: its "leave", and the record.
+void NetServer::forget(NetPeer* p) {
     if (p->joined && _count_uid(this, p->uid) < 2) receive(p->uid, "leave", "");
     for (size_t i = 0; i < peers.size(); i++) {
         if (peers[i] == p) {
@@ -124,7 +187,59 @@ void NetServer::refuse(NetPeer* p, const char* why) {
         p->uid.clear();
         p->name.clear();
     }
+    p->since = driver_timer_get_ticks();  // given the join wait to go
     enet_peer_disconnect(p->peer, NET_VERSION);
+}
+
+// Ends p's connection at once, freeing its slot and everything queued for it.
+void NetServer::drop(NetPeer* p, const char* why) {
+    qel_log("net: dropping connection \"%s\" from %s: %s\n", p->uid.c_str(), _net_ip(p->peer->address), why);
+    ENetPeer* e = p->peer;
+    e->data = nullptr;
+    enet_peer_disconnect_now(e, NET_VERSION);
+    forget(p);
+}
+
+void NetServer::watch_peers() {
+    int32_t now = driver_timer_get_ticks();
+    bool trim = false;
+    for (size_t i = 0; i < peers.size();) {
+        NetPeer* p = peers[i];
+        if (!p->peer) {
+            i++;
+            continue;
+        }
+        bool resend_pending = false;
+        size_t bytes = backlog(p, &resend_pending);
+        if (bytes > max_unacked) {
+            char why[96];
+            snprintf(why, sizeof(why), "%zu bytes wait for its acknowledgement", bytes);
+            drop(p, why);
+            trim = true;
+            continue;
+        }
+        if (now < p->since) p->since = now;  // the timer went back (daily reset)
+        if ((!p->joined || !p->active) && now - p->since >= join_wait_ms) {
+            drop(p, p->active ? "did not join in time" : "did not go when refused");
+            continue;
+        }
+        if (p->resend == 2 && !resend_pending) {
+            p->resend = 0;
+            if (p->resend_again) {
+                // What it asked for while the last one was under way.
+                p->resend_again = 0;
+                p->resend = 1;
+                p->resend_loop = loops;
+                receive(p->uid, "refresh", "");
+            }
+        }
+        i++;
+    }
+#if defined(__GLIBC__)
+    if (trim) malloc_trim(0);
+#else
+    (void)trim;
+#endif
 }
 
 void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
@@ -171,6 +286,19 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
             return;
         }
     }
+    // Every full resend of the world is answered once, and until it is
+    // acknowledged further "refresh" requests only ask for one more after
+    // it: a peer that asks again and again and never acknowledges would
+    // otherwise make the host queue the world for it without end.
+    bool refresh = strcmp(h.type, "refresh") == 0;
+    if (refresh && p->resend) {
+        p->resend_again = 1;
+        return;
+    }
+    if (refresh || !p->joined) {
+        p->resend = 1;
+        p->resend_loop = loops;
+    }
     if (!p->joined) {
         p->joined = 1;
         if (_count_uid(this, p->uid) < 2) {
@@ -200,20 +328,37 @@ void NetServer::send_outbox() {
                     m.type.c_str(), static_cast<int>(m.value.size()));
             continue;
         }
-        enet_uint32 flags = (m.reliable & 1) ? ENET_PACKET_FLAG_RELIABLE : 0;
-        if (m.uid.empty()) {
-            ENetPacket* pk = enet_packet_create(packed.data(), packed.size(), flags);
-            if (pk) enet_host_broadcast(enet_host, 0, pk);
-            continue;
+        // Everybody (an empty uid) means every admitted connection: one that
+        // has not answered its challenge gets nothing but the challenge.
+        ENetPacket* pk = nullptr;
+        for (NetPeer* p : peers) {
+            if (!p->active || !p->joined || !p->peer || (!m.uid.empty() && p->uid != m.uid)) continue;
+            if (!pk) {
+                pk = enet_packet_create(packed.data(), packed.size(),
+                                        (m.reliable & 1) ? ENET_PACKET_FLAG_RELIABLE : 0);
+                if (!pk) {
+                    qel_log("net: out of memory for a packet of %d bytes\n", static_cast<int>(packed.size()));
+                    break;
+                }
+            }
+            enet_peer_send(p->peer, 0, pk);
         }
-        for (NetPeer* p : peers)
-            if (p->active && p->joined && p->uid == m.uid) send_packet(p->peer, packed, m.reliable);
+        if (pk && pk->referenceCount == 0) enet_packet_destroy(pk);
     }
     outbox_sent();
+    // A resend asked for in an earlier loop went out just now: it is under
+    // way until its last packet is acknowledged.
+    for (NetPeer* p : peers) {
+        if (p->resend != 1 || p->resend_loop == loops || !p->peer || p->peer->channelCount < 1) continue;
+        p->resend = 2;
+        p->resend_mark = p->peer->channels[0].outgoingReliableSequenceNumber;
+    }
 }
 
 void NetServer::loop(int timeout_ms) {
     if (opened != 1) return;
+    loops++;
+    enet_host->duplicatePeers = static_cast<size_t>(std::max(max_per_address, 1) * HANDSHAKE_CAP_FACTOR);
     service(timeout_ms, [&](const ENetEvent& ev) {
         switch (ev.type) {
         case ENET_EVENT_TYPE_CONNECT:
@@ -231,6 +376,7 @@ void NetServer::loop(int timeout_ms) {
     });
     send_outbox();
     enet_host_flush(enet_host);
+    watch_peers();
 }
 
 NetServer::~NetServer() = default;

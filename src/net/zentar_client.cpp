@@ -4,19 +4,23 @@
 // "S", "D") are raw 640-byte Items whose bytes 4..7 name the host slot h.
 // Every record is cleaned before use: its host slot references are
 // range-checked and translated to local slots (0 when out of range or not
-// mapped), its text fields get their terminators, its non-finite reals
-// become 0 and its hold time (a client-only field) is cleared. An item's
-// reference to a host slot not mapped yet (a joining client meets planets
-// before their owners) reads 0 and is filled in once that slot is mapped; a
-// fleet that would fly for an unknown owner or to an unknown target waits
-// for the host's next record instead. A local
-// endpoint (the hosting player's own) ignores all of this: its world is the
-// host's.
+// mapped), its text fields get their terminators, its reals that are not
+// finite, or lie outside what the simulation handles (positions, radii,
+// masses, speeds, ship counts; see the bounds in zentar_client.h), become 0
+// with a log line, and its hold time (a client-only field) is cleared. An
+// item's reference to a host slot not mapped yet (a joining client meets
+// planets before their owners) reads 0 and is filled in once that slot is
+// mapped; a fleet that would fly for an unknown owner or to an unknown
+// target waits for the host's next record instead. A local endpoint (the
+// hosting player's own) ignores all of this: its world is the host's.
 #include "net/zentar_client.h"
 
+#include <algorithm>  // min
 #include <array>
+#include <cfloat>     // FLT_MAX
 #include <cmath>
 #include <cstddef>
+#include <cstdint>    // SIZE_MAX
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,8 +49,12 @@ struct ZentarClient {
     std::vector<ZcPending> pending;   // at most one per item and reference field
     int64_t prev = -1;                // timer at the previous ping check, -1 before the first
     int64_t next = 0;                 // timer at which the next ping is due
+    int cleaned_logged = 0;           // log lines about cleaned records since the last reset
 };
 ZentarClient zc;
+
+// A hostile host could fill the log with one line per record.
+constexpr int CLEANED_LOG_MAX = 20;
 
 constexpr size_t TEMP_SWEEP_AT = 8192;
 constexpr size_t REC = sizeof(Item);
@@ -119,22 +127,74 @@ int32_t _zc_rd32(const unsigned char* p) {
     return v;
 }
 
-void _zc_clean(Item& r) {
+// Reals the simulation works with, and the values it handles. A host sends
+// nothing beyond them; past them the collision split of a step runs
+// practically for ever (a fleet's units far off the field, radii that cover
+// it) and sums run out of the float range.
+struct ZcRange {
+    size_t off;
+    float lo, hi;
+};
+constexpr ZcRange RANGES[] = {
+    {offsetof(Item, position_x), -ZC_COORD_MAX, ZC_COORD_MAX},
+    {offsetof(Item, position_y), -ZC_COORD_MAX, ZC_COORD_MAX},
+    {offsetof(Item, collide_r), 0, ZC_RADIUS_MAX},
+    {offsetof(Item, planet_r), 0, ZC_RADIUS_MAX},
+    {offsetof(Item, fleet_r), 0, ZC_RADIUS_MAX},
+    {offsetof(Item, collide_mass), 0, ZC_MASS_MAX},
+    {offsetof(Item, unit_speed), 0, ZC_SPEED_MAX},
+    {offsetof(Item, motion_vx), -ZC_SPEED_MAX, ZC_SPEED_MAX},
+    {offsetof(Item, motion_vy), -ZC_SPEED_MAX, ZC_SPEED_MAX},
+    // A user's units fly at 40 times this.
+    {offsetof(Item, fleet_v_factor), 0, ZC_SPEED_MAX / 40},
+    {offsetof(Item, ships_value), -ZC_SHIPS_MAX, ZC_SHIPS_MAX},
+    {offsetof(Item, fleet_ships), -ZC_SHIPS_MAX, ZC_SHIPS_MAX},
+    {offsetof(Item, ships_production), -ZC_SHIPS_MAX, ZC_SHIPS_MAX},
+    {offsetof(Item, ships_production_factor), -ZC_FACTOR_MAX, ZC_FACTOR_MAX},
+    {offsetof(Item, ships_value_factor), -ZC_FACTOR_MAX, ZC_FACTOR_MAX},
+};
+
+const char* _zc_field_name(size_t off) {
+    for (const ZtField& f : ZT_ITEM_FIELDS)
+        if (off >= f.off && off < static_cast<size_t>(f.off) + f.size) return f.name;
+    return "?";
+}
+
+// Sets the real at off to 0 when it is not finite or out of its range;
+// returns the field's offset when it did, else SIZE_MAX.
+size_t _zc_clean_real(unsigned char* b, size_t off, float lo, float hi) {
+    float v;
+    memcpy(&v, b + off, sizeof(v));
+    if (std::isfinite(v) && v >= lo && v <= hi) return SIZE_MAX;
+    v = 0;
+    memcpy(b + off, &v, sizeof(v));
+    return off;
+}
+
+void _zc_clean(Item& r, int h) {
     unsigned char* b = reinterpret_cast<unsigned char*>(&r);
-    for (const ZtField& f : FLOAT_FIELDS) {
-        for (size_t off = f.off; off < f.off + f.size; off += sizeof(float)) {
-            float v;
-            memcpy(&v, b + off, sizeof(v));
-            if (!std::isfinite(v)) {
-                v = 0;
-                memcpy(b + off, &v, sizeof(v));
-            }
-        }
-    }
+    size_t bad = SIZE_MAX;  // the first field set to 0
+    int count = 0;
+    auto note = [&](size_t off) {
+        if (off == SIZE_MAX) return;
+        if (bad == SIZE_MAX) bad = off;
+        count++;
+    };
+    for (const ZtField& f : FLOAT_FIELDS)
+        for (size_t off = f.off; off < f.off + f.size; off += sizeof(float))
+            note(_zc_clean_real(b, off, -FLT_MAX, FLT_MAX));
+    for (const ZcRange& g : RANGES) note(_zc_clean_real(b, g.off, g.lo, g.hi));
     for (const ZtField& f : TEXT_FIELDS) b[f.off + f.size - 1] = 0;
     r.sync_hold_until = 0;
     r.in_use = 1;
     r.has_sync = 1;
+    if (!count || zc.cleaned_logged > CLEANED_LOG_MAX) return;
+    if (++zc.cleaned_logged > CLEANED_LOG_MAX) {
+        qel_log("net: more host records with bad values; no more lines until the next reset\n");
+        return;
+    }
+    qel_log("net: host record for slot %d: %d value(s) out of range set to 0, the first in %s\n", h, count,
+            _zc_field_name(bad));
 }
 
 // Translates the record's references; those naming host slots not mapped yet
@@ -267,8 +327,10 @@ bool _zentar_client_update(Zentar& world, Item& p, const Item& r, int adopt, boo
         float dh = std::hypot(r.position_x - t.position_x, r.position_y - t.position_y);
         if (t.in_use && dh > 1 && dl > 1 && std::fabs(dl - dh) > 1 && r.unit_speed > 0 &&
             std::isfinite(r.unit_speed)) {
+            // A fleet far behind the host's, which nearly arrived, would
+            // catch up faster than anything flies.
             float s = dl / (dh / r.unit_speed);
-            if (s > 0 && std::isfinite(s)) p.unit_speed = s;
+            if (s > 0 && std::isfinite(s)) p.unit_speed = std::min(s, ZC_SPEED_MAX);
         }
     }
     if (adopt) {
@@ -296,7 +358,7 @@ bool _zc_hold(Item& p, const Item& r) {
 }
 
 void _zentar_client_handle_item_(Zentar& world, int h, Item r) {
-    _zc_clean(r);
+    _zc_clean(r, h);
     std::vector<ZcPending> waiting;
     int local = world.client_map_local[h];
     bool again = false;  // the item's copy here was spent, and it comes whole
@@ -384,9 +446,10 @@ std::vector<std::string> _zc_split(const std::string& value) {
     return out;
 }
 
+// A view or bounds number; 0 past the field the simulation handles.
 float _zc_real(const std::string& s) {
     double v = strtod(s.c_str(), nullptr);
-    if (!std::isfinite(v) || v > 3.0e38 || v < -3.0e38) return 0;
+    if (!std::isfinite(v) || v > ZC_COORD_MAX || v < -ZC_COORD_MAX) return 0;
     return static_cast<float>(v);
 }
 
@@ -493,6 +556,7 @@ void zentar_client_handle(Net* net, Zentar& world, NetMessage& msg) {
         _zc_ui_reset(world);
         zc.zlag.clear();
         zc.pending.clear();
+        zc.cleaned_logged = 0;
     } else if (type == "X") {
         _zc_handle_ext(world, v);
     } else if (type == "P") {

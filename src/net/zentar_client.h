@@ -11,6 +11,18 @@
 #include "net/net.h"
 #include "world/zentar.h"
 
+// What a client takes from host records: a real beyond these becomes 0 (the
+// simulation handles none beyond them, and a host sends none). Coordinates
+// reach 40 times the widest field the shipped mods lay out, radii ten times
+// that of a planet of production 100, and a user's units fly at 40 times
+// its speed factor.
+constexpr float ZC_COORD_MAX = 100000.0f;  // positions, view and bounds
+constexpr float ZC_RADIUS_MAX = 256.0f;    // collide_r, planet_r, fleet_r
+constexpr float ZC_MASS_MAX = 1.0e6f;      // collide_mass (pi 256^2 is about 2e5)
+constexpr float ZC_SPEED_MAX = 10000.0f;   // unit_speed, motion per second
+constexpr float ZC_SHIPS_MAX = 1.0e9f;     // ship counts and production
+constexpr float ZC_FACTOR_MAX = 1000.0f;   // a user's production and ships multipliers
+
 // Applies one host message; does nothing on a local endpoint (whose world is
 // the host's own).
 void zentar_client_handle(Net* net, Zentar& world, NetMessage& msg);

@@ -55,9 +55,9 @@ struct Raw {
     std::vector<Ev> ev;
     uint32_t refuse_with = 0;  // disconnect every connection with this data
 
-    explicit Raw(size_t peers, bool bind = false) {
+    explicit Raw(size_t peers, bool bind = false, const char* at = "127.0.0.1") {
         ENetAddress a;
-        enet_address_set_host(&a, "127.0.0.1");
+        enet_address_set_host(&a, at);
         a.port = 0;
         host = enet_host_create(bind ? &a : nullptr, peers, 1, 0, 0);
         enet_host_compress_with_range_coder(host);
@@ -226,8 +226,9 @@ TEST(NetLoopback, WrongOrMissingTokenIsRefused) {
     EXPECT_TRUE(s.got.empty());
 }
 
-// Empty key: any token passes, the challenge is empty, broadcasts reach
-// connections still waiting to answer, but only those that exist.
+// Empty key: any token passes and the challenge is empty. Broadcasts reach
+// the connections that exist and have joined: one that never answers its
+// challenge hears nothing but the challenge, neither chat nor the world.
 TEST(NetLoopback, EmptyKeyAndBroadcasts) {
     NetPtr server = make_server("");
     server->send("", "early", "", 1);
@@ -243,12 +244,13 @@ TEST(NetLoopback, EmptyKeyAndBroadcasts) {
     EXPECT_EQ(decode(raw.ev.back().payload), std::make_pair(std::string("challenge"), std::string()));
 
     server->send("", "B", "all", 1);
+    server->send("", "A", std::string(4096, '\0'), 0);
     server->send("me", "P", "one", 1);
-    ASSERT_TRUE(pump_until({&s, &l}, {&raw}, [&] { return l.count("P") && raw.count(ENET_EVENT_TYPE_RECEIVE) == 2; }));
+    ASSERT_TRUE(pump_until({&s, &l}, {&raw}, [&] { return l.count("P") == 1; }));
     settle({&s, &l}, {&raw});
-    EXPECT_EQ(l.types(), (Types{"connect", "B", "P"}));
-    EXPECT_EQ(raw.count(ENET_EVENT_TYPE_RECEIVE), 2u);
-    EXPECT_EQ(decode(raw.ev.back().payload).first, "B");
+    EXPECT_EQ(l.types(), (Types{"connect", "B", "A", "P"}));
+    EXPECT_EQ(raw.count(ENET_EVENT_TYPE_RECEIVE), 1u);
+    EXPECT_EQ(decode(raw.ev.back().payload).first, "challenge");
 
     // A connection that never passed the checks leaves no notice.
     enet_peer_disconnect(raw.all(ENET_EVENT_TYPE_CONNECT)[0]->peer, 0);
@@ -294,6 +296,7 @@ TEST(NetLoopback, DisconnectTypeEndsAnAdmittedConnection) {
 
 TEST(NetLoopback, HostRefusesOtherVersionsAndMalformedPackets) {
     NetPtr server = make_server("k");
+    static_cast<NetServer*>(server.get())->max_per_address = 32;  // all of them dial from 127.0.0.1
     Ep s{server.get(), {}};
     Raw old(1), shorty(1), anon(1), fuzz(16);
     old.connect(port_of(server.get()), 13);
@@ -554,6 +557,45 @@ TEST(NetRawPeer, RefusedStrangerDoesNotCountForTheUid) {
     Ep b{back.get(), {}};
     ASSERT_TRUE(pump_until({&s, &b}, {}, [&] { return s.count("ping") == 2; }));
     EXPECT_EQ(s.types(), (Types{"join", "ping", "leave", "join", "ping"}));
+}
+
+// One socket dialling every slot of a keyed host, then keeping silent:
+// beyond a few connections from its address it is turned away at once, the
+// connections it holds are dropped when they have not joined in time, and
+// a player from another address gets in all along.
+TEST(NetRawPeer, OneAddressCannotTakeEverySlot) {
+    NetPtr server = make_server("k");
+    NetServer* host = static_cast<NetServer*>(server.get());
+    host->join_wait_ms = 1000;
+    Ep s{server.get(), {}};
+    testing::internal::CaptureStdout();
+    Raw flood(256, true, "127.0.0.2");
+    for (int i = 0; i < 256; i++) flood.connect(port_of(server.get()), NET_VERSION);
+    auto from_flood = [&] {
+        int n = 0;
+        for (const NetPeer* p : server->peers) n += p->peer->address.host == flood.host->address.host;
+        return n;
+    };
+    int most = 0;
+    pump_until({&s}, {&flood}, [&] {
+        most = std::max(most, from_flood());
+        return false;
+    }, 500);
+
+    // The flood keeps silent from now on; a player dials from 127.0.0.1.
+    NetPtr player = make_client(port_of(server.get()), "u1", "Alice", mk_token2("k", "u1|Alice"));
+    player->open();
+    Ep c{player.get(), {}};
+    bool joined = pump_until({&s, &c}, {}, [&] { return s.count("join") == 1; });
+    bool flood_gone = pump_until({&s, &c}, {}, [&] { return from_flood() == 0; }, 8000);
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_LE(most, host->max_per_address);
+    EXPECT_TRUE(joined) << "the player was locked out";
+    EXPECT_TRUE(flood_gone);
+    EXPECT_EQ(server->count_peers(), 1);
+    EXPECT_EQ(s.count("leave"), 0);
+    EXPECT_NE(log.find("net: refused a connection from 127.0.0.2"), std::string::npos);
+    EXPECT_NE(log.find("did not join in time"), std::string::npos);
 }
 
 // Hand-made run-length streams and oversized packets against a host without a

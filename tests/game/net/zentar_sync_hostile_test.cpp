@@ -6,10 +6,15 @@
 
 #include <climits>
 #include <cmath>
+#include <csignal>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "app/game.h"
 #include "net/net.h"
@@ -60,6 +65,13 @@ std::string table_faults(const Zentar& w) {
             if (ref < 0 || ref >= ZT_ITEMS) out += "slot " + std::to_string(i) + " refers outside the table; ";
         if (!std::isfinite(it.position_x) || !std::isfinite(it.position_y))
             out += "slot " + std::to_string(i) + " has no finite position; ";
+        // Units spread a little beyond the bound of what a host may place.
+        if (std::fabs(it.position_x) > 2 * ZC_COORD_MAX || std::fabs(it.position_y) > 2 * ZC_COORD_MAX)
+            out += "slot " + std::to_string(i) + " lies far off the field; ";
+        if (!(it.collide_r >= 0 && it.collide_r <= ZC_RADIUS_MAX))
+            out += "slot " + std::to_string(i) + " has a radius out of range; ";
+        if (!(it.unit_speed >= 0 && it.unit_speed <= ZC_SPEED_MAX))
+            out += "slot " + std::to_string(i) + " has a speed out of range; ";
     }
     if (live != w.live) out += "live count off; ";
     if (w.client_map_count < 0 || w.client_map_count > ZT_ITEMS) out += "map count out of range; ";
@@ -381,6 +393,20 @@ protected:
         memcpy(d.data() + 4, &n, 4);
         feed("D", d);
     }
+    // A fleet record as a host could send it for host slot n.
+    static Item fleet_record(int n, int32_t uid, int owner, int target, int32_t units, float ships) {
+        Item f{};
+        f.in_use = 1;
+        f.n = n;
+        f.sync_id = uid;
+        f.has_fleet = 1;
+        f.has_sync = 1;
+        f.owner_n = owner;
+        f.fleet_target = target;
+        f.fleet_units = units;
+        f.fleet_ships = ships;
+        return f;
+    }
     int L(int n) const { return c->client_map_local[n]; }
     Item& local(int n) { return c->items[L(n)]; }
     int client_fleets() const {
@@ -465,6 +491,8 @@ TEST_F(ClientTest, HostileRecordsAreCleanedOrIgnored) {
     x.position_y = INFINITY;
     x.ships_value = -INFINITY;
     x.collide_r = 1e30f;
+    x.collide_mass = -1;
+    x.fleet_v_factor = 1e30f;
     x.sync_hold_until = INT_MAX;
     feed("I", rec(x));
     ASSERT_NE(L(hx), 0);
@@ -485,19 +513,13 @@ TEST_F(ClientTest, HostileRecordsAreCleanedOrIgnored) {
     EXPECT_EQ(got.position_x, 0);
     EXPECT_EQ(got.position_y, 0);
     EXPECT_EQ(got.ships_value, 0);
+    EXPECT_EQ(got.collide_r, 0) << "a radius over the whole field";
+    EXPECT_EQ(got.collide_mass, 0);
+    EXPECT_EQ(got.fleet_v_factor, 0) << "the user's units would fly off the field in one step";
     EXPECT_EQ(got.sync_hold_until, 0);
 
     // A hostile fleet: absurd unit counts and ships.
-    Item f{};
-    f.n = 90;
-    f.sync_id = 999;
-    f.has_fleet = 1;
-    f.has_sync = 1;
-    f.in_use = 1;
-    f.fleet_units = 1000000000;
-    f.fleet_ships = 1e30f;
-    f.owner_n = 5000;
-    f.fleet_target = hp2;
+    Item f = fleet_record(90, 999, 5000, hp2, 1000000000, 1e30f);
     f.fleet_source = hp1;
     feed("I", rec(f));
     f.n = 91;
@@ -511,6 +533,45 @@ TEST_F(ClientTest, HostileRecordsAreCleanedOrIgnored) {
     // The world still runs on all this.
     for (int i = 0; i < 40; i++) sys_loop(*c, 0.05f, 1);
     EXPECT_EQ(table_faults(*c), "");
+}
+
+// Runs work() in a child process and reports whether it ended with status 0.
+// A child still running after the outer limit (which only catches a hang) is
+// killed and counts as a failure.
+bool ends_well(const std::function<int()>& work) {
+    fflush(nullptr);
+    pid_t pid = fork();
+    if (pid < 0) return false;
+    if (pid == 0) _exit(work());
+    int status = 0;
+    for (int waited_ms = 0; waited_ms < 60000; waited_ms += 20) {
+        if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        usleep(20000);
+    }
+    kill(pid, SIGKILL);
+    waitpid(pid, &status, 0);
+    ADD_FAILURE() << "the child never finished";
+    return false;
+}
+
+TEST_F(ClientTest, CraftedRecordsCannotFreezeTheStep) {
+    // The host's user item, then a delta for a slot never sent whole (it
+    // decodes against a zero base): a fleet of that user with two thousand
+    // units far beyond any field. Spread in y but not in x (floats that large
+    // have no room for it), they once made the collision split of the next
+    // step recurse practically for ever.
+    Item f = fleet_record(200, 4242, hu, hp1, 2000, 2000);
+    f.unit_speed = 40;
+    f.position_x = 1e38f;
+    EXPECT_TRUE(ends_well([&] {
+        whole(hu);
+        feed("D", rec(f));
+        if (!L(200)) return 2;
+        for (int i = 0; i < 3; i++) sys_loop(*c, 0.05f, 1);
+        std::string faults = table_faults(*c);
+        fprintf(stderr, "%.300s\n", faults.c_str());
+        return faults.empty() ? 0 : 1;
+    }));
 }
 
 TEST_F(ClientTest, HostileHeaderPingAndRenumberingLeaveTheWorldSane) {

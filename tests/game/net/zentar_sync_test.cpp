@@ -442,6 +442,57 @@ TEST_F(ZentarSyncTest, ConvergesAfterTheNextFullPassDespiteLoss) {
     for (const auto& p : m.preds) EXPECT_LE(m.client_fleets_with_temp(p.temp), 1);
 }
 
+// A peer asks for the whole world 5000 times and then stops acknowledging.
+// A resend is under way for it at most once at a time, so its requests
+// bring back one world each, not 5000; what waits for it stays about one
+// world, and once that passes the host's bound the peer is dropped and
+// everything queued for it freed.
+TEST_F(ZentarSyncTest, RefreshFloodIsAnsweredOnceAtATimeAndItsBacklogBounded) {
+    Match m;
+    join(m);
+    NetServer* host = static_cast<NetServer*>(m.pair.host_net.get());
+    ASSERT_EQ(host->count_peers(), 1);
+    const NetPeer* peer = host->peers[0];
+    ENetPeer* line = peer->peer;
+    int resends = 0, most_in_a_frame = 0;
+    size_t most_waiting = 0;
+    m.pair.on_host_frame = [&] {
+        int r = 0;
+        for (const NetMessage& msg : host->outbox) r += msg.type == "R";
+        resends += r;
+        most_in_a_frame = std::max(most_in_a_frame, r);
+    };
+    for (int i = 0; i < 5000; i++) m.pair.client_net->send("", "refresh", "", 1);
+    Net* client = m.pair.client_net.get();
+    ASSERT_TRUE(m.pair.run_until([&] { return client->outbox.empty() && reliable_idle(client); }, 20000))
+        << "the requests never all got through";
+    // Silent now: only the host runs.
+    size_t world = 0;
+    for (int i = 0; i < 200; i++) {
+        clock_advance_ms(16);
+        m.pair.on_host_frame();
+        zentar_server_loop(host, *m.pair.host);
+        m.pair.service_host();
+        size_t waiting = NetServer::backlog(peer, nullptr);
+        most_waiting = std::max(most_waiting, waiting);
+        if (i == 10) world = waiting;
+    }
+    EXPECT_EQ(most_in_a_frame, 1);
+    EXPECT_LT(resends, 100) << "refreshes were answered one by one";
+    EXPECT_GT(world, 0u);
+    EXPECT_LE(most_waiting, 2 * world) << "the backlog kept growing";
+    EXPECT_EQ(host->count_peers(), 1);
+
+    host->max_unacked = world / 2;
+    testing::internal::CaptureStdout();
+    m.pair.service_host();
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(host->count_peers(), 0);
+    EXPECT_NE(log.find("bytes wait for its acknowledgement"), std::string::npos) << log;
+    EXPECT_TRUE(enet_list_empty(&line->outgoingCommands) && enet_list_empty(&line->sentReliableCommands))
+        << "what was queued for it stays";
+}
+
 // A client that joins late meets planets before the user who owns them; the
 // owners must be right at every frame, with no capture burst or sound. A
 // send leaves the source planet's count where the prediction put it at every
