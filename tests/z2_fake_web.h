@@ -2,7 +2,8 @@
 // no server of its own). It listens on 127.0.0.1, answers the paths the game
 // asks for with replies shaped like the real service's, records every
 // request, and can be told to fail: refuse connections, answer 500, answer
-// something that is not JSON, or answer late.
+// something that is not JSON, answer late, or let the answer trickle in.
+// Account ids are long, as a real service's may be.
 //
 //   /z2/api.php, /z2/dev/api.php   by "&_action=": "login" and "create" give
 //                                  the account below, "store" the offer,
@@ -36,7 +37,7 @@ namespace z2test {
 
 class FakeWeb {
 public:
-    enum Mode { ANSWER, REFUSE, FAIL_500, GARBAGE, SLOW };
+    enum Mode { ANSWER, REFUSE, FAIL_500, GARBAGE, SLOW, TRICKLE };
 
     struct Request {
         std::string raw, method, path, query, action, body;
@@ -44,10 +45,11 @@ public:
 
     // What a login answers; the test fills in the online host and token.
     struct Account {
-        std::string uid = "1001", name = "Guest 1001", server, token, news = "1";
+        std::string uid = "5f2b8c1e-4d7a-4c39-9e0b-000000001001", name = "Guest 1001", server, token, news = "1";
         std::string html = "<h2>News</h2><p>Welcome back.</p>";
         int rank = 2;
         std::vector<std::pair<std::string, std::string>> docs;  // synced documents: name, contents
+        int docs_version = 1;  // the version every synced document is listed with
     } account;
 
     // The store offer ("data" holds the products, "1" first).
@@ -75,7 +77,8 @@ public:
     std::string address() const { return "127.0.0.1:" + std::to_string(port); }
 
     // Refusing closes the port; any other mode opens it again. SLOW answers
-    // after slow_ms, or at once when the mode changes.
+    // after slow_ms, TRICKLE a byte every slow_ms; both send the rest at once
+    // when the mode changes.
     void set_mode(Mode m, int slow_ms = 0) {
         {
             std::lock_guard<std::mutex> g(mu_);
@@ -111,9 +114,9 @@ public:
     }
 
 private:
-    bool slow_now() {
+    bool still(Mode m) {
         std::lock_guard<std::mutex> g(mu_);
-        return mode_ == SLOW;
+        return mode_ == m;
     }
     static bool readable(int fd) {
         pollfd p{fd, POLLIN, 0};
@@ -155,7 +158,7 @@ private:
             std::lock_guard<std::mutex> g(mu_);
             var list(VAR_DICT, 0), data(VAR_DICT, 0);
             for (const auto& [name, text] : account.docs) {
-                list[name.c_str()] = var(1);
+                list[name.c_str()] = var(account.docs_version);
                 data[name.c_str()] = var(base64_encode((const unsigned char*)text.data(), (unsigned)text.size()));
             }
             var sync(VAR_DICT, 0), body(VAR_DICT, 0), valid(VAR_DICT, 0);
@@ -230,9 +233,14 @@ private:
                 out = answer(q);
         }
         // Late, unless told to stop being slow: later requests wait behind this one.
-        for (int waited = 0; mode == SLOW && waited < slow && !stop_ && slow_now(); waited += 10)
+        for (int waited = 0; mode == SLOW && waited < slow && !stop_ && still(SLOW); waited += 10)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        send(fd, out.data(), out.size(), MSG_NOSIGNAL);
+        size_t sent = 0;
+        for (; mode == TRICKLE && sent < out.size() && !stop_ && still(TRICKLE); sent++) {
+            if (send(fd, out.data() + sent, 1, MSG_NOSIGNAL) != 1) break;
+            std::this_thread::sleep_for(std::chrono::milliseconds(slow));
+        }
+        if (sent < out.size()) send(fd, out.data() + sent, out.size() - sent, MSG_NOSIGNAL);
         close(fd);
     }
 

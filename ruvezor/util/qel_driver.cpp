@@ -514,13 +514,20 @@ static void _driver_log_open() {
   _DriverLog& L = _driver_log();
   if (L.file || !_driver || !_driver->gamename[0]) return;
   const char* dir = _driver_doc_dir();
-  FILE* f = nullptr;
-  if (dir[0] && _driver_join(L.path, sizeof(L.path), dir, "ruvezor.log")) f = fopen(L.path, "we");
-  if (f) {
-    fputs("[_driver_log_init]\n", f);
-    fclose(f);
-    L.file = fopen(L.path, "ae");  // not inherited by launched programs
-    if (L.file) _driver_log_fd = fileno(L.file);
+  // Readable by the player only, like the settings files: the log tells
+  // what the player did and where. A file an earlier build left open to
+  // others is closed to them too. Not inherited by launched programs.
+  int fd = -1;
+  if (dir[0] && _driver_join(L.path, sizeof(L.path), dir, "ruvezor.log"))
+    fd = open(L.path, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd >= 0) {
+    fchmod(fd, 0600);
+    L.file = fdopen(fd, "a");
+    if (!L.file) close(fd);
+  }
+  if (L.file) {
+    fputs("[_driver_log_init]\n", L.file);
+    _driver_log_fd = fileno(L.file);
   }
   L.open_failed = L.file == nullptr;
 }
@@ -674,7 +681,7 @@ static const int DRIVER_URL_ANSWER_MS = 5000;
 // by init and leaves no zombie.
 void driver_open_url(const char* url) {
   if (!url) url = "";
-  qel_log("Driver::weblink: %s\n", url);
+  qel_log("Driver::weblink: %s\n", qel_log_url(url).c_str());
   // A mod can ask for any text; only web pages go to the system opener.
   if (strncasecmp(url, "http://", 7) != 0 && strncasecmp(url, "https://", 8) != 0) {
     qel_log("Driver::weblink: refused, not an http or https address\n");

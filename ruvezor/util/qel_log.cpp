@@ -9,6 +9,7 @@
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_var.h"  // str_vformat
 
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -68,4 +69,29 @@ void _qel_iprintf(const char* file, int line, const char* function, int level,
   printf("%s%s%s%s", prefix, location, text, ending);
   fflush(stdout);
   driver_log_printf("%s%s%s%s", prefix, location, text, ending);
+}
+
+std::string qel_log_url(const char* url) {
+  std::string out = url ? url : "";
+  size_t q = out.find('?');
+  if (q == std::string::npos) return out;
+  for (size_t at = q + 1; at < out.size();) {
+    size_t end = out.find_first_of("&;#", at);
+    if (end == std::string::npos) end = out.size();
+    size_t eq = out.find('=', at);
+    if (eq != std::string::npos && eq < end) {
+      std::string name = out.substr(at, eq - at);
+      for (char& c : name) c = (char)tolower((unsigned char)c);
+      bool secret = false;
+      for (const char* word : {"token", "passw", "key", "session"})
+        secret = secret || name.find(word) != std::string::npos;
+      if (secret && end > eq + 1) {
+        out.replace(eq + 1, end - eq - 1, "***");
+        end = eq + 4;
+      }
+    }
+    if (end < out.size() && out[end] == '#') break;
+    at = end + 1;
+  }
+  return out;
 }

@@ -5,6 +5,8 @@
 // source location.
 #pragma once
 
+#include <string>
+
 // file may be null, line 0 drops the location; level is accepted and unused.
 void _qel_iprintf(const char* file, int line, const char* function, int level,
                   const char* format, ...) __attribute__((format(printf, 5, 6)));
@@ -15,3 +17,8 @@ void qel_log_set_tag(const char* (*tag)());
 
 // Log with the caller's location filled in.
 #define qel_log(...) _qel_iprintf(__FILE__, __LINE__, __func__, 0, __VA_ARGS__)
+
+// An address as a log line may show it: the value of every query field whose
+// name holds "token", "passw", "key" or "session" becomes "***", so a shared
+// log gives away no session key or password.
+std::string qel_log_url(const char* url);

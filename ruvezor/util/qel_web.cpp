@@ -72,15 +72,55 @@ static bool _qel_web_buf_append(WebBuffer* b, const char* src, int n) {
 static void _qel_web_fail(WebHandle* h) { h->error = 1; }
 
 // The header block ends after the first line feed that follows another line
-// feed with only carriage returns between them; without one, all of it.
-static int _qel_web_header_end(const char* s, int n) {
-    for (int i = 0; i < n; i++) {
-        if (s[i] != '\n') continue;
-        int j = i + 1;
-        while (j < n && s[j] == '\r') j++;
-        if (j < n && s[j] == '\n') return j + 1;
+// feed with only carriage returns between them; without one, all of it. The
+// search goes on from where the last piece left it, so a server that never
+// sends the blank line costs one pass over its bytes, not one per piece.
+static int _qel_web_header_end(WebHandle* h) {
+    const char* s = h->recv.data;
+    for (int i = h->header_scan; i < h->recv.len; i++) {
+        if (s[i] == '\n') {
+            if (h->header_nl) return i + 1;
+            h->header_nl = 1;
+        } else if (s[i] != '\r') {
+            h->header_nl = 0;
+        }
     }
+    h->header_scan = h->recv.len;
     return -1;
+}
+
+// Bytes the answer takes in one read.
+enum { QEL_WEB_PIECE = 4096 };
+
+// Room for one more read and a zero after it; false (the request failed) once
+// the answer would outgrow QEL_WEB_MAX_ANSWER.
+static bool _qel_web_recv_room(WebHandle* h) {
+    if (h->recv.len + QEL_WEB_PIECE > QEL_WEB_MAX_ANSWER ||
+        !_qel_web_buf_reserve(&h->recv, h->recv.len + QEL_WEB_PIECE + 1)) {
+        qel_log("qel_web: answer from %s larger than %d bytes\n", h->host,
+                (int)QEL_WEB_MAX_ANSWER);
+        _qel_web_fail(h);
+        return false;
+    }
+    return true;
+}
+
+// got bytes of the answer have just landed after the ones before.
+static void _qel_web_took(WebHandle* h, int got, int now) {
+    h->recv.len += got;
+    h->recv.data[h->recv.len] = 0;
+    h->deadline = now + h->timeout;
+    // Until the blank line has arrived, everything so far counts as the
+    // header block: headers split across reads must neither be lost nor leak
+    // into the body.
+    if (!h->header_done) {
+        int e = _qel_web_header_end(h);
+        h->header_done = e >= 0;
+        h->header_len = e >= 0 ? e : h->recv.len;
+    }
+    h->body = h->recv.data + h->header_len;
+    h->body_len = h->recv.len - h->header_len;
+    h->fresh = 1;
 }
 
 // ---- public functions -------------------------------------------------------
@@ -158,7 +198,9 @@ WebHandle* qel_web_create(const char* host, int port, const char* path,
     h->socket = -1;
     h->port = port;
     h->timeout = timeout;
-    h->deadline = _qel_web_now() + timeout;
+    h->started = _qel_web_now();
+    h->deadline = h->started + timeout;
+    h->limit = 0;
     if (!host) host = "";
     if (!path) path = "";
     if (body_len > 0 && !body) body_len = 0;
@@ -232,7 +274,7 @@ static int _qel_web_step(WebHandle* h) {
     h->fresh = 0;
     if (h->state == 4 || h->error) return 1;
     int now = _qel_web_now();
-    if (now > h->deadline) {
+    if (now > h->deadline || (h->limit && now > h->limit)) {
         qel_log("timeout :: state = %d\n", h->state);
         _qel_web_fail(h);
         return 1;
@@ -267,15 +309,8 @@ static int _qel_web_step(WebHandle* h) {
 
     if (h->state == 3) {
         if (!(pfd.revents & (POLLIN | POLLERR | POLLHUP))) return 0;
-        // Room for 4096 more bytes and a zero after them.
-        if (h->recv.len + 4096 > QEL_WEB_MAX_ANSWER ||
-            !_qel_web_buf_reserve(&h->recv, h->recv.len + 4096 + 1)) {
-            qel_log("qel_web: answer from %s larger than %d bytes\n", h->host,
-                    (int)QEL_WEB_MAX_ANSWER);
-            _qel_web_fail(h);
-            return 1;
-        }
-        ssize_t got = recv(h->socket, h->recv.data + h->recv.len, 4096, 0);
+        if (!_qel_web_recv_room(h)) return 1;
+        ssize_t got = recv(h->socket, h->recv.data + h->recv.len, QEL_WEB_PIECE, 0);
         if (got < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) return 0;
             _qel_web_perror("recv", errno);
@@ -286,20 +321,7 @@ static int _qel_web_step(WebHandle* h) {
             h->state = 4;
             return 1;
         }
-        h->recv.len += (int)got;
-        h->recv.data[h->recv.len] = 0;
-        h->deadline = now + h->timeout;
-        // Until the blank line has arrived, everything so far counts as the
-        // header block, and the search runs again over each new piece: headers
-        // split across reads must neither be lost nor leak into the body.
-        if (!h->header_done) {
-            int e = _qel_web_header_end(h->recv.data, h->recv.len);
-            h->header_done = e >= 0;
-            h->header_len = e >= 0 ? e : h->recv.len;
-        }
-        h->body = h->recv.data + h->header_len;
-        h->body_len = h->recv.len - h->header_len;
-        h->fresh = 1;
+        _qel_web_took(h, (int)got, now);
         return 0;
     }
     if (h->state == 4) return 1;
@@ -321,6 +343,10 @@ static int _qel_web_step(WebHandle* h) {
     }
     if (h->send.pos >= h->send.len) h->state = 3;
     return 0;
+}
+
+void qel_web_set_limit(WebHandle* h, int seconds) {
+    if (h) h->limit = seconds > 0 ? h->started + seconds : 0;
 }
 
 int qel_web_poll(WebHandle* h) {
@@ -371,6 +397,20 @@ void qel_web_get_header(WebHandle* h, char* out, int out_size, const char* name)
         if (!nl) break;
         line = (int)(nl - s) + 1;
     }
+}
+
+int _qel_web_take(WebHandle* h, const char* data, int n, int piece) {
+    if (!h || (n > 0 && !data)) return 0;
+    if (piece < 1 || piece > QEL_WEB_PIECE) piece = QEL_WEB_PIECE;
+    h->state = 3;
+    for (int at = 0; at < n && !h->error; at += piece) {
+        if (!_qel_web_recv_room(h)) break;
+        int got = n - at < piece ? n - at : piece;
+        memcpy(h->recv.data + h->recv.len, data + at, (size_t)got);
+        _qel_web_took(h, got, _qel_web_now());
+    }
+    if (!h->error) h->state = 4;
+    return h->error ? 0 : 1;
 }
 
 void qel_web_destroy(WebHandle* h) {

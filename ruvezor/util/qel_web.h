@@ -32,9 +32,13 @@ struct WebHandle {
     int state;          // 0 new, 1 connecting, 2 sending, 3 receiving, 4 done
     int deadline;       // wall-clock second after which the request fails
     int timeout;        // seconds allowed without progress
+    int started;        // wall-clock second the request was made
+    int limit;          // wall-clock second after which it fails, progress or not; 0 = none
     int socket;         // -1 while none
     sockaddr_in addr;
     int header_done;    // 1 once the blank line ending the header block arrived
+    int header_scan;    // bytes of the answer the search for that blank line has seen
+    int header_nl;      // 1 when those bytes end in a line feed and carriage returns
 };
 
 // An answer larger than this (header and body) ends the request with an
@@ -57,6 +61,10 @@ void qel_web_urlencode(char* out, int out_size, const char* text, int n);
 // request that can't start is a handle with error 1.
 WebHandle* qel_web_create(const char* host, int port, const char* path,
                           const char* body, int body_len, int timeout);
+// The request fails once `seconds` have passed since it was made, however
+// steadily its answer comes in (a server that trickles a byte at a time
+// would otherwise keep it going for ever). 0 or less: no such limit.
+void qel_web_set_limit(WebHandle* h, int seconds);
 // 1 when the request has finished (well or not), 0 while it runs.
 int qel_web_poll(WebHandle* h);
 // The answer's status code; 0 before an answer arrived.
@@ -64,6 +72,13 @@ int qel_web_get_status(WebHandle* h);
 // Value of header name (case-sensitive), empty when absent.
 void qel_web_get_header(WebHandle* h, char* out, int out_size, const char* name);
 void qel_web_destroy(WebHandle* h);
+
+// The answer of a request that never went out, read from n bytes in pieces of
+// at most `piece` bytes as the socket would hand them over (1..4096), the
+// whole road of a received answer without a server; tests and fuzzing use it
+// on a handle of their own making (zeroed, socket -1). 1 once the answer was
+// read through, 0 when it failed (too big).
+int _qel_web_take(WebHandle* h, const char* data, int n, int piece);
 
 // Cached IPv4 address of host, or null when the lookup failed.
 in_addr* qel_gethostbyname(const char* host);

@@ -182,7 +182,7 @@ void Game::init() {
     if (!headless) social_init();
 
     settings.load();
-    // After the load, which would replace it: the option is kept for later runs.
+    // Checked once the log is open; it applies to this run only.
     if (web_given) game_web_configure(*this, web);
     settings.version = 6;
     quit = 0;
@@ -254,13 +254,10 @@ void Game::deinit() {
 
 // ---- web actions ----------------------------------------------------------------
 
+// A mod's request (z2_api_call): its failure reaches the mod.
 void Game::do_action(std::string action, std::string data) {
-    WebRequest* r = game_web_request(*this, action);
-    int n = (int)data.size();
-    std::string encoded((size_t)qel_web_urlencode_len(data.data(), n), '\0');
-    qel_web_urlencode(encoded.data(), (int)encoded.size(), data.data(), n);
-    encoded.resize(strlen(encoded.c_str()));
-    r->body = "&data=" + encoded;
+    WebRequest* r = game_web_action(*this, action, data);
+    r->waiter = WebFor::mod;
     game_web_queue(*this, r);
 }
 

@@ -44,8 +44,8 @@ public:
     char mod[512]{};            // "-mod"
     char server[256]{};         // online match host "host:port", from the web login
     char token[256]{};          // join token from the web login
-    char web[256]{};            // "-web HOST[:PORT]": stored as the settings' web server
-    int32_t web_given = 0;      // 1 when "-web" was on the command line
+    char web[256]{};            // "-web HOST[:PORT]": the web server of this run
+    int32_t web_given = 0;      // 1 while `web` names a valid server
     int32_t argc = 0;
     char** argv = nullptr;      // saved, not copied
     int32_t crash = 0;          // headless engine failure: 0 wait, 1 exit, 2 restart

@@ -308,6 +308,14 @@ void Settings::load() {
   for (const SettingsWord& w : SETTINGS_UI_WORDS_AT_LOAD)
     if (w.rule == RULE_FORCED) _settings_set_word(*this, w.off, w.value);
 
+  // Earlier builds kept "-web" here for every later run, and sent those
+  // runs' logins, password token and all, to it: it now applies to the run
+  // it is given on only.
+  if (web_server[0]) {
+    qel_log("settings: the stored web server %s is no longer used\n", _settings_text(web_server).c_str());
+    memset(web_server, 0, sizeof(web_server));
+  }
+
   // Per-login fields never survive a restart.
   memset(cleared_text, 0, sizeof(cleared_text));
   cleared_word = 0;
@@ -327,7 +335,9 @@ void Settings::save() {
   if (_settings_headless()) return;
   qel_log("Settings::save\n");
   if (!driver_steam_is_init()) _settings_private(driver_doc_fname(SETTINGS_CLOUD_FILE));
-  driver_cloud_save(SETTINGS_CLOUD_FILE, this, SETTINGS_SIZE);
+  if (!driver_cloud_save(SETTINGS_CLOUD_FILE, this, SETTINGS_SIZE))
+    qel_log("Settings::save: %s not saved, the account changes are lost\n", SETTINGS_CLOUD_FILE);
   _settings_private(driver_doc_fname(SETTINGS_LOCAL_FILE));
-  driver_doc_save(SETTINGS_LOCAL_FILE, this, SETTINGS_SIZE);
+  if (!driver_doc_save(SETTINGS_LOCAL_FILE, this, SETTINGS_SIZE))
+    qel_log("Settings::save: %s not saved, the device settings are lost\n", SETTINGS_LOCAL_FILE);
 }

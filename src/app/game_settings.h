@@ -16,8 +16,8 @@
 //   0x020     4  vquality         -1 battery, 1 good, 2 better, 3 best
 //   0x024     4  x_hide           hide the in-match controls
 //   0x028     4  x_pause          hide the pause icon
-//   0x02C    64  web_server       web API server "host" or "host:port"; empty
-//                                 is the default server (set by "-web")
+//   0x02C    64  web_server       no longer used ("-web" of earlier builds);
+//                                 emptied by every load
 //   0x06C   944  reserved0        (0x418..0x41B is never used)
 //   0x41C    64  name             account name
 //   0x45C    64  passwd           account password as typed

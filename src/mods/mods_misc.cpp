@@ -11,6 +11,7 @@
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
 #include "mods/mods_scripts.h"
+#include "net/net.h"  // net_uid
 #include "screens/menus.h"  // menus_html_escape
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_log.h"
@@ -147,7 +148,9 @@ int mods_restart(Game& game, int run_loop, var params) {
     api->param_set("speed", var(1.0));
     api->param_set("ticks", var(1));
     _mods_param_str(api, "name", game.settings.display_name);
-    _mods_param_str(api, "uid", game.settings.uid);
+    // As the world and the messages know the player.
+    const Settings& s = game.settings;
+    _mods_param_str(api, "uid", net_uid(std::string(s.uid, strnlen(s.uid, sizeof(s.uid)))));
     api->param_set("player", var(0));
 
     var& p = api->params;

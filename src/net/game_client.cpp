@@ -51,15 +51,15 @@ void _gc_field_set(char* field, size_t size, const std::string& text) {
 
 void game_net_identity(Game& game, std::string* uid, std::string* name) {
     Settings& s = game.settings;
-    *uid = _gc_text(s.uid, sizeof(s.uid));
+    *uid = net_uid(_gc_text(s.uid, sizeof(s.uid)));
     *name = _gc_text(s.display_name, sizeof(s.display_name));
-    if (!uid->empty()) return;
     // No web login: hosts still need a uid that tells players apart and
     // stays the same when the player comes back. A digest of the device id
     // is stable for this installation and does not give the device id away
     // (the web password form is built from it).
     std::string udid = _gc_text(s.udid, sizeof(s.udid));
-    if (!udid.empty()) *uid = "lan" + _gc_md5_hex("lan|" + udid).substr(0, NET_LOCAL_UID_HEX);
+    if (uid->empty() && !udid.empty()) *uid = "lan" + _gc_md5_hex("lan|" + udid).substr(0, NET_LOCAL_UID_HEX);
+    // Hosts turn away a player without a name (a login reply may lack one).
     if (!name->empty()) return;
     *name = _gc_text(s.web_name, sizeof(s.web_name));
     if (!name->empty()) return;

@@ -29,10 +29,11 @@ void game_client_loop(Game& game);
 void game_client_deinit(Game& game);
 void game_send(Game& game, int percent, int from, int to);
 void game_redirect(Game& game, int fleet, int to);
-// Who this player joins as: the web account's uid and display name, or,
-// without a web login, "lan" and 12 hexadecimal digits of a digest of the
-// device id, with the player's web name or else an auto-name (made once and
-// kept in the settings). The uid is empty only while there is no device id.
+// Who this player joins as: the web account's uid in the form net_uid gives
+// it or, without a web login, "lan" and 12 hexadecimal digits of a digest of
+// the device id; named by the account's display name, else the player's web
+// name, else an auto-name (made once and kept in the settings). The uid is
+// empty only while there is no device id.
 void game_net_identity(Game& game, std::string* uid, std::string* name);
 inline constexpr size_t NET_LOCAL_UID_HEX = 12;
 // The join key: digit-wise hexadecimal XOR of token and session key, at most

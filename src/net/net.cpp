@@ -5,6 +5,7 @@
 
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_md5.h"  // md5_hex for long account ids
 
 // ---- Net --------------------------------------------------------------------
 
@@ -162,4 +163,11 @@ void NetENet::send_packet(ENetPeer* peer, const std::string& packed, int reliabl
         return;
     }
     if (enet_peer_send(peer, 0, pk) < 0 && pk->referenceCount == 0) enet_packet_destroy(pk);
+}
+
+// ---- account ids -------------------------------------------------------------
+
+std::string net_uid(const std::string& account_id) {
+    if (account_id.size() <= NET_UID_MAX) return account_id;
+    return account_id.substr(0, 6) + "~" + md5_hex(account_id.data(), account_id.size()).substr(0, 8);
 }

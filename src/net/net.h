@@ -191,6 +191,14 @@ private:
     void send_outbox();
 };
 
+// An account id as packets and the world carry it: header fields and user
+// items hold 15 characters. An id that fits is itself; a longer one becomes
+// its first 6 characters, "~" and 8 hex digits of the MD5 of the whole id,
+// so two ids that begin alike stay two players. Every id put into a packet
+// or a user item, and every id compared with one, goes through here.
+constexpr size_t NET_UID_MAX = 15;
+std::string net_uid(const std::string& account_id);
+
 // Number of connections whose uid equals the given one.
 int _count_uid(NetServer* server, const std::string& uid);
 

@@ -89,8 +89,9 @@ void _zs_xor(char* d, const Item* a, const Item* b) {
 
 // Slot of the sender's user item, 0 when none. Bots have no account id, so
 // an empty uid never matches.
-int _zs_user(const Zentar& world, const std::string& uid) {
-    if (uid.empty()) return 0;
+int _zs_user(const Zentar& world, const std::string& account) {
+    if (account.empty()) return 0;
+    std::string uid = net_uid(account);
     for (int i = 1; i < world.top && i < ZT_ITEMS; i++) {
         const Item& it = world.items[i];
         if (!it.in_use || !it.has_user) continue;

@@ -21,6 +21,13 @@
 
 std::string menus_web_host() { return game_web_server(game_this()).host; }
 
+std::string menus_server_note() {
+    Game* game = game_this();
+    if (!game_web_server_custom(game)) return "";
+    return "<tr><td><p width=290 align=center>Account server: " +
+           menus_html_escape(game_web_server_name(game_web_server(game))) + "</p><tr><td><p>&nbsp;</p>";
+}
+
 std::string menus_policy_note() {
     return std::string("<tr><td><table><tr><td><p width=200 align=center>* By playing you agree to the ") +
            str_upper(menus_web_host()) +
@@ -95,7 +102,7 @@ void MenusLogin::init() {
     menus_tabs_init_popup(*game, root, "settings", 1);
     settings_tabs_init(*game, root, "account");
 
-    std::string m = "<table>";
+    std::string m = "<table>" + menus_server_note();
     if (!s.name[0]) {
         m += "<tr><td align=left><h2 class='header'>Quick Play</h2></td><tr><td><table class='box' "
              "width='290'><tr><td><table><tr><td width=100><p>Auto-Name</p><td><input type='text' name='qname' "
@@ -121,6 +128,7 @@ void MenusLogin::init() {
 
     _login_page(root, m);
     _fill();
+    if (game_web_pending(this)) one_moment();  // the login still runs
 }
 
 void MenusLogin::deinit() { game->settings.save(); }
@@ -172,7 +180,7 @@ void MenusLogin::_act(var action) {
         Settings& s = game->settings;
         std::string data = menus_create_data(_field(s.email).c_str(), _field(s.passwd).c_str(),
                                              _field(s.udid).c_str());
-        game->do_action("create", data);
+        game_web_create(*game, data, before);
         one_moment();
     } else if (value == "beta") {
         std::string url = game_web_url(game, "/z2/beta.php");
@@ -181,8 +189,11 @@ void MenusLogin::_act(var action) {
 }
 
 var MenusLogin::call(var msg) {
-    if (msg.__type__() == VAR_DICT && msg.__has__(var("type")) && msg["type"].__str__() == "one_moment")
-        one_moment();
+    std::string type = msg.__type__() == VAR_DICT && msg.__has__(var("type")) ? msg["type"].__str__() : "";
+    if (type == "one_moment") one_moment();
+    // The stored account changed under the form (a refused creation put it
+    // back): the page shows it, or the form would copy the old text back.
+    if (type == "account") init();
     return var();
 }
 
@@ -210,8 +221,13 @@ void MenusCreate::init() {
     menus_tabs_init_popup(*game, root, "settings", 1);
     settings_tabs_init(*game, root, "account");
 
+    // What a creation the server refuses puts back.
+    const Settings& s = game->settings;
+    before = WebAccountForm{_field(s.name), _field(s.passwd), _field(s.email)};
+
     std::string m =
-        "<table><tr><td class='box2'><p width=280 align=center>Your Zencoins and progress will be transferred "
+        "<table>" + menus_server_note() +
+        "<tr><td class='box2'><p width=280 align=center>Your Zencoins and progress will be transferred "
         "from your Auto-Name account to your ZentarID account.</p><tr><td><p>&nbsp;</p><tr><td align=left><h2 "
         "class='header'>Create ZentarID</h2></td><tr><td><table class='box' width=290><tr><td><table><tr><td "
         "width=100><p>Auto-Name</p><td><input type='text' name='qname' width=160 tabindex=10 maxlength=16 "
@@ -227,4 +243,5 @@ void MenusCreate::init() {
     _login_page(root, m);
     _fill();
     if (Widget* w = root.find("email")) w->set_value(var(_field(game->settings.email)));
+    if (game_web_pending(this)) one_moment();  // the creation still runs
 }

@@ -8,6 +8,7 @@
 
 #include "ruvezor/util/qel_gui.h"
 #include "ruvezor/util/qel_var.h"
+#include "web/game_web.h"  // WebAccountForm
 
 class Game;
 
@@ -22,7 +23,8 @@ public:
     void paint() override;
     void event(Event e) override;
     void loop(float dt) override;
-    // {type "one_moment"} covers the page while a request runs; returns none.
+    // {type "one_moment"} covers the page while a request runs, {type
+    // "account"} rebuilds it from the stored account; returns none.
     var call(var msg) override;
 
     // The "One moment..." box over the page, holding the keyboard focus.
@@ -33,6 +35,8 @@ public:
 protected:
     // The form fields filled from the settings after a rebuild.
     void _fill();
+    // The account form as the creation screen found it.
+    WebAccountForm before;
 };
 
 // Turns the auto-name account into a named one; acts like the login screen.
@@ -50,6 +54,8 @@ std::string menus_cut_utf8(const std::string& text, size_t max);
 
 // The web server's host name, as the policy note shows it.
 std::string menus_web_host();
+// A table row naming the web server when it is not the default one, else "".
+std::string menus_server_note();
 // The policy note and its View Policies button: a table row ending a page.
 std::string menus_policy_note();
 // Opens the policy page in the browser.

@@ -48,15 +48,15 @@ int get_uid_mark_has_player(Game& game, int which) {
     Zentar& w = game.world;
     int top = w.top < ZT_ITEMS ? w.top : ZT_ITEMS;
     int player = 0;
-    // Without a web login the player joined a host under this device's own
-    // uid, which the host gave to the player's user.
-    std::string joined_as = !game.settings.uid[0] && game.client_net ? game.client_net->uid : "";
-    const char* uid = game.settings.uid[0] ? game.settings.uid : joined_as.c_str();
-    if (uid[0] && top > 1) {
+    // The world knows the account by the form packets carry. Without a web
+    // login the player joined a host under this device's own uid, which the
+    // host gave to the player's user.
+    std::string account(game.settings.uid, strnlen(game.settings.uid, sizeof(game.settings.uid)));
+    std::string uid = !account.empty() ? net_uid(account) : game.client_net ? game.client_net->uid : "";
+    if (!uid.empty() && top > 1) {
         for (int i = 1; i < top; i++) {
             const Item& it = w.items[i];
-            if (it.in_use && it.has_user && strncmp(it.user_uid, uid, sizeof(it.user_uid)) == 0 &&
-                strlen(uid) < sizeof(it.user_uid))
+            if (it.in_use && it.has_user && uid == std::string(it.user_uid, strnlen(it.user_uid, sizeof(it.user_uid))))
                 player = i;
         }
     }

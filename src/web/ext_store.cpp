@@ -67,7 +67,8 @@ static var _load_dict(const char* name) {
 static void _save_dict(const char* name, var dict) {
     if (!_is_dict(dict)) dict = var(VAR_DICT, 0);
     std::string text = json_encode(dict);
-    driver_doc_save(name, text.data(), (int)text.size());
+    // A lost receipt is a lost purchase: say so.
+    if (!driver_doc_save(name, text.data(), (int)text.size())) qel_log("store: %s not saved\n", name);
 }
 
 // ==== hooks =======================================================================

@@ -32,11 +32,18 @@ enum { GAME_WEB_HEADER_MAX = 256 };
 // An invalid reply's body is logged up to this many bytes.
 enum { GAME_WEB_LOG_BODY_MAX = 1024 };
 
-// A login whose answer has not arrived: the account it cleared, put back when
-// the login fails.
-class WebLoginRequest : public WebRequest {
+// The deadline of new requests, in seconds.
+static float _game_web_deadline = GAME_WEB_DEADLINE;
+
+// A request that changes the account: what its failure puts back. A login
+// clears the account id and display name while it waits; "Create ZentarID"
+// is sent with the form as the player typed it.
+class WebAccountRequest : public WebRequest {
 public:
+    bool has_id = false;  // uid and display_name hold the cleared account
     std::string uid, display_name;
+    bool has_form = false;  // form holds the fields from before the new ZentarID
+    WebAccountForm form;
 };
 
 // ==== internal helpers ===============================================================
@@ -112,40 +119,45 @@ bool game_web_server_parse(const std::string& text, WebServer& out) {
 
 WebServer game_web_server(const Game* game) {
     WebServer out;
-    if (game) {
-        const Settings& s = game->settings;
-        std::string stored = _game_web_field(s.web_server, sizeof(s.web_server));
-        // A stored text that is not a server (a damaged file) is no choice.
-        if (!stored.empty() && game_web_server_parse(stored, out)) return out;
+    if (game && game->web_given) {
+        std::string given = _game_web_field(game->web, sizeof(game->web));
+        if (!given.empty() && game_web_server_parse(given, out)) return out;
     }
     out.host = builds_get_debug_server() ? GAME_WEB_HOST_DEBUG : GAME_WEB_HOST;
     out.port = 80;
     return out;
 }
 
+bool game_web_server_custom(const Game* game) {
+    WebServer used = game_web_server(game), usual = game_web_server(nullptr);
+    return used.host != usual.host || used.port != usual.port;
+}
+
+std::string game_web_server_name(const WebServer& server) {
+    return server.port == 80 ? server.host : server.host + ":" + std::to_string(server.port);
+}
+
 std::string game_web_url(const Game* game, const char* path) {
-    WebServer server = game_web_server(game);
-    std::string url = "http://" + server.host;
-    if (server.port != 80) url += ":" + std::to_string(server.port);
-    return url + (path ? path : "");
+    return "http://" + game_web_server_name(game_web_server(game)) + (path ? path : "");
 }
 
 void game_web_configure(Game& game, const char* text) {
     std::string t = text ? text : "";
-    Settings& s = game.settings;
     WebServer server;
+    game.web_given = 0;
     if (t.empty()) {
-        memset(s.web_server, 0, sizeof(s.web_server));
+        memset(game.web, 0, sizeof(game.web));
         qel_log("web server: default %s\n", GAME_WEB_HOST);
         return;
     }
-    if (t.size() >= sizeof(s.web_server) || !game_web_server_parse(t, server)) {
-        qel_log("-web: '%s' is not HOST[:PORT]; the web server stays as it was\n", t.c_str());
+    if (t.size() >= sizeof(game.web) || !game_web_server_parse(t, server)) {
+        memset(game.web, 0, sizeof(game.web));
+        qel_log("-web: '%s' is not HOST[:PORT]; the default web server is used\n", t.c_str());
         return;
     }
-    memset(s.web_server, 0, sizeof(s.web_server));
-    memcpy(s.web_server, t.data(), t.size());
-    qel_log("web server: %s\n", t.c_str());
+    str_put(game.web, sizeof(game.web), t);
+    game.web_given = 1;
+    qel_log("web server: %s, for this run\n", t.c_str());
 }
 
 // ==== requests =======================================================================
@@ -193,11 +205,22 @@ static void _game_web_fill(Game& game, WebRequest& r, const std::string& action)
     WebServer server = game_web_server(&game);
     r.path = "/";
     r.timeout = GAME_WEB_TIMEOUT;
+    r.deadline = _game_web_deadline;
     r.handle = nullptr;
     r.host = server.host;
     r.port = server.port;
+    r.action = action;
     r.path = game_core_request(game, r, action);
 }
+
+// The player waits on the screen that is current once the moves asked for
+// so far are made (the main menu opens the login page and logs in at once).
+static void _game_web_for_player(Game& game, WebRequest& r) {
+    r.waiter = WebFor::player;
+    r.screen = GameView::find_state(game.view.dest().c_str());
+}
+
+void game_web_set_deadline(float seconds) { _game_web_deadline = seconds; }
 
 WebRequest* game_web_request(Game& game, const std::string& action) {
     WebRequest* r = new WebRequest();
@@ -205,15 +228,35 @@ WebRequest* game_web_request(Game& game, const std::string& action) {
     return r;
 }
 
+static std::string _game_web_data_body(const std::string& data) { return "&data=" + WebRequest::urlencode(data); }
+
+WebRequest* game_web_action(Game& game, const std::string& action, const std::string& data) {
+    WebRequest* r = game_web_request(game, action);
+    r->body = _game_web_data_body(data);
+    return r;
+}
+
+void game_web_create(Game& game, const std::string& data, const WebAccountForm& before) {
+    WebAccountRequest* r = new WebAccountRequest();
+    _game_web_fill(game, *r, "create");
+    r->body = _game_web_data_body(data);
+    r->has_form = true;
+    r->form = before;
+    _game_web_for_player(game, *r);
+    game_web_queue(game, r);
+}
+
 void game_web_login(Game& game) {
     game_settings_sync(game);
     Settings& s = game.settings;
-    WebLoginRequest* r = new WebLoginRequest();
+    WebAccountRequest* r = new WebAccountRequest();
+    r->has_id = true;
     r->uid = _game_web_field(s.uid, sizeof(s.uid));
     r->display_name = _game_web_field(s.display_name, sizeof(s.display_name));
     memset(s.uid, 0, sizeof(s.uid));
     memset(s.display_name, 0, sizeof(s.display_name));
     _game_web_fill(game, *r, "login");
+    _game_web_for_player(game, *r);
 
     std::string sync = driver_doc_load("sync.dat");
     std::string friends = _game_web_join(_game_web_friend_list(), "\t");
@@ -231,9 +274,7 @@ void game_web_login(Game& game) {
 void game_web_friends(Game& game) {
     std::vector<std::string> friends = _game_web_friend_list();
     if (friends.empty()) return;
-    WebRequest* r = game_web_request(game, "friends");
-    r->body = "&data=" + WebRequest::urlencode(_game_web_join(friends, "\t"));
-    game_web_queue(game, r);
+    game_web_queue(game, game_web_action(game, "friends", _game_web_join(friends, "\t")));
 }
 
 void game_web_store(Game& game) { game_web_queue(game, game_web_request(game, "store")); }
@@ -252,6 +293,7 @@ void game_web_queue(Game&, WebRequest* request) {
         request->handle = qel_web_create(request->host.c_str(), request->port, request->path.c_str(),
                                          request->body.data(), (int)request->body.size(),
                                          (int)request->timeout);
+        qel_web_set_limit(request->handle, (int)request->deadline);
     }
     web_reqs.push_back(request);
 }
@@ -293,23 +335,54 @@ void game_web_handle(Game& game, WebRequest* request) {
     }
 }
 
-// Puts back the account that a failed login cleared, unless an answer that
-// came in since has set one.
-static void _game_web_login_undo(Game& game, WebRequest* r) {
-    WebLoginRequest* login = dynamic_cast<WebLoginRequest*>(r);
-    if (!login) return;
-    Settings& s = game.settings;
-    if (s.uid[0] || s.display_name[0]) return;
-    memcpy(s.uid, login->uid.data(), std::min(login->uid.size(), sizeof(s.uid) - 1));
-    memcpy(s.display_name, login->display_name.data(),
-           std::min(login->display_name.size(), sizeof(s.display_name) - 1));
+bool game_web_waited(Game& game, const WebRequest* r) {
+    return r && r->waiter == WebFor::player && r->screen && GameView::find_state(game.view.cur) == r->screen;
 }
 
-// A request that came to nothing: the player is told, with the server's own
-// words when it sent some.
-static void _game_web_fail(Game& game, WebRequest* r, const std::string& text) {
-    _game_web_login_undo(game, r);
-    game_web_error(game, text.empty() ? GAME_WEB_UNREACHABLE : text);
+bool game_web_pending(const State* screen) {
+    for (const WebRequest* r : web_reqs)
+        if (r && r->waiter == WebFor::player && r->screen == screen) return true;
+    return false;
+}
+
+// Puts back what a failed login or creation changed: the account id and name
+// a login cleared (unless an answer that came in since has set them), and
+// the form fields a creation was sent with.
+static void _game_web_account_undo(Game& game, WebRequest* r) {
+    WebAccountRequest* a = dynamic_cast<WebAccountRequest*>(r);
+    if (!a) return;
+    Settings& s = game.settings;
+    if (a->has_id && !s.uid[0] && !s.display_name[0]) {
+        str_put(s.uid, sizeof(s.uid), a->uid);
+        str_put(s.display_name, sizeof(s.display_name), a->display_name);
+    }
+    if (a->has_form) {
+        str_put(s.name, sizeof(s.name), a->form.name);
+        str_put(s.passwd, sizeof(s.passwd), a->form.passwd);
+        str_put(s.email, sizeof(s.email), a->form.email);
+        game_settings_sync(game);
+        var msg(VAR_DICT, 0);
+        msg["type"] = var("account");
+        game.view.state_call(msg);
+    }
+}
+
+// A request that came to nothing: whoever waits on it is told, with the
+// server's own words when it sent some.
+static void _game_web_fail(Game& game, WebRequest* r, const std::string& error) {
+    _game_web_account_undo(game, r);
+    std::string text = error.empty() ? GAME_WEB_UNREACHABLE : error;
+    if (r->waiter == WebFor::player && game_web_waited(game, r)) {
+        game_web_error(game, text);
+    } else if (r->waiter == WebFor::mod && game.mods_engine) {
+        var e(VAR_DICT, 0);
+        e["type"] = var("api:error");
+        e["action"] = var(r->action);
+        e["value"] = var(text);
+        mods_event(game, e);
+    } else {
+        qel_log("web_loop %p: '%s' failed, nobody waits on it: %s\n", (void*)r, r->action.c_str(), text.c_str());
+    }
 }
 
 static void _game_web_log_reply(WebRequest* r, const char* what, const std::string& response) {
@@ -319,10 +392,11 @@ static void _game_web_log_reply(WebRequest* r, const char* what, const std::stri
             n ? h->body : "");
 }
 
-// A login answer is read only when its body is a JSON object; anything else
-// would store an account and then leave the player waiting.
+// A login answer is read only when it names an account and its body is a
+// JSON object; anything else would store an empty account (and the next
+// Quick Play would be another one) or leave the player waiting.
 static bool _game_web_login_readable(WebHandle* h) {
-    return _game_web_json(_game_web_body(h)).__type__() == VAR_DICT;
+    return !_game_web_header(h, "X-UID").empty() && _game_web_json(_game_web_body(h)).__type__() == VAR_DICT;
 }
 
 // Takes a finished request's answer: refuses, shows its error, or handles it.

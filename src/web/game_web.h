@@ -8,12 +8,23 @@
 // "X-Type" and handed to a running mod as {type "api:" + X-Type, value body}.
 // Nothing is retried.
 //
-// A request that fails (no connection, no progress for GAME_WEB_TIMEOUT
-// seconds, a reply that is not the game's, an "X-Error", a login reply that
-// cannot be read) shows the error screen, so a player waiting on "One
-// moment..." always gets an answer; a failed login leaves the account as it
-// was. The web server is the settings' `web_server` ("host" or "host:port",
-// set by the "-web" option), else GAME_WEB_HOST on port 80.
+// A request fails when it cannot connect, makes no progress for
+// GAME_WEB_TIMEOUT seconds, is not over after its deadline (GAME_WEB_DEADLINE
+// seconds), or gets a reply that is not the game's, an "X-Error", or a login
+// reply without an account id or a readable body. Who hears of it depends on
+// who asked:
+//   the player  waiting on "One moment..." (login, "Create ZentarID"): the
+//               error screen, while the player is still on that screen;
+//               after leaving it, a log line only
+//   a mod       (z2_api_call): the event {type "api:error", action, value}
+//   nobody      (receipts, friends, the store offer): a log line; receipts
+//               go again with the next login
+// A failed login or creation leaves the account as it was. A login reply for
+// a screen the player has left is still stored, but changes no screen.
+//
+// The web server is the one "-web HOST[:PORT]" names for this run, else
+// GAME_WEB_HOST on port 80; it is never stored, so no later run sends the
+// account's password token to a server it was not given for.
 #pragma once
 
 #include <string>
@@ -22,7 +33,15 @@
 #include "ruvezor/util/qel_var.h"
 
 class Game;
+class State;
 struct WebHandle;
+
+// Who is told when a request comes to nothing.
+enum class WebFor {
+    nobody,  // logged only
+    player,  // the error screen, while the player waits on `screen`
+    mod,     // the running mod, as {type "api:error"}
+};
 
 // One queued exchange with the web API; owned by web_reqs once queued.
 class WebRequest {
@@ -32,7 +51,11 @@ public:
     std::string path = "/";       // path and query string
     std::string body;             // form body; empty makes a GET
     float timeout = 5.0f;         // seconds without progress before the HTTP client gives up
+    float deadline = 30.0f;       // seconds before it fails, progress or not
     WebHandle* handle = nullptr;  // owned; null until started
+    std::string action;           // the API action asked for
+    WebFor waiter = WebFor::nobody;
+    State* screen = nullptr;      // the screen a player request was made for
 
     virtual ~WebRequest();
 
@@ -54,9 +77,18 @@ void game_web_loop(Game& game);
 void game_web_handle(Game& game, WebRequest* request);
 // Pushes "menus_error" showing text; nothing when headless.
 void game_web_error(Game& game, std::string text);
+// True while the player still looks at the screen the request was made for.
+bool game_web_waited(Game& game, const WebRequest* request);
+// True while a player request made for this screen is in flight: the screen
+// shows "One moment..." again when the player comes back to it.
+bool game_web_pending(const State* screen);
 
 // Seconds a request may go without progress; a player waits on it.
 #define GAME_WEB_TIMEOUT 5.0f
+// Seconds a request may take in all, however steadily its answer trickles in.
+#define GAME_WEB_DEADLINE 30.0f
+// The deadline of the requests made from now on (tests shorten it).
+void game_web_set_deadline(float seconds);
 // What the error screen says when the web server gives no answer of its own.
 #define GAME_WEB_UNREACHABLE "Could not reach the game server"
 
@@ -68,13 +100,17 @@ struct WebServer {
 };
 // "host" or "host:port" (port 1..65535) into out; false for anything else.
 bool game_web_server_parse(const std::string& text, WebServer& out);
-// The game's stored web server, else (also for no game) the default host on
-// port 80: the debug host when the debug server is asked for.
+// The server "-web" named for this run, else (also for no game) the default
+// host on port 80: the debug host when the debug server is asked for.
 WebServer game_web_server(const Game* game);
+// True when this run talks to a server other than the default one.
+bool game_web_server_custom(const Game* game);
+// "host" or "host:port" (the port only when it is not 80).
+std::string game_web_server_name(const WebServer& server);
 // "http://host[:port]" + path: a page of that web server.
 std::string game_web_url(const Game* game, const char* path);
-// The "-web" option: a valid server is stored in the settings ("" goes back
-// to the default); anything else is logged and changes nothing.
+// The "-web" option: a valid server is used for this run ("" is the
+// default); anything else is logged and leaves the default.
 void game_web_configure(Game& game, const char* text);
 
 // ---- requests (game_web.cpp) -------------------------------------------------------
@@ -88,6 +124,16 @@ var _game_web_member(const var& v, const char* key);
 std::string game_core_request(Game& game, WebRequest& request, std::string action);
 // A new request for the action to the web host, its path built; body empty.
 WebRequest* game_web_request(Game& game, const std::string& action);
+// A new request for the action with "&data=" and the encoded data as its body.
+WebRequest* game_web_action(Game& game, const std::string& action, const std::string& data);
+
+// The account form as it was before a new ZentarID was typed into it.
+struct WebAccountForm {
+    std::string name, passwd, email;
+};
+// Queues "Create ZentarID" for the screen the player is on (or moving to);
+// unless the server accepts it, the form goes back to `before`.
+void game_web_create(Game& game, const std::string& data, const WebAccountForm& before);
 
 // The requests behind Game::do_login, Game::web_friends, Game::web_store and
 // Game::web_receipts.
@@ -111,6 +157,7 @@ void game_web_handle_sync(Game& game, std::string text);
 bool sync_fname_ok(std::string name);
 // The member's number, 0 when dict has no such member.
 float sync_get_value(var& dict, std::string name);
-void sync_doc_save(std::string name, std::string bytes);
+// False (the driver logs why) when the document could not be written.
+bool sync_doc_save(std::string name, std::string bytes);
 // Empties and then deletes the document when it exists.
 void sync_doc_remove(std::string name);

@@ -79,5 +79,11 @@ void game_web_handle_login(Game& game, WebRequest* request) {
     game_web_handle_sync(game, _game_web_member(reply, "sync").__str__());
     game_web_handle_rank(game, zt_sat_int(_game_web_member(reply, "rank").__num__()));
     ext_store_web_receipts_callback(_game_web_member(reply, "valid"));
+    // A player who has gone on to something else (a practice match) stays
+    // there: the account is stored, the news waits for the menu.
+    if (!game_web_waited(game, request)) {
+        qel_log("login: stored; the player has left the screen that asked\n");
+        return;
+    }
     builds_game_web_handle_login_content(game, html);
 }

@@ -67,8 +67,8 @@ float sync_get_value(var& dict, std::string name) {
     return (float)dict.__get__(var(name)).__num__();
 }
 
-void sync_doc_save(std::string name, std::string bytes) {
-    driver_doc_save(name.c_str(), bytes.data(), (int)bytes.size());
+bool sync_doc_save(std::string name, std::string bytes) {
+    return driver_doc_save(name.c_str(), bytes.data(), (int)bytes.size()) != 0;
 }
 
 void sync_doc_remove(std::string name) {
@@ -117,7 +117,13 @@ void game_web_handle_sync(Game&, std::string text) {
         if (!unlisted_existing && sync_get_value(old, name) >= 0 && sync_get_value(cur, name) >= 0) {
             std::string bytes = base64_decode(data.__get__(var(name)).__str__());
             qel_log("sync: adding '%s' %d bytes\n", name.c_str(), (int)bytes.size());
-            sync_doc_save(name, bytes);
+            if (!sync_doc_save(name, bytes) && cur.__has__(var(name))) {
+                // The old file is still there (or none): the record keeps
+                // what the disk holds, so the next login fetches it again.
+                qel_log("sync: '%s' not written, its old version kept\n", name.c_str());
+                if (old.__has__(var(name))) cur.__set__(var(name), old.__get__(var(name)));
+                else cur.__del__(var(name));
+            }
         } else {
             qel_log("sync: skipped '%s'\n", name.c_str());
         }
@@ -131,6 +137,6 @@ void game_web_handle_sync(Game&, std::string text) {
     }
 
     std::string out = json_encode(cur);
-    driver_doc_save(SYNC_FILE, out.data(), (int)out.size());
+    if (!driver_doc_save(SYNC_FILE, out.data(), (int)out.size())) qel_log("sync: %s not saved\n", SYNC_FILE);
     qel_log("sync: new = %s\n", out.c_str());
 }

@@ -12,7 +12,7 @@ MenusWebIAP::MenusWebIAP(Game* g) : game(g) {}
 void MenusWebIAP::init() {
     root = Container();
     std::string m = "<table class='box'>";
-    m += ")<tr><td><p width=240 align=center>Zentar 2 has opened your web browser to buy Zencoins.</p>";
+    m += "<tr><td><p width=240 align=center>Zentar 2 has opened your web browser to buy Zencoins.</p>";
     m += "<tr><td>&nbsp;";
     m += "<tr><td><input type='button' class='button1' value='Done' onclick='continue'></table>";
     Box* box = new Box(html2gui(m, var(VAR_DICT, 0)));

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "ruvezor/util/qel_driver.h"  // driver_doc_load, driver_doc_save
+#include "ruvezor/util/qel_log.h"
 
 static const char* const PREBOARD_FILE = "preboard.txt";
 
@@ -23,5 +24,6 @@ void preboard_set(int status) {
     const char* text = status == 1 ? "OK" : status == -1 ? "FAIL" : "";
     int n = 0;
     while (text[n]) n++;
-    driver_doc_save(PREBOARD_FILE, text, n);  // a failed write is not reported
+    // The answer still holds for this run.
+    if (!driver_doc_save(PREBOARD_FILE, text, n)) qel_log("preboard: %s not saved\n", PREBOARD_FILE);
 }

@@ -1,7 +1,8 @@
 // Runs a fuzz entry point without libFuzzer: feeds it the files named on the
 // command line, then a fixed-seed stream of random and mutated inputs. This
 // keeps every fuzz entry compiled and exercised (under the sanitizers in CI)
-// on compilers that have no libFuzzer.
+// on compilers that have no libFuzzer. Z2_FUZZ_MUTATIONS sets the length of
+// the stream (4000); 0 runs the files alone.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -29,8 +30,10 @@ int main(int argc, char** argv) {
   std::mt19937 rng(12345);
   static const char alphabet[] = "{}[]<>\"'=/\\:,.-+0123456789eEtrufalsn &;#x!\n\t\r\x80\xff\x00";
   int runs = 0;
+  int mutations = 4000;
+  if (const char* m = std::getenv("Z2_FUZZ_MUTATIONS")) mutations = std::atoi(m);
   for (auto& c : corpus) { run(c); runs++; }
-  for (int i = 0; i < 4000; i++) {
+  for (int i = 0; i < mutations; i++) {
     std::string s = corpus[rng() % corpus.size()];
     int edits = 1 + rng() % 8;
     for (int e = 0; e < edits; e++) {

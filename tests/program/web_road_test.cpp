@@ -3,9 +3,12 @@
 // headless galaxy host, a match on a real headless match host where a fleet
 // is sent and adopted, the Zencoin store and a web purchase whose receipt a
 // later login confirms. The web API is the tests' fake server, reached
-// through the "-web" option.
+// through the "-web" option; it hands out a long account id.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include "net/net.h"  // net_uid
 #include "ruvezor/util/qel_web.h"
 #include "world/zentar.h"
 #include "z2_fake_web.h"
@@ -37,6 +40,8 @@ TEST(WebRoad, FromAFreshInstallationToAMatchAndAPurchase) {
 
     Player p({"-web", web.address()});
     Game& game = p.game();
+    const std::string uid = web.account.uid;
+    ASSERT_GT(uid.size(), 15u);
 
     // The policy gate shows the server's policy; both boxes ticked, Continue.
     ASSERT_TRUE(p.pass_gate()) << p.screen() << "\n" << p.texts();
@@ -45,6 +50,8 @@ TEST(WebRoad, FromAFreshInstallationToAMatchAndAPurchase) {
     // Settings open on the account page: Quick Play with a generated name.
     ASSERT_TRUE(p.click("menus_settings"));
     ASSERT_TRUE(p.until([&] { return p.on("menus_login"); }));
+    // The page says which server it talks to when it is not the usual one.
+    EXPECT_NE(p.texts().find("Account server: " + web.address()), std::string::npos) << p.texts();
     std::string qname = field(game.settings.qname, sizeof(game.settings.qname));
     ASSERT_FALSE(qname.empty());
     ASSERT_TRUE(p.click("qlogin"));
@@ -59,10 +66,11 @@ TEST(WebRoad, FromAFreshInstallationToAMatchAndAPurchase) {
               std::string::npos)
         << login;
     Settings& s = game.settings;
-    EXPECT_EQ(field(s.uid, 64), "1001");
+    EXPECT_EQ(field(s.uid, 64), uid);
     EXPECT_EQ(field(s.display_name, 64), "Guest 1001");
     EXPECT_EQ(field(s.qname, 64), "Guest 1001");
-    EXPECT_EQ(field(s.session_key, 64), md5_digest("1001|" + udid));
+    const std::string key = md5_digest(uid + "|" + udid);
+    EXPECT_EQ(field(s.session_key, 64), key);
     EXPECT_EQ(s.logged_in, 1);
     EXPECT_EQ(std::string(game.server), web.account.server);
     EXPECT_EQ(std::string(game.token), "t0k3n");
@@ -99,10 +107,18 @@ TEST(WebRoad, FromAFreshInstallationToAMatchAndAPurchase) {
     ASSERT_TRUE(p.click("iap")) << p.texts();
     ASSERT_TRUE(p.until([&] { return p.on("menus_webiap"); })) << p.screen();
     EXPECT_NE(p.texts().find("opened your web browser"), std::string::npos) << p.texts();
-    std::string page = "/z2/store.php?&uid=1001&token=" + md5_digest("1001|" + udid);
+    std::string page = "/z2/store.php?&uid=" + uid + "&token=" + key;
     std::string opened;
     ASSERT_TRUE(p.until([&] { return !(opened = z2test::slurp(p.root + "/home/opened.txt")).empty(); }));
     EXPECT_EQ(opened, "http://" + web.address() + page + "\n");
+    // The log, which only the player may read, names the page without the
+    // session key in it.
+    struct stat st{};
+    ASSERT_EQ(stat((p.docdir() + "/ruvezor.log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    std::string log = p.doc("ruvezor.log");
+    EXPECT_NE(log.find("/z2/store.php?&uid=" + uid + "&token=***"), std::string::npos);
+    EXPECT_EQ(log.find(key), std::string::npos);
     // The browser buys there.
     WebHandle* browser = qel_web_create("127.0.0.1", web.port, page.c_str(), "", 0, 5);
     while (!qel_web_poll(browser)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -137,7 +153,8 @@ TEST(WebRoad, FromAFreshInstallationToAMatchAndAPurchase) {
     // they may take the planet first.)
     int me = 0, mine = 0;
     ASSERT_TRUE(p.until([&] {
-        me = item([](const Item& it) { return it.has_user && strcmp(it.user_uid, "1001") == 0; });
+        // The match knows the account by the 15 characters its records hold.
+        me = item([&](const Item& it) { return it.has_user && field(it.user_uid, 16) == net_uid(uid); });
         mine = me ? item([&](const Item& it) { return it.has_planet && it.owner_n == me; }) : 0;
         return mine != 0;
     })) << match.out();
@@ -204,18 +221,18 @@ TEST(WebRoad, FromAFreshInstallationToAMatchAndAPurchase) {
     ASSERT_TRUE(p.until([&] { return p.on("menus_login"); }));
     ASSERT_TRUE(p.click("qlogin"));
     ASSERT_TRUE(p.until([&] { return p.on("menus_news"); })) << p.screen();
-    EXPECT_EQ(p.doc("valid.dat"), "{\"web:1001\":1}");
+    EXPECT_EQ(p.doc("valid.dat"), "{\"web:" + uid + "\":1}");
     EXPECT_EQ(web.requests().back().action, "login");
     EXPECT_NE(web.requests().back().body.find("&rdata=" + WebRequest::urlencode("{\"receipts\":{},\"valid\":{}}")),
               std::string::npos);
 
     // Quitting keeps the account in the settings files.
     Settings saved = p.saved_settings();
-    EXPECT_EQ(field(saved.uid, 64), "1001");
+    EXPECT_EQ(field(saved.uid, 64), uid);
     EXPECT_EQ(field(saved.qname, 64), "Guest 1001");
     EXPECT_EQ(field(saved.udid, 64), udid);
-    EXPECT_EQ(field(saved.session_key, 64), md5_digest("1001|" + udid));
-    EXPECT_EQ(field(saved.web_server, 64), web.address()) << "-web is kept for later runs";
+    EXPECT_EQ(field(saved.session_key, 64), key);
+    EXPECT_EQ(field(saved.web_server, 64), "") << "-web is for this run only";
     EXPECT_EQ(p.doc("galaxy.txt"), "Five stars, one host.");
 }
 

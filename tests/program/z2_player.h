@@ -141,7 +141,8 @@ public:
         if (auto* x = dynamic_cast<MenusError*>(s)) return &x->root;
         if (auto* x = dynamic_cast<ExtStoreView*>(s)) return &x->root;
         if (auto* x = dynamic_cast<MenusWebIAP*>(s)) return &x->root;
-        if (dynamic_cast<StatesCover*>(s)) return mods_api_of(game());
+        // A mod's own page: over a match, or the menu of a mod (practice).
+        if (dynamic_cast<StatesCover*>(s) || on("states_menu")) return mods_api_of(game());
         return nullptr;
     }
     // The widget of the top screen whose click gives this onclick value, or

@@ -118,6 +118,12 @@ protected:
         server->script(answer);
         game_web_queue(*game, game_web_request(*game, action));
     }
+    // A login the player waits on, answered by the scripted reply.
+    void queue_login(const std::string& answer) {
+        server->script(answer);
+        game_web_login(*game);
+        calls.clear();  // the login screen's "one_moment"
+    }
 
     std::string doc(const std::string& name) { return root + "/home/.local/share/Zentar 2/" + name; }
     std::string sync(const std::string& text) {
@@ -223,13 +229,13 @@ TEST_F(GameWebTest, OnlyOkRepliesReachTheModAndAllFinishInOnePass) {
 
 TEST_F(GameWebTest, ErrorReplyShowsTheErrorScreenUnlessHeadless) {
     start_mod();
-    queue(ok("login", "{}", "X-Error: Bad password\r\nX-UID: 7\r\n"));
+    queue_login(ok("login", "{}", "X-Error: Bad password\r\nX-UID: 7\r\n"));
     std::string log = pump();
     EXPECT_TRUE(has(log, "error 'Bad password'\n"));
     EXPECT_TRUE(calls.empty()) << "headless: logged only";
 
     game->headless = 0;
-    queue(ok("login", "{}", "X-Error: Bad password\r\nX-UID: 7\r\n"));
+    queue_login(ok("login", "{}", "X-Error: Bad password\r\nX-UID: 7\r\n"));
     pump();
     EXPECT_STREQ(game->view.cur, "menus_error");
     EXPECT_EQ(calls, std::vector<std::string>{"content|Bad password"});
@@ -245,10 +251,18 @@ TEST_F(GameWebTest, TransportFailureShowsTheErrorAndKeepsTheAccount) {
     char want[64];
     snprintf(want, sizeof(want), "web_loop %p: failure\n", (void*)r);
     EXPECT_TRUE(has(pump(), want));
-    EXPECT_TRUE(calls.empty()) << "headless: logged only";
+    EXPECT_TRUE(calls.empty()) << "nobody waits on it: logged only";
+
+    // A mod's own request tells the mod, which can handle it; no screen changes.
+    game->headless = 0;
+    game->do_action("news", "");
+    pump();
+    EXPECT_TRUE(calls.empty());
+    EXPECT_EQ(mod_events(), "api:error|Could not reach the game server;");
+    mods_api_of(*game)->param_set("seen", var(""));
 
     // A login that fails puts back the account it cleared while it waited.
-    game->headless = 0;
+    game->view.next("menus_login", -1);
     set(game->settings.uid, "77");
     set(game->settings.display_name, "Seventy");
     game_web_login(*game);
@@ -315,8 +329,8 @@ TEST_F(GameWebTest, LoginReplyForAnAutoNameAndItsBrokenBodies) {
     // and the player sees the error instead of waiting on.
     for (std::string body : {std::string(" \r\n"), std::string("{\"html\":\"x\",\"rank\":2,")}) {
         SCOPED_TRACE(body);
-        calls.clear();
-        queue(ok("login", body, "X-UID: 42\r\nX-Name: Guest 7\r\nX-News: many\r\n"), "login");
+        game->view.next("menus_login", -1);
+        queue_login(ok("login", body, "X-UID: 42\r\nX-Name: Guest 7\r\nX-News: many\r\n"));
         EXPECT_TRUE(has(pump(), "unreadable login"));
         EXPECT_STREQ(game->settings.qname, "Blue Fox");
         EXPECT_EQ(game->settings.uid[0], 0);
@@ -327,8 +341,8 @@ TEST_F(GameWebTest, LoginReplyForAnAutoNameAndItsBrokenBodies) {
     EXPECT_FALSE(fs::exists(doc("sync.dat")));
 
     // A JSON body without members: the account, the menu and an empty news screen.
-    queue(ok("login", "{}", "X-UID: 42\r\nX-Name: Guest 7\r\nX-News: many\r\n"), "login");
-    calls.clear();
+    game->view.next("menus_login", -1);
+    queue_login(ok("login", "{}", "X-UID: 42\r\nX-Name: Guest 7\r\nX-News: many\r\n"));
     pump();
     EXPECT_STREQ(game->settings.qname, "Guest 7");
     EXPECT_EQ(std::string(game->settings.session_key), md5_digest("42|0123456789abcdef0123456789abcdef"));
