@@ -726,7 +726,8 @@ std::string driver_open_url_failed() {
     // r < 0: someone else reaped it; its outcome is lost, taken as opened.
     int code = r > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : (r > 0 ? 126 : 0);
     if (code != 0) {
-      qel_log("Driver::weblink: no browser opened %s (xdg-open: %d)\n", _driver_url_launches[i].url.c_str(), code);
+      qel_log("Driver::weblink: no browser opened %s (xdg-open: %d)\n",
+              qel_log_url(_driver_url_launches[i].url.c_str()).c_str(), code);
       _driver_url_failures.push_back(_driver_url_launches[i].url);
     }
     _driver_url_launches.erase(_driver_url_launches.begin() + (long)i);
