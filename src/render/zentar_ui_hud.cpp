@@ -58,7 +58,8 @@ static int _hud_label_covers(const Zentar& world, const ZentarUI& ui, const Item
 // The owner's name beside a hovered or aimed-at item, and its production
 // when it grows (a neutral planet holds what it has). The label goes to the
 // side away from the nearer screen edge, unless there it would cover the
-// count of a planet nearby and the other side would not.
+// count of a planet nearby: then to the other side, above or below, where it
+// covers the fewest and stays on the screen.
 static void _hud_label(Zentar& world, ZentarUI& ui, const Item& it, int font) {
     int o = it.owner_n;
     const Item* owner = zt_slot(o) ? &world.items[o] : nullptr;
@@ -68,32 +69,39 @@ static void _hud_label(Zentar& world, ZentarUI& ui, const Item& it, int font) {
     if (grows) snprintf(prod, sizeof(prod), "+%d", zt_sat_int(it.ships_production));
 
     Vector3 s = ui.to_screen * Vector3{it.position_x, it.position_y, 0};
-    bool right = s.x <= game_get_sw() / 2;
     float r = it.fleet_r;
     float nw = font_get_width(font, name.c_str()), nh = font_get_height(font, name.c_str(), 0);
     float pw = grows ? font_get_width(font, prod) : 0, ph = grows ? font_get_height(font, prod, 0) : 0;
-    float w = std::fmax(nw, pw);
-    int here = _hud_label_covers(world, ui, it, right ? r + 12 : -(r + 12 + w), right ? r + 12 + w : -(r + 12),
-                                 -nh, ph);
-    if (here > 0) {
-        int there = _hud_label_covers(world, ui, it, right ? -(r + 12 + w) : r + 12, right ? -(r + 12) : r + 12 + w,
-                                      -nh, ph);
-        // The other side must stay on the screen.
-        float k = 1.0f / (ui.scale * ui.zoom);
-        float edge = right ? s.x - (r + 12 + w) * k : s.x + (r + 12 + w) * k;
-        if (there < here && edge >= 0 && edge <= game_get_sw()) right = !right;
+    float w = std::fmax(nw, pw), h = nh + ph;
+    // Boxes in the label's frame: x0, y0, x1, y1 (the name's top at y0).
+    const float box[4][4] = {
+        {r + 12, -nh, r + 12 + w, ph},                  // right
+        {-(r + 12 + w), -nh, -(r + 12), ph},            // left
+        {-w / 2, -(r + 12) - h, w / 2, -(r + 12)},      // above
+        {-w / 2, r + 12, w / 2, r + 12 + h},            // below
+    };
+    int pick = s.x <= game_get_sw() / 2 ? 0 : 1;
+    int least = _hud_label_covers(world, ui, it, box[pick][0], box[pick][2], box[pick][1], box[pick][3]);
+    float k = 1.0f / (ui.scale * ui.zoom);
+    for (int c = 0; c < 4 && least > 0; c++) {
+        const float* b = box[c];
+        bool on_screen = s.x + b[0] * k >= 0 && s.x + b[2] * k <= game_get_sw() && s.y + b[1] * k >= 0 &&
+                         s.y + b[3] * k <= game_get_sh();
+        if (c == pick || !on_screen) continue;
+        int n = _hud_label_covers(world, ui, it, b[0], b[2], b[1], b[3]);
+        if (n < least) least = n, pick = c;
     }
 
     glPushMatrix();
     glTranslatef(it.position_x, it.position_y, 0);
     glRotatef(ui.rot, 0, 0, 1);  // upright on screen
-    if (right) {
-        font_draw(font, name.c_str(), r + 12, -nh, 0, -1);
-        if (grows) font_draw(font, prod, r + 12, 0, 0, -1);
-    } else {
-        font_draw(font, name.c_str(), -(r + 12 + nw), -nh, 0, -1);
-        if (grows) font_draw(font, prod, -(r + 12 + pw), 0, 0, -1);
-    }
+    const float* b = box[pick];
+    // Right-hand text starts at the box's left edge, left-hand text ends at
+    // its right edge, and text above or below is centred.
+    auto x_of = [&](float tw) { return pick == 0 ? b[0] : pick == 1 ? b[2] - tw : -tw / 2; };
+    float y = pick < 2 ? -nh : b[1];
+    font_draw(font, name.c_str(), x_of(nw), y, 0, -1);
+    if (grows) font_draw(font, prod, x_of(pw), y + nh, 0, -1);
     glPopMatrix();
 }
 

@@ -148,8 +148,8 @@ TEST_F(FrameGL, HudRingsTheSelectionAndDropsStaleOnes) {
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
-// A hovered planet's label goes where it covers no neighbour's count, and
-// names a production only for a planet that grows.
+// A hovered planet's label goes where it covers no neighbour's count (the
+// other side, or above), and names a production only for a planet that grows.
 TEST_F(FrameGL, HoverLabelLeavesTheNeighbourAndNamesOnlyGrowth) {
   Item* ann = user_init(*world_, "Ann", 0x3080ff, 0);
   Item* grey = user_init(*world_, "neutral", 0x808080, 0);
@@ -174,6 +174,14 @@ TEST_F(FrameGL, HoverLabelLeavesTheNeighbourAndNamesOnlyGrowth) {
   EXPECT_EQ(right, 0) << "the neighbour's count stays clear";
   // Its second line: Ann's planet grows.
   EXPECT_GT(lit((int)(c.x - (r + 18) * k) - w, (int)c.y + h / 2, w, h / 2), 10);
+
+  // A neighbour on either side: the label goes above.
+  planet_init(*world_, grey->n, 560 - r - 40, 450, 15, 5);
+  begin();
+  ui_paint(*world_, *ui_, 0);
+  EXPECT_EQ(lit((int)(c.x - (r + 18) * k) - w, (int)c.y - h, w, 2 * h), 0);
+  EXPECT_EQ(lit((int)(c.x + (r + 18) * k), (int)c.y - h, w, 2 * h), 0);
+  EXPECT_GT(lit((int)c.x - w, (int)(c.y - (r + 18) * k) - 2 * h, 2 * w, 2 * h), 10);
 
   // A neutral planet that does not grow: its name and no "+N" under it.
   Item* still = planet_init(*world_, grey->n, 900, 200, 60, 5);
