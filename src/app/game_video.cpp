@@ -5,11 +5,13 @@
 #include <SDL.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "app/builds.h"
 #include "app/game.h"
 #include "app/game_audio.h"
 #include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gui.h"  // State
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_font.h"
@@ -141,6 +143,19 @@ void GameVideo::open_url(const char* url) {
     video_init(0);
     g->view.state_init();
     driver_video_minimize();
+}
+
+void GameVideo::open_url_loop() {
+    std::string url = driver_open_url_failed();
+    Game* g = game_this();
+    if (url.empty() || !g || g->headless) return;
+    driver_video_restore();  // open_url minimised it for the browser
+    if (strcmp(g->view.cur, "menus_error") != 0) g->view.push("menus_error", 2);
+    var msg(VAR_DICT, 0);
+    msg["type"] = var("content");
+    msg["value"] = var("No web browser could be opened here. To see the page, copy its address into one:");
+    msg["copy"] = var(url);
+    if (State* top = g->view.get_state(0)) top->call(msg);
 }
 
 void GameVideo::event(Event e) {
