@@ -441,6 +441,7 @@ void Game::loop() {
     game_server_loop(*this);
     game_client_loop(*this);
     game_web_loop(*this);
+    video.open_url_loop();
     if (!headless) social_loop();  // a host has no platform user
     ext_store_loop(*this);
 

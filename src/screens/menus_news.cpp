@@ -120,8 +120,10 @@ MenusError::MenusError(GameParts* g) : game(g) {}
 
 void MenusError::init() {
     root = Container();
-    std::string m = "<table class='error'><tr><td><p width=240 align=center>" + text +
-                    "</p><tr><td><input type='button' value='Continue' onclick='continue'></table>";
+    std::string m = "<table class='error'><tr><td><p width=240 align=center>" + text + "</p>";
+    if (!copy.empty())
+        m += "<tr><td><input type='text' name='copy' value=\"" + menus_html_escape(copy) + "\" width=240 />";
+    m += "<tr><td><input type='button' value='Continue' onclick='continue'></table>";
     Box* box = new Box(html2gui(m, var(VAR_DICT, 0)));
     box->style.declared().width = (float)game_get_sw();
     box->style.declared().height = (float)game_get_sh();
@@ -153,6 +155,8 @@ void MenusError::event(Event e) {
 }
 
 var MenusError::call(var msg) {
-    if (_content_of(msg, text)) init();
+    if (!_content_of(msg, text)) return var();
+    copy = msg.__has__(var("copy")) ? msg["copy"].__str__() : std::string();
+    init();
     return var();
 }

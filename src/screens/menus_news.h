@@ -33,6 +33,7 @@ public:
     GameParts* game;
     Container root;
     std::string text;  // shown unescaped, so it may carry markup
+    std::string copy;  // plain text shown in a field to select and copy, or empty
 
     explicit MenusError(GameParts* g);
     void init() override;
@@ -40,5 +41,6 @@ public:
     void event(Event e) override;
     void loop(float dt) override;
     // {type "content", value text} stores the text and rebuilds; returns none.
+    // An optional "copy" puts that text in a field under it.
     var call(var msg) override;
 };

@@ -5,6 +5,7 @@
 #include <SDL.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "shell/builds.h"
 #include "shell/game_parts.h"
@@ -12,6 +13,7 @@
 #include "shell/game_view.h"
 #include "shell/game_audio.h"
 #include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gui.h"  // State
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_font.h"
@@ -144,6 +146,19 @@ void GameVideo::open_url(const char* url) {
     video_init(0);
     g->view.state_init();
     driver_video_minimize();
+}
+
+void GameVideo::open_url_loop() {
+    std::string url = driver_open_url_failed();
+    GameParts* g = game_parts();
+    if (url.empty() || !g || g->headless) return;
+    driver_video_restore();  // open_url minimised it for the browser
+    if (strcmp(g->view.cur, "menus_error") != 0) g->view.push("menus_error", 2);
+    var msg(VAR_DICT, 0);
+    msg["type"] = var("content");
+    msg["value"] = var("No web browser could be opened here. To see the page, copy its address into one:");
+    msg["copy"] = var(url);
+    if (State* top = g->view.get_state(0)) top->call(msg);
 }
 
 void GameVideo::event(Event e) {

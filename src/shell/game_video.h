@@ -15,6 +15,9 @@ struct GameVideo {
     void video_reset();
     void video_init(int teardown);
     void open_url(const char* url);
+    // Every frame: a page that no browser could open brings the window back
+    // and shows the player its address to copy.
+    void open_url_loop();
     void event(Event e);
     void paint_tick();
 };

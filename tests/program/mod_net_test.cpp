@@ -378,6 +378,7 @@ TEST(ModNet, BusyPortIsAnErrorTheModCanCatchAndAFailedRunIfItDoesNot) {
     z2test::ProgramRun host("z2modnet");
     fs::copy_file(Z2_DATA_DIR "/mod_server.lua", host.root + "/data/mod_server.lua");
     fs::copy_file(Z2_DATA_DIR "/mod_bots.lua", host.root + "/data/mod_bots.lua");
+    fs::copy_file(Z2_DATA_DIR "/mod_match.lua", host.root + "/data/mod_match.lua");
     EXPECT_EQ(host.run({"-headless", "-mod", "mod_server.lua", "-port", port, "-frames", "3"}), 0);
     EXPECT_NE(host.out().find("$ not hosting: cannot host on port " + port), std::string::npos) << host.out();
     EXPECT_NE(host.out().find("cannot host on port " + port + ": Address already in use"), std::string::npos);

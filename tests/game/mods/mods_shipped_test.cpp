@@ -1,8 +1,11 @@
 // Every mod shipped in data/, started the way the menus start it and played
 // for a few hundred frames on offscreen GL: its first page button pressed,
 // fleets sent by pointer drags from the local player's planets, Escape
-// pausing and resuming. And every example of the modder's guide, run in
-// the mod runtime and checked for what the guide says it does. No Lua error
+// pausing and resuming. Each does what its kind of mod must: a player owns
+// a planet and plays, a spectator mod says so; a player who is out is told
+// so; a match with a winner, fast-forwarded, reaches its own outcome. And
+// every example of the modder's guide, run in the mod runtime and checked
+// for what the guide says it does. No Lua error
 // may reach the log.
 #include <gtest/gtest.h>
 
@@ -16,16 +19,18 @@
 
 #include "app/game.h"
 #include "shell/game_audio.h"
-#include "app/game_net.h"
+#include "chat/chat.h"
 #include "net/net.h"
 #include "mods/mods_api.h"
 #include "mods_gui/mods_gui.h"
 #include "mods/mods_lua.h"
+#include "app/game_net.h"
 #include "ruvezor/util/qel_web.h"
 #include "render/zentar_ui.h"
 #include "screens/states.h"
 #include "web/game_web.h"
 #include "world/zentar.h"
+#include "world/zentar_sim.h"
 #include "z2_game_fixture.h"
 #include "z2_test_util.h"
 
@@ -48,6 +53,42 @@ public:
     }
 };
 const auto* env = testing::AddGlobalTestEnvironment(new Env);
+
+// What each shipped mod is for, and so what it must do.
+enum class Kind {
+    Player,     // the player at the screen owns a planet and plays
+    Spectator,  // nobody plays: the match is watched, and the mod says so
+    Scene,      // a scene of its own, no planets to play
+    Menu,       // the match behind the main menu
+    Client,     // plays on a host it joins; a page first
+    Host,       // a headless host with no screen of its own
+};
+struct Expect {
+    const char* mod;
+    Kind kind;
+    bool winner;         // a match that ends with one side on top
+    const char* driver;  // Lua run every frame of a fast-forwarded match
+};
+const Expect EXPECT[] = {
+    {"mod_about.lua", Kind::Scene, false, ""},
+    {"mod_botwar.lua", Kind::Spectator, true, ""},
+    {"mod_bricks.lua", Kind::Scene, true, ""},
+    {"mod_classic.lua", Kind::Player, true, ""},
+    {"mod_client.lua", Kind::Client, false, ""},
+    {"mod_demo.lua", Kind::Menu, false, ""},
+    {"mod_frustration.lua", Kind::Player, true, ""},
+    {"mod_galaxy.lua", Kind::Host, false, ""},
+    {"mod_practice.lua", Kind::Player, true, ""},
+    {"mod_server.lua", Kind::Player, true, ""},
+    // Turn bots move only when told to: the player's bot is run here.
+    {"mod_turns.lua", Kind::Player, true, "mod_bots.loop(0.05)"},
+    {"mod_ultracon.lua", Kind::Player, true, ""},
+};
+const Expect* expect_of(const std::string& mod) {
+    for (const Expect& e : EXPECT)
+        if (mod == e.mod) return &e;
+    return nullptr;
+}
 
 // The mods of data/: every mod_*.lua with an init of its own (the others
 // are modules that mods require).
@@ -83,11 +124,41 @@ protected:
     std::string state() { return api() ? api()->param_get("state").__str__() : ""; }
     Zentar& world() { return game->world; }
 
-    void frames(int n) {
+    std::string param(const char* key) { return api() ? api()->param_get(key).__str__() : ""; }
+    // The frame loop's network and screen steps (a mod may host or join),
+    // painted now and then.
+    void frames(int n, bool paint = true, float dt = 0.05f) {
         for (int i = 0; i < n && api(); i++) {
-            game->view.state_loop(0.05f);
-            if (i % 10 == 0) game->view.state_paint();
+            game_server_loop(*game);
+            game_client_loop(*game);
+            game->view.state_loop(dt);
+            if (paint && i % 10 == 0) game->view.state_paint();
         }
+    }
+    void lua(const std::string& code) {
+        if (ModsBase* engine = mods_engine_of(*game)) engine->script(code.c_str(), "test");
+    }
+    // Started the way the menus start it; a page first (a level picker, the
+    // settings): its first button starts the match.
+    void start(var params = var(VAR_DICT, 0)) {
+        snprintf(game->mod_file, sizeof(game->mod_file), "%s/%s", Z2_DATA_DIR, GetParam().c_str());
+        mods_restart(*game, 1, params);
+        frames(5);
+        if (state() == "menu" || state() == "tabs") press_first_button();
+        frames(5);
+    }
+    // A line of the chat holds that text.
+    bool told(const std::string& text) {
+        if (game->chat)
+            for (const auto& line : game->chat->lines)
+                if (line.text.find(text) != std::string::npos) return true;
+        return false;
+    }
+    // The page of a match that is over: its title is the status line.
+    bool outcome_shown() {
+        std::string status = param("status");
+        return state() == "dialog" && !status.empty() &&
+               param("html").find("<h1>" + status + "</h1>") != std::string::npos;
     }
     void pointer(int type, float x, float y, int b) {
         Event e{};
@@ -166,19 +237,19 @@ protected:
 };
 
 TEST_P(ShippedMod, PlaysWithoutALuaError) {
+    const Expect* want = expect_of(GetParam());
+    ASSERT_NE(want, nullptr) << GetParam() << " is new: say in EXPECT what it must do";
     bool had_planet = false, sent = false, okay = true;
-    std::string before, paused, after;
-    int pause_buttons = 0;
+    std::string first, before, paused, after, status, html;
+    int pause_buttons = 0, who = -1;
     // Failures are checked after the capture, which would swallow them.
     std::string out = z2test::stdout_of([&] {
-        snprintf(game->mod_file, sizeof(game->mod_file), "%s/%s", Z2_DATA_DIR, GetParam().c_str());
-        mods_restart(*game, 1, var(VAR_DICT, 0));
-        frames(5);
-        // A page first (a level picker, the settings): its first button starts the match.
-        if (state() == "menu" || state() == "tabs") press_first_button();
-        frames(5);
-
+        start();
+        first = state();
+        status = param("status");
+        html = param("html");
         for (int round = 0; round < 8 && api(); round++) {
+            if (round == 1) who = player();
             had_planet = had_planet || count(false, player()) > 0;
             if (drag_a_send()) {
                 frames(2);
@@ -202,14 +273,166 @@ TEST_P(ShippedMod, PlaysWithoutALuaError) {
     });
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_TRUE(okay);
-    if (had_planet) {
-        EXPECT_TRUE(sent) << "a drag from an own planet sends a fleet";
+    switch (want->kind) {
+        case Kind::Player:
+            EXPECT_EQ(first, "play");
+            EXPECT_TRUE(had_planet) << "the player owns a planet";
+            EXPECT_TRUE(sent) << "a drag from an own planet sends a fleet";
+            break;
+        case Kind::Spectator:
+            EXPECT_EQ(first, "scene") << "no slider, no selection for nobody's planets";
+            EXPECT_EQ(who, 0);
+            EXPECT_NE(status.find("watch"), std::string::npos) << status;
+            break;
+        case Kind::Scene:
+            EXPECT_EQ(first, "scene");
+            break;
+        case Kind::Menu:
+            EXPECT_EQ(first, "demo") << "no screen: the menu stays in front";
+            break;
+        case Kind::Client:
+            EXPECT_EQ(first, "xtabs");
+            EXPECT_NE(html.find("'server' mod"), std::string::npos) << "where a host comes from: " << html;
+            break;
+        case Kind::Host:
+            EXPECT_TRUE(html.empty()) << "no screen of its own: " << html;
+            EXPECT_NE(out.find("no match host"), std::string::npos) << "says what it needs to host";
+            break;
     }
     if (!paused.empty() && paused != "quit") {  // the credits close on Escape instead
         EXPECT_TRUE(paused == "pause" || paused == "dialog") << paused;
         EXPECT_GE(pause_buttons, 2) << "the pause page offers the match and the menu";
         EXPECT_EQ(after, before);
     }
+}
+
+// The player loses every planet and fleet: the mod says so, and the match
+// is no longer shown with the controls that send ships.
+class PlayerMod : public ShippedMod {};
+class WinnerMod : public ShippedMod {};
+
+// The shipped mods the table gives that kind, or a winner.
+std::vector<std::string> shipped_where(bool (*pick)(const Expect&)) {
+    std::vector<std::string> out;
+    for (const std::string& m : shipped_mods())
+        if (const Expect* e = expect_of(m); e && pick(*e)) out.push_back(m);
+    return out;
+}
+
+TEST_P(PlayerMod, APlayerWhoIsOutIsToldSo) {
+    int me = 0;
+    std::string before, told, text;
+    std::string out = z2test::stdout_of([&] {
+        start();
+        frames(10);
+        before = state();
+        me = player();
+        // Every planet of the player goes to the first other side, its fleets go.
+        int foe = 0;
+        for (int i = 1; i < world().top && !foe; i++) {
+            const Item& it = world().items[i];
+            if (it.in_use && it.has_planet && it.owner_n != me && !world().items[it.owner_n].user_neutral)
+                foe = it.owner_n;
+        }
+        for (int i = 1; i < world().top; i++) {
+            const Item& it = world().items[i];
+            if (!it.in_use || it.owner_n != me || !me) continue;
+            if (it.has_planet) z2_chown(world(), i, foe);
+            if (it.has_fleet) z2_destroy(world(), i);
+        }
+        frames(20);
+        told = state();
+        text = param("status") + " " + param("html");
+    });
+    ASSERT_NE(me, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+    EXPECT_EQ(before, "play");
+    EXPECT_TRUE(told == "dialog" || told == "scene") << told;
+    EXPECT_NE(text.find("You are out"), std::string::npos) << text;
+    EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+}
+
+// Played on by bots (the player's own too) at many passes a frame, a match
+// with a winner reaches its own outcome: its end page, or for the host that
+// starts the next match at once, the winner's line.
+TEST_P(WinnerMod, FastForwardedPlayReachesItsOutcome) {
+    const Expect* want = expect_of(GetParam());
+    bool server = GetParam() == "mod_server.lua";
+    bool over = false;
+    int frame = 0;
+    std::string out = z2test::stdout_of([&] {
+        // The host's word on the winner goes to every player's chat: it hosts here.
+        var params(VAR_DICT, 0);
+        if (server) params["port"] = var(z2test::free_udp_port());
+        start(params);
+        if (want->kind == Kind::Player) lua("mod_bots.new(mod_match.me(), 10)");
+        // Every bot moves at least twice a second: the match ends sooner.
+        lua("for _, b in ipairs(mod_bots.list) do b.think = math.min(b.think, 0.5) b.wait = 0 end");
+        api()->param_set("ticks", var(100));
+        // A generous limit that only catches a match that never ends.
+        for (frame = 0; frame < 3000 && api() && !over; frame++) {
+            if (*want->driver) lua(want->driver);
+            // A waiting ball is launched, and a turn ended.
+            var up(VAR_DICT, 0);
+            up["type"] = var("ui:up");
+            up["value"] = var("end");
+            mods_event(*game, up);
+            frames(1, frame % 50 == 0, 0.1f);
+            over = server ? told(" wins!") : outcome_shown();
+        }
+    });
+    EXPECT_TRUE(over) << "after " << frame << " frames: " << state() << " " << param("status") << "\n"
+                      << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+    EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+}
+
+// The LAN client in a match, its host's world built here as the sync would
+// build it: a player who loses the last planet watches, without the
+// controls that send ships, and is told so; given a planet, they play again.
+TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
+    std::string joined, in, out_state, out_status, again;
+    std::string out = z2test::stdout_of([&] {
+        snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_client.lua", Z2_DATA_DIR);
+        mods_restart(*game, 1, var(VAR_DICT, 0));
+        // No host answers: only the screens run here, never the network.
+        auto run = [&](int n) {
+            for (int i = 0; i < n && api(); i++) game->view.state_loop(0.05f);
+        };
+        run(5);
+        var join(VAR_DICT, 0);
+        join["type"] = var("onclick");
+        join["value"] = var("join");
+        mods_event(*game, join);
+        ASSERT_NE(game->client_net, nullptr);
+        var connect(VAR_DICT, 0);
+        connect["type"] = var("net:connect");
+        mods_event(*game, connect);
+        run(3);
+        joined = state();
+
+        std::string uid = game->client_net->uid;
+        Item* me = user_init(world(), "Ann", 0x3080ff, 0);
+        snprintf(me->user_uid, sizeof(me->user_uid), "%s", uid.c_str());
+        Item* foe = user_init(world(), "Vega", 0xff5040, 0);
+        int mine = planet_init(world(), me->n, 100, 100, 50, 20)->n;
+        planet_init(world(), foe->n, 400, 100, 50, 20);
+        run(30);
+        in = state();
+
+        z2_chown(world(), mine, foe->n);
+        run(30);
+        out_state = state();
+        out_status = param("status");
+
+        z2_chown(world(), mine, me->n);
+        run(30);
+        again = state();
+    });
+    EXPECT_EQ(joined, "play");
+    EXPECT_EQ(in, "play");
+    EXPECT_EQ(out_state, "scene") << "no slider, no sending";
+    EXPECT_NE(out_status.find("You are out"), std::string::npos) << out_status;
+    EXPECT_EQ(again, "play");
+    EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
 }
 
 // The ```lua blocks of the guide, in order.
@@ -398,7 +621,7 @@ const GuideCheck GUIDE_CHECKS[] = {
         strict(true)
         want(not pcall(function() UNDECLARED = 1 end), "strict refuses a new global")
         strict(false))"},
-    {"mod_bots.new(red", false, R"(
+    {"mod_match.new_bot(\"Red\"", false, R"(
         want(#z2_items_find("planet owner:" .. grey) == 6, "six neutral planets scattered")
         want(tally[red].planets == 1, "Red's tally")
         want(#z2_items_find("fleet owner:" .. red) >= 1, "the bot moved")
@@ -454,9 +677,12 @@ TEST_F(ShippedMod, EveryExampleOfTheModdersGuideRuns) {
         EXPECT_EQ(used[k], 1) << "the check marked \"" << GUIDE_CHECKS[k].marks << "\" belongs to one example";
 }
 
-INSTANTIATE_TEST_SUITE_P(Data, ShippedMod, testing::ValuesIn(shipped_mods()),
-                         [](const testing::TestParamInfo<std::string>& p) {
-                             return p.param.substr(0, p.param.size() - 4);
-                         });
+std::string mod_name(const testing::TestParamInfo<std::string>& p) { return p.param.substr(0, p.param.size() - 4); }
+INSTANTIATE_TEST_SUITE_P(Data, ShippedMod, testing::ValuesIn(shipped_mods()), mod_name);
+INSTANTIATE_TEST_SUITE_P(Data, PlayerMod,
+                         testing::ValuesIn(shipped_where([](const Expect& e) { return e.kind == Kind::Player; })),
+                         mod_name);
+INSTANTIATE_TEST_SUITE_P(Data, WinnerMod, testing::ValuesIn(shipped_where([](const Expect& e) { return e.winner; })),
+                         mod_name);
 
 }  // namespace
