@@ -36,7 +36,7 @@
 
 #include "app/game.h"
 #include "app/gamewrap.h"
-#include "render/trans.h"
+#include "shell/trans.h"
 #include "screens/menus.h"
 #include "world/preboard.h"
 #include "z2_bench.h"

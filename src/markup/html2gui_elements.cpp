@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/game_video.h"  // game_get_sw, game_get_sh: text boxes sized from the screen
+#include "shell/game_video.h"  // game_get_sw, game_get_sh: text boxes sized from the screen
 #include "markup/html2gui.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx_image.h"

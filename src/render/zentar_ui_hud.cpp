@@ -8,10 +8,12 @@
 #include <cstdio>
 #include <string>
 
-#include "app/builds.h"
-#include "app/colorblind.h"
-#include "app/game.h"
-#include "app/game_video.h"
+#include "shell/builds.h"
+#include "render/colorblind.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
+#include "shell/game_video.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"
@@ -183,7 +185,7 @@ void ui_paint(Zentar& world, ZentarUI& ui, int user) {
     glColor4f(1, 1, 1, 1);
     gfx_ortho();
 
-    Game* game = game_this();
+    GameParts* game = game_parts();
     bool paused = game && game->view.in_stack("states_pause");
     bool status = ui.gmap_mode != 1 && !paused;
     if (status) ui_paint_status(world);

@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
+#include "shell/game_video.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"
 #include "screens/menus_login.h"
@@ -31,7 +34,7 @@ static std::string _onclick_of(var& action) {
 
 // ---- news -------------------------------------------------------------------------------
 
-MenusNews::MenusNews(Game* g) : game(g) {}
+MenusNews::MenusNews(GameParts* g) : game(g) {}
 
 void MenusNews::init() {
     Settings& s = game->settings;
@@ -113,7 +116,7 @@ var MenusNews::call(var msg) {
 
 // ---- error ------------------------------------------------------------------------------
 
-MenusError::MenusError(Game* g) : game(g) {}
+MenusError::MenusError(GameParts* g) : game(g) {}
 
 void MenusError::init() {
     root = Container();

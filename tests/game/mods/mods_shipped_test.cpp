@@ -18,12 +18,13 @@
 #include <vector>
 
 #include "app/game.h"
-#include "app/game_audio.h"
+#include "shell/game_audio.h"
 #include "chat/chat.h"
 #include "net/net.h"
 #include "mods/mods_api.h"
+#include "mods_gui/mods_gui.h"
 #include "mods/mods_lua.h"
-#include "net/game_net.h"
+#include "app/game_net.h"
 #include "ruvezor/util/qel_web.h"
 #include "render/zentar_ui.h"
 #include "screens/states.h"
@@ -114,8 +115,6 @@ protected:
     }
     void TearDown() override {
         z2test::stdout_of([&] { mods_deinit(*game); });
-        delete game->chat;  // Game::deinit frees it; these tests never init
-        game->chat = nullptr;
         GameView::unregister_states();
         game_web_drop_all();  // the guide's web call never gets an answer
         if (GAME_THIS == game.get()) GAME_THIS = nullptr;
@@ -175,16 +174,17 @@ protected:
     // The buttons on the mod's page.
     int buttons() {
         int n = 0;
-        if (api())
-            for (Widget* w : api()->_list_descendants())
+        if (ModsGui* page = mods_gui_of(api()))
+            for (Widget* w : page->_list_descendants())
                 n += w->on_click.__type__() == VAR_DICT && w->on_click["type"].__str__() == "onclick" &&
                      !w->on_click["value"].__str__().empty();
         return n;
     }
     // The first button of the mod's page, as a click would report it.
     bool press_first_button() {
-        if (!api()) return false;
-        for (Widget* w : api()->_list_descendants()) {
+        ModsGui* page = mods_gui_of(api());
+        if (!page) return false;
+        for (Widget* w : page->_list_descendants()) {
             var& a = w->on_click;
             if (a.__type__() != VAR_DICT || a["type"].__str__() != "onclick") continue;
             if (a["value"].__str__().empty()) continue;

@@ -228,7 +228,7 @@ TEST_F(MainMenu, SplashMovesOnAtAQuarterSecond) {
 
 TEST_F(MainMenu, PracticeScreensKeepThePlayersMod) {
     strcpy(game->mod_file, "chosen.lua");
-    replace("menus_lite", new MenusLite(game.get()));
+    replace("menus_lite", new MenusLite(&game->parts));
     z2test::stdout_of([&] { game->view.next("menus_lite", -1); });
     EXPECT_STREQ(game->mod_file, "chosen.lua");
     EXPECT_EQ(game->mod_builtin, 0);
