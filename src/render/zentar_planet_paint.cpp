@@ -16,27 +16,20 @@
 #include "world/zentar.h"
 #include "render/zentar_draw_paint.h"
 
-PlanetSphere _planet_spheres[4][PLANET_LEVELS];
+_PlanetPaintData _planet_paint;
 
 namespace {
 
 constexpr double PI = 3.14159265358979323846;
-constexpr int MAX_LIGHTS = 4096;
 
 // High-quality face parameter by level; the low-quality one is always 32.
 constexpr int HQ_FACES[PLANET_LEVELS] = {50, 55, 60, 65, 70, 76, 81, 86, 91, 96, 102, 107, 112, 117, 122, 128};
 constexpr int LQ_FACES = 32;
 
-PlanetLight _lights[MAX_LIGHTS];
-int _lights_n = 0;
-
-// One remembered GL error code per check point.
-int _gl_err[8];
-
 void _check(int point) {
     int e = (int)glGetError();
-    if (e != _gl_err[point]) {
-        _gl_err[point] = e;
+    if (e != _planet_paint.gl_err[point]) {
+        _planet_paint.gl_err[point] = e;
         _qel_iprintf(__FILE__, __LINE__, "planets_paint_spheres", 0, "glGetError() -> %d\n", e);
     }
 }
@@ -139,17 +132,16 @@ int my_light_sort(const void* a, const void* b) {
 }
 
 void planet_paint_init() {
-    static bool done = false;
-    if (done) return;
-    done = true;
+    if (_planet_paint.built) return;
+    _planet_paint.built = true;
     for (int L = 0; L < PLANET_LEVELS; L++) {
         const int P = HQ_FACES[L];
         qel_log("planet_paint_init: (hq) %d = %d faces\n", L, P);
-        _build(_planet_spheres[1][L], _planet_rings(P, false), false);
-        _build(_planet_spheres[3][L], _planet_rings(P, true), true);
+        _build(_planet_paint._planet_spheres[1][L], _planet_rings(P, false), false);
+        _build(_planet_paint._planet_spheres[3][L], _planet_rings(P, true), true);
         qel_log("planet_paint_init: (lq) %d = %d faces\n", L, LQ_FACES);
-        _build(_planet_spheres[0][L], _planet_rings(LQ_FACES, false), false);
-        _build(_planet_spheres[2][L], _planet_rings(LQ_FACES, true), true);
+        _build(_planet_paint._planet_spheres[0][L], _planet_rings(LQ_FACES, false), false);
+        _build(_planet_paint._planet_spheres[2][L], _planet_rings(LQ_FACES, true), true);
     }
 }
 
@@ -183,7 +175,8 @@ void _spheres_gl_begin() {
 // The visible fleets into the light table, and the centre of the visible
 // planets ((0, 0) when none shows).
 void _spheres_gather(Zentar& world, int top, float& cx, float& cy) {
-    _lights_n = 0;
+    int& lights_n = _planet_paint.lights_n;
+    lights_n = 0;
     double sx = 0, sy = 0;
     int planets = 0;
     for (int n = 1; n < top; n++) {
@@ -194,8 +187,8 @@ void _spheres_gather(Zentar& world, int top, float& cx, float& cy) {
             sy += it.position_y;
             planets++;
         }
-        if (it.has_fleet && _lights_n < MAX_LIGHTS)
-            _lights[_lights_n++] = PlanetLight{0, 0, it.position_x, it.position_y, (float)it.fleet_units, n};
+        if (it.has_fleet && lights_n < PLANET_LIGHTS_MAX)
+            _planet_paint.lights[lights_n++] = PlanetLight{0, 0, it.position_x, it.position_y, (float)it.fleet_units, n};
     }
     cx = planets ? (float)(sx / planets) : 0;
     cy = planets ? (float)(sy / planets) : 0;
@@ -256,18 +249,20 @@ void _layer_fleet_lights(Zentar& world, const Item& it, uint32_t flags) {
         for (GLenum l : FLEET_GL) _light(l, GL_DIFFUSE, ZERO4);
         return;
     }
-    for (int i = 0; i < _lights_n; i++) {
-        PlanetLight& f = _lights[i];
+    PlanetLight* lights = _planet_paint.lights;
+    const int lights_n = _planet_paint.lights_n;
+    for (int i = 0; i < lights_n; i++) {
+        PlanetLight& f = lights[i];
         const double dx = f.x - it.position_x, dy = f.y - it.position_y;
         double w = f.units * 1000.0 / (dx * dx + dy * dy);
         if (!(w == w)) w = 0;  // no units at no distance
         f.weight = (float)w;
         f.key = zt_sat_int(w * 1000);
     }
-    qsort(_lights, (size_t)_lights_n, sizeof(PlanetLight), my_light_sort);
+    qsort(lights, (size_t)lights_n, sizeof(PlanetLight), my_light_sort);
     for (int i = 0; i < 4; i++) {
-        PlanetLight f = i < _lights_n ? _lights[i] : PlanetLight{};
-        const unsigned fc = i < _lights_n ? (unsigned)world.items[f.item].render_color & 0xFFFFFF : 0;
+        PlanetLight f = i < lights_n ? lights[i] : PlanetLight{};
+        const unsigned fc = i < lights_n ? (unsigned)world.items[f.item].render_color & 0xFFFFFF : 0;
         _light(FLEET_GL[i], GL_DIFFUSE, _color_2f(fc, std::min(1.0f, f.weight / 2)));
         const float pos[4] = {f.x, f.y, 32, 1};
         _light(FLEET_GL[i], GL_POSITION, pos);
@@ -343,7 +338,7 @@ void _planet_sphere(Zentar& world, const Item& it, float k, SpherePass& pass) {
         _layer_blend(flags);
         _layer_transform(it, r, flags, seed, pass.t);
         _layer_texture(layer, pass.tex_name, pass.tex_gl);
-        _layer_mesh(_planet_spheres[pass.hq + ((flags & PLANET_DISCO) ? 2 : 0)][level]);
+        _layer_mesh(_planet_paint._planet_spheres[pass.hq + ((flags & PLANET_DISCO) ? 2 : 0)][level]);
         glPopMatrix();
         _check(6);
     }
