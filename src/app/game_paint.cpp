@@ -36,13 +36,14 @@ static bool _game_landscape() { return game_get_sw() > game_get_sh(); }
 bool Tov3_ok(Game& game) {
     // Without the transition framebuffer there is nothing to render into, and
     // stretching an absent texture would hide the screen.
-    return game_trans_support() && game.settings.x_retro == 1 && _game_trans_fbo[1] && _game_trans_tex[1];
+    return game_trans_support() && game.settings.x_retro == 1 && _game_trans._game_trans_fbo[1] &&
+           _game_trans._game_trans_tex[1];
 }
 
 void Tov3_begin(Game& game) {
     if (!Tov3_ok(game)) return;
     glGetIntegerv(GL_VIEWPORT, Tov3_viewport);
-    fbo_bind(_game_trans_fbo[1]);
+    fbo_bind(_game_trans._game_trans_fbo[1]);
     if (_game_landscape()) glViewport(0, 0, 480, 320);
     else glViewport(0, 0, 320, 480);
 }
@@ -62,11 +63,11 @@ void Tov3_end(Game& game) {
     for (int y = 0; y < rows; y += 2) gfx_img_blit(black, 0, (float)y * k, (float)sw, k);
     glColor4f(1, 1, 1, 1);
 
-    fbo_bind(_game_trans_fbo[0]);
+    fbo_bind(_game_trans._game_trans_fbo[0]);
     glViewport(Tov3_viewport[0], Tov3_viewport[1], Tov3_viewport[2], Tov3_viewport[3]);
     gfx_ortho();
 
-    unsigned tex = _game_trans_tex[1];
+    unsigned tex = _game_trans._game_trans_tex[1];
     glBindTexture(GL_TEXTURE_2D, tex);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);

@@ -203,8 +203,8 @@ struct PaintTest : testing::Test {
         fbo_bind(fbo);
         ((FbTex)SDL_GL_GetProcAddress("glFramebufferTexture2DEXT"))(0x8D40, 0x8CE0, GL_TEXTURE_2D, tex, 0);
         fbo_bind(0);
-        _game_trans_fbo[1] = fbo;
-        _game_trans_tex[1] = tex;
+        _game_trans._game_trans_fbo[1] = fbo;
+        _game_trans._game_trans_tex[1] = tex;
         GameView::register_state("paint", screen);
         game->view.next("paint", -1);
     }
@@ -213,7 +213,7 @@ struct PaintTest : testing::Test {
         GameView::unregister_states();
         ((FbGen)SDL_GL_GetProcAddress("glDeleteFramebuffersEXT"))(1, &fbo);
         glDeleteTextures(1, &tex);
-        _game_trans_fbo[1] = _game_trans_tex[1] = 0;
+        _game_trans._game_trans_fbo[1] = _game_trans._game_trans_tex[1] = 0;
         game.reset();
         GAME_THIS = nullptr;
         driver_set_altdir(nullptr);
