@@ -571,7 +571,7 @@ const GuideCheck GUIDE_CHECKS[] = {
         want(z2.state == "menu", "the page over the menu"))"},
     {"z2_play_sound(\"sfx-click\")", false, "",
      [](Game&, const std::string& log) {
-         EXPECT_TRUE(_game_audio_sounds.__has__(var("sfx-click"))) << "the sound is queued for this frame";
+         EXPECT_TRUE(_game_audio._game_audio_sounds.__has__(var("sfx-click"))) << "the sound is queued for this frame";
          EXPECT_NE(log.find("play_music: mus-galaxy"), std::string::npos) << "the music is asked for";
      }},
     {"z2_chat_keywords('[\"Vega\", \"Rigel\"]')", false, "",
@@ -652,7 +652,7 @@ TEST_F(ShippedMod, EveryExampleOfTheModdersGuideRuns) {
         std::string out = z2test::stdout_of([&] {
             game_server_deinit(*game);
             game_client_deinit(*game);
-            _game_audio_sounds = var(VAR_DICT, 0);
+            _game_audio._game_audio_sounds = var(VAR_DICT, 0);
             mods_restart(*game, 0, var(VAR_DICT, 0));
             ModsBase* engine = mods_engine_of(*game);
             engine->script("init, loop, event = nil, nil, nil z2_game_reset() "

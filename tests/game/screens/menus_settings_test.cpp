@@ -53,7 +53,7 @@ protected:
         delete GameView::find_state("menus_login");  // replaced below, so its widgets stay out of the way
         GameView::register_state("menus_login", new Blank());
         preboard_set(1);
-        _game_audio_sounds = var(VAR_DICT, 0);
+        _game_audio._game_audio_sounds = var(VAR_DICT, 0);
     }
     void TearDown() override {
         GameView::unregister_states();
@@ -178,17 +178,17 @@ TEST_F(SettingsScreens, SfxAppliesAtOnceAndPingsMusicOnlyStores) {
     var sfx(VAR_DICT, 0);
     sfx["type"] = var("onchange"), sfx["value"] = var("sfx");
     page->_act(Event{}, sfx);
-    EXPECT_TRUE(_game_audio_sounds.__has__(var("sfx-ping")));
+    EXPECT_TRUE(_game_audio._game_audio_sounds.__has__(var("sfx-ping")));
 
     page->root.find("music")->set_value_i(10);
     page->loop(0);
     EXPECT_EQ(game->settings.music, 10);
-    EXPECT_TRUE(_game_audio_sounds.__has__(var("sfx-ping"))) << "no volume reset for music";
+    EXPECT_TRUE(_game_audio._game_audio_sounds.__has__(var("sfx-ping"))) << "no volume reset for music";
 
     page->root.find("sfx")->set_value_i(70);
     page->loop(0);
     EXPECT_EQ(game->settings.sfx, 70);
-    EXPECT_FALSE(_game_audio_sounds.__has__(var("sfx-ping"))) << "volume applied and the ping played";
+    EXPECT_FALSE(_game_audio._game_audio_sounds.__has__(var("sfx-ping"))) << "volume applied and the ping played";
 }
 
 TEST_F(SettingsScreens, EachTogglePageTouchesOnlyItsOwnFields) {
