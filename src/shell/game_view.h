@@ -80,8 +80,12 @@ struct GameView {
     bool _state_valid();  // no caller: every registered name holds a screen
 };
 
-// name -> screen, in byte order of the names.
-extern std::map<std::string, State*> _game_states;
+// The registry, process-wide: it owns the screens from registration until
+// unregister_states.
+struct _GameViewData {
+    std::map<std::string, State*> _game_states;  // name -> screen, in byte order of the names
+};
+extern _GameViewData _game_view;
 
 // Transition mode for a move from one screen to another; dir is 0 for next,
 // +1 for push and -1 for pop. -1 when arg is -1.
