@@ -192,11 +192,11 @@ TEST_F(BuildsTest, LoginContentShowsNewsOverMainWithTheContent) {
 TEST_F(BuildsTest, OverlayShowsForExactlyOneSwitchAndRefreshesEvery15Frames) {
     for (int hud : {0, 1})
         for (int x_hud : {-1, 1}) {
-            show_hud = hud;
+            _builds.show_hud = hud;
             game->settings.x_hud = x_hud;
             EXPECT_EQ(_builds_overlay_on(), (hud == 1) != (x_hud == 1)) << hud << " " << x_hud;
         }
-    show_hud = false;
+    _builds.show_hud = false;
 
     static uint64_t now_us = 0;
     _driver_timer_set_source([] { return now_us; });

@@ -23,7 +23,7 @@
 #include "app/gamewrap.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
-#include "shell/builds.h"  // show_hud
+#include "shell/builds.h"  // _builds.show_hud
 #include "net/net.h"
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_web.h"
@@ -414,10 +414,10 @@ TEST_F(GameTest, CtrlOrCmdFTogglesFullScreen) {
     game->event(make_key(43, EVENT_MOD_GUI));
     EXPECT_EQ(game->settings.vfull, 1);
     // Ctrl+H of the video front end reads the same bits.
-    bool hud = show_hud;
+    bool hud = _builds.show_hud;
     game->event(make_key(45, EVENT_MOD_CTRL));
-    EXPECT_NE(show_hud, hud);
-    show_hud = hud;
+    EXPECT_NE(_builds.show_hud, hud);
+    _builds.show_hud = hud;
 }
 
 TEST_F(GameTest, CmdQSuspendsTellsTheModAndQuits) {
