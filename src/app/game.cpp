@@ -409,7 +409,7 @@ void Game::event(Event e) {
 bool game_server_is_idle(Game& game) {
     if (!game.headless || !game.server_net) return false;
     if (game.server_net->count_peers() > 0) return false;
-    if (!web_reqs.empty()) return false;
+    if (!_game_web.web_reqs.empty()) return false;
     if (!game.mods_api) return false;
     std::string state = game.mods_api->param_get("state").__str__();
     return state == "empty" || state == "galaxy" || state == "idle";

@@ -118,8 +118,8 @@ protected:
         SDL_SetModState(KMOD_NONE);
         game.reset();
         GAME_THIS = nullptr;
-        for (WebRequest* r : web_reqs) delete r;
-        web_reqs.clear();
+        for (WebRequest* r : _game_web.web_reqs) delete r;
+        _game_web.web_reqs.clear();
         driver_deinit();
         _driver_timer_set_source(nullptr);
         std::filesystem::remove_all(home);
@@ -338,7 +338,7 @@ TEST_F(GameTest, OnlyAnIdleHeadlessHostRestarts) {
         auto host = std::make_unique<TestNet>();
         host->peers = c == "peer";
         game->server_net = c == "no net" ? nullptr : std::move(host);
-        if (c == "web") web_reqs.push_back(new WebRequest());
+        if (c == "web") _game_web.web_reqs.push_back(new WebRequest());
         if (c == "windowed") game->headless = 0;
         if (c == "no api") game->mods_api.reset();
         if (game->mods_api && c != "24h exactly" && c != "peer" && c != "web")
@@ -353,8 +353,8 @@ TEST_F(GameTest, OnlyAnIdleHeadlessHostRestarts) {
         std::string out = captured([&] { game->loop(); });
         EXPECT_EQ(out.find("game_do_daily_server_reset") != std::string::npos, idle && c != "24h exactly");
 
-        for (WebRequest* r : web_reqs) delete r;
-        web_reqs.clear();
+        for (WebRequest* r : _game_web.web_reqs) delete r;
+        _game_web.web_reqs.clear();
         game->server_net.reset();
         game->mods_api.reset();
         game->mods_engine.reset();
@@ -480,15 +480,15 @@ TEST_F(GameTest, ShutdownClosesTheModBeforeTheDriver) {
 TEST_F(GameTest, DoActionQueuesAnEncodedRequest) {
     GAME_THIS = game.get();
     game->do_action("login", "a b&c/\xc3\xa9");
-    ASSERT_EQ(web_reqs.size(), 1u);
-    EXPECT_EQ(web_reqs[0]->host, GAME_WEB_HOST);
-    EXPECT_EQ(web_reqs[0]->port, 80);
-    EXPECT_FLOAT_EQ(web_reqs[0]->timeout, GAME_WEB_TIMEOUT);
-    EXPECT_EQ(web_reqs[0]->body, "&data=a%20b%26c%2f%c3%a9");
+    ASSERT_EQ(_game_web.web_reqs.size(), 1u);
+    EXPECT_EQ(_game_web.web_reqs[0]->host, GAME_WEB_HOST);
+    EXPECT_EQ(_game_web.web_reqs[0]->port, 80);
+    EXPECT_FLOAT_EQ(_game_web.web_reqs[0]->timeout, GAME_WEB_TIMEOUT);
+    EXPECT_EQ(_game_web.web_reqs[0]->body, "&data=a%20b%26c%2f%c3%a9");
     strcpy(game->settings.name, "`dev");
     game->do_action("login", "");
-    EXPECT_EQ(web_reqs.at(1)->host, GAME_WEB_HOST_DEBUG);
-    EXPECT_EQ(web_reqs.at(1)->body, "&data=");
+    EXPECT_EQ(_game_web.web_reqs.at(1)->host, GAME_WEB_HOST_DEBUG);
+    EXPECT_EQ(_game_web.web_reqs.at(1)->body, "&data=");
 }
 
 // ---- wrappers --------------------------------------------------------------------

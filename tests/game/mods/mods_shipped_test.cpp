@@ -590,7 +590,7 @@ const GuideCheck GUIDE_CHECKS[] = {
      }},
     {"z2_api_call(", false, "",
      [](Game&, const std::string&) {
-         EXPECT_TRUE(std::any_of(web_reqs.begin(), web_reqs.end(),
+         EXPECT_TRUE(std::any_of(_game_web.web_reqs.begin(), _game_web.web_reqs.end(),
                                  [](WebRequest* r) { return r->path.find("news") != std::string::npos; }))
              << "the web service is asked";
      }},
