@@ -76,8 +76,11 @@ public:
 // A new engine with its state built.
 ModsBase* mods_lua(ModsAPI& api);
 
-// Receiver of the Lua library's output (print and error reports).
-extern ModsAPI* _lua_modsapi;
+// The script engine's process-wide state; one engine is alive at a time.
+struct _ModsLuaData {
+    ModsAPI* _lua_modsapi = nullptr;  // receiver of the Lua library's output (print and error reports)
+};
+extern _ModsLuaData _mods_lua;
 
 // Output redirect: standard output and error become mod log entries.
 size_t lua_fwrite(const void* data, size_t size, size_t count, FILE* stream);
