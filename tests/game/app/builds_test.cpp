@@ -40,13 +40,13 @@ protected:
     std::unique_ptr<Game> game;
     void SetUp() override {
         game = std::make_unique<Game>();
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         game->settings.vfull = -1;  // open_url must not try to leave full screen
         g_ranks.clear();
     }
     void TearDown() override {
         GameView::unregister_states();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
     }
     Item& item(int n) {
         Item& it = game->world.items[n];

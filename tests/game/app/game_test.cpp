@@ -108,8 +108,8 @@ protected:
         fake_us = 1000000000ull;
         _driver_timer_set_source(fake_clock);
         driver_timer_reset_ticks();
-        _game_loop_ticks = -1;
-        _game_paint_ticks = -1;
+        _game_data.loop_ticks = -1;
+        _game_paint.ticks = -1;
         game = std::make_unique<Game>();
         game->headless = 1;
     }
@@ -117,7 +117,7 @@ protected:
     void TearDown() override {
         SDL_SetModState(KMOD_NONE);
         game.reset();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
         for (WebRequest* r : _game_web.web_reqs) delete r;
         _game_web.web_reqs.clear();
         driver_deinit();
@@ -158,7 +158,7 @@ protected:
 
     void go_windowed() {
         game->headless = 0;
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         screen_restarted();
     }
 };
@@ -198,7 +198,7 @@ TEST(GameRecord, ConstructionZeroesEveryMemberAndSetsActive) {
 
 TEST(GameRecord, VersionTextsAndLogTag) {
     EXPECT_STREQ(_get_game_version_info(), "1.9.6-Desktop-Linux-DAV");
-    GAME_THIS = nullptr;
+    _game_data.GAME_THIS = nullptr;
     EXPECT_STREQ(game_log_info(), "-1");
     auto g = std::make_unique<Game>();
     g->port = 2000;
@@ -207,7 +207,7 @@ TEST(GameRecord, VersionTextsAndLogTag) {
     g->active = 0;
     EXPECT_FALSE(game_is_active());
     GameView::unregister_states();
-    GAME_THIS = nullptr;
+    _game_data.GAME_THIS = nullptr;
 }
 
 // ---- command line ----------------------------------------------------------------
@@ -319,7 +319,7 @@ TEST_F(GameTest, IdleHostRestartsItsModAfter24Hours) {
     EXPECT_NE(out.find("game_do_daily_server_reset\n"), std::string::npos);
     EXPECT_TRUE(engine_log.destroyed);
     EXPECT_EQ(game->quit, 0) << "nothing else runs in the restart frame";
-    EXPECT_EQ(_game_loop_ticks, 0);
+    EXPECT_EQ(_game_data.loop_ticks, 0);
     EXPECT_EQ(driver_timer_get_ticks(), 0) << "the clock counts again from 0";
 
     advance_ms(16);  // an ordinary frame: the restarted mod has no file and fails
@@ -346,7 +346,7 @@ TEST_F(GameTest, OnlyAnIdleHeadlessHostRestarts) {
         bool idle = c == "24h exactly" || c == "empty" || c == "galaxy";
         EXPECT_EQ(game_server_is_idle(*game), idle);
 
-        _game_loop_ticks = -1;
+        _game_data.loop_ticks = -1;
         driver_timer_reset_ticks();
         advance_ms(c == "24h exactly" ? 86400000 : 86400001);
         use_engine(true);
@@ -456,7 +456,7 @@ TEST_F(GameTest, PacingSleepsTheRestOfASixtiethOfASecond) {
     }
     advance_ms(7);
     game->paint();  // headless paint is the pacing step alone
-    EXPECT_EQ(_game_paint_ticks, driver_timer_get_ticks());
+    EXPECT_EQ(_game_paint.ticks, driver_timer_get_ticks());
 }
 
 // ---- shutdown and web actions ----------------------------------------------------
@@ -478,7 +478,7 @@ TEST_F(GameTest, ShutdownClosesTheModBeforeTheDriver) {
 }
 
 TEST_F(GameTest, DoActionQueuesAnEncodedRequest) {
-    GAME_THIS = game.get();
+    _game_data.GAME_THIS = game.get();
     game->do_action("login", "a b&c/\xc3\xa9");
     ASSERT_EQ(_game_web.web_reqs.size(), 1u);
     EXPECT_EQ(_game_web.web_reqs[0]->host, GAME_WEB_HOST);

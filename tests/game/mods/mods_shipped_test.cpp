@@ -109,7 +109,7 @@ protected:
     std::unique_ptr<Game> game = std::make_unique<Game>();
 
     void SetUp() override {
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         z2test::stdout_of([&] { game->settings.load(); });  // the player's defaults: drag and drop
         states_init(*game);
     }
@@ -117,7 +117,7 @@ protected:
         z2test::stdout_of([&] { mods_deinit(*game); });
         GameView::unregister_states();
         game_web_drop_all();  // the guide's web call never gets an answer
-        if (GAME_THIS == game.get()) GAME_THIS = nullptr;
+        if (_game_data.GAME_THIS == game.get()) _game_data.GAME_THIS = nullptr;
     }
 
     ModsAPI* api() { return mods_api_of(*game); }

@@ -59,7 +59,7 @@ protected:
     std::unique_ptr<Game> game = std::make_unique<Game>();
 
     void SetUp() override {
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         GameView::register_state("menus_main", new Blank());
         game->view.next("menus_main", -1);
         driver_doc_save("receipts.dat", "", 0);
@@ -67,7 +67,7 @@ protected:
     }
     void TearDown() override {
         GameView::unregister_states();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
     }
     void key(int k, int type = 6) {
         Event e{};

@@ -295,9 +295,9 @@ TEST_F(MainMenu, ALinkNoBrowserOpensShowsItsAddressToCopy) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     };
-    GAME_THIS = game.get();  // the video front end's game, until the end of the test
+    _game_data.GAME_THIS = game.get();  // the video front end's game, until the end of the test
     struct Forget {
-        ~Forget() { GAME_THIS = nullptr; }
+        ~Forget() { _game_data.GAME_THIS = nullptr; }
     } forget;
     MenusMain* m = shown(1);
     z2test::stdout_of([&] { m->_act(click("forums")); });

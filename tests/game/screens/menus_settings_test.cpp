@@ -45,7 +45,7 @@ protected:
     std::unique_ptr<Game> game = std::make_unique<Game>();
 
     void SetUp() override {
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         game->settings.vfull = -1;
         game->settings.vsize = 640;  // a 640 x 480 window: 853 x 640 units
         strcpy(game->settings.name, "Bob");
@@ -59,7 +59,7 @@ protected:
         GameView::unregister_states();
         game->client_net.reset();
         sys_hooks.sound = nullptr;
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
     }
     // Settings over an online match.
     void connect() {

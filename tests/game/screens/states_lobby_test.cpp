@@ -44,7 +44,7 @@ protected:
         setenv("HOME", (dir + "/home").c_str(), 1);
         driver_init(0);
         game = std::make_unique<Game>();
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         states_init(*game);
         std::ofstream(dir + "/main.lua") << MOD;
         snprintf(game->mod_file, sizeof(game->mod_file), "%s/main.lua", dir.c_str());
@@ -53,7 +53,7 @@ protected:
     void TearDown() override {
         mods_deinit(*game);
         GameView::unregister_states();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
         game.reset();
         driver_deinit();
         fs::remove_all(dir);

@@ -66,7 +66,7 @@ protected:
         char tmpl[] = "/tmp/z2play2-XXXXXX";
         dir = mkdtemp(tmpl);
         game = std::make_unique<Game>();
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         game->settings.vsize = 600;  // logical units are window pixels
         states_init(*game);
         play2 = dynamic_cast<StatesPlay2*>(GameView::find_state("states_play2"));
@@ -88,7 +88,7 @@ protected:
     void TearDown() override {
         z2test::stdout_of([&] { mods_deinit(*game); });
         GameView::unregister_states();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
         game.reset();
         fs::remove_all(dir);
     }

@@ -36,7 +36,7 @@ protected:
         setenv("HOME", home.c_str(), 1);
         driver_init(flags);
         game = std::make_unique<Game>();
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
     }
     void TearDown() override {
         sys_hooks.sound = nullptr;
@@ -44,7 +44,7 @@ protected:
         font_deinit();
         gfx_deinit();
         game.reset();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
         driver_deinit();
         std::filesystem::remove_all(home);
     }

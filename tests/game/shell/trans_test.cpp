@@ -42,7 +42,7 @@ struct TransTest : testing::Test {
         driver_init(DRIVER_VIDEO | DRIVER_TIMER | DRIVER_LOG);
         driver_video_init(kW, kH, 640, 480, 320, 320, 0);
         game = std::make_unique<Game>();
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         game->settings.vsize = 320;
         gfx_init();
         gfx_set_size(game_get_sw(), game_get_sh());
@@ -59,7 +59,7 @@ struct TransTest : testing::Test {
         _game_trans._game_trans_frame = _game_trans._game_trans_len = _game_trans._game_trans_mode = 0;
         _game_trans._game_trans_t = 0;
         game.reset();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
         gfx_deinit();
         driver_deinit();
     }

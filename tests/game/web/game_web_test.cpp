@@ -86,7 +86,7 @@ protected:
         for (WebRequest* r : _game_web.web_reqs) delete r;
         _game_web.web_reqs.clear();
         GameView::unregister_states();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
         game.reset();
         server.reset();
         driver_set_altdir(nullptr);
@@ -197,9 +197,9 @@ TEST_F(GameWebTest, NamedAccountSyncListAndActionBodiesAreEncoded) {
 
     // A backquoted name asks the debug script.
     set(game->settings.name, "`dev");
-    GAME_THIS = game.get();
+    _game_data.GAME_THIS = game.get();
     game_web_store(*game);
-    GAME_THIS = nullptr;
+    _game_data.GAME_THIS = nullptr;
     pump();
     reqs = raw_requests();
     ASSERT_EQ(reqs.size(), 3u);
@@ -361,7 +361,7 @@ TEST_F(GameWebTest, RankLogsAndIsBounded) {
 
 TEST_F(GameWebTest, HeadlessHostHandsLoginAndStoreRepliesToItsModOnly) {
     start_mod();
-    GAME_THIS = game.get();
+    _game_data.GAME_THIS = game.get();
     queue(ok("login", "{\"html\":\"<p>news</p>\",\"rank\":2}", "X-UID: 7\r\nX-Name: Host\r\n"), "login");
     queue(ok("store", "{\"header\":\"h\"}"), "store");
     std::string log = pump();
