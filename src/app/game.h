@@ -89,7 +89,9 @@ const char* game_log_info();
 
 // Frame loop helpers.
 bool game_server_is_idle(Game& game);
-bool game_server_reset_ok(Game& game);  // no caller: Game::loop tests the idle state itself
+// For a host loop of its own that asks before the daily restart (Game::loop
+// asks game_server_is_idle).
+bool game_server_reset_ok(Game& game);
 void game_do_daily_server_reset(Game& game);
 bool game_show_user_title();
 

@@ -10,7 +10,7 @@
 struct GameAudio {
     void play_sound(const char* name);
     void play_music(const char* name);
-    void stop_music();  // no caller: playing an unknown name fades out too
+    void stop_music();  // every stream fades out; play_music("mus-none") comes here
     void loop(float dt);
     // Applies changed volumes at once and plays the pending sounds.
     void volume_reset();

@@ -77,7 +77,9 @@ struct GameView {
     void state_loop(float dt);
     var state_call(var msg);
 
-    bool _state_valid();  // no caller: every registered name holds a screen
+    // For a caller that checks before it dispatches: true, as every
+    // registered name holds a screen.
+    bool _state_valid();
 };
 
 // The registry, process-wide: it owns the screens from registration until
@@ -94,4 +96,6 @@ int builds_trans_get(const char* from, const char* to, int arg, int dir);
 // Clears and paints the current screen and the build overlay into whatever
 // framebuffer is bound (the transition capture).
 void game_fbo_paint(GameParts& game);
-void game_fbo_loop(GameParts& game);  // no caller: the capture paints, it never steps
+// Steps the current screen by 0 s: for a capture that must run a screen
+// before painting it (the transitions' capture only paints).
+void game_fbo_loop(GameParts& game);
