@@ -38,21 +38,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Env : public testing::Environment {
-public:
-    z2test::TempDir home;
-    static std::string home_dir() { return fs::path(getenv("HOME")).string(); }
-    void SetUp() override {
-        home.enter_as_home("z2shipped");
-        z2test::gl_font_up("Zentar 2");
-        qel_web_disable();  // the guide's web call stays on this machine
-    }
-    void TearDown() override {
-        z2test::gl_font_down();
-        home.leave();
-    }
-};
-const auto* env = testing::AddGlobalTestEnvironment(new Env);
+// The guide's web call stays on this machine.
+const auto* env = testing::AddGlobalTestEnvironment(new z2test::HomeGlFontEnv("z2shipped", true));
 
 // What each shipped mod is for, and so what it must do.
 enum class Kind {
@@ -631,7 +618,7 @@ const GuideCheck GUIDE_CHECKS[] = {
 TEST_F(ShippedMod, EveryExampleOfTheModdersGuideRuns) {
     std::vector<std::string> examples = guide_examples();
     ASSERT_GE(examples.size(), 30u);
-    std::string dir = Env::home_dir();
+    std::string dir = fs::path(getenv("HOME")).string();
     // The guide's mod lives beside the shipped modules it requires.
     for (const char* m : {"mod_bots.lua", "mod_match.lua"})
         if (!fs::exists(dir + "/" + m)) fs::create_symlink(std::string(Z2_DATA_DIR) + "/" + m, dir + "/" + m);

@@ -24,21 +24,9 @@ namespace {
 
 using z2test::stdout_of;
 
-class Env : public testing::Environment {
-public:
-    z2test::TempDir home;
-    void SetUp() override {
-        home.enter_as_home("z2settings");
-        z2test::gl_font_up("Zentar 2");
-    }
-    void TearDown() override {
-        z2test::gl_font_down();
-        home.leave();
-    }
-};
-const auto* env = testing::AddGlobalTestEnvironment(new Env);
+const auto* env = testing::AddGlobalTestEnvironment(new z2test::HomeGlFontEnv("z2settings"));
 
-struct Blank : State {};
+using Blank = z2test::BlankScreen;
 
 class SettingsScreens : public ::testing::Test {
 protected:
