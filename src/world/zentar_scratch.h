@@ -51,9 +51,11 @@ struct CollideScratch {
     // Slot numbers of one pass, partitioned in place; the room beyond the
     // filled part is scratch for the partition.
     int cids[ZT_CIDS];
-    // Collision boxes of the pass by slot, one array per corner value: the
-    // partition reads two of them for every id at every level.
-    float boxes[4][ZT_ITEMS];
+    // Collision boxes of the pass by slot and axis, as the partition reads
+    // them for every id at every level: the low edge and the high edge
+    // negated, side by side, so that one load and one comparison of the
+    // pair against (mid, -mid) tell both sides.
+    float edges[2][ZT_ITEMS][2];
     // The listed items' rows by slot. Rows below radius_top hold collide_r
     // of every item, listed or not, for the neighbour comparisons (a
     // neighbour may be any item); above it radii come from the records.
