@@ -132,19 +132,48 @@ static inline float _collide_pick(bool c, float t, float f) {
     return out;
 }
 
+// t when c holds, else f, as a conditional move: the optimizer would make
+// a branch of it, and the branch predictor loses where it is used.
+static inline int32_t _collide_select(bool c, int32_t t, int32_t f) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    int32_t take = c;
+    asm("test %[take], %[take]\n\tcmovne %[t], %[f]" : [f] "+r"(f) : [take] "r"(take), [t] "rm"(t) : "cc");
+    return f;
+#else
+    return _collide_pick(c, t, f);
+#endif
+}
+
 // Whether copy a of a group gives way to copy b.
 static inline bool _collide_gives_way(const CollideGroup& g, int a, int b) {
     return ((g.yield_mask[a] & g.group[b]) != 0) | (g.group[b] == g.yield_id[a]);
 }
 
-// Remember copy b as a's neighbour when a has none or b is strictly larger;
-// the first of equal neighbours stays. Written with masks: whether a larger
-// neighbour turns up is a coin toss the branch predictor loses.
+// A copy takes the copy it meets as its neighbour when it holds none, or
+// when the new one's radius is strictly larger than the held one's (the
+// first of equal neighbours stays). Radii take part as ranks, whole numbers
+// that compare as the radii do: one comparison of two ranks is the whole
+// test. Zeros of either sign are one rank; a radius that is not a number
+// is never larger than anything, so it ranks lowest met and highest held;
+// holding nothing ranks below everything.
+enum : int32_t { ZT_RANK_NONE = INT32_MIN, ZT_RANK_NAN_MET = INT32_MIN + 1, ZT_RANK_NAN_HELD = INT32_MAX };
+
+static inline int32_t _collide_rank(float r, bool held) {
+    r += 0.0f;  // -0 becomes +0
+    int32_t bits;
+    std::memcpy(&bits, &r, sizeof bits);
+    int32_t rank = bits >= 0 ? bits : bits ^ 0x7fffffff;  // negatives count down
+    bool nan = (bits & 0x7fffffff) > 0x7f800000;
+    return nan ? (held ? ZT_RANK_NAN_HELD : ZT_RANK_NAN_MET) : rank;
+}
+
+// Remember copy b as a's neighbour (see the ranks above). Written with
+// masks: whether a larger neighbour turns up is a coin toss the branch
+// predictor loses.
 static inline void _collide_note(CollideGroup& g, int a, int b) {
-    bool take = !g.has_target[a] | (g.r[b] > g.target_r[a]);
-    g.target[a] = _collide_pick(take, g.slot[b], g.target[a]);
-    g.target_r[a] = _collide_pick(take, g.r[b], g.target_r[a]);
-    g.has_target[a] = true;
+    bool take = g.own_met_rank[b] > g.held_rank[a];
+    g.target[a] = _collide_select(take, g.slot[b], g.target[a]);
+    g.held_rank[a] = _collide_select(take, g.own_held_rank[b], g.held_rank[a]);
 }
 
 // Moves a and/or b of a touching pair about their mass centre.
@@ -205,8 +234,9 @@ static bool _collide_gather(const Zentar& world, CollideScratch& P, const int* w
         const float* r = tt < P.radius_top ? &P.rows[tt].r : &world.items[tt].collide_r;
         float tr = *r;
         g.target[c] = t;
-        g.has_target[c] = has;
-        g.target_r[c] = _collide_pick(has, tr, 0.0f);
+        g.held_rank[c] = _collide_pick(has, _collide_rank(tr, true), ZT_RANK_NONE);
+        g.own_held_rank[c] = _collide_rank(row.r, true);
+        g.own_met_rank[c] = _collide_rank(row.r, false);
     }
     return plain;
 }

@@ -43,8 +43,10 @@ struct CollideGroup {
     float mass[ZT_WINDOW];
     int32_t group[ZT_WINDOW], yield_mask[ZT_WINDOW], yield_id[ZT_WINDOW];
     int32_t target[ZT_WINDOW];  // collide_target
-    float target_r[ZT_WINDOW];  // its collide_r, while it names a real slot
-    bool has_target[ZT_WINDOW];
+    // Radii as ranks that compare as the pass compares radii (see
+    // _collide_note): of the neighbour held so far, and of the copy itself
+    // when another copy holds it or meets it.
+    int32_t held_rank[ZT_WINDOW], own_held_rank[ZT_WINDOW], own_met_rank[ZT_WINDOW];
 };
 
 struct CollideScratch {
