@@ -54,6 +54,25 @@ constexpr int64_t ZT_SPLIT_WORK = int64_t{16} * ZT_CIDS;
 
 static bool _collide_slot(int n) { return n >= 1 && n < ZT_ITEMS; }
 
+// A copy takes the copy it meets as its neighbour when it holds none, or
+// when the new one's radius is strictly larger than the held one's (the
+// first of equal neighbours stays). Radii take part as ranks, whole numbers
+// that compare as the radii do: one comparison of two ranks is the whole
+// test. Zeros of either sign are one rank; a radius that is not a number
+// is never larger than anything, so it ranks lowest met and highest held;
+// holding nothing ranks below everything.
+enum : int32_t { ZT_RANK_NONE = INT32_MIN, ZT_RANK_NAN_MET = INT32_MIN + 1, ZT_RANK_NAN_HELD = INT32_MAX };
+
+static inline int32_t _collide_rank(float r, bool held) {
+    r += 0.0f;  // -0 becomes +0
+    int32_t bits;
+    std::memcpy(&bits, &r, sizeof bits);
+    int32_t rank = bits >= 0 ? bits : bits ^ 0x7fffffff;  // negatives count down
+    bool nan = (bits & 0x7fffffff) > 0x7f800000;
+    return nan ? (held ? ZT_RANK_NAN_HELD : ZT_RANK_NAN_MET) : rank;
+}
+
+
 static void _collide_box_copy(CollideScratch& P, const Item& it, int n) {
     for (int axis = 0; axis < 2; axis++) {
         P.edges[axis][n][0] = it.collide_box[axis];
@@ -149,24 +168,6 @@ static inline bool _collide_gives_way(const CollideGroup& g, int a, int b) {
     return ((g.yield_mask[a] & g.group[b]) != 0) | (g.group[b] == g.yield_id[a]);
 }
 
-// A copy takes the copy it meets as its neighbour when it holds none, or
-// when the new one's radius is strictly larger than the held one's (the
-// first of equal neighbours stays). Radii take part as ranks, whole numbers
-// that compare as the radii do: one comparison of two ranks is the whole
-// test. Zeros of either sign are one rank; a radius that is not a number
-// is never larger than anything, so it ranks lowest met and highest held;
-// holding nothing ranks below everything.
-enum : int32_t { ZT_RANK_NONE = INT32_MIN, ZT_RANK_NAN_MET = INT32_MIN + 1, ZT_RANK_NAN_HELD = INT32_MAX };
-
-static inline int32_t _collide_rank(float r, bool held) {
-    r += 0.0f;  // -0 becomes +0
-    int32_t bits;
-    std::memcpy(&bits, &r, sizeof bits);
-    int32_t rank = bits >= 0 ? bits : bits ^ 0x7fffffff;  // negatives count down
-    bool nan = (bits & 0x7fffffff) > 0x7f800000;
-    return nan ? (held ? ZT_RANK_NAN_HELD : ZT_RANK_NAN_MET) : rank;
-}
-
 // Remember copy b as a's neighbour (see the ranks above). Written with
 // masks: whether a larger neighbour turns up is a coin toss the branch
 // predictor loses.
@@ -232,11 +233,11 @@ static bool _collide_gather(const Zentar& world, CollideScratch& P, const int* w
         bool has = _collide_slot(t);
         int tt = _collide_pick(has, t, 0);  // rows[0] and items[0] are never written
         const float* r = tt < P.radius_top ? &P.rows[tt].r : &world.items[tt].collide_r;
-        float tr = *r;
         g.target[c] = t;
-        g.held_rank[c] = _collide_pick(has, _collide_rank(tr, true), ZT_RANK_NONE);
-        g.own_held_rank[c] = _collide_rank(row.r, true);
-        g.own_met_rank[c] = _collide_rank(row.r, false);
+        g.held_rank[c] = _collide_pick(has, _collide_rank(*r, true), static_cast<int32_t>(ZT_RANK_NONE));
+        int32_t own = _collide_rank(row.r, true);
+        g.own_held_rank[c] = own;
+        g.own_met_rank[c] = own == ZT_RANK_NAN_HELD ? static_cast<int32_t>(ZT_RANK_NAN_MET) : own;
     }
     return plain;
 }

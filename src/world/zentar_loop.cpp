@@ -108,7 +108,7 @@ void sys_loop(Zentar& world, float dt, int particles) {
     units_move_plan(world, dt);
     // Units may free themselves, their fleet and enemy units; top is re-read.
     int* fleets = zt_scratch(world).fleets;
-    int nfleets = 0;
+    int nfleets = 0, plan = 0;
     bool physics = false;
     for (int i = 1; i < world.top; i++) {
         // A unit meets the neighbour the last collision pass found for it:
@@ -126,7 +126,7 @@ void sys_loop(Zentar& world, float dt, int particles) {
         if (!it.in_use) continue;
         physics |= it.has_physics;
         if (it.has_fleet) fleets[nfleets++] = i;
-        if (it.has_unit) unit_loop(world, it, dt);
+        if (it.has_unit) unit_loop_planned(world, it, dt, plan);
         if (it.in_use && it.has_motion) {
             it.position_x += it.motion_vx * dt;
             it.position_y += it.motion_vy * dt;
@@ -139,7 +139,10 @@ void sys_loop(Zentar& world, float dt, int particles) {
     // physics items are about: their impulses move items in that pass.
     if (physics) fleets_loop(world);
     else nfleets = _fleets_reset(world, fleets, nfleets);
-    units_face_plan(world, dt);
+    // A unit's facing reads only its own record, and in the pass below
+    // only physics impulses move anything: without physics items every
+    // unit turns to face ahead of the pass, all together.
+    if (!physics) units_rotate(world, dt);
 
     FleetSums sums;
     for (int i = 1; i < world.top; i++) {
@@ -147,7 +150,7 @@ void sys_loop(Zentar& world, float dt, int particles) {
         if (!it.in_use) continue;
         if (it.has_unit) {
             if (!physics) _fleet_gather(world, sums, it);
-            unit_rotate(world, it, dt);
+            else unit_rotate(world, it, dt);
         }
         if (it.has_planet) planet_loop(world, it, dt);
         if (it.has_physics) _sys_physics(world, it);

@@ -77,28 +77,19 @@ struct CollideScratch {
 
 // ---- units (zentar_unit.cpp) -------------------------------------------------------
 
-// A facing worked out ahead, by slot: what the facing update makes of the
-// unit's displacement (y, x), the bytes `in` of its turn rate, turn time,
-// facing and facing count (the record's bytes 196 .. 211) and s, the step in
-// 1/40 s: the new facing and turn time.
-struct UnitFacing {
-    uint32_t serial;  // the plan that wrote it
-    float y, x, s;
-    uint32_t in[4];
-    float face, time;
-};
-
-// The moves of the units worked out ahead: everything unit_move reads and
-// what it writes, in packed arrays; the plan of slot n is number k[n].
+// The moves of the units worked out ahead: what unit_move reads and what it
+// writes, in packed arrays, in slot order (plan k is of slot slot[k]).
 struct UnitMovePlans {
     static constexpr int CAP = ZT_ITEMS + 4;  // the turns are made four at a time
-    uint32_t serial[ZT_ITEMS];                // by slot: the plan that wrote it, 0 none
-    int32_t k[ZT_ITEMS];                      // by slot
     // by plan, read:
-    int32_t slot[CAP], n[CAP], ticks[CAP];
-    float px[CAP], py[CAP], lx[CAP], ly[CAP], speed[CAP], heading[CAP], rate[CAP], time[CAP];
+    int32_t slot[CAP], ticks[CAP];
+    float px[CAP], py[CAP], speed[CAP], heading[CAP], rate[CAP], time[CAP];
     float tx[CAP], ty[CAP];
     float to[CAP];  // atan2f(ty - py, tx - px)
+    // The record's bytes 4..11, 68..75 and 176..207 as planned: every input
+    // of the move from the unit itself, with some neighbours that a step's
+    // first pass never changes.
+    alignas(16) uint8_t seen[CAP][48];
     // by plan, written:
     float out_x[CAP], out_y[CAP], out_heading[CAP], out_rate[CAP], out_time[CAP];
     float dt;
@@ -107,11 +98,9 @@ struct UnitMovePlans {
 
 struct UnitScratch {
     UnitMovePlans moves;
-    uint32_t move_serial;
-    UnitFacing facing[ZT_ITEMS];
-    uint32_t face_serial;
-    // The facings being planned, by plan (as the moves), four at a time.
-    static constexpr int CAP = UnitMovePlans::CAP;
+    // The facings of a step's units (units_rotate), four at a time.
+    static constexpr int CAP = ZT_ITEMS + 4;
+    int32_t face_slot[CAP];
     float face_y[CAP], face_x[CAP], face_a[CAP];
     alignas(16) uint32_t face_in[CAP][4];
 };
