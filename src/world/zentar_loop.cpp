@@ -139,24 +139,30 @@ void sys_loop(Zentar& world, float dt, int particles) {
     // physics items are about: their impulses move items in that pass.
     if (physics) fleets_loop(world);
     else nfleets = _fleets_reset(world, fleets, nfleets);
-    // A unit's facing reads only its own record, and in the pass below
-    // only physics impulses move anything: without physics items every
-    // unit turns to face ahead of the pass, all together.
-    if (!physics) units_rotate(world, dt);
-
+    // A unit's facing reads only its own record, and in the pass below only
+    // physics impulses move anything: without physics items the pass only
+    // gathers the facings, and every unit turns to face after it, all
+    // together.
     FleetSums sums;
     for (int i = 1; i < world.top; i++) {
         Item& it = world.items[i];
         if (!it.in_use) continue;
         if (it.has_unit) {
-            if (!physics) _fleet_gather(world, sums, it);
-            else unit_rotate(world, it, dt);
+            if (physics) {
+                unit_rotate(world, it, dt);
+            } else {
+                _fleet_gather(world, sums, it);
+                units_rotate_add(world, it, i);
+            }
         }
         if (it.has_planet) planet_loop(world, it, dt);
         if (it.has_physics) _sys_physics(world, it);
         it.ticks += 1;
     }
-    if (!physics) _fleets_finish(world, sums, fleets, nfleets);
+    if (!physics) {
+        _fleets_finish(world, sums, fleets, nfleets);
+        units_rotate_finish(world, dt);
+    }
 
     if (particles) parts_loop(world, dt);
 }

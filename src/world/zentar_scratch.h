@@ -10,7 +10,9 @@
 // along, which changes nothing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #include "world/zentar.h"
@@ -98,8 +100,9 @@ struct UnitMovePlans {
 
 struct UnitScratch {
     UnitMovePlans moves;
-    // The facings of a step's units (units_rotate), four at a time.
+    // The facings of a step's units (units_rotate_add), four at a time.
     static constexpr int CAP = ZT_ITEMS + 4;
+    int32_t face_count;
     int32_t face_slot[CAP];
     float face_y[CAP], face_x[CAP], face_a[CAP];
     alignas(16) uint32_t face_in[CAP][4];
@@ -119,4 +122,24 @@ static_assert(alignof(ZentarScratch) <= alignof(Zentar), "Zentar::step_scratch i
 // of the world are a valid (empty) block.
 inline ZentarScratch& zt_scratch(Zentar& world) {
     return *std::launder(reinterpret_cast<ZentarScratch*>(world.step_scratch));
+}
+
+// The record's turn rate, turn time, facing and facing count, in a row.
+static_assert(offsetof(Item, unit_turn_time) == offsetof(Item, unit_turn_rate) + 4 &&
+                  offsetof(Item, unit_face) == offsetof(Item, unit_turn_rate) + 8 &&
+                  offsetof(Item, unit_face_steps) == offsetof(Item, unit_turn_rate) + 12,
+              "the facing's inputs lie in a row");
+inline const unsigned char* _unit_face_in(const Item& unit) {
+    return reinterpret_cast<const unsigned char*>(&unit) + offsetof(Item, unit_turn_rate);
+}
+
+// Adds unit u, in slot n, to the facings units_rotate_finish works out.
+// What it reads of the record must not change until then.
+inline void units_rotate_add(Zentar& world, const Item& u, int n) {
+    UnitScratch& U = zt_scratch(world).unit;
+    int k = U.face_count++;
+    U.face_slot[k] = n;
+    U.face_y[k] = u.position_y - u.unit_last_y;
+    U.face_x[k] = u.position_x - u.unit_last_x;
+    std::memcpy(U.face_in[k], _unit_face_in(u), sizeof(U.face_in[k]));
 }

@@ -133,8 +133,9 @@ void units_move_plan(Zentar& world, float dt);
 // from the plan while it holds. `cursor` (0 at the start of the pass)
 // follows the plans along the pass, which visits the slots in order.
 void unit_loop_planned(Zentar& world, Item& unit, float dt, int& cursor);
-// unit_rotate for every used unit, in slot order.
-void units_rotate(Zentar& world, float dt);
+// unit_rotate for the units gathered by units_rotate_add (zentar_scratch.h),
+// in the order they were added.
+void units_rotate_finish(Zentar& world, float dt);
 Item* unit_test(Zentar& world, Item& unit);
 void unit_logic(Zentar& world, Item& unit);
 void unit_use(Zentar& world, Item& unit, float amount);

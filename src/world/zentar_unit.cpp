@@ -45,17 +45,9 @@ static Item* _unit_fleet(Zentar& world, const Item& unit) {
 // A pass over the units is a chain per unit: atan2f, then what depends on
 // its result. The processor overlaps little of one unit's chain with the
 // next one's, so in such a pass the libm calls cost several times what they
-// cost back to back. units_rotate makes the calls of a step's facings back
-// to back and works the facings out four at a time.
-
-// The record's turn rate, turn time, facing and facing count, in a row.
-static_assert(offsetof(Item, unit_turn_time) == offsetof(Item, unit_turn_rate) + 4 &&
-                  offsetof(Item, unit_face) == offsetof(Item, unit_turn_rate) + 8 &&
-                  offsetof(Item, unit_face_steps) == offsetof(Item, unit_turn_rate) + 12,
-              "the facing's inputs lie in a row");
-static const unsigned char* _unit_face_in(const Item& unit) {
-    return reinterpret_cast<const unsigned char*>(&unit) + offsetof(Item, unit_turn_rate);
-}
+// cost back to back. A step gathers its units' facings as it passes them
+// (units_rotate_add), then units_rotate_finish makes the calls back to
+// back and works the facings out four at a time.
 
 static bool _unit_same(float a, float b) {
     uint32_t ba, bb;
@@ -314,29 +306,14 @@ static bool _unit_plan_holds(const UnitMovePlans& P, int k, const Item& unit, co
     return record && _unit_same(P.tx[k], T.position_x) && _unit_same(P.ty[k], T.position_y) && _unit_same(P.dt, dt);
 }
 
-void units_rotate(Zentar& world, float dt) {
-#if defined(__SSE2__)
-    // The arguments first, packed, then the calls with nothing in between,
-    // then the facings four at a time, written back in slot order.
+void units_rotate_finish(Zentar& world, float dt) {
     UnitScratch& U = zt_scratch(world).unit;
+    const int count = U.face_count;
+    U.face_count = 0;
+#if defined(__SSE2__)
+    // The calls back to back, then the facings four at a time, written
+    // back in slot order.
     const float s = 40 * dt;
-    int top = world.top < ZT_ITEMS ? world.top : ZT_ITEMS;
-    int count = 0;
-    for (int i = 1; i < top; i++) {
-        if (i + ZT_AHEAD < ZT_ITEMS) {
-            const Item& a = world.items[i + ZT_AHEAD];
-            __builtin_prefetch(&a.in_use);
-            __builtin_prefetch(&a.position_x);
-            __builtin_prefetch(&a.unit_last_x);
-        }
-        const Item& u = world.items[i];
-        if (!u.in_use || !u.has_unit) continue;
-        int k = count++;
-        U.face_slot[k] = i;
-        U.face_y[k] = u.position_y - u.unit_last_y;
-        U.face_x[k] = u.position_x - u.unit_last_x;
-        std::memcpy(U.face_in[k], _unit_face_in(u), sizeof(U.face_in[k]));
-    }
     for (int k = 0; k < count; k++) U.face_a[k] = std::atan2(U.face_y[k], U.face_x[k]);
     for (int k = count; k < count + 4; k++) {  // lanes past the end: any numbers
         U.face_a[k] = 0;
@@ -364,11 +341,7 @@ void units_rotate(Zentar& world, float dt) {
         }
     }
 #else
-    int top = world.top < ZT_ITEMS ? world.top : ZT_ITEMS;
-    for (int i = 1; i < top; i++) {
-        Item& u = world.items[i];
-        if (u.in_use && u.has_unit) _unit_face(u, 40 * dt);
-    }
+    for (int k = 0; k < count; k++) _unit_face(world.items[U.face_slot[k]], 40 * dt);
 #endif
 }
 
