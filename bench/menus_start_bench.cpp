@@ -36,9 +36,10 @@
 
 #include "app/game.h"
 #include "app/gamewrap.h"
-#include "render/trans.h"
+#include "shell/trans.h"
 #include "screens/menus.h"
 #include "world/preboard.h"
+#include "z2_bench.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_web.h"
 
@@ -188,7 +189,7 @@ void BM_StartToFirstMenuFrame(benchmark::State& state) {
     }
     average(state);
 }
-BENCHMARK(BM_StartToFirstMenuFrame)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StartToFirstMenuFrame)->UseManualTime()->Iterations(z2_bench_size(5, 1))->Unit(benchmark::kMillisecond);
 
 void BM_ContinueToFirstMenuFrame(benchmark::State& state) {
     qel_web_disable();  // the gate shows the local policy at once
@@ -219,7 +220,7 @@ void BM_ContinueToFirstMenuFrame(benchmark::State& state) {
     }
     average(state);
 }
-BENCHMARK(BM_ContinueToFirstMenuFrame)->UseManualTime()->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ContinueToFirstMenuFrame)->UseManualTime()->Iterations(z2_bench_size(5, 1))->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

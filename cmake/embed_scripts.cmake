@@ -3,11 +3,11 @@
 # by src/mods/mods_misc.cpp). A script too long for the game's inflate buffer
 # fails the build here.
 #
-# Include after the `zentar` target exists; included earlier (for example
+# Include after the `zentar_mods` target exists; included earlier (for example
 # through CMAKE_PROJECT_INCLUDE) it waits for the end of the top directory.
 
 function(z2_embed_scripts)
-  if(NOT TARGET zentar OR TARGET embed_scripts)
+  if(NOT TARGET zentar_mods OR TARGET embed_scripts)
     return()
   endif()
   # Table order is fixed; scripts not written yet are left out.
@@ -28,13 +28,13 @@ function(z2_embed_scripts)
     DEPENDS embed_scripts ${scripts}
     COMMENT "Embedding built-in scripts"
     VERBATIM)
-  target_sources(zentar PRIVATE ${out})
-  target_include_directories(zentar PRIVATE ${out_dir})
+  target_sources(zentar_mods PRIVATE ${out})
+  target_include_directories(zentar_mods PRIVATE ${out_dir})
   # The list of scripts is read at configure time: adding one re-runs CMake.
   set_property(DIRECTORY ${CMAKE_SOURCE_DIR} APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/data/builtin)
 endfunction()
 
-if(TARGET zentar)
+if(TARGET zentar_mods)
   z2_embed_scripts()
 else()
   cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL z2_embed_scripts)

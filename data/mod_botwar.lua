@@ -1,6 +1,6 @@
 -- mod_botwar.lua: four bots of different styles fight over one field while
--- you watch. The buttons under the field set the speed.
-require("mod_bots")
+-- you watch. Nobody plays, so the match is shown as a scene: no slider, no
+-- selection. The buttons under the field set the speed.
 require("mod_match")
 
 local W, H = 900, 540
@@ -9,32 +9,26 @@ local FIGHTERS = {
   {"Deneb", 0x50e060, "expander"}, {"Altair", 0xc060ff, "hunter"},
 }
 local SPEEDS = {0.5, 1, 2, 4}
+local WATCHING = "Bot war: you watch four bots fight. Escape for the speed and the menu."
 
 local fighters       -- {user, name, style, label}
 local buttons        -- speed -> {image, label}
 local speed = 1
-local phase
-local clock, check_at = 0, 0
 
 local function set_speed(s)
   speed = s
-  if phase == "play" then z2.speed = s end
+  if mod_match.phase == "play" then z2.speed = s end
   for v, b in pairs(buttons) do b.image.render_color = v == s and 0x3080ff or 0x303848 end
 end
 
 local function start()
-  z2.game_reset()
-  mod_bots.clear()
-  local neutral = z2_user_init("neutral", 0x808080, 0)
-  z2_item_set(neutral, "ships_production_enabled", false)
+  local neutral = mod_match.new_match()
   fighters = {}
   for i, f in ipairs(FIGHTERS) do
-    local u = z2_user_init(f[1], f[2], 0)
-    z2_item_set(u, "has_bot", true)
+    local u = mod_match.new_bot(f[1], f[2], f[3])
     local x = (i == 1 or i == 4) and W * 0.1 or W * 0.9
     local y = (i <= 2) and H * 0.15 or H * 0.85
     z2_planet_init(u, x, y, 100, 50)
-    mod_bots.new(u, f[3])
     local label = z2.new_label("", W * (i - 0.5) / #FIGHTERS, H + 62, f[2])
     label.label_align = 0
     fighters[#fighters + 1] = {user = u, name = f[1], style = f[3], label = label}
@@ -53,39 +47,29 @@ local function start()
     label.label_valign = 0
     buttons[s] = {image = img, label = label}
   end
-  z2.player = 0 -- nobody's planets: the controls only watch
-  phase = "play"
-  clock, check_at = 0, 0
-  z2.status = "Bot war: rusher, turtle, expander and hunter"
-  z2.state = "play"
+  z2.player = 0 -- nobody's planets
+  mod_match.watch(WATCHING)
   set_speed(speed)
-end
-
-local function show_end(winner)
-  phase = "over"
-  z2.speed = 1
-  local line = winner and (winner.name .. " the " .. winner.style .. " wins") or "Nobody is left"
-  z2.status = line
-  z2.html = mod_match.page("Bot war", {line, string.format("after %d seconds", math.floor(clock))},
-    {{"Rematch", "again"}, {"Menu", "menu"}})
-  z2.state = "dialog"
 end
 
 local function standings()
   local tally = mod_match.tally()
   local alive, last = 0, nil
   for _, f in ipairs(fighters) do
-    local s = tally[f.user]
-    local planets = s and s.planets or 0
-    if s and (s.planets > 0 or s.fleets > 0) then
+    if mod_match.alive(tally, f.user) then
       alive = alive + 1
       last = f
-      f.label.label_text = string.format("%s %s: %d", f.name, f.style, planets)
+      f.label.label_text = string.format("%s %s: %d", f.name, f.style, tally[f.user].planets)
     else
       f.label.label_text = f.name .. " is out"
     end
   end
-  if alive <= 1 then show_end(last) end
+  if alive <= 1 then
+    z2.speed = 1
+    local line = last and (last.name .. " the " .. last.style .. " wins") or "Nobody is left"
+    mod_match.finish("Bot war", {line, string.format("after %d seconds", math.floor(mod_match.clock))},
+      {{"Rematch", "again"}, {"Menu", "menu"}})
+  end
 end
 
 function init()
@@ -93,35 +77,31 @@ function init()
 end
 
 function loop(t)
-  if phase ~= "play" then return end
-  clock = clock + t
-  mod_bots.loop(t)
-  if clock >= check_at then
-    check_at = clock + 0.5
-    standings()
+  mod_match.loop(t, standings, 0.5)
+end
+
+-- A speed button of the pause page sets the speed and goes back to the match.
+local actions = {again = start}
+for _, s in ipairs(SPEEDS) do
+  actions["speed:" .. s] = function()
+    set_speed(s)
+    mod_match.resume()
   end
+end
+
+function actions.pause()
+  local b = {{"Back to the match", "resume"}}
+  for _, s in ipairs(SPEEDS) do b[#b + 1] = {"Speed x" .. s, "speed:" .. s} end
+  b[#b + 1] = {"Rematch", "again"}
+  b[#b + 1] = {"Menu", "menu"}
+  return mod_match.page("Paused", {"Watching at x" .. speed}, b)
 end
 
 function event(e)
   local v = e.value
   if e.type == "ui:up" and type(v) == "string" and v:sub(1, 6) == "speed:" then
     set_speed(tonumber(v:sub(7)) or 1)
-  elseif e.type == "pause" then
-    local b = {{"Back to the match", "resume"}}
-    for _, s in ipairs(SPEEDS) do b[#b + 1] = {"Speed x" .. s, "speed:" .. s} end
-    b[#b + 1] = {"Rematch", "again"}
-    b[#b + 1] = {"Menu", "menu"}
-    z2.html = mod_match.page("Paused", {"Watching at x" .. speed}, b)
-  elseif e.type == "back" or (e.type == "onclick" and v == "resume") then
-    if phase == "over" then z2.state = "quit" else z2.state = "play" end
-  elseif e.type == "onclick" then
-    if v == "again" then
-      start()
-    elseif v == "menu" then
-      z2.state = "quit"
-    elseif type(v) == "string" and v:sub(1, 6) == "speed:" then
-      set_speed(tonumber(v:sub(7)) or 1)
-      z2.state = "play"
-    end
+  else
+    mod_match.event(e, actions)
   end
 end

@@ -81,8 +81,7 @@ end
 local function show_end(victory)
   phase = "over"
   local title = victory and "The wall is down!" or "Game over"
-  z2.html = mod_match.page(title, {"Score " .. score}, {{"Play again", "again"}, {"Menu", "menu"}})
-  z2.state = "dialog"
+  mod_match.finish(title, {"Score " .. score}, {{"Play again", "again"}, {"Menu", "menu"}})
 end
 
 local function hit_brick(b)

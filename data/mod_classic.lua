@@ -1,7 +1,6 @@
 -- mod_classic.lua: one player against bots on one map. A settings page
 -- picks the map size and the number of bots; then the match runs until one
 -- side holds the field.
-require("mod_bots")
 require("mod_match")
 
 local SIZES = {
@@ -16,9 +15,8 @@ local BOTS = {
 local BOT_LEVEL = 5
 
 local size, bot_count = 2, 2
-local phase = "settings" -- "settings", "play", "over"
+local phase = "settings" -- "settings" or "play"
 local me, foes
-local clock, check_at = 0, 0
 
 local function show_settings()
   phase = "settings"
@@ -44,14 +42,9 @@ end
 local function start()
   local map = SIZES[size]
   local W, H = map.w, map.h
-  phase = "play"
   foes = {}
-  z2.game_reset()
-  mod_bots.clear()
-  local neutral = z2_user_init("neutral", 0x808080, 0)
-  z2_item_set(neutral, "ships_production_enabled", false)
-  local name = tostring(z2.name or "")
-  me = z2_user_init(name ~= "" and name or "You", 0x3080ff, 0)
+  local neutral = mod_match.new_match()
+  me = mod_match.new_player()
   -- Homes around an ellipse, the player's on the left.
   local homes = bot_count + 1
   for i = 0, bot_count do
@@ -60,11 +53,8 @@ local function start()
     if i == 0 then
       z2_planet_init(me, x, y, 100, 50)
     else
-      local b = BOTS[i]
-      local u = z2_user_init(b[1], b[2], 0)
-      z2_item_set(u, "has_bot", true)
+      local u = mod_match.new_bot(BOTS[i][1], BOTS[i][2], BOT_LEVEL)
       z2_planet_init(u, x, y, 100, 50)
-      mod_bots.new(u, BOT_LEVEL)
       foes[#foes + 1] = u
     end
   end
@@ -72,23 +62,20 @@ local function start()
   z2.planets_settle(0, 0, W, H)
   z2.view_set(0, 0, W, H)
   z2.player = me
-  z2.status = "Take every planet of the " .. bot_count .. (bot_count == 1 and " bot" or " bots") .. "."
-  clock, check_at = 0, 1
-  z2.state = "play"
+  phase = "play"
+  mod_match.play("Take every planet of the " .. bot_count .. (bot_count == 1 and " bot" or " bots") .. ".")
 end
 
-local function show_end(victory)
-  phase = "over"
-  local title = victory and "Victory!" or "Defeated"
-  z2.status = title
-  z2.html = mod_match.page(title, {SIZES[size].name .. " map, " .. bot_count .. " bots"},
-    {{"Play again", "start"}, {"Settings", "settings"}, {"Menu", "menu"}})
-  z2.state = "dialog"
-end
+local function about() return SIZES[size].name .. " map, " .. bot_count .. (bot_count == 1 and " bot" or " bots") end
 
 local function check()
   local result = mod_match.outcome(mod_match.tally(), me, foes)
-  if result then show_end(result == "won") end
+  if result == "won" then
+    mod_match.finish("Victory!", {about()}, {{"Play again", "start"}, {"Settings", "settings"}, {"Menu", "menu"}})
+  elseif result == "lost" then
+    mod_match.finish("Defeated", {mod_match.OUT, about()},
+      {{"Play again", "start"}, {"Settings", "settings"}, {"Menu", "menu"}})
+  end
 end
 
 function init()
@@ -96,32 +83,21 @@ function init()
 end
 
 function loop(t)
-  if phase ~= "play" then return end
-  clock = clock + t
-  mod_bots.loop(t)
-  if clock >= check_at then
-    check_at = clock + 0.25
-    check()
-  end
+  if phase == "play" then mod_match.loop(t, check) end
 end
 
 function event(e)
-  local v = e.value
-  if e.type == "pause" then
-    z2.html = mod_match.page("Paused", {SIZES[size].name .. " map, " .. bot_count .. " bots"},
-      {{"Back to the match", "resume"}, {"Restart", "start"}, {"Settings", "settings"}, {"Menu", "menu"}})
-  elseif e.type == "back" or (e.type == "onclick" and v == "resume") then
-    if phase == "play" then z2.state = "play" elseif phase == "over" then show_settings() end
-  elseif e.type == "onchange" then
-    read_settings()
-  elseif e.type == "onclick" then
-    if v == "start" then
+  if e.type == "onchange" then return read_settings() end
+  mod_match.event(e, {
+    pause = function()
+      return mod_match.page("Paused", {about()},
+        {{"Back to the match", "resume"}, {"Restart", "start"}, {"Settings", "settings"}, {"Menu", "menu"}})
+    end,
+    over = show_settings,
+    start = function()
       if phase == "settings" then read_settings() end
       start()
-    elseif v == "settings" then
-      show_settings()
-    elseif v == "menu" then
-      z2.state = "quit"
-    end
-  end
+    end,
+    settings = show_settings,
+  })
 end

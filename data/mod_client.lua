@@ -5,8 +5,13 @@
 -- game), whose mod gives every player who joins a planet of their own. The
 -- player plays it with the usual controls; every send goes through the host.
 -- Escape or the pause icon pauses (the match goes on meanwhile) and the page
--- leads back to the match or to the menu. A host that does not answer, turns
--- the player away or goes away brings the page back with a line that says so.
+-- leads back to the match or to the menu. A player who has lost every planet
+-- and fleet watches the rest of the match without the controls that send
+-- ships, and plays again once the host gives them a planet (mod_match.follow).
+-- A host that does not answer, turns the player away or goes away brings the
+-- page back with a line that says so.
+
+require("mod_match")
 
 local PORT = 7000        -- where mod_server.lua hosts when started from the Mods screen
 local ANSWER_WITHIN = 6  -- seconds to wait for a host before giving up on it
@@ -15,6 +20,7 @@ local host, port = "127.0.0.1", PORT
 local phase = "page"     -- "page", "joining" or "playing"
 local waited = 0
 local admitted = false   -- the host's world holds a user of ours
+local since = 0          -- seconds since then: our planet may come a moment after our user
 local failure = nil      -- what the host said before it hung up
 
 local function trim(s) return (string.gsub(tostring(s or ""), "^%s*(.-)%s*$", "%1")) end
@@ -84,14 +90,6 @@ local function pause_page()
   })
 end
 
--- Our user in the host's world: the play screen marks it each frame.
-local function find_me()
-  for _, u in ipairs(z2_items_find("user")) do
-    if z2_item_get(u, "has_player") then return u end
-  end
-  return nil
-end
-
 function init()
   host = trim(z2.host) ~= "" and trim(z2.host) or host
   port = tonumber(z2.port) or port
@@ -105,8 +103,14 @@ function loop(t)
     if waited > ANSWER_WITHIN then
       show_page("No answer from " .. where() .. ". Is the host running there, and is the address right?")
     end
-  elseif phase == "playing" and not admitted and find_me() then
-    admitted = true
+  elseif phase == "playing" then
+    -- Our user in the host's world: the play screen marks it each frame.
+    local me = mod_match.me()
+    if me and not admitted then admitted, since = true, 0 end
+    if admitted then
+      since = since + t
+      if since > 1 then mod_match.follow(me) end
+    end
   end
 end
 
@@ -119,7 +123,7 @@ function event(e)
   elseif kind == "net:connect" then
     -- A host that answers late is still welcome.
     phase, admitted = "playing", false
-    z2.state = "play"
+    mod_match.play()
   elseif kind == "net:error" then
     failure = tostring(value or "")
   elseif kind == "net:disconnect" then
@@ -142,7 +146,7 @@ function event(e)
   elseif kind == "pause" then
     pause_page()
   elseif (kind == "back" and z2.state == "pause") or (kind == "onclick" and value == "resume") then
-    z2.state = "play"
+    mod_match.resume()
   elseif kind == "back" and phase ~= "playing" then
     z2.state = "quit"
   end

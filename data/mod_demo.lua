@@ -1,33 +1,48 @@
 -- mod_demo.lua: the quiet match behind the main menu. Three slow bots trade
 -- planets; when one holds them all a new map begins. Its state names no
 -- screen, so the menu stays in front.
-require("mod_bots")
 require("mod_match")
 
 local W, H = 800, 600
 local BOTS = {{"Blue", 0x3080ff}, {"Red", 0xff5040}, {"Gold", 0xffc030}}
 
-local clock, check_at, seed = 0, 0, 7
+-- The menu's buttons stand in the middle of the screen: the planets keep to
+-- two strips at the sides, one planet to a cell (columns, then rows, as
+-- shares of the map), so none lands under a button.
+local COLUMNS = {0.08, 0.22, 0.78, 0.92}
+local ROWS = {0.2, 0.5, 0.8}
+local HOMES = {{1, 2}, {4, 1}, {4, 3}} -- the bots' cells: column, row
+
+local seed = 7
 
 local function new_map()
   math.randomseed(seed)
   seed = seed + 1
-  z2_game_reset()
-  mod_bots.clear()
-  local grey = z2_user_init("neutral", 0x808080, 0)
-  z2_item_set(grey, "ships_production_enabled", false)
+  local grey = mod_match.new_match()
+  local taken = {}
   for i, b in ipairs(BOTS) do
-    local u = z2_user_init(b[1], b[2], 0)
-    z2_item_set(u, "has_bot", true)
-    local a = (i - 1) * 2 * math.pi / #BOTS
-    z2_planet_init(u, W / 2 + math.cos(a) * W * 0.38, H / 2 + math.sin(a) * H * 0.38, 80, 30)
     -- Slow and careful: the menu's match should drift, not race.
-    mod_bots.new(u, {think = 5 + i, aim = "near", send = 40, margin = 1.6, sources = 1})
+    local u = mod_match.new_bot(b[1], b[2], {think = 5 + i, aim = "near", send = 40, margin = 1.6, sources = 1})
+    local c, r = HOMES[i][1], HOMES[i][2]
+    taken[c .. ":" .. r] = u
   end
-  mod_match.scatter(grey, 9, W * 0.15, H * 0.15, W * 0.7, H * 0.7, {20, 70}, {8, 30})
-  z2_planets_settle(0, 0, W, H)
+  for c, x in ipairs(COLUMNS) do
+    for r, y in ipairs(ROWS) do
+      local jx, jy = (math.random() - 0.5) * 0.06 * W, (math.random() - 0.5) * 0.16 * H
+      local owner = taken[c .. ":" .. r]
+      if owner then
+        z2_planet_init(owner, x * W + jx, y * H + jy, 80, 30)
+      else
+        z2_planet_init(grey, x * W + jx, y * H + jy, math.random(20, 70), math.random(8, 30))
+      end
+    end
+  end
   z2_view_set(0, 0, W, H)
-  check_at = clock + 5
+end
+
+local function check()
+  local _, sides = mod_match.sides(mod_match.tally())
+  if sides <= 1 then new_map() end
 end
 
 function init()
@@ -36,13 +51,7 @@ function init()
 end
 
 function loop(t)
-  clock = clock + t
-  mod_bots.loop(t)
-  if clock >= check_at then
-    check_at = clock + 5
-    local _, sides = mod_match.sides(mod_match.tally())
-    if sides <= 1 then new_map() end
-  end
+  mod_match.loop(t, check, 5)
 end
 
 function event(e) end

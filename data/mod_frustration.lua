@@ -3,7 +3,6 @@
 -- pair of sharp bots who fight as one. One planet in the wall is weaker than
 -- the rest and builds ships fast; your fleets are slow, and you start with
 -- little. Find the order of moves that works.
-require("mod_bots")
 require("mod_match")
 
 local W, H = 720, 440
@@ -19,24 +18,19 @@ local MAP = {
 }
 
 local me, twins
-local phase, clock, check_at, tries = "play", 0, 0, 0
+local tries = 0
 
 local function start()
   tries = tries + 1
-  z2.game_reset()
-  mod_bots.clear()
-  local neutral = z2_user_init("neutral", 0x808080, 0)
-  z2_item_set(neutral, "ships_production_enabled", false)
-  local name = tostring(z2.name or "")
-  me = z2_user_init(name ~= "" and name or "You", 0x3080ff, 0)
+  local neutral = mod_match.new_match()
+  me = mod_match.new_player()
   z2_item_set(me, "fleet_v_factor", 0.75) -- your fleets crawl
   local team = z2_team_init("Twins", 0xff5040)
   local owners = {you = me}
   twins = {}
   for _, t in ipairs({{"castor", "Castor", 0xff5040}, {"pollux", "Pollux", 0xff8060}}) do
-    local u = z2_user_init(t[2], t[3], team)
-    z2_item_set(u, "has_bot", true)
-    mod_bots.new(u, {think = 1.5, aim = "weak", send = 60, margin = 1.6, sources = 2, defend = true, team = true})
+    local u = mod_match.new_bot(t[2], t[3],
+      {think = 1.5, aim = "weak", send = 60, margin = 1.6, sources = 2, defend = true, team = true}, team)
     owners[t[1]] = u
     twins[#twins + 1] = u
   end
@@ -45,23 +39,17 @@ local function start()
   end
   z2.view_set(0, 0, W, H)
   z2.player = me
-  phase, clock, check_at = "play", 0, 1
-  z2.status = "The Needle - attempt " .. tries
-  z2.state = "play"
-end
-
-local function show_end(victory)
-  phase = "over"
-  local title = victory and "You threaded the needle!" or "Frustrating, isn't it?"
-  local line = victory and ("in " .. tries .. (tries == 1 and " attempt" or " attempts")) or "Again?"
-  z2.status = title
-  z2.html = mod_match.page(title, {line}, {{"Try again", "again"}, {"Menu", "menu"}})
-  z2.state = "dialog"
+  mod_match.play("The Needle - attempt " .. tries)
 end
 
 local function check()
   local result = mod_match.outcome(mod_match.tally(), me, twins)
-  if result then show_end(result == "won") end
+  if result == "won" then
+    mod_match.finish("You threaded the needle!", {"in " .. tries .. (tries == 1 and " attempt" or " attempts")},
+      {{"Try again", "again"}, {"Menu", "menu"}})
+  elseif result == "lost" then
+    mod_match.finish("Frustrating, isn't it?", {mod_match.OUT, "Again?"}, {{"Try again", "again"}, {"Menu", "menu"}})
+  end
 end
 
 function init()
@@ -69,23 +57,15 @@ function init()
 end
 
 function loop(t)
-  if phase ~= "play" then return end
-  clock = clock + t
-  mod_bots.loop(t)
-  if clock >= check_at then
-    check_at = clock + 0.25
-    check()
-  end
+  mod_match.loop(t, check)
 end
 
 function event(e)
-  local v = e.value
-  if e.type == "pause" then
-    z2.html = mod_match.page("Paused", {"The Needle - attempt " .. tries},
-      {{"Back to the match", "resume"}, {"Start over", "again"}, {"Menu", "menu"}})
-  elseif e.type == "back" or (e.type == "onclick" and v == "resume") then
-    if phase == "over" then z2.state = "quit" else z2.state = "play" end
-  elseif e.type == "onclick" then
-    if v == "again" then start() elseif v == "menu" then z2.state = "quit" end
-  end
+  mod_match.event(e, {
+    pause = function()
+      return mod_match.page("Paused", {"The Needle - attempt " .. tries},
+        {{"Back to the match", "resume"}, {"Start over", "again"}, {"Menu", "menu"}})
+    end,
+    again = start,
+  })
 end

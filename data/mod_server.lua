@@ -11,9 +11,11 @@
 -- Started from the Mods screen it hosts on port 7000 and the player at the
 -- screen joins too, like any other player; when the port is taken they play
 -- against the bots alone. Escape or the pause icon pauses (the match goes on
--- for the others) and the page leads back to the match or to the menu.
+-- for the others) and the page leads back to the match or to the menu. A
+-- player who has lost every planet and fleet watches the rest of the match
+-- (mod_match.follow); every player hears who won before the next begins.
 
-require("mod_bots")
+require("mod_match")
 
 local W, H = 640, 400          -- the field
 local NEUTRAL_PLANETS = 12
@@ -43,6 +45,8 @@ local rematch_at       -- match clock of the next match after a win
 local clock = 0
 local wanted_port      -- the port hosting was tried on
 local hosted_port      -- nil while not hosting
+local at_screen        -- a player sits at this screen
+local follow_at = 0    -- match clock of the next look at that player
 
 -- At a screen the log lines would keep the mod console's band up over the
 -- match, so there they are dropped (init); a headless host logs them all.
@@ -66,33 +70,38 @@ end
 local player_join
 
 local function new_match()
-  z2_game_reset()
-  bots, players, names, planets, owners = {}, {}, {}, {}, {}
-  mod_bots.clear()
-  rematch_at = nil
-
-  neutral = new_user("neutral", 0x808080)
   -- Unclaimed planets hold what they start with.
-  z2_item_set(neutral, "ships_production_enabled", false)
+  neutral = mod_match.new_match()
+  bots, players, planets, owners = {}, {}, {}, {}
+  names = {[neutral] = "neutral"}
+  rematch_at = nil
+  if at_screen then z2_param_set("status", "") end
   for i = 1, NEUTRAL_PLANETS do
     local p = z2_planet_init(neutral, math.random(0, W), math.random(0, H),
                              math.random(15, 60), math.random(5, 25))
     planets[#planets + 1] = p
   end
   for i, b in ipairs(BOTS) do
-    local u = new_user(b.name, b.color)
-    z2_item_set(u, "has_bot", true)
+    -- The fullest planet attacks the nearest one that half its ships can take.
+    local u, bot = mod_match.new_bot(b.name, b.color, {think = THINK, wait = THINK * i / #BOTS, aim = "near",
+                                                       send = 50, margin = 1, sources = 1})
+    names[u] = b.name
     local p = z2_planet_init(u, math.random(0, W), math.random(0, H), 100, 60)
     planets[#planets + 1] = p
-    -- The fullest planet attacks the nearest one that half its ships can take.
-    bots[#bots + 1] = mod_bots.new(u, {think = THINK, wait = THINK * i / #BOTS, aim = "near", send = 50,
-                                       margin = 1, sources = 1})
+    bots[#bots + 1] = bot
   end
   z2_planets_settle(0, 0, W, H)
   z2_view_set(0, 0, W, H)
   for _, p in ipairs(planets) do owners[p] = owner_of(p) end
   print(string.format("match: %d planets, %d bots", #planets, #bots))
   for uid, name in pairs(connected) do player_join(uid, name) end
+end
+
+-- A line in every player's chat, and on this screen's status line.
+local function tell(line)
+  z2_chat_append(0xffd040, line, 0)
+  z2_net_send("", "chat", json.encode({uid = "", value = line, color = 0xffd040, bgcolor = 0}))
+  if at_screen then z2_param_set("status", line) end
 end
 
 -- Logs every planet that changed hands since the last frame; a winner is
@@ -109,8 +118,10 @@ local function watch_owners()
     if first == nil then first = o elseif o ~= first then alone = false end
   end
   if alone and first ~= neutral and not rematch_at then
-    print("winner: " .. (names[first] or tostring(first)))
+    local winner = names[first] or tostring(first)
+    print("winner: " .. winner)
     rematch_at = clock + REMATCH
+    tell(winner .. " wins! The next match begins in " .. REMATCH .. " seconds.")
   end
 end
 
@@ -165,7 +176,7 @@ end
 
 function init()
   frame_limit = tonumber(z2_param_get("frames")) or 0
-  local at_screen = not z2_param_get("headless")
+  at_screen = not z2_param_get("headless")
   if at_screen then print = function() end end
   new_match()
   z2_param_set("state", "play")
@@ -201,6 +212,11 @@ function loop(t)
   end
   watch_owners()
   mod_bots.loop(t)
+  -- The player at this screen: out of the match, or back in the next.
+  if at_screen and clock >= follow_at then
+    follow_at = clock + 0.25
+    mod_match.follow(mod_match.me())
+  end
 end
 
 function event(e)
@@ -208,7 +224,7 @@ function event(e)
     z2_param_set("html", pause_page())
   elseif (e.type == "back" and z2_param_get("state") == "pause") or
          (e.type == "onclick" and e.value == "resume") then
-    z2_param_set("state", "play")
+    mod_match.resume()
   elseif e.type == "onclick" and e.value == "menu" then
     z2_param_set("state", "quit")
   elseif e.type == "net:join" or e.type == "net:rejoin" then

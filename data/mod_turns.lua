@@ -1,7 +1,6 @@
 -- mod_turns.lua: the match in turns. On your turn the field stands still:
 -- drag to plan up to three sends, then press END TURN. The bots plan
 -- theirs, and the field runs for four seconds before the next turn.
-require("mod_bots")
 require("mod_match")
 
 local W, H = 720, 440
@@ -53,20 +52,15 @@ local function run()
 end
 
 local function start()
-  z2.game_reset()
-  mod_bots.clear()
-  local neutral = z2_user_init("neutral", 0x808080, 0)
-  z2_item_set(neutral, "ships_production_enabled", false)
-  local name = tostring(z2.name or "")
-  me = z2_user_init(name ~= "" and name or "You", 0x3080ff, 0)
+  local neutral = mod_match.new_match()
+  me = mod_match.new_player()
   z2_planet_init(me, W * 0.1, H * 0.5, 100, 50)
   foes, bots = {}, {}
   for i, b in ipairs(BOTS) do
-    local u = z2_user_init(b[1], b[2], 0)
-    z2_item_set(u, "has_bot", true)
-    z2_planet_init(u, W * 0.9, H * (i == 1 and 0.2 or 0.8), 100, 50)
     -- Turn bots move when told to, with up to SENDS sources a turn.
-    local bot = mod_bots.new(u, {think = 1e9, aim = "value", send = 60, margin = 1.3, sources = SENDS, defend = true})
+    local u, bot = mod_match.new_bot(b[1], b[2],
+      {think = 1e9, aim = "value", send = 60, margin = 1.3, sources = SENDS, defend = true})
+    z2_planet_init(u, W * 0.9, H * (i == 1 and 0.2 or 0.8), 100, 50)
     bots[#bots + 1] = bot
     foes[#foes + 1] = u
   end
@@ -83,32 +77,22 @@ local function start()
   button_label.label_valign = 0
   z2.player = me
   turn = 0
-  z2.state = "play"
+  mod_match.play()
   plan()
-end
-
-local function show_end(victory)
-  phase = "over"
-  z2.speed = 1
-  local title = victory and "Victory!" or "Defeated"
-  z2.status = title
-  z2.html = mod_match.page(title, {"after " .. turn .. " turns"}, {{"Play again", "again"}, {"Menu", "menu"}})
-  z2.state = "dialog"
 end
 
 -- True when the match is over (and its dialog shown).
 local function over()
-  local tally = mod_match.tally()
-  local mine = tally[me]
-  if not mine or (mine.planets == 0 and mine.fleets == 0) then
-    show_end(false)
-    return true
+  local result = mod_match.outcome(mod_match.tally(), me, foes)
+  if not result then return false end
+  phase = "over"
+  z2.speed = 1
+  local buttons = {{"Play again", "again"}, {"Menu", "menu"}}
+  if result == "won" then
+    mod_match.finish("Victory!", {"after " .. turn .. " turns"}, buttons)
+  else
+    mod_match.finish("Defeated", {mod_match.OUT, "after " .. turn .. " turns"}, buttons)
   end
-  for _, u in ipairs(foes) do
-    local s = tally[u]
-    if s and (s.planets > 0 or s.fleets > 0) then return false end
-  end
-  show_end(true)
   return true
 end
 
@@ -130,7 +114,7 @@ end
 
 function loop(t)
   if phase == "plan" then
-    count_sends()
+    if not over() then count_sends() end
   elseif phase == "run" then
     run_left = run_left - t
     status()
@@ -139,16 +123,16 @@ function loop(t)
 end
 
 function event(e)
-  local v = e.value
-  if e.type == "ui:up" and v == "end" and phase == "plan" then
+  if e.type == "ui:up" and e.value == "end" and phase == "plan" then
     z2.play_sound("sfx-click")
     run()
-  elseif e.type == "pause" then
-    z2.html = mod_match.page("Paused", {"Turn " .. turn},
-      {{"Back to the match", "resume"}, {"Restart", "again"}, {"Menu", "menu"}})
-  elseif e.type == "back" or (e.type == "onclick" and v == "resume") then
-    if phase == "over" then z2.state = "quit" else z2.state = "play" end
-  elseif e.type == "onclick" then
-    if v == "again" then start() elseif v == "menu" then z2.state = "quit" end
+  else
+    mod_match.event(e, {
+      pause = function()
+        return mod_match.page("Paused", {"Turn " .. turn},
+          {{"Back to the match", "resume"}, {"Restart", "again"}, {"Menu", "menu"}})
+      end,
+      again = start,
+    })
   end
 end

@@ -1,9 +1,8 @@
 -- mod_ultracon.lua: ultimate conquest. A field of 140 planets, you and seven
 -- bots of mixed skill. The map is far bigger than the screen: the buttons in
--- the corner zoom in and out, the arrows (or a drag with the middle button)
--- move the view. Hold two thirds of all planets, or be the last one
+-- the bar under it zoom in and out, the arrows (or a drag with the middle
+-- button) move the view. Hold two thirds of all planets, or be the last one
 -- standing, to win.
-require("mod_bots")
 require("mod_match")
 
 local W, H = 2400, 1600
@@ -14,13 +13,13 @@ local RIVALS = {
 }
 local ZOOMS = {1, 2, 3.5}  -- how many times closer than the whole map
 local PAN = 0.6            -- share of the view moved in a second while an arrow is held
+local BAR = 48             -- the bar under the map, in units of a view 800 wide
 
 local me, rivals
-local phase, clock, check_at
 local zoom, cx, cy         -- the view: zoom step and centre
 local held                 -- the arrow being held, or nil
-local controls             -- {item, dx, dy} placed each frame in view units
-local you_label
+local bar                  -- the bar's background image
+local controls             -- {item, label, at} placed each frame in view units
 
 local function view_rect()
   local z = ZOOMS[zoom]
@@ -30,46 +29,42 @@ local function view_rect()
   return cx - w / 2, cy - h / 2, w, h
 end
 
--- The buttons stay in the view's corner at the same size on screen.
-local function place_controls()
-  local x, y, w = view_rect()
+-- The bar takes a strip under the part of the map in view, so its buttons
+-- cover no planet of that part; it keeps its size on screen at every zoom.
+-- The screen may show more of the map than the view asks for: the bar
+-- reaches far to the sides and down, over whatever lies there.
+local function set_view()
+  local x, y, w, h = view_rect()
   local k = w / 800
+  z2.view_set(x, y, w, h + BAR * k)
+  bar.position_x, bar.position_y = x - 800 * k, y + h
+  bar.image_scale = k
   for _, c in ipairs(controls) do
     local item, label = c.item, c.label
-    item.position_x, item.position_y = x + c.at[1] * k, y + c.at[2] * k
+    item.position_x, item.position_y = x + c.at * k, y + h + 5 * k
     item.image_scale = k
-    label.position_x = x + (c.at[1] + 19) * k
-    label.position_y = y + (c.at[2] + 19) * k
+    label.position_x = x + (c.at + 19) * k
+    label.position_y = y + h + 24 * k
     label.label_size = math.floor(22 * k + 0.5)
     label.render_alpha = 255
   end
 end
 
-local function set_view()
-  z2.view_set(view_rect())
-  place_controls()
-end
-
-local function control(name, text, x, y)
+local function control(name, text, x)
   local item = z2.new_image("white", 0, 0, 38, 38)
   item.render_color = 0x283858
-  item.render_alpha = 200
   item.has_button = true
   item.button_name = name
   local label = z2.new_label(text, 0, 0, 0xffffff)
   label.label_align = 0
   label.label_valign = 0
-  controls[#controls + 1] = {item = item, label = label, at = {x, y}}
+  controls[#controls + 1] = {item = item, label = label, at = x}
 end
 
 local function start()
-  z2.game_reset()
-  mod_bots.clear()
   math.randomseed(os.time())
-  local neutral = z2_user_init("neutral", 0x808080, 0)
-  z2_item_set(neutral, "ships_production_enabled", false)
-  local name = tostring(z2.name or "")
-  me = z2_user_init(name ~= "" and name or "You", 0x3080ff, 0)
+  local neutral = mod_match.new_match()
+  me = mod_match.new_player()
   -- Homes on a ring, the player's to the west.
   local homes = #RIVALS + 1
   local home
@@ -81,10 +76,8 @@ local function start()
       home = z2_planet_init(me, x, y, 100, 60)
     else
       local r = RIVALS[i]
-      local u = z2_user_init(r[1], r[2], 0)
-      z2_item_set(u, "has_bot", true)
+      local u = mod_match.new_bot(r[1], r[2], r[3])
       z2_planet_init(u, x, y, 100, 60)
-      mod_bots.new(u, r[3])
       rivals[#rivals + 1] = u
     end
   end
@@ -92,50 +85,42 @@ local function start()
   z2.planets_settle(0, 0, W, H)
   z2.player = me
 
-  you_label = z2.new_label("YOU", z2_item_get(home, "position_x"), z2_item_get(home, "position_y") - 45, 0xffffff)
-  you_label.label_align = 0
+  local you = z2.new_label("YOU", z2_item_get(home, "position_x"), z2_item_get(home, "position_y") - 45, 0xffffff)
+  you.label_align = 0
+  -- An opaque bar, drawn over whatever lies beyond the part in view.
+  bar = z2.new_image("white", 0, 0, 2400, BAR + 800)
+  bar.render_color = 0x101828
   controls = {}
-  -- At the right, beside the slider: the player's home starts at the left
-  -- edge of the view, where buttons would cover it.
-  control("zoom_in", "+", 630, 60)
-  control("zoom_out", "-", 630, 104)
-  control("left", "<", 630, 170)
-  control("right", ">", 718, 170)
-  control("up", "^", 674, 126)
-  control("down", "v", 674, 214)
+  control("zoom_out", "-", 258)
+  control("zoom_in", "+", 302)
+  control("left", "<", 372)
+  control("up", "^", 416)
+  control("down", "v", 460)
+  control("right", ">", 504)
   -- Start close to home: the whole map is only a glance away.
   zoom = 2
   cx, cy = z2_item_get(home, "position_x"), z2_item_get(home, "position_y")
   set_view()
   held = nil
-  phase, clock, check_at = "play", 0, 1
-  z2.state = "play"
-end
-
-local function show_end(victory, line)
-  phase = "over"
-  local title = victory and "Conquest!" or "Conquered"
-  z2.status = title
-  z2.html = mod_match.page(title, {line}, {{"New map", "again"}, {"Menu", "menu"}})
-  z2.state = "dialog"
+  mod_match.play()
 end
 
 local function check()
   local tally = mod_match.tally()
-  local mine = tally[me]
-  if not mine or (mine.planets == 0 and mine.fleets == 0) then
-    return show_end(false, string.format("after %d minutes", math.floor(clock / 60)))
+  local minutes = math.floor(mod_match.clock / 60)
+  local buttons = {{"New map", "again"}, {"Menu", "menu"}}
+  if not mod_match.alive(tally, me) then
+    return mod_match.finish("Conquered", {mod_match.OUT, string.format("after %d minutes", minutes)}, buttons)
   end
   local alive = 0
   for _, u in ipairs(rivals) do
-    local s = tally[u]
-    if s and (s.planets > 0 or s.fleets > 0) then alive = alive + 1 end
+    if mod_match.alive(tally, u) then alive = alive + 1 end
   end
-  local goal = math.ceil(PLANETS * 2 / 3)
-  if alive == 0 or mine.planets >= goal then
-    return show_end(true, string.format("%d planets in %d minutes", mine.planets, math.floor(clock / 60)))
+  local mine, goal = tally[me].planets, math.ceil(PLANETS * 2 / 3)
+  if alive == 0 or mine >= goal then
+    return mod_match.finish("Conquest!", {string.format("%d planets in %d minutes", mine, minutes)}, buttons)
   end
-  z2.status = string.format("You hold %d of %d planets; %d win. Rivals left: %d", mine.planets, PLANETS, goal, alive)
+  z2.status = string.format("You hold %d of %d planets; %d win. Rivals left: %d", mine, PLANETS, goal, alive)
 end
 
 function init()
@@ -143,19 +128,13 @@ function init()
 end
 
 function loop(t)
-  if phase ~= "play" then return end
-  clock = clock + t
-  mod_bots.loop(t)
-  if held then
+  if held and mod_match.phase == "play" then
     local _, _, w, h = view_rect()
     cx = cx + held[1] * w * PAN * t
     cy = cy + held[2] * h * PAN * t
     set_view()
   end
-  if clock >= check_at then
-    check_at = clock + 0.5
-    check()
-  end
+  mod_match.loop(t, check, 0.5)
 end
 
 local ARROWS = {left = {-1, 0}, right = {1, 0}, up = {0, -1}, down = {0, 1}}
@@ -178,13 +157,14 @@ function event(e)
     cx = cx - (tonumber(e.dx) or 0)
     cy = cy - (tonumber(e.dy) or 0)
     set_view()
-  elseif e.type == "pause" then
-    held = nil
-    z2.html = mod_match.page("Paused", {z2.status or ""},
-      {{"Back to the match", "resume"}, {"New map", "again"}, {"Menu", "menu"}})
-  elseif e.type == "back" or (e.type == "onclick" and v == "resume") then
-    if phase == "over" then z2.state = "quit" else z2.state = "play" end
-  elseif e.type == "onclick" then
-    if v == "again" then start() elseif v == "menu" then z2.state = "quit" end
+  else
+    if e.type == "pause" then held = nil end
+    mod_match.event(e, {
+      pause = function()
+        return mod_match.page("Paused", {z2.status or ""},
+          {{"Back to the match", "resume"}, {"New map", "again"}, {"Menu", "menu"}})
+      end,
+      again = start,
+    })
   end
 end

@@ -251,14 +251,14 @@ class ProgramRun {
 };
 
 // The real binary hosting one of the game's mods headless on a port of its
-// own, with the mods' shared bot module beside it.
+// own, with the mods' shared modules beside it.
 class HostRun : public ProgramRun {
  public:
   int port = free_udp_port();
 
   HostRun(const char* prefix, const std::string& mod, const std::vector<std::string>& more = {})
       : ProgramRun(prefix) {
-    for (const std::string& f : {mod, std::string("mod_bots.lua")})
+    for (const std::string& f : {mod, std::string("mod_bots.lua"), std::string("mod_match.lua")})
       fs::copy_file(std::string(Z2_DATA_DIR) + "/" + f, root + "/data/" + f);
     std::vector<std::string> args = {"-headless", "-mod", mod, "-port", std::to_string(port)};
     args.insert(args.end(), more.begin(), more.end());

@@ -28,8 +28,9 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <signal.h>     // kill(pid, 0): is a saving process still there
-#include <sys/wait.h>   // reaping the url launcher
+#include <sys/wait.h>   // the url launcher's exit code
 #include <unistd.h>
+#include <vector>
 
 // ---- state -------------------------------------------------------------------
 
@@ -659,8 +660,25 @@ int driver_timer_tick() {
 
 // ---- other -------------------------------------------------------------------
 
-// The address goes to xdg-open as one argument, never through a shell. The
-// launcher forks twice so the browser is adopted by init and leaves no zombie.
+// Launches whose outcome is not known yet, and the addresses of those that
+// failed and have not been asked for.
+struct _DriverUrlLaunch {
+  pid_t pid;
+  std::string url;
+};
+static std::vector<_DriverUrlLaunch> _driver_url_launches;
+static std::deque<std::string> _driver_url_failures;
+
+// How long a helper waits for xdg-open's answer. An opener that is still
+// running by then has a browser up: some keep xdg-open until the browser
+// closes.
+static const int DRIVER_URL_ANSWER_MS = 5000;
+
+// The address goes to xdg-open as one argument, never through a shell. A
+// helper process runs it and waits a little for its exit code, so the game
+// goes on at once and later learns from the helper's own exit whether a
+// browser opened (driver_open_url_failed). The opener itself ends up adopted
+// by init and leaves no zombie.
 void driver_open_url(const char* url) {
   if (!url) url = "";
   qel_log("Driver::weblink: %s\n", qel_log_url(url).c_str());
@@ -672,18 +690,51 @@ void driver_open_url(const char* url) {
   pid_t pid = fork();
   if (pid < 0) {
     qel_log("Driver::weblink: fork failed: %s\n", strerror(errno));
+    _driver_url_failures.push_back(url);
     return;
   }
   if (pid == 0) {
-    pid_t grandchild = fork();
-    if (grandchild == 0) {
+    // Only async-signal-safe calls from here: the game has other threads.
+    pid_t opener = fork();
+    if (opener == 0) {
       setsid();
       execlp("xdg-open", "xdg-open", url, static_cast<char*>(nullptr));
-      _exit(127);
+      _exit(127);  // no xdg-open
     }
-    _exit(grandchild < 0 ? 1 : 0);
+    if (opener < 0) _exit(126);
+    for (int waited = 0; waited < DRIVER_URL_ANSWER_MS; waited += 20) {
+      int status = 0;
+      pid_t r = waitpid(opener, &status, WNOHANG);
+      if (r == opener) _exit(WIFEXITED(status) ? WEXITSTATUS(status) : 126);
+      if (r < 0 && errno != EINTR) _exit(0);
+      struct timespec step = {0, 20 * 1000 * 1000};
+      nanosleep(&step, nullptr);
+    }
+    _exit(0);
   }
-  while (waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  _driver_url_launches.push_back({pid, url});
+}
+
+std::string driver_open_url_failed() {
+  for (size_t i = 0; i < _driver_url_launches.size();) {
+    int status = 0;
+    pid_t r = waitpid(_driver_url_launches[i].pid, &status, WNOHANG);
+    if (r == 0 || (r < 0 && errno == EINTR)) {
+      i++;
+      continue;
+    }
+    // r < 0: someone else reaped it; its outcome is lost, taken as opened.
+    int code = r > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : (r > 0 ? 126 : 0);
+    if (code != 0) {
+      qel_log("Driver::weblink: no browser opened %s (xdg-open: %d)\n",
+              qel_log_url(_driver_url_launches[i].url.c_str()).c_str(), code);
+      _driver_url_failures.push_back(_driver_url_launches[i].url);
+    }
+    _driver_url_launches.erase(_driver_url_launches.begin() + (long)i);
   }
+  if (_driver_url_failures.empty()) return "";
+  std::string url = _driver_url_failures.front();
+  _driver_url_failures.pop_front();
+  return url;
 }
 

@@ -212,9 +212,13 @@ void _driver_timer_set_source(uint64_t (*now_us)());
 
 // ---- other -------------------------------------------------------------------
 
-// Opens an http or https address in the user's browser (xdg-open,
-// detached); any other address is refused with a log line.
+// Opens an http or https address in the user's browser (xdg-open, in the
+// background); any other address is refused with a log line.
 void driver_open_url(const char* url);
+// Once for each opened address where no browser could be started (no
+// xdg-open, or xdg-open failed): that address; else the empty text. Never
+// waits: call it every frame.
+std::string driver_open_url_failed();
 // Loads an image file as a GL texture; 0 on failure.
 unsigned int driver_tex_load(const char* path, int* w, int* h, int* tw, int* th);
 
@@ -248,6 +252,7 @@ void driver_video_init(int w, int h, int a, int b, int min_w, int min_h, int ful
 // Swaps buffers, then hands a changed caption or icon to the window.
 void driver_video_flip();
 int driver_video_minimize();           // 1 when there was a window to minimise
+int driver_video_restore();            // back from minimised, in front; 1 when there was a window
 SDL_Window* driver_sdl2_window();      // null before the first window
 // Replaces the GL context with a new one for the window and makes it current.
 void _sdl2_create_context(SDL_Window* window);

@@ -355,6 +355,13 @@ int driver_video_minimize() {
   return 1;
 }
 
+int driver_video_restore() {
+  if (!_sdl2.window) return 0;
+  SDL_RestoreWindow(_sdl2.window);
+  SDL_RaiseWindow(_sdl2.window);
+  return 1;
+}
+
 // ---- input events ----------------------------------------------------------------------------------
 
 int _driver_sdl_sym2key(int sym) {

@@ -9,33 +9,32 @@
 #include <cstring>
 #include <ctime>
 
-#include "app/builds.h"
-#include "app/game_settings_io.h"
+#include "app/builds_app.h"
+#include "app/game_net.h"
 #include "app/test.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
-#include "net/game_net.h"
 #include "net/net.h"
 #include "net/zentar_sync_hooks.h"
-#include "render/trans.h"
+#include "render/zentar_planet_paint.h"  // planet_paint_init
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_mixer.h"
 #include "ruvezor/util/qel_social.h"
 #include "ruvezor/util/qel_web.h"
+#include "screens/ext_store.h"
 #include "screens/menus.h"
 #include "screens/states.h"
 #include "screens/states_sim.h"
-#include "web/ext_store.h"
+#include "shell/builds.h"
+#include "shell/game_settings_io.h"
+#include "shell/trans.h"
 #include "web/game_web.h"
 #include "world/preboard.h"
 
 Game* GAME_THIS = nullptr;
 int _game_loop_ticks = -1;
-
-const char* const GAME_WEB_HOST = "api.zentar2.net";
-const char* const GAME_WEB_HOST_DEBUG = "dev.zentar2.net";
 
 // A server that has been idle this long restarts its mod (milliseconds).
 static const int GAME_DAILY_RESET_MS = 86400000;
@@ -52,7 +51,7 @@ static Net* _game_sync_host(Zentar** world) {
     Game* g = GAME_THIS;
     if (!g || !g->server_net) return nullptr;
     *world = &g->world;
-    return g->server_net;
+    return g->server_net.get();
 }
 
 static void _game_sync_view_set(Zentar& world, float x, float y, float w, float h) {
@@ -71,15 +70,32 @@ static void _game_sync_ui_reset(Zentar& world) {
 static const bool _game_sync_hooked =
     (zentar_sync_hooks = ZentarSyncHooks{_game_sync_host, _game_sync_view_set, _game_sync_ui_reset}, true);
 
-bool game_is_active() { return GAME_THIS && GAME_THIS->active != 0; }
+// ---- the other seams the layers under the Game reach it by --------------------------
 
-const char* _get_game_version() { return "1.9.6"; }
+static GameParts* _game_parts_of_this() { return GAME_THIS ? &GAME_THIS->parts : nullptr; }
 
-const char* _get_game_version_info() {
-    static char s[256];
-    snprintf(s, sizeof(s), "%s-%s-%s-%s", _get_game_version(), "Desktop", "Linux", "DAV");
-    return s;
+// The in-match controls command the running game's world through the client glue.
+static bool _game_ui_send(Zentar& world, int percent, int from, int to) {
+    Game* g = GAME_THIS;
+    if (!g || &g->world != &world) return false;
+    game_send(*g, percent, from, to);
+    return true;
 }
+
+static bool _game_ui_redirect(Zentar& world, int fleet, int to) {
+    Game* g = GAME_THIS;
+    if (!g || &g->world != &world) return false;
+    game_redirect(*g, fleet, to);
+    return true;
+}
+
+static const bool _game_layers_hooked =
+    (game_parts_source = _game_parts_of_this,
+     zentar_ui_commands = ZentarUICommands{_game_ui_send, _game_ui_redirect},
+     game_video_gl_init = planet_paint_init,
+     web_store_hooks = WebStoreHooks{ext_store_web_data, ext_store_web_receipts_callback,
+                                     ext_store_web_store_callback},
+     true);
 
 const char* game_log_info() {
     static char s[256];
@@ -90,9 +106,6 @@ const char* game_log_info() {
 
 bool Game::is_logged_in() { return settings.logged_in != 0; }
 
-int game_get_vquality() { return GAME_THIS ? GAME_THIS->settings.vquality : 0; }
-bool battery_do_delay() { return game_get_vquality() < 0; }
-bool battery_do_skip() { return false; }
 void game_social_loop(Game&) { social_loop(); }
 void game_reliable_remove(std::string) {}
 
@@ -111,7 +124,24 @@ void game_init(Game& game) {
 
 // ---- construction ---------------------------------------------------------------
 
-Game::Game() {
+Game::~Game() = default;
+
+// What the front end asks of the Game, through its parts.
+static Game& _game_of(GameParts& parts) { return static_cast<Game&>(parts.mods); }
+
+static const GameOps _game_ops = {
+    [](GameParts& g, Event e) { _game_of(g).event(e); },
+    [](GameParts& g, std::string action, std::string data) { _game_of(g).do_action(action, data); },
+    [](GameParts& g) { _game_of(g).do_chvideo(); },
+    [](GameParts& g) { _game_of(g).do_login(); },
+    [](GameParts& g) { _game_of(g).web_receipts(); },
+};
+
+Game::Game()
+    : parts{_game_ops, *this,     world,      ui,       mod_builtin, mod_file, mods_api, mods_engine,
+            server_net, client_net, chat,     view,     settings,    audio,    video,    quit,
+            headless,   active,    server,    token,       web,      web_given} {
+    hooks = &game_mods_hooks();
     // The members are zeroed by their initialisers. The engine asks the
     // shell for the log tag and the debug data directory.
     qel_log_set_tag(game_log_info);
@@ -205,12 +235,12 @@ void Game::init() {
 
     mod_builtin = 0;
     memset(mod_file, 0, sizeof(mod_file));
-    mods_api = nullptr;
-    mods_engine = nullptr;
+    mods_engine.reset();
+    mods_api.reset();
     view = GameView{};
-    server_net = nullptr;
-    client_net = nullptr;
-    chat = nullptr;
+    server_net.reset();
+    client_net.reset();
+    chat.reset();
 
     if (!headless) {
         game_startup_paint();
@@ -221,8 +251,11 @@ void Game::init() {
 
     if (!mod[0]) {
         qel_log("error -mod $FNAME must be provided when running in -headless mode\n");
-        GameView::unregister_states();  // exit() gives them no other chance to go
-        exit(-1);
+        // A run that cannot start: the entry ends the process with this status.
+        GameView::unregister_states();
+        exit_status = -1;
+        quit = 1;
+        return;
     }
     memcpy(mod_file, mod, sizeof(mod_file));
     mods_restart(*this, 1, _game_empty_dict());
@@ -238,8 +271,7 @@ void Game::deinit() {
     // Registered in every run, headless too: freed in every run.
     GameView::unregister_states();
     mods_deinit(*this);
-    delete chat;  // made by the first network set-up, kept for the run
-    chat = nullptr;
+    chat.reset();  // made by the first network set-up, kept for the run
     if (!headless) {
         settings.save();
         mixer_deinit();
@@ -409,6 +441,7 @@ void Game::loop() {
     game_server_loop(*this);
     game_client_loop(*this);
     game_web_loop(*this);
+    video.open_url_loop();
     if (!headless) social_loop();  // a host has no platform user
     ext_store_loop(*this);
 

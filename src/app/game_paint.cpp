@@ -10,8 +10,8 @@
 #include "app/game.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_log.h"
-#include "app/builds.h"
-#include "render/trans.h"
+#include "shell/builds.h"
+#include "shell/trans.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_image.h"
 
@@ -74,12 +74,6 @@ void Tov3_end(Game& game) {
     gfx_tex_blit2(tex, 0, rows / 1024.0f, cols / 2048.0f, -rows / 1024.0f, 0, 0, (float)sw, (float)sh);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-}
-
-// ---- fill -----------------------------------------------------------------------
-
-void my_gfx_fill_a(unsigned colour, float x, float y, float w, float h, unsigned char alpha) {
-    gfx_fill_a(colour, x, y, w, h, alpha);
 }
 
 // ---- pacing ---------------------------------------------------------------------

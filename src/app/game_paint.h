@@ -23,6 +23,3 @@ int _game_paint_tick(Game& game);
 // Tick count of the previous pacing step, -1 before the first.
 extern int _game_paint_ticks;
 
-// 0xRRGGBB over (x, y, w, h) at alpha 0..255, untextured; leaves the colour
-// opaque white and texturing on.
-void my_gfx_fill_a(unsigned colour, float x, float y, float w, float h, unsigned char alpha);

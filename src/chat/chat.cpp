@@ -1,6 +1,6 @@
 #include "chat/chat.h"
 
-#include "app/game.h"
+#include "shell/game_parts.h"
 #include "ruvezor/util/qel_log.h"
 
 // ==== text caps ========================================================================
@@ -24,7 +24,7 @@ Chat::~Chat() {
 }
 
 void Chat::reset() {
-    Game* game = game_this();
+    GameParts* game = game_parts();
     if (game && !game->headless) {
         TextInput* fresh = _chat_entry_new();
         if (entry) _chat_entry_delete(entry);
@@ -65,10 +65,10 @@ void Chat::set_keywords(const var& list) {
     if (dropped || cut) qel_log("chat: keywords capped: %d dropped, %d cut\n", dropped, cut);
 }
 
-void chat_append(Game& game, int color, const std::string& text, int bgcolor) {
+void chat_append(GameParts& game, int color, const std::string& text, int bgcolor) {
     if (game.chat) game.chat->append(color, text, bgcolor);
 }
 
-void chat_keywords(Game& game, const var& list) {
+void chat_keywords(GameParts& game, const var& list) {
     if (game.chat) game.chat->set_keywords(list);
 }

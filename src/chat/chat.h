@@ -16,7 +16,7 @@
 
 #include "ruvezor/util/qel_var.h"
 
-class Game;
+struct GameParts;
 class TextInput;
 
 // One line of the chat log.
@@ -61,5 +61,5 @@ void _chat_entry_delete(TextInput* entry);
 
 // What the mod API's chat_append and chat_keywords do: act on Game.chat, and
 // nothing at all while there is none (before the first join or host start).
-void chat_append(Game& game, int color, const std::string& text, int bgcolor);
-void chat_keywords(Game& game, const var& list);
+void chat_append(GameParts& game, int color, const std::string& text, int bgcolor);
+void chat_keywords(GameParts& game, const var& list);

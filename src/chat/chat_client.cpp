@@ -11,9 +11,13 @@
 
 #include "chat/chat.h"
 #include "chat/chat_widgets.h"
-#include "app/game.h"
-#include "app/game_video.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
+#include "world/zentar.h"
+#include "shell/game_video.h"
 #include "mods/mods_api.h"
+#include "mods_gui/mods_gui.h"
 #include "net/net.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx.h"
@@ -37,7 +41,7 @@ static void _pad(Widget* w, int top, int right, int bottom, int left) {
 
 // ---- stored entry ----------------------------------------------------------------------
 
-void chat_input_restore(Game& game, TextInput* entry) {
+void chat_input_restore(GameParts& game, TextInput* entry) {
     qel_log("chat_input_restore\n");
     if (!entry || !game.chat || !game.chat->entry) return;
     TextInput* stored = game.chat->entry;
@@ -54,7 +58,7 @@ void chat_input_restore(Game& game, TextInput* entry) {
     entry->disabled = disabled;
 }
 
-void chat_input_save(Game& game, TextInput* entry) {
+void chat_input_save(GameParts& game, TextInput* entry) {
     qel_log("chat_input_save\n");
     if (!entry || !game.chat || !game.chat->entry) return;
     *game.chat->entry = *entry;
@@ -65,7 +69,7 @@ void chat_input_save(Game& game, TextInput* entry) {
 
 // ---- building and tearing down ---------------------------------------------------------------
 
-static void _chat_bar_init(Game& game, Container& root, ChatLog* log, int enabled, int X0, int W) {
+static void _chat_bar_init(GameParts& game, Container& root, ChatLog* log, int enabled, int X0, int W) {
     int sw = game_get_sw(), sh = game_get_sh();
     int FH = chat_fh();
     int font = font_load("font", 20);
@@ -134,7 +138,7 @@ static void _chat_bar_init(Game& game, Container& root, ChatLog* log, int enable
     root.add(table, X0 + 44, sh - (FH + 44) / 2);
 }
 
-void chat_init(Game& game, Container& root, int enabled, int tab, int layout) {
+void chat_init(GameParts& game, Container& root, int enabled, int tab, int layout) {
     if (!game.client_net) return;
     int sw = game_get_sw(), sh = game_get_sh();
     bool split = chat_split(game);
@@ -188,14 +192,14 @@ void chat_init(Game& game, Container& root, int enabled, int tab, int layout) {
     _chat_bar_init(game, root, log, enabled, X0, W);
 }
 
-void chat_deinit(Game& game, Container& root) {
+void chat_deinit(GameParts& game, Container& root) {
     auto* entry = dynamic_cast<TextInput*>(root.find("input"));
     if (!entry) return;
     chat_input_save(game, entry);
 }
 
-void chat_loop(Game& game, Container& root) {
-    ModsAPI* mods = game.mods_api;
+void chat_loop(GameParts& game, Container& root) {
+    ModsAPI* mods = game.mods_api.get();
     if (!mods) return;
     int sw = game_get_sw(), sh = game_get_sh();
     int FH = chat_fh(), FC = chat_fc();
@@ -212,7 +216,8 @@ void chat_loop(Game& game, Container& root) {
 
     GfxRect r = log->get_abs_rect(false);
     int T = std::min((int)std::max(std::min(std::trunc(r.y), 2e9f), -2e9f), sh);
-    Widget* box = mods->find(chat_split(game) ? "xhtmlbox" : "htmlbox");
+    ModsGui* pages = mods_gui_of(mods);
+    Widget* box = pages ? pages->find(chat_split(game) ? "xhtmlbox" : "htmlbox") : nullptr;
     if (!box && log->tab_held && !log->live) return;  // the match waits for the release
     game.ui.screen[0] = 0;
     game.ui.screen[1] = 0;
@@ -222,7 +227,7 @@ void chat_loop(Game& game, Container& root) {
     if (box) box->style.declared().height = (float)(T + 44 - 88);
 }
 
-void chat_do_close_fix(Game&, Container& root) {
+void chat_do_close_fix(GameParts&, Container& root) {
     for (const char* name : {"tab", "dismiss", "/"}) {
         Widget* w = root.find(name);
         if (!w || w == &root || !w->parent) continue;
@@ -238,14 +243,14 @@ void chat_do_close_fix(Game&, Container& root) {
     }
 }
 
-void chat_do_close(Game& game, Container& root) {
+void chat_do_close(GameParts& game, Container& root) {
     if (ChatLog* log = chat_log_find(root)) log->set_value_i(0);
     chat_do_close_fix(game, root);
 }
 
 // ---- sending and completion -------------------------------------------------------------------
 
-void chat_send(Game& game, TextInput* entry) {
+void chat_send(GameParts& game, TextInput* entry) {
     if (!entry) return;
     std::string text = entry->get_value().__str__();
     // Emptied first: what the mod does with the line may take the entry's
@@ -268,7 +273,7 @@ static std::string _lower(std::string s) {
     return s;
 }
 
-var _chat_event_input(Game& game, Widget* entry, Event e) {
+var _chat_event_input(GameParts& game, Widget* entry, Event e) {
     auto* in = dynamic_cast<TextInput*>(entry);
     if (!in) return entry ? entry->event(&e) : var();
     if (e.type != GUI_EV_KEYDOWN) return in->event(&e);
@@ -325,7 +330,7 @@ static void _unhover(Widget* w) {
     w->style.vstate = w->style.focus ? 3 : 0;
 }
 
-int chat_event_handle(Game& game, Container& root, Event e, var result, int in_match) {
+int chat_event_handle(GameParts& game, Container& root, Event e, var result, int in_match) {
     ChatLog* log = chat_log_find(root);
     if (!log) return 0;
 
@@ -338,9 +343,9 @@ int chat_event_handle(Game& game, Container& root, Event e, var result, int in_m
     int F = nc->disabled;
     if (!game.view.in_stack("states_play")) nc->disabled = 1;
 
-    if (in_match == 0 && game.mods_api) {
+    if (ModsGui* pages = mods_gui_of(game.mods_api.get()); in_match == 0 && pages) {
         // a focused field of the mod's page keeps the keys
-        for (Widget* d : game.mods_api->_list_descendants()) {
+        for (Widget* d : pages->_list_descendants()) {
             if (!d->name.empty() && d->name[0] != '_' && d->name != "none" && d->focusable && d->style.focus &&
                 d->style.hover)
                 return 0;

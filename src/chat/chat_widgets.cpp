@@ -10,15 +10,20 @@
 #include <ctime>
 
 #include "chat/chat.h"
-#include "app/colorblind.h"
-#include "app/game.h"
-#include "app/game_video.h"
+#include "render/colorblind.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
+#include "world/zentar.h"
+#include "shell/game_video.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_log.h"
 #include "render/zentar_ui.h"
+#include "mods/mods_api.h"
+#include "net/net.h"
 
 // A float as an int without undefined conversions (NaN and huge values).
 static int _ti(double v) {
@@ -36,7 +41,7 @@ static var _action(const char* type) {
 
 // ---- height slots ------------------------------------------------------------------------
 
-int chat_slot(Game& game, int layout) {
+int chat_slot(GameParts& game, int layout) {
     if (game.ui.orient_lock == 1) return 2;
     return layout == 1 ? 1 : 0;
 }
@@ -51,14 +56,14 @@ int chat_px_to_slot(float px, int sh) {
     return _ti(std::trunc((double)px * 1000.0 / sh + 1.0));
 }
 
-int chat_slot_px(Game& game, int slot) {
+int chat_slot_px(GameParts& game, int slot) {
     if (slot < 0 || slot > 2) return 0;
     return chat_slot_to_px(game.settings.chat_height[slot], game_get_sh());
 }
 
-bool chat_split(Game& game) { return game.view.state_call(var("lobby:split")).__bool__(); }
+bool chat_split(GameParts& game) { return game.view.state_call(var("lobby:split")).__bool__(); }
 
-bool chat_corner_rule(Game& game) {
+bool chat_corner_rule(GameParts& game) {
     return game.settings.ui_lefty >= 1 && !chat_split(game) && strcmp(game.view.cur, "states_lobby") != 0;
 }
 
@@ -67,9 +72,43 @@ int chat_fc() { return _ti(font_get_height(font_load("font-console", 20), nullpt
 
 ChatLog* chat_log_find(Container& root) { return dynamic_cast<ChatLog*>(root.find("chat")); }
 
+// ---- the local player ----------------------------------------------------------------
+
+int get_uid_mark_has_player(GameParts& game, int which) {
+    Zentar& w = game.world;
+    int top = w.top < ZT_ITEMS ? w.top : ZT_ITEMS;
+    int player = 0;
+    // The world knows the account by the form packets carry. Without a web
+    // login the player joined a host under this device's own uid, which the
+    // host gave to the player's user.
+    std::string account(game.settings.uid, strnlen(game.settings.uid, sizeof(game.settings.uid)));
+    std::string uid = !account.empty() ? net_uid(account) : game.client_net ? game.client_net->uid : "";
+    if (!uid.empty() && top > 1) {
+        for (int i = 1; i < top; i++) {
+            const Item& it = w.items[i];
+            if (it.in_use && it.has_user && uid == std::string(it.user_uid, strnlen(it.user_uid, sizeof(it.user_uid))))
+                player = i;
+        }
+    }
+    if (!player) {
+        if (ModsAPI* api = mods_api_of(game)) {
+            double v = api->param_get(which == 2 ? "player2" : "player").__num__();
+            // out-of-range or NaN numbers would make the cast undefined
+            player = (v > -2147483648.0 && v < 2147483648.0) ? (int)v : 0;
+        }
+    }
+    if (top > 1) {
+        for (int i = 1; i < top; i++) {
+            Item& it = w.items[i];
+            if (it.in_use && it.has_user) it.has_player = i == player ? 1 : 0;
+        }
+    }
+    return player;
+}
+
 // ---- chat log ------------------------------------------------------------------------
 
-ChatLog::ChatLog(Game* g) : game(g) {
+ChatLog::ChatLog(GameParts* g) : game(g) {
     font = font_load("font", 20);
     on_change = _action("chat_scroll");
 }
@@ -290,7 +329,7 @@ static void _lift(int rgb, int& r, int& g, int& b) {
 void ChatLog::_paint_text() {
     int tw = _ti(std::ceil(font_get_width(font, " 88:88  ")));
     int tfont = font_load("font", tw > 0 ? std::max(880 / tw, 1) : 20);
-    Chat* chat = game->chat;
+    Chat* chat = game->chat.get();
     if (!chat || chat->lines.empty()) {
         glColor4f(1, 1, 1, 1);
         return;
@@ -340,7 +379,7 @@ void ChatTable::paint() {
 
 // ---- chat icon ------------------------------------------------------------------------
 
-ChatIcon::ChatIcon(Game* g) : game(g) { image = gfx_img_load("chat-icon"); }
+ChatIcon::ChatIcon(GameParts* g) : game(g) { image = gfx_img_load("chat-icon"); }
 
 void ChatIcon::loop() {
     if (!root) return;

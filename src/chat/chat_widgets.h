@@ -20,23 +20,23 @@
 #include "ruvezor/util/qel_gui.h"
 #include "ruvezor/util/qel_var.h"
 
-class Game;
+struct GameParts;
 class TextInput;
 
 // ---- height slots ------------------------------------------------------------------------
 
 // The settings slot a log of this layout uses: 2 under the orientation lock,
 // 1 for the lobby layout, else 0.
-int chat_slot(Game& game, int layout);
+int chat_slot(GameParts& game, int layout);
 // Stored value <-> pixels for a screen height sh (sh <= 0 counts as 1).
 int chat_slot_to_px(int value, int sh);
 int chat_px_to_slot(float px, int sh);
 // Pixel height of a slot on the current screen.
-int chat_slot_px(Game& game, int slot);
+int chat_slot_px(GameParts& game, int slot);
 // The panel is split into the right half of a wide lobby screen.
-bool chat_split(Game& game);
+bool chat_split(GameParts& game);
 // Lefty players get the tab and the icon at the right-hand corner.
-bool chat_corner_rule(Game& game);
+bool chat_corner_rule(GameParts& game);
 // Truncated line height of "font" 20 and "font-console" 20.
 int chat_fh();
 int chat_fc();
@@ -47,7 +47,7 @@ class ChatLog : public Widget {
 public:
     int32_t dragging = 0;
     float momentum = 0;
-    Game* game = nullptr;
+    GameParts* game = nullptr;
     int32_t font = 0;
     float scroll = 0;  // 0: the newest line at the bottom; larger shows older lines
     int32_t fade = 1;
@@ -65,7 +65,7 @@ public:
     std::vector<float> line_heights;
     float content_height = 0;
 
-    explicit ChatLog(Game* game);
+    explicit ChatLog(GameParts* game);
     ~ChatLog() override;
 
     void set_value_i(int n) override;
@@ -107,7 +107,7 @@ public:
 class ChatIcon : public Widget {
 public:
     // What an in-game icon keeps of a press, so a drag can go to the match.
-    Game* game = nullptr;
+    GameParts* game = nullptr;
     int32_t pressed = 0;
     float press_x = 0, press_y = 0;
     Event press{};
@@ -116,27 +116,27 @@ public:
     ChatLog* log = nullptr;
     Container* root = nullptr;
 
-    explicit ChatIcon(Game* game);
+    explicit ChatIcon(GameParts* game);
     var event(Event* e) override;
     void loop() override;
     void paint() override;
 };
 
 // The user the local player's pointer acts for in the match.
-int get_uid_mark_has_player(Game& game, int mark);
+int get_uid_mark_has_player(GameParts& game, int mark);
 
 // ---- the panel (chat_client.cpp) -----------------------------------------------------------
 
-void chat_init(Game& game, Container& root, int enabled, int tab, int layout);
-void chat_deinit(Game& game, Container& root);
-void chat_loop(Game& game, Container& root);
-void chat_do_close(Game& game, Container& root);
-void chat_do_close_fix(Game& game, Container& root);
+void chat_init(GameParts& game, Container& root, int enabled, int tab, int layout);
+void chat_deinit(GameParts& game, Container& root);
+void chat_loop(GameParts& game, Container& root);
+void chat_do_close(GameParts& game, Container& root);
+void chat_do_close_fix(GameParts& game, Container& root);
 // 1 when the chat took the event, 0 when the screen goes on with it.
-int chat_event_handle(Game& game, Container& root, Event e, var result, int in_match);
-var _chat_event_input(Game& game, Widget* entry, Event e);
+int chat_event_handle(GameParts& game, Container& root, Event e, var result, int in_match);
+var _chat_event_input(GameParts& game, Widget* entry, Event e);
 // Sends the entry's line to the mod and the host and empties it.
-void chat_send(Game& game, TextInput* entry);
+void chat_send(GameParts& game, TextInput* entry);
 // The half-typed line moves between the panel's entry and Chat.entry.
-void chat_input_restore(Game& game, TextInput* entry);
-void chat_input_save(Game& game, TextInput* entry);
+void chat_input_restore(GameParts& game, TextInput* entry);
+void chat_input_save(GameParts& game, TextInput* entry);

@@ -8,7 +8,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "app/game_video.h"  // game_get_sw, game_get_sh: percentages of the screen
+#include "shell/game_video.h"  // game_get_sw, game_get_sh: percentages of the screen
 #include "markup/html2gui_art.h"  // html2gui_art_init
 #include "ruvezor/util/qel_gfx_image.h"  // gfx_img_load
 #include "ruvezor/util/qel_html.h"

@@ -13,7 +13,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/game.h"  // game_this: the world the planet art borrows
+#include "shell/game_parts.h"  // game_parts: the world the planet art borrows
 #include "mods/mods_api.h"  // planet_style_set
 #include "render/pixart.h"
 #include "ruvezor/util/qel_base64.h"
@@ -168,7 +168,7 @@ PlanetArt::PlanetArt() = default;
 void PlanetArt::paint() {
   clock += 1.0f / 60;
   planet->planet_r = std::fmin(w, h) * 0.5f * 0.93f;
-  Game* game = game_this();
+  GameParts* game = game_parts();
   if (!game || !(planet->planet_r > 0)) return;  // no world to draw through
 
   Zentar& world = game->world;
@@ -330,8 +330,8 @@ int _html2gui_planetart(HData& hd, var& list, int i, int n, Widget*& out) {
   p.render_color = team_color;
   p.user_team_n = 1;
   p.owner_n = 1;
-  if (Game* game = game_this())
-    planet_style_set(*game, p, _attr(tag, "data").__str__());
+  if (GameParts* game = game_parts())
+    planet_style_set(game->mods, p, _attr(tag, "data").__str__());
   else
     qel_log("html2gui: planet without a running game, left unstyled\n");
   p.in_use = 1;

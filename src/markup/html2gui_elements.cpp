@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/game_video.h"  // game_get_sw, game_get_sh: text boxes sized from the screen
+#include "shell/game_video.h"  // game_get_sw, game_get_sh: text boxes sized from the screen
 #include "markup/html2gui.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx_image.h"
@@ -76,6 +76,11 @@ int _html2gui_textbox(HData& hd, var& list, int i, int n, Widget*& out) {
   Label* l = mk_p(tag);
   _html2gui_style(hd, l, tag);
   _html_font_style(tag, l);
+  // The text keeps clear of its background's edges and of the scroll bar
+  // beside it: the padding comes out of the box's width, not on top of it.
+  StyleBlock& d = l->style.declared();
+  _sides(d.padding, 2, 6, 2, 6);
+  if (d.width != STYLE_UNSET_F) d.width = std::max(0.0f, d.width - 12);
   out = html_menus_scrollbox(l, _units(_attr(tag, "width")), _units(_attr(tag, "height")));
   return i + 1;
 }

@@ -9,8 +9,6 @@
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_driver_csteam.h"  // driver_cloud_load / driver_cloud_save
 #include "ruvezor/util/qel_log.h"
-#include "render/zentar_ui.h"  // ui_calc_trans
-#include "render/trans.h"
 
 
 static constexpr int MODS_LOG_MAX = 255;     // lines kept in the mod log
@@ -18,7 +16,7 @@ static constexpr int MODS_DATA_MAX = 65536;  // largest stored data blob
 
 // ==== object ===================================================================
 
-ModsAPI::ModsAPI(Game& game_) : game(game_), params(VAR_DICT, 0) {}
+ModsAPI::ModsAPI(ModsGame& game_) : game(game_), params(VAR_DICT, 0) { pages = game.mods_pages(*this); }
 
 ModsAPI::~ModsAPI() {
     net.deinit();
@@ -95,7 +93,7 @@ var ModsAPI::param_get(const std::string& key) {
 
 void ModsAPI::param_set(const std::string& key, const var& value) {
     if (key == "state" && value.__type__() == VAR_STRING && value.__str__() == "settings") {
-        game.view.push("menus_settings_popup", 2);
+        game.mods_settings_popup();
         return;
     }
 
@@ -132,11 +130,27 @@ void ModsAPI::param_set(const std::string& key, const var& value) {
     } else if (key == "xhtml" || key == "tabs") {
         _gui_init(1);
     } else if (key == "state") {
-        game_trans_grab(game, 1, 2);
+        game.mods_trans_grab();
         params.__set__(var("remove_quit"), var(false));
         _gui_init(1);
-        ui_calc_trans(game.world, game.ui);
+        game.ui_follow();
     }
+}
+
+// ==== GUI pages ===================================================================
+
+void ModsAPI::_gui_init(int keep) {
+    if (pages) pages->gui_init(keep);
+}
+
+var ModsAPI::gui_get(const std::string& name) { return pages ? pages->gui_get(name) : var(); }
+
+void ModsAPI::gui_set(const std::string& name, const var& value) {
+    if (pages) pages->gui_set(name, value);
+}
+
+void ModsAPI::gui_paint() {
+    if (pages) pages->gui_paint();
 }
 
 // ==== stored data ================================================================

@@ -2,19 +2,18 @@
 // record, the mod log, the mod parameters, and the mod runtime's life cycle
 // (mods_restart ... mods_loop, in mods_misc.cpp).
 //
-// One ModsAPI lives from one mod restart to the next; Game.mods_api points at
-// it. Main thread only.
+// One ModsAPI lives from one mod restart to the next; the game's mods_api
+// owns it. It works on a ModsGame (mods/mods_game.h) and needs no window: its
+// GUI pages are made by the window side when there is one. Main thread only.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "app/game.h"   // Game, and the shell's mod runtime declarations
+#include "mods/mods_game.h"  // ModsGame, ModsPages
 #include "net/net.h"    // NetClient, the API's own client object
-#include "ruvezor/util/qel_gui.h"  // Container: the root of the mod's pages
 #include "ruvezor/util/qel_var.h"
-
 
 class ModsBase;
 
@@ -26,15 +25,13 @@ struct ModScript {
     std::string name;  // clean base name ("util.lua")
 };
 
-// The running mod's game API; it is also the root container of the mod's GUI pages.
-class ModsAPI : public Container {
+// The running mod's game API.
+class ModsAPI {
 public:
-    Game& game;                     // not owned
+    ModsGame& game;                 // not owned
     var params;                     // mod parameters, a dict
     std::vector<std::string> log;   // mod log, newest first, at most 255 lines
     int32_t console_visible = 0;    // console panel shown (bit 0)
-    Container console;              // the console's prompt, built on first use
-    int32_t console_built = 0;      // 1 once the prompt above was built
     std::string console_last;       // last line run from the console prompt
     std::string api_error_text;     // last failure, "" when none
     int32_t api_error_flag = 0;     // 1 while a failure is stored
@@ -50,8 +47,10 @@ public:
     std::string error_first, error_last;
     int32_t started = 0;
     int32_t failure_shown = 0;
+    // The mod's GUI pages (and the console's prompt); null without a window side.
+    std::unique_ptr<ModsPages> pages;
 
-    explicit ModsAPI(Game& game);
+    explicit ModsAPI(ModsGame& game);
     ~ModsAPI();
     ModsAPI(const ModsAPI&) = delete;
     ModsAPI& operator=(const ModsAPI&) = delete;
@@ -111,8 +110,8 @@ public:
     // A list of item numbers in ascending slot order; empty when none match.
     var items_find(const std::string& query);
 
-    // ---- GUI pages ----
-    // Rebuilds the mod's page from its markup parameters (mods_api_gui.cpp).
+    // ---- GUI pages: the pages' own, nothing without them ----
+    // Rebuilds the mod's page from its markup parameters (mods_gui/mods_api_gui.cpp).
     void _gui_init(int keep);
     var gui_get(const std::string& name);  // none when no widget has the name
     void gui_set(const std::string& name, const var& value);
@@ -136,31 +135,24 @@ public:
 
 // ---- planet styles (mods_api_style.cpp) ----
 // Fills item.planet_style from a small JSON object; never fails.
-void planet_style_set(Game& game, Item& item, const std::string& text);
+void planet_style_set(ModsGame& game, Item& item, const std::string& text);
 
-// Game.mods_api / Game.mods_engine, typed as the real classes.
-inline ModsAPI* mods_api_of(Game& game) { return reinterpret_cast<ModsAPI*>(game.mods_api); }
-inline ModsBase* mods_engine_of(Game& game) {
-    return reinterpret_cast<ModsBase*>(game.mods_engine);
-}
+// The game's mods_api / mods_engine, null when no mod runs.
+inline ModsAPI* mods_api_of(ModsGame& game) { return game.mods_api.get(); }
+inline ModsBase* mods_engine_of(ModsGame& game) { return game.mods_engine.get(); }
 
 // ---- life cycle (mods_misc.cpp) -------------------------------------------------
 
-// Tears the runtime down and builds it again for Game.mod_file; runs
+// Tears the runtime down and builds it again for the game's mod_file; runs
 // mods_loop once at the end when run_loop is non-zero. Returns 0.
-int mods_restart(Game& game, int run_loop, var params);
+int mods_restart(ModsGame& game, int run_loop, var params);
 // Restarts the mod that is running now (F5, the crash policy), whatever
-// Game.mod_file was set to since; a plain restart when none runs.
-int mods_restart_current(Game& game);
-void mods_deinit(Game& game);
-void mods_reload(Game& game);
-void mods_reload_auto(Game& game);
-int mods_loop(Game& game);
-void mods_event(Game& game, var event);
-void mods_log_clear(Game& game);
-void mods_console_toggle(Game& game);
-// With a window, once per frame: a mod whose engine has failed is not left
-// behind an empty screen. The crash policy decides: "exit" quits, "restart"
-// starts a mod that crashed after a good start again, and otherwise (or when
-// it never started) the main menu comes back with the error screen over it.
-void mods_failure_check(Game& game);
+// mod_file was set to since; a plain restart when none runs.
+int mods_restart_current(ModsGame& game);
+void mods_deinit(ModsGame& game);
+void mods_reload(ModsGame& game);
+void mods_reload_auto(ModsGame& game);
+int mods_loop(ModsGame& game);
+void mods_event(ModsGame& game, var event);
+void mods_log_clear(ModsGame& game);
+void mods_console_toggle(ModsGame& game);

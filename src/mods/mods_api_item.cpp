@@ -277,16 +277,9 @@ void ModsAPI::item_set(int n, const std::string& key, const var& value) {
 
 // ==== per-item operations ==========================================================
 
-namespace {
-
-// The in-match controls' per-slot selection (pointer id, 0 = none).
-bool _item_ui_selected(const ZentarUI& ui, int n) { return ui.sel[n] != 0; }
-
-}  // namespace
-
 bool ModsAPI::item_selected(int n) {
     if (!_item_ok(n, "item_selected:n")) return false;
-    return _item_ui_selected(game.ui, n);
+    return game.ui_selected(n);
 }
 
 void ModsAPI::item_sync(int n) {

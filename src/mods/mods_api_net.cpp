@@ -4,22 +4,17 @@
 // web actions and the platform's external calls.
 #include <string>
 
-#include "chat/chat.h"
-#include "app/game.h"
-#include "net/game_net.h"
-#include "app/builds.h"
 #include "mods/mods_api.h"
 #include "net/net.h"
-
 
 // An endpoint that cannot be made is the mod's to handle: a Lua error it can
 // catch (the reason is in the log), never the end of the program.
 void ModsAPI::net_host(int port, const std::string& text) {
-    if (!game_server_init(game, port, text)) api_error_set("cannot host on port " + std::to_string(port));
+    if (!game.net_host(port, text)) api_error_set("cannot host on port " + std::to_string(port));
 }
 
 void ModsAPI::net_join(const std::string& host, int port, const std::string& token) {
-    if (!game_client_init(game, host.c_str(), port, token))
+    if (!game.net_join(host, port, token))
         api_error_set("cannot join " + host + ":" + std::to_string(port));
 }
 
@@ -52,11 +47,11 @@ void ModsAPI::api_call(const std::string& type, const std::string& data) {
 }
 
 std::string ModsAPI::ext_call(const std::string& name, const std::string& data) {
-    return builds_mods_api_ext_call(game, name, data);
+    return game.ext_call(name, data);
 }
 
 void ModsAPI::chat_append(int color, const std::string& text, int bgcolor) {
-    ::chat_append(game, color, text, bgcolor);
+    game.chat_append(color, text, bgcolor);
 }
 
-void ModsAPI::chat_keywords(const var& list) { ::chat_keywords(game, list); }
+void ModsAPI::chat_keywords(const var& list) { game.chat_keywords(list); }

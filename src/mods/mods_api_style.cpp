@@ -60,7 +60,7 @@ var _style_object(const var& v) { return v.__type__() == VAR_DICT ? v : var(VAR_
 
 }  // namespace
 
-void planet_style_set(Game& game, Item& item, const std::string& text) {
+void planet_style_set(ModsGame& game, Item& item, const std::string& text) {
     PlanetStyle& ps = item.planet_style;
     ps.layer[0].flags = 0;
     ps.layer[1].flags = 0;

@@ -13,9 +13,6 @@
 #include "net/net.h"
 #include "net/zentar_server.h"
 #include "world/zentar_sim.h"
-#include "render/zentar_ui.h"
-#include "render/trans.h"
-
 
 // ==== constructors ===============================================================
 
@@ -99,7 +96,7 @@ void ModsAPI::view_set(float x, float y, float w, float h) {
         world.view[2] = w;
         world.view[3] = h;
     } else {
-        ui_view_set(world, game.ui, x, y, w, h);
+        game.ui_view(x, y, w, h);
     }
     // A client keeps a view its mod set; a host passes it on in the header.
     world.view_set = 1;
@@ -127,21 +124,16 @@ void ModsAPI::clip_set(float x, float y, float w, float h) {
 
 // ==== reset ======================================================================
 
-// The in-match controls set themselves up afresh, screen rectangle included.
-static void _mods_ui_restart(ZentarUI& ui) {
-    ui.inited = 0;
-    ui.screen_set = 0;
-}
-
 void ModsAPI::game_reset() {
-    game_trans_grab(game, 1, 2);
+    game.mods_trans_grab();
     sys_init(game.world);
-    _mods_ui_restart(game.ui);
+    // The in-match controls set themselves up afresh, screen rectangle included.
+    game.ui_restart(1);
     if (game.server_net) game.server_net->send("", "R", "", 1);
 }
 
 // ==== sound ======================================================================
 
-void ModsAPI::play_sound(const std::string& name) { game.audio.play_sound(name.c_str()); }
+void ModsAPI::play_sound(const std::string& name) { game.play_sound(name); }
 
-void ModsAPI::play_music(const std::string& name) { game.audio.play_music(name.c_str()); }
+void ModsAPI::play_music(const std::string& name) { game.play_music(name); }

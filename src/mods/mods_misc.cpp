@@ -7,12 +7,10 @@
 #include <cstring>
 #include <ctime>
 
-#include "net/game_net.h"  // game_client_deinit, game_server_deinit
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
 #include "mods/mods_scripts.h"
 #include "net/net.h"  // net_uid
-#include "screens/menus.h"  // menus_html_escape
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_log.h"
 
@@ -119,11 +117,11 @@ static void _mods_param_str(ModsAPI* api, const char* key, const std::string& va
     api->param_set(key, var(value));
 }
 
-int mods_restart(Game& game, int run_loop, var params) {
+int mods_restart(ModsGame& game, int run_loop, var params) {
     mods_deinit(game);
 
-    ModsAPI* api = new ModsAPI(game);
-    game.mods_api = reinterpret_cast<decltype(game.mods_api)>(api);
+    game.mods_api = std::make_unique<ModsAPI>(game);
+    ModsAPI* api = game.mods_api.get();
     api->mod_file = game.mod_file;
     api->mod_builtin = game.mod_builtin;
 
@@ -147,10 +145,12 @@ int mods_restart(Game& game, int run_loop, var params) {
     _mods_param_str(api, "tab", "mods");
     api->param_set("speed", var(1.0));
     api->param_set("ticks", var(1));
-    _mods_param_str(api, "name", game.settings.display_name);
+    std::string name, uid;
+    int gsize = 0;
+    game.mods_player(&name, &uid, &gsize);
+    _mods_param_str(api, "name", name);
     // As the world and the messages know the player.
-    const Settings& s = game.settings;
-    _mods_param_str(api, "uid", net_uid(std::string(s.uid, strnlen(s.uid, sizeof(s.uid)))));
+    _mods_param_str(api, "uid", net_uid(uid));
     api->param_set("player", var(0));
 
     var& p = api->params;
@@ -166,7 +166,7 @@ int mods_restart(Game& game, int run_loop, var params) {
     p.__set__(var("token"), var(std::string(game.token, strnlen(game.token, sizeof(game.token)))));
 
     _mods_param_str(api, "platform", "Linux");
-    _mods_param_str(api, "gsize", game.settings.gsize < 321 ? "phone" : "standard");
+    _mods_param_str(api, "gsize", gsize < 321 ? "phone" : "standard");
 
     if (params.__type__() == VAR_DICT) {
         var walk(params.__iter__());
@@ -174,8 +174,8 @@ int mods_restart(Game& game, int run_loop, var params) {
         while (walk.__pair__(key, value)) api->param_set(key.__str__(), value);
     }
 
-    ModsBase* engine = mods_lua(*api);
-    game.mods_engine = reinterpret_cast<decltype(game.mods_engine)>(engine);
+    game.mods_engine.reset(mods_lua(*api));
+    ModsBase* engine = game.mods_engine.get();
     mods_reload(game);
     engine->init();
     api->started = engine->is_okay();
@@ -183,7 +183,7 @@ int mods_restart(Game& game, int run_loop, var params) {
     return 0;
 }
 
-int mods_restart_current(Game& game) {
+int mods_restart_current(ModsGame& game) {
     if (ModsAPI* api = mods_api_of(game)) {
         memset(game.mod_file, 0, sizeof(game.mod_file));
         strncpy(game.mod_file, api->mod_file.c_str(), sizeof(game.mod_file) - 1);
@@ -192,26 +192,21 @@ int mods_restart_current(Game& game) {
     return mods_restart(game, 1, var(VAR_DICT, 0));
 }
 
-void mods_deinit(Game& game) {
+void mods_deinit(ModsGame& game) {
     driver_set_altdir(nullptr);
-    game_client_deinit(game);
-    game_server_deinit(game);
+    game.net_stop();
     sys_init(game.world);
-    game.ui.inited = 0;
+    game.ui_restart(0);
     // The engine goes first: finalizers that print while the state closes
     // still find their log.
-    if (ModsBase* engine = mods_engine_of(game)) {
-        delete engine;
-        game.mods_engine = nullptr;
-    }
+    game.mods_engine.reset();
     if (ModsAPI* api = mods_api_of(game)) {
         if (_lua_modsapi == api) _lua_modsapi = nullptr;
-        delete api;
-        game.mods_api = nullptr;
+        game.mods_api.reset();
     }
 }
 
-void mods_reload(Game& game) {
+void mods_reload(ModsGame& game) {
     ModsAPI* api = mods_api_of(game);
     if (!api) return;
     api->log.clear();
@@ -225,7 +220,7 @@ void mods_reload(Game& game) {
     }
 }
 
-void mods_reload_auto(Game& game) {
+void mods_reload_auto(ModsGame& game) {
     static time_t last = 0;
     time_t now = time(nullptr);
     if (now == last) return;
@@ -240,17 +235,7 @@ void mods_reload_auto(Game& game) {
     mods_reload(game);
 }
 
-// Against where the view is going: a move may still wait for the handling
-// that asked for it to end.
-static void _mods_view_next(Game& game, const char* name) {
-    if (game.view.dest() != name) game.view.next(name, 2);
-}
-
-static bool _mods_prefix(const char* s, const char* prefix) {
-    return strncmp(s, prefix, strlen(prefix)) == 0;
-}
-
-int mods_loop(Game& game) {
+int mods_loop(ModsGame& game) {
     mods_reload_auto(game);
     ModsAPI* api = mods_api_of(game);
     if (!api) return 0;
@@ -270,131 +255,31 @@ int mods_loop(Game& game) {
         return 0;
     }
 
-    api->param_set("orient", var(game_get_sw() < game_get_sh()));
-
-    std::string dest = game.view.dest();
-    const char* cur = dest.c_str();
-    if (_mods_prefix(cur, "menus_settings_") && state != "play") return 0;
-    if (_mods_prefix(cur, "menus_error") || _mods_prefix(cur, "menus_webiap") ||
-        _mods_prefix(cur, "ext_store_view"))
-        return 0;
-
-    if (state == "exit") game.quit = 1;
-
-    struct Row {
-        const char* state;
-        const char* one;  // player2 = 0
-        const char* two;  // player2 non-zero; null = no change
-    };
-    static const Row rows[] = {
-        {"menu", "states_menu", "states_menu"},
-        {"login", "menus_login", "menus_login"},
-        {"play", "states_play", "states_play2"},
-        {"pause", "states_pause", "states_pause2"},
-        {"xpause", "states_pause", nullptr},
-        {"lobby", "states_lobby", "states_lobby"},
-        {"scene", "states_scene", "states_scene"},
-        {"dialog", "states_dialog", "states_dialog"},
-        {"overlay", "states_overlay", "states_overlay"},
-        {"tabs", "states_tabs", "states_tabs"},
-        {"xtabs", "states_tabs", "states_tabs"},
-    };
-    for (const Row& r : rows) {
-        if (state != r.state) continue;
-        const char* target = player2 ? r.two : r.one;
-        if (target) _mods_view_next(game, target);
-        return 0;
-    }
-
-    if (state == "xlobby") {
-        // Asked twice: entering the lobby may change the answer.
-        if (game.view.state_call(var("lobby:split")).__bool__())
-            _mods_view_next(game, "states_lobby");
-        if (!game.view.state_call(var("lobby:split")).__bool__())
-            _mods_view_next(game, "states_xlobby");
-    } else if (state == "quit") {
-        game_client_deinit(game);
-        game_server_deinit(game);
-        game.view.pop(2);
-    }
+    // With a window the game shows the screen the state asks for.
+    game.mods_follow(*api, state, player2);
     return 0;
 }
 
-void mods_event(Game& game, var e) {
+void mods_event(ModsGame& game, var e) {
     ModsAPI* api = mods_api_of(game);
     ModsBase* engine = mods_engine_of(game);
     if (!api || !engine) return;
     if (e.__type__() == VAR_DICT && e.__has__(var("type")) &&
         e["type"].__str__() == "mods_popup_dismiss") {
-        // The page that holds the popup goes, or the root itself is the popup.
-        Widget* popup = nullptr;
-        for (Widget* c : api->children)
-            if (c->find("popup")) {
-                popup = c;
-                break;
-            }
-        if (!popup && api->name == "popup") popup = api;
-        if (popup) {
-            if (api->focused == popup) api->focused = nullptr;
-            if (api->hovered == popup) api->hovered = nullptr;
-            auto at = std::find(api->children.begin(), api->children.end(), popup);
-            if (at != api->children.end()) {
-                api->children.erase(at);
-                delete popup;
-            }
-        }
+        if (api->pages) api->pages->gui_popup_dismiss();
         api->params.__set__(var("html"), var(""));
         return;
     }
     // The screen the mod asks for comes once the mod is done with this event.
-    GameView::Hold hold(game.view);
+    ModsHold hold(game);
     engine->event(var(e.__copy__()));
     mods_loop(game);
 }
 
-// The line of a failure report: long Lua messages are cut so the box stays on screen.
-static std::string _mods_failure_line(const std::string& line) {
-    static constexpr size_t MAX = 160;
-    if (line.empty()) return "(no message)";
-    if (line.size() <= MAX) return line;
-    size_t cut = MAX;
-    while (cut > 0 && ((unsigned char)line[cut] & 0xC0) == 0x80) cut--;  // not inside a character
-    return line.substr(0, cut) + "...";
-}
-
-void mods_failure_check(Game& game) {
-    ModsAPI* api = mods_api_of(game);
-    ModsBase* engine = mods_engine_of(game);
-    if (!api || !engine || engine->is_okay() || api->failure_shown) return;
-    // One message at a time: a failure behind the error screen waits for it.
-    if (_mods_prefix(game.view.cur, "menus_error")) return;
-    api->failure_shown = 1;
-    if (game.crash == 1) {
-        game.quit = 1;
-        return;
-    }
-    // A mod that never started would only fail again at once.
-    if (game.crash == 2 && api->started) {
-        mods_restart_current(game);
-        return;
-    }
-    std::string text = api->started ? "The mod stopped with an error:" : "The mod could not be started:";
-    text += "<br/><br/>" + menus_html_escape(_mods_failure_line(api->started ? api->error_last : api->error_first));
-    qel_log("mods: failure shown: %s\n", text.c_str());
-    // The main menu ends the failed mod (api is gone after this) and is what
-    // the error screen's Continue goes back to.
-    game.view.next("menus_main", 2);
-    game.view.push("menus_error", 2);
-    var msg(VAR_DICT, 0);
-    msg["type"] = var("content");
-    msg["value"] = var(text);
-    game.view.state_call(msg);
-}
-
-void mods_log_clear(Game& game) {
+void mods_log_clear(ModsGame& game) {
     if (ModsAPI* api = mods_api_of(game)) api->log.clear();
 }
 
-void mods_console_toggle(Game& game) {
+void mods_console_toggle(ModsGame& game) {
     if (ModsAPI* api = mods_api_of(game)) api->console_visible ^= 1;
 }

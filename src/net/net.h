@@ -74,8 +74,9 @@ public:
     virtual int is_local();
     virtual int count_peers();
     virtual ~Net();
-    // As open(), but a host that cannot be created is reported (false) instead
-    // of ending the program, so tests and a windowed game can carry on.
+    // As open(), and says whether it worked: false when no host could be made.
+    // Neither ends the program: a failed endpoint stays closed with the reason
+    // logged, and its caller decides.
     virtual bool open_checked();
 
     void init(const std::string& host, int port, const std::string& uid,

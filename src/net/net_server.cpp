@@ -117,9 +117,7 @@ size_t NetServer::backlog(const NetPeer* p, bool* resend_pending) {
     return bytes;
 }
 
-void NetServer::open() {
-    if (!open_checked()) exit(-1);
-}
+void NetServer::open() { open_checked(); }
 
 void NetServer::on_connect(ENetPeer* peer, uint32_t data) {
     if (data != static_cast<uint32_t>(NET_VERSION)) {

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <vector>
 
-#include "app/game_paint.h"  // my_gfx_fill_a
 #include "ruvezor/util/qel_driver.h"  // _driver_tex_load_from_data
 #include "ruvezor/util/qel_gfx.h"  // GL names that outlive their context
 #include "ruvezor/util/qel_gfx_draw.h"

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/game.h"  // game_get_sw, game_get_sh
+#include "shell/game_video.h"  // game_get_sw, game_get_sh
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"

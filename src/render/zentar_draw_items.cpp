@@ -7,8 +7,8 @@
 #include <map>
 #include <string>
 
-#include "app/builds.h"      // builds_font_play
-#include "app/colorblind.h"  // colorblind_map
+#include "shell/builds.h"      // builds_font_play
+#include "render/colorblind.h"  // colorblind_map
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_log.h"

@@ -106,6 +106,10 @@ void batch_ext_blit_ra(GBatch& batch, const GfxImage& image, const GfxTexture& t
 
 // ---- colours ----------------------------------------------------------------------
 
+void my_gfx_fill_a(unsigned colour, float x, float y, float w, float h, unsigned char alpha) {
+    gfx_fill_a(colour, x, y, w, h, alpha);
+}
+
 void draw_color(unsigned int rgb, int alpha) {
     alpha = _alpha_clamp(alpha);
     glColor4ub((GLubyte)(_ch(rgb, 16) * alpha / 255), (GLubyte)(_ch(rgb, 8) * alpha / 255),

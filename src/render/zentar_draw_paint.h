@@ -67,6 +67,9 @@ void batch_ext_blit_ra(GBatch& batch, const GfxImage& image, const GfxTexture& t
 
 // Current GL colour: the premultiplied form of rgb at alpha 0..255.
 void draw_color(unsigned int rgb, int alpha);
+// 0xRRGGBB over (x, y, w, h) at alpha 0..255, untextured; leaves the colour
+// opaque white and texturing on.
+void my_gfx_fill_a(unsigned colour, float x, float y, float w, float h, unsigned char alpha);
 
 // Immediate primitives: they bind the GL texture, set (r, g, b, 255) and
 // draw from client arrays; the colour stays as they set it.

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/colorblind.h"  // colorblind_map
-#include "app/game.h"        // game_get_vquality
+#include "render/colorblind.h"  // colorblind_map
+#include "shell/game_parts.h"  // game_get_vquality
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_log.h"
 #include "world/zentar.h"

@@ -122,6 +122,16 @@ void ui_draw_size(int* w, int* h);
 
 // ---- gestures, keys and commands (zentar_ui_event.cpp) -------------------------------
 
+// A send or redirect of the controls goes through these when they are set:
+// the game's client glue (filled in by the Game), which takes the command of
+// the world it runs and answers true. Otherwise the command acts on the
+// world at once.
+struct ZentarUICommands {
+    bool (*send)(Zentar& world, int percent, int from, int to);
+    bool (*redirect)(Zentar& world, int fleet, int to);
+};
+extern ZentarUICommands zentar_ui_commands;
+
 int ui_event(Zentar& world, ZentarUI& ui, int user, Event e);
 int _ui_event(Zentar& world, ZentarUI& ui, int user, Event e, int allow);
 Item* ui_find(Zentar& world, ZentarUI& ui, int user, float x, float y, int own_equal);

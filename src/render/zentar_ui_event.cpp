@@ -12,12 +12,16 @@
 #include <cstdlib>
 #include <vector>
 
-#include "app/game.h"
-#include "net/game_net.h"
 #include "mods/mods_api.h"
-#include "world/zentar_sim.h"
 #include "render/zentar_ui.h"
-#include "app/builds.h"
+#include "shell/builds.h"
+#include "shell/game_parts.h"
+#include "world/zentar.h"
+#include "shell/game_video.h"
+#include "shell/game_settings.h"
+#include "world/zentar_sim.h"
+
+ZentarUICommands zentar_ui_commands{};
 
 namespace {
 
@@ -26,9 +30,10 @@ const int MOUSE = 1;
 const int BACKQUOTE = 96;
 const int STEPS_MAX = 1024;  // a fling across a huge map is walked in at most this many steps
 
-// The Game that owns this world, or null for a world of its own.
-Game* _ui_game(Zentar& world) {
-    Game* g = game_this();
+// The running game's parts when this world is its own, or null for a world
+// of its own.
+GameParts* _ui_game(Zentar& world) {
+    GameParts* g = game_parts();
     return g && &g->world == &world ? g : nullptr;
 }
 
@@ -49,13 +54,13 @@ int _ui_top(Zentar& world) { return std::clamp(world.top, 0, ZT_ITEMS); }
 int _ui_clamp_percent(int p) { return std::clamp(p, 5, 100); }
 
 void _ui_send(Zentar& world, int percent, int from, int to) {
-    if (Game* g = _ui_game(world)) game_send(*g, percent, from, to);
-    else z2_send(world, percent, from, to);
+    if (zentar_ui_commands.send && zentar_ui_commands.send(world, percent, from, to)) return;
+    z2_send(world, percent, from, to);
 }
 
 void _ui_redirect(Zentar& world, int fleet, int to) {
-    if (Game* g = _ui_game(world)) game_redirect(*g, fleet, to);
-    else z2_redirect(world, fleet, to);
+    if (zentar_ui_commands.redirect && zentar_ui_commands.redirect(world, fleet, to)) return;
+    z2_redirect(world, fleet, to);
 }
 
 void _ui_recalc(Zentar& world, ZentarUI& ui) {
@@ -150,9 +155,9 @@ int _ui_event(Zentar& world, ZentarUI& ui, int user, Event e, int allow) {
     }
 
     bool accepted = true;
-    Game* g = _ui_game(world);
+    GameParts* g = _ui_game(world);
     if (g && g->mods_engine && g->mods_api) {
-        std::string state = mods_api_of(*g)->param_get("state").__str__();
+        std::string state = g->mods_api->param_get("state").__str__();
         accepted = state != "tabs" && state != "scene";
     }
 
@@ -234,7 +239,7 @@ Item* ui_find_button(Zentar& world, float x, float y) {
 int ui_event_button(Zentar& world, ZentarUI&, Event e) {
     if (!_ui_pointer(e)) return 0;
     Item* button = ui_find_button(world, e.x, e.y);
-    Game* g = _ui_game(world);
+    GameParts* g = _ui_game(world);
     if (g && g->mods_engine) {
         var ev(VAR_DICT, 0);
         ev["type"] = var(e.type == EV_PRESS ? "ui:down" : e.type == EV_MOTION ? "ui:motion" : "ui:up");
@@ -701,7 +706,7 @@ void _ui_motion_step(Zentar& world, ZentarUI& ui, int user, int id, int button, 
 UIRect ui_slider_rect(Zentar&, ZentarUI& ui) {
     int sw = 0, sh = 0;
     ui_draw_size(&sw, &sh);
-    Game* g = game_this();
+    GameParts* g = game_parts();
     bool hide = g && g->settings.x_hide == 1;
     UIRect r;
     r.x = ui.options.ui_lefty > 0 ? -1.0f : (float)sw - UI_EDGE;
@@ -732,7 +737,7 @@ int ui_slider(Zentar& world, ZentarUI& ui, int user, Event e) {
     if (e.type == EV_PRESS && y > (float)sh - UI_EDGE && strictly_in) {
         ui.slider_press = e;
         ui.slider_prev = -ui.percent;
-        Game* g = game_this();
+        GameParts* g = game_parts();
         if (g && g->settings.x_pause == 1) return 1;
         ui.percent = (ui.percent + 25) / 25 * 25;
         if (ui.percent > 100) ui.percent = 25;

@@ -4,13 +4,16 @@
 // and pointer targets are changed here.
 #include <GL/gl.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
-#include "app/builds.h"
-#include "app/colorblind.h"
-#include "app/game.h"
-#include "app/game_video.h"
+#include "shell/builds.h"
+#include "render/colorblind.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
+#include "shell/game_video.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"
@@ -35,30 +38,72 @@ static void _hud_ring(unsigned tex, const ZentarUI& ui, const Item& it) {
     draw_circle(tex, HUD_CYAN, it.position_x, it.position_y, r, zt_sat_int(ui.scale * ui.zoom * r), 16);
 }
 
-// The owner's name beside a hovered or aimed-at item, and its production.
+// Other planets whose count a label box would cover: the box is in the
+// label's own frame (upright on screen, origin at the item), and a planet
+// counts with its whole disc.
+static int _hud_label_covers(const Zentar& world, const ZentarUI& ui, const Item& it, float x0, float x1, float y0,
+                             float y1) {
+    float a = -ui.rot * 3.14159265f / 180.0f, c = std::cos(a), s = std::sin(a);
+    int n = 0;
+    for (int i = 1; i < world.top && i < ZT_ITEMS; i++) {
+        const Item& q = world.items[i];
+        if (!q.in_use || !q.has_planet || i == it.n) continue;
+        float dx = q.position_x - it.position_x, dy = q.position_y - it.position_y;
+        float lx = dx * c - dy * s, ly = dx * s + dy * c;
+        float nx = std::fmax(x0, std::fmin(lx, x1)), ny = std::fmax(y0, std::fmin(ly, y1));
+        float r = q.fleet_r;
+        if ((lx - nx) * (lx - nx) + (ly - ny) * (ly - ny) < r * r) n++;
+    }
+    return n;
+}
+
+// The owner's name beside a hovered or aimed-at item, and its production
+// when it grows (a neutral planet holds what it has). The label goes to the
+// side away from the nearer screen edge, unless there it would cover the
+// count of a planet nearby: then to the other side, above or below, where it
+// covers the fewest and stays on the screen.
 static void _hud_label(Zentar& world, ZentarUI& ui, const Item& it, int font) {
     int o = it.owner_n;
     const Item* owner = zt_slot(o) ? &world.items[o] : nullptr;
     std::string name = _hud_text(owner && !owner->user_neutral ? owner->title_value : it.title_value);
-    char prod[16];
-    snprintf(prod, sizeof(prod), "+%d", zt_sat_int(it.ships_production));
+    bool grows = it.has_planet && it.ships_production_enabled && owner && owner->ships_production_factor > 0;
+    char prod[16] = "";
+    if (grows) snprintf(prod, sizeof(prod), "+%d", zt_sat_int(it.ships_production));
 
     Vector3 s = ui.to_screen * Vector3{it.position_x, it.position_y, 0};
-    bool right = s.x <= game_get_sw() / 2;
     float r = it.fleet_r;
     float nw = font_get_width(font, name.c_str()), nh = font_get_height(font, name.c_str(), 0);
-    float pw = font_get_width(font, prod);
+    float pw = grows ? font_get_width(font, prod) : 0, ph = grows ? font_get_height(font, prod, 0) : 0;
+    float w = std::fmax(nw, pw), h = nh + ph;
+    // Boxes in the label's frame: x0, y0, x1, y1 (the name's top at y0).
+    const float box[4][4] = {
+        {r + 12, -nh, r + 12 + w, ph},                  // right
+        {-(r + 12 + w), -nh, -(r + 12), ph},            // left
+        {-w / 2, -(r + 12) - h, w / 2, -(r + 12)},      // above
+        {-w / 2, r + 12, w / 2, r + 12 + h},            // below
+    };
+    int pick = s.x <= game_get_sw() / 2 ? 0 : 1;
+    int least = _hud_label_covers(world, ui, it, box[pick][0], box[pick][2], box[pick][1], box[pick][3]);
+    float k = 1.0f / (ui.scale * ui.zoom);
+    for (int c = 0; c < 4 && least > 0; c++) {
+        const float* b = box[c];
+        bool on_screen = s.x + b[0] * k >= 0 && s.x + b[2] * k <= game_get_sw() && s.y + b[1] * k >= 0 &&
+                         s.y + b[3] * k <= game_get_sh();
+        if (c == pick || !on_screen) continue;
+        int n = _hud_label_covers(world, ui, it, b[0], b[2], b[1], b[3]);
+        if (n < least) least = n, pick = c;
+    }
 
     glPushMatrix();
     glTranslatef(it.position_x, it.position_y, 0);
     glRotatef(ui.rot, 0, 0, 1);  // upright on screen
-    if (right) {
-        font_draw(font, name.c_str(), r + 12, -nh, 0, -1);
-        font_draw(font, prod, r + 12, 0, 0, -1);
-    } else {
-        font_draw(font, name.c_str(), -(r + 12 + nw), -nh, 0, -1);
-        font_draw(font, prod, -(r + 12 + pw), 0, 0, -1);
-    }
+    const float* b = box[pick];
+    // Right-hand text starts at the box's left edge, left-hand text ends at
+    // its right edge, and text above or below is centred.
+    auto x_of = [&](float tw) { return pick == 0 ? b[0] : pick == 1 ? b[2] - tw : -tw / 2; };
+    float y = pick < 2 ? -nh : b[1];
+    font_draw(font, name.c_str(), x_of(nw), y, 0, -1);
+    if (grows) font_draw(font, prod, x_of(pw), y + nh, 0, -1);
     glPopMatrix();
 }
 
@@ -140,7 +185,7 @@ void ui_paint(Zentar& world, ZentarUI& ui, int user) {
     glColor4f(1, 1, 1, 1);
     gfx_ortho();
 
-    Game* game = game_this();
+    GameParts* game = game_parts();
     bool paused = game && game->view.in_stack("states_pause");
     bool status = ui.gmap_mode != 1 && !paused;
     if (status) ui_paint_status(world);

@@ -6,7 +6,11 @@
 #include <memory>
 #include <vector>
 
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "world/zentar.h"
+#include "shell/game_video.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
 #include "render/zentar_ui.h"
 #include "ruvezor/util/qel_gfx.h"
 
@@ -99,7 +103,7 @@ void _ui_zoom_out(Zentar& world, ZentarUI&, float out[4]) {
 // ==== transform ====================================================================
 
 void _ui_calc_view(Zentar&, ZentarUI& ui) {
-    Game* g = game_this();
+    GameParts* g = game_parts();
     float s = ui.options.ui_slider > 0 ? UI_EDGE : 0;
     float l, r, t, b;
     if (g && g->settings.x_hide == 1) {

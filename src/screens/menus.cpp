@@ -7,7 +7,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "shell/game_view.h"
+#include "shell/game_video.h"
+#include "shell/game_audio.h"
+#include "net/net.h"
 #include "screens/menus_login.h"
 #include "screens/menus_main.h"
 #include "screens/menus_misc.h"
@@ -21,7 +25,7 @@
 
 // ---- registration ----------------------------------------------------------------
 
-void menus_init(Game& game) {
+void menus_init(GameParts& game) {
     GameView::register_state("menus_preboard", new MenusPreboard(&game));
     GameView::register_state("menus_main", new MenusMain(&game));
     GameView::register_state("menus_splash", new MenusSplash(&game));
@@ -49,7 +53,7 @@ void menus_init(Game& game) {
 
 // ---- background -------------------------------------------------------------------
 
-MenusBG::MenusBG(Game* g) : game(g) {
+MenusBG::MenusBG(GameParts* g) : game(g) {
     style.declared().width = (float)game_get_sw();
     style.declared().height = (float)game_get_sh();
 }
@@ -60,7 +64,7 @@ void MenusBG::paint() {
 
 // The menus always show the same star field, whatever a mod set for its match;
 // the mod's own values are put back afterwards.
-void menus_paint_bkgr(Game& game) {
+void menus_paint_bkgr(GameParts& game) {
     Zentar& world = game.world;
     int32_t seed = world.seed_time;
     int32_t stars = world.bkgr_stars;
@@ -139,7 +143,7 @@ Container* menus_scrollbox(Widget* content, int w, int h) {
     return outer;
 }
 
-bool menus_in_popup(Game& game) {
+bool menus_in_popup(GameParts& game) {
     static const char* const ingame[] = {"states_tabs",  "states_dialog", "states_scene",  "states_lobby",
                                          "states_pause", "states_menu",   "states_overlay"};
     for (const char* name : ingame)
@@ -147,12 +151,12 @@ bool menus_in_popup(Game& game) {
     return false;
 }
 
-bool menus_in_tabs(Game& game) { return strcmp(game.view.cur, "states_tabs") == 0; }
+bool menus_in_tabs(GameParts& game) { return strcmp(game.view.cur, "states_tabs") == 0; }
 
-bool menus_do_account(Game& game) { return preboard_get() == 1 && game.client_net == nullptr; }
+bool menus_do_account(GameParts& game) { return preboard_get() == 1 && game.client_net == nullptr; }
 
 void _sfx_play(const char* name) {
-    Game* game = game_this();
+    GameParts* game = game_parts();
     if (!game || game->headless) return;
     char buf[256];
     snprintf(buf, sizeof(buf), "sfx-%s", name ? name : "");

@@ -13,13 +13,13 @@
 #include "ruvezor/util/qel_gui.h"
 #include "ruvezor/util/qel_var.h"
 
-class Game;
+struct GameParts;
 
 // The star field behind the menus, placed first at 0,0 with the screen's size.
 class MenusBG : public Widget {
 public:
-    Game* game;
-    explicit MenusBG(Game* g);
+    GameParts* game;
+    explicit MenusBG(GameParts* g);
     void paint() override;
 };
 
@@ -27,14 +27,14 @@ public:
 // terms boxes and Continue, which stores the answer and goes to the main menu.
 class MenusPreboard : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
     WebRequest request;                // the policy text, fetched once per run
     std::string text = "Loading\n...";
     uint8_t loaded = 0;                // 1 once text holds the policy
     uint8_t first = 1;                 // 1 until the first init
 
-    explicit MenusPreboard(Game* g);
+    explicit MenusPreboard(GameParts* g);
     void init() override;
     void paint() override;
     void event(Event e) override;
@@ -45,17 +45,17 @@ public:
 };
 
 // Registers every menu screen under its name.
-void menus_init(Game& game);
+void menus_init(GameParts& game);
 
 // content fitted into w x h, scrolling when taller; sizes below 1 count from
 // the screen size (0 is the whole screen, -44 the screen less 44).
 Container* menus_scrollbox(Widget* content, int w, int h);
-void menus_paint_bkgr(Game& game);
+void menus_paint_bkgr(GameParts& game);
 // True when the menus are shown over a match (an in-game state is stacked).
-bool menus_in_popup(Game& game);
-bool menus_in_tabs(Game& game);  // no caller in the game; kept with menus_in_popup
+bool menus_in_popup(GameParts& game);
+bool menus_in_tabs(GameParts& game);  // no caller in the game; kept with menus_in_popup
 // True when the policy was accepted and no client endpoint is open.
-bool menus_do_account(Game& game);
+bool menus_do_account(GameParts& game);
 void _sfx_play(const char* name);
 // A random auto-name such as "AcidYak~512".
 std::string namegen();
@@ -75,7 +75,7 @@ std::string menus_html_escape(std::string text);
 
 // ---- bottom bar and shared actions (menus_bar.cpp) ------------------------------------
 
-void menus_tabs_init(Game& game, Container& root, const char* tab, int unused, int bar);
-void menus_tabs_init_popup(Game& game, Container& root, const char* tab, int bar);
+void menus_tabs_init(GameParts& game, Container& root, const char* tab, int unused, int bar);
+void menus_tabs_init_popup(GameParts& game, Container& root, const char* tab, int bar);
 // 1 when the action was handled, 0 when the caller should look at it.
-int menus_tabs_handle(Game& game, Event ev, var action);
+int menus_tabs_handle(GameParts& game, Event ev, var action);

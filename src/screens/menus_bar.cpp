@@ -4,20 +4,23 @@
 #include <cstring>
 #include <string>
 
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "shell/game_view.h"
+#include "shell/game_video.h"
+#include "shell/game_audio.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"
 #include "mods/mods_api.h"
 #include "net/net.h"
 #include "ruvezor/util/qel_log.h"
 
-void menus_tabs_init(Game& game, Container& root, const char* tab, int, int bar) {
+void menus_tabs_init(GameParts& game, Container& root, const char* tab, int, int bar) {
     menus_tabs_init_popup(game, root, tab, bar);
 }
 
 // The middle of the in-game MENU / HELP bar: the logo, with the mod's status
 // line under it when it has something to say.
-static std::string _menus_bar_middle(Game& game) {
+static std::string _menus_bar_middle(GameParts& game) {
     std::string logo = "<img src='logo' height=24 />";
     if (!game.mods_api) return logo;
     var& params = game.mods_api->params;
@@ -27,7 +30,7 @@ static std::string _menus_bar_middle(Game& game) {
     return "<table><tr><td>" + logo + "<tr><td><div font='font-gui:12'>" + status + "</div></table>";
 }
 
-static std::string _menus_bar_markup(Game& game) {
+static std::string _menus_bar_markup(GameParts& game) {
     if (strcmp(game.view.cur, "states_tabs") == 0) {
         return "<table width='100%' height=44 ><tr><td><input type='button' class='tabx' pseudo=first "
                "onclick='popup:done'  width='15%'  height=44 ><table><tr><td><img src='icon-menu:#ffffff' "
@@ -44,7 +47,7 @@ static std::string _menus_bar_markup(Game& game) {
            "' onclick='popup:done' name='popup:done'  width=$WIDTH  height=$HEIGHT class='tiny1' />";
 }
 
-void menus_tabs_init_popup(Game& game, Container& root, const char* /*tab*/, int bar) {
+void menus_tabs_init_popup(GameParts& game, Container& root, const char* /*tab*/, int bar) {
     int sw = game_get_sw(), sh = game_get_sh();
     root.add(new MenusBG(&game), 0, 0);
     if (!bar) return;
@@ -77,7 +80,7 @@ static const _MenusTarget MENUS_TARGETS[] = {
     {"tab:settings:extreme", "menus_settings_extreme"},
 };
 
-int menus_tabs_handle(Game& game, Event ev, var action) {
+int menus_tabs_handle(GameParts& game, Event ev, var action) {
     if (ev.type == 6 && ev.key == 5) {
         action = var(VAR_DICT, 0);
         action["type"] = var("onclick");

@@ -5,9 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/builds.h"
-#include "app/game.h"
-#include "app/game_settings_io.h"
+#include "shell/builds.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
+#include "shell/game_video.h"
+#include "shell/game_settings_io.h"
 #include "web/game_web.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"
@@ -19,10 +22,10 @@
 
 // ---- shared with the news screen ------------------------------------------------------
 
-std::string menus_web_host() { return game_web_server(game_this()).host; }
+std::string menus_web_host() { return game_web_server(game_parts()).host; }
 
 std::string menus_server_note() {
-    Game* game = game_this();
+    GameParts* game = game_parts();
     if (!game_web_server_custom(game)) return "";
     return "<tr><td><p width=290 align=center>Account server: " +
            menus_html_escape(game_web_server_name(game_web_server(game))) + "</p><tr><td><p>&nbsp;</p>";
@@ -35,7 +38,7 @@ std::string menus_policy_note() {
            "tabindex=-2><h3>View Policies</h3></input></table>";
 }
 
-void menus_open_policy(Game& game) {
+void menus_open_policy(GameParts& game) {
     std::string url = game_web_url(&game, "/classic/policy.html");
     game.video.open_url(url.c_str());
 }
@@ -75,7 +78,7 @@ static std::string _field(const char (&f)[N]) {
 
 // ---- login ------------------------------------------------------------------------------
 
-MenusLogin::MenusLogin(Game* g) : game(g) {}
+MenusLogin::MenusLogin(GameParts* g) : game(g) {}
 
 static void _login_page(Container& root, const std::string& markup) {
     Widget* page = html2gui(markup, var(VAR_DICT, 0));
@@ -213,7 +216,7 @@ void MenusLogin::one_moment() {
 
 // ---- create -----------------------------------------------------------------------------
 
-MenusCreate::MenusCreate(Game* g) : MenusLogin(g) {}
+MenusCreate::MenusCreate(GameParts* g) : MenusLogin(g) {}
 
 void MenusCreate::init() {
     driver_keyboard_hide();

@@ -10,14 +10,14 @@
 #include "ruvezor/util/qel_var.h"
 #include "web/game_web.h"  // WebAccountForm
 
-class Game;
+struct GameParts;
 
 class MenusLogin : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
 
-    explicit MenusLogin(Game* g);
+    explicit MenusLogin(GameParts* g);
     void init() override;
     void deinit() override;
     void paint() override;
@@ -42,7 +42,7 @@ protected:
 // Turns the auto-name account into a named one; acts like the login screen.
 class MenusCreate : public MenusLogin {
 public:
-    explicit MenusCreate(Game* g);
+    explicit MenusCreate(GameParts* g);
     void init() override;
 };
 
@@ -59,4 +59,4 @@ std::string menus_server_note();
 // The policy note and its View Policies button: a table row ending a page.
 std::string menus_policy_note();
 // Opens the policy page in the browser.
-void menus_open_policy(Game& game);
+void menus_open_policy(GameParts& game);

@@ -7,8 +7,13 @@
 #include <cstring>
 #include <string>
 
-#include "app/builds.h"
-#include "app/game.h"
+#include "shell/builds.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
+#include "world/zentar.h"
+#include "shell/game_video.h"
+#include "shell/game_audio.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"
 #include "mods/mods_api.h"
@@ -26,7 +31,7 @@
 #include "ruvezor/util/qel_gfx_image.h"
 
 // The game's review page, on the game's own web host until the store page exists.
-static std::string menus_review_url() { return game_web_url(game_this(), "/z2/review.php"); }
+static std::string menus_review_url() { return game_web_url(game_parts(), "/z2/review.php"); }
 
 // A box of the screen's size around w, appended to root.
 static void _menus_main_fill(Container& root, Widget* w) {
@@ -36,7 +41,7 @@ static void _menus_main_fill(Container& root, Widget* w) {
     root.add(box, 0, 0);
 }
 
-void menus_start_mod(Game& game, const char* name, int builtin, var params, int restore) {
+void menus_start_mod(GameParts& game, const char* name, int builtin, var params, int restore) {
     char before[sizeof(game.mod_file)];
     memcpy(before, game.mod_file, sizeof(before));
     game.mod_builtin = builtin;
@@ -56,7 +61,7 @@ bool menus_main_experienced(const std::string& record) {
 
 // ---- main menu ---------------------------------------------------------------------
 
-MenusMain::MenusMain(Game* g) : game(g) {}
+MenusMain::MenusMain(GameParts* g) : game(g) {}
 
 static std::string _menus_main_markup() {
     // Asked for each piece: the answer can't change during one build, but it costs nothing.
@@ -212,7 +217,7 @@ void MenusMain::_act(var action) {
 
 // ---- splash -------------------------------------------------------------------------
 
-MenusSplash::MenusSplash(Game* g) : game(g) {}
+MenusSplash::MenusSplash(GameParts* g) : game(g) {}
 
 void MenusSplash::init() {
     timer = 0;
@@ -232,7 +237,7 @@ void MenusSplash::event(Event e) { root.event(&e); }
 
 // ---- play, first-run and practice ---------------------------------------------------
 
-MenusModScreen::MenusModScreen(Game* g) : game(g) {}
+MenusModScreen::MenusModScreen(GameParts* g) : game(g) {}
 
 void MenusModScreen::paint() { menus_paint_common(root); }
 

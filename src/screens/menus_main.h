@@ -8,18 +8,18 @@
 #include "ruvezor/util/qel_gui.h"
 #include "ruvezor/util/qel_var.h"
 
-class Game;
+struct GameParts;
 
 class MenusMain : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
     float timer = 0;     // seconds since the first visit
     float offset = 0;    // slide offset of the page
     int32_t first = 1;   // 1 until the first init
     int32_t skip = 0;    // 1 once a pointer was released: the slide shows finished
 
-    explicit MenusMain(Game* g);
+    explicit MenusMain(GameParts* g);
     void init() override;
     void paint() override;
     void event(Event e) override;
@@ -31,11 +31,11 @@ public:
 
 class MenusSplash : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
     float timer = 0;
 
-    explicit MenusSplash(Game* g);
+    explicit MenusSplash(GameParts* g);
     void init() override;
     void paint() override;
     void event(Event e) override;
@@ -45,10 +45,10 @@ public:
 // Background and bar only, until the mod started in init moves on.
 class MenusModScreen : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
 
-    explicit MenusModScreen(Game* g);
+    explicit MenusModScreen(GameParts* g);
     void paint() override;
     void event(Event e) override;
     void loop(float dt) override;
@@ -74,7 +74,7 @@ public:
 
 // Starts the data file `name` as the mod; `restore` puts Game.mod_file back
 // afterwards so the screen's mod doesn't replace the player's choice.
-void menus_start_mod(Game& game, const char* name, int builtin, var params, int restore);
+void menus_start_mod(GameParts& game, const char* name, int builtin, var params, int restore);
 
 // True when the cloud practice record says the player has played before.
 bool menus_main_experienced(const std::string& record);

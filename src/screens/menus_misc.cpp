@@ -7,8 +7,12 @@
 #include <cstring>
 #include <string>
 
-#include "app/builds.h"
-#include "app/game.h"
+#include "shell/builds.h"
+#include "shell/game_parts.h"
+#include "shell/game_view.h"
+#include "world/zentar.h"
+#include "shell/game_video.h"
+#include "shell/game_audio.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"
 #include "mods/mods_api.h"
@@ -28,7 +32,7 @@ static std::string _action_member(var& action, const char* key) {
 }
 
 // Stores a mod path in Game.mod_file; a path that does not fit is refused.
-static bool _set_mod_file(Game& game, const std::string& path) {
+static bool _set_mod_file(GameParts& game, const std::string& path) {
     if (path.size() >= sizeof(game.mod_file)) {
         qel_log("mods: path too long (%d bytes), not started\n", (int)path.size());
         return false;
@@ -37,7 +41,7 @@ static bool _set_mod_file(Game& game, const std::string& path) {
     return true;
 }
 
-static void _run_mod(Game& game, const std::string& path) {
+static void _run_mod(GameParts& game, const std::string& path) {
     game.audio.play_music("mus-none");
     if (!_set_mod_file(game, path)) return;
     game.mod_builtin = 0;
@@ -46,7 +50,7 @@ static void _run_mod(Game& game, const std::string& path) {
 
 // ==== mods ===========================================================================
 
-MenusMods::MenusMods(Game* g) : game(g) {}
+MenusMods::MenusMods(GameParts* g) : game(g) {}
 
 static std::string _mod_button(const char* label, const char* file) {
     return std::string("<input type='button' value='") + label + "' width=100 onclick='" + file + "'/>";
@@ -172,7 +176,7 @@ static const char* const ABOUT_LINES[] = {
     "Zentar 2"};
 static_assert(sizeof(ABOUT_LINES) / sizeof(ABOUT_LINES[0]) == 64);
 
-MenusAbout::MenusAbout(Game* g) : game(g) {}
+MenusAbout::MenusAbout(GameParts* g) : game(g) {}
 
 void MenusAbout::init() {
     game->audio.play_music("mus-galaxy");
@@ -235,7 +239,7 @@ void MenusAbout::event(Event e) {
 
 // ==== placeholder pages ===============================================================
 
-static void _misc_page(Game& game, Container& root, const char* tab, const char* markup) {
+static void _misc_page(GameParts& game, Container& root, const char* tab, const char* markup) {
     root = Container();
     menus_tabs_init_popup(game, root, tab, 1);
     Box* box = new Box(html2gui(markup, _dict()));
@@ -244,7 +248,7 @@ static void _misc_page(Game& game, Container& root, const char* tab, const char*
     root.add(box, 0, 0);
 }
 
-MenusStats::MenusStats(Game* g) : game(g) {}
+MenusStats::MenusStats(GameParts* g) : game(g) {}
 void MenusStats::init() {
     _misc_page(*game, root, "stats",
                "<table><tr><td><img src='logo' width=320 /><tr><td><p>Thanks for backing Zentar 2!!</p><tr><td><p>You "
@@ -254,7 +258,7 @@ void MenusStats::paint() { menus_paint_common(root); }
 void MenusStats::loop(float) { menus_loop_common(root); }
 void MenusStats::event(Event e) { menus_tabs_handle(*game, e, root.event(&e)); }
 
-MenusClans::MenusClans(Game* g) : game(g) {}
+MenusClans::MenusClans(GameParts* g) : game(g) {}
 void MenusClans::init() {
     _misc_page(*game, root, "clans",
                "<table><tr><td><img src='logo' width=320 /><tr><td><input type='button' value='Join the ULTIMATE "
@@ -269,7 +273,7 @@ void MenusClans::event(Event e) {
         game->video.open_url(CLANS_PAGE);
 }
 
-MenusStore::MenusStore(Game* g) : game(g) {}
+MenusStore::MenusStore(GameParts* g) : game(g) {}
 void MenusStore::init() {
     _misc_page(*game, root, "store",
                "<table><tr><td><img src='logo' width=320 /><tr><td><p>&nbsp;</p><tr><td><p>Buy more awesome .. "

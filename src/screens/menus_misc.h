@@ -4,14 +4,14 @@
 
 #include "ruvezor/util/qel_gui.h"
 
-class Game;
+struct GameParts;
 
 // Starts an example mod, a user mod or a typed mod file.
 class MenusMods : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
-    explicit MenusMods(Game* g);
+    explicit MenusMods(GameParts* g);
     void init() override;
     void paint() override;
     void event(Event e) override;
@@ -21,10 +21,10 @@ public:
 // The credits rising over the star field; they close once they have passed.
 class MenusAbout : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
     float pos = 0;  // y of the credits page
-    explicit MenusAbout(Game* g);
+    explicit MenusAbout(GameParts* g);
     void init() override;
     void paint() override;
     void event(Event e) override;
@@ -34,9 +34,9 @@ public:
 // Pages with the logo, a line of text and the bottom bar.
 class MenusStats : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
-    explicit MenusStats(Game* g);
+    explicit MenusStats(GameParts* g);
     void init() override;
     void paint() override;
     void event(Event e) override;
@@ -45,9 +45,9 @@ public:
 
 class MenusClans : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
-    explicit MenusClans(Game* g);
+    explicit MenusClans(GameParts* g);
     void init() override;
     void paint() override;
     void event(Event e) override;
@@ -56,9 +56,9 @@ public:
 
 class MenusStore : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
-    explicit MenusStore(Game* g);
+    explicit MenusStore(GameParts* g);
     void init() override;
     void paint() override;
     void event(Event e) override;

@@ -6,7 +6,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
+#include "shell/game_video.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"
 #include "screens/menus_login.h"
@@ -31,7 +34,7 @@ static std::string _onclick_of(var& action) {
 
 // ---- news -------------------------------------------------------------------------------
 
-MenusNews::MenusNews(Game* g) : game(g) {}
+MenusNews::MenusNews(GameParts* g) : game(g) {}
 
 void MenusNews::init() {
     Settings& s = game->settings;
@@ -113,12 +116,14 @@ var MenusNews::call(var msg) {
 
 // ---- error ------------------------------------------------------------------------------
 
-MenusError::MenusError(Game* g) : game(g) {}
+MenusError::MenusError(GameParts* g) : game(g) {}
 
 void MenusError::init() {
     root = Container();
-    std::string m = "<table class='error'><tr><td><p width=240 align=center>" + text +
-                    "</p><tr><td><input type='button' value='Continue' onclick='continue'></table>";
+    std::string m = "<table class='error'><tr><td><p width=240 align=center>" + text + "</p>";
+    if (!copy.empty())
+        m += "<tr><td><input type='text' name='copy' value=\"" + menus_html_escape(copy) + "\" width=240 />";
+    m += "<tr><td><input type='button' value='Continue' onclick='continue'></table>";
     Box* box = new Box(html2gui(m, var(VAR_DICT, 0)));
     box->style.declared().width = (float)game_get_sw();
     box->style.declared().height = (float)game_get_sh();
@@ -150,6 +155,8 @@ void MenusError::event(Event e) {
 }
 
 var MenusError::call(var msg) {
-    if (_content_of(msg, text)) init();
+    if (!_content_of(msg, text)) return var();
+    copy = msg.__has__(var("copy")) ? msg["copy"].__str__() : std::string();
+    init();
     return var();
 }

@@ -8,15 +8,15 @@
 #include "ruvezor/util/qel_gui.h"
 #include "ruvezor/util/qel_var.h"
 
-class Game;
+struct GameParts;
 
 class MenusNews : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
     std::string content;  // news markup, kept for later visits
 
-    explicit MenusNews(Game* g);
+    explicit MenusNews(GameParts* g);
     void init() override;
     void paint() override;
     void event(Event e) override;
@@ -30,15 +30,17 @@ public:
 
 class MenusError : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
     std::string text;  // shown unescaped, so it may carry markup
+    std::string copy;  // plain text shown in a field to select and copy, or empty
 
-    explicit MenusError(Game* g);
+    explicit MenusError(GameParts* g);
     void init() override;
     void paint() override;
     void event(Event e) override;
     void loop(float dt) override;
     // {type "content", value text} stores the text and rebuilds; returns none.
+    // An optional "copy" puts that text in a field under it.
     var call(var msg) override;
 };

@@ -5,8 +5,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/builds.h"
-#include "app/game.h"
+#include "shell/builds.h"
+#include "mods/mods_game.h"  // _get_game_version_info
+#include "shell/game_parts.h"
+#include "shell/game_view.h"
+#include "shell/game_video.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"
 #include "world/preboard.h"
@@ -16,7 +19,7 @@
 #include "ruvezor/util/qel_web.h"
 
 
-MenusPreboard::MenusPreboard(Game* g) : game(g) {}
+MenusPreboard::MenusPreboard(GameParts* g) : game(g) {}
 
 // The policy page: logo, the text in a white box, the two boxes, Continue.
 static std::string _preboard_markup(const std::string& text) {

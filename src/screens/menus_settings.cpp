@@ -9,7 +9,13 @@
 #include <string>
 #include <vector>
 
-#include "app/game.h"
+#include "mods/mods_game.h"  // _get_game_version_info
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
+#include "shell/game_video.h"
+#include "shell/game_audio.h"
+#include "net/net.h"
 #include "markup/html2gui.h"
 #include "screens/menus.h"
 #include "world/preboard.h"
@@ -18,7 +24,7 @@
 
 // ---- tab bar and match step -------------------------------------------------------
 
-void settings_tabs_init(Game& game, Container& root, const char* current) {
+void settings_tabs_init(GameParts& game, Container& root, const char* current) {
     if (!current) current = "";
     int n = 4;
     std::string m = "<table width=320><tr>";
@@ -61,7 +67,7 @@ void settings_tabs_init(Game& game, Container& root, const char* current) {
     if (Widget* w = root.find(name)) w->_focus();
 }
 
-void settings_loop(Game& game, float dt) {
+void settings_loop(GameParts& game, float dt) {
     if (game.client_net || game.server_net) run_the_game_sim(game, dt);
 }
 

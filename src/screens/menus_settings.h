@@ -13,39 +13,39 @@
 #include "ruvezor/util/qel_gui.h"
 #include "ruvezor/util/qel_var.h"
 
-class Game;
+struct GameParts;
 
 // Adds the settings tab bar to root, the tab `current` marked and focused.
-void settings_tabs_init(Game& game, Container& root, const char* current);
+void settings_tabs_init(GameParts& game, Container& root, const char* current);
 // Steps the match while the settings sit over a network match.
-void settings_loop(Game& game, float dt);
+void settings_loop(GameParts& game, float dt);
 
 // ---- screens that only pass on ----------------------------------------------------
 
 // "menus_settings": the login screen once the policy was accepted, else audio.
 class MenusSettings : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
-    explicit MenusSettings(Game* g) : game(g) {}
+    explicit MenusSettings(GameParts* g) : game(g) {}
     void init() override;
 };
 
 // "menus_settings_popup": opened over a screen; goes on to audio.
 class MenusSettingsPopup : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
-    explicit MenusSettingsPopup(Game* g) : game(g) {}
+    explicit MenusSettingsPopup(GameParts* g) : game(g) {}
     void init() override;
 };
 
 // "menus_settings_account": the account tab is the login screen.
 class MenusSettingsAccount : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
-    explicit MenusSettingsAccount(Game* g) : game(g) {}
+    explicit MenusSettingsAccount(GameParts* g) : game(g) {}
     void init() override;
 };
 
@@ -55,10 +55,10 @@ public:
 // save on leaving and the match step.
 class MenusSettingsPage : public State {
 public:
-    Game* game;
+    GameParts* game;
     Container root;
 
-    MenusSettingsPage(Game* g, const char* tab_name) : game(g), tab(tab_name) {}
+    MenusSettingsPage(GameParts* g, const char* tab_name) : game(g), tab(tab_name) {}
     void init() override;
     void deinit() override;
     void paint() override;
@@ -84,7 +84,7 @@ protected:
 
 class MenusSettingsAudio : public MenusSettingsPage {
 public:
-    explicit MenusSettingsAudio(Game* g) : MenusSettingsPage(g, "audio") {}
+    explicit MenusSettingsAudio(GameParts* g) : MenusSettingsPage(g, "audio") {}
     int _act(Event e, var action) override;
 
 protected:
@@ -96,7 +96,7 @@ protected:
 
 class MenusSettingsVideo : public MenusSettingsPage {
 public:
-    explicit MenusSettingsVideo(Game* g) : MenusSettingsPage(g, "video") {}
+    explicit MenusSettingsVideo(GameParts* g) : MenusSettingsPage(g, "video") {}
 
 protected:
     std::string _markup() override;
@@ -106,7 +106,7 @@ protected:
 
 class MenusSettingsControls : public MenusSettingsPage {
 public:
-    explicit MenusSettingsControls(Game* g) : MenusSettingsPage(g, "controls") {}
+    explicit MenusSettingsControls(GameParts* g) : MenusSettingsPage(g, "controls") {}
 
 protected:
     std::string _markup() override;
@@ -116,7 +116,7 @@ protected:
 
 class MenusSettingsOptions : public MenusSettingsPage {
 public:
-    explicit MenusSettingsOptions(Game* g) : MenusSettingsPage(g, "options") {}
+    explicit MenusSettingsOptions(GameParts* g) : MenusSettingsPage(g, "options") {}
 
 protected:
     std::string _markup() override;
@@ -126,7 +126,7 @@ protected:
 
 class MenusSettingsExtreme : public MenusSettingsPage {
 public:
-    explicit MenusSettingsExtreme(Game* g) : MenusSettingsPage(g, "extreme") {}
+    explicit MenusSettingsExtreme(GameParts* g) : MenusSettingsPage(g, "extreme") {}
 
 protected:
     std::string _markup() override;

@@ -6,10 +6,11 @@
 #include <string>
 
 #include "chat/chat_widgets.h"
-#include "app/game.h"
-#include "app/game_video.h"
+#include "shell/game_parts.h"
+#include "shell/game_view.h"
+#include "shell/game_video.h"
 #include "mods/mods_api.h"
-#include "mods/mods_console.h"
+#include "mods_gui/mods_console.h"
 #include "net/net.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"
@@ -20,7 +21,7 @@
 #include "world/zentar.h"
 #include "render/zentar_ui.h"
 
-void states_init(Game& game) {
+void states_init(GameParts& game) {
     GameView::register_state("states_lobby", new StatesLobby(game));
     GameView::register_state("states_menu", new StatesMenu(game));
     GameView::register_state("states_overlay", new StatesOverlay(game));
@@ -34,7 +35,7 @@ void states_init(Game& game) {
     GameView::register_state("states_xlobby", new StatesTabs(game));
 }
 
-int states_do_quit(Game& game, var action) {
+int states_do_quit(GameParts& game, var action) {
     if (ModsAPI* api = mods_api_of(game)) api->param_set("quit", var(true));
     mods_event(game, action);
     ModsAPI* api = mods_api_of(game);  // the event may have stopped the mod
@@ -42,38 +43,6 @@ int states_do_quit(Game& game, var action) {
     if (!api->param_get("quit").__bool__()) return 1;
     api->param_set("state", var("quit"));
     return 0;
-}
-
-int get_uid_mark_has_player(Game& game, int which) {
-    Zentar& w = game.world;
-    int top = w.top < ZT_ITEMS ? w.top : ZT_ITEMS;
-    int player = 0;
-    // The world knows the account by the form packets carry. Without a web
-    // login the player joined a host under this device's own uid, which the
-    // host gave to the player's user.
-    std::string account(game.settings.uid, strnlen(game.settings.uid, sizeof(game.settings.uid)));
-    std::string uid = !account.empty() ? net_uid(account) : game.client_net ? game.client_net->uid : "";
-    if (!uid.empty() && top > 1) {
-        for (int i = 1; i < top; i++) {
-            const Item& it = w.items[i];
-            if (it.in_use && it.has_user && uid == std::string(it.user_uid, strnlen(it.user_uid, sizeof(it.user_uid))))
-                player = i;
-        }
-    }
-    if (!player) {
-        if (ModsAPI* api = mods_api_of(game)) {
-            double v = api->param_get(which == 2 ? "player2" : "player").__num__();
-            // out-of-range or NaN numbers would make the cast undefined
-            player = (v > -2147483648.0 && v < 2147483648.0) ? (int)v : 0;
-        }
-    }
-    if (top > 1) {
-        for (int i = 1; i < top; i++) {
-            Item& it = w.items[i];
-            if (it.in_use && it.has_user) it.has_player = i == player ? 1 : 0;
-        }
-    }
-    return player;
 }
 
 var gui_event_no_kb(Container& root, Event& e) {
@@ -91,7 +60,7 @@ void states_root_reset(Container& root) {
     root.add(full, 0, 0);
 }
 
-void states_mod_page_paint(Game& game, bool veil) {
+void states_mod_page_paint(GameParts& game, bool veil) {
     gfx_ortho();
     if (veil) {
         glColor4ub(0, 0, 0, 170);
@@ -103,7 +72,7 @@ void states_mod_page_paint(Game& game, bool veil) {
     modsapi_log_paint(api);
 }
 
-void _states_match_start(Game& game, Container& root, int32_t& player) {
+void _states_match_start(GameParts& game, Container& root, int32_t& player) {
     ui_init(game.world, game.ui, 0);
     player = get_uid_mark_has_player(game, 0);
     chat_loop(game, root);
@@ -112,7 +81,7 @@ void _states_match_start(Game& game, Container& root, int32_t& player) {
     ui_calc_trans(game.world, game.ui);
 }
 
-void _states_match_loop(Game& game, Container& root, int32_t& player, float dt) {
+void _states_match_loop(GameParts& game, Container& root, int32_t& player, float dt) {
     player = get_uid_mark_has_player(game, 0);
     chat_loop(game, root);
     root.loop();
@@ -120,7 +89,7 @@ void _states_match_loop(Game& game, Container& root, int32_t& player, float dt) 
     ui_loop(game.world, game.ui);
 }
 
-void _states_match_event(Game& game, Container& root, int player, Event e, const char* pause_state) {
+void _states_match_event(GameParts& game, Container& root, int player, Event e, const char* pause_state) {
     if (mods_event_handle(game, e)) return;
     var action = gui_event_no_kb(root, e);
     if (chat_event_handle(game, root, e, action, 1)) return;

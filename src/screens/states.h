@@ -7,30 +7,31 @@
 #include "ruvezor/util/qel_gui.h"
 #include "ruvezor/util/qel_var.h"
 
-class Game;
+struct GameParts;
 
 // Creates and registers the in-game screens with the screen stack.
-void states_init(Game& game);
+void states_init(GameParts& game);
 // Quit with the mod's veto: 0 when the state became "quit", 1 otherwise.
-int states_do_quit(Game& game, var action);
+int states_do_quit(GameParts& game, var action);
 // The local player's user item n (0 for none); marks every user's has_player.
-// which 2 asks for the second player.
-int get_uid_mark_has_player(Game& game, int which);
+// which 2 asks for the second player. (chat/chat_widgets.cpp: the chat panel
+// hands the match its presses for that player.)
+int get_uid_mark_has_player(GameParts& game, int which);
 // None for key events, else the container's event result.
 var gui_event_no_kb(Container& root, Event& e);
 // Empties the root and gives it a full-screen focus holder.
 void states_root_reset(Container& root);
 // The mod's page and its log over what is painted, dimmed first when veiled.
-void states_mod_page_paint(Game& game, bool veil);
+void states_mod_page_paint(GameParts& game, bool veil);
 
 // A running one-player match.
 class StatesPlay : public State {
 public:
-    Game& game;
+    GameParts& game;
     Container root;
     int32_t player = 0;
 
-    explicit StatesPlay(Game& g) : game(g) {}
+    explicit StatesPlay(GameParts& g) : game(g) {}
     void init() override;
     void init_resume();
     void deinit() override;
@@ -44,11 +45,11 @@ public:
 // view's orientation locked.
 class StatesScene : public State {
 public:
-    Game& game;
+    GameParts& game;
     Container root;
     int32_t player = 0;
 
-    explicit StatesScene(Game& g) : game(g) {}
+    explicit StatesScene(GameParts& g) : game(g) {}
     void init() override;
     void init_resume();
     void deinit() override;
@@ -62,10 +63,10 @@ public:
 // the pause screen, the scene for the dialog and overlay screens.
 class StatesCover : public State {
 public:
-    Game& game;
+    GameParts& game;
     State* below = nullptr;
 
-    StatesCover(Game& g, const char* below_name, int scene, int cover)
+    StatesCover(GameParts& g, const char* below_name, int scene, int cover)
         : game(g), below_name_(below_name), scene_(scene), cover_(cover) {}
     void init() override;
     void deinit() override;
@@ -84,15 +85,15 @@ private:
 
 class StatesPause : public StatesCover {
 public:
-    explicit StatesPause(Game& g) : StatesCover(g, "states_play", 0, 1) {}
+    explicit StatesPause(GameParts& g) : StatesCover(g, "states_play", 0, 1) {}
 };
 class StatesDialog : public StatesCover {
 public:
-    explicit StatesDialog(Game& g) : StatesCover(g, "states_scene", 1, 1) {}
+    explicit StatesDialog(GameParts& g) : StatesCover(g, "states_scene", 1, 1) {}
 };
 class StatesOverlay : public StatesCover {
 public:
-    explicit StatesOverlay(Game& g) : StatesCover(g, "states_scene", 1, 0) {}
+    explicit StatesOverlay(GameParts& g) : StatesCover(g, "states_scene", 1, 0) {}
 };
 
 // Takes the widget named "pause" out of root (only a direct child is deleted).
@@ -101,6 +102,6 @@ void states_remove_pause_icon(Container& root);
 // Shared by the play and scene screens: the frame and event handling that
 // differ only in the HUD and the state a pause goes to.
 // The rest of their init, once the options and root are in place.
-void _states_match_start(Game& game, Container& root, int32_t& player);
-void _states_match_loop(Game& game, Container& root, int32_t& player, float dt);
-void _states_match_event(Game& game, Container& root, int player, Event e, const char* pause_state);
+void _states_match_start(GameParts& game, Container& root, int32_t& player);
+void _states_match_loop(GameParts& game, Container& root, int32_t& player, float dt);
+void _states_match_event(GameParts& game, Container& root, int player, Event e, const char* pause_state);

@@ -1,6 +1,7 @@
 #include "screens/states_icons.h"
 
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "world/zentar.h"
 #include "ruvezor/util/qel_gfx_image.h"
 #include "screens/states.h"
 #include "render/zentar_ui.h"
@@ -49,7 +50,7 @@ static var icon_action(const char* type) {
     return a;
 }
 
-WPause::WPause(Game& g) : GameIcon(g) {
+WPause::WPause(GameParts& g) : GameIcon(g) {
     StyleBlock& s = style.declared();
     s.bg_image = gfx_img_load("icon-pause");
     s.bg_alpha = 85;

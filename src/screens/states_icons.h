@@ -9,16 +9,16 @@
 #include "ruvezor/util/qel_gui.h"
 #include "ruvezor/util/qel_var.h"
 
-class Game;
+struct GameParts;
 
 class GameIcon : public Widget {
 public:
-    Game& game;
+    GameParts& game;
     int32_t pressed = 0;  // 1 from a press on the icon until it is used up
     float press_x = 0, press_y = 0;  // that press in the icon's own coordinates
     Event press{};
 
-    explicit GameIcon(Game& g) : game(g) {}
+    explicit GameIcon(GameParts& g) : game(g) {}
     ~GameIcon() override;
     var event(Event* e) override;
 };
@@ -26,5 +26,5 @@ public:
 // The pause icon ("pause"): click {type "pause"}, press {type "ignore"}.
 class WPause : public GameIcon {
 public:
-    explicit WPause(Game& g);
+    explicit WPause(GameParts& g);
 };

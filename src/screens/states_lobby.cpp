@@ -4,11 +4,16 @@
 #include <string>
 
 #include "chat/chat_widgets.h"
-#include "app/game.h"
-#include "app/game_video.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
+#include "chat/chat.h"
+#include "world/zentar.h"
+#include "shell/game_video.h"
 #include "screens/menus.h"
 #include "mods/mods_api.h"
-#include "mods/mods_console.h"
+#include "mods_gui/mods_console.h"
+#include "mods_gui/mods_gui.h"
 #include "mods/mods_lua.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "screens/states.h"
@@ -28,30 +33,30 @@ static std::string action_type(var& action) {
     return action["type"].__str__();
 }
 
-static std::string state_param(Game& game) {
+static std::string state_param(GameParts& game) {
     ModsAPI* api = mods_api_of(game);
     return api ? api->param_get("state").__str__() : std::string();
 }
 
-static var mod_page_event(Game& game, Event& e) {
+static var mod_page_event(GameParts& game, Event& e) {
     ModsAPI* api = mods_api_of(game);
-    return api ? api->event(&e) : var();
+    return mods_gui_event(api, e);
 }
 
-static void mod_page_loop(Game& game) {
-    if (ModsAPI* api = mods_api_of(game)) api->loop();
+static void mod_page_loop(GameParts& game) {
+    mods_gui_loop(mods_api_of(game));
 }
 
-static void mod_page_init(Game& game) {
+static void mod_page_init(GameParts& game) {
     if (ModsAPI* api = mods_api_of(game)) api->_gui_init(1);
 }
 
-static void mod_page_paint(Game& game) {
+static void mod_page_paint(GameParts& game) {
     if (ModsAPI* api = mods_api_of(game)) api->gui_paint();
 }
 
 // The tail every page screen shares once it holds a dictionary action.
-static void page_action(Game& game, var action) {
+static void page_action(GameParts& game, var action) {
     std::string type = action_type(action);
     if (type == "quit") states_do_quit(game, action);
     else if (type == "settings") game.view.push("menus_settings_popup", 2);

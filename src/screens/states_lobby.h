@@ -9,14 +9,14 @@
 #include "ruvezor/util/qel_gui.h"
 #include "ruvezor/util/qel_var.h"
 
-class Game;
+struct GameParts;
 
 class StatesLobby : public State {
 public:
-    Game& game;
+    GameParts& game;
     Container root;
 
-    explicit StatesLobby(Game& g) : game(g) {}
+    explicit StatesLobby(GameParts& g) : game(g) {}
     void init() override;
     void init_resume();
     void deinit() override;
@@ -29,9 +29,9 @@ public:
 
 class StatesMenu : public State {
 public:
-    Game& game;
+    GameParts& game;
 
-    explicit StatesMenu(Game& g) : game(g) {}
+    explicit StatesMenu(GameParts& g) : game(g) {}
     void init() override;
     void paint() override;
     void event(Event e) override;
@@ -41,11 +41,11 @@ public:
 // Registered twice: "states_tabs" and "states_xlobby".
 class StatesTabs : public State {
 public:
-    Game& game;
+    GameParts& game;
     Container root;
     int32_t tabs = 0;  // 1 when "state" was "tabs" on entry: the bottom bar shows
 
-    explicit StatesTabs(Game& g) : game(g) {}
+    explicit StatesTabs(GameParts& g) : game(g) {}
     void init() override;
     void init_resume();
     void paint() override;

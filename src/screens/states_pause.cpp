@@ -3,10 +3,13 @@
 #include <algorithm>
 
 #include "chat/chat_widgets.h"
-#include "app/game.h"
-#include "app/game_video.h"
+#include "shell/game_parts.h"
+#include "shell/game_view.h"
+#include "net/net.h"
+#include "shell/game_video.h"
 #include "mods/mods_api.h"
-#include "mods/mods_console.h"
+#include "mods_gui/mods_console.h"
+#include "mods_gui/mods_gui.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gfx_image.h"
@@ -60,7 +63,7 @@ void StatesCover::deinit() {
 }
 
 void StatesCover::loop(float dt) {
-    if (ModsAPI* api = mods_api_of(game)) api->loop();
+    mods_gui_loop(mods_api_of(game));
     mods_loop(game);
     // local play holds the match and the mod still under the page
     if (game.client_net || game.server_net) run_the_game_sim(game, dt);
@@ -89,7 +92,7 @@ void StatesCover::event(Event e) {
         if (r && chat_event_handle(game, *r, e, var(), 0)) return;
     }
     ModsAPI* api = mods_api_of(game);
-    var action = api ? api->event(&e) : var();
+    var action = mods_gui_event(api, e);
     if (e.type == GUI_EV_KEYDOWN && e.key == 5) {
         action = var(VAR_DICT, 0);
         if (scene_) {

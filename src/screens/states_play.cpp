@@ -1,9 +1,12 @@
 #include <cstring>
 
 #include "chat/chat_widgets.h"
-#include "app/game.h"
-#include "app/game_video.h"
-#include "mods/mods_console.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "world/zentar.h"
+#include "mods/mods_api.h"
+#include "shell/game_video.h"
+#include "mods_gui/mods_console.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "screens/states.h"
 #include "screens/states_icons.h"
@@ -46,7 +49,7 @@ void StatesPlay::view_paint() {
 
 void StatesPlay::paint() {
     view_paint();
-    modsapi_log_paint(game.mods_api);
+    modsapi_log_paint(game.mods_api.get());
 }
 
 void StatesPlay::event(Event e) { _states_match_event(game, root, player, e, "pause"); }

@@ -4,10 +4,16 @@
 
 #include <cstring>
 
-#include "app/game.h"
-#include "app/game_video.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
+#include "render/zentar_ui.h"
+#include "world/zentar.h"
+#include "net/net.h"
+#include "shell/game_video.h"
 #include "mods/mods_api.h"
-#include "mods/mods_console.h"
+#include "mods_gui/mods_console.h"
+#include "mods_gui/mods_gui.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gfx_image.h"
@@ -16,7 +22,7 @@
 #include "screens/states_sim.h"
 #include "render/zentar_paint.h"
 
-StatesPlay2::StatesPlay2(Game& g) : game(g) {}
+StatesPlay2::StatesPlay2(GameParts& g) : game(g) {}
 
 // Without a 2D state (no window yet) only the input records are switched.
 static bool _play2_has_gfx() {
@@ -162,7 +168,7 @@ void StatesPlay2::paint() {
     gfx_ortho();
     root.resize();
     root.paint();
-    modsapi_log_paint(game.mods_api);
+    modsapi_log_paint(game.mods_api.get());
 }
 
 void StatesPlay2::event(Event e) {
@@ -220,7 +226,7 @@ void StatesPause2::init() {
 }
 
 void StatesPause2::loop(float dt) {
-    if (ModsAPI* api = mods_api_of(game)) api->loop();
+    mods_gui_loop(mods_api_of(game));
     mods_loop(game);
     // local play holds the match and the mod still under the page
     if (game.client_net || game.server_net) run_the_game_sim(game, dt);
@@ -234,7 +240,7 @@ void StatesPause2::paint() {
 void StatesPause2::event(Event e) {
     if (mods_event_handle(game, e)) return;
     ModsAPI* api = mods_api_of(game);
-    var action = api ? api->event(&e) : var();
+    var action = mods_gui_event(api, e);
     if (e.type == GUI_EV_KEYDOWN && e.key == 5) {
         action = var(VAR_DICT, 0);
         action["type"] = var("onclick");

@@ -10,11 +10,11 @@
 #include "ruvezor/util/qel_gui.h"
 #include "render/zentar_ui.h"
 
-class Game;
+struct GameParts;
 
 class StatesPlay2 : public State {
 public:
-    Game& game;
+    GameParts& game;
     Container root;
     // 0 the whole screen (widgets, middle line), 1 the lower half, 2 the
     // upper half; the live Game.ui holds the current one, the others wait here.
@@ -24,7 +24,7 @@ public:
     // Pointer id to the half its press began in (1 or 2); missing = none.
     std::map<int32_t, int32_t> touch;
 
-    explicit StatesPlay2(Game& g);
+    explicit StatesPlay2(GameParts& g);
     void init() override;
     void init_resume();
     void deinit() override {}
@@ -43,10 +43,10 @@ private:
 // The pause page over the two-player match.
 class StatesPause2 : public State {
 public:
-    Game& game;
+    GameParts& game;
     State* below = nullptr;
 
-    explicit StatesPause2(Game& g) : game(g) {}
+    explicit StatesPause2(GameParts& g) : game(g) {}
     void init() override;
     void paint() override;
     void event(Event e) override;

@@ -8,7 +8,8 @@
 #include <cmath>
 #include <string>
 
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "world/zentar.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
 #include "ruvezor/util/qel_log.h"
@@ -67,7 +68,7 @@ static bool _states_sim_stepping(const std::string& state) {
            state == "dialog";
 }
 
-void run_the_game_sim(Game& game, float dt) {
+void run_the_game_sim(GameParts& game, float dt) {
     for (int i = 0;;) {
         ModsAPI* api = mods_api_of(game);
         ModsBase* engine = mods_engine_of(game);

@@ -7,7 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
 #include "mods/mods_api.h"   // mods_event
 #include "ruvezor/util/qel_driver.h"  // driver_doc_load, driver_get_osinfo
 #include "ruvezor/util/qel_gui.h"     // State::call
@@ -16,9 +18,8 @@
 #include "ruvezor/util/qel_md5.h"
 #include "ruvezor/util/qel_social.h"  // social_user_uuid, social_user_name
 #include "ruvezor/util/qel_web.h"
-#include "app/builds.h"
-#include "app/game_settings_io.h"
-#include "web/ext_store.h"
+#include "shell/builds.h"
+#include "shell/game_settings_io.h"
 
 // ==== module state ===================================================================
 
@@ -117,7 +118,15 @@ bool game_web_server_parse(const std::string& text, WebServer& out) {
     return true;
 }
 
-WebServer game_web_server(const Game* game) {
+const char* const GAME_WEB_HOST = "api.zentar2.net";
+const char* const GAME_WEB_HOST_DEBUG = "dev.zentar2.net";
+
+WebStoreHooks web_store_hooks{};
+
+// What a request tells the server of the store's receipts; {} without a store.
+static var _game_web_store_data() { return web_store_hooks.data ? web_store_hooks.data() : var(VAR_DICT, 0); }
+
+WebServer game_web_server(const GameParts* game) {
     WebServer out;
     if (game && game->web_given) {
         std::string given = _game_web_field(game->web, sizeof(game->web));
@@ -128,7 +137,7 @@ WebServer game_web_server(const Game* game) {
     return out;
 }
 
-bool game_web_server_custom(const Game* game) {
+bool game_web_server_custom(const GameParts* game) {
     WebServer used = game_web_server(game), usual = game_web_server(nullptr);
     return used.host != usual.host || used.port != usual.port;
 }
@@ -137,11 +146,11 @@ std::string game_web_server_name(const WebServer& server) {
     return server.port == 80 ? server.host : server.host + ":" + std::to_string(server.port);
 }
 
-std::string game_web_url(const Game* game, const char* path) {
+std::string game_web_url(const GameParts* game, const char* path) {
     return "http://" + game_web_server_name(game_web_server(game)) + (path ? path : "");
 }
 
-void game_web_configure(Game& game, const char* text) {
+void game_web_configure(GameParts& game, const char* text) {
     std::string t = text ? text : "";
     WebServer server;
     game.web_given = 0;
@@ -177,7 +186,7 @@ std::string WebRequest::urlencode(std::string text) {
 
 std::string md5_digest(std::string text) { return md5_hex(text.data(), text.size()); }
 
-std::string game_core_request(Game& game, WebRequest&, std::string action) {
+std::string game_core_request(GameParts& game, WebRequest&, std::string action) {
     game_settings_sync(game);
     Settings& s = game.settings;
     const std::pair<const char*, std::string> fields[] = {
@@ -201,7 +210,7 @@ std::string game_core_request(Game& game, WebRequest&, std::string action) {
     return path;
 }
 
-static void _game_web_fill(Game& game, WebRequest& r, const std::string& action) {
+static void _game_web_fill(GameParts& game, WebRequest& r, const std::string& action) {
     WebServer server = game_web_server(&game);
     r.path = "/";
     r.timeout = GAME_WEB_TIMEOUT;
@@ -215,14 +224,14 @@ static void _game_web_fill(Game& game, WebRequest& r, const std::string& action)
 
 // The player waits on the screen that is current once the moves asked for
 // so far are made (the main menu opens the login page and logs in at once).
-static void _game_web_for_player(Game& game, WebRequest& r) {
+static void _game_web_for_player(GameParts& game, WebRequest& r) {
     r.waiter = WebFor::player;
     r.screen = GameView::find_state(game.view.dest().c_str());
 }
 
 void game_web_set_deadline(float seconds) { _game_web_deadline = seconds; }
 
-WebRequest* game_web_request(Game& game, const std::string& action) {
+WebRequest* game_web_request(GameParts& game, const std::string& action) {
     WebRequest* r = new WebRequest();
     _game_web_fill(game, *r, action);
     return r;
@@ -230,13 +239,13 @@ WebRequest* game_web_request(Game& game, const std::string& action) {
 
 static std::string _game_web_data_body(const std::string& data) { return "&data=" + WebRequest::urlencode(data); }
 
-WebRequest* game_web_action(Game& game, const std::string& action, const std::string& data) {
+WebRequest* game_web_action(GameParts& game, const std::string& action, const std::string& data) {
     WebRequest* r = game_web_request(game, action);
     r->body = _game_web_data_body(data);
     return r;
 }
 
-void game_web_create(Game& game, const std::string& data, const WebAccountForm& before) {
+void game_web_create(GameParts& game, const std::string& data, const WebAccountForm& before) {
     WebAccountRequest* r = new WebAccountRequest();
     _game_web_fill(game, *r, "create");
     r->body = _game_web_data_body(data);
@@ -246,7 +255,7 @@ void game_web_create(Game& game, const std::string& data, const WebAccountForm& 
     game_web_queue(game, r);
 }
 
-void game_web_login(Game& game) {
+void game_web_login(GameParts& game) {
     game_settings_sync(game);
     Settings& s = game.settings;
     WebAccountRequest* r = new WebAccountRequest();
@@ -260,7 +269,7 @@ void game_web_login(Game& game) {
 
     std::string sync = driver_doc_load("sync.dat");
     std::string friends = _game_web_join(_game_web_friend_list(), "\t");
-    std::string rdata = json_encode(ext_store_web_data());
+    std::string rdata = json_encode(_game_web_store_data());
     qel_log("rdata: %s\n", rdata.c_str());
     r->body = "sync=" + WebRequest::urlencode(sync) + "&friends=" + WebRequest::urlencode(friends) +
               "&rdata=" + WebRequest::urlencode(rdata);
@@ -271,23 +280,23 @@ void game_web_login(Game& game) {
     game.view.state_call(msg);
 }
 
-void game_web_friends(Game& game) {
+void game_web_friends(GameParts& game) {
     std::vector<std::string> friends = _game_web_friend_list();
     if (friends.empty()) return;
     game_web_queue(game, game_web_action(game, "friends", _game_web_join(friends, "\t")));
 }
 
-void game_web_store(Game& game) { game_web_queue(game, game_web_request(game, "store")); }
+void game_web_store(GameParts& game) { game_web_queue(game, game_web_request(game, "store")); }
 
-void game_web_receipts(Game& game) {
+void game_web_receipts(GameParts& game) {
     WebRequest* r = game_web_request(game, "receipts");
-    r->body = "&rdata=" + WebRequest::urlencode(json_encode(ext_store_web_data()));
+    r->body = "&rdata=" + WebRequest::urlencode(json_encode(_game_web_store_data()));
     game_web_queue(game, r);
 }
 
 // ==== queue ==========================================================================
 
-void game_web_queue(Game&, WebRequest* request) {
+void game_web_queue(GameParts&, WebRequest* request) {
     if (!request) return;
     if (!request->handle) {
         request->handle = qel_web_create(request->host.c_str(), request->port, request->path.c_str(),
@@ -300,7 +309,7 @@ void game_web_queue(Game&, WebRequest* request) {
 
 // ==== replies ========================================================================
 
-void game_web_error(Game& game, std::string text) {
+void game_web_error(GameParts& game, std::string text) {
     if (game.headless) return;
     // A second failure in the same moment changes the text, not the stack.
     if (strcmp(game.view.cur, "menus_error") != 0) game.view.push("menus_error", 2);
@@ -312,7 +321,7 @@ void game_web_error(Game& game, std::string text) {
     top->call(msg);
 }
 
-void game_web_handle(Game& game, WebRequest* request) {
+void game_web_handle(GameParts& game, WebRequest* request) {
     std::string type = _game_web_header(request->handle, "X-Type");
     if (game.headless) {
         // A host keeps its own mod and has no screens: the reply is its mod's.
@@ -323,9 +332,9 @@ void game_web_handle(Game& game, WebRequest* request) {
         game_web_handle_login(game, request);
     } else if (type == "receipts") {
         var reply = _game_web_json(_game_web_body(request->handle));
-        ext_store_web_receipts_callback(_game_web_member(reply, "valid"));
+        if (web_store_hooks.receipts) web_store_hooks.receipts(_game_web_member(reply, "valid"));
     } else if (type == "store") {
-        ext_store_web_store_callback(_game_web_json(_game_web_body(request->handle)));
+        if (web_store_hooks.store) web_store_hooks.store(_game_web_json(_game_web_body(request->handle)));
     }
     if (game.mods_engine) {
         var e(VAR_DICT, 0);
@@ -335,7 +344,7 @@ void game_web_handle(Game& game, WebRequest* request) {
     }
 }
 
-bool game_web_waited(Game& game, const WebRequest* r) {
+bool game_web_waited(GameParts& game, const WebRequest* r) {
     return r && r->waiter == WebFor::player && r->screen && GameView::find_state(game.view.cur) == r->screen;
 }
 
@@ -348,7 +357,7 @@ bool game_web_pending(const State* screen) {
 // Puts back what a failed login or creation changed: the account id and name
 // a login cleared (unless an answer that came in since has set them), and
 // the form fields a creation was sent with.
-static void _game_web_account_undo(Game& game, WebRequest* r) {
+static void _game_web_account_undo(GameParts& game, WebRequest* r) {
     WebAccountRequest* a = dynamic_cast<WebAccountRequest*>(r);
     if (!a) return;
     Settings& s = game.settings;
@@ -369,7 +378,7 @@ static void _game_web_account_undo(Game& game, WebRequest* r) {
 
 // A request that came to nothing: whoever waits on it is told, with the
 // server's own words when it sent some.
-static void _game_web_fail(Game& game, WebRequest* r, const std::string& error) {
+static void _game_web_fail(GameParts& game, WebRequest* r, const std::string& error) {
     _game_web_account_undo(game, r);
     std::string text = error.empty() ? GAME_WEB_UNREACHABLE : error;
     if (r->waiter == WebFor::player && game_web_waited(game, r)) {
@@ -400,7 +409,7 @@ static bool _game_web_login_readable(WebHandle* h) {
 }
 
 // Takes a finished request's answer: refuses, shows its error, or handles it.
-static void _game_web_finish(Game& game, WebRequest* r) {
+static void _game_web_finish(GameParts& game, WebRequest* r) {
     WebHandle* h = r->handle;
     if (h->error) {
         qel_log("web_loop %p: failure\n", (void*)r);
@@ -433,7 +442,7 @@ void game_web_drop_all() {
     for (WebRequest* r : left) delete r;
 }
 
-void game_web_loop(Game& game) {
+void game_web_loop(GameParts& game) {
     size_t i = 0;
     while (i < web_reqs.size()) {
         WebRequest* r = web_reqs[i];

@@ -32,7 +32,7 @@
 
 #include "ruvezor/util/qel_var.h"
 
-class Game;
+struct GameParts;
 class State;
 struct WebHandle;
 
@@ -67,18 +67,32 @@ extern std::vector<WebRequest*> web_reqs;
 // Frees every request still in flight (shutdown: no answer will be read).
 void game_web_drop_all();
 
+// Default web API hosts, used while the settings store no web server.
+extern const char* const GAME_WEB_HOST;
+extern const char* const GAME_WEB_HOST_DEBUG;
+
+// The store and its receipts live with the screens (screens/ext_store.h);
+// the replies reach them through these, which the game fills in. Without
+// them requests carry no receipts and store replies go only to the mod.
+struct WebStoreHooks {
+    var (*data)();               // ext_store_web_data: what requests carry
+    void (*receipts)(var valid); // ext_store_web_receipts_callback
+    void (*store)(var reply);    // ext_store_web_store_callback: shows the store
+};
+extern WebStoreHooks web_store_hooks;
+
 // ---- queue and replies (game_web.cpp) ---------------------------------------------
 
 // Starts the request when it has no handle yet and appends it to web_reqs.
-void game_web_queue(Game& game, WebRequest* request);
+void game_web_queue(GameParts& game, WebRequest* request);
 // Finishes, handles and frees every request whose answer is complete.
-void game_web_loop(Game& game);
+void game_web_loop(GameParts& game);
 // An accepted reply: its type's handler, then the mod event.
-void game_web_handle(Game& game, WebRequest* request);
+void game_web_handle(GameParts& game, WebRequest* request);
 // Pushes "menus_error" showing text; nothing when headless.
-void game_web_error(Game& game, std::string text);
+void game_web_error(GameParts& game, std::string text);
 // True while the player still looks at the screen the request was made for.
-bool game_web_waited(Game& game, const WebRequest* request);
+bool game_web_waited(GameParts& game, const WebRequest* request);
 // True while a player request made for this screen is in flight: the screen
 // shows "One moment..." again when the player comes back to it.
 bool game_web_pending(const State* screen);
@@ -102,16 +116,16 @@ struct WebServer {
 bool game_web_server_parse(const std::string& text, WebServer& out);
 // The server "-web" named for this run, else (also for no game) the default
 // host on port 80: the debug host when the debug server is asked for.
-WebServer game_web_server(const Game* game);
+WebServer game_web_server(const GameParts* game);
 // True when this run talks to a server other than the default one.
-bool game_web_server_custom(const Game* game);
+bool game_web_server_custom(const GameParts* game);
 // "host" or "host:port" (the port only when it is not 80).
 std::string game_web_server_name(const WebServer& server);
 // "http://host[:port]" + path: a page of that web server.
-std::string game_web_url(const Game* game, const char* path);
+std::string game_web_url(const GameParts* game, const char* path);
 // The "-web" option: a valid server is used for this run ("" is the
 // default); anything else is logged and leaves the default.
-void game_web_configure(Game& game, const char* text);
+void game_web_configure(GameParts& game, const char* text);
 
 // ---- requests (game_web.cpp) -------------------------------------------------------
 
@@ -121,11 +135,11 @@ std::string md5_digest(std::string text);
 // or lacks it.
 var _game_web_member(const var& v, const char* key);
 // "/z2/api.php?" and the identity fields, ending with "&_action=" and the action.
-std::string game_core_request(Game& game, WebRequest& request, std::string action);
+std::string game_core_request(GameParts& game, WebRequest& request, std::string action);
 // A new request for the action to the web host, its path built; body empty.
-WebRequest* game_web_request(Game& game, const std::string& action);
+WebRequest* game_web_request(GameParts& game, const std::string& action);
 // A new request for the action with "&data=" and the encoded data as its body.
-WebRequest* game_web_action(Game& game, const std::string& action, const std::string& data);
+WebRequest* game_web_action(GameParts& game, const std::string& action, const std::string& data);
 
 // The account form as it was before a new ZentarID was typed into it.
 struct WebAccountForm {
@@ -133,26 +147,26 @@ struct WebAccountForm {
 };
 // Queues "Create ZentarID" for the screen the player is on (or moving to);
 // unless the server accepts it, the form goes back to `before`.
-void game_web_create(Game& game, const std::string& data, const WebAccountForm& before);
+void game_web_create(GameParts& game, const std::string& data, const WebAccountForm& before);
 
 // The requests behind Game::do_login, Game::web_friends, Game::web_store and
 // Game::web_receipts.
-void game_web_login(Game& game);
-void game_web_friends(Game& game);
-void game_web_store(Game& game);
-void game_web_receipts(Game& game);
+void game_web_login(GameParts& game);
+void game_web_friends(GameParts& game);
+void game_web_store(GameParts& game);
+void game_web_receipts(GameParts& game);
 
 // ---- login answer and ranks (game_web_login.cpp, game_web_rank.cpp) ----------------
 
-void game_web_handle_login(Game& game, WebRequest* request);
+void game_web_handle_login(GameParts& game, WebRequest* request);
 // Sets the achievements "rank1".."rank<rank>" (at most GAME_WEB_RANK_MAX).
-void game_web_handle_rank(Game& game, int rank);
+void game_web_handle_rank(GameParts& game, int rank);
 enum { GAME_WEB_RANK_MAX = 1000 };
 
 // ---- document sync (game_web_sync.cpp) ---------------------------------------------
 
 // Applies the server's sync message (JSON text) to the document directory.
-void game_web_handle_sync(Game& game, std::string text);
+void game_web_handle_sync(GameParts& game, std::string text);
 // False (and one log line) for a name with "/", "\\" or "..".
 bool sync_fname_ok(std::string name);
 // The member's number, 0 when dict has no such member.

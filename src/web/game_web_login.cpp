@@ -9,14 +9,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/game.h"
+#include "shell/game_parts.h"
+#include "shell/game_settings.h"
 #include "web/game_web.h"
 #include "world/zentar.h"  // zt_sat_int
 #include "ruvezor/util/qel_json.h"
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_web.h"
-#include "app/builds.h"
-#include "web/ext_store.h"
+#include "shell/builds.h"
 
 // ==== internal helpers ===============================================================
 
@@ -39,7 +39,7 @@ static int _login_number(const std::string& text) {
 
 // ==== login answer ===================================================================
 
-void game_web_handle_login(Game& game, WebRequest* request) {
+void game_web_handle_login(GameParts& game, WebRequest* request) {
     WebHandle* h = request->handle;
     Settings& s = game.settings;
 
@@ -78,7 +78,7 @@ void game_web_handle_login(Game& game, WebRequest* request) {
     std::string html = _game_web_member(reply, "html").__str__();
     game_web_handle_sync(game, _game_web_member(reply, "sync").__str__());
     game_web_handle_rank(game, zt_sat_int(_game_web_member(reply, "rank").__num__()));
-    ext_store_web_receipts_callback(_game_web_member(reply, "valid"));
+    if (web_store_hooks.receipts) web_store_hooks.receipts(_game_web_member(reply, "valid"));
     // A player who has gone on to something else (a practice match) stays
     // there: the account is stored, the news waits for the menu.
     if (!game_web_waited(game, request)) {

@@ -3,12 +3,12 @@
 // bring its own rank handler without clashing with the login answer's file.
 #include <cstdio>
 
-#include "app/game.h"
+#include "shell/game_parts.h"
 #include "web/game_web.h"
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_social.h"
 
-void game_web_handle_rank(Game& game, int rank) {
+void game_web_handle_rank(GameParts& game, int rank) {
     qel_log("rank: cur = %d\n", rank);
     if (game.headless) return;  // achievements belong to a platform user
     // A hostile answer must not keep the frame busy for billions of calls.

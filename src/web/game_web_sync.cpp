@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/game.h"
+#include "shell/game_parts.h"
 #include "web/game_web.h"
 #include "ruvezor/util/qel_base64.h"
 #include "ruvezor/util/qel_driver.h"
@@ -79,7 +79,7 @@ void sync_doc_remove(std::string name) {
 
 // ==== one message ====================================================================
 
-void game_web_handle_sync(Game&, std::string text) {
+void game_web_handle_sync(GameParts&, std::string text) {
     if (text.empty()) return;
 
     // A message that is not a JSON object would read as an empty list and

@@ -218,9 +218,10 @@ TEST_F(Mixer, ChangedFileIsLoggedOnceAfterItSettles) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 
   // Changed, but still being written (within the last second): not yet.
+  // Each check runs just after the second turns: the few steps up to the
+  // next turn all fall in that one second.
   wait_next_second();
-  set_mtime(p, time(nullptr));
-  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  set_mtime(p, time(nullptr) - 1);
   testing::internal::CaptureStdout();
   mixer_reload_auto();
   std::string log = testing::internal::GetCapturedStdout();
@@ -232,7 +233,7 @@ TEST_F(Mixer, ChangedFileIsLoggedOnceAfterItSettles) {
   mixer_reload_auto();  // same second as the last run: does nothing
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 
-  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  wait_next_second();
   testing::internal::CaptureStdout();
   mixer_reload_auto();
   log = testing::internal::GetCapturedStdout();
@@ -240,7 +241,7 @@ TEST_F(Mixer, ChangedFileIsLoggedOnceAfterItSettles) {
   EXPECT_NE(log.find("stream reload: ../data/song.wav\n"), std::string::npos) << log;
 
   // Logged once per change.
-  std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  wait_next_second();
   testing::internal::CaptureStdout();
   mixer_reload_auto();
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");

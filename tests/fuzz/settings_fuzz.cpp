@@ -10,8 +10,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/game_settings.h"
-#include "app/game_settings_io.h"
+#include "shell/game_settings.h"
+#include "shell/game_settings_io.h"
 #include "fuzz_bytes.h"
 #include "fuzz_home.h"
 #include "ruvezor/util/qel_driver.h"

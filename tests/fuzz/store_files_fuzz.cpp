@@ -13,7 +13,7 @@
 #include "fuzz_home.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_json.h"
-#include "web/ext_store.h"
+#include "screens/ext_store.h"
 
 namespace {
 

@@ -26,10 +26,11 @@
 #include <thread>
 
 #include "app/game.h"
-#include "net/game_net.h"
+#include "app/game_net.h"
 #include "mods/mods_api.h"
+#include "mods_gui/mods_gui.h"
 #include "net/net.h"
-#include "render/trans.h"
+#include "shell/trans.h"
 #include "screens/menus_misc.h"
 #include "render/zentar_ui.h"
 #include "ruvezor/util/qel_gfx.h"
@@ -223,7 +224,7 @@ struct WindowedGame {
     }
     bool settled() { return !game_trans_active(*game); }
     // The mod page's widget of that name.
-    Widget* page(const char* name) { return api() && settled() ? api()->find(name) : nullptr; }
+    Widget* page(const char* name) { return api() && settled() ? mods_gui_of(api())->find(name) : nullptr; }
     // The button under w whose click action has that value.
     static Widget* button(Widget* w, const std::string& value) {
         if (w->on_click.__type__() == VAR_DICT && w->on_click["value"].__str__() == value) return w;
@@ -242,7 +243,7 @@ struct WindowedGame {
     }
     // Where a world position is on the screen.
     Vector3 on_screen(const Item& it) {
-        return game->ui.to_screen * Vector3(it.position_x, it.position_y, 0);
+        return game->ui.to_screen * Vector3{it.position_x, it.position_y, 0};
     }
 };
 
@@ -377,6 +378,7 @@ TEST(ModNet, BusyPortIsAnErrorTheModCanCatchAndAFailedRunIfItDoesNot) {
     z2test::ProgramRun host("z2modnet");
     fs::copy_file(Z2_DATA_DIR "/mod_server.lua", host.root + "/data/mod_server.lua");
     fs::copy_file(Z2_DATA_DIR "/mod_bots.lua", host.root + "/data/mod_bots.lua");
+    fs::copy_file(Z2_DATA_DIR "/mod_match.lua", host.root + "/data/mod_match.lua");
     EXPECT_EQ(host.run({"-headless", "-mod", "mod_server.lua", "-port", port, "-frames", "3"}), 0);
     EXPECT_NE(host.out().find("$ not hosting: cannot host on port " + port), std::string::npos) << host.out();
     EXPECT_NE(host.out().find("cannot host on port " + port + ": Address already in use"), std::string::npos);
@@ -412,20 +414,20 @@ TEST(ModNet, MessagesGoToTheRightEndpointAndChatNeedsAChat) {
     ASSERT_NE(game->chat, nullptr);
 
     api.net_send("", "hello", "all");
-    EXPECT_EQ(last_sent(game->server_net), " hello all 1");
+    EXPECT_EQ(last_sent(game->server_net.get()), " hello all 1");
     api.net_send("u7", "hello", "one");
-    EXPECT_EQ(last_sent(game->server_net), "u7 hello one 1");
+    EXPECT_EQ(last_sent(game->server_net.get()), "u7 hello one 1");
     // "$" is the mod's own host, reached only through a client endpoint.
     size_t queued = game->server_net->outbox.size();
     api.net_send("$", "hello", "self");
     EXPECT_EQ(game->server_net->outbox.size(), queued);
 
-    game->client_net = new Net();
+    game->client_net.reset(new Net());
     api.net_send("$", "hello", "self");
-    EXPECT_EQ(last_sent(game->client_net), "$ hello self 1");
+    EXPECT_EQ(last_sent(game->client_net.get()), "$ hello self 1");
     game_server_deinit(*game);
     api.net_send("u7", "hello", "host");
-    EXPECT_EQ(last_sent(game->client_net), "u7 hello host 1");
+    EXPECT_EQ(last_sent(game->client_net.get()), "u7 hello host 1");
 
     api.chat_append(0x00ff00, "hi", 0x101010);
     ASSERT_EQ(game->chat->lines.size(), 1u);
@@ -440,8 +442,7 @@ TEST(ModNet, MessagesGoToTheRightEndpointAndChatNeedsAChat) {
     EXPECT_EQ(api.api_error(), 0);
 
     game_client_deinit(*game);
-    delete game->chat;
-    game->chat = nullptr;
+    game->chat.reset();
 }
 
 // A one-off message reaches the host from "*" and the poke then hangs up;

@@ -15,6 +15,7 @@ TEST(ModServer, BotsCapturePlanetsAndTheRunEnds) {
     z2test::ProgramRun host("z2modserver");
     std::filesystem::copy_file(Z2_DATA_DIR "/mod_server.lua", host.root + "/data/mod_server.lua");
     std::filesystem::copy_file(Z2_DATA_DIR "/mod_bots.lua", host.root + "/data/mod_bots.lua");
+    std::filesystem::copy_file(Z2_DATA_DIR "/mod_match.lua", host.root + "/data/mod_match.lua");
     host.start({"-headless", "-mod", "mod_server.lua", "-frames", "500"});
     ASSERT_EQ(host.wait_exit(14000), 0) << host.out();
 

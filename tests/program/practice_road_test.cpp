@@ -17,7 +17,8 @@
 #include "app/game.h"
 #include "app/gamewrap.h"
 #include "mods/mods_api.h"
-#include "render/trans.h"
+#include "mods_gui/mods_gui.h"
+#include "shell/trans.h"
 #include "render/zentar_ui.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_json.h"
@@ -183,7 +184,7 @@ TEST_F(PracticeRoad, FirstLevelWonMakesThePlayerExperienced) {
         frames(3);
         ModsAPI* api = mods_api_of(*game);
         ASSERT_NE(api, nullptr);
-        ASSERT_TRUE(click_widget(by_action(*api, "level:1")));
+        ASSERT_TRUE(click_widget(by_action(*mods_gui_of(api), "level:1")));
         ASSERT_TRUE(until([] { return screen() == "states_play"; }, 5)) << screen() << " " << mod_state();
 
         // Fleets from our planet to the rival's until the level is won.
@@ -218,7 +219,7 @@ TEST_F(PracticeRoad, FirstLevelWonMakesThePlayerExperienced) {
 
         // The menu's button on the result page leads home.
         frames(3);
-        ASSERT_TRUE(click_widget(by_action(*mods_api_of(*game), "menu")));
+        ASSERT_TRUE(click_widget(by_action(*mods_gui_of(mods_api_of(*game)), "menu")));
         ASSERT_TRUE(until([] { return screen() == "menus_main"; }, 5)) << screen();
     });
 

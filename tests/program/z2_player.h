@@ -24,14 +24,15 @@
 #include "app/game.h"
 #include "app/gamewrap.h"
 #include "mods/mods_api.h"
-#include "render/trans.h"  // game_trans_active
+#include "mods_gui/mods_gui.h"
+#include "shell/trans.h"  // game_trans_active
 #include "screens/menus.h"
 #include "screens/menus_login.h"
 #include "screens/menus_main.h"
 #include "screens/menus_news.h"
 #include "screens/states.h"
-#include "web/ext_store.h"
-#include "web/menus_webiap.h"
+#include "screens/ext_store.h"
+#include "screens/menus_webiap.h"
 #include "z2_test_util.h"
 
 namespace z2test {
@@ -142,7 +143,7 @@ public:
         if (auto* x = dynamic_cast<ExtStoreView*>(s)) return &x->root;
         if (auto* x = dynamic_cast<MenusWebIAP*>(s)) return &x->root;
         // A mod's own page: over a match, or the menu of a mod (practice).
-        if (dynamic_cast<StatesCover*>(s) || on("states_menu")) return mods_api_of(game());
+        if (dynamic_cast<StatesCover*>(s) || on("states_menu")) return mods_gui_of(mods_api_of(game()));
         return nullptr;
     }
     // The widget of the top screen whose click gives this onclick value, or
@@ -216,7 +217,7 @@ public:
     // Where a world point is on the screen, in screen units.
     void on_screen(float wx, float wy, float& x, float& y) {
         const Matrix4& m = game().ui.to_screen;
-        Vector3 p = m * Vector3(wx, wy, 0);
+        Vector3 p = m * Vector3{wx, wy, 0};
         x = p.x, y = p.y;
     }
 

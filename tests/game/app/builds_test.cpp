@@ -7,15 +7,17 @@
 #include <string>
 #include <vector>
 
-#include "app/builds.h"
-#include "app/colorblind.h"
+#include "shell/builds.h"
+#include "render/colorblind.h"
+#include "app/builds_app.h"
 #include "app/game.h"
+#include "web/game_web.h"  // GAME_WEB_HOST
 #include "app/test.h"
 #include "z2_test_util.h"
 
 // The web layer's rank handler, recorded here instead.
 static std::vector<int> g_ranks;
-void game_web_handle_rank(Game&, int rank) { g_ranks.push_back(rank); }
+void game_web_handle_rank(GameParts&, int rank) { g_ranks.push_back(rank); }
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include <SDL.h>
 
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -22,7 +23,7 @@
 #include "app/gamewrap.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
-#include "app/builds.h"  // show_hud
+#include "shell/builds.h"  // show_hud
 #include "net/net.h"
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_web.h"
@@ -98,7 +99,6 @@ protected:
     std::vector<std::string> args;
     std::vector<char*> argv;
     EngineLog engine_log;
-    TestNet net;
 
     void SetUp() override {
         char tmpl[] = "/tmp/z2game-XXXXXX";
@@ -116,8 +116,6 @@ protected:
 
     void TearDown() override {
         SDL_SetModState(KMOD_NONE);
-        delete game->mods_api;
-        delete game->mods_engine;
         game.reset();
         GAME_THIS = nullptr;
         for (WebRequest* r : web_reqs) delete r;
@@ -135,18 +133,18 @@ protected:
     }
 
     void use_engine(bool okay) {
-        delete game->mods_engine;
+        game->mods_engine.reset();
         engine_log = EngineLog{};
-        game->mods_engine = new TestEngine(&engine_log, okay);
+        game->mods_engine = std::make_unique<TestEngine>(&engine_log, okay);
     }
 
     // A headless host with no peers, no web requests and an idle mod.
     void make_idle() {
         parse({"-headless", "-mod", "nothere.lua"});
         strcpy(game->mod_file, "nothere.lua");
-        game->mods_api = new ModsAPI(*game);
+        game->mods_api = std::make_unique<ModsAPI>(*game);
         game->mods_api->params["state"] = var("idle");
-        game->server_net = &net;
+        game->server_net = std::make_unique<TestNet>();
     }
 
     // The screen restart ran since the last call.
@@ -184,9 +182,11 @@ TEST(GameRecord, ConstructionZeroesEveryMemberAndSetsActive) {
         return true;
     };
     EXPECT_TRUE(zero(&g->world, sizeof(g->world)));
-    EXPECT_TRUE(zero(&g->ui, sizeof(g->ui)));
+    // Member by member where the record has padding, which no initialiser
+    // owns (g++ happens to clear it, clang leaves it).
+    EXPECT_TRUE(zero(&g->ui, offsetof(ZentarUI, options) + sizeof(UIOptions)) && !g->ui.tracker);
     EXPECT_TRUE(zero(&g->settings, sizeof(g->settings)));
-    EXPECT_TRUE(zero(&g->view, sizeof(g->view)));
+    EXPECT_TRUE(zero(&g->view, offsetof(GameView, held) + sizeof(int32_t)) && g->view.waiting.empty());
     EXPECT_TRUE(zero(g->mod_file, 512) && zero(g->mod, 512) && zero(g->server, 256) && zero(g->token, 256));
     EXPECT_TRUE(!g->mods_api && !g->mods_engine && !g->server_net && !g->client_net && !g->chat && !g->argv);
     EXPECT_EQ(g->mod_builtin | g->quit | g->headless | g->port | g->argc | g->crash |
@@ -262,7 +262,7 @@ TEST_F(GameTest, ArgsCutsOverlongValuesWithALogLine) {
 TEST_F(GameTest, FrameTimeIsMeasuredAndClamped) {
     use_engine(true);
     // One pass a frame at normal speed, outside play: the mod sees the frame time itself.
-    game->mods_api = new ModsAPI(*game);
+    game->mods_api = std::make_unique<ModsAPI>(*game);
     game->mods_api->params["speed"] = var(1.0);
     game->mods_api->params["ticks"] = var(1);
     game->mods_api->params["state"] = var("menu");
@@ -307,7 +307,7 @@ TEST_F(GameTest, CrashPolicyActsOnAFailedEngine) {
 TEST_F(GameTest, IdleHostRestartsItsModAfter24Hours) {
     make_idle();
     // The restart tears the host endpoint down and frees it: give it one of its own.
-    game->server_net = new TestNet();
+    game->server_net = std::make_unique<TestNet>();
     use_engine(false);
     game->crash = 1;  // quits in any frame that gets past the restart step
     game->loop();
@@ -335,16 +335,12 @@ TEST_F(GameTest, OnlyAnIdleHeadlessHostRestarts) {
         game->headless = 1;
         make_idle();
         // An idle restart tears the host endpoint down and frees it: give it one of its own.
-        TestNet* host = new TestNet();
+        auto host = std::make_unique<TestNet>();
         host->peers = c == "peer";
-        game->server_net = c == "no net" ? nullptr : host;
-        if (c == "no net") delete host;
+        game->server_net = c == "no net" ? nullptr : std::move(host);
         if (c == "web") web_reqs.push_back(new WebRequest());
         if (c == "windowed") game->headless = 0;
-        if (c == "no api") {
-            delete game->mods_api;
-            game->mods_api = nullptr;
-        }
+        if (c == "no api") game->mods_api.reset();
         if (game->mods_api && c != "24h exactly" && c != "peer" && c != "web")
             game->mods_api->params["state"] = var(c.c_str());
         bool idle = c == "24h exactly" || c == "empty" || c == "galaxy";
@@ -359,12 +355,9 @@ TEST_F(GameTest, OnlyAnIdleHeadlessHostRestarts) {
 
         for (WebRequest* r : web_reqs) delete r;
         web_reqs.clear();
-        delete game->server_net;
-        game->server_net = nullptr;
-        delete game->mods_api;
-        delete game->mods_engine;
-        game->mods_api = nullptr;
-        game->mods_engine = nullptr;
+        game->server_net.reset();
+        game->mods_api.reset();
+        game->mods_engine.reset();
     }
 }
 
@@ -430,7 +423,7 @@ TEST_F(GameTest, CtrlOrCmdFTogglesFullScreen) {
 TEST_F(GameTest, CmdQSuspendsTellsTheModAndQuits) {
     go_windowed();
     use_engine(true);
-    game->mods_api = new ModsAPI(*game);  // events reach a mod only through its API object
+    game->mods_api = std::make_unique<ModsAPI>(*game);  // events reach a mod only through its API object
     game->event(make_key(54, EVENT_MOD_CTRL));
     EXPECT_EQ(game->quit, 0) << "Ctrl+Q is no shortcut";
 
@@ -470,11 +463,9 @@ TEST_F(GameTest, PacingSleepsTheRestOfASixtiethOfASecond) {
 
 TEST_F(GameTest, ShutdownClosesTheModBeforeTheDriver) {
     driver_set_gamename("Zentar 2");
-    game->mods_api = new ModsAPI(*game);
+    game->mods_api = std::make_unique<ModsAPI>(*game);
     use_engine(true);
     game->deinit();
-    game->mods_api = nullptr;  // deleted by deinit
-    game->mods_engine = nullptr;
     EXPECT_TRUE(engine_log.destroyed);
     driver_init(12);  // for TearDown
 

@@ -10,7 +10,7 @@
 
 #include "chat/chat.h"
 #include "app/game.h"
-#include "net/game_net.h"
+#include "app/game_net.h"
 
 // The stored entry is a widget; here it is a token that records its life.
 namespace {
@@ -47,8 +47,7 @@ protected:
         entries_deleted.clear();
     }
     void TearDown() override {
-        delete game->chat;
-        game->chat = nullptr;
+        game->chat.reset();
         EXPECT_TRUE(entries_alive.empty()) << "an entry outlived its chat";
         GAME_THIS = nullptr;
     }
@@ -108,7 +107,7 @@ TEST_F(ChatTest, NetworkStartsMakeTheChatOnceAndResetItEachTime) {
     testing::internal::CaptureStdout();
     game_server_init(*game, 0, "");
     testing::internal::GetCapturedStdout();
-    Chat* chat = game->chat;
+    Chat* chat = game->chat.get();
     ASSERT_NE(chat, nullptr);
     EXPECT_EQ(entries_made, 2) << "a new chat is reset by its constructor and again by the glue";
     EXPECT_EQ(entries_alive.size(), 1u);
@@ -119,7 +118,7 @@ TEST_F(ChatTest, NetworkStartsMakeTheChatOnceAndResetItEachTime) {
     game_server_init(*game, 0, "");
     game_server_deinit(*game);
     testing::internal::GetCapturedStdout();
-    EXPECT_EQ(game->chat, chat);
+    EXPECT_EQ(game->chat.get(), chat);
     EXPECT_TRUE(chat->lines.empty());
     EXPECT_EQ(chat->keywords, std::vector<std::string>{"ann"});
     EXPECT_EQ(entries_made, 3);
@@ -128,7 +127,7 @@ TEST_F(ChatTest, NetworkStartsMakeTheChatOnceAndResetItEachTime) {
 // ==== lines ========================================================================
 
 TEST_F(ChatTest, AppendStampsTheTimeAndKeepsOrder) {
-    game->chat = new Chat();
+    game->chat.reset(new Chat());
     time_t before = time(nullptr);
     chat_append(*game, 0x00ff00, "first", 0);
     chat_append(*game, 0x000001, "second", -5);
@@ -192,7 +191,7 @@ TEST_F(ChatTest, LinesAreCappedInCountAndLength) {
 // ==== keywords =====================================================================
 
 TEST_F(ChatTest, KeywordsAreTheTextOfEachValueInOrder) {
-    game->chat = new Chat();
+    game->chat.reset(new Chat());
     chat_keywords(*game, list_of({"zed", 5, 2.5, "amy"}));
     EXPECT_EQ(game->chat->keywords, (std::vector<std::string>{"zed", "5", "2.5", "amy"}));
 

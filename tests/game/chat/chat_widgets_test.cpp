@@ -13,7 +13,7 @@
 #include <GL/gl.h>
 
 #include "app/game.h"
-#include "app/game_video.h"
+#include "shell/game_video.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
 #include "net/net.h"
@@ -53,12 +53,12 @@ protected:
         z2test::stdout_of([&] {
             game = std::make_unique<Game>();
             GAME_THIS = game.get();
-            game->chat = new Chat();
-            game->client_net = new Net();
-            game->mods_api = new ModsAPI(*game);
+            game->chat.reset(new Chat());
+            game->client_net.reset(new Net());
+            game->mods_api.reset(new ModsAPI(*game));
             engine = new RecordingEngine();
             engine->game = game.get();
-            game->mods_engine = engine;
+            game->mods_engine.reset(engine);
             // left open last time: the first match panel opens at 88
             game->settings.chat_height[0] = chat_px_to_slot(200, game_get_sh());
             chat_init(*game, root, 1, 1, 0);
@@ -66,14 +66,10 @@ protected:
     }
     void TearDown() override {
         root = Container();
-        delete game->mods_engine;
-        delete game->mods_api;
-        delete game->client_net;
-        delete game->chat;
-        game->mods_engine = nullptr;
-        game->mods_api = nullptr;
-        game->client_net = nullptr;
-        game->chat = nullptr;
+        game->mods_engine.reset();
+        game->mods_api.reset();
+        game->client_net.reset();
+        game->chat.reset();
         GAME_THIS = nullptr;
     }
 

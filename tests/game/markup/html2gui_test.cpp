@@ -245,7 +245,12 @@ TEST_F(Html2gui, TextBoxScrollsOnlyWhenTaller) {
   auto* bar = dynamic_cast<ScrollBox2*>(outer->children[0]);
   ASSERT_NE(bar, nullptr);
   EXPECT_NE(dynamic_cast<ScrollBox*>(bar->content), nullptr);
-  EXPECT_NE(scrolls->find("t"), nullptr);  // the label keeps the common attributes
+  Widget* text = scrolls->find("t");  // the label keeps the common attributes
+  ASSERT_NE(text, nullptr);
+  // Its text keeps clear of the background's edges and of the bar, within the width.
+  EXPECT_GE(text->ox, 4);
+  EXPECT_LE(text->ow, 100);
+  EXPECT_LE(text->ox + text->w, text->ow - 4);
 }
 
 // ---- hostile pages ------------------------------------------------------------------------------

@@ -32,7 +32,7 @@ const char* const PLAIN_MOD =
 class ModsApiTest : public ::testing::Test {
 protected:
     std::string root;
-    std::unique_ptr<Game> game;
+    std::unique_ptr<ModsGame> game;
     std::vector<std::string> args;
     std::vector<char*> argv;
 
@@ -44,7 +44,7 @@ protected:
         setenv("HOME", (root + "/home").c_str(), 1);
         driver_init(0);
         driver_set_gamename("Zentar 2");
-        game = std::make_unique<Game>();
+        game = std::make_unique<ModsGame>();
         game->headless = 1;
     }
 
@@ -211,12 +211,19 @@ TEST_F(ModsApiTest, DataParameterLivesInTheModsFile) {
 
 // ---- restart -------------------------------------------------------------------------
 
+// The game around the runtime names the player.
+struct NamingHooks : ModsHooks {
+    void mods_player(ModsGame&, std::string* name, std::string* uid, int* gsize) override {
+        *name = "Ann", *uid = "u42", *gsize = 320;
+    }
+};
+
 TEST_F(ModsApiTest, RestartBuildsTheParameterSet) {
+    static NamingHooks naming;  // outlives the game, which the fixture ends
+    game->hooks = &naming;
     set_args({"-headless", "-mod", "x.lua", "-speed", "2", "-a", "-b", "c", "-port", "5",
               "-color", "red", "-crash", "exit", "-last"});
     game->port = 5;
-    snprintf(game->settings.display_name, sizeof(game->settings.display_name), "Ann");
-    snprintf(game->settings.uid, sizeof(game->settings.uid), "u42");
     var params(VAR_DICT, 0);
     params["state"] = var("play");
     params["extra"] = var(3);
@@ -271,14 +278,12 @@ TEST_F(ModsApiTest, ServerSplitsIntoHostAndPort) {
 TEST_F(ModsApiTest, DeinitLeavesNoRuntimeAndAResetWorld) {
     start();
     snprintf(game->world.status, sizeof(game->world.status), "busy");
-    game->ui.inited = 1;
     driver_set_altdir(path("mod").c_str());
     mods_deinit(*game);
     EXPECT_EQ(game->mods_api, nullptr);
     EXPECT_EQ(game->mods_engine, nullptr);
     EXPECT_EQ(_lua_modsapi, nullptr);
     EXPECT_STREQ(game->world.status, "");
-    EXPECT_EQ(game->ui.inited, 0);
     write("mod/data-probe.lua", "x");
     EXPECT_STRNE(driver_data_fname("data-probe.lua"), path("mod/data-probe.lua").c_str());
 }
@@ -297,67 +302,6 @@ TEST_F(ModsApiTest, HeadlessQuitAndExitEndTheRun) {
     api()->param_set("state", var("exit"));
     mods_loop(*game);
     EXPECT_EQ(game->quit, 1);
-    EXPECT_STREQ(game->view.cur, "");  // headless: no screens
-}
-
-TEST_F(ModsApiTest, StateChoosesTheScreen) {
-    game->headless = 0;
-    start();
-    struct Case {
-        const char* state;
-        int player2;
-        const char* expect;
-    };
-    const Case cases[] = {
-        {"play", 0, "states_play"},     {"play", 1, "states_play2"},
-        {"pause", 0, "states_pause"},   {"pause", 1, "states_pause2"},
-        {"menu", 1, "states_menu"},     {"lobby", 0, "states_lobby"},
-        {"scene", 0, "states_scene"},   {"dialog", 0, "states_dialog"},
-        {"overlay", 0, "states_overlay"}, {"xtabs", 0, "states_tabs"},
-        {"tabs", 0, "states_tabs"},     {"login", 0, "menus_login"},
-        {"xpause", 0, "states_pause"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::string(c.state) + " " + std::to_string(c.player2));
-        snprintf(game->view.cur, sizeof(game->view.cur), "elsewhere");
-        api()->param_set("player2", var(c.player2));
-        api()->param_set("state", var(c.state));
-        mods_loop(*game);
-        EXPECT_STREQ(game->view.cur, c.expect);
-    }
-    EXPECT_EQ(param("orient").__type__(), VAR_BOOL);
-
-    // "xpause" with two players and unknown states change nothing.
-    for (const char* s : {"xpause", "settings_x", "galaxy"}) {
-        snprintf(game->view.cur, sizeof(game->view.cur), "elsewhere");
-        api()->param_set("player2", var(1));
-        api()->param_set("state", var(s));
-        mods_loop(*game);
-        EXPECT_STREQ(game->view.cur, "elsewhere") << s;
-    }
-    EXPECT_EQ(game->quit, 0);
-}
-
-TEST_F(ModsApiTest, SettingsAndErrorScreensStayUnlessPlayBegins) {
-    game->headless = 0;
-    start();
-    api()->param_set("player2", var(0));
-    snprintf(game->view.cur, sizeof(game->view.cur), "menus_settings_audio");
-    api()->param_set("state", var("pause"));
-    mods_loop(*game);
-    EXPECT_STREQ(game->view.cur, "menus_settings_audio");
-    api()->param_set("state", var("play"));
-    mods_loop(*game);
-    EXPECT_STREQ(game->view.cur, "states_play");
-
-    snprintf(game->view.cur, sizeof(game->view.cur), "menus_error");
-    api()->param_set("state", var("exit"));
-    mods_loop(*game);
-    EXPECT_EQ(game->quit, 0);
-    snprintf(game->view.cur, sizeof(game->view.cur), "states_play");
-    mods_loop(*game);
-    EXPECT_EQ(game->quit, 1);
-    EXPECT_STREQ(game->view.cur, "states_play");
 }
 
 // ---- reloads -------------------------------------------------------------------------------
@@ -422,22 +366,12 @@ TEST_F(ModsApiTest, EventsReachTheModAsCopies) {
     EXPECT_EQ(str("seen"), "ui:down");
     EXPECT_EQ(e["type"].__str__(), "ui:down");
 
+    // Without pages the dismissal only empties the page's markup.
     api()->param_set("html", var("<popup/>"));
-    // The page holding the popup, as the mod's markup made it.
-    Container* page = new Container();
-    page->name = "html";
-    Widget* popup = new Widget();
-    popup->name = "popup";
-    page->add(popup, 0, 0);
-    api()->add(page, 0, 0);
-    api()->focused = api()->hovered = page;
     var dismiss(VAR_DICT, 0);
     dismiss["type"] = var("mods_popup_dismiss");
     mods_event(*game, dismiss);
     EXPECT_EQ(str("html"), "");
-    EXPECT_EQ(api()->find("popup"), nullptr);
-    EXPECT_EQ(api()->focused, nullptr);
-    EXPECT_EQ(api()->hovered, nullptr);
     EXPECT_EQ(str("seen"), "ui:down");  // the engine never saw it
 }
 

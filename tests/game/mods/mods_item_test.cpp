@@ -23,7 +23,7 @@ const double Inf = std::numeric_limits<double>::infinity();
 
 class ModsItemTest : public ::testing::Test {
 protected:
-    std::unique_ptr<Game> game = std::make_unique<Game>();
+    std::unique_ptr<ModsGame> game = std::make_unique<ModsGame>();
     std::unique_ptr<ModsAPI> api;
 
     void SetUp() override {

@@ -31,7 +31,7 @@ class ModsLuaTest : public ::testing::Test {
 protected:
     std::string root;
     std::string old_cwd;
-    std::unique_ptr<Game> game;
+    std::unique_ptr<ModsGame> game;
 
     void SetUp() override {
         char tmpl[] = "/tmp/z2modslua-XXXXXX";
@@ -42,7 +42,7 @@ protected:
         std::filesystem::current_path(root + "/bin");
         setenv("HOME", (root + "/home").c_str(), 1);
         driver_init(0);
-        game = std::make_unique<Game>();
+        game = std::make_unique<ModsGame>();
         game->headless = 1;
     }
 

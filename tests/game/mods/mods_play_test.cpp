@@ -10,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "app/game.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
 #include "net/net.h"
@@ -46,8 +47,6 @@ protected:
 
     void TearDown() override {
         mods_deinit(*game);
-        delete game->chat;  // Game::deinit frees it; this fixture never inits
-        game->chat = nullptr;
         game.reset();
         driver_deinit();
         fs::remove_all(root);

@@ -21,7 +21,7 @@ namespace {
 class SandboxTest : public ::testing::Test {
 protected:
     std::string root;
-    std::unique_ptr<Game> game;
+    std::unique_ptr<ModsGame> game;
     ModsAPI* api = nullptr;
     ModsLua* lua = nullptr;
 
@@ -32,7 +32,7 @@ protected:
         std::filesystem::create_directories(root + "/mod");
         setenv("HOME", (root + "/home").c_str(), 1);
         driver_init(0);
-        game = std::make_unique<Game>();
+        game = std::make_unique<ModsGame>();
         game->headless = 1;
         write("mod/main.lua", "function init() end function loop(t) end function event(e) end");
         snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod/main.lua", root.c_str());
@@ -601,7 +601,7 @@ TEST_F(SandboxTest, FailingFinalizersNeverAbortOrBreakTheMod) {
     expect_mod_healthy();
     ModsLua* engine = lua;
     ModsAPI* keep_api = api;
-    game->mods_engine = nullptr;
+    game->mods_engine.release();
     delete engine;
     bool found = false;
     for (const std::string& line : keep_api->log) found = found || line == "closing finalizer";

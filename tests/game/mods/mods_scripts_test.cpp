@@ -24,7 +24,7 @@ namespace fs = std::filesystem;
 class ModsScriptsTest : public ::testing::Test {
 protected:
     std::string root;
-    std::unique_ptr<Game> game;
+    std::unique_ptr<ModsGame> game;
 
     void SetUp() override {
         char tmpl[] = "/tmp/z2modsscripts-XXXXXX";
@@ -32,7 +32,7 @@ protected:
         fs::create_directories(root + "/home");
         setenv("HOME", (root + "/home").c_str(), 1);
         driver_init(0);
-        game = std::make_unique<Game>();
+        game = std::make_unique<ModsGame>();
         game->headless = 1;
         std::ofstream(root + "/main.lua") << "function init() end function loop(t) end "
                                              "function event(e) end\n";

@@ -1,25 +1,36 @@
 // Every mod shipped in data/, started the way the menus start it and played
 // for a few hundred frames on offscreen GL: its first page button pressed,
 // fleets sent by pointer drags from the local player's planets, Escape
-// pausing and resuming. And every example of the modder's guide, run in
-// the mod runtime. No Lua error may reach the log.
+// pausing and resuming. Each does what its kind of mod must: a player owns
+// a planet and plays, a spectator mod says so; a player who is out is told
+// so; a match with a winner, fast-forwarded, reaches its own outcome. And
+// every example of the modder's guide, run in the mod runtime and checked
+// for what the guide says it does. No Lua error
+// may reach the log.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "app/game.h"
+#include "shell/game_audio.h"
+#include "chat/chat.h"
+#include "net/net.h"
 #include "mods/mods_api.h"
+#include "mods_gui/mods_gui.h"
 #include "mods/mods_lua.h"
+#include "app/game_net.h"
 #include "ruvezor/util/qel_web.h"
 #include "render/zentar_ui.h"
 #include "screens/states.h"
 #include "web/game_web.h"
 #include "world/zentar.h"
+#include "world/zentar_sim.h"
 #include "z2_game_fixture.h"
 #include "z2_test_util.h"
 
@@ -42,6 +53,42 @@ public:
     }
 };
 const auto* env = testing::AddGlobalTestEnvironment(new Env);
+
+// What each shipped mod is for, and so what it must do.
+enum class Kind {
+    Player,     // the player at the screen owns a planet and plays
+    Spectator,  // nobody plays: the match is watched, and the mod says so
+    Scene,      // a scene of its own, no planets to play
+    Menu,       // the match behind the main menu
+    Client,     // plays on a host it joins; a page first
+    Host,       // a headless host with no screen of its own
+};
+struct Expect {
+    const char* mod;
+    Kind kind;
+    bool winner;         // a match that ends with one side on top
+    const char* driver;  // Lua run every frame of a fast-forwarded match
+};
+const Expect EXPECT[] = {
+    {"mod_about.lua", Kind::Scene, false, ""},
+    {"mod_botwar.lua", Kind::Spectator, true, ""},
+    {"mod_bricks.lua", Kind::Scene, true, ""},
+    {"mod_classic.lua", Kind::Player, true, ""},
+    {"mod_client.lua", Kind::Client, false, ""},
+    {"mod_demo.lua", Kind::Menu, false, ""},
+    {"mod_frustration.lua", Kind::Player, true, ""},
+    {"mod_galaxy.lua", Kind::Host, false, ""},
+    {"mod_practice.lua", Kind::Player, true, ""},
+    {"mod_server.lua", Kind::Player, true, ""},
+    // Turn bots move only when told to: the player's bot is run here.
+    {"mod_turns.lua", Kind::Player, true, "mod_bots.loop(0.05)"},
+    {"mod_ultracon.lua", Kind::Player, true, ""},
+};
+const Expect* expect_of(const std::string& mod) {
+    for (const Expect& e : EXPECT)
+        if (mod == e.mod) return &e;
+    return nullptr;
+}
 
 // The mods of data/: every mod_*.lua with an init of its own (the others
 // are modules that mods require).
@@ -68,8 +115,6 @@ protected:
     }
     void TearDown() override {
         z2test::stdout_of([&] { mods_deinit(*game); });
-        delete game->chat;  // Game::deinit frees it; these tests never init
-        game->chat = nullptr;
         GameView::unregister_states();
         game_web_drop_all();  // the guide's web call never gets an answer
         if (GAME_THIS == game.get()) GAME_THIS = nullptr;
@@ -79,11 +124,41 @@ protected:
     std::string state() { return api() ? api()->param_get("state").__str__() : ""; }
     Zentar& world() { return game->world; }
 
-    void frames(int n) {
+    std::string param(const char* key) { return api() ? api()->param_get(key).__str__() : ""; }
+    // The frame loop's network and screen steps (a mod may host or join),
+    // painted now and then.
+    void frames(int n, bool paint = true, float dt = 0.05f) {
         for (int i = 0; i < n && api(); i++) {
-            game->view.state_loop(0.05f);
-            if (i % 10 == 0) game->view.state_paint();
+            game_server_loop(*game);
+            game_client_loop(*game);
+            game->view.state_loop(dt);
+            if (paint && i % 10 == 0) game->view.state_paint();
         }
+    }
+    void lua(const std::string& code) {
+        if (ModsBase* engine = mods_engine_of(*game)) engine->script(code.c_str(), "test");
+    }
+    // Started the way the menus start it; a page first (a level picker, the
+    // settings): its first button starts the match.
+    void start(var params = var(VAR_DICT, 0)) {
+        snprintf(game->mod_file, sizeof(game->mod_file), "%s/%s", Z2_DATA_DIR, GetParam().c_str());
+        mods_restart(*game, 1, params);
+        frames(5);
+        if (state() == "menu" || state() == "tabs") press_first_button();
+        frames(5);
+    }
+    // A line of the chat holds that text.
+    bool told(const std::string& text) {
+        if (game->chat)
+            for (const auto& line : game->chat->lines)
+                if (line.text.find(text) != std::string::npos) return true;
+        return false;
+    }
+    // The page of a match that is over: its title is the status line.
+    bool outcome_shown() {
+        std::string status = param("status");
+        return state() == "dialog" && !status.empty() &&
+               param("html").find("<h1>" + status + "</h1>") != std::string::npos;
     }
     void pointer(int type, float x, float y, int b) {
         Event e{};
@@ -99,16 +174,17 @@ protected:
     // The buttons on the mod's page.
     int buttons() {
         int n = 0;
-        if (api())
-            for (Widget* w : api()->_list_descendants())
+        if (ModsGui* page = mods_gui_of(api()))
+            for (Widget* w : page->_list_descendants())
                 n += w->on_click.__type__() == VAR_DICT && w->on_click["type"].__str__() == "onclick" &&
                      !w->on_click["value"].__str__().empty();
         return n;
     }
     // The first button of the mod's page, as a click would report it.
     bool press_first_button() {
-        if (!api()) return false;
-        for (Widget* w : api()->_list_descendants()) {
+        ModsGui* page = mods_gui_of(api());
+        if (!page) return false;
+        for (Widget* w : page->_list_descendants()) {
             var& a = w->on_click;
             if (a.__type__() != VAR_DICT || a["type"].__str__() != "onclick") continue;
             if (a["value"].__str__().empty()) continue;
@@ -161,19 +237,19 @@ protected:
 };
 
 TEST_P(ShippedMod, PlaysWithoutALuaError) {
+    const Expect* want = expect_of(GetParam());
+    ASSERT_NE(want, nullptr) << GetParam() << " is new: say in EXPECT what it must do";
     bool had_planet = false, sent = false, okay = true;
-    std::string before, paused, after;
-    int pause_buttons = 0;
+    std::string first, before, paused, after, status, html;
+    int pause_buttons = 0, who = -1;
     // Failures are checked after the capture, which would swallow them.
     std::string out = z2test::stdout_of([&] {
-        snprintf(game->mod_file, sizeof(game->mod_file), "%s/%s", Z2_DATA_DIR, GetParam().c_str());
-        mods_restart(*game, 1, var(VAR_DICT, 0));
-        frames(5);
-        // A page first (a level picker, the settings): its first button starts the match.
-        if (state() == "menu" || state() == "tabs") press_first_button();
-        frames(5);
-
+        start();
+        first = state();
+        status = param("status");
+        html = param("html");
         for (int round = 0; round < 8 && api(); round++) {
+            if (round == 1) who = player();
             had_planet = had_planet || count(false, player()) > 0;
             if (drag_a_send()) {
                 frames(2);
@@ -197,14 +273,166 @@ TEST_P(ShippedMod, PlaysWithoutALuaError) {
     });
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_TRUE(okay);
-    if (had_planet) {
-        EXPECT_TRUE(sent) << "a drag from an own planet sends a fleet";
+    switch (want->kind) {
+        case Kind::Player:
+            EXPECT_EQ(first, "play");
+            EXPECT_TRUE(had_planet) << "the player owns a planet";
+            EXPECT_TRUE(sent) << "a drag from an own planet sends a fleet";
+            break;
+        case Kind::Spectator:
+            EXPECT_EQ(first, "scene") << "no slider, no selection for nobody's planets";
+            EXPECT_EQ(who, 0);
+            EXPECT_NE(status.find("watch"), std::string::npos) << status;
+            break;
+        case Kind::Scene:
+            EXPECT_EQ(first, "scene");
+            break;
+        case Kind::Menu:
+            EXPECT_EQ(first, "demo") << "no screen: the menu stays in front";
+            break;
+        case Kind::Client:
+            EXPECT_EQ(first, "xtabs");
+            EXPECT_NE(html.find("'server' mod"), std::string::npos) << "where a host comes from: " << html;
+            break;
+        case Kind::Host:
+            EXPECT_TRUE(html.empty()) << "no screen of its own: " << html;
+            EXPECT_NE(out.find("no match host"), std::string::npos) << "says what it needs to host";
+            break;
     }
     if (!paused.empty() && paused != "quit") {  // the credits close on Escape instead
         EXPECT_TRUE(paused == "pause" || paused == "dialog") << paused;
         EXPECT_GE(pause_buttons, 2) << "the pause page offers the match and the menu";
         EXPECT_EQ(after, before);
     }
+}
+
+// The player loses every planet and fleet: the mod says so, and the match
+// is no longer shown with the controls that send ships.
+class PlayerMod : public ShippedMod {};
+class WinnerMod : public ShippedMod {};
+
+// The shipped mods the table gives that kind, or a winner.
+std::vector<std::string> shipped_where(bool (*pick)(const Expect&)) {
+    std::vector<std::string> out;
+    for (const std::string& m : shipped_mods())
+        if (const Expect* e = expect_of(m); e && pick(*e)) out.push_back(m);
+    return out;
+}
+
+TEST_P(PlayerMod, APlayerWhoIsOutIsToldSo) {
+    int me = 0;
+    std::string before, told, text;
+    std::string out = z2test::stdout_of([&] {
+        start();
+        frames(10);
+        before = state();
+        me = player();
+        // Every planet of the player goes to the first other side, its fleets go.
+        int foe = 0;
+        for (int i = 1; i < world().top && !foe; i++) {
+            const Item& it = world().items[i];
+            if (it.in_use && it.has_planet && it.owner_n != me && !world().items[it.owner_n].user_neutral)
+                foe = it.owner_n;
+        }
+        for (int i = 1; i < world().top; i++) {
+            const Item& it = world().items[i];
+            if (!it.in_use || it.owner_n != me || !me) continue;
+            if (it.has_planet) z2_chown(world(), i, foe);
+            if (it.has_fleet) z2_destroy(world(), i);
+        }
+        frames(20);
+        told = state();
+        text = param("status") + " " + param("html");
+    });
+    ASSERT_NE(me, 0) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+    EXPECT_EQ(before, "play");
+    EXPECT_TRUE(told == "dialog" || told == "scene") << told;
+    EXPECT_NE(text.find("You are out"), std::string::npos) << text;
+    EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+}
+
+// Played on by bots (the player's own too) at many passes a frame, a match
+// with a winner reaches its own outcome: its end page, or for the host that
+// starts the next match at once, the winner's line.
+TEST_P(WinnerMod, FastForwardedPlayReachesItsOutcome) {
+    const Expect* want = expect_of(GetParam());
+    bool server = GetParam() == "mod_server.lua";
+    bool over = false;
+    int frame = 0;
+    std::string out = z2test::stdout_of([&] {
+        // The host's word on the winner goes to every player's chat: it hosts here.
+        var params(VAR_DICT, 0);
+        if (server) params["port"] = var(z2test::free_udp_port());
+        start(params);
+        if (want->kind == Kind::Player) lua("mod_bots.new(mod_match.me(), 10)");
+        // Every bot moves at least twice a second: the match ends sooner.
+        lua("for _, b in ipairs(mod_bots.list) do b.think = math.min(b.think, 0.5) b.wait = 0 end");
+        api()->param_set("ticks", var(100));
+        // A generous limit that only catches a match that never ends.
+        for (frame = 0; frame < 3000 && api() && !over; frame++) {
+            if (*want->driver) lua(want->driver);
+            // A waiting ball is launched, and a turn ended.
+            var up(VAR_DICT, 0);
+            up["type"] = var("ui:up");
+            up["value"] = var("end");
+            mods_event(*game, up);
+            frames(1, frame % 50 == 0, 0.1f);
+            over = server ? told(" wins!") : outcome_shown();
+        }
+    });
+    EXPECT_TRUE(over) << "after " << frame << " frames: " << state() << " " << param("status") << "\n"
+                      << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+    EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+}
+
+// The LAN client in a match, its host's world built here as the sync would
+// build it: a player who loses the last planet watches, without the
+// controls that send ships, and is told so; given a planet, they play again.
+TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
+    std::string joined, in, out_state, out_status, again;
+    std::string out = z2test::stdout_of([&] {
+        snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_client.lua", Z2_DATA_DIR);
+        mods_restart(*game, 1, var(VAR_DICT, 0));
+        // No host answers: only the screens run here, never the network.
+        auto run = [&](int n) {
+            for (int i = 0; i < n && api(); i++) game->view.state_loop(0.05f);
+        };
+        run(5);
+        var join(VAR_DICT, 0);
+        join["type"] = var("onclick");
+        join["value"] = var("join");
+        mods_event(*game, join);
+        ASSERT_NE(game->client_net, nullptr);
+        var connect(VAR_DICT, 0);
+        connect["type"] = var("net:connect");
+        mods_event(*game, connect);
+        run(3);
+        joined = state();
+
+        std::string uid = game->client_net->uid;
+        Item* me = user_init(world(), "Ann", 0x3080ff, 0);
+        snprintf(me->user_uid, sizeof(me->user_uid), "%s", uid.c_str());
+        Item* foe = user_init(world(), "Vega", 0xff5040, 0);
+        int mine = planet_init(world(), me->n, 100, 100, 50, 20)->n;
+        planet_init(world(), foe->n, 400, 100, 50, 20);
+        run(30);
+        in = state();
+
+        z2_chown(world(), mine, foe->n);
+        run(30);
+        out_state = state();
+        out_status = param("status");
+
+        z2_chown(world(), mine, me->n);
+        run(30);
+        again = state();
+    });
+    EXPECT_EQ(joined, "play");
+    EXPECT_EQ(in, "play");
+    EXPECT_EQ(out_state, "scene") << "no slider, no sending";
+    EXPECT_NE(out_status.find("You are out"), std::string::npos) << out_status;
+    EXPECT_EQ(again, "play");
+    EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
 }
 
 // The ```lua blocks of the guide, in order.
@@ -222,6 +450,184 @@ std::vector<std::string> guide_examples() {
     return out;
 }
 
+// What the guide says one example does. `marks` is text only that example
+// has, or with `whole` the example's entire text (a one-line example). `lua`
+// runs at the end of the example's own chunk, so it sees its locals, after a
+// whole mod has started, run a frame and heard a pause and a back; it calls
+// want(condition, what) for each effect (near(a, b) for numbers that went
+// through the world's single precision). `after` checks what only the game
+// shows (its log: these tests have no sound device). Every example runs on
+// an emptied world, with no network endpoint and no sound asked for.
+struct GuideCheck {
+    const char* marks;
+    bool whole;
+    const char* lua;
+    std::function<void(Game&, const std::string& log)> after = nullptr;
+};
+
+const GuideCheck GUIDE_CHECKS[] = {
+    {"local foe = z2_user_init(\"Foe\"", false, R"(
+        local me = z2_param_get("player")
+        want(z2_item_get(me, "has_user") and z2_item_get(me, "title_value") == "You", "the player is the user You")
+        want(#z2_items_find("planet owner:" .. me) == 1 and #z2_items_find("planet -owner:" .. me) == 1, "one planet each")
+        want(z2_param_get("state") == "play", "the play screen, also after a back"))",
+     [](Game& g, const std::string&) {
+         EXPECT_EQ(g.world.view[2], 600.0f);
+         EXPECT_EQ(g.world.view[3], 400.0f);
+     }},
+    {"onclick='resume'", false, R"(
+        want(z2.html == PAUSE, "a pause shows the pause page")
+        want(z2.state == "play", "back resumes")
+        z2.state = "pause"
+        event({type = "onclick", value = "resume"})
+        want(z2.state == "play", "the first button resumes")
+        event({type = "onclick", value = "menu"})
+        want(z2.state == "quit", "the second button leaves"))"},
+    {"z2_game_reset()\n", true, R"(
+        want(#z2_items_find("user OR planet OR fleet OR team") == 0, "no item is left"))",
+     [](Game& g, const std::string&) { EXPECT_EQ(g.world.parts_count, 0) << "no particle is left"; }},
+    {"local red = z2_user_init(\"Red\", 0xff5040, 0)\n", true, R"(
+        want(z2_item_get(red, "has_user") and z2_item_get(red, "title_value") == "Red", "a user named Red")
+        want(z2_item_get(red, "render_color") == 0xff5040, "in its colour")
+        want(z2_item_get(red, "user_team_n") == red, "on a side of its own"))"},
+    {"z2_team_init(\"Armada\"", false, R"(
+        want(z2_item_get(a, "user_team_n") == team and z2_item_get(b, "user_team_n") == team, "both users are on the team")
+        want(z2_item_get(team, "title_value") == "Armada" and z2_item_get(team, "render_color") == 0xff5040, "the team"))"},
+    {"local p = z2_planet_init(u, 100, 100, 60, 25)", false, R"(
+        want(z2_item_get(p, "has_planet") and z2_item_get(p, "owner_n") == u, "Blue's planet")
+        want(z2_item_get(p, "position_x") == 100 and z2_item_get(p, "position_y") == 100, "where it was put")
+        want(z2_item_get(p, "ships_production") == 60 and z2_item_get(p, "ships_value") == 25, "its production and ships")
+        want(z2_item_get(p, "planet_r") > z2_item_get(z2_planet_init(u, 0, 0, 15, 0), "planet_r"), "more production, a bigger planet"))"},
+    {"z2_planets_settle(0, 0, 400, 400)", false, R"(
+        local ps = z2_items_find("planet owner:" .. u)
+        want(#ps == 5, "five planets")
+        for i, a in ipairs(ps) do
+          local ax, ay = z2_item_get(a, "position_x"), z2_item_get(a, "position_y")
+          want(ax >= 0 and ax <= 400 and ay >= 0 and ay <= 400, "inside the rectangle")
+          for j = i + 1, #ps do
+            local bx, by = z2_item_get(ps[j], "position_x"), z2_item_get(ps[j], "position_y")
+            want(ax ~= bx or ay ~= by, "pushed apart")
+          end
+        end)"},
+    {"local fleet = z2_fleet_send(", false, R"(
+        want(fleet ~= 0 and z2_item_get(fleet, "has_fleet"), "a new fleet")
+        want(z2_item_get(fleet, "fleet_target") == b, "bound for the other planet")
+        want(near(z2_item_get(fleet, "fleet_ships"), 20) and near(z2_item_get(a, "ships_value"), 20), "half the ships left"))"},
+    {"z2_fleet_init(u, 30, a, b)", false, R"(
+        local fleets = z2_items_find("fleet owner:" .. u)
+        want(#fleets == 1 and near(z2_item_get(fleets[1], "fleet_ships"), 30), "a fleet of 30")
+        want(z2_item_get(fleets[1], "fleet_target") == b, "bound for b")
+        want(z2_item_get(a, "ships_value") == 0, "the planet gave none"))"},
+    {"z2_fleet_redirect(z2_fleet_send(100, a, b), c)", false, R"(
+        local fleets = z2_items_find("fleet owner:" .. u)
+        want(#fleets == 1 and z2_item_get(fleets[1], "fleet_target") == c, "the fleet turned to c"))"},
+    {"z2_planet_chown(p, b)", false, R"(
+        want(z2_item_get(p, "owner_n") == b, "Bob owns the planet"))"},
+    {"local dot = z2_item_init()", false, R"(
+        want(z2_item_get(dot, "has_position") and z2_item_get(dot, "position_x") == 10, "the keys were set")
+        want(not z2_item_get(dot, "has_planet") and not z2_item_get(dot, "has_user"), "nothing else"))"},
+    {"z2_item_set(u, \"ui_ships_show_mask\", 1)", false, R"(
+        want(z2_item_get(p, "ships_value") == 15, "five ships more")
+        want(z2_item_get(u, "ui_ships_show_mask") == 1, "Blue sees only its own counts"))"},
+    {"z2_item_destroy(z2_planet_init(", false, R"(
+        want(#z2_items_find("planet") == 0, "the planet is gone"))"},
+    {"z2_item_sync(u)", false, R"(
+        want(z2_item_get(u, "has_user"), "not hosting: the user stays as it was"))"},
+    {"local picked = z2_item_selected(", false, R"(
+        want(picked == false, "nothing is selected"))"},
+    {"local others = z2_items_find(\"planet -owner:\" .. u)", false, R"(
+        want(#mine == 1 and z2_item_get(mine[1], "owner_n") == u, "Blue's one planet")
+        want(#others == 0, "no other planet"))"},
+    {"z2_part_init(", false, "",
+     [](Game& g, const std::string&) {
+         ASSERT_EQ(g.world.parts_count, 1);
+         const Part& p = g.world.parts[g.world.parts_start];
+         EXPECT_STREQ(p.src, "spark");
+         EXPECT_EQ(p.d, 1.5f);
+         EXPECT_EQ(p.x, 200.0f);
+         EXPECT_EQ(p.vy, -30.0f);
+     }},
+    {"z2_view_set(0, 0, 800, 600)\n", true, "",
+     [](Game& g, const std::string&) {
+         EXPECT_EQ(g.world.view[2], 800.0f);
+         EXPECT_EQ(g.world.view[3], 600.0f);
+         EXPECT_EQ(g.ui.view[2], 800.0f) << "the match shows it";
+     }},
+    {"z2_bounds_set(0, 0, 800, 600)", false, "",
+     [](Game& g, const std::string&) {
+         EXPECT_EQ(g.world.bounds[2], 800.0f);
+         EXPECT_EQ(g.world.bounds[3], 600.0f);
+         EXPECT_EQ(g.world.clip[2], 800.0f);
+         EXPECT_EQ(g.world.clip[3], 600.0f);
+     }},
+    {"z2_param_set(\"status\", \"Take every red planet\")", false, R"(
+        want(z2_param_get("status") == "Take every red planet" and z2.status == z2_param_get("status"), "the status line")
+        want(z2_param_get("speed") == 2, "twice the speed")
+        want(type(who) == "string", "the player's name"))"},
+    {"saved.best = (saved.best or 0) + 1", false, R"(
+        want(saved.best >= 1 and json.decode(z2.data).best == saved.best, "the data is kept"))"},
+    {"z2_gui_set(\"bots\", 4)", false, R"(
+        want(bots == 4, "the slider reads what was set")
+        want(z2.state == "menu", "the page over the menu"))"},
+    {"z2_play_sound(\"sfx-click\")", false, "",
+     [](Game&, const std::string& log) {
+         EXPECT_TRUE(_game_audio_sounds.__has__(var("sfx-click"))) << "the sound is queued for this frame";
+         EXPECT_NE(log.find("play_music: mus-galaxy"), std::string::npos) << "the music is asked for";
+     }},
+    {"z2_chat_keywords('[\"Vega\", \"Rigel\"]')", false, "",
+     [](Game& g, const std::string&) {
+         ASSERT_NE(g.server_net, nullptr);
+         EXPECT_TRUE(g.server_net->opened) << "hosting";
+         ASSERT_NE(g.chat, nullptr);
+         ASSERT_FALSE(g.chat->lines.empty());
+         EXPECT_EQ(g.chat->lines.back().text, "Welcome!");
+         EXPECT_EQ(g.chat->keywords, (std::vector<std::string>{"Vega", "Rigel"}));
+     }},
+    {"z2_net_join(\"127.0.0.1\", 7000, \"\")", false, "",
+     [](Game& g, const std::string&) {
+         ASSERT_NE(g.client_net, nullptr);
+         EXPECT_EQ(g.client_net->port, 7000) << "joining the host";
+     }},
+    {"z2_api_call(", false, "",
+     [](Game&, const std::string&) {
+         EXPECT_TRUE(std::any_of(web_reqs.begin(), web_reqs.end(),
+                                 [](WebRequest* r) { return r->path.find("news") != std::string::npos; }))
+             << "the web service is asked";
+     }},
+    {"local h = z2_md5_digest(\"hello\")", false, R"(
+        want(type(mod_match) == "table" and type(mod_match.tally) == "function", "the module ran")
+        want(h == "5d41402abc4b2a76b9719d911017c592", "the MD5 of hello"))"},
+    {"local stopped, why = z2_sandbox(spin, 5, 0)", false, R"(
+        want(ok == true and err == nil, "the code ran")
+        want(stopped == false and why:find("instruction limit exceeded"), "the loop was stopped")
+        want(type(thousands) == "number" and type(kb) == "number", "what it used"))"},
+    {"local fleet = p:fleet_send(50, q)", false, R"(
+        want(near(z2_item_get(p.n, "ships_value"), 20), "p had 40 and sent half")
+        want(z2_item_get(fleet.n, "fleet_target") == q.n, "the fleet goes to q")
+        want(p:owner() == me, "p's owner is me")
+        for _, n in ipairs(z2_items_find("planet")) do want(z2_item_get(n, "ships_production") == 80, "every planet makes 80") end
+        want(z2_param_get("player") == me.n, "the player is stored as its number"))"},
+    {"button.button_name = \"go\"", false, R"(
+        want(z2_item_get(ring.n, "has_draw") and z2_item_get(ring.n, "draw_r") == 30, "a circle of radius 30")
+        want(z2_item_get(ring.n, "position_x") == 250, "moved to 250")
+        want(z2_item_get(bar.n, "draw_x2") == 100 and z2_item_get(bar.n, "draw_y3") == 20, "the triangle's corners")
+        want(z2_item_get(title.n, "label_text") == "Hello" and z2_item_get(title.n, "label_align") == 0, "a centred label")
+        want(z2_item_get(button.n, "has_image") and z2_item_get(button.n, "image_src") == "white", "an image")
+        want(z2_item_get(button.n, "has_button") and z2_item_get(button.n, "button_name") == "go", "a touch button named go"))"},
+    {"local rows = t_decode(t_encode(", false, R"(
+        want(back.rank == 3 and back.names[2] == "b", "JSON round trip")
+        want(rows[1].name == "Vega" and tonumber(rows[1].wins) == 3, "table round trip")
+        want(SCORE == 1, "a declared global")
+        strict(true)
+        want(not pcall(function() UNDECLARED = 1 end), "strict refuses a new global")
+        strict(false))"},
+    {"mod_match.new_bot(\"Red\"", false, R"(
+        want(#z2_items_find("planet owner:" .. grey) == 6, "six neutral planets scattered")
+        want(tally[red].planets == 1, "Red's tally")
+        want(#z2_items_find("fleet owner:" .. red) >= 1, "the bot moved")
+        want(z2.html:find("Red holds 1") ~= nil, "the page"))"},
+};
+
 TEST_F(ShippedMod, EveryExampleOfTheModdersGuideRuns) {
     std::vector<std::string> examples = guide_examples();
     ASSERT_GE(examples.size(), 30u);
@@ -231,24 +637,52 @@ TEST_F(ShippedMod, EveryExampleOfTheModdersGuideRuns) {
         if (!fs::exists(dir + "/" + m)) fs::create_symlink(std::string(Z2_DATA_DIR) + "/" + m, dir + "/" + m);
     z2test::write_text(dir + "/blank.lua", "function init() end\nfunction loop(t) end\nfunction event(e) end\n");
     snprintf(game->mod_file, sizeof(game->mod_file), "%s/blank.lua", dir.c_str());
+    std::vector<int> used(std::size(GUIDE_CHECKS));
     for (size_t i = 0; i < examples.size(); i++) {
+        std::vector<const GuideCheck*> mine;
+        for (const GuideCheck& c : GUIDE_CHECKS)
+            if (c.whole ? examples[i] == c.marks : examples[i].find(c.marks) != std::string::npos) mine.push_back(&c);
+        if (mine.size() != 1) {
+            ADD_FAILURE() << "example " << i + 1 << " needs one check of what it does, has " << mine.size() << ":\n"
+                          << examples[i];
+            continue;
+        }
+        const GuideCheck* check = mine[0];
+        used[check - GUIDE_CHECKS]++;
         std::string out = z2test::stdout_of([&] {
+            game_server_deinit(*game);
+            game_client_deinit(*game);
+            _game_audio_sounds = var(VAR_DICT, 0);
             mods_restart(*game, 0, var(VAR_DICT, 0));
             ModsBase* engine = mods_engine_of(*game);
-            engine->script("init, loop, event = nil, nil, nil", "guide");
-            engine->script(examples[i].c_str(), "guide");
-            // An example that is a whole mod also starts, runs and hears a pause.
-            engine->script("if init then init() end if loop then loop(0.05) end "
-                           "if event then event({type = 'pause'}) event({type = 'back'}) end",
+            engine->script("init, loop, event = nil, nil, nil z2_game_reset() "
+                           "function want(ok, what) if not ok then error('not so: ' .. what, 2) end end "
+                           "function near(a, b) return math.abs(a - b) < 0.001 end",
                            "guide");
+            // An example that is a whole mod also starts, runs and hears a pause.
+            std::string chunk = examples[i] +
+                                "\nif init then init() end if loop then loop(0.05) end "
+                                "if event then event({type = 'pause'}) event({type = 'back'}) end\n" +
+                                check->lua + "\nguide_checked = true";
+            engine->script(chunk.c_str(), "guide");
+            engine->script("if not guide_checked then error('the check did not run') end guide_checked = nil", "guide");
         });
         EXPECT_EQ(out.find("Lua error"), std::string::npos) << "example " << i + 1 << ":\n" << examples[i] << "\n" << out;
+        if (check->after) {
+            SCOPED_TRACE("example " + std::to_string(i + 1) + ":\n" + examples[i]);
+            check->after(*game, out);
+        }
     }
+    for (size_t k = 0; k < used.size(); k++)
+        EXPECT_EQ(used[k], 1) << "the check marked \"" << GUIDE_CHECKS[k].marks << "\" belongs to one example";
 }
 
-INSTANTIATE_TEST_SUITE_P(Data, ShippedMod, testing::ValuesIn(shipped_mods()),
-                         [](const testing::TestParamInfo<std::string>& p) {
-                             return p.param.substr(0, p.param.size() - 4);
-                         });
+std::string mod_name(const testing::TestParamInfo<std::string>& p) { return p.param.substr(0, p.param.size() - 4); }
+INSTANTIATE_TEST_SUITE_P(Data, ShippedMod, testing::ValuesIn(shipped_mods()), mod_name);
+INSTANTIATE_TEST_SUITE_P(Data, PlayerMod,
+                         testing::ValuesIn(shipped_where([](const Expect& e) { return e.kind == Kind::Player; })),
+                         mod_name);
+INSTANTIATE_TEST_SUITE_P(Data, WinnerMod, testing::ValuesIn(shipped_where([](const Expect& e) { return e.winner; })),
+                         mod_name);
 
 }  // namespace

@@ -23,7 +23,7 @@ class ModsZ2Test : public ::testing::Test {
 protected:
     std::string root;
     std::string old_cwd;
-    std::unique_ptr<Game> game;
+    std::unique_ptr<ModsGame> game;
 
     void SetUp() override {
         char tmpl[] = "/tmp/z2modsz2-XXXXXX";
@@ -34,7 +34,7 @@ protected:
         std::filesystem::current_path(root + "/bin");
         setenv("HOME", (root + "/home").c_str(), 1);
         driver_init(0);
-        game = std::make_unique<Game>();
+        game = std::make_unique<ModsGame>();
         game->headless = 1;
         std::ofstream(root + "/mod/main.lua") << "function init() end function loop(t) end\n";
         snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod/main.lua", root.c_str());

@@ -12,6 +12,7 @@
 
 #include "net/net.h"
 #include "net/net_pack.h"
+#include "ruvezor/util/qel_driver.h"
 
 namespace {
 
@@ -20,6 +21,26 @@ using Types = std::vector<std::string>;
 
 int ms_since(Clock::time_point t) {
     return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count());
+}
+
+// Closing an endpoint reads the game clock once, and once more for each pass
+// of its wait for answers: counting the readings a close makes tells whether
+// it waited, however slow the machine. (A host also reads it to time its
+// peers: only what `run` does is counted.)
+bool counting = false;
+int clock_reads = 0;
+uint64_t counted_clock() {
+    clock_reads += counting;
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count());
+}
+const bool clock_counted = (_driver_timer_set_source(counted_clock), true);
+bool waits_for_answers(const std::function<void()>& run) {
+    clock_reads = 0;
+    counting = true;
+    run();
+    counting = false;
+    return clock_reads > 1;
 }
 
 // An endpoint under test and everything it reported.
@@ -215,11 +236,14 @@ TEST(NetLoopback, WrongOrMissingTokenIsRefused) {
         NetPtr client = make_client(port_of(server.get()), "u1", "Alice", key);
         client->open();
         Ep c{client.get(), {}};
-        auto start = Clock::now();
-        ASSERT_TRUE(pump_until({&s, &c}, {}, [&] { return c.count("disconnect") == 1; })) << key;
+        bool waited = false;
+        ASSERT_TRUE(pump_until({&s}, {}, [&] {
+            waited |= waits_for_answers([&] { c.pump(); });
+            return c.count("disconnect") == 1;
+        })) << key;
+        EXPECT_FALSE(waited);
         // Data 12 is a refusal, not an incompatibility; closing waits for nobody.
         EXPECT_EQ(c.types(), (Types{"connect", "disconnect"}));
-        EXPECT_LT(ms_since(start), 450);
         EXPECT_EQ(client->opened, 0);
     }
     ASSERT_TRUE(pump_until({&s}, {}, [&] { return server->count_peers() == 0; }));
@@ -375,25 +399,22 @@ TEST(NetLoopback, ClientDropsMalformedHostPackets) {
 
 TEST(NetServerLife, DeinitWithoutPeersIsImmediateAndIdempotent) {
     NetPtr server = make_server("");
-    auto start = Clock::now();
-    server->deinit();
-    EXPECT_LT(ms_since(start), 450);
+    EXPECT_FALSE(waits_for_answers([&] { server->deinit(); }));
     EXPECT_EQ(server->enet_host, nullptr);
     server->deinit();
     server->loop(0);
     EXPECT_EQ(server->opened, 0);
 }
 
-TEST(NetServerLifeDeathTest, PortInUseEndsTheProgram) {
+TEST(NetServerLife, PortInUseLeavesTheSecondServerClosed) {
     NetPtr server = make_server("");
     int port = port_of(server.get());
-    EXPECT_EXIT(
-        {
-            NetServer other;
-            other.init("", port, "server", "Server", "");
-            other.open();
-        },
-        ::testing::ExitedWithCode(255), "");
+    NetServer other;
+    other.init("", port, "server", "Server", "");
+    other.open();
+    EXPECT_EQ(other.opened, 0);
+    EXPECT_EQ(other.enet_host, nullptr);
+    EXPECT_EQ(server->opened, 1);
 }
 
 // ---- Crafted packets from a bare ENet peer ------------------------------------
@@ -725,9 +746,7 @@ TEST(NetServerLife, DeinitDoesNotWaitForDeadConnections) {
     NetPtr client = make_client(dead_port, "u", "U", "");
     client->open();
     client->loop(0);
-    auto start = Clock::now();
-    client->deinit();
-    EXPECT_LT(ms_since(start), 300);
+    EXPECT_FALSE(waits_for_answers([&] { client->deinit(); }));
     EXPECT_EQ(client->opened, 0);
     client->deinit();  // a second one does nothing
     EXPECT_EQ(client->count_peers(), 0);

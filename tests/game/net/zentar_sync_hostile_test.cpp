@@ -325,8 +325,8 @@ TEST_F(HostTest, ScheduleFullPassesDirtyPassesAndDeltas) {
 TEST_F(HostTest, ReissueGivesThePredictedFleetANewUidThroughTheGame) {
     auto game = std::make_unique<Game>();
     GAME_THIS = game.get();
-    Net host;
-    game->server_net = &host;
+    game->server_net = std::make_unique<Net>();
+    Net& host = *game->server_net;
     Zentar& g = game->world;
     sys_init(g);
     int u = user_init(g, "me", 1, 0)->n;
@@ -352,7 +352,6 @@ TEST_F(HostTest, ReissueGivesThePredictedFleetANewUidThroughTheGame) {
     zentar_server_sync_redirect_now(99999, 0);
     zentar_server_sync_item_now(-4);
     EXPECT_TRUE(host.outbox.empty());
-    game->server_net = nullptr;
 }
 
 // ---- client ---------------------------------------------------------------------------------

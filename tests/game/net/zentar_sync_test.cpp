@@ -14,7 +14,7 @@
 #include "app/game.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
-#include "net/game_net.h"
+#include "app/game_net.h"
 
 using namespace zsync;
 
@@ -588,19 +588,14 @@ struct GameSide {
     std::unique_ptr<Game> game = std::make_unique<Game>();
     RecordingMods* mods = new RecordingMods();
     GameSide(const char* state) {
-        game->mods_api = new ModsAPI(*game);
+        game->mods_api = std::make_unique<ModsAPI>(*game);
         game->mods_api->params["state"] = var(state);
-        game->mods_engine = mods;
+        game->mods_engine.reset(mods);
         sys_init(game->world);
     }
     ~GameSide() {
         game_client_deinit(*game);
         game_server_deinit(*game);
-        delete game->mods_api;
-        delete game->mods_engine;
-        delete game->chat;
-        game->mods_api = nullptr;
-        game->mods_engine = nullptr;
     }
     void state(const char* s) { game->mods_api->params["state"] = var(s); }
 };
@@ -643,9 +638,9 @@ TEST_F(GameNetTest, JoiningMakesTheRightEndpointAndKey) {
     game_server_init(*host.game, 0, "");
     ASSERT_NE(host.game->server_net, nullptr);
     EXPECT_NE(host.game->chat, nullptr);
-    Chat* chat = host.game->chat;
+    Chat* chat = host.game->chat.get();
     game_server_init(*host.game, 0, "");
-    EXPECT_EQ(host.game->chat, chat) << "made once, reset after";
+    EXPECT_EQ(host.game->chat.get(), chat) << "made once, reset after";
 
     snprintf(client.game->settings.session_key, 64, "ffffffffffffffffffff");
     snprintf(client.game->settings.uid, 64, "p1");

@@ -13,6 +13,7 @@
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "world/zentar.h"
+#include "world/zentar_sim.h"
 #include "render/zentar_planet_paint.h"
 #include "render/zentar_ui.h"
 
@@ -144,6 +145,55 @@ TEST_F(FrameGL, HudRingsTheSelectionAndDropsStaleOnes) {
   ui_->gmap_mode = 1;
   ui_paint(*world_, *ui_, 0);
   EXPECT_EQ(lit(kW / 2 - 60, 0, 120, 22), 0);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
+}
+
+// A hovered planet's label goes where it covers no neighbour's count (the
+// other side, or above), and names a production only for a planet that grows.
+TEST_F(FrameGL, HoverLabelLeavesTheNeighbourAndNamesOnlyGrowth) {
+  Item* ann = user_init(*world_, "Ann", 0x3080ff, 0);
+  Item* grey = user_init(*world_, "neutral", 0x808080, 0);
+  grey->ships_production_enabled = 0;
+  Item* home = planet_init(*world_, ann->n, 560, 450, 50, 10);
+  // Right beside it, where a label on the left half of the screen would go.
+  float r = home->fleet_r;
+  planet_init(*world_, grey->n, 560 + r + 40, 450, 15, 5);
+  ui_init(*world_, *ui_, 1);
+  ui_->ptr[1].active = 1;
+  ui_->ptr[1].over = home->n;
+  begin();
+  ui_paint(*world_, *ui_, 0);
+  Vector3 c = screen(560, 450);
+  ASSERT_LT(c.x, kW / 2);
+  float k = 1.0f / (ui_->scale * ui_->zoom);
+  // Past the hover ring (radius r + 8, 16 wide) on either side.
+  int w = (int)(60 * k), h = (int)(20 * k);
+  int left = lit((int)(c.x - (r + 18) * k) - w, (int)c.y - h, w, 2 * h);
+  int right = lit((int)(c.x + (r + 18) * k), (int)c.y - h, w, 2 * h);
+  EXPECT_GT(left, 10) << "the label went to the free side";
+  EXPECT_EQ(right, 0) << "the neighbour's count stays clear";
+  // Its second line: Ann's planet grows.
+  EXPECT_GT(lit((int)(c.x - (r + 18) * k) - w, (int)c.y + h / 2, w, h / 2), 10);
+
+  // A neighbour on either side: the label goes above.
+  planet_init(*world_, grey->n, 560 - r - 40, 450, 15, 5);
+  begin();
+  ui_paint(*world_, *ui_, 0);
+  EXPECT_EQ(lit((int)(c.x - (r + 18) * k) - w, (int)c.y - h, w, 2 * h), 0);
+  EXPECT_EQ(lit((int)(c.x + (r + 18) * k), (int)c.y - h, w, 2 * h), 0);
+  EXPECT_GT(lit((int)c.x - w, (int)(c.y - (r + 18) * k) - 2 * h, 2 * w, 2 * h), 10);
+
+  // A neutral planet that does not grow: its name and no "+N" under it.
+  Item* still = planet_init(*world_, grey->n, 900, 200, 60, 5);
+  ui_->ptr[1].over = still->n;
+  begin();
+  ui_paint(*world_, *ui_, 0);
+  Vector3 n = screen(900, 200);
+  float rs = still->fleet_r;
+  int name = lit((int)(n.x - (rs + 12) * k) - 4 * w, (int)n.y - h, 4 * w, h);
+  int prod = lit((int)(n.x - (rs + 12) * k) - 4 * w, (int)n.y + h / 2, 4 * w, h / 2);
+  EXPECT_GT(name, 10);
+  EXPECT_EQ(prod, 0) << "no production line for a planet that does not grow";
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 

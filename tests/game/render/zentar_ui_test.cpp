@@ -65,8 +65,7 @@ protected:
     }
 
     void TearDown() override {
-        delete game->client_net;
-        game->client_net = nullptr;
+        game->client_net.reset();
         GAME_THIS = nullptr;
         game.reset();
         driver_deinit();
@@ -82,7 +81,7 @@ protected:
         ui_view_set(world(), ui(), 0, 0, 800, 600);
     }
     Net& client() {
-        game->client_net = new Net();
+        game->client_net.reset(new Net());
         return *game->client_net;
     }
     int selected() {
@@ -300,8 +299,8 @@ TEST_F(UITest, TabsStateStillFeedsModAndButtonsButSelectsNothing) {
     std::vector<var> seen;
     auto* engine = new RecordingEngine();
     engine->seen = &seen;
-    game->mods_engine = engine;
-    game->mods_api = new ModsAPI(*game);
+    game->mods_engine.reset(engine);
+    game->mods_api.reset(new ModsAPI(*game));
     mods_api_of(*game)->params["state"] = var("tabs");
     flat_view();
 

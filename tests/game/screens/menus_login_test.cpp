@@ -45,9 +45,9 @@ protected:
     Blank* play = new Blank();
     Blank* mods = new Blank();
     Blank* main_menu = new Blank();
-    MenusLogin* login = new MenusLogin(game.get());
-    MenusNews* news = new MenusNews(game.get());
-    MenusError* error = new MenusError(game.get());
+    MenusLogin* login = new MenusLogin(&game->parts);
+    MenusNews* news = new MenusNews(&game->parts);
+    MenusError* error = new MenusError(&game->parts);
 
     void SetUp() override {
         game->settings.vfull = -1;
@@ -55,7 +55,7 @@ protected:
         GameView::register_state("menus_play", play);
         GameView::register_state("menus_mods", mods);
         GameView::register_state("menus_login", login);
-        GameView::register_state("menus_create", new MenusCreate(game.get()));
+        GameView::register_state("menus_create", new MenusCreate(&game->parts));
         GameView::register_state("menus_news", news);
         GameView::register_state("menus_error", error);
     }

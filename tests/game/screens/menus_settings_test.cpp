@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/game.h"
-#include "app/game_audio.h"
+#include "shell/game_audio.h"
 #include "screens/menus.h"
 #include "screens/menus_settings.h"
 #include "net/net.h"
@@ -43,7 +43,6 @@ struct Blank : State {};
 class SettingsScreens : public ::testing::Test {
 protected:
     std::unique_ptr<Game> game = std::make_unique<Game>();
-    std::unique_ptr<NetClient> client;
 
     void SetUp() override {
         GAME_THIS = game.get();
@@ -58,14 +57,13 @@ protected:
     }
     void TearDown() override {
         GameView::unregister_states();
-        game->client_net = nullptr;
+        game->client_net.reset();
         sys_hooks.sound = nullptr;
         GAME_THIS = nullptr;
     }
     // Settings over an online match.
     void connect() {
-        client = std::make_unique<NetClient>();
-        game->client_net = client.get();
+        game->client_net = std::make_unique<NetClient>();
     }
     template <class T>
     T* show(const char* name) {

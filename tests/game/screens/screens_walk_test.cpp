@@ -18,11 +18,12 @@
 #include <vector>
 
 #include "app/game.h"
-#include "app/game_settings.h"
-#include "app/game_view.h"
+#include "shell/game_settings.h"
+#include "shell/game_view.h"
 #include "app/gamewrap.h"
 #include "app/test.h"
 #include "mods/mods_api.h"
+#include "mods_gui/mods_gui.h"
 #include "screens/menus.h"
 #include "screens/menus_login.h"
 #include "screens/menus_main.h"
@@ -32,8 +33,8 @@
 #include "screens/states.h"
 #include "screens/states_lobby.h"
 #include "screens/states_play2.h"
-#include "web/ext_store.h"
-#include "web/menus_webiap.h"
+#include "screens/ext_store.h"
+#include "screens/menus_webiap.h"
 #include "world/preboard.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_font.h"
@@ -76,7 +77,7 @@ struct MagnetPeek : TestMagnetSet {
 // show only that, or for a page over a match the match's.
 Container* root_of(State* s, Game& game) {
     if (auto* cover = dynamic_cast<StatesCover*>(s)) return cover->below ? root_of(cover->below, game) : nullptr;
-    if (dynamic_cast<StatesMenu*>(s) || dynamic_cast<StatesPause2*>(s)) return game.mods_api;
+    if (dynamic_cast<StatesMenu*>(s) || dynamic_cast<StatesPause2*>(s)) return mods_gui_of(game.mods_api.get());
     if (auto* t = dynamic_cast<Test*>(s)) return t->*TestPeek::gui_of;
     if (auto* t = dynamic_cast<TestMagnetSet*>(s)) return t->*MagnetPeek::gui_of;
     return first_root<MenusPreboard, MenusMain, MenusSplash, MenusModScreen, MenusLogin, MenusNews, MenusError,

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "app/game.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
 #include "ruvezor/util/qel_driver.h"
@@ -155,8 +156,8 @@ TEST_F(StatesSimTest, AModStoppedOrRestartedDuringAPassIsReadAfresh) {
     // sanitizer build catches a stale pointer).
     set("state", var("play"));
     set("ticks", var(3));
-    delete mods_engine_of(*game);
-    game->mods_engine = new RuntimeChangingEngine(game.get(), false);
+    game->mods_engine.reset();
+    game->mods_engine.reset(new RuntimeChangingEngine(game.get(), false));
     run_the_game_sim(*game, 0.1f);
     EXPECT_EQ(game->mods_api, nullptr);
     EXPECT_EQ(game->world.time, 0.0f);
@@ -168,8 +169,8 @@ TEST_F(StatesSimTest, AModStoppedOrRestartedDuringAPassIsReadAfresh) {
     restart();
     set("state", var("menu"));
     set("ticks", var(50));
-    delete mods_engine_of(*game);
-    game->mods_engine = new RuntimeChangingEngine(game.get(), true);
+    game->mods_engine.reset();
+    game->mods_engine.reset(new RuntimeChangingEngine(game.get(), true));
     run_the_game_sim(*game, 0.1f);
     ASSERT_NE(api(), nullptr);
     EXPECT_EQ(loops(), 1) << "the new mod ran the second pass";

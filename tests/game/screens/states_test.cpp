@@ -144,8 +144,8 @@ TEST_F(StatesTest, CoverScreensHoldLocalPlayAndAnswerEscape) {
 }
 
 TEST_F(StatesTest, ChatLineThatPausesLeavesTheNewEntryEmptyAndGoesOutOnce) {
-    game->client_net = new Net();
-    game->chat = new Chat();
+    game->client_net.reset(new Net());
+    game->chat.reset(new Chat());
     game->settings.chat_height[0] = 500;  // the log is open
     enter("play");
     auto key = [&](int unicode, int code) {
@@ -166,8 +166,7 @@ TEST_F(StatesTest, ChatLineThatPausesLeavesTheNewEntryEmptyAndGoesOutOnce) {
     auto* entry = dynamic_cast<TextInput*>(play->root.find("input"));
     ASSERT_NE(entry, nullptr);
     EXPECT_EQ(entry->value, "");
-    delete game->chat;
-    game->chat = nullptr;
+    game->chat.reset();
 }
 
 TEST_F(StatesTest, PauseIconIsTakenOutOfTheRootBelow) {

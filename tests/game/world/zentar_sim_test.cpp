@@ -137,8 +137,11 @@ Replay replay(unsigned seed, int clock_step, const ReplayShape& shape = ReplaySh
     std::vector<int> planets;
     for (int i = 0; i < shape.planets; i++) {
         int owner = users[i % shape.users];
-        int p = planet_init(w, owner, rand() % shape.map_w, rand() % shape.map_h, 20 + rand() % 60,
-                            shape.ships + rand() % 40)->n;
+        // One draw a statement: the order of a call's arguments is the
+        // compiler's (these are the order the recorded digest was made in).
+        int ships = shape.ships + rand() % 40, production = 20 + rand() % 60;
+        int y = rand() % shape.map_h, x = rand() % shape.map_w;
+        int p = planet_init(w, owner, x, y, production, ships)->n;
         if (i % 4 == 3) w.items[p].sync_index = p;  // mirrored: the clock decides its hold
         planets.push_back(p);
     }
@@ -146,7 +149,8 @@ Replay replay(unsigned seed, int clock_step, const ReplayShape& shape = ReplaySh
     int np = shape.planets;
     for (int step = 0; step < shape.steps; step++) {
         if (rand() % shape.send_odds == 0) {
-            int f = z2_send(w, 30 + rand() % 70, planets[rand() % np], planets[rand() % np]);
+            int to = planets[rand() % np], from = planets[rand() % np];
+            int f = z2_send(w, 30 + rand() % 70, from, to);
             if (f) w.items[f].sync_hold_until = -1;
         }
         if (rand() % 40 == 0) {

@@ -1,0 +1,56 @@
+// game_server: the host half of the match glue. Hosts a match, syncs the
+// world while the mod plays, and hands every message to the world sync and
+// then to the mod.
+#include <cstdint>
+
+#include "app/game.h"
+#include "app/game_net.h"
+#include "mods/mods_api.h"
+#include "mods/mods_lua.h"
+#include "net/net.h"
+#include "net/zentar_server.h"
+
+namespace {
+
+// Bumped whenever the host endpoint is made or removed, so that a loop
+// handing out messages notices a mod handler that replaced it.
+uint64_t _gs_generation = 0;
+
+}  // namespace
+
+bool game_server_blocking_ok(Game& game) { return game_server_is_idle(game); }
+
+bool game_server_init(Game& game, int port, std::string key) {
+    game_server_deinit(game);
+    auto net = std::make_unique<NetServer>();
+    net->init("", port, "server", "Server", key);
+    if (!net->open_checked()) return false;
+    game.server_net = std::move(net);
+    _gs_generation++;
+    if (!game.chat) game.chat = std::make_unique<Chat>();
+    game.chat->reset();
+    return true;
+}
+
+void game_server_loop(Game& game) {
+    Net* net = game.server_net.get();
+    if (!net) return;
+    uint64_t generation = _gs_generation;
+    if (_game_net_state(game) == "play") zentar_server_loop(net, game.world);
+    net->loop(game_server_blocking_ok(game) ? 1000 : 0);
+    NetMessage msg;
+    // Stop as soon as a handler replaced or removed the endpoint: the old
+    // one may be freed already.
+    while (game.server_net.get() == net && generation == _gs_generation && net->poll(&msg)) {
+        zentar_server_handle(net, game.world, msg);
+        if (!game.mods_engine) continue;
+        _game_net_mods_event(game, msg);
+    }
+}
+
+void game_server_deinit(Game& game) {
+    if (!game.server_net) return;
+    game.server_net->deinit();
+    game.server_net.reset();
+    _gs_generation++;
+}

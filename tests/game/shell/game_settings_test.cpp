@@ -1,0 +1,524 @@
+// Settings files: the merge of the local and cloud images, defaults,
+// migration and forced values, the device id and web identity, private and
+// atomic saves, and the device-id seed without /dev/urandom. Every test runs
+// with a temporary HOME and no Steam (one uses the fake library if built).
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "app/game.h"
+#include "shell/game_settings_io.h"
+#include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_driver_csteam.h"
+#include "ruvezor/util/qel_md5.h"
+#include "ruvezor/util/qel_social.h"
+#include "z2_test_util.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using z2test::slurp;
+using z2test::spit;
+using z2test::stdout_of;
+
+bool is_hex32(const char* s) { return std::regex_match(std::string(s), std::regex("[0-9a-f]{32}")); }
+
+int mode_of(const fs::path& p) {
+  struct stat st;
+  return stat(p.c_str(), &st) == 0 ? static_cast<int>(st.st_mode & 07777) : -1;
+}
+
+class SettingsTest : public testing::Test {
+ protected:
+  z2test::TempDir tmp;
+  fs::path root, docdir;
+  std::unique_ptr<Game> game;
+
+  void SetUp() override {
+    root = tmp.enter_as_home("game_settings_test_", "home");
+    docdir = root / "home" / ".local" / "share" / "Zentar 2";
+    _driver_steam_set_library((root / "no-libCSteamworks.so").c_str());
+    driver_init(0);
+    driver_set_gamename("Zentar 2");
+    fs::create_directories(docdir);
+    fresh_game();
+  }
+
+  void TearDown() override {
+    GAME_THIS = nullptr;
+    game.reset();
+    stdout_of([] { driver_social_deinit(); });
+    _driver_steam_set_library(nullptr);
+    driver_deinit();
+    tmp.leave();
+  }
+
+  // A new process's worth of game: zeroed record, no files read yet.
+  void fresh_game() {
+    GAME_THIS = nullptr;
+    game.reset();
+    stdout_of([&] { game.reset(new Game()); });
+    GAME_THIS = game.get();
+  }
+
+  Settings& s() { return game->settings; }
+
+  // The start-up steps that touch the record, then the shutdown's save.
+  std::string start() {
+    return stdout_of([&] {
+      s().load();
+      s().version = 6;
+      game_settings_sync(*game);
+    });
+  }
+  std::string quit() {
+    return stdout_of([&] { s().save(); });
+  }
+
+  static Settings image() {
+    Settings r;
+    memset(&r, 0, sizeof(r));
+    return r;
+  }
+  void write(const char* name, const Settings& r) { spit(docdir / name, &r, sizeof(r)); }
+};
+
+// ---- files and the device id ----------------------------------------------------------
+
+TEST_F(SettingsTest, FreshHomeLeavesTwoIdenticalFilesAndTheDeviceIdStays) {
+  start();
+  ASSERT_TRUE(is_hex32(s().udid)) << s().udid;
+  std::string udid = s().udid;
+  quit();
+
+  std::string cloud = slurp(docdir / "settings-cloud.dat");
+  std::string local = slurp(docdir / "settings-local.dat");
+  ASSERT_EQ(cloud.size(), 4268u);
+  EXPECT_EQ(cloud, local);
+  EXPECT_EQ(memcmp(cloud.data(), &s(), sizeof(Settings)), 0);
+
+  fresh_game();
+  start();
+  EXPECT_EQ(std::string(s().udid), udid);
+  quit();
+  EXPECT_EQ(slurp(docdir / "settings-cloud.dat"), slurp(docdir / "settings-local.dat"));
+}
+
+TEST_F(SettingsTest, NoFilesGiveTheDefaultsAndForcedValues) {
+  std::string log = start();
+  EXPECT_EQ(log.find("file not found"), std::string::npos);  // missing files aren't reported
+  Settings& r = s();
+  EXPECT_EQ(r.version, 6);
+  EXPECT_EQ(r.music, 50);
+  EXPECT_EQ(r.sfx, 50);
+  EXPECT_EQ(r.vres, -1);
+  EXPECT_EQ(r.vfull, 1);
+  EXPECT_EQ(r.vsize, 640);
+  EXPECT_EQ(r.gsize, 640);
+  EXPECT_EQ(r.vquality, 3);
+  EXPECT_EQ(r.x_pause, -1);
+  EXPECT_EQ(r.x_retro, 0);
+  const int32_t ui[] = {1, 1, -1, -1, 50, 1, -1, 1, -1, -1, 1, -1, 1, -1, -1, -1, -1};
+  for (size_t i = 0; i < sizeof(ui) / sizeof(ui[0]); i++) EXPECT_EQ((&r.ui_box)[i], ui[i]) << "word " << i;
+  EXPECT_EQ(r.ui_rest[0], 0);
+}
+
+TEST_F(SettingsTest, LocalDevicePartAndCloudAccountPartMerge) {
+  Settings cloud = image(), local = image();
+  cloud.version = 6;
+  cloud.music = 10;
+  cloud.sfx = 11;
+  cloud.ui_percent = 70;
+  snprintf(cloud.name, sizeof(cloud.name), "cloudname");
+  local.version = 6;
+  local.music = 80;
+  local.sfx = 81;
+  local.vquality = 2;
+  local.ui_percent = 20;
+  snprintf(local.name, sizeof(local.name), "localname");
+  write("settings-cloud.dat", cloud);
+  write("settings-local.dat", local);
+  start();
+  EXPECT_EQ(s().music, 80);
+  EXPECT_EQ(s().sfx, 81);
+  EXPECT_EQ(s().vquality, 2);
+  EXPECT_EQ(s().ui_percent, 70);
+  EXPECT_STREQ(s().name, "cloudname");
+}
+
+TEST_F(SettingsTest, VersionMigrationReadsTheLocalVersion) {
+  Settings local = image();
+  local.vquality = 2;
+  local.x_pause = 1;
+  local.music = 30;
+  Settings cloud = local;
+  cloud.version = 6;  // the cloud's version is not the one that counts
+
+  local.version = 5;
+  write("settings-local.dat", local);
+  write("settings-cloud.dat", cloud);
+  start();
+  EXPECT_EQ(s().vquality, 2);
+  EXPECT_EQ(s().x_pause, -1);
+  EXPECT_EQ(s().music, 30);
+
+  local.version = 6;
+  write("settings-local.dat", local);
+  fresh_game();
+  start();
+  EXPECT_EQ(s().vquality, 2);
+  EXPECT_EQ(s().x_pause, 1);
+
+  local.version = 4;
+  write("settings-local.dat", local);
+  fresh_game();
+  start();
+  EXPECT_EQ(s().vquality, 3);
+  EXPECT_EQ(s().x_pause, -1);
+  EXPECT_EQ(s().music, 30);  // only a version 0 file resets the volumes
+}
+
+TEST_F(SettingsTest, StoredOptionsKeepTheirValuesExceptTheForcedOnes) {
+  Settings r = image();
+  r.version = 6;
+  r.ui_box = -1;
+  r.ui_percent = 25;
+  r.ui_scroll = -1;
+  r.ui_nonplayer_select = 1;
+  r.ui_multitouch = -1;
+  r.chat_height[1] = 7;
+  r.ui_rest[3] = 99;
+  r.gsize = 320;
+  r.vfull = -1;
+  write("settings-cloud.dat", r);
+  write("settings-local.dat", r);
+  start();
+  EXPECT_EQ(s().ui_box, -1);
+  EXPECT_EQ(s().ui_percent, 25);
+  EXPECT_EQ(s().ui_scroll, 1);
+  EXPECT_EQ(s().ui_nonplayer_select, -1);
+  EXPECT_EQ(s().ui_multitouch, 1);
+  EXPECT_EQ(s().chat_height[0], -1);
+  EXPECT_EQ(s().chat_height[1], 7);
+  EXPECT_EQ(s().ui_rest[3], 99);
+  EXPECT_EQ(s().gsize, 320);
+  EXPECT_EQ(s().vfull, -1);
+}
+
+TEST_F(SettingsTest, PerLoginFieldsNeverSurviveALoad) {
+  Settings r = image();
+  r.version = 6;
+  r.logged_in = 1;
+  r.news = 1;
+  r.news_open = 1;
+  r.cleared_word = 5;
+  snprintf(r.session_key, sizeof(r.session_key), "0123456789abcdef0123456789abcdef");
+  snprintf(r.web_token, sizeof(r.web_token), "token");
+  snprintf(r.lid, sizeof(r.lid), "g:old");
+  snprintf(r.cleared_text[4], sizeof(r.cleared_text[4]), "stale");
+  snprintf(r.uid, sizeof(r.uid), "42");
+  write("settings-cloud.dat", r);
+  write("settings-local.dat", r);
+  start();
+  EXPECT_EQ(s().logged_in, 0);
+  EXPECT_EQ(s().news, 0);
+  EXPECT_EQ(s().news_open, 0);
+  EXPECT_EQ(s().cleared_word, 0);
+  EXPECT_STREQ(s().session_key, "");
+  EXPECT_STREQ(s().web_token, "");
+  EXPECT_STREQ(s().lid, "");
+  EXPECT_STREQ(s().cleared_text[4], "");
+  EXPECT_STREQ(s().uid, "42");
+}
+
+TEST_F(SettingsTest, EveryTextFromAFileIsTerminated) {
+  Settings r = image();
+  r.version = 6;
+  memset(r.name, 'N', sizeof(r.name));
+  memset(r.passwd, 'P', sizeof(r.passwd));
+  memset(r.qname, 'Q', sizeof(r.qname));
+  memset(r.email, 'E', sizeof(r.email));
+  memset(r.uid, 'U', sizeof(r.uid));
+  memset(r.display_name, 'D', sizeof(r.display_name));
+  memset(r.udid, 'f', sizeof(r.udid));
+  write("settings-cloud.dat", r);
+  write("settings-local.dat", r);
+  start();
+  EXPECT_EQ(strlen(s().name), 63u);
+  EXPECT_EQ(strlen(s().passwd), 63u);
+  EXPECT_EQ(strlen(s().qname), 63u);
+  EXPECT_EQ(strlen(s().email), 63u);
+  EXPECT_EQ(strlen(s().uid), 63u);
+  EXPECT_EQ(strlen(s().display_name), 63u);
+  EXPECT_EQ(strlen(s().udid), 63u);  // 32 characters or more: kept
+  EXPECT_EQ(strlen(s().web_name), 63u);
+  EXPECT_EQ(std::string(s().lid), "g:" + std::string(61, 'N'));
+}
+
+TEST_F(SettingsTest, DamagedSizesFallBackToTheDefaults) {
+  Settings r = image();
+  r.version = 6;
+  r.music = 500;
+  r.sfx = -3;
+  r.vsize = 12345;
+  r.gsize = 7;
+  write("settings-cloud.dat", r);
+  write("settings-local.dat", r);
+  start();
+  EXPECT_EQ(s().music, 50);
+  EXPECT_EQ(s().sfx, 50);
+  EXPECT_EQ(s().vsize, 640);
+  EXPECT_EQ(s().gsize, 640);
+}
+
+TEST_F(SettingsTest, ShortFilesLeaveZerosThatTakeDefaults) {
+  Settings r = image();
+  r.version = 6;
+  r.music = 20;
+  spit(docdir / "settings-local.dat", &r, 12);  // version, music, sfx
+  spit(docdir / "settings-cloud.dat", &r, 3);
+  start();
+  EXPECT_EQ(s().music, 20);
+  EXPECT_EQ(s().sfx, 0);
+  EXPECT_EQ(s().vsize, 640);
+  EXPECT_TRUE(is_hex32(s().udid));
+}
+
+// ---- web identity ------------------------------------------------------------------------
+
+TEST_F(SettingsTest, NamedAccountGetsWebNameLidAndPasswordForm) {
+  s().version = 6;
+  snprintf(s().udid, sizeof(s().udid), "0123456789abcdef0123456789abcdef");
+  snprintf(s().name, sizeof(s().name), "~`pilot");
+  snprintf(s().passwd, sizeof(s().passwd), "secret");
+  snprintf(s().web_token, sizeof(s().web_token), "left over");
+  EXPECT_EQ(game_settings_sync(*game), 0);
+  EXPECT_STREQ(s().web_name, "pilot");
+  EXPECT_STREQ(s().lid, "g:pilot");
+  // md5("secret") xor md5(udid), digit by digit.
+  EXPECT_STREQ(s().web_passwd, "dba88e0d30b080c21b750d4bb8b3db59");
+  EXPECT_STREQ(s().web_token, "");
+  EXPECT_STREQ(s().udid, "0123456789abcdef0123456789abcdef");
+
+  snprintf(s().name, sizeof(s().name), "``dev");
+  game_settings_sync(*game);
+  EXPECT_STREQ(s().web_name, "`dev");
+  EXPECT_STREQ(s().lid, "g:`dev");
+}
+
+TEST_F(SettingsTest, QuickPlayAccountGetsDeviceLidAndToken) {
+  s().version = 6;
+  snprintf(s().udid, sizeof(s().udid), "0123456789abcdef0123456789abcdef");
+  snprintf(s().qname, sizeof(s().qname), "quick123");
+  snprintf(s().passwd, sizeof(s().passwd), "ignored");
+  game_settings_sync(*game);
+  EXPECT_STREQ(s().web_name, "quick123");
+  EXPECT_STREQ(s().lid, "q:0123456789abcdef0123456789abcdef");
+  EXPECT_STREQ(s().web_token, "c44ad74ff8248b3334da172e228824a6");
+  EXPECT_STREQ(s().web_passwd, "");
+
+  // No account at all: the four fields stay empty.
+  s().qname[0] = 0;
+  game_settings_sync(*game);
+  EXPECT_STREQ(s().web_name, "");
+  EXPECT_STREQ(s().lid, "");
+  EXPECT_STREQ(s().web_token, "");
+}
+
+TEST_F(SettingsTest, SyncWaitsForAVersionAndMakesADeviceIdOnce) {
+  snprintf(s().name, sizeof(s().name), "pilot");
+  game_settings_sync(*game);
+  EXPECT_STREQ(s().udid, "");
+  EXPECT_STREQ(s().web_name, "");
+
+  s().version = 6;
+  snprintf(s().udid, sizeof(s().udid), "abc");  // too short: replaced
+  stdout_of([&] { game_settings_sync(*game); });
+  ASSERT_TRUE(is_hex32(s().udid));
+  std::string first = s().udid;
+  game_settings_sync(*game);
+  EXPECT_EQ(std::string(s().udid), first);
+}
+
+// ---- what the files and the log may show --------------------------------------------------
+
+TEST_F(SettingsTest, FilesAreReadableByTheUserOnlyAndReplacedWhole) {
+  // An old file that others could read.
+  Settings r = image();
+  write("settings-local.dat", r);
+  chmod((docdir / "settings-local.dat").c_str(), 0644);
+  struct stat before;
+  ASSERT_EQ(stat((docdir / "settings-local.dat").c_str(), &before), 0);
+
+  start();
+  quit();
+  EXPECT_EQ(mode_of(docdir / "settings-cloud.dat"), 0600);
+  EXPECT_EQ(mode_of(docdir / "settings-local.dat"), 0600);
+  struct stat after;
+  ASSERT_EQ(stat((docdir / "settings-local.dat").c_str(), &after), 0);
+  EXPECT_NE(after.st_ino, before.st_ino);  // a new file renamed into place
+  for (auto& e : fs::directory_iterator(docdir)) {
+    std::string n = e.path().filename();
+    EXPECT_TRUE(n == "settings-cloud.dat" || n == "settings-local.dat" || n == "ruvezor.log") << n;
+  }
+}
+
+TEST_F(SettingsTest, SecretsNeverReachTheLog) {
+  std::string log = start();
+  snprintf(s().name, sizeof(s().name), "pilot");
+  snprintf(s().passwd, sizeof(s().passwd), "hunter2-password");
+  log += stdout_of([&] { game_settings_sync(*game); });
+  log += quit();
+  fresh_game();
+  log += start();
+  ASSERT_TRUE(is_hex32(s().web_passwd));
+  EXPECT_EQ(log.find("hunter2-password"), std::string::npos);
+  EXPECT_EQ(log.find(s().udid), std::string::npos);
+  EXPECT_EQ(log.find(s().web_passwd), std::string::npos);
+  EXPECT_NE(log.find("Settings::load\n"), std::string::npos);
+  EXPECT_NE(log.find("Settings::save\n"), std::string::npos);
+
+  // The seed line does not give the device id away.
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(log, m, std::regex("udid seed: ([^\n]*)\n")));
+  std::string seed = m[1];
+  EXPECT_NE(md5_hex(seed.data(), seed.size()), std::string(s().udid));
+  EXPECT_TRUE(std::regex_match(seed, std::regex("[0-9a-f-]{17}\\|[0-9]+\\.[0-9]{6}\\|\\*{32}"))) << seed;
+}
+
+TEST_F(SettingsTest, HeadlessNeitherLoadsNorSaves) {
+  Settings r = image();
+  r.version = 6;
+  r.music = 7;
+  write("settings-local.dat", r);
+  game->headless = 1;
+  s().music = 99;
+  stdout_of([&] {
+    s().load();
+    s().save();
+  });
+  EXPECT_EQ(s().music, 99);
+  EXPECT_FALSE(fs::exists(docdir / "settings-cloud.dat"));
+}
+
+// ---- seeds ------------------------------------------------------------------------------
+
+TEST_F(SettingsTest, SeedHelpersHaveTheirForms) {
+  std::string mac = get_mac_address();
+  EXPECT_TRUE(std::regex_match(mac, std::regex("([0-9a-f]{2}-){5}[0-9a-f]{2}"))) << mac;
+  EXPECT_EQ(get_mac_address(), mac);
+  EXPECT_TRUE(std::regex_match(get_time_str(), std::regex("[0-9]+\\.[0-9]{6}")));
+  std::string a = get_rand_str(), b = get_rand_str();
+  EXPECT_TRUE(is_hex32(a.c_str()));
+  EXPECT_NE(a, b);
+  EXPECT_EQ(bset(3, 4, 5), 3);
+}
+
+TEST_F(SettingsTest, SeedWithoutUrandomStillDiffersBetweenRunsAndProcesses) {
+  std::string a, b;
+  std::string log = stdout_of([&] {
+    a = _get_rand_str_from((root / "no-urandom").c_str());
+    b = _get_rand_str_from((root / "no-urandom").c_str());
+  });
+  EXPECT_TRUE(is_hex32(a.c_str()));
+  EXPECT_NE(a, b);
+  EXPECT_NE(log.find("unreadable"), std::string::npos);
+
+  // A source that gives fewer than 16 bytes counts as unreadable too.
+  std::ofstream(root / "short") << "12345678";
+  std::string c;
+  stdout_of([&] { c = _get_rand_str_from((root / "short").c_str()); });
+  EXPECT_TRUE(is_hex32(c.c_str()));
+  EXPECT_NE(c, a);
+
+  // Another process (another installation's start) gets another seed.
+  int fds[2];
+  ASSERT_EQ(pipe(fds), 0);
+  fflush(stdout);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    close(fds[0]);
+    testing::internal::CaptureStdout();
+    std::string r = _get_rand_str_from("/nonexistent/urandom");
+    ssize_t w = ::write(fds[1], r.data(), r.size());
+    _exit(w == 32 ? 0 : 1);
+  }
+  close(fds[1]);
+  char child[33] = {};
+  ssize_t got = read(fds[0], child, 32);
+  close(fds[0]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  ASSERT_EQ(got, 32);
+  EXPECT_TRUE(is_hex32(child));
+  EXPECT_NE(std::string(child), a);
+  EXPECT_NE(std::string(child), b);
+
+  // With a readable source the result is the MD5 of its first 16 bytes.
+  std::ofstream(root / "sixteen") << "0123456789abcdefTAIL";
+  EXPECT_EQ(_get_rand_str_from((root / "sixteen").c_str()), md5_hex("0123456789abcdef", 16));
+}
+
+// ---- with Steam ---------------------------------------------------------------------------
+
+TEST_F(SettingsTest, WithSteamTheCloudImageLivesInRemoteStorage) {
+#ifdef Z2_FAKE_CSTEAMWORKS
+  std::string path = Z2_FAKE_CSTEAMWORKS;
+#else
+  std::string path = getenv("Z2_FAKE_CSTEAMWORKS") ? getenv("Z2_FAKE_CSTEAMWORKS") : "";
+#endif
+  void* fake = path.empty() ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!fake) GTEST_SKIP() << "fake libCSteamworks not built/loadable";
+  void* reset_sym = dlsym(fake, "fake_steam_reset");
+  void* file_sym = dlsym(fake, "fake_steam_file");
+  ASSERT_TRUE(reset_sym && file_sym);
+  void (*reset)();
+  int (*file)(const char*, char*, int);
+  memcpy(&reset, &reset_sym, sizeof(reset_sym));
+  memcpy(&file, &file_sym, sizeof(file_sym));
+  reset();
+  _driver_steam_set_library(path.c_str());
+  _social_set_event_handler([](Event) {});
+  testing::internal::CaptureStderr();
+  stdout_of([] { driver_social_init(); });
+  testing::internal::GetCapturedStderr();
+  ASSERT_EQ(driver_steam_is_init(), 1);
+
+  start();
+  s().ui_percent = 33;
+  s().music = 12;
+  quit();
+  EXPECT_FALSE(fs::exists(docdir / "settings-cloud.dat"));
+  EXPECT_EQ(mode_of(docdir / "settings-local.dat"), 0600);
+  std::string cloud(4268, '\0');
+  ASSERT_EQ(file("settings-cloud.dat", cloud.data(), 4268), 4268);
+  EXPECT_EQ(cloud, slurp(docdir / "settings-local.dat"));
+
+  fresh_game();
+  start();
+  EXPECT_EQ(s().ui_percent, 33);
+  EXPECT_EQ(s().music, 12);
+
+  stdout_of([] {
+    social_deinit();
+    driver_social_deinit();
+  });
+  _social_set_event_handler(nullptr);
+  dlclose(fake);
+}
+
+}  // namespace
