@@ -1,13 +1,13 @@
 // zentar_scratch: the tables the simulation step works in, one set per world.
 //
-// The collision pass, the unit moves and the fleet bookkeeping gather what
-// they read into packed tables, and keep memos of the angles they ask libm
-// for. None of it is world state: every pass rebuilds what it uses, and a
-// memo is taken only for the very same arguments. The tables live inside
-// the world (Zentar::step_scratch, after the documented fields), so every world
-// steps on its own: a host and a client, or two tests' worlds, in one
-// process. sys_init clears them with the rest; a copied world carries them
-// along, which changes nothing.
+// The collision pass, the unit moves and facings and the fleet bookkeeping
+// gather what they read into packed tables, and the moves are worked out
+// ahead as a memo. None of it is world state: every pass rebuilds what it
+// uses, and a planned move is taken only for the very same inputs. The
+// tables live inside the world (Zentar::step_scratch, after the documented
+// fields), so every world steps on its own: a host and a client, or two
+// tests' worlds, in one process. sys_init clears them with the rest; a
+// copied world carries them along, which changes nothing.
 #pragma once
 
 #include <cstddef>
