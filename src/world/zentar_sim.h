@@ -126,11 +126,16 @@ void unit_loop(Zentar& world, Item& unit, float dt);
 void unit_move(Zentar& world, Item& unit, float dt);
 void unit_rotate(Zentar& world, Item& unit, float dt);
 // Works out ahead the move of every unit, as unit_move would make it now
-// (a memo: unit_move takes it only while nothing it reads has changed).
+// (a memo: unit_loop_planned takes it only while nothing it reads has
+// changed).
 void units_move_plan(Zentar& world, float dt);
-// Works out ahead the facing of every unit whose move went by the plan (a
-// memo: unit_rotate takes one only for the very same arguments).
-void units_face_plan(Zentar& world, float dt);
+// unit_loop in a step's first pass, after units_move_plan: the move comes
+// from the plan while it holds. `cursor` (0 at the start of the pass)
+// follows the plans along the pass, which visits the slots in order.
+void unit_loop_planned(Zentar& world, Item& unit, float dt, int& cursor);
+// unit_rotate for the units gathered by units_rotate_add (zentar_scratch.h),
+// in the order they were added.
+void units_rotate_finish(Zentar& world, float dt);
 Item* unit_test(Zentar& world, Item& unit);
 void unit_logic(Zentar& world, Item& unit);
 void unit_use(Zentar& world, Item& unit, float amount);
