@@ -17,9 +17,12 @@
 
 namespace {
 
-// Pixel-art cache keyed by the whole text; an entry's widget is null once freed.
-std::map<std::string, PixArt*> _draw_pixart_map;
-std::map<std::string, int> _draw_pixart_used;
+// Module state: the pixel-art cache, keyed by the whole text.
+struct _DrawItemsData {
+    std::map<std::string, PixArt*> _draw_pixart_map;  // text -> widget, null once freed (the key stays)
+    std::map<std::string, int> _draw_pixart_used;     // text -> drawn in this frame
+};
+_DrawItemsData _draw;
 
 // A fixed item field as a terminated string (fields from the network may be full).
 template <size_t N>
@@ -103,16 +106,16 @@ unsigned _item_color(const Item& it) {
 
 }  // namespace
 
-void draw_paint_pre() { _draw_pixart_used.clear(); }
+void draw_paint_pre() { _draw._draw_pixart_used.clear(); }
 
 void draw_pixart_do(GBatch& batch, Item& item) {
     std::string text(item.draw_pixart, strnlen(item.draw_pixart, sizeof item.draw_pixart));
-    PixArt*& w = _draw_pixart_map[text];
+    PixArt*& w = _draw._draw_pixart_map[text];
     if (!w) {
         w = _draw_pixart_new(text.c_str());
         if (w) qel_log("pixart add: %s\n", text.c_str());
     }
-    _draw_pixart_used[text] = 1;
+    _draw._draw_pixart_used[text] = 1;
     if (!w) return;
     float tu = 1, tv = 1;
     unsigned gl = _draw_pixart_texture(w, &tu, &tv);
@@ -127,8 +130,8 @@ void draw_pixart_do(GBatch& batch, Item& item) {
 }
 
 void draw_pixart_post() {
-    for (auto& [text, w] : _draw_pixart_map) {
-        if (!w || _draw_pixart_used.count(text)) continue;
+    for (auto& [text, w] : _draw._draw_pixart_map) {
+        if (!w || _draw._draw_pixart_used.count(text)) continue;
         qel_log("pixart remove: %s\n", text.c_str());
         _draw_pixart_delete(w);
         w = nullptr;

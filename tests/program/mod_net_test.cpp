@@ -165,7 +165,7 @@ struct WindowedGame {
     }
     ~WindowedGame() {
         z2test::stdout_of_quiet([&] { game->deinit(); });
-        GAME_THIS = nullptr;  // init pointed it at this game
+        _game_data.GAME_THIS = nullptr;  // init pointed it at this game
         fs::current_path(was);
     }
 
