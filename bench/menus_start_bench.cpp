@@ -128,7 +128,7 @@ double run_to_main_menu(benchmark::State& state) {
     for (int n = 0; n < 600 && shown < 0; n++) {
         frame();
         if (!on_main_menu()) continue;
-        if (menu < 0 && (!fading() || _game_trans_frame < _game_trans_len)) menu = swaps.at.back();
+        if (menu < 0 && (!fading() || _game_trans._game_trans_frame < _game_trans._game_trans_len)) menu = swaps.at.back();
         if (!fading()) shown = swaps.at.back();
     }
     if (shown < 0) state.SkipWithError("the main menu never showed");

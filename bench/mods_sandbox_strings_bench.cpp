@@ -12,6 +12,7 @@
 #include <string>
 
 #include "mods/mods_lua.h"
+#include "z2_bench.h"  // z2_bench_size: a small budget in the smoke run
 
 namespace {
 
@@ -93,7 +94,7 @@ void BM_sandbox_budget_cpu(benchmark::State& state) {
     luaL_loadstring(L, attack[1]);
     int f = lua_gettop(L);
     for (auto _ : state) {
-        if (_sandbox_run(L, f, 1000, 0) == LUA_OK) {
+        if (_sandbox_run(L, f, (lua_Number)z2_bench_size(1000, 20), 0) == LUA_OK) {
             state.SkipWithError("the run was not stopped");
             break;
         }
@@ -110,4 +111,4 @@ BENCHMARK(BM_sandbox_gsub)->Arg(0)->Arg(1);
 BENCHMARK(BM_sandbox_budget_cpu)
     ->DenseRange(0, sizeof(ATTACKS) / sizeof(ATTACKS[0]) - 1)
     ->Unit(benchmark::kMillisecond)
-    ->Iterations(2);
+    ->Iterations(z2_bench_size(2, 1));

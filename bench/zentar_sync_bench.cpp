@@ -31,14 +31,12 @@
 
 namespace {
 
-constexpr int SYNCED = 4000;
-
-std::unique_ptr<Zentar> world_of_synced_items() {
+std::unique_ptr<Zentar> world_of_synced_items(int synced) {
     std::unique_ptr<Zentar> w(new Zentar());
     sys_init(*w);
     int u = user_init(*w, "u", 0xff, 0)->n;
     std::mt19937 rng(3);
-    while (w->live < SYNCED) {
+    while (w->live < synced) {
         Item* p = planet_init(*w, u, static_cast<float>(rng() % 4000), static_cast<float>(rng() % 4000), 20, 30);
         if (!p->n) break;
     }
@@ -82,7 +80,8 @@ struct HostAndClient {
 };
 
 void BM_HostFullPass(benchmark::State& state) {
-    auto w = world_of_synced_items();
+    const int synced = static_cast<int>(state.range(0));
+    auto w = world_of_synced_items(synced);
     HostAndClient ends;
     if (!ends.joined) {
         state.SkipWithError("the client did not join");
@@ -96,7 +95,7 @@ void BM_HostFullPass(benchmark::State& state) {
     std::string wire;  // as the host's endpoint packs its outbox
     // A plain copy of the same bytes, timed beside every pass so that a busy
     // machine slows both alike: the pass's cost in copies is the figure.
-    std::vector<char> copy(static_cast<size_t>(SYNCED) * sizeof(Item));
+    std::vector<char> copy(static_cast<size_t>(synced) * sizeof(Item));
     double pass_s = 0, copy_s = 0;
     using clock = std::chrono::steady_clock;
     for (auto _ : state) {
@@ -126,17 +125,17 @@ void BM_HostFullPass(benchmark::State& state) {
         copy_s += std::chrono::duration<double>(t3 - t2).count();
     }
     double passes = static_cast<double>(state.iterations());
-    state.SetBytesProcessed(state.iterations() * SYNCED * static_cast<int64_t>(sizeof(Item)));
+    state.SetBytesProcessed(state.iterations() * synced * static_cast<int64_t>(sizeof(Item)));
     state.counters["packed_bytes_per_pass"] = static_cast<double>(packed) / passes;
     state.counters["packets_per_pass"] = static_cast<double>(handed) / passes;
     state.counters["copy_us"] = copy_s * 1e6 / passes;
     state.counters["times_a_copy"] = copy_s > 0 ? pass_s / copy_s : 0;
 }
-BENCHMARK(BM_HostFullPass)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_HostFullPass)->Arg(4000)->Unit(benchmark::kMicrosecond);
 
 void BM_PlainCopyOfTheSameBytes(benchmark::State& state) {
-    auto w = world_of_synced_items();
-    std::vector<char> out(static_cast<size_t>(SYNCED) * sizeof(Item));
+    auto w = world_of_synced_items(static_cast<int>(state.range(0)));
+    std::vector<char> out(static_cast<size_t>(state.range(0)) * sizeof(Item));
     for (auto _ : state) {
         memcpy(out.data(), &w->items[1], out.size());
         benchmark::DoNotOptimize(out.data());
@@ -144,7 +143,7 @@ void BM_PlainCopyOfTheSameBytes(benchmark::State& state) {
     }
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(out.size()));
 }
-BENCHMARK(BM_PlainCopyOfTheSameBytes)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_PlainCopyOfTheSameBytes)->Arg(4000)->Unit(benchmark::kMicrosecond);
 
 // ---- steady match --------------------------------------------------------------------
 

@@ -11,9 +11,8 @@
 // top. The faces are DejaVu (fonts-dejavu-core), rendered with stb_truetype.
 //
 // GUI pictures are 48 x 48 nine-slice boxes (each third a corner, edge or
-// middle) written both as their own "gui-*.png" files and packed together
-// into the atlas "gui.png" with its frame list "gui.json". "icon.png" is the
-// window icon. Everything is drawn from plain shapes and gradients.
+// middle), each its own "gui-*.png" file. "icon.png" is the window icon.
+// Everything is drawn from plain shapes and gradients.
 //
 // Planet pictures: "planet-tex0".."planet-tex4" (sphere surface maps),
 // "planet-aura" (the halo sprite) and "black", drawn from hashed noise.
@@ -379,45 +378,6 @@ std::vector<GuiPicture> make_gui() {
   add("gui-slider2", plain(0xffffff, 0xdde8f8, 0x8ea6c8, 1.0f, 12, 0.3f));
   add("gui-slider2o", plain(0xffffff, 0xffffff, 0xb8cce8, 1.0f, 12, 0.3f));
   return out;
-}
-
-// One sheet holding every GUI picture, and its frame list. The pictures are
-// stored whole (nine-slice boxes need their full thirds), two pixels apart.
-bool make_atlas(const std::string& out, const std::vector<GuiPicture>& pics) {
-  const int sheet_w = 512, gap = 2;
-  std::vector<std::pair<int, int>> at;
-  int x = gap, y = gap, shelf = 0;
-  for (const GuiPicture& g : pics) {
-    if (x + g.pic.w + gap > sheet_w) {
-      x = gap;
-      y += shelf + gap;
-      shelf = 0;
-    }
-    at.push_back({x, y});
-    x += g.pic.w + gap;
-    shelf = std::max(shelf, g.pic.h);
-  }
-  Picture sheet(sheet_w, pow2_at_least(y + shelf + gap));
-  std::string json = "{\"frames\":{";
-  for (size_t i = 0; i < pics.size(); i++) {
-    const Picture& p = pics[i].pic;
-    for (int py = 0; py < p.h; py++)
-      for (int px = 0; px < p.w; px++)
-        for (int c = 0; c < 4; c++)
-          sheet.px[((size_t)(at[i].second + py) * sheet.w + at[i].first + px) * 4 + c] =
-              p.px[((size_t)py * p.w + px) * 4 + c];
-    char entry[512];
-    snprintf(entry, sizeof(entry),
-             "%s\n\"%s.png\":{\"frame\":{\"x\":%d,\"y\":%d,\"w\":%d,\"h\":%d},\"rotated\":false,\"trimmed\":false,"
-             "\"spriteSourceSize\":{\"x\":0,\"y\":0,\"w\":%d,\"h\":%d},\"sourceSize\":{\"w\":%d,\"h\":%d}}",
-             i ? "," : "", pics[i].name.c_str(), at[i].first, at[i].second, p.w, p.h, p.w, p.h, p.w, p.h);
-    json += entry;
-  }
-  char meta[256];
-  snprintf(meta, sizeof(meta), "\n},\"meta\":{\"image\":\"gui.png\",\"size\":{\"w\":%d,\"h\":%d}}}\n", sheet.w,
-           sheet.h);
-  json += meta;
-  return write_png(out + "/gui.png", sheet) && write_text(out + "/gui.json", json);
 }
 
 // ---- icon ----------------------------------------------------------------------------
@@ -1240,7 +1200,6 @@ int main(int argc, char** argv) {
   for (const FontStyle& f : fonts) ok &= make_font(out, ttf, f);
   std::vector<GuiPicture> gui = make_gui();
   for (const GuiPicture& g : gui) ok &= write_png(out + "/" + g.name + ".png", g.pic);
-  ok &= make_atlas(out, gui);
   ok &= write_png(out + "/icon.png", make_icon());
   for (const auto& [name, pic] : make_planets()) ok &= write_png(out + "/" + name + ".png", pic);
   for (const auto& [name, pic] : make_sprites()) ok &= write_png(out + "/" + name + ".png", pic);

@@ -109,7 +109,8 @@ void driver_init(int flags);
 void driver_set_debug_check(bool (*debug)());
 // Stops audio, video, timer, closes the log file, frees the state.
 void driver_deinit();
-void driver_app_exit();  // no caller on the desktop: a no-op of the driver interface
+// For a platform that ends the app through its driver; a no-op on the desktop.
+void driver_app_exit();
 
 // ---- names and metrics -------------------------------------------------------
 
@@ -275,7 +276,7 @@ int _driver_sdl_sym2key(int sym);      // SDL key code -> engine key code, 0 unm
 void driver_keyboard_show();
 void driver_keyboard_hide();
 int driver_keyboard_state();
-// No caller on the desktop, which has no on-screen keyboard: the three are no-ops.
+// For screens that make room for an on-screen keyboard; no-ops on the desktop, which has none.
 int driver_keyboard_get_height();
 void driver_keyboard_init(void* data);
 void driver_keyboard_set_height(int h);

@@ -14,7 +14,7 @@ void gfx_img_blit(int img, float x, float y, float w, float h);
 // (sx, sy, sw, sh): part of the image as fractions of its pixels.
 void gfx_img_blit2(int img, float sx, float sy, float sw, float sh, float x, float y, float w, float h);
 // Corners (x, y, z): bottom-left, bottom-right, top-left, top-right; unclipped.
-// No caller in the game today; kept whole with the other image draws.
+// For painters that draw an image in perspective.
 void gfx_img_quad(int img, float x0, float y0, float z0, float x1, float y1, float z1, float x2, float y2,
                   float z2, float x3, float y3, float z3);
 // 9-slice box whose corners keep the picture's aspect, border units on the short side.
@@ -26,7 +26,7 @@ void gfx_img_tile(int img, int x, int y, int w, int h, int size);
 
 void gfx_tex_blit(unsigned tex, float x, float y, float w, float h);
 void gfx_tex_blit2(unsigned tex, float s, float t, float ds, float dt, float x, float y, float w, float h);
-// No caller in the game today; kept whole with the other texture draws.
+// The whole texture on a free quad: for painters that draw a texture in perspective.
 void gfx_tex_quad(unsigned tex, float x0, float y0, float z0, float x1, float y1, float z1, float x2, float y2,
                   float z2, float x3, float y3, float z3);
 void gfx_tex_box(unsigned tex, int x, int y, int w, int h, int border);

@@ -21,7 +21,9 @@ class var;
 // 512-byte result, valid until the next call; null when nothing is found.
 const char* _gfx_find_ext(const char* name);
 const char* _gfx_find(const char* name);  // the same, logged
-int driver_gfx_exists(const char* name);  // no caller today: loaders go by _gfx_find
+// Whether the file is in the data or else the document directory: for
+// callers that ask before they load (the loaders go by _gfx_find).
+int driver_gfx_exists(const char* name);
 // Data-directory path when the file is there, else the document-directory
 // path when it is there, else the data-directory path.
 const char* driver_gfx_fname(const char* name);

@@ -47,7 +47,8 @@ enum { QEL_WEB_MAX_ANSWER = 16 * 1024 * 1024 };
 
 int qel_web_init();
 void qel_web_deinit();
-void qel_web_delay();  // no caller: requests are polled each frame, nothing to wait for
+// For a loop that waits between polls; a no-op, as requests are polled each frame.
+void qel_web_delay();
 
 // Every later qel_web_create fails at once; there is no way back.
 void qel_web_disable();

@@ -15,12 +15,11 @@
 #include "ruvezor/util/qel_driver_csteam.h"
 #include "ruvezor/util/qel_json.h"    // external call arguments
 #include "ruvezor/util/qel_log.h"
-#include "ruvezor/util/qel_md5.h"     // store token
 #include "ruvezor/util/qel_social.h"  // invite, share
 #include "ruvezor/util/qel_var.h"
 #include "ruvezor/util/qel_web.h"     // qel_web_urlencode
 #include "screens/menus_webiap.h"     // the web purchase waiting screen
-#include "web/game_web.h"
+#include "web/game_web.h"              // md5_digest: the store token
 #include "world/preboard.h"           // preboard_get: the first screen
 
 // ==== switches ====================================================================
@@ -32,17 +31,6 @@ void builds_game_init_start(Game& game) {
 }
 
 // ==== store ======================================================================
-
-static std::string _builds_md5_hex(const std::string& text) {
-    md5_state_s st;
-    unsigned char digest[16];
-    md5_init(&st);
-    md5_append(&st, reinterpret_cast<const unsigned char*>(text.data()), (int)text.size());
-    md5_finish(&st, digest);
-    char hex[33];
-    for (int i = 0; i < 16; i++) snprintf(hex + i * 2, 3, "%02x", digest[i]);
-    return std::string(hex, 32);
-}
 
 static std::string _builds_urlencode(const std::string& text) {
     int n = (int)text.size();
@@ -62,7 +50,7 @@ std::string builds_store_url(Game& game) {
     std::string udid = _builds_field(game.settings.udid, sizeof(game.settings.udid));
     std::string url = game_web_url(&game.parts, "/z2/store.php?");
     url += "&uid=" + uid;
-    url += "&token=" + _builds_md5_hex(uid + "|" + udid);
+    url += "&token=" + md5_digest(uid + "|" + udid);
     return url;
 }
 

@@ -33,8 +33,7 @@
 #include "web/game_web.h"
 #include "world/preboard.h"
 
-Game* GAME_THIS = nullptr;
-int _game_loop_ticks = -1;
+_GameData _game_data;
 
 // A server that has been idle this long restarts its mod (milliseconds).
 static const int GAME_DAILY_RESET_MS = 86400000;
@@ -43,12 +42,12 @@ static var _game_empty_dict() { return var(VAR_DICT, 0); }
 
 // ---- accessors ------------------------------------------------------------------
 
-Game* game_this() { return GAME_THIS; }
+Game* game_this() { return _game_data.GAME_THIS; }
 
 // ---- the world sync's seams into the game ---------------------------------------------
 
 static Net* _game_sync_host(Zentar** world) {
-    Game* g = GAME_THIS;
+    Game* g = _game_data.GAME_THIS;
     if (!g || !g->server_net) return nullptr;
     *world = &g->world;
     return g->server_net.get();
@@ -56,12 +55,12 @@ static Net* _game_sync_host(Zentar** world) {
 
 static void _game_sync_view_set(Zentar& world, float x, float y, float w, float h) {
     static ZentarUI spare{};  // a world outside the Game has no controls of its own
-    Game* g = GAME_THIS;
+    Game* g = _game_data.GAME_THIS;
     ui_view_set(world, g && &g->world == &world ? g->ui : spare, x, y, w, h);
 }
 
 static void _game_sync_ui_reset(Zentar& world) {
-    Game* g = GAME_THIS;
+    Game* g = _game_data.GAME_THIS;
     if (g && &g->world == &world) g->ui.inited = 0;
 }
 
@@ -72,18 +71,21 @@ static const bool _game_sync_hooked =
 
 // ---- the other seams the layers under the Game reach it by --------------------------
 
-static GameParts* _game_parts_of_this() { return GAME_THIS ? &GAME_THIS->parts : nullptr; }
+static GameParts* _game_parts_of_this() {
+    Game* g = _game_data.GAME_THIS;
+    return g ? &g->parts : nullptr;
+}
 
 // The in-match controls command the running game's world through the client glue.
 static bool _game_ui_send(Zentar& world, int percent, int from, int to) {
-    Game* g = GAME_THIS;
+    Game* g = _game_data.GAME_THIS;
     if (!g || &g->world != &world) return false;
     game_send(*g, percent, from, to);
     return true;
 }
 
 static bool _game_ui_redirect(Zentar& world, int fleet, int to) {
-    Game* g = GAME_THIS;
+    Game* g = _game_data.GAME_THIS;
     if (!g || &g->world != &world) return false;
     game_redirect(*g, fleet, to);
     return true;
@@ -99,8 +101,8 @@ static const bool _game_layers_hooked =
 
 const char* game_log_info() {
     static char s[256];
-    if (!GAME_THIS) return "-1";
-    snprintf(s, sizeof(s), "%d", GAME_THIS->port);
+    if (!_game_data.GAME_THIS) return "-1";
+    snprintf(s, sizeof(s), "%d", _game_data.GAME_THIS->port);
     return s;
 }
 
@@ -118,7 +120,7 @@ static void _game_register_states(Game& game) {
 }
 
 void game_init(Game& game) {
-    GAME_THIS = &game;
+    _game_data.GAME_THIS = &game;
     _game_register_states(game);
 }
 
@@ -201,7 +203,7 @@ void Game::args(int argc_, char** argv_) {
 
 void Game::init() {
     srand((unsigned)time(nullptr));
-    GAME_THIS = this;
+    _game_data.GAME_THIS = this;
     _game_register_states(*this);
 
     driver_init(headless ? 12 : 255);
@@ -409,7 +411,7 @@ void Game::event(Event e) {
 bool game_server_is_idle(Game& game) {
     if (!game.headless || !game.server_net) return false;
     if (game.server_net->count_peers() > 0) return false;
-    if (!web_reqs.empty()) return false;
+    if (!_game_web.web_reqs.empty()) return false;
     if (!game.mods_api) return false;
     std::string state = game.mods_api->param_get("state").__str__();
     return state == "empty" || state == "galaxy" || state == "idle";
@@ -421,7 +423,7 @@ void game_do_daily_server_reset(Game& game) {
     qel_log("game_do_daily_server_reset\n");
     driver_timer_reset_ticks();
     mods_restart(game, 1, _game_empty_dict());
-    _game_loop_ticks = driver_timer_get_ticks();
+    _game_data.loop_ticks = driver_timer_get_ticks();
 }
 
 bool game_show_user_title() {
@@ -452,12 +454,12 @@ void Game::loop() {
     }
 
     // Frame time, clamped to [0, 1] s.
-    if (_game_loop_ticks < 0) _game_loop_ticks = driver_timer_get_ticks();
+    if (_game_data.loop_ticks < 0) _game_data.loop_ticks = driver_timer_get_ticks();
     if (driver_timer_get_ticks() < 0) driver_timer_reset_ticks();
     int now = driver_timer_get_ticks();
-    int64_t d = (int64_t)now - (int64_t)_game_loop_ticks;
+    int64_t d = (int64_t)now - (int64_t)_game_data.loop_ticks;
     if (d < 0) d = 0;
-    _game_loop_ticks = now;
+    _game_data.loop_ticks = now;
     float dt = (float)d / 1000.0f;
     if (dt > 1.0f) dt = 1.0f;
 

@@ -71,20 +71,29 @@ public:
 // What the Game answers the mod runtime (game_mods.cpp).
 ModsHooks& game_mods_hooks();
 
-// Set by Game::init; code of the app that isn't handed the game reaches it
-// here (the layers below reach its parts through game_parts()).
-extern Game* GAME_THIS;
+// The app's process-wide state beside the Game.
+struct _GameData {
+    // Set by Game::init; code of the app that isn't handed the game reaches
+    // it here (the layers below reach its parts through game_parts()).
+    Game* GAME_THIS = nullptr;
+    int loop_ticks = -1;  // tick count of the previous frame of Game::loop, -1 before the first
+    // Bumped whenever the host endpoint is made or removed, so that the host
+    // loop handing out messages notices a mod handler that replaced it.
+    uint64_t server_generation = 0;
+};
+extern _GameData _game_data;
+
 Game* game_this();
 
 const char* game_log_info();
 
 // Frame loop helpers.
 bool game_server_is_idle(Game& game);
-bool game_server_reset_ok(Game& game);  // no caller: Game::loop tests the idle state itself
+// For a host loop of its own that asks before the daily restart (Game::loop
+// asks game_server_is_idle).
+bool game_server_reset_ok(Game& game);
 void game_do_daily_server_reset(Game& game);
 bool game_show_user_title();
-// Tick count of the previous frame of Game::loop, -1 before the first.
-extern int _game_loop_ticks;
 
 // Named accessors of the shell that no code in the game calls; kept so the
 // interface is whole (game_init(Game&) is the wrapper's step without args).

@@ -12,8 +12,8 @@
 #include "mods/mods_lua.h"
 #include "net/net.h"
 #include "ruvezor/util/qel_log.h"
-#include "ruvezor/util/qel_md5.h"
 #include "net/zentar_client.h"
+#include "web/game_web.h"  // md5_digest
 #include "world/zentar_sim.h"  // z2_send, z2_redirect without a network
 
 namespace {
@@ -25,21 +25,6 @@ int _gc_hex(char c) {
     if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
     if (c >= 'a' && c <= 'f') return c - 'a' + 10;
     return 0;
-}
-
-std::string _gc_md5_hex(const std::string& text) {
-    md5_state_s st;
-    unsigned char digest[16];
-    md5_init(&st);
-    md5_append(&st, reinterpret_cast<const unsigned char*>(text.data()), static_cast<int>(text.size()));
-    md5_finish(&st, digest);
-    static const char hex[] = "0123456789abcdef";
-    std::string out;
-    for (unsigned char b : digest) {
-        out += hex[b >> 4];
-        out += hex[b & 15];
-    }
-    return out;
 }
 
 void _gc_field_set(char* field, size_t size, const std::string& text) {
@@ -58,7 +43,7 @@ void game_net_identity(Game& game, std::string* uid, std::string* name) {
     // is stable for this installation and does not give the device id away
     // (the web password form is built from it).
     std::string udid = _gc_text(s.udid, sizeof(s.udid));
-    if (uid->empty() && !udid.empty()) *uid = "lan" + _gc_md5_hex("lan|" + udid).substr(0, NET_LOCAL_UID_HEX);
+    if (uid->empty() && !udid.empty()) *uid = "lan" + md5_digest("lan|" + udid).substr(0, NET_LOCAL_UID_HEX);
     // Hosts turn away a player without a name (a login reply may lack one).
     if (!name->empty()) return;
     *name = _gc_text(s.web_name, sizeof(s.web_name));

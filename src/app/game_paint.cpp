@@ -15,17 +15,13 @@
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_image.h"
 
-int Tov3_viewport[4];
-int _game_paint_ticks = -1;
-
-// Last error code logged at each GL check point (1..7).
-static int _game_gl_errors[8];
+_GamePaintData _game_paint;
 
 // Logs a GL error once per check point, and again whenever it changes.
 static void _game_gl_check(int point) {
     int code = (int)glGetError();
-    if (code == _game_gl_errors[point]) return;
-    _game_gl_errors[point] = code;
+    if (code == _game_paint.gl_errors[point]) return;
+    _game_paint.gl_errors[point] = code;
     qel_log("glGetError() -> %d\n", code);
 }
 
@@ -36,13 +32,14 @@ static bool _game_landscape() { return game_get_sw() > game_get_sh(); }
 bool Tov3_ok(Game& game) {
     // Without the transition framebuffer there is nothing to render into, and
     // stretching an absent texture would hide the screen.
-    return game_trans_support() && game.settings.x_retro == 1 && _game_trans_fbo[1] && _game_trans_tex[1];
+    return game_trans_support() && game.settings.x_retro == 1 && _game_trans._game_trans_fbo[1] &&
+           _game_trans._game_trans_tex[1];
 }
 
 void Tov3_begin(Game& game) {
     if (!Tov3_ok(game)) return;
-    glGetIntegerv(GL_VIEWPORT, Tov3_viewport);
-    fbo_bind(_game_trans_fbo[1]);
+    glGetIntegerv(GL_VIEWPORT, _game_paint.Tov3_viewport);
+    fbo_bind(_game_trans._game_trans_fbo[1]);
     if (_game_landscape()) glViewport(0, 0, 480, 320);
     else glViewport(0, 0, 320, 480);
 }
@@ -62,11 +59,11 @@ void Tov3_end(Game& game) {
     for (int y = 0; y < rows; y += 2) gfx_img_blit(black, 0, (float)y * k, (float)sw, k);
     glColor4f(1, 1, 1, 1);
 
-    fbo_bind(_game_trans_fbo[0]);
-    glViewport(Tov3_viewport[0], Tov3_viewport[1], Tov3_viewport[2], Tov3_viewport[3]);
+    fbo_bind(_game_trans._game_trans_fbo[0]);
+    glViewport(_game_paint.Tov3_viewport[0], _game_paint.Tov3_viewport[1], _game_paint.Tov3_viewport[2], _game_paint.Tov3_viewport[3]);
     gfx_ortho();
 
-    unsigned tex = _game_trans_tex[1];
+    unsigned tex = _game_trans._game_trans_tex[1];
     glBindTexture(GL_TEXTURE_2D, tex);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
@@ -79,12 +76,12 @@ void Tov3_end(Game& game) {
 // ---- pacing ---------------------------------------------------------------------
 
 int _game_paint_tick(Game& game) {
-    if (_game_paint_ticks < 0) _game_paint_ticks = driver_timer_get_ticks();
+    if (_game_paint.ticks < 0) _game_paint.ticks = driver_timer_get_ticks();
     int now = driver_timer_get_ticks();
-    int64_t d = (int64_t)now - (int64_t)_game_paint_ticks;
+    int64_t d = (int64_t)now - (int64_t)_game_paint.ticks;
     if (d < 0) d = 0;
     // Stored before the sleep, so the next interval includes it.
-    _game_paint_ticks = now;
+    _game_paint.ticks = now;
     float t = (float)d / 1000.0f;
     int slept = 0;
     if (t <= 1.0f && 0.016666668f - t > 0.0f) {

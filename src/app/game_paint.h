@@ -8,8 +8,13 @@
 
 class Game;
 
-// Viewport saved while the low-resolution frame is bound.
-extern int Tov3_viewport[4];
+// Module state, process-wide.
+struct _GamePaintData {
+    int Tov3_viewport[4] = {};  // viewport saved while the low-resolution frame is bound
+    int ticks = -1;             // tick count of the previous pacing step, -1 before the first
+    int gl_errors[8] = {};      // last error code logged at each GL check point (1..7)
+};
+extern _GamePaintData _game_paint;
 
 // Transitions are supported and the x_retro setting is on.
 bool Tov3_ok(Game& game);
@@ -20,6 +25,4 @@ void Tov3_end(Game& game);
 
 // The frame limiter at the end of every paint; returns the milliseconds slept.
 int _game_paint_tick(Game& game);
-// Tick count of the previous pacing step, -1 before the first.
-extern int _game_paint_ticks;
 

@@ -10,14 +10,6 @@
 #include "net/net.h"
 #include "net/zentar_server.h"
 
-namespace {
-
-// Bumped whenever the host endpoint is made or removed, so that a loop
-// handing out messages notices a mod handler that replaced it.
-uint64_t _gs_generation = 0;
-
-}  // namespace
-
 bool game_server_blocking_ok(Game& game) { return game_server_is_idle(game); }
 
 bool game_server_init(Game& game, int port, std::string key) {
@@ -26,7 +18,7 @@ bool game_server_init(Game& game, int port, std::string key) {
     net->init("", port, "server", "Server", key);
     if (!net->open_checked()) return false;
     game.server_net = std::move(net);
-    _gs_generation++;
+    _game_data.server_generation++;
     if (!game.chat) game.chat = std::make_unique<Chat>();
     game.chat->reset();
     return true;
@@ -35,13 +27,13 @@ bool game_server_init(Game& game, int port, std::string key) {
 void game_server_loop(Game& game) {
     Net* net = game.server_net.get();
     if (!net) return;
-    uint64_t generation = _gs_generation;
+    uint64_t generation = _game_data.server_generation;
     if (_game_net_state(game) == "play") zentar_server_loop(net, game.world);
     net->loop(game_server_blocking_ok(game) ? 1000 : 0);
     NetMessage msg;
     // Stop as soon as a handler replaced or removed the endpoint: the old
     // one may be freed already.
-    while (game.server_net.get() == net && generation == _gs_generation && net->poll(&msg)) {
+    while (game.server_net.get() == net && generation == _game_data.server_generation && net->poll(&msg)) {
         zentar_server_handle(net, game.world, msg);
         if (!game.mods_engine) continue;
         _game_net_mods_event(game, msg);
@@ -52,5 +44,5 @@ void game_server_deinit(Game& game) {
     if (!game.server_net) return;
     game.server_net->deinit();
     game.server_net.reset();
-    _gs_generation++;
+    _game_data.server_generation++;
 }

@@ -15,15 +15,18 @@
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_social.h"
 
-static Game* _game = nullptr;
-
 // Seconds the frame loop has to take the first signal and end.
 static constexpr unsigned GAME_SIGNAL_GRACE_S = 5;
 
-// The first SIGINT or SIGTERM; the next frame turns it into the quit flag.
-static volatile sig_atomic_t _game_signal = 0;
-static volatile sig_atomic_t _game_signals = 0;  // how many came
-static bool _game_signal_taken = false;
+// Module state: the one Game and the signals that stop it. The handler
+// writes only the two sig_atomic_t fields.
+struct _GameWrapData {
+    Game* _game = nullptr;                // made by game_init, deleted by game_deinit
+    volatile sig_atomic_t signal = 0;     // the first SIGINT or SIGTERM; the next frame quits on it
+    volatile sig_atomic_t signals = 0;    // how many came
+    bool signal_taken = false;            // the frame loop has turned the signal into the quit flag
+};
+static _GameWrapData _gamewrap;
 
 // Only async-signal-safe calls from here on.
 static size_t _line_add(char* line, size_t n, size_t size, const char* text) {
@@ -56,10 +59,10 @@ static void _game_end_now(int sig, const char* line) {
 }
 
 static void _game_on_signal(int sig) {
-    int seen = _game_signals;
-    _game_signals = seen + 1;
+    int seen = _gamewrap.signals;
+    _gamewrap.signals = seen + 1;
     if (seen == 0) {
-        _game_signal = sig;
+        _gamewrap.signal = sig;
         alarm(GAME_SIGNAL_GRACE_S);
         return;
     }
@@ -72,7 +75,7 @@ static void _game_on_signal(int sig) {
 
 // The frame loop did not end in time after the first signal.
 static void _game_on_alarm(int) {
-    int sig = _game_signal;
+    int sig = _gamewrap.signal;
     if (!sig) return;
     char line[96];
     size_t n = _line_add(line, 0, sizeof(line), "signal ");
@@ -95,30 +98,30 @@ static void _game_signals_install() {
 }
 
 void game_init(int argc, char** argv) {
-    if (_game) return;
+    if (_gamewrap._game) return;
     _game_signals_install();
     _social_set_event_handler(game_event);  // platform login and logout
-    _game = new Game();
-    _game->args(argc, argv);
-    _game->init();
+    _gamewrap._game = new Game();
+    _gamewrap._game->args(argc, argv);
+    _gamewrap._game->init();
 }
 
 void game_event(Event e) {
-    if (_game) _game->event(e);
+    if (_gamewrap._game) _gamewrap._game->event(e);
 }
 
 void game_loop() {
-    if (!_game) return;
-    if (_game_signal && !_game_signal_taken) {
-        qel_log("signal %d: quit\n", (int)_game_signal);
-        _game_signal_taken = true;
-        _game->quit = 1;
+    if (!_gamewrap._game) return;
+    if (_gamewrap.signal && !_gamewrap.signal_taken) {
+        qel_log("signal %d: quit\n", (int)_gamewrap.signal);
+        _gamewrap.signal_taken = true;
+        _gamewrap._game->quit = 1;
     }
-    _game->loop();
+    _gamewrap._game->loop();
 }
 
 void game_paint() {
-    if (_game) _game->paint();
+    if (_gamewrap._game) _gamewrap._game->paint();
 }
 
 int _main_event_poll() {
@@ -135,17 +138,17 @@ int _main_tick() {
     return 0;
 }
 
-bool game_is_quit() { return !_game || _game->quit != 0; }
+bool game_is_quit() { return !_gamewrap._game || _gamewrap._game->quit != 0; }
 
-int game_exit_status() { return _game ? _game->exit_status : 0; }
+int game_exit_status() { return _gamewrap._game ? _gamewrap._game->exit_status : 0; }
 
 void game_deinit() {
     // The frame loop has ended: the shutdown itself is the normal road.
     alarm(0);
-    if (!_game) return;
-    _game->deinit();
+    if (!_gamewrap._game) return;
+    _gamewrap._game->deinit();
     // Log lines after this point must not read the deleted game's port.
-    if (GAME_THIS == _game) GAME_THIS = nullptr;
-    delete _game;
-    _game = nullptr;
+    if (_game_data.GAME_THIS == _gamewrap._game) _game_data.GAME_THIS = nullptr;
+    delete _gamewrap._game;
+    _gamewrap._game = nullptr;
 }

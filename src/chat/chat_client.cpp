@@ -25,6 +25,16 @@
 #include "ruvezor/util/qel_log.h"
 #include "render/zentar_ui.h"
 
+// ---- module state --------------------------------------------------------------------------
+
+// The Tab completion cycle, shared by every screen's entry.
+struct _ChatClientData {
+    std::string p_txt;  // the entry text when the cycle began
+    int p_pos = 0;      // the caret position then
+    int count = 0;      // Tab presses the cycle has seen; 0 = no cycle
+};
+static _ChatClientData _chat_client;
+
 static var _action(const char* type) {
     var a(4, 0);
     a["type"] = var(type);
@@ -263,37 +273,33 @@ void chat_send(GameParts& game, TextInput* entry) {
     if (game.client_net) game.client_net->send(text, 1);
 }
 
-// The completion cycle, shared by every screen's entry.
-static std::string p_txt;
-static int p_pos = 0;
-static int count = 0;
-
 static std::string _lower(std::string s) {
     for (char& c : s) c = (char)std::tolower((unsigned char)c);
     return s;
 }
 
 var _chat_event_input(GameParts& game, Widget* entry, Event e) {
+    _ChatClientData& cycle = _chat_client;
     auto* in = dynamic_cast<TextInput*>(entry);
     if (!in) return entry ? entry->event(&e) : var();
     if (e.type != GUI_EV_KEYDOWN) return in->event(&e);
     if (e.key != GUI_KEY_TAB) {
-        count = 0;
+        cycle.count = 0;
         return in->event(&e);
     }
     std::vector<std::string> keywords;
     if (game.chat) keywords = game.chat->keywords;
 
     int length = (int)in->value.size();
-    if (count == 0) {
-        p_txt = in->value;
-        p_pos = std::clamp(in->caret, 0, length);
-    } else if (_lower(in->value.substr(0, (size_t)std::min(p_pos, length))) ==
-               _lower(p_txt.substr(0, (size_t)std::min<int>(p_pos, (int)p_txt.size())))) {
-        in->_change(0, length, p_txt);
-        in->caret = in->anchor = std::clamp(p_pos, 0, (int)in->value.size());
+    if (cycle.count == 0) {
+        cycle.p_txt = in->value;
+        cycle.p_pos = std::clamp(in->caret, 0, length);
+    } else if (_lower(in->value.substr(0, (size_t)std::min(cycle.p_pos, length))) ==
+               _lower(cycle.p_txt.substr(0, (size_t)std::min<int>(cycle.p_pos, (int)cycle.p_txt.size())))) {
+        in->_change(0, length, cycle.p_txt);
+        in->caret = in->anchor = std::clamp(cycle.p_pos, 0, (int)in->value.size());
     }
-    count += 1;
+    cycle.count += 1;
 
     int caret = std::clamp(in->caret, 0, (int)in->value.size());
     std::string s = " " + in->value.substr(0, (size_t)caret);
@@ -306,7 +312,7 @@ var _chat_event_input(GameParts& game, Widget* entry, Event e) {
     for (const std::string& k : keywords)
         if (_lower(k).compare(0, lw.size(), lw) == 0) matches.push_back(&k);
     if (matches.empty()) return var();
-    const std::string& pick = *matches[(size_t)(count - 1) % matches.size()];
+    const std::string& pick = *matches[(size_t)(cycle.count - 1) % matches.size()];
     in->_change(caret - (int)word.size(), (int)word.size(), pick);
     in->_adjust(true, true);
     return var();

@@ -74,7 +74,9 @@ public:
     void paint() override;
     virtual void scrollbox_loop();
 
-    void change_tabpos(float h);  // no caller: the tab gesture applies its height itself
+    // Applies the height h: for a screen that sizes the log; the tab
+    // gesture applies its height itself.
+    void change_tabpos(float h);
     void do_expand();
     var tab_event(Event* e);
     void _paint_text();

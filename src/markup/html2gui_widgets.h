@@ -30,7 +30,9 @@ Box* w_button_style(Widget* content, var action, int w, int h, const char* bg, c
 Box* w_list_style(Widget* content, var action, int w, int h, const char* bg, const char* overlay);
 Box* w_icon_style(Widget* content, var action, int w, int h, const char* bg, const char* overlay);
 Box* w_tabx(Widget* content, var action, int w, int h);
-Box* w_ibutton(Widget* icon, Widget* label, var action, int w, int h);  // no caller: the styled ones are used
+// The icon button with the base look, for builders that want no images of
+// their own (the markup uses the styled ones).
+Box* w_ibutton(Widget* icon, Widget* label, var action, int w, int h);
 Box* w_ibutton_style(Widget* icon, Widget* label, var action, int w, int h, const char* bg,
                      const char* overlay);
 Box* w_ibutton1(Widget* icon, Widget* label, var action, int w, int h);
@@ -52,7 +54,7 @@ TextInput* mk_input_text(var& tag);
 TextInput* mk_input_password(var& tag);
 TextInput* mk_input_textarea(var& tag);
 TextInput* mk_input_hidden(var& tag);
-// No caller: _html2gui_input builds these types through the mk_input_ builders.
+// For builders that go by the markup's input type; each forwards to its mk_input_ builder.
 Widget* _html2gui_input_hidden(var& tag);
 Widget* _html2gui_input_text(var& tag);
 Widget* _html2gui_input_password(var& tag);

@@ -20,7 +20,7 @@
 
 #include "ext/lua/cj-lua_cjson.h"  // luaopen_cjson, the JSON module for scripts
 
-ModsAPI* _lua_modsapi = nullptr;
+_ModsLuaData _mods_lua;
 
 static constexpr int MODS_LITERAL_DEPTH = 64;     // deeper dicts in an event become nil
 static constexpr lua_Number MODS_MEM_KB_MAX = 1099511627776.0;  // 2^40 KB
@@ -30,8 +30,8 @@ static constexpr uint64_t MODS_JSON_BYTES_PER_STEP = 2;  // text made or read by
 // ==== output redirect ============================================================
 
 static void _lua_out(FILE* stream, const char* text, size_t n) {
-    if (n == 0 || (stream != stdout && stream != stderr) || !_lua_modsapi) return;
-    _lua_modsapi->log_entry(std::string(text, n));
+    if (n == 0 || (stream != stdout && stream != stderr) || !_mods_lua._lua_modsapi) return;
+    _mods_lua._lua_modsapi->log_entry(std::string(text, n));
 }
 
 size_t lua_fwrite(const void* data, size_t size, size_t count, FILE* stream) {
@@ -743,7 +743,7 @@ static int _mods_lua_open(lua_State* L) {
 
 void ModsLua::lua_init() {
     if (L) return;
-    _lua_modsapi = api;
+    _mods_lua._lua_modsapi = api;
     L = sandbox_newstate(&limiter);
     if (!L) {
         qel_log("mods_lua: no Lua state\n");
@@ -805,7 +805,7 @@ void ModsLua::lua_init() {
 ModsLua::ModsLua(ModsAPI& api_) : api(&api_) {}
 
 ModsLua::~ModsLua() {
-    _lua_modsapi = api;
+    _mods_lua._lua_modsapi = api;
     if (L) lua_close(L);
     L = nullptr;
 }

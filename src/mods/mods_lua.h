@@ -76,13 +76,18 @@ public:
 // A new engine with its state built.
 ModsBase* mods_lua(ModsAPI& api);
 
-// Receiver of the Lua library's output (print and error reports).
-extern ModsAPI* _lua_modsapi;
+// The script engine's process-wide state; one engine is alive at a time.
+struct _ModsLuaData {
+    ModsAPI* _lua_modsapi = nullptr;  // receiver of the Lua library's output (print and error reports)
+};
+extern _ModsLuaData _mods_lua;
 
 // Output redirect: standard output and error become mod log entries.
 size_t lua_fwrite(const void* data, size_t size, size_t count, FILE* stream);
 int lua_fprintf(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
-int lua_fputs(const char* text, FILE* stream);  // no caller: the Lua 5.2 library writes through the other two
+// For a Lua library built to write through it; Debian's Lua 5.2 writes
+// through the other two.
+int lua_fputs(const char* text, FILE* stream);
 
 // VM instructions between two calls of the count hook in a limited run.
 constexpr int MODS_HOOK_STEP = 1000;

@@ -201,7 +201,7 @@ void mods_deinit(ModsGame& game) {
     // still find their log.
     game.mods_engine.reset();
     if (ModsAPI* api = mods_api_of(game)) {
-        if (_lua_modsapi == api) _lua_modsapi = nullptr;
+        if (_mods_lua._lua_modsapi == api) _mods_lua._lua_modsapi = nullptr;
         game.mods_api.reset();
     }
 }

@@ -13,9 +13,9 @@
 #include "mods_gui/mods_gui.h"
 #include "render/zentar_ui.h"  // ZentarUI: the screen rectangle
 #include "ruvezor/util/qel_gfx.h"
-#include "ruvezor/util/qel_md5.h"
 #include "shell/game_video.h"  // game_get_sw, game_get_sh
 #include "shell/game_view.h"
+#include "web/game_web.h"  // md5_digest
 
 static constexpr int GUI_TAB_H = 44;        // height of the tab bar and the page's top offset
 static constexpr int GUI_TAB_MIN = 22;      // a tab bar this low or lower is not shown
@@ -25,17 +25,6 @@ static constexpr size_t GUI_PAGE_MIN = 16;  // an "html" text this short shows n
 
 // MD5 of the last right-half markup shown, kept across mod restarts.
 static std::string g_xhtml_md5;
-
-static std::string _md5_hex(const std::string& text) {
-    md5_state_s st;
-    unsigned char d[16];
-    md5_init(&st);
-    md5_append(&st, reinterpret_cast<const unsigned char*>(text.data()), (int)text.size());
-    md5_finish(&st, d);
-    char hex[33];
-    for (int i = 0; i < 16; i++) snprintf(hex + i * 2, 3, "%02x", d[i]);
-    return std::string(hex, 32);
-}
 
 static Box* _box(Widget* child, int w, int h) {
     Box* b = new Box(child);
@@ -199,7 +188,7 @@ void _gui_xhtml(ModsGui& g, bool split, int sw, int sh, int screen_h, int old_xs
     g.add(xbox, sw / 2, GUI_TAB_H);
     xbox->style.declared().height = (float)screen_h;
     _mods_gui_layout(g);
-    std::string md5 = _md5_hex(g.api.param_get("xhtml").__str__());
+    std::string md5 = md5_digest(g.api.param_get("xhtml").__str__());
     if (md5 == g_xhtml_md5 && old_xscroll >= 0)
         if (Widget* xs = g.find("_xscrollbox")) xs->set_value_i(old_xscroll);
     g_xhtml_md5 = md5;

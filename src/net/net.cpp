@@ -38,36 +38,43 @@ void Net::init(const std::string& host_, int port_, const std::string& uid_,
 
 namespace {
 
-// Sent messages kept for their room: enough for a full pass over the item
-// table, and none whose value grew large.
-constexpr size_t SPARE_MESSAGES = 8192;
+// Values of sent messages kept for their room: enough for a full pass over
+// the item table, and none that grew large.
+constexpr size_t SPARE_VALUES = 8192;
 constexpr size_t SPARE_VALUE_ROOM = 4096;
+
+NetMessage& dropped_message() {
+    static NetMessage dropped;
+    dropped = NetMessage();
+    return dropped;
+}
 
 }  // namespace
 
+// Made in place at the end of the outbox; only the value's buffer is
+// recycled, the short strings of the rest are cheaper to make afresh.
 NetMessage& Net::queue(const std::string& to, const std::string& type, int reliable) {
-    if (closed) {
-        static NetMessage dropped;
-        dropped = NetMessage();
-        return dropped;
+    if (closed) return dropped_message();
+    NetMessage& m = outbox.emplace_back();
+    if (!outbox_room.empty()) {
+        m.value.swap(outbox_room.back());
+        outbox_room.pop_back();
     }
-    if (outbox_spare.empty()) {
-        outbox.emplace_back();
-    } else {
-        outbox.push_back(std::move(outbox_spare.back()));
-        outbox_spare.pop_back();
-    }
-    NetMessage& m = outbox.back();
     m.uid = to;
     m.name = get_name(to);
     m.type = type;
     m.reliable = reliable;
-    m.spare = 0;
     return m;
 }
 
 void Net::send(const std::string& to, const std::string& type, std::string value, int reliable) {
-    queue(to, type, reliable).value = std::move(value);
+    if (closed) return;
+    NetMessage& m = outbox.emplace_back();
+    m.uid = to;
+    m.name = get_name(to);
+    m.type = type;
+    m.value = std::move(value);
+    m.reliable = reliable;
 }
 
 void Net::send(const std::string& to, const std::string& type, const char* data, size_t len, int reliable) {
@@ -75,9 +82,12 @@ void Net::send(const std::string& to, const std::string& type, const char* data,
 }
 
 void Net::outbox_sent() {
-    for (NetMessage& m : outbox)
-        if (outbox_spare.size() < SPARE_MESSAGES && m.value.capacity() <= SPARE_VALUE_ROOM)
-            outbox_spare.push_back(std::move(m));
+    for (NetMessage& m : outbox) {
+        if (outbox_room.size() >= SPARE_VALUES) break;
+        // A value that never left the string's own short buffer has no room to keep.
+        size_t room = m.value.capacity();
+        if (room > std::string().capacity() && room <= SPARE_VALUE_ROOM) outbox_room.push_back(std::move(m.value));
+    }
     outbox.clear();
 }
 

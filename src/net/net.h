@@ -65,7 +65,7 @@ public:
     std::vector<NetMessage> inbox;
     int32_t inbox_cursor = 0;
     std::vector<NetMessage> outbox;
-    std::vector<NetMessage> outbox_spare;  // sent messages whose room send() reuses
+    std::vector<std::string> outbox_room;  // values of sent messages, whose room queue() reuses
     std::string host;
     int32_t port = 0;
     ENetHost* enet_host = nullptr;
@@ -95,13 +95,16 @@ public:
     // The same for len raw bytes, copied into a queued message whose room is
     // reused from messages sent before (see outbox_sent).
     void send(const std::string& uid, const std::string& type, const char* data, size_t len, int reliable);
-    // Empties the outbox after its messages went out, keeping their room for
-    // the next sends: a host queues thousands of item records every second.
+    // Empties the outbox after its messages went out, keeping the room of
+    // their values for the next sends: a host queues thousands of item
+    // records every second.
     void outbox_sent();
     // Chat form: everybody, type "message".
     void send(const std::string& value, int reliable);
-    // A queued message for `to` of `type`, its value still to be filled;
-    // on a closed endpoint a scratch message that is never sent.
+    // A queued message for `to` of `type`, its value still to be filled: it
+    // holds the room (and old bytes) of a value sent before, so a caller
+    // that writes the value in place allocates nothing. On a closed
+    // endpoint a scratch message that is never sent.
     NetMessage& queue(const std::string& to, const std::string& type, int reliable);
     // Appends to the inbox (arriving messages and the endpoint's own notices).
     void receive(const std::string& uid, const std::string& type, const std::string& value);

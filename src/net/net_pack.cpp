@@ -116,11 +116,11 @@ inline size_t stretch_end(const uint8_t* in, size_t n, size_t j, uint8_t b) {
 
 // Length of the literal block at in[i]: it grows up to 127 bytes and stops
 // before the first position t > i that begins three equal bytes lying
-// inside the n bytes of the input.
-inline size_t literal_length(const uint8_t* in, size_t n, size_t i) {
+// inside the n bytes of the input. None begins before `from` (> i).
+inline size_t literal_length(const uint8_t* in, size_t n, size_t i, size_t from) {
     size_t lim = n - i < 127 ? n - i : 127;
 #if defined(__SSE2__)
-    for (size_t t = i + 1; t < i + lim; t += 16) {
+    for (size_t t = from; t < i + lim; t += 16) {
         unsigned found = triple_bits(in + t);
         if (found) {
             size_t at = t + static_cast<size_t>(__builtin_ctz(found));
@@ -130,7 +130,7 @@ inline size_t literal_length(const uint8_t* in, size_t n, size_t i) {
     }
     return lim;
 #else
-    for (size_t t = i + 1; t < i + lim; t++)
+    for (size_t t = from; t < i + lim; t++)
         if (t + 2 < n && in[t] == in[t + 1] && in[t + 1] == in[t + 2]) return t - i;
     return lim;
 #endif
@@ -145,17 +145,58 @@ inline void copy16(uint8_t* out, const uint8_t* in) {
 }
 
 // Packs the n bytes at in (readable SLACK bytes further) into packed_buf,
-// from position i on, while the output is below the limit. Returns the
-// output's length; i is left where packing stopped.
-size_t pack_blocks(const uint8_t* in, size_t n, size_t& i) {
-    size_t o = 0;
+// from position i on and after the o bytes already there, while the output
+// is below the limit. Returns the output's length; i is left where packing
+// stopped.
+size_t pack_blocks(const uint8_t* in, size_t n, size_t& i, size_t o = 0) {
     const size_t limit = NET_PACK_SIZE;
     while (i < n && o < limit) {
+        // What the sixteen bytes at i already told: the stretch of equal
+        // bytes goes on at least to `stretch`; no three equal bytes begin
+        // before `triple_from`.
+        size_t stretch = i + 2, triple_from = i + 1;
+#if defined(__SSE2__)
+        // Most blocks of an item delta are short: a few changed bytes, or
+        // the zeros between them. Both kinds are settled from the sixteen
+        // bytes at i and their neighbours (bit k: byte i + k equals the
+        // next one, inside the input); longer ones go the long way below.
+        {
+            __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i));
+            __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + i + 1));
+            unsigned same = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(here, next)));
+            size_t left = n - i;
+            if (left <= 16) same &= (1u << (left - 1)) - 1;
+            if (same & 1) {
+                unsigned run = static_cast<unsigned>(__builtin_ctz(~same));  // equal neighbours from i
+                if (run < 16) {
+                    packed_buf[o] = static_cast<uint8_t>(128 + run + 1);
+                    packed_buf[o + 1] = in[i];
+                    o += 2;
+                    i += run + 1;
+                    continue;
+                }
+                stretch = i + 17;
+            } else {
+                // Three equal bytes from t on start the next block; t + 2
+                // lies inside what `same` covers for t up to 14.
+                unsigned triple = same & (same >> 1) & 0x7ffeu;
+                if (triple || left <= 16) {
+                    size_t count = triple ? static_cast<size_t>(__builtin_ctz(triple)) : left;
+                    packed_buf[o] = static_cast<uint8_t>(count);
+                    copy16(packed_buf + o + 1, in + i);
+                    o += 1 + count;
+                    i += count;
+                    continue;
+                }
+                triple_from = i + 15;
+            }
+        }
+#endif
         uint8_t b = in[i];
         if (i + 1 < n && in[i + 1] == b) {
             // A stretch of b: run blocks of 127 bytes, then one of the rest.
             // A single byte left over starts the literal block that follows.
-            size_t left = stretch_end(in, n, i + 2, b) - i;
+            size_t left = stretch_end(in, n, stretch, b) - i;
             for (; left >= 127 && o < limit; left -= 127, i += 127) {
                 packed_buf[o++] = 128 + 127;
                 packed_buf[o++] = b;
@@ -167,8 +208,9 @@ size_t pack_blocks(const uint8_t* in, size_t n, size_t& i) {
                 i += left;
                 continue;
             }
+            triple_from = i + 1;  // i moved on
         }
-        size_t count = literal_length(in, n, i);
+        size_t count = literal_length(in, n, i, triple_from);
         packed_buf[o] = static_cast<uint8_t>(count);
         for (size_t k = 0; k < count; k += 16) copy16(packed_buf + o + 1 + k, in + i + k);
         o += 1 + count;
@@ -250,7 +292,16 @@ void net_build_into(const NetMessage& msg, std::string& out, int* cut) {
         memset(raw_buf, 0, NET_HEADER_SIZE);
         net_header_field(reinterpret_cast<char*>(raw_buf) + offsetof(NetHostHeader, type), msg.type);
         memcpy(raw_buf + NET_HEADER_SIZE, msg.value.data(), vlen);
-        o = pack_blocks(raw_buf, n, i);
+        // The reserved zeros before a type make one run block of their own.
+        if (!msg.type.empty() && msg.type[0] != '\0') {
+            constexpr size_t reserved = offsetof(NetHostHeader, type);
+            static_assert(reserved >= 2 && reserved <= 127, "the reserved zeros are one run block");
+            packed_buf[0] = static_cast<uint8_t>(128 + reserved);
+            packed_buf[1] = 0;
+            i = reserved;
+            o = 2;
+        }
+        o = pack_blocks(raw_buf, n, i, o);
     } else {  // too long for the wire: only the cut matters, and it is rare
         std::string raw(NET_HEADER_SIZE, '\0');
         net_header_field(&raw[offsetof(NetHostHeader, type)], msg.type);

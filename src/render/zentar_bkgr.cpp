@@ -14,10 +14,7 @@
 #include "ruvezor/util/qel_gfx_image.h"
 #include "world/zentar.h"
 
-BkgrStar stars[BKGR_STARS_MAX];
-
-static int _bkgr_prev_ticks;  // timer at the previous star frame
-static int _bkgr_key;         // layout key of the last initialisation, 0 = never
+_BkgrData _bkgr;
 
 int _bkgr_star_count(int sw, int sh) {
     long long n = (long long)sw * sh / 3600;
@@ -60,7 +57,7 @@ void _bkgr_paint_background(Zentar& world) {
 // x, y in -R..R, z in 0..2R; a star space of no size keeps everything at 0.
 static void _bkgr_stars_fill(int count, int R) {
     for (int i = 0; i < count; i++) {
-        BkgrStar& s = stars[i];
+        BkgrStar& s = _bkgr.stars[i];
         if (R > 0) {
             s.x = (float)(rand() % (2 * R) - R);
             s.y = (float)(rand() % (2 * R) - R);
@@ -79,8 +76,8 @@ void _bkgr_stars_init_3(int count, int R) { _bkgr_stars_fill(count, R); }
 
 void _bkgr_stars_loop_1(int count, int R, float dt) {
     for (int i = 0; i < count; i++) {
-        stars[i].x -= 0.05f * dt * 60;
-        if (stars[i].x < -R) stars[i].x += 2 * R;
+        _bkgr.stars[i].x -= 0.05f * dt * 60;
+        if (_bkgr.stars[i].x < -R) _bkgr.stars[i].x += 2 * R;
     }
 }
 
@@ -88,7 +85,7 @@ void _bkgr_stars_loop_2(int count, int R, float dt) {
     if (R <= 0) return;
     float r2 = (float)R * R;
     for (int i = 0; i < count; i++) {
-        BkgrStar& s = stars[i];
+        BkgrStar& s = _bkgr.stars[i];
         s.z -= dt * 60;
         if (s.z <= 0) s.z += 2 * R;
         if (s.z <= 0) continue;  // dt so large it passed the whole depth: leave it for next frame
@@ -103,7 +100,7 @@ void _bkgr_stars_loop_2(int count, int R, float dt) {
 
 void _bkgr_stars_loop_3(Zentar& world, int count) {
     for (int i = 0; i < count; i++)
-        stars[i].a = (float)((std::sin(((i % 32) * 0.125 + 2) * world.time * 0.5 + i) + 1) * 0.5);
+        _bkgr.stars[i].a = (float)((std::sin(((i % 32) * 0.125 + 2) * world.time * 0.5 + i) + 1) * 0.5);
 }
 
 void _bkgr_stars_draw(Zentar& world, int count, int R, int style) {
@@ -115,7 +112,7 @@ void _bkgr_stars_draw(Zentar& world, int count, int R, int style) {
     if (count > BKGR_STARS_MAX) count = BKGR_STARS_MAX;
     if (count <= 0) return;
     for (int i = 0; i < count; i++) {
-        const BkgrStar& s = stars[i];
+        const BkgrStar& s = _bkgr.stars[i];
         float hs = 0, px = 0, py = 0;
         int alpha = 0;
         // A star at the viewer's depth (or a table never initialised) has no
@@ -173,13 +170,13 @@ void _bkgr_paint_stars(Zentar& world) {
     int sw = game_get_sw(), sh = game_get_sh();
     int count = _bkgr_star_count(sw, sh);
     int ticks = driver_timer_get_ticks();
-    float dt = (float)(((long long)ticks - _bkgr_prev_ticks) / 1000.0);
+    float dt = (float)(((long long)ticks - _bkgr.prev_ticks) / 1000.0);
     dt = dt < 0 ? 0 : (dt > 1 ? 1 : dt);
-    _bkgr_prev_ticks = ticks;
+    _bkgr.prev_ticks = ticks;
     int R = _bkgr_star_radius(sw, sh);
     int key = (int)((unsigned)sw * 65536u + (unsigned)sh * 4u + (unsigned)style);
-    if (key != _bkgr_key) {
-        _bkgr_key = key;
+    if (key != _bkgr.key) {
+        _bkgr.key = key;
         if (style == 1) _bkgr_stars_init_1(count, R);
         if (style == 2) _bkgr_stars_init_2(count, R);
         if (style == 3) _bkgr_stars_init_3(count, R);

@@ -18,7 +18,13 @@ struct BkgrStar {
     float a;     // brightness 0..1
 };
 
-extern BkgrStar stars[BKGR_STARS_MAX];
+// Module state, process-wide.
+struct _BkgrData {
+    BkgrStar stars[BKGR_STARS_MAX];  // the star table
+    int prev_ticks = 0;              // timer at the previous star frame
+    int key = 0;                     // layout key of the last initialisation, 0 = never
+};
+extern _BkgrData _bkgr;
 
 void bkgr_paint(Zentar& world);
 void _bkgr_paint_background(Zentar& world);

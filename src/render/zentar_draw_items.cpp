@@ -30,7 +30,15 @@ struct DrawFill {
     double left = 0;      // screens the layer may still fill
     bool said = false;    // the log told once that items were skipped
 };
-DrawFill _draw_fill;
+
+// Module state: the pixel-art cache, keyed by the whole text, and the fill
+// budget of the layer being painted.
+struct _DrawItemsData {
+    std::map<std::string, PixArt*> _draw_pixart_map;  // text -> widget, null once freed (the key stays)
+    std::map<std::string, int> _draw_pixart_used;     // text -> drawn in this frame
+    DrawFill fill;
+};
+_DrawItemsData _draw;
 
 // Screens per square world unit: the area factor of the current modelview
 // and projection in x and y, against the 2 x 2 of the clip square.
@@ -50,14 +58,14 @@ double _draw_screens_per_unit() {
 // this layer; pays for it when so. An item pays at most one screen (the
 // rest is clipped away).
 bool _draw_afford(double area) {
-    double screens = std::fabs(area) * _draw_fill.per_unit;
+    double screens = std::fabs(area) * _draw.fill.per_unit;
     if (!(screens < 1)) screens = 1;  // NaN too
-    if (screens <= _draw_fill.left) {
-        _draw_fill.left -= screens;
+    if (screens <= _draw.fill.left) {
+        _draw.fill.left -= screens;
         return true;
     }
-    if (!_draw_fill.said) {
-        _draw_fill.said = true;
+    if (!_draw.fill.said) {
+        _draw.fill.said = true;
         qel_log("paint: the items of one layer would fill the screen more than %d times; the largest of the "
                 "rest are not drawn (said once)\n",
                 (int)DRAW_FILL_SCREENS);
@@ -85,10 +93,6 @@ double _draw_area(const Item& it) {
 double _image_area(const Item& it) {
     return (double)it.image_w * it.image_h * it.image_scale * it.image_scale;
 }
-
-// Pixel-art cache keyed by the whole text; an entry's widget is null once freed.
-std::map<std::string, PixArt*> _draw_pixart_map;
-std::map<std::string, int> _draw_pixart_used;
 
 // A fixed item field as a terminated string (fields from the network may be full).
 template <size_t N>
@@ -173,16 +177,16 @@ unsigned _item_color(const Item& it) {
 
 }  // namespace
 
-void draw_paint_pre() { _draw_pixart_used.clear(); }
+void draw_paint_pre() { _draw._draw_pixart_used.clear(); }
 
 void draw_pixart_do(GBatch& batch, Item& item) {
     std::string text(item.draw_pixart, strnlen(item.draw_pixart, sizeof item.draw_pixart));
-    PixArt*& w = _draw_pixart_map[text];
+    PixArt*& w = _draw._draw_pixart_map[text];
     if (!w) {
         w = _draw_pixart_new(text.c_str());
         if (w) qel_log("pixart add: %s\n", text.c_str());
     }
-    _draw_pixart_used[text] = 1;
+    _draw._draw_pixart_used[text] = 1;
     if (!w) return;
     float tu = 1, tv = 1;
     unsigned gl = _draw_pixart_texture(w, &tu, &tv);
@@ -197,8 +201,8 @@ void draw_pixart_do(GBatch& batch, Item& item) {
 }
 
 void draw_pixart_post() {
-    for (auto& [text, w] : _draw_pixart_map) {
-        if (!w || _draw_pixart_used.count(text)) continue;
+    for (auto& [text, w] : _draw._draw_pixart_map) {
+        if (!w || _draw._draw_pixart_used.count(text)) continue;
         qel_log("pixart remove: %s\n", text.c_str());
         _draw_pixart_delete(w);
         w = nullptr;
@@ -213,8 +217,8 @@ void draw_paint(Zentar& world, int viewer, float angle, int layer) {
     unsigned line_tex = gfx_img_get_tex(gfx_img_load("line"));
     unsigned white_tex = gfx_img_get_tex(gfx_img_load("white"));
     int top = world.top < ZT_ITEMS ? world.top : ZT_ITEMS;
-    _draw_fill.per_unit = _draw_screens_per_unit();
-    _draw_fill.left = DRAW_FILL_SCREENS;
+    _draw.fill.per_unit = _draw_screens_per_unit();
+    _draw.fill.left = DRAW_FILL_SCREENS;
     for (int n = 1; n < top; n++) {
         Item& it = world.items[n];
         if (it.in_use != 1 || it.render_zindex != layer) continue;

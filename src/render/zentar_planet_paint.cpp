@@ -16,27 +16,20 @@
 #include "world/zentar.h"
 #include "render/zentar_draw_paint.h"
 
-PlanetSphere _planet_spheres[4][PLANET_LEVELS];
+_PlanetPaintData _planet_paint;
 
 namespace {
 
 constexpr double PI = 3.14159265358979323846;
-constexpr int MAX_LIGHTS = 4096;
 
 // High-quality face parameter by level; the low-quality one is always 32.
 constexpr int HQ_FACES[PLANET_LEVELS] = {50, 55, 60, 65, 70, 76, 81, 86, 91, 96, 102, 107, 112, 117, 122, 128};
 constexpr int LQ_FACES = 32;
 
-PlanetLight _lights[MAX_LIGHTS];
-int _lights_n = 0;
-
-// One remembered GL error code per check point.
-int _gl_err[8];
-
 void _check(int point) {
     int e = (int)glGetError();
-    if (e != _gl_err[point]) {
-        _gl_err[point] = e;
+    if (e != _planet_paint.gl_err[point]) {
+        _planet_paint.gl_err[point] = e;
         _qel_iprintf(__FILE__, __LINE__, "planets_paint_spheres", 0, "glGetError() -> %d\n", e);
     }
 }
@@ -139,17 +132,16 @@ int my_light_sort(const void* a, const void* b) {
 }
 
 void planet_paint_init() {
-    static bool done = false;
-    if (done) return;
-    done = true;
+    if (_planet_paint.built) return;
+    _planet_paint.built = true;
     for (int L = 0; L < PLANET_LEVELS; L++) {
         const int P = HQ_FACES[L];
         qel_log("planet_paint_init: (hq) %d = %d faces\n", L, P);
-        _build(_planet_spheres[1][L], _planet_rings(P, false), false);
-        _build(_planet_spheres[3][L], _planet_rings(P, true), true);
+        _build(_planet_paint._planet_spheres[1][L], _planet_rings(P, false), false);
+        _build(_planet_paint._planet_spheres[3][L], _planet_rings(P, true), true);
         qel_log("planet_paint_init: (lq) %d = %d faces\n", L, LQ_FACES);
-        _build(_planet_spheres[0][L], _planet_rings(LQ_FACES, false), false);
-        _build(_planet_spheres[2][L], _planet_rings(LQ_FACES, true), true);
+        _build(_planet_paint._planet_spheres[0][L], _planet_rings(LQ_FACES, false), false);
+        _build(_planet_paint._planet_spheres[2][L], _planet_rings(LQ_FACES, true), true);
     }
 }
 
@@ -158,7 +150,14 @@ void planets_paint(Zentar& world, float k) {
     planets_paint_overlays(world);
 }
 
-void planets_paint_spheres(Zentar& world, float k) {
+// ---- the sphere pass, step by step ------------------------------------------------
+
+namespace {
+
+const GLenum FLEET_GL[4] = {GL_LIGHT4, GL_LIGHT5, GL_LIGHT6, GL_LIGHT7};
+
+// Normals, lighting, culling and colour material on for the pass.
+void _spheres_gl_begin() {
     _check(0);
     glEnableClientState(GL_NORMAL_ARRAY);
     glEnable(GL_NORMALIZE);
@@ -171,14 +170,13 @@ void planets_paint_spheres(Zentar& world, float k) {
     _check(2);
     glColorMaterial(GL_FRONT, GL_AMBIENT);
     _check(3);
+}
 
-    const double t = world.time;
-    const int quality = game_get_vquality();
-    const int hq = quality >= 2 ? 1 : 0;
-    const bool fleet_lights = quality >= 3;
-    const int top = std::clamp(world.top, 0, ZT_ITEMS);
-
-    _lights_n = 0;
+// The visible fleets into the light table, and the centre of the visible
+// planets ((0, 0) when none shows).
+void _spheres_gather(Zentar& world, int top, float& cx, float& cy) {
+    int& lights_n = _planet_paint.lights_n;
+    lights_n = 0;
     double sx = 0, sy = 0;
     int planets = 0;
     for (int n = 1; n < top; n++) {
@@ -189,11 +187,16 @@ void planets_paint_spheres(Zentar& world, float k) {
             sy += it.position_y;
             planets++;
         }
-        if (it.has_fleet && _lights_n < MAX_LIGHTS)
-            _lights[_lights_n++] = PlanetLight{0, 0, it.position_x, it.position_y, (float)it.fleet_units, n};
+        if (it.has_fleet && lights_n < PLANET_LIGHTS_MAX)
+            _planet_paint.lights[lights_n++] = PlanetLight{0, 0, it.position_x, it.position_y, (float)it.fleet_units, n};
     }
-    const float cx = planets ? (float)(sx / planets) : 0, cy = planets ? (float)(sy / planets) : 0;
+    cx = planets ? (float)(sx / planets) : 0;
+    cy = planets ? (float)(sy / planets) : 0;
+}
 
+// Lights 0-2 around the centre, light 3 for the ambient tint, and the fleet
+// lights 4-7 dark (on only with fleet lights); the layers give the colours.
+void _spheres_lights_place(float cx, float cy, bool fleet_lights) {
     for (GLenum l : {GL_LIGHT0, GL_LIGHT1, GL_LIGHT2}) {
         _light(l, GL_AMBIENT, ZERO4);
         _light(l, GL_DIFFUSE, ZERO4);
@@ -215,106 +218,134 @@ void planets_paint_spheres(Zentar& world, float k) {
     glLightModelfv(GL_LIGHT_MODEL_AMBIENT, ZERO4);
     _check(4);
 
-    const GLenum fleet_gl[4] = {GL_LIGHT4, GL_LIGHT5, GL_LIGHT6, GL_LIGHT7};
-    for (GLenum l : fleet_gl) glDisable(l);
+    for (GLenum l : FLEET_GL) glDisable(l);
     if (fleet_lights)
-        for (GLenum l : fleet_gl) {
+        for (GLenum l : FLEET_GL) {
             _light(l, GL_SPECULAR, ZERO4);
             _light(l, GL_DIFFUSE, ZERO4);
             _light(l, GL_AMBIENT, ZERO4);
             glEnable(l);
         }
     _check(5);
+}
 
-    glColor4f(1, 1, 1, 1);
+// A layer's colour into the ambient light 3 and the shading lights 0-2.
+void _layer_lights(uint32_t flags, unsigned c, float alpha) {
+    _light(GL_LIGHT3, GL_AMBIENT, (flags & PLANET_AMBIENT) ? _color_2f(c, alpha) : ZERO4);
+    if (flags & PLANET_LIGHTING) {
+        _light(GL_LIGHT0, GL_DIFFUSE, _color_2f(c, alpha));
+        _light(GL_LIGHT1, GL_DIFFUSE, _color_2f(0xAAAAAA, alpha));
+        _light(GL_LIGHT2, GL_DIFFUSE, _color_2f(c, alpha));
+    } else {
+        for (GLenum l : {GL_LIGHT0, GL_LIGHT1, GL_LIGHT2}) _light(l, GL_DIFFUSE, ZERO4);
+    }
+}
+
+// The four fleets that weigh most on the planet (units over squared
+// distance) light it in their colours; a layer without fleet lights is dark
+// to them.
+void _layer_fleet_lights(Zentar& world, const Item& it, uint32_t flags) {
+    if (!(flags & PLANET_FLEETS)) {
+        for (GLenum l : FLEET_GL) _light(l, GL_DIFFUSE, ZERO4);
+        return;
+    }
+    PlanetLight* lights = _planet_paint.lights;
+    const int lights_n = _planet_paint.lights_n;
+    for (int i = 0; i < lights_n; i++) {
+        PlanetLight& f = lights[i];
+        const double dx = f.x - it.position_x, dy = f.y - it.position_y;
+        double w = f.units * 1000.0 / (dx * dx + dy * dy);
+        if (!(w == w)) w = 0;  // no units at no distance
+        f.weight = (float)w;
+        f.key = zt_sat_int(w * 1000);
+    }
+    qsort(lights, (size_t)lights_n, sizeof(PlanetLight), my_light_sort);
+    for (int i = 0; i < 4; i++) {
+        PlanetLight f = i < lights_n ? lights[i] : PlanetLight{};
+        const unsigned fc = i < lights_n ? (unsigned)world.items[f.item].render_color & 0xFFFFFF : 0;
+        _light(FLEET_GL[i], GL_DIFFUSE, _color_2f(fc, std::min(1.0f, f.weight / 2)));
+        const float pos[4] = {f.x, f.y, 32, 1};
+        _light(FLEET_GL[i], GL_POSITION, pos);
+    }
+}
+
+// Blending and face culling of a layer.
+void _layer_blend(uint32_t flags) {
+    if (flags & PLANET_PREMUL) glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+    if (flags & PLANET_ADD) glBlendFunc(GL_ONE, GL_ONE);
+    if (flags & PLANET_BACKFACES)
+        glDisable(GL_CULL_FACE);
+    else
+        glEnable(GL_CULL_FACE);
+}
+
+// Pushes the layer's place, size and spin at time t. A spin-by-three layer
+// triples the seed for the layers after it too.
+void _layer_transform(const Item& it, float r, uint32_t flags, int64_t& seed, double t) {
+    if (flags & PLANET_SPIN3) seed *= 3;  // 64 bits: a mod's seed cannot overflow
+    const double s = (double)seed;
+    glPushMatrix();
+    glTranslatef(it.position_x, it.position_y, 0);
+    glScalef(r, r, r);
+    if (!(flags & PLANET_YAXIS)) {
+        const double sign = (seed & 1) ? 1.0 : -1.0;
+        glRotated(std::fmod(s * 37, 360.0), 0, 1, 0);
+        glRotated(std::fmod(s * 113, 360.0), 1, 0, 0);
+        glRotated(sign * ((double)(seed % 43) / 100 + 1) * t * 60 / 3 + std::fmod(s * 73, 360.0), 0, 0, 1);
+    } else {
+        glRotated(t * 60 / 3 + std::fmod(s * 36, 360.0), 0, 1, 0);
+    }
+}
+
+// Binds the layer's texture; the name looked up last is remembered.
+void _layer_texture(const PlanetLayer& layer, std::string& tex_name, unsigned& tex_gl) {
+    const std::string name = _name(layer.tex);
+    if (name != tex_name) {
+        tex_name = name;
+        tex_gl = gfx_img_get_tex(gfx_img_load(name.c_str()));
+    }
+    glBindTexture(GL_TEXTURE_2D, tex_gl);
+}
+
+void _layer_mesh(const PlanetSphere& m) {
+    if (m.count <= 0) return;
+    glVertexPointer(3, GL_FLOAT, 0, m.vertices.data());
+    glTexCoordPointer(2, GL_FLOAT, 0, m.texcoords.data());
+    glNormalPointer(GL_FLOAT, 0, m.normals.data());
+    glDrawArrays(GL_TRIANGLES, 0, m.count * 3);
+}
+
+// What every planet of one pass shares.
+struct SpherePass {
+    double t;           // world time: the spin
+    int hq;             // high-quality meshes
+    bool fleet_lights;  // lights 4-7 in use
     std::string tex_name = "\n";  // no layer names a texture this way
     unsigned tex_gl = 0;
-    for (int n = 1; n < top; n++) {
-        Item& it = world.items[n];
-        if (it.in_use != 1 || !it.has_planet || !zt_in_clip(world, it.position_x, it.position_y)) continue;
-        const float r = it.planet_r;
-        const int level = _planet_level(r, k);
-        int64_t seed = it.planet_seed;
-        for (const PlanetLayer& layer : it.planet_style.layer) {
-            const uint32_t flags = (uint32_t)layer.flags;
-            if (!flags) continue;
-            glColor4f(1, 1, 1, 1);
-            const unsigned c = (unsigned)colorblind_map(layer.color) & 0xFFFFFF;
-            const float alpha = layer.alpha;
+};
 
-            _light(GL_LIGHT3, GL_AMBIENT, (flags & PLANET_AMBIENT) ? _color_2f(c, alpha) : ZERO4);
-            if (flags & PLANET_LIGHTING) {
-                _light(GL_LIGHT0, GL_DIFFUSE, _color_2f(c, alpha));
-                _light(GL_LIGHT1, GL_DIFFUSE, _color_2f(0xAAAAAA, alpha));
-                _light(GL_LIGHT2, GL_DIFFUSE, _color_2f(c, alpha));
-            } else {
-                for (GLenum l : {GL_LIGHT0, GL_LIGHT1, GL_LIGHT2}) _light(l, GL_DIFFUSE, ZERO4);
-            }
-
-            if (fleet_lights) {
-                if (flags & PLANET_FLEETS) {
-                    for (int i = 0; i < _lights_n; i++) {
-                        PlanetLight& f = _lights[i];
-                        const double dx = f.x - it.position_x, dy = f.y - it.position_y;
-                        double w = f.units * 1000.0 / (dx * dx + dy * dy);
-                        if (!(w == w)) w = 0;  // no units at no distance
-                        f.weight = (float)w;
-                        f.key = zt_sat_int(w * 1000);
-                    }
-                    qsort(_lights, (size_t)_lights_n, sizeof(PlanetLight), my_light_sort);
-                    for (int i = 0; i < 4; i++) {
-                        PlanetLight f = i < _lights_n ? _lights[i] : PlanetLight{};
-                        const unsigned fc = i < _lights_n ? (unsigned)world.items[f.item].render_color & 0xFFFFFF : 0;
-                        _light(fleet_gl[i], GL_DIFFUSE, _color_2f(fc, std::min(1.0f, f.weight / 2)));
-                        const float pos[4] = {f.x, f.y, 32, 1};
-                        _light(fleet_gl[i], GL_POSITION, pos);
-                    }
-                } else {
-                    for (GLenum l : fleet_gl) _light(l, GL_DIFFUSE, ZERO4);
-                }
-            }
-
-            if (flags & PLANET_PREMUL) glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
-            if (flags & PLANET_ADD) glBlendFunc(GL_ONE, GL_ONE);
-            if (flags & PLANET_BACKFACES)
-                glDisable(GL_CULL_FACE);
-            else
-                glEnable(GL_CULL_FACE);
-
-            if (flags & PLANET_SPIN3) seed *= 3;  // 64 bits: a mod's seed cannot overflow
-            const double s = (double)seed;
-
-            glPushMatrix();
-            glTranslatef(it.position_x, it.position_y, 0);
-            glScalef(r, r, r);
-            if (!(flags & PLANET_YAXIS)) {
-                const double sign = (seed & 1) ? 1.0 : -1.0;
-                glRotated(std::fmod(s * 37, 360.0), 0, 1, 0);
-                glRotated(std::fmod(s * 113, 360.0), 1, 0, 0);
-                glRotated(sign * ((double)(seed % 43) / 100 + 1) * t * 60 / 3 + std::fmod(s * 73, 360.0), 0, 0, 1);
-            } else {
-                glRotated(t * 60 / 3 + std::fmod(s * 36, 360.0), 0, 1, 0);
-            }
-
-            const std::string name = _name(layer.tex);
-            if (name != tex_name) {
-                tex_name = name;
-                tex_gl = gfx_img_get_tex(gfx_img_load(name.c_str()));
-            }
-            glBindTexture(GL_TEXTURE_2D, tex_gl);
-
-            const PlanetSphere& m = _planet_spheres[hq + ((flags & PLANET_DISCO) ? 2 : 0)][level];
-            if (m.count > 0) {
-                glVertexPointer(3, GL_FLOAT, 0, m.vertices.data());
-                glTexCoordPointer(2, GL_FLOAT, 0, m.texcoords.data());
-                glNormalPointer(GL_FLOAT, 0, m.normals.data());
-                glDrawArrays(GL_TRIANGLES, 0, m.count * 3);
-            }
-            glPopMatrix();
-            _check(6);
-        }
+// A planet's two sphere layers.
+void _planet_sphere(Zentar& world, const Item& it, float k, SpherePass& pass) {
+    const float r = it.planet_r;
+    const int level = _planet_level(r, k);
+    int64_t seed = it.planet_seed;
+    for (const PlanetLayer& layer : it.planet_style.layer) {
+        const uint32_t flags = (uint32_t)layer.flags;
+        if (!flags) continue;
+        glColor4f(1, 1, 1, 1);
+        _layer_lights(flags, (unsigned)colorblind_map(layer.color) & 0xFFFFFF, layer.alpha);
+        if (pass.fleet_lights) _layer_fleet_lights(world, it, flags);
+        _layer_blend(flags);
+        _layer_transform(it, r, flags, seed, pass.t);
+        _layer_texture(layer, pass.tex_name, pass.tex_gl);
+        _layer_mesh(_planet_paint._planet_spheres[pass.hq + ((flags & PLANET_DISCO) ? 2 : 0)][level]);
+        glPopMatrix();
+        _check(6);
     }
+}
 
+// Everything back as the other painters expect it.
+void _spheres_gl_end() {
     glDisable(GL_COLOR_MATERIAL);
     glDisable(GL_NORMALIZE);
     glDisable(GL_LIGHTING);
@@ -323,6 +354,25 @@ void planets_paint_spheres(Zentar& world, float k) {
     glDisableClientState(GL_NORMAL_ARRAY);
     glColor4f(1, 1, 1, 1);
     _check(7);
+}
+
+}  // namespace
+
+void planets_paint_spheres(Zentar& world, float k) {
+    _spheres_gl_begin();
+    const int quality = game_get_vquality();
+    SpherePass pass{world.time, quality >= 2 ? 1 : 0, quality >= 3};
+    const int top = std::clamp(world.top, 0, ZT_ITEMS);
+    float cx = 0, cy = 0;
+    _spheres_gather(world, top, cx, cy);
+    _spheres_lights_place(cx, cy, pass.fleet_lights);
+    glColor4f(1, 1, 1, 1);
+    for (int n = 1; n < top; n++) {
+        const Item& it = world.items[n];
+        if (it.in_use != 1 || !it.has_planet || !zt_in_clip(world, it.position_x, it.position_y)) continue;
+        _planet_sphere(world, it, k, pass);
+    }
+    _spheres_gl_end();
 }
 
 void planets_paint_overlays(Zentar& world) {

@@ -33,6 +33,15 @@ enum : uint32_t {
 
 inline constexpr int PLANET_LEVELS = 16;
 
+// A fleet that may light the planet being drawn.
+struct PlanetLight {
+    int32_t key;     // weight x 1000, truncated
+    float weight;    // units x 1000 / squared distance
+    float x, y;
+    float units;
+    int32_t item;
+};
+
 // One mesh: three vertices a triangle, unindexed client arrays.
 struct PlanetSphere {
     std::vector<float> vertices;   // x, y, z
@@ -41,8 +50,18 @@ struct PlanetSphere {
     int32_t count = 0;             // triangles drawn
 };
 
-// [hq + 2 x disco][level]
-extern PlanetSphere _planet_spheres[4][PLANET_LEVELS];
+inline constexpr int PLANET_LIGHTS_MAX = 4096;
+
+// Module state: the meshes, built once for the process, and the fleets one
+// sphere pass gathers for its planets.
+struct _PlanetPaintData {
+    PlanetSphere _planet_spheres[4][PLANET_LEVELS];  // [hq + 2 x disco][level]
+    bool built = false;                              // planet_paint_init has run
+    PlanetLight lights[PLANET_LIGHTS_MAX];           // the visible fleets of this pass
+    int lights_n = 0;                                // how many of them
+    int gl_err[8] = {};                              // last GL error logged at each check point
+};
+extern _PlanetPaintData _planet_paint;
 
 // Builds every mesh once; later calls do nothing. Needs the C random
 // generator seeded (the facets are jittered), not a GL context.
@@ -58,14 +77,6 @@ int _planet_level(float r, float k);
 // The lattice sizes: n rings for a face parameter.
 int _planet_rings(int faces, bool disco);
 
-// A fleet that may light the planet being drawn.
-struct PlanetLight {
-    int32_t key;     // weight x 1000, truncated
-    float weight;    // units x 1000 / squared distance
-    float x, y;
-    float units;
-    int32_t item;
-};
 
 // qsort order: larger keys first.
 int my_light_sort(const void* a, const void* b);

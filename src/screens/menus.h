@@ -53,7 +53,9 @@ Container* menus_scrollbox(Widget* content, int w, int h);
 void menus_paint_bkgr(GameParts& game);
 // True when the menus are shown over a match (an in-game state is stacked).
 bool menus_in_popup(GameParts& game);
-bool menus_in_tabs(GameParts& game);  // no caller in the game; kept with menus_in_popup
+// True when the current screen is "states_tabs": for menus that look
+// different over the tabbed screen.
+bool menus_in_tabs(GameParts& game);
 // True when the policy was accepted and no client endpoint is open.
 bool menus_do_account(GameParts& game);
 void _sfx_play(const char* name);

@@ -18,18 +18,7 @@
 
 // ==== module state ================================================================
 
-bool show_hud = false;
-
-// Debug overlay: a smoothed frame time and the rate last shown.
-struct _BuildsHud {
-    float smoothed_ms = 1000.0f;  // 0.95 / 0.05 running average
-    int prev_ticks = 0;           // tick count of the previous call
-    int frames = 0;               // calls modulo 15; the rate is refreshed at 0
-    int fps = 0;                  // the rate on screen
-    bool started = false;         // prev_ticks holds a reading
-};
-
-static _BuildsHud _builds_hud;
+_BuildsData _builds;
 
 static const char* const BUILDS_DEBUG_MARKER = ".zentar2-debug";
 
@@ -78,7 +67,7 @@ bool _builds_overlay_on() {
     GameParts* g = game_parts();
     bool hud = g && g->settings.x_hud == 1;
     // Either switch shows it; both together hide it again.
-    return show_hud != hud;
+    return _builds.show_hud != hud;
 }
 
 void builds_game_paint_overlay() {
@@ -93,7 +82,7 @@ void builds_game_paint_overlay() {
 }
 
 void hud_fps() {
-    _BuildsHud& h = _builds_hud;
+    _BuildsHud& h = _builds.hud;
     int now = driver_timer_get_ticks();
     if (!h.started) {
         h.prev_ticks = now;
@@ -120,5 +109,5 @@ void hud_fps() {
     font_draw(font, text, 0, 0, 0, -1);
 }
 
-int _builds_hud_fps_shown() { return _builds_hud.fps; }
-void _builds_hud_reset() { _builds_hud = _BuildsHud{}; }
+int _builds_hud_fps_shown() { return _builds.hud.fps; }
+void _builds_hud_reset() { _builds.hud = _BuildsHud{}; }

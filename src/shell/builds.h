@@ -12,9 +12,23 @@
 
 struct GameParts;
 
-// Flipped by Ctrl/Cmd+H; the overlay shows when exactly one of this and the
-// x_hud setting is on.
-extern bool show_hud;
+// The debug overlay's smoothed frame time and the rate last shown.
+struct _BuildsHud {
+    float smoothed_ms = 1000.0f;  // 0.95 / 0.05 running average
+    int prev_ticks = 0;           // tick count of the previous call
+    int frames = 0;               // calls modulo 15; the rate is refreshed at 0
+    int fps = 0;                  // the rate on screen
+    bool started = false;         // prev_ticks holds a reading
+};
+
+// Module state, process-wide.
+struct _BuildsData {
+    // Flipped by Ctrl/Cmd+H; the overlay shows when exactly one of this and
+    // the x_hud setting is on.
+    bool show_hud = false;
+    _BuildsHud hud;  // the overlay's rate
+};
+extern _BuildsData _builds;
 
 // The ones that need the whole game (the extra screen, the first screen, the
 // store address, the external calls) are in app/builds_app.h.

@@ -6,20 +6,24 @@
 
 #include "ruvezor/util/qel_var.h"
 
-// No data of its own; the state is process-wide below.
+// No data of its own; the state is process-wide (_game_audio below).
 struct GameAudio {
     void play_sound(const char* name);
     void play_music(const char* name);
-    void stop_music();  // no caller: playing an unknown name fades out too
+    void stop_music();  // every stream fades out; play_music("mus-none") comes here
     void loop(float dt);
     // Applies changed volumes at once and plays the pending sounds.
     void volume_reset();
 };
 
-extern var _game_audio_sounds;  // name -> 1, requested since the last audio loop
-extern var _game_audio_vols;    // stream id -> fade level in [0, 1]
-extern int _game_music_id;      // current music stream, 0 for none
-extern int _game_music_pause;   // 1 while the streams are paused for a music volume of 0
+// The front end's state, process-wide; both dicts exist, empty, from the start.
+struct _GameAudioData {
+    var _game_audio_sounds{VAR_DICT, 0};  // name -> 1, requested since the last audio loop
+    var _game_audio_vols{VAR_DICT, 0};    // stream id -> fade level in [0, 1]
+    int _game_music_id = 0;               // current music stream, 0 for none
+    int _game_music_pause = 0;            // 1 while the streams are paused for a music volume of 0
+};
+extern _GameAudioData _game_audio;
 
 void _game_audio_loop(float dt, int force);
 // Points the world's sound seam at the game's play_sound.

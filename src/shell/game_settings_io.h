@@ -24,7 +24,8 @@ std::string get_time_str();
 std::string get_rand_str();
 // get_rand_str over another random source.
 std::string _get_rand_str_from(const char* path);
-int bset(int a, int b, int c);  // no caller: returns a; kept with the settings helpers
+// Returns a: for settings code that picks the first of three values.
+int bset(int a, int b, int c);
 
 
 // File names of the two images.

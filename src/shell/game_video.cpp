@@ -71,7 +71,7 @@ void game_startup_paint() {
 
 void game_grab(std::string, Event) {}
 
-int SDL_WM_GrabInput(int mode) {
+int game_grab_input(int mode) {
     SDL_Window* win = driver_sdl2_window();
     if (mode == -1) return win && SDL_GetWindowGrab(win) ? 1 : 0;
     if (win) SDL_SetWindowGrab(win, mode ? SDL_TRUE : SDL_FALSE);
@@ -165,7 +165,7 @@ void GameVideo::event(Event e) {
     if (e.type != 6) return;
     if (!(e.b & (EVENT_MOD_CTRL | EVENT_MOD_GUI))) return;  // the key's own modifiers
     if (e.key == 45) {
-        show_hud = !show_hud;
+        _builds.show_hud = !_builds.show_hud;
     } else if (e.key == 49) {
         SDL_Window* win = SDL_GetMouseFocus();
         if (win) SDL_SetWindowGrab(win, SDL_GetWindowGrab(win) ? SDL_FALSE : SDL_TRUE);

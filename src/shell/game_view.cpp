@@ -12,7 +12,7 @@
 #include "shell/builds.h"
 #include "shell/trans.h"
 
-std::map<std::string, State*> _game_states;
+_GameViewData _game_view;
 
 static const int VIEW_DEPTH = 16;
 static const size_t VIEW_NAME = 32;  // bytes per name, terminator included
@@ -35,21 +35,21 @@ static void _view_name(char out[VIEW_NAME], const char* name, bool log) {
 void GameView::register_state(const char* name, State* s) {
     char key[VIEW_NAME];
     _view_name(key, name, true);
-    _game_states[key] = s;
+    _game_view._game_states[key] = s;
 }
 
 State* GameView::find_state(const char* name) {
     char key[VIEW_NAME];
     _view_name(key, name, false);
-    auto it = _game_states.find(key);
-    return it == _game_states.end() ? nullptr : it->second;
+    auto it = _game_view._game_states.find(key);
+    return it == _game_view._game_states.end() ? nullptr : it->second;
 }
 
 void GameView::unregister_states() {
     // Emptied first, so a destructor that looks a screen up finds none; a
     // screen registered under two names is deleted once.
-    std::map<std::string, State*> states = std::move(_game_states);
-    _game_states.clear();
+    std::map<std::string, State*> states = std::move(_game_view._game_states);
+    _game_view._game_states.clear();
     std::set<State*> gone;
     for (auto& [name, s] : states)
         if (s && gone.insert(s).second) delete s;

@@ -77,11 +77,17 @@ struct GameView {
     void state_loop(float dt);
     var state_call(var msg);
 
-    bool _state_valid();  // no caller: every registered name holds a screen
+    // For a caller that checks before it dispatches: true, as every
+    // registered name holds a screen.
+    bool _state_valid();
 };
 
-// name -> screen, in byte order of the names.
-extern std::map<std::string, State*> _game_states;
+// The registry, process-wide: it owns the screens from registration until
+// unregister_states.
+struct _GameViewData {
+    std::map<std::string, State*> _game_states;  // name -> screen, in byte order of the names
+};
+extern _GameViewData _game_view;
 
 // Transition mode for a move from one screen to another; dir is 0 for next,
 // +1 for push and -1 for pop. -1 when arg is -1.
@@ -90,4 +96,6 @@ int builds_trans_get(const char* from, const char* to, int arg, int dir);
 // Clears and paints the current screen and the build overlay into whatever
 // framebuffer is bound (the transition capture).
 void game_fbo_paint(GameParts& game);
-void game_fbo_loop(GameParts& game);  // no caller: the capture paints, it never steps
+// Steps the current screen by 0 s: for a capture that must run a screen
+// before painting it (the transitions' capture only paints).
+void game_fbo_loop(GameParts& game);

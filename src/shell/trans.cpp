@@ -15,16 +15,7 @@
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_log.h"
 
-int32_t _game_trans_init = 0;
-int32_t _game_trans_first = 0;
-int32_t _game_trans_n = 0;
-int32_t _game_trans_mode = 0;
-int32_t _game_trans_len = 0;
-int32_t _game_trans_frame = 0;
-int32_t _game_trans_ready = 0;
-float _game_trans_t = 0;
-uint32_t _game_trans_fbo[4];
-uint32_t _game_trans_tex[4];
+_TransData _game_trans;
 
 static constexpr int TRANS_W = 2048, TRANS_H = 1024;
 static constexpr int TRANS_STEPS = 15;
@@ -44,26 +35,16 @@ static F _trans_proc(F& cache, const char* name) {
 #define TRANS_GL_COLOR_ATTACHMENT0 0x8CE0
 #define TRANS_GL_FRAMEBUFFER_COMPLETE 0x8CD5
 
-using _TransGenFb = void (*)(GLsizei, GLuint*);
-using _TransBindFb = void (*)(GLenum, GLuint);
-using _TransFbTex = void (*)(GLenum, GLenum, GLenum, GLuint, GLint);
-using _TransFbStatus = GLenum (*)(GLenum);
-
-static _TransGenFb _trans_gen_fb;
-static _TransBindFb _trans_bind_fb;
-static _TransFbTex _trans_fb_tex;
-static _TransFbStatus _trans_fb_status;
-
 void fbo_bind(unsigned int id) {
-    if (auto bind = _trans_proc(_trans_bind_fb, "glBindFramebufferEXT")) bind(TRANS_GL_FRAMEBUFFER, id);
+    if (auto bind = _trans_proc(_game_trans.bind_fb, "glBindFramebufferEXT")) bind(TRANS_GL_FRAMEBUFFER, id);
 }
 
 // ---- framebuffers ----------------------------------------------------------------
 
 // Slot's texture and framebuffer; the old ids are forgotten, not deleted.
 static void fbo_create(int slot) {
-    _game_trans_fbo[slot] = 0;
-    _game_trans_tex[slot] = 0;
+    _game_trans._game_trans_fbo[slot] = 0;
+    _game_trans._game_trans_tex[slot] = 0;
     GLuint tex = 0, fbo = 0;
     glGenTextures(1, &tex);
     glBindTexture(GL_TEXTURE_2D, tex);
@@ -73,9 +54,9 @@ static void fbo_create(int slot) {
     glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, TRANS_W, TRANS_H, 0, GL_RGBA, GL_UNSIGNED_BYTE, nullptr);
     GLenum status = 0;
-    auto gen = _trans_proc(_trans_gen_fb, "glGenFramebuffersEXT");
-    auto attach = _trans_proc(_trans_fb_tex, "glFramebufferTexture2DEXT");
-    auto check = _trans_proc(_trans_fb_status, "glCheckFramebufferStatusEXT");
+    auto gen = _trans_proc(_game_trans.gen_fb, "glGenFramebuffersEXT");
+    auto attach = _trans_proc(_game_trans.fb_tex, "glFramebufferTexture2DEXT");
+    auto check = _trans_proc(_game_trans.fb_status, "glCheckFramebufferStatusEXT");
     if (gen && attach && check) {
         gen(1, &fbo);
         fbo_bind(fbo);
@@ -84,8 +65,8 @@ static void fbo_create(int slot) {
         fbo_bind(0);
     }
     glBindTexture(GL_TEXTURE_2D, 0);
-    _game_trans_fbo[slot] = fbo;
-    _game_trans_tex[slot] = tex;
+    _game_trans._game_trans_fbo[slot] = fbo;
+    _game_trans._game_trans_tex[slot] = tex;
     if (status == TRANS_GL_FRAMEBUFFER_COMPLETE) qel_log("create_fbo success\n");
     else qel_log("create_fbo failed\n");
 }
@@ -95,50 +76,50 @@ static void fbo_create(int slot) {
 static void _trans_capture(GameParts& game, int slot) {
     GLint vp[4] = {0, 0, 0, 0};
     glGetIntegerv(GL_VIEWPORT, vp);
-    fbo_bind(_game_trans_fbo[slot]);
+    fbo_bind(_game_trans._game_trans_fbo[slot]);
     glViewport(0, 0, TRANS_W, TRANS_H);
-    if (_game_trans_first) {
+    if (_game_trans._game_trans_first) {
         gfx_clear();
-        _game_trans_mode = 2;
+        _game_trans._game_trans_mode = 2;
         game_startup_paint();
-        _game_trans_first = 0;
+        _game_trans._game_trans_first = 0;
     } else {
         game_fbo_paint(game);
     }
-    fbo_bind(_game_trans_fbo[0]);
+    fbo_bind(_game_trans._game_trans_fbo[0]);
     glViewport(vp[0], vp[1], vp[2], vp[3]);
-    _game_trans_n = 0;
+    _game_trans._game_trans_n = 0;
 }
 
 static void _trans_arm(int mode) {
-    _game_trans_mode = mode;
-    _game_trans_len = _game_trans_frame = TRANS_STEPS;
-    _game_trans_ready = 0;
+    _game_trans._game_trans_mode = mode;
+    _game_trans._game_trans_len = _game_trans._game_trans_frame = TRANS_STEPS;
+    _game_trans._game_trans_ready = 0;
 }
 
 // ---- life ------------------------------------------------------------------------
 
 void game_trans_init(GameParts& game) {
-    if (_game_trans_init || !game_is_active()) return;
-    _game_trans_init = 1;
-    _game_trans_first = 1;
-    _game_trans_n = 1;
+    if (_game_trans._game_trans_init || !game_is_active()) return;
+    _game_trans._game_trans_init = 1;
+    _game_trans._game_trans_first = 1;
+    _game_trans._game_trans_n = 1;
     for (int slot = 1; slot <= 3; slot++) fbo_create(slot);
     _trans_arm(2);
     _trans_capture(game, 1);
-    _game_trans_n = 0;
+    _game_trans._game_trans_n = 0;
 }
 
-void game_trans_deinit(GameParts&) { _game_trans_init = 0; }
+void game_trans_deinit(GameParts&) { _game_trans._game_trans_init = 0; }
 
 bool game_trans_support() { return game_is_active(); }
 
-bool game_trans_active(GameParts&) { return game_is_active() && _game_trans_frame != 0; }
+bool game_trans_active(GameParts&) { return game_is_active() && _game_trans._game_trans_frame != 0; }
 
-bool game_trans_ready(GameParts&) { return _game_trans_ready != 0; }
+bool game_trans_ready(GameParts&) { return _game_trans._game_trans_ready != 0; }
 
 void game_trans_fbo0() {
-    if (game_is_active()) fbo_bind(_game_trans_fbo[0]);
+    if (game_is_active()) fbo_bind(_game_trans._game_trans_fbo[0]);
 }
 
 // ---- capture and steps -----------------------------------------------------------
@@ -146,38 +127,38 @@ void game_trans_fbo0() {
 void game_trans_grab(GameParts& game, int which, int mode) {
     // No framebuffers (a headless host, or before the video starts): nothing
     // to capture into, and an armed transition would never be painted.
-    if (!game_is_active() || !_game_trans_init || which < 1 || which > 3) return;
-    if (which == 2 && _game_trans_frame) {
-        _game_trans_ready = 1;
+    if (!game_is_active() || !_game_trans._game_trans_init || which < 1 || which > 3) return;
+    if (which == 2 && _game_trans._game_trans_frame) {
+        _game_trans._game_trans_ready = 1;
         if (mode != -1) _trans_arm(mode);
     } else if (mode != -1) {
         _trans_arm(mode);
     }
-    int effective = mode == -1 ? _game_trans_mode : mode;
+    int effective = mode == -1 ? _game_trans._game_trans_mode : mode;
     if (effective == 0) {
-        _game_trans_first = 0;
-        _game_trans_frame = 0;
-        _game_trans_ready = 0;
+        _game_trans._game_trans_first = 0;
+        _game_trans._game_trans_frame = 0;
+        _game_trans._game_trans_ready = 0;
         return;
     }
     // Two screen changes within one step keep the first old picture.
-    if (which == 1 && _game_trans_n == 0) return;
+    if (which == 1 && _game_trans._game_trans_n == 0) return;
     _trans_capture(game, which);
 }
 
 void game_trans_loop(GameParts&, float seconds) {
     if (!game_is_active() || !std::isfinite(seconds)) return;
-    _game_trans_t += seconds;
-    while (_game_trans_t >= TRANS_STEP) {
-        if (_game_trans_frame <= 0) {
+    _game_trans._game_trans_t += seconds;
+    while (_game_trans._game_trans_t >= TRANS_STEP) {
+        if (_game_trans._game_trans_frame <= 0) {
             // Nothing left to count: drop the whole steps at once, so a huge
             // time cannot spin here.
-            _game_trans_t = std::fmod(_game_trans_t, TRANS_STEP);
+            _game_trans._game_trans_t = std::fmod(_game_trans._game_trans_t, TRANS_STEP);
             break;
         }
-        _game_trans_frame--;
-        _game_trans_n++;
-        _game_trans_t -= TRANS_STEP;
+        _game_trans._game_trans_frame--;
+        _game_trans._game_trans_n++;
+        _game_trans._game_trans_t -= TRANS_STEP;
     }
 }
 
@@ -190,12 +171,12 @@ static void _trans_layer(unsigned tex, float cx, float cy, float w, float h, flo
 }
 
 void game_trans_paint(GameParts&) {
-    if (!game_is_active() || !_game_trans_len) return;
+    if (!game_is_active() || !_game_trans._game_trans_len) return;
     float orient = gfx_get_orient();
     gfx_set_orient(0);
     gfx_ortho();
     gfx_clear();
-    float t = 1.0f - (float)_game_trans_frame / (float)_game_trans_len;
+    float t = 1.0f - (float)_game_trans._game_trans_frame / (float)_game_trans._game_trans_len;
 
     GLint vp[4] = {0, 0, 0, 0};
     glGetIntegerv(GL_VIEWPORT, vp);
@@ -203,8 +184,8 @@ void game_trans_paint(GameParts&) {
     CVector3 b = pmyview_get_coords((float)vp[2], (float)vp[3]);
     float cx = (a.x + b.x) / 2, cy = (a.y + b.y) / 2, w = b.x - a.x, h = b.y - a.y;
 
-    unsigned old_tex = _game_trans_tex[1], new_tex = _game_trans_tex[2];
-    switch (_game_trans_mode) {
+    unsigned old_tex = _game_trans._game_trans_tex[1], new_tex = _game_trans._game_trans_tex[2];
+    switch (_game_trans._game_trans_mode) {
         case 1:  // zoom in
             _trans_layer(old_tex, cx, cy, w, h, 1 + 2 * t, 1 - t);
             _trans_layer(new_tex, cx, cy, w, h, 0.5f + 0.5f * t, t);

@@ -15,17 +15,27 @@
 
 struct GameParts;
 
-// Module state; the low-resolution frame borrows slot 1.
-extern int32_t _game_trans_init;   // 1 once the framebuffers exist
-extern int32_t _game_trans_first;  // 1 until the first capture (the start-up logo)
-extern int32_t _game_trans_n;      // steps since the last capture
-extern int32_t _game_trans_mode;   // 0 none, 1 zoom in, 2 fade, 4 zoom out
-extern int32_t _game_trans_len;    // steps a transition lasts
-extern int32_t _game_trans_frame;  // steps left
-extern int32_t _game_trans_ready;  // 1 once the new screen was captured
-extern float _game_trans_t;        // seconds toward the next step
-extern uint32_t _game_trans_fbo[4];
-extern uint32_t _game_trans_tex[4];
+// Module state (one instance); the low-resolution frame borrows slot 1.
+// It outlives game_trans_deinit, which only forgets the framebuffers.
+struct _TransData {
+    int32_t _game_trans_init = 0;      // 1 once the framebuffers exist
+    int32_t _game_trans_first = 0;     // 1 until the first capture (the start-up logo)
+    int32_t _game_trans_n = 0;         // steps since the last capture
+    int32_t _game_trans_mode = 0;      // 0 none, 1 zoom in, 2 fade, 4 zoom out
+    int32_t _game_trans_len = 0;       // steps a transition lasts
+    int32_t _game_trans_frame = 0;     // steps left
+    int32_t _game_trans_ready = 0;     // 1 once the new screen was captured
+    float _game_trans_t = 0;           // seconds toward the next step
+    uint32_t _game_trans_fbo[4] = {};  // framebuffer id by slot (0 the window's own)
+    uint32_t _game_trans_tex[4] = {};  // colour texture by slot (none for slot 0)
+    // The EXT framebuffer entry points, asked of the driver when first needed
+    // (the GLVND library does not export them).
+    void (*gen_fb)(int, unsigned*) = nullptr;                           // glGenFramebuffersEXT
+    void (*bind_fb)(unsigned, unsigned) = nullptr;                      // glBindFramebufferEXT
+    void (*fb_tex)(unsigned, unsigned, unsigned, unsigned, int) = nullptr;  // glFramebufferTexture2DEXT
+    unsigned (*fb_status)(unsigned) = nullptr;                          // glCheckFramebufferStatusEXT
+};
+extern _TransData _game_trans;
 
 // Makes the framebuffers and starts the fade in from the start-up logo.
 // Nothing when already made or while the game is inactive.

@@ -23,7 +23,7 @@
 
 // ==== module state ===================================================================
 
-std::vector<WebRequest*> web_reqs;
+_GameWebData _game_web;
 
 static const char* const GAME_WEB_PATH = "/z2/api.php";
 static const char* const GAME_WEB_PATH_DEBUG = "/z2/dev/api.php";
@@ -32,9 +32,6 @@ static const char* const GAME_WEB_PATH_DEBUG = "/z2/dev/api.php";
 enum { GAME_WEB_HEADER_MAX = 256 };
 // An invalid reply's body is logged up to this many bytes.
 enum { GAME_WEB_LOG_BODY_MAX = 1024 };
-
-// The deadline of new requests, in seconds.
-static float _game_web_deadline = GAME_WEB_DEADLINE;
 
 // A request that changes the account: what its failure puts back. A login
 // clears the account id and display name while it waits; "Create ZentarID"
@@ -214,7 +211,7 @@ static void _game_web_fill(GameParts& game, WebRequest& r, const std::string& ac
     WebServer server = game_web_server(&game);
     r.path = "/";
     r.timeout = GAME_WEB_TIMEOUT;
-    r.deadline = _game_web_deadline;
+    r.deadline = _game_web.deadline;
     r.handle = nullptr;
     r.host = server.host;
     r.port = server.port;
@@ -229,7 +226,7 @@ static void _game_web_for_player(GameParts& game, WebRequest& r) {
     r.screen = GameView::find_state(game.view.dest().c_str());
 }
 
-void game_web_set_deadline(float seconds) { _game_web_deadline = seconds; }
+void game_web_set_deadline(float seconds) { _game_web.deadline = seconds; }
 
 WebRequest* game_web_request(GameParts& game, const std::string& action) {
     WebRequest* r = new WebRequest();
@@ -304,7 +301,7 @@ void game_web_queue(GameParts&, WebRequest* request) {
                                          (int)request->timeout);
         qel_web_set_limit(request->handle, (int)request->deadline);
     }
-    web_reqs.push_back(request);
+    _game_web.web_reqs.push_back(request);
 }
 
 // ==== replies ========================================================================
@@ -349,7 +346,7 @@ bool game_web_waited(GameParts& game, const WebRequest* r) {
 }
 
 bool game_web_pending(const State* screen) {
-    for (const WebRequest* r : web_reqs)
+    for (const WebRequest* r : _game_web.web_reqs)
         if (r && r->waiter == WebFor::player && r->screen == screen) return true;
     return false;
 }
@@ -437,21 +434,21 @@ static void _game_web_finish(GameParts& game, WebRequest* r) {
 }
 
 void game_web_drop_all() {
-    std::vector<WebRequest*> left = std::move(web_reqs);
-    web_reqs.clear();
+    std::vector<WebRequest*> left = std::move(_game_web.web_reqs);
+    _game_web.web_reqs.clear();
     for (WebRequest* r : left) delete r;
 }
 
 void game_web_loop(GameParts& game) {
     size_t i = 0;
-    while (i < web_reqs.size()) {
-        WebRequest* r = web_reqs[i];
+    while (i < _game_web.web_reqs.size()) {
+        WebRequest* r = _game_web.web_reqs[i];
         if (!r || !r->handle || !qel_web_poll(r->handle)) {
             i++;
             continue;
         }
         // Out of the queue before handling: a handler may queue new requests.
-        web_reqs.erase(web_reqs.begin() + (long)i);
+        _game_web.web_reqs.erase(_game_web.web_reqs.begin() + (long)i);
         _game_web_finish(game, r);
         qel_web_destroy(r->handle);
         r->handle = nullptr;

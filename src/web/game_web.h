@@ -62,8 +62,6 @@ public:
     static std::string urlencode(std::string text);
 };
 
-// Every request in flight, in queueing order.
-extern std::vector<WebRequest*> web_reqs;
 // Frees every request still in flight (shutdown: no answer will be read).
 void game_web_drop_all();
 
@@ -105,6 +103,13 @@ bool game_web_pending(const State* screen);
 void game_web_set_deadline(float seconds);
 // What the error screen says when the web server gives no answer of its own.
 #define GAME_WEB_UNREACHABLE "Could not reach the game server"
+
+// Module state, process-wide.
+struct _GameWebData {
+    std::vector<WebRequest*> web_reqs;  // every request in flight, in queueing order
+    float deadline = GAME_WEB_DEADLINE;   // seconds the requests made from now on may take
+};
+extern _GameWebData _game_web;
 
 // ---- the web server (game_web.cpp) -------------------------------------------------
 

@@ -54,8 +54,30 @@ constexpr int64_t ZT_SPLIT_WORK = int64_t{16} * ZT_CIDS;
 
 static bool _collide_slot(int n) { return n >= 1 && n < ZT_ITEMS; }
 
+// A copy takes the copy it meets as its neighbour when it holds none, or
+// when the new one's radius is strictly larger than the held one's (the
+// first of equal neighbours stays). Radii take part as ranks, whole numbers
+// that compare as the radii do: one comparison of two ranks is the whole
+// test. Zeros of either sign are one rank; a radius that is not a number
+// is never larger than anything, so it ranks lowest met and highest held;
+// holding nothing ranks below everything.
+enum : int32_t { ZT_RANK_NONE = INT32_MIN, ZT_RANK_NAN_MET = INT32_MIN + 1, ZT_RANK_NAN_HELD = INT32_MAX };
+
+static inline int32_t _collide_rank(float r, bool held) {
+    r += 0.0f;  // -0 becomes +0
+    int32_t bits;
+    std::memcpy(&bits, &r, sizeof bits);
+    int32_t rank = bits >= 0 ? bits : bits ^ 0x7fffffff;  // negatives count down
+    bool nan = (bits & 0x7fffffff) > 0x7f800000;
+    return nan ? (held ? ZT_RANK_NAN_HELD : ZT_RANK_NAN_MET) : rank;
+}
+
+
 static void _collide_box_copy(CollideScratch& P, const Item& it, int n) {
-    for (int k = 0; k < 4; k++) P.boxes[k][n] = it.collide_box[k];
+    for (int axis = 0; axis < 2; axis++) {
+        P.edges[axis][n][0] = it.collide_box[axis];
+        P.edges[axis][n][1] = -it.collide_box[axis + 2];
+    }
 }
 
 static void _collide_row_load(CollideScratch& P, const Item& it, int n) {
@@ -129,19 +151,30 @@ static inline float _collide_pick(bool c, float t, float f) {
     return out;
 }
 
+// t when c holds, else f, as a conditional move: the optimizer would make
+// a branch of it, and the branch predictor loses where it is used.
+static inline int32_t _collide_select(bool c, int32_t t, int32_t f) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    int32_t take = c;
+    asm("test %[take], %[take]\n\tcmovne %[t], %[f]" : [f] "+r"(f) : [take] "r"(take), [t] "rm"(t) : "cc");
+    return f;
+#else
+    return _collide_pick(c, t, f);
+#endif
+}
+
 // Whether copy a of a group gives way to copy b.
 static inline bool _collide_gives_way(const CollideGroup& g, int a, int b) {
     return ((g.yield_mask[a] & g.group[b]) != 0) | (g.group[b] == g.yield_id[a]);
 }
 
-// Remember copy b as a's neighbour when a has none or b is strictly larger;
-// the first of equal neighbours stays. Written with masks: whether a larger
-// neighbour turns up is a coin toss the branch predictor loses.
+// Remember copy b as a's neighbour (see the ranks above). Written with
+// masks: whether a larger neighbour turns up is a coin toss the branch
+// predictor loses.
 static inline void _collide_note(CollideGroup& g, int a, int b) {
-    bool take = !g.has_target[a] | (g.r[b] > g.target_r[a]);
-    g.target[a] = _collide_pick(take, g.slot[b], g.target[a]);
-    g.target_r[a] = _collide_pick(take, g.r[b], g.target_r[a]);
-    g.has_target[a] = true;
+    bool take = g.own_met_rank[b] > g.held_rank[a];
+    g.target[a] = _collide_select(take, g.slot[b], g.target[a]);
+    g.held_rank[a] = _collide_select(take, g.own_held_rank[b], g.held_rank[a]);
 }
 
 // Moves a and/or b of a touching pair about their mass centre.
@@ -200,10 +233,11 @@ static bool _collide_gather(const Zentar& world, CollideScratch& P, const int* w
         bool has = _collide_slot(t);
         int tt = _collide_pick(has, t, 0);  // rows[0] and items[0] are never written
         const float* r = tt < P.radius_top ? &P.rows[tt].r : &world.items[tt].collide_r;
-        float tr = *r;
         g.target[c] = t;
-        g.has_target[c] = has;
-        g.target_r[c] = _collide_pick(has, tr, 0.0f);
+        g.held_rank[c] = _collide_pick(has, _collide_rank(*r, true), static_cast<int32_t>(ZT_RANK_NONE));
+        int32_t own = _collide_rank(row.r, true);
+        g.own_held_rank[c] = own;
+        g.own_met_rank[c] = own == ZT_RANK_NAN_HELD ? static_cast<int32_t>(ZT_RANK_NAN_MET) : own;
     }
     return plain;
 }
@@ -226,11 +260,13 @@ static bool _collide_gather(const Zentar& world, CollideScratch& P, const int* w
 
 #if defined(__SSE2__)
 struct CollideScanBase {
+    static constexpr int WIDTH = 4;
     static int lanes(int n) { return (n + 2) / 4; }  // covers copies 1 .. n-1
     __attribute__((always_inline)) static uint32_t touching(const CollideGroup& g, float xi, float yi, float ri,
                                                            int from, int lanes) {
         uint32_t mask = 0;
         __m128 ax = _mm_set1_ps(xi), ay = _mm_set1_ps(yi), ra = _mm_set1_ps(ri);
+#pragma GCC unroll 8
         for (int k = 0; k < lanes; k++) {
             int j = from + 4 * k;
             __m128 dx = _mm_sub_ps(_mm_loadu_ps(g.x + j), ax);
@@ -245,6 +281,7 @@ struct CollideScanBase {
 };
 #else
 struct CollideScanBase {  // without SSE2: one copy at a time
+    static constexpr int WIDTH = 1;
     static int lanes(int n) { return n - 1; }
     static uint32_t touching(const CollideGroup& g, float xi, float yi, float ri, int from, int lanes) {
         uint32_t mask = 0;
@@ -260,11 +297,13 @@ struct CollideScanBase {  // without SSE2: one copy at a time
 
 #if ZT_COLLIDE_WIDE
 struct CollideScanAvx2 {
+    static constexpr int WIDTH = 8;
     static int lanes(int n) { return (n + 6) / 8; }
     __attribute__((target("avx2"))) static inline uint32_t touching(const CollideGroup& g, float xi, float yi,
                                                                     float ri, int from, int lanes) {
         uint32_t mask = 0;
         __m256 ax = _mm256_set1_ps(xi), ay = _mm256_set1_ps(yi), ra = _mm256_set1_ps(ri);
+#pragma GCC unroll 8
         for (int k = 0; k < lanes; k++) {
             int j = from + 8 * k;
             __m256 dx = _mm256_sub_ps(_mm256_loadu_ps(g.x + j), ax);
@@ -280,11 +319,13 @@ struct CollideScanAvx2 {
 };
 
 struct CollideScanAvx512 {
+    static constexpr int WIDTH = 16;
     static int lanes(int n) { return (n + 14) / 16; }
     __attribute__((target("avx512f"))) static inline uint32_t touching(const CollideGroup& g, float xi, float yi,
                                                                        float ri, int from, int lanes) {
         uint32_t mask = 0;
         __m512 ax = _mm512_set1_ps(xi), ay = _mm512_set1_ps(yi), ra = _mm512_set1_ps(ri);
+#pragma GCC unroll 8
         for (int k = 0; k < lanes; k++) {
             int j = from + 16 * k;
             __m512 dx = _mm512_sub_ps(_mm512_loadu_ps(g.x + j), ax);
@@ -312,14 +353,14 @@ static inline uint32_t _collide_opaque(uint32_t v) {
 // later test of A's). The push is _collide_group_push written out, with
 // the same operations in the same order.
 //
-// LANES is the number of vectors a test takes for a group of n (Scan::lanes):
-// fixed for the whole group, so each test is unrolled and has no loop.
-template <class Scan, int LANES>
-__attribute__((always_inline)) inline static void _collide_pairs_plain(CollideGroup& g, int n) {
-    const int lanes = LANES;
-    const uint32_t below_n = n >= 32 ? ~0u : (1u << n) - 1;
-    uint32_t next = Scan::touching(g, g.x[0], g.y[0], g.r[0], 1, lanes) & below_n;
-    for (int i = 0; i < n; i++) {
+// L is the number of vectors a test takes in rows i .. end-1 (see
+// _collide_phases): fixed for those rows, so each test is unrolled and has
+// no loop.
+template <class Scan, int L>
+__attribute__((always_inline)) inline static void _collide_rows(CollideGroup& g, uint32_t below_n, int& row,
+                                                               int end) {
+    const int lanes = L;
+    for (int i = row; i < end; i++) {
         float xi = g.x[i], yi = g.y[i];
         const float ri = g.r[i], mi = g.mass[i];
         // The pushes of a row are a chain: each waits for the one before,
@@ -331,16 +372,7 @@ __attribute__((always_inline)) inline static void _collide_pairs_plain(CollideGr
         // tests. The optimizer must not see through the check (as `mask =
         // fresh` or a conditional move the wait would come back), hence
         // the opaque value and the empty asm statement.
-        //
-        // A row starts the same way, from the tests of this row made
-        // before the pushes of the row above.
-        uint32_t mask = next;
-        uint32_t fresh = Scan::touching(g, xi, yi, ri, i + 1, lanes) & below_n;
-        if (__builtin_expect(_collide_opaque(fresh ^ mask) != 0, 0)) {
-            asm volatile("");  // keeps this a branch
-            mask = fresh;
-        }
-        if (i + 1 < n) next = Scan::touching(g, g.x[i + 1], g.y[i + 1], g.r[i + 1], i + 2, lanes) & below_n;
+        uint32_t mask = Scan::touching(g, xi, yi, ri, i + 1, lanes) & below_n;
         while (mask) {
             int j = __builtin_ctz(mask);
             mask &= mask - 1;
@@ -373,6 +405,30 @@ __attribute__((always_inline)) inline static void _collide_pairs_plain(CollideGr
             }
         }
     }
+    if (row < end) row = end;
+}
+
+// Row i tests the copies after it, n - 1 - i of them, so the rows need
+// fewer vectors as they go: the rows that need L are done with L, then
+// those that need fewer with fewer. The last row has nothing left to test.
+template <class Scan, int L>
+__attribute__((always_inline)) inline static void _collide_phases(CollideGroup& g, int n, uint32_t below_n,
+                                                                 int& row) {
+    if constexpr (Scan::WIDTH == 1) {
+        _collide_rows<Scan, L>(g, below_n, row, n - 1);  // one copy a vector: no phases
+    } else {
+        _collide_rows<Scan, L>(g, below_n, row, n - 1 - (L - 1) * Scan::WIDTH);
+        if constexpr (L > 1) _collide_phases<Scan, L - 1>(g, n, below_n, row);
+    }
+}
+
+// LANES is the number of vectors the first row's test takes for a group of
+// n (Scan::lanes).
+template <class Scan, int LANES>
+__attribute__((always_inline)) inline static void _collide_pairs_plain(CollideGroup& g, int n) {
+    const uint32_t below_n = n >= 32 ? ~0u : (1u << n) - 1;
+    int row = 0;
+    _collide_phases<Scan, LANES>(g, n, below_n, row);
 }
 
 // The wider sets, each a whole copy of the loop compiled for it, with the
@@ -449,23 +505,23 @@ static void _collide_wide_pick() {
 // time: the same comparisons, and each part keeps the order of the list.
 // The stores are masked to the ids each part gains, so nothing is written
 // past what the scalar loop writes.
-__attribute__((target("avx512f"))) static void _collide_partition_avx512(int* ids, int count, const float* lo,
-                                                                         const float* hi, float mid,
+__attribute__((target("avx512f"))) static void _collide_partition_avx512(int* ids, int count,
+                                                                         const float (*edges)[2], float mid,
                                                                          bool far_front, int& front, int& back) {
     int* behind = ids + count;
     // The scalar loop stores every id behind, keeping those it counts: the
     // last id, when not kept, is left just past the back part. Scratch, but
     // a caller's list looks the same either way.
     int last = count > 0 ? ids[count - 1] : 0;
-    bool last_far = count > 0 && hi[last] > mid;
-    bool last_behind = far_front ? ((count > 0 && lo[last] < mid) || !last_far) : last_far;
-    const __m512 m = _mm512_set1_ps(mid);
+    bool last_far = count > 0 && edges[last][1] < -mid;
+    bool last_behind = far_front ? ((count > 0 && edges[last][0] < mid) || !last_far) : last_far;
+    const __m512 m = _mm512_set1_ps(mid), neg_m = _mm512_set1_ps(-mid);
     for (int i = 0; i < count; i += 16) {
         __mmask16 live = count - i >= 16 ? 0xFFFF : static_cast<__mmask16>((1u << (count - i)) - 1);
         __m512i id = _mm512_maskz_loadu_epi32(live, ids + i);
-        __m512 h = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), live, id, hi, 4);
-        __m512 l = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), live, id, lo, 4);
-        __mmask16 is_far = _mm512_mask_cmp_ps_mask(live, h, m, _CMP_GT_OQ);
+        __m512 neg_h = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), live, id, &edges[0][1], 8);
+        __m512 l = _mm512_mask_i32gather_ps(_mm512_setzero_ps(), live, id, &edges[0][0], 8);
+        __mmask16 is_far = _mm512_mask_cmp_ps_mask(live, neg_h, neg_m, _CMP_LT_OQ);  // high edge > mid
         __mmask16 is_near = (_mm512_mask_cmp_ps_mask(live, l, m, _CMP_LT_OQ) | ~is_far) & live;
         __mmask16 to_front = far_front ? is_far : is_near, to_back = far_front ? is_near : is_far;
         int nf = __builtin_popcount(to_front), nb = __builtin_popcount(to_back);
@@ -570,20 +626,31 @@ static void _collide_split(Zentar& world, CollideScratch& P, int* ids, int count
     P.split_budget -= count;
 
     int front = 0, back = 0;
-    const float* lo = P.boxes[Y ? 1 : 0];
-    const float* hi = P.boxes[Y ? 3 : 2];
+    const float(*edges)[2] = P.edges[Y ? 1 : 0];
     int* behind = ids + count;
 #if ZT_COLLIDE_WIDE
     if (collide_wide == ZT_COLLIDE_AVX512) {
-        _collide_partition_avx512(ids, count, lo, hi, mid, FAR_FRONT, front, back);
+        _collide_partition_avx512(ids, count, edges, mid, FAR_FRONT, front, back);
     } else
 #endif
     {
+#if defined(__SSE2__)
+        const __m128 m = _mm_setr_ps(mid, -mid, 0.0f, 0.0f);
+#endif
         for (int i = 0; i < count; i++) {
             int id = ids[i];
-            bool is_far = hi[id] > mid;
-            bool is_near = (lo[id] < mid) | !is_far;  // a point on mid lands near
-            ids[front] = id;                         // front <= i: reads stay ahead
+            // Far: the high edge lies beyond mid. Near: the low edge lies
+            // before it, or the box is not far (a point on mid lands near).
+#if defined(__SSE2__)
+            __m128 e = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(edges[id])));
+            int below = _mm_movemask_ps(_mm_cmplt_ps(e, m));  // 1: low < mid, 2: -high < -mid
+            bool is_far = below >> 1;
+            bool is_near = below != 2;
+#else
+            bool is_far = edges[id][1] < -mid;
+            bool is_near = (edges[id][0] < mid) | !is_far;
+#endif
+            ids[front] = id;  // front <= i: reads stay ahead
             front += FAR_FRONT ? is_far : is_near;
             behind[back] = id;
             back += FAR_FRONT ? is_near : is_far;

@@ -108,7 +108,7 @@ void sys_loop(Zentar& world, float dt, int particles) {
     units_move_plan(world, dt);
     // Units may free themselves, their fleet and enemy units; top is re-read.
     int* fleets = zt_scratch(world).fleets;
-    int nfleets = 0;
+    int nfleets = 0, plan = 0;
     bool physics = false;
     for (int i = 1; i < world.top; i++) {
         // A unit meets the neighbour the last collision pass found for it:
@@ -126,7 +126,7 @@ void sys_loop(Zentar& world, float dt, int particles) {
         if (!it.in_use) continue;
         physics |= it.has_physics;
         if (it.has_fleet) fleets[nfleets++] = i;
-        if (it.has_unit) unit_loop(world, it, dt);
+        if (it.has_unit) unit_loop_planned(world, it, dt, plan);
         if (it.in_use && it.has_motion) {
             it.position_x += it.motion_vx * dt;
             it.position_y += it.motion_vy * dt;
@@ -139,21 +139,30 @@ void sys_loop(Zentar& world, float dt, int particles) {
     // physics items are about: their impulses move items in that pass.
     if (physics) fleets_loop(world);
     else nfleets = _fleets_reset(world, fleets, nfleets);
-    units_face_plan(world, dt);
-
+    // A unit's facing reads only its own record, and in the pass below only
+    // physics impulses move anything: without physics items the pass only
+    // gathers the facings, and every unit turns to face after it, all
+    // together.
     FleetSums sums;
     for (int i = 1; i < world.top; i++) {
         Item& it = world.items[i];
         if (!it.in_use) continue;
         if (it.has_unit) {
-            if (!physics) _fleet_gather(world, sums, it);
-            unit_rotate(world, it, dt);
+            if (physics) {
+                unit_rotate(world, it, dt);
+            } else {
+                _fleet_gather(world, sums, it);
+                units_rotate_add(world, it, i);
+            }
         }
         if (it.has_planet) planet_loop(world, it, dt);
         if (it.has_physics) _sys_physics(world, it);
         it.ticks += 1;
     }
-    if (!physics) _fleets_finish(world, sums, fleets, nfleets);
+    if (!physics) {
+        _fleets_finish(world, sums, fleets, nfleets);
+        units_rotate_finish(world, dt);
+    }
 
     if (particles) parts_loop(world, dt);
 }

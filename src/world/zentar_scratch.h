@@ -1,16 +1,18 @@
 // zentar_scratch: the tables the simulation step works in, one set per world.
 //
-// The collision pass, the unit moves and the fleet bookkeeping gather what
-// they read into packed tables, and keep memos of the angles they ask libm
-// for. None of it is world state: every pass rebuilds what it uses, and a
-// memo is taken only for the very same arguments. The tables live inside
-// the world (Zentar::step_scratch, after the documented fields), so every world
-// steps on its own: a host and a client, or two tests' worlds, in one
-// process. sys_init clears them with the rest; a copied world carries them
-// along, which changes nothing.
+// The collision pass, the unit moves and facings and the fleet bookkeeping
+// gather what they read into packed tables, and the moves are worked out
+// ahead as a memo. None of it is world state: every pass rebuilds what it
+// uses, and a planned move is taken only for the very same inputs. The
+// tables live inside the world (Zentar::step_scratch, after the documented
+// fields), so every world steps on its own: a host and a client, or two
+// tests' worlds, in one process. sys_init clears them with the rest; a
+// copied world carries them along, which changes nothing.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <new>
 
 #include "world/zentar.h"
@@ -43,17 +45,21 @@ struct CollideGroup {
     float mass[ZT_WINDOW];
     int32_t group[ZT_WINDOW], yield_mask[ZT_WINDOW], yield_id[ZT_WINDOW];
     int32_t target[ZT_WINDOW];  // collide_target
-    float target_r[ZT_WINDOW];  // its collide_r, while it names a real slot
-    bool has_target[ZT_WINDOW];
+    // Radii as ranks that compare as the pass compares radii (see
+    // _collide_note): of the neighbour held so far, and of the copy itself
+    // when another copy holds it or meets it.
+    int32_t held_rank[ZT_WINDOW], own_held_rank[ZT_WINDOW], own_met_rank[ZT_WINDOW];
 };
 
 struct CollideScratch {
     // Slot numbers of one pass, partitioned in place; the room beyond the
     // filled part is scratch for the partition.
     int cids[ZT_CIDS];
-    // Collision boxes of the pass by slot, one array per corner value: the
-    // partition reads two of them for every id at every level.
-    float boxes[4][ZT_ITEMS];
+    // Collision boxes of the pass by slot and axis, as the partition reads
+    // them for every id at every level: the low edge and the high edge
+    // negated, side by side, so that one load and one comparison of the
+    // pair against (mid, -mid) tell both sides.
+    float edges[2][ZT_ITEMS][2];
     // The listed items' rows by slot. Rows below radius_top hold collide_r
     // of every item, listed or not, for the neighbour comparisons (a
     // neighbour may be any item); above it radii come from the records.
@@ -73,28 +79,19 @@ struct CollideScratch {
 
 // ---- units (zentar_unit.cpp) -------------------------------------------------------
 
-// A facing worked out ahead, by slot: what the facing update makes of the
-// unit's displacement (y, x), the bytes `in` of its turn rate, turn time,
-// facing and facing count (the record's bytes 196 .. 211) and s, the step in
-// 1/40 s: the new facing and turn time.
-struct UnitFacing {
-    uint32_t serial;  // the plan that wrote it
-    float y, x, s;
-    uint32_t in[4];
-    float face, time;
-};
-
-// The moves of the units worked out ahead: everything unit_move reads and
-// what it writes, in packed arrays; the plan of slot n is number k[n].
+// The moves of the units worked out ahead: what unit_move reads and what it
+// writes, in packed arrays, in slot order (plan k is of slot slot[k]).
 struct UnitMovePlans {
     static constexpr int CAP = ZT_ITEMS + 4;  // the turns are made four at a time
-    uint32_t serial[ZT_ITEMS];                // by slot: the plan that wrote it, 0 none
-    int32_t k[ZT_ITEMS];                      // by slot
     // by plan, read:
-    int32_t slot[CAP], n[CAP], ticks[CAP];
-    float px[CAP], py[CAP], lx[CAP], ly[CAP], speed[CAP], heading[CAP], rate[CAP], time[CAP];
+    int32_t slot[CAP], ticks[CAP];
+    float px[CAP], py[CAP], speed[CAP], heading[CAP], rate[CAP], time[CAP];
     float tx[CAP], ty[CAP];
     float to[CAP];  // atan2f(ty - py, tx - px)
+    // The record's bytes 4..11, 68..75 and 176..207 as planned: every input
+    // of the move from the unit itself, with some neighbours that a step's
+    // first pass never changes.
+    alignas(16) uint8_t seen[CAP][48];
     // by plan, written:
     float out_x[CAP], out_y[CAP], out_heading[CAP], out_rate[CAP], out_time[CAP];
     float dt;
@@ -103,11 +100,10 @@ struct UnitMovePlans {
 
 struct UnitScratch {
     UnitMovePlans moves;
-    uint32_t move_serial;
-    UnitFacing facing[ZT_ITEMS];
-    uint32_t face_serial;
-    // The facings being planned, by plan (as the moves), four at a time.
-    static constexpr int CAP = UnitMovePlans::CAP;
+    // The facings of a step's units (units_rotate_add), four at a time.
+    static constexpr int CAP = ZT_ITEMS + 4;
+    int32_t face_count;
+    int32_t face_slot[CAP];
     float face_y[CAP], face_x[CAP], face_a[CAP];
     alignas(16) uint32_t face_in[CAP][4];
 };
@@ -126,4 +122,24 @@ static_assert(alignof(ZentarScratch) <= alignof(Zentar), "Zentar::step_scratch i
 // of the world are a valid (empty) block.
 inline ZentarScratch& zt_scratch(Zentar& world) {
     return *std::launder(reinterpret_cast<ZentarScratch*>(world.step_scratch));
+}
+
+// The record's turn rate, turn time, facing and facing count, in a row.
+static_assert(offsetof(Item, unit_turn_time) == offsetof(Item, unit_turn_rate) + 4 &&
+                  offsetof(Item, unit_face) == offsetof(Item, unit_turn_rate) + 8 &&
+                  offsetof(Item, unit_face_steps) == offsetof(Item, unit_turn_rate) + 12,
+              "the facing's inputs lie in a row");
+inline const unsigned char* _unit_face_in(const Item& unit) {
+    return reinterpret_cast<const unsigned char*>(&unit) + offsetof(Item, unit_turn_rate);
+}
+
+// Adds unit u, in slot n, to the facings units_rotate_finish works out.
+// What it reads of the record must not change until then.
+inline void units_rotate_add(Zentar& world, const Item& u, int n) {
+    UnitScratch& U = zt_scratch(world).unit;
+    int k = U.face_count++;
+    U.face_slot[k] = n;
+    U.face_y[k] = u.position_y - u.unit_last_y;
+    U.face_x[k] = u.position_x - u.unit_last_x;
+    std::memcpy(U.face_in[k], _unit_face_in(u), sizeof(U.face_in[k]));
 }

@@ -55,7 +55,8 @@ void _sys_fleet_gone(Zentar& world, int n);
 void sys_loop(Zentar& world, float dt, int particles);
 void sys_loop0(Zentar& world);
 void planet_loop(Zentar& world, Item& planet, float dt);
-// Vector helpers of the world; no caller today, the steering inlines its sums.
+// Vector helpers for any code of the world that wants them (the steering
+// inlines its own sums for speed).
 float zt_dot(float x1, float y1, float x2, float y2);
 void zt_norm(float& x, float& y);
 
@@ -126,11 +127,16 @@ void unit_loop(Zentar& world, Item& unit, float dt);
 void unit_move(Zentar& world, Item& unit, float dt);
 void unit_rotate(Zentar& world, Item& unit, float dt);
 // Works out ahead the move of every unit, as unit_move would make it now
-// (a memo: unit_move takes it only while nothing it reads has changed).
+// (a memo: unit_loop_planned takes it only while nothing it reads has
+// changed).
 void units_move_plan(Zentar& world, float dt);
-// Works out ahead the facing of every unit whose move went by the plan (a
-// memo: unit_rotate takes one only for the very same arguments).
-void units_face_plan(Zentar& world, float dt);
+// unit_loop in a step's first pass, after units_move_plan: the move comes
+// from the plan while it holds. `cursor` (0 at the start of the pass)
+// follows the plans along the pass, which visits the slots in order.
+void unit_loop_planned(Zentar& world, Item& unit, float dt, int& cursor);
+// unit_rotate for the units gathered by units_rotate_add (zentar_scratch.h),
+// in the order they were added.
+void units_rotate_finish(Zentar& world, float dt);
 Item* unit_test(Zentar& world, Item& unit);
 void unit_logic(Zentar& world, Item& unit);
 void unit_use(Zentar& world, Item& unit, float amount);

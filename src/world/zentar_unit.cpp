@@ -40,32 +40,20 @@ static Item* _unit_fleet(Zentar& world, const Item& unit) {
     return fleet.in_use && fleet.has_fleet ? &fleet : nullptr;
 }
 
-// ---- facings worked out ahead ------------------------------------------------------
+// ---- facings, four at a time -------------------------------------------------------
 //
 // A pass over the units is a chain per unit: atan2f, then what depends on
 // its result. The processor overlaps little of one unit's chain with the
 // next one's, so in such a pass the libm calls cost several times what they
-// cost back to back. units_face_plan makes the calls of the facing pass
-// back to back, ahead of it, works out the facings four at a time and
-// keeps them by slot. This is only a memo of a pure function: a facing is
-// taken when every argument is the very same bits, and worked out again
-// otherwise (an item moved since, or a slot not planned), so the world
-// never depends on it. (The tables are the world's: zentar_scratch.h.)
+// cost back to back. A step gathers its units' facings as it passes them
+// (units_rotate_add), then units_rotate_finish makes the calls back to
+// back and works the facings out four at a time.
 
 static bool _unit_same(float a, float b) {
     uint32_t ba, bb;
     std::memcpy(&ba, &a, sizeof ba);
     std::memcpy(&bb, &b, sizeof bb);
     return ba == bb;
-}
-
-// The record's turn rate, turn time, facing and facing count, in a row.
-static_assert(offsetof(Item, unit_turn_time) == offsetof(Item, unit_turn_rate) + 4 &&
-                  offsetof(Item, unit_face) == offsetof(Item, unit_turn_rate) + 8 &&
-                  offsetof(Item, unit_face_steps) == offsetof(Item, unit_turn_rate) + 12,
-              "the facing's inputs lie in a row");
-static const unsigned char* _unit_face_in(const Item& unit) {
-    return reinterpret_cast<const unsigned char*>(&unit) + offsetof(Item, unit_turn_rate);
 }
 
 #if defined(__SSE2__)
@@ -95,20 +83,8 @@ static inline void _unit_face4(__m128 A, __m128 RATE, __m128 T, __m128 FACE, __m
 #endif
 
 // Facing follows the last displacement; s is the number of 1/40-s steps.
-static void _unit_face(const UnitScratch& U, Item& unit, float s) {
+static void _unit_face(Item& unit, float s) {
     float y = unit.position_y - unit.unit_last_y, x = unit.position_x - unit.unit_last_x;
-    int n = unit.n;
-    if (n >= 1 && n < ZT_ITEMS) {
-        const UnitFacing& m = U.facing[n];
-        if (m.serial == U.face_serial && m.serial != 0 && _unit_same(m.y, y) && _unit_same(m.x, x) &&
-            _unit_same(m.s, s) && std::memcmp(m.in, _unit_face_in(unit), sizeof(m.in)) == 0) {
-            unit.unit_face = m.face;
-            unit.unit_turn_time = m.time;
-            unit.unit_face_steps += 1;
-            unit.image_a = m.face + ZT_PI / 2;
-            return;
-        }
-    }
     float a = std::atan2(y, x);
     float face;
 #if defined(__SSE2__)
@@ -188,19 +164,18 @@ Item* unit_init(Zentar& world, int fleet, int owner, float x, float y, int targe
 
     // A new unit starts 0.15 s of flight away from where it was placed.
     for (int k = 0; k < 6; k++) unit_move(world, *unit, 0.025f);
-    _unit_face(zt_scratch(world).unit, *unit, 1);
+    _unit_face(*unit, 1);
     return unit;
 }
 
 // ---- movement ----------------------------------------------------------------------
 
 // The moves of the units worked out ahead by units_move_plan: the same idea
-// as the angles above, for the whole move, whose chain is atan2f, the turn,
+// as the facings above, for the whole move, whose chain is atan2f, the turn,
 // then sincosf. A plan keeps everything unit_move reads and what it writes;
-// the move takes the planned outcome only when every input is still the
-// very same bits and no nudge is due, and then it is what the move would
-// compute. Kept in packed arrays (UnitMovePlans): the plan of slot n is
-// number k[n].
+// the step's first pass takes the planned outcome only when every input is
+// still the very same bits (no nudge is planned), and then it is what the
+// move would compute. Kept in packed arrays (UnitMovePlans) in slot order.
 
 // A unit wedged between others gets a nudge now and then: one step in 48,
 // when it moved less than a fifteenth of its speed. The cheap test first;
@@ -209,6 +184,18 @@ static inline bool _unit_nudged(const Item& unit, float dt) {
     if (unit.ticks < 1 || (static_cast<int64_t>(unit.ticks) + unit.n) % 48 != 0) return false;
     float moved = std::fabs(unit.position_x - unit.unit_last_x) + std::fabs(unit.position_y - unit.unit_last_y);
     return moved < dt * unit.unit_speed / 15;
+}
+
+// The record's bytes a plan is checked against (UnitMovePlans::seen).
+static_assert(offsetof(Item, n) == 4 && offsetof(Item, ticks) == 8, "a plan sees n and ticks");
+static_assert(offsetof(Item, position_x) == 68 && offsetof(Item, position_y) == 72, "a plan sees the position");
+static_assert(offsetof(Item, unit_speed) >= 176 && offsetof(Item, unit_turn_time) + 4 <= 208,
+              "a plan sees the speed, heading, last position, turn rate and turn time");
+static inline void _unit_seen(uint8_t* out, const Item& unit) {
+    const unsigned char* rec = reinterpret_cast<const unsigned char*>(&unit);
+    std::memcpy(out, rec + 4, 8);
+    std::memcpy(out + 8, rec + 68, 8);
+    std::memcpy(out + 16, rec + 176, 32);
 }
 
 #if defined(__SSE2__)
@@ -251,12 +238,7 @@ static void _unit_turn4(UnitMovePlans& P, int k, float s) {
 
 void units_move_plan(Zentar& world, float dt) {
 #if defined(__SSE2__)
-    UnitScratch& U = zt_scratch(world).unit;
-    UnitMovePlans& P = U.moves;
-    if (++U.move_serial == 0) {  // wrapped: old plans could pass for new ones
-        std::memset(P.serial, 0, sizeof(P.serial));
-        U.move_serial = 1;
-    }
+    UnitMovePlans& P = zt_scratch(world).unit.moves;
     P.dt = dt;
     // Four loops, so that no libm call waits on another: the inputs, all
     // the atan2f, the turns, all the sincosf.
@@ -275,12 +257,10 @@ void units_move_plan(Zentar& world, float dt) {
         const Item& T = _item_read(world, u.unit_target);
         int k = count++;
         P.slot[k] = i;
-        P.n[k] = u.n;
+        _unit_seen(P.seen[k], u);
         P.ticks[k] = u.ticks;
         P.px[k] = u.position_x;
         P.py[k] = u.position_y;
-        P.lx[k] = u.unit_last_x;
-        P.ly[k] = u.unit_last_y;
         P.speed[k] = u.unit_speed;
         P.heading[k] = u.unit_heading;
         P.rate[k] = u.unit_turn_rate;
@@ -301,57 +281,44 @@ void units_move_plan(Zentar& world, float dt) {
         sincosf(P.out_heading[k], &sn, &cs);
         P.out_x[k] = P.px[k] + cs * P.speed[k] * dt;
         P.out_y[k] = P.py[k] + sn * P.speed[k] * dt;
-        P.serial[P.slot[k]] = U.move_serial;
-        P.k[P.slot[k]] = k;
     }
 #else
-    (void)world;
+    zt_scratch(world).unit.moves.count = 0;
     (void)dt;
 #endif
 }
 
-// The plan of this unit's move, while it still applies: -1 when there is none.
-static int _unit_move_planned(const UnitScratch& U, const Item& unit, const Item& T, float dt) {
-    const UnitMovePlans& P = U.moves;
-    int n = unit.n;
-    if (n < 1 || n >= ZT_ITEMS || P.serial[n] != U.move_serial || U.move_serial == 0) return -1;
-    int k = P.k[n];
-    bool same = P.n[k] == unit.n && P.ticks[k] == unit.ticks && _unit_same(P.px[k], unit.position_x) &&
-                _unit_same(P.py[k], unit.position_y) && _unit_same(P.lx[k], unit.unit_last_x) &&
-                _unit_same(P.ly[k], unit.unit_last_y) && _unit_same(P.speed[k], unit.unit_speed) &&
-                _unit_same(P.heading[k], unit.unit_heading) && _unit_same(P.rate[k], unit.unit_turn_rate) &&
-                _unit_same(P.time[k], unit.unit_turn_time) && _unit_same(P.tx[k], T.position_x) &&
-                _unit_same(P.ty[k], T.position_y) && _unit_same(P.dt, dt);
-    return same ? k : -1;
+// Whether plan k still applies to the unit: every byte it was made from is
+// the same, the target stands where it stood, and the step is the same.
+static bool _unit_plan_holds(const UnitMovePlans& P, int k, const Item& unit, const Item& T, float dt) {
+    alignas(16) uint8_t now[sizeof(P.seen[0])];
+    _unit_seen(now, unit);
+#if defined(__SSE2__)
+    __m128i same = _mm_set1_epi8(-1);
+#pragma GCC unroll 4
+    for (size_t q = 0; q < sizeof(now); q += 16)
+        same = _mm_and_si128(same, _mm_cmpeq_epi8(_mm_load_si128(reinterpret_cast<const __m128i*>(now + q)),
+                                                  _mm_load_si128(reinterpret_cast<const __m128i*>(P.seen[k] + q))));
+    bool record = _mm_movemask_epi8(same) == 0xffff;
+#else
+    bool record = std::memcmp(now, P.seen[k], sizeof(now)) == 0;
+#endif
+    return record && _unit_same(P.tx[k], T.position_x) && _unit_same(P.ty[k], T.position_y) && _unit_same(P.dt, dt);
 }
 
-void units_face_plan(Zentar& world, float dt) {
+void units_rotate_finish(Zentar& world, float dt) {
     UnitScratch& U = zt_scratch(world).unit;
-    if (++U.face_serial == 0) {  // wrapped: old entries could pass for new ones
-        std::memset(static_cast<void*>(U.facing), 0, sizeof(U.facing));
-        U.face_serial = 1;
-    }
+    const int count = U.face_count;
+    U.face_count = 0;
 #if defined(__SSE2__)
-    // The units whose move this step went by the plan: their last position
-    // is where the plan started them, so only the position and the facing's
-    // own fields are read from the records. A unit that left that path
-    // (nudged, or no longer a unit) just finds no matching facing. The
-    // arguments first, packed, then the calls with nothing in between, then
-    // the facings four at a time.
-    const UnitMovePlans& P = U.moves;
-    const int count = P.count;
-    for (int k = 0; k < count; k++) {
-        const Item& u = world.items[P.slot[k]];
-        U.face_y[k] = u.position_y - P.py[k];
-        U.face_x[k] = u.position_x - P.px[k];
-        std::memcpy(U.face_in[k], _unit_face_in(u), sizeof(U.face_in[k]));
-    }
+    // The calls back to back, then the facings four at a time, written
+    // back in slot order.
+    const float s = 40 * dt;
     for (int k = 0; k < count; k++) U.face_a[k] = std::atan2(U.face_y[k], U.face_x[k]);
     for (int k = count; k < count + 4; k++) {  // lanes past the end: any numbers
         U.face_a[k] = 0;
         std::memset(U.face_in[k], 0, sizeof(U.face_in[k]));
     }
-    const float s = 40 * dt;
     const __m128 S = _mm_set1_ps(s);
     for (int k = 0; k < count; k += 4) {
         // Rows of rate, time, facing and count turned into columns.
@@ -366,19 +333,15 @@ void units_face_plan(Zentar& world, float dt) {
         _mm_store_ps(face, F);
         _mm_store_ps(time, T);
         for (int l = 0; l < 4 && k + l < count; l++) {
-            UnitFacing& m = U.facing[P.slot[k + l]];
-            m.serial = U.face_serial;
-            m.y = U.face_y[k + l];
-            m.x = U.face_x[k + l];
-            m.s = s;
-            std::memcpy(m.in, U.face_in[k + l], sizeof(m.in));
-            m.face = face[l];
-            m.time = time[l];
+            Item& u = world.items[U.face_slot[k + l]];
+            u.unit_face = face[l];
+            u.unit_turn_time = time[l];
+            u.unit_face_steps += 1;
+            u.image_a = face[l] + ZT_PI / 2;
         }
     }
 #else
-    (void)world;
-    (void)dt;
+    for (int k = 0; k < count; k++) _unit_face(world.items[U.face_slot[k]], 40 * dt);
 #endif
 }
 
@@ -435,18 +398,18 @@ __attribute__((noinline)) static void _unit_move_unplanned(Item& unit, const Ite
     unit.position_y += sn * speed * dt;
 }
 
-// The per-unit calls of a step are inlined into unit_loop below (the public
-// functions are the same code): a pass over thousands of units pays for
-// every call.
-__attribute__((always_inline)) inline static void _unit_move(Zentar& world, Item& unit, float dt) {
+// The per-unit calls of a step are inlined into unit_loop_planned below (the
+// public functions are the same code): a pass over thousands of units pays
+// for every call.
+//
+// The move, from plan k when it still holds (k -1: none).
+__attribute__((always_inline)) inline static void _unit_move(Zentar& world, Item& unit, float dt, int k) {
     const Item& T = _item_read(world, unit.unit_target);
-    const UnitScratch& U = zt_scratch(world).unit;
-    int k = _unit_move_planned(U, unit, T, dt);
-    if (k < 0) {
+    const UnitMovePlans& P = zt_scratch(world).unit.moves;
+    if (k < 0 || !_unit_plan_holds(P, k, unit, T, dt)) {
         _unit_move_unplanned(unit, T, dt);
         return;
     }
-    const UnitMovePlans& P = U.moves;
     unit.unit_last_x = unit.position_x;
     unit.unit_last_y = unit.position_y;
     unit.unit_turn_time = P.out_time[k];
@@ -457,9 +420,9 @@ __attribute__((always_inline)) inline static void _unit_move(Zentar& world, Item
     unit.position_y = P.out_y[k];
 }
 
-void unit_move(Zentar& world, Item& unit, float dt) { _unit_move(world, unit, dt); }
+void unit_move(Zentar& world, Item& unit, float dt) { _unit_move(world, unit, dt, -1); }
 
-void unit_rotate(Zentar& world, Item& unit, float dt) { _unit_face(zt_scratch(world).unit, unit, 40 * dt); }
+void unit_rotate(Zentar&, Item& unit, float dt) { _unit_face(unit, 40 * dt); }
 
 __attribute__((always_inline)) inline static Item* _unit_test(Zentar& world, Item& unit) {
     int t = unit.unit_target;
@@ -478,7 +441,18 @@ Item* unit_test(Zentar& world, Item& unit) { return _unit_test(world, unit); }
 static void _unit_logic(Zentar& world, Item& unit);
 
 void unit_loop(Zentar& world, Item& unit, float dt) {
-    _unit_move(world, unit, dt);
+    _unit_move(world, unit, dt, -1);
+    _unit_test(world, unit);
+    _unit_logic(world, unit);
+}
+
+void unit_loop_planned(Zentar& world, Item& unit, float dt, int& cursor) {
+    const UnitMovePlans& P = zt_scratch(world).unit.moves;
+    const int slot = unit.n, count = P.count;
+    int k = cursor;
+    while (k < count && P.slot[k] < slot) k++;
+    cursor = k;
+    _unit_move(world, unit, dt, k < count && P.slot[k] == slot ? k : -1);
     _unit_test(world, unit);
     _unit_logic(world, unit);
 }

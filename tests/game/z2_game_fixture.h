@@ -1,14 +1,25 @@
 // Shared test setup for game tests: an offscreen 640x480 GL window with the
-// fonts loaded, its start-up chatter kept off the test output.
+// fonts loaded, its start-up chatter kept off the test output; a scratch home
+// around it; a screen to stand in for others and the actions of a player's
+// clicks and keys; a game running a small mod from a scratch directory.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <memory>
+#include <string>
+#include <utility>
 
+#include "app/game.h"
+#include "mods/mods_api.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gui.h"
+#include "ruvezor/util/qel_web.h"
+#include "shell/game_view.h"
 #include "z2_test_util.h"
 
 namespace z2test {
@@ -36,6 +47,101 @@ class GlFontEnv : public testing::Environment {
 public:
     void SetUp() override { gl_font_up(); }
     void TearDown() override { gl_font_down(); }
+};
+
+// The same in a scratch HOME (named after tag), the user directory the
+// game's own; web_off keeps every web request on this machine.
+class HomeGlFontEnv : public testing::Environment {
+public:
+    TempDir home;
+    explicit HomeGlFontEnv(std::string tag, bool web_off = false) : tag_(std::move(tag)), web_off_(web_off) {}
+    void SetUp() override {
+        home.enter_as_home(tag_);
+        gl_font_up("Zentar 2");
+        if (web_off_) qel_web_disable();
+    }
+    void TearDown() override {
+        gl_font_down();
+        home.leave();
+    }
+
+private:
+    std::string tag_;
+    bool web_off_;
+};
+
+// Stands in for a screen the test does not look at.
+struct BlankScreen : State {
+    int inits = 0, paints = 0;
+    void init() override { inits++; }
+    void paint() override { paints++; }
+};
+
+// What a click on a button whose onclick is value returns.
+inline var click(const char* value) {
+    var a(VAR_DICT, 0);
+    a["type"] = var("onclick");
+    a["value"] = var(value);
+    return a;
+}
+
+// A key down (type 6) or up (7).
+inline Event key(int k, int type = 6) {
+    Event e{};
+    e.type = type, e.key = k;
+    return e;
+}
+
+// A game running a small mod from a scratch directory. SetUp makes the game
+// (make_game), names it in GAME_THIS when asked (name_game), registers what
+// it needs and starts the mod (start_mod); TearDown undoes all of it.
+class ModGameTest : public testing::Test {
+protected:
+    TempDir dir;
+    std::unique_ptr<Game> game;
+
+    // With home, HOME is dir/home and the driver runs without a window for
+    // the test; else the driver is the program's.
+    void make_game(const std::string& tag, bool home) {
+        if (home) {
+            dir.enter_as_home(tag, "home");
+            driver_init(0);
+            driver_ = true;
+        } else {
+            dir.enter(tag);
+        }
+        game = std::make_unique<Game>();
+    }
+    void name_game() {
+        _game_data.GAME_THIS = game.get();
+        named_ = true;
+    }
+    // The mod's Lua text as dir/main.lua, started.
+    void start_mod(const char* lua) {
+        spit(dir.root / "main.lua", lua);
+        snprintf(game->mod_file, sizeof(game->mod_file), "%s/main.lua", dir.root.c_str());
+        mods_restart(*game, 0, var(VAR_DICT, 0));
+    }
+    void TearDown() override {
+        mods_deinit(*game);
+        GameView::unregister_states();
+        if (named_) _game_data.GAME_THIS = nullptr;
+        game.reset();
+        if (driver_) driver_deinit();
+        dir.leave();
+    }
+
+    ModsAPI* api() { return mods_api_of(*game); }
+    var param(const char* k) { return api()->param_get(k); }
+    void set(const char* k, var v) { api()->param_set(k, v); }
+    // The mod's state parameter set and one pass of the mod.
+    void enter(const char* state) {
+        set("state", var(state));
+        mods_loop(*game);
+    }
+
+private:
+    bool driver_ = false, named_ = false;
 };
 
 }  // namespace z2test

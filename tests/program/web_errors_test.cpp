@@ -181,7 +181,7 @@ TEST(WebErrors, ALateReplyLeavesThePlayerWhereTheyAre) {
     };
     auto answer = [&] {
         web.set_mode(FakeWeb::ANSWER);
-        ASSERT_TRUE(p.until([&] { return web_reqs.empty(); }));
+        ASSERT_TRUE(p.until([&] { return _game_web.web_reqs.empty(); }));
         p.frames(10);
     };
 

@@ -40,13 +40,13 @@ protected:
     std::unique_ptr<Game> game;
     void SetUp() override {
         game = std::make_unique<Game>();
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         game->settings.vfull = -1;  // open_url must not try to leave full screen
         g_ranks.clear();
     }
     void TearDown() override {
         GameView::unregister_states();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
     }
     Item& item(int n) {
         Item& it = game->world.items[n];
@@ -192,11 +192,11 @@ TEST_F(BuildsTest, LoginContentShowsNewsOverMainWithTheContent) {
 TEST_F(BuildsTest, OverlayShowsForExactlyOneSwitchAndRefreshesEvery15Frames) {
     for (int hud : {0, 1})
         for (int x_hud : {-1, 1}) {
-            show_hud = hud;
+            _builds.show_hud = hud;
             game->settings.x_hud = x_hud;
             EXPECT_EQ(_builds_overlay_on(), (hud == 1) != (x_hud == 1)) << hud << " " << x_hud;
         }
-    show_hud = false;
+    _builds.show_hud = false;
 
     static uint64_t now_us = 0;
     _driver_timer_set_source([] { return now_us; });

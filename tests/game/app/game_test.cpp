@@ -23,7 +23,7 @@
 #include "app/gamewrap.h"
 #include "mods/mods_api.h"
 #include "mods/mods_lua.h"
-#include "shell/builds.h"  // show_hud
+#include "shell/builds.h"  // _builds.show_hud
 #include "net/net.h"
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_web.h"
@@ -108,8 +108,8 @@ protected:
         fake_us = 1000000000ull;
         _driver_timer_set_source(fake_clock);
         driver_timer_reset_ticks();
-        _game_loop_ticks = -1;
-        _game_paint_ticks = -1;
+        _game_data.loop_ticks = -1;
+        _game_paint.ticks = -1;
         game = std::make_unique<Game>();
         game->headless = 1;
     }
@@ -117,9 +117,9 @@ protected:
     void TearDown() override {
         SDL_SetModState(KMOD_NONE);
         game.reset();
-        GAME_THIS = nullptr;
-        for (WebRequest* r : web_reqs) delete r;
-        web_reqs.clear();
+        _game_data.GAME_THIS = nullptr;
+        for (WebRequest* r : _game_web.web_reqs) delete r;
+        _game_web.web_reqs.clear();
         driver_deinit();
         _driver_timer_set_source(nullptr);
         std::filesystem::remove_all(home);
@@ -158,7 +158,7 @@ protected:
 
     void go_windowed() {
         game->headless = 0;
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         screen_restarted();
     }
 };
@@ -198,7 +198,7 @@ TEST(GameRecord, ConstructionZeroesEveryMemberAndSetsActive) {
 
 TEST(GameRecord, VersionTextsAndLogTag) {
     EXPECT_STREQ(_get_game_version_info(), "1.9.6-Desktop-Linux-DAV");
-    GAME_THIS = nullptr;
+    _game_data.GAME_THIS = nullptr;
     EXPECT_STREQ(game_log_info(), "-1");
     auto g = std::make_unique<Game>();
     g->port = 2000;
@@ -207,7 +207,7 @@ TEST(GameRecord, VersionTextsAndLogTag) {
     g->active = 0;
     EXPECT_FALSE(game_is_active());
     GameView::unregister_states();
-    GAME_THIS = nullptr;
+    _game_data.GAME_THIS = nullptr;
 }
 
 // ---- command line ----------------------------------------------------------------
@@ -319,7 +319,7 @@ TEST_F(GameTest, IdleHostRestartsItsModAfter24Hours) {
     EXPECT_NE(out.find("game_do_daily_server_reset\n"), std::string::npos);
     EXPECT_TRUE(engine_log.destroyed);
     EXPECT_EQ(game->quit, 0) << "nothing else runs in the restart frame";
-    EXPECT_EQ(_game_loop_ticks, 0);
+    EXPECT_EQ(_game_data.loop_ticks, 0);
     EXPECT_EQ(driver_timer_get_ticks(), 0) << "the clock counts again from 0";
 
     advance_ms(16);  // an ordinary frame: the restarted mod has no file and fails
@@ -338,7 +338,7 @@ TEST_F(GameTest, OnlyAnIdleHeadlessHostRestarts) {
         auto host = std::make_unique<TestNet>();
         host->peers = c == "peer";
         game->server_net = c == "no net" ? nullptr : std::move(host);
-        if (c == "web") web_reqs.push_back(new WebRequest());
+        if (c == "web") _game_web.web_reqs.push_back(new WebRequest());
         if (c == "windowed") game->headless = 0;
         if (c == "no api") game->mods_api.reset();
         if (game->mods_api && c != "24h exactly" && c != "peer" && c != "web")
@@ -346,15 +346,15 @@ TEST_F(GameTest, OnlyAnIdleHeadlessHostRestarts) {
         bool idle = c == "24h exactly" || c == "empty" || c == "galaxy";
         EXPECT_EQ(game_server_is_idle(*game), idle);
 
-        _game_loop_ticks = -1;
+        _game_data.loop_ticks = -1;
         driver_timer_reset_ticks();
         advance_ms(c == "24h exactly" ? 86400000 : 86400001);
         use_engine(true);
         std::string out = captured([&] { game->loop(); });
         EXPECT_EQ(out.find("game_do_daily_server_reset") != std::string::npos, idle && c != "24h exactly");
 
-        for (WebRequest* r : web_reqs) delete r;
-        web_reqs.clear();
+        for (WebRequest* r : _game_web.web_reqs) delete r;
+        _game_web.web_reqs.clear();
         game->server_net.reset();
         game->mods_api.reset();
         game->mods_engine.reset();
@@ -414,10 +414,10 @@ TEST_F(GameTest, CtrlOrCmdFTogglesFullScreen) {
     game->event(make_key(43, EVENT_MOD_GUI));
     EXPECT_EQ(game->settings.vfull, 1);
     // Ctrl+H of the video front end reads the same bits.
-    bool hud = show_hud;
+    bool hud = _builds.show_hud;
     game->event(make_key(45, EVENT_MOD_CTRL));
-    EXPECT_NE(show_hud, hud);
-    show_hud = hud;
+    EXPECT_NE(_builds.show_hud, hud);
+    _builds.show_hud = hud;
 }
 
 TEST_F(GameTest, CmdQSuspendsTellsTheModAndQuits) {
@@ -456,7 +456,7 @@ TEST_F(GameTest, PacingSleepsTheRestOfASixtiethOfASecond) {
     }
     advance_ms(7);
     game->paint();  // headless paint is the pacing step alone
-    EXPECT_EQ(_game_paint_ticks, driver_timer_get_ticks());
+    EXPECT_EQ(_game_paint.ticks, driver_timer_get_ticks());
 }
 
 // ---- shutdown and web actions ----------------------------------------------------
@@ -478,17 +478,17 @@ TEST_F(GameTest, ShutdownClosesTheModBeforeTheDriver) {
 }
 
 TEST_F(GameTest, DoActionQueuesAnEncodedRequest) {
-    GAME_THIS = game.get();
+    _game_data.GAME_THIS = game.get();
     game->do_action("login", "a b&c/\xc3\xa9");
-    ASSERT_EQ(web_reqs.size(), 1u);
-    EXPECT_EQ(web_reqs[0]->host, GAME_WEB_HOST);
-    EXPECT_EQ(web_reqs[0]->port, 80);
-    EXPECT_FLOAT_EQ(web_reqs[0]->timeout, GAME_WEB_TIMEOUT);
-    EXPECT_EQ(web_reqs[0]->body, "&data=a%20b%26c%2f%c3%a9");
+    ASSERT_EQ(_game_web.web_reqs.size(), 1u);
+    EXPECT_EQ(_game_web.web_reqs[0]->host, GAME_WEB_HOST);
+    EXPECT_EQ(_game_web.web_reqs[0]->port, 80);
+    EXPECT_FLOAT_EQ(_game_web.web_reqs[0]->timeout, GAME_WEB_TIMEOUT);
+    EXPECT_EQ(_game_web.web_reqs[0]->body, "&data=a%20b%26c%2f%c3%a9");
     strcpy(game->settings.name, "`dev");
     game->do_action("login", "");
-    EXPECT_EQ(web_reqs.at(1)->host, GAME_WEB_HOST_DEBUG);
-    EXPECT_EQ(web_reqs.at(1)->body, "&data=");
+    EXPECT_EQ(_game_web.web_reqs.at(1)->host, GAME_WEB_HOST_DEBUG);
+    EXPECT_EQ(_game_web.web_reqs.at(1)->body, "&data=");
 }
 
 // ---- wrappers --------------------------------------------------------------------

@@ -41,7 +41,7 @@ protected:
         testing::internal::CaptureStdout();  // the Game constructor logs
         game = std::make_unique<Game>();
         testing::internal::GetCapturedStdout();
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         entries_made = 0;
         entries_alive.clear();
         entries_deleted.clear();
@@ -49,7 +49,7 @@ protected:
     void TearDown() override {
         game->chat.reset();
         EXPECT_TRUE(entries_alive.empty()) << "an entry outlived its chat";
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
     }
 };
 
@@ -97,7 +97,7 @@ TEST_F(ChatTest, HeadlessResetOnlyEmptiesTheLines) {
 }
 
 TEST_F(ChatTest, NoGameMeansNoEntry) {
-    GAME_THIS = nullptr;
+    _game_data.GAME_THIS = nullptr;
     Chat chat;
     EXPECT_EQ(chat.entry, nullptr);
     EXPECT_EQ(entries_made, 0);

@@ -52,7 +52,7 @@ protected:
     void SetUp() override {
         z2test::stdout_of([&] {
             game = std::make_unique<Game>();
-            GAME_THIS = game.get();
+            _game_data.GAME_THIS = game.get();
             game->chat.reset(new Chat());
             game->client_net.reset(new Net());
             game->mods_api.reset(new ModsAPI(*game));
@@ -70,7 +70,7 @@ protected:
         game->mods_api.reset();
         game->client_net.reset();
         game->chat.reset();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
     }
 
     TextInput* input() { return dynamic_cast<TextInput*>(root.find("input")); }

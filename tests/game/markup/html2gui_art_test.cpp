@@ -38,7 +38,7 @@ class ArtGL : public testing::Test {
   }
   void TearDown() override {
     game_.reset();
-    GAME_THIS = nullptr;
+    _game_data.GAME_THIS = nullptr;
     gfx_deinit();
     driver_deinit();
   }
@@ -107,7 +107,7 @@ TEST_F(ArtGL, DataImageShowsItsPixelsAtHalfSize) {
 
 TEST_F(ArtGL, PlanetArtDrawsALitDiscAndGivesTheWorldBack) {
   game_ = std::make_unique<Game>();
-  GAME_THIS = game_.get();
+  _game_data.GAME_THIS = game_.get();
   planet_paint_init();
   Zentar& world = game_->world;
   world.top = 7;

@@ -282,7 +282,7 @@ TEST_F(ModsApiTest, DeinitLeavesNoRuntimeAndAResetWorld) {
     mods_deinit(*game);
     EXPECT_EQ(game->mods_api, nullptr);
     EXPECT_EQ(game->mods_engine, nullptr);
-    EXPECT_EQ(_lua_modsapi, nullptr);
+    EXPECT_EQ(_mods_lua._lua_modsapi, nullptr);
     EXPECT_STREQ(game->world.status, "");
     write("mod/data-probe.lua", "x");
     EXPECT_STRNE(driver_data_fname("data-probe.lua"), path("mod/data-probe.lua").c_str());

@@ -38,21 +38,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class Env : public testing::Environment {
-public:
-    z2test::TempDir home;
-    static std::string home_dir() { return fs::path(getenv("HOME")).string(); }
-    void SetUp() override {
-        home.enter_as_home("z2shipped");
-        z2test::gl_font_up("Zentar 2");
-        qel_web_disable();  // the guide's web call stays on this machine
-    }
-    void TearDown() override {
-        z2test::gl_font_down();
-        home.leave();
-    }
-};
-const auto* env = testing::AddGlobalTestEnvironment(new Env);
+// The guide's web call stays on this machine.
+const auto* env = testing::AddGlobalTestEnvironment(new z2test::HomeGlFontEnv("z2shipped", true));
 
 // What each shipped mod is for, and so what it must do.
 enum class Kind {
@@ -109,7 +96,7 @@ protected:
     std::unique_ptr<Game> game = std::make_unique<Game>();
 
     void SetUp() override {
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         z2test::stdout_of([&] { game->settings.load(); });  // the player's defaults: drag and drop
         states_init(*game);
     }
@@ -117,7 +104,7 @@ protected:
         z2test::stdout_of([&] { mods_deinit(*game); });
         GameView::unregister_states();
         game_web_drop_all();  // the guide's web call never gets an answer
-        if (GAME_THIS == game.get()) GAME_THIS = nullptr;
+        if (_game_data.GAME_THIS == game.get()) _game_data.GAME_THIS = nullptr;
     }
 
     ModsAPI* api() { return mods_api_of(*game); }
@@ -571,7 +558,7 @@ const GuideCheck GUIDE_CHECKS[] = {
         want(z2.state == "menu", "the page over the menu"))"},
     {"z2_play_sound(\"sfx-click\")", false, "",
      [](Game&, const std::string& log) {
-         EXPECT_TRUE(_game_audio_sounds.__has__(var("sfx-click"))) << "the sound is queued for this frame";
+         EXPECT_TRUE(_game_audio._game_audio_sounds.__has__(var("sfx-click"))) << "the sound is queued for this frame";
          EXPECT_NE(log.find("play_music: mus-galaxy"), std::string::npos) << "the music is asked for";
      }},
     {"z2_chat_keywords('[\"Vega\", \"Rigel\"]')", false, "",
@@ -590,7 +577,7 @@ const GuideCheck GUIDE_CHECKS[] = {
      }},
     {"z2_api_call(", false, "",
      [](Game&, const std::string&) {
-         EXPECT_TRUE(std::any_of(web_reqs.begin(), web_reqs.end(),
+         EXPECT_TRUE(std::any_of(_game_web.web_reqs.begin(), _game_web.web_reqs.end(),
                                  [](WebRequest* r) { return r->path.find("news") != std::string::npos; }))
              << "the web service is asked";
      }},
@@ -631,7 +618,7 @@ const GuideCheck GUIDE_CHECKS[] = {
 TEST_F(ShippedMod, EveryExampleOfTheModdersGuideRuns) {
     std::vector<std::string> examples = guide_examples();
     ASSERT_GE(examples.size(), 30u);
-    std::string dir = Env::home_dir();
+    std::string dir = fs::path(getenv("HOME")).string();
     // The guide's mod lives beside the shipped modules it requires.
     for (const char* m : {"mod_bots.lua", "mod_match.lua"})
         if (!fs::exists(dir + "/" + m)) fs::create_symlink(std::string(Z2_DATA_DIR) + "/" + m, dir + "/" + m);
@@ -652,7 +639,7 @@ TEST_F(ShippedMod, EveryExampleOfTheModdersGuideRuns) {
         std::string out = z2test::stdout_of([&] {
             game_server_deinit(*game);
             game_client_deinit(*game);
-            _game_audio_sounds = var(VAR_DICT, 0);
+            _game_audio._game_audio_sounds = var(VAR_DICT, 0);
             mods_restart(*game, 0, var(VAR_DICT, 0));
             ModsBase* engine = mods_engine_of(*game);
             engine->script("init, loop, event = nil, nil, nil z2_game_reset() "

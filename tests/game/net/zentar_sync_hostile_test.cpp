@@ -93,7 +93,7 @@ protected:
     }
     void TearDown() override {
         sys_hooks = SysHooks{};
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
     }
 };
 
@@ -324,7 +324,7 @@ TEST_F(HostTest, ScheduleFullPassesDirtyPassesAndDeltas) {
 
 TEST_F(HostTest, ReissueGivesThePredictedFleetANewUidThroughTheGame) {
     auto game = std::make_unique<Game>();
-    GAME_THIS = game.get();
+    _game_data.GAME_THIS = game.get();
     game->server_net = std::make_unique<Net>();
     Net& host = *game->server_net;
     Zentar& g = game->world;

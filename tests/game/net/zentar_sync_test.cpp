@@ -609,7 +609,7 @@ protected:
         _zentar_client_schedule_reset();
     }
     void TearDown() override {
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
         _driver_timer_set_source(nullptr);
     }
     static int port_of(Game& g) { return g.server_net->enet_host->address.port; }
@@ -634,7 +634,7 @@ TEST(GameNetKey, JoinKeyIsADigitWiseHexXorOfAtMost15Digits) {
 
 TEST_F(GameNetTest, JoiningMakesTheRightEndpointAndKey) {
     GameSide host("lobby"), client("menu");
-    GAME_THIS = host.game.get();
+    _game_data.GAME_THIS = host.game.get();
     game_server_init(*host.game, 0, "");
     ASSERT_NE(host.game->server_net, nullptr);
     EXPECT_NE(host.game->chat, nullptr);
@@ -674,7 +674,7 @@ TEST_F(GameNetTest, JoiningMakesTheRightEndpointAndKey) {
 
 TEST_F(GameNetTest, MessagesReachTheSyncAndThenTheMods) {
     GameSide host("lobby"), client("menu");
-    GAME_THIS = host.game.get();
+    _game_data.GAME_THIS = host.game.get();
     Zentar& hw = host.game->world;
     int u = user_init(hw, "p1", 1, 0)->n;
     planet_init(hw, u, 0, 0, 10, 10);
@@ -718,7 +718,7 @@ TEST_F(GameNetTest, MessagesReachTheSyncAndThenTheMods) {
 TEST_F(GameNetTest, HostLoopStopsPollingAnEndpointAHandlerReplacedOrRemoved) {
     for (int replace = 0; replace < 2; replace++) {
         GameSide host("lobby"), client("menu");
-        GAME_THIS = host.game.get();
+        _game_data.GAME_THIS = host.game.get();
         game_server_init(*host.game, 0, "");
         snprintf(client.game->settings.uid, 64, "p1");
         snprintf(client.game->settings.display_name, 64, "Player");

@@ -376,12 +376,12 @@ TEST_F(DrawGL, StarsReinitialiseOnStyleChangeAndLeaveBlend) {
   world->bkgr_stars = 1;
   bkgr_paint(*world);
   expect_default_state();
-  stars[0].x = 100000;  // far outside star space; only a new table brings it back
+  _bkgr.stars[0].x = 100000;  // far outside star space; only a new table brings it back
   _bkgr_paint_stars(*world);
-  EXPECT_GT(stars[0].x, 99000);
+  EXPECT_GT(_bkgr.stars[0].x, 99000);
   world->bkgr_stars = 2;
   _bkgr_paint_stars(*world);
-  EXPECT_LT(stars[0].x, 2000);
+  EXPECT_LT(_bkgr.stars[0].x, 2000);
   expect_default_state();
 }
 
@@ -520,47 +520,47 @@ TEST(Stars, TableIsDeterministicAndInRange) {
   srand(42);
   _bkgr_stars_init_1(n, R);
   BkgrStar first[BKGR_STARS_MAX];
-  std::memcpy(first, stars, sizeof first);
+  std::memcpy(first, _bkgr.stars, sizeof first);
   srand(42);
   _bkgr_stars_init_2(n, R);
-  EXPECT_EQ(std::memcmp(first, stars, sizeof first), 0);
+  EXPECT_EQ(std::memcmp(first, _bkgr.stars, sizeof first), 0);
   for (int i = 0; i < n; i++) {
-    ASSERT_GE(stars[i].x, -R);
-    ASSERT_LT(stars[i].x, R);
-    ASSERT_GE(stars[i].z, 0);
-    ASSERT_LT(stars[i].z, 2 * R);
-    ASSERT_GE(stars[i].size, 1);
-    ASSERT_LT(stars[i].size, 2);
-    ASSERT_EQ(stars[i].a, 1);
+    ASSERT_GE(_bkgr.stars[i].x, -R);
+    ASSERT_LT(_bkgr.stars[i].x, R);
+    ASSERT_GE(_bkgr.stars[i].z, 0);
+    ASSERT_LT(_bkgr.stars[i].z, 2 * R);
+    ASSERT_GE(_bkgr.stars[i].size, 1);
+    ASSERT_LT(_bkgr.stars[i].size, 2);
+    ASSERT_EQ(_bkgr.stars[i].a, 1);
   }
   _bkgr_stars_init_3(n, 0);  // a screen of no size divides by nothing
-  EXPECT_EQ(stars[0].x, 0);
+  EXPECT_EQ(_bkgr.stars[0].x, 0);
 }
 
 TEST(Stars, MotionOfTheThreeStyles) {
   const int R = 100;
-  stars[0] = {-99, 0, 50, 1, 1};
-  stars[1] = {10, 10, 150, 1, 1};
+  _bkgr.stars[0] = {-99, 0, 50, 1, 1};
+  _bkgr.stars[1] = {10, 10, 150, 1, 1};
   _bkgr_stars_loop_1(2, R, 1.0f);  // 3 units a second, wrapping below -R
-  EXPECT_FLOAT_EQ(stars[0].x, 98);
-  EXPECT_FLOAT_EQ(stars[1].x, 7);
+  EXPECT_FLOAT_EQ(_bkgr.stars[0].x, 98);
+  EXPECT_FLOAT_EQ(_bkgr.stars[1].x, 7);
 
-  stars[0] = {1, 1, 30, 1, 1};   // z passes 0: pushed back by 2R
-  stars[1] = {90, 90, 70, 1, 1}; // projects outside R at z 10: reborn at the back
+  _bkgr.stars[0] = {1, 1, 30, 1, 1};   // z passes 0: pushed back by 2R
+  _bkgr.stars[1] = {90, 90, 70, 1, 1}; // projects outside R at z 10: reborn at the back
   _bkgr_stars_loop_2(2, R, 1.0f);
-  EXPECT_FLOAT_EQ(stars[0].z, 170);
-  EXPECT_FLOAT_EQ(stars[0].x, 1);
-  EXPECT_FLOAT_EQ(stars[1].z, 200);
+  EXPECT_FLOAT_EQ(_bkgr.stars[0].z, 170);
+  EXPECT_FLOAT_EQ(_bkgr.stars[0].x, 1);
+  EXPECT_FLOAT_EQ(_bkgr.stars[1].z, 200);
 
   auto w = std::make_unique<Zentar>();
   std::memset(w.get(), 0, sizeof(Zentar));
   w->time = 0;  // frozen: brightness follows the phase i only
   _bkgr_stars_loop_3(*w, 64);
-  EXPECT_NEAR(stars[0].a, 0.5, 1e-6);
-  EXPECT_NEAR(stars[32].a, (std::sin(32.0) + 1) * 0.5, 1e-6);
+  EXPECT_NEAR(_bkgr.stars[0].a, 0.5, 1e-6);
+  EXPECT_NEAR(_bkgr.stars[32].a, (std::sin(32.0) + 1) * 0.5, 1e-6);
   w->time = 3;
   _bkgr_stars_loop_3(*w, 64);
-  EXPECT_NEAR(stars[32].a, (std::sin(2.0 * 3 * 0.5 + 32) + 1) * 0.5, 1e-6);
+  EXPECT_NEAR(_bkgr.stars[32].a, (std::sin(2.0 * 3 * 0.5 + 32) + 1) * 0.5, 1e-6);
 }
 
 }  // namespace

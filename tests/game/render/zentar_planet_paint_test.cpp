@@ -154,7 +154,7 @@ TEST(PlanetMesh, LevelsAndMeshSizes) {
     int variant, level, n;
   } cases[] = {{0, 0, 4}, {0, 15, 4}, {1, 0, 5}, {1, 5, 6}, {1, 15, 8}, {2, 3, 5}, {3, 0, 7}, {3, 15, 11}};
   for (const auto& k : cases) {
-    const PlanetSphere& m = _planet_spheres[k.variant][k.level];
+    const PlanetSphere& m = _planet_paint._planet_spheres[k.variant][k.level];
     ASSERT_EQ(m.count, 4 * k.n * k.n) << k.variant << "/" << k.level;
     const double R = 1 / std::cos(2 * 3.14159265358979 / (3.5 * k.n));
     const int real = (4 * k.n * k.n - 4 * k.n) * 3;

@@ -52,7 +52,7 @@ protected:
     void SetUp() override {
         driver_init(0);
         game = std::make_unique<Game>();
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         // No GL here: the logical screen is the shell's, 800 x 600.
         game->settings.vsize = 600;
         driver_set_size(800, 600);
@@ -66,7 +66,7 @@ protected:
 
     void TearDown() override {
         game->client_net.reset();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
         game.reset();
         driver_deinit();
     }
@@ -571,7 +571,7 @@ TEST(UIPaint, PercentDrawnInCornerCell) {
     gfx_gl_state_reset();
     gfx_ortho();
     auto game = std::make_unique<Game>();
-    GAME_THIS = game.get();
+    _game_data.GAME_THIS = game.get();
     game->ui.percent = 100;
     game->ui.inited = 1;
     // Lit pixels in a box given in logical units (y from the top).
@@ -590,7 +590,7 @@ TEST(UIPaint, PercentDrawnInCornerCell) {
     GLfloat c[4] = {};
     glGetFloatv(GL_CURRENT_COLOR, c);
     EXPECT_FLOAT_EQ(c[3], 1.0f);
-    GAME_THIS = nullptr;
+    _game_data.GAME_THIS = nullptr;
     game.reset();
     driver_set_altdir(nullptr);
     font_deinit();

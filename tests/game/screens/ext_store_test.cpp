@@ -23,33 +23,15 @@
 
 namespace {
 
-class Env : public testing::Environment {
-public:
-    z2test::TempDir home;
-    void SetUp() override {
-        home.enter_as_home("z2store");
-        z2test::gl_font_up("Zentar 2");
-        qel_web_disable();  // the receipts request never leaves
-    }
-    void TearDown() override {
-        z2test::gl_font_down();
-        home.leave();
-    }
-};
-const auto* env = testing::AddGlobalTestEnvironment(new Env);
+// The receipts request never leaves.
+const auto* env = testing::AddGlobalTestEnvironment(new z2test::HomeGlFontEnv("z2store", true));
 
-struct Blank : State {};
+using Blank = z2test::BlankScreen;
 
 var json(const std::string& text) {
     var v;
     EXPECT_EQ(json_decode(v, text.data(), text.size()), 0) << text;
     return v;
-}
-
-int count(const std::string& text, const std::string& what) {
-    int n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
-    return n;
 }
 
 std::string doc(const char* name) { return driver_doc_load(name); }
@@ -59,7 +41,7 @@ protected:
     std::unique_ptr<Game> game = std::make_unique<Game>();
 
     void SetUp() override {
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         GameView::register_state("menus_main", new Blank());
         game->view.next("menus_main", -1);
         driver_doc_save("receipts.dat", "", 0);
@@ -67,7 +49,7 @@ protected:
     }
     void TearDown() override {
         GameView::unregister_states();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
     }
     void key(int k, int type = 6) {
         Event e{};
@@ -95,7 +77,7 @@ TEST(StoreMarkup, ShowsReadyProductsWithinTheLimitTwoToARow) {
     std::string three = ext_store_markup(json(R"({"limit": 1000000, "data": {
         "10": {"id": "c", "ready": true, "coins": 500}, "2": {"id": "b", "ready": true, "coins": 1000000},
         "1": {"id": "a", "ready": true, "coins": 1}}})"));
-    EXPECT_EQ(count(three, "<tr><td><input type='button' onclick="), 2);
+    EXPECT_EQ(z2test::count_of(three, "<tr><td><input type='button' onclick="), 2);
     EXPECT_LT(three.find("'a'"), three.find("'b'"));
     EXPECT_LT(three.find("'b'"), three.find("'c'"));
     EXPECT_NE(three.find("<td><input type='button' onclick='b'"), std::string::npos);
@@ -105,8 +87,8 @@ TEST(StoreMarkup, ShowsReadyProductsWithinTheLimitTwoToARow) {
     // Not a dict, or members of the wrong kind: only the boxes and Cancel.
     for (const char* bad : {"[1,2]", R"({"data": [1], "limit": "x"})", R"({"data": {"1": 7}})"}) {
         std::string b = ext_store_markup(json(bad));
-        EXPECT_EQ(count(b, "class='xicon1'"), 0) << bad;
-        EXPECT_EQ(count(b, "class='box2'"), 2) << bad;
+        EXPECT_EQ(z2test::count_of(b, "class='xicon1'"), 0) << bad;
+        EXPECT_EQ(z2test::count_of(b, "class='box2'"), 2) << bad;
         EXPECT_NE(b.find("onclick='cancel'"), std::string::npos);
     }
 }

@@ -19,25 +19,10 @@
 
 namespace {
 
-class Env : public testing::Environment {
-public:
-    z2test::TempDir home;
-    void SetUp() override {
-        home.enter_as_home("z2login");
-        z2test::gl_font_up("Zentar 2");
-    }
-    void TearDown() override {
-        z2test::gl_font_down();
-        home.leave();
-    }
-};
-const auto* env = testing::AddGlobalTestEnvironment(new Env);
+const auto* env = testing::AddGlobalTestEnvironment(new z2test::HomeGlFontEnv("z2login"));
 
-struct Blank : State {
-    int inits = 0, paints = 0;
-    void init() override { inits++; }
-    void paint() override { paints++; }
-};
+using Blank = z2test::BlankScreen;
+using z2test::click;
 
 class Screens : public ::testing::Test {
 protected:
@@ -63,12 +48,6 @@ protected:
 
     template <typename F>
     void quiet(F f) { z2test::stdout_of(f); }
-    static var click(const char* value) {
-        var a(VAR_DICT, 0);
-        a["type"] = var("onclick");
-        a["value"] = var(value);
-        return a;
-    }
     static var message(const char* type, const char* value) {
         var m(VAR_DICT, 0);
         m["type"] = var(type);

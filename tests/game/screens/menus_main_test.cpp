@@ -34,27 +34,13 @@
 
 namespace {
 
-class Env : public testing::Environment {
-public:
-    z2test::TempDir home;
-    void SetUp() override {
-        home.enter_as_home("z2mainmenu");
-        z2test::gl_font_up("Zentar 2");
-        qel_web_disable();  // no login request leaves the machine
-    }
-    void TearDown() override {
-        z2test::gl_font_down();
-        home.leave();
-    }
-};
-Env* const env_ptr = new Env;
+// No login request leaves the machine.
+z2test::HomeGlFontEnv* const env_ptr = new z2test::HomeGlFontEnv("z2mainmenu", true);
 const auto* env = testing::AddGlobalTestEnvironment(env_ptr);
 std::string env_home() { return env_ptr->home.root.string(); }
 
-struct Blank : State {
-    int inits = 0;
-    void init() override { inits++; }
-};
+using Blank = z2test::BlankScreen;
+using z2test::click;
 
 class MainMenu : public ::testing::Test {
 protected:
@@ -90,12 +76,6 @@ protected:
         auto* m = dynamic_cast<MenusMain*>(GameView::find_state("menus_main"));
         z2test::stdout_of([&] { game->view.next("menus_main", -1); });
         return m;
-    }
-    static var click(const char* value) {
-        var a(VAR_DICT, 0);
-        a["type"] = var("onclick");
-        a["value"] = var(value);
-        return a;
     }
     // Return on the button of s whose onclick is value, as a player's click.
     static void press(State* s, Container& root, const char* value) {
@@ -295,9 +275,9 @@ TEST_F(MainMenu, ALinkNoBrowserOpensShowsItsAddressToCopy) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
     };
-    GAME_THIS = game.get();  // the video front end's game, until the end of the test
+    _game_data.GAME_THIS = game.get();  // the video front end's game, until the end of the test
     struct Forget {
-        ~Forget() { GAME_THIS = nullptr; }
+        ~Forget() { _game_data.GAME_THIS = nullptr; }
     } forget;
     MenusMain* m = shown(1);
     z2test::stdout_of([&] { m->_act(click("forums")); });

@@ -24,28 +24,16 @@ namespace {
 
 using z2test::stdout_of;
 
-class Env : public testing::Environment {
-public:
-    z2test::TempDir home;
-    void SetUp() override {
-        home.enter_as_home("z2settings");
-        z2test::gl_font_up("Zentar 2");
-    }
-    void TearDown() override {
-        z2test::gl_font_down();
-        home.leave();
-    }
-};
-const auto* env = testing::AddGlobalTestEnvironment(new Env);
+const auto* env = testing::AddGlobalTestEnvironment(new z2test::HomeGlFontEnv("z2settings"));
 
-struct Blank : State {};
+using Blank = z2test::BlankScreen;
 
 class SettingsScreens : public ::testing::Test {
 protected:
     std::unique_ptr<Game> game = std::make_unique<Game>();
 
     void SetUp() override {
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         game->settings.vfull = -1;
         game->settings.vsize = 640;  // a 640 x 480 window: 853 x 640 units
         strcpy(game->settings.name, "Bob");
@@ -53,13 +41,13 @@ protected:
         delete GameView::find_state("menus_login");  // replaced below, so its widgets stay out of the way
         GameView::register_state("menus_login", new Blank());
         preboard_set(1);
-        _game_audio_sounds = var(VAR_DICT, 0);
+        _game_audio._game_audio_sounds = var(VAR_DICT, 0);
     }
     void TearDown() override {
         GameView::unregister_states();
         game->client_net.reset();
         sys_hooks.sound = nullptr;
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
     }
     // Settings over an online match.
     void connect() {
@@ -191,17 +179,17 @@ TEST_F(SettingsScreens, SfxAppliesAtOnceAndPingsMusicOnlyStores) {
     var sfx(VAR_DICT, 0);
     sfx["type"] = var("onchange"), sfx["value"] = var("sfx");
     page->_act(Event{}, sfx);
-    EXPECT_TRUE(_game_audio_sounds.__has__(var("sfx-ping")));
+    EXPECT_TRUE(_game_audio._game_audio_sounds.__has__(var("sfx-ping")));
 
     page->root.find("music")->set_value_i(10);
     page->loop(0);
     EXPECT_EQ(game->settings.music, 10);
-    EXPECT_TRUE(_game_audio_sounds.__has__(var("sfx-ping"))) << "no volume reset for music";
+    EXPECT_TRUE(_game_audio._game_audio_sounds.__has__(var("sfx-ping"))) << "no volume reset for music";
 
     page->root.find("sfx")->set_value_i(70);
     page->loop(0);
     EXPECT_EQ(game->settings.sfx, 70);
-    EXPECT_FALSE(_game_audio_sounds.__has__(var("sfx-ping"))) << "volume applied and the ping played";
+    EXPECT_FALSE(_game_audio._game_audio_sounds.__has__(var("sfx-ping"))) << "volume applied and the ping played";
 }
 
 TEST_F(SettingsScreens, EachTogglePageTouchesOnlyItsOwnFields) {

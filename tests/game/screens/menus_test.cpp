@@ -19,24 +19,11 @@
 
 namespace {
 
-class Env : public testing::Environment {
-public:
-    z2test::TempDir home;
-    void SetUp() override {
-        home.enter_as_home("z2menus");
-        z2test::gl_font_up("Zentar 2");
-    }
-    void TearDown() override {
-        z2test::gl_font_down();
-        home.leave();
-    }
-};
-const auto* env = testing::AddGlobalTestEnvironment(new Env);
+const auto* env = testing::AddGlobalTestEnvironment(new z2test::HomeGlFontEnv("z2menus"));
 
-struct Blank : State {
-    int inits = 0;
-    void init() override { inits++; }
-};
+using Blank = z2test::BlankScreen;
+using z2test::click;
+using z2test::key;
 
 class Menus : public ::testing::Test {
 protected:
@@ -60,17 +47,6 @@ protected:
         g->first = 0, g->loaded = 1, g->text = text;
         z2test::stdout_of([&] { game->view.next("menus_preboard", -1); });
         return g;
-    }
-    static var click(const char* value) {
-        var a(VAR_DICT, 0);
-        a["type"] = var("onclick");
-        a["value"] = var(value);
-        return a;
-    }
-    static Event key(int k) {
-        Event e{};
-        e.type = 6, e.key = k;
-        return e;
     }
     std::string stored() { return z2test::slurp(driver_doc_fname("preboard.txt")); }
 };

@@ -154,7 +154,7 @@ TEST(ScreensWalk, NoScreenAsksForAMissingPictureOrSound) {
     strcpy(game.settings.name, "~Walker");  // a name that shows the Extreme tab too
 
     std::vector<std::string> names;
-    for (const auto& [name, state] : _game_states) names.push_back(name);
+    for (const auto& [name, state] : _game_view._game_states) names.push_back(name);
     ASSERT_GT(names.size(), 30u);
     for (auto [sw, sh] : {std::pair{1280, 800}, std::pair{800, 600}}) {
         game.settings.vres = sw << 16 | sh;

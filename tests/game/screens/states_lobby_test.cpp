@@ -3,10 +3,6 @@
 // mod's loop, and the pause icon's tap against a drag into the match.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -16,10 +12,9 @@
 #include "screens/states.h"
 #include "screens/states_icons.h"
 #include "render/zentar_ui.h"
+#include "z2_game_fixture.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // "seen" is the last event type, "loops" counts the mod's loop calls, and
 // "veto" makes it refuse a quit.
@@ -32,37 +27,13 @@ function event(e)
 end
 )LUA";
 
-class StatesLobbyTest : public ::testing::Test {
+class StatesLobbyTest : public z2test::ModGameTest {
 protected:
-    std::string dir;
-    std::unique_ptr<Game> game;
-
     void SetUp() override {
-        char tmpl[] = "/tmp/z2lobby-XXXXXX";
-        dir = mkdtemp(tmpl);
-        fs::create_directories(dir + "/home");
-        setenv("HOME", (dir + "/home").c_str(), 1);
-        driver_init(0);
-        game = std::make_unique<Game>();
-        GAME_THIS = game.get();
+        make_game("z2lobby", true);
+        name_game();
         states_init(*game);
-        std::ofstream(dir + "/main.lua") << MOD;
-        snprintf(game->mod_file, sizeof(game->mod_file), "%s/main.lua", dir.c_str());
-        mods_restart(*game, 0, var(VAR_DICT, 0));
-    }
-    void TearDown() override {
-        mods_deinit(*game);
-        GameView::unregister_states();
-        GAME_THIS = nullptr;
-        game.reset();
-        driver_deinit();
-        fs::remove_all(dir);
-    }
-    var param(const char* k) { return mods_api_of(*game)->param_get(k); }
-    void set(const char* k, var v) { mods_api_of(*game)->param_set(k, v); }
-    void enter(const char* state) {
-        set("state", var(state));
-        mods_loop(*game);
+        start_mod(MOD);
     }
     static Event escape() {
         Event e{};

@@ -4,11 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <GL/gl.h>
-#include <unistd.h>
-
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <utility>
@@ -20,12 +16,10 @@
 #include "ruvezor/util/qel_gfx.h"
 #include "screens/states.h"
 #include "screens/states_play2.h"
-#include "z2_test_util.h"
+#include "z2_game_fixture.h"
 #include "world/zentar.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // Counts the match controls' pointer events and records the last event type.
 const char* const MOD = R"LUA(
@@ -56,23 +50,17 @@ public:
 };
 const auto* env = testing::AddGlobalTestEnvironment(new Env);
 
-class Play2Test : public ::testing::Test {
+class Play2Test : public z2test::ModGameTest {
 protected:
-    std::string dir;
-    std::unique_ptr<Game> game;
     StatesPlay2* play2 = nullptr;
 
     void SetUp() override {
-        char tmpl[] = "/tmp/z2play2-XXXXXX";
-        dir = mkdtemp(tmpl);
-        game = std::make_unique<Game>();
-        GAME_THIS = game.get();
+        make_game("z2play2", false);
+        name_game();
         game->settings.vsize = 600;  // logical units are window pixels
         states_init(*game);
         play2 = dynamic_cast<StatesPlay2*>(GameView::find_state("states_play2"));
-        std::ofstream(dir + "/main.lua") << MOD;
-        snprintf(game->mod_file, sizeof(game->mod_file), "%s/main.lua", dir.c_str());
-        z2test::stdout_of([&] { mods_restart(*game, 0, var(VAR_DICT, 0)); });
+        z2test::stdout_of([&] { start_mod(MOD); });
         for (int n : {3, 4}) {
             Item& it = game->world.items[n];
             it.in_use = 1;
@@ -86,16 +74,9 @@ protected:
         mods_loop(*game);
     }
     void TearDown() override {
-        z2test::stdout_of([&] { mods_deinit(*game); });
-        GameView::unregister_states();
-        GAME_THIS = nullptr;
-        game.reset();
-        fs::remove_all(dir);
+        z2test::stdout_of([&] { ModGameTest::TearDown(); });
     }
-    ModsAPI* api() { return mods_api_of(*game); }
-    var param(const char* k) { return api()->param_get(k); }
     int count(const char* k) { return (int)param(k).__num__(); }
-    void set(const char* k, var v) { api()->param_set(k, v); }
     // A pointer event in window pixels, as the shell hands it on.
     void pointer(int type, float x, float y, int id) {
         Event e{};

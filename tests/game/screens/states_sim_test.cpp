@@ -3,11 +3,7 @@
 // and parameters that are not sane numbers.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cmath>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -18,10 +14,9 @@
 #include "screens/states_sim.h"
 #include "world/zentar.h"
 #include "world/zentar_sim.h"
+#include "z2_game_fixture.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // Counts its passes in "loops", records each frame time as "t<pass>" and
 // the last as "t", and sets "state" to "menu" on the pass named by
@@ -39,29 +34,12 @@ end
 function event(e) end
 )LUA";
 
-class StatesSimTest : public ::testing::Test {
+class StatesSimTest : public z2test::ModGameTest {
 protected:
-    std::string root;
-    std::unique_ptr<Game> game;
-
     void SetUp() override {
-        char tmpl[] = "/tmp/z2statessim-XXXXXX";
-        root = mkdtemp(tmpl);
-        fs::create_directories(root + "/home");
-        setenv("HOME", (root + "/home").c_str(), 1);
-        driver_init(0);
-        game = std::make_unique<Game>();
+        make_game("z2statessim", true);
         game->headless = 1;
-        std::ofstream(root + "/main.lua") << COUNTING_MOD;
-        snprintf(game->mod_file, sizeof(game->mod_file), "%s/main.lua", root.c_str());
-        restart();
-    }
-
-    void TearDown() override {
-        mods_deinit(*game);
-        game.reset();
-        driver_deinit();
-        fs::remove_all(root);
+        start_mod(COUNTING_MOD);
     }
 
     void restart(var params = var(VAR_DICT, 0)) { mods_restart(*game, 0, params); }
@@ -72,9 +50,6 @@ protected:
         run_the_game_sim(*game, dt);
         return loops() - before;
     }
-    ModsAPI* api() { return mods_api_of(*game); }
-    var param(const char* key) { return api()->param_get(key); }
-    void set(const char* key, var value) { api()->param_set(key, value); }
     double loops() { return param("loops").__num__(); }
 };
 

@@ -3,11 +3,7 @@
 // the quit veto and the local player.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <memory>
 #include <string>
 
@@ -19,10 +15,9 @@
 #include "ruvezor/util/qel_driver.h"
 #include "screens/states.h"
 #include "world/zentar.h"
+#include "z2_game_fixture.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // Records the last event type in "seen"; refuses a quit while "veto" is set.
 const char* const MOD = R"LUA(
@@ -36,36 +31,12 @@ function event(e)
 end
 )LUA";
 
-class StatesTest : public ::testing::Test {
+class StatesTest : public z2test::ModGameTest {
 protected:
-    std::string dir;
-    std::unique_ptr<Game> game;
-
     void SetUp() override {
-        char tmpl[] = "/tmp/z2states-XXXXXX";
-        dir = mkdtemp(tmpl);
-        fs::create_directories(dir + "/home");
-        setenv("HOME", (dir + "/home").c_str(), 1);
-        driver_init(0);
-        game = std::make_unique<Game>();
+        make_game("z2states", true);
         states_init(*game);
-        std::ofstream(dir + "/main.lua") << MOD;
-        snprintf(game->mod_file, sizeof(game->mod_file), "%s/main.lua", dir.c_str());
-        mods_restart(*game, 0, var(VAR_DICT, 0));
-    }
-    void TearDown() override {
-        mods_deinit(*game);
-        GameView::unregister_states();
-        game.reset();
-        driver_deinit();
-        fs::remove_all(dir);
-    }
-    ModsAPI* api() { return mods_api_of(*game); }
-    var param(const char* k) { return api()->param_get(k); }
-    void set(const char* k, var v) { api()->param_set(k, v); }
-    void enter(const char* state) {
-        set("state", var(state));
-        mods_loop(*game);
+        start_mod(MOD);
     }
     static var action(const char* type) {
         var a(VAR_DICT, 0);

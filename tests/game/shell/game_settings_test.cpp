@@ -58,7 +58,7 @@ class SettingsTest : public testing::Test {
   }
 
   void TearDown() override {
-    GAME_THIS = nullptr;
+    _game_data.GAME_THIS = nullptr;
     game.reset();
     stdout_of([] { driver_social_deinit(); });
     _driver_steam_set_library(nullptr);
@@ -68,10 +68,10 @@ class SettingsTest : public testing::Test {
 
   // A new process's worth of game: zeroed record, no files read yet.
   void fresh_game() {
-    GAME_THIS = nullptr;
+    _game_data.GAME_THIS = nullptr;
     game.reset();
     stdout_of([&] { game.reset(new Game()); });
-    GAME_THIS = game.get();
+    _game_data.GAME_THIS = game.get();
   }
 
   Settings& s() { return game->settings; }

@@ -36,7 +36,7 @@ protected:
         setenv("HOME", home.c_str(), 1);
         driver_init(flags);
         game = std::make_unique<Game>();
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
     }
     void TearDown() override {
         sys_hooks.sound = nullptr;
@@ -44,7 +44,7 @@ protected:
         font_deinit();
         gfx_deinit();
         game.reset();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
         driver_deinit();
         std::filesystem::remove_all(home);
     }
@@ -109,8 +109,8 @@ protected:
         mixer_init();
         game->settings.sfx = 50;
         game->settings.music = 80;
-        _game_audio_vols = var(VAR_DICT, 0);
-        _game_music_id = _game_music_pause = 0;
+        _game_audio._game_audio_vols = var(VAR_DICT, 0);
+        _game_audio._game_music_id = _game_audio._game_music_pause = 0;
     }
     static std::vector<AudioPlaying> playing(int id) {
         AudioPlaying all[64];
@@ -169,7 +169,7 @@ TEST_F(Audio, MusicCrossFadesAndVolumeResetApplies) {
     EXPECT_FLOAT_EQ(volume(b), 0.4f);
     frame(0.25f);
     EXPECT_TRUE(playing(a).empty()) << "faded out and stopped";
-    EXPECT_EQ(_game_audio_vols.__len__(), 1);
+    EXPECT_EQ(_game_audio._game_audio_vols.__len__(), 1);
 
     game->settings.music = 40;
     frame(0.25f);

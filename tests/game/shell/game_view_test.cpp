@@ -187,7 +187,7 @@ struct PaintTest : testing::Test {
         driver_init(DRIVER_VIDEO | DRIVER_TIMER | DRIVER_LOG);
         driver_video_init(kW, kH, 640, 480, 320, 320, 0);
         game = std::make_unique<Game>();
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         game->settings.vsize = 320;
         gfx_init();
         gfx_set_size(game_get_sw(), game_get_sh());
@@ -203,8 +203,8 @@ struct PaintTest : testing::Test {
         fbo_bind(fbo);
         ((FbTex)SDL_GL_GetProcAddress("glFramebufferTexture2DEXT"))(0x8D40, 0x8CE0, GL_TEXTURE_2D, tex, 0);
         fbo_bind(0);
-        _game_trans_fbo[1] = fbo;
-        _game_trans_tex[1] = tex;
+        _game_trans._game_trans_fbo[1] = fbo;
+        _game_trans._game_trans_tex[1] = tex;
         GameView::register_state("paint", screen);
         game->view.next("paint", -1);
     }
@@ -213,9 +213,9 @@ struct PaintTest : testing::Test {
         GameView::unregister_states();
         ((FbGen)SDL_GL_GetProcAddress("glDeleteFramebuffersEXT"))(1, &fbo);
         glDeleteTextures(1, &tex);
-        _game_trans_fbo[1] = _game_trans_tex[1] = 0;
+        _game_trans._game_trans_fbo[1] = _game_trans._game_trans_tex[1] = 0;
         game.reset();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
         driver_set_altdir(nullptr);
         gfx_deinit();
         driver_deinit();
@@ -257,10 +257,10 @@ TEST_F(PaintTest, ScreenPaintsOverAFreshGlStateAndNotWhileInactive) {
     EXPECT_EQ(px(100, kH - 10), 0xFF0000u);
     EXPECT_EQ(px(100, 10), 0x00FF00u);
     game->active = 0;
-    _game_paint_ticks = -1;
+    _game_paint.ticks = -1;
     game->paint();
     EXPECT_EQ(screen->paints, 1);
-    EXPECT_GE(_game_paint_ticks, 0) << "pacing runs while inactive";
+    EXPECT_GE(_game_paint.ticks, 0) << "pacing runs while inactive";
 }
 
 TEST_F(PaintTest, RetroModeRendersLowResolutionWithScanLines) {

@@ -42,7 +42,7 @@ struct TransTest : testing::Test {
         driver_init(DRIVER_VIDEO | DRIVER_TIMER | DRIVER_LOG);
         driver_video_init(kW, kH, 640, 480, 320, 320, 0);
         game = std::make_unique<Game>();
-        GAME_THIS = game.get();
+        _game_data.GAME_THIS = game.get();
         game->settings.vsize = 320;
         gfx_init();
         gfx_set_size(game_get_sw(), game_get_sh());
@@ -56,10 +56,10 @@ struct TransTest : testing::Test {
     void TearDown() override {
         GameView::unregister_states();
         game_trans_deinit(*game);
-        _game_trans_frame = _game_trans_len = _game_trans_mode = 0;
-        _game_trans_t = 0;
+        _game_trans._game_trans_frame = _game_trans._game_trans_len = _game_trans._game_trans_mode = 0;
+        _game_trans._game_trans_t = 0;
         game.reset();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
         gfx_deinit();
         driver_deinit();
     }
@@ -81,7 +81,7 @@ struct TransTest : testing::Test {
         return (unsigned)c[0] << 16 | (unsigned)c[1] << 8 | c[2];
     }
     static unsigned win(int x, int y) { return px(0, x, y, kH); }
-    static unsigned slot(int s, int x, int y) { return px(_game_trans_fbo[s], x, y, 1024); }
+    static unsigned slot(int s, int x, int y) { return px(_game_trans._game_trans_fbo[s], x, y, 1024); }
 };
 
 // Each channel of got within 2 of want.
@@ -95,21 +95,21 @@ struct TransTest : testing::Test {
 TEST_F(TransTest, FadeCapturesOldAndNewScreensAndBlendsThem) {
     std::string out = z2test::stdout_of([&] { game_trans_init(*game); });
     EXPECT_EQ(z2test::count_of(out, "create_fbo success"), 3) << out;
-    EXPECT_TRUE(_game_trans_fbo[1] && _game_trans_fbo[2] && _game_trans_fbo[3]);
-    EXPECT_NE(_game_trans_tex[1], _game_trans_tex[2]);
+    EXPECT_TRUE(_game_trans._game_trans_fbo[1] && _game_trans._game_trans_fbo[2] && _game_trans._game_trans_fbo[3]);
+    EXPECT_NE(_game_trans._game_trans_tex[1], _game_trans._game_trans_tex[2]);
     EXPECT_TRUE(game_trans_active(*game));
-    EXPECT_EQ(_game_trans_frame, 15);
-    EXPECT_EQ(_game_trans_mode, 2) << "the start-up fade";
+    EXPECT_EQ(_game_trans._game_trans_frame, 15);
+    EXPECT_EQ(_game_trans._game_trans_mode, 2) << "the start-up fade";
     EXPECT_FALSE(game_trans_ready(*game));
 
     game_trans_loop(*game, 0.04f);
-    EXPECT_EQ(_game_trans_frame, 13);
-    EXPECT_NEAR(_game_trans_t, 0.04f - 2 * kStep, 1e-6);
+    EXPECT_EQ(_game_trans._game_trans_frame, 13);
+    EXPECT_NEAR(_game_trans._game_trans_t, 0.04f - 2 * kStep, 1e-6);
 
     // A screen change captures the old screen whole into slot 1, flipped.
     show(0xFF0000, 160, 0x00FF00);
     game_trans_grab(*game, 1, 2);
-    EXPECT_EQ(_game_trans_frame, 15);
+    EXPECT_EQ(_game_trans._game_trans_frame, 15);
     EXPECT_EQ(slot(1, 10, 10), 0xFF0000u);
     EXPECT_EQ(slot(1, 2040, 1014), 0x00FF00u);
     // A second change before any step keeps that picture.

@@ -83,10 +83,10 @@ protected:
 
     void TearDown() override {
         mods_deinit(*game);
-        for (WebRequest* r : web_reqs) delete r;
-        web_reqs.clear();
+        for (WebRequest* r : _game_web.web_reqs) delete r;
+        _game_web.web_reqs.clear();
         GameView::unregister_states();
-        GAME_THIS = nullptr;
+        _game_data.GAME_THIS = nullptr;
         game.reset();
         server.reset();
         driver_set_altdir(nullptr);
@@ -107,7 +107,7 @@ protected:
     std::string pump() {
         return stdout_of([&] {
             auto t0 = std::chrono::steady_clock::now();
-            while (!web_reqs.empty() && std::chrono::steady_clock::now() - t0 < 10s) {
+            while (!_game_web.web_reqs.empty() && std::chrono::steady_clock::now() - t0 < 10s) {
                 game_web_loop(*game);
                 std::this_thread::sleep_for(1ms);
             }
@@ -158,7 +158,7 @@ TEST_F(GameWebTest, LoginRequestCarriesIdentityFieldsAndFormBody) {
     ASSERT_EQ(calls, std::vector<std::string>{"one_moment|"});
     pump();
     game_web_friends(*game);  // nothing to send without friends
-    EXPECT_TRUE(web_reqs.empty());
+    EXPECT_TRUE(_game_web.web_reqs.empty());
 
     auto reqs = raw_requests();
     ASSERT_EQ(reqs.size(), 1u);
@@ -197,9 +197,9 @@ TEST_F(GameWebTest, NamedAccountSyncListAndActionBodiesAreEncoded) {
 
     // A backquoted name asks the debug script.
     set(game->settings.name, "`dev");
-    GAME_THIS = game.get();
+    _game_data.GAME_THIS = game.get();
     game_web_store(*game);
-    GAME_THIS = nullptr;
+    _game_data.GAME_THIS = nullptr;
     pump();
     reqs = raw_requests();
     ASSERT_EQ(reqs.size(), 3u);
@@ -216,12 +216,12 @@ TEST_F(GameWebTest, OnlyOkRepliesReachTheModAndAllFinishInOnePass) {
     queue(ok("", "untyped"));
     queue(reply("X-Response: OK\r\n", "no type"));
     queue(ok("receipts", "not json"));
-    ASSERT_EQ(web_reqs.size(), 6u);
+    ASSERT_EQ(_game_web.web_reqs.size(), 6u);
     // Let every answer arrive, then one pass of the loop takes them all.
-    for (WebRequest* r : web_reqs)
+    for (WebRequest* r : _game_web.web_reqs)
         for (int i = 0; i < 5000 && !qel_web_poll(r->handle); i++) std::this_thread::sleep_for(1ms);
     std::string log = stdout_of([&] { game_web_loop(*game); });
-    EXPECT_TRUE(web_reqs.empty());
+    EXPECT_TRUE(_game_web.web_reqs.empty());
     EXPECT_TRUE(has(log, "invalid response 'ok' body 200 'lower'\n")) << log;
     EXPECT_TRUE(has(log, "invalid response '' body 200 'nothing'\n"));
     EXPECT_EQ(mod_events(), "api:custom|{\"a\":1}\n;api:|untyped;api:|no type;api:receipts|not json;");
@@ -361,7 +361,7 @@ TEST_F(GameWebTest, RankLogsAndIsBounded) {
 
 TEST_F(GameWebTest, HeadlessHostHandsLoginAndStoreRepliesToItsModOnly) {
     start_mod();
-    GAME_THIS = game.get();
+    _game_data.GAME_THIS = game.get();
     queue(ok("login", "{\"html\":\"<p>news</p>\",\"rank\":2}", "X-UID: 7\r\nX-Name: Host\r\n"), "login");
     queue(ok("store", "{\"header\":\"h\"}"), "store");
     std::string log = pump();
