@@ -59,8 +59,7 @@ TextInput* w_input(const char* name, const char* value, int maxlength) {
   StyleBlock& d = t->style.declared();
   d.width = 150;
   int pad = (42 - (int)font_get_height(font, nullptr, 0)) / 2;
-  // The text keeps clear of the box's rounded sides.
-  _w_sides(d.padding, pad, 10, pad, 10);
+  _w_sides(d.padding, pad, 4, pad, 4);
   _w_sides(d.margin, 3, 3, 3, 3);
   d.bg_image = gfx_img_load("gui-input1"), d.bg_corner = 15;
   d.fg_image = gfx_img_load("gui-input1o"), d.fg_corner = 15;

@@ -53,8 +53,7 @@ static void _run_mod(GameParts& game, const std::string& path) {
 MenusMods::MenusMods(GameParts* g) : game(g) {}
 
 static std::string _mod_button(const char* label, const char* file) {
-    // Wide enough that the longest name ("frustration") keeps a margin.
-    return std::string("<input type='button' value='") + label + "' width=150 onclick='" + file + "'/>";
+    return std::string("<input type='button' value='") + label + "' width=100 onclick='" + file + "'/>";
 }
 
 void MenusMods::init() {

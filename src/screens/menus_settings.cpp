@@ -215,7 +215,7 @@ std::string MenusSettingsVideo::_markup() {
     std::string m = "<table>";
     m += "<tr><td align=left><h2 class='header'>Mode</h2><tr><td class='box'><table><tr><td><input type='option' "
          "name='vfull' value='1' title='Fullscreen' /><td><input type='option' name='vfull' value='-1' "
-         "title='Windowed' /></table>$GAP";
+         "title='Windowed' /></table><tr><td><p>&nbsp;</p>";
     m += "<tr><td align=left><h2 class='header'>Font Size</h2><tr><td class='box'><table><tr><td><input "
          "type='option' name='vsize' value='320' title='X-Large' /><td><input type='option' name='vsize' "
          "value='400' title='Large' /><td><input type='option' name='vsize' value='480' title='Medium' />";
@@ -223,25 +223,23 @@ std::string MenusSettingsVideo::_markup() {
     m += "<td><input type='option' name='vsize' value='640' title='Small' /><td><input type='option' "
          "name='vsize' value='800' title='X-Small' /><td><input type='option' name='vsize' value='960' "
          "title='Tiny' /></table>";
-    m += "$GAP";
+    m += "<tr><td><p>&nbsp;</p>";
     m += "<tr><td align=left><h2 class='header'>Resolution</h2><tr><td class='box'><table>$VRES";
     m += "</table>";
-    m += "$GAP";
+    m += "<tr><td><p>&nbsp;</p>";
     if (menus_do_account(*game)) {
         m += "<tr><td align=left><h2 class='header'>Game Size</h2><tr><td class='box'><table><tr><td><input "
              "type='option' name='gsize' value='320' title='23 Planets' /><td><input type='option' name='gsize' "
              "value='640' title='48 Planets' /></table>";
-        m += "$GAP";
+        m += "<tr><td><p>&nbsp;</p>";
     }
     m += "<tr><td align=left><h2 class='header'>Quality</h2><tr><td class='box'><table><tr><td><input "
          "type='option' name='vquality' value='-1' title='Battery' width=60 /><td><input type='option' "
          "name='vquality' value='1' title='Good' width=60  /><td><input type='option' name='vquality' value='2' "
          "title='Better' width=60  /><td><input type='option' name='vquality' value='3' title='Best' width=60  "
-         "/></table>";
+         "/></table><tr><td><p>&nbsp;</p>";
     m += "</table>";
-    // Narrower gaps than a blank line between the boxes: at 800x600 the
-    // Quality box would lie under the Main Menu bar.
-    return str_replace(str_replace(m, "$VRES", _settings_vres(c)), "$GAP", "<tr><td><img src='blank' width=1 height=12 />");
+    return str_replace(m, "$VRES", _settings_vres(c));
 }
 
 void MenusSettingsVideo::_read() {

@@ -53,7 +53,7 @@ static var icon_action(const char* type) {
 WPause::WPause(GameParts& g) : GameIcon(g) {
     StyleBlock& s = style.declared();
     s.bg_image = gfx_img_load("icon-pause");
-    s.bg_alpha = 170;  // at a third it was hard to find over a bright nebula
+    s.bg_alpha = 85;
     s.width = 34;
     s.height = 34;
     for (int i = 0; i < 4; i++) s.margin[i] = 5;

@@ -99,19 +99,6 @@ TEST_F(SettingsScreens, TabBarHasAccountAndExtremeTabsOnlyWhenAllowed) {
 }
 
 TEST_F(SettingsScreens, ResolutionsLargestFirstInRowsThatFitTheScreen) {
-    {
-        // At the game's own size (853 x 640 units, as in an 800 x 600
-        // window) the whole page lies above the Main Menu bar: the last
-        // box is not cut by it.
-        auto* page = show<MenusSettingsPage>("menus_settings_video");
-        OptionBox* quality = group(page->root, "vquality");
-        ASSERT_NE(quality, nullptr);
-        ASSERT_EQ(game_get_sh(), 640);
-        for (OptionBox* m : quality->members) {
-            GfxRect r = m->get_abs_rect(true);
-            EXPECT_LE(r.y + r.h, game_get_sh() - 44) << m->value.__str__();
-        }
-    }
     auto rows = [&](int vsize) {
         game->settings.vsize = vsize;
         auto* page = show<MenusSettingsPage>("menus_settings_video");
