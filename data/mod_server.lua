@@ -23,6 +23,9 @@ local THINK = 0.75             -- seconds between two moves of a bot
 local REMATCH = 3              -- seconds between a win and the next match
 local PORT = 7000              -- hosted on from the Mods screen, which gives no port
 local LOCAL_UID = "local"      -- the player at the screen when nothing is hosted
+local CHAT_CHARS = 255         -- a typed line is cut to what the chat entry takes
+local CHAT_BURST = 5           -- lines a player may type at once,
+local CHAT_RATE = 1            -- and then this many a second
 
 local BOTS = {
   {name = "Vega", color = 0xff5040},
@@ -47,6 +50,7 @@ local wanted_port      -- the port hosting was tried on
 local hosted_port      -- nil while not hosting
 local at_screen        -- a player sits at this screen
 local follow_at = 0    -- match clock of the next look at that player
+local chat_room = {}   -- account id -> {lines it may still type now, clock then, dropping}
 
 -- At a screen the log lines would keep the mod console's band up over the
 -- match, so there they are dropped (init); a headless host logs them all.
@@ -123,6 +127,41 @@ local function watch_owners()
     rematch_at = clock + REMATCH
     tell(winner .. " wins! The next match begins in " .. REMATCH .. " seconds.")
   end
+end
+
+-- A typed line as the chat shows it: control characters become blanks and
+-- it is cut to CHAT_CHARS characters (whole UTF-8 sequences).
+local function chat_text(text)
+  text = string.gsub(text, "%c", " ")
+  local count = 0
+  for at in string.gmatch(text, "()[^\128-\191]") do
+    count = count + 1
+    if count > CHAT_CHARS then return string.sub(text, 1, at - 1) end
+  end
+  return text
+end
+
+-- Whether a player may type another line now: a few at once, then
+-- CHAT_RATE a second. A player who types faster has the rest dropped, with
+-- one log line for each such spell, so nobody fills every chat and the log.
+local function chat_allowed(uid, name)
+  local room = chat_room[uid]
+  if not room then
+    room = {left = CHAT_BURST, at = clock}
+    chat_room[uid] = room
+  end
+  room.left = math.min(CHAT_BURST, room.left + (clock - room.at) * CHAT_RATE)
+  room.at = clock
+  if room.left >= 1 then
+    room.left = room.left - 1
+    room.dropping = false
+    return true
+  end
+  if not room.dropping then
+    room.dropping = true
+    print("chat: lines from " .. name .. " dropped, typed faster than " .. CHAT_RATE .. " a second")
+  end
+  return false
 end
 
 -- A joining player gets the unclaimed planet with the fewest ships; one
@@ -231,10 +270,13 @@ function event(e)
     player_join(e.uid or "", e.name or "")
   elseif e.type == "net:leave" then
     connected[e.uid or ""] = nil
+    chat_room[e.uid or ""] = nil
     print("leave: " .. tostring(e.name or e.uid))
   elseif e.type == "net:message" then
     -- A line a player typed: every player sees it in their chat.
-    local line = tostring(e.name or e.uid or "?") .. ": " .. tostring(e.value or "")
+    local name = chat_text(tostring(e.name or e.uid or "?"))
+    if not chat_allowed(e.uid or "", name) then return end
+    local line = name .. ": " .. chat_text(tostring(e.value or ""))
     print("chat: " .. line)
     z2_chat_append(0xffffff, line, 0)
     z2_net_send("", "chat", json.encode({uid = e.uid or "", value = line, color = 0xffffff, bgcolor = 0}))

@@ -277,9 +277,32 @@ const char* driver_doc_fname(const char* name) {
 
 // ---- files -------------------------------------------------------------------
 
+// Opens a regular file for reading; null when it does not open, or when it
+// is something else, which the log tells: opening a FIFO waits for a
+// writer, and reading a device may never end. The open itself never waits.
+// A load also logs a missing file; an existence test says nothing about
+// one, nor about a directory.
+static FILE* _driver_open_regular(const char* path, bool load) {
+  int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) {
+    if (load) qel_log("file not found: %s\n", path);
+    return nullptr;
+  }
+  struct stat st{};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (load || !S_ISDIR(st.st_mode)) qel_log("not a regular file, not read: %s\n", path);
+    close(fd);
+    return nullptr;
+  }
+  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  FILE* f = fdopen(fd, "rb");
+  if (!f) close(fd);
+  return f;
+}
+
 int driver_file_exists(const char* path) {
   if (!path || !*path) return 0;
-  FILE* f = fopen(path, "rb");
+  FILE* f = _driver_open_regular(path, false);
   if (!f) return 0;
   fclose(f);
   return 1;
@@ -307,11 +330,8 @@ int driver_file_changed(const char* path, long seen, long now) {
 int driver_file_load(const char* path, void* buf, int cap) {
   if (!path) path = "";
   int size = driver_file_fsize(path);
-  FILE* f = fopen(path, "rb");
-  if (!f) {
-    qel_log("file not found: %s\n", path);
-    return 0;
-  }
+  FILE* f = _driver_open_regular(path, true);
+  if (!f) return 0;
   size_t want = 0;
   if (buf && cap > 0) want = static_cast<size_t>(cap < size ? cap : size);
   size_t got = want ? fread(buf, 1, want, f) : 0;
@@ -324,11 +344,8 @@ void* driver_file_alloc(const char* path, int* len) {
   if (!len) len = &dummy;
   *len = 0;
   if (!path) path = "";
-  FILE* f = fopen(path, "rb");
-  if (!f) {
-    qel_log("file not found: %s\n", path);
-    return nullptr;
-  }
+  FILE* f = _driver_open_regular(path, true);
+  if (!f) return nullptr;
   struct stat st;
   if (fstat(fileno(f), &st) != 0 || st.st_size <= 0) {
     fclose(f);

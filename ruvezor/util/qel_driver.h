@@ -149,7 +149,10 @@ const char* driver_doc_fname(const char* name);
 
 // ---- files -------------------------------------------------------------------
 
-int driver_file_exists(const char* path);  // 1 when it opens for reading
+// 1 when it opens for reading. Only regular files are read, so reading
+// never waits: a FIFO or device counts as absent (with a log line), and so
+// does a directory.
+int driver_file_exists(const char* path);
 int driver_file_fsize(const char* path);   // 0 when it can't be examined
 int driver_file_mtime(const char* path);   // seconds since the epoch, 0 on failure
 // Hot reload of images, fonts, sounds and mod scripts: the file's time when it

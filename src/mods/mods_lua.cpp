@@ -142,6 +142,11 @@ static void* _sandbox_l_alloc(void* ud, void* ptr, size_t osize, size_t nsize) {
         return nullptr;
     }
     bool counted = lim->running && lim->count_limit && !lim->tripped;
+    // Once the limit has fired, the run only unwinds, which takes small
+    // blocks: a large one is what Lua asks for again after a refused one
+    // (after a full collection), to do the work just refused, uncharged.
+    if (lim->running && lim->count_limit && lim->tripped && nsize > old && nsize - old > MODS_TRIPPED_BLOCK_MAX)
+        return nullptr;
     // Only growth is refused: Lua expects a shrinking block to stay put.
     if (lim->mem_limit && nsize > old && lim->mem_limit < lim->used + (nsize - old)) {
         // Lua answers with a full collection of the whole heap before it

@@ -100,6 +100,9 @@ constexpr uint64_t MODS_BYTES_PER_STEP = 16;
 constexpr uint64_t MODS_LOG_LINE_STEPS = 1000;
 // An error raised and caught (pcall, coroutine.resume).
 constexpr uint64_t MODS_ERROR_STEPS = 1000;
+// The largest block a limited run gets once its limit has fired (messages
+// and tracebacks of the unwinding fit easily).
+constexpr uint64_t MODS_TRIPPED_BLOCK_MAX = 64 * 1024;
 // What one VM instruction does is not always small (comparing two long
 // strings, copying a long argument list): a limited run also ends once its
 // CPU time passes this many nanoseconds per instruction of its budget.

@@ -560,9 +560,17 @@ int _sb_rep(lua_State* L) {
         luaL_checklstring(L, 1, &l);
         lua_Integer n = luaL_checkinteger(L, 2);
         luaL_optlstring(L, 3, "", &lsep);
-        // The result is allocated whole, so charged, before a byte of it is
-        // written; repetitions of nothing make no bytes and are paid one by one.
-        if (n > 0 && l + lsep == 0) mods_lua_charge(L, (uint64_t)n);
+        if (n > 0) {
+            // The result is made whole, in a buffer and then as the string,
+            // and the allocator charges both; repetitions of nothing make no
+            // bytes and are paid one by one. A result the run cannot pay for
+            // is refused before a byte of it is made or copied.
+            uint64_t reps = (uint64_t)n, unit = (uint64_t)l + (uint64_t)lsep;
+            uint64_t budget = (uint64_t)_budget(L);
+            uint64_t most = (budget + 1) * BYTES_PER_STEP / 2;  // bytes a result may have
+            if (unit ? reps > most / unit : reps > budget) mods_lua_charge(L, budget + 1);
+            if (!unit) mods_lua_charge(L, reps);
+        }
     }
     return _lua_own(L);
 }

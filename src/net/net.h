@@ -7,6 +7,7 @@
 
 #include <enet/enet.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -44,6 +45,13 @@ struct NetPeer {
     int32_t resend_again = 0;  // another "refresh" came while one was under way
     uint32_t resend_loop = 0;  // the host loop in which it was asked
     uint16_t resend_mark = 0;  // reliable sequence number of its last packet
+    int32_t replaced = 0;      // a newer connection of its uid was admitted
+    int32_t ignored = 0;       // packets dropped since it was refused or replaced
+    // Bytes it may still be sent in this loop before its backlog passes the
+    // bound. over: a message would have passed it; the connection goes at
+    // the end of the loop, and room then holds what would have waited.
+    size_t room = 0;
+    int32_t over = 0;
 };
 
 class Net {
@@ -182,7 +190,8 @@ public:
 
 private:
     uint32_t loops = 0;            // loop calls so far
-    int32_t cap_logged_at = 0;     // timer when a refusal at the address cap was last logged
+    int32_t cap_logged = 0;        // a refusal at the address cap was logged
+    int32_t cap_logged_at = 0;     // timer when one was last logged
     int32_t cap_unlogged = 0;      // refusals at the cap since then, not logged one by one
 
     void on_connect(ENetPeer* peer, uint32_t data);
@@ -191,6 +200,7 @@ private:
     void refuse(NetPeer* p, const char* why);
     void drop(NetPeer* p, const char* why);
     void forget(NetPeer* p);
+    void forget_messages(const NetPeer* p);
     void watch_peers();
     void send_outbox();
 };

@@ -3,7 +3,7 @@
 // Reads client-to-host packets: uid[16] name[16] token[16] type[16] value...
 // Writes host-to-client packets: zero[48] type[16] value... (net_build)
 // (64-byte headers, fields at most 15 characters and zero-padded; net_pack.h.)
-#include <algorithm>  // max
+#include <algorithm>  // max, remove_if
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -38,6 +38,21 @@ const char* _net_ip(const ENetAddress& a) {
 
 // Reliable sequence number s comes at or before mark (numbers wrap at 16 bits).
 bool _net_seq_upto(uint16_t s, uint16_t mark) { return static_cast<uint16_t>(mark - s) < 0x8000u; }
+
+// Types of the notices the endpoint itself puts into its inbox (here and on
+// a client): a peer that sends one would speak for the endpoint.
+bool _net_notice(const char* type) {
+    for (const char* t : {"join", "rejoin", "leave", "connect", "disconnect", "error"})
+        if (strcmp(type, t) == 0) return true;
+    return false;
+}
+
+// Output bytes a packet of `size` costs a peer's backlog until acknowledged:
+// its data and ENet's record of each fragment (as NetServer::backlog counts).
+size_t _net_packet_cost(const ENetPeer* e, size_t size) {
+    size_t fragment = e->mtu > 256 ? e->mtu - 64 : 1024;
+    return size + sizeof(ENetOutgoingCommand) * (1 + size / fragment);
+}
 
 // First 15 lowercase hex digits of MD5 of the text, into token_buf.
 const char* md5_15(const char* text) {
@@ -131,10 +146,12 @@ void NetServer::on_connect(ENetPeer* peer, uint32_t data) {
     for (const NetPeer* q : peers) same += q->peer && q->peer->address.host == peer->address.host;
     if (same >= max_per_address) {
         int32_t now = driver_timer_get_ticks();
-        if (cap_unlogged == 0 || now - cap_logged_at >= 1000 || now < cap_logged_at) {
+        // One line a second at most, with the count of those not logged.
+        if (!cap_logged || now - cap_logged_at >= 1000 || now < cap_logged_at) {
             qel_log("net: refused a connection from %s: %d connections from there already (and %d more "
                     "refused since the last such line)\n",
                     _net_ip(peer->address), same, cap_unlogged);
+            cap_logged = 1;
             cap_logged_at = now;
             cap_unlogged = 0;
         } else {
@@ -146,6 +163,7 @@ void NetServer::on_connect(ENetPeer* peer, uint32_t data) {
     NetPeer* p = new NetPeer();
     p->peer = peer;
     p->since = driver_timer_get_ticks();
+    p->room = max_unacked;
     peers.push_back(p);
     peer->data = p;
     enet_peer_throttle_configure(peer, 5000, 0, 0);
@@ -189,9 +207,21 @@ void NetServer::refuse(NetPeer* p, const char* why) {
     enet_peer_disconnect(p->peer, NET_VERSION);
 }
 
+// What p sent that still waits in the inbox, the endpoint's notices aside:
+// nothing a dropped connection asked for is answered. Only the connection
+// that speaks for its uid (active and admitted) has messages there.
+void NetServer::forget_messages(const NetPeer* p) {
+    if (!p->joined || !p->active || inbox_cursor < 0) return;
+    size_t from = static_cast<size_t>(inbox_cursor);
+    if (from >= inbox.size()) return;
+    auto gone = [&](const NetMessage& m) { return m.uid == p->uid && !_net_notice(m.type.c_str()); };
+    inbox.erase(std::remove_if(inbox.begin() + static_cast<std::ptrdiff_t>(from), inbox.end(), gone), inbox.end());
+}
+
 // Ends p's connection at once, freeing its slot and everything queued for it.
 void NetServer::drop(NetPeer* p, const char* why) {
     qel_log("net: dropping connection \"%s\" from %s: %s\n", p->uid.c_str(), _net_ip(p->peer->address), why);
+    forget_messages(p);
     ENetPeer* e = p->peer;
     e->data = nullptr;
     enet_peer_disconnect_now(e, NET_VERSION);
@@ -209,16 +239,19 @@ void NetServer::watch_peers() {
         }
         bool resend_pending = false;
         size_t bytes = backlog(p, &resend_pending);
-        if (bytes > max_unacked) {
+        if (p->over || bytes > max_unacked) {
             char why[96];
-            snprintf(why, sizeof(why), "%zu bytes wait for its acknowledgement", bytes);
+            snprintf(why, sizeof(why), "%zu bytes wait for its acknowledgement", p->over ? p->room : bytes);
             drop(p, why);
             trim = true;
             continue;
         }
+        p->room = max_unacked - bytes;
         if (now < p->since) p->since = now;  // the timer went back (daily reset)
         if ((!p->joined || !p->active) && now - p->since >= join_wait_ms) {
-            drop(p, p->active ? "did not join in time" : "did not go when refused");
+            drop(p, p->active     ? "did not join in time"
+                    : p->replaced ? "did not go when a newer connection of its uid came"
+                                  : "did not go when refused");
             continue;
         }
         if (p->resend == 2 && !resend_pending) {
@@ -243,7 +276,8 @@ void NetServer::watch_peers() {
 void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
     NetPeer* p = static_cast<NetPeer*>(peer->data);
     if (!p || !p->active) {
-        qel_log("net: dropped a packet from a closing connection\n");
+        // Said once: a refused peer may have sent thousands more behind.
+        if (!p || p->ignored++ == 0) qel_log("net: dropped a packet from a closing connection\n");
         return;
     }
     std::string data(reinterpret_cast<const char*>(packet->data), packet->dataLength);
@@ -266,6 +300,12 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
         refuse(p, "asked to disconnect");
         return;
     }
+    if (_net_notice(h.type)) {
+        char why[64];
+        snprintf(why, sizeof(why), "sent \"%s\", a notice only the host makes", h.type);
+        refuse(p, why);
+        return;
+    }
     if (p->name.empty() || p->uid != h.uid || p->name != h.name) {
         refuse(p, "uid or name mismatch");
         return;
@@ -284,34 +324,40 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
             return;
         }
     }
-    // Every full resend of the world is answered once, and until it is
-    // acknowledged further "refresh" requests only ask for one more after
-    // it: a peer that asks again and again and never acknowledges would
-    // otherwise make the host queue the world for it without end.
+    // Every full resend of the world (the answer to its "join" or "rejoin",
+    // and to "refresh") is made once, and until it is acknowledged further
+    // "refresh" requests only ask for one more after it: a peer that asks
+    // again and again and never acknowledges would otherwise make the host
+    // queue the world for it without end.
     bool refresh = strcmp(h.type, "refresh") == 0;
-    if (refresh && p->resend) {
-        p->resend_again = 1;
-        return;
-    }
-    if (refresh || !p->joined) {
-        p->resend = 1;
-        p->resend_loop = loops;
-    }
     if (!p->joined) {
         p->joined = 1;
+        p->resend = 1;
+        p->resend_loop = loops;
         if (_count_uid(this, p->uid) < 2) {
             receive(p->uid, "join", "");
         } else {
             qel_log("going to disconnect extras...\n");
+            int32_t now = driver_timer_get_ticks();
             for (size_t i = 0; i < peers.size(); i++) {
                 NetPeer* other = peers[i];
                 if (other == p || other->uid != p->uid) continue;
                 qel_log("disconnecting: %d\n", static_cast<int>(i));
                 other->active = 0;
+                other->replaced = 1;
+                other->since = now;  // given the join wait to go
                 enet_peer_disconnect(other->peer, 0);
             }
             receive(p->uid, "rejoin", "");
         }
+        if (refresh) return;  // the join's resend answers it
+    } else if (refresh) {
+        if (p->resend) {
+            p->resend_again = 1;
+            return;
+        }
+        p->resend = 1;
+        p->resend_loop = loops;
     }
     receive(p->uid, h.type, raw.substr(NET_HEADER_SIZE));
 }
@@ -330,7 +376,17 @@ void NetServer::send_outbox() {
         // has not answered its challenge gets nothing but the challenge.
         ENetPacket* pk = nullptr;
         for (NetPeer* p : peers) {
-            if (!p->active || !p->joined || !p->peer || (!m.uid.empty() && p->uid != m.uid)) continue;
+            if (!p->active || !p->joined || !p->peer || p->over || (!m.uid.empty() && p->uid != m.uid)) continue;
+            // The backlog bound holds within the loop too: what one loop's
+            // messages (a burst of requests answered) would queue past it is
+            // never queued, and the peer goes at the loop's end.
+            size_t cost = _net_packet_cost(p->peer, packed.size());
+            if (cost > p->room) {
+                p->over = 1;
+                p->room = (max_unacked > p->room ? max_unacked - p->room : 0) + cost;  // what would wait
+                continue;
+            }
+            p->room -= cost;
             if (!pk) {
                 pk = enet_packet_create(packed.data(), packed.size(),
                                         (m.reliable & 1) ? ENET_PACKET_FLAG_RELIABLE : 0);

@@ -5,9 +5,9 @@
 // Every record is cleaned before use: its host slot references are
 // range-checked and translated to local slots (0 when out of range or not
 // mapped), its text fields get their terminators, its reals that are not
-// finite, or lie outside what the simulation handles (positions, radii,
-// masses, speeds, ship counts; see the bounds in zentar_client.h), become 0
-// with a log line, and its hold time (a client-only field) is cleared. An
+// finite, or lie outside what the simulation and the painter handle
+// (positions, radii, masses, speeds, ship counts, picture and label sizes;
+// see the bounds in zentar_client.h), become 0 with a log line, and its hold time (a client-only field) is cleared. An
 // item's reference to a host slot not mapped yet (a joining client meets
 // planets before their owners) reads 0 and is filled in once that slot is
 // mapped; a fleet that would fly for an unknown owner or to an unknown
@@ -152,6 +152,17 @@ constexpr ZcRange RANGES[] = {
     {offsetof(Item, ships_production), -ZC_SHIPS_MAX, ZC_SHIPS_MAX},
     {offsetof(Item, ships_production_factor), -ZC_FACTOR_MAX, ZC_FACTOR_MAX},
     {offsetof(Item, ships_value_factor), -ZC_FACTOR_MAX, ZC_FACTOR_MAX},
+    // What the painter sizes its work by.
+    {offsetof(Item, image_w), -ZC_COORD_MAX, ZC_COORD_MAX},
+    {offsetof(Item, image_h), -ZC_COORD_MAX, ZC_COORD_MAX},
+    {offsetof(Item, image_cx), -ZC_COORD_MAX, ZC_COORD_MAX},
+    {offsetof(Item, image_cy), -ZC_COORD_MAX, ZC_COORD_MAX},
+    {offsetof(Item, image_scale), -ZC_IMAGE_SCALE_MAX, ZC_IMAGE_SCALE_MAX},
+    {offsetof(Item, draw_r), -ZC_COORD_MAX, ZC_COORD_MAX},
+    {offsetof(Item, draw_x2), -ZC_COORD_MAX, ZC_COORD_MAX},
+    {offsetof(Item, draw_y2), -ZC_COORD_MAX, ZC_COORD_MAX},
+    {offsetof(Item, draw_x3), -ZC_COORD_MAX, ZC_COORD_MAX},
+    {offsetof(Item, draw_y3), -ZC_COORD_MAX, ZC_COORD_MAX},
 };
 
 const char* _zc_field_name(size_t off) {
@@ -184,6 +195,10 @@ void _zc_clean(Item& r, int h) {
         for (size_t off = f.off; off < f.off + f.size; off += sizeof(float))
             note(_zc_clean_real(b, off, -FLT_MAX, FLT_MAX));
     for (const ZcRange& g : RANGES) note(_zc_clean_real(b, g.off, g.lo, g.hi));
+    if (r.label_size < 0 || r.label_size > ZC_LABEL_SIZE_MAX) {
+        r.label_size = 0;  // the painter's own size
+        note(offsetof(Item, label_size));
+    }
     for (const ZtField& f : TEXT_FIELDS) b[f.off + f.size - 1] = 0;
     r.sync_hold_until = 0;
     r.in_use = 1;

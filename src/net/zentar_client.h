@@ -22,6 +22,11 @@ constexpr float ZC_MASS_MAX = 1.0e6f;      // collide_mass (pi 256^2 is about 2e
 constexpr float ZC_SPEED_MAX = 10000.0f;   // unit_speed, motion per second
 constexpr float ZC_SHIPS_MAX = 1.0e9f;     // ship counts and production
 constexpr float ZC_FACTOR_MAX = 1000.0f;   // a user's production and ships multipliers
+// What the match painter draws from: sizes, anchors and the ends of drawn
+// lines and triangles lie within the coordinates; a picture is scaled at
+// most this much, and a label's font is at most this many units high.
+constexpr float ZC_IMAGE_SCALE_MAX = 1000.0f;
+constexpr int32_t ZC_LABEL_SIZE_MAX = 256;
 
 // Applies one host message; does nothing on a local endpoint (whose world is
 // the host's own).

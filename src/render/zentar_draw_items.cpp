@@ -2,6 +2,7 @@
 // labels) and the planets' ship-count labels, one layer at a time.
 #include <GL/gl.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -17,12 +18,81 @@
 
 namespace {
 
-// Module state: the pixel-art cache, keyed by the whole text.
+// What one layer's items may fill, in screens. A match's own draw a few
+// screens' worth; a host that sends thousands of screen-sized items (or a
+// mod that makes them) would hold every frame for seconds. Past it the
+// items that would still cover much are skipped; small ones still draw.
+constexpr double DRAW_FILL_SCREENS = 8;
+
+// The fill budget of the layer being painted.
+struct DrawFill {
+    double per_unit = 0;  // screens one square world unit fills under the current transform
+    double left = 0;      // screens the layer may still fill
+    bool said = false;    // the log told once that items were skipped
+};
+
+// Module state: the pixel-art cache, keyed by the whole text, and the fill
+// budget of the layer being painted.
 struct _DrawItemsData {
     std::map<std::string, PixArt*> _draw_pixart_map;  // text -> widget, null once freed (the key stays)
     std::map<std::string, int> _draw_pixart_used;     // text -> drawn in this frame
+    DrawFill fill;
 };
 _DrawItemsData _draw;
+
+// Screens per square world unit: the area factor of the current modelview
+// and projection in x and y, against the 2 x 2 of the clip square.
+double _draw_screens_per_unit() {
+    float mv[16], pj[16];
+    glGetFloatv(GL_MODELVIEW_MATRIX, mv);
+    glGetFloatv(GL_PROJECTION_MATRIX, pj);
+    auto at = [&](int r, int c) {  // (projection x modelview)(r, c); GL keeps columns
+        double v = 0;
+        for (int k = 0; k < 4; k++) v += (double)pj[k * 4 + r] * mv[c * 4 + k];
+        return v;
+    };
+    return std::fabs(at(0, 0) * at(1, 1) - at(0, 1) * at(1, 0)) / 4;
+}
+
+// Whether an item covering `area` square world units may still be drawn in
+// this layer; pays for it when so. An item pays at most one screen (the
+// rest is clipped away).
+bool _draw_afford(double area) {
+    double screens = std::fabs(area) * _draw.fill.per_unit;
+    if (!(screens < 1)) screens = 1;  // NaN too
+    if (screens <= _draw.fill.left) {
+        _draw.fill.left -= screens;
+        return true;
+    }
+    if (!_draw.fill.said) {
+        _draw.fill.said = true;
+        qel_log("paint: the items of one layer would fill the screen more than %d times; the largest of the "
+                "rest are not drawn (said once)\n",
+                (int)DRAW_FILL_SCREENS);
+    }
+    return false;
+}
+
+// Square world units a drawing item covers.
+double _draw_area(const Item& it) {
+    double x = it.position_x, y = it.position_y;
+    switch (it.draw_type) {
+        case 'C': {  // a ring 20 units wide
+            double r = it.draw_r, inner = r > 10 ? r - 10 : 0;
+            return M_PI * ((r + 10) * (r + 10) - inner * inner);
+        }
+        case 'L':
+            return std::hypot(it.draw_x2 - x, it.draw_y2 - y) * 20;
+        case 'T':
+            return ((it.draw_x2 - x) * (it.draw_y3 - y) - (it.draw_x3 - x) * (it.draw_y2 - y)) / 2;
+        default:
+            return 0;
+    }
+}
+
+double _image_area(const Item& it) {
+    return (double)it.image_w * it.image_h * it.image_scale * it.image_scale;
+}
 
 // A fixed item field as a terminated string (fields from the network may be full).
 template <size_t N>
@@ -85,15 +155,16 @@ void _ship_label(Zentar& world, Item& it, int viewer) {
 }
 
 void _draw_label(Item& it, float angle, Lookups& look) {
+    int font = look.font_of(_field(it.label_font), it.label_size ? it.label_size : 20);
+    std::string text = _field(it.label_text);
+    long long W = zt_sat_int(font_get_width(font, text.c_str()));
+    long long H = zt_sat_int(font_get_height(font, text.c_str(), 0));
+    if (!_draw_afford((double)W * (double)H)) return;
     glPushMatrix();
     glTranslatef(it.position_x, it.position_y, 0);
     glRotatef(angle, 0, 0, 1);
     glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
     draw_color((unsigned)it.render_color, it.render_alpha);
-    int font = look.font_of(_field(it.label_font), it.label_size ? it.label_size : 20);
-    std::string text = _field(it.label_text);
-    long long W = zt_sat_int(font_get_width(font, text.c_str()));
-    long long H = zt_sat_int(font_get_height(font, text.c_str(), 0));
     font_draw(font, text.c_str(), (float)(((it.label_align - 1) * W) / 2), (float)(((it.label_valign - 1) * H) / 2),
               0, -1);
     glColor4f(1, 1, 1, 1);
@@ -146,11 +217,13 @@ void draw_paint(Zentar& world, int viewer, float angle, int layer) {
     unsigned line_tex = gfx_img_get_tex(gfx_img_load("line"));
     unsigned white_tex = gfx_img_get_tex(gfx_img_load("white"));
     int top = world.top < ZT_ITEMS ? world.top : ZT_ITEMS;
+    _draw.fill.per_unit = _draw_screens_per_unit();
+    _draw.fill.left = DRAW_FILL_SCREENS;
     for (int n = 1; n < top; n++) {
         Item& it = world.items[n];
         if (it.in_use != 1 || it.render_zindex != layer) continue;
         unsigned rgb = (unsigned)it.render_color & 0xFFFFFF;
-        if (it.has_draw) {
+        if (it.has_draw && _draw_afford(it.draw_type == 'P' ? _image_area(it) : _draw_area(it))) {
             switch (it.draw_type) {
                 case 'C':
                     batch.flush();
@@ -175,7 +248,7 @@ void draw_paint(Zentar& world, int viewer, float angle, int layer) {
                     break;
             }
         }
-        if (it.has_image) {
+        if (it.has_image && _draw_afford(_image_area(it))) {
             int img = look.image(_field(it.image_src));
             gfx_img_get_tex(img);  // reloads a texture freed while idle
             GfxImage im = *_gfx_get_img(img);

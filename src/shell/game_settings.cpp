@@ -119,6 +119,23 @@ static std::string _settings_text(const char (&field)[N]) {
   return std::string(field, strnlen(field, N));
 }
 
+// A text from a file as a log line may show it: bytes outside printable
+// ASCII (and the backslash) as \xNN, so a damaged file cannot write control
+// codes or broken characters into the log.
+static std::string _settings_printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c < 0x7f && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      char hex[8];
+      snprintf(hex, sizeof(hex), "\\x%02x", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
 // A value outside what the screens offer becomes the default.
 static void _settings_range(int32_t& v, int32_t lo, int32_t hi, int32_t def, const char* what) {
   if (v >= lo && v <= hi) return;
@@ -313,7 +330,8 @@ void Settings::load() {
   // runs' logins, password token and all, to it: it now applies to the run
   // it is given on only.
   if (web_server[0]) {
-    qel_log("settings: the stored web server %s is no longer used\n", _settings_text(web_server).c_str());
+    qel_log("settings: the stored web server %s is no longer used\n",
+            _settings_printable(_settings_text(web_server)).c_str());
     memset(web_server, 0, sizeof(web_server));
   }
 

@@ -8,14 +8,25 @@
 
 static const char* const PREBOARD_FILE = "preboard.txt";
 
-// 0 not read yet, 1 accepted, -1 refused, -2 empty or missing.
+// 0 not read yet, 1 accepted, -1 refused, -2 not answered.
 static int _preboard_status = 0;
 
 int preboard_get() {
     if (_preboard_status) return _preboard_status;
     _preboard_status = -2;
+    // No file is the first run's normal case, not worth a line.
+    if (!driver_doc_exists(PREBOARD_FILE)) return _preboard_status;
     std::string text = driver_doc_load(PREBOARD_FILE);
-    if (!text.empty()) _preboard_status = text == "OK" ? 1 : -1;
+    if (text == "OK") {
+        _preboard_status = 1;
+    } else if (text == "FAIL") {
+        _preboard_status = -1;
+    } else if (!text.empty()) {
+        // A damaged file is no answer: the gate asks again rather than
+        // taking it for a refusal nobody gave.
+        qel_log("preboard: %s holds no answer (%d bytes), asking again\n", PREBOARD_FILE,
+                static_cast<int>(text.size()));
+    }
     return _preboard_status;
 }
 

@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -252,6 +253,34 @@ TEST_F(DriverTest, LoadMissingEmptyAndShortReads) {
   struct timeval times[2] = {{1234567890, 0}, {1234567890, 0}};
   ASSERT_EQ(utimes(ten.c_str(), times), 0);
   EXPECT_EQ(driver_file_mtime(ten.c_str()), 1234567890);
+
+  // Only regular files are read: a FIFO in a file's place would hold the
+  // reader until something writes to it, a directory reads as nothing.
+  fs::path fifo = root / "fifo.bin", dir = root / "dir.bin";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  fs::create_directory(dir);
+  {
+    // Held open at both ends here, so that a reader that opens it anyway
+    // returns instead of waiting for the test's time limit.
+    int held = open(fifo.c_str(), O_RDWR | O_NONBLOCK);
+    ASSERT_GE(held, 0);
+    ASSERT_EQ(write(held, "abc", 3), 3);
+    for (const fs::path& p : {fifo, dir}) {
+      shown = stdout_of([&] {
+        EXPECT_EQ(driver_file_exists(p.c_str()), 0) << p;
+        EXPECT_EQ(driver_file_load(p.c_str()), "") << p;
+        EXPECT_EQ(driver_file_load(p.c_str(), buf, 4), 0) << p;
+      });
+      EXPECT_NE(shown.find("not a regular file, not read: " + p.string() + "\n"), std::string::npos) << shown;
+      EXPECT_EQ(shown.find("file not found"), std::string::npos) << shown;
+    }
+    close(held);
+  }
+  // With nobody at the other end, nothing waits either (a reader that opens
+  // it would: so only when the above held).
+  ASSERT_FALSE(HasFailure());
+  EXPECT_EQ(driver_file_exists(fifo.c_str()), 0);
+  EXPECT_EQ(driver_file_load(fifo.c_str()), "");
 
   EXPECT_EQ(open_fds(), fds);  // every opened file was closed
 }

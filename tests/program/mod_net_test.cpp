@@ -138,6 +138,21 @@ TEST(ModNet, PlayerJoinsSendsAFleetAndTakesAPlanet) {
         << host.out();
     EXPECT_TRUE(host.wait_out("$ chat: Tester: hello all", 1, 2000));
 
+    // A line as long as a packet takes is cut to what the chat entry takes,
+    // and a player who types faster than anybody can has the rest dropped:
+    // one client cannot fill every chat and the host's log.
+    p.net.send("", "message", std::string(60000, 'w'), 1);
+    for (int i = 0; i < 40; i++) p.net.send("", "message", "spam\n$ winner: Tester", 1);
+    EXPECT_TRUE(p.until([&] { return host.wait_out("$ chat: lines from Tester dropped", 1, 10); }, 10000))
+        << host.out();
+    std::string out = host.out();
+    EXPECT_NE(out.find("$ chat: Tester: " + std::string(255, 'w') + "\n"), std::string::npos) << out.size();
+    EXPECT_EQ(out.find(std::string(256, 'w')), std::string::npos);
+    int relayed = z2test::count_of(out, "$ chat: Tester: spam $ winner: Tester\n");
+    EXPECT_GE(relayed, 1);
+    EXPECT_LE(relayed, 5);
+    EXPECT_EQ(z2test::count_of(out, "$ winner: Tester"), relayed);
+
     kill(host.pid, SIGTERM);
     EXPECT_EQ(host.wait_exit(5000), 0);
     std::string log = host.log();

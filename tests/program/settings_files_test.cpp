@@ -20,7 +20,7 @@ void start_and_quit(z2test::ProgramRun& run) {
   setenv("SDL_AUDIODRIVER", "dummy", 1);
   std::remove((run.root + "/stdout.txt").c_str());  // a second start must not see the first one's lines
   run.start({});
-  ASSERT_TRUE(run.wait_out("preboard.txt")) << run.out();
+  ASSERT_TRUE(run.wait_out("-> menus_preboard")) << run.out();  // the first screen: settings are read
   kill(run.pid, SIGTERM);
   ASSERT_EQ(run.wait_exit(), 0) << run.out();
 }

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -62,6 +63,23 @@ protected:
 
     std::string param(const char* key) { return api->param_get(key).__str__(); }
 
+    // The largest block the mod's state is given while `work` runs.
+    size_t largest_block(const std::function<void()>& work) {
+        static lua_Alloc own;
+        static size_t largest;
+        void* ud = nullptr;
+        own = lua_getallocf(lua->L, &ud);
+        largest = 0;
+        lua_setallocf(lua->L, [](void* u, void* p, size_t o, size_t n) -> void* {
+            void* r = own(u, p, o, n);
+            if (r && n > largest) largest = n;
+            return r;
+        }, ud);
+        work();
+        lua_setallocf(lua->L, own, ud);
+        return largest;
+    }
+
     bool logged(const std::string& part) {
         for (const std::string& line : api->log)
             if (line.find(part) != std::string::npos) return true;
@@ -109,17 +127,25 @@ TEST_F(SandboxTest, EndlessLoopStopsAtTheInstructionLimit) {
     expect_mod_healthy();
 }
 
-// Long C calls are counted too; ordinary ones give Lua's own answers.
+// Long C calls are counted too; ordinary ones give Lua's own answers. A
+// result past the budget is refused before it is made: not even once the
+// limit has fired (when Lua asks again for a block just refused) does the
+// run get a large one.
 TEST_F(SandboxTest, StringCallsRunUnderTheLimitAndAnswerAsLuaDoes) {
-    run(R"LUA(
+    size_t largest = largest_block([&] { run(R"LUA(
+        local A, big = string.rep("x", 1e5), {}
+        for i = 1, 2000 do big[i] = A end
         local env = {string = string, table = table, pcall = pcall, select = select,
-                     a60 = string.rep("a", 60), bad = string.rep("a-", 4) .. "b"}
+                     a60 = string.rep("a", 60), bad = string.rep("a-", 4) .. "b", A = A, big = big}
         local cases = {
             find = "string.find(a60, bad)",
             match = "string.match(a60, bad)",
             gmatch = "for m in string.gmatch(a60, bad) do end",
             gsub = "string.gsub(a60, bad, '')",
             rep = "string.rep('x', 1e8)",
+            rep_sep = "string.rep('x', 1e7, 'yyy')",
+            tconcat = "table.concat(big)",
+            concat = "local s = A .. A .. A .. A .. A .. A .. A .. A .. A .. A",
         }
         for name, code in pairs(cases) do
             local ok, msg = z2_sandbox(z2_compile(code, env), 10, 0)
@@ -132,9 +158,10 @@ TEST_F(SandboxTest, StringCallsRunUnderTheLimitAndAnswerAsLuaDoes) {
             for k, v in string.gmatch("x=1, y=22", "(%w+)=(%w+)") do out = out .. "|" .. k .. v end
         ]], env), 10, 0)
         r("ok", ok) r("out", env.out) r("msg", msg)
-    )LUA");
-    for (const char* name : {"find", "match", "gmatch", "gsub", "rep"})
+    )LUA"); });
+    for (const char* name : {"find", "match", "gmatch", "gsub", "rep", "rep_sep", "tconcat", "concat"})
         EXPECT_NE(param(name).find("instruction limit exceeded"), std::string::npos) << name;
+    EXPECT_LT(largest, 1u << 20);
     EXPECT_EQ(param("ok"), "true") << param("msg");
     EXPECT_EQ(param("out"), "1,6,k,12|a;b;c| 2.50|malformed pattern (missing ']')|x1|y22");
     expect_mod_healthy();

@@ -29,8 +29,10 @@ int ms_since(Clock::time_point t) {
 // peers: only what `run` does is counted.)
 bool counting = false;
 int clock_reads = 0;
+uint64_t frozen_at = 0;  // while set, the game clock stands still there
 uint64_t counted_clock() {
     clock_reads += counting;
+    if (frozen_at) return frozen_at;
     return static_cast<uint64_t>(
         std::chrono::duration_cast<std::chrono::microseconds>(Clock::now().time_since_epoch()).count());
 }
@@ -298,24 +300,44 @@ TEST(NetLoopback, NewerConnectionOfAUidWins) {
 
     server->send("u1", "hi", "", 1);
     ASSERT_TRUE(pump_until({&s, &b}, {}, [&] { return b.count("hi") == 1; }));
-    second->deinit();
+
+    // A third connection replaces the second, which no longer answers: it
+    // is given the join wait to go, and dropped for what happened.
+    static_cast<NetServer*>(server.get())->join_wait_ms = 300;
+    NetPtr third = make_client(port_of(server.get()), "u1", "Alice", key);
+    third->open();
+    Ep t{third.get(), {}};
+    testing::internal::CaptureStdout();
+    ASSERT_TRUE(pump_until({&s, &t}, {}, [&] { return s.count("rejoin") == 2; }));
+    bool gone = pump_until({&s, &t}, {}, [&] { return server->count_peers() == 1; });
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_TRUE(gone);
+    EXPECT_NE(log.find("did not go when a newer connection of its uid came"), std::string::npos) << log;
+    EXPECT_EQ(log.find("refused"), std::string::npos) << log;
+    third->deinit();
     ASSERT_TRUE(pump_until({&s}, {}, [&] { return s.count("leave") == 1; }));
 }
 
-TEST(NetLoopback, DisconnectTypeEndsAnAdmittedConnection) {
+// A packet of type "disconnect", or of a notice only the endpoint makes,
+// ends even an admitted connection: a peer never speaks for the endpoint.
+TEST(NetLoopback, DisconnectAndNoticeTypesEndAnAdmittedConnection) {
     NetPtr server = make_server("k");
-    NetPtr client = make_client(port_of(server.get()), "u1", "Alice", mk_token2("k", "u1|Alice"));
-    client->open();
-    Ep s{server.get(), {}}, c{client.get(), {}};
-    ASSERT_TRUE(pump_until({&s, &c}, {}, [&] { return s.count("join") == 1; }));
-    client->send("", "disconnect", "", 1);
-    client->send("", "after", "", 1);
-    ASSERT_TRUE(pump_until({&s, &c}, {}, [&] { return c.count("disconnect") && s.count("leave"); }));
-    EXPECT_EQ(c.count("error"), 0);
-    EXPECT_EQ(s.types(), (Types{"join", "ping", "leave"}));
-    // The closed endpoint would never send them: a ping is not even queued.
-    client->send("", "P", "1000", 0);
-    EXPECT_TRUE(client->outbox.empty());
+    Ep s{server.get(), {}};
+    for (const char* type : {"disconnect", "join", "rejoin", "leave", "connect", "error"}) {
+        s.got.clear();
+        NetPtr client = make_client(port_of(server.get()), "u1", "Alice", mk_token2("k", "u1|Alice"));
+        client->open();
+        Ep c{client.get(), {}};
+        ASSERT_TRUE(pump_until({&s, &c}, {}, [&] { return s.count("join") == 1; })) << type;
+        client->send("", type, "", 1);
+        client->send("", "after", "", 1);
+        ASSERT_TRUE(pump_until({&s, &c}, {}, [&] { return c.count("disconnect") && s.count("leave"); })) << type;
+        EXPECT_EQ(c.count("error"), 0) << type;
+        EXPECT_EQ(s.types(), (Types{"join", "ping", "leave"})) << type;
+        // The closed endpoint would never send them: a ping is not even queued.
+        client->send("", "P", "1000", 0);
+        EXPECT_TRUE(client->outbox.empty());
+    }
 }
 
 TEST(NetLoopback, HostRefusesOtherVersionsAndMalformedPackets) {
@@ -589,7 +611,6 @@ TEST(NetRawPeer, OneAddressCannotTakeEverySlot) {
     NetServer* host = static_cast<NetServer*>(server.get());
     host->join_wait_ms = 1000;
     Ep s{server.get(), {}};
-    testing::internal::CaptureStdout();
     Raw flood(256, true, "127.0.0.2");
     for (int i = 0; i < 256; i++) flood.connect(port_of(server.get()), NET_VERSION);
     auto from_flood = [&] {
@@ -598,10 +619,20 @@ TEST(NetRawPeer, OneAddressCannotTakeEverySlot) {
         return n;
     };
     int most = 0;
+    // Within one second of the game clock the refusals make one log line.
+    testing::internal::CaptureStdout();
+    frozen_at = counted_clock();
     pump_until({&s}, {&flood}, [&] {
         most = std::max(most, from_flood());
         return false;
     }, 500);
+    frozen_at = 0;
+    std::string refusals = testing::internal::GetCapturedStdout();
+    size_t lines = 0;
+    for (size_t at = 0; (at = refusals.find("net: refused a connection from 127.0.0.2", at)) != std::string::npos; at++)
+        lines++;
+    EXPECT_EQ(lines, 1u) << refusals;
+    testing::internal::CaptureStdout();
 
     // The flood keeps silent from now on; a player dials from 127.0.0.1.
     NetPtr player = make_client(port_of(server.get()), "u1", "Alice", mk_token2("k", "u1|Alice"));
@@ -615,8 +646,49 @@ TEST(NetRawPeer, OneAddressCannotTakeEverySlot) {
     EXPECT_TRUE(flood_gone);
     EXPECT_EQ(server->count_peers(), 1);
     EXPECT_EQ(s.count("leave"), 0);
-    EXPECT_NE(log.find("net: refused a connection from 127.0.0.2"), std::string::npos);
     EXPECT_NE(log.find("did not join in time"), std::string::npos);
+}
+
+// The bound on what waits for a peer's acknowledgement holds within one
+// loop: messages queued for it between two loops (answers to a burst of its
+// requests) go out only while they fit, and once one would not, the peer is
+// dropped at the end of that loop with whatever it sent that still waits in
+// the inbox, so nothing it asked for is answered after.
+TEST(NetRawPeer, OneLoopCannotQueuePastTheBacklogBound) {
+    NetPtr server = make_server("");
+    NetServer* host = static_cast<NetServer*>(server.get());
+    host->max_unacked = 20000;
+    Ep s{server.get(), {}};
+    Caller c;
+    c.dial(port_of(server.get()));
+    ASSERT_TRUE(pump_until({&s}, {&c.raw}, [&] { return c.challenged(); }));
+    c.raw.send(c.peer, client_packet("u1", "N", "", "hi", ""));
+    ASSERT_TRUE(pump_until({&s}, {&c.raw}, [&] { return s.count("hi") == 1; }));
+
+    // The peer services nothing from now on, so nothing sent to it is
+    // acknowledged; what it sends still arrives.
+    std::mt19937 rng(5);
+    for (int i = 0; i < 40; i++) {
+        std::string noise(1000, '\0');
+        for (auto& ch : noise) ch = static_cast<char>(rng());
+        server->send("u1", "big", noise, 1);
+    }
+    for (int i = 0; i < 20; i++) {
+        std::string p = client_packet("u1", "N", "", "P", std::to_string(i));
+        enet_peer_send(c.peer, 0, enet_packet_create(p.data(), p.size(), ENET_PACKET_FLAG_RELIABLE));
+    }
+    enet_host_flush(c.raw.host);
+    testing::internal::CaptureStdout();
+    s.pump();
+    std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(server->count_peers(), 0);
+    EXPECT_EQ(s.types(), (Types{"join", "hi", "leave"}));
+    const std::string said = "net: dropping connection \"u1\" from 127.0.0.1: ";
+    size_t at = log.find(said);
+    ASSERT_NE(at, std::string::npos) << log;
+    size_t waiting = std::stoul(log.substr(at + said.size()));
+    EXPECT_GT(waiting, host->max_unacked);
+    EXPECT_LE(waiting, host->max_unacked + 1200) << "more than one message past the bound was queued";
 }
 
 // Hand-made run-length streams and oversized packets against a host without a

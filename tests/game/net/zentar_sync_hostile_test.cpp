@@ -493,6 +493,16 @@ TEST_F(ClientTest, HostileRecordsAreCleanedOrIgnored) {
     x.collide_mass = -1;
     x.fleet_v_factor = 1e30f;
     x.sync_hold_until = INT_MAX;
+    // What the painter sizes its work by (a label's font, a picture's size
+    // and scale, the ends of drawn shapes): huge values would make every
+    // frame fill the screen thousands of times.
+    x.label_size = 2000000000;
+    x.image_w = 3e38f;
+    x.image_h = 500;
+    x.image_scale = 1e30f;
+    x.draw_r = -3e38f;
+    x.draw_x2 = 1e6f;
+    x.draw_y3 = -1e30f;
     feed("I", rec(x));
     ASSERT_NE(L(hx), 0);
     const Item& got = local(hx);
@@ -516,6 +526,13 @@ TEST_F(ClientTest, HostileRecordsAreCleanedOrIgnored) {
     EXPECT_EQ(got.collide_mass, 0);
     EXPECT_EQ(got.fleet_v_factor, 0) << "the user's units would fly off the field in one step";
     EXPECT_EQ(got.sync_hold_until, 0);
+    EXPECT_EQ(got.label_size, 0);
+    EXPECT_EQ(got.image_w, 0);
+    EXPECT_EQ(got.image_h, 500);
+    EXPECT_EQ(got.image_scale, 0);
+    EXPECT_EQ(got.draw_r, 0);
+    EXPECT_EQ(got.draw_x2, 0);
+    EXPECT_EQ(got.draw_y3, 0);
 
     // A hostile fleet: absurd unit counts and ships.
     Item f = fleet_record(90, 999, 5000, hp2, 1000000000, 1e30f);

@@ -1,6 +1,7 @@
 // Match drawing: the triangle batch and immediate primitives read back from a
 // real GL context (SDL offscreen), the pixel-art codec, the star table and
 // the particle painter.
+#define GL_GLEXT_PROTOTYPES  // occlusion queries count the pixels a paint fills
 #include <GL/gl.h>
 #include <gtest/gtest.h>
 
@@ -272,6 +273,36 @@ TEST_F(DrawGL, ItemsDrawByLayerAndLeaveBlend) {
   EXPECT_EQ(px(200, 20), 0u);
   draw_paint(*world, 0, 0, -1);
   EXPECT_EQ(px(105, 105), 0xFF0000u);
+  expect_default_state();
+
+  // Thousands of shapes, pictures and labels that each cover the whole
+  // screen: one layer fills a bounded number of screens, whatever it holds,
+  // and the small items still draw.
+  for (int n = 10; n < 3010; n++) {
+    Item& big = item(n, 0);
+    big.position_x = -1e4f, big.position_y = -1e4f;
+    big.draw_x2 = -1e4f, big.draw_y2 = 3e4f, big.draw_x3 = 3e4f, big.draw_y3 = -1e4f;
+    big.draw_r = 1e4f;
+    big.draw_type = "TLC"[n % 3];
+    big.has_image = n % 5 == 0;
+    big.image_w = big.image_h = 1e4f, big.image_cx = big.image_cy = 5e3f, big.image_scale = 1;
+    big.has_label = n % 7 == 0;
+    big.label_size = 256;
+    std::memset(big.label_text, 'W', sizeof(big.label_text) - 1);
+  }
+  Item& last = item(3010, 0);
+  last.render_color = 0x0000FF, last.position_x = 200, last.position_y = 200, last.draw_x2 = 200;
+  last.draw_y2 = 240, last.draw_x3 = 240, last.draw_y3 = 200;
+  GLuint query = 0;
+  glGenQueries(1, &query);
+  glBeginQuery(GL_SAMPLES_PASSED, query);
+  draw_paint(*world, 0, 0, 0);
+  glEndQuery(GL_SAMPLES_PASSED);
+  GLuint filled = 0;
+  glGetQueryObjectuiv(query, GL_QUERY_RESULT, &filled);
+  glDeleteQueries(1, &query);
+  EXPECT_LE(filled, 10u * kW * kH);
+  EXPECT_EQ(px(205, 205), 0x0000FFu);
   expect_default_state();
 }
 

@@ -254,9 +254,18 @@ TEST_F(SettingsTest, EveryTextFromAFileIsTerminated) {
   memset(r.uid, 'U', sizeof(r.uid));
   memset(r.display_name, 'D', sizeof(r.display_name));
   memset(r.udid, 'f', sizeof(r.udid));
+  // A field only the log shows: whatever its bytes, the line is plain text.
+  for (size_t i = 0; i < sizeof(r.web_server); i++) r.web_server[i] = static_cast<char>(0x80 + i % 64);
+  memcpy(r.web_server, "\x1b[2Jh\\st\n", 9);
   write("settings-cloud.dat", r);
   write("settings-local.dat", r);
-  start();
+  std::string log = start();
+  std::smatch line;
+  ASSERT_TRUE(std::regex_search(log, line, std::regex("settings: the stored web server (.*) is no longer used\n")))
+      << log;
+  EXPECT_TRUE(std::regex_match(line[1].str(), std::regex("\\\\x1b\\[2Jh\\\\x5cst\\\\x0a(\\\\x[89ab][0-9a-f])+")))
+      << line[1];
+  EXPECT_STREQ(s().web_server, "");
   EXPECT_EQ(strlen(s().name), 63u);
   EXPECT_EQ(strlen(s().passwd), 63u);
   EXPECT_EQ(strlen(s().qname), 63u);

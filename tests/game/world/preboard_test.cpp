@@ -45,16 +45,21 @@ protected:
     }
 };
 
-TEST_F(PreboardTest, FileIsReadOnceAndOnlyExactlyOkAccepts) {
+// Only "OK" and "FAIL" are answers: anything else in the file (damaged, or
+// edited by hand) is none, so the gate asks again. A missing file is the
+// first run's normal case and makes no log line.
+TEST_F(PreboardTest, FileIsReadOnceAndOnlyExactAnswersCount) {
     fs::remove(file());
+    testing::internal::CaptureStdout();
     EXPECT_EQ(preboard_get(), -2);  // missing
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
     write("OK");
     EXPECT_EQ(preboard_get(), -2);  // the cache answers
     preboard_set(0);
     EXPECT_EQ(preboard_get(), -2);  // empty
-    const std::string answers[] = {"OK", "OK\n", "FAIL", "ok", std::string(1, '\0')};
-    const int expect[] = {1, -1, -1, -1, -1};
-    for (int i = 0; i < 5; i++) {
+    const std::string answers[] = {"OK", "FAIL", "OK\n", "ok", "FAILED", std::string(1, '\0'), "\x93\x01garbage"};
+    const int expect[] = {1, -1, -2, -2, -2, -2, -2};
+    for (int i = 0; i < 7; i++) {
         preboard_set(0);
         write(answers[i]);
         EXPECT_EQ(preboard_get(), expect[i]) << i;
