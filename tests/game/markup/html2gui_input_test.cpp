@@ -221,7 +221,9 @@ TEST(Html2guiInput, ButtonClassesPickLabelLookAndLayout) {
     ASSERT_TRUE(l);
     EXPECT_EQ(l->parent->row, 1) << icon;
     for (Widget* w : table->_list_descendants())
-      if (w->parent && w->parent->row == 0 && w->parent->parent == table) EXPECT_EQ(w->style.declared().width, 18);
+      if (w->parent && w->parent->row == 0 && w->parent->parent == table) {
+        EXPECT_EQ(w->style.declared().width, 18);
+      }
   }
 
   auto tab2 = build("<input type='button' class='tab2' value='home' pseudo='first last'/>");
