@@ -251,15 +251,20 @@ class ProgramRun {
 };
 
 // The real binary hosting one of the game's mods headless on a port of its
-// own, with the mods' shared modules beside it.
+// own, with the mods' shared modules and the game's host mod beside it. With
+// `text`, the mod is a test's own of that name, which may require them.
 class HostRun : public ProgramRun {
  public:
   int port = free_udp_port();
 
-  HostRun(const char* prefix, const std::string& mod, const std::vector<std::string>& more = {})
+  HostRun(const char* prefix, const std::string& mod, const std::vector<std::string>& more = {},
+          const std::string& text = "")
       : ProgramRun(prefix) {
-    for (const std::string& f : {mod, std::string("mod_bots.lua"), std::string("mod_match.lua")})
+    for (const char* f : {"mod_bots.lua", "mod_match.lua", "mod_server.lua"})
       fs::copy_file(std::string(Z2_DATA_DIR) + "/" + f, root + "/data/" + f);
+    std::string to = root + "/data/" + mod;
+    if (!text.empty()) write_text(to, text);
+    else if (!fs::exists(to)) fs::copy_file(std::string(Z2_DATA_DIR) + "/" + mod, to);
     std::vector<std::string> args = {"-headless", "-mod", mod, "-port", std::to_string(port)};
     args.insert(args.end(), more.begin(), more.end());
     start(args);

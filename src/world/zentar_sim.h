@@ -55,7 +55,8 @@ void _sys_fleet_gone(Zentar& world, int n);
 void sys_loop(Zentar& world, float dt, int particles);
 void sys_loop0(Zentar& world);
 void planet_loop(Zentar& world, Item& planet, float dt);
-// Vector helpers of the world; no caller today, the steering inlines its sums.
+// Vector helpers for any code of the world that wants them (the steering
+// inlines its own sums for speed).
 float zt_dot(float x1, float y1, float x2, float y2);
 void zt_norm(float& x, float& y);
 
