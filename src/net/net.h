@@ -52,6 +52,8 @@ struct NetPeer {
     // the end of the loop, and room then holds what would have waited.
     size_t room = 0;
     int32_t over = 0;
+    int32_t burst_at = 0;      // timer (ms) when its current second of messages began
+    int32_t burst = 0;         // messages it sent in that second
 };
 
 class Net {
@@ -178,6 +180,9 @@ public:
     // a connection whose output waiting for its acknowledgement (data and
     // ENet's own bookkeeping) passes this many bytes is dropped.
     size_t max_unacked = 4u << 20;
+    // a connection that sends more than this many messages within one second
+    // is dropped: a command for every item of the world fits.
+    int32_t max_per_second = 8192;
 
     void open() override;
     bool open_checked() override;  // false when the port cannot be bound
