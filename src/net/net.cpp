@@ -116,6 +116,16 @@ int Net::poll(NetMessage* out) {
     return 1;
 }
 
+const NetMessage* Net::peek() const {
+    if (inbox_cursor < 0 || static_cast<size_t>(inbox_cursor) >= inbox.size()) return nullptr;
+    return &inbox[static_cast<size_t>(inbox_cursor)];
+}
+
+size_t Net::unread() const {
+    if (inbox_cursor < 0 || static_cast<size_t>(inbox_cursor) >= inbox.size()) return 0;
+    return inbox.size() - static_cast<size_t>(inbox_cursor);
+}
+
 // ---- NetENet ------------------------------------------------------------------
 
 void NetENet::deinit() { close_host(); }
@@ -173,6 +183,24 @@ void NetENet::send_packet(ENetPeer* peer, const std::string& packed, int reliabl
         return;
     }
     if (enet_peer_send(peer, 0, pk) < 0 && pk->referenceCount == 0) enet_packet_destroy(pk);
+}
+
+// ---- log lines ------------------------------------------------------------------
+
+bool NetLogLimit::allow() {
+    int32_t now = driver_timer_get_ticks();
+    if (lines == 0 || now - at >= 1000 || now < at) {
+        if (left_out) qel_log("net: %d more lines like the last were left out\n", left_out);
+        at = now;
+        lines = 0;
+        left_out = 0;
+    }
+    if (lines >= per_second) {
+        left_out++;
+        return false;
+    }
+    lines++;
+    return true;
 }
 
 // ---- account ids -------------------------------------------------------------

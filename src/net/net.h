@@ -112,6 +112,22 @@ public:
     void receive(const std::string& uid, const std::string& type, const std::string& value);
     // 1 and the next message, or 0 when the inbox is empty.
     int poll(NetMessage* out);
+    // The message the next poll gives, null when none waits.
+    const NetMessage* peek() const;
+    // Messages in the inbox not polled yet.
+    size_t unread() const;
+};
+
+// Log lines that a peer's packets make: one that sends such packets without
+// end would fill the log. Past `per_second` lines within a second of the
+// game clock the rest are counted, and the count is logged with the first
+// line of a later second.
+struct NetLogLimit {
+    int per_second = 20;
+    int32_t at = 0;        // timer (ms) when the current second began
+    int32_t lines = 0;     // lines let through in it; 0 before the first
+    int32_t left_out = 0;  // lines left out since
+    bool allow();
 };
 
 // An endpoint over an ENet host.
@@ -130,11 +146,16 @@ protected:
     static void send_packet(ENetPeer* peer, const std::string& packed, int reliable);
     // Hands every waiting event to `handle`, waiting at most timeout_ms for
     // the first; a received packet is freed once `handle` has seen it.
+    // With `more`, stops before an event once it answers false.
     template <typename F>
     void service(int timeout_ms, F handle) {
+        service(timeout_ms, handle, [] { return true; });
+    }
+    template <typename F, typename M>
+    void service(int timeout_ms, F handle, M more) {
         ENetEvent ev;
         enet_uint32 wait = timeout_ms > 0 ? static_cast<enet_uint32>(timeout_ms) : 0;
-        while (enet_host_service(enet_host, &ev, wait) > 0) {
+        while (more() && enet_host_service(enet_host, &ev, wait) > 0) {
             wait = 0;
             handle(ev);
             if (ev.type == ENET_EVENT_TYPE_RECEIVE) enet_packet_destroy(ev.packet);
@@ -145,6 +166,12 @@ protected:
 // The endpoint of a player who joins a match.
 class NetClient : public NetENet {
 public:
+    // Packets one loop takes from the host, and the most that wait unread in
+    // the inbox: the game handles a bounded number each frame (a refresh of
+    // the whole world fits), and what a host sends faster than that waits
+    // in ENet, whose own bound holds the host back, rather than here.
+    size_t max_inbox = 16384;
+
     void open() override;
     bool open_checked() override;  // false also when the host name does not resolve
     void loop(int timeout_ms) override;
@@ -157,6 +184,7 @@ public:
     Start start();
 
 private:
+    NetLogLimit malformed_log;
     void handle_packet(const ENetPacket* packet);
     void send_outbox();
 };
