@@ -28,6 +28,10 @@ struct _FontData {
   std::map<std::string, int> names;  // "name:size" -> font id (0 = known missing)
   std::vector<FontInfo> fonts;       // slot 0 is a zeroed placeholder
   int reload_last = 0;               // second of the last hot-reload pass
+  int misses = 0;                    // keys remembered as missing
+  int lookup_second = 0;             // second of the lookups counted below
+  int lookups = 0;                   // lookups of new keys made in it
+  int lookup_unlogged = 0;           // lookups not logged since it began
 
   _FontData() : fonts(1, FontInfo{}) {}
 };
@@ -46,6 +50,14 @@ enum { _FONT_TOP = 0, _FONT_RIGHT = 1, _FONT_BOTTOM = 2, _FONT_LEFT = 3 };
 // ---- module-internal functions ----------------------------------------------------
 
 static int _font_now() { return _font_clock ? _font_clock() : (int)time(nullptr); }
+
+// Labels of a host's records name their font and size, a new one in every
+// record if the host likes: past this many missing keys remembered they are
+// forgotten together, past this many lookups of new keys a second a key is
+// looked for again later, and past this many a second they are not logged.
+static const int _FONT_MISSES_MAX = 1024;
+static const int _FONT_LOOKUPS_PER_SECOND = 256;
+static const int _FONT_LOOKUP_LINES = 20;
 
 static bool _font_valid(int font) { return _font && font > 0 && font < (int)_font->fonts.size(); }
 
@@ -170,10 +182,27 @@ int font_load(const char* name, int size) {
   auto it = _font->names.find(key);
   if (it != _font->names.end()) return it->second;
 
-  qel_log("trying load font %s\n", name);
+  int now = _font_now();
+  if (now != _font->lookup_second) {
+    if (_font->lookup_unlogged)
+      qel_log("font: %d more lookups of new fonts were not logged or put off\n", _font->lookup_unlogged);
+    _font->lookup_second = now;
+    _font->lookups = 0;
+    _font->lookup_unlogged = 0;
+  }
+  bool said = _font->lookups < _FONT_LOOKUP_LINES;
+  if (!said) _font->lookup_unlogged++;
+  if (_font->lookups >= _FONT_LOOKUPS_PER_SECOND) return 0;
+  _font->lookups++;
+  if (said) qel_log("trying load font %s\n", name);
   const char* hit = _font_find(name);
   if (!hit) {
-    qel_log("unable to find font %s\n", name);
+    if (said) qel_log("unable to find font %s\n", name);
+    if (++_font->misses > _FONT_MISSES_MAX) {
+      for (auto it = _font->names.begin(); it != _font->names.end();)
+        it = it->second ? std::next(it) : _font->names.erase(it);
+      _font->misses = 1;
+    }
     _font->names[key] = 0;
     return 0;
   }
