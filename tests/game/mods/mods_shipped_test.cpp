@@ -411,6 +411,35 @@ TEST_F(ShippedMod, JoinsPastThePlanetsLeaveTheWorldRoomToPlay) {
     EXPECT_NE(out.find("watches, no planet left"), std::string::npos);
 }
 
+// The galaxy host sends a player to the match once a visit, however often
+// the client asks: one line in the log, and again after they come back.
+TEST_F(ShippedMod, TheGalaxySendsAPlayerToTheMatchOnceAVisit) {
+    std::string out = z2test::stdout_of([&] {
+        snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_galaxy.lua", Z2_DATA_DIR);
+        var params(VAR_DICT, 0);
+        params["headless"] = var(1);
+        params["match"] = var("127.0.0.1:7000");
+        mods_restart(*game, 1, params);
+        frames(2, false);
+        auto send = [&](const char* type, const char* value) {
+            var e(VAR_DICT, 0);
+            e["type"] = var(type);
+            e["uid"] = var("u1");
+            e["name"] = var("Ann");
+            e["value"] = var(value);
+            mods_event(*game, e);
+        };
+        send("net:join", "");
+        for (int i = 0; i < 100; i++) send("net:play", "2");
+        send("net:leave", "");
+        send("net:join", "");
+        send("net:play", "3");
+    });
+    EXPECT_EQ(z2test::count_of(out, "$ play: Ann at Brisa\n"), 1) << out.substr(0, 3000);
+    EXPECT_EQ(z2test::count_of(out, "$ play: Ann at Cendre\n"), 1);
+    EXPECT_EQ(out.find("Lua error"), std::string::npos);
+}
+
 // The LAN client in a match, its host's world built here as the sync would
 // build it: a player who loses the last planet watches, without the
 // controls that send ships, and is told so; given a planet, they play again.
