@@ -31,7 +31,7 @@ struct _FontData {
   int misses = 0;                    // keys remembered as missing
   int lookup_second = 0;             // second of the lookups counted below
   int lookups = 0;                   // lookups of new keys made in it
-  int lookup_unlogged = 0;           // lookups not logged since it began
+  QelLogLimit lookup_log{"font", "lookups of new fonts were not logged or put off"};
 
   _FontData() : fonts(1, FontInfo{}) {}
 };
@@ -53,11 +53,10 @@ static int _font_now() { return _font_clock ? _font_clock() : (int)time(nullptr)
 
 // Labels of a host's records name their font and size, a new one in every
 // record if the host likes: past this many missing keys remembered they are
-// forgotten together, past this many lookups of new keys a second a key is
-// looked for again later, and past this many a second they are not logged.
+// forgotten together, and past this many lookups of new keys a second a key
+// is looked for again later. Twenty lookups a second are logged.
 static const int _FONT_MISSES_MAX = 1024;
 static const int _FONT_LOOKUPS_PER_SECOND = 256;
-static const int _FONT_LOOKUP_LINES = 20;
 
 static bool _font_valid(int font) { return _font && font > 0 && font < (int)_font->fonts.size(); }
 
@@ -184,14 +183,10 @@ int font_load(const char* name, int size) {
 
   int now = _font_now();
   if (now != _font->lookup_second) {
-    if (_font->lookup_unlogged)
-      qel_log("font: %d more lookups of new fonts were not logged or put off\n", _font->lookup_unlogged);
     _font->lookup_second = now;
     _font->lookups = 0;
-    _font->lookup_unlogged = 0;
   }
-  bool said = _font->lookups < _FONT_LOOKUP_LINES;
-  if (!said) _font->lookup_unlogged++;
+  bool said = _font->lookup_log.allow(now);
   if (_font->lookups >= _FONT_LOOKUPS_PER_SECOND) return 0;
   _font->lookups++;
   if (said) qel_log("trying load font %s\n", name);

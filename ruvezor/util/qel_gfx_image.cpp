@@ -37,7 +37,7 @@ struct _GfxImageData {
   int misses = 0;                        // names remembered as missing (0 entries of both maps)
   int lookup_second = 0;                 // second of the lookups counted below
   int lookups = 0;                       // lookups of new names made in it
-  int lookup_unlogged = 0;               // lookups not logged since it began
+  QelLogLimit lookup_log{"gfx", "lookups of new names were not logged or put off"};
   bool lookup_quiet = false;             // the last lookup was not logged
   bool lookup_put_off = false;           // the last new name was not looked up
 
@@ -59,10 +59,9 @@ static const int _GFX_IDLE_MIN = 5;                  // seconds before a texture
 // past this many the remembered misses are forgotten together. Each lookup
 // of a new name asks the disk for every suffix in two directories: past
 // this many a second, a new name draws nothing and is looked for again
-// later, and past this many a second the lookups are not logged.
+// later. Twenty lookups a second are logged.
 static const int _GFX_MISSES_MAX = 2048;
 static const int _GFX_LOOKUPS_PER_SECOND = 256;
-static const int _GFX_LOOKUP_LINES = 20;
 
 // ---- module-internal functions ----------------------------------------------------
 
@@ -79,16 +78,12 @@ static bool _gfxi_lookup() {
   _GfxImageData& d = _gfxi_state();
   int now = _gfxi_now();
   if (now != d.lookup_second) {
-    if (d.lookup_unlogged)
-      qel_log("gfx: %d more lookups of new names were not logged or put off\n", d.lookup_unlogged);
     d.lookup_second = now;
     d.lookups = 0;
-    d.lookup_unlogged = 0;
   }
+  d.lookup_quiet = !d.lookup_log.allow(now);
   d.lookup_put_off = d.lookups >= _GFX_LOOKUPS_PER_SECOND;
-  d.lookup_quiet = d.lookups >= _GFX_LOOKUP_LINES;
   if (!d.lookup_put_off) d.lookups++;
-  if (d.lookup_quiet) d.lookup_unlogged++;
   return !d.lookup_put_off;
 }
 

@@ -14,20 +14,16 @@
 struct _MixerData {
   std::map<std::string, MixerSample> samples;  // name -> sample, found or not
   std::map<std::string, MixerStream> streams;  // name -> stream, found or not
-  long last_check;                             // second of the last change check
-  int misses;                                  // names remembered as not found
-  long lookup_second;                          // second of the lookups counted below
-  int lookup_lines;                            // lookups logged in it
-  int lookup_unlogged;                         // lookups not logged since it began
+  long last_check = 0;                         // second of the last change check
+  int misses = 0;                              // names remembered as not found
+  QelLogLimit lookup_log{"mixer", "lookups of new names were not logged"};
 };
 
 // Sound and music names come from the network too (a host's "sound" and
 // "music" messages through the online play script), a new one in each if
 // the host likes: past this many names that are not found they are
-// forgotten together, and past this many lookups a second they are not
-// logged.
+// forgotten together. Twenty lookups a second are logged.
 static const int _MIXER_MISSES_MAX = 1024;
-static const int _MIXER_LOOKUP_LINES = 20;
 
 static _MixerData* _mixer = nullptr;
 
@@ -63,17 +59,7 @@ static int _mixer_load(std::map<std::string, Entry>& reg, const char* name, bool
   if (it != reg.end()) return it->second.id;
 
   const char* kind = sample ? "sample" : "stream";
-  long now = (long)time(nullptr);
-  if (now != _mixer->lookup_second) {
-    if (_mixer->lookup_unlogged)
-      qel_log("mixer: %d more lookups of new names were not logged\n", _mixer->lookup_unlogged);
-    _mixer->lookup_second = now;
-    _mixer->lookup_lines = 0;
-    _mixer->lookup_unlogged = 0;
-  }
-  bool said = _mixer->lookup_lines < _MIXER_LOOKUP_LINES;
-  if (said) _mixer->lookup_lines++;
-  else _mixer->lookup_unlogged++;
+  bool said = _mixer->lookup_log.allow((long)time(nullptr));
   if (said && sample)
     qel_log(":: trying load sample %s\n", name);
   else if (said)

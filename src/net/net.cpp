@@ -185,24 +185,6 @@ void NetENet::send_packet(ENetPeer* peer, const std::string& packed, int reliabl
     if (enet_peer_send(peer, 0, pk) < 0 && pk->referenceCount == 0) enet_packet_destroy(pk);
 }
 
-// ---- log lines ------------------------------------------------------------------
-
-bool NetLogLimit::allow() {
-    int32_t now = driver_timer_get_ticks();
-    if (lines == 0 || now - at >= 1000 || now < at) {
-        if (left_out) qel_log("net: %d more lines like the last were left out\n", left_out);
-        at = now;
-        lines = 0;
-        left_out = 0;
-    }
-    if (lines >= per_second) {
-        left_out++;
-        return false;
-    }
-    lines++;
-    return true;
-}
-
 // ---- account ids -------------------------------------------------------------
 
 std::string net_uid(const std::string& account_id) {

@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "ruvezor/util/qel_log.h"  // QelLogLimit
+
 // Connect data of every client and disconnect data of every refusal.
 constexpr int NET_VERSION = 12;
 constexpr int NET_CHANNELS = 1;
@@ -118,18 +120,6 @@ public:
     size_t unread() const;
 };
 
-// Log lines that a peer's packets make: one that sends such packets without
-// end would fill the log. Past `per_second` lines within a second of the
-// game clock the rest are counted, and the count is logged with the first
-// line of a later second.
-struct NetLogLimit {
-    int per_second = 20;
-    int32_t at = 0;        // timer (ms) when the current second began
-    int32_t lines = 0;     // lines let through in it; 0 before the first
-    int32_t left_out = 0;  // lines left out since
-    bool allow();
-};
-
 // An endpoint over an ENet host.
 class NetENet : public Net {
 public:
@@ -184,7 +174,7 @@ public:
     Start start();
 
 private:
-    NetLogLimit malformed_log;
+    QelLogLimit malformed_log{"net", "malformed packets from the host were not logged"};
     void handle_packet(const ENetPacket* packet);
     void send_outbox();
 };

@@ -10,6 +10,7 @@
 
 #include "net/net.h"
 #include "net/net_pack.h"
+#include "ruvezor/util/qel_driver.h"  // driver_timer_get_ticks
 #include "ruvezor/util/qel_log.h"
 
 namespace {
@@ -76,7 +77,7 @@ void NetClient::handle_packet(const ENetPacket* packet) {
     std::string raw = net_unpack(data, &cut);
     NetHostHeader h;
     if (cut || !net_header_read(raw, &h)) {
-        if (malformed_log.allow())
+        if (malformed_log.allow(driver_timer_get_ticks() / 1000))
             qel_log("net: dropped a malformed packet of %d bytes from the host\n",
                     static_cast<int>(packet->dataLength));
         return;
