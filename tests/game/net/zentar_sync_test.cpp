@@ -613,6 +613,14 @@ protected:
         _driver_timer_set_source(nullptr);
     }
     static int port_of(Game& g) { return g.server_net->enet_host->address.port; }
+    // The host hosts; the client, player "p1", dials it over the loopback.
+    static void host_and_dial(GameSide& host, GameSide& client) {
+        _game_data.GAME_THIS = host.game.get();
+        game_server_init(*host.game, 0, "");
+        snprintf(client.game->settings.uid, 64, "p1");
+        snprintf(client.game->settings.display_name, 64, "Player");
+        game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "");
+    }
     static void pump(GameSide& host, GameSide& client, int frames) {
         for (int i = 0; i < frames; i++) {
             clock_advance_ms(16);
@@ -718,11 +726,7 @@ TEST_F(GameNetTest, MessagesReachTheSyncAndThenTheMods) {
 TEST_F(GameNetTest, HostLoopStopsPollingAnEndpointAHandlerReplacedOrRemoved) {
     for (int replace = 0; replace < 2; replace++) {
         GameSide host("lobby"), client("menu");
-        _game_data.GAME_THIS = host.game.get();
-        game_server_init(*host.game, 0, "");
-        snprintf(client.game->settings.uid, 64, "p1");
-        snprintf(client.game->settings.display_name, 64, "Player");
-        game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "");
+        host_and_dial(host, client);
         // Three messages wait behind the join notice in one host loop.
         client.game->client_net->send("", "opts", "", 1);
         client.game->client_net->send("", "vinfo", "", 1);
@@ -750,11 +754,7 @@ TEST_F(GameNetTest, HostLoopStopsPollingAnEndpointAHandlerReplacedOrRemoved) {
 // few a second.
 TEST_F(GameNetTest, AFloodingHostSlowsTheClientButNeverHoldsAFrame) {
     GameSide host("lobby"), client("menu");
-    _game_data.GAME_THIS = host.game.get();
-    game_server_init(*host.game, 0, "");
-    snprintf(client.game->settings.uid, 64, "p1");
-    snprintf(client.game->settings.display_name, 64, "Player");
-    game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "");
+    host_and_dial(host, client);
     for (int i = 0; i < 400 && !client.mods->count("net:connect"); i++) pump(host, client, 1);
     ASSERT_EQ(client.mods->count("net:connect"), 1);
     Net* net = client.game->client_net.get();
