@@ -344,6 +344,61 @@ void _planet_sphere(Zentar& world, const Item& it, float k, SpherePass& pass) {
     }
 }
 
+// How much of the screen the box of a planet's aura covers, by the view in
+// GL (a square the planet sits in, 3.875 radii wide): 1 is the whole
+// screen, and numbers a view cannot place count as that.
+struct ScreenCover {
+    float m[16];  // projection x modelview, column by column
+
+    ScreenCover() {
+        float p[16], v[16];
+        glGetFloatv(GL_PROJECTION_MATRIX, p);
+        glGetFloatv(GL_MODELVIEW_MATRIX, v);
+        for (int c = 0; c < 4; c++)
+            for (int r = 0; r < 4; r++) {
+                float s = 0;
+                for (int k = 0; k < 4; k++) s += p[k * 4 + r] * v[c * 4 + k];
+                m[c * 4 + r] = s;
+            }
+    }
+    float of(const Item& it) const {
+        const double x = it.position_x, y = it.position_y, h = 1.9375 * (double)it.planet_r;
+        const double w = m[3] * x + m[7] * y + m[15];
+        if (!(w > 0)) return 1.0f;
+        const double cx = (m[0] * x + m[4] * y + m[12]) / w, cy = (m[1] * x + m[5] * y + m[13]) / w;
+        const double ex = h * std::hypot((double)m[0], (double)m[4]) / w;
+        const double ey = h * std::hypot((double)m[1], (double)m[5]) / w;
+        const double wx = std::min(1.0, cx + ex) - std::max(-1.0, cx - ex);
+        const double wy = std::min(1.0, cy + ey) - std::max(-1.0, cy - ey);
+        const double cover = wx > 0 && wy > 0 ? wx * wy / 4 : 0;
+        return std::isfinite(cover) ? (float)std::min(cover, 1.0) : 1.0f;
+    }
+};
+
+// The planets a pass paints, in slot order: they are visible and the ones
+// before them leave room on the screen (see PLANET_COVER_MAX).
+struct PlanetsShown {
+    Zentar& world;
+    ScreenCover view;
+    int top;
+    float covered = 0;
+    int shown = 0;
+    int left_out = 0;
+
+    explicit PlanetsShown(Zentar& w) : world(w), top(std::clamp(w.top, 0, ZT_ITEMS)) {}
+    bool shows(const Item& it) {
+        if (it.in_use != 1 || !it.has_planet || !zt_in_clip(world, it.position_x, it.position_y)) return false;
+        const float c = view.of(it);
+        if (covered + c > PLANET_COVER_MAX || shown >= PLANET_SHOWN_MAX) {
+            left_out++;
+            return false;
+        }
+        covered += c;
+        shown++;
+        return true;
+    }
+};
+
 // Everything back as the other painters expect it.
 void _spheres_gl_end() {
     glDisable(GL_COLOR_MATERIAL);
@@ -367,22 +422,27 @@ void planets_paint_spheres(Zentar& world, float k) {
     _spheres_gather(world, top, cx, cy);
     _spheres_lights_place(cx, cy, pass.fleet_lights);
     glColor4f(1, 1, 1, 1);
+    PlanetsShown shown(world);
     for (int n = 1; n < top; n++) {
         const Item& it = world.items[n];
-        if (it.in_use != 1 || !it.has_planet || !zt_in_clip(world, it.position_x, it.position_y)) continue;
-        _planet_sphere(world, it, k, pass);
+        if (shown.shows(it)) _planet_sphere(world, it, k, pass);
     }
     _spheres_gl_end();
+    // Once a crowd begins, not every frame.
+    if (shown.left_out && !_planet_paint.crowded)
+        qel_log("planets_paint: more planets on the screen than %d or %g screens of them; %d are not drawn\n",
+                PLANET_SHOWN_MAX, (double)PLANET_COVER_MAX, shown.left_out);
+    _planet_paint.crowded = shown.left_out > 0;
 }
 
 void planets_paint_overlays(Zentar& world) {
     static GBatch batch;
     std::string img_name;
     int img = 0;
-    const int top = std::clamp(world.top, 0, ZT_ITEMS);
-    for (int n = 1; n < top; n++) {
+    PlanetsShown shown(world);
+    for (int n = 1; n < shown.top; n++) {
         const Item& it = world.items[n];
-        if (it.in_use != 1 || !it.has_planet || !zt_in_clip(world, it.position_x, it.position_y)) continue;
+        if (!shown.shows(it)) continue;
         const float S = 3.875f * it.planet_r;
         const float left = it.position_x - S / 2, top_y = it.position_y - S / 2;
         for (const PlanetSprite& sp : it.planet_style.sprite) {

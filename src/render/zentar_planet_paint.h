@@ -52,6 +52,16 @@ struct PlanetSphere {
 
 inline constexpr int PLANET_LIGHTS_MAX = 4096;
 
+// Planets stacked on one another cost the renderer every layer of every one
+// of them while only the top ones show: a pass paints visible planets in
+// slot order while the screen boxes of their auras have covered the screen
+// at most PLANET_COVER_MAX times over, and at most PLANET_SHOWN_MAX of them.
+// Planets of a match push one another apart, and their auras cover a tenth
+// of the screen at the overview, about one screen close up; a host's
+// thousands of planets on one spot stop after four.
+inline constexpr float PLANET_COVER_MAX = 4.0f;
+inline constexpr int PLANET_SHOWN_MAX = 1024;
+
 // Module state: the meshes, built once for the process, and the fleets one
 // sphere pass gathers for its planets.
 struct _PlanetPaintData {
@@ -60,6 +70,7 @@ struct _PlanetPaintData {
     PlanetLight lights[PLANET_LIGHTS_MAX];           // the visible fleets of this pass
     int lights_n = 0;                                // how many of them
     int gl_err[8] = {};                              // last GL error logged at each check point
+    bool crowded = false;                            // the last sphere pass left planets out
 };
 extern _PlanetPaintData _planet_paint;
 

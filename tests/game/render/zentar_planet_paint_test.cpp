@@ -1,6 +1,8 @@
 // Planet spheres and the pixel-art widget, drawn under a real GL context
 // (SDL offscreen) and read back.
+#define GL_GLEXT_PROTOTYPES 1  // the fragment count query
 #include <GL/gl.h>
+#include <GL/glext.h>
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -139,6 +141,38 @@ TEST_F(PlanetGL, ClipRectangleAndAuraOverlay) {
   EXPECT_GT(sum(192 + 21, 128), 100);
   EXPECT_GT(sum(192, 128 - 21), 100);
   EXPECT_EQ(sum(192 + 40, 128), 0);
+}
+
+// Fragments the renderer makes for one planets_paint.
+static GLuint fragments_of_paint(Zentar& world) {
+  GLuint q = 0, n = 0;
+  glGenQueries(1, &q);
+  glBeginQuery(GL_SAMPLES_PASSED, q);
+  planets_paint(world, 1.0f);
+  glEndQuery(GL_SAMPLES_PASSED);
+  glGetQueryObjectuiv(q, GL_QUERY_RESULT, &n);
+  glDeleteQueries(1, &q);
+  return n;
+}
+
+TEST_F(PlanetGL, PlanetsStackedOnOneSpotPaintAFewScreensNotAllOfThem) {
+  // A row of planets apart, as a match lays them out: every one shows.
+  for (int i = 0; i < 12; i++) planet(10 + 21 * i, 40, 8).planet_style.sprite[1].enabled = 1;
+  const GLuint row = fragments_of_paint(*world_);
+  for (int i = 0; i < 12; i++) EXPECT_GT(sum(10 + 21 * i, 40), 0) << "planet " << i;
+  EXPECT_GT(row, 0u);
+
+  // A thousand screen-sized planets on one spot, auras on: the renderer
+  // paints a few screens' worth, not a thousand.
+  sys_init(*world_);
+  gfx_clear();
+  for (int i = 0; i < 1000; i++) planet(128 + i % 3, 128, 100).planet_style.sprite[1].enabled = 1;
+  const GLuint stack = fragments_of_paint(*world_);
+  EXPECT_GT(stack, 0u);
+  // Two sphere layers and two screen-filling overlays a planet.
+  const GLuint screen = kW * kH;
+  EXPECT_LE(stack, (GLuint)(4 * (PLANET_COVER_MAX + 1)) * screen);
+  EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
 TEST(PlanetMesh, LevelsAndMeshSizes) {
