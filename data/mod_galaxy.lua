@@ -84,8 +84,11 @@ function event(e)
       z2_net_send(uid, "map:buttons", json.encode({{icon = "icon-play", label = "Play " .. s.name, onclick = "play"}}))
     end
   elseif kind == "net:play" then
+    -- Once a visit: the player goes to the match, and a client that asks
+    -- again and again would only fill the log.
     local s = star_by_id[tonumber(value)]
-    if s and match_host then
+    if s and match_host and not p.sent then
+      p.sent = true
       p.star = s.id
       print(string.format("play: %s at %s", p.name, s.name))
       z2_net_send(uid, "map:cleanup", "")

@@ -38,6 +38,7 @@ local neutral          -- the owner of unclaimed planets
 local bots             -- the bots of this match (mod_bots)
 local players          -- account id -> user, this match
 local connected = {}   -- account id -> name, across matches
+local watchers         -- account id -> true: joined this match when no planet was left
 local player_count = 0
 local names            -- user -> name, for the log
 local planets          -- every planet, in creation order
@@ -76,7 +77,7 @@ local player_join
 local function new_match()
   -- Unclaimed planets hold what they start with.
   neutral = mod_match.new_match()
-  bots, players, planets, owners = {}, {}, {}, {}
+  bots, players, planets, owners, watchers = {}, {}, {}, {}, {}
   names = {[neutral] = "neutral"}
   rematch_at = nil
   if at_screen then z2_param_set("status", "") end
@@ -189,7 +190,21 @@ player_join = function(uid, name)
     owners[pick] = u
     print(string.format("join: %s gets planet %d", name, pick))
   else
+    watchers[uid] = true
     print("join: " .. name .. " watches, no planet left")
+  end
+end
+
+-- A watcher's user goes with them: an account id is whatever a client
+-- names, and users of ids that came and went would fill the world until
+-- no fleet could be launched.
+local function player_leave(uid)
+  if not watchers[uid] then return end
+  local u = players[uid]
+  watchers[uid], players[uid] = nil, nil
+  if u then
+    names[u] = nil
+    z2_item_destroy(u)
   end
 end
 
@@ -270,6 +285,7 @@ function event(e)
     player_join(e.uid or "", e.name or "")
   elseif e.type == "net:leave" then
     connected[e.uid or ""] = nil
+    player_leave(e.uid or "")
     chat_room[e.uid or ""] = nil
     print("leave: " .. tostring(e.name or e.uid))
   elseif e.type == "net:message" then

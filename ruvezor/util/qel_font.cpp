@@ -28,6 +28,10 @@ struct _FontData {
   std::map<std::string, int> names;  // "name:size" -> font id (0 = known missing)
   std::vector<FontInfo> fonts;       // slot 0 is a zeroed placeholder
   int reload_last = 0;               // second of the last hot-reload pass
+  int misses = 0;                    // keys remembered as missing
+  int lookup_second = 0;             // second of the lookups counted below
+  int lookups = 0;                   // lookups of new keys made in it
+  QelLogLimit lookup_log{"font", "lookups of new fonts were not logged or put off"};
 
   _FontData() : fonts(1, FontInfo{}) {}
 };
@@ -46,6 +50,13 @@ enum { _FONT_TOP = 0, _FONT_RIGHT = 1, _FONT_BOTTOM = 2, _FONT_LEFT = 3 };
 // ---- module-internal functions ----------------------------------------------------
 
 static int _font_now() { return _font_clock ? _font_clock() : (int)time(nullptr); }
+
+// Labels of a host's records name their font and size, a new one in every
+// record if the host likes: past this many missing keys remembered they are
+// forgotten together, and past this many lookups of new keys a second a key
+// is looked for again later. Twenty lookups a second are logged.
+static const int _FONT_MISSES_MAX = 1024;
+static const int _FONT_LOOKUPS_PER_SECOND = 256;
 
 static bool _font_valid(int font) { return _font && font > 0 && font < (int)_font->fonts.size(); }
 
@@ -170,10 +181,23 @@ int font_load(const char* name, int size) {
   auto it = _font->names.find(key);
   if (it != _font->names.end()) return it->second;
 
-  qel_log("trying load font %s\n", name);
+  int now = _font_now();
+  if (now != _font->lookup_second) {
+    _font->lookup_second = now;
+    _font->lookups = 0;
+  }
+  bool said = _font->lookup_log.allow(now);
+  if (_font->lookups >= _FONT_LOOKUPS_PER_SECOND) return 0;
+  _font->lookups++;
+  if (said) qel_log("trying load font %s\n", name);
   const char* hit = _font_find(name);
   if (!hit) {
-    qel_log("unable to find font %s\n", name);
+    if (said) qel_log("unable to find font %s\n", name);
+    if (++_font->misses > _FONT_MISSES_MAX) {
+      for (auto it = _font->names.begin(); it != _font->names.end();)
+        it = it->second ? std::next(it) : _font->names.erase(it);
+      _font->misses = 1;
+    }
     _font->names[key] = 0;
     return 0;
   }

@@ -34,6 +34,12 @@ struct _GfxImageData {
   int reload_last = 0;                   // second of the last hot-reload pass
   long load_ms_total = 0;                // time spent in gfx_tex_load, only logged
   uint32_t context = 0;                  // GL context serial the names belong to
+  int misses = 0;                        // names remembered as missing (0 entries of both maps)
+  int lookup_second = 0;                 // second of the lookups counted below
+  int lookups = 0;                       // lookups of new names made in it
+  QelLogLimit lookup_log{"gfx", "lookups of new names were not logged or put off"};
+  bool lookup_quiet = false;             // the last lookup was not logged
+  bool lookup_put_off = false;           // the last new name was not looked up
 
   _GfxImageData() : imgs(1, GfxImage{}), texs(1, GfxTexture{}) {}
 };
@@ -47,6 +53,15 @@ static uint32_t _gfxi_memmax_override = 0;
 static const uint32_t _GFX_MEMMAX_BIG = 83886080;    // 80 MB
 static const uint32_t _GFX_MEMMAX_SMALL = 33554432;  // 32 MB
 static const int _GFX_IDLE_MIN = 5;                  // seconds before a texture may be freed
+// Names come from the network too (the images and planet styles of a host's
+// records), and a host may name a new one in every record: a name that is
+// no picture is remembered so that drawing it again looks for no file, but
+// past this many the remembered misses are forgotten together. Each lookup
+// of a new name asks the disk for every suffix in two directories: past
+// this many a second, a new name draws nothing and is looked for again
+// later. Twenty lookups a second are logged.
+static const int _GFX_MISSES_MAX = 2048;
+static const int _GFX_LOOKUPS_PER_SECOND = 256;
 
 // ---- module-internal functions ----------------------------------------------------
 
@@ -56,6 +71,32 @@ static _GfxImageData& _gfxi_state() {
 }
 
 static int _gfxi_now() { return _gfxi_clock ? _gfxi_clock() : (int)time(nullptr); }
+
+// Counts a lookup of a new name: false when it is put off to a later second;
+// sets lookup_quiet when it is made without its log lines.
+static bool _gfxi_lookup() {
+  _GfxImageData& d = _gfxi_state();
+  int now = _gfxi_now();
+  if (now != d.lookup_second) {
+    d.lookup_second = now;
+    d.lookups = 0;
+  }
+  d.lookup_quiet = !d.lookup_log.allow(now);
+  d.lookup_put_off = d.lookups >= _GFX_LOOKUPS_PER_SECOND;
+  if (!d.lookup_put_off) d.lookups++;
+  return !d.lookup_put_off;
+}
+
+// Remembers that `name` of `names` is no picture.
+static void _gfxi_miss(std::map<std::string, int>& names, const char* name) {
+  _GfxImageData& d = _gfxi_state();
+  if (++d.misses > _GFX_MISSES_MAX) {
+    for (auto* m : {&d.tex_names, &d.img_names})
+      for (auto it = m->begin(); it != m->end();) it = it->second ? std::next(it) : m->erase(it);
+    d.misses = 1;
+  }
+  names[name] = 0;
+}
 
 static bool _gfxi_tex_valid(int tex) { return _gfxi && tex > 0 && tex < (int)_gfxi->texs.size(); }
 static bool _gfxi_img_valid(int img) { return _gfxi && img > 0 && img < (int)_gfxi->imgs.size(); }
@@ -187,11 +228,13 @@ int gfx_tex_load(const char* name) {
   }
   if (!_gfx_is_ready()) return 0;
 
-  qel_log("trying load tex %s\n", name);
-  const char* hit = _gfx_find(name);
+  if (!_gfxi_lookup()) return 0;
+  bool said = !d.lookup_quiet;
+  if (said) qel_log("trying load tex %s\n", name);
+  const char* hit = said ? _gfx_find(name) : _gfx_find_ext(name);
   if (!hit) {
-    qel_log("unable to find tex %s\n", name);
-    d.tex_names[name] = 0;
+    if (said) qel_log("unable to find tex %s\n", name);
+    _gfxi_miss(d.tex_names, name);
     return 0;
   }
   std::string found = hit;
@@ -314,10 +357,12 @@ int gfx_img_load(const char* name) {
   auto it = d.img_names.find(name);
   if (it == d.img_names.end()) {
     if (!_gfx_is_ready()) return 0;
+    d.lookup_put_off = false;
     int tex = gfx_tex_load(name);
+    if (!tex && d.lookup_put_off) return 0;
     if (!tex) {
-      qel_log("unable to find img %s\n", name);
-      d.img_names[name] = 0;
+      if (!d.lookup_quiet) qel_log("unable to find img %s\n", name);
+      _gfxi_miss(d.img_names, name);
       return 0;
     }
     it = d.img_names.find(name);

@@ -95,3 +95,18 @@ std::string qel_log_url(const char* url) {
   }
   return out;
 }
+
+bool QelLogLimit::allow(long now_second) {
+  if (lines == 0 || now_second != second) {
+    if (left_out) qel_log("%s: %d more %s\n", who, left_out, what);
+    second = now_second;
+    lines = 0;
+    left_out = 0;
+  }
+  if (lines >= per_second) {
+    left_out++;
+    return false;
+  }
+  lines++;
+  return true;
+}

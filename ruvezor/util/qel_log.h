@@ -22,3 +22,18 @@ void qel_log_set_tag(const char* (*tag)());
 // name holds "token", "passw", "key" or "session" becomes "***", so a shared
 // log gives away no session key or password.
 std::string qel_log_url(const char* url);
+
+// Lines that outside input can cause without end (a peer's packets, the
+// names a host's records carry): at most `per_second` are let through within
+// one second (of any clock, counted in whole seconds), the rest are counted,
+// and "<who>: <count> more <what>" is logged when a later second begins.
+struct QelLogLimit {
+  const char* who;
+  const char* what;
+  int per_second;
+  long second = 0;    // the second counted below
+  int lines = 0;      // lines let through in it; 0 before the first
+  int left_out = 0;   // lines left out since it began
+  QelLogLimit(const char* who_, const char* what_, int per = 20) : who(who_), what(what_), per_second(per) {}
+  bool allow(long now_second);
+};

@@ -14,8 +14,16 @@
 struct _MixerData {
   std::map<std::string, MixerSample> samples;  // name -> sample, found or not
   std::map<std::string, MixerStream> streams;  // name -> stream, found or not
-  long last_check;                             // second of the last change check
+  long last_check = 0;                         // second of the last change check
+  int misses = 0;                              // names remembered as not found
+  QelLogLimit lookup_log{"mixer", "lookups of new names were not logged"};
 };
+
+// Sound and music names come from the network too (a host's "sound" and
+// "music" messages through the online play script), a new one in each if
+// the host likes: past this many names that are not found they are
+// forgotten together. Twenty lookups a second are logged.
+static const int _MIXER_MISSES_MAX = 1024;
 
 static _MixerData* _mixer = nullptr;
 
@@ -35,6 +43,13 @@ std::string _mixer_find(const char* name) {
   return "";
 }
 
+// Drops the entries of names that were not found.
+template <class Entry>
+static void _mixer_forget_misses(std::map<std::string, Entry>& reg) {
+  for (auto it = reg.begin(); it != reg.end();)
+    it = it->second.id || it->second.fname[0] ? std::next(it) : reg.erase(it);
+}
+
 // Samples and streams differ only in their registry, words and driver call.
 template <class Entry>
 static int _mixer_load(std::map<std::string, Entry>& reg, const char* name, bool sample,
@@ -44,14 +59,20 @@ static int _mixer_load(std::map<std::string, Entry>& reg, const char* name, bool
   if (it != reg.end()) return it->second.id;
 
   const char* kind = sample ? "sample" : "stream";
-  if (sample)
+  bool said = _mixer->lookup_log.allow((long)time(nullptr));
+  if (said && sample)
     qel_log(":: trying load sample %s\n", name);
-  else
+  else if (said)
     qel_log("trying load stream %s\n", name);
   Entry e{};
   std::string path = _mixer_find(name);
   if (path.empty()) {
-    qel_log("unable to find %s %s\n", kind, name);
+    if (said) qel_log("unable to find %s %s\n", kind, name);
+    if (++_mixer->misses > _MIXER_MISSES_MAX) {
+      _mixer_forget_misses(_mixer->samples);
+      _mixer_forget_misses(_mixer->streams);
+      _mixer->misses = 1;
+    }
     reg[name] = e;
     return 0;
   }

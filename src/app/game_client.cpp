@@ -100,12 +100,24 @@ void game_client_loop(Game& game) {
         zentar_client_loop(game.client_net.get(), game.world);
     game.client_net->loop(0);
     NetMessage msg;
+    // A frame handles a bounded share of what the host sent, in order; the
+    // rest waits in the inbox for the next frame, so a host that floods its
+    // players slows their match down but never holds a frame.
+    int handled = 0, to_mod = 0, resets = 0;
     // A mod handler may replace or remove the endpoint: read it again each time.
-    while (game.client_net && game.client_net->poll(&msg)) {
-        zentar_client_handle(game.client_net.get(), game.world, msg);
+    while (Net* net = game.client_net.get()) {
+        const NetMessage* next = net->peek();
+        if (!next || handled >= GAME_CLIENT_FRAME_MESSAGES || to_mod >= GAME_CLIENT_FRAME_MOD_EVENTS) break;
+        // Each reset clears the whole world: one a frame.
+        if (next->type == "R" && resets) break;
+        if (!net->poll(&msg)) break;
+        handled++;
+        resets += msg.type == "R";
+        zentar_client_handle(net, game.world, msg);
         // One-letter sync messages stay out of mods; a hosting player's mod
         // hears everything through the host loop.
         if (game.server_net || !game.mods_engine || msg.type.size() < 2) continue;
+        to_mod++;
         _game_net_mods_event(game, msg);
     }
 }

@@ -25,7 +25,14 @@ struct ZentarUI;
 // login token; others join with an empty key. False, with the reason logged
 // and no endpoint left, when ENet cannot make one (a port out of range).
 bool game_client_init(Game& game, const char* host, int port, std::string token);
+// Handles what the host sent, in order, at most GAME_CLIENT_FRAME_MESSAGES
+// messages a frame, of them at most GAME_CLIENT_FRAME_MOD_EVENTS for the mod
+// (pages, states, sounds and stored data cost far more than a record, and a
+// host sends few) and at most one world reset; the rest waits for the next
+// frame. Two records for every slot of the world (a refresh) fit one frame.
 void game_client_loop(Game& game);
+inline constexpr int GAME_CLIENT_FRAME_MESSAGES = 8200;
+inline constexpr int GAME_CLIENT_FRAME_MOD_EVENTS = 16;
 void game_client_deinit(Game& game);
 void game_send(Game& game, int percent, int from, int to);
 void game_redirect(Game& game, int fleet, int to);

@@ -116,6 +116,16 @@ int Net::poll(NetMessage* out) {
     return 1;
 }
 
+const NetMessage* Net::peek() const {
+    if (inbox_cursor < 0 || static_cast<size_t>(inbox_cursor) >= inbox.size()) return nullptr;
+    return &inbox[static_cast<size_t>(inbox_cursor)];
+}
+
+size_t Net::unread() const {
+    if (inbox_cursor < 0 || static_cast<size_t>(inbox_cursor) >= inbox.size()) return 0;
+    return inbox.size() - static_cast<size_t>(inbox_cursor);
+}
+
 // ---- NetENet ------------------------------------------------------------------
 
 void NetENet::deinit() { close_host(); }

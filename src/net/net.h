@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "ruvezor/util/qel_log.h"  // QelLogLimit
+
 // Connect data of every client and disconnect data of every refusal.
 constexpr int NET_VERSION = 12;
 constexpr int NET_CHANNELS = 1;
@@ -52,6 +54,8 @@ struct NetPeer {
     // the end of the loop, and room then holds what would have waited.
     size_t room = 0;
     int32_t over = 0;
+    int32_t burst_at = 0;      // timer (ms) when its current second of messages began
+    int32_t burst = 0;         // messages it sent in that second
 };
 
 class Net {
@@ -110,6 +114,10 @@ public:
     void receive(const std::string& uid, const std::string& type, const std::string& value);
     // 1 and the next message, or 0 when the inbox is empty.
     int poll(NetMessage* out);
+    // The message the next poll gives, null when none waits.
+    const NetMessage* peek() const;
+    // Messages in the inbox not polled yet.
+    size_t unread() const;
 };
 
 // An endpoint over an ENet host.
@@ -128,11 +136,16 @@ protected:
     static void send_packet(ENetPeer* peer, const std::string& packed, int reliable);
     // Hands every waiting event to `handle`, waiting at most timeout_ms for
     // the first; a received packet is freed once `handle` has seen it.
+    // With `more`, stops before an event once it answers false.
     template <typename F>
     void service(int timeout_ms, F handle) {
+        service(timeout_ms, handle, [] { return true; });
+    }
+    template <typename F, typename M>
+    void service(int timeout_ms, F handle, M more) {
         ENetEvent ev;
         enet_uint32 wait = timeout_ms > 0 ? static_cast<enet_uint32>(timeout_ms) : 0;
-        while (enet_host_service(enet_host, &ev, wait) > 0) {
+        while (more() && enet_host_service(enet_host, &ev, wait) > 0) {
             wait = 0;
             handle(ev);
             if (ev.type == ENET_EVENT_TYPE_RECEIVE) enet_packet_destroy(ev.packet);
@@ -143,6 +156,12 @@ protected:
 // The endpoint of a player who joins a match.
 class NetClient : public NetENet {
 public:
+    // Packets one loop takes from the host, and the most that wait unread in
+    // the inbox: the game handles a bounded number each frame (a refresh of
+    // the whole world fits), and what a host sends faster than that waits
+    // in ENet, whose own bound holds the host back, rather than here.
+    size_t max_inbox = 16384;
+
     void open() override;
     bool open_checked() override;  // false also when the host name does not resolve
     void loop(int timeout_ms) override;
@@ -155,6 +174,7 @@ public:
     Start start();
 
 private:
+    QelLogLimit malformed_log{"net", "malformed packets from the host were not logged"};
     void handle_packet(const ENetPacket* packet);
     void send_outbox();
 };
@@ -178,6 +198,9 @@ public:
     // a connection whose output waiting for its acknowledgement (data and
     // ENet's own bookkeeping) passes this many bytes is dropped.
     size_t max_unacked = 4u << 20;
+    // a connection that sends more than this many messages within one second
+    // is dropped: a command for every item of the world fits.
+    int32_t max_per_second = 8192;
 
     void open() override;
     bool open_checked() override;  // false when the port cannot be bound

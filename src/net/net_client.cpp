@@ -10,6 +10,7 @@
 
 #include "net/net.h"
 #include "net/net_pack.h"
+#include "ruvezor/util/qel_driver.h"  // driver_timer_get_ticks
 #include "ruvezor/util/qel_log.h"
 
 namespace {
@@ -76,8 +77,9 @@ void NetClient::handle_packet(const ENetPacket* packet) {
     std::string raw = net_unpack(data, &cut);
     NetHostHeader h;
     if (cut || !net_header_read(raw, &h)) {
-        qel_log("net: dropped a malformed packet of %d bytes from the host\n",
-                static_cast<int>(packet->dataLength));
+        if (malformed_log.allow(driver_timer_get_ticks() / 1000))
+            qel_log("net: dropped a malformed packet of %d bytes from the host\n",
+                    static_cast<int>(packet->dataLength));
         return;
     }
     std::string value = raw.substr(NET_HEADER_SIZE);
@@ -129,6 +131,13 @@ void NetClient::send_outbox() {
 void NetClient::loop(int timeout_ms) {
     if (opened != 1) return;
     bool closed = false;
+    // What the game has read goes; what it has not waits for the next frame.
+    if (inbox_cursor > 0 && static_cast<size_t>(inbox_cursor) <= inbox.size()) {
+        inbox.erase(inbox.begin(), inbox.begin() + inbox_cursor);
+        inbox_cursor = 0;
+    }
+    size_t taken = 0;
+    auto more = [&] { return taken < max_inbox && inbox.size() < max_inbox; };
     service(timeout_ms, [&](const ENetEvent& ev) {
         switch (ev.type) {
         case ENET_EVENT_TYPE_DISCONNECT:
@@ -142,12 +151,13 @@ void NetClient::loop(int timeout_ms) {
             closed = true;
             break;
         case ENET_EVENT_TYPE_RECEIVE:
+            taken++;
             handle_packet(ev.packet);
             break;
         default:
             break;
         }
-    });
+    }, more);
     send_outbox();
     enet_host_flush(enet_host);
     if (closed) deinit();

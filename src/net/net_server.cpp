@@ -324,6 +324,21 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
             return;
         }
     }
+    // Each message costs the host's loop its handling and the mod's event: a
+    // connection sending as fast as its link goes held the loop for seconds,
+    // long enough for the other players to time out. Such a connection goes,
+    // with what it sent that still waits.
+    int32_t now = driver_timer_get_ticks();
+    if (p->burst == 0 || now - p->burst_at >= 1000 || now < p->burst_at) {
+        p->burst_at = now;
+        p->burst = 0;
+    }
+    if (++p->burst > max_per_second) {
+        char why[64];
+        snprintf(why, sizeof(why), "sent more than %d messages in one second", max_per_second);
+        drop(p, why);
+        return;
+    }
     // Every full resend of the world (the answer to its "join" or "rejoin",
     // and to "refresh") is made once, and until it is acknowledged further
     // "refresh" requests only ask for one more after it: a peer that asks

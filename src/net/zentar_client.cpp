@@ -50,8 +50,13 @@ struct ZentarClient {
     int64_t prev = -1;                // timer at the previous ping check, -1 before the first
     int64_t next = 0;                 // timer at which the next ping is due
     int cleaned_logged = 0;           // log lines about cleaned records since the last reset
+    // Lines the host's messages make, across resets.
+    QelLogLimit log{"net", "lines about the host's messages were left out"};
 };
 ZentarClient zc;
+
+// A line about a host message may be logged now (the game clock's second).
+bool _zc_log_ok() { return zc.log.allow(static_cast<long>(sys_ticks() / 1000)); }
 
 // A hostile host could fill the log with one line per record.
 constexpr int CLEANED_LOG_MAX = 20;
@@ -203,7 +208,8 @@ void _zc_clean(Item& r, int h) {
     r.sync_hold_until = 0;
     r.in_use = 1;
     r.has_sync = 1;
-    if (!count || zc.cleaned_logged > CLEANED_LOG_MAX) return;
+    // A reset starts the count again, and a host may reset every frame.
+    if (!count || zc.cleaned_logged > CLEANED_LOG_MAX || !_zc_log_ok()) return;
     if (++zc.cleaned_logged > CLEANED_LOG_MAX) {
         qel_log("net: more host records with bad values; no more lines until the next reset\n");
         return;
@@ -469,7 +475,7 @@ float _zc_real(const std::string& s) {
 }
 
 void _zc_handle_ext(Zentar& world, const std::string& value) {
-    qel_log("r: %.511s\n", value.c_str());
+    if (_zc_log_ok()) qel_log("r: %.511s\n", value.c_str());
     std::vector<std::string> f = _zc_split(value);
     if (f.size() < 9) return;
     snprintf(world.bkgr_src, sizeof(world.bkgr_src), "%.15s", f[0].c_str());
@@ -492,20 +498,20 @@ void _zc_handle_rename(Zentar& world, const std::string& value) {
     int32_t target = zt_sat_int(strtod(f[2].c_str(), nullptr));
     int32_t new_id = zt_sat_int(strtod(f[3].c_str(), nullptr));
     if (!zt_slot(n)) {
-        qel_log("n out of range\n");
+        if (_zc_log_ok()) qel_log("n out of range\n");
         return;
     }
     if (world.client_map_uid[n] != old_id) {
-        qel_log("sync_id != old_id\n");
+        if (_zc_log_ok()) qel_log("sync_id != old_id\n");
         return;
     }
     if (!zt_slot(target)) {
-        qel_log("target out of range\n");
+        if (_zc_log_ok()) qel_log("target out of range\n");
         return;
     }
     int from = world.client_map_local[n], to = world.client_map_local[target];
     if (!from || !to) {
-        qel_log("from==%d to==%d\n", from, to);
+        if (_zc_log_ok()) qel_log("from==%d to==%d\n", from, to);
         return;
     }
     z2_redirect(world, from, to);
@@ -566,7 +572,7 @@ void zentar_client_handle(Net* net, Zentar& world, NetMessage& msg) {
     } else if (type == "F") {
         _zc_handle_rename(world, v);
     } else if (type == "R") {
-        qel_log("**** _zentar_client_handle_reset\n");
+        if (_zc_log_ok()) qel_log("**** _zentar_client_handle_reset\n");
         sys_init(world);
         _zc_ui_reset(world);
         zc.zlag.clear();

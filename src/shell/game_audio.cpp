@@ -9,6 +9,7 @@
 
 #include "shell/game_parts.h"
 #include "shell/game_settings.h"
+#include "ruvezor/util/qel_driver.h"  // driver_timer_get_ticks
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_mixer.h"
 #include "world/zentar_sim.h"
@@ -24,7 +25,10 @@ void GameAudio::play_sound(const char* name) {
 
 void GameAudio::play_music(const char* name) {
     if (!name) return;
-    qel_log("play_music: %s\n", name);
+    // A host's "music" messages ask for it through the online play script,
+    // as often as the host likes.
+    static QelLogLimit asked("audio", "requests for music were not logged");
+    if (asked.allow(driver_timer_get_ticks() / 1000)) qel_log("play_music: %s\n", name);
     // "mus-none" is how the menus and mods ask for silence: there is no such
     // file to look for, the music just fades out.
     if (strcmp(name, "mus-none") == 0) {

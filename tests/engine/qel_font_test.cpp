@@ -161,6 +161,33 @@ TEST_F(FontTest, FontsAreCachedByNameAndSizeAndMissesRemembered) {
   EXPECT_EQ(font_load(nullptr, 1), 0);
 }
 
+// Fonts named by a host's labels, a new one in each: a few dozen lookups a
+// second (the rest are looked for later), few lines, and a bounded memory of
+// the misses.
+TEST_F(FontTest, ANewFontInEveryLabelIsLookedUpAFewTimesASecond) {
+  static int now = 100;
+  _font_set_clock([] { return now; });
+  EXPECT_EQ(font_load("ghost", 20), 0);
+  write_text(data + "/ghost.fnt", mono_font(20, 10));
+  testing::internal::CaptureStdout();
+  now++;
+  for (int i = 0; i < 3000; i++) EXPECT_EQ(font_load(("f" + std::to_string(i)).c_str(), 20), 0);
+  write_text(data + "/late.fnt", mono_font(20, 10));
+  EXPECT_EQ(font_load("late", 20), 0) << "looked up past the second's share";
+  for (int i = 0; i < 3000; i += 256) {
+    now++;
+    for (int k = i; k < i + 256 && k < 3000; k++) font_load(("f" + std::to_string(k)).c_str(), 20);
+  }
+  now++;
+  int late = font_load("late", 20);
+  std::string log = testing::internal::GetCapturedStdout();
+  EXPECT_NE(late, 0) << "a font put off is looked up later";
+  EXPECT_NE(log.find("font: 2981 more lookups of new fonts were not logged or put off"), std::string::npos)
+      << log.substr(0, 2000);
+  EXPECT_LT(log.size(), 100000u);
+  EXPECT_NE(font_load("ghost", 20), 0) << "the oldest misses are forgotten: a file that turned up is found";
+}
+
 TEST_F(FontTest, ScaleAndLineFollowSizeAndMargins) {
   int id = mono("m", 24, 32);
   const FontInfo* f = _font_get(id);

@@ -181,6 +181,43 @@ TEST_F(GfxImageTest, NamesAreLoadedOnceAndMissesRemembered) {
   EXPECT_EQ(gfx_img_get_ratio(0), 1.0);
 }
 
+// Names from a host's records, a new one in each: the lookups are logged a
+// few a second, the misses remembered are bounded (the oldest are looked for
+// again), and the pictures loaded stay.
+TEST_F(GfxImageTest, ANewNameInEveryRecordGrowsNeitherTheTablesNorTheLog) {
+  write_solid(data + "/dot.png", 4, 4, {255, 255, 255, 255});
+  int now = 100;
+  static int* clock = nullptr;
+  clock = &now;
+  _gfx_img_set_clock([] { return *clock; });
+  int dot = gfx_img_load("dot");
+  EXPECT_EQ(gfx_img_load("ghost"), 0);
+  write_solid(data + "/ghost.png", 4, 4, {255, 255, 255, 255});
+  testing::internal::CaptureStdout();
+  // Within one second: a few hundred lookups are made, a few of them logged.
+  now++;
+  for (int i = 0; i < 5000; i++) EXPECT_EQ(gfx_img_load(("q" + std::to_string(i)).c_str()), 0);
+  write_solid(data + "/late.png", 4, 4, {255, 255, 255, 255});
+  EXPECT_EQ(gfx_img_load("late"), 0) << "looked up past the second's share";
+  // Seconds later every name is looked for once more.
+  int seconds = 0;
+  for (int i = 0; i < 5000; i += 256, seconds++) {
+    now++;
+    for (int k = i; k < i + 256 && k < 5000; k++) gfx_img_load(("q" + std::to_string(k)).c_str());
+  }
+  now++;
+  int late = gfx_img_load("late");
+  std::string log = testing::internal::GetCapturedStdout();
+  EXPECT_NE(late, 0) << "a name put off is looked up later";
+  size_t lines = 0;
+  for (size_t at = 0; (at = log.find("unable to find img", at)) != std::string::npos; at++) lines++;
+  EXPECT_LE(lines, 20u * (seconds + 2));
+  EXPECT_NE(log.find("gfx: 4981 more lookups of new names were not logged or put off"), std::string::npos)
+      << log.substr(0, 2000);
+  EXPECT_NE(gfx_img_load("ghost"), 0) << "the oldest misses are forgotten: a file that turned up is found";
+  EXPECT_EQ(gfx_img_load("dot"), dot);
+}
+
 TEST_F(GfxImageTest, NothingIsRememberedWithoutAContext) {
   write_solid(data + "/late.png", 4, 4, {255, 255, 255, 255});
   SDL_GLContext ctx = SDL_GL_GetCurrentContext();

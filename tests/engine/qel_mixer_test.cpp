@@ -17,6 +17,7 @@
 
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_driver_audio.h"
+#include "z2_test_util.h"
 
 namespace {
 
@@ -156,6 +157,19 @@ TEST_F(Mixer, NamesLoadOnceFoundOrNot) {
   EXPECT_GT(sid, 0);
   EXPECT_NE(sid, id);
   EXPECT_EQ(mixer_stream_load("sfx-one"), sid);
+}
+
+// Names from a host's messages, a new one in each: a few lines a second,
+// and the names not found are remembered only up to a bound.
+TEST_F(Mixer, ANewNameInEveryMessageGrowsNeitherTheTablesNorTheLog) {
+  audio_on();
+  EXPECT_EQ(mixer_sample_load("ghost"), 0);
+  put("data", "ghost.wav");
+  testing::internal::CaptureStdout();
+  for (int i = 0; i < 3000; i++) EXPECT_EQ(mixer_sample_load(("s" + std::to_string(i)).c_str()), 0);
+  std::string log = testing::internal::GetCapturedStdout();
+  EXPECT_LT(z2test::count_of(log, "unable to find sample"), 200) << "a line for every name";
+  EXPECT_GT(mixer_sample_load("ghost"), 0) << "the oldest misses are forgotten: a file that turned up is found";
 }
 
 TEST_F(Mixer, PlayStopPauseAndVolumeReachTheDriver) {

@@ -372,6 +372,74 @@ TEST_P(WinnerMod, FastForwardedPlayReachesItsOutcome) {
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
 }
 
+// The dedicated host joined by thousands of account ids, one after another
+// (any client names its own, and comes and goes as it likes): the user of
+// one who watched, finding no planet left, goes when they leave, so the
+// world keeps room for the match's fleets.
+TEST_F(ShippedMod, JoinsPastThePlanetsLeaveTheWorldRoomToPlay) {
+    int before = 0, after = 0, fleet = 0;
+    std::string out = z2test::stdout_of([&] {
+        snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_server.lua", Z2_DATA_DIR);
+        var params(VAR_DICT, 0);
+        params["headless"] = var(1);
+        mods_restart(*game, 1, params);
+        frames(2, false);
+        before = world().live;
+        for (int i = 0; i < ZT_ITEMS + 100 && api(); i++) {
+            var join(VAR_DICT, 0);
+            join["type"] = var("net:join");
+            join["uid"] = var("u" + std::to_string(i));
+            join["name"] = var("P" + std::to_string(i));
+            mods_event(*game, join);
+            join["type"] = var("net:leave");
+            mods_event(*game, join);
+        }
+        after = world().live;
+        // A player with a planet can still launch ships.
+        int from = 0, to = 0;
+        for (int i = 1; i < world().top; i++) {
+            const Item& it = world().items[i];
+            if (!it.in_use || !it.has_planet) continue;
+            if (!from && it.ships_value >= 2) from = i;
+            else if (!to) to = i;
+        }
+        if (from && to) fleet = z2_send(world(), 50, from, to);
+    });
+    EXPECT_LE(after, before + 20) << "watchers who left kept their items";
+    EXPECT_NE(fleet, 0) << "no room for a fleet";
+    EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+    EXPECT_NE(out.find("watches, no planet left"), std::string::npos);
+}
+
+// The galaxy host sends a player to the match once a visit, however often
+// the client asks: one line in the log, and again after they come back.
+TEST_F(ShippedMod, TheGalaxySendsAPlayerToTheMatchOnceAVisit) {
+    std::string out = z2test::stdout_of([&] {
+        snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_galaxy.lua", Z2_DATA_DIR);
+        var params(VAR_DICT, 0);
+        params["headless"] = var(1);
+        params["match"] = var("127.0.0.1:7000");
+        mods_restart(*game, 1, params);
+        frames(2, false);
+        auto send = [&](const char* type, const char* value) {
+            var e(VAR_DICT, 0);
+            e["type"] = var(type);
+            e["uid"] = var("u1");
+            e["name"] = var("Ann");
+            e["value"] = var(value);
+            mods_event(*game, e);
+        };
+        send("net:join", "");
+        for (int i = 0; i < 100; i++) send("net:play", "2");
+        send("net:leave", "");
+        send("net:join", "");
+        send("net:play", "3");
+    });
+    EXPECT_EQ(z2test::count_of(out, "$ play: Ann at Brisa\n"), 1) << out.substr(0, 3000);
+    EXPECT_EQ(z2test::count_of(out, "$ play: Ann at Cendre\n"), 1);
+    EXPECT_EQ(out.find("Lua error"), std::string::npos);
+}
+
 // The LAN client in a match, its host's world built here as the sync would
 // build it: a player who loses the last planet watches, without the
 // controls that send ships, and is told so; given a planet, they play again.

@@ -691,6 +691,50 @@ TEST(NetRawPeer, OneLoopCannotQueuePastTheBacklogBound) {
     EXPECT_LE(waiting, host->max_unacked + 1200) << "more than one message past the bound was queued";
 }
 
+// A connection that sends more messages in one second than any player's
+// commands make is dropped at the one past the bound, with what it sent that
+// still waits, and the host goes on serving the others. (The game clock
+// stands still, so the whole flood falls into one second however slow the
+// machine.)
+TEST(NetRawPeer, AFloodOfMessagesIsDroppedAndTheOthersPlayOn) {
+    NetPtr server = make_server("");
+    NetServer* host = static_cast<NetServer*>(server.get());
+    Ep s{server.get(), {}};
+    NetPtr player = make_client(port_of(server.get()), "u2", "Bob", "");
+    player->open();
+    Ep b{player.get(), {}};
+    Caller c;
+    c.dial(port_of(server.get()));
+    ASSERT_TRUE(pump_until({&s, &b}, {&c.raw}, [&] { return c.challenged() && s.count("join") == 1; }));
+
+    frozen_at = counted_clock();
+    const int flood = host->max_per_second + 500;
+    const std::string p = client_packet("u1", "N", "", "zz", "");
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < flood; i++) {
+        enet_peer_send(c.peer, 0, enet_packet_create(p.data(), p.size(), ENET_PACKET_FLAG_RELIABLE));
+        if (i % 500 == 499) {
+            enet_host_flush(c.raw.host);
+            s.pump();
+        }
+    }
+    enet_host_flush(c.raw.host);
+    bool gone = pump_until({&s, &b}, {&c.raw}, [&] { return s.count("leave") == 1; });
+    std::string log = testing::internal::GetCapturedStdout();
+    frozen_at = 0;
+    EXPECT_TRUE(gone) << "the flooding connection stayed";
+    EXPECT_LE(s.count("zz"), host->max_per_second);
+    EXPECT_NE(log.find("net: dropping connection \"u1\" from 127.0.0.1: sent more than " +
+                       std::to_string(host->max_per_second) + " messages in one second"),
+              std::string::npos)
+        << log.substr(0, 2000);
+
+    // The other player is still served.
+    server->send("u2", "after", "", 1);
+    EXPECT_TRUE(pump_until({&s, &b}, {}, [&] { return b.count("after") == 1; }));
+    EXPECT_EQ(server->count_peers(), 1);
+}
+
 // Hand-made run-length streams and oversized packets against a host without a
 // key: only the stream that unpacks whole into a header and value is accepted.
 TEST(NetRawPeer, HostileRunLengthCodesAndHugePackets) {

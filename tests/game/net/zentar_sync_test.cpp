@@ -613,6 +613,14 @@ protected:
         _driver_timer_set_source(nullptr);
     }
     static int port_of(Game& g) { return g.server_net->enet_host->address.port; }
+    // The host hosts; the client, player "p1", dials it over the loopback.
+    static void host_and_dial(GameSide& host, GameSide& client) {
+        _game_data.GAME_THIS = host.game.get();
+        game_server_init(*host.game, 0, "");
+        snprintf(client.game->settings.uid, 64, "p1");
+        snprintf(client.game->settings.display_name, 64, "Player");
+        game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "");
+    }
     static void pump(GameSide& host, GameSide& client, int frames) {
         for (int i = 0; i < frames; i++) {
             clock_advance_ms(16);
@@ -718,11 +726,7 @@ TEST_F(GameNetTest, MessagesReachTheSyncAndThenTheMods) {
 TEST_F(GameNetTest, HostLoopStopsPollingAnEndpointAHandlerReplacedOrRemoved) {
     for (int replace = 0; replace < 2; replace++) {
         GameSide host("lobby"), client("menu");
-        _game_data.GAME_THIS = host.game.get();
-        game_server_init(*host.game, 0, "");
-        snprintf(client.game->settings.uid, 64, "p1");
-        snprintf(client.game->settings.display_name, 64, "Player");
-        game_client_init(*client.game, "127.0.0.1", port_of(*host.game), "");
+        host_and_dial(host, client);
         // Three messages wait behind the join notice in one host loop.
         client.game->client_net->send("", "opts", "", 1);
         client.game->client_net->send("", "vinfo", "", 1);
@@ -742,4 +746,84 @@ TEST_F(GameNetTest, HostLoopStopsPollingAnEndpointAHandlerReplacedOrRemoved) {
             << "messages of the old endpoint were handed out after it was gone";
         EXPECT_EQ(host.game->server_net != nullptr, replace == 1);
     }
+}
+
+// A host that floods its player: each frame handles a bounded share in
+// order (so many records, so many mod events, one world reset), the rest
+// waits for the next frames, and the lines the host's messages make stay a
+// few a second.
+TEST_F(GameNetTest, AFloodingHostSlowsTheClientButNeverHoldsAFrame) {
+    GameSide host("lobby"), client("menu");
+    host_and_dial(host, client);
+    for (int i = 0; i < 400 && !client.mods->count("net:connect"); i++) pump(host, client, 1);
+    ASSERT_EQ(client.mods->count("net:connect"), 1);
+    Net* net = client.game->client_net.get();
+    Net* hn = host.game->server_net.get();
+    // Everything the host queued is in the client's inbox, nothing handled yet.
+    auto deliver = [&](size_t n) {
+        for (int i = 0; i < 20000 && net->unread() < n; i++) {
+            hn->loop(0);
+            net->loop(0);
+        }
+        return net->unread() == n;
+    };
+
+    // Records past a frame's share wait: the mod hears what follows them a frame later.
+    const int records = GAME_CLIENT_FRAME_MESSAGES + 50;
+    for (int i = 0; i < records; i++) hn->send("", "Q", "", 1);
+    hn->send("", "after", "", 1);
+    ASSERT_TRUE(deliver(static_cast<size_t>(records) + 1));
+    game_client_loop(*client.game);
+    EXPECT_EQ(net->unread(), 51u);
+    EXPECT_EQ(client.mods->count("net:after"), 0);
+    game_client_loop(*client.game);
+    EXPECT_EQ(client.mods->count("net:after"), 1);
+
+    // Resets and mod events: one reset and a few events a frame, in order.
+    for (int i = 0; i < 3; i++) hn->send("", "R", "", 1);
+    for (int i = 0; i < 40; i++) hn->send("", "zz", std::to_string(i), 1);
+    ASSERT_TRUE(deliver(43));
+    std::vector<int> resets, events;
+    for (int frame = 0; frame < 10 && net->unread(); frame++) {
+        int before = client.mods->count("net:zz");
+        testing::internal::CaptureStdout();
+        game_client_loop(*client.game);
+        std::string log = testing::internal::GetCapturedStdout();
+        int r = 0;
+        for (size_t at = 0; (at = log.find("_zentar_client_handle_reset", at)) != std::string::npos; at++) r++;
+        resets.push_back(r);
+        events.push_back(client.mods->count("net:zz") - before);
+    }
+    EXPECT_EQ(resets, (std::vector<int>{1, 1, 1, 0, 0}));
+    EXPECT_EQ(events, (std::vector<int>{0, 0, 16, 16, 8}));
+
+    // Lines about the host's messages: a few within a second, then a count.
+    clock_advance_ms(1000);
+    for (int i = 0; i < 200; i++) hn->send("", "X", "stars 0 0 100 100 0 0 100 100", 1);
+    ASSERT_TRUE(deliver(200));
+    testing::internal::CaptureStdout();
+    game_client_loop(*client.game);
+    clock_advance_ms(1000);
+    hn->send("", "X", "stars 0 0 100 100 0 0 100 100", 1);
+    ASSERT_TRUE(deliver(1));
+    game_client_loop(*client.game);
+    std::string log = testing::internal::GetCapturedStdout();
+    int lines = 0;
+    for (size_t at = 0; (at = log.find("] r: stars", at)) != std::string::npos; at++) lines++;
+    EXPECT_EQ(lines, 21) << "twenty a second, then the first of the next";
+    EXPECT_NE(log.find("net: 180 more lines about the host's messages were left out"), std::string::npos)
+        << log.substr(0, 3000);
+
+    // What the game has not handled yet is bounded: the rest waits in ENet.
+    static_cast<NetClient*>(net)->max_inbox = 100;
+    for (int i = 0; i < 300; i++) hn->send("", "Q", "", 1);
+    EXPECT_FALSE(deliver(101));
+    EXPECT_EQ(net->unread(), 100u);
+    int frames = 0;
+    while (net->unread() && frames < 100) {
+        game_client_loop(*client.game);
+        deliver(100);
+        frames++;
+    }
+    EXPECT_EQ(frames, 3) << "every message arrives, a hundred a frame";
 }

@@ -178,6 +178,14 @@ TEST_F(Audio, MusicCrossFadesAndVolumeResetApplies) {
     EXPECT_FLOAT_EQ(volume(b), 0.4f);
 }
 
+// A host may ask for music in every message: a few lines a second.
+TEST_F(Audio, MusicAskedForOverAndOverIsLoggedAFewTimesASecond) {
+    std::string log = stdout_of([&] {
+        for (int i = 0; i < 500; i++) game->audio.play_music(i % 2 ? "mus-menu" : "mus-galaxy");
+    });
+    EXPECT_LT(z2test::count_of(log, "play_music: "), 100);
+}
+
 TEST_F(Audio, MusicVolumeZeroPausesTheFirstStreamInIdOrder) {
     // Stream ids 9 and 10, where text order and number order part.
     stdout_of([] {
