@@ -8,7 +8,9 @@
 // The server's message is {"sync": {name: number}, "data": {name: base64}}.
 // Sync never overwrites a file it did not write and never writes outside the
 // document directory.
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -100,6 +102,16 @@ void game_web_handle_sync(GameParts&, std::string text) {
     for (const var* d : {&old, &cur, &data})
         for (const std::string& name : _sync_names(*d))
             if (!sync_fname_ok(name)) return;
+
+    // A version sync.dat cannot hold as it came (infinity becomes null, a
+    // tiny one 0.0) would leave its document behind unmanaged: such a
+    // document is not taken.
+    for (const std::string& name : _sync_names(cur)) {
+        double v = cur.__get__(var(name)).__num__();
+        if (std::isfinite(v) && (v <= 0 || strtod(var(v).__str__().c_str(), nullptr) > 0)) continue;
+        qel_log("sync: '%s' has a version that cannot be kept, skipped\n", name.c_str());
+        cur.__set__(var(name), var(-1));
+    }
 
     for (const std::string& name : _sync_names(cur)) {
         if (!driver_data_exists(name.c_str()) && !driver_doc_exists(name.c_str())) continue;

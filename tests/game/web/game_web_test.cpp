@@ -411,6 +411,14 @@ TEST_F(GameWebTest, SyncWritesManagesAndRemovesOnlyItsOwnDocuments) {
     sync(msg("{\"b.txt\":0}", "{}"));
     EXPECT_FALSE(fs::exists(doc("b.txt")));
     EXPECT_EQ(slurp(doc("sync.dat")), "{}");
+
+    // Versions sync.dat could not hold (infinity, one that reads back as 0)
+    // are not taken: their documents would stay behind unmanaged.
+    log = sync(msg("{\"c.txt\":1e999,\"d.txt\":0.0000001}", "{\"c.txt\":\"" + b64("C") + "\",\"d.txt\":\"" + b64("D") + "\"}"));
+    EXPECT_FALSE(fs::exists(doc("c.txt")));
+    EXPECT_FALSE(fs::exists(doc("d.txt")));
+    EXPECT_TRUE(has(log, "sync: 'c.txt' has a version that cannot be kept, skipped\n"));
+    EXPECT_EQ(slurp(doc("sync.dat")), "{\"c.txt\":-1,\"d.txt\":-1}");
 }
 
 TEST_F(GameWebTest, SyncRefusesBadNamesAndBadMessagesWhole) {
