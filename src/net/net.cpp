@@ -49,32 +49,33 @@ NetMessage& dropped_message() {
     return dropped;
 }
 
+// A message for `to` of `type` at the end of the outbox, its value empty.
+NetMessage& outbox_add(Net& net, const std::string& to, const std::string& type, int reliable) {
+    NetMessage& m = net.outbox.emplace_back();
+    m.uid = to;
+    m.name = net.get_name(to);
+    m.type = type;
+    m.reliable = reliable;
+    return m;
+}
+
 }  // namespace
 
 // Made in place at the end of the outbox; only the value's buffer is
 // recycled, the short strings of the rest are cheaper to make afresh.
 NetMessage& Net::queue(const std::string& to, const std::string& type, int reliable) {
     if (closed) return dropped_message();
-    NetMessage& m = outbox.emplace_back();
+    NetMessage& m = outbox_add(*this, to, type, reliable);
     if (!outbox_room.empty()) {
         m.value.swap(outbox_room.back());
         outbox_room.pop_back();
     }
-    m.uid = to;
-    m.name = get_name(to);
-    m.type = type;
-    m.reliable = reliable;
     return m;
 }
 
+// The value comes whole: a recycled buffer would only be thrown away.
 void Net::send(const std::string& to, const std::string& type, std::string value, int reliable) {
-    if (closed) return;
-    NetMessage& m = outbox.emplace_back();
-    m.uid = to;
-    m.name = get_name(to);
-    m.type = type;
-    m.value = std::move(value);
-    m.reliable = reliable;
+    if (!closed) outbox_add(*this, to, type, reliable).value = std::move(value);
 }
 
 void Net::send(const std::string& to, const std::string& type, const char* data, size_t len, int reliable) {
@@ -108,7 +109,8 @@ int Net::poll(NetMessage* out) {
         inbox_cursor = 0;
         return 0;
     }
-    *out = inbox[inbox_cursor++];
+    // Moved out: nothing reads a message behind the cursor again.
+    *out = std::move(inbox[inbox_cursor++]);
     if (static_cast<size_t>(inbox_cursor) >= inbox.size()) {
         inbox.clear();
         inbox_cursor = 0;

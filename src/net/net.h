@@ -17,6 +17,11 @@
 // Connect data of every client and disconnect data of every refusal.
 constexpr int NET_VERSION = 12;
 constexpr int NET_CHANNELS = 1;
+// The largest packet ENet will gather from its fragments. A real packet is
+// at most the wire limit (64 KiB) packed, a little more for literal codes;
+// past this ENet drops the fragments instead of holding ENet's own default of
+// 32 MB per packet for a peer that never finishes one.
+constexpr size_t NET_MAX_PACKET = 2u << 20;
 
 // One message, copied by value.
 struct NetMessage {

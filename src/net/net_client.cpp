@@ -40,6 +40,7 @@ NetClient::Start NetClient::start() {
         return Start::no_host;
     }
     enet_host_compress_with_range_coder(enet_host);
+    enet_host->maximumPacketSize = NET_MAX_PACKET;
 
     // A name that does not resolve is reported at once, as a lost connection.
     ENetAddress address;

@@ -106,6 +106,7 @@ bool NetServer::open_checked() {
         return false;
     }
     enet_host_compress_with_range_coder(enet_host);
+    enet_host->maximumPacketSize = NET_MAX_PACKET;
     opened = 1;
     return true;
 }
