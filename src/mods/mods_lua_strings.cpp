@@ -34,8 +34,6 @@ ModsLimiter* _limiter_of(lua_State* L) {
     return static_cast<ModsLimiter*>(ud);
 }
 
-bool _limited(lua_State* L) { return mods_lua_limited(L); }
-
 // What a limited run may still spend, in instructions.
 int64_t _budget(lua_State* L) {
     ModsLimiter* lim = _limiter_of(L);
@@ -433,7 +431,7 @@ int _sb_gmatch_next(lua_State* L) {
     size_t ls = 0, lp = 0;
     const char* s = lua_tolstring(L, lua_upvalueindex(1), &ls);
     const char* p = lua_tolstring(L, lua_upvalueindex(2), &lp);
-    int64_t budget = _limited(L) ? _budget(L) : INT64_MAX;
+    int64_t budget = mods_lua_limited(L) ? _budget(L) : INT64_MAX;
     Matcher m(s, ls, p, lp, budget);
     for (size_t i = (size_t)lua_tointeger(L, lua_upvalueindex(3)); i <= ls; i++) {
         const char* from = s + i;
@@ -555,7 +553,7 @@ int _lua_own(lua_State* L) {
 }
 
 int _sb_rep(lua_State* L) {
-    if (_limited(L)) {
+    if (mods_lua_limited(L)) {
         size_t l = 0, lsep = 0;
         luaL_checklstring(L, 1, &l);
         lua_Integer n = luaL_checkinteger(L, 2);

@@ -13,9 +13,9 @@
 #include "mods_gui/mods_gui.h"
 #include "render/zentar_ui.h"  // ZentarUI: the screen rectangle
 #include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_md5.h"
 #include "shell/game_video.h"  // game_get_sw, game_get_sh
 #include "shell/game_view.h"
-#include "web/game_web.h"  // md5_digest
 
 static constexpr int GUI_TAB_H = 44;        // height of the tab bar and the page's top offset
 static constexpr int GUI_TAB_MIN = 22;      // a tab bar this low or lower is not shown
@@ -188,7 +188,8 @@ void _gui_xhtml(ModsGui& g, bool split, int sw, int sh, int screen_h, int old_xs
     g.add(xbox, sw / 2, GUI_TAB_H);
     xbox->style.declared().height = (float)screen_h;
     _mods_gui_layout(g);
-    std::string md5 = md5_digest(g.api.param_get("xhtml").__str__());
+    std::string markup = g.api.param_get("xhtml").__str__();
+    std::string md5 = md5_hex(markup.data(), markup.size());
     if (md5 == g_xhtml_md5 && old_xscroll >= 0)
         if (Widget* xs = g.find("_xscrollbox")) xs->set_value_i(old_xscroll);
     g_xhtml_md5 = md5;
