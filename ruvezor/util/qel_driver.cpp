@@ -12,6 +12,7 @@
 
 #include <SDL.h>        // timer subsystem, SDL_Delay
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdarg>
@@ -277,23 +278,30 @@ const char* driver_doc_fname(const char* name) {
 
 // ---- files -------------------------------------------------------------------
 
-// Opens a regular file for reading; null when it does not open, or when it
-// is something else, which the log tells: opening a FIFO waits for a
-// writer, and reading a device may never end. The open itself never waits.
-// A load also logs a missing file; an existence test says nothing about
-// one, nor about a directory.
-static FILE* _driver_open_regular(const char* path, bool load) {
+// Opens a regular file for reading and fills in st; -1 when it does not
+// open, or when it is something else, which the log tells: opening a FIFO
+// waits for a writer, and reading a device may never end. The open itself
+// never waits. A load also logs a missing file; an existence test says
+// nothing about one, nor about a directory.
+static int _driver_open_regular(const char* path, bool load, struct stat& st) {
+  st = {};
   int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     if (load) qel_log("file not found: %s\n", path);
-    return nullptr;
+    return -1;
   }
-  struct stat st{};
   if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     if (load || !S_ISDIR(st.st_mode)) qel_log("not a regular file, not read: %s\n", path);
     close(fd);
-    return nullptr;
+    return -1;
   }
+  return fd;
+}
+
+// The same for a load, as a stream whose reads wait for their bytes.
+static FILE* _driver_fopen_regular(const char* path, struct stat& st) {
+  int fd = _driver_open_regular(path, true, st);
+  if (fd < 0) return nullptr;
   fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   FILE* f = fdopen(fd, "rb");
   if (!f) close(fd);
@@ -302,9 +310,10 @@ static FILE* _driver_open_regular(const char* path, bool load) {
 
 int driver_file_exists(const char* path) {
   if (!path || !*path) return 0;
-  FILE* f = _driver_open_regular(path, false);
-  if (!f) return 0;
-  fclose(f);
+  struct stat st;
+  int fd = _driver_open_regular(path, false, st);
+  if (fd < 0) return 0;
+  close(fd);
   return 1;
 }
 
@@ -329,11 +338,11 @@ int driver_file_changed(const char* path, long seen, long now) {
 
 int driver_file_load(const char* path, void* buf, int cap) {
   if (!path) path = "";
-  int size = driver_file_fsize(path);
-  FILE* f = _driver_open_regular(path, true);
+  struct stat st;
+  FILE* f = _driver_fopen_regular(path, st);
   if (!f) return 0;
   size_t want = 0;
-  if (buf && cap > 0) want = static_cast<size_t>(cap < size ? cap : size);
+  if (buf && cap > 0) want = std::min(static_cast<size_t>(cap), static_cast<size_t>(st.st_size));
   size_t got = want ? fread(buf, 1, want, f) : 0;
   fclose(f);
   return static_cast<int>(got);
@@ -344,10 +353,10 @@ void* driver_file_alloc(const char* path, int* len) {
   if (!len) len = &dummy;
   *len = 0;
   if (!path) path = "";
-  FILE* f = _driver_open_regular(path, true);
-  if (!f) return nullptr;
   struct stat st;
-  if (fstat(fileno(f), &st) != 0 || st.st_size <= 0) {
+  FILE* f = _driver_fopen_regular(path, st);
+  if (!f) return nullptr;
+  if (st.st_size <= 0) {
     fclose(f);
     return nullptr;
   }

@@ -22,6 +22,13 @@
 #include <string>
 #include <vector>
 
+// Labels of a host's records name their font and size, a new one in every
+// record if the host likes: past this many missing keys remembered they are
+// forgotten together, and past this many lookups of new keys a second a key
+// is looked for again later. Twenty lookups a second are logged.
+static const int _FONT_MISSES_MAX = 1024;
+static const int _FONT_LOOKUPS_PER_SECOND = 256;
+
 // ---- types ------------------------------------------------------------------------
 
 struct _FontData {
@@ -29,8 +36,7 @@ struct _FontData {
   std::vector<FontInfo> fonts;       // slot 0 is a zeroed placeholder
   int reload_last = 0;               // second of the last hot-reload pass
   int misses = 0;                    // keys remembered as missing
-  int lookup_second = 0;             // second of the lookups counted below
-  int lookups = 0;                   // lookups of new keys made in it
+  QelPerSecond lookups{_FONT_LOOKUPS_PER_SECOND};  // lookups of new keys
   QelLogLimit lookup_log{"font", "lookups of new fonts were not logged or put off"};
 
   _FontData() : fonts(1, FontInfo{}) {}
@@ -50,13 +56,6 @@ enum { _FONT_TOP = 0, _FONT_RIGHT = 1, _FONT_BOTTOM = 2, _FONT_LEFT = 3 };
 // ---- module-internal functions ----------------------------------------------------
 
 static int _font_now() { return _font_clock ? _font_clock() : (int)time(nullptr); }
-
-// Labels of a host's records name their font and size, a new one in every
-// record if the host likes: past this many missing keys remembered they are
-// forgotten together, and past this many lookups of new keys a second a key
-// is looked for again later. Twenty lookups a second are logged.
-static const int _FONT_MISSES_MAX = 1024;
-static const int _FONT_LOOKUPS_PER_SECOND = 256;
 
 static bool _font_valid(int font) { return _font && font > 0 && font < (int)_font->fonts.size(); }
 
@@ -182,13 +181,8 @@ int font_load(const char* name, int size) {
   if (it != _font->names.end()) return it->second;
 
   int now = _font_now();
-  if (now != _font->lookup_second) {
-    _font->lookup_second = now;
-    _font->lookups = 0;
-  }
   bool said = _font->lookup_log.allow(now);
-  if (_font->lookups >= _FONT_LOOKUPS_PER_SECOND) return 0;
-  _font->lookups++;
+  if (!_font->lookups.take(now)) return 0;
   if (said) qel_log("trying load font %s\n", name);
   const char* hit = _font_find(name);
   if (!hit) {

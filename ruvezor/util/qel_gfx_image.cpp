@@ -23,6 +23,16 @@
 #include <string>
 #include <vector>
 
+// Names come from the network too (the images and planet styles of a host's
+// records), and a host may name a new one in every record: a name that is
+// no picture is remembered so that drawing it again looks for no file, but
+// past this many the remembered misses are forgotten together. Each lookup
+// of a new name asks the disk for every suffix in two directories: past
+// this many a second, a new name draws nothing and is looked for again
+// later. Twenty lookups a second are logged.
+static const int _GFX_MISSES_MAX = 2048;
+static const int _GFX_LOOKUPS_PER_SECOND = 256;
+
 // ---- types ------------------------------------------------------------------------
 
 struct _GfxImageData {
@@ -35,8 +45,7 @@ struct _GfxImageData {
   long load_ms_total = 0;                // time spent in gfx_tex_load, only logged
   uint32_t context = 0;                  // GL context serial the names belong to
   int misses = 0;                        // names remembered as missing (0 entries of both maps)
-  int lookup_second = 0;                 // second of the lookups counted below
-  int lookups = 0;                       // lookups of new names made in it
+  QelPerSecond lookups{_GFX_LOOKUPS_PER_SECOND};  // lookups of new names
   QelLogLimit lookup_log{"gfx", "lookups of new names were not logged or put off"};
   bool lookup_quiet = false;             // the last lookup was not logged
   bool lookup_put_off = false;           // the last new name was not looked up
@@ -53,15 +62,6 @@ static uint32_t _gfxi_memmax_override = 0;
 static const uint32_t _GFX_MEMMAX_BIG = 83886080;    // 80 MB
 static const uint32_t _GFX_MEMMAX_SMALL = 33554432;  // 32 MB
 static const int _GFX_IDLE_MIN = 5;                  // seconds before a texture may be freed
-// Names come from the network too (the images and planet styles of a host's
-// records), and a host may name a new one in every record: a name that is
-// no picture is remembered so that drawing it again looks for no file, but
-// past this many the remembered misses are forgotten together. Each lookup
-// of a new name asks the disk for every suffix in two directories: past
-// this many a second, a new name draws nothing and is looked for again
-// later. Twenty lookups a second are logged.
-static const int _GFX_MISSES_MAX = 2048;
-static const int _GFX_LOOKUPS_PER_SECOND = 256;
 
 // ---- module-internal functions ----------------------------------------------------
 
@@ -77,13 +77,8 @@ static int _gfxi_now() { return _gfxi_clock ? _gfxi_clock() : (int)time(nullptr)
 static bool _gfxi_lookup() {
   _GfxImageData& d = _gfxi_state();
   int now = _gfxi_now();
-  if (now != d.lookup_second) {
-    d.lookup_second = now;
-    d.lookups = 0;
-  }
   d.lookup_quiet = !d.lookup_log.allow(now);
-  d.lookup_put_off = d.lookups >= _GFX_LOOKUPS_PER_SECOND;
-  if (!d.lookup_put_off) d.lookups++;
+  d.lookup_put_off = !d.lookups.take(now);
   return !d.lookup_put_off;
 }
 

@@ -37,3 +37,22 @@ struct QelLogLimit {
   QelLogLimit(const char* who_, const char* what_, int per = 20) : who(who_), what(what_), per_second(per) {}
   bool allow(long now_second);
 };
+
+// Work that outside input can ask for without end (a file lookup for every
+// new name a host sends): true for the first `per_second` calls within one
+// second (of any clock, counted in whole seconds), false for the rest.
+struct QelPerSecond {
+  int per_second;
+  long second = 0;  // the second counted below
+  int taken = 0;    // calls let through in it
+  explicit QelPerSecond(int per) : per_second(per) {}
+  bool take(long now_second) {
+    if (now_second != second) {
+      second = now_second;
+      taken = 0;
+    }
+    if (taken >= per_second) return false;
+    taken++;
+    return true;
+  }
+};

@@ -65,7 +65,7 @@ public:
 // Frees every request still in flight (shutdown: no answer will be read).
 void game_web_drop_all();
 
-// Default web API hosts, used while the settings store no web server.
+// Default web API hosts, used unless "-web" names one for this run.
 extern const char* const GAME_WEB_HOST;
 extern const char* const GAME_WEB_HOST_DEBUG;
 
