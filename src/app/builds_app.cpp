@@ -17,9 +17,8 @@
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_social.h"  // invite, share
 #include "ruvezor/util/qel_var.h"
-#include "ruvezor/util/qel_web.h"     // qel_web_urlencode
 #include "screens/menus_webiap.h"     // the web purchase waiting screen
-#include "web/game_web.h"              // md5_digest: the store token
+#include "web/game_web.h"              // md5_digest, WebRequest::urlencode: the store address
 #include "world/preboard.h"           // preboard_get: the first screen
 
 // ==== switches ====================================================================
@@ -31,14 +30,6 @@ void builds_game_init_start(Game& game) {
 }
 
 // ==== store ======================================================================
-
-static std::string _builds_urlencode(const std::string& text) {
-    int n = (int)text.size();
-    std::string out((size_t)qel_web_urlencode_len(text.data(), n), '\0');
-    qel_web_urlencode(out.data(), (int)out.size(), text.data(), n);
-    out.resize(strlen(out.c_str()));
-    return out;
-}
 
 // Settings texts are fixed arrays that a damaged file may leave unterminated.
 static std::string _builds_field(const char* field, size_t size) {
@@ -120,7 +111,7 @@ static void _builds_iap(Game& game) {
         return;
     }
     qel_log("IAP:USING_STEAM:OVERLAY\n");
-    url += "&target=steam&steamid=" + _builds_urlencode(driver_steam_get_uid());
+    url += "&target=steam&steamid=" + WebRequest::urlencode(driver_steam_get_uid());
     if (driver_open_url_steam(url.c_str()) == -1) {
         qel_log("IAP:USING_STEAM:WEB\n");
         game.view.push("menus_webiap", 2);

@@ -40,18 +40,12 @@ struct _DrawItemsData {
 };
 _DrawItemsData _draw;
 
-// Screens per square world unit: the area factor of the current modelview
-// and projection in x and y, against the 2 x 2 of the clip square.
+// Screens per square world unit: the area factor of the current view in x
+// and y, against the 2 x 2 of the clip square.
 double _draw_screens_per_unit() {
-    float mv[16], pj[16];
-    glGetFloatv(GL_MODELVIEW_MATRIX, mv);
-    glGetFloatv(GL_PROJECTION_MATRIX, pj);
-    auto at = [&](int r, int c) {  // (projection x modelview)(r, c); GL keeps columns
-        double v = 0;
-        for (int k = 0; k < 4; k++) v += (double)pj[k * 4 + r] * mv[c * 4 + k];
-        return v;
-    };
-    return std::fabs(at(0, 0) * at(1, 1) - at(0, 1) * at(1, 0)) / 4;
+    float m[16];
+    draw_clip_matrix(m);
+    return std::fabs((double)m[0] * m[5] - (double)m[4] * m[1]) / 4;
 }
 
 // Whether an item covering `area` square world units may still be drawn in

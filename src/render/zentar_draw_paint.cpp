@@ -104,6 +104,20 @@ void batch_ext_blit_ra(GBatch& batch, const GfxImage& image, const GfxTexture& t
     batch.add(tex, blend, GTri{{b, c, d}});
 }
 
+// ---- the view ----------------------------------------------------------------------
+
+void draw_clip_matrix(float m[16]) {
+    float p[16], v[16];
+    glGetFloatv(GL_PROJECTION_MATRIX, p);
+    glGetFloatv(GL_MODELVIEW_MATRIX, v);
+    for (int c = 0; c < 4; c++)
+        for (int r = 0; r < 4; r++) {
+            float s = 0;
+            for (int k = 0; k < 4; k++) s += p[k * 4 + r] * v[c * 4 + k];
+            m[c * 4 + r] = s;
+        }
+}
+
 // ---- colours ----------------------------------------------------------------------
 
 void my_gfx_fill_a(unsigned colour, float x, float y, float w, float h, unsigned char alpha) {

@@ -65,6 +65,10 @@ void batch_ext_blit_ra(GBatch& batch, const GfxImage& image, const GfxTexture& t
                        float h, float cx, float cy, float scale, float angle, unsigned color, int alpha,
                        int blend);
 
+// The current projection times modelview, column by column as GL keeps
+// matrices: where the painters' world points land in clip space.
+void draw_clip_matrix(float m[16]);
+
 // Current GL colour: the premultiplied form of rgb at alpha 0..255.
 void draw_color(unsigned int rgb, int alpha);
 // 0xRRGGBB over (x, y, w, h) at alpha 0..255, untextured; leaves the colour

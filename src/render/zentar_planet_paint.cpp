@@ -350,17 +350,7 @@ void _planet_sphere(Zentar& world, const Item& it, float k, SpherePass& pass) {
 struct ScreenCover {
     float m[16];  // projection x modelview, column by column
 
-    ScreenCover() {
-        float p[16], v[16];
-        glGetFloatv(GL_PROJECTION_MATRIX, p);
-        glGetFloatv(GL_MODELVIEW_MATRIX, v);
-        for (int c = 0; c < 4; c++)
-            for (int r = 0; r < 4; r++) {
-                float s = 0;
-                for (int k = 0; k < 4; k++) s += p[k * 4 + r] * v[c * 4 + k];
-                m[c * 4 + r] = s;
-            }
-    }
+    ScreenCover() { draw_clip_matrix(m); }
     float of(const Item& it) const {
         const double x = it.position_x, y = it.position_y, h = 1.9375 * (double)it.planet_r;
         const double w = m[3] * x + m[7] * y + m[15];

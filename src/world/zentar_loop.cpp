@@ -60,9 +60,6 @@ void zt_norm(float& x, float& y) {
 
 // ---- step ------------------------------------------------------------------------
 
-// Slots ahead of the first pass whose records it asks for early.
-enum { ZT_AHEAD = 6 };
-
 void planet_loop(Zentar& world, Item& planet, float dt) {
     if (!planet.ships_production_enabled) return;
     const Item& owner = _item_read(world, planet.owner_n);

@@ -77,6 +77,13 @@ struct CollideScratch {
     CollideGroup group;
 };
 
+// ---- passes over the table ---------------------------------------------------------
+
+// A pass over the table strides 640 bytes a record, and the processor's own
+// prefetcher loses the stride at every page: the passes of the step ask for
+// the records this many slots ahead early.
+enum { ZT_AHEAD = 6 };
+
 // ---- units (zentar_unit.cpp) -------------------------------------------------------
 
 // The moves of the units worked out ahead: what unit_move reads and what it

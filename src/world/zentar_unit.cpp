@@ -20,11 +20,6 @@
 
 static const float ZT_PI = 3.14159265358979f;
 
-// A pass over the table strides 640 bytes a record, and the processor's
-// own prefetcher loses the stride at every page: the records this many
-// slots ahead are asked for early.
-enum { ZT_AHEAD = 6 };
-
 // Units of one owner bound for one target share a group word, so they push
 // each other apart and nothing else of theirs. Built unsigned: with slots
 // near 4095 the word needs all 32 bits.

@@ -70,6 +70,35 @@ private:
     bool web_off_;
 };
 
+// A 960x640 window showing the game's 480x320 logical screen at scale 2,
+// with a game named in GAME_THIS: the shell as it paints its screens. A test
+// sets HOME before SetUp when it needs one and registers its screens after;
+// TearDown unregisters them.
+class ShellGLTest : public testing::Test {
+protected:
+    static constexpr int kW = 960, kH = 640;
+    std::unique_ptr<Game> game;
+
+    void SetUp() override {
+        setenv("SDL_VIDEODRIVER", "offscreen", 1);
+        driver_init(DRIVER_VIDEO | DRIVER_TIMER | DRIVER_LOG);
+        driver_video_init(kW, kH, 640, 480, 320, 320, 0);
+        game = std::make_unique<Game>();
+        _game_data.GAME_THIS = game.get();
+        game->settings.vsize = 320;
+        gfx_init();
+        gfx_set_size(game_get_sw(), game_get_sh());
+        gfx_set_scale(2);
+    }
+    void TearDown() override {
+        GameView::unregister_states();
+        game.reset();
+        _game_data.GAME_THIS = nullptr;
+        gfx_deinit();
+        driver_deinit();
+    }
+};
+
 // Stands in for a screen the test does not look at.
 struct BlankScreen : State {
     int inits = 0, paints = 0;

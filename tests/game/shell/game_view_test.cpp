@@ -20,6 +20,7 @@
 #include "shell/trans.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gui.h"
+#include "z2_game_fixture.h"
 #include "z2_test_util.h"
 
 namespace {
@@ -172,10 +173,8 @@ struct PaintScreen : State {
     }
 };
 
-struct PaintTest : testing::Test {
-    static constexpr int kW = 960, kH = 640;  // window pixels, 480 x 320 logical
+struct PaintTest : z2test::ShellGLTest {
     std::string home;
-    std::unique_ptr<Game> game;
     PaintScreen* screen = new PaintScreen();
     GLuint fbo = 0, tex = 0;
 
@@ -183,15 +182,7 @@ struct PaintTest : testing::Test {
         char tmpl[] = "/tmp/z2view-XXXXXX";
         home = mkdtemp(tmpl);
         setenv("HOME", home.c_str(), 1);
-        setenv("SDL_VIDEODRIVER", "offscreen", 1);
-        driver_init(DRIVER_VIDEO | DRIVER_TIMER | DRIVER_LOG);
-        driver_video_init(kW, kH, 640, 480, 320, 320, 0);
-        game = std::make_unique<Game>();
-        _game_data.GAME_THIS = game.get();
-        game->settings.vsize = 320;
-        gfx_init();
-        gfx_set_size(game_get_sw(), game_get_sh());
-        gfx_set_scale(2);
+        ShellGLTest::SetUp();
         unsigned char black[4] = {0, 0, 0, 255};  // the scan lines' image
         stbi_write_png((home + "/black.png").c_str(), 1, 1, 4, black, 4);
         driver_set_altdir(home.c_str());
@@ -210,15 +201,11 @@ struct PaintTest : testing::Test {
     }
 
     void TearDown() override {
-        GameView::unregister_states();
         ((FbGen)SDL_GL_GetProcAddress("glDeleteFramebuffersEXT"))(1, &fbo);
         glDeleteTextures(1, &tex);
         _game_trans._game_trans_fbo[1] = _game_trans._game_trans_tex[1] = 0;
-        game.reset();
-        _game_data.GAME_THIS = nullptr;
         driver_set_altdir(nullptr);
-        gfx_deinit();
-        driver_deinit();
+        ShellGLTest::TearDown();
         std::filesystem::remove_all(home);
     }
 

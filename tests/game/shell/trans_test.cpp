@@ -15,6 +15,7 @@
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gui.h"
+#include "z2_game_fixture.h"
 #include "z2_test_util.h"
 
 namespace {
@@ -32,21 +33,11 @@ struct BandScreen : State {
     }
 };
 
-struct TransTest : testing::Test {
-    static constexpr int kW = 960, kH = 640;  // window pixels, 480 x 320 logical
-    std::unique_ptr<Game> game;
+struct TransTest : z2test::ShellGLTest {
     BandScreen* screen = new BandScreen();
 
     void SetUp() override {
-        setenv("SDL_VIDEODRIVER", "offscreen", 1);
-        driver_init(DRIVER_VIDEO | DRIVER_TIMER | DRIVER_LOG);
-        driver_video_init(kW, kH, 640, 480, 320, 320, 0);
-        game = std::make_unique<Game>();
-        _game_data.GAME_THIS = game.get();
-        game->settings.vsize = 320;
-        gfx_init();
-        gfx_set_size(game_get_sw(), game_get_sh());
-        gfx_set_scale(2);
+        ShellGLTest::SetUp();
         gfx_set_orient(0);
         gfx_set_ortho_near_far(-1000, 1000);
         GameView::register_state("band", screen);
@@ -54,14 +45,10 @@ struct TransTest : testing::Test {
     }
 
     void TearDown() override {
-        GameView::unregister_states();
         game_trans_deinit(*game);
         _game_trans._game_trans_frame = _game_trans._game_trans_len = _game_trans._game_trans_mode = 0;
         _game_trans._game_trans_t = 0;
-        game.reset();
-        _game_data.GAME_THIS = nullptr;
-        gfx_deinit();
-        driver_deinit();
+        ShellGLTest::TearDown();
     }
 
     void show(unsigned top, float band, unsigned rest) {
