@@ -108,17 +108,6 @@ void sys_loop(Zentar& world, float dt, int particles) {
     int nfleets = 0, plan = 0;
     bool physics = false;
     for (int i = 1; i < world.top; i++) {
-        // A unit meets the neighbour the last collision pass found for it:
-        // that record is anywhere in the table, so it is asked for early.
-        if (i + ZT_AHEAD < ZT_ITEMS) {
-            const Item& a = world.items[i + ZT_AHEAD];
-            int t = a.collide_target;
-            if (a.has_unit && t >= 1 && t < ZT_ITEMS) {
-                __builtin_prefetch(&world.items[t].in_use);
-                __builtin_prefetch(&world.items[t].collide_target);
-                __builtin_prefetch(&world.items[t].owner_n);
-            }
-        }
         Item& it = world.items[i];
         if (!it.in_use) continue;
         physics |= it.has_physics;
