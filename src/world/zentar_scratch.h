@@ -113,6 +113,10 @@ struct UnitScratch {
     int32_t face_slot[CAP];
     float face_y[CAP], face_x[CAP], face_a[CAP];
     alignas(16) uint32_t face_in[CAP][4];
+    // The order in which a batch of atan2f calls is made, by the path each
+    // takes (see _unit_atan2_all; paths are read sixteen at a time).
+    uint16_t call_order[CAP];
+    uint8_t call_path[CAP + 16];
 };
 
 // ---- the whole block ----------------------------------------------------------------
