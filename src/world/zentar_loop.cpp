@@ -105,19 +105,8 @@ void sys_loop(Zentar& world, float dt, int particles) {
     units_move_plan(world, dt);
     // Units may free themselves, their fleet and enemy units; top is re-read.
     int* fleets = zt_scratch(world).fleets;
-    int nfleets = 0, plan = 0;
     bool physics = false;
-    for (int i = 1; i < world.top; i++) {
-        Item& it = world.items[i];
-        if (!it.in_use) continue;
-        physics |= it.has_physics;
-        if (it.has_fleet) fleets[nfleets++] = i;
-        if (it.has_unit) unit_loop_planned(world, it, dt, plan);
-        if (it.in_use && it.has_motion) {
-            it.position_x += it.motion_vx * dt;
-            it.position_y += it.motion_vy * dt;
-        }
-    }
+    int nfleets = units_first_pass(world, dt, fleets, physics);
 
     collide_loop(world);
     // The fleets gather their units' sums in the last pass, which visits

@@ -130,10 +130,11 @@ void unit_rotate(Zentar& world, Item& unit, float dt);
 // (a memo: unit_loop_planned takes it only while nothing it reads has
 // changed).
 void units_move_plan(Zentar& world, float dt);
-// unit_loop in a step's first pass, after units_move_plan: the move comes
-// from the plan while it holds. `cursor` (0 at the start of the pass)
-// follows the plans along the pass, which visits the slots in order.
-void unit_loop_planned(Zentar& world, Item& unit, float dt, int& cursor);
+// A step's first pass, after units_move_plan: in slot order, unit_loop for
+// every unit (the move from the plan while it holds) and the drift of every
+// moving item. Lists the fleets met in `fleets` and returns how many; tells
+// whether any physics item is in use.
+int units_first_pass(Zentar& world, float dt, int* fleets, bool& physics);
 // unit_rotate for the units gathered by units_rotate_add (zentar_scratch.h),
 // in the order they were added.
 void units_rotate_finish(Zentar& world, float dt);

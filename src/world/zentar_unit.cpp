@@ -460,7 +460,7 @@ __attribute__((noinline)) static void _unit_move_unplanned(Item& unit, const Ite
     unit.position_y += sn * speed * dt;
 }
 
-// The per-unit calls of a step are inlined into unit_loop_planned below (the
+// The per-unit calls of a step are inlined into units_first_pass below (the
 // public functions are the same code): a pass over thousands of units pays
 // for every call.
 //
@@ -508,15 +508,32 @@ void unit_loop(Zentar& world, Item& unit, float dt) {
     _unit_logic(world, unit);
 }
 
-void unit_loop_planned(Zentar& world, Item& unit, float dt, int& cursor) {
+int units_first_pass(Zentar& world, float dt, int* fleets, bool& physics) {
     const UnitMovePlans& P = zt_scratch(world).unit.moves;
-    const int slot = unit.n, count = P.count;
-    int k = cursor;
-    while (k < count && P.slot[k] < slot) k++;
-    cursor = k;
-    _unit_move(world, unit, dt, k < count && P.slot[k] == slot ? k : -1);
-    _unit_test(world, unit);
-    _unit_logic(world, unit);
+    const int count = P.count;
+    int nfleets = 0, cursor = 0;
+    bool any_physics = false;
+    for (int i = 1; i < world.top; i++) {
+        Item& it = world.items[i];
+        if (!it.in_use) continue;
+        any_physics |= it.has_physics;
+        if (it.has_fleet) fleets[nfleets++] = i;
+        if (it.has_unit) {
+            // The plans follow the pass, which visits the slots in order.
+            int k = cursor;
+            while (k < count && P.slot[k] < i) k++;
+            cursor = k;
+            _unit_move(world, it, dt, k < count && P.slot[k] == i ? k : -1);
+            _unit_test(world, it);
+            _unit_logic(world, it);
+        }
+        if (it.in_use && it.has_motion) {
+            it.position_x += it.motion_vx * dt;
+            it.position_y += it.motion_vy * dt;
+        }
+    }
+    physics = any_physics;
+    return nfleets;
 }
 
 // ---- spending ----------------------------------------------------------------------
