@@ -93,7 +93,7 @@ struct UnitMovePlans {
     // by plan, read:
     int32_t slot[CAP], ticks[CAP];
     float px[CAP], py[CAP], speed[CAP], heading[CAP], rate[CAP], time[CAP];
-    float tx[CAP], ty[CAP];
+    float target[CAP][2];  // the target's position (its bytes 68..75)
     float to[CAP];  // atan2f(ty - py, tx - px)
     // The record's bytes 4..11, 68..75 and 176..207 as planned: every input
     // of the move from the unit itself, with some neighbours that a step's
@@ -102,7 +102,7 @@ struct UnitMovePlans {
     // by plan, written:
     float out_x[CAP], out_y[CAP], out_heading[CAP], out_rate[CAP], out_time[CAP];
     float dt;
-    int count;
+    int count;  // slot[count] is past every slot
 };
 
 struct UnitScratch {

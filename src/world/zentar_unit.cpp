@@ -327,11 +327,11 @@ void units_move_plan(Zentar& world, float dt) {
         P.heading[k] = u.unit_heading;
         P.rate[k] = u.unit_turn_rate;
         P.time[k] = u.unit_turn_time;
-        P.tx[k] = T.position_x;
-        P.ty[k] = T.position_y;
+        std::memcpy(P.target[k], &T.position_x, sizeof(P.target[k]));
     }
     P.count = count;
-    for (int k = 0; k < count; k++) P.to[k] = std::atan2(P.ty[k] - P.py[k], P.tx[k] - P.px[k]);
+    P.slot[count] = ZT_ITEMS;
+    for (int k = 0; k < count; k++) P.to[k] = std::atan2(P.target[k][1] - P.py[k], P.target[k][0] - P.px[k]);
     for (int k = count; k < (count + 3) / 4 * 4; k++) {  // lanes past the end: any numbers
         P.to[k] = P.heading[k] = P.rate[k] = P.time[k] = 0;
         P.ticks[k] = 0;
@@ -345,14 +345,18 @@ void units_move_plan(Zentar& world, float dt) {
         P.out_y[k] = P.py[k] + sn * P.speed[k] * dt;
     }
 #else
-    zt_scratch(world).unit.moves.count = 0;
+    UnitMovePlans& P = zt_scratch(world).unit.moves;
+    P.count = 0;
+    P.slot[0] = ZT_ITEMS;
     (void)dt;
 #endif
 }
 
 // Whether plan k still applies to the unit: every byte it was made from is
-// the same, the target stands where it stood, and the step is the same.
-static bool _unit_plan_holds(const UnitMovePlans& P, int k, const Item& unit, const Item& T, float dt) {
+// the same, and the target stands where it stood. (The caller checks that
+// the step is the same.)
+static_assert(offsetof(Item, position_y) == offsetof(Item, position_x) + 4, "a position is 8 bytes in a row");
+static bool _unit_plan_holds(const UnitMovePlans& P, int k, const Item& unit, const Item& T) {
     alignas(16) uint8_t now[sizeof(P.seen[0])];
     _unit_seen(now, unit);
 #if defined(__SSE2__)
@@ -365,7 +369,10 @@ static bool _unit_plan_holds(const UnitMovePlans& P, int k, const Item& unit, co
 #else
     bool record = std::memcmp(now, P.seen[k], sizeof(now)) == 0;
 #endif
-    return record && _unit_same(P.tx[k], T.position_x) && _unit_same(P.ty[k], T.position_y) && _unit_same(P.dt, dt);
+    uint64_t planned, now_at;
+    std::memcpy(&planned, P.target[k], sizeof planned);
+    std::memcpy(&now_at, &T.position_x, sizeof now_at);
+    return record && planned == now_at;
 }
 
 void units_rotate_finish(Zentar& world, float dt) {
@@ -464,11 +471,12 @@ __attribute__((noinline)) static void _unit_move_unplanned(Item& unit, const Ite
 // public functions are the same code): a pass over thousands of units pays
 // for every call.
 //
-// The move, from plan k when it still holds (k -1: none).
+// The move, from plan k when it still holds (k -1: none; a plan of this
+// step's dt).
 __attribute__((always_inline)) inline static void _unit_move(Zentar& world, Item& unit, float dt, int k) {
     const Item& T = _item_read(world, unit.unit_target);
     const UnitMovePlans& P = zt_scratch(world).unit.moves;
-    if (k < 0 || !_unit_plan_holds(P, k, unit, T, dt)) {
+    if (k < 0 || !_unit_plan_holds(P, k, unit, T)) {
         _unit_move_unplanned(unit, T, dt);
         return;
     }
@@ -510,7 +518,7 @@ void unit_loop(Zentar& world, Item& unit, float dt) {
 
 int units_first_pass(Zentar& world, float dt, int* fleets, bool& physics) {
     const UnitMovePlans& P = zt_scratch(world).unit.moves;
-    const int count = P.count;
+    const int count = _unit_same(P.dt, dt) ? P.count : 0;  // plans of another step hold nothing
     int nfleets = 0, cursor = 0;
     bool any_physics = false;
     for (int i = 1; i < world.top; i++) {
@@ -521,7 +529,7 @@ int units_first_pass(Zentar& world, float dt, int* fleets, bool& physics) {
         if (it.has_unit) {
             // The plans follow the pass, which visits the slots in order.
             int k = cursor;
-            while (k < count && P.slot[k] < i) k++;
+            while (P.slot[k] < i) k++;  // plans of units freed before their turn
             cursor = k;
             _unit_move(world, it, dt, k < count && P.slot[k] == i ? k : -1);
             _unit_test(world, it);
