@@ -471,10 +471,10 @@ __attribute__((noinline)) static void _unit_move_unplanned(Item& unit, const Ite
 // public functions are the same code): a pass over thousands of units pays
 // for every call.
 //
-// The move, from plan k when it still holds (k -1: none; a plan of this
-// step's dt).
-__attribute__((always_inline)) inline static void _unit_move(Zentar& world, Item& unit, float dt, int k) {
-    const Item& T = _item_read(world, unit.unit_target);
+// The move toward T, the unit's target record, from plan k when it still
+// holds (k -1: none; a plan of this step's dt).
+__attribute__((always_inline)) inline static void _unit_move(Zentar& world, Item& unit, const Item& T, float dt,
+                                                              int k) {
     const UnitMovePlans& P = zt_scratch(world).unit.moves;
     if (k < 0 || !_unit_plan_holds(P, k, unit, T)) {
         _unit_move_unplanned(unit, T, dt);
@@ -490,29 +490,33 @@ __attribute__((always_inline)) inline static void _unit_move(Zentar& world, Item
     unit.position_y = P.out_y[k];
 }
 
-void unit_move(Zentar& world, Item& unit, float dt) { _unit_move(world, unit, dt, -1); }
+void unit_move(Zentar& world, Item& unit, float dt) {
+    _unit_move(world, unit, _item_read(world, unit.unit_target), dt, -1);
+}
 
 void unit_rotate(Zentar&, Item& unit, float dt) { _unit_face(unit, 40 * dt); }
 
-__attribute__((always_inline)) inline static Item* _unit_test(Zentar& world, Item& unit) {
-    int t = unit.unit_target;
-    // Slot numbers outside the table read as the zero record; never hand out
-    // a writable slot 0.
-    Item* T = (t >= 1 && t < ZT_ITEMS) ? &world.items[t] : nullptr;
-    const Item& tr = _item_read(world, t);
+// The arrival test against tr, the unit's target record.
+__attribute__((always_inline)) inline static void _unit_arrival(Item& unit, const Item& tr) {
     float R = unit.collide_r + tr.collide_r;
     float dx = unit.position_x - tr.position_x, dy = unit.position_y - tr.position_y;
     if (R * R > dx * dx + dy * dy) unit.unit_arrived = 1;
-    return T;
 }
 
-Item* unit_test(Zentar& world, Item& unit) { return _unit_test(world, unit); }
+Item* unit_test(Zentar& world, Item& unit) {
+    int t = unit.unit_target;
+    _unit_arrival(unit, _item_read(world, t));
+    // Slot numbers outside the table read as the zero record; never hand out
+    // a writable slot 0.
+    return (t >= 1 && t < ZT_ITEMS) ? &world.items[t] : nullptr;
+}
 
 static void _unit_logic(Zentar& world, Item& unit);
 
 void unit_loop(Zentar& world, Item& unit, float dt) {
-    _unit_move(world, unit, dt, -1);
-    _unit_test(world, unit);
+    const Item& T = _item_read(world, unit.unit_target);  // the move keeps the target
+    _unit_move(world, unit, T, dt, -1);
+    _unit_arrival(unit, T);
     _unit_logic(world, unit);
 }
 
@@ -520,7 +524,7 @@ int units_first_pass(Zentar& world, float dt, int* fleets, bool& physics) {
     const UnitMovePlans& P = zt_scratch(world).unit.moves;
     const int count = _unit_same(P.dt, dt) ? P.count : 0;  // plans of another step hold nothing
     int nfleets = 0, cursor = 0;
-    bool any_physics = false;
+    uint8_t any_physics = 0;
     for (int i = 1; i < world.top; i++) {
         Item& it = world.items[i];
         if (!it.in_use) continue;
@@ -531,8 +535,9 @@ int units_first_pass(Zentar& world, float dt, int* fleets, bool& physics) {
             int k = cursor;
             while (P.slot[k] < i) k++;  // plans of units freed before their turn
             cursor = k;
-            _unit_move(world, it, dt, k < count && P.slot[k] == i ? k : -1);
-            _unit_test(world, it);
+            const Item& T = _item_read(world, it.unit_target);  // the move keeps the target
+            _unit_move(world, it, T, dt, k < count && P.slot[k] == i ? k : -1);
+            _unit_arrival(it, T);
             _unit_logic(world, it);
         }
         if (it.in_use && it.has_motion) {
@@ -540,7 +545,7 @@ int units_first_pass(Zentar& world, float dt, int* fleets, bool& physics) {
             it.position_y += it.motion_vy * dt;
         }
     }
-    physics = any_physics;
+    physics = any_physics != 0;
     return nfleets;
 }
 
