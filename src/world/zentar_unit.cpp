@@ -338,11 +338,15 @@ void units_move_plan(Zentar& world, float dt) {
     }
     float s = 40 * dt;
     for (int k = 0; k < count; k += 4) _unit_turn4(P, k, s);
-    for (int k = 0; k < count; k++) {
-        float sn, cs;
-        sincosf(P.out_heading[k], &sn, &cs);
-        P.out_x[k] = P.px[k] + cs * P.speed[k] * dt;
-        P.out_y[k] = P.py[k] + sn * P.speed[k] * dt;
+    // The cosines and sines land where the positions go, which are then
+    // made from them four at a time (the same operations, in the same order).
+    for (int k = 0; k < count; k++) sincosf(P.out_heading[k], &P.out_y[k], &P.out_x[k]);
+    for (int k = count; k < (count + 3) / 4 * 4; k++) P.out_x[k] = P.out_y[k] = P.px[k] = P.py[k] = P.speed[k] = 0;
+    const __m128 DT = _mm_set1_ps(dt);
+    for (int k = 0; k < count; k += 4) {
+        __m128 V = _mm_loadu_ps(P.speed + k);
+        _mm_storeu_ps(P.out_x + k, _mm_add_ps(_mm_loadu_ps(P.px + k), _mm_mul_ps(_mm_mul_ps(_mm_loadu_ps(P.out_x + k), V), DT)));
+        _mm_storeu_ps(P.out_y + k, _mm_add_ps(_mm_loadu_ps(P.py + k), _mm_mul_ps(_mm_mul_ps(_mm_loadu_ps(P.out_y + k), V), DT)));
     }
 #else
     UnitMovePlans& P = zt_scratch(world).unit.moves;
