@@ -481,7 +481,7 @@ static int _collide_widest() {
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f"))
         widest = ZT_COLLIDE_AVX512;
-    else if (__builtin_cpu_supports("avx2"))
+    else if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt"))
         widest = ZT_COLLIDE_AVX2;
 #endif
     return widest;
@@ -536,6 +536,63 @@ __attribute__((target("avx512f"))) static void _collide_partition_avx512(int* id
     if (count > 0 && !last_behind) behind[back] = last;
 }
 #endif
+
+// The partition loop of a split (see _collide_split) eight ids at a time,
+// for the pass's own lists: the same comparisons, and each part keeps the
+// order of the list. Whole vectors are stored, so up to seven ids past
+// each part are scratch: at the front those are ids already loaded, and
+// behind they stay below twice the count, which the room covers. The ids
+// left over after the last whole eight go one by one.
+struct CollidePackTable {
+    uint64_t lanes[256];  // the set bits of the index, as lane numbers in order, a byte each
+    constexpr CollidePackTable() : lanes() {
+        for (int m = 0; m < 256; m++) {
+            uint64_t v = 0;
+            int k = 0;
+            for (int b = 0; b < 8; b++)
+                if (m >> b & 1) v |= static_cast<uint64_t>(b) << (8 * k++);
+            lanes[m] = v;
+        }
+    }
+};
+static constexpr CollidePackTable collide_pack;
+
+__attribute__((target("avx2,popcnt"))) static int _collide_partition_avx2(int* ids, int count,
+                                                                         const float (*edges)[2], float mid,
+                                                                         bool far_front, int& front, int& back) {
+    int* behind = ids + count;
+    const __m256 m = _mm256_set1_ps(mid), neg_m = _mm256_set1_ps(-mid);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const int* w = ids + i;
+        // Ids 0, 1, 4, 5 and 2, 3, 6, 7, each with its (low, -high).
+        __m256 a = _mm256_castps128_ps256(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(edges[w[0]]))));
+        __m256 b = _mm256_castps128_ps256(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(edges[w[2]]))));
+        __m128 a1 = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(edges[w[4]])));
+        __m128 b1 = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(edges[w[6]])));
+        a = _mm256_castpd_ps(_mm256_castpd128_pd256(
+            _mm_loadh_pd(_mm256_castpd256_pd128(_mm256_castps_pd(a)), reinterpret_cast<const double*>(edges[w[1]]))));
+        b = _mm256_castpd_ps(_mm256_castpd128_pd256(
+            _mm_loadh_pd(_mm256_castpd256_pd128(_mm256_castps_pd(b)), reinterpret_cast<const double*>(edges[w[3]]))));
+        a1 = _mm_castpd_ps(_mm_loadh_pd(_mm_castps_pd(a1), reinterpret_cast<const double*>(edges[w[5]])));
+        b1 = _mm_castpd_ps(_mm_loadh_pd(_mm_castps_pd(b1), reinterpret_cast<const double*>(edges[w[7]])));
+        a = _mm256_insertf128_ps(a, a1, 1);
+        b = _mm256_insertf128_ps(b, b1, 1);
+        __m256 lo = _mm256_shuffle_ps(a, b, 0x88), neg_hi = _mm256_shuffle_ps(a, b, 0xDD);  // ids 0..7
+        unsigned is_far = static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(neg_hi, neg_m, _CMP_LT_OQ)));
+        unsigned is_near =
+            (static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(lo, m, _CMP_LT_OQ))) | ~is_far) & 0xFFu;
+        unsigned to_front = far_front ? is_far : is_near, to_back = far_front ? is_near : is_far;
+        __m256i id = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w));
+        __m256i pf = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&collide_pack.lanes[to_front])));
+        __m256i pb = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&collide_pack.lanes[to_back])));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(ids + front), _mm256_permutevar8x32_epi32(id, pf));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(behind + back), _mm256_permutevar8x32_epi32(id, pb));
+        front += __builtin_popcount(to_front);
+        back += __builtin_popcount(to_back);
+    }
+    return i;
+}
 
 // Every pair of the group, A before B in list order, each tested on the
 // positions left by the pairs before it.
@@ -634,10 +691,15 @@ static void _collide_split(Zentar& world, CollideScratch& P, int* ids, int count
     } else
 #endif
     {
+        int i = 0;
+#if ZT_COLLIDE_WIDE
+        if (collide_wide == ZT_COLLIDE_AVX2 && !P.checked)
+            i = _collide_partition_avx2(ids, count, edges, mid, FAR_FRONT, front, back);
+#endif
 #if defined(__SSE2__)
         const __m128 m = _mm_setr_ps(mid, -mid, 0.0f, 0.0f);
 #endif
-        for (int i = 0; i < count; i++) {
+        for (; i < count; i++) {
             int id = ids[i];
             // Far: the high edge lies beyond mid. Near: the low edge lies
             // before it, or the box is not far (a point on mid lands near).
