@@ -80,16 +80,17 @@ static void _collide_box_copy(CollideScratch& P, const Item& it, int n) {
     }
 }
 
+static_assert(sizeof(CollideRow) == 32 && offsetof(Item, position_y) == offsetof(Item, position_x) + 4 &&
+                  offsetof(Item, collide_r) == offsetof(Item, position_x) + 8 &&
+                  offsetof(Item, collide_mass) == offsetof(Item, position_x) + 12 &&
+                  offsetof(Item, collide_target) == offsetof(Item, position_x) + 16 &&
+                  offsetof(Item, collide_group) == offsetof(Item, position_x) + 20 &&
+                  offsetof(Item, collide_yield_mask) == offsetof(Item, position_x) + 24 &&
+                  offsetof(Item, collide_yield_id) == offsetof(Item, position_x) + 28,
+              "a row is the record's bytes from position_x on");
+
 static void _collide_row_load(CollideScratch& P, const Item& it, int n) {
-    CollideRow& row = P.rows[n];
-    row.x = it.position_x;
-    row.y = it.position_y;
-    row.r = it.collide_r;
-    row.mass = it.collide_mass;
-    row.group = it.collide_group;
-    row.yield_mask = it.collide_yield_mask;
-    row.yield_id = it.collide_yield_id;
-    row.target = it.collide_target;
+    std::memcpy(&P.rows[n], &it.position_x, sizeof(CollideRow));
 }
 
 // Only positions and neighbours change in a pass.
@@ -151,30 +152,31 @@ static inline float _collide_pick(bool c, float t, float f) {
     return out;
 }
 
-// t when c holds, else f, as a conditional move: the optimizer would make
-// a branch of it, and the branch predictor loses where it is used.
-static inline int32_t _collide_select(bool c, int32_t t, int32_t f) {
-#if defined(__x86_64__) && defined(__GNUC__)
-    int32_t take = c;
-    asm("test %[take], %[take]\n\tcmovne %[t], %[f]" : [f] "+r"(f) : [take] "r"(take), [t] "rm"(t) : "cc");
-    return f;
-#else
-    return _collide_pick(c, t, f);
-#endif
+// A neighbour as a copy holds it: the rank of its radius in the high half,
+// its slot in the low one.
+static inline int64_t _collide_held(int32_t rank, int32_t slot) {
+    return static_cast<int64_t>(static_cast<uint64_t>(static_cast<uint32_t>(rank)) << 32 | static_cast<uint32_t>(slot));
 }
 
 // Whether copy a of a group gives way to copy b.
 static inline bool _collide_gives_way(const CollideGroup& g, int a, int b) {
-    return ((g.yield_mask[a] & g.group[b]) != 0) | (g.group[b] == g.yield_id[a]);
+    return ((g.row[a].yield_mask & g.row[b].group) != 0) | (g.row[b].group == g.row[a].yield_id);
 }
 
-// Remember copy b as a's neighbour (see the ranks above). Written with
-// masks: whether a larger neighbour turns up is a coin toss the branch
-// predictor loses.
+// Remember copy b as a's neighbour (see the ranks above). A conditional
+// move: whether a larger neighbour turns up is a coin toss the branch
+// predictor loses, and the optimizer would make a branch of a plain select.
 static inline void _collide_note(CollideGroup& g, int a, int b) {
-    bool take = g.own_met_rank[b] > g.held_rank[a];
-    g.target[a] = _collide_select(take, g.slot[b], g.target[a]);
-    g.held_rank[a] = _collide_select(take, g.own_held_rank[b], g.held_rank[a]);
+    int64_t held = g.held[a];
+#if defined(__x86_64__) && defined(__GNUC__)
+    asm("cmpl %k[held_rank], %[met]\n\tcmovg %[as], %[held]"
+        : [held] "+r"(held)
+        : [held_rank] "r"(held >> 32), [met] "rm"(g.met_rank[b]), [as] "rm"(g.as_held[b])
+        : "cc");
+    g.held[a] = held;
+#else
+    g.held[a] = g.met_rank[b] > static_cast<int32_t>(held >> 32) ? g.as_held[b] : held;
+#endif
 }
 
 // Moves a and/or b of a touching pair about their mass centre.
@@ -184,7 +186,7 @@ __attribute__((always_inline)) inline static void _collide_group_push(CollideGro
     float R = g.r[a] + g.r[b];
     float dist = std::sqrt(dx * dx + dy * dy);
     if (__builtin_expect(dist < 0.001f, 0)) _collide_random_dir(dx, dy, dist);
-    _collide_push(g.x[a], g.y[a], g.x[b], g.y[b], _collide_masses(g.mass[a], g.mass[b]), dx, dy, dist, R,
+    _collide_push(g.x[a], g.y[a], g.x[b], g.y[b], _collide_masses(g.row[a].mass, g.row[b].mass), dx, dy, dist, R,
                   a_moves, b_moves);
 }
 
@@ -194,7 +196,7 @@ __attribute__((always_inline)) inline static void _collide_group_push(CollideGro
 template <bool CHECKED>
 static bool _collide_gather(const Zentar& world, CollideScratch& P, const int* w, int n) {
     CollideGroup& g = P.group;
-    g.m = 0;
+    int m = 0;  // copies so far
     if (CHECKED && ++P.serial == 0) {  // wrapped: old stamps could match again
         std::memset(P.stamp, 0, sizeof(P.stamp));
         P.serial = 1;
@@ -214,31 +216,36 @@ static bool _collide_gather(const Zentar& world, CollideScratch& P, const int* w
                 continue;
             }
             P.stamp[id] = P.serial;
-            P.copy_of[id] = static_cast<uint8_t>(g.m);
+            P.copy_of[id] = static_cast<uint8_t>(m);
         }
-        int c = g.m++;
+        int c = m++;
         g.loc[k] = c;
         const CollideRow& row = P.rows[id];
         g.slot[c] = id;
+#if defined(__SSE2__)
+        // Two 16-byte moves; the optimizer would copy the row field by field.
+        const __m128i* from = reinterpret_cast<const __m128i*>(&row);
+        __m128i* to = reinterpret_cast<__m128i*>(&g.row[c]);
+        _mm_storeu_si128(to, _mm_loadu_si128(from));
+        _mm_storeu_si128(to + 1, _mm_loadu_si128(from + 1));
+#else
+        g.row[c] = row;
+#endif
         g.x[c] = row.x;
         g.y[c] = row.y;
         g.r[c] = row.r;
-        g.mass[c] = row.mass;
-        g.group[c] = row.group;
-        g.yield_mask[c] = row.yield_mask;
-        g.yield_id[c] = row.yield_id;
         // The radius of the neighbour named so far, read without a branch:
         // whether there is one is a coin toss the branch predictor loses.
         int t = row.target;
         bool has = _collide_slot(t);
-        int tt = _collide_pick(has, t, 0);  // rows[0] and items[0] are never written
-        const float* r = tt < P.radius_top ? &P.rows[tt].r : &world.items[tt].collide_r;
-        g.target[c] = t;
-        g.held_rank[c] = _collide_pick(has, _collide_rank(*r, true), static_cast<int32_t>(ZT_RANK_NONE));
-        int32_t own = _collide_rank(row.r, true);
-        g.own_held_rank[c] = own;
-        g.own_met_rank[c] = own == ZT_RANK_NAN_HELD ? static_cast<int32_t>(ZT_RANK_NAN_MET) : own;
+        int tt = _collide_pick(has, t, 0);  // items[0] is never written
+        int32_t rank = tt < P.radius_top ? P.rank[tt] : _collide_rank(world.items[tt].collide_r, true);
+        g.held[c] = _collide_held(_collide_pick(has, rank, static_cast<int32_t>(ZT_RANK_NONE)), t);
+        int32_t own = CHECKED ? _collide_rank(row.r, true) : P.rank[id];
+        g.as_held[c] = _collide_held(own, id);
+        g.met_rank[c] = own == ZT_RANK_NAN_HELD ? static_cast<int32_t>(ZT_RANK_NAN_MET) : own;
     }
+    g.m = m;
     return plain;
 }
 
@@ -362,7 +369,7 @@ __attribute__((always_inline)) inline static void _collide_rows(CollideGroup& g,
     const int lanes = L;
     for (int i = row; i < end; i++) {
         float xi = g.x[i], yi = g.y[i];
-        const float ri = g.r[i], mi = g.mass[i];
+        const float ri = g.r[i], mi = g.row[i].mass;
         // The pushes of a row are a chain: each waits for the one before,
         // and then for the tests of the rest of the row against where A
         // now stands, before it knows which pair comes next. Those tests
@@ -385,7 +392,7 @@ __attribute__((always_inline)) inline static void _collide_rows(CollideGroup& g,
             float R = ri + g.r[j];
             float dist = std::sqrt(dx * dx + dy * dy);
             if (__builtin_expect(dist < 0.001f, 0)) _collide_random_dir(dx, dy, dist);
-            CollideMasses w = _collide_masses(mi, g.mass[j]);
+            CollideMasses w = _collide_masses(mi, g.row[j].mass);
             float cx = (xi * w.ma + xj * w.mb) / w.m;
             float cy = (yi * w.ma + yj * w.mb) / w.m;
             float k = R / (dist * w.m);
@@ -622,7 +629,7 @@ static void _collide_pairs(Zentar& world, CollideScratch& P, const int* w, int n
         CollideRow& row = P.rows[g.slot[c]];
         row.x = g.x[c];
         row.y = g.y[c];
-        row.target = g.target[c];
+        row.target = static_cast<int32_t>(g.held[c]);
     }
 }
 
@@ -812,9 +819,11 @@ void collide_loop(Zentar& world) {
     P.radius_top = top;
     P.checked = 0;
     P.split_budget = ZT_SPLIT_WORK;
+    P.rank[0] = 0;  // slot 0 is never anyone's neighbour
+    P.serial = UINT32_MAX;  // the ranks overwrite the stamps: the next caller's list clears them
     for (int n = 1; n < top; n++) {
         Item& it = world.items[n];
-        P.rows[n].r = it.collide_r;
+        P.rank[n] = _collide_rank(it.collide_r, true);
         if (!it.in_use || !it.has_collide) continue;
         float r = it.collide_r;
         float* box = it.collide_box;
