@@ -813,6 +813,8 @@ void collide_loop(Zentar& world) {
     int top = world.top < ZT_ITEMS ? world.top : ZT_ITEMS;
     if (top < 2) return;
     CollideScratch& P = zt_scratch(world).collide;
+    // The partition scrambles ids; the slots to store back are listed
+    // beyond the room it may use.
     int* ids = P.cids;
     int count = 0;
     float bx0 = 99999.0f, by0 = 99999.0f, bx1 = -99999.0f, by1 = -99999.0f;
@@ -821,6 +823,36 @@ void collide_loop(Zentar& world) {
     P.split_budget = ZT_SPLIT_WORK;
     P.rank[0] = 0;  // slot 0 is never anyone's neighbour
     P.serial = UINT32_MAX;  // the ranks overwrite the stamps: the next caller's list clears them
+#if defined(__SSE2__)
+    // Four at a time: the box, whether it is finite, its edges and the
+    // overall box, with the same operations as the loop below.
+    __m128 lows = _mm_set1_ps(99999.0f), highs = _mm_set1_ps(-99999.0f);
+    const __m128 sign = _mm_set1_ps(-0.0f), zero = _mm_setzero_ps();
+    for (int n = 1; n < top; n++) {
+        Item& it = world.items[n];
+        P.rank[n] = _collide_rank(it.collide_r, true);
+        if (!it.in_use || !it.has_collide) continue;
+        __m128 p = _mm_loadu_ps(&it.position_x);  // x, y, r, mass
+        __m128 r = _mm_shuffle_ps(p, p, _MM_SHUFFLE(2, 2, 2, 2));
+        __m128 lo = _mm_sub_ps(p, r), hi = _mm_add_ps(p, r);
+        __m128 box = _mm_movelh_ps(lo, hi);
+        _mm_storeu_ps(it.collide_box, box);
+        // Positions come from mods too; an infinite or NaN box could not be split.
+        if (_mm_movemask_ps(_mm_cmpeq_ps(_mm_sub_ps(box, box), zero)) != 0xF) continue;
+        __m128 edges = _mm_unpacklo_ps(lo, _mm_xor_ps(hi, sign));  // x0, -x1, y0, -y1
+        _mm_storel_pi(reinterpret_cast<__m64*>(P.edges[0][n]), edges);
+        _mm_storeh_pi(reinterpret_cast<__m64*>(P.edges[1][n]), edges);
+        _collide_row_load(P, it, n);
+        ids[count] = n;
+        P.listed[count++] = n;
+        lows = _mm_min_ps(box, lows);  // box < low ? box : low
+        highs = _mm_max_ps(box, highs);
+    }
+    bx0 = _mm_cvtss_f32(lows);
+    by0 = _mm_cvtss_f32(_mm_shuffle_ps(lows, lows, _MM_SHUFFLE(1, 1, 1, 1)));
+    bx1 = _mm_cvtss_f32(_mm_shuffle_ps(highs, highs, _MM_SHUFFLE(2, 2, 2, 2)));
+    by1 = _mm_cvtss_f32(_mm_shuffle_ps(highs, highs, _MM_SHUFFLE(3, 3, 3, 3)));
+#else
     for (int n = 1; n < top; n++) {
         Item& it = world.items[n];
         P.rank[n] = _collide_rank(it.collide_r, true);
@@ -837,16 +869,15 @@ void collide_loop(Zentar& world) {
             continue;
         _collide_box_copy(P, it, n);
         _collide_row_load(P, it, n);
-        ids[count++] = n;
+        ids[count] = n;
+        P.listed[count++] = n;
         if (box[0] < bx0) bx0 = box[0];
         if (box[1] < by0) by0 = box[1];
         if (box[2] > bx1) bx1 = box[2];
         if (box[3] > by1) by1 = box[3];
     }
+#endif
     if (count < 2) return;
-    // The partition scrambles ids; the slots to store back go beyond the
-    // room it may use.
-    std::memcpy(P.listed, ids, static_cast<size_t>(count) * sizeof(int));
     if (count >= ZT_SPLIT && 2 * count <= ZT_CIDS) {
         if (by1 - by0 < 4.0f && bx1 - bx0 < 4.0f)
             _collide_leaf(world, P, ids, count);
