@@ -244,6 +244,7 @@ static bool _collide_gather(const Zentar& world, CollideScratch& P, const int* w
         int32_t own = CHECKED ? _collide_rank(row.r, true) : P.rank[id];
         g.as_held[c] = _collide_held(own, id);
         g.met_rank[c] = own == ZT_RANK_NAN_HELD ? static_cast<int32_t>(ZT_RANK_NAN_MET) : own;
+        g.unit_mass[c] = (row.mass == 1.0f) & (row.r >= 0x1p-126f);
     }
     g.m = m;
     return plain;
@@ -370,6 +371,7 @@ __attribute__((always_inline)) inline static void _collide_rows(CollideGroup& g,
     for (int i = row; i < end; i++) {
         float xi = g.x[i], yi = g.y[i];
         const float ri = g.r[i], mi = g.row[i].mass;
+        const bool unit_i = g.unit_mass[i];
         // The pushes of a row are a chain: each waits for the one before,
         // and then for the tests of the rest of the row against where A
         // now stands, before it knows which pair comes next. Those tests
@@ -392,17 +394,37 @@ __attribute__((always_inline)) inline static void _collide_rows(CollideGroup& g,
             float R = ri + g.r[j];
             float dist = std::sqrt(dx * dx + dy * dy);
             if (__builtin_expect(dist < 0.001f, 0)) _collide_random_dir(dx, dy, dist);
-            CollideMasses w = _collide_masses(mi, g.row[j].mass);
-            float cx = (xi * w.ma + xj * w.mb) / w.m;
-            float cy = (yi * w.ma + yj * w.mb) / w.m;
-            float k = R / (dist * w.m);
-            if (b_moves) {
-                g.x[j] = cx + w.ma * k * dx;
-                g.y[j] = cy + w.ma * k * dy;
+            if (unit_i & g.unit_mass[j]) {
+                // Two items of mass 1, the usual pair. The sums below give
+                // the very same bits in fewer steps along the chain of the
+                // row, which waits on every step: a product with 1 is its
+                // factor, halving rounds as dividing by 2 does, dist * 2
+                // is exact (dist is at least 0.001 here, or infinite), and
+                // so is R * 0.5 with both radii at least 2^-126, which
+                // makes R * 0.5 / dist the rounding of R / (dist * 2).
+                float cx = (xi + xj) * 0.5f;
+                float cy = (yi + yj) * 0.5f;
+                float k = R * 0.5f / dist;
+                if (b_moves) {
+                    g.x[j] = cx + k * dx;
+                    g.y[j] = cy + k * dy;
+                }
+                if (!a_moves) continue;
+                xi = cx - k * dx;
+                yi = cy - k * dy;
+            } else {
+                CollideMasses w = _collide_masses(mi, g.row[j].mass);
+                float cx = (xi * w.ma + xj * w.mb) / w.m;
+                float cy = (yi * w.ma + yj * w.mb) / w.m;
+                float k = R / (dist * w.m);
+                if (b_moves) {
+                    g.x[j] = cx + w.ma * k * dx;
+                    g.y[j] = cy + w.ma * k * dy;
+                }
+                if (!a_moves) continue;
+                xi = cx - w.mb * k * dx;
+                yi = cy - w.mb * k * dy;
             }
-            if (!a_moves) continue;
-            xi = cx - w.mb * k * dx;
-            yi = cy - w.mb * k * dy;
             g.x[i] = xi;
             g.y[i] = yi;
             uint32_t fresh = Scan::touching(g, xi, yi, ri, j + 1, lanes) & below_n;

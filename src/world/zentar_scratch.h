@@ -49,6 +49,7 @@ struct CollideGroup {
     // copy itself as another copy holds it (the same), and as one meets it.
     int64_t held[ZT_WINDOW], as_held[ZT_WINDOW];
     int32_t met_rank[ZT_WINDOW];
+    uint8_t unit_mass[ZT_WINDOW];  // mass exactly 1, radius at least 2^-126 (see _collide_rows)
 };
 
 struct CollideScratch {
