@@ -42,6 +42,7 @@
 #include "net/zentar_client.h"
 #include "net/zentar_server.h"
 #include "world/zentar_sim.h"
+#include "z2_bench.h"
 
 namespace {
 
@@ -172,6 +173,73 @@ void BM_PlainCopyOfTheSameBytes(benchmark::State& state) {
     state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(out.size()));
 }
 BENCHMARK(BM_PlainCopyOfTheSameBytes)->Arg(4000)->Unit(benchmark::kMicrosecond);
+
+// ---- peers far behind ------------------------------------------------------------------
+//
+// One host loop while eight joined connections (one address's worth) each
+// have thousands of packets waiting for an acknowledgement that never comes:
+// the loop sends a small message to everybody, and the host must still know
+// that none of them has passed its backlog bound. Counter `waiting_kb`: what
+// waits for each connection.
+void BM_HostLoopWithPeersFarBehind(benchmark::State& state) {
+    const int records = static_cast<int>(state.range(0));  // packets waiting for each connection
+    std::unique_ptr<NetServer> host(new NetServer());
+    host->init("", 0, "server", "Server", "");
+    if (!host->open_checked()) {
+        state.SkipWithError("no host");
+        return;
+    }
+    std::vector<std::unique_ptr<NetClient>> clients;
+    for (int k = 0; k < 8; k++) {
+        clients.emplace_back(new NetClient());
+        std::string id = "viewer" + std::to_string(k);
+        clients.back()->init("127.0.0.1", host->enet_host->address.port, id, id, "");
+        clients.back()->open();
+    }
+    auto joined = [&] {
+        int n = 0;
+        for (const NetPeer* p : host->peers) n += p->active && p->joined;
+        return n;
+    };
+    auto start = std::chrono::steady_clock::now();
+    NetMessage m;
+    while (joined() < 8 && std::chrono::steady_clock::now() - start < std::chrono::seconds(10)) {
+        host->loop(1);
+        while (host->poll(&m)) {}
+        for (auto& c : clients) {
+            c->loop(0);
+            while (c->poll(&m)) {}
+        }
+    }
+    if (joined() < 8) {
+        state.SkipWithError("the clients did not join");
+        return;
+    }
+    // From here on the clients service nothing: nothing is acknowledged.
+    std::mt19937 rng(17);
+    for (int sent = 0; sent < records;) {
+        for (int k = 0; k < 1000 && sent < records; k++, sent++) {
+            std::string value(100, '\0');
+            for (auto& ch : value) ch = static_cast<char>(rng());
+            host->send("", "noise", std::move(value), 1);
+        }
+        host->loop(0);
+        while (host->poll(&m)) {}
+    }
+    for (auto _ : state) {
+        host->send("", "tick", "x", 0);
+        host->loop(0);
+        while (host->poll(&m)) {}
+    }
+    size_t waiting = 0;
+    for (const NetPeer* p : host->peers) waiting += NetServer::backlog(p, nullptr);
+    state.counters["peers"] = static_cast<double>(host->peers.size());
+    state.counters["waiting_kb"] = host->peers.empty() ? 0.0 : static_cast<double>(waiting) / 1024.0 / static_cast<double>(host->peers.size());
+    for (auto& c : clients) c->deinit();
+    host->deinit();
+}
+// Packets waiting for each connection.
+BENCHMARK(BM_HostLoopWithPeersFarBehind)->Arg(z2_bench_size(16000, 500))->Unit(benchmark::kMicrosecond);
 
 // ---- steady match --------------------------------------------------------------------
 

@@ -129,7 +129,18 @@ static bool _builds_rank(const std::string& value, int& out) {
     return true;
 }
 
+// A mod may ask for a page every frame, and each one opens a browser (and
+// the store's also a screen): one of each kind a second is let through.
+static bool _builds_page_allowed(QelPerSecond& pages, const std::string& name) {
+    static QelLogLimit refused("mods", "refused pages were not logged");
+    long now = static_cast<long>(driver_timer_get_ticks() / 1000);
+    if (pages.take(now)) return true;
+    if (refused.allow(now)) qel_log("%s: refused, one was opened less than a second ago\n", name.c_str());
+    return false;
+}
+
 std::string builds_mods_api_ext_call(Game& game, std::string name, std::string value) {
+    static QelPerSecond pages(1), stores(1);
     if (name == "zentar2:ext:invite") {
         social_friends_invite();
     } else if (name == "zentar2:ext:share") {
@@ -157,9 +168,9 @@ std::string builds_mods_api_ext_call(Game& game, std::string name, std::string v
             game_web_handle_rank(game, rank);
         }
     } else if (name == "zentar2:open_url") {
-        game.video.open_url(value.c_str());
+        if (_builds_page_allowed(pages, name)) game.video.open_url(value.c_str());
     } else if (name == "zentar2:iap") {
-        _builds_iap(game);
+        if (_builds_page_allowed(stores, name)) _builds_iap(game);
     }
     return "";
 }

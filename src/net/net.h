@@ -59,6 +59,13 @@ struct NetPeer {
     // the end of the loop, and room then holds what would have waited.
     size_t room = 0;
     int32_t over = 0;
+    // Its backlog at most: as last counted, plus what was queued for it
+    // since (acknowledgements only lower it). Counting walks every record of
+    // its output, thousands for a connection far behind, so the host counts
+    // only when this bound leaves no room, and now and then during a resend.
+    size_t waiting = 0;
+    uint32_t counted_loop = 0;   // the host loop of the last count
+    uint32_t resend_looked = 0;  // the host loop that last looked whether its resend is still out
     int32_t burst_at = 0;      // timer (ms) when its current second of messages began
     int32_t burst = 0;         // messages it sent in that second
 };
@@ -215,6 +222,8 @@ public:
     // Bytes of p's output not yet acknowledged; *resend_pending tells
     // whether its full resend in flight still is.
     static size_t backlog(const NetPeer* p, bool* resend_pending);
+    // Counts p's backlog now and renews its room from it.
+    void count_backlog(NetPeer* p);
 
 private:
     uint32_t loops = 0;            // loop calls so far

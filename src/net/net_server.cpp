@@ -111,6 +111,10 @@ bool NetServer::open_checked() {
     return true;
 }
 
+// How often (in host loops) a connection's resend in flight is looked for:
+// the walk over its output that tells costs as much as the output is long.
+constexpr uint32_t RESEND_LOOK_LOOPS = 8;
+
 size_t NetServer::backlog(const NetPeer* p, bool* resend_pending) {
     bool pending = false;
     size_t bytes = 0;
@@ -131,6 +135,12 @@ size_t NetServer::backlog(const NetPeer* p, bool* resend_pending) {
     }
     if (resend_pending) *resend_pending = pending;
     return bytes;
+}
+
+void NetServer::count_backlog(NetPeer* p) {
+    p->waiting = backlog(p, nullptr);
+    p->counted_loop = loops;
+    p->room = p->waiting < max_unacked ? max_unacked - p->waiting : 0;
 }
 
 void NetServer::open() { open_checked(); }
@@ -239,7 +249,14 @@ void NetServer::watch_peers() {
             continue;
         }
         bool resend_pending = false;
-        size_t bytes = backlog(p, &resend_pending);
+        // Its resend is over once nothing of it waits; that is looked at now
+        // and then, as it only holds back the next one.
+        bool look = p->resend == 2 && loops - p->resend_looked >= RESEND_LOOK_LOOPS;
+        if (look) {
+            p->waiting = backlog(p, &resend_pending);
+            p->counted_loop = p->resend_looked = loops;
+        }
+        size_t bytes = p->waiting;
         if (p->over || bytes > max_unacked) {
             char why[96];
             snprintf(why, sizeof(why), "%zu bytes wait for its acknowledgement", p->over ? p->room : bytes);
@@ -255,7 +272,7 @@ void NetServer::watch_peers() {
                                   : "did not go when refused");
             continue;
         }
-        if (p->resend == 2 && !resend_pending) {
+        if (look && !resend_pending) {
             p->resend = 0;
             if (p->resend_again) {
                 // What it asked for while the last one was under way.
@@ -397,12 +414,15 @@ void NetServer::send_outbox() {
             // messages (a burst of requests answered) would queue past it is
             // never queued, and the peer goes at the loop's end.
             size_t cost = _net_packet_cost(p->peer, packed.size());
+            // The room comes from an upper bound: count once before refusing.
+            if (cost > p->room && p->counted_loop != loops) count_backlog(p);
             if (cost > p->room) {
                 p->over = 1;
                 p->room = (max_unacked > p->room ? max_unacked - p->room : 0) + cost;  // what would wait
                 continue;
             }
             p->room -= cost;
+            p->waiting += cost;
             if (!pk) {
                 pk = enet_packet_create(packed.data(), packed.size(),
                                         (m.reliable & 1) ? ENET_PACKET_FLAG_RELIABLE : 0);

@@ -161,8 +161,13 @@ TEST_F(BuildsTest, OpenUrlAndIapWithoutSteamUseTheBrowserAndWaitScreen) {
     set(game->settings.uid, "42");
     set(game->settings.udid, "abc");
 
+    _driver_timer_set_source([]() -> uint64_t { return 7500000; });  // the clock stands still
     std::string out = stdout_of([&] { ext("zentar2:open_url", "http://example.org/a"); });
     EXPECT_NE(out.find("http://example.org/a"), std::string::npos);
+    // A mod that asks again within the second opens no second browser.
+    out = stdout_of([&] { ext("zentar2:open_url", "http://example.org/b"); });
+    EXPECT_EQ(out.find("http://example.org/b"), std::string::npos) << out;
+    EXPECT_NE(out.find("zentar2:open_url: refused, one was opened less than a second ago"), std::string::npos);
 
     out = stdout_of([&] { ext("zentar2:iap", ""); });
     EXPECT_NE(out.find("IAP:USING_STEAM:BEGIN"), std::string::npos);
@@ -172,6 +177,7 @@ TEST_F(BuildsTest, OpenUrlAndIapWithoutSteamUseTheBrowserAndWaitScreen) {
     EXPECT_NE(out.find(url.substr(0, url.find("&token=") + 7) + "***"), std::string::npos) << out;
     EXPECT_STREQ(game->view.cur, "menus_webiap");
     EXPECT_STREQ(game->view.stack[1], "menus_main");
+    _driver_timer_set_source(nullptr);
 }
 
 TEST_F(BuildsTest, LoginContentShowsNewsOverMainWithTheContent) {
