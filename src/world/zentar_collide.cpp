@@ -11,7 +11,8 @@
 //
 // The outcome of a pass is fixed to the bit: replays and the host/client
 // lockstep compare worlds byte for byte. Every speed-up below keeps the
-// same float operations in the same order and the same rand() calls.
+// same float operations in the same order (or, where noted, operations
+// that round the very same real values) and the same rand() calls.
 #include "world/zentar.h"
 #include "world/zentar_scratch.h"
 
