@@ -11,7 +11,8 @@
 //
 // The outcome of a pass is fixed to the bit: replays and the host/client
 // lockstep compare worlds byte for byte. Every speed-up below keeps the
-// same float operations in the same order and the same rand() calls.
+// same float operations in the same order (or, where noted, operations
+// that round the very same real values) and the same rand() calls.
 #include "world/zentar.h"
 #include "world/zentar_scratch.h"
 
@@ -80,16 +81,17 @@ static void _collide_box_copy(CollideScratch& P, const Item& it, int n) {
     }
 }
 
+static_assert(sizeof(CollideRow) == 32 && offsetof(Item, position_y) == offsetof(Item, position_x) + 4 &&
+                  offsetof(Item, collide_r) == offsetof(Item, position_x) + 8 &&
+                  offsetof(Item, collide_mass) == offsetof(Item, position_x) + 12 &&
+                  offsetof(Item, collide_target) == offsetof(Item, position_x) + 16 &&
+                  offsetof(Item, collide_group) == offsetof(Item, position_x) + 20 &&
+                  offsetof(Item, collide_yield_mask) == offsetof(Item, position_x) + 24 &&
+                  offsetof(Item, collide_yield_id) == offsetof(Item, position_x) + 28,
+              "a row is the record's bytes from position_x on");
+
 static void _collide_row_load(CollideScratch& P, const Item& it, int n) {
-    CollideRow& row = P.rows[n];
-    row.x = it.position_x;
-    row.y = it.position_y;
-    row.r = it.collide_r;
-    row.mass = it.collide_mass;
-    row.group = it.collide_group;
-    row.yield_mask = it.collide_yield_mask;
-    row.yield_id = it.collide_yield_id;
-    row.target = it.collide_target;
+    std::memcpy(&P.rows[n], &it.position_x, sizeof(CollideRow));
 }
 
 // Only positions and neighbours change in a pass.
@@ -151,30 +153,31 @@ static inline float _collide_pick(bool c, float t, float f) {
     return out;
 }
 
-// t when c holds, else f, as a conditional move: the optimizer would make
-// a branch of it, and the branch predictor loses where it is used.
-static inline int32_t _collide_select(bool c, int32_t t, int32_t f) {
-#if defined(__x86_64__) && defined(__GNUC__)
-    int32_t take = c;
-    asm("test %[take], %[take]\n\tcmovne %[t], %[f]" : [f] "+r"(f) : [take] "r"(take), [t] "rm"(t) : "cc");
-    return f;
-#else
-    return _collide_pick(c, t, f);
-#endif
+// A neighbour as a copy holds it: the rank of its radius in the high half,
+// its slot in the low one.
+static inline int64_t _collide_held(int32_t rank, int32_t slot) {
+    return static_cast<int64_t>(static_cast<uint64_t>(static_cast<uint32_t>(rank)) << 32 | static_cast<uint32_t>(slot));
 }
 
 // Whether copy a of a group gives way to copy b.
 static inline bool _collide_gives_way(const CollideGroup& g, int a, int b) {
-    return ((g.yield_mask[a] & g.group[b]) != 0) | (g.group[b] == g.yield_id[a]);
+    return ((g.row[a].yield_mask & g.row[b].group) != 0) | (g.row[b].group == g.row[a].yield_id);
 }
 
-// Remember copy b as a's neighbour (see the ranks above). Written with
-// masks: whether a larger neighbour turns up is a coin toss the branch
-// predictor loses.
+// Remember copy b as a's neighbour (see the ranks above). A conditional
+// move: whether a larger neighbour turns up is a coin toss the branch
+// predictor loses, and the optimizer would make a branch of a plain select.
 static inline void _collide_note(CollideGroup& g, int a, int b) {
-    bool take = g.own_met_rank[b] > g.held_rank[a];
-    g.target[a] = _collide_select(take, g.slot[b], g.target[a]);
-    g.held_rank[a] = _collide_select(take, g.own_held_rank[b], g.held_rank[a]);
+    int64_t held = g.held[a];
+#if defined(__x86_64__) && defined(__GNUC__)
+    asm("cmpl %k[held_rank], %[met]\n\tcmovg %[as], %[held]"
+        : [held] "+r"(held)
+        : [held_rank] "r"(held >> 32), [met] "rm"(g.met_rank[b]), [as] "rm"(g.as_held[b])
+        : "cc");
+    g.held[a] = held;
+#else
+    g.held[a] = g.met_rank[b] > static_cast<int32_t>(held >> 32) ? g.as_held[b] : held;
+#endif
 }
 
 // Moves a and/or b of a touching pair about their mass centre.
@@ -184,7 +187,7 @@ __attribute__((always_inline)) inline static void _collide_group_push(CollideGro
     float R = g.r[a] + g.r[b];
     float dist = std::sqrt(dx * dx + dy * dy);
     if (__builtin_expect(dist < 0.001f, 0)) _collide_random_dir(dx, dy, dist);
-    _collide_push(g.x[a], g.y[a], g.x[b], g.y[b], _collide_masses(g.mass[a], g.mass[b]), dx, dy, dist, R,
+    _collide_push(g.x[a], g.y[a], g.x[b], g.y[b], _collide_masses(g.row[a].mass, g.row[b].mass), dx, dy, dist, R,
                   a_moves, b_moves);
 }
 
@@ -194,7 +197,7 @@ __attribute__((always_inline)) inline static void _collide_group_push(CollideGro
 template <bool CHECKED>
 static bool _collide_gather(const Zentar& world, CollideScratch& P, const int* w, int n) {
     CollideGroup& g = P.group;
-    g.m = 0;
+    int m = 0;  // copies so far
     if (CHECKED && ++P.serial == 0) {  // wrapped: old stamps could match again
         std::memset(P.stamp, 0, sizeof(P.stamp));
         P.serial = 1;
@@ -214,31 +217,37 @@ static bool _collide_gather(const Zentar& world, CollideScratch& P, const int* w
                 continue;
             }
             P.stamp[id] = P.serial;
-            P.copy_of[id] = static_cast<uint8_t>(g.m);
+            P.copy_of[id] = static_cast<uint8_t>(m);
         }
-        int c = g.m++;
+        int c = m++;
         g.loc[k] = c;
         const CollideRow& row = P.rows[id];
         g.slot[c] = id;
+#if defined(__SSE2__)
+        // Two 16-byte moves; the optimizer would copy the row field by field.
+        const __m128i* from = reinterpret_cast<const __m128i*>(&row);
+        __m128i* to = reinterpret_cast<__m128i*>(&g.row[c]);
+        _mm_storeu_si128(to, _mm_loadu_si128(from));
+        _mm_storeu_si128(to + 1, _mm_loadu_si128(from + 1));
+#else
+        g.row[c] = row;
+#endif
         g.x[c] = row.x;
         g.y[c] = row.y;
         g.r[c] = row.r;
-        g.mass[c] = row.mass;
-        g.group[c] = row.group;
-        g.yield_mask[c] = row.yield_mask;
-        g.yield_id[c] = row.yield_id;
         // The radius of the neighbour named so far, read without a branch:
         // whether there is one is a coin toss the branch predictor loses.
         int t = row.target;
         bool has = _collide_slot(t);
-        int tt = _collide_pick(has, t, 0);  // rows[0] and items[0] are never written
-        const float* r = tt < P.radius_top ? &P.rows[tt].r : &world.items[tt].collide_r;
-        g.target[c] = t;
-        g.held_rank[c] = _collide_pick(has, _collide_rank(*r, true), static_cast<int32_t>(ZT_RANK_NONE));
-        int32_t own = _collide_rank(row.r, true);
-        g.own_held_rank[c] = own;
-        g.own_met_rank[c] = own == ZT_RANK_NAN_HELD ? static_cast<int32_t>(ZT_RANK_NAN_MET) : own;
+        int tt = _collide_pick(has, t, 0);  // items[0] is never written
+        int32_t rank = tt < P.radius_top ? P.rank[tt] : _collide_rank(world.items[tt].collide_r, true);
+        g.held[c] = _collide_held(_collide_pick(has, rank, static_cast<int32_t>(ZT_RANK_NONE)), t);
+        int32_t own = CHECKED ? _collide_rank(row.r, true) : P.rank[id];
+        g.as_held[c] = _collide_held(own, id);
+        g.met_rank[c] = own == ZT_RANK_NAN_HELD ? static_cast<int32_t>(ZT_RANK_NAN_MET) : own;
+        g.unit_mass[c] = (row.mass == 1.0f) & (row.r >= 0x1p-126f);
     }
+    g.m = m;
     return plain;
 }
 
@@ -362,7 +371,8 @@ __attribute__((always_inline)) inline static void _collide_rows(CollideGroup& g,
     const int lanes = L;
     for (int i = row; i < end; i++) {
         float xi = g.x[i], yi = g.y[i];
-        const float ri = g.r[i], mi = g.mass[i];
+        const float ri = g.r[i], mi = g.row[i].mass;
+        const bool unit_i = g.unit_mass[i];
         // The pushes of a row are a chain: each waits for the one before,
         // and then for the tests of the rest of the row against where A
         // now stands, before it knows which pair comes next. Those tests
@@ -385,17 +395,37 @@ __attribute__((always_inline)) inline static void _collide_rows(CollideGroup& g,
             float R = ri + g.r[j];
             float dist = std::sqrt(dx * dx + dy * dy);
             if (__builtin_expect(dist < 0.001f, 0)) _collide_random_dir(dx, dy, dist);
-            CollideMasses w = _collide_masses(mi, g.mass[j]);
-            float cx = (xi * w.ma + xj * w.mb) / w.m;
-            float cy = (yi * w.ma + yj * w.mb) / w.m;
-            float k = R / (dist * w.m);
-            if (b_moves) {
-                g.x[j] = cx + w.ma * k * dx;
-                g.y[j] = cy + w.ma * k * dy;
+            if (unit_i & g.unit_mass[j]) {
+                // Two items of mass 1, the usual pair. The sums below give
+                // the very same bits in fewer steps along the chain of the
+                // row, which waits on every step: a product with 1 is its
+                // factor, halving rounds as dividing by 2 does, dist * 2
+                // is exact (dist is at least 0.001 here, or infinite), and
+                // so is R * 0.5 with both radii at least 2^-126, which
+                // makes R * 0.5 / dist the rounding of R / (dist * 2).
+                float cx = (xi + xj) * 0.5f;
+                float cy = (yi + yj) * 0.5f;
+                float k = R * 0.5f / dist;
+                if (b_moves) {
+                    g.x[j] = cx + k * dx;
+                    g.y[j] = cy + k * dy;
+                }
+                if (!a_moves) continue;
+                xi = cx - k * dx;
+                yi = cy - k * dy;
+            } else {
+                CollideMasses w = _collide_masses(mi, g.row[j].mass);
+                float cx = (xi * w.ma + xj * w.mb) / w.m;
+                float cy = (yi * w.ma + yj * w.mb) / w.m;
+                float k = R / (dist * w.m);
+                if (b_moves) {
+                    g.x[j] = cx + w.ma * k * dx;
+                    g.y[j] = cy + w.ma * k * dy;
+                }
+                if (!a_moves) continue;
+                xi = cx - w.mb * k * dx;
+                yi = cy - w.mb * k * dy;
             }
-            if (!a_moves) continue;
-            xi = cx - w.mb * k * dx;
-            yi = cy - w.mb * k * dy;
             g.x[i] = xi;
             g.y[i] = yi;
             uint32_t fresh = Scan::touching(g, xi, yi, ri, j + 1, lanes) & below_n;
@@ -481,7 +511,7 @@ static int _collide_widest() {
     __builtin_cpu_init();
     if (__builtin_cpu_supports("avx512f"))
         widest = ZT_COLLIDE_AVX512;
-    else if (__builtin_cpu_supports("avx2"))
+    else if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt"))
         widest = ZT_COLLIDE_AVX2;
 #endif
     return widest;
@@ -537,6 +567,63 @@ __attribute__((target("avx512f"))) static void _collide_partition_avx512(int* id
 }
 #endif
 
+// The partition loop of a split (see _collide_split) eight ids at a time,
+// for the pass's own lists: the same comparisons, and each part keeps the
+// order of the list. Whole vectors are stored, so up to seven ids past
+// each part are scratch: at the front those are ids already loaded, and
+// behind they stay below twice the count, which the room covers. The ids
+// left over after the last whole eight go one by one.
+struct CollidePackTable {
+    uint64_t lanes[256];  // the set bits of the index, as lane numbers in order, a byte each
+    constexpr CollidePackTable() : lanes() {
+        for (int m = 0; m < 256; m++) {
+            uint64_t v = 0;
+            int k = 0;
+            for (int b = 0; b < 8; b++)
+                if (m >> b & 1) v |= static_cast<uint64_t>(b) << (8 * k++);
+            lanes[m] = v;
+        }
+    }
+};
+static constexpr CollidePackTable collide_pack;
+
+__attribute__((target("avx2,popcnt"))) static int _collide_partition_avx2(int* ids, int count,
+                                                                         const float (*edges)[2], float mid,
+                                                                         bool far_front, int& front, int& back) {
+    int* behind = ids + count;
+    const __m256 m = _mm256_set1_ps(mid), neg_m = _mm256_set1_ps(-mid);
+    int i = 0;
+    for (; i + 8 <= count; i += 8) {
+        const int* w = ids + i;
+        // Ids 0, 1, 4, 5 and 2, 3, 6, 7, each with its (low, -high).
+        __m256 a = _mm256_castps128_ps256(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(edges[w[0]]))));
+        __m256 b = _mm256_castps128_ps256(_mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(edges[w[2]]))));
+        __m128 a1 = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(edges[w[4]])));
+        __m128 b1 = _mm_castpd_ps(_mm_load_sd(reinterpret_cast<const double*>(edges[w[6]])));
+        a = _mm256_castpd_ps(_mm256_castpd128_pd256(
+            _mm_loadh_pd(_mm256_castpd256_pd128(_mm256_castps_pd(a)), reinterpret_cast<const double*>(edges[w[1]]))));
+        b = _mm256_castpd_ps(_mm256_castpd128_pd256(
+            _mm_loadh_pd(_mm256_castpd256_pd128(_mm256_castps_pd(b)), reinterpret_cast<const double*>(edges[w[3]]))));
+        a1 = _mm_castpd_ps(_mm_loadh_pd(_mm_castps_pd(a1), reinterpret_cast<const double*>(edges[w[5]])));
+        b1 = _mm_castpd_ps(_mm_loadh_pd(_mm_castps_pd(b1), reinterpret_cast<const double*>(edges[w[7]])));
+        a = _mm256_insertf128_ps(a, a1, 1);
+        b = _mm256_insertf128_ps(b, b1, 1);
+        __m256 lo = _mm256_shuffle_ps(a, b, 0x88), neg_hi = _mm256_shuffle_ps(a, b, 0xDD);  // ids 0..7
+        unsigned is_far = static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(neg_hi, neg_m, _CMP_LT_OQ)));
+        unsigned is_near =
+            (static_cast<unsigned>(_mm256_movemask_ps(_mm256_cmp_ps(lo, m, _CMP_LT_OQ))) | ~is_far) & 0xFFu;
+        unsigned to_front = far_front ? is_far : is_near, to_back = far_front ? is_near : is_far;
+        __m256i id = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(w));
+        __m256i pf = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&collide_pack.lanes[to_front])));
+        __m256i pb = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(&collide_pack.lanes[to_back])));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(ids + front), _mm256_permutevar8x32_epi32(id, pf));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(behind + back), _mm256_permutevar8x32_epi32(id, pb));
+        front += __builtin_popcount(to_front);
+        back += __builtin_popcount(to_back);
+    }
+    return i;
+}
+
 // Every pair of the group, A before B in list order, each tested on the
 // positions left by the pairs before it.
 template <bool CHECKED>
@@ -565,7 +652,7 @@ static void _collide_pairs(Zentar& world, CollideScratch& P, const int* w, int n
         CollideRow& row = P.rows[g.slot[c]];
         row.x = g.x[c];
         row.y = g.y[c];
-        row.target = g.target[c];
+        row.target = static_cast<int32_t>(g.held[c]);
     }
 }
 
@@ -634,10 +721,15 @@ static void _collide_split(Zentar& world, CollideScratch& P, int* ids, int count
     } else
 #endif
     {
+        int i = 0;
+#if ZT_COLLIDE_WIDE
+        if (collide_wide == ZT_COLLIDE_AVX2 && !P.checked)
+            i = _collide_partition_avx2(ids, count, edges, mid, FAR_FRONT, front, back);
+#endif
 #if defined(__SSE2__)
         const __m128 m = _mm_setr_ps(mid, -mid, 0.0f, 0.0f);
 #endif
-        for (int i = 0; i < count; i++) {
+        for (; i < count; i++) {
             int id = ids[i];
             // Far: the high edge lies beyond mid. Near: the low edge lies
             // before it, or the box is not far (a point on mid lands near).
@@ -744,15 +836,49 @@ void collide_loop(Zentar& world) {
     int top = world.top < ZT_ITEMS ? world.top : ZT_ITEMS;
     if (top < 2) return;
     CollideScratch& P = zt_scratch(world).collide;
+    // The partition scrambles ids; the slots to store back are listed
+    // beyond the room it may use.
     int* ids = P.cids;
     int count = 0;
     float bx0 = 99999.0f, by0 = 99999.0f, bx1 = -99999.0f, by1 = -99999.0f;
     P.radius_top = top;
     P.checked = 0;
     P.split_budget = ZT_SPLIT_WORK;
+    P.rank[0] = 0;  // slot 0 is never anyone's neighbour
+    P.serial = UINT32_MAX;  // the ranks overwrite the stamps: the next caller's list clears them
+#if defined(__SSE2__)
+    // Four at a time: the box, whether it is finite, its edges and the
+    // overall box, with the same operations as the loop below.
+    __m128 lows = _mm_set1_ps(99999.0f), highs = _mm_set1_ps(-99999.0f);
+    const __m128 sign = _mm_set1_ps(-0.0f), zero = _mm_setzero_ps();
     for (int n = 1; n < top; n++) {
         Item& it = world.items[n];
-        P.rows[n].r = it.collide_r;
+        P.rank[n] = _collide_rank(it.collide_r, true);
+        if (!it.in_use || !it.has_collide) continue;
+        __m128 p = _mm_loadu_ps(&it.position_x);  // x, y, r, mass
+        __m128 r = _mm_shuffle_ps(p, p, _MM_SHUFFLE(2, 2, 2, 2));
+        __m128 lo = _mm_sub_ps(p, r), hi = _mm_add_ps(p, r);
+        __m128 box = _mm_movelh_ps(lo, hi);
+        _mm_storeu_ps(it.collide_box, box);
+        // Positions come from mods too; an infinite or NaN box could not be split.
+        if (_mm_movemask_ps(_mm_cmpeq_ps(_mm_sub_ps(box, box), zero)) != 0xF) continue;
+        __m128 edges = _mm_unpacklo_ps(lo, _mm_xor_ps(hi, sign));  // x0, -x1, y0, -y1
+        _mm_storel_pi(reinterpret_cast<__m64*>(P.edges[0][n]), edges);
+        _mm_storeh_pi(reinterpret_cast<__m64*>(P.edges[1][n]), edges);
+        _collide_row_load(P, it, n);
+        ids[count] = n;
+        P.listed[count++] = n;
+        lows = _mm_min_ps(box, lows);  // box < low ? box : low
+        highs = _mm_max_ps(box, highs);
+    }
+    bx0 = _mm_cvtss_f32(lows);
+    by0 = _mm_cvtss_f32(_mm_shuffle_ps(lows, lows, _MM_SHUFFLE(1, 1, 1, 1)));
+    bx1 = _mm_cvtss_f32(_mm_shuffle_ps(highs, highs, _MM_SHUFFLE(2, 2, 2, 2)));
+    by1 = _mm_cvtss_f32(_mm_shuffle_ps(highs, highs, _MM_SHUFFLE(3, 3, 3, 3)));
+#else
+    for (int n = 1; n < top; n++) {
+        Item& it = world.items[n];
+        P.rank[n] = _collide_rank(it.collide_r, true);
         if (!it.in_use || !it.has_collide) continue;
         float r = it.collide_r;
         float* box = it.collide_box;
@@ -766,16 +892,15 @@ void collide_loop(Zentar& world) {
             continue;
         _collide_box_copy(P, it, n);
         _collide_row_load(P, it, n);
-        ids[count++] = n;
+        ids[count] = n;
+        P.listed[count++] = n;
         if (box[0] < bx0) bx0 = box[0];
         if (box[1] < by0) by0 = box[1];
         if (box[2] > bx1) bx1 = box[2];
         if (box[3] > by1) by1 = box[3];
     }
+#endif
     if (count < 2) return;
-    // The partition scrambles ids; the slots to store back go beyond the
-    // room it may use.
-    std::memcpy(P.listed, ids, static_cast<size_t>(count) * sizeof(int));
     if (count >= ZT_SPLIT && 2 * count <= ZT_CIDS) {
         if (by1 - by0 < 4.0f && bx1 - bx0 < 4.0f)
             _collide_leaf(world, P, ids, count);

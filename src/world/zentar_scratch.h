@@ -24,10 +24,11 @@ enum {
     ZT_WINDOW = 32,   // largest group tested pair by pair
 };
 
-// What the pair tests read and write of each listed item, 32 bytes a slot.
+// What the pair tests read and write of each listed item, 32 bytes a slot,
+// in the record's order (position_x .. collide_yield_id).
 struct CollideRow {
     float x, y, r, mass;
-    int32_t group, yield_mask, yield_id, target;
+    int32_t target, group, yield_mask, yield_id;
 };
 
 // One group of at most 32, copied out of the rows so that the pair loop
@@ -42,13 +43,13 @@ struct CollideGroup {
     int m;                                // distinct items
     int slot[ZT_WINDOW], loc[ZT_WINDOW];  // by copy; copy of each list entry (-1: no item)
     alignas(64) float x[PAD], y[PAD], r[PAD];
-    float mass[ZT_WINDOW];
-    int32_t group[ZT_WINDOW], yield_mask[ZT_WINDOW], yield_id[ZT_WINDOW];
-    int32_t target[ZT_WINDOW];  // collide_target
+    CollideRow row[ZT_WINDOW];  // as gathered: masses and group words (x, y and target go stale)
     // Radii as ranks that compare as the pass compares radii (see
-    // _collide_note): of the neighbour held so far, and of the copy itself
-    // when another copy holds it or meets it.
-    int32_t held_rank[ZT_WINDOW], own_held_rank[ZT_WINDOW], own_met_rank[ZT_WINDOW];
+    // _collide_note): the neighbour held so far (rank high, slot low), the
+    // copy itself as another copy holds it (the same), and as one meets it.
+    int64_t held[ZT_WINDOW], as_held[ZT_WINDOW];
+    int32_t met_rank[ZT_WINDOW];
+    uint8_t unit_mass[ZT_WINDOW];  // mass exactly 1, radius at least 2^-126 (see _collide_rows)
 };
 
 struct CollideScratch {
@@ -60,16 +61,21 @@ struct CollideScratch {
     // negated, side by side, so that one load and one comparison of the
     // pair against (mid, -mid) tell both sides.
     float edges[2][ZT_ITEMS][2];
-    // The listed items' rows by slot. Rows below radius_top hold collide_r
-    // of every item, listed or not, for the neighbour comparisons (a
-    // neighbour may be any item); above it radii come from the records.
+    // The listed items' rows by slot.
     CollideRow rows[ZT_ITEMS];
     int radius_top;
     int checked;  // the lists name anything (a caller's), not distinct real slots
     // The distinct slots whose rows go back to the records at the end.
     int listed[ZT_ITEMS];
     // Marks of slots met in a caller's list or group (stamp == serial).
-    uint32_t stamp[ZT_ITEMS];
+    // collide_loop's own pass needs none, and keeps there the rank of every
+    // slot's collide_r below radius_top instead, for the neighbour
+    // comparisons (a neighbour may be any item; above it, radii come from
+    // the records).
+    union {
+        uint32_t stamp[ZT_ITEMS];
+        int32_t rank[ZT_ITEMS];
+    };
     uint32_t serial;
     uint8_t copy_of[ZT_ITEMS];
     // What the splits of this pass may still partition (see _collide_split).
