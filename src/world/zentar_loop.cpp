@@ -118,21 +118,29 @@ void sys_loop(Zentar& world, float dt, int particles) {
     // physics impulses move anything: without physics items the pass only
     // gathers the facings, and every unit turns to face after it, all
     // together.
+    //
+    // The pass holds the fleet sums in a copy of its own and tells the
+    // compiler that planets and physics items are few: so the sums stay in
+    // registers over the units instead of going through memory at each.
     FleetSums sums;
-    for (int i = 1; i < world.top; i++) {
-        Item& it = world.items[i];
-        if (!it.in_use) continue;
-        if (it.has_unit) {
-            if (physics) {
-                unit_rotate(world, it, dt);
-            } else {
-                _fleet_gather(world, sums, it);
-                units_rotate_add(world, it, i);
+    {
+        FleetSums held;
+        for (int i = 1; i < world.top; i++) {
+            Item& it = world.items[i];
+            if (!it.in_use) continue;
+            if (it.has_unit) {
+                if (__builtin_expect(physics, 0)) {
+                    unit_rotate(world, it, dt);
+                } else {
+                    _fleet_gather(world, held, it);
+                    units_rotate_add(world, it, i);
+                }
             }
+            if (__builtin_expect(it.has_planet, 0)) planet_loop(world, it, dt);
+            if (__builtin_expect(it.has_physics, 0)) _sys_physics(world, it);
+            it.ticks += 1;
         }
-        if (it.has_planet) planet_loop(world, it, dt);
-        if (it.has_physics) _sys_physics(world, it);
-        it.ticks += 1;
+        sums = held;
     }
     if (!physics) {
         _fleets_finish(world, sums, fleets, nfleets);
