@@ -47,8 +47,6 @@ struct _GfxImageData {
   int misses = 0;                        // names remembered as missing (0 entries of both maps)
   QelPerSecond lookups{_GFX_LOOKUPS_PER_SECOND};  // lookups of new names
   QelLogLimit lookup_log{"gfx", "lookups of new names were not logged or put off"};
-  bool lookup_quiet = false;             // the last lookup was not logged
-  bool lookup_put_off = false;           // the last new name was not looked up
 
   _GfxImageData() : imgs(1, GfxImage{}), texs(1, GfxTexture{}) {}
 };
@@ -73,13 +71,12 @@ static _GfxImageData& _gfxi_state() {
 static int _gfxi_now() { return _gfxi_clock ? _gfxi_clock() : (int)time(nullptr); }
 
 // Counts a lookup of a new name: false when it is put off to a later second;
-// sets lookup_quiet when it is made without its log lines.
-static bool _gfxi_lookup() {
+// `said` tells whether it is made with its log lines.
+static bool _gfxi_lookup(bool& said) {
   _GfxImageData& d = _gfxi_state();
   int now = _gfxi_now();
-  d.lookup_quiet = !d.lookup_log.allow(now);
-  d.lookup_put_off = !d.lookups.take(now);
-  return !d.lookup_put_off;
+  said = d.lookup_log.allow(now);
+  return d.lookups.take(now);
 }
 
 // Remembers that `name` of `names` is no picture.
@@ -213,7 +210,11 @@ unsigned gfx_tex_get_id(int tex) {
   return _gfxi->texs[tex].gl_name;
 }
 
-int gfx_tex_load(const char* name) {
+// gfx_tex_load, telling the image loader whether a new name was put off and
+// whether its lookup was logged.
+static int _gfxi_tex_load(const char* name, bool& put_off, bool& said) {
+  put_off = false;
+  said = true;
   if (!name) name = "";
   _GfxImageData& d = _gfxi_state();
   auto it = d.tex_names.find(name);
@@ -223,8 +224,8 @@ int gfx_tex_load(const char* name) {
   }
   if (!_gfx_is_ready()) return 0;
 
-  if (!_gfxi_lookup()) return 0;
-  bool said = !d.lookup_quiet;
+  put_off = !_gfxi_lookup(said);
+  if (put_off) return 0;
   if (said) qel_log("trying load tex %s\n", name);
   const char* hit = said ? _gfx_find(name) : _gfx_find_ext(name);
   if (!hit) {
@@ -251,6 +252,11 @@ int gfx_tex_load(const char* name) {
 
   _gfx_tex_check(id);
   return id;
+}
+
+int gfx_tex_load(const char* name) {
+  bool put_off, said;
+  return _gfxi_tex_load(name, put_off, said);
 }
 
 void gfx_tex_reload(int tex) {
@@ -352,11 +358,11 @@ int gfx_img_load(const char* name) {
   auto it = d.img_names.find(name);
   if (it == d.img_names.end()) {
     if (!_gfx_is_ready()) return 0;
-    d.lookup_put_off = false;
-    int tex = gfx_tex_load(name);
-    if (!tex && d.lookup_put_off) return 0;
+    bool put_off, said;
+    int tex = _gfxi_tex_load(name, put_off, said);
+    if (put_off) return 0;
     if (!tex) {
-      if (!d.lookup_quiet) qel_log("unable to find img %s\n", name);
+      if (said) qel_log("unable to find img %s\n", name);
       _gfxi_miss(d.img_names, name);
       return 0;
     }
