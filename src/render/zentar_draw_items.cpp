@@ -67,6 +67,11 @@ bool _draw_afford(double area) {
     return false;
 }
 
+// Square world units an item's picture covers.
+double _image_area(const Item& it) {
+    return (double)it.image_w * it.image_h * it.image_scale * it.image_scale;
+}
+
 // Square world units a drawing item covers.
 double _draw_area(const Item& it) {
     double x = it.position_x, y = it.position_y;
@@ -79,13 +84,11 @@ double _draw_area(const Item& it) {
             return std::hypot(it.draw_x2 - x, it.draw_y2 - y) * 20;
         case 'T':
             return ((it.draw_x2 - x) * (it.draw_y3 - y) - (it.draw_x3 - x) * (it.draw_y2 - y)) / 2;
+        case 'P':  // pixel art is drawn as the item's picture
+            return _image_area(it);
         default:
             return 0;
     }
-}
-
-double _image_area(const Item& it) {
-    return (double)it.image_w * it.image_h * it.image_scale * it.image_scale;
 }
 
 // A fixed item field as a terminated string (fields from the network may be full).
@@ -217,7 +220,7 @@ void draw_paint(Zentar& world, int viewer, float angle, int layer) {
         Item& it = world.items[n];
         if (it.in_use != 1 || it.render_zindex != layer) continue;
         unsigned rgb = (unsigned)it.render_color & 0xFFFFFF;
-        if (it.has_draw && _draw_afford(it.draw_type == 'P' ? _image_area(it) : _draw_area(it))) {
+        if (it.has_draw && _draw_afford(_draw_area(it))) {
             switch (it.draw_type) {
                 case 'C':
                     batch.flush();
