@@ -71,7 +71,7 @@ void game_startup_paint() {
 
 void game_grab(std::string, Event) {}
 
-int game_grab_input(int mode) {
+int SDL_WM_GrabInput(int mode) {
     SDL_Window* win = driver_sdl2_window();
     if (mode == -1) return win && SDL_GetWindowGrab(win) ? 1 : 0;
     if (win) SDL_SetWindowGrab(win, mode ? SDL_TRUE : SDL_FALSE);

@@ -36,4 +36,4 @@ void game_startup_paint();
 void game_grab(std::string name, Event e);
 // -1 asks whether the window holds the pointer grab; nonzero turns it on, 0 off.
 // For a screen that keeps the pointer in the window (Ctrl+L flips it itself).
-int game_grab_input(int mode);
+int SDL_WM_GrabInput(int mode);
