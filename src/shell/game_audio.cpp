@@ -25,10 +25,7 @@ void GameAudio::play_sound(const char* name) {
 
 void GameAudio::play_music(const char* name) {
     if (!name) return;
-    // A host's "music" messages ask for it through the online play script,
-    // as often as the host likes.
-    static QelLogLimit asked("audio", "requests for music were not logged");
-    if (asked.allow(driver_timer_get_ticks() / 1000)) qel_log("play_music: %s\n", name);
+    if (_game_audio.music_log.allow(driver_timer_get_ticks() / 1000)) qel_log("play_music: %s\n", name);
     // "mus-none" is how the menus and mods ask for silence: there is no such
     // file to look for, the music just fades out.
     if (strcmp(name, "mus-none") == 0) {

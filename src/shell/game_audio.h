@@ -4,6 +4,7 @@
 // the settings' volumes are applied. Main thread only.
 #pragma once
 
+#include "ruvezor/util/qel_log.h"  // QelLogLimit
 #include "ruvezor/util/qel_var.h"
 
 // No data of its own; the state is process-wide (_game_audio below).
@@ -22,6 +23,9 @@ struct _GameAudioData {
     var _game_audio_vols{VAR_DICT, 0};    // stream id -> fade level in [0, 1]
     int _game_music_id = 0;               // current music stream, 0 for none
     int _game_music_pause = 0;            // 1 while the streams are paused for a music volume of 0
+    // A host's "music" messages ask for music through the online play
+    // script, as often as the host likes: a few lines a second.
+    QelLogLimit music_log{"audio", "requests for music were not logged"};
 };
 extern _GameAudioData _game_audio;
 
