@@ -64,13 +64,15 @@ static bool _collide_slot(int n) { return n >= 1 && n < ZT_ITEMS; }
 // holding nothing ranks below everything.
 enum : int32_t { ZT_RANK_NONE = INT32_MIN, ZT_RANK_NAN_MET = INT32_MIN + 1, ZT_RANK_NAN_HELD = INT32_MAX };
 
-static inline int32_t _collide_rank(float r, bool held) {
+// A radius's rank as held; the rank as met differs only for a radius that
+// is not a number (see _collide_gather).
+static inline int32_t _collide_rank(float r) {
     r += 0.0f;  // -0 becomes +0
     int32_t bits;
     std::memcpy(&bits, &r, sizeof bits);
     int32_t rank = bits >= 0 ? bits : bits ^ 0x7fffffff;  // negatives count down
     bool nan = (bits & 0x7fffffff) > 0x7f800000;
-    return nan ? (held ? ZT_RANK_NAN_HELD : ZT_RANK_NAN_MET) : rank;
+    return nan ? ZT_RANK_NAN_HELD : rank;
 }
 
 
@@ -143,15 +145,6 @@ static inline int32_t _collide_pick(bool c, int32_t t, int32_t f) {
     int32_t m = -static_cast<int32_t>(c);
     return (t & m) | (f & ~m);
 }
-static inline float _collide_pick(bool c, float t, float f) {
-    int32_t bt, bf;
-    std::memcpy(&bt, &t, sizeof bt);
-    std::memcpy(&bf, &f, sizeof bf);
-    int32_t r = _collide_pick(c, bt, bf);
-    float out;
-    std::memcpy(&out, &r, sizeof out);
-    return out;
-}
 
 // A neighbour as a copy holds it: the rank of its radius in the high half,
 // its slot in the low one.
@@ -191,6 +184,14 @@ __attribute__((always_inline)) inline static void _collide_group_push(CollideGro
                   a_moves, b_moves);
 }
 
+// A fresh serial for the stamps: slots stamped before no longer count as met.
+static void _collide_new_serial(CollideScratch& P) {
+    if (++P.serial == 0) {  // wrapped: old stamps could match again
+        std::memset(P.stamp, 0, sizeof(P.stamp));
+        P.serial = 1;
+    }
+}
+
 // Copies the listed items. The pass's own lists name distinct real slots
 // (CHECKED false); a caller's list may name anything. True when every entry
 // is a distinct item, so that copy k is entry k.
@@ -198,10 +199,7 @@ template <bool CHECKED>
 static bool _collide_gather(const Zentar& world, CollideScratch& P, const int* w, int n) {
     CollideGroup& g = P.group;
     int m = 0;  // copies so far
-    if (CHECKED && ++P.serial == 0) {  // wrapped: old stamps could match again
-        std::memset(P.stamp, 0, sizeof(P.stamp));
-        P.serial = 1;
-    }
+    if (CHECKED) _collide_new_serial(P);
     bool plain = true;
     for (int k = 0; k < n; k++) {
         int id = w[k];
@@ -240,9 +238,9 @@ static bool _collide_gather(const Zentar& world, CollideScratch& P, const int* w
         int t = row.target;
         bool has = _collide_slot(t);
         int tt = _collide_pick(has, t, 0);  // items[0] is never written
-        int32_t rank = tt < P.radius_top ? P.rank[tt] : _collide_rank(world.items[tt].collide_r, true);
+        int32_t rank = tt < P.radius_top ? P.rank[tt] : _collide_rank(world.items[tt].collide_r);
         g.held[c] = _collide_held(_collide_pick(has, rank, static_cast<int32_t>(ZT_RANK_NONE)), t);
-        int32_t own = CHECKED ? _collide_rank(row.r, true) : P.rank[id];
+        int32_t own = CHECKED ? _collide_rank(row.r) : P.rank[id];
         g.as_held[c] = _collide_held(own, id);
         g.met_rank[c] = own == ZT_RANK_NAN_HELD ? static_cast<int32_t>(ZT_RANK_NAN_MET) : own;
         g.unit_mass[c] = (row.mass == 1.0f) & (row.r >= 0x1p-126f);
@@ -768,10 +766,7 @@ using SplitFn = void (*)(Zentar&, CollideScratch&, int*, int, int, float, float,
 // and lists its distinct real slots, for the store at the end; returns
 // their number.
 static int _collide_list_load(const Zentar& world, CollideScratch& P, const int* ids, int count) {
-    if (++P.serial == 0) {
-        std::memset(P.stamp, 0, sizeof(P.stamp));
-        P.serial = 1;
-    }
+    _collide_new_serial(P);
     P.radius_top = 0;
     P.checked = 1;
     P.split_budget = ZT_SPLIT_WORK;
@@ -853,7 +848,7 @@ void collide_loop(Zentar& world) {
     const __m128 sign = _mm_set1_ps(-0.0f), zero = _mm_setzero_ps();
     for (int n = 1; n < top; n++) {
         Item& it = world.items[n];
-        P.rank[n] = _collide_rank(it.collide_r, true);
+        P.rank[n] = _collide_rank(it.collide_r);
         if (!it.in_use || !it.has_collide) continue;
         __m128 p = _mm_loadu_ps(&it.position_x);  // x, y, r, mass
         __m128 r = _mm_shuffle_ps(p, p, _MM_SHUFFLE(2, 2, 2, 2));
@@ -878,7 +873,7 @@ void collide_loop(Zentar& world) {
 #else
     for (int n = 1; n < top; n++) {
         Item& it = world.items[n];
-        P.rank[n] = _collide_rank(it.collide_r, true);
+        P.rank[n] = _collide_rank(it.collide_r);
         if (!it.in_use || !it.has_collide) continue;
         float r = it.collide_r;
         float* box = it.collide_box;
@@ -909,7 +904,7 @@ void collide_loop(Zentar& world) {
     } else {
         _collide_leaf(world, P, ids, count);
     }
-    for (int k = 0; k < count; k++) _collide_row_store(P, world.items[P.listed[k]], P.listed[k]);
+    _collide_list_store(world, P, count);
 }
 
 bool collide_force_width(int width) {

@@ -100,7 +100,7 @@ struct UnitMovePlans {
     int32_t slot[CAP], ticks[CAP];
     float px[CAP], py[CAP], speed[CAP], heading[CAP], rate[CAP], time[CAP];
     float target[CAP][2];  // the target's position (its bytes 68..75)
-    float to[CAP];  // atan2f(ty - py, tx - px)
+    float to[CAP];  // atan2f(target y - py, target x - px)
     // The record's bytes 4..11, 68..75 and 176..207 as planned: every input
     // of the move from the unit itself, with some neighbours that a step's
     // first pass never changes.

@@ -334,6 +334,7 @@ void units_move_plan(Zentar& world, float dt) {
     for (int k = 0; k < count; k++) P.to[k] = std::atan2(P.target[k][1] - P.py[k], P.target[k][0] - P.px[k]);
     for (int k = count; k < (count + 3) / 4 * 4; k++) {  // lanes past the end: any numbers
         P.to[k] = P.heading[k] = P.rate[k] = P.time[k] = 0;
+        P.px[k] = P.py[k] = P.speed[k] = P.out_x[k] = P.out_y[k] = 0;
         P.ticks[k] = 0;
     }
     float s = 40 * dt;
@@ -341,7 +342,6 @@ void units_move_plan(Zentar& world, float dt) {
     // The cosines and sines land where the positions go, which are then
     // made from them four at a time (the same operations, in the same order).
     for (int k = 0; k < count; k++) sincosf(P.out_heading[k], &P.out_y[k], &P.out_x[k]);
-    for (int k = count; k < (count + 3) / 4 * 4; k++) P.out_x[k] = P.out_y[k] = P.px[k] = P.py[k] = P.speed[k] = 0;
     const __m128 DT = _mm_set1_ps(dt);
     for (int k = 0; k < count; k += 4) {
         __m128 V = _mm_loadu_ps(P.speed + k);
