@@ -150,11 +150,15 @@ private:
     static std::string quoted(const std::string& s) {
         std::string out = "\"";
         for (unsigned char c : s) {
-            char esc[8];
-            snprintf(esc, sizeof(esc), "\\u%04x", c);
-            if (c == '"' || c == '\\') out += '\\', out += (char)c;
-            else if (c < 0x20) out += esc;
-            else out += (char)c;
+            if (c == '"' || c == '\\') {
+                out += '\\', out += (char)c;
+            } else if (c < 0x20) {
+                char esc[8];
+                snprintf(esc, sizeof(esc), "\\u%04x", c);
+                out += esc;
+            } else {
+                out += (char)c;
+            }
         }
         return out + "\"";
     }

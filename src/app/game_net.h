@@ -31,7 +31,7 @@ bool game_client_init(Game& game, const char* host, int port, std::string token)
 // host sends few) and at most one world reset; the rest waits for the next
 // frame. Two records for every slot of the world (a refresh) fit one frame.
 void game_client_loop(Game& game);
-inline constexpr int GAME_CLIENT_FRAME_MESSAGES = 8200;
+inline constexpr int GAME_CLIENT_FRAME_MESSAGES = 2 * ZT_ITEMS + 8;
 inline constexpr int GAME_CLIENT_FRAME_MOD_EVENTS = 16;
 void game_client_deinit(Game& game);
 void game_send(Game& game, int percent, int from, int to);

@@ -60,7 +60,8 @@ void Tov3_end(Game& game) {
     glColor4f(1, 1, 1, 1);
 
     fbo_bind(_game_trans._game_trans_fbo[0]);
-    glViewport(_game_paint.Tov3_viewport[0], _game_paint.Tov3_viewport[1], _game_paint.Tov3_viewport[2], _game_paint.Tov3_viewport[3]);
+    const int* vp = _game_paint.Tov3_viewport;
+    glViewport(vp[0], vp[1], vp[2], vp[3]);
     gfx_ortho();
 
     unsigned tex = _game_trans._game_trans_tex[1];

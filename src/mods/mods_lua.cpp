@@ -141,12 +141,12 @@ static void* _sandbox_l_alloc(void* ud, void* ptr, size_t osize, size_t nsize) {
         lim->used -= old;
         return nullptr;
     }
-    bool counted = lim->running && lim->count_limit && !lim->tripped;
+    bool limited = lim->running && lim->count_limit;
+    bool counted = limited && !lim->tripped;
     // Once the limit has fired, the run only unwinds, which takes small
     // blocks: a large one is what Lua asks for again after a refused one
     // (after a full collection), to do the work just refused, uncharged.
-    if (lim->running && lim->count_limit && lim->tripped && nsize > old && nsize - old > MODS_TRIPPED_BLOCK_MAX)
-        return nullptr;
+    if (limited && lim->tripped && nsize > old + MODS_TRIPPED_BLOCK_MAX) return nullptr;
     // Only growth is refused: Lua expects a shrinking block to stay put.
     if (lim->mem_limit && nsize > old && lim->mem_limit < lim->used + (nsize - old)) {
         // Lua answers with a full collection of the whole heap before it

@@ -13,6 +13,7 @@
 // gives the same results and the same error messages.
 #include <lua.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
@@ -566,8 +567,8 @@ int _sb_rep(lua_State* L) {
             uint64_t reps = (uint64_t)n, unit = (uint64_t)l + (uint64_t)lsep;
             uint64_t budget = (uint64_t)_budget(L);
             uint64_t most = (budget + 1) * BYTES_PER_STEP / 2;  // bytes a result may have
-            if (unit ? reps > most / unit : reps > budget) mods_lua_charge(L, budget + 1);
-            if (!unit) mods_lua_charge(L, reps);
+            if (!unit) mods_lua_charge(L, std::min(reps, budget + 1));
+            else if (reps > most / unit) mods_lua_charge(L, budget + 1);
         }
     }
     return _lua_own(L);
