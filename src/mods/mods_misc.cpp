@@ -58,6 +58,12 @@ int mods_embed_load(ModsAPI* api, ModsBase* engine, std::string arg, std::string
 
 // ==== names ===========================================================================
 
+std::string get_basename(std::string path) {
+    path = str_replace(str_replace(path, "..", "_"), "\\", "/");
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string get_dirname(std::string path) {
     path = str_replace(path, "\\", "/");
     size_t slash = path.rfind('/');

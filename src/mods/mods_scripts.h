@@ -27,4 +27,7 @@ int mods_embed_load(ModsAPI* api, ModsBase* engine, std::string arg, std::string
 // Inflates one block; "" (logged) when the stream is bad, empty or too long.
 std::string _mods_embed_decode(const unsigned char* data, int length);
 
+// The last piece of a path: for loaders that name a script by its file
+// (scripts go by get_dirname).
+std::string get_basename(std::string path);
 std::string get_dirname(std::string path);
