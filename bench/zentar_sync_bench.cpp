@@ -127,10 +127,9 @@ void BM_HostFullPass(benchmark::State& state) {
             for (NetPeer* p : net.peers) {
                 if (!p->active || !p->joined || !p->peer || p->over || (!m.uid.empty() && p->uid != m.uid)) continue;
                 // The backlog room the packet costs, as the endpoint counts it
-                // (the room itself is left alone: no loop renews it here).
-                size_t fragment = p->peer->mtu > 256 ? p->peer->mtu - 64 : 1024;
-                size_t cost = wire.size() + sizeof(ENetOutgoingCommand) * (1 + wire.size() / fragment);
-                if (cost > p->room) continue;
+                // (the backlog itself is left alone: no loop renews it here).
+                size_t cost = NetServer::packet_cost(p->peer, wire.size());
+                if (p->waiting + cost > net.max_unacked) continue;
                 charged += static_cast<int64_t>(cost);
                 handed++;
             }
