@@ -367,7 +367,6 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
             receive(p->uid, "join", "");
         } else {
             qel_log("going to disconnect extras...\n");
-            int32_t now = driver_timer_get_ticks();
             for (size_t i = 0; i < peers.size(); i++) {
                 NetPeer* other = peers[i];
                 if (other == p || other->uid != p->uid) continue;
