@@ -54,16 +54,15 @@ struct NetPeer {
     uint16_t resend_mark = 0;  // reliable sequence number of its last packet
     int32_t replaced = 0;      // a newer connection of its uid was admitted
     int32_t ignored = 0;       // packets dropped since it was refused or replaced
-    // Bytes it may still be sent in this loop before its backlog passes the
-    // bound. over: a message would have passed it; the connection goes at
-    // the end of the loop, and room then holds what would have waited.
-    size_t room = 0;
-    int32_t over = 0;
     // Its backlog at most: as last counted, plus what was queued for it
     // since (acknowledgements only lower it). Counting walks every record of
     // its output, thousands for a connection far behind, so the host counts
     // only when this bound leaves no room, and now and then during a resend.
+    // over: a message would have passed the bound and was not queued; the
+    // connection goes at the end of the loop, and waiting then holds what
+    // would have waited.
     size_t waiting = 0;
+    int32_t over = 0;
     uint32_t counted_loop = 0;   // the host loop of the last count
     uint32_t resend_looked = 0;  // the host loop that last looked whether its resend is still out
     int32_t burst_at = 0;      // timer (ms) when its current second of messages began
@@ -222,7 +221,10 @@ public:
     // Bytes of p's output not yet acknowledged; *resend_pending tells
     // whether its full resend in flight still is.
     static size_t backlog(const NetPeer* p, bool* resend_pending);
-    // Counts p's backlog now and renews its room from it.
+    // Bytes a packet of `size` adds to the backlog of the connection of e
+    // until acknowledged, at most: its data and ENet's record of each fragment.
+    static size_t packet_cost(const ENetPeer* e, size_t size);
+    // Counts p's backlog now.
     void count_backlog(NetPeer* p);
 
 private:

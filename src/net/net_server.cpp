@@ -47,13 +47,6 @@ bool _net_notice(const char* type) {
     return false;
 }
 
-// Output bytes a packet of `size` costs a peer's backlog until acknowledged:
-// its data and ENet's record of each fragment (as NetServer::backlog counts).
-size_t _net_packet_cost(const ENetPeer* e, size_t size) {
-    size_t fragment = e->mtu > 256 ? e->mtu - 64 : 1024;
-    return size + sizeof(ENetOutgoingCommand) * (1 + size / fragment);
-}
-
 // First 15 lowercase hex digits of MD5 of the text, into token_buf.
 const char* md5_15(const char* text) {
     snprintf(token_buf, 16, "%s", md5_hex(text, strlen(text)).c_str());
@@ -137,10 +130,15 @@ size_t NetServer::backlog(const NetPeer* p, bool* resend_pending) {
     return bytes;
 }
 
+// As backlog counts; ENet's fragments hold a little more than mtu - 64.
+size_t NetServer::packet_cost(const ENetPeer* e, size_t size) {
+    size_t fragment = e->mtu > 256 ? e->mtu - 64 : 1024;
+    return size + sizeof(ENetOutgoingCommand) * (1 + size / fragment);
+}
+
 void NetServer::count_backlog(NetPeer* p) {
     p->waiting = backlog(p, nullptr);
     p->counted_loop = loops;
-    p->room = p->waiting < max_unacked ? max_unacked - p->waiting : 0;
 }
 
 void NetServer::open() { open_checked(); }
@@ -174,7 +172,6 @@ void NetServer::on_connect(ENetPeer* peer, uint32_t data) {
     NetPeer* p = new NetPeer();
     p->peer = peer;
     p->since = driver_timer_get_ticks();
-    p->room = max_unacked;
     peers.push_back(p);
     peer->data = p;
     enet_peer_throttle_configure(peer, 5000, 0, 0);
@@ -251,20 +248,19 @@ void NetServer::watch_peers() {
         bool resend_pending = false;
         // Its resend is over once nothing of it waits; that is looked at now
         // and then, as it only holds back the next one.
-        bool look = p->resend == 2 && loops - p->resend_looked >= RESEND_LOOK_LOOPS;
+        // (Not for one past the bound: its count would hide what would wait.)
+        bool look = !p->over && p->resend == 2 && loops - p->resend_looked >= RESEND_LOOK_LOOPS;
         if (look) {
             p->waiting = backlog(p, &resend_pending);
             p->counted_loop = p->resend_looked = loops;
         }
-        size_t bytes = p->waiting;
-        if (p->over || bytes > max_unacked) {
+        if (p->over || p->waiting > max_unacked) {
             char why[96];
-            snprintf(why, sizeof(why), "%zu bytes wait for its acknowledgement", p->over ? p->room : bytes);
+            snprintf(why, sizeof(why), "%zu bytes wait for its acknowledgement", p->waiting);
             drop(p, why);
             trim = true;
             continue;
         }
-        p->room = max_unacked - bytes;
         if (now < p->since) p->since = now;  // the timer went back (daily reset)
         if ((!p->joined || !p->active) && now - p->since >= join_wait_ms) {
             drop(p, p->active     ? "did not join in time"
@@ -371,7 +367,6 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
             receive(p->uid, "join", "");
         } else {
             qel_log("going to disconnect extras...\n");
-            int32_t now = driver_timer_get_ticks();
             for (size_t i = 0; i < peers.size(); i++) {
                 NetPeer* other = peers[i];
                 if (other == p || other->uid != p->uid) continue;
@@ -413,16 +408,14 @@ void NetServer::send_outbox() {
             // The backlog bound holds within the loop too: what one loop's
             // messages (a burst of requests answered) would queue past it is
             // never queued, and the peer goes at the loop's end.
-            size_t cost = _net_packet_cost(p->peer, packed.size());
-            // The room comes from an upper bound: count once before refusing.
-            if (cost > p->room && p->counted_loop != loops) count_backlog(p);
-            if (cost > p->room) {
-                p->over = 1;
-                p->room = (max_unacked > p->room ? max_unacked - p->room : 0) + cost;  // what would wait
+            size_t cost = packet_cost(p->peer, packed.size());
+            // The bound is an upper one: count once before refusing.
+            if (p->waiting + cost > max_unacked && p->counted_loop != loops) count_backlog(p);
+            p->waiting += cost;
+            if (p->waiting > max_unacked) {
+                p->over = 1;  // waiting is what would wait
                 continue;
             }
-            p->room -= cost;
-            p->waiting += cost;
             if (!pk) {
                 pk = enet_packet_create(packed.data(), packed.size(),
                                         (m.reliable & 1) ? ENET_PACKET_FLAG_RELIABLE : 0);
