@@ -47,6 +47,16 @@ bool _net_notice(const char* type) {
     return false;
 }
 
+// Counts one more in the window of window_ms that began at *at (a new one
+// once it is over, or when the timer went back); true past `most`.
+bool _net_over(int32_t now, int32_t window_ms, int32_t most, int32_t* at, int32_t* count) {
+    if (*count == 0 || now - *at >= window_ms || now < *at) {
+        *at = now;
+        *count = 0;
+    }
+    return ++*count > most;
+}
+
 // The host whose loop is servicing ENet, for ENet's look at each datagram.
 NetServer* serving = nullptr;
 
@@ -303,11 +313,7 @@ int ENET_CALLBACK NetServer::intercept(ENetHost* host, ENetEvent*) {
         return 0;
     if (p->flooded) return 1;
     int32_t now = driver_timer_get_ticks();
-    if (p->datagrams == 0 || now - p->datagrams_at >= 1000 || now < p->datagrams_at) {
-        p->datagrams_at = now;
-        p->datagrams = 0;
-    }
-    if (++p->datagrams > s->max_datagrams_per_second) {
+    if (_net_over(now, 1000, s->max_datagrams_per_second, &p->datagrams_at, &p->datagrams)) {
         p->flooded = 1;
         return 1;
     }
@@ -422,11 +428,7 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
     // long enough for the other players to time out. Such a connection goes,
     // with what it sent that still waits.
     int32_t now = driver_timer_get_ticks();
-    if (p->burst == 0 || now - p->burst_at >= 1000 || now < p->burst_at) {
-        p->burst_at = now;
-        p->burst = 0;
-    }
-    if (++p->burst > max_per_second) {
+    if (_net_over(now, 1000, max_per_second, &p->burst_at, &p->burst)) {
         char why[64];
         snprintf(why, sizeof(why), "sent more than %d messages in one second", max_per_second);
         drop_flooder(p, why);
@@ -434,11 +436,7 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
     }
     // Kept up below that, a few connections' messages would still take the
     // whole loop: what a player sends in ten seconds is far less.
-    if (p->spell == 0 || now - p->spell_at >= 10000 || now < p->spell_at) {
-        p->spell_at = now;
-        p->spell = 0;
-    }
-    if (++p->spell > max_per_ten_seconds) {
+    if (_net_over(now, 10000, max_per_ten_seconds, &p->spell_at, &p->spell)) {
         char why[64];
         snprintf(why, sizeof(why), "sent more than %d messages in ten seconds", max_per_ten_seconds);
         drop_flooder(p, why);
