@@ -37,6 +37,17 @@ void modsapi_console_gui_rebuild(ModsAPI* api) {
     if (!gui) return;
     gui->console_built = 1;
     Container& root = gui->console;
+    // A mod may rewrite its page every frame, and each rewrite comes here:
+    // the line being typed outlives the old prompt, and so do its focus and
+    // caret (a fresh focus would select the whole line for the next key).
+    std::string typing;
+    int32_t caret = 0, anchor = 0;
+    bool focused = false;
+    if (auto* old = dynamic_cast<TextInput*>(root.find("input"))) {
+        typing = old->value;
+        caret = old->caret, anchor = old->anchor;
+        focused = old->style.focus == 1;
+    }
     root = Container();  // drops the old prompt
 
     int font = font_load(CONSOLE_FONT, CONSOLE_FONT_SIZE);
@@ -58,6 +69,8 @@ void modsapi_console_gui_rebuild(ModsAPI* api) {
     var action(VAR_DICT, 0);
     action.__set__(var("type"), var("input"));
     input->on_change = action;
+    input->value = typing;
+    input->_mktxt2();
     input->col = 1, input->row = 0;
     table->add(input, 0, 0);
 
@@ -70,6 +83,9 @@ void modsapi_console_gui_rebuild(ModsAPI* api) {
     // Laid out now, so that its height can put it on the bottom edge.
     table->_resize();
     table->y = (float)sh - table->oh;
+    if (focused) input->_focus();
+    input->caret = caret, input->anchor = anchor;
+    input->_adjust(true, true);
 }
 
 // The widget "input" of the console, or null.

@@ -177,6 +177,17 @@ TEST_F(ModsGuiTest, ConsoleKeys) {
     EXPECT_EQ(key(MODS_KEY_UP), 1);
     EXPECT_STREQ(input->get_value_s(), "x = 6 * 7");
 
+    // A mod that writes its page every frame rebuilds the prompt each time:
+    // what the player is typing there stays, and the next key adds to it.
+    run("z2_param_set('html', '<p>frame 1</p>')");
+    z2test::stdout_of([&] { modsapi_log_paint(api()); });
+    Event typed{};
+    typed.type = GUI_EV_KEYDOWN, typed.key = 0, typed.unicode = '!';
+    EXPECT_EQ(mods_event_handle(*game, typed), 1);
+    input = modsapi_console(api()).find("input");
+    ASSERT_NE(input, nullptr);
+    EXPECT_STREQ(input->get_value_s(), "x = 6 * 7!");
+
     // The prompt sits on the bottom edge, inside the screen, under the log lines.
     z2test::stdout_of([&] { modsapi_log_paint(api()); });
     Widget* table = modsapi_console(api()).find("table");
