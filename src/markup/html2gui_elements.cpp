@@ -78,10 +78,14 @@ int _html2gui_textbox(HData& hd, var& list, int i, int n, Widget*& out) {
   _html_font_style(tag, l);
   // The text keeps clear of its background's edges and of the scroll bar
   // beside it: the padding comes out of the box's width, not on top of it.
+  // A box width below 1 (none, or a negative one) is the screen's less that
+  // much; the text wraps inside it all the same.
   StyleBlock& d = l->style.declared();
   _sides(d.padding, 2, 6, 2, 6);
-  if (d.width != STYLE_UNSET_F) d.width = std::max(0.0f, d.width - 12);
-  out = html_menus_scrollbox(l, _units(_attr(tag, "width")), _units(_attr(tag, "height")));
+  int w = _units(_attr(tag, "width"));
+  if (w < 1) d.width = (float)std::max(0, w + game_get_sw() - 12);
+  else if (d.width != STYLE_UNSET_F) d.width = std::max(0.0f, d.width - 12);
+  out = html_menus_scrollbox(l, w, _units(_attr(tag, "height")));
   return i + 1;
 }
 

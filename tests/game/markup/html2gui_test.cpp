@@ -251,6 +251,18 @@ TEST_F(Html2gui, TextBoxScrollsOnlyWhenTaller) {
   EXPECT_GE(text->ox, 4);
   EXPECT_LE(text->ow, 100);
   EXPECT_LE(text->ox + text->w, text->ow - 4);
+
+  // A width below 1 is the screen's less that much, and no width the whole
+  // screen: the text wraps inside that box too, never past its right edge.
+  for (const char* width : {"width=-540 ", ""}) {
+    float box = *width ? 100 : 640;
+    auto rel = build(std::string("<textbox ") + width + "height=40 name=t>" + words + words + "</textbox>");
+    ASSERT_EQ(rel->style.declared().width, box) << width;
+    Widget* t = rel->find("t");
+    ASSERT_NE(t, nullptr);
+    EXPECT_GE(t->w, box / 2) << width;
+    EXPECT_LE(t->ow, box) << width;
+  }
 }
 
 // ---- hostile pages ------------------------------------------------------------------------------
