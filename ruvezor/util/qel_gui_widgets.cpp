@@ -144,8 +144,10 @@ var NumSlider::event(Event* e) {
 
 void NumSlider::paint() {
   const float K = (float)knob_width, A = (float)label_width;
-  // an empty range keeps the knob at the left end
-  float kx = high != low ? (float)_ti(((double)value - low) * ((double)w - (K + A)) / ((double)high - low)) : 0;
+  // an empty range keeps the knob at the left end; a value set outside the
+  // range (it is not clamped) puts it at the nearer end of the track
+  double track = std::max(0.0, (double)w - (K + A));
+  float kx = high != low ? (float)_ti(_limit(((double)value - low) * track / ((double)high - low), 0.0, track)) : 0;
   gfx_img_box(gfx_img_load("gui-slider1"), 0, 0, _ti(w - A), _ti(h), 15);
   gfx_img_box(gfx_img_load(_hover_look(this) ? "gui-slider2o" : "gui-slider2"), _ti(kx), 0, _ti(K), _ti(h), 15);
 

@@ -5,7 +5,9 @@
 #include "ruvezor/util/qel_gui.h"
 #include "z2_test_util.h"
 
+#include <GL/gl.h>
 #include <gtest/gtest.h>
+#include <stb_image_write.h>
 
 #include <string>
 
@@ -100,6 +102,30 @@ TEST_F(Slider, TypedNumberKeepsFourDigitsAndIsClamped) {
   send(s, GUI_EV_PRESS, 170, 5, 1), send(s, GUI_EV_CLICK, 170, 5);
   EXPECT_EQ(send(s, GUI_EV_BLUR)["type"].__str__(), "onchange");
   EXPECT_EQ(s.value, 100);
+}
+
+TEST_F(Slider, KnobOfAValueOutsideTheRangeStaysOnTheTrack) {
+  // The markup sets the value unclamped (value 9 of 1..5): the knob stops at
+  // the end of the track instead of being drawn past the widget.
+  z2test::TempDir tmp;
+  std::string dir = tmp.enter("knob-").string();
+  driver_set_altdir(dir.c_str());
+  unsigned char white[64];
+  for (unsigned char& v : white) v = 255;
+  ASSERT_NE(stbi_write_png((dir + "/gui-slider2.png").c_str(), 4, 4, 4, white, 16), 0);
+  z2test::stdout_of([] { gfx_set_size(64, 64), gfx_set_scale(1), gfx_set_view(0, 0, 64, 64); });
+  gfx_gl_state_reset(), gfx_clear(), gfx_ortho();
+  s.low = 1, s.high = 5, s.value = 9;
+  s.knob_width = 10, s.label_width = 10, s.box_width = 0, s.w = 40, s.h = 10;
+  z2test::stdout_of([&] { s.paint(); });
+  auto white_at = [](int x, int y) {
+    unsigned char p[4];
+    glReadPixels(x, 64 - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
+    return p[0] > 200 && p[1] > 200 && p[2] > 200;
+  };
+  EXPECT_TRUE(white_at(25, 5));   // the knob at the track's right end, 20..30
+  EXPECT_FALSE(white_at(45, 5));  // nothing past the widget's 40
+  tmp.leave();
 }
 
 template <class T>
