@@ -83,7 +83,9 @@ void modsapi_console_gui_rebuild(ModsAPI* api) {
     // Laid out now, so that its height can put it on the bottom edge.
     table->_resize();
     table->y = (float)sh - table->oh;
-    if (focused) input->_focus();
+    // Only while shown, as painting would: a hidden prompt need not take the
+    // focus (and log it) on every rewrite.
+    if (focused && (api->console_visible & 1)) input->_focus();
     input->caret = caret, input->anchor = anchor;
     input->_adjust(true, true);
 }
