@@ -733,6 +733,7 @@ void driver_open_url(const char* url) {
     pid_t opener = fork();
     if (opener == 0) {
       setsid();
+      signal(SIGPIPE, SIG_DFL);  // the game ignores it; the opener need not
       execlp("xdg-open", "xdg-open", url, static_cast<char*>(nullptr));
       _exit(127);  // no xdg-open
     }
