@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>  // pair
 #include <vector>
 
 #include "ruvezor/util/qel_log.h"  // QelLogLimit
@@ -71,6 +72,11 @@ struct NetPeer {
     uint32_t resend_looked = 0;  // the host loop that last looked whether its resend is still out
     int32_t burst_at = 0;      // timer (ms) when its current second of messages began
     int32_t burst = 0;         // messages it sent in that second
+    int32_t spell_at = 0;      // the same over ten seconds
+    int32_t spell = 0;
+    int32_t datagrams_at = 0;  // the same for the datagrams ENet received from it
+    int32_t datagrams = 0;
+    int32_t flooded = 0;       // past a budget: ignored until dropped at the end of the service
 };
 
 class Net {
@@ -216,6 +222,13 @@ public:
     // a connection that sends more than this many messages within one second
     // is dropped: a command for every item of the world fits.
     int32_t max_per_second = 8192;
+    // and more than this many within ten seconds (two such commands);
+    int32_t max_per_ten_seconds = 8192;
+    // a connection that sends more than this many datagrams within one
+    // second is dropped before ENet decodes the rest;
+    int32_t max_datagrams_per_second = 1024;
+    // and its address is turned away for this long after such a drop.
+    int32_t flood_wait_ms = 30000;
 
     void open() override;
     bool open_checked() override;  // false when the port cannot be bound
@@ -236,12 +249,18 @@ private:
     int32_t cap_logged = 0;        // a refusal at the address cap was logged
     int32_t cap_logged_at = 0;     // timer when one was last logged
     int32_t cap_unlogged = 0;      // refusals at the cap since then, not logged one by one
+    std::vector<std::pair<uint32_t, int32_t>> flooders;  // address, timer of its last flood drop
+    QelLogLimit flooder_log{"net", "connections from a flooding address were turned away", 1};
 
     void on_connect(ENetPeer* peer, uint32_t data);
     void on_disconnect(ENetPeer* peer);
     void on_receive(ENetPeer* peer, const ENetPacket* packet);
     void refuse(NetPeer* p, const char* why);
     void drop(NetPeer* p, const char* why);
+    void drop_flooder(NetPeer* p, const char* why);
+    bool flooded_lately(const ENetAddress& a);
+    void refuse_flooder(const ENetAddress& a);
+    static int ENET_CALLBACK intercept(ENetHost* host, ENetEvent* event);
     void forget(NetPeer* p);
     void forget_messages(const NetPeer* p);
     void watch_peers();

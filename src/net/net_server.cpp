@@ -47,6 +47,19 @@ bool _net_notice(const char* type) {
     return false;
 }
 
+// Counts one more in the window of window_ms that began at *at (a new one
+// once it is over, or when the timer went back); true past `most`.
+bool _net_over(int32_t now, int32_t window_ms, int32_t most, int32_t* at, int32_t* count) {
+    if (*count == 0 || now - *at >= window_ms || now < *at) {
+        *at = now;
+        *count = 0;
+    }
+    return ++*count > most;
+}
+
+// The host whose loop is servicing ENet, for ENet's look at each datagram.
+NetServer* serving = nullptr;
+
 // First 15 lowercase hex digits of MD5 of the text, into token_buf.
 const char* md5_15(const char* text) {
     snprintf(token_buf, 16, "%s", md5_hex(text, strlen(text)).c_str());
@@ -100,6 +113,7 @@ bool NetServer::open_checked() {
     }
     enet_host_compress_with_range_coder(enet_host);
     enet_host->maximumPacketSize = NET_MAX_PACKET;
+    enet_host->intercept = intercept;
     opened = 1;
     return true;
 }
@@ -147,6 +161,11 @@ void NetServer::on_connect(ENetPeer* peer, uint32_t data) {
     if (data != static_cast<uint32_t>(NET_VERSION)) {
         qel_log("net: refused a client of protocol version %u\n", data);
         enet_peer_disconnect(peer, NET_VERSION);
+        return;
+    }
+    if (flooded_lately(peer->address)) {
+        refuse_flooder(peer->address);
+        enet_peer_disconnect_now(peer, NET_VERSION);
         return;
     }
     // One socket could otherwise take every slot. Turned away at once: a
@@ -236,6 +255,71 @@ void NetServer::drop(NetPeer* p, const char* why) {
     forget(p);
 }
 
+// A connection that floods the host goes, and its address stays away for
+// a while: it would otherwise be back at once with a fresh budget.
+void NetServer::drop_flooder(NetPeer* p, const char* why) {
+    uint32_t from = p->peer->address.host;
+    int32_t now = driver_timer_get_ticks();
+    bool known = false;
+    for (auto& f : flooders) {
+        if (f.first == from) {
+            f.second = now;
+            known = true;
+        }
+    }
+    if (!known) flooders.emplace_back(from, now);
+    drop(p, why);
+}
+
+bool NetServer::flooded_lately(const ENetAddress& a) {
+    int32_t now = driver_timer_get_ticks();
+    // The timer may go back (daily reset): that ends every wait.
+    flooders.erase(std::remove_if(flooders.begin(), flooders.end(),
+                                  [&](const auto& f) { return now < f.second || now - f.second >= flood_wait_ms; }),
+                   flooders.end());
+    for (const auto& f : flooders)
+        if (f.first == a.host) return true;
+    return false;
+}
+
+void NetServer::refuse_flooder(const ENetAddress& a) {
+    if (flooder_log.allow(driver_timer_get_ticks() / 1000))
+        qel_log("net: refused a connection from %s: a connection from there flooded the host lately\n", _net_ip(a));
+}
+
+// ENet shows each datagram here before it decodes it (the range decoder, and
+// the sorting of every reliable command into the connection's queue, which
+// cost the host far more than handling the messages). A connection sending
+// more datagrams than any player's commands and acknowledgements make is
+// marked, and its datagrams are thrown away until the loop drops it.
+int ENET_CALLBACK NetServer::intercept(ENetHost* host, ENetEvent*) {
+    NetServer* s = serving;
+    if (!s || s->enet_host != host || host->receivedDataLength < sizeof(ENetProtocolHeader)) return 0;
+    const auto* h = reinterpret_cast<const ENetProtocolHeader*>(host->receivedData);
+    uint16_t id = ENET_NET_TO_HOST_16(h->peerID) &
+                  static_cast<uint16_t>(~(ENET_PROTOCOL_HEADER_FLAG_MASK | ENET_PROTOCOL_HEADER_SESSION_MASK));
+    if (id == ENET_PROTOCOL_MAXIMUM_PEER_ID) {
+        // A connection request: one from an address that flooded the host
+        // lately goes unanswered, before ENet makes a connection of it to
+        // turn away (the flood would otherwise dial again and again).
+        if (s->flooders.empty() || !s->flooded_lately(host->receivedAddress)) return 0;
+        s->refuse_flooder(host->receivedAddress);
+        return 1;
+    }
+    if (id >= host->peerCount) return 0;  // ENet's to throw away
+    const ENetPeer* e = &host->peers[id];
+    NetPeer* p = static_cast<NetPeer*>(e->data);
+    if (!p || e->address.host != host->receivedAddress.host || e->address.port != host->receivedAddress.port)
+        return 0;
+    if (p->flooded) return 1;
+    int32_t now = driver_timer_get_ticks();
+    if (_net_over(now, 1000, s->max_datagrams_per_second, &p->datagrams_at, &p->datagrams)) {
+        p->flooded = 1;
+        return 1;
+    }
+    return 0;
+}
+
 void NetServer::watch_peers() {
     int32_t now = driver_timer_get_ticks();
     bool trim = false;
@@ -289,6 +373,7 @@ void NetServer::watch_peers() {
 
 void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
     NetPeer* p = static_cast<NetPeer*>(peer->data);
+    if (p && p->flooded) return;  // goes at the end of this service
     if (!p || !p->active) {
         // Said once: a refused peer may have sent thousands more behind.
         if (!p || p->ignored++ == 0) qel_log("net: dropped a packet from a closing connection\n");
@@ -343,14 +428,18 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
     // long enough for the other players to time out. Such a connection goes,
     // with what it sent that still waits.
     int32_t now = driver_timer_get_ticks();
-    if (p->burst == 0 || now - p->burst_at >= 1000 || now < p->burst_at) {
-        p->burst_at = now;
-        p->burst = 0;
-    }
-    if (++p->burst > max_per_second) {
+    if (_net_over(now, 1000, max_per_second, &p->burst_at, &p->burst)) {
         char why[64];
         snprintf(why, sizeof(why), "sent more than %d messages in one second", max_per_second);
-        drop(p, why);
+        drop_flooder(p, why);
+        return;
+    }
+    // Kept up below that, a few connections' messages would still take the
+    // whole loop: what a player sends in ten seconds is far less.
+    if (_net_over(now, 10000, max_per_ten_seconds, &p->spell_at, &p->spell)) {
+        char why[64];
+        snprintf(why, sizeof(why), "sent more than %d messages in ten seconds", max_per_ten_seconds);
+        drop_flooder(p, why);
         return;
     }
     // Every full resend of the world (the answer to its "join" or "rejoin",
@@ -442,6 +531,7 @@ void NetServer::loop(int timeout_ms) {
     if (opened != 1) return;
     loops++;
     enet_host->duplicatePeers = static_cast<size_t>(std::max(max_per_address, 1) * HANDSHAKE_CAP_FACTOR);
+    serving = this;
     service(timeout_ms, [&](const ENetEvent& ev) {
         switch (ev.type) {
         case ENET_EVENT_TYPE_CONNECT:
@@ -457,6 +547,17 @@ void NetServer::loop(int timeout_ms) {
             break;
         }
     });
+    serving = nullptr;
+    for (size_t i = 0; i < peers.size();) {
+        NetPeer* p = peers[i];
+        if (p->flooded && p->peer) {
+            char why[64];
+            snprintf(why, sizeof(why), "sent more than %d datagrams in one second", max_datagrams_per_second);
+            drop_flooder(p, why);
+            continue;
+        }
+        i++;
+    }
     send_outbox();
     enet_host_flush(enet_host);
     watch_peers();

@@ -735,6 +735,62 @@ TEST(NetRawPeer, AFloodOfMessagesIsDroppedAndTheOthersPlayOn) {
     EXPECT_EQ(server->count_peers(), 1);
 }
 
+// A connection that sends datagram after datagram, each far below the message
+// budget, is dropped once it passes the datagram budget, before ENet decodes
+// the rest; its address is then turned away for a while, while a player
+// already connected from elsewhere plays on at a player's pace. (The game
+// clock stands still: the flood falls into one second, the wait holds.)
+TEST(NetRawPeer, AFloodOfDatagramsIsDroppedAndItsAddressWaits) {
+    NetPtr server = make_server("");
+    NetServer* host = static_cast<NetServer*>(server.get());
+    Ep s{server.get(), {}};
+    NetPtr player = make_client(port_of(server.get()), "u2", "Bob", "");
+    player->open();
+    Ep b{player.get(), {}};
+    Raw flood(1, true, "127.0.0.2");
+    ENetPeer* fp = flood.connect(port_of(server.get()), NET_VERSION);
+    ASSERT_TRUE(pump_until({&s, &b}, {&flood}, [&] {
+        return flood.count(ENET_EVENT_TYPE_RECEIVE) == 1 && s.count("join") == 1;
+    }));
+    flood.send(fp, client_packet("u1", "N", "", "hi", ""));
+    ASSERT_TRUE(pump_until({&s, &b}, {&flood}, [&] { return s.count("hi") == 1; }));
+
+    frozen_at = counted_clock();
+    const std::string p = client_packet("u1", "N", "", "zz", "");
+    const int datagrams = host->max_datagrams_per_second + 200;
+    ASSERT_LT(datagrams, host->max_per_second);
+    testing::internal::CaptureStdout();
+    int pace = 0;
+    for (int i = 0; i < datagrams; i++) {
+        flood.send(fp, p);  // one packet, flushed: a datagram of its own
+        if (i % 100 == 99) {
+            player->send("", "move", std::to_string(pace++), 1);
+            s.pump();
+            b.pump();
+        }
+    }
+    bool gone = pump_until({&s, &b}, {&flood}, [&] { return s.count("leave") == 1; });
+    // The flood dials again from its address; the player's own messages all came.
+    Raw again(1, true, "127.0.0.2");
+    again.connect(port_of(server.get()), NET_VERSION);
+    settle({&s, &b}, {&again, &flood});
+    std::string log = testing::internal::GetCapturedStdout();
+    frozen_at = 0;
+    EXPECT_TRUE(gone) << "the flooding connection stayed";
+    EXPECT_LT(s.count("zz"), host->max_datagrams_per_second + 1);
+    EXPECT_NE(log.find("net: dropping connection \"u1\" from 127.0.0.2: sent more than " +
+                       std::to_string(host->max_datagrams_per_second) + " datagrams in one second"),
+              std::string::npos)
+        << log.substr(0, 2000);
+    EXPECT_EQ(again.count(ENET_EVENT_TYPE_RECEIVE), 0u) << "the flood's address got a challenge again";
+    EXPECT_NE(log.find("net: refused a connection from 127.0.0.2: a connection from there flooded the host lately"),
+              std::string::npos);
+    EXPECT_EQ(s.count("move"), pace);
+    server->send("u2", "after", "", 1);
+    EXPECT_TRUE(pump_until({&s, &b}, {}, [&] { return b.count("after") == 1; }));
+    EXPECT_EQ(server->count_peers(), 1);
+}
+
 // Hand-made run-length streams and oversized packets against a host without a
 // key: only the stream that unpacks whole into a header and value is accepted.
 TEST(NetRawPeer, HostileRunLengthCodesAndHugePackets) {
