@@ -194,7 +194,8 @@ class ProgramRun {
   // through a buffer until the program ends.
   std::string out() const { return slurp(root + "/stdout.txt"); }
 
-  void start(const std::vector<std::string>& args) {
+  // Standard output goes to `out_fd` when one is given, else to stdout.txt.
+  void start(const std::vector<std::string>& args, int out_fd = -1) {
     pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
@@ -202,8 +203,12 @@ class ProgramRun {
       setenv("HOME", (root + "/home").c_str(), 1);
       unsetenv("DISPLAY");
       unsetenv("WAYLAND_DISPLAY");
-      FILE* out = freopen((root + "/stdout.txt").c_str(), "w", stdout);
-      (void)out;
+      if (out_fd >= 0) {
+        if (dup2(out_fd, STDOUT_FILENO) < 0) _exit(126);
+      } else {
+        FILE* out = freopen((root + "/stdout.txt").c_str(), "w", stdout);
+        (void)out;
+      }
       std::vector<char*> argv;
       argv.push_back(const_cast<char*>("zentar2"));
       for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));

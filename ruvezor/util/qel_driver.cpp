@@ -26,6 +26,7 @@
 #include <fcntl.h>      // open flags for the temporary save file
 #include <pwd.h>        // home directory when HOME is unset
 #include <strings.h>    // strncasecmp
+#include <sys/file.h>   // flock: is another run writing the log
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <signal.h>     // kill(pid, 0): is a saving process still there
@@ -545,8 +546,16 @@ static void _driver_log_open() {
   // others is closed to them too. Not inherited by launched programs.
   int fd = -1;
   if (dir[0] && _driver_join(L.path, sizeof(L.path), dir, "ruvezor.log"))
-    fd = open(L.path, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+    fd = open(L.path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
   if (fd >= 0) {
+    // Each run starts the file afresh, unless another run from the same
+    // home still writes it (a galaxy host beside its match host): its lines
+    // stay and both append. Every run holds a shared lock while it writes.
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0 || errno != EWOULDBLOCK) {
+      int cut = ftruncate(fd, 0);
+      (void)cut;  // a file that can't be cut is still written
+    }
+    flock(fd, LOCK_SH | LOCK_NB);
     fchmod(fd, 0600);
     L.file = fdopen(fd, "a");
     if (!L.file) close(fd);
@@ -724,6 +733,7 @@ void driver_open_url(const char* url) {
     pid_t opener = fork();
     if (opener == 0) {
       setsid();
+      signal(SIGPIPE, SIG_DFL);  // the game ignores it; the opener need not
       execlp("xdg-open", "xdg-open", url, static_cast<char*>(nullptr));
       _exit(127);  // no xdg-open
     }

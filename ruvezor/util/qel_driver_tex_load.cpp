@@ -125,6 +125,25 @@ int _has_gl_manual_mipmap() { return 1; }
 int _qel_gl_texture_min_filter() { return GL_LINEAR_MIPMAP_LINEAR; }
 int _qel_gl_texture_mag_filter() { return GL_LINEAR; }
 
+// An image of w x h pixels that no texture can hold, said in the log.
+static bool _driver_tex_too_large(int w, int h) {
+  int pw = _driver_tex_size(w), ph = _driver_tex_size(h);
+  // The padded buffer's byte count must fit an int (GL takes int sizes).
+  if ((long long)pw * ph > INT_MAX / 4) {
+    qel_log("texture refused: %d x %d pads to %d x %d, too large\n", w, h, pw, ph);
+    return true;
+  }
+  bool halve = _driver_tex_small_screen() && pw > 64 && ph > 64;
+  int uw = halve ? pw / 2 : pw, uh = halve ? ph / 2 : ph;
+  GLint max_size = 0;
+  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
+  if (max_size > 0 && (uw > max_size || uh > max_size)) {
+    qel_log("texture refused: %d x %d exceeds GL_MAX_TEXTURE_SIZE %d\n", uw, uh, (int)max_size);
+    return true;
+  }
+  return false;
+}
+
 unsigned int _driver_tex_load_from_data(unsigned char* pixels, int w, int h, int* out_w, int* out_h, int* tw,
                                         int* th) {
   _driver_tex_zero(out_w, out_h, tw, th);
@@ -134,20 +153,9 @@ unsigned int _driver_tex_load_from_data(unsigned char* pixels, int w, int h, int
     return 0;
   }
 
+  if (_driver_tex_too_large(w, h)) return 0;
   int pw = _driver_tex_size(w), ph = _driver_tex_size(h);
-  // The padded buffer's byte count must fit an int (GL takes int sizes).
-  if ((long long)pw * ph > INT_MAX / 4) {
-    qel_log("texture refused: %d x %d pads to %d x %d, too large\n", w, h, pw, ph);
-    return 0;
-  }
   bool halve = _driver_tex_small_screen() && pw > 64 && ph > 64;
-  int uw = halve ? pw / 2 : pw, uh = halve ? ph / 2 : ph;
-  GLint max_size = 0;
-  glGetIntegerv(GL_MAX_TEXTURE_SIZE, &max_size);
-  if (max_size > 0 && (uw > max_size || uh > max_size)) {
-    qel_log("texture refused: %d x %d exceeds GL_MAX_TEXTURE_SIZE %d\n", uw, uh, (int)max_size);
-    return 0;
-  }
 
   size_t count = (size_t)w * h;
   for (size_t i = 0; i < count; i++) {
@@ -239,6 +247,13 @@ unsigned int _driver_tex_load(const char* path, int* w, int* h, int* tw, int* th
     return 0;
   }
   int iw = 0, ih = 0, comp = 0;
+  // The size first: a small file can unpack to gigabytes (a mod's image
+  // made to do so), and one a texture can't hold is not worth unpacking.
+  if (glGetString(GL_VERSION) && stbi_info_from_memory((const stbi_uc*)data, len, &iw, &ih, &comp) && iw > 0 &&
+      ih > 0 && _driver_tex_too_large(iw, ih)) {
+    free(data);
+    return 0;
+  }
   unsigned char* px = stbi_load_from_memory((const stbi_uc*)data, len, &iw, &ih, &comp, 4);
   free(data);
   if (!px) {

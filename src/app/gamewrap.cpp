@@ -95,6 +95,10 @@ static void _game_signals_install() {
     sigaction(SIGTERM, &sa, nullptr);
     sa.sa_handler = _game_on_alarm;
     sigaction(SIGALRM, &sa, nullptr);
+    // Every log line goes to standard output too: a host started into a
+    // pipe (`| tee`, a terminal that closed) must not die with the reader.
+    // A failed write is simply lost there; the log file still has the line.
+    signal(SIGPIPE, SIG_IGN);
 }
 
 void game_init(int argc, char** argv) {

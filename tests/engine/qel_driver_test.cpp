@@ -434,6 +434,50 @@ TEST_F(DriverTest, RestartingTheLogClosesAndTruncates) {
   _driver_log_deinit();  // nothing open: harmless
 }
 
+// Two hosts run from one home (a galaxy host and its match host): the one
+// that starts second keeps the first one's lines, and both go on writing.
+TEST_F(DriverTest, ALogAnotherRunningGameWritesIsKept) {
+  fs::path log = docdir("Zentar 2") / "ruvezor.log";
+  int ready[2], done[2];
+  ASSERT_EQ(pipe(ready), 0);
+  ASSERT_EQ(pipe(done), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    driver_init(DRIVER_LOG);
+    driver_set_gamename("Zentar 2");
+    driver_log_printf("first host\n");
+    char c = 1;
+    if (write(ready[1], &c, 1) != 1) _exit(1);
+    if (read(done[0], &c, 1) != 1) _exit(1);
+    driver_log_printf("first host again\n");
+    _driver_log_deinit();
+    _exit(0);
+  }
+  char c = 0;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  driver_init(DRIVER_LOG);
+  driver_set_gamename("Zentar 2");
+  driver_log_printf("second host\n");
+  ASSERT_EQ(write(done[1], &c, 1), 1);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  driver_deinit();
+  for (int fd : {ready[0], ready[1], done[0], done[1]}) close(fd);
+
+  EXPECT_EQ(slurp(log),
+            "[_driver_log_init]\nfirst host\n[_driver_log_init]\nsecond host\nfirst host again\n\n"
+            "[_driver_log_deinit]\n\n[_driver_log_deinit]\n");
+
+  // Once both are gone, the next run starts the file afresh.
+  driver_init(DRIVER_LOG);
+  driver_set_gamename("Zentar 2");
+  driver_log_printf("alone\n");
+  driver_deinit();
+  EXPECT_EQ(slurp(log), "[_driver_log_init]\nalone\n\n[_driver_log_deinit]\n");
+}
+
 TEST_F(DriverTest, BacklogKeepsTheNewestLinesWithinItsCap) {
   const int lines = 3000;
   std::string pad(1000, '.');

@@ -345,6 +345,19 @@ TEST_F(TexLoadTest, OversizedImagesAreRefused) {
   EXPECT_NE(out.find("GL_MAX_TEXTURE_SIZE"), std::string::npos) << out;
   EXPECT_EQ(w | h | tw | th, 0);
 
+  // A file whose header names a size no texture holds is refused for that
+  // size, not unpacked first: 20000 x 20000 grey, 400 MB unpacked and four
+  // times that as RGBA, from a file of a few hundred KB (cut short here).
+  std::string bytes = z2test::slurp(files.back());
+  ASSERT_GT(bytes.size(), 26u);
+  for (int i = 0; i < 4; i++) bytes[16 + i] = bytes[20 + i] = (char)((20000 >> (24 - 8 * i)) & 0xff);
+  bytes[24] = 8;  // bit depth
+  bytes[25] = 0;  // grey
+  files.push_back(write_file("huge.png", bytes.substr(0, 60)));
+  out = stdout_of([&] { EXPECT_EQ(_driver_tex_load(files.back().c_str(), &w, &h, &tw, &th), 0u); });
+  EXPECT_NE(out.find("texture refused: 20000 x 20000"), std::string::npos) << out;
+  EXPECT_EQ(w | h | tw | th, 0);
+
   // A padded size whose byte count overflows is refused before a pixel is read.
   unsigned char tiny[4] = {1, 2, 3, 4};
   out = stdout_of([&] { EXPECT_EQ(_driver_tex_load_from_data(tiny, 70000, 70000, &w, &h, &tw, &th), 0u); });

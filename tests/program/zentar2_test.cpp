@@ -2,6 +2,7 @@
 // data/ directory, with its own temporary HOME.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -152,6 +153,25 @@ TEST(Zentar2Headless, CrashRestartRestartsTheFailedModEveryFrame) {
     kill(box.pid, SIGTERM);
     EXPECT_EQ(box.wait_exit(), 0);
     expect_clean_end(box.log());
+}
+
+// Started as `zentar2 -headless ... | tee host.txt`, a host must not die
+// with the reader of its output (a closed terminal, a stopped tee).
+TEST(Zentar2Headless, AHostOutlivesTheReaderOfItsOutput) {
+    Sandbox box;
+    box.write_bin_file("count.lua", "local n = 0\nfunction init() end\n"
+                                    "function loop(t) n = n + 1 print('frame ' .. n)\n"
+                                    "  if n == 30 then print('last frame') z2_param_set('state', 'quit') end end\n"
+                                    "function event(e) end\n");
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    box.start({"-headless", "-mod", "./count.lua"}, fds[1]);
+    close(fds[0]);  // nobody reads what it writes
+    close(fds[1]);
+    EXPECT_EQ(box.wait_exit(), 0);
+    std::string log = box.log();
+    EXPECT_NE(log.find("$ last frame"), std::string::npos) << log;
+    expect_clean_end(log);
 }
 
 // ---- signals ----------------------------------------------------------------
