@@ -68,7 +68,8 @@ static void _hud_label(Zentar& world, ZentarUI& ui, const Item& it, int font) {
     std::string name = _hud_text(owner && !owner->user_neutral ? owner->title_value : it.title_value);
     bool grows = it.has_planet && it.ships_production_enabled && owner && owner->ships_production_factor > 0;
     char prod[16] = "";
-    if (grows) snprintf(prod, sizeof(prod), "+%d", zt_sat_int(it.ships_production));
+    // The sign comes with the number: a planet a mod makes shrink reads "-5", not "+-5".
+    if (grows) snprintf(prod, sizeof(prod), "%+d", zt_sat_int(it.ships_production));
 
     Vector3 s = ui.to_screen * Vector3{it.position_x, it.position_y, 0};
     float r = it.fleet_r;

@@ -12,6 +12,7 @@
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx.h"
+#include "shell/builds.h"
 #include "world/zentar.h"
 #include "world/zentar_sim.h"
 #include "render/zentar_planet_paint.h"
@@ -194,6 +195,25 @@ TEST_F(FrameGL, HoverLabelLeavesTheNeighbourAndNamesOnlyGrowth) {
   int prod = lit((int)(n.x - (rs + 12) * k) - 4 * w, (int)n.y + h / 2, 4 * w, h / 2);
   EXPECT_GT(name, 10);
   EXPECT_EQ(prod, 0) << "no production line for a planet that does not grow";
+
+  // A planet a mod makes shrink reads "-5": its line is no wider than "+5",
+  // not a whole minus sign wider ("+-5"). The label is right-aligned beside
+  // the planet, so its width is how far left its first lit column lies.
+  still->owner_n = ann->n;
+  still->ships_production_enabled = 1;
+  auto prod_width = [&](float production) {
+    still->ships_production = production;
+    begin();
+    ui_paint(*world_, *ui_, 0);
+    int x0 = (int)(n.x - (rs + 12) * k) - 4 * w, y0 = (int)n.y + h / 2;
+    for (int x = x0; x < (int)n.x; x++)
+      if (lit(x, y0, 1, h / 2) > 0) return n.x - x;
+    return 0.0f;
+  };
+  float grow = prod_width(5), shrink = prod_width(-5);
+  float minus = font_get_width(font_load(builds_font_play(), 24), "-") * k;
+  ASSERT_GT(grow, minus);
+  EXPECT_LT(shrink, grow + minus / 2) << "grows " << grow << ", shrinks " << shrink;
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
