@@ -55,6 +55,11 @@ void _ui_reset_controls(ZentarUI& ui, int id) {
 void ui_reset_all(Zentar&, ZentarUI& ui) {
     std::memset(ui.sel, 0, sizeof(ui.sel));
     _ui_reset_controls_all(ui);
+    // A slider drag or zoom-icon hold whose release went to another screen
+    // (the pause page) is over too; left running, it would replay its old
+    // press into the next drag and undo the percentage the slider shows.
+    ui.slider_prev = 0;
+    ui.gmap_icon = 0;
     _ui_reset_track(ui);
 }
 

@@ -425,6 +425,19 @@ TEST_F(UITest, LeavingSliderRestoresPercentAndContinuesGesture) {
     send(ev(10, 600, 300, 1));
     ASSERT_EQ(net.outbox.size(), 1u);
     EXPECT_EQ(net.outbox[0].value.substr(0, 3), "40 ");
+
+    // A slider gesture cut short by a screen change (Escape to the pause
+    // screen, which takes the release) is over: the next drag sends at the
+    // percentage the slider shows, and is not turned back into the old press.
+    net.outbox.clear();
+    send(ev(8, 770, 200, 1));
+    int chosen = ui().percent;
+    ASSERT_NE(chosen, 40);
+    ui_reset_all(world(), ui());  // what the play screen's init does
+    drag(p, q);
+    EXPECT_EQ(ui().percent, chosen);
+    ASSERT_EQ(net.outbox.size(), 1u);
+    EXPECT_EQ(net.outbox[0].value.substr(0, 3), std::to_string(chosen) + " ");
 }
 
 // ---- overview ------------------------------------------------------------------------------
