@@ -691,18 +691,23 @@ TEST(NetRawPeer, OneLoopCannotQueuePastTheBacklogBound) {
     EXPECT_LE(waiting, host->max_unacked + 1200) << "more than one message past the bound was queued";
 }
 
+// A host and one player ("u2", Bob) on it: the bystander of a flood.
+class NetFlood : public testing::Test {
+protected:
+    NetPtr server = make_server("");
+    NetServer* host = static_cast<NetServer*>(server.get());
+    Ep s{server.get(), {}};
+    NetPtr player = make_client(port_of(server.get()), "u2", "Bob", "");
+    Ep b{player.get(), {}};
+    void SetUp() override { player->open(); }
+};
+
 // A connection that sends more messages in one second than any player's
 // commands make is dropped at the one past the bound, with what it sent that
 // still waits, and the host goes on serving the others. (The game clock
 // stands still, so the whole flood falls into one second however slow the
 // machine.)
-TEST(NetRawPeer, AFloodOfMessagesIsDroppedAndTheOthersPlayOn) {
-    NetPtr server = make_server("");
-    NetServer* host = static_cast<NetServer*>(server.get());
-    Ep s{server.get(), {}};
-    NetPtr player = make_client(port_of(server.get()), "u2", "Bob", "");
-    player->open();
-    Ep b{player.get(), {}};
+TEST_F(NetFlood, AFloodOfMessagesIsDroppedAndTheOthersPlayOn) {
     Caller c;
     c.dial(port_of(server.get()));
     ASSERT_TRUE(pump_until({&s, &b}, {&c.raw}, [&] { return c.challenged() && s.count("join") == 1; }));
@@ -740,13 +745,7 @@ TEST(NetRawPeer, AFloodOfMessagesIsDroppedAndTheOthersPlayOn) {
 // the rest; its address is then turned away for a while, while a player
 // already connected from elsewhere plays on at a player's pace. (The game
 // clock stands still: the flood falls into one second, the wait holds.)
-TEST(NetRawPeer, AFloodOfDatagramsIsDroppedAndItsAddressWaits) {
-    NetPtr server = make_server("");
-    NetServer* host = static_cast<NetServer*>(server.get());
-    Ep s{server.get(), {}};
-    NetPtr player = make_client(port_of(server.get()), "u2", "Bob", "");
-    player->open();
-    Ep b{player.get(), {}};
+TEST_F(NetFlood, AFloodOfDatagramsIsDroppedAndItsAddressWaits) {
     Raw flood(1, true, "127.0.0.2");
     ENetPeer* fp = flood.connect(port_of(server.get()), NET_VERSION);
     ASSERT_TRUE(pump_until({&s, &b}, {&flood}, [&] {
