@@ -127,7 +127,7 @@ void unit_loop(Zentar& world, Item& unit, float dt);
 void unit_move(Zentar& world, Item& unit, float dt);
 void unit_rotate(Zentar& world, Item& unit, float dt);
 // Works out ahead the move of every unit, as unit_move would make it now
-// (a memo: unit_loop_planned takes it only while nothing it reads has
+// (a memo: units_first_pass takes it only while nothing it reads has
 // changed).
 void units_move_plan(Zentar& world, float dt);
 // A step's first pass, after units_move_plan: in slot order, unit_loop for
