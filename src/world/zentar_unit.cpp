@@ -517,12 +517,15 @@ Item* unit_test(Zentar& world, Item& unit) {
 
 static void _unit_logic(Zentar& world, Item& unit);
 
-void unit_loop(Zentar& world, Item& unit, float dt) {
+// unit_loop, the move from plan k when it still holds (k -1: none).
+__attribute__((always_inline)) inline static void _unit_step(Zentar& world, Item& unit, float dt, int k) {
     const Item& T = _item_read(world, unit.unit_target);  // the move keeps the target
-    _unit_move(world, unit, T, dt, -1);
+    _unit_move(world, unit, T, dt, k);
     _unit_arrival(unit, T);
     _unit_logic(world, unit);
 }
+
+void unit_loop(Zentar& world, Item& unit, float dt) { _unit_step(world, unit, dt, -1); }
 
 int units_first_pass(Zentar& world, float dt, int* fleets, bool& physics) {
     const UnitMovePlans& P = zt_scratch(world).unit.moves;
@@ -539,10 +542,7 @@ int units_first_pass(Zentar& world, float dt, int* fleets, bool& physics) {
             int k = cursor;
             while (P.slot[k] < i) k++;  // plans of units freed before their turn
             cursor = k;
-            const Item& T = _item_read(world, it.unit_target);  // the move keeps the target
-            _unit_move(world, it, T, dt, k < count && P.slot[k] == i ? k : -1);
-            _unit_arrival(it, T);
-            _unit_logic(world, it);
+            _unit_step(world, it, dt, k < count && P.slot[k] == i ? k : -1);
         }
         if (it.in_use && it.has_motion) {
             it.position_x += it.motion_vx * dt;
