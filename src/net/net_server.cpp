@@ -3,7 +3,7 @@
 // Reads client-to-host packets: uid[16] name[16] token[16] type[16] value...
 // Writes host-to-client packets: zero[48] type[16] value... (net_build)
 // (64-byte headers, fields at most 15 characters and zero-padded; net_pack.h.)
-#include <algorithm>  // max, remove_if
+#include <algorithm>  // max, find_if, remove_if
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -260,14 +260,9 @@ void NetServer::drop(NetPeer* p, const char* why) {
 void NetServer::drop_flooder(NetPeer* p, const char* why) {
     uint32_t from = p->peer->address.host;
     int32_t now = driver_timer_get_ticks();
-    bool known = false;
-    for (auto& f : flooders) {
-        if (f.first == from) {
-            f.second = now;
-            known = true;
-        }
-    }
-    if (!known) flooders.emplace_back(from, now);
+    auto f = std::find_if(flooders.begin(), flooders.end(), [&](const auto& e) { return e.first == from; });
+    if (f != flooders.end()) f->second = now;
+    else flooders.emplace_back(from, now);
     drop(p, why);
 }
 
