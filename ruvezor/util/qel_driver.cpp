@@ -67,6 +67,9 @@ struct _DriverLog {
   size_t backlog_bytes = 0;             // total size of backlog
   bool open_failed = false;             // don't retry until the name or log restarts
   char path[512] = {};                  // the log file's own path buffer
+  size_t file_bytes = 0;                // the file's size as this run knows it
+  bool full = false;                    // the file reached its cap: lines go only to stdout
+  size_t file_cap = _driver_log_file_cap;
 };
 
 static _DriverLog& _driver_log() {
@@ -557,6 +560,10 @@ static void _driver_log_open() {
     }
     flock(fd, LOCK_SH | LOCK_NB);
     fchmod(fd, 0600);
+    // What another run wrote counts toward the cap too.
+    struct stat st;
+    L.file_bytes = fstat(fd, &st) == 0 && st.st_size > 0 ? (size_t)st.st_size : 0;
+    L.full = false;
     L.file = fdopen(fd, "a");
     if (!L.file) close(fd);
   }
@@ -566,6 +573,25 @@ static void _driver_log_open() {
   }
   L.open_failed = L.file == nullptr;
 }
+
+// A host left running for days must not fill its disk through the log: past
+// the cap the file gets one line saying so, and the lines that follow reach
+// only standard output (the log function writes every line there first).
+static void _driver_log_write(_DriverLog& L, const char* text, size_t len) {
+  if (L.full) return;
+  if (len > L.file_cap || L.file_bytes > L.file_cap - len) {
+    L.full = true;
+    char note[128];
+    int n = snprintf(note, sizeof(note), "log file full at %zu bytes: later lines go only to standard output\n",
+                     L.file_cap);
+    if (n > 0) fwrite(note, 1, (size_t)n, L.file);
+    return;
+  }
+  fwrite(text, 1, len, L.file);
+  L.file_bytes += len;
+}
+
+void _driver_log_set_file_cap(size_t bytes) { _driver_log().file_cap = bytes ? bytes : _driver_log_file_cap; }
 
 void _driver_log_deinit() {
   _DriverLog& L = _driver_log();
@@ -616,11 +642,11 @@ void driver_log_printf(const char* format, ...) {
       L.backlog.pop_front();
     }
     if (!L.file) return;
-    for (const std::string& s : L.backlog) fwrite(s.data(), 1, s.size(), L.file);
+    for (const std::string& s : L.backlog) _driver_log_write(L, s.data(), s.size());
     L.backlog.clear();
     L.backlog_bytes = 0;
   } else {
-    fwrite(text, 1, len, L.file);
+    _driver_log_write(L, text, len);
   }
   // Into the file at once: the lines before a crash are the ones that explain it.
   fflush(L.file);

@@ -510,6 +510,39 @@ TEST_F(DriverTest, BacklogKeepsTheNewestLinesWithinItsCap) {
   EXPECT_EQ(prev, lines - 1);
 }
 
+// A host left running for days: the file stops at its cap with one line
+// that says so; the lines after it still reach standard output.
+TEST_F(DriverTest, LogFileStopsAtItsCapAndSaysSo) {
+  fs::path log = docdir("Zentar 2") / "ruvezor.log";
+  _driver_log_set_file_cap(4096);
+  driver_init(DRIVER_LOG);
+  driver_set_gamename("Zentar 2");
+  std::string pad(100, '.');
+  for (int i = 0; i < 100; i++) driver_log_printf("%03d%s\n", i, pad.c_str());
+  std::string later = stdout_of([] { qel_log("still on standard output\n"); });
+  driver_deinit();
+  _driver_log_set_file_cap(0);
+
+  std::string file = slurp(log);
+  std::string head = "[_driver_log_init]\n";
+  std::string tail = "log file full at 4096 bytes: later lines go only to standard output\n"
+                     "\n[_driver_log_deinit]\n";
+  ASSERT_GT(file.size(), head.size() + tail.size());
+  EXPECT_EQ(file.rfind(head, 0), 0u);
+  EXPECT_EQ(file.substr(file.size() - tail.size()), tail);
+  std::string body = file.substr(head.size(), file.size() - head.size() - tail.size());
+  EXPECT_LE(head.size() + body.size(), 4096u);
+  EXPECT_EQ(body.size(), (4096 - head.size()) / (pad.size() + 4) * (pad.size() + 4));  // whole lines only
+  EXPECT_NE(later.find("still on standard output"), std::string::npos);
+
+  // The next run starts the file afresh.
+  driver_init(DRIVER_LOG);
+  driver_set_gamename("Zentar 2");
+  driver_log_printf("next run\n");
+  driver_deinit();
+  EXPECT_EQ(slurp(log), "[_driver_log_init]\nnext run\n\n[_driver_log_deinit]\n");
+}
+
 TEST_F(DriverTest, UnopenableLogIsNotRetriedOnEveryLine) {
   fs::path bad_home = root / "home-is-a-file";
   spit(bad_home, "");
