@@ -2,6 +2,16 @@
 # Builds the game and starts it. Arguments are passed to the program, for example
 #   bash scripts/run.sh -headless -mod mod_server.lua -port 7000
 set -euo pipefail
+# The program runs from bin/, so a mod file named relative to the caller's
+# directory is passed on as a full path (a bundled name like mod_server.lua,
+# found in data/, is passed as it is).
+args=()
+prev=""
+for a in "$@"; do
+  if [ "$prev" = "-mod" ] && [ "${a#[/-]}" = "$a" ] && [ -f "$a" ]; then a="$PWD/$a"; fi
+  args+=("$a")
+  prev="$a"
+done
 cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build/game -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZ2_TESTS=OFF -DZ2_BENCH=OFF >/dev/null
@@ -14,4 +24,4 @@ mkdir -p bin
 cp build/game/bin/zentar2 bin/.zentar2.new.$$
 mv -f bin/.zentar2.new.$$ bin/zentar2
 cd bin
-exec ./zentar2 "$@"
+exec ./zentar2 "${args[@]+"${args[@]}"}"

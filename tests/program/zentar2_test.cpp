@@ -143,6 +143,31 @@ TEST(Zentar2Headless, PortThatIsNotANumberAndTrailingOption) {
     expect_clean_end(log);
 }
 
+// The README's road: scripts/run.sh builds and starts the program from bin/.
+// A mod named relative to the operator's directory must still be found.
+TEST(Zentar2Headless, RunScriptFindsAModNamedFromTheCallersDirectory) {
+    Sandbox box;
+    for (const char* d : {"/scripts", "/tools", "/caller/mine"}) fs::create_directories(box.root + d);
+    fs::copy_file(std::string(Z2_SOURCE_DIR) + "/scripts/run.sh", box.root + "/scripts/run.sh");
+    z2test::spit(box.root + "/scripts/deps.sh", "exit 0\n");
+    // The build is the program under test.
+    z2test::spit(box.root + "/tools/cmake", std::string("#!/bin/sh\n"
+                                                       "[ \"$1\" = --build ] || exit 0\n"
+                                                       "mkdir -p build/game/bin && cp '") +
+                                               Z2_PROGRAM + "' build/game/bin/zentar2\n");
+    fs::permissions(box.root + "/tools/cmake", fs::perms::owner_all);
+    z2test::spit(box.root + "/caller/mine/x.lua", "function init() print('relative mod ran') end\n"
+                                                  "function loop(t) z2_param_set('state', 'quit') end\n"
+                                                  "function event(e) end\n");
+    std::string cmd = "cd '" + box.root + "/caller' && PATH='" + box.root + "/tools':\"$PATH\" HOME='" +
+                      box.root + "/home' bash ../scripts/run.sh -headless -mod mine/x.lua -crash exit >/dev/null";
+    int status = system(cmd.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::string log = box.log();
+    EXPECT_NE(log.find("$ relative mod ran"), std::string::npos) << log;
+    expect_clean_end(log);
+}
+
 // ---- frame loop -------------------------------------------------------------
 
 TEST(Zentar2Headless, CrashRestartRestartsTheFailedModEveryFrame) {
