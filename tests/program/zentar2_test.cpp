@@ -144,28 +144,55 @@ TEST(Zentar2Headless, PortThatIsNotANumberAndTrailingOption) {
 }
 
 // The README's road: scripts/run.sh builds and starts the program from bin/.
-// A mod named relative to the operator's directory must still be found.
-TEST(Zentar2Headless, RunScriptFindsAModNamedFromTheCallersDirectory) {
-    Sandbox box;
+// Its tree here: the script, no package step, and a build that hands over
+// the program under test (`build` is the shell text of that step).
+void run_script_tree(Sandbox& box, const std::string& build) {
     for (const char* d : {"/scripts", "/tools", "/caller/mine"}) fs::create_directories(box.root + d);
     fs::copy_file(std::string(Z2_SOURCE_DIR) + "/scripts/run.sh", box.root + "/scripts/run.sh");
     z2test::spit(box.root + "/scripts/deps.sh", "exit 0\n");
-    // The build is the program under test.
-    z2test::spit(box.root + "/tools/cmake", std::string("#!/bin/sh\n"
-                                                       "[ \"$1\" = --build ] || exit 0\n"
-                                                       "mkdir -p build/game/bin && cp '") +
-                                               Z2_PROGRAM + "' build/game/bin/zentar2\n");
+    z2test::spit(box.root + "/tools/cmake", "#!/bin/sh\n[ \"$1\" = --build ] || exit 0\n" + build + "\n");
     fs::permissions(box.root + "/tools/cmake", fs::perms::owner_all);
     z2test::spit(box.root + "/caller/mine/x.lua", "function init() print('relative mod ran') end\n"
                                                   "function loop(t) z2_param_set('state', 'quit') end\n"
                                                   "function event(e) end\n");
-    std::string cmd = "cd '" + box.root + "/caller' && PATH='" + box.root + "/tools':\"$PATH\" HOME='" +
-                      box.root + "/home' bash ../scripts/run.sh -headless -mod mine/x.lua -crash exit >/dev/null";
-    int status = system(cmd.c_str());
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
+// `bash ../scripts/run.sh -headless -mod mine/x.lua -crash exit` from caller/,
+// `runs` of them at once, each writing caller/run<i>.txt; the exit status of
+// the shell, 0 when all ended with 0.
+int run_script(Sandbox& box, int runs) {
+    std::string one = "PATH='" + box.root + "/tools':\"$PATH\" HOME='" + box.root +
+                      "/home' bash ../scripts/run.sh -headless -mod mine/x.lua -crash exit >run";
+    std::string cmd = "cd '" + box.root + "/caller' && r=0";
+    for (int i = 0; i < runs; i++) {
+        std::string n = std::to_string(i);
+        cmd += " && { " + one + n + ".txt 2>&1 & p" + n + "=$!; }";
+    }
+    for (int i = 0; i < runs; i++) cmd += "; wait $p" + std::to_string(i) + " || r=1";
+    return system((cmd + "; exit $r").c_str());
+}
+
+const std::string kCopyProgram = std::string("mkdir -p build/game/bin && cp '") + Z2_PROGRAM +
+                                 "' build/game/bin/zentar2";
+
+// A mod named relative to the operator's directory must still be found.
+TEST(Zentar2Headless, RunScriptFindsAModNamedFromTheCallersDirectory) {
+    Sandbox box;
+    run_script_tree(box, kCopyProgram);
+    EXPECT_EQ(run_script(box, 1), 0);
     std::string log = box.log();
     EXPECT_NE(log.find("$ relative mod ran"), std::string::npos) << log;
     expect_clean_end(log);
+}
+
+// Two hosts started at once: the second build waits for the first (two in one
+// tree break each other), and both hosts run.
+TEST(Zentar2Headless, RunScriptStartedTwiceAtOnceBuildsOneAfterTheOther) {
+    Sandbox box;
+    run_script_tree(box, "mkdir build/busy || exit 1\nsleep 0.5\n" + kCopyProgram + "\nrmdir build/busy");
+    EXPECT_EQ(run_script(box, 2), 0);
+    for (const char* out : {"/caller/run0.txt", "/caller/run1.txt"})
+        EXPECT_EQ(count_of(z2test::slurp(box.root + out), "$ relative mod ran"), 1) << z2test::slurp(box.root + out);
 }
 
 // ---- frame loop -------------------------------------------------------------
