@@ -577,8 +577,15 @@ static void _driver_log_open() {
 // A host left running for days must not fill its disk through the log: past
 // the cap the file gets one line saying so, and the lines that follow reach
 // only standard output (the log function writes every line there first).
+// An operator who cuts the full file below half the cap (to free the disk)
+// gets lines in it again.
 static void _driver_log_write(_DriverLog& L, const char* text, size_t len) {
-  if (L.full) return;
+  if (L.full) {
+    struct stat st;
+    if (fstat(fileno(L.file), &st) != 0 || (size_t)st.st_size >= L.file_cap / 2) return;
+    L.full = false;
+    L.file_bytes = (size_t)st.st_size;
+  }
   if (len > L.file_cap || L.file_bytes > L.file_cap - len) {
     L.full = true;
     char note[128];
@@ -650,6 +657,10 @@ void driver_log_printf(const char* format, ...) {
   }
   // Into the file at once: the lines before a crash are the ones that explain it.
   fflush(L.file);
+  // Appending leaves the position at the file's end: its true size, with what
+  // other runs wrote and after an operator cut it.
+  long at = ftell(L.file);
+  if (at >= 0) L.file_bytes = (size_t)at;
 }
 
 // ---- clock -------------------------------------------------------------------
