@@ -43,6 +43,23 @@ static void _qel_build_prefix(char* s, size_t cap) {
            tm_now.tm_mon + 1, tm_now.tm_mday, tm_now.tm_hour, tm_now.tm_min, tm_now.tm_sec);
 }
 
+// Messages carry text from outside (a player's name, a mod's print, a
+// server's reply). Read in a terminal or with `tail -f`, a control character
+// in it would steer the operator's terminal (clear it, retitle it, hide what
+// came before a carriage return): each becomes '?', the C1 controls of UTF-8
+// (U+0080..U+009F) too. Line breaks and tabs stay.
+static void _qel_log_defuse(std::string& s) {
+  for (size_t i = 0; i < s.size(); i++) {
+    unsigned char c = (unsigned char)s[i];
+    if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7f) {
+      s[i] = '?';
+    } else if (c == 0xc2 && i + 1 < s.size() && (unsigned char)s[i + 1] >= 0x80 &&
+               (unsigned char)s[i + 1] <= 0x9f) {
+      s.replace(i, 2, "?");
+    }
+  }
+}
+
 void _qel_iprintf(const char* file, int line, const char* function, int level,
                   const char* format, ...) {
   if (!format) format = "";
@@ -52,6 +69,7 @@ void _qel_iprintf(const char* file, int line, const char* function, int level,
   va_start(ap, format);
   std::string msg = str_vformat(format, ap);
   va_end(ap);
+  _qel_log_defuse(msg);
   const char* text = msg.c_str();
   size_t len = msg.size();
 
