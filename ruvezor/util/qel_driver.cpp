@@ -69,6 +69,7 @@ struct _DriverLog {
   char path[512] = {};                  // the log file's own path buffer
   size_t file_bytes = 0;                // the file's size as this run knows it
   bool full = false;                    // the file reached its cap: lines go only to stdout
+  bool capped = false;                  // a regular file, which the cap applies to
   size_t file_cap = _driver_log_file_cap;
 };
 
@@ -547,9 +548,12 @@ static void _driver_log_open() {
   // Readable by the player only, like the settings files: the log tells
   // what the player did and where. A file an earlier build left open to
   // others is closed to them too. Not inherited by launched programs.
+  // A FIFO put there with nobody reading it must not hold the program at
+  // its first line: the open does not wait, the writes that follow do.
   int fd = -1;
   if (dir[0] && _driver_join(L.path, sizeof(L.path), dir, "ruvezor.log"))
-    fd = open(L.path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+    fd = open(L.path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+  if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (fd >= 0) {
     // Each run starts the file afresh, unless another run from the same
     // home still writes it (a galaxy host beside its match host): its lines
@@ -560,9 +564,12 @@ static void _driver_log_open() {
     }
     flock(fd, LOCK_SH | LOCK_NB);
     fchmod(fd, 0600);
-    // What another run wrote counts toward the cap too.
+    // What another run wrote counts toward the cap too. Only a file fills
+    // a disk: a pipe to a collector is never cut off.
     struct stat st;
-    L.file_bytes = fstat(fd, &st) == 0 && st.st_size > 0 ? (size_t)st.st_size : 0;
+    bool file = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    L.file_bytes = file && st.st_size > 0 ? (size_t)st.st_size : 0;
+    L.capped = file;
     L.full = false;
     L.file = fdopen(fd, "a");
     if (!L.file) close(fd);
@@ -580,6 +587,10 @@ static void _driver_log_open() {
 // An operator who cuts the full file below half the cap (to free the disk)
 // gets lines in it again.
 static void _driver_log_write(_DriverLog& L, const char* text, size_t len) {
+  if (!L.capped) {
+    fwrite(text, 1, len, L.file);
+    return;
+  }
   if (L.full) {
     struct stat st;
     if (fstat(fileno(L.file), &st) != 0 || (size_t)st.st_size >= L.file_cap / 2) return;

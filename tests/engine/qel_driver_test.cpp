@@ -546,6 +546,27 @@ TEST_F(DriverTest, LogFileStopsAtItsCapAndSaysSo) {
   EXPECT_EQ(slurp(log), "[_driver_log_init]\nnext run\n\n[_driver_log_deinit]\n");
 }
 
+// An operator's log collector reads a FIFO put in the log's place: when it
+// is not running, the program must not wait for it at its first line.
+TEST_F(DriverTest, ALogFifoWithoutReaderDoesNotHoldTheStart) {
+  fs::create_directories(docdir("Zentar 2"));
+  fs::path fifo = docdir("Zentar 2") / "ruvezor.log";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(20);  // only a hang gets this far
+    driver_init(DRIVER_LOG);
+    driver_set_gamename("Zentar 2");
+    driver_log_printf("nobody reads this\n");
+    driver_deinit();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 TEST_F(DriverTest, UnopenableLogIsNotRetriedOnEveryLine) {
   fs::path bad_home = root / "home-is-a-file";
   spit(bad_home, "");
