@@ -391,6 +391,16 @@ TEST_F(DrawGL, StarsReinitialiseOnStyleChangeAndLeaveBlend) {
   world->bkgr_stars = 1;
   bkgr_paint(*world);
   expect_default_state();
+  // A background picture that is missing leaves the frame black, not with
+  // what was drawn before.
+  std::strcpy(world->bkgr_src, "no-such-picture");
+  glClearColor(1, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  ASSERT_EQ(px(10, 10), 0xFF0000u);
+  _bkgr_paint_background(*world);
+  EXPECT_EQ(px(10, 10), 0u);
+  EXPECT_EQ(px(kW - 10, kH - 10), 0u);
+  expect_default_state();
   _bkgr.stars[0].x = 100000;  // far outside star space; only a new table brings it back
   _bkgr_paint_stars(*world);
   EXPECT_GT(_bkgr.stars[0].x, 99000);
