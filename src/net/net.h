@@ -74,6 +74,8 @@ struct NetPeer {
     int32_t burst = 0;         // messages it sent in that second
     int32_t spell_at = 0;      // the same over ten seconds
     int32_t spell = 0;
+    int32_t bytes_at = 0;      // timer (ms) when its current ten seconds of message bytes began
+    int32_t bytes = 0;         // bytes of the messages it sent in them, unpacked
     int32_t datagrams_at = 0;  // the same for the datagrams ENet received from it
     int32_t datagrams = 0;
     int32_t flooded = 0;       // past a budget: ignored until dropped at the end of the service
@@ -224,6 +226,9 @@ public:
     int32_t max_per_second = 8192;
     // and more than this many within ten seconds (two such commands);
     int32_t max_per_ten_seconds = 8192;
+    // a connection whose messages, unpacked, pass this many bytes within ten
+    // seconds is dropped: a packet of a kilobyte unpacks to 64 KiB;
+    int32_t max_bytes_per_ten_seconds = 8 << 20;
     // a connection that sends more than this many datagrams within one
     // second is dropped before ENet decodes the rest;
     int32_t max_datagrams_per_second = 1024;

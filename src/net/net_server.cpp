@@ -47,14 +47,15 @@ bool _net_notice(const char* type) {
     return false;
 }
 
-// Counts one more in the window of window_ms that began at *at (a new one
+// Counts `add` more in the window of window_ms that began at *at (a new one
 // once it is over, or when the timer went back); true past `most`.
-bool _net_over(int32_t now, int32_t window_ms, int32_t most, int32_t* at, int32_t* count) {
+bool _net_over(int32_t now, int32_t window_ms, int32_t most, int32_t* at, int32_t* count, int32_t add = 1) {
     if (*count == 0 || now - *at >= window_ms || now < *at) {
         *at = now;
         *count = 0;
     }
-    return ++*count > most;
+    *count += add;
+    return *count > most;
 }
 
 // The host whose loop is servicing ENet, for ENet's look at each datagram.
@@ -434,6 +435,14 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
     if (_net_over(now, 10000, max_per_ten_seconds, &p->spell_at, &p->spell)) {
         char why[64];
         snprintf(why, sizeof(why), "sent more than %d messages in ten seconds", max_per_ten_seconds);
+        drop_flooder(p, why);
+        return;
+    }
+    // Within those counts, messages of 64 KiB each (a kilobyte packed) are
+    // unpacked, copied and handed to the mod by the hundred megabytes a second.
+    if (_net_over(now, 10000, max_bytes_per_ten_seconds, &p->bytes_at, &p->bytes, static_cast<int32_t>(raw.size()))) {
+        char why[64];
+        snprintf(why, sizeof(why), "sent more than %d bytes in ten seconds", max_bytes_per_ten_seconds);
         drop_flooder(p, why);
         return;
     }

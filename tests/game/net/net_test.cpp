@@ -740,6 +740,42 @@ TEST_F(NetFlood, AFloodOfMessagesIsDroppedAndTheOthersPlayOn) {
     EXPECT_EQ(server->count_peers(), 1);
 }
 
+// Well within the message and datagram budgets, a connection whose packets of
+// a kilobyte each unpack to 64 KiB is dropped once its bytes pass their own
+// budget, and the host goes on serving the others.
+TEST_F(NetFlood, AFloodOfBigMessagesIsDropped) {
+    Caller c;
+    c.dial(port_of(server.get()));
+    ASSERT_TRUE(pump_until({&s, &b}, {&c.raw}, [&] { return c.challenged() && s.count("join") == 1; }));
+
+    frozen_at = counted_clock();
+    const std::string p = client_packet("u1", "N", "", "zz", std::string(65536 - 64, 'x'));
+    ASSERT_LT(p.size(), 1100u);
+    const int flood = host->max_bytes_per_ten_seconds / 65536 + 50;
+    ASSERT_LT(flood, host->max_datagrams_per_second);
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < flood; i++) {
+        enet_peer_send(c.peer, 0, enet_packet_create(p.data(), p.size(), ENET_PACKET_FLAG_RELIABLE));
+        if (i % 50 == 49) {
+            enet_host_flush(c.raw.host);
+            s.pump();
+        }
+    }
+    enet_host_flush(c.raw.host);
+    bool gone = pump_until({&s, &b}, {&c.raw}, [&] { return s.count("leave") == 1; });
+    std::string log = testing::internal::GetCapturedStdout();
+    frozen_at = 0;
+    EXPECT_TRUE(gone) << "the flooding connection stayed";
+    EXPECT_LE(s.count("zz"), host->max_bytes_per_ten_seconds / 65536);
+    EXPECT_NE(log.find("net: dropping connection \"u1\" from 127.0.0.1: sent more than " +
+                       std::to_string(host->max_bytes_per_ten_seconds) + " bytes in ten seconds"),
+              std::string::npos)
+        << log.substr(0, 2000);
+    server->send("u2", "after", "", 1);
+    EXPECT_TRUE(pump_until({&s, &b}, {}, [&] { return b.count("after") == 1; }));
+    EXPECT_EQ(server->count_peers(), 1);
+}
+
 // A connection that sends datagram after datagram, each far below the message
 // budget, is dropped once it passes the datagram budget, before ENet decodes
 // the rest; its address is then turned away for a while, while a player
