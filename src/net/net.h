@@ -184,6 +184,10 @@ public:
     // the whole world fits), and what a host sends faster than that waits
     // in ENet, whose own bound holds the host back, rather than here.
     size_t max_inbox = 16384;
+    // The same for the bytes of their values: a host's packet of a kilobyte
+    // unpacks to 64 KiB, and the count alone let a host that sent 17 MB have
+    // a gigabyte wait here. A refresh of the whole world is about 5 MB.
+    size_t max_inbox_bytes = 32u << 20;
 
     void open() override;
     bool open_checked() override;  // false also when the host name does not resolve

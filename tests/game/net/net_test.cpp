@@ -419,6 +419,50 @@ TEST(NetLoopback, ClientDropsMalformedHostPackets) {
     EXPECT_EQ(net_unpack(fake.all(ENET_EVENT_TYPE_RECEIVE)[0]->payload), expect);
 }
 
+// A host's packets of a kilobyte that unpack to 64 KiB each wait in ENet once
+// the unread ones in the inbox reach their bound in bytes; none is lost.
+TEST(NetLoopback, ClientInboxIsBoundedInBytes) {
+    Raw fake(1, true);
+    NetPtr client = make_client(fake.host->address.port, "u", "U", "");
+    NetClient* nc = static_cast<NetClient*>(client.get());
+    nc->max_inbox_bytes = 1u << 20;
+    client->open();
+    Ep c{client.get(), {}};
+    ASSERT_TRUE(pump_until({&c}, {&fake}, [&] { return fake.count(ENET_EVENT_TYPE_CONNECT) == 1; }));
+    ENetPeer* peer = fake.ev[0].peer;
+    NetMessage ch, big;
+    ch.type = "challenge";
+    big.type = "html";
+    big.value = std::string(65536 - 64, 'x');
+    fake.send(peer, net_build(ch));
+    const std::string p = net_build(big);
+    ASSERT_LT(p.size(), 1100u);
+    const int sent = 100;
+    for (int i = 0; i < sent; i++)
+        enet_peer_send(peer, 0, enet_packet_create(p.data(), p.size(), ENET_PACKET_FLAG_RELIABLE));
+    enet_host_flush(fake.host);
+    size_t most = 0;
+    auto unread = [&] {
+        size_t bytes = 0;
+        for (const NetMessage& m : client->inbox) bytes += m.value.size();
+        return bytes;
+    };
+    // Looped but never read: what waits stops at the bound.
+    for (int i = 0; i < 300; i++) {
+        fake.service();
+        client->loop(1);
+        most = std::max(most, unread());
+    }
+    EXPECT_GT(most, 0u);
+    EXPECT_LT(most, nc->max_inbox_bytes + big.value.size());
+    // Read as the game does, the rest comes, every message whole.
+    ASSERT_TRUE(pump_until({&c}, {&fake}, [&] { return c.count("html") == sent; }, 8000));
+    for (const NetMessage& m : c.got) {
+        if (m.type != "html") continue;
+        EXPECT_EQ(m.value, big.value);
+    }
+}
+
 TEST(NetServerLife, DeinitWithoutPeersIsImmediateAndIdempotent) {
     NetPtr server = make_server("");
     EXPECT_FALSE(waits_for_answers([&] { server->deinit(); }));
