@@ -124,6 +124,21 @@ TEST_F(ModsPlayTest, JoinsTheGalaxyAndMapsHostMessages) {
     EXPECT_EQ(log(), "");
 }
 
+// A host may send its players long values in as many messages as it likes:
+// the lines they make in the player's log stay few and short.
+TEST_F(ModsPlayTest, HostMessagesCannotFillThePlayersLog) {
+    const std::string big(65000, '7');
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 200; i++)
+        for (const char* type : {"net:ads:init", "net:ads:show", "net:ext:rank", "net:music", "net:sound"})
+            send(type, type == std::string("net:ext:rank") ? "x" + big : big);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_LT(out.size(), 100000u);
+    EXPECT_NE(out.find("zentar2:ads:init 777"), std::string::npos);
+    EXPECT_NE(out.find("mods: a sound name of 65000 bytes is too long, not played"), std::string::npos);
+    ASSERT_TRUE(mods_engine_of(*game)->is_okay()) << log();
+}
+
 TEST_F(ModsPlayTest, JoinOrdersQuitAndErrors) {
     send("onclick", "join:127.0.0.1:99:t:r");  // a name that resolves: the endpoint stays open
     EXPECT_EQ(sent(), "opts cookie session vinfo request");
