@@ -236,8 +236,12 @@ public:
     // a connection that sends more than this many datagrams within one
     // second is dropped before ENet decodes the rest;
     int32_t max_datagrams_per_second = 1024;
-    // and its address is turned away for this long after such a drop.
+    // and its address is turned away for this long after such a drop;
     int32_t flood_wait_ms = 30000;
+    // an address whose connections are admitted more than this many times
+    // within ten seconds is treated as such a flood: every admission costs
+    // a resend of the whole world, megabytes and a frame of the host's time.
+    int32_t max_joins_per_ten_seconds = 16;
 
     void open() override;
     bool open_checked() override;  // false when the port cannot be bound
@@ -259,6 +263,12 @@ private:
     int32_t cap_logged_at = 0;     // timer when one was last logged
     int32_t cap_unlogged = 0;      // refusals at the cap since then, not logged one by one
     std::vector<std::pair<uint32_t, int32_t>> flooders;  // address, timer of its last flood drop
+    struct Joins {
+        uint32_t address;
+        int32_t at;     // timer (ms) when its current ten seconds began
+        int32_t count;  // admissions in them
+    };
+    std::vector<Joins> joins;  // addresses admitted within the last ten seconds
     QelLogLimit flooder_log{"net", "connections from a flooding address were turned away", 1};
 
     void on_connect(ENetPeer* peer, uint32_t data);
@@ -268,6 +278,7 @@ private:
     void drop(NetPeer* p, const char* why);
     void drop_flooder(NetPeer* p, const char* why);
     bool flooded_lately(const ENetAddress& a);
+    bool joins_over(const ENetAddress& a, int32_t now);
     void refuse_flooder(const ENetAddress& a);
     static int ENET_CALLBACK intercept(ENetHost* host, ENetEvent* event);
     void forget(NetPeer* p);

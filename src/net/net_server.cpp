@@ -278,6 +278,19 @@ bool NetServer::flooded_lately(const ENetAddress& a) {
     return false;
 }
 
+// Counts one more admission from a's address; true past the budget.
+bool NetServer::joins_over(const ENetAddress& a, int32_t now) {
+    joins.erase(std::remove_if(joins.begin(), joins.end(),
+                               [&](const Joins& j) { return now < j.at || now - j.at >= 10000; }),
+                joins.end());
+    auto j = std::find_if(joins.begin(), joins.end(), [&](const Joins& e) { return e.address == a.host; });
+    if (j == joins.end()) {
+        joins.push_back(Joins{a.host, now, 0});
+        j = joins.end() - 1;
+    }
+    return ++j->count > max_joins_per_ten_seconds;
+}
+
 void NetServer::refuse_flooder(const ENetAddress& a) {
     if (flooder_log.allow(driver_timer_get_ticks() / 1000))
         qel_log("net: refused a connection from %s: a connection from there flooded the host lately\n", _net_ip(a));
@@ -453,6 +466,12 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
     // queue the world for it without end.
     bool refresh = strcmp(h.type, "refresh") == 0;
     if (!p->joined) {
+        if (joins_over(peer->address, now)) {
+            char why[64];
+            snprintf(why, sizeof(why), "joined more than %d times in ten seconds", max_joins_per_ten_seconds);
+            drop_flooder(p, why);
+            return;
+        }
         p->joined = 1;
         p->resend = 1;
         p->resend_loop = loops;

@@ -820,6 +820,39 @@ TEST_F(NetFlood, AFloodOfBigMessagesIsDropped) {
     EXPECT_EQ(server->count_peers(), 1);
 }
 
+// Every admission makes the host resend the whole world: an address whose
+// connections join, go and join again is turned away once it passes its
+// budget of admissions, while a player from elsewhere plays on.
+TEST_F(NetFlood, JoinChurnFromOneAddressIsTurnedAway) {
+    frozen_at = counted_clock();
+    Raw churn(1, true, "127.0.0.2");
+    const int rounds = host->max_joins_per_ten_seconds + 3;
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < rounds; i++) {
+        size_t heard = churn.count(ENET_EVENT_TYPE_RECEIVE);
+        ENetPeer* cp = churn.connect(port_of(server.get()), NET_VERSION);
+        if (!pump_until({&s, &b}, {&churn}, [&] { return churn.count(ENET_EVENT_TYPE_RECEIVE) > heard; }, 2000))
+            break;  // no challenge: turned away
+        churn.send(cp, client_packet("c" + std::to_string(i), "N", "", "hi", ""));
+        pump_until({&s, &b}, {&churn}, [&] { return s.count("hi") == i + 1 || server->count_peers() == 1; }, 2000);
+        enet_peer_disconnect_now(cp, 0);
+        enet_host_flush(churn.host);
+        pump_until({&s, &b}, {&churn}, [&] { return server->count_peers() == 1; }, 2000);
+    }
+    std::string log = testing::internal::GetCapturedStdout();
+    frozen_at = 0;
+    EXPECT_EQ(s.count("join"), host->max_joins_per_ten_seconds + 1);  // Bob's, then the churn's
+    EXPECT_NE(log.find("from 127.0.0.2: joined more than " + std::to_string(host->max_joins_per_ten_seconds) +
+                       " times in ten seconds"),
+              std::string::npos)
+        << log.substr(0, 2000);
+    EXPECT_NE(log.find("net: refused a connection from 127.0.0.2: a connection from there flooded the host lately"),
+              std::string::npos);
+    server->send("u2", "after", "", 1);
+    EXPECT_TRUE(pump_until({&s, &b}, {}, [&] { return b.count("after") == 1; }));
+    EXPECT_EQ(server->count_peers(), 1);
+}
+
 // A connection that sends datagram after datagram, each far below the message
 // budget, is dropped once it passes the datagram budget, before ENet decodes
 // the rest; its address is then turned away for a while, while a player
