@@ -744,6 +744,36 @@ protected:
     NetPtr player = make_client(port_of(server.get()), "u2", "Bob", "");
     Ep b{player.get(), {}};
     void SetUp() override { player->open(); }
+
+    // A bare connection joins as "u1" and sends `count` copies of `packet`
+    // on a stopped clock, the host looking every `every` of them; true once
+    // the host dropped it. The log of the flood goes to *log.
+    bool flood_with(const std::string& packet, int count, int every, std::string* log) {
+        Caller c;
+        c.dial(port_of(server.get()));
+        EXPECT_TRUE(pump_until({&s, &b}, {&c.raw}, [&] { return c.challenged() && s.count("join") == 1; }));
+        frozen_at = counted_clock();
+        testing::internal::CaptureStdout();
+        for (int i = 0; i < count; i++) {
+            enet_peer_send(c.peer, 0, enet_packet_create(packet.data(), packet.size(), ENET_PACKET_FLAG_RELIABLE));
+            if (i % every == every - 1) {
+                enet_host_flush(c.raw.host);
+                s.pump();
+            }
+        }
+        enet_host_flush(c.raw.host);
+        bool gone = pump_until({&s, &b}, {&c.raw}, [&] { return s.count("leave") == 1; });
+        *log = testing::internal::GetCapturedStdout();
+        frozen_at = 0;
+        return gone;
+    }
+
+    // The other player is still served.
+    void expect_bob_served() {
+        server->send("u2", "after", "", 1);
+        EXPECT_TRUE(pump_until({&s, &b}, {}, [&] { return b.count("after") == 1; }));
+        EXPECT_EQ(server->count_peers(), 1);
+    }
 };
 
 // A connection that sends more messages in one second than any player's
@@ -752,72 +782,34 @@ protected:
 // stands still, so the whole flood falls into one second however slow the
 // machine.)
 TEST_F(NetFlood, AFloodOfMessagesIsDroppedAndTheOthersPlayOn) {
-    Caller c;
-    c.dial(port_of(server.get()));
-    ASSERT_TRUE(pump_until({&s, &b}, {&c.raw}, [&] { return c.challenged() && s.count("join") == 1; }));
-
-    frozen_at = counted_clock();
-    const int flood = host->max_per_second + 500;
-    const std::string p = client_packet("u1", "N", "", "zz", "");
-    testing::internal::CaptureStdout();
-    for (int i = 0; i < flood; i++) {
-        enet_peer_send(c.peer, 0, enet_packet_create(p.data(), p.size(), ENET_PACKET_FLAG_RELIABLE));
-        if (i % 500 == 499) {
-            enet_host_flush(c.raw.host);
-            s.pump();
-        }
-    }
-    enet_host_flush(c.raw.host);
-    bool gone = pump_until({&s, &b}, {&c.raw}, [&] { return s.count("leave") == 1; });
-    std::string log = testing::internal::GetCapturedStdout();
-    frozen_at = 0;
+    std::string log;
+    bool gone = flood_with(client_packet("u1", "N", "", "zz", ""), host->max_per_second + 500, 500, &log);
     EXPECT_TRUE(gone) << "the flooding connection stayed";
     EXPECT_LE(s.count("zz"), host->max_per_second);
     EXPECT_NE(log.find("net: dropping connection \"u1\" from 127.0.0.1: sent more than " +
                        std::to_string(host->max_per_second) + " messages in one second"),
               std::string::npos)
         << log.substr(0, 2000);
-
-    // The other player is still served.
-    server->send("u2", "after", "", 1);
-    EXPECT_TRUE(pump_until({&s, &b}, {}, [&] { return b.count("after") == 1; }));
-    EXPECT_EQ(server->count_peers(), 1);
+    expect_bob_served();
 }
 
 // Well within the message and datagram budgets, a connection whose packets of
 // a kilobyte each unpack to 64 KiB is dropped once its bytes pass their own
 // budget, and the host goes on serving the others.
 TEST_F(NetFlood, AFloodOfBigMessagesIsDropped) {
-    Caller c;
-    c.dial(port_of(server.get()));
-    ASSERT_TRUE(pump_until({&s, &b}, {&c.raw}, [&] { return c.challenged() && s.count("join") == 1; }));
-
-    frozen_at = counted_clock();
     const std::string p = client_packet("u1", "N", "", "zz", std::string(65536 - 64, 'x'));
     ASSERT_LT(p.size(), 1100u);
     const int flood = host->max_bytes_per_ten_seconds / 65536 + 50;
     ASSERT_LT(flood, host->max_datagrams_per_second);
-    testing::internal::CaptureStdout();
-    for (int i = 0; i < flood; i++) {
-        enet_peer_send(c.peer, 0, enet_packet_create(p.data(), p.size(), ENET_PACKET_FLAG_RELIABLE));
-        if (i % 50 == 49) {
-            enet_host_flush(c.raw.host);
-            s.pump();
-        }
-    }
-    enet_host_flush(c.raw.host);
-    bool gone = pump_until({&s, &b}, {&c.raw}, [&] { return s.count("leave") == 1; });
-    std::string log = testing::internal::GetCapturedStdout();
-    frozen_at = 0;
+    std::string log;
+    bool gone = flood_with(p, flood, 50, &log);
     EXPECT_TRUE(gone) << "the flooding connection stayed";
     EXPECT_LE(s.count("zz"), host->max_bytes_per_ten_seconds / 65536);
     EXPECT_NE(log.find("net: dropping connection \"u1\" from 127.0.0.1: sent more than " +
                        std::to_string(host->max_bytes_per_ten_seconds) + " bytes in ten seconds"),
               std::string::npos)
         << log.substr(0, 2000);
-    server->send("u2", "after", "", 1);
-    EXPECT_TRUE(pump_until({&s, &b}, {}, [&] { return b.count("after") == 1; }));
-    EXPECT_EQ(server->count_peers(), 1);
+    expect_bob_served();
 }
 
 // Every admission makes the host resend the whole world: an address whose
@@ -848,9 +840,7 @@ TEST_F(NetFlood, JoinChurnFromOneAddressIsTurnedAway) {
         << log.substr(0, 2000);
     EXPECT_NE(log.find("net: refused a connection from 127.0.0.2: a connection from there flooded the host lately"),
               std::string::npos);
-    server->send("u2", "after", "", 1);
-    EXPECT_TRUE(pump_until({&s, &b}, {}, [&] { return b.count("after") == 1; }));
-    EXPECT_EQ(server->count_peers(), 1);
+    expect_bob_served();
 }
 
 // A connection that sends datagram after datagram, each far below the message
@@ -898,9 +888,7 @@ TEST_F(NetFlood, AFloodOfDatagramsIsDroppedAndItsAddressWaits) {
     EXPECT_NE(log.find("net: refused a connection from 127.0.0.2: a connection from there flooded the host lately"),
               std::string::npos);
     EXPECT_EQ(s.count("move"), pace);
-    server->send("u2", "after", "", 1);
-    EXPECT_TRUE(pump_until({&s, &b}, {}, [&] { return b.count("after") == 1; }));
-    EXPECT_EQ(server->count_peers(), 1);
+    expect_bob_served();
 }
 
 // Hand-made run-length streams and oversized packets against a host without a

@@ -129,6 +129,14 @@ protected:
         for (int i = 1; i < w->top; i++) n += w->items[i].in_use && w->items[i].has_fleet;
         return n;
     }
+    // The outbox, which must hold one whole record, taken; that record.
+    Item whole_record() {
+        auto out = take(net);
+        EXPECT_EQ(types(out), "I! ");
+        Item it{};
+        if (!out.empty() && out[0].value.size() == sizeof(Item)) memcpy(&it, out[0].value.data(), sizeof(Item));
+        return it;
+    }
     std::string send_text(int percent, int from, int to, int uid, int temp) {
         char t[128];
         snprintf(t, sizeof(t), "%d %d %d %d %d", percent, from, to, uid, temp);
@@ -182,10 +190,7 @@ TEST_F(HostTest, SendLaunchesRecordsTheTemporaryIdAndSendsTheFleetWhole) {
     ASSERT_NE(f, 0);
     EXPECT_EQ(w->items[f].sync_temp_id, t);
     EXPECT_EQ(w->items[f].fleet_source, 0) << "cleared once sent";
-    auto out = take(net);
-    ASSERT_EQ(types(out), "I! ");
-    Item sent;
-    memcpy(&sent, out[0].value.data(), sizeof(Item));
+    Item sent = whole_record();
     EXPECT_EQ(sent.n, f);
     EXPECT_EQ(sent.sync_temp_id, t);
     EXPECT_EQ(sent.fleet_source, mine) << "the whole item still names its source";
@@ -254,10 +259,7 @@ TEST_F(HostTest, AFleetTurnedOverAndOverGoesOutOncePerPass) {
     for (int i = 0; i < 2000; i++)
         handle("me", "redirect", std::to_string(f) + " " + std::to_string(i % 2 ? theirs : mine2) + " 0");
     zentar_server_sync_items_now(&net, *w);
-    auto out = take(net);
-    ASSERT_EQ(types(out), "I! ");
-    Item sent;
-    memcpy(&sent, out[0].value.data(), sizeof(Item));
+    Item sent = whole_record();
     EXPECT_EQ(sent.n, f);
     EXPECT_EQ(sent.fleet_target, theirs);
 }
