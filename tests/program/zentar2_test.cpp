@@ -226,6 +226,34 @@ TEST(Zentar2Headless, AHostOutlivesTheReaderOfItsOutput) {
     expect_clean_end(log);
 }
 
+// `zentar2 -headless ... | less`, left unread: once the pipe is full the
+// host must go on (its players with it), the log file still getting every line.
+TEST(Zentar2Headless, AHostGoesOnWhileItsOutputIsNotRead) {
+    Sandbox box;
+    box.write_bin_file("loud.lua", "local n = 0\nfunction init() end\n"
+                                   "function loop(t) n = n + 1 print('frame ' .. n .. ' ' .. string.rep('x', 2000))\n"
+                                   "  if n == 200 then print('last frame') z2_param_set('state', 'quit') end end\n"
+                                   "function event(e) end\n");
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    box.start({"-headless", "-mod", "./loud.lua"}, fds[1]);
+    close(fds[1]);  // fds[0] stays open, and nobody reads it
+    int status = box.wait_exit();
+    EXPECT_EQ(status, 0);
+    std::string log = box.log();
+    EXPECT_NE(log.find("$ last frame"), std::string::npos) << log.size();
+    expect_clean_end(log);
+    // The reader comes back: what it finds is whole lines, then the count of
+    // those it missed.
+    std::string seen;
+    char buf[4096];
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    for (ssize_t n; (n = read(fds[0], buf, sizeof(buf))) > 0;) seen.append(buf, (size_t)n);
+    close(fds[0]);
+    EXPECT_GT(seen.size(), 1000u);
+    EXPECT_LT(seen.size(), log.size());
+}
+
 // ---- signals ----------------------------------------------------------------
 
 class Zentar2Signal : public ::testing::TestWithParam<int> {};
