@@ -43,6 +43,7 @@ local players          -- account id -> user, this match
 local connected = {}   -- account id -> name, across matches
 local watchers         -- account id -> true: joined this match when no planet was left
 local away             -- account id -> match clock when a player with a user left
+local freed            -- account id -> true: an away player's planets went back to the field
 local away_look = 0    -- match clock of the next look at them
 local player_count = 0
 local names            -- user -> name, for the log
@@ -82,7 +83,7 @@ local player_join
 local function new_match()
   -- Unclaimed planets hold what they start with.
   neutral = mod_match.new_match()
-  bots, players, planets, owners, watchers, away = {}, {}, {}, {}, {}, {}
+  bots, players, planets, owners, watchers, away, freed = {}, {}, {}, {}, {}, {}, {}
   names = {[neutral] = "neutral"}
   rematch_at = nil
   if at_screen then z2_param_set("status", "") end
@@ -171,20 +172,27 @@ local function chat_allowed(uid, name)
 end
 
 -- A joining player gets the unclaimed planet with the fewest ships; one
--- who comes back keeps what is left of theirs.
+-- who comes back keeps what is left of theirs. One whose planets went back
+-- to the field while a fleet of theirs still flew has only that fleet: they
+-- join afresh with the user they still have.
 player_join = function(uid, name)
   connected[uid] = name
   -- An online client shows whatever state its host names.
   z2_net_send(uid, "state", "play")
-  if players[uid] then
-    away[uid] = nil
-    print("rejoin: " .. name)
-    return
+  local u = players[uid]
+  if u then
+    local released = freed[uid]
+    away[uid], freed[uid] = nil, nil
+    if not released then
+      print("rejoin: " .. name)
+      return
+    end
+  else
+    player_count = player_count + 1
+    u = new_user(name, PLAYER_COLORS[(player_count - 1) % #PLAYER_COLORS + 1])
+    z2_item_set(u, "user_uid", uid)
+    players[uid] = u
   end
-  player_count = player_count + 1
-  local u = new_user(name, PLAYER_COLORS[(player_count - 1) % #PLAYER_COLORS + 1])
-  z2_item_set(u, "user_uid", uid)
-  players[uid] = u
   local pick, least = nil, math.huge
   for _, p in ipairs(planets) do
     if owner_of(p) == neutral and ships_of(p) < least then pick, least = p, ships_of(p) end
@@ -232,10 +240,11 @@ local function release_away()
       for _, p in ipairs(planets) do
         if owner_of(p) == u then z2_planet_chown(p, neutral) end
       end
+      freed[uid] = true
       tally = tally or mod_match.tally()
       if not tally[u] or tally[u].fleets == 0 then
         print("away: " .. tostring(names[u]) .. "'s planets go back to the field")
-        away[uid], players[uid], names[u] = nil, nil, nil
+        away[uid], freed[uid], players[uid], names[u] = nil, nil, nil, nil
         z2_item_destroy(u)
       end
     end

@@ -414,8 +414,10 @@ TEST_F(ShippedMod, JoinsPastThePlanetsLeaveTheWorldRoomToPlay) {
 // A player who leaves for good gives their planets back to the field after
 // a while: kept, they would grow without end, out of the bots' reach, and
 // the match would never end for those who join later.
+// Bob, who left with a fleet still flying, keeps his user until it lands;
+// back before that, he has no planet left and must get one as a newcomer.
 TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
-    int ann = 0, owned = -1;
+    int ann = 0, bob = 0, owned = -1, bob_flying = 0, bob_owned = -1, bob_back = -1;
     bool ann_left = false;
     std::string out = z2test::stdout_of([&] {
         snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_server.lua", Z2_DATA_DIR);
@@ -426,26 +428,62 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
         std::vector<int> users;
         for (int i = 1; i < world().top; i++)
             if (world().items[i].in_use && world().items[i].has_user) users.push_back(i);
-        var e(VAR_DICT, 0);
-        e["type"] = var("net:join");
-        e["uid"] = var("ann");
-        e["name"] = var("Ann");
-        mods_event(*game, e);
-        for (int i = 1; i < world().top; i++)
-            if (world().items[i].in_use && world().items[i].has_user &&
-                std::find(users.begin(), users.end(), i) == users.end())
-                ann = i;
-        e["type"] = var("net:leave");
-        mods_event(*game, e);
-        frames(70, false, 1.0f);  // a little more than a minute
+        auto join = [&](const char* type, const char* uid, const char* name) {
+            var e(VAR_DICT, 0);
+            e["type"] = var(type);
+            e["uid"] = var(uid);
+            e["name"] = var(name);
+            mods_event(*game, e);
+            for (int i = 1; i < world().top; i++)
+                if (world().items[i].in_use && world().items[i].has_user &&
+                    std::find(users.begin(), users.end(), i) == users.end()) {
+                    users.push_back(i);
+                    return i;
+                }
+            return 0;
+        };
+        ann = join("net:join", "ann", "Ann");
+        bob = join("net:join", "bob", "Bob");
+        // Bob's fleet is kept flying, always toward the planet farthest from it.
+        auto farthest = [&](float x, float y) {
+            int best = 0;
+            float most = -1;
+            for (int i = 1; i < world().top; i++) {
+                const Item& p = world().items[i];
+                float d = (p.position_x - x) * (p.position_x - x) + (p.position_y - y) * (p.position_y - y);
+                if (p.in_use && p.has_planet && d > most) best = i, most = d;
+            }
+            return best;
+        };
+        int fleet = 0;
+        for (int i = 1; i < world().top && !fleet; i++) {
+            const Item& p = world().items[i];
+            if (p.in_use && p.has_planet && p.owner_n == bob)
+                fleet = z2_send(world(), 50, i, farthest(p.position_x, p.position_y));
+        }
+        join("net:leave", "ann", "Ann");
+        join("net:leave", "bob", "Bob");
+        for (int i = 0; i < 280; i++) {  // a little more than a minute
+            if (fleet && world().items[fleet].in_use && world().items[fleet].has_fleet)
+                z2_redirect(world(), fleet, farthest(world().items[fleet].position_x, world().items[fleet].position_y));
+            frames(1, false, 0.25f);
+        }
         ann_left = !world().items[ann].in_use || !world().items[ann].has_user;
         owned = 0;
         for (int i = 1; i < world().top; i++)
             owned += world().items[i].in_use && world().items[i].has_planet && world().items[i].owner_n == ann;
+        bob_flying = count(true, bob);
+        bob_owned = count(false, bob);
+        join("net:join", "bob", "Bob");
+        bob_back = count(false, bob);
     });
     ASSERT_NE(ann, 0);
     EXPECT_TRUE(ann_left);
     EXPECT_EQ(owned, 0);
+    ASSERT_NE(bob, 0);
+    EXPECT_GT(bob_flying, 0);
+    EXPECT_EQ(bob_owned, 0);
+    EXPECT_EQ(bob_back, 1);
     EXPECT_NE(out.find("away: Ann's planets go back to the field"), std::string::npos)
         << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_EQ(out.find("Lua error"), std::string::npos);
