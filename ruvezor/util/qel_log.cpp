@@ -52,16 +52,22 @@ static void _qel_build_prefix(char* s, size_t cap) {
 // in it would steer the operator's terminal (clear it, retitle it, hide what
 // came before a carriage return): each becomes '?', the C1 controls of UTF-8
 // (U+0080..U+009F) too. Line breaks and tabs stay.
+// One pass, in place: a message may be megabytes of such characters.
 static void _qel_log_defuse(std::string& s) {
+  size_t out = 0;
   for (size_t i = 0; i < s.size(); i++) {
     unsigned char c = (unsigned char)s[i];
     if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7f) {
-      s[i] = '?';
+      s[out++] = '?';
     } else if (c == 0xc2 && i + 1 < s.size() && (unsigned char)s[i + 1] >= 0x80 &&
                (unsigned char)s[i + 1] <= 0x9f) {
-      s.replace(i, 2, "?");
+      s[out++] = '?';
+      i++;
+    } else {
+      s[out++] = (char)c;
     }
   }
+  s.resize(out);
 }
 
 // A host's output often goes to a pipe (`| tee`, a supervisor, `| less`) or

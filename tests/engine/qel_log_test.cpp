@@ -104,6 +104,12 @@ TEST_F(LogTest, ControlCharactersBecomeQuestionMarks) {
     _qel_iprintf(nullptr, 0, nullptr, 0, "%s", "a\x1b[2Jb\rc\x07" "d\te\x7f f\xc2\x9bg \xc3\xa9\n");
   });
   EXPECT_EQ(out, "a?[2Jb?c?d\te? f?g \xc3\xa9\n");
+  // A mod may print megabytes of them: each is replaced once, not the whole
+  // rest of the line moved for it.
+  std::string many;
+  for (int i = 0; i < 4 << 20; i++) many += "\xc2\x85";
+  out = stdout_of([&] { _qel_iprintf(nullptr, 0, nullptr, 0, "%s|", many.c_str()); });
+  EXPECT_EQ(out, std::string(4 << 20, '?') + "|\n");
 }
 
 TEST_F(LogTest, MessageHasNoLengthLimitAndLocationIsCut) {
