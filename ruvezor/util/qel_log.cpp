@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -77,10 +78,18 @@ static void _qel_log_defuse(std::string& s) {
 // there is room), and what finds none is dropped here. The log file still
 // gets every line; once the reader takes lines again, one line says how
 // many it missed. A regular file (or anything else) is written as it was.
+// A reader that keeps up may still be a moment behind a burst of lines (the
+// pipe full for a few milliseconds while `tee` or the terminal catches up):
+// a piece waits up to QEL_STDOUT_WAIT_MS for room, and only a reader that
+// let that pass is taken as stalled, its lines dropped without waiting until
+// it reads again.
+static constexpr int QEL_STDOUT_WAIT_MS = 100;
+
 static void _qel_stdout_line(const std::string& line) {
   static int may_stall = -1;  // found at the first line
   static long dropped = 0;    // lines (or their rests) that found no room
   static bool cut = false;    // the last line written stopped partway
+  static bool stalled = false;  // the reader let a wait pass: no more waits until it reads
   fflush(stdout);             // whatever else printed goes first
   if (may_stall < 0) {
     struct stat st;
@@ -94,7 +103,12 @@ static void _qel_stdout_line(const std::string& line) {
   }
   auto room = [] {
     struct pollfd p = {STDOUT_FILENO, POLLOUT, 0};
-    return poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) && !(p.revents & (POLLERR | POLLHUP | POLLNVAL));
+    int k;
+    do k = poll(&p, 1, stalled ? 0 : QEL_STDOUT_WAIT_MS);
+    while (k < 0 && errno == EINTR);
+    bool yes = k == 1 && (p.revents & POLLOUT) && !(p.revents & (POLLERR | POLLHUP | POLLNVAL));
+    stalled = !yes;
+    return yes;
   };
   auto put = [&](const char* s, size_t n) {  // all of it, or false at the first piece without room
     while (n > 0) {

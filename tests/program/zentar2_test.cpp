@@ -226,6 +226,35 @@ TEST(Zentar2Headless, AHostOutlivesTheReaderOfItsOutput) {
     expect_clean_end(log);
 }
 
+// `zentar2 -headless ... | tee host.txt`: a reader that keeps up, if a
+// moment behind a burst of lines, gets every one of them, whole.
+TEST(Zentar2Headless, AReaderThatKeepsUpGetsEveryLine) {
+    Sandbox box;
+    box.write_bin_file("burst.lua", "function init() for i = 1, 400 do print('line ' .. i .. ' ' .. string.rep('x', 1000)) end\n"
+                                    "  z2_param_set('state', 'quit') end\n"
+                                    "function loop(t) end\nfunction event(e) end\n");
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    box.start({"-headless", "-mod", "./burst.lua"}, fds[1]);
+    close(fds[1]);
+    std::string seen;
+    std::thread reader([&] {
+        // A small read at a time, each taking a moment (a terminal drawing
+        // it, tee writing it): behind the host, yet always reading.
+        char buf[1024];
+        for (ssize_t n; (n = read(fds[0], buf, sizeof(buf))) > 0;) {
+            seen.append(buf, (size_t)n);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    EXPECT_EQ(box.wait_exit(), 0);
+    reader.join();
+    close(fds[0]);
+    EXPECT_EQ(seen.find("were not written"), std::string::npos);
+    for (int i = 1; i <= 400; i++)
+        ASSERT_NE(seen.find("$ line " + std::to_string(i) + " " + std::string(1000, 'x') + "\n"), std::string::npos) << i;
+}
+
 // `zentar2 -headless ... | less`, left unread: once the pipe is full the
 // host must go on (its players with it), the log file still getting every line.
 TEST(Zentar2Headless, AHostGoesOnWhileItsOutputIsNotRead) {
