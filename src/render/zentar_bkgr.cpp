@@ -44,10 +44,16 @@ void _bkgr_paint_background(Zentar& world) {
     gfx_get_size(&w, &h);
     int m = w < h ? w : h;
     double ticks = driver_timer_get_ticks();
+    int img = gfx_img_load(_bkgr_image_name(world));
+    // The picture is the match's backdrop: its screens clear nothing under
+    // it. When a mod names one that is missing, or zooms or moves it so that
+    // it may leave a corner bare, the frame starts black there rather than
+    // showing what the last frames left behind.
+    bool covers = gfx_img_get_tex(img) && world.bkgr_zoom >= 1 && world.bkgr_dx == 0 && world.bkgr_dy == 0;
+    if (!covers) gfx_fill_a(0x000000, 0, 0, (float)w, (float)h, 255);
     glPushMatrix();
     glTranslatef(w / 2 + m * world.bkgr_dx, h / 2 + m * world.bkgr_dy, 0);
     glRotatef((float)(ticks * 60 / 1000 / 240), 0, 0, 1);
-    int img = gfx_img_load(_bkgr_image_name(world));
     float s = (float)(std::sqrt((double)w * w + (double)h * h) * 0.5 * world.bkgr_zoom);
     // Size 0 would blit the picture at its own size: a zero zoom shows nothing.
     if (s != 0) gfx_img_blit(img, -s, -s, 2 * s, 2 * s);

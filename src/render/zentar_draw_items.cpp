@@ -230,6 +230,8 @@ void draw_paint(Zentar& world, int viewer, float angle, int layer) {
                 case 'L': {
                     std::string src = _field(it.image_src);
                     unsigned tex = src.empty() ? line_tex : gfx_img_get_tex(look.image(src));
+                    // A named picture that is missing has no texture: no line, not a plain white one.
+                    if (!tex) break;
                     batch_draw_line(batch, (int)tex, rgb, _blend_of(it), it.position_x, it.position_y, it.draw_x2,
                                     it.draw_y2, 20);
                     break;
@@ -250,9 +252,12 @@ void draw_paint(Zentar& world, int viewer, float angle, int layer) {
             gfx_img_get_tex(img);  // reloads a texture freed while idle
             GfxImage im = *_gfx_get_img(img);
             GfxTexture tx = *_gfx_get_tex(im.tex);
-            batch_ext_blit_ra(batch, im, tx, it.position_x, it.position_y, it.image_w, it.image_h, it.image_cx,
-                              it.image_cy, it.image_scale, it.image_a, _item_color(it), it.render_alpha,
-                              _blend_of(it));
+            // A picture that is missing or failed to load has no texture: it
+            // draws nothing, where texture 0 would show a plain white quad.
+            if (tx.gl_name)
+                batch_ext_blit_ra(batch, im, tx, it.position_x, it.position_y, it.image_w, it.image_h,
+                                  it.image_cx, it.image_cy, it.image_scale, it.image_a, _item_color(it),
+                                  it.render_alpha, _blend_of(it));
         }
         if (it.has_planet && zt_in_clip(world, it.position_x, it.position_y)) {
             _ship_label(world, it, viewer);

@@ -275,6 +275,21 @@ TEST_F(DrawGL, ItemsDrawByLayerAndLeaveBlend) {
   EXPECT_EQ(px(105, 105), 0xFF0000u);
   expect_default_state();
 
+  // A picture or a line textured by a picture that is missing draws
+  // nothing, not a plain quad in the item's colour.
+  Item& pic = item(5, 0);
+  pic.has_draw = 0, pic.has_image = 1, pic.render_color = 0xFFFFFF, pic.render_alpha = 255;
+  std::strcpy(pic.image_src, "no-such-picture");
+  pic.position_x = 150, pic.position_y = 150, pic.image_w = pic.image_h = 40, pic.image_scale = 1;
+  Item& textured = item(6, 0);
+  textured.draw_type = 'L', textured.render_color = 0xFFFFFF, textured.position_x = 20;
+  textured.position_y = 200, textured.draw_x2 = 120, textured.draw_y2 = 200;
+  std::strcpy(textured.image_src, "no-such-picture");
+  draw_paint(*world, 0, 0, 0);
+  EXPECT_EQ(px(170, 170), 0u);
+  EXPECT_EQ(px(70, 200), 0u);
+  expect_default_state();
+
   // Thousands of shapes, pictures and labels that each cover the whole
   // screen: one layer fills a bounded number of screens, whatever it holds,
   // and the small items still draw.
@@ -375,6 +390,16 @@ TEST_F(DrawGL, StarsReinitialiseOnStyleChangeAndLeaveBlend) {
   world->bkgr_zoom = 1;
   world->bkgr_stars = 1;
   bkgr_paint(*world);
+  expect_default_state();
+  // A background picture that is missing leaves the frame black, not with
+  // what was drawn before.
+  std::strcpy(world->bkgr_src, "no-such-picture");
+  glClearColor(1, 0, 0, 1);
+  glClear(GL_COLOR_BUFFER_BIT);
+  ASSERT_EQ(px(10, 10), 0xFF0000u);
+  _bkgr_paint_background(*world);
+  EXPECT_EQ(px(10, 10), 0u);
+  EXPECT_EQ(px(kW - 10, kH - 10), 0u);
   expect_default_state();
   _bkgr.stars[0].x = 100000;  // far outside star space; only a new table brings it back
   _bkgr_paint_stars(*world);
