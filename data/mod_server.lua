@@ -5,8 +5,10 @@
 -- Three bots fight over a field of neutral planets. With a port the match is
 -- hosted, and every player who joins gets a user of their own and a neutral
 -- planet to start from. Without one (or when hosting fails) the bots play on
--- alone. "-frames N" ends the run after N frames. Captures, joins and wins go
--- to the log. Players may come from a galaxy host (mod_galaxy.lua).
+-- alone. A player who leaves keeps what they hold for AWAY seconds; then it
+-- goes back to the field. "-frames N" ends the run after N frames. Captures,
+-- joins and wins go to the log. Players may come from a galaxy host
+-- (mod_galaxy.lua).
 --
 -- Started from the Mods screen it hosts on port 7000 and the player at the
 -- screen joins too, like any other player; when the port is taken they play
@@ -26,6 +28,7 @@ local LOCAL_UID = "local"      -- the player at the screen when nothing is hoste
 local CHAT_CHARS = 255         -- a typed line is cut to what the chat entry takes
 local CHAT_BURST = 5           -- lines a player may type at once,
 local CHAT_RATE = 1            -- and then this many a second
+local AWAY = 60                -- seconds a player who left keeps their planets
 
 local BOTS = {
   {name = "Vega", color = 0xff5040},
@@ -39,6 +42,8 @@ local bots             -- the bots of this match (mod_bots)
 local players          -- account id -> user, this match
 local connected = {}   -- account id -> name, across matches
 local watchers         -- account id -> true: joined this match when no planet was left
+local away             -- account id -> match clock when a player with a user left
+local away_look = 0    -- match clock of the next look at them
 local player_count = 0
 local names            -- user -> name, for the log
 local planets          -- every planet, in creation order
@@ -77,7 +82,7 @@ local player_join
 local function new_match()
   -- Unclaimed planets hold what they start with.
   neutral = mod_match.new_match()
-  bots, players, planets, owners, watchers = {}, {}, {}, {}, {}
+  bots, players, planets, owners, watchers, away = {}, {}, {}, {}, {}, {}
   names = {[neutral] = "neutral"}
   rematch_at = nil
   if at_screen then z2_param_set("status", "") end
@@ -172,6 +177,7 @@ player_join = function(uid, name)
   -- An online client shows whatever state its host names.
   z2_net_send(uid, "state", "play")
   if players[uid] then
+    away[uid] = nil
     print("rejoin: " .. name)
     return
   end
@@ -199,12 +205,40 @@ end
 -- names, and users of ids that came and went would fill the world until
 -- no fleet could be launched.
 local function player_leave(uid)
-  if not watchers[uid] then return end
+  if not watchers[uid] then
+    if players[uid] then away[uid] = clock end
+    return
+  end
   local u = players[uid]
   watchers[uid], players[uid] = nil, nil
   if u then
     names[u] = nil
     z2_item_destroy(u)
+  end
+end
+
+-- A player away for AWAY seconds gives their planets back to the field.
+-- Kept, they would grow without end with nobody to send their ships, the
+-- bots (which attack only what they can take) would leave them be, and the
+-- match would never end: everybody who joined later only watched. Their
+-- user goes once its last fleet has landed; back later, they join afresh.
+local function release_away()
+  if clock < away_look then return end
+  away_look = clock + 1
+  local tally
+  for uid, left in pairs(away) do
+    local u = players[uid]
+    if clock - left >= AWAY and u then
+      for _, p in ipairs(planets) do
+        if owner_of(p) == u then z2_planet_chown(p, neutral) end
+      end
+      tally = tally or mod_match.tally()
+      if not tally[u] or tally[u].fleets == 0 then
+        print("away: " .. tostring(names[u]) .. "'s planets go back to the field")
+        away[uid], players[uid], names[u] = nil, nil, nil
+        z2_item_destroy(u)
+      end
+    end
   end
 end
 
@@ -264,6 +298,7 @@ function loop(t)
     if clock >= rematch_at then new_match() end
     return
   end
+  release_away()
   watch_owners()
   mod_bots.loop(t)
   -- The player at this screen: out of the match, or back in the next.

@@ -67,6 +67,10 @@ struct _DriverLog {
   size_t backlog_bytes = 0;             // total size of backlog
   bool open_failed = false;             // don't retry until the name or log restarts
   char path[512] = {};                  // the log file's own path buffer
+  size_t file_bytes = 0;                // the file's size as this run knows it
+  bool full = false;                    // the file reached its cap: lines go only to stdout
+  bool capped = false;                  // a regular file, which the cap applies to
+  size_t file_cap = _driver_log_file_cap;
 };
 
 static _DriverLog& _driver_log() {
@@ -544,9 +548,12 @@ static void _driver_log_open() {
   // Readable by the player only, like the settings files: the log tells
   // what the player did and where. A file an earlier build left open to
   // others is closed to them too. Not inherited by launched programs.
+  // A FIFO put there with nobody reading it must not hold the program at
+  // its first line: the open does not wait, the writes that follow do.
   int fd = -1;
   if (dir[0] && _driver_join(L.path, sizeof(L.path), dir, "ruvezor.log"))
-    fd = open(L.path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
+    fd = open(L.path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+  if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (fd >= 0) {
     // Each run starts the file afresh, unless another run from the same
     // home still writes it (a galaxy host beside its match host): its lines
@@ -557,6 +564,13 @@ static void _driver_log_open() {
     }
     flock(fd, LOCK_SH | LOCK_NB);
     fchmod(fd, 0600);
+    // What another run wrote counts toward the cap too. Only a file fills
+    // a disk: a pipe to a collector is never cut off.
+    struct stat st;
+    bool file = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    L.file_bytes = file && st.st_size > 0 ? (size_t)st.st_size : 0;
+    L.capped = file;
+    L.full = false;
     L.file = fdopen(fd, "a");
     if (!L.file) close(fd);
   }
@@ -566,6 +580,36 @@ static void _driver_log_open() {
   }
   L.open_failed = L.file == nullptr;
 }
+
+// A host left running for days must not fill its disk through the log: past
+// the cap the file gets one line saying so, and the lines that follow reach
+// only standard output (the log function writes every line there first).
+// An operator who cuts the full file below half the cap (to free the disk)
+// gets lines in it again.
+static void _driver_log_write(_DriverLog& L, const char* text, size_t len) {
+  if (!L.capped) {
+    fwrite(text, 1, len, L.file);
+    return;
+  }
+  if (L.full) {
+    struct stat st;
+    if (fstat(fileno(L.file), &st) != 0 || (size_t)st.st_size >= L.file_cap / 2) return;
+    L.full = false;
+    L.file_bytes = (size_t)st.st_size;
+  }
+  if (len > L.file_cap || L.file_bytes > L.file_cap - len) {
+    L.full = true;
+    char note[128];
+    int n = snprintf(note, sizeof(note), "log file full at %zu bytes: later lines go only to standard output\n",
+                     L.file_cap);
+    if (n > 0) fwrite(note, 1, (size_t)n, L.file);
+    return;
+  }
+  fwrite(text, 1, len, L.file);
+  L.file_bytes += len;
+}
+
+void _driver_log_set_file_cap(size_t bytes) { _driver_log().file_cap = bytes ? bytes : _driver_log_file_cap; }
 
 void _driver_log_deinit() {
   _DriverLog& L = _driver_log();
@@ -616,14 +660,18 @@ void driver_log_printf(const char* format, ...) {
       L.backlog.pop_front();
     }
     if (!L.file) return;
-    for (const std::string& s : L.backlog) fwrite(s.data(), 1, s.size(), L.file);
+    for (const std::string& s : L.backlog) _driver_log_write(L, s.data(), s.size());
     L.backlog.clear();
     L.backlog_bytes = 0;
   } else {
-    fwrite(text, 1, len, L.file);
+    _driver_log_write(L, text, len);
   }
   // Into the file at once: the lines before a crash are the ones that explain it.
   fflush(L.file);
+  // Appending leaves the position at the file's end: its true size, with what
+  // other runs wrote and after an operator cut it.
+  long at = ftell(L.file);
+  if (at >= 0) L.file_bytes = (size_t)at;
 }
 
 // ---- clock -------------------------------------------------------------------

@@ -198,6 +198,10 @@ void _driver_log_deinit();  // writes the closing line and closes it
 void driver_log_emergency(const char* text);
 // Lines waiting for the log file are capped at this many bytes; the oldest go.
 constexpr size_t _driver_log_backlog_cap = 1u << 20;
+// The log file stops growing at this many bytes (a run that starts truncates
+// it): one line then says so, and later lines reach standard output only.
+constexpr size_t _driver_log_file_cap = size_t(256) << 20;
+void _driver_log_set_file_cap(size_t bytes);  // for tests; 0 restores the cap above
 
 // ---- clock -------------------------------------------------------------------
 

@@ -9,6 +9,10 @@
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_var.h"  // str_vformat
 
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
@@ -43,6 +47,83 @@ static void _qel_build_prefix(char* s, size_t cap) {
            tm_now.tm_mon + 1, tm_now.tm_mday, tm_now.tm_hour, tm_now.tm_min, tm_now.tm_sec);
 }
 
+// Messages carry text from outside (a player's name, a mod's print, a
+// server's reply). Read in a terminal or with `tail -f`, a control character
+// in it would steer the operator's terminal (clear it, retitle it, hide what
+// came before a carriage return): each becomes '?', the C1 controls of UTF-8
+// (U+0080..U+009F) too. Line breaks and tabs stay.
+static void _qel_log_defuse(std::string& s) {
+  for (size_t i = 0; i < s.size(); i++) {
+    unsigned char c = (unsigned char)s[i];
+    if ((c < 0x20 && c != '\n' && c != '\t') || c == 0x7f) {
+      s[i] = '?';
+    } else if (c == 0xc2 && i + 1 < s.size() && (unsigned char)s[i + 1] >= 0x80 &&
+               (unsigned char)s[i + 1] <= 0x9f) {
+      s.replace(i, 2, "?");
+    }
+  }
+}
+
+// A host's output often goes to a pipe (`| tee`, a supervisor, `| less`) or
+// a terminal. A reader that stops reading must not stop the host and, with
+// it, every player's match: there, each piece of a line is written only
+// while there is room for it (a piece of 256 bytes fits whenever poll says
+// there is room), and what finds none is dropped here. The log file still
+// gets every line; once the reader takes lines again, one line says how
+// many it missed. A regular file (or anything else) is written as it was.
+static void _qel_stdout_line(const std::string& line) {
+  static int may_stall = -1;  // found at the first line
+  static long dropped = 0;    // lines (or their rests) that found no room
+  static bool cut = false;    // the last line written stopped partway
+  fflush(stdout);             // whatever else printed goes first
+  if (may_stall < 0) {
+    struct stat st;
+    may_stall = fstat(STDOUT_FILENO, &st) == 0 &&
+                (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || (S_ISCHR(st.st_mode) && isatty(STDOUT_FILENO)));
+  }
+  if (!may_stall) {
+    fwrite(line.data(), 1, line.size(), stdout);
+    fflush(stdout);
+    return;
+  }
+  auto room = [] {
+    struct pollfd p = {STDOUT_FILENO, POLLOUT, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & POLLOUT) && !(p.revents & (POLLERR | POLLHUP | POLLNVAL));
+  };
+  auto put = [&](const char* s, size_t n) {  // all of it, or false at the first piece without room
+    while (n > 0) {
+      if (!room()) return false;
+      ssize_t w = write(STDOUT_FILENO, s, n < 256 ? n : 256);
+      if (w <= 0) return false;
+      s += w;
+      n -= (size_t)w;
+    }
+    return true;
+  };
+  if (dropped > 0) {
+    char note[160];
+    int k = snprintf(note, sizeof(note),
+                     "%s[%ld log lines were not written here: standard output was not read; the log file has them]\n",
+                     cut ? "\n" : "", dropped);
+    if (!put(note, (size_t)k)) {
+      dropped++;
+      cut = true;  // the note may have stopped partway
+      return;
+    }
+    dropped = 0;
+    cut = false;
+  }
+  if (line.empty()) return;
+  if (!room()) {
+    dropped++;
+    return;
+  }
+  if (!put(line.data(), line.size())) {
+    dropped++;
+    cut = true;
+  }
+}
+
 void _qel_iprintf(const char* file, int line, const char* function, int level,
                   const char* format, ...) {
   if (!format) format = "";
@@ -52,6 +133,7 @@ void _qel_iprintf(const char* file, int line, const char* function, int level,
   va_start(ap, format);
   std::string msg = str_vformat(format, ap);
   va_end(ap);
+  _qel_log_defuse(msg);
   const char* text = msg.c_str();
   size_t len = msg.size();
 
@@ -66,8 +148,7 @@ void _qel_iprintf(const char* file, int line, const char* function, int level,
   char* prefix = _QEL_PRINTF_PREFIX();
   _qel_build_prefix(prefix, 256);
 
-  printf("%s%s%s%s", prefix, location, text, ending);
-  fflush(stdout);
+  _qel_stdout_line(std::string(prefix) + location + msg + ending);
   driver_log_printf("%s%s%s%s", prefix, location, text, ending);
 }
 

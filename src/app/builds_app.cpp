@@ -139,8 +139,17 @@ static bool _builds_page_allowed(QelPerSecond& pages, const std::string& name) {
     return false;
 }
 
+// A host's messages reach the calls below through the online play script,
+// as many and as long as it likes: the lines that show their values are
+// limited and cut, or a host could fill its players' disks with them.
+static bool _builds_host_line_allowed() {
+    static QelLogLimit lines("mods", "lines about ads and ranks were not logged");
+    return lines.allow(static_cast<long>(driver_timer_get_ticks() / 1000));
+}
+
 std::string builds_mods_api_ext_call(Game& game, std::string name, std::string value) {
-    static QelPerSecond pages(1), stores(1);
+    // A rank is logged and sets achievements: twenty a second are plenty.
+    static QelPerSecond pages(1), stores(1), ranks(20);
     if (name == "zentar2:ext:invite") {
         social_friends_invite();
     } else if (name == "zentar2:ext:share") {
@@ -157,14 +166,14 @@ std::string builds_mods_api_ext_call(Game& game, std::string name, std::string v
             return "";
         _builds_map_rotate(game, aa, zscale, zstar, t);
     } else if (name == "zentar2:ads:init") {
-        qel_log("zentar2:ads:init %s\n", value.c_str());
+        if (_builds_host_line_allowed()) qel_log("zentar2:ads:init %.200s\n", value.c_str());
     } else if (name == "zentar2:ads:show") {
-        qel_log("zentar2:ads:show %s\n", value.c_str());
+        if (_builds_host_line_allowed()) qel_log("zentar2:ads:show %.200s\n", value.c_str());
     } else if (name == "zentar2:rank") {
         int rank = 0;
         if (!_builds_rank(value, rank)) {
-            qel_log("zentar2:rank: not a number: %s\n", value.c_str());
-        } else {
+            if (_builds_host_line_allowed()) qel_log("zentar2:rank: not a number: %.200s\n", value.c_str());
+        } else if (ranks.take(static_cast<long>(driver_timer_get_ticks() / 1000))) {
             game_web_handle_rank(game, rank);
         }
     } else if (name == "zentar2:open_url") {

@@ -3,13 +3,15 @@
 // its normal shutdown; a second one at once, and so does the first by itself
 // when the frame loop has not ended within GAME_SIGNAL_GRACE_S seconds
 // (something is stuck: a spinning mod, a long call), so that a service
-// manager's single SIGTERM is enough.
+// manager's single SIGTERM is enough. One stop delivered twice in a moment
+// (timeout(1) signals the program and then its whole group) is one stop.
 #include "app/gamewrap.h"
 
 #include <unistd.h>
 
 #include <csignal>
 #include <cstring>
+#include <ctime>
 
 #include "app/game.h"
 #include "ruvezor/util/qel_log.h"
@@ -17,6 +19,8 @@
 
 // Seconds the frame loop has to take the first signal and end.
 static constexpr unsigned GAME_SIGNAL_GRACE_S = 5;
+// A second signal this soon after the first is the same stop sent twice.
+static constexpr int GAME_SIGNAL_TWICE_MS = 200;
 
 // Module state: the one Game and the signals that stop it. The handler
 // writes only the two sig_atomic_t fields.
@@ -24,6 +28,7 @@ struct _GameWrapData {
     Game* _game = nullptr;                // made by game_init, deleted by game_deinit
     volatile sig_atomic_t signal = 0;     // the first SIGINT or SIGTERM; the next frame quits on it
     volatile sig_atomic_t signals = 0;    // how many came
+    volatile sig_atomic_t signal_ms = 0;  // monotonic clock (ms, 31 bits) at the first
     bool signal_taken = false;            // the frame loop has turned the signal into the quit flag
 };
 static _GameWrapData _gamewrap;
@@ -58,14 +63,23 @@ static void _game_end_now(int sig, const char* line) {
     _exit(128 + sig);
 }
 
+static int _game_signal_clock_ms() {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (int)(((long long)ts.tv_sec * 1000 + ts.tv_nsec / 1000000) & 0x7fffffff);
+}
+
 static void _game_on_signal(int sig) {
     int seen = _gamewrap.signals;
     _gamewrap.signals = seen + 1;
+    int now = _game_signal_clock_ms();
     if (seen == 0) {
         _gamewrap.signal = sig;
+        _gamewrap.signal_ms = now;
         alarm(GAME_SIGNAL_GRACE_S);
         return;
     }
+    if (((now - _gamewrap.signal_ms) & 0x7fffffff) < GAME_SIGNAL_TWICE_MS) return;
     char line[96];
     size_t n = _line_add(line, 0, sizeof(line), "signal ");
     n = _line_add_int(line, n, sizeof(line), sig);

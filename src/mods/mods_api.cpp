@@ -19,6 +19,7 @@ static constexpr int MODS_DATA_MAX = 65536;  // largest stored data blob
 ModsAPI::ModsAPI(ModsGame& game_) : game(game_), params(VAR_DICT, 0) { pages = game.mods_pages(*this); }
 
 ModsAPI::~ModsAPI() {
+    data_flush(true);
     net.deinit();
 }
 
@@ -84,6 +85,7 @@ void ModsAPI::error_note(const std::string& text) {
 var ModsAPI::param_get(const std::string& key) {
     if (key == "data") {
         // The stored blob lives in the mod's data file, not in the dict.
+        if (data_dirty) return var(data_waiting);
         if (scripts.empty()) return var("");
         return var(_data_load(scripts[0].name));
     }
@@ -118,7 +120,15 @@ void ModsAPI::param_set(const std::string& key, const var& value) {
         world.bkgr_dy = (float)value.__num__();
         world.ext_changed = 1;
     } else if (key == "data") {
-        if (!scripts.empty()) _data_save(scripts[0].name, value.__str__());
+        std::string data = value.__str__();
+        // What _data_save would refuse leaves the stored blob as it is.
+        if (!scripts.empty() && !data.empty() && data.size() <= (size_t)MODS_DATA_MAX) {
+            if (data_dirty && data_file != scripts[0].name) data_flush(true);
+            data_waiting = std::move(data);
+            data_file = scripts[0].name;
+            data_dirty = 1;
+            data_flush(false);
+        }
     } else if (key == "status") {
         str_put(world.status, sizeof(world.status), value.__str__());
     }
@@ -171,6 +181,15 @@ void ModsAPI::_data_save(const std::string& name, const std::string& data) {
     if (data.empty() || data.size() > (size_t)MODS_DATA_MAX) return;
     std::string file = _name_clean(name) + ".bin";
     driver_cloud_save(file.c_str(), data.data(), (int)data.size());
+}
+
+void ModsAPI::data_flush(bool now) {
+    if (!data_dirty) return;
+    long second = (long)(driver_timer_get_ticks() / 1000);
+    if (!now && second == data_saved_second) return;
+    _data_save(data_file, data_waiting);
+    data_dirty = 0;
+    data_saved_second = second;
 }
 
 std::string ModsAPI::_data_load(const std::string& name) {

@@ -49,6 +49,11 @@ public:
     int32_t failure_shown = 0;
     // The mod's GUI pages (and the console's prompt); null without a window side.
     std::unique_ptr<ModsPages> pages;
+    // The "data" blob set last and not yet in its file (data_dirty), the
+    // file's name, and the second of the last write (-1 before the first).
+    std::string data_waiting, data_file;
+    int32_t data_dirty = 0;
+    long data_saved_second = -1;
 
     explicit ModsAPI(ModsGame& game);
     ~ModsAPI();
@@ -130,6 +135,10 @@ public:
     void chat_keywords(const var& list);
     std::string _name_clean(const std::string& name);
     void _data_save(const std::string& name, const std::string& data);
+    // Writes the waiting "data" blob: at once when `now`, else unless a
+    // write was made this second already (each write is synced to disk, and
+    // a host's messages may set the blob many times a frame).
+    void data_flush(bool now);
     std::string _data_load(const std::string& name);
 };
 

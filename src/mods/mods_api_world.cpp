@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "net/net.h"
+#include "ruvezor/util/qel_log.h"
 #include "net/zentar_server.h"
 #include "world/zentar_sim.h"
 
@@ -134,6 +135,23 @@ void ModsAPI::game_reset() {
 
 // ==== sound ======================================================================
 
-void ModsAPI::play_sound(const std::string& name) { game.play_sound(name); }
+// Longer names name no sound of ours (the mixer looks a name up with its
+// suffix in 511 characters). The online play script plays what a host's
+// messages name, and every line about a name would be as long as it.
+static constexpr size_t MODS_SOUND_NAME_MAX = 255;
 
-void ModsAPI::play_music(const std::string& name) { game.play_music(name); }
+static bool _sound_name_ok(const std::string& name) {
+    if (name.size() <= MODS_SOUND_NAME_MAX) return true;
+    static QelLogLimit refused("mods", "sound names that were too long were not logged");
+    if (refused.allow(static_cast<long>(sys_ticks() / 1000)))
+        qel_log("mods: a sound name of %zu bytes is too long, not played\n", name.size());
+    return false;
+}
+
+void ModsAPI::play_sound(const std::string& name) {
+    if (_sound_name_ok(name)) game.play_sound(name);
+}
+
+void ModsAPI::play_music(const std::string& name) {
+    if (_sound_name_ok(name)) game.play_music(name);
+}

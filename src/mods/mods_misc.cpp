@@ -240,6 +240,7 @@ int mods_loop(ModsGame& game) {
     ModsAPI* api = mods_api_of(game);
     if (!api) return 0;
     api->net.loop(0);
+    api->data_flush(false);
 
     std::string state = api->param_get("state").__str__();
     bool player2 = api->param_get("player2").__num__() != 0;  // NaN counts as set

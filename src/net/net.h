@@ -74,6 +74,8 @@ struct NetPeer {
     int32_t burst = 0;         // messages it sent in that second
     int32_t spell_at = 0;      // the same over ten seconds
     int32_t spell = 0;
+    int32_t bytes_at = 0;      // timer (ms) when its current ten seconds of message bytes began
+    int32_t bytes = 0;         // bytes of the messages it sent in them, unpacked
     int32_t datagrams_at = 0;  // the same for the datagrams ENet received from it
     int32_t datagrams = 0;
     int32_t flooded = 0;       // past a budget: ignored until dropped at the end of the service
@@ -182,6 +184,10 @@ public:
     // the whole world fits), and what a host sends faster than that waits
     // in ENet, whose own bound holds the host back, rather than here.
     size_t max_inbox = 16384;
+    // The same for the bytes of their values: a host's packet of a kilobyte
+    // unpacks to 64 KiB, and the count alone let a host that sent 17 MB have
+    // a gigabyte wait here. A refresh of the whole world is about 5 MB.
+    size_t max_inbox_bytes = 32u << 20;
 
     void open() override;
     bool open_checked() override;  // false also when the host name does not resolve
@@ -224,11 +230,18 @@ public:
     int32_t max_per_second = 8192;
     // and more than this many within ten seconds (two such commands);
     int32_t max_per_ten_seconds = 8192;
+    // a connection whose messages, unpacked, pass this many bytes within ten
+    // seconds is dropped: a packet of a kilobyte unpacks to 64 KiB;
+    int32_t max_bytes_per_ten_seconds = 8 << 20;
     // a connection that sends more than this many datagrams within one
     // second is dropped before ENet decodes the rest;
     int32_t max_datagrams_per_second = 1024;
-    // and its address is turned away for this long after such a drop.
+    // and its address is turned away for this long after such a drop;
     int32_t flood_wait_ms = 30000;
+    // an address whose connections are admitted more than this many times
+    // within ten seconds is treated as such a flood: every admission costs
+    // a resend of the whole world, megabytes and a frame of the host's time.
+    int32_t max_joins_per_ten_seconds = 16;
 
     void open() override;
     bool open_checked() override;  // false when the port cannot be bound
@@ -250,6 +263,12 @@ private:
     int32_t cap_logged_at = 0;     // timer when one was last logged
     int32_t cap_unlogged = 0;      // refusals at the cap since then, not logged one by one
     std::vector<std::pair<uint32_t, int32_t>> flooders;  // address, timer of its last flood drop
+    struct Joins {
+        uint32_t address;
+        int32_t at;     // timer (ms) when its current ten seconds began
+        int32_t count;  // admissions in them
+    };
+    std::vector<Joins> joins;  // addresses admitted within the last ten seconds
     QelLogLimit flooder_log{"net", "connections from a flooding address were turned away", 1};
 
     void on_connect(ENetPeer* peer, uint32_t data);
@@ -259,6 +278,7 @@ private:
     void drop(NetPeer* p, const char* why);
     void drop_flooder(NetPeer* p, const char* why);
     bool flooded_lately(const ENetAddress& a);
+    bool joins_over(const ENetAddress& a, int32_t now);
     void refuse_flooder(const ENetAddress& a);
     static int ENET_CALLBACK intercept(ENetHost* host, ENetEvent* event);
     void forget(NetPeer* p);

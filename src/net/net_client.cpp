@@ -137,8 +137,9 @@ void NetClient::loop(int timeout_ms) {
         inbox.erase(inbox.begin(), inbox.begin() + inbox_cursor);
         inbox_cursor = 0;
     }
-    size_t taken = 0;
-    auto more = [&] { return taken < max_inbox && inbox.size() < max_inbox; };
+    size_t taken = 0, waiting = 0;
+    for (const NetMessage& m : inbox) waiting += m.value.size();
+    auto more = [&] { return taken < max_inbox && inbox.size() < max_inbox && waiting < max_inbox_bytes; };
     service(timeout_ms, [&](const ENetEvent& ev) {
         switch (ev.type) {
         case ENET_EVENT_TYPE_DISCONNECT:
@@ -151,10 +152,13 @@ void NetClient::loop(int timeout_ms) {
             receive("", "disconnect", "");
             closed = true;
             break;
-        case ENET_EVENT_TYPE_RECEIVE:
+        case ENET_EVENT_TYPE_RECEIVE: {
+            size_t had = inbox.size();
             taken++;
             handle_packet(ev.packet);
+            for (size_t i = had; i < inbox.size(); i++) waiting += inbox[i].value.size();
             break;
+        }
         default:
             break;
         }

@@ -47,14 +47,15 @@ bool _net_notice(const char* type) {
     return false;
 }
 
-// Counts one more in the window of window_ms that began at *at (a new one
+// Counts `add` more in the window of window_ms that began at *at (a new one
 // once it is over, or when the timer went back); true past `most`.
-bool _net_over(int32_t now, int32_t window_ms, int32_t most, int32_t* at, int32_t* count) {
+bool _net_over(int32_t now, int32_t window_ms, int32_t most, int32_t* at, int32_t* count, int32_t add = 1) {
     if (*count == 0 || now - *at >= window_ms || now < *at) {
         *at = now;
         *count = 0;
     }
-    return ++*count > most;
+    *count += add;
+    return *count > most;
 }
 
 // The host whose loop is servicing ENet, for ENet's look at each datagram.
@@ -277,6 +278,19 @@ bool NetServer::flooded_lately(const ENetAddress& a) {
     return false;
 }
 
+// Counts one more admission from a's address; true past the budget.
+bool NetServer::joins_over(const ENetAddress& a, int32_t now) {
+    joins.erase(std::remove_if(joins.begin(), joins.end(),
+                               [&](const Joins& j) { return now < j.at || now - j.at >= 10000; }),
+                joins.end());
+    auto j = std::find_if(joins.begin(), joins.end(), [&](const Joins& e) { return e.address == a.host; });
+    if (j == joins.end()) {
+        joins.push_back(Joins{a.host, now, 0});
+        j = joins.end() - 1;
+    }
+    return ++j->count > max_joins_per_ten_seconds;
+}
+
 void NetServer::refuse_flooder(const ENetAddress& a) {
     if (flooder_log.allow(driver_timer_get_ticks() / 1000))
         qel_log("net: refused a connection from %s: a connection from there flooded the host lately\n", _net_ip(a));
@@ -437,6 +451,14 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
         drop_flooder(p, why);
         return;
     }
+    // Within those counts, messages of 64 KiB each (a kilobyte packed) are
+    // unpacked, copied and handed to the mod by the hundred megabytes a second.
+    if (_net_over(now, 10000, max_bytes_per_ten_seconds, &p->bytes_at, &p->bytes, static_cast<int32_t>(raw.size()))) {
+        char why[64];
+        snprintf(why, sizeof(why), "sent more than %d bytes in ten seconds", max_bytes_per_ten_seconds);
+        drop_flooder(p, why);
+        return;
+    }
     // Every full resend of the world (the answer to its "join" or "rejoin",
     // and to "refresh") is made once, and until it is acknowledged further
     // "refresh" requests only ask for one more after it: a peer that asks
@@ -444,6 +466,12 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
     // queue the world for it without end.
     bool refresh = strcmp(h.type, "refresh") == 0;
     if (!p->joined) {
+        if (joins_over(peer->address, now)) {
+            char why[64];
+            snprintf(why, sizeof(why), "joined more than %d times in ten seconds", max_joins_per_ten_seconds);
+            drop_flooder(p, why);
+            return;
+        }
         p->joined = 1;
         p->resend = 1;
         p->resend_loop = loops;

@@ -20,7 +20,8 @@
 // truncated to integers; a missing field reads 0):
 //   "send"      percent, source slot, target slot, source sync_id, temporary id
 //   "redirect"  fleet slot or temporary id (> 65535), target slot, fleet
-//               sync_id (0 = unchecked)
+//               sync_id (0 = unchecked); the fleet goes out whole with the
+//               next pass
 //   "refresh", and the endpoint's "join" / "rejoin": full resend to that uid
 //   "P"         echoed
 // A temporary id is the client's user slot << 16 plus a counter, so it is at
@@ -152,7 +153,7 @@ void _zs_send(Net* net, Zentar& world, const NetMessage& msg) {
     _zs_sync_now(net, world, fleet);
 }
 
-void _zs_redirect(Net* net, Zentar& world, const NetMessage& msg) {
+void _zs_redirect(Zentar& world, const NetMessage& msg) {
     int u = _zs_user(world, msg.uid);
     if (!u) return;
     std::vector<int32_t> f = _zs_fields(msg.value, 3);
@@ -168,8 +169,13 @@ void _zs_redirect(Net* net, Zentar& world, const NetMessage& msg) {
     if (!fl.has_fleet || fl.owner_n != u) return;
     if (!zt_used(world, dst) || !world.items[dst].has_planet) return;
     if (f[2] != 0 && f[2] != fl.sync_id) return;
+    // The turned fleet waits for its whole record, which the host loop's
+    // next pass sends, before anything it queues now leaves: one record to
+    // every player however often the fleet was turned meanwhile. Sent at
+    // once, each command of twenty bytes made a record of 640 for each of
+    // them, and a client turning one fleet thousands of times a second
+    // flooded every other player's line.
     z2_redirect(world, fleet, dst);
-    _zs_sync_now(net, world, fleet);
 }
 
 void _zs_refresh(Net* net, Zentar& world, const std::string& uid) {
@@ -302,7 +308,7 @@ void zentar_server_handle(Net* net, Zentar& world, NetMessage& msg) {
     } else if (type == "send") {
         _zs_send(net, world, msg);
     } else if (type == "redirect") {
-        _zs_redirect(net, world, msg);
+        _zs_redirect(world, msg);
     } else if (type == "refresh" || type == "join" || type == "rejoin") {
         _zs_refresh(net, world, msg.uid);
     }

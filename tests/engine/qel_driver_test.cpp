@@ -510,6 +510,63 @@ TEST_F(DriverTest, BacklogKeepsTheNewestLinesWithinItsCap) {
   EXPECT_EQ(prev, lines - 1);
 }
 
+// A host left running for days: the file stops at its cap with one line
+// that says so; the lines after it still reach standard output.
+TEST_F(DriverTest, LogFileStopsAtItsCapAndSaysSo) {
+  fs::path log = docdir("Zentar 2") / "ruvezor.log";
+  _driver_log_set_file_cap(4096);
+  driver_init(DRIVER_LOG);
+  driver_set_gamename("Zentar 2");
+  std::string pad(100, '.');
+  for (int i = 0; i < 100; i++) driver_log_printf("%03d%s\n", i, pad.c_str());
+  std::string later = stdout_of([] { qel_log("still on standard output\n"); });
+  std::string full = slurp(log);
+  // The operator cuts the full file: lines go into it again.
+  fs::resize_file(log, 0);
+  driver_log_printf("after the cut\n");
+  EXPECT_EQ(slurp(log), "after the cut\n");
+  driver_deinit();
+  _driver_log_set_file_cap(0);
+
+  std::string head = "[_driver_log_init]\n";
+  std::string tail = "log file full at 4096 bytes: later lines go only to standard output\n";
+  ASSERT_GT(full.size(), head.size() + tail.size());
+  EXPECT_EQ(full.rfind(head, 0), 0u);
+  EXPECT_EQ(full.substr(full.size() - tail.size()), tail);
+  std::string body = full.substr(head.size(), full.size() - head.size() - tail.size());
+  EXPECT_LE(head.size() + body.size(), 4096u);
+  EXPECT_EQ(body.size(), (4096 - head.size()) / (pad.size() + 4) * (pad.size() + 4));  // whole lines only
+  EXPECT_NE(later.find("still on standard output"), std::string::npos);
+
+  // The next run starts the file afresh.
+  driver_init(DRIVER_LOG);
+  driver_set_gamename("Zentar 2");
+  driver_log_printf("next run\n");
+  driver_deinit();
+  EXPECT_EQ(slurp(log), "[_driver_log_init]\nnext run\n\n[_driver_log_deinit]\n");
+}
+
+// An operator's log collector reads a FIFO put in the log's place: when it
+// is not running, the program must not wait for it at its first line.
+TEST_F(DriverTest, ALogFifoWithoutReaderDoesNotHoldTheStart) {
+  fs::create_directories(docdir("Zentar 2"));
+  fs::path fifo = docdir("Zentar 2") / "ruvezor.log";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(20);  // only a hang gets this far
+    driver_init(DRIVER_LOG);
+    driver_set_gamename("Zentar 2");
+    driver_log_printf("nobody reads this\n");
+    driver_deinit();
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+}
+
 TEST_F(DriverTest, UnopenableLogIsNotRetriedOnEveryLine) {
   fs::path bad_home = root / "home-is-a-file";
   spit(bad_home, "");

@@ -97,6 +97,15 @@ TEST_F(LogTest, ExactlyOneTrailingNewline) {
   EXPECT_EQ(stdout_of([] { _qel_iprintf(nullptr, 0, nullptr, 0, "mid\nline"); }), "mid\nline\n");
 }
 
+// A player's name or a mod's print must not steer the terminal the operator
+// reads the log in.
+TEST_F(LogTest, ControlCharactersBecomeQuestionMarks) {
+  std::string out = stdout_of([] {
+    _qel_iprintf(nullptr, 0, nullptr, 0, "%s", "a\x1b[2Jb\rc\x07" "d\te\x7f f\xc2\x9bg \xc3\xa9\n");
+  });
+  EXPECT_EQ(out, "a?[2Jb?c?d\te? f?g \xc3\xa9\n");
+}
+
 TEST_F(LogTest, MessageHasNoLengthLimitAndLocationIsCut) {
   std::string big(100000, 'q');
   std::string out = stdout_of([&] { _qel_iprintf(nullptr, 0, nullptr, 0, "%s|", big.c_str()); });

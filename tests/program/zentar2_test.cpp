@@ -143,6 +143,58 @@ TEST(Zentar2Headless, PortThatIsNotANumberAndTrailingOption) {
     expect_clean_end(log);
 }
 
+// The README's road: scripts/run.sh builds and starts the program from bin/.
+// Its tree here: the script, no package step, and a build that hands over
+// the program under test (`build` is the shell text of that step).
+void run_script_tree(Sandbox& box, const std::string& build) {
+    for (const char* d : {"/scripts", "/tools", "/caller/mine"}) fs::create_directories(box.root + d);
+    fs::copy_file(std::string(Z2_SOURCE_DIR) + "/scripts/run.sh", box.root + "/scripts/run.sh");
+    z2test::spit(box.root + "/scripts/deps.sh", "exit 0\n");
+    z2test::spit(box.root + "/tools/cmake", "#!/bin/sh\n[ \"$1\" = --build ] || exit 0\n" + build + "\n");
+    fs::permissions(box.root + "/tools/cmake", fs::perms::owner_all);
+    z2test::spit(box.root + "/caller/mine/x.lua", "function init() print('relative mod ran') end\n"
+                                                  "function loop(t) z2_param_set('state', 'quit') end\n"
+                                                  "function event(e) end\n");
+}
+
+// `bash ../scripts/run.sh -headless -mod mine/x.lua -crash exit` from caller/,
+// `runs` of them at once, each writing caller/run<i>.txt; the exit status of
+// the shell, 0 when all ended with 0.
+int run_script(Sandbox& box, int runs) {
+    std::string one = "PATH='" + box.root + "/tools':\"$PATH\" HOME='" + box.root +
+                      "/home' bash ../scripts/run.sh -headless -mod mine/x.lua -crash exit >run";
+    std::string cmd = "cd '" + box.root + "/caller' && r=0";
+    for (int i = 0; i < runs; i++) {
+        std::string n = std::to_string(i);
+        cmd += " && { " + one + n + ".txt 2>&1 & p" + n + "=$!; }";
+    }
+    for (int i = 0; i < runs; i++) cmd += "; wait $p" + std::to_string(i) + " || r=1";
+    return system((cmd + "; exit $r").c_str());
+}
+
+const std::string kCopyProgram = std::string("mkdir -p build/game/bin && cp '") + Z2_PROGRAM +
+                                 "' build/game/bin/zentar2";
+
+// A mod named relative to the operator's directory must still be found.
+TEST(Zentar2Headless, RunScriptFindsAModNamedFromTheCallersDirectory) {
+    Sandbox box;
+    run_script_tree(box, kCopyProgram);
+    EXPECT_EQ(run_script(box, 1), 0);
+    std::string log = box.log();
+    EXPECT_NE(log.find("$ relative mod ran"), std::string::npos) << log;
+    expect_clean_end(log);
+}
+
+// Two hosts started at once: the second build waits for the first (two in one
+// tree break each other), and both hosts run.
+TEST(Zentar2Headless, RunScriptStartedTwiceAtOnceBuildsOneAfterTheOther) {
+    Sandbox box;
+    run_script_tree(box, "mkdir build/busy || exit 1\nsleep 0.5\n" + kCopyProgram + "\nrmdir build/busy");
+    EXPECT_EQ(run_script(box, 2), 0);
+    for (const char* out : {"/caller/run0.txt", "/caller/run1.txt"})
+        EXPECT_EQ(count_of(z2test::slurp(box.root + out), "$ relative mod ran"), 1) << z2test::slurp(box.root + out);
+}
+
 // ---- frame loop -------------------------------------------------------------
 
 TEST(Zentar2Headless, CrashRestartRestartsTheFailedModEveryFrame) {
@@ -174,6 +226,34 @@ TEST(Zentar2Headless, AHostOutlivesTheReaderOfItsOutput) {
     expect_clean_end(log);
 }
 
+// `zentar2 -headless ... | less`, left unread: once the pipe is full the
+// host must go on (its players with it), the log file still getting every line.
+TEST(Zentar2Headless, AHostGoesOnWhileItsOutputIsNotRead) {
+    Sandbox box;
+    box.write_bin_file("loud.lua", "local n = 0\nfunction init() end\n"
+                                   "function loop(t) n = n + 1 print('frame ' .. n .. ' ' .. string.rep('x', 2000))\n"
+                                   "  if n == 200 then print('last frame') z2_param_set('state', 'quit') end end\n"
+                                   "function event(e) end\n");
+    int fds[2];
+    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    box.start({"-headless", "-mod", "./loud.lua"}, fds[1]);
+    close(fds[1]);  // fds[0] stays open, and nobody reads it
+    int status = box.wait_exit();
+    EXPECT_EQ(status, 0);
+    std::string log = box.log();
+    EXPECT_NE(log.find("$ last frame"), std::string::npos) << log.size();
+    expect_clean_end(log);
+    // The reader comes back: what it finds is whole lines, then the count of
+    // those it missed.
+    std::string seen;
+    char buf[4096];
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    for (ssize_t n; (n = read(fds[0], buf, sizeof(buf))) > 0;) seen.append(buf, (size_t)n);
+    close(fds[0]);
+    EXPECT_GT(seen.size(), 1000u);
+    EXPECT_LT(seen.size(), log.size());
+}
+
 // ---- signals ----------------------------------------------------------------
 
 class Zentar2Signal : public ::testing::TestWithParam<int> {};
@@ -200,11 +280,26 @@ TEST_P(Zentar2Signal, StopsAHeadlessHostThroughItsShutdown) {
     expect_clean_end(log);
 }
 
+// `timeout` signals the program and then its whole group: the same stop
+// twice in a moment still goes through the normal shutdown.
+TEST_P(Zentar2Signal, TheSameStopSentTwiceAtOnceIsOneStop) {
+    Sandbox box;
+    box.write_bin_file("host.lua", "function init() end\nfunction loop(t) end\nfunction event(e) end\n");
+    box.start({"-headless", "-mod", "./host.lua"});
+    ASSERT_TRUE(box.wait_out("mods_reload: ./host.lua"));
+    kill(box.pid, GetParam());
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the first is taken
+    kill(box.pid, GetParam());
+    EXPECT_EQ(box.wait_exit(), 0);
+    EXPECT_EQ(box.out().find("again"), std::string::npos);
+    expect_clean_end(box.log());
+}
+
 TEST_P(Zentar2Signal, ASecondOneEndsAStuckHostAtOnce) {
     Sandbox box;
     ASSERT_NO_FATAL_FAILURE(start_stuck(box));
     kill(box.pid, GetParam());
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));  // not the same stop sent twice
     ASSERT_TRUE(box.running()) << "the loop never reads the first";
     kill(box.pid, GetParam());
     EXPECT_EQ(box.wait_exit(), 1000 + GetParam());  // the limit only catches a host that never ends

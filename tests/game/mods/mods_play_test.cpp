@@ -7,6 +7,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -122,6 +124,47 @@ TEST_F(ModsPlayTest, JoinsTheGalaxyAndMapsHostMessages) {
     EXPECT_EQ(last_value(), "red");
     EXPECT_EQ(param("html"), "<p>ihtml</p>");
     EXPECT_EQ(log(), "");
+}
+
+// A host may send its players long values in as many messages as it likes:
+// the lines they make in the player's log stay few and short.
+TEST_F(ModsPlayTest, HostMessagesCannotFillThePlayersLog) {
+    const std::string big(65000, '7');
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < 200; i++)
+        for (const char* type : {"net:ads:init", "net:ads:show", "net:ext:rank", "net:music", "net:sound"})
+            send(type, type == std::string("net:ext:rank") ? "x" + big : big);
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_LT(out.size(), 100000u);
+    EXPECT_NE(out.find("zentar2:ads:init 777"), std::string::npos);
+    EXPECT_NE(out.find("mods: a sound name of 65000 bytes is too long, not played"), std::string::npos);
+    ASSERT_TRUE(mods_engine_of(*game)->is_okay()) << log();
+}
+
+// A host may set its players' stored blob many times a frame; each write
+// is synced to disk. One write a second goes out, and the last blob set is
+// the one kept.
+TEST_F(ModsPlayTest, HostCookiesReachTheDiskOnceASecond) {
+    driver_set_gamename("Zentar 2");
+    static uint64_t now_us = 5000000;
+    _driver_timer_set_source([] { return now_us; });
+    const std::string file = driver_doc_fname("mod_play.bin");
+    auto stored = [&] {
+        std::ifstream in(file, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    send("net:cookie:set", "v0");
+    EXPECT_EQ(stored(), "v0");
+    for (int i = 1; i <= 200; i++) send("net:cookie:set", "v" + std::to_string(i));
+    EXPECT_EQ(stored(), "v0") << "written again within the second";
+    EXPECT_EQ(param("data"), "v200");
+    now_us += 1000000;
+    send("net:ping", "");
+    EXPECT_EQ(stored(), "v200");
+    send("net:cookie:set", "last");
+    _driver_timer_set_source(nullptr);
+    mods_deinit(*game);
+    EXPECT_EQ(stored(), "last");
 }
 
 TEST_F(ModsPlayTest, JoinOrdersQuitAndErrors) {

@@ -411,6 +411,46 @@ TEST_F(ShippedMod, JoinsPastThePlanetsLeaveTheWorldRoomToPlay) {
     EXPECT_NE(out.find("watches, no planet left"), std::string::npos);
 }
 
+// A player who leaves for good gives their planets back to the field after
+// a while: kept, they would grow without end, out of the bots' reach, and
+// the match would never end for those who join later.
+TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
+    int ann = 0, owned = -1;
+    bool ann_left = false;
+    std::string out = z2test::stdout_of([&] {
+        snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_server.lua", Z2_DATA_DIR);
+        var params(VAR_DICT, 0);
+        params["headless"] = var(1);
+        mods_restart(*game, 1, params);
+        frames(2, false);
+        std::vector<int> users;
+        for (int i = 1; i < world().top; i++)
+            if (world().items[i].in_use && world().items[i].has_user) users.push_back(i);
+        var e(VAR_DICT, 0);
+        e["type"] = var("net:join");
+        e["uid"] = var("ann");
+        e["name"] = var("Ann");
+        mods_event(*game, e);
+        for (int i = 1; i < world().top; i++)
+            if (world().items[i].in_use && world().items[i].has_user &&
+                std::find(users.begin(), users.end(), i) == users.end())
+                ann = i;
+        e["type"] = var("net:leave");
+        mods_event(*game, e);
+        frames(70, false, 1.0f);  // a little more than a minute
+        ann_left = !world().items[ann].in_use || !world().items[ann].has_user;
+        owned = 0;
+        for (int i = 1; i < world().top; i++)
+            owned += world().items[i].in_use && world().items[i].has_planet && world().items[i].owner_n == ann;
+    });
+    ASSERT_NE(ann, 0);
+    EXPECT_TRUE(ann_left);
+    EXPECT_EQ(owned, 0);
+    EXPECT_NE(out.find("away: Ann's planets go back to the field"), std::string::npos)
+        << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
+    EXPECT_EQ(out.find("Lua error"), std::string::npos);
+}
+
 // The galaxy host sends a player to the match once a visit, however often
 // the client asks: one line in the log, and again after they come back.
 TEST_F(ShippedMod, TheGalaxySendsAPlayerToTheMatchOnceAVisit) {

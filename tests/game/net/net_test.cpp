@@ -419,6 +419,50 @@ TEST(NetLoopback, ClientDropsMalformedHostPackets) {
     EXPECT_EQ(net_unpack(fake.all(ENET_EVENT_TYPE_RECEIVE)[0]->payload), expect);
 }
 
+// A host's packets of a kilobyte that unpack to 64 KiB each wait in ENet once
+// the unread ones in the inbox reach their bound in bytes; none is lost.
+TEST(NetLoopback, ClientInboxIsBoundedInBytes) {
+    Raw fake(1, true);
+    NetPtr client = make_client(fake.host->address.port, "u", "U", "");
+    NetClient* nc = static_cast<NetClient*>(client.get());
+    nc->max_inbox_bytes = 1u << 20;
+    client->open();
+    Ep c{client.get(), {}};
+    ASSERT_TRUE(pump_until({&c}, {&fake}, [&] { return fake.count(ENET_EVENT_TYPE_CONNECT) == 1; }));
+    ENetPeer* peer = fake.ev[0].peer;
+    NetMessage ch, big;
+    ch.type = "challenge";
+    big.type = "html";
+    big.value = std::string(65536 - 64, 'x');
+    fake.send(peer, net_build(ch));
+    const std::string p = net_build(big);
+    ASSERT_LT(p.size(), 1100u);
+    const int sent = 100;
+    for (int i = 0; i < sent; i++)
+        enet_peer_send(peer, 0, enet_packet_create(p.data(), p.size(), ENET_PACKET_FLAG_RELIABLE));
+    enet_host_flush(fake.host);
+    size_t most = 0;
+    auto unread = [&] {
+        size_t bytes = 0;
+        for (const NetMessage& m : client->inbox) bytes += m.value.size();
+        return bytes;
+    };
+    // Looped but never read: what waits stops at the bound.
+    for (int i = 0; i < 300; i++) {
+        fake.service();
+        client->loop(1);
+        most = std::max(most, unread());
+    }
+    EXPECT_GT(most, 0u);
+    EXPECT_LT(most, nc->max_inbox_bytes + big.value.size());
+    // Read as the game does, the rest comes, every message whole.
+    ASSERT_TRUE(pump_until({&c}, {&fake}, [&] { return c.count("html") == sent; }, 8000));
+    for (const NetMessage& m : c.got) {
+        if (m.type != "html") continue;
+        EXPECT_EQ(m.value, big.value);
+    }
+}
+
 TEST(NetServerLife, DeinitWithoutPeersIsImmediateAndIdempotent) {
     NetPtr server = make_server("");
     EXPECT_FALSE(waits_for_answers([&] { server->deinit(); }));
@@ -700,6 +744,36 @@ protected:
     NetPtr player = make_client(port_of(server.get()), "u2", "Bob", "");
     Ep b{player.get(), {}};
     void SetUp() override { player->open(); }
+
+    // A bare connection joins as "u1" and sends `count` copies of `packet`
+    // on a stopped clock, the host looking every `every` of them; true once
+    // the host dropped it. The log of the flood goes to *log.
+    bool flood_with(const std::string& packet, int count, int every, std::string* log) {
+        Caller c;
+        c.dial(port_of(server.get()));
+        EXPECT_TRUE(pump_until({&s, &b}, {&c.raw}, [&] { return c.challenged() && s.count("join") == 1; }));
+        frozen_at = counted_clock();
+        testing::internal::CaptureStdout();
+        for (int i = 0; i < count; i++) {
+            enet_peer_send(c.peer, 0, enet_packet_create(packet.data(), packet.size(), ENET_PACKET_FLAG_RELIABLE));
+            if (i % every == every - 1) {
+                enet_host_flush(c.raw.host);
+                s.pump();
+            }
+        }
+        enet_host_flush(c.raw.host);
+        bool gone = pump_until({&s, &b}, {&c.raw}, [&] { return s.count("leave") == 1; });
+        *log = testing::internal::GetCapturedStdout();
+        frozen_at = 0;
+        return gone;
+    }
+
+    // The other player is still served.
+    void expect_bob_served() {
+        server->send("u2", "after", "", 1);
+        EXPECT_TRUE(pump_until({&s, &b}, {}, [&] { return b.count("after") == 1; }));
+        EXPECT_EQ(server->count_peers(), 1);
+    }
 };
 
 // A connection that sends more messages in one second than any player's
@@ -708,36 +782,65 @@ protected:
 // stands still, so the whole flood falls into one second however slow the
 // machine.)
 TEST_F(NetFlood, AFloodOfMessagesIsDroppedAndTheOthersPlayOn) {
-    Caller c;
-    c.dial(port_of(server.get()));
-    ASSERT_TRUE(pump_until({&s, &b}, {&c.raw}, [&] { return c.challenged() && s.count("join") == 1; }));
-
-    frozen_at = counted_clock();
-    const int flood = host->max_per_second + 500;
-    const std::string p = client_packet("u1", "N", "", "zz", "");
-    testing::internal::CaptureStdout();
-    for (int i = 0; i < flood; i++) {
-        enet_peer_send(c.peer, 0, enet_packet_create(p.data(), p.size(), ENET_PACKET_FLAG_RELIABLE));
-        if (i % 500 == 499) {
-            enet_host_flush(c.raw.host);
-            s.pump();
-        }
-    }
-    enet_host_flush(c.raw.host);
-    bool gone = pump_until({&s, &b}, {&c.raw}, [&] { return s.count("leave") == 1; });
-    std::string log = testing::internal::GetCapturedStdout();
-    frozen_at = 0;
+    std::string log;
+    bool gone = flood_with(client_packet("u1", "N", "", "zz", ""), host->max_per_second + 500, 500, &log);
     EXPECT_TRUE(gone) << "the flooding connection stayed";
     EXPECT_LE(s.count("zz"), host->max_per_second);
     EXPECT_NE(log.find("net: dropping connection \"u1\" from 127.0.0.1: sent more than " +
                        std::to_string(host->max_per_second) + " messages in one second"),
               std::string::npos)
         << log.substr(0, 2000);
+    expect_bob_served();
+}
 
-    // The other player is still served.
-    server->send("u2", "after", "", 1);
-    EXPECT_TRUE(pump_until({&s, &b}, {}, [&] { return b.count("after") == 1; }));
-    EXPECT_EQ(server->count_peers(), 1);
+// Well within the message and datagram budgets, a connection whose packets of
+// a kilobyte each unpack to 64 KiB is dropped once its bytes pass their own
+// budget, and the host goes on serving the others.
+TEST_F(NetFlood, AFloodOfBigMessagesIsDropped) {
+    const std::string p = client_packet("u1", "N", "", "zz", std::string(65536 - 64, 'x'));
+    ASSERT_LT(p.size(), 1100u);
+    const int flood = host->max_bytes_per_ten_seconds / 65536 + 50;
+    ASSERT_LT(flood, host->max_datagrams_per_second);
+    std::string log;
+    bool gone = flood_with(p, flood, 50, &log);
+    EXPECT_TRUE(gone) << "the flooding connection stayed";
+    EXPECT_LE(s.count("zz"), host->max_bytes_per_ten_seconds / 65536);
+    EXPECT_NE(log.find("net: dropping connection \"u1\" from 127.0.0.1: sent more than " +
+                       std::to_string(host->max_bytes_per_ten_seconds) + " bytes in ten seconds"),
+              std::string::npos)
+        << log.substr(0, 2000);
+    expect_bob_served();
+}
+
+// Every admission makes the host resend the whole world: an address whose
+// connections join, go and join again is turned away once it passes its
+// budget of admissions, while a player from elsewhere plays on.
+TEST_F(NetFlood, JoinChurnFromOneAddressIsTurnedAway) {
+    frozen_at = counted_clock();
+    Raw churn(1, true, "127.0.0.2");
+    const int rounds = host->max_joins_per_ten_seconds + 3;
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < rounds; i++) {
+        size_t heard = churn.count(ENET_EVENT_TYPE_RECEIVE);
+        ENetPeer* cp = churn.connect(port_of(server.get()), NET_VERSION);
+        if (!pump_until({&s, &b}, {&churn}, [&] { return churn.count(ENET_EVENT_TYPE_RECEIVE) > heard; }, 2000))
+            break;  // no challenge: turned away
+        churn.send(cp, client_packet("c" + std::to_string(i), "N", "", "hi", ""));
+        pump_until({&s, &b}, {&churn}, [&] { return s.count("hi") == i + 1 || server->count_peers() == 1; }, 2000);
+        enet_peer_disconnect_now(cp, 0);
+        enet_host_flush(churn.host);
+        pump_until({&s, &b}, {&churn}, [&] { return server->count_peers() == 1; }, 2000);
+    }
+    std::string log = testing::internal::GetCapturedStdout();
+    frozen_at = 0;
+    EXPECT_EQ(s.count("join"), host->max_joins_per_ten_seconds + 1);  // Bob's, then the churn's
+    EXPECT_NE(log.find("from 127.0.0.2: joined more than " + std::to_string(host->max_joins_per_ten_seconds) +
+                       " times in ten seconds"),
+              std::string::npos)
+        << log.substr(0, 2000);
+    EXPECT_NE(log.find("net: refused a connection from 127.0.0.2: a connection from there flooded the host lately"),
+              std::string::npos);
+    expect_bob_served();
 }
 
 // A connection that sends datagram after datagram, each far below the message
@@ -785,9 +888,7 @@ TEST_F(NetFlood, AFloodOfDatagramsIsDroppedAndItsAddressWaits) {
     EXPECT_NE(log.find("net: refused a connection from 127.0.0.2: a connection from there flooded the host lately"),
               std::string::npos);
     EXPECT_EQ(s.count("move"), pace);
-    server->send("u2", "after", "", 1);
-    EXPECT_TRUE(pump_until({&s, &b}, {}, [&] { return b.count("after") == 1; }));
-    EXPECT_EQ(server->count_peers(), 1);
+    expect_bob_served();
 }
 
 // Hand-made run-length streams and oversized packets against a host without a

@@ -129,6 +129,14 @@ protected:
         for (int i = 1; i < w->top; i++) n += w->items[i].in_use && w->items[i].has_fleet;
         return n;
     }
+    // The outbox, which must hold one whole record, taken; that record.
+    Item whole_record() {
+        auto out = take(net);
+        EXPECT_EQ(types(out), "I! ");
+        Item it{};
+        if (!out.empty() && out[0].value.size() == sizeof(Item)) memcpy(&it, out[0].value.data(), sizeof(Item));
+        return it;
+    }
     std::string send_text(int percent, int from, int to, int uid, int temp) {
         char t[128];
         snprintf(t, sizeof(t), "%d %d %d %d %d", percent, from, to, uid, temp);
@@ -182,10 +190,7 @@ TEST_F(HostTest, SendLaunchesRecordsTheTemporaryIdAndSendsTheFleetWhole) {
     ASSERT_NE(f, 0);
     EXPECT_EQ(w->items[f].sync_temp_id, t);
     EXPECT_EQ(w->items[f].fleet_source, 0) << "cleared once sent";
-    auto out = take(net);
-    ASSERT_EQ(types(out), "I! ");
-    Item sent;
-    memcpy(&sent, out[0].value.data(), sizeof(Item));
+    Item sent = whole_record();
     EXPECT_EQ(sent.n, f);
     EXPECT_EQ(sent.sync_temp_id, t);
     EXPECT_EQ(sent.fleet_source, mine) << "the whole item still names its source";
@@ -206,6 +211,7 @@ TEST_F(HostTest, RedirectChecksAndUnknownTemporaryIdsDoNotGrowTheLookup) {
     handle("me", "send", send_text(50, mine, theirs, w->items[mine].sync_id, t));
     int f = _zentar_server_temp_lookup(t);
     ASSERT_NE(f, 0);
+    zentar_server_sync_items_now(&net, *w);  // the world's first whole records
     take(net);
     const std::vector<std::string> bad = {
         "", "0 2 0", "4096 2 0", "99999 2 0", "-1 2 0", "70000 2 0", "2147483647 2 0", "1e30 1e30 1e30",
@@ -223,9 +229,12 @@ TEST_F(HostTest, RedirectChecksAndUnknownTemporaryIdsDoNotGrowTheLookup) {
     EXPECT_EQ(_zentar_server_temp_count(), 1) << "lookups of unknown ids inserted entries";
     EXPECT_TRUE(net.outbox.empty());
 
-    // By temporary id (a provisional fleet has no uid yet), then by slot and uid.
+    // By temporary id (a provisional fleet has no uid yet), then by slot and
+    // uid; the whole record goes with the next pass.
     handle("me", "redirect", std::to_string(t) + " " + std::to_string(mine2) + " 0");
     EXPECT_EQ(w->items[f].fleet_target, mine2);
+    EXPECT_TRUE(net.outbox.empty());
+    zentar_server_sync_items_now(&net, *w);
     EXPECT_EQ(types(take(net)), "I! ");
     handle("me", "redirect", std::to_string(f) + " " + std::to_string(theirs) + " " + std::to_string(w->items[f].sync_id));
     EXPECT_EQ(w->items[f].fleet_target, theirs);
@@ -234,6 +243,25 @@ TEST_F(HostTest, RedirectChecksAndUnknownTemporaryIdsDoNotGrowTheLookup) {
     w->items[f].sync_temp_id = t + 1;
     handle("me", "redirect", std::to_string(t) + " " + std::to_string(mine2) + " 0");
     EXPECT_EQ(w->items[f].fleet_target, theirs);
+}
+
+// A client that turns its fleet back and forth thousands of times between
+// two passes makes one whole record of it for the other players, not one
+// for each command.
+TEST_F(HostTest, AFleetTurnedOverAndOverGoesOutOncePerPass) {
+    handle("me", "send", send_text(50, mine, theirs, w->items[mine].sync_id, 0));
+    ASSERT_EQ(fleets(), 1);
+    int f = 0;
+    for (int i = 1; i < w->top; i++)
+        if (w->items[i].in_use && w->items[i].has_fleet) f = i;
+    zentar_server_sync_items_now(&net, *w);  // the world's first whole records
+    take(net);
+    for (int i = 0; i < 2000; i++)
+        handle("me", "redirect", std::to_string(f) + " " + std::to_string(i % 2 ? theirs : mine2) + " 0");
+    zentar_server_sync_items_now(&net, *w);
+    Item sent = whole_record();
+    EXPECT_EQ(sent.n, f);
+    EXPECT_EQ(sent.fleet_target, theirs);
 }
 
 TEST_F(HostTest, PingEchoRefreshOrderAndNoRefreshForEverybody) {
