@@ -106,6 +106,15 @@ void ext_store_web_receipts_callback(var valid) {
     var receipts = ext_store_receipts_load();
     for (const var& key : _keys(receipts))
         if (!valid.__has__(key)) valid.__set__(key, var(0));
+    // Every login and receipts request carries the verdicts, each byte of
+    // them up to three times over once encoded: verdicts near the size of a
+    // whole reply would make every later request too long to be sent, and
+    // the account could not log in again. The old verdicts are kept instead.
+    size_t bytes = json_encode(valid).size();
+    if (bytes > STORE_VERDICTS_MAX_BYTES) {
+        qel_log("store: verdicts of %zu bytes not kept, at most %d\n", bytes, (int)STORE_VERDICTS_MAX_BYTES);
+        return;
+    }
     ext_store_valid_save(valid);
 }
 

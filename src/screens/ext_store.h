@@ -48,8 +48,10 @@ void ext_store_valid_save(var valid);
 
 // {"receipts": <unconfirmed receipts>, "valid": <all verdicts>}.
 var ext_store_web_data();
-// The server's verdicts; nothing unless a non-empty dict.
+// The server's verdicts; nothing unless a non-empty dict, and nothing when
+// they take more than STORE_VERDICTS_MAX_BYTES as JSON.
 void ext_store_web_receipts_callback(var valid);
+enum { STORE_VERDICTS_MAX_BYTES = 256 * 1024 };
 // Shows the store for a "store" reply.
 void ext_store_web_store_callback(var reply);
 

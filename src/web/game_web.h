@@ -170,6 +170,8 @@ enum { GAME_WEB_RANK_MAX = 1000 };
 
 // ---- document sync (game_web_sync.cpp) ---------------------------------------------
 
+// Documents one sync message may write or remove; the rest wait for the next login.
+enum { SYNC_CHANGES_MAX = 100 };
 // Applies the server's sync message (JSON text) to the document directory.
 void game_web_handle_sync(GameParts& game, std::string text);
 // False (and one log line) for a name with "/", "\\" or "..".

@@ -8,6 +8,11 @@
 // The server's message is {"sync": {name: number}, "data": {name: base64}}.
 // Sync never overwrites a file it did not write and never writes outside the
 // document directory.
+//
+// One message writes or removes at most SYNC_CHANGES_MAX documents: each is
+// a durable save on the frame loop, and a server listing thousands would
+// freeze the game for minutes. New and changed versions go first; the rest
+// stay as sync.dat had them, so the next login brings them again.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -121,20 +126,37 @@ void game_web_handle_sync(GameParts&, std::string text) {
         qel_log("sync: ignore '%s' already exists\n", name.c_str());
     }
 
-    for (const std::string& name : _sync_names(data)) {
+    // Puts back what sync.dat held for a document this message leaves as it is.
+    auto keep_old = [&](const std::string& name) {
+        if (old.__has__(var(name))) cur.__set__(var(name), old.__get__(var(name)));
+        else if (cur.__has__(var(name))) cur.__del__(var(name));
+    };
+    // New and changed versions first, so that a list longer than one
+    // message may change is taken in full over a few logins.
+    std::vector<std::string> order, same;
+    for (const std::string& name : _sync_names(data))
+        (sync_get_value(old, name) != sync_get_value(cur, name) ? order : same).push_back(name);
+    order.insert(order.end(), same.begin(), same.end());
+    int changes = 0, deferred = 0;
+    for (const std::string& name : order) {
         // A name the list leaves out is not protected above; it must not
         // overwrite a file that sync did not write either.
         bool unlisted_existing = !cur.__has__(var(name)) && sync_get_value(old, name) <= 0 &&
                                  (driver_data_exists(name.c_str()) || driver_doc_exists(name.c_str()));
         if (!unlisted_existing && sync_get_value(old, name) >= 0 && sync_get_value(cur, name) >= 0) {
+            if (changes >= SYNC_CHANGES_MAX) {
+                if (cur.__has__(var(name))) keep_old(name);
+                deferred++;
+                continue;
+            }
+            changes++;
             std::string bytes = base64_decode(data.__get__(var(name)).__str__());
             qel_log("sync: adding '%s' %d bytes\n", name.c_str(), (int)bytes.size());
             if (!sync_doc_save(name, bytes) && cur.__has__(var(name))) {
                 // The old file is still there (or none): the record keeps
                 // what the disk holds, so the next login fetches it again.
                 qel_log("sync: '%s' not written, its old version kept\n", name.c_str());
-                if (old.__has__(var(name))) cur.__set__(var(name), old.__get__(var(name)));
-                else cur.__del__(var(name));
+                keep_old(name);
             }
         } else {
             qel_log("sync: skipped '%s'\n", name.c_str());
@@ -143,11 +165,20 @@ void game_web_handle_sync(GameParts&, std::string text) {
 
     for (const std::string& name : _sync_names(old)) {
         if (!(sync_get_value(old, name) > 0) || sync_get_value(cur, name) != 0) continue;
+        if (changes >= SYNC_CHANGES_MAX) {
+            keep_old(name);
+            deferred++;
+            continue;
+        }
+        changes++;
         if (cur.__has__(var(name))) cur.__del__(var(name));
         qel_log("sync: removing '%s'", name.c_str());
         sync_doc_remove(name);
     }
 
+    if (deferred)
+        qel_log("sync: %d documents left for the next login, at most %d change at once\n", deferred,
+                (int)SYNC_CHANGES_MAX);
     std::string out = json_encode(cur);
     if (!driver_doc_save(SYNC_FILE, out.data(), (int)out.size())) qel_log("sync: %s not saved\n", SYNC_FILE);
     qel_log("sync: new = %s\n", out.c_str());

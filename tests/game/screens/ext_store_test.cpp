@@ -116,6 +116,22 @@ TEST_F(Store, ConfirmedReceiptsStayOnDiskButAreNotSent) {
     for (var none : {json("{}"), json("[]"), var(3)}) ext_store_web_receipts_callback(none);
     EXPECT_EQ(doc("valid.dat"), R"({"k1":1,"k2":0})");
 
+    // Every login carries the verdicts, encoded: a dict that fits in a reply
+    // but not in a request would make each later login fail before it is sent.
+    std::string huge = "{";
+    char entry[40];
+    for (int i = 0; i < 400000; i++) {
+        snprintf(entry, sizeof(entry), "%s\"..........%06d\":1", i ? "," : "", i);
+        huge += entry;
+    }
+    huge += "}";
+    ASSERT_LT(huge.size(), (size_t)QEL_WEB_MAX_ANSWER);
+    out = z2test::stdout_of([&] { ext_store_web_receipts_callback(json(huge)); });
+    EXPECT_NE(out.find("store: verdicts of "), std::string::npos);
+    EXPECT_TRUE(doc("valid.dat") == R"({"k1":1,"k2":0})");
+    z2test::stdout_of([&] { sent = ext_store_web_data(); });
+    EXPECT_LT(WebRequest::urlencode(json_encode(sent)).size(), (size_t)QEL_WEB_MAX_ANSWER);
+
     // Damaged files read as empty.
     driver_doc_save("valid.dat", "{oops", 5);
     z2test::stdout_of([&] { sent = ext_store_web_data(); });

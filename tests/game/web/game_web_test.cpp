@@ -421,6 +421,45 @@ TEST_F(GameWebTest, SyncWritesManagesAndRemovesOnlyItsOwnDocuments) {
     EXPECT_EQ(slurp(doc("sync.dat")), "{\"c.txt\":-1,\"d.txt\":-1}");
 }
 
+TEST_F(GameWebTest, SyncChangesABoundedNumberOfDocumentsPerMessage) {
+    // Each document is a durable save on the frame loop: a long list is taken
+    // over several logins, each recording only what it wrote.
+    const int n = SYNC_CHANGES_MAX + 3;
+    std::string list = "{", data = "{";
+    for (int i = 0; i < n; i++) {
+        std::string name = "d" + std::to_string(1000 + i);
+        list += std::string(i ? "," : "") + "\"" + name + "\":1";
+        data += std::string(i ? "," : "") + "\"" + name + "\":\"" + b64(name) + "\"";
+    }
+    list += "}", data += "}";
+    auto written = [&] {
+        int count = 0;
+        for (int i = 0; i < n; i++) count += fs::exists(doc("d" + std::to_string(1000 + i)));
+        return count;
+    };
+    auto recorded = [&] {
+        var rec;
+        std::string text = slurp(doc("sync.dat"));
+        return json_decode(rec, text.data(), text.size()) == 0 ? (int)rec.__len__() : -1;
+    };
+    std::string log = sync(msg(list, data));
+    EXPECT_EQ(written(), SYNC_CHANGES_MAX);
+    EXPECT_EQ(recorded(), SYNC_CHANGES_MAX);
+    EXPECT_TRUE(has(log, "sync: 3 documents left for the next login"));
+    sync(msg(list, data));
+    EXPECT_EQ(written(), n);
+    EXPECT_EQ(recorded(), n);
+    EXPECT_EQ(slurp(doc("d1102")), "d1102");
+
+    // Removing them takes as many messages; the rest stay managed meanwhile.
+    sync(msg("{}", "{}"));
+    EXPECT_EQ(written(), 3);
+    EXPECT_EQ(recorded(), 3);
+    sync(msg("{}", "{}"));
+    EXPECT_EQ(written(), 0);
+    EXPECT_EQ(slurp(doc("sync.dat")), "{}");
+}
+
 TEST_F(GameWebTest, SyncRefusesBadNamesAndBadMessagesWhole) {
     sync(msg("{\"k.txt\":1}", "{\"k.txt\":\"" + b64("K") + "\"}"));
     std::string before = slurp(doc("sync.dat"));
