@@ -209,17 +209,27 @@ TEST(Zentar2Headless, CrashRestartRestartsTheFailedModEveryFrame) {
 
 // Started as `zentar2 -headless ... | tee host.txt`, a host must not die
 // with the reader of its output (a closed terminal, a stopped tee).
-TEST(Zentar2Headless, AHostOutlivesTheReaderOfItsOutput) {
-    Sandbox box;
-    box.write_bin_file("count.lua", "local n = 0\nfunction init() end\n"
-                                    "function loop(t) n = n + 1 print('frame ' .. n)\n"
-                                    "  if n == 30 then print('last frame') z2_param_set('state', 'quit') end end\n"
-                                    "function event(e) end\n");
+// A headless host whose mod prints `line` (Lua, of the frame number n) each
+// frame and "last frame" at frame `last`, then quits; its standard output
+// goes into a pipe, whose read end `out` gets.
+void start_piped(Sandbox& box, const std::string& line, int last, int* out) {
+    box.write_bin_file("loud.lua", "local n = 0\nfunction init() end\n"
+                                   "function loop(t) n = n + 1 print(" + line + ")\n"
+                                   "  if n == " + std::to_string(last) +
+                                   " then print('last frame') z2_param_set('state', 'quit') end end\n"
+                                   "function event(e) end\n");
     int fds[2];
     ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-    box.start({"-headless", "-mod", "./count.lua"}, fds[1]);
-    close(fds[0]);  // nobody reads what it writes
+    box.start({"-headless", "-mod", "./loud.lua"}, fds[1]);
     close(fds[1]);
+    *out = fds[0];
+}
+
+TEST(Zentar2Headless, AHostOutlivesTheReaderOfItsOutput) {
+    Sandbox box;
+    int out = -1;
+    start_piped(box, "'frame ' .. n", 30, &out);
+    close(out);  // nobody reads what it writes
     EXPECT_EQ(box.wait_exit(), 0);
     std::string log = box.log();
     EXPECT_NE(log.find("$ last frame"), std::string::npos) << log;
@@ -259,14 +269,9 @@ TEST(Zentar2Headless, AReaderThatKeepsUpGetsEveryLine) {
 // host must go on (its players with it), the log file still getting every line.
 TEST(Zentar2Headless, AHostGoesOnWhileItsOutputIsNotRead) {
     Sandbox box;
-    box.write_bin_file("loud.lua", "local n = 0\nfunction init() end\n"
-                                   "function loop(t) n = n + 1 print('frame ' .. n .. ' ' .. string.rep('x', 2000))\n"
-                                   "  if n == 200 then print('last frame') z2_param_set('state', 'quit') end end\n"
-                                   "function event(e) end\n");
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-    box.start({"-headless", "-mod", "./loud.lua"}, fds[1]);
-    close(fds[1]);  // fds[0] stays open, and nobody reads it
+    int out = -1;
+    start_piped(box, "'frame ' .. n .. ' ' .. string.rep('x', 2000)", 200, &out);
+    // out stays open, and nobody reads it
     int status = box.wait_exit();
     EXPECT_EQ(status, 0);
     std::string log = box.log();
@@ -276,9 +281,9 @@ TEST(Zentar2Headless, AHostGoesOnWhileItsOutputIsNotRead) {
     // those it missed.
     std::string seen;
     char buf[4096];
-    fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    for (ssize_t n; (n = read(fds[0], buf, sizeof(buf))) > 0;) seen.append(buf, (size_t)n);
-    close(fds[0]);
+    fcntl(out, F_SETFL, O_NONBLOCK);
+    for (ssize_t n; (n = read(out, buf, sizeof(buf))) > 0;) seen.append(buf, (size_t)n);
+    close(out);
     EXPECT_GT(seen.size(), 1000u);
     EXPECT_LT(seen.size(), log.size());
 }

@@ -134,6 +134,13 @@ protected:
         if (state() == "menu" || state() == "tabs") press_first_button();
         frames(5);
     }
+    // A mod of data/ started as a headless host runs it, two frames in.
+    void start_headless(const char* mod, var params = var(VAR_DICT, 0)) {
+        snprintf(game->mod_file, sizeof(game->mod_file), "%s/%s", Z2_DATA_DIR, mod);
+        params["headless"] = var(1);
+        mods_restart(*game, 1, params);
+        frames(2, false);
+    }
     // A line of the chat holds that text.
     bool told(const std::string& text) {
         if (game->chat)
@@ -379,11 +386,7 @@ TEST_P(WinnerMod, FastForwardedPlayReachesItsOutcome) {
 TEST_F(ShippedMod, JoinsPastThePlanetsLeaveTheWorldRoomToPlay) {
     int before = 0, after = 0, fleet = 0;
     std::string out = z2test::stdout_of([&] {
-        snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_server.lua", Z2_DATA_DIR);
-        var params(VAR_DICT, 0);
-        params["headless"] = var(1);
-        mods_restart(*game, 1, params);
-        frames(2, false);
+        start_headless("mod_server.lua");
         before = world().live;
         for (int i = 0; i < ZT_ITEMS + 100 && api(); i++) {
             var join(VAR_DICT, 0);
@@ -420,11 +423,7 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
     int ann = 0, bob = 0, owned = -1, bob_flying = 0, bob_owned = -1, bob_back = -1;
     bool ann_left = false;
     std::string out = z2test::stdout_of([&] {
-        snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_server.lua", Z2_DATA_DIR);
-        var params(VAR_DICT, 0);
-        params["headless"] = var(1);
-        mods_restart(*game, 1, params);
-        frames(2, false);
+        start_headless("mod_server.lua");
         std::vector<int> users;
         for (int i = 1; i < world().top; i++)
             if (world().items[i].in_use && world().items[i].has_user) users.push_back(i);
@@ -493,12 +492,9 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
 // the client asks: one line in the log, and again after they come back.
 TEST_F(ShippedMod, TheGalaxySendsAPlayerToTheMatchOnceAVisit) {
     std::string out = z2test::stdout_of([&] {
-        snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_galaxy.lua", Z2_DATA_DIR);
         var params(VAR_DICT, 0);
-        params["headless"] = var(1);
         params["match"] = var("127.0.0.1:7000");
-        mods_restart(*game, 1, params);
-        frames(2, false);
+        start_headless("mod_galaxy.lua", params);
         auto send = [&](const char* type, const char* value) {
             var e(VAR_DICT, 0);
             e["type"] = var(type);
