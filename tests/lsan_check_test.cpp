@@ -69,4 +69,35 @@ TEST(LeakCheck, RunsWhateverTheLayoutOfTheThreadsTls) {
     EXPECT_EQ(text.str().find("Tracer caught"), std::string::npos) << text.str();
 }
 
+// Focusing a text field on X11 has SDL look for an input method over D-Bus,
+// and the system's D-Bus library keeps a block it never frees: the game
+// reported a leak on quitting after any typing. A leak in that library is
+// not the game's, and the check still catches the game's own.
+TEST(LeakCheck, IgnoresTheDbusLibraryButNotOurOwn) {
+    std::string err = testing::TempDir() + "lsan_dbus_child.txt";
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (!freopen(err.c_str(), "w", stderr)) _exit(3);
+        void* dbus = dlopen("libdbus-1.so.3", RTLD_NOW | RTLD_NODELETE);
+        auto machine_id = dbus ? (char* (*)())dlsym(dbus, "dbus_get_local_machine_id") : nullptr;
+        if (!machine_id) _exit(4);
+        // Both dropped on a thread that ends, so no stack still holds them.
+        std::thread([machine_id] {
+            if (char* id = machine_id()) id[0] = 0;  // the library's own block
+            *static_cast<volatile char*>(malloc(4096)) = 1;  // ours
+        }).join();
+        exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    std::stringstream text;
+    text << std::ifstream(err).rdbuf();
+    std::remove(err.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << text.str();
+    if (WEXITSTATUS(status) == 4) GTEST_SKIP() << "no D-Bus library here";
+    EXPECT_NE(text.str().find("Direct leak of 4096 byte(s)"), std::string::npos) << text.str();
+    EXPECT_EQ(text.str().find("libdbus"), std::string::npos) << text.str();
+}
+
 }  // namespace
