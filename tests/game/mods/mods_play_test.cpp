@@ -272,6 +272,18 @@ TEST_F(ModsPlayTest, GalaxyMapIsBuiltFromTheHostData) {
     send("net:map:cleanup", "");
     EXPECT_EQ(param("state"), "menu");
     EXPECT_EQ(log(), "");
+
+    // Colours wider than 24 bits and numbers beyond a float's reach fall
+    // back to defaults instead of stopping the script.
+    send("net:map:show", R"({"clans_id":0,
+        "stars":"id,x,y,size,color,name`1,1e300,-1e999,1e300,ffffffffffffffffff,Far`2,0,0,10,-5,Near",
+        "wars":"stars_id,attacker_points,defender_points,defender_color`1,1e300,1,1000000",
+        "users":"id,stars_id,clans_id,image,color,name`u1,1,0,,ffffffffff,Ann", "clans":""})");
+    EXPECT_TRUE(mods_engine_of(*game)->is_okay()) << log();
+    EXPECT_EQ(param("state"), "scene");
+    send("net:map:focus", "1");
+    lua->loop(0.016f);
+    EXPECT_TRUE(mods_engine_of(*game)->is_okay()) << log();
 }
 
 }  // namespace
