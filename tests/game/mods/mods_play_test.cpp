@@ -181,6 +181,13 @@ TEST_F(ModsPlayTest, JoinOrdersQuitAndErrors) {
     EXPECT_EQ(param("quit"), "False");
     EXPECT_EQ(param("state"), "play");
 
+    // A join order whose endpoint cannot even start (a port past 16 bits)
+    // is a lost connection: back to the galaxy, the script still running.
+    send("net:join", R"({"host":"127.0.0.1","port":70000,"token":"","request":"r"})");
+    EXPECT_TRUE(mods_engine_of(*game)->is_okay()) << log();
+    ASSERT_TRUE(game->client_net);
+    EXPECT_EQ(game->client_net->port, 9);
+
     // After a host error nothing leaves any more.
     send("net:error", "down");
     EXPECT_EQ(param("html"), "<p>down</p>");
