@@ -48,9 +48,21 @@ function map_table_decode(s)
   return out
 end
 
+-- A colour the host sent: nil unless it is a 24-bit value, which is all an
+-- item's colour holds.
 local function hex(s)
   s = gsub(text(s), "^#", "")
-  return tonumber(s, 16)
+  local c = tonumber(s, 16)
+  if c and c >= 0 and c <= 0xffffff then return c end
+  return nil
+end
+
+-- A number the host sent, for a position or a size: within reach of the
+-- map's floats, else the default (NaN and the infinities too).
+local function num(v, default)
+  local n = tonumber(v)
+  if not n or n ~= n or abs(n) > 1e6 then return default end
+  return n
 end
 
 local function fade(c)
@@ -83,9 +95,9 @@ local function new_map(data)
   }
   M.ZSIZE = 1.125 * M.SIZE
   for _, s in ipairs(M.stars) do
-    s.x = tonumber(s.x) or 0
-    s.y = tonumber(s.y) or 0
-    s.size = tonumber(s.size) or 10
+    s.x = num(s.x, 0)
+    s.y = num(s.y, 0)
+    s.size = num(s.size, 10)
     s.c = hex(s.color) or 0xffffff
     s.name = text(s.name)
     M.star_by_id[text(s.id)] = s
@@ -473,7 +485,7 @@ local function star_info(M, s, buttons)
   if text(s.label) ~= "" then info_label(M, s.label, x, y - r - 4, 0xaaaaaa) end
   local w = M.wars_by_star[text(s.id)]
   if w then
-    local ap, dp = tonumber(w.attacker_points) or 0, tonumber(w.defender_points) or 0
+    local ap, dp = num(w.attacker_points, 0), num(w.defender_points, 0)
     local total = ap + dp
     local split_at = total > 0 and 35 * dp / total or 17.5
     local bx, by = x - 17.5, ly + 6

@@ -61,7 +61,12 @@ local function connect_prepare()
 end
 
 local function join(host, port, token)
-  z2.net_join(text(host), tonumber(port) or 0, text(token))
+  -- An endpoint that cannot even start (a port past 16 bits) is a lost
+  -- connection: back to the galaxy, or out of it.
+  if not pcall(z2.net_join, text(host), tonumber(port) or 0, text(token)) then
+    play_leave()
+    return
+  end
   z2_net_send("", "opts", text(z2.gsize))
   z2_net_send("", "cookie", text(z2.data))
   z2_net_send("", "session", text(GAME.session))

@@ -181,6 +181,13 @@ TEST_F(ModsPlayTest, JoinOrdersQuitAndErrors) {
     EXPECT_EQ(param("quit"), "False");
     EXPECT_EQ(param("state"), "play");
 
+    // A join order whose endpoint cannot even start (a port past 16 bits)
+    // is a lost connection: back to the galaxy, the script still running.
+    send("net:join", R"({"host":"127.0.0.1","port":70000,"token":"","request":"r"})");
+    EXPECT_TRUE(mods_engine_of(*game)->is_okay()) << log();
+    ASSERT_TRUE(game->client_net);
+    EXPECT_EQ(game->client_net->port, 9);
+
     // After a host error nothing leaves any more.
     send("net:error", "down");
     EXPECT_EQ(param("html"), "<p>down</p>");
@@ -272,6 +279,18 @@ TEST_F(ModsPlayTest, GalaxyMapIsBuiltFromTheHostData) {
     send("net:map:cleanup", "");
     EXPECT_EQ(param("state"), "menu");
     EXPECT_EQ(log(), "");
+
+    // Colours wider than 24 bits and numbers beyond a float's reach fall
+    // back to defaults instead of stopping the script.
+    send("net:map:show", R"({"clans_id":0,
+        "stars":"id,x,y,size,color,name`1,1e300,-1e999,1e300,ffffffffffffffffff,Far`2,0,0,10,-5,Near",
+        "wars":"stars_id,attacker_points,defender_points,defender_color`1,1e300,1,1000000",
+        "users":"id,stars_id,clans_id,image,color,name`u1,1,0,,ffffffffff,Ann", "clans":""})");
+    EXPECT_TRUE(mods_engine_of(*game)->is_okay()) << log();
+    EXPECT_EQ(param("state"), "scene");
+    send("net:map:focus", "1");
+    lua->loop(0.016f);
+    EXPECT_TRUE(mods_engine_of(*game)->is_okay()) << log();
 }
 
 }  // namespace
