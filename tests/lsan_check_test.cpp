@@ -53,20 +53,29 @@ std::atomic<int> placed{0};  // 1 tried elsewhere, 2 placed and held
     exit(0);
 }
 
-TEST(LeakCheck, RunsWhateverTheLayoutOfTheThreadsTls) {
-    std::string err = testing::TempDir() + "lsan_check_child.txt";
+// Runs body in a forked child whose standard error goes to a file; gives the
+// child's wait status (-1 when it could not start) and what it wrote.
+int run_child(const char* name, void (*body)(const std::string& err), std::string* text) {
+    std::string err = testing::TempDir() + name;
     pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) child(err);
+    if (pid < 0) return -1;
+    if (pid == 0) body(err);
     int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    std::stringstream text;
-    text << std::ifstream(err).rdbuf();
+    if (waitpid(pid, &status, 0) != pid) return -1;
+    std::stringstream read;
+    read << std::ifstream(err).rdbuf();
     std::remove(err.c_str());
-    ASSERT_TRUE(WIFEXITED(status)) << text.str();
+    *text = read.str();
+    return status;
+}
+
+TEST(LeakCheck, RunsWhateverTheLayoutOfTheThreadsTls) {
+    std::string text;
+    int status = run_child("lsan_check_child.txt", child, &text);
+    ASSERT_TRUE(status >= 0 && WIFEXITED(status)) << text;
     ASSERT_NE(WEXITSTATUS(status), 3) << "no TLS block could be placed 16 bytes into a page";
-    EXPECT_NE(text.str().find("65536 byte(s) leaked in 1 allocation(s)"), std::string::npos) << text.str();
-    EXPECT_EQ(text.str().find("Tracer caught"), std::string::npos) << text.str();
+    EXPECT_NE(text.find("65536 byte(s) leaked in 1 allocation(s)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("Tracer caught"), std::string::npos) << text;
 }
 
 // Focusing a text field on X11 has SDL look for an input method over D-Bus,
@@ -74,10 +83,8 @@ TEST(LeakCheck, RunsWhateverTheLayoutOfTheThreadsTls) {
 // reported a leak on quitting after any typing. A leak in that library is
 // not the game's, and the check still catches the game's own.
 TEST(LeakCheck, IgnoresTheDbusLibraryButNotOurOwn) {
-    std::string err = testing::TempDir() + "lsan_dbus_child.txt";
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+    std::string text;
+    int status = run_child("lsan_dbus_child.txt", [](const std::string& err) {
         if (!freopen(err.c_str(), "w", stderr)) _exit(3);
         void* dbus = dlopen("libdbus-1.so.3", RTLD_NOW | RTLD_NODELETE);
         auto machine_id = dbus ? (char* (*)())dlsym(dbus, "dbus_get_local_machine_id") : nullptr;
@@ -88,16 +95,11 @@ TEST(LeakCheck, IgnoresTheDbusLibraryButNotOurOwn) {
             *static_cast<volatile char*>(malloc(4096)) = 1;  // ours
         }).join();
         exit(0);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    std::stringstream text;
-    text << std::ifstream(err).rdbuf();
-    std::remove(err.c_str());
-    ASSERT_TRUE(WIFEXITED(status)) << text.str();
+    }, &text);
+    ASSERT_TRUE(status >= 0 && WIFEXITED(status)) << text;
     if (WEXITSTATUS(status) == 4) GTEST_SKIP() << "no D-Bus library here";
-    EXPECT_NE(text.str().find("Direct leak of 4096 byte(s)"), std::string::npos) << text.str();
-    EXPECT_EQ(text.str().find("libdbus"), std::string::npos) << text.str();
+    EXPECT_NE(text.find("Direct leak of 4096 byte(s)"), std::string::npos) << text;
+    EXPECT_EQ(text.find("libdbus"), std::string::npos) << text;
 }
 
 }  // namespace
