@@ -288,7 +288,7 @@ bool NetServer::joins_over(const ENetAddress& a, int32_t now) {
         joins.push_back(Joins{a.host, now, 0});
         j = joins.end() - 1;
     }
-    return ++j->count > max_joins_per_ten_seconds;
+    return _net_over(now, 10000, max_joins_per_ten_seconds, &j->at, &j->count);
 }
 
 void NetServer::refuse_flooder(const ENetAddress& a) {
