@@ -207,28 +207,32 @@ TEST(Zentar2Headless, CrashRestartRestartsTheFailedModEveryFrame) {
     expect_clean_end(box.log());
 }
 
-// Started as `zentar2 -headless ... | tee host.txt`, a host must not die
-// with the reader of its output (a closed terminal, a stopped tee).
-// A headless host whose mod prints `line` (Lua, of the frame number n) each
-// frame and "last frame" at frame `last`, then quits; its standard output
-// goes into a pipe, whose read end `out` gets.
-void start_piped(Sandbox& box, const std::string& line, int last, int* out) {
-    box.write_bin_file("loud.lua", "local n = 0\nfunction init() end\n"
-                                   "function loop(t) n = n + 1 print(" + line + ")\n"
-                                   "  if n == " + std::to_string(last) +
-                                   " then print('last frame') z2_param_set('state', 'quit') end end\n"
-                                   "function event(e) end\n");
+// A headless host of the mod `text`, its standard output going into a
+// pipe: returns the pipe's read end.
+int start_piped(Sandbox& box, const std::string& text) {
+    box.write_bin_file("loud.lua", text);
     int fds[2];
-    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
+    if (pipe2(fds, O_CLOEXEC) != 0) return -1;
     box.start({"-headless", "-mod", "./loud.lua"}, fds[1]);
     close(fds[1]);
-    *out = fds[0];
+    return fds[0];
 }
 
+// A mod that prints `line` (Lua, of the frame number n) each frame and
+// "last frame" at frame `last`, then quits.
+std::string printing_mod(const std::string& line, int last) {
+    return "local n = 0\nfunction init() end\n"
+           "function loop(t) n = n + 1 print(" + line + ")\n"
+           "  if n == " + std::to_string(last) + " then print('last frame') z2_param_set('state', 'quit') end end\n"
+           "function event(e) end\n";
+}
+
+// Started as `zentar2 -headless ... | tee host.txt`, a host must not die
+// with the reader of its output (a closed terminal, a stopped tee).
 TEST(Zentar2Headless, AHostOutlivesTheReaderOfItsOutput) {
     Sandbox box;
-    int out = -1;
-    start_piped(box, "'frame ' .. n", 30, &out);
+    int out = start_piped(box, printing_mod("'frame ' .. n", 30));
+    ASSERT_GE(out, 0);
     close(out);  // nobody reads what it writes
     EXPECT_EQ(box.wait_exit(), 0);
     std::string log = box.log();
@@ -240,26 +244,23 @@ TEST(Zentar2Headless, AHostOutlivesTheReaderOfItsOutput) {
 // moment behind a burst of lines, gets every one of them, whole.
 TEST(Zentar2Headless, AReaderThatKeepsUpGetsEveryLine) {
     Sandbox box;
-    box.write_bin_file("burst.lua", "function init() for i = 1, 400 do print('line ' .. i .. ' ' .. string.rep('x', 1000)) end\n"
-                                    "  z2_param_set('state', 'quit') end\n"
-                                    "function loop(t) end\nfunction event(e) end\n");
-    int fds[2];
-    ASSERT_EQ(pipe2(fds, O_CLOEXEC), 0);
-    box.start({"-headless", "-mod", "./burst.lua"}, fds[1]);
-    close(fds[1]);
+    int out = start_piped(box, "function init() for i = 1, 400 do print('line ' .. i .. ' ' .. string.rep('x', 1000)) end\n"
+                               "  z2_param_set('state', 'quit') end\n"
+                               "function loop(t) end\nfunction event(e) end\n");
+    ASSERT_GE(out, 0);
     std::string seen;
     std::thread reader([&] {
         // A small read at a time, each taking a moment (a terminal drawing
         // it, tee writing it): behind the host, yet always reading.
         char buf[1024];
-        for (ssize_t n; (n = read(fds[0], buf, sizeof(buf))) > 0;) {
+        for (ssize_t n; (n = read(out, buf, sizeof(buf))) > 0;) {
             seen.append(buf, (size_t)n);
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
     EXPECT_EQ(box.wait_exit(), 0);
     reader.join();
-    close(fds[0]);
+    close(out);
     EXPECT_EQ(seen.find("were not written"), std::string::npos);
     for (int i = 1; i <= 400; i++)
         ASSERT_NE(seen.find("$ line " + std::to_string(i) + " " + std::string(1000, 'x') + "\n"), std::string::npos) << i;
@@ -269,8 +270,8 @@ TEST(Zentar2Headless, AReaderThatKeepsUpGetsEveryLine) {
 // host must go on (its players with it), the log file still getting every line.
 TEST(Zentar2Headless, AHostGoesOnWhileItsOutputIsNotRead) {
     Sandbox box;
-    int out = -1;
-    start_piped(box, "'frame ' .. n .. ' ' .. string.rep('x', 2000)", 200, &out);
+    int out = start_piped(box, printing_mod("'frame ' .. n .. ' ' .. string.rep('x', 2000)", 200));
+    ASSERT_GE(out, 0);
     // out stays open, and nobody reads it
     int status = box.wait_exit();
     EXPECT_EQ(status, 0);

@@ -768,6 +768,19 @@ protected:
         return gone;
     }
 
+    // The log says the flooding connection "u1" from `from` went for sending
+    // more than `what`.
+    static void expect_dropped(const std::string& log, const std::string& from, const std::string& what) {
+        EXPECT_NE(log.find("net: dropping connection \"u1\" from " + from + ": sent more than " + what),
+                  std::string::npos)
+            << log.substr(0, 2000);
+    }
+    // The log says a connection from `from` was then turned away.
+    static void expect_turned_away(const std::string& log, const std::string& from) {
+        EXPECT_NE(log.find("net: refused a connection from " + from + ": a connection from there flooded the host lately"),
+                  std::string::npos);
+    }
+
     // The other player is still served.
     void expect_bob_served() {
         server->send("u2", "after", "", 1);
@@ -786,10 +799,7 @@ TEST_F(NetFlood, AFloodOfMessagesIsDroppedAndTheOthersPlayOn) {
     bool gone = flood_with(client_packet("u1", "N", "", "zz", ""), host->max_per_second + 500, 500, &log);
     EXPECT_TRUE(gone) << "the flooding connection stayed";
     EXPECT_LE(s.count("zz"), host->max_per_second);
-    EXPECT_NE(log.find("net: dropping connection \"u1\" from 127.0.0.1: sent more than " +
-                       std::to_string(host->max_per_second) + " messages in one second"),
-              std::string::npos)
-        << log.substr(0, 2000);
+    expect_dropped(log, "127.0.0.1", std::to_string(host->max_per_second) + " messages in one second");
     expect_bob_served();
 }
 
@@ -805,10 +815,7 @@ TEST_F(NetFlood, AFloodOfBigMessagesIsDropped) {
     bool gone = flood_with(p, flood, 50, &log);
     EXPECT_TRUE(gone) << "the flooding connection stayed";
     EXPECT_LE(s.count("zz"), host->max_bytes_per_ten_seconds / 65536);
-    EXPECT_NE(log.find("net: dropping connection \"u1\" from 127.0.0.1: sent more than " +
-                       std::to_string(host->max_bytes_per_ten_seconds) + " bytes in ten seconds"),
-              std::string::npos)
-        << log.substr(0, 2000);
+    expect_dropped(log, "127.0.0.1", std::to_string(host->max_bytes_per_ten_seconds) + " bytes in ten seconds");
     expect_bob_served();
 }
 
@@ -838,8 +845,7 @@ TEST_F(NetFlood, JoinChurnFromOneAddressIsTurnedAway) {
                        " times in ten seconds"),
               std::string::npos)
         << log.substr(0, 2000);
-    EXPECT_NE(log.find("net: refused a connection from 127.0.0.2: a connection from there flooded the host lately"),
-              std::string::npos);
+    expect_turned_away(log, "127.0.0.2");
     expect_bob_served();
 }
 
@@ -880,13 +886,9 @@ TEST_F(NetFlood, AFloodOfDatagramsIsDroppedAndItsAddressWaits) {
     frozen_at = 0;
     EXPECT_TRUE(gone) << "the flooding connection stayed";
     EXPECT_LT(s.count("zz"), host->max_datagrams_per_second + 1);
-    EXPECT_NE(log.find("net: dropping connection \"u1\" from 127.0.0.2: sent more than " +
-                       std::to_string(host->max_datagrams_per_second) + " datagrams in one second"),
-              std::string::npos)
-        << log.substr(0, 2000);
+    expect_dropped(log, "127.0.0.2", std::to_string(host->max_datagrams_per_second) + " datagrams in one second");
     EXPECT_EQ(again.count(ENET_EVENT_TYPE_RECEIVE), 0u) << "the flood's address got a challenge again";
-    EXPECT_NE(log.find("net: refused a connection from 127.0.0.2: a connection from there flooded the host lately"),
-              std::string::npos);
+    expect_turned_away(log, "127.0.0.2");
     EXPECT_EQ(s.count("move"), pace);
     expect_bob_served();
 }
