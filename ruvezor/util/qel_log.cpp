@@ -110,38 +110,34 @@ static void _qel_stdout_line(const std::string& line) {
     stalled = !yes;
     return yes;
   };
-  auto put = [&](const char* s, size_t n) {  // all of it, or false at the first piece without room
-    while (n > 0) {
-      if (!room()) return false;
-      ssize_t w = write(STDOUT_FILENO, s, n < 256 ? n : 256);
-      if (w <= 0) return false;
-      s += w;
-      n -= (size_t)w;
+  // Writes what finds room, a piece at a time; returns how much that was.
+  auto put = [&](const char* s, size_t n) {
+    size_t done = 0;
+    while (done < n && room()) {
+      ssize_t w = write(STDOUT_FILENO, s + done, n - done < 256 ? n - done : 256);
+      if (w <= 0) break;
+      done += (size_t)w;
     }
-    return true;
+    return done;
+  };
+  // Text that stopped partway leaves the next line's start behind it.
+  auto whole = [&](const char* s, size_t n) {
+    size_t done = put(s, n);
+    if (done == n) return true;
+    dropped++;
+    cut = cut || done > 0;
+    return false;
   };
   if (dropped > 0) {
     char note[160];
     int k = snprintf(note, sizeof(note),
                      "%s[%ld log lines were not written here: standard output was not read; the log file has them]\n",
                      cut ? "\n" : "", dropped);
-    if (!put(note, (size_t)k)) {
-      dropped++;
-      cut = true;  // the note may have stopped partway
-      return;
-    }
+    if (!whole(note, (size_t)k)) return;
     dropped = 0;
     cut = false;
   }
-  if (line.empty()) return;
-  if (!room()) {
-    dropped++;
-    return;
-  }
-  if (!put(line.data(), line.size())) {
-    dropped++;
-    cut = true;
-  }
+  whole(line.data(), line.size());
 }
 
 void _qel_iprintf(const char* file, int line, const char* function, int level,
