@@ -149,14 +149,20 @@ void MenusSettingsAudio::_read() {
 }
 
 bool MenusSettingsAudio::_write() {
-    bool found = false;
+    // Either level is applied at once, so the music playing now follows the
+    // slider instead of keeping its old level until the next piece.
+    bool found = false, changed = false;
     int music = _get("music", &found);
-    if (found) game->settings.music = music;
+    if (found && music != game->settings.music) {
+        game->settings.music = music;
+        changed = true;
+    }
     int sfx = _get("sfx", &found);
     if (found && sfx != game->settings.sfx) {
         game->settings.sfx = sfx;
-        game->audio.volume_reset();
+        changed = true;
     }
+    if (changed) game->audio.volume_reset();
     return true;
 }
 

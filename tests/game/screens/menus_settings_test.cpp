@@ -2,6 +2,8 @@
 // values in and out of Settings, the volume and video changes applied at once.
 #include <gtest/gtest.h>
 
+#include <SDL.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -14,8 +16,10 @@
 #include "net/net.h"
 #include "world/preboard.h"
 #include "ruvezor/util/qel_driver.h"
+#include "ruvezor/util/qel_driver_audio.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_mixer.h"
 #include "z2_game_fixture.h"
 #include "z2_test_util.h"
 #include "world/zentar_sim.h"
@@ -156,27 +160,53 @@ TEST_F(SettingsScreens, VideoModeChangeRebuildsAndSavesQualityDoesNot) {
     EXPECT_EQ(group(page->root, "vfull")->get_value().__num__(), -1) << "the rebuilt screen shows the new mode";
 }
 
-TEST_F(SettingsScreens, SfxAppliesAtOnceAndPingsMusicOnlyStores) {
+// The music playing in the menu follows its slider at once, not only the next piece.
+TEST_F(SettingsScreens, VolumesApplyAtOnceAndSfxPings) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    stdout_of([] { _driver_audio_open(); });
+    ASSERT_TRUE(_driver_audio_running());
+    SDL_PauseAudio(1);
+    stdout_of([] { mixer_init(); });
+    _game_audio._game_audio_vols = var(VAR_DICT, 0);
+    _game_audio._game_music_id = _game_audio._game_music_pause = 0;
     game->settings.music = 30, game->settings.sfx = 40;
+    stdout_of([&] {
+        game->audio.play_music("mus-menu");
+        game->audio.loop(1.0f);  // faded in: the level holds from here on
+    });
+    int menu = mixer_stream_load("mus-menu");
+    auto music_volume = [menu] {
+        AudioPlaying all[64];
+        int n = _driver_audio_playing(all, 64);
+        for (int i = 0; i < n && i < 64; i++)
+            if (all[i].source == menu) return all[i].volume;
+        return -1.0f;
+    };
+    EXPECT_FLOAT_EQ(music_volume(), 0.3f);
+
     auto* page = show<MenusSettingsAudio>("menus_settings_audio");
     ASSERT_NE(page, nullptr);
     EXPECT_EQ(page->root.find("music")->get_value_i(), 30);
     EXPECT_EQ(page->root.find("sfx")->get_value_i(), 40);
 
+    page->root.find("music")->set_value_i(90);
+    stdout_of([&] { page->loop(0); });
+    EXPECT_EQ(game->settings.music, 90);
+    EXPECT_FLOAT_EQ(music_volume(), 0.9f) << "the music playing now is as loud as the slider says";
+
     var sfx(VAR_DICT, 0);
     sfx["type"] = var("onchange"), sfx["value"] = var("sfx");
     page->_act(Event{}, sfx);
     EXPECT_TRUE(_game_audio._game_audio_sounds.__has__(var("sfx-ping")));
-
-    page->root.find("music")->set_value_i(10);
-    page->loop(0);
-    EXPECT_EQ(game->settings.music, 10);
-    EXPECT_TRUE(_game_audio._game_audio_sounds.__has__(var("sfx-ping"))) << "no volume reset for music";
-
     page->root.find("sfx")->set_value_i(70);
-    page->loop(0);
+    stdout_of([&] { page->loop(0); });
     EXPECT_EQ(game->settings.sfx, 70);
     EXPECT_FALSE(_game_audio._game_audio_sounds.__has__(var("sfx-ping"))) << "volume applied and the ping played";
+    EXPECT_FLOAT_EQ(music_volume(), 0.9f);
+
+    stdout_of([] { mixer_deinit(); });
+    _game_audio._game_audio_vols = var(VAR_DICT, 0);
+    _game_audio._game_music_id = 0;
 }
 
 TEST_F(SettingsScreens, EachTogglePageTouchesOnlyItsOwnFields) {
