@@ -55,7 +55,13 @@ end
 function init()
   local match = tostring(z2_param_get("match") or "")
   match_host, match_port = string.match(match, "^([^:]+):(%d+)$")
-  if not match_host then print("no match host: give -match HOST:PORT") end
+  -- A port no client can join would send every player nowhere, with the
+  -- map gone and nothing in the log.
+  local n = tonumber(match_port)
+  if not n or n < 1 or n > 65535 then
+    match_host, match_port = nil, nil
+    print("no match host: give -match HOST:PORT with a port from 1 to 65535 (got \"" .. match .. "\")")
+  end
   local port = tonumber(z2_param_get("port")) or 0
   if port > 0 then
     local ok, err = pcall(z2_net_host, port)
