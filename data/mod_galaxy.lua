@@ -53,6 +53,9 @@ local function map_data()
 end
 
 function init()
+  -- A headless galaxy host with nobody on it is idle: in this state its
+  -- loop waits for the network instead of running every frame.
+  if z2_param_get("headless") then z2_param_set("state", "galaxy") end
   local match = tostring(z2_param_get("match") or "")
   match_host, match_port = string.match(match, "^([^:]+):(%d+)$")
   -- A port no client can join would send every player nowhere, with the
