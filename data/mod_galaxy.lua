@@ -69,6 +69,9 @@ function init()
   if port > 0 then
     local ok, err = pcall(z2_net_host, port)
     if ok then print("hosting on port " .. port) else print("not hosting: " .. tostring(err)) end
+  else
+    -- Nobody can reach it: a galaxy host has nothing else to do.
+    print("not hosting: give -port PORT")
   end
 end
 

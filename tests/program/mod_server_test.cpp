@@ -45,7 +45,8 @@ TEST(ModServer, BotsCapturePlanetsAndTheRunEnds) {
 }
 
 // The galaxy host in front of it: a -match whose port no client can join
-// is the operator's mistake, said at the start, and nobody is sent there.
+// is the operator's mistake, said at the start, and nobody is sent there;
+// so is a galaxy host without a -port, which nobody can reach.
 TEST(ModServer, TheGalaxyHostTurnsDownAMatchPortNobodyCanJoin) {
     for (const char* match : {"127.0.0.1:99999", "127.0.0.1:0"}) {
         z2test::ProgramRun host("z2modgalaxy");
@@ -54,6 +55,7 @@ TEST(ModServer, TheGalaxyHostTurnsDownAMatchPortNobodyCanJoin) {
         std::string said = std::string("$ no match host: give -match HOST:PORT with a port from 1 to 65535 (got \"") +
                            match + "\")";
         EXPECT_TRUE(host.wait_out(said, 1, 10000)) << host.out();
+        EXPECT_TRUE(host.wait_out("$ not hosting: give -port PORT", 1, 10000)) << host.out();
         host.wait_exit(100);
     }
 }
