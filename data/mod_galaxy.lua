@@ -53,13 +53,25 @@ local function map_data()
 end
 
 function init()
+  -- A headless galaxy host with nobody on it is idle: in this state its
+  -- loop waits for the network instead of running every frame.
+  if z2_param_get("headless") then z2_param_set("state", "galaxy") end
   local match = tostring(z2_param_get("match") or "")
   match_host, match_port = string.match(match, "^([^:]+):(%d+)$")
-  if not match_host then print("no match host: give -match HOST:PORT") end
+  -- A port no client can join would send every player nowhere, with the
+  -- map gone and nothing in the log.
+  local n = tonumber(match_port)
+  if not n or n < 1 or n > 65535 then
+    match_host, match_port = nil, nil
+    print("no match host: give -match HOST:PORT with a port from 1 to 65535 (got \"" .. match .. "\")")
+  end
   local port = tonumber(z2_param_get("port")) or 0
   if port > 0 then
     local ok, err = pcall(z2_net_host, port)
     if ok then print("hosting on port " .. port) else print("not hosting: " .. tostring(err)) end
+  else
+    -- Nobody can reach it: a galaxy host has nothing else to do.
+    print("not hosting: give -port PORT")
   end
 end
 

@@ -71,6 +71,8 @@ struct _DriverLog {
   bool full = false;                    // the file reached its cap: lines go only to stdout
   bool capped = false;                  // a regular file, which the cap applies to
   size_t file_cap = _driver_log_file_cap;
+  bool failing = false;                 // the last write to the file failed (a full disk)
+  std::string trouble;                  // why the file misses lines, not told yet (driver_log_trouble)
 };
 
 static _DriverLog& _driver_log() {
@@ -550,9 +552,12 @@ static void _driver_log_open() {
   // others is closed to them too. Not inherited by launched programs.
   // A FIFO put there with nobody reading it must not hold the program at
   // its first line: the open does not wait, the writes that follow do.
-  int fd = -1;
-  if (dir[0] && _driver_join(L.path, sizeof(L.path), dir, "ruvezor.log"))
+  int fd = -1, why = ENAMETOOLONG;
+  L.path[0] = 0;
+  if (dir[0] && _driver_join(L.path, sizeof(L.path), dir, "ruvezor.log")) {
     fd = open(L.path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
+    why = errno;
+  }
   if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (fd >= 0) {
     // Each run starts the file afresh, unless another run from the same
@@ -579,6 +584,12 @@ static void _driver_log_open() {
     _driver_log_fd = fileno(L.file);
   }
   L.open_failed = L.file == nullptr;
+  L.failing = false;
+  // Without this the operator of a host whose home is read-only looks for
+  // a file that was never written.
+  if (L.open_failed)
+    L.trouble = std::string("log file ") + (L.path[0] ? L.path : "ruvezor.log") + " cannot be opened (" +
+                strerror(why) + "): lines go only to standard output";
 }
 
 // A host left running for days must not fill its disk through the log: past
@@ -620,9 +631,16 @@ void _driver_log_deinit() {
   L.file = nullptr;
 }
 
+std::string driver_log_trouble() {
+  std::string t;
+  t.swap(_driver_log().trouble);
+  return t;
+}
+
 void _driver_log_init() {
   _driver_log_deinit();
   _driver_log().open_failed = false;
+  _driver_log().trouble.clear();
   _driver_log_open();
 }
 
@@ -664,10 +682,27 @@ void driver_log_printf(const char* format, ...) {
     L.backlog.clear();
     L.backlog_bytes = 0;
   } else {
+    // After a failed write the file lacks lines: it says so before the next
+    // line that gets in.
+    if (L.failing) {
+      static const char gap[] = "[log lines are missing here: the file could not be written]\n";
+      _driver_log_write(L, gap, sizeof(gap) - 1);
+    }
     _driver_log_write(L, text, len);
   }
   // Into the file at once: the lines before a crash are the ones that explain it.
-  fflush(L.file);
+  // A failed write (a full disk) drops what was buffered; standard output
+  // hears of it once, and the file again once a line gets in.
+  if (fflush(L.file) != 0 || ferror(L.file)) {
+    int why = errno;
+    clearerr(L.file);
+    if (!L.failing)
+      L.trouble = std::string("log file ") + L.path + " cannot be written (" + strerror(why) +
+                  "): lines go only to standard output until it can";
+    L.failing = true;
+  } else {
+    L.failing = false;
+  }
   // Appending leaves the position at the file's end: its true size, with what
   // other runs wrote and after an operator cut it.
   long at = ftell(L.file);

@@ -190,6 +190,10 @@ int driver_doc_sweep_saves();
 // "ruvezor.log" once that is open, flushed, so that a killed process loses
 // no line. Works before driver_init.
 void driver_log_printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// Why the log file misses lines (it cannot be opened, or a write failed:
+// a full disk), once for each time that begins; empty otherwise. The log
+// function puts it on standard output.
+std::string driver_log_trouble();
 void _driver_log_init();    // (re)opens the log file when the game name is set
 void _driver_log_deinit();  // writes the closing line and closes it
 // Writes text straight to standard output and the log file's descriptor,

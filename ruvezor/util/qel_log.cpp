@@ -166,6 +166,8 @@ void _qel_iprintf(const char* file, int line, const char* function, int level,
 
   _qel_stdout_line(std::string(prefix) + location + msg + ending);
   driver_log_printf("%s%s%s%s", prefix, location, text, ending);
+  std::string trouble = driver_log_trouble();
+  if (!trouble.empty()) _qel_stdout_line(std::string(prefix) + trouble + "\n");
 }
 
 std::string qel_log_url(const char* url) {

@@ -4,6 +4,7 @@
 
 #include <GL/gl.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -181,7 +182,14 @@ void Game::args(int argc_, char** argv_) {
         } else if (!v) {
             continue;  // an option standing last has no effect
         } else if (strcmp(a, "-port") == 0) {
-            port = (int)strtol(v, nullptr, 10);
+            // A mistyped port hosts nothing, and the host mods say nothing
+            // about a port they were not given: said here.
+            char* end = nullptr;
+            errno = 0;
+            long p = strtol(v, &end, 10);
+            if (end == v || *end || errno || p < 0 || p > 65535)
+                qel_log("-port: \"%s\" is not a port number (1 to 65535): nothing is hosted on it\n", v);
+            port = (int)p;
         } else if (strcmp(a, "-mod") == 0) {
             _game_arg_copy(mod, sizeof(mod), a, v);
         } else if (strcmp(a, "-name") == 0) {

@@ -1,6 +1,7 @@
 // gamewrap: the wrapper functions around the one Game, and the signals that
-// let a host operator stop the program: the first SIGINT or SIGTERM through
-// its normal shutdown; a second one at once, and so does the first by itself
+// let a host operator stop the program: the first SIGINT, SIGTERM or SIGHUP
+// (the terminal or ssh session it was started from closed) through its
+// normal shutdown; a second one at once, and so does the first by itself
 // when the frame loop has not ended within GAME_SIGNAL_GRACE_S seconds
 // (something is stuck: a spinning mod, a long call), so that a service
 // manager's single SIGTERM is enough. One stop delivered twice in a moment
@@ -26,7 +27,7 @@ static constexpr int GAME_SIGNAL_TWICE_MS = 200;
 // writes only the two sig_atomic_t fields.
 struct _GameWrapData {
     Game* _game = nullptr;                // made by game_init, deleted by game_deinit
-    volatile sig_atomic_t signal = 0;     // the first SIGINT or SIGTERM; the next frame quits on it
+    volatile sig_atomic_t signal = 0;     // the first stop signal; the next frame quits on it
     volatile sig_atomic_t signals = 0;    // how many came
     volatile sig_atomic_t signal_ms = 0;  // monotonic clock (ms, 31 bits) at the first
     bool signal_taken = false;            // the frame loop has turned the signal into the quit flag
@@ -107,6 +108,9 @@ static void _game_signals_install() {
     sa.sa_flags = SA_RESTART;
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
+    // Left to its default, a hang-up ended the host on the spot: the players
+    // were never told, and its log did not say why it had gone.
+    sigaction(SIGHUP, &sa, nullptr);
     sa.sa_handler = _game_on_alarm;
     sigaction(SIGALRM, &sa, nullptr);
     // Every log line goes to standard output too: a host started into a

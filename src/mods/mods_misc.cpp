@@ -221,6 +221,10 @@ void mods_reload(ModsGame& game) {
 }
 
 void mods_reload_auto(ModsGame& game) {
+    // A running host keeps the mod it started with: a reload runs the files
+    // again without init and drops the match (the mod's state) under every
+    // player, and an operator updates the files of a host that is running.
+    if (game.headless) return;
     static time_t last = 0;
     time_t now = time(nullptr);
     if (now == last) return;

@@ -478,11 +478,13 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
         if (_count_uid(this, p->uid) < 2) {
             receive(p->uid, "join", "");
         } else {
-            qel_log("going to disconnect extras...\n");
+            // Who came back and from where: a slot number tells the operator nothing.
             for (size_t i = 0; i < peers.size(); i++) {
                 NetPeer* other = peers[i];
                 if (other == p || other->uid != p->uid) continue;
-                qel_log("disconnecting: %d\n", static_cast<int>(i));
+                std::string was = other->peer ? _net_ip(other->peer->address) : "?";
+                qel_log("net: \"%s\" joined again from %s: its older connection from %s goes\n", p->uid.c_str(),
+                        _net_ip(peer->address), was.c_str());
                 other->active = 0;
                 other->replaced = 1;
                 other->since = now;  // given the join wait to go

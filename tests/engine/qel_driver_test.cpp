@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <chrono>
 #include <climits>
 #include <cstdlib>
@@ -20,6 +21,7 @@
 
 #include <fcntl.h>
 #include <pwd.h>
+#include <sys/resource.h>  // RLIMIT_FSIZE: a full disk
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
@@ -567,6 +569,49 @@ TEST_F(DriverTest, ALogFifoWithoutReaderDoesNotHoldTheStart) {
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
 }
 
+// A full disk under a running host: standard output says once that the
+// file misses lines, and the file says where once lines get in again.
+TEST_F(DriverTest, AFullDiskIsToldOnceAndMarkedInTheFile) {
+  fs::path log = docdir("Zentar 2") / "ruvezor.log";
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(20);
+    dup2(out[1], STDOUT_FILENO);
+    signal(SIGXFSZ, SIG_IGN);  // past the limit a write fails with EFBIG, as on a full disk
+    driver_init(DRIVER_LOG);
+    driver_set_gamename("Zentar 2");
+    driver_log_printf("before\n");
+    struct rlimit full = {static_cast<rlim_t>(fs::file_size(log)), RLIM_INFINITY};
+    if (setrlimit(RLIMIT_FSIZE, &full) != 0) _exit(2);
+    for (int i = 0; i < 3; i++) qel_log("lost %d\n", i);
+    full.rlim_cur = RLIM_INFINITY;
+    setrlimit(RLIMIT_FSIZE, &full);
+    qel_log("back\n");
+    driver_deinit();
+    _exit(0);
+  }
+  close(out[1]);
+  std::string said;
+  char buf[4096];
+  for (ssize_t n; (n = read(out[0], buf, sizeof(buf))) > 0;) said.append(buf, static_cast<size_t>(n));
+  close(out[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  std::string note = log.string() + " cannot be written (File too large): lines go only to standard output";
+  EXPECT_EQ(z2test::count_of(said, note), 1) << said;
+  EXPECT_NE(said.find("lost 2"), std::string::npos);
+  std::string file = slurp(log);
+  EXPECT_EQ(file.find("lost"), std::string::npos) << file;
+  EXPECT_NE(file.find("before\n[log lines are missing here: the file could not be written]\n"), std::string::npos)
+      << file;
+  EXPECT_NE(file.find("back\n"), std::string::npos) << file;
+}
+
 TEST_F(DriverTest, UnopenableLogIsNotRetriedOnEveryLine) {
   fs::path bad_home = root / "home-is-a-file";
   spit(bad_home, "");
@@ -574,6 +619,10 @@ TEST_F(DriverTest, UnopenableLogIsNotRetriedOnEveryLine) {
   driver_init(DRIVER_LOG);
   driver_set_gamename("Zentar 2");
   driver_log_printf("x\n");
+
+  // The operator hears once why there is no file.
+  EXPECT_NE(driver_log_trouble().find("ruvezor.log cannot be opened (Not a directory)"), std::string::npos);
+  EXPECT_EQ(driver_log_trouble(), "");
 
   setenv("HOME", home.c_str(), 1);
   driver_log_printf("y\n");

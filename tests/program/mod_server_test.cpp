@@ -44,4 +44,20 @@ TEST(ModServer, BotsCapturePlanetsAndTheRunEnds) {
     EXPECT_NE(host.log().find("$ capture: planet "), std::string::npos);
 }
 
+// The galaxy host in front of it: a -match whose port no client can join
+// is the operator's mistake, said at the start, and nobody is sent there;
+// so is a galaxy host without a -port, which nobody can reach.
+TEST(ModServer, TheGalaxyHostTurnsDownAMatchPortNobodyCanJoin) {
+    for (const char* match : {"127.0.0.1:99999", "127.0.0.1:0"}) {
+        z2test::ProgramRun host("z2modgalaxy");
+        std::filesystem::copy_file(Z2_DATA_DIR "/mod_galaxy.lua", host.root + "/data/mod_galaxy.lua");
+        host.start({"-headless", "-mod", "mod_galaxy.lua", "-match", match});
+        std::string said = std::string("$ no match host: give -match HOST:PORT with a port from 1 to 65535 (got \"") +
+                           match + "\")";
+        EXPECT_TRUE(host.wait_out(said, 1, 10000)) << host.out();
+        EXPECT_TRUE(host.wait_out("$ not hosting: give -port PORT", 1, 10000)) << host.out();
+        host.wait_exit(100);
+    }
+}
+
 }  // namespace

@@ -69,6 +69,32 @@ TEST(ModsHeadless, ModNamedWithoutDirectoryComesFromTheDataDirectory) {
     EXPECT_NE(h.out().find("ModsAPI::require: ../data/game.lua"), std::string::npos);
 }
 
+// The files of a running host change (the operator deploys an update): the
+// host goes on with the mod it started, whose state a reload would drop.
+TEST(ModsHeadless, AHostDoesNotReloadItsModWhenTheFileChanges) {
+    ProgramRun h("z2modsprog");
+    std::string mod = write(h, "mods/game.lua", R"LUA(
+function init() print("init ran") end
+frames = 0
+function loop(t)
+    frames = frames + 1
+    if frames == 180 then print("loop ran 180"); z2_param_set("state", "quit") end
+end
+function event(e) end
+)LUA");
+    auto now = std::filesystem::file_time_type::clock::now();
+    std::filesystem::last_write_time(mod, now - std::chrono::hours(2));
+    h.start({"-headless", "-mod", mod});
+    ASSERT_TRUE(h.wait_out("$ init ran"));
+    z2test::spit(mod, "print('reloaded')\nfunction loop(t) z2_param_set('state', 'quit') end\n");
+    std::filesystem::last_write_time(mod, now - std::chrono::hours(1));
+    ASSERT_EQ(h.wait_exit(), 0);
+    std::string out = h.out();
+    EXPECT_NE(out.find("$ loop ran 180"), std::string::npos) << out;
+    EXPECT_EQ(out.find("$ reloaded"), std::string::npos) << out;
+    EXPECT_EQ(out.find("reload..."), std::string::npos);
+}
+
 const char* const FAILING_MOD = R"LUA(
 function init() print("starting") end
 function loop(t) error("mod failed on purpose") end

@@ -352,6 +352,6 @@ TEST_P(Zentar2Signal, AStuckHostEndsByItselfAfterTheFirst) {
     EXPECT_EQ(log.size() >= line.size() ? log.substr(log.size() - line.size()) : "", line);
 }
 
-INSTANTIATE_TEST_SUITE_P(Signals, Zentar2Signal, ::testing::Values(SIGTERM, SIGINT));
+INSTANTIATE_TEST_SUITE_P(Signals, Zentar2Signal, ::testing::Values(SIGTERM, SIGINT, SIGHUP));
 
 }  // namespace

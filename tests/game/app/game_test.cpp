@@ -230,8 +230,14 @@ TEST_F(GameTest, ArgsReadsEveryOption) {
     EXPECT_STREQ(game->settings.name, "-port");
     EXPECT_EQ(game->port, 77);
 
+    // A mistyped port is the operator's to hear of.
+    for (const char* bad : {"abc", "-5", "70000", "7000x"}) {
+        std::string out = captured([&] { parse({"-port", bad}); });
+        EXPECT_NE(out.find(std::string("-port: \"") + bad + "\" is not a port number"), std::string::npos) << out;
+    }
     parse({"-port", "abc"});
     EXPECT_EQ(game->port, 0);
+    EXPECT_EQ(captured([&] { parse({"-port", "0"}); }), "") << "no port is no mistake";
     parse({"-port", "5", "-port"});  // a last option has no value and no effect
     EXPECT_EQ(game->port, 5);
     const struct { const char* value; int32_t before, after; } crash[] = {

@@ -490,11 +490,14 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
 
 // The galaxy host sends a player to the match once a visit, however often
 // the client asks: one line in the log, and again after they come back.
+// With nobody on it, it is an idle host (its loop waits for the network).
 TEST_F(ShippedMod, TheGalaxySendsAPlayerToTheMatchOnceAVisit) {
+    std::string idle;
     std::string out = z2test::stdout_of([&] {
         var params(VAR_DICT, 0);
         params["match"] = var("127.0.0.1:7000");
         start_headless("mod_galaxy.lua", params);
+        idle = state();
         auto send = [&](const char* type, const char* value) {
             var e(VAR_DICT, 0);
             e["type"] = var(type);
@@ -509,6 +512,7 @@ TEST_F(ShippedMod, TheGalaxySendsAPlayerToTheMatchOnceAVisit) {
         send("net:join", "");
         send("net:play", "3");
     });
+    EXPECT_EQ(idle, "galaxy");
     EXPECT_EQ(z2test::count_of(out, "$ play: Ann at Brisa\n"), 1) << out.substr(0, 3000);
     EXPECT_EQ(z2test::count_of(out, "$ play: Ann at Cendre\n"), 1);
     EXPECT_EQ(out.find("Lua error"), std::string::npos);
