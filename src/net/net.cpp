@@ -1,7 +1,8 @@
 // net: the endpoint base classes, their queues and closing an ENet host.
 #include "net/net.h"
 
-#include <utility>  // move
+#include <algorithm>  // max, min
+#include <utility>    // move
 
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_log.h"
@@ -66,6 +67,7 @@ NetMessage& outbox_add(Net& net, const std::string& to, const std::string& type,
 NetMessage& Net::queue(const std::string& to, const std::string& type, int reliable) {
     if (closed) return dropped_message();
     NetMessage& m = outbox_add(*this, to, type, reliable);
+    outbox_taken++;
     if (!outbox_room.empty()) {
         m.value.swap(outbox_room.back());
         outbox_room.pop_back();
@@ -83,8 +85,15 @@ void Net::send(const std::string& to, const std::string& type, const char* data,
 }
 
 void Net::outbox_sent() {
+    // As many values as one send's worth of queue() calls took at most (a
+    // full pass over the item table): values that came whole through send()
+    // would otherwise pile up to the cap, a few each second, on a host that
+    // runs for hours.
+    outbox_most = std::max(outbox_most, outbox_taken);
+    outbox_taken = 0;
+    const size_t keep = std::min(outbox_most, SPARE_VALUES);
     for (NetMessage& m : outbox) {
-        if (outbox_room.size() >= SPARE_VALUES) break;
+        if (outbox_room.size() >= keep) break;
         // A value that never left the string's own short buffer has no room to keep.
         size_t room = m.value.capacity();
         if (room > std::string().capacity() && room <= SPARE_VALUE_ROOM) outbox_room.push_back(std::move(m.value));

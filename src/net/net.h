@@ -93,6 +93,8 @@ public:
     int32_t inbox_cursor = 0;
     std::vector<NetMessage> outbox;
     std::vector<std::string> outbox_room;  // values of sent messages, whose room queue() reuses
+    size_t outbox_taken = 0;  // queue() calls since the outbox was last sent
+    size_t outbox_most = 0;   // the most of those between two sends: the room kept
     std::string host;
     int32_t port = 0;
     ENetHost* enet_host = nullptr;

@@ -478,10 +478,12 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
         if (_count_uid(this, p->uid) < 2) {
             receive(p->uid, "join", "");
         } else {
-            // Who came back and from where: a slot number tells the operator nothing.
+            qel_log("going to disconnect extras...\n");
             for (size_t i = 0; i < peers.size(); i++) {
                 NetPeer* other = peers[i];
                 if (other == p || other->uid != p->uid) continue;
+                qel_log("disconnecting: %d\n", static_cast<int>(i));
+                // Who came back and from where: a slot number tells the operator nothing.
                 std::string was = other->peer ? _net_ip(other->peer->address) : "?";
                 qel_log("net: \"%s\" joined again from %s: its older connection from %s goes\n", p->uid.c_str(),
                         _net_ip(peer->address), was.c_str());
