@@ -61,6 +61,7 @@ local random, floor = math.random, math.floor
 -- The lines that tell a player they are out, and how to leave.
 M.OUT = "You are out: you have no planets and no fleets left."
 M.WATCHING = "You are out: watching the match. Escape for the menu."
+M.NO_SEAT = "No planet is free for you: watching the match. Escape for the menu."
 
 M.phase = M.phase or "over" -- no match before the first new_match()
 M.watching = M.watching or false
@@ -239,11 +240,13 @@ end
 function M.follow(me)
   if me == nil then return end
   local out = not M.alive(M.tally(), me)
+  -- One who joined a full match never had a planet: not "out".
+  if not out then M.played = me end
   if out ~= M.watching then
     M.watching = out
     if out then
-      z2.status = M.WATCHING
-    elseif z2.status == M.WATCHING then
+      z2.status = M.played == me and M.WATCHING or M.NO_SEAT
+    elseif z2.status == M.WATCHING or z2.status == M.NO_SEAT then
       z2.status = ""
     end
   end

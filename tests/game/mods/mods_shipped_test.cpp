@@ -521,8 +521,9 @@ TEST_F(ShippedMod, TheGalaxySendsAPlayerToTheMatchOnceAVisit) {
 // The LAN client in a match, its host's world built here as the sync would
 // build it: a player who loses the last planet watches, without the
 // controls that send ships, and is told so; given a planet, they play again.
+// One who joins with no planet free watches and is told that instead.
 TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
-    std::string joined, in, out_state, out_status, again;
+    std::string joined, seatless, in, out_state, out_status, again;
     std::string out = z2test::stdout_of([&] {
         snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_client.lua", Z2_DATA_DIR);
         mods_restart(*game, 1, var(VAR_DICT, 0));
@@ -546,8 +547,10 @@ TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
         Item* me = user_init(world(), "Ann", 0x3080ff, 0);
         snprintf(me->user_uid, sizeof(me->user_uid), "%s", uid.c_str());
         Item* foe = user_init(world(), "Vega", 0xff5040, 0);
-        int mine = planet_init(world(), me->n, 100, 100, 50, 20)->n;
         planet_init(world(), foe->n, 400, 100, 50, 20);
+        run(30);
+        seatless = param("status");
+        int mine = planet_init(world(), me->n, 100, 100, 50, 20)->n;
         run(30);
         in = state();
 
@@ -561,6 +564,7 @@ TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
         again = state();
     });
     EXPECT_EQ(joined, "play");
+    EXPECT_NE(seatless.find("No planet is free"), std::string::npos) << "joined a full match: " << seatless;
     EXPECT_EQ(in, "play");
     EXPECT_EQ(out_state, "scene") << "no slider, no sending";
     EXPECT_NE(out_status.find("You are out"), std::string::npos) << out_status;
