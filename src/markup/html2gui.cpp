@@ -250,7 +250,10 @@ int _html2gui_td(HData& hd, var& list, int i, int n, Table* table) {
   if (table->row_cursor < 0) table->row_cursor = 0;
   if (table->col_cursor + box->colspan > HTML2GUI_MAX_GRID ||
       table->row_cursor + box->rowspan > HTML2GUI_MAX_GRID) {
-    qel_log("html2gui: table cell past %d columns or rows, dropped\n", HTML2GUI_MAX_GRID);
+    // Once a page: a long table would write a line for every row past the cap.
+    if (hd.cells_dropped++ == 0)
+      qel_log("html2gui: table cell past %d columns or rows, dropped (and any more of this page)\n",
+              HTML2GUI_MAX_GRID);
     _html2gui_forget(hd, box);
     delete box;
     return j;

@@ -43,6 +43,7 @@ struct HData {
   int32_t depth = 0;                           // element builders active right now
   int32_t abandoned = 0;                       // 1 once nesting ran past the cap
   std::set<std::string> missing;               // tags without a builder, logged once
+  int32_t cells_dropped = 0;                   // cells past the grid cap, logged once
 };
 
 using Html2guiBuilder = int (*)(HData& hd, var& list, int i, int n, Widget*& out);
