@@ -58,7 +58,8 @@ constexpr int BATCH = 256;
 
 int _tconcat_add(lua_State* L, luaL_Buffer* b, int i) {
     lua_rawgeti(L, 1, i);
-    if (!lua_isstring(L, -1)) return luaL_error(L, "invalid value (at index %d) in table for 'concat'", i);
+    if (!lua_isstring(L, -1))
+        return luaL_error(L, "invalid value (%s) at index %d in table for 'concat'", luaL_typename(L, -1), i);
     luaL_addvalue(b);
     return 0;
 }
