@@ -64,25 +64,18 @@ static uint64_t _log_cost(const char* s, size_t len) {
     return lines * MODS_LOG_LINE_STEPS + len / MODS_BYTES_PER_STEP;
 }
 
-// print, as the library's, but through the redirect. The values go out in
-// one write: the log makes an entry of every write, and print("score", 3)
-// is one line to the modder reading it.
+// print, as the library's, but through the redirect: one write per piece.
 static int _mods_lua_print(lua_State* L) {
     int n = lua_gettop(L);
-    luaL_Buffer b;
-    luaL_buffinit(L, &b);
     for (int i = 1; i <= n; i++) {
         size_t len = 0;
         const char* s = luaL_tolstring(L, i, &len);
         if (mods_lua_limited(L)) mods_lua_charge(L, _log_cost(s, len));
-        if (i > 1) luaL_addchar(&b, '\t');
-        luaL_addvalue(&b);
+        if (i > 1) lua_fwrite("\t", 1, 1, stdout);
+        lua_fwrite(s, 1, len, stdout);
+        lua_pop(L, 1);
     }
-    luaL_addchar(&b, '\n');
-    luaL_pushresult(&b);
-    size_t len = 0;
-    const char* line = lua_tolstring(L, -1, &len);
-    lua_fwrite(line, 1, len, stdout);
+    lua_fwrite("\n", 1, 1, stdout);
     return 0;
 }
 
@@ -316,54 +309,6 @@ static int _lua_traceback(lua_State* L) {
     return 1;
 }
 
-// Chunks a modder did not write: the built-in layer and the one-line
-// callers of init, loop and event.
-static bool _lua_chunk_is_games(const char* source) {
-    for (const char* name : {"init", "loop", "event"})
-        if (strcmp(source, name) == 0) return true;
-    for (const ModsEmbed* row = mods_embed; row->name; row++)
-        if (strcmp(source, row->name) == 0) return true;
-    return false;
-}
-
-// Pushes "chunk:line:" of the mod's own code nearest to `level` and above;
-// false (nothing pushed) when there is none.
-static bool _lua_push_mod_place(lua_State* L, int level) {
-    lua_Debug ar;
-    for (; lua_getstack(L, level, &ar); level++) {
-        if (!lua_getinfo(L, "Sl", &ar) || ar.currentline <= 0 || _lua_chunk_is_games(ar.source)) continue;
-        lua_pushfstring(L, "%s:%d:", ar.short_src, ar.currentline);
-        return true;
-    }
-    return false;
-}
-
-// Message handler of the mod's own calls: as _lua_traceback, but a message
-// the game's functions raise bare ("invalid item", the value a mod's pcall
-// compares) gets the place in the mod's code first, which the one line on
-// the failure screen would not show otherwise.
-static int _lua_report(lua_State* L) {
-    lua_Debug ar;
-    bool from_c = lua_isstring(L, 1) && lua_getstack(L, 1, &ar) && lua_getinfo(L, "S", &ar) &&
-                  strcmp(ar.what, "C") == 0;
-    if (from_c) {
-        // luaL_error and error() put their caller's place first.
-        size_t len = 0;
-        const char* msg = lua_tostring(L, 1);
-        luaL_where(L, 2);
-        const char* where = lua_tolstring(L, -1, &len);
-        bool placed = len > 0 && strncmp(msg, where, len) == 0;
-        lua_pop(L, 1);
-        if (!placed && _lua_push_mod_place(L, 2)) {
-            lua_pushliteral(L, " ");
-            lua_pushvalue(L, 1);
-            lua_concat(L, 3);
-            lua_replace(L, 1);
-        }
-    }
-    return _lua_traceback(L);
-}
-
 static int _lua_collect_call(lua_State* L) {
     lua_gc(L, LUA_GCCOLLECT, 0);
     return 0;
@@ -378,7 +323,7 @@ static void _lua_collect(lua_State* L) {
 int ModsLua::dostring(const char* code, size_t length, const char* name, bool builtin) {
     if (!L) return LUA_ERRMEM;
     int base = lua_gettop(L);
-    lua_pushcfunction(L, _lua_report);
+    lua_pushcfunction(L, _lua_traceback);
     int status = luaL_loadbufferx(L, code, length, name, "t");
     if (status == LUA_OK && builtin) {
         // A main chunk's one upvalue is its _ENV.
@@ -389,7 +334,8 @@ int ModsLua::dostring(const char* code, size_t length, const char* name, bool bu
     if (status != LUA_OK) {
         if (!lua_isnil(L, -1)) {
             const char* msg = lua_tostring(L, -1);
-            lua_fprintf(stderr, "%s: %s\n", "zentar2", msg ? msg : "(error object is not a string)");
+            lua_fprintf(stderr, "%s: ", "zentar2");
+            lua_fprintf(stderr, "%s\n", msg ? msg : "(error object is not a string)");
             fflush(stderr);
             if (api && msg) api->error_note(msg);
         }

