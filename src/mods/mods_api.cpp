@@ -128,11 +128,6 @@ void ModsAPI::param_set(const std::string& key, const var& value) {
             data_file = scripts[0].name;
             data_dirty = 1;
             data_flush(false);
-        } else if (!scripts.empty() && !data_refusal_logged) {
-            // Without this line the modder would find out only when the old text comes back.
-            data_refusal_logged = 1;
-            log_printf("ModsAPI::param_set(\"data\") text of %zu bytes not stored (1 to %d): the stored data stays\n",
-                       data.size(), MODS_DATA_MAX);
         }
     } else if (key == "status") {
         str_put(world.status, sizeof(world.status), value.__str__());

@@ -54,9 +54,6 @@ public:
     std::string data_waiting, data_file;
     int32_t data_dirty = 0;
     long data_saved_second = -1;
-    // Whether a refused "data" text was logged this run (once: a host's
-    // cookies may be refused many times a frame).
-    int32_t data_refusal_logged = 0;
 
     explicit ModsAPI(ModsGame& game);
     ~ModsAPI();
