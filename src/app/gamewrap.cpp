@@ -109,8 +109,10 @@ static void _game_signals_install() {
     sigaction(SIGINT, &sa, nullptr);
     sigaction(SIGTERM, &sa, nullptr);
     // Left to its default, a hang-up ended the host on the spot: the players
-    // were never told, and its log did not say why it had gone.
-    sigaction(SIGHUP, &sa, nullptr);
+    // were never told, and its log did not say why it had gone. A host
+    // started under nohup was asked to outlive its terminal: it still does.
+    struct sigaction hup = {};
+    if (sigaction(SIGHUP, nullptr, &hup) == 0 && hup.sa_handler != SIG_IGN) sigaction(SIGHUP, &sa, nullptr);
     sa.sa_handler = _game_on_alarm;
     sigaction(SIGALRM, &sa, nullptr);
     // Every log line goes to standard output too: a host started into a

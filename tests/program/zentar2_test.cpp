@@ -285,7 +285,14 @@ TEST(Zentar2Headless, AHostGoesOnWhileItsOutputIsNotRead) {
 
 // ---- signals ----------------------------------------------------------------
 
-class Zentar2Signal : public ::testing::TestWithParam<int> {};
+class Zentar2Signal : public ::testing::TestWithParam<int> {
+protected:
+    // A run started under nohup hands its hang-up ignored to the host,
+    // which then keeps it so: these hosts hear it.
+    void SetUp() override { was = signal(SIGHUP, SIG_DFL); }
+    void TearDown() override { signal(SIGHUP, was); }
+    void (*was)(int) = SIG_DFL;
+};
 
 // A headless host whose mod spins in its first frame.
 void start_stuck(Sandbox& box) {
@@ -306,6 +313,28 @@ TEST_P(Zentar2Signal, StopsAHeadlessHostThroughItsShutdown) {
     EXPECT_EQ(box.wait_exit(), 0);
     std::string log = box.log();
     EXPECT_NE(log.find("signal " + std::to_string(GetParam()) + ": quit"), std::string::npos);
+    expect_clean_end(log);
+}
+
+// Started under nohup, a host outlives the terminal it was started from:
+// the hang-up is not a stop, the next stop signal is.
+TEST(Zentar2Hangup, IgnoredByNohupItStaysIgnored) {
+    Sandbox box;
+    box.write_bin_file("host.lua", "function init() end\nn = 0\n"
+                                   "function loop(t) n = n + 1 if n % 10 == 0 then print('tick') end end\n"
+                                   "function event(e) end\n");
+    void (*was)(int) = signal(SIGHUP, SIG_IGN);  // as nohup leaves it for the program
+    box.start({"-headless", "-mod", "./host.lua"});
+    signal(SIGHUP, was);
+    ASSERT_TRUE(box.wait_out("$ tick"));
+    kill(box.pid, SIGHUP);
+    int ticks = z2test::count_of(box.out(), "$ tick");
+    EXPECT_TRUE(box.wait_out("$ tick", ticks + 3, 5000)) << "the host went on";
+    kill(box.pid, SIGTERM);
+    EXPECT_EQ(box.wait_exit(), 0);
+    std::string log = box.log();
+    EXPECT_EQ(log.find("signal " + std::to_string(SIGHUP) + ":"), std::string::npos) << log;
+    EXPECT_NE(log.find("signal " + std::to_string(SIGTERM) + ": quit"), std::string::npos) << log;
     expect_clean_end(log);
 }
 
