@@ -187,9 +187,9 @@ void Game::args(int argc_, char** argv_) {
             char* end = nullptr;
             errno = 0;
             long p = strtol(v, &end, 10);
-            if (end == v || *end || errno || p < 0 || p > 65535)
-                qel_log("-port: \"%s\" is not a port number (1 to 65535): nothing is hosted on it\n", v);
-            port = (int)p;
+            bool bad = end == v || *end || errno || p < 0 || p > 65535;
+            if (bad) qel_log("-port: \"%s\" is not a port number (1 to 65535): nothing is hosted on it\n", v);
+            port = bad ? 0 : (int)p;  // "7000x" would still host on 7000
         } else if (strcmp(a, "-mod") == 0) {
             _game_arg_copy(mod, sizeof(mod), a, v);
         } else if (strcmp(a, "-name") == 0) {

@@ -237,6 +237,8 @@ TEST_F(GameTest, ArgsReadsEveryOption) {
     }
     parse({"-port", "abc"});
     EXPECT_EQ(game->port, 0);
+    captured([&] { parse({"-port", "7000x"}); });
+    EXPECT_EQ(game->port, 0) << "told that nothing is hosted, so nothing is";
     EXPECT_EQ(captured([&] { parse({"-port", "0"}); }), "") << "no port is no mistake";
     parse({"-port", "5", "-port"});  // a last option has no value and no effect
     EXPECT_EQ(game->port, 5);
