@@ -72,7 +72,7 @@ M.clock = M.clock or 0
 function M.new_match()
   z2.game_reset()
   mod_bots.clear()
-  M.phase, M.watching, M.clock, M.check_at = "play", false, 0, 0
+  M.phase, M.watching, M.clock, M.check_at, M.played = "play", false, 0, 0, nil
   local neutral = z2_user_init("neutral", 0x808080, 0)
   z2_item_set(neutral, "ships_production_enabled", false)
   return neutral
@@ -206,7 +206,9 @@ end
 -- "play" shows the percentage slider and lets the player select and send;
 -- "scene" shows the match and its status line only.
 function M.play(line)
-  M.watching = false
+  -- A new match or connection: whoever had a planet before is forgotten,
+  -- as a user item's number comes round again.
+  M.watching, M.played = false, nil
   if line then z2.status = line end
   z2.state = "play"
 end

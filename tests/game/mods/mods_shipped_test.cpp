@@ -523,7 +523,7 @@ TEST_F(ShippedMod, TheGalaxySendsAPlayerToTheMatchOnceAVisit) {
 // controls that send ships, and is told so; given a planet, they play again.
 // One who joins with no planet free watches and is told that instead.
 TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
-    std::string joined, seatless, in, out_state, out_status, again;
+    std::string joined, seatless, in, out_state, out_status, again, rejoined;
     std::string out = z2test::stdout_of([&] {
         snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_client.lua", Z2_DATA_DIR);
         mods_restart(*game, 1, var(VAR_DICT, 0));
@@ -562,6 +562,17 @@ TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
         z2_chown(world(), mine, me->n);
         run(30);
         again = state();
+
+        // Back on another connection, to a match with no planet free: the
+        // user has the same number as before, but never had a planet here.
+        var gone(VAR_DICT, 0);
+        gone["type"] = var("net:disconnect");
+        mods_event(*game, gone);
+        mods_event(*game, join);
+        mods_event(*game, connect);
+        z2_chown(world(), mine, foe->n);
+        run(30);
+        rejoined = param("status");
     });
     EXPECT_EQ(joined, "play");
     EXPECT_NE(seatless.find("No planet is free"), std::string::npos) << "joined a full match: " << seatless;
@@ -569,6 +580,7 @@ TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
     EXPECT_EQ(out_state, "scene") << "no slider, no sending";
     EXPECT_NE(out_status.find("You are out"), std::string::npos) << out_status;
     EXPECT_EQ(again, "play");
+    EXPECT_NE(rejoined.find("No planet is free"), std::string::npos) << rejoined;
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
 }
 
