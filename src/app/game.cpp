@@ -203,6 +203,9 @@ void Game::args(int argc_, char** argv_) {
             if (strcmp(v, "wait") == 0) crash = 0;
             else if (strcmp(v, "exit") == 0) crash = 1;
             else if (strcmp(v, "restart") == 0) crash = 2;
+            else  // a mistyped value would leave a supervisor waiting for an exit that never comes
+                qel_log("-crash: \"%s\" is not wait, exit or restart: it stays %s\n", v,
+                        crash == 1 ? "exit" : crash == 2 ? "restart" : "wait");
         }
     }
 }

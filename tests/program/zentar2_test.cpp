@@ -131,10 +131,13 @@ TEST(Zentar2Headless, CommandLineBecomesModParameters) {
 TEST(Zentar2Headless, PortThatIsNotANumberAndTrailingOption) {
     Sandbox box;
     box.write_bin_file("params.lua", kParamsMod);
-    // The last "-crash" has no value and leaves "exit" in force.
+    // A mistyped "-crash" is said and keeps "exit"; the last one has no value
+    // and leaves it in force.
     EXPECT_EQ(box.run({"-headless", "-mod", "./params.lua", "-port", "abc", "-crash", "exit",
-                       "-crash"}),
+                       "-crash", "exti", "-crash"}),
               0);
+    EXPECT_NE(box.out().find("-crash: \"exti\" is not wait, exit or restart: it stays exit"),
+              std::string::npos) << box.out();
     std::string log = box.log();
     std::string params = line_with(log, "params ");
     ASSERT_FALSE(params.empty()) << log;
