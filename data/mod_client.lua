@@ -22,6 +22,7 @@ local waited = 0
 local admitted = false   -- the host's world holds a user of ours
 local since = 0          -- seconds since then: our planet may come a moment after our user
 local failure = nil      -- what the host said before it hung up
+local NO_MATCH = nil     -- the status line while a host that answered gives us no user
 
 local function trim(s) return (string.gsub(tostring(s or ""), "^%s*(.-)%s*$", "%1")) end
 
@@ -106,10 +107,18 @@ function loop(t)
   elseif phase == "playing" then
     -- Our user in the host's world: the play screen marks it each frame.
     local me = mod_match.me()
-    if me and not admitted then admitted, since = true, 0 end
+    if me and not admitted then
+      admitted, since = true, 0
+      if z2.status == NO_MATCH then z2.status = "" end
+    end
     if admitted then
       since = since + t
       if since > 1 then mod_match.follow(me) end
+    else
+      -- A host that runs no match (a galaxy host, say) never gives us a
+      -- user: an empty sky with no word would leave the player guessing.
+      waited = waited + t
+      if waited > ANSWER_WITHIN and z2.status ~= NO_MATCH then z2.status = NO_MATCH end
     end
   end
 end
@@ -122,7 +131,8 @@ function event(e)
     z2.state = "quit"
   elseif kind == "net:connect" then
     -- A host that answers late is still welcome.
-    phase, admitted = "playing", false
+    phase, admitted, waited = "playing", false, 0
+    NO_MATCH = "The host at " .. where() .. " gives no planet here: it runs no LAN match. Escape for the menu."
     mod_match.play()
   elseif kind == "net:error" then
     failure = tostring(value or "")

@@ -521,9 +521,10 @@ TEST_F(ShippedMod, TheGalaxySendsAPlayerToTheMatchOnceAVisit) {
 // The LAN client in a match, its host's world built here as the sync would
 // build it: a player who loses the last planet watches, without the
 // controls that send ships, and is told so; given a planet, they play again.
-// One who joins with no planet free watches and is told that instead.
+// One who joins with no planet free watches and is told that instead, and
+// one whose host gives no user at all (it runs no match) is told that.
 TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
-    std::string joined, seatless, in, out_state, out_status, again, rejoined;
+    std::string joined, no_match, seatless, in, out_state, out_status, again, rejoined;
     std::string out = z2test::stdout_of([&] {
         snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_client.lua", Z2_DATA_DIR);
         mods_restart(*game, 1, var(VAR_DICT, 0));
@@ -542,6 +543,8 @@ TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
         mods_event(*game, connect);
         run(3);
         joined = state();
+        run(140);  // seven seconds, and no user of ours: a host that runs no match
+        no_match = param("status");
 
         std::string uid = game->client_net->uid;
         Item* me = user_init(world(), "Ann", 0x3080ff, 0);
@@ -575,6 +578,7 @@ TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
         rejoined = param("status");
     });
     EXPECT_EQ(joined, "play");
+    EXPECT_NE(no_match.find("runs no LAN match"), std::string::npos) << no_match;
     EXPECT_NE(seatless.find("No planet is free"), std::string::npos) << "joined a full match: " << seatless;
     EXPECT_EQ(in, "play");
     EXPECT_EQ(out_state, "scene") << "no slider, no sending";
