@@ -230,15 +230,12 @@ TEST_F(GameTest, ArgsReadsEveryOption) {
     EXPECT_STREQ(game->settings.name, "-port");
     EXPECT_EQ(game->port, 77);
 
-    // A mistyped port is the operator's to hear of.
+    // A mistyped port is the operator's to hear of, and hosts nothing ("7000x" included).
     for (const char* bad : {"abc", "-5", "70000", "7000x"}) {
         std::string out = captured([&] { parse({"-port", bad}); });
         EXPECT_NE(out.find(std::string("-port: \"") + bad + "\" is not a port number"), std::string::npos) << out;
+        EXPECT_EQ(game->port, 0) << bad;
     }
-    parse({"-port", "abc"});
-    EXPECT_EQ(game->port, 0);
-    captured([&] { parse({"-port", "7000x"}); });
-    EXPECT_EQ(game->port, 0) << "told that nothing is hosted, so nothing is";
     EXPECT_EQ(captured([&] { parse({"-port", "0"}); }), "") << "no port is no mistake";
     parse({"-port", "5", "-port"});  // a last option has no value and no effect
     EXPECT_EQ(game->port, 5);
