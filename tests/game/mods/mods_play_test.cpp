@@ -3,39 +3,21 @@
 // mod events; what the client sends stays in the endpoint's outbox.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
-#include <memory>
 #include <string>
 
 #include "app/game.h"
-#include "mods/mods_api.h"
-#include "mods/mods_lua.h"
 #include "net/net.h"
-#include "ruvezor/util/qel_driver.h"
 #include "world/zentar.h"
+#include "z2_mods_tree.h"
 
 namespace {
 
-namespace fs = std::filesystem;
-
-class ModsPlayTest : public ::testing::Test {
+class ModsPlayTest : public z2test::ModsTree<Game> {
 protected:
-    std::string root;
-    std::unique_ptr<Game> game;
-
     void SetUp() override {
-        char tmpl[] = "/tmp/z2modsplay-XXXXXX";
-        root = mkdtemp(tmpl);
-        fs::create_directories(root + "/home");
-        setenv("HOME", (root + "/home").c_str(), 1);
-        driver_init(0);
-        game = std::make_unique<Game>();
-        game->headless = 1;
+        make("z2modsplay");
         game->mod_builtin = 1;
         snprintf(game->mod_file, sizeof(game->mod_file), "mod_play.lua");
         var p(VAR_DICT, 0);
@@ -47,20 +29,7 @@ protected:
         mods_restart(*game, 0, p);
     }
 
-    void TearDown() override {
-        mods_deinit(*game);
-        game.reset();
-        driver_deinit();
-        fs::remove_all(root);
-    }
-
-    ModsAPI* api() { return mods_api_of(*game); }
-    std::string param(const char* key) { return api()->param_get(key).__str__(); }
-    std::string log() {
-        std::string s;
-        for (const std::string& l : api()->log) s = l + "\n" + s;
-        return s;
-    }
+    std::string log() { return z2test::mod_log(*api()); }
 
     void send(const std::string& type, const std::string& value) {
         var e(VAR_DICT, 0);
