@@ -5,11 +5,10 @@
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_driver_csteam.h"
 #include "ruvezor/util/qel_social.h"
-#include "z2_test_util.h"
+#include "z2_fake_steam.h"
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -27,49 +26,11 @@ using z2test::fake_library_path;
 using z2test::slurp;
 using z2test::stdout_of;
 
-// The fake library's control functions, through our own handle on it (which
-// also keeps it loaded, and its state alive, across driver restarts).
-struct FakeSteam {
-  void* h = nullptr;
-  void (*reset)() = nullptr;
-  void (*set)(const char*, int) = nullptr;
-  void (*set_user)(unsigned long long, const char*) = nullptr;
-  int (*calls)(const char*) = nullptr;
-  const char* (*last)(const char*) = nullptr;
-  const char* (*log)() = nullptr;
-  int (*file)(const char*, char*, int) = nullptr;
-  void (*put_file)(const char*, const char*, int) = nullptr;
-
-  template <typename F>
-  void bind(F*& f, const char* name) {
-    void* p = dlsym(h, name);
-    memcpy(&f, &p, sizeof(p));
-  }
-
-  bool open(const std::string& path) {
-    h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!h) return false;
-    bind(reset, "fake_steam_reset");
-    bind(set, "fake_steam_set");
-    bind(set_user, "fake_steam_set_user");
-    bind(calls, "fake_steam_calls");
-    bind(last, "fake_steam_last");
-    bind(log, "fake_steam_log");
-    bind(file, "fake_steam_file");
-    bind(put_file, "fake_steam_put_file");
-    return reset && set && set_user && calls && last && log && file && put_file;
-  }
-  void close() {
-    if (h) dlclose(h);
-    h = nullptr;
-  }
-};
-
 class SteamTest : public testing::Test {
  protected:
   z2test::TempDir tmp;
   fs::path root, docdir;
-  FakeSteam fake;
+  z2test::FakeSteam fake;
 
   void SetUp() override {
     root = tmp.enter_as_home("qel_steam_test_", "home");
@@ -93,10 +54,8 @@ class SteamTest : public testing::Test {
   // Points the driver at the fake library; false (test skipped) when it
   // was not built.
   bool use_fake() {
-    std::string path = fake_library_path();
-    if (path.empty() || !fake.open(path)) return false;
-    fake.reset();
-    _driver_steam_set_library(path.c_str());
+    if (!fake.open()) return false;
+    _driver_steam_set_library(fake_library_path().c_str());
     return true;
   }
 
