@@ -211,17 +211,15 @@ TEST(JsonDecode, StopsAtTheLengthOrTheFirstNul) {
 // ---- reading: refusals and log lines ----------------------------------------
 
 TEST(JsonDecode, SyntaxErrorLogLines) {
-    Decoded d = decode("[1, 2");
-    EXPECT_EQ(d.rc, 1);
-    EXPECT_TRUE(logged(d, "JSON_parser_end: syntax error\n"));
-    d = decode("[1, 2,]");
-    EXPECT_EQ(d.rc, 1);
-    EXPECT_TRUE(logged(d, "JSON_parser_char: syntax error, byte 6\n")) << d.log;
-    d = decode("42");
-    EXPECT_EQ(d.rc, 1);
-    EXPECT_TRUE(logged(d, "JSON_parser_char: syntax error, byte 0\n")) << d.log;
-    // One line per failure.
-    EXPECT_EQ(std::count(d.log.begin(), d.log.end(), '\n'), 1);
+    const char* cases[][2] = {{"[1, 2", "JSON_parser_end: syntax error\n"},
+                              {"[1, 2,]", "JSON_parser_char: syntax error, byte 6\n"},
+                              {"42", "JSON_parser_char: syntax error, byte 0\n"}};
+    for (auto& c : cases) {
+        Decoded d = decode(c[0]);
+        EXPECT_EQ(d.rc, 1) << c[0];
+        EXPECT_TRUE(logged(d, c[1])) << d.log;
+        EXPECT_EQ(std::count(d.log.begin(), d.log.end(), '\n'), 1) << "one line per failure: " << d.log;
+    }
 }
 
 TEST(JsonDecode, OutKeepsWhatWasBuiltBeforeAnError) {
