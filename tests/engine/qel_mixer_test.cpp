@@ -21,6 +21,8 @@
 
 namespace {
 
+using z2test::stdout_of;
+
 // 4 stereo frames of 16-bit PCM at 44100 Hz.
 std::string tiny_wav() {
   std::string b = "RIFF";
@@ -130,9 +132,7 @@ TEST_F(Mixer, NamesLoadOnceFoundOrNot) {
 
   // Second request: same id, no log, no disk.
   unlink(p.c_str());
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(mixer_sample_load("sfx-one"), id);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(stdout_of([&] { EXPECT_EQ(mixer_sample_load("sfx-one"), id); }), "");
 
   testing::internal::CaptureStdout();
   EXPECT_EQ(mixer_sample_load("sfx-none"), 0);
@@ -165,9 +165,9 @@ TEST_F(Mixer, ANewNameInEveryMessageGrowsNeitherTheTablesNorTheLog) {
   audio_on();
   EXPECT_EQ(mixer_sample_load("ghost"), 0);
   put("data", "ghost.wav");
-  testing::internal::CaptureStdout();
-  for (int i = 0; i < 3000; i++) EXPECT_EQ(mixer_sample_load(("s" + std::to_string(i)).c_str()), 0);
-  std::string log = testing::internal::GetCapturedStdout();
+  std::string log = stdout_of([] {
+    for (int i = 0; i < 3000; i++) EXPECT_EQ(mixer_sample_load(("s" + std::to_string(i)).c_str()), 0);
+  });
   EXPECT_LT(z2test::count_of(log, "unable to find sample"), 200) << "a line for every name";
   EXPECT_GT(mixer_sample_load("ghost"), 0) << "the oldest misses are forgotten: a file that turned up is found";
 }
@@ -209,9 +209,7 @@ TEST_F(Mixer, PlayStopPauseAndVolumeReachTheDriver) {
 
 TEST_F(Mixer, WithAudioOffFilesAreFoundButGiveNoId) {
   put("data", "fx.wav");
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(mixer_sample_load("fx"), 0);
-  std::string log = testing::internal::GetCapturedStdout();
+  std::string log = stdout_of([&] { EXPECT_EQ(mixer_sample_load("fx"), 0); });
   EXPECT_NE(log.find("doing load sample fx\n"), std::string::npos);
   mixer_sample_play(mixer_sample_load("fx"), 1, 0);  // harmless
 }
@@ -227,18 +225,14 @@ TEST_F(Mixer, ChangedFileIsLoggedOnceAfterItSettles) {
   ASSERT_GT(mixer_stream_load("song"), 0);
   mixer_sample_load("gone");  // not found: never checked
 
-  testing::internal::CaptureStdout();
-  mixer_reload_auto();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(stdout_of([&] { mixer_reload_auto(); }), "");
 
   // Changed, but still being written (within the last second): not yet.
   // Each check runs just after the second turns: the few steps up to the
   // next turn all fall in that one second.
   wait_next_second();
   set_mtime(p, time(nullptr) - 1);
-  testing::internal::CaptureStdout();
-  mixer_reload_auto();
-  std::string log = testing::internal::GetCapturedStdout();
+  std::string log = stdout_of([&] { mixer_reload_auto(); });
   EXPECT_EQ(log.find("sample reload"), std::string::npos) << log;
 
   set_mtime(p, time(nullptr) - 5);
@@ -248,15 +242,11 @@ TEST_F(Mixer, ChangedFileIsLoggedOnceAfterItSettles) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 
   wait_next_second();
-  testing::internal::CaptureStdout();
-  mixer_reload_auto();
-  log = testing::internal::GetCapturedStdout();
+  log = stdout_of([&] { mixer_reload_auto(); });
   EXPECT_NE(log.find("sample reload: ../data/fx.wav\n"), std::string::npos) << log;
   EXPECT_NE(log.find("stream reload: ../data/song.wav\n"), std::string::npos) << log;
 
   // Logged once per change.
   wait_next_second();
-  testing::internal::CaptureStdout();
-  mixer_reload_auto();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(stdout_of([&] { mixer_reload_auto(); }), "");
 }
