@@ -32,29 +32,12 @@ std::string tmpdir() {
   return d;
 }
 
-void put(std::string& b, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; i++) b.push_back((char)((v >> (8 * i)) & 255));
-}
-
 // A 32-bit float WAV: what it holds is exactly what the mixer sees.
 std::string write_float_wav(const std::string& name, const std::vector<float>& x, int channels = 2,
                             int rate = 44100) {
-  std::string b = "RIFF";
-  uint32_t data = (uint32_t)x.size() * 4;
-  put(b, 36 + data, 4);
-  b += "WAVEfmt ";
-  put(b, 16, 4);
-  put(b, 3, 2);  // IEEE float
-  put(b, channels, 2);
-  put(b, rate, 4);
-  put(b, rate * channels * 4, 4);
-  put(b, channels * 4, 2);
-  put(b, 32, 2);
-  b += "data";
-  put(b, data, 4);
-  b.append((const char*)x.data(), data);
   std::string path = tmpdir() + "/" + name;
-  std::ofstream(path, std::ios::binary) << b;
+  std::ofstream(path, std::ios::binary)
+      << z2test::wav_bytes(3, channels, rate, 32, std::string((const char*)x.data(), x.size() * 4));
   return path;
 }
 

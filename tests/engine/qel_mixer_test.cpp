@@ -21,27 +21,14 @@
 
 namespace {
 
+using z2test::set_mtime;
 using z2test::stdout_of;
 
 // 4 stereo frames of 16-bit PCM at 44100 Hz.
 std::string tiny_wav() {
-  std::string b = "RIFF";
-  auto put = [&](uint32_t v, int n) {
-    for (int i = 0; i < n; i++) b.push_back((char)((v >> (8 * i)) & 255));
-  };
-  put(36 + 16, 4);
-  b += "WAVEfmt ";
-  put(16, 4);
-  put(1, 2);
-  put(2, 2);
-  put(44100, 4);
-  put(44100 * 4, 4);
-  put(4, 2);
-  put(16, 2);
-  b += "data";
-  put(16, 4);
-  for (int i = 0; i < 8; i++) put(1000 * i, 2);
-  return b;
+  std::string pcm;
+  for (int i = 0; i < 8; i++) pcm += {static_cast<char>((1000 * i) & 255), static_cast<char>((1000 * i) >> 8)};
+  return z2test::wav_bytes(1, 2, 44100, 16, pcm);
 }
 
 class Mixer : public ::testing::Test {
@@ -81,11 +68,6 @@ class Mixer : public ::testing::Test {
     SDL_PauseAudio(1);
   }
 };
-
-void set_mtime(const std::string& path, time_t t) {
-  utimbuf u{t, t};
-  ASSERT_EQ(utime(path.c_str(), &u), 0);
-}
 
 // Sleeps into the next wall-clock second, a little past its start.
 void wait_next_second() {
