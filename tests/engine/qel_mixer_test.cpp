@@ -5,12 +5,11 @@
 #include "ruvezor/util/qel_mixer.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <utime.h>
 
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -33,17 +32,14 @@ std::string tiny_wav() {
 
 class Mixer : public ::testing::Test {
  protected:
-  std::string root, old_cwd;
+  z2test::TempDir tmp;
+  std::string root;
+  std::filesystem::path old_cwd = std::filesystem::current_path();
 
   void SetUp() override {
-    char t[] = "/tmp/z2-mixer-XXXXXX";
-    root = mkdtemp(t);
-    mkdir((root + "/run").c_str(), 0755);
-    mkdir((root + "/data").c_str(), 0755);
-    mkdir((root + "/alt").c_str(), 0755);
-    char cwd[1024];
-    old_cwd = getcwd(cwd, sizeof(cwd));
-    ASSERT_EQ(chdir((root + "/run").c_str()), 0);
+    root = tmp.enter("z2-mixer-");
+    for (const char* d : {"run", "data", "alt"}) std::filesystem::create_directories(root + "/" + d);
+    std::filesystem::current_path(root + "/run");
     driver_init(0);
     mixer_init();
   }
@@ -51,9 +47,8 @@ class Mixer : public ::testing::Test {
     mixer_deinit();
     _driver_audio_close();
     driver_deinit();
-    chdir(old_cwd.c_str());
-    std::string cmd = "rm -rf '" + root + "'";
-    system(cmd.c_str());
+    std::filesystem::current_path(old_cwd);
+    tmp.leave();
   }
   // dir is "data", "run" (the document directory) or "alt".
   std::string put(const std::string& dir, const std::string& name, const std::string& body = tiny_wav()) {
