@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "z2_mods_tree.h"
+#include "z2_test_util.h"
 
 namespace {
 
@@ -30,12 +31,7 @@ protected:
 
     void SetUp() override { make("z2modsapi", {"mod"}, false, "Zentar 2"); }
 
-    void set_mtime(const std::string& rel, time_t t) {
-        auto now_sys = std::chrono::system_clock::now();
-        auto now_file = fs::file_time_type::clock::now();
-        auto target = now_file + (std::chrono::system_clock::from_time_t(t) - now_sys);
-        fs::last_write_time(path(rel), target);
-    }
+    void set_mtime(const std::string& rel, time_t t) { z2test::set_mtime(path(rel), (int)t); }
 
     void set_args(std::vector<std::string> a) {
         args = std::move(a);
