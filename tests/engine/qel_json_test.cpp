@@ -320,18 +320,15 @@ TEST(JsonParser, ErrorCodes) {
         p.feed(s);
         return JSON_parser_get_last_error(p.jc);
     };
-    EXPECT_EQ(code("[1]"), JSON_E_NONE);
-    EXPECT_EQ(code("[\x02"), JSON_E_INVALID_CHAR);
-    EXPECT_EQ(code("[trux"), JSON_E_INVALID_KEYWORD);
-    EXPECT_EQ(code("[\"\\q"), JSON_E_INVALID_ESCAPE_SEQUENCE);
-    EXPECT_EQ(code("[\"\\uzz"), JSON_E_INVALID_UNICODE_SEQUENCE);
-    EXPECT_EQ(code("[0e3]"), JSON_E_INVALID_NUMBER);
+    const std::pair<const char*, int> cases[] = {
+        {"[1]", JSON_E_NONE},                         {"[\x02", JSON_E_INVALID_CHAR},
+        {"[trux", JSON_E_INVALID_KEYWORD},            {"[\"\\q", JSON_E_INVALID_ESCAPE_SEQUENCE},
+        {"[\"\\uzz", JSON_E_INVALID_UNICODE_SEQUENCE}, {"[0e3]", JSON_E_INVALID_NUMBER},
+        {"[}", JSON_E_INVALID_CHAR},                  {"[1}", JSON_E_UNBALANCED_COLLECTION},
+        {"{\"a\":1]", JSON_E_UNBALANCED_COLLECTION},    {"{1", JSON_E_EXPECTED_KEY},
+        {"{\"a\" 1", JSON_E_EXPECTED_COLON}};
+    for (const auto& [text, error] : cases) EXPECT_EQ(code(text), error) << text;
     EXPECT_EQ(code("[[[", 2), JSON_E_NESTING_DEPTH_REACHED);
-    EXPECT_EQ(code("[}"), JSON_E_INVALID_CHAR);
-    EXPECT_EQ(code("[1}"), JSON_E_UNBALANCED_COLLECTION);
-    EXPECT_EQ(code("{\"a\":1]"), JSON_E_UNBALANCED_COLLECTION);
-    EXPECT_EQ(code("{1"), JSON_E_EXPECTED_KEY);
-    EXPECT_EQ(code("{\"a\" 1"), JSON_E_EXPECTED_COLON);
     EXPECT_EQ(code("[/**/1]", 16, 0), JSON_E_INVALID_CHAR);
 }
 
