@@ -73,6 +73,22 @@ inline void set_mtime(const std::string& path, int t) {
   ASSERT_EQ(utimes(path.c_str(), tv), 0);
 }
 
+// A WAV file's bytes: the canonical header (format 1 is PCM, 3 IEEE float)
+// and the samples as given.
+inline std::string wav_bytes(int format, int channels, int rate, int bits, const std::string& samples) {
+  std::string b = "RIFF";
+  auto put = [&b](size_t v, int n) {
+    for (int i = 0; i < n; i++) b.push_back(static_cast<char>((v >> (8 * i)) & 255));
+  };
+  put(36 + samples.size(), 4);
+  b += "WAVEfmt ";
+  put(16, 4), put(format, 2), put(channels, 2), put(rate, 4);
+  put(rate * channels * bits / 8, 4), put(channels * bits / 8, 2), put(bits, 2);
+  b += "data";
+  put(samples.size(), 4);
+  return b + samples;
+}
+
 inline int count_of(const std::string& text, const std::string& what) {
   int n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;

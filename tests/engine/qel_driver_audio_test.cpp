@@ -1,6 +1,7 @@
 // Audio sources and the mixer, driven buffer by buffer on SDL's dummy driver
 // and end to end through the disk driver's output file.
 #include "ruvezor/util/qel_driver_audio.h"
+#include "z2_test_util.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -17,6 +18,8 @@
 
 namespace {
 
+using z2test::stdout_of;
+
 const int kLen = 8192;     // bytes per device buffer: 1024 stereo float frames
 const int kFloats = 2048;  // floats per buffer
 
@@ -29,29 +32,12 @@ std::string tmpdir() {
   return d;
 }
 
-void put(std::string& b, uint32_t v, int bytes) {
-  for (int i = 0; i < bytes; i++) b.push_back((char)((v >> (8 * i)) & 255));
-}
-
 // A 32-bit float WAV: what it holds is exactly what the mixer sees.
 std::string write_float_wav(const std::string& name, const std::vector<float>& x, int channels = 2,
                             int rate = 44100) {
-  std::string b = "RIFF";
-  uint32_t data = (uint32_t)x.size() * 4;
-  put(b, 36 + data, 4);
-  b += "WAVEfmt ";
-  put(b, 16, 4);
-  put(b, 3, 2);  // IEEE float
-  put(b, channels, 2);
-  put(b, rate, 4);
-  put(b, rate * channels * 4, 4);
-  put(b, channels * 4, 2);
-  put(b, 32, 2);
-  b += "data";
-  put(b, data, 4);
-  b.append((const char*)x.data(), data);
   std::string path = tmpdir() + "/" + name;
-  std::ofstream(path, std::ios::binary) << b;
+  std::ofstream(path, std::ios::binary)
+      << z2test::wav_bytes(3, channels, rate, 32, std::string((const char*)x.data(), x.size() * 4));
   return path;
 }
 
@@ -100,9 +86,7 @@ TEST(AudioOff, EveryOperationIsANoOpAndAFailedStartStaysOff) {
   EXPECT_EQ(playing_count(), 0);
 
   setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
-  testing::internal::CaptureStdout();
-  _driver_audio_open();
-  std::string log = testing::internal::GetCapturedStdout();
+  std::string log = stdout_of([&] { _driver_audio_open(); });
   EXPECT_FALSE(_driver_audio_running());
   EXPECT_NE(log.find("_mixer: error in audio_init - "), std::string::npos) << log;
   EXPECT_EQ(driver_audio_sample_load(wav.c_str()), 0);
@@ -219,9 +203,7 @@ TEST_F(Audio, OggStreamDecodesWhilePlayingLoopsAndReloads) {
   ASSERT_GT(id, 0);
   EXPECT_EQ(_driver_audio_memused(), mem0);  // nothing read before play
 
-  testing::internal::CaptureStdout();
-  driver_audio_stream_play(id, 1.0f, 0);
-  std::string log = testing::internal::GetCapturedStdout();
+  std::string log = stdout_of([&] { driver_audio_stream_play(id, 1.0f, 0); });
   EXPECT_NE(log.find("_mixer: AudioSourceVorbis.load '"), std::string::npos);
   EXPECT_GT(_driver_audio_memused(), mem0);
 
@@ -245,9 +227,7 @@ TEST_F(Audio, OggStreamDecodesWhilePlayingLoopsAndReloads) {
   EXPECT_EQ(buffers, (4 * 44100 * 2 + kFloats - 1) / kFloats);
   EXPECT_EQ(mix(), first);
 
-  testing::internal::CaptureStdout();
-  driver_audio_stream_stop(id);
-  log = testing::internal::GetCapturedStdout();
+  log = stdout_of([&] { driver_audio_stream_stop(id); });
   EXPECT_NE(log.find("_mixer: AudioSourceVorbis.unload '"), std::string::npos);
   EXPECT_EQ(playing_count(), 0);
   EXPECT_EQ(_driver_audio_memused(), mem0);
@@ -287,9 +267,7 @@ TEST_F(Audio, BadFilesFailWithALogLineAndPlayNothing) {
   // A stream that can't load still gets its silent, looping instance.
   int id = driver_audio_stream_load(junk.c_str(), false);
   ASSERT_GT(id, 0);
-  testing::internal::CaptureStdout();
-  driver_audio_stream_play(id, 1, 0);
-  log = testing::internal::GetCapturedStdout();
+  log = stdout_of([&] { driver_audio_stream_play(id, 1, 0); });
   EXPECT_NE(log.find("_mixer: error in _stream_load_ogg '"), std::string::npos);
   EXPECT_NE(log.find("(stb_vorbis_open_memory)"), std::string::npos);
   for (float v : mix()) ASSERT_EQ(v, 0.0f);

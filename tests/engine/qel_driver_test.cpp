@@ -39,11 +39,12 @@ using z2test::slurp;
 using z2test::spit;
 using z2test::stdout_of;
 
-int open_fds() {
+int entries_of(const fs::path& dir) {
   int n = 0;
-  for (auto& e : fs::directory_iterator("/proc/self/fd")) (void)e, ++n;
+  for (auto& e : fs::directory_iterator(dir)) (void)e, ++n;
   return n;
 }
+int open_fds() { return entries_of("/proc/self/fd"); }
 
 // Fake microsecond source for the clock.
 uint64_t g_fake_us = 0;
@@ -81,6 +82,19 @@ class DriverTest : public testing::Test {
   }
 
   fs::path docdir(const char* game) { return home / ".local/share" / game; }
+  fs::path log_path() { return docdir("Zentar 2") / "ruvezor.log"; }
+  // The driver started with the game's name: its log file opens.
+  static void start_named(int flags = DRIVER_LOG) {
+    driver_init(flags);
+    driver_set_gamename("Zentar 2");
+  }
+  // A run of its own starts the log file afresh.
+  void expect_a_new_run_starts_afresh() {
+    start_named();
+    driver_log_printf("next run\n");
+    driver_deinit();
+    EXPECT_EQ(slurp(log_path()), "[_driver_log_init]\nnext run\n\n[_driver_log_deinit]\n");
+  }
 };
 
 // ---- state -------------------------------------------------------------------
@@ -319,9 +333,7 @@ TEST_F(DriverTest, SaveReplacesTheFileWhole) {
   EXPECT_EQ(slurp(target), big);
 
   // No temporary file is left beside it.
-  int entries = 0;
-  for (auto& e : fs::directory_iterator(root)) (void)e, ++entries;
-  EXPECT_EQ(entries, 2);  // home/ and save.dat
+  EXPECT_EQ(entries_of(root), 2);  // home/ and save.dat
 
   // The file's permissions survive the replacement.
   fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
@@ -349,9 +361,7 @@ TEST_F(DriverTest, FailedSaveLogsAndLeavesTheOldContent) {
   shown = stdout_of([&] { EXPECT_EQ(driver_file_save(blocked.c_str(), "abc", 3), 0); });
   EXPECT_NE(shown.find("file not writable: " + blocked.string()), std::string::npos);
   EXPECT_EQ(slurp(blocked / "inner.txt"), "keep");
-  int entries = 0;
-  for (auto& e : fs::directory_iterator(root)) (void)e, ++entries;
-  EXPECT_EQ(entries, 2);  // home/ and blocked/
+  EXPECT_EQ(entries_of(root), 2);  // home/ and blocked/
 
   EXPECT_EQ(driver_file_save((root / "neg.dat").c_str(), "abc", -1), 0);
   EXPECT_EQ(driver_file_save((root / "null.dat").c_str(), nullptr, 3), 0);
@@ -359,8 +369,7 @@ TEST_F(DriverTest, FailedSaveLogsAndLeavesTheOldContent) {
 }
 
 TEST_F(DriverTest, DocumentFilesRoundTrip) {
-  driver_init(DRIVER_TIMER);
-  driver_set_gamename("Zentar 2");
+  start_named(DRIVER_TIMER);
   EXPECT_EQ(driver_doc_exists("settings-cloud.dat"), 0);
   std::string image(4268, '\0');
   for (size_t i = 0; i < image.size(); i++) image[i] = static_cast<char>(i);
@@ -375,8 +384,7 @@ TEST_F(DriverTest, DocumentFilesRoundTrip) {
 }
 
 TEST_F(DriverTest, SweepRemovesOnlyTheSavesOfProcessesThatAreGone) {
-  driver_init(DRIVER_TIMER);
-  driver_set_gamename("Zentar 2");
+  start_named(DRIVER_TIMER);
   pid_t gone = fork();
   if (gone == 0) _exit(0);
   ASSERT_GT(gone, 0);
@@ -398,7 +406,7 @@ TEST_F(DriverTest, SweepRemovesOnlyTheSavesOfProcessesThatAreGone) {
 // ---- log file ----------------------------------------------------------------
 
 TEST_F(DriverTest, BacklogIsReplayedInOrderOnceTheFileOpens) {
-  fs::path log = docdir("Zentar 2") / "ruvezor.log";
+  fs::path log = log_path();
   driver_log_printf("before init %d\n", 1);
   std::string via_log = stdout_of([] { qel_log("through the log function\n"); });
   EXPECT_EQ(via_log.rfind("[-1][", 0), 0u);  // engine's own tag without a game
@@ -439,15 +447,14 @@ TEST_F(DriverTest, RestartingTheLogClosesAndTruncates) {
 // Two hosts run from one home (a galaxy host and its match host): the one
 // that starts second keeps the first one's lines, and both go on writing.
 TEST_F(DriverTest, ALogAnotherRunningGameWritesIsKept) {
-  fs::path log = docdir("Zentar 2") / "ruvezor.log";
+  fs::path log = log_path();
   int ready[2], done[2];
   ASSERT_EQ(pipe(ready), 0);
   ASSERT_EQ(pipe(done), 0);
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    driver_init(DRIVER_LOG);
-    driver_set_gamename("Zentar 2");
+    start_named();
     driver_log_printf("first host\n");
     char c = 1;
     if (write(ready[1], &c, 1) != 1) _exit(1);
@@ -458,8 +465,7 @@ TEST_F(DriverTest, ALogAnotherRunningGameWritesIsKept) {
   }
   char c = 0;
   ASSERT_EQ(read(ready[0], &c, 1), 1);
-  driver_init(DRIVER_LOG);
-  driver_set_gamename("Zentar 2");
+  start_named();
   driver_log_printf("second host\n");
   ASSERT_EQ(write(done[1], &c, 1), 1);
   int status = 0;
@@ -473,19 +479,14 @@ TEST_F(DriverTest, ALogAnotherRunningGameWritesIsKept) {
             "[_driver_log_deinit]\n\n[_driver_log_deinit]\n");
 
   // Once both are gone, the next run starts the file afresh.
-  driver_init(DRIVER_LOG);
-  driver_set_gamename("Zentar 2");
-  driver_log_printf("alone\n");
-  driver_deinit();
-  EXPECT_EQ(slurp(log), "[_driver_log_init]\nalone\n\n[_driver_log_deinit]\n");
+  expect_a_new_run_starts_afresh();
 }
 
 TEST_F(DriverTest, BacklogKeepsTheNewestLinesWithinItsCap) {
   const int lines = 3000;
   std::string pad(1000, '.');
   for (int i = 0; i < lines; i++) driver_log_printf("%05d%s\n", i, pad.c_str());
-  driver_init(DRIVER_LOG);
-  driver_set_gamename("Zentar 2");
+  start_named();
   driver_log_printf("last\n");
   driver_deinit();
 
@@ -515,10 +516,9 @@ TEST_F(DriverTest, BacklogKeepsTheNewestLinesWithinItsCap) {
 // A host left running for days: the file stops at its cap with one line
 // that says so; the lines after it still reach standard output.
 TEST_F(DriverTest, LogFileStopsAtItsCapAndSaysSo) {
-  fs::path log = docdir("Zentar 2") / "ruvezor.log";
+  fs::path log = log_path();
   _driver_log_set_file_cap(4096);
-  driver_init(DRIVER_LOG);
-  driver_set_gamename("Zentar 2");
+  start_named();
   std::string pad(100, '.');
   for (int i = 0; i < 100; i++) driver_log_printf("%03d%s\n", i, pad.c_str());
   std::string later = stdout_of([] { qel_log("still on standard output\n"); });
@@ -540,12 +540,7 @@ TEST_F(DriverTest, LogFileStopsAtItsCapAndSaysSo) {
   EXPECT_EQ(body.size(), (4096 - head.size()) / (pad.size() + 4) * (pad.size() + 4));  // whole lines only
   EXPECT_NE(later.find("still on standard output"), std::string::npos);
 
-  // The next run starts the file afresh.
-  driver_init(DRIVER_LOG);
-  driver_set_gamename("Zentar 2");
-  driver_log_printf("next run\n");
-  driver_deinit();
-  EXPECT_EQ(slurp(log), "[_driver_log_init]\nnext run\n\n[_driver_log_deinit]\n");
+  expect_a_new_run_starts_afresh();
 }
 
 // An operator's log collector reads a FIFO put in the log's place: when it
@@ -558,8 +553,7 @@ TEST_F(DriverTest, ALogFifoWithoutReaderDoesNotHoldTheStart) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     alarm(20);  // only a hang gets this far
-    driver_init(DRIVER_LOG);
-    driver_set_gamename("Zentar 2");
+    start_named();
     driver_log_printf("nobody reads this\n");
     driver_deinit();
     _exit(0);
@@ -572,7 +566,7 @@ TEST_F(DriverTest, ALogFifoWithoutReaderDoesNotHoldTheStart) {
 // A full disk under a running host: standard output says once that the
 // file misses lines, and the file says where once lines get in again.
 TEST_F(DriverTest, AFullDiskIsToldOnceAndMarkedInTheFile) {
-  fs::path log = docdir("Zentar 2") / "ruvezor.log";
+  fs::path log = log_path();
   int out[2];
   ASSERT_EQ(pipe(out), 0);
   pid_t child = fork();
@@ -581,8 +575,7 @@ TEST_F(DriverTest, AFullDiskIsToldOnceAndMarkedInTheFile) {
     alarm(20);
     dup2(out[1], STDOUT_FILENO);
     signal(SIGXFSZ, SIG_IGN);  // past the limit a write fails with EFBIG, as on a full disk
-    driver_init(DRIVER_LOG);
-    driver_set_gamename("Zentar 2");
+    start_named();
     driver_log_printf("before\n");
     struct rlimit full = {static_cast<rlim_t>(fs::file_size(log)), RLIM_INFINITY};
     if (setrlimit(RLIMIT_FSIZE, &full) != 0) _exit(2);
@@ -616,8 +609,7 @@ TEST_F(DriverTest, UnopenableLogIsNotRetriedOnEveryLine) {
   fs::path bad_home = root / "home-is-a-file";
   spit(bad_home, "");
   setenv("HOME", bad_home.c_str(), 1);
-  driver_init(DRIVER_LOG);
-  driver_set_gamename("Zentar 2");
+  start_named();
   driver_log_printf("x\n");
 
   // The operator hears once why there is no file.

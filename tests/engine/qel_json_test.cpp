@@ -211,17 +211,15 @@ TEST(JsonDecode, StopsAtTheLengthOrTheFirstNul) {
 // ---- reading: refusals and log lines ----------------------------------------
 
 TEST(JsonDecode, SyntaxErrorLogLines) {
-    Decoded d = decode("[1, 2");
-    EXPECT_EQ(d.rc, 1);
-    EXPECT_TRUE(logged(d, "JSON_parser_end: syntax error\n"));
-    d = decode("[1, 2,]");
-    EXPECT_EQ(d.rc, 1);
-    EXPECT_TRUE(logged(d, "JSON_parser_char: syntax error, byte 6\n")) << d.log;
-    d = decode("42");
-    EXPECT_EQ(d.rc, 1);
-    EXPECT_TRUE(logged(d, "JSON_parser_char: syntax error, byte 0\n")) << d.log;
-    // One line per failure.
-    EXPECT_EQ(std::count(d.log.begin(), d.log.end(), '\n'), 1);
+    const char* cases[][2] = {{"[1, 2", "JSON_parser_end: syntax error\n"},
+                              {"[1, 2,]", "JSON_parser_char: syntax error, byte 6\n"},
+                              {"42", "JSON_parser_char: syntax error, byte 0\n"}};
+    for (auto& c : cases) {
+        Decoded d = decode(c[0]);
+        EXPECT_EQ(d.rc, 1) << c[0];
+        EXPECT_TRUE(logged(d, c[1])) << d.log;
+        EXPECT_EQ(std::count(d.log.begin(), d.log.end(), '\n'), 1) << "one line per failure: " << d.log;
+    }
 }
 
 TEST(JsonDecode, OutKeepsWhatWasBuiltBeforeAnError) {
@@ -322,18 +320,15 @@ TEST(JsonParser, ErrorCodes) {
         p.feed(s);
         return JSON_parser_get_last_error(p.jc);
     };
-    EXPECT_EQ(code("[1]"), JSON_E_NONE);
-    EXPECT_EQ(code("[\x02"), JSON_E_INVALID_CHAR);
-    EXPECT_EQ(code("[trux"), JSON_E_INVALID_KEYWORD);
-    EXPECT_EQ(code("[\"\\q"), JSON_E_INVALID_ESCAPE_SEQUENCE);
-    EXPECT_EQ(code("[\"\\uzz"), JSON_E_INVALID_UNICODE_SEQUENCE);
-    EXPECT_EQ(code("[0e3]"), JSON_E_INVALID_NUMBER);
+    const std::pair<const char*, int> cases[] = {
+        {"[1]", JSON_E_NONE},                         {"[\x02", JSON_E_INVALID_CHAR},
+        {"[trux", JSON_E_INVALID_KEYWORD},            {"[\"\\q", JSON_E_INVALID_ESCAPE_SEQUENCE},
+        {"[\"\\uzz", JSON_E_INVALID_UNICODE_SEQUENCE}, {"[0e3]", JSON_E_INVALID_NUMBER},
+        {"[}", JSON_E_INVALID_CHAR},                  {"[1}", JSON_E_UNBALANCED_COLLECTION},
+        {"{\"a\":1]", JSON_E_UNBALANCED_COLLECTION},    {"{1", JSON_E_EXPECTED_KEY},
+        {"{\"a\" 1", JSON_E_EXPECTED_COLON}};
+    for (const auto& [text, error] : cases) EXPECT_EQ(code(text), error) << text;
     EXPECT_EQ(code("[[[", 2), JSON_E_NESTING_DEPTH_REACHED);
-    EXPECT_EQ(code("[}"), JSON_E_INVALID_CHAR);
-    EXPECT_EQ(code("[1}"), JSON_E_UNBALANCED_COLLECTION);
-    EXPECT_EQ(code("{\"a\":1]"), JSON_E_UNBALANCED_COLLECTION);
-    EXPECT_EQ(code("{1"), JSON_E_EXPECTED_KEY);
-    EXPECT_EQ(code("{\"a\" 1"), JSON_E_EXPECTED_COLON);
     EXPECT_EQ(code("[/**/1]", 16, 0), JSON_E_INVALID_CHAR);
 }
 

@@ -5,12 +5,11 @@
 #include "ruvezor/util/qel_mixer.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
-#include <utime.h>
 
 #include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <thread>
@@ -21,40 +20,26 @@
 
 namespace {
 
+using z2test::set_mtime;
+using z2test::stdout_of;
+
 // 4 stereo frames of 16-bit PCM at 44100 Hz.
 std::string tiny_wav() {
-  std::string b = "RIFF";
-  auto put = [&](uint32_t v, int n) {
-    for (int i = 0; i < n; i++) b.push_back((char)((v >> (8 * i)) & 255));
-  };
-  put(36 + 16, 4);
-  b += "WAVEfmt ";
-  put(16, 4);
-  put(1, 2);
-  put(2, 2);
-  put(44100, 4);
-  put(44100 * 4, 4);
-  put(4, 2);
-  put(16, 2);
-  b += "data";
-  put(16, 4);
-  for (int i = 0; i < 8; i++) put(1000 * i, 2);
-  return b;
+  std::string pcm;
+  for (int i = 0; i < 8; i++) pcm += {static_cast<char>((1000 * i) & 255), static_cast<char>((1000 * i) >> 8)};
+  return z2test::wav_bytes(1, 2, 44100, 16, pcm);
 }
 
 class Mixer : public ::testing::Test {
  protected:
-  std::string root, old_cwd;
+  z2test::TempDir tmp;
+  std::string root;
+  std::filesystem::path old_cwd = std::filesystem::current_path();
 
   void SetUp() override {
-    char t[] = "/tmp/z2-mixer-XXXXXX";
-    root = mkdtemp(t);
-    mkdir((root + "/run").c_str(), 0755);
-    mkdir((root + "/data").c_str(), 0755);
-    mkdir((root + "/alt").c_str(), 0755);
-    char cwd[1024];
-    old_cwd = getcwd(cwd, sizeof(cwd));
-    ASSERT_EQ(chdir((root + "/run").c_str()), 0);
+    root = tmp.enter("z2-mixer-");
+    for (const char* d : {"run", "data", "alt"}) std::filesystem::create_directories(root + "/" + d);
+    std::filesystem::current_path(root + "/run");
     driver_init(0);
     mixer_init();
   }
@@ -62,9 +47,8 @@ class Mixer : public ::testing::Test {
     mixer_deinit();
     _driver_audio_close();
     driver_deinit();
-    chdir(old_cwd.c_str());
-    std::string cmd = "rm -rf '" + root + "'";
-    system(cmd.c_str());
+    std::filesystem::current_path(old_cwd);
+    tmp.leave();
   }
   // dir is "data", "run" (the document directory) or "alt".
   std::string put(const std::string& dir, const std::string& name, const std::string& body = tiny_wav()) {
@@ -79,11 +63,6 @@ class Mixer : public ::testing::Test {
     SDL_PauseAudio(1);
   }
 };
-
-void set_mtime(const std::string& path, time_t t) {
-  utimbuf u{t, t};
-  ASSERT_EQ(utime(path.c_str(), &u), 0);
-}
 
 // Sleeps into the next wall-clock second, a little past its start.
 void wait_next_second() {
@@ -130,9 +109,7 @@ TEST_F(Mixer, NamesLoadOnceFoundOrNot) {
 
   // Second request: same id, no log, no disk.
   unlink(p.c_str());
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(mixer_sample_load("sfx-one"), id);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(stdout_of([&] { EXPECT_EQ(mixer_sample_load("sfx-one"), id); }), "");
 
   testing::internal::CaptureStdout();
   EXPECT_EQ(mixer_sample_load("sfx-none"), 0);
@@ -165,9 +142,9 @@ TEST_F(Mixer, ANewNameInEveryMessageGrowsNeitherTheTablesNorTheLog) {
   audio_on();
   EXPECT_EQ(mixer_sample_load("ghost"), 0);
   put("data", "ghost.wav");
-  testing::internal::CaptureStdout();
-  for (int i = 0; i < 3000; i++) EXPECT_EQ(mixer_sample_load(("s" + std::to_string(i)).c_str()), 0);
-  std::string log = testing::internal::GetCapturedStdout();
+  std::string log = stdout_of([] {
+    for (int i = 0; i < 3000; i++) EXPECT_EQ(mixer_sample_load(("s" + std::to_string(i)).c_str()), 0);
+  });
   EXPECT_LT(z2test::count_of(log, "unable to find sample"), 200) << "a line for every name";
   EXPECT_GT(mixer_sample_load("ghost"), 0) << "the oldest misses are forgotten: a file that turned up is found";
 }
@@ -209,9 +186,7 @@ TEST_F(Mixer, PlayStopPauseAndVolumeReachTheDriver) {
 
 TEST_F(Mixer, WithAudioOffFilesAreFoundButGiveNoId) {
   put("data", "fx.wav");
-  testing::internal::CaptureStdout();
-  EXPECT_EQ(mixer_sample_load("fx"), 0);
-  std::string log = testing::internal::GetCapturedStdout();
+  std::string log = stdout_of([&] { EXPECT_EQ(mixer_sample_load("fx"), 0); });
   EXPECT_NE(log.find("doing load sample fx\n"), std::string::npos);
   mixer_sample_play(mixer_sample_load("fx"), 1, 0);  // harmless
 }
@@ -227,18 +202,14 @@ TEST_F(Mixer, ChangedFileIsLoggedOnceAfterItSettles) {
   ASSERT_GT(mixer_stream_load("song"), 0);
   mixer_sample_load("gone");  // not found: never checked
 
-  testing::internal::CaptureStdout();
-  mixer_reload_auto();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(stdout_of([&] { mixer_reload_auto(); }), "");
 
   // Changed, but still being written (within the last second): not yet.
   // Each check runs just after the second turns: the few steps up to the
   // next turn all fall in that one second.
   wait_next_second();
   set_mtime(p, time(nullptr) - 1);
-  testing::internal::CaptureStdout();
-  mixer_reload_auto();
-  std::string log = testing::internal::GetCapturedStdout();
+  std::string log = stdout_of([&] { mixer_reload_auto(); });
   EXPECT_EQ(log.find("sample reload"), std::string::npos) << log;
 
   set_mtime(p, time(nullptr) - 5);
@@ -248,15 +219,11 @@ TEST_F(Mixer, ChangedFileIsLoggedOnceAfterItSettles) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
 
   wait_next_second();
-  testing::internal::CaptureStdout();
-  mixer_reload_auto();
-  log = testing::internal::GetCapturedStdout();
+  log = stdout_of([&] { mixer_reload_auto(); });
   EXPECT_NE(log.find("sample reload: ../data/fx.wav\n"), std::string::npos) << log;
   EXPECT_NE(log.find("stream reload: ../data/song.wav\n"), std::string::npos) << log;
 
   // Logged once per change.
   wait_next_second();
-  testing::internal::CaptureStdout();
-  mixer_reload_auto();
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(stdout_of([&] { mixer_reload_auto(); }), "");
 }

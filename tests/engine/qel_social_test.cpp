@@ -4,11 +4,10 @@
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_driver_csteam.h"
 #include "ruvezor/util/qel_social.h"
-#include "z2_test_util.h"
+#include "z2_fake_steam.h"
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -37,7 +36,7 @@ using z2test::stdout_of_quiet;
 
 class SocialTest : public testing::Test {
  protected:
-  void* fake = nullptr;
+  z2test::FakeSteam fake;
 
   void SetUp() override {
     g_events.clear();
@@ -50,7 +49,7 @@ class SocialTest : public testing::Test {
     stdout_of_quiet([] { social_deinit(); });
     _social_set_event_handler(nullptr);
     _driver_steam_set_library(nullptr);
-    if (fake) dlclose(fake);
+    fake.close();
   }
 };
 
@@ -164,19 +163,9 @@ TEST_F(SocialTest, InviteAndShareDoNotStartTheLayer) {
 }
 
 TEST_F(SocialTest, WithSteamTheFirstUseLogsTheSteamUserIn) {
-  std::string path = fake_library_path();
-  if (path.empty() || !(fake = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL)))
-    GTEST_SKIP() << "fake libCSteamworks not built/loadable";
-  void* reset_sym = dlsym(fake, "fake_steam_reset");
-  void* user_sym = dlsym(fake, "fake_steam_set_user");
-  ASSERT_TRUE(reset_sym && user_sym);
-  void (*reset)();
-  void (*set_user)(unsigned long long, const char*);
-  memcpy(&reset, &reset_sym, sizeof(reset_sym));
-  memcpy(&set_user, &user_sym, sizeof(user_sym));
-  reset();
-  set_user(0x0110000100000abcULL, "Steam Sam");
-  _driver_steam_set_library(path.c_str());
+  if (!fake.open()) GTEST_SKIP() << "fake libCSteamworks not built/loadable";
+  fake.set_user(0x0110000100000abcULL, "Steam Sam");
+  _driver_steam_set_library(fake_library_path().c_str());
   stdout_of_quiet([] { social_deinit(); });
   g_events.clear();
 
@@ -187,14 +176,11 @@ TEST_F(SocialTest, WithSteamTheFirstUseLogsTheSteamUserIn) {
   EXPECT_EQ(types(), std::vector<int>({30}));
   EXPECT_NE(log.find("social_init\n"), std::string::npos);
   // Started once: the login inside the start does not start Steam again.
-  void* calls_sym = dlsym(fake, "fake_steam_calls");
-  int (*calls)(const char*);
-  memcpy(&calls, &calls_sym, sizeof(calls_sym));
-  EXPECT_EQ(calls("InitSafe"), 1);
+  EXPECT_EQ(fake.calls("InitSafe"), 1);
 
   stdout_of_quiet([] { social_deinit(); });
   EXPECT_EQ(types(), std::vector<int>({30, 31}));
-  EXPECT_EQ(calls("Shutdown"), 1);
+  EXPECT_EQ(fake.calls("Shutdown"), 1);
   EXPECT_EQ(driver_steam_is_init(), 0);
 }
 

@@ -5,11 +5,10 @@
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_driver_csteam.h"
 #include "ruvezor/util/qel_social.h"
-#include "z2_test_util.h"
+#include "z2_fake_steam.h"
 
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -27,49 +26,11 @@ using z2test::fake_library_path;
 using z2test::slurp;
 using z2test::stdout_of;
 
-// The fake library's control functions, through our own handle on it (which
-// also keeps it loaded, and its state alive, across driver restarts).
-struct FakeSteam {
-  void* h = nullptr;
-  void (*reset)() = nullptr;
-  void (*set)(const char*, int) = nullptr;
-  void (*set_user)(unsigned long long, const char*) = nullptr;
-  int (*calls)(const char*) = nullptr;
-  const char* (*last)(const char*) = nullptr;
-  const char* (*log)() = nullptr;
-  int (*file)(const char*, char*, int) = nullptr;
-  void (*put_file)(const char*, const char*, int) = nullptr;
-
-  template <typename F>
-  void bind(F*& f, const char* name) {
-    void* p = dlsym(h, name);
-    memcpy(&f, &p, sizeof(p));
-  }
-
-  bool open(const std::string& path) {
-    h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!h) return false;
-    bind(reset, "fake_steam_reset");
-    bind(set, "fake_steam_set");
-    bind(set_user, "fake_steam_set_user");
-    bind(calls, "fake_steam_calls");
-    bind(last, "fake_steam_last");
-    bind(log, "fake_steam_log");
-    bind(file, "fake_steam_file");
-    bind(put_file, "fake_steam_put_file");
-    return reset && set && set_user && calls && last && log && file && put_file;
-  }
-  void close() {
-    if (h) dlclose(h);
-    h = nullptr;
-  }
-};
-
 class SteamTest : public testing::Test {
  protected:
   z2test::TempDir tmp;
   fs::path root, docdir;
-  FakeSteam fake;
+  z2test::FakeSteam fake;
 
   void SetUp() override {
     root = tmp.enter_as_home("qel_steam_test_", "home");
@@ -90,16 +51,6 @@ class SteamTest : public testing::Test {
     tmp.leave();
   }
 
-  // Points the driver at the fake library; false (test skipped) when it
-  // was not built.
-  bool use_fake() {
-    std::string path = fake_library_path();
-    if (path.empty() || !fake.open(path)) return false;
-    fake.reset();
-    _driver_steam_set_library(path.c_str());
-    return true;
-  }
-
   // Starts Steam; returns what went to standard error.
   std::string start(std::string* log = nullptr) {
     testing::internal::CaptureStderr();
@@ -109,10 +60,15 @@ class SteamTest : public testing::Test {
   }
 };
 
-#define NEED_FAKE()                                                              \
-  do {                                                                           \
-    if (!use_fake()) GTEST_SKIP() << "fake libCSteamworks not built/loadable";   \
-  } while (0)
+// The driver pointed at the fake library; skipped when it was not built.
+class FakeSteamTest : public SteamTest {
+ protected:
+  void SetUp() override {
+    SteamTest::SetUp();
+    if (!fake.open()) GTEST_SKIP() << "fake libCSteamworks not built/loadable";
+    _driver_steam_set_library(fake_library_path().c_str());
+  }
+};
 
 // ---- without Steam ----------------------------------------------------------------
 
@@ -177,8 +133,7 @@ TEST_F(SteamTest, CloudFilesWithoutSteamLiveInTheDocumentDirectory) {
 
 // ---- with the fake library ----------------------------------------------------------
 
-TEST_F(SteamTest, StartTakesIdentityAndStatsAndLogsTheUserIn) {
-  NEED_FAKE();
+TEST_F(FakeSteamTest, StartTakesIdentityAndStatsAndLogsTheUserIn) {
   fake.set_user(0x0110000100abcdefULL, "Fake Pilot");
   std::string log;
   EXPECT_EQ(start(&log), "steam init OK\n");
@@ -193,15 +148,13 @@ TEST_F(SteamTest, StartTakesIdentityAndStatsAndLogsTheUserIn) {
   EXPECT_EQ(social_user_network(), "s");
 }
 
-TEST_F(SteamTest, SmallIdIsPaddedToSixteenDigits) {
-  NEED_FAKE();
+TEST_F(FakeSteamTest, SmallIdIsPaddedToSixteenDigits) {
   fake.set_user(0x2aULL, "p");
   start();
   EXPECT_STREQ(driver_steam_get_uid(), "000000000000002a");
 }
 
-TEST_F(SteamTest, LongPersonaNameIsCutTo255BytesOnACharacterBoundary) {
-  NEED_FAKE();
+TEST_F(FakeSteamTest, LongPersonaNameIsCutTo255BytesOnACharacterBoundary) {
   // 254 ASCII bytes, then a two-byte character that would end at byte 256.
   std::string name(254, 'a');
   name += "\xc3\xa9tail";
@@ -210,8 +163,7 @@ TEST_F(SteamTest, LongPersonaNameIsCutTo255BytesOnACharacterBoundary) {
   EXPECT_EQ(social_user_name(), std::string(254, 'a'));
 }
 
-TEST_F(SteamTest, FailedInitOrNoUserMeansNoSteam) {
-  NEED_FAKE();
+TEST_F(FakeSteamTest, FailedInitOrNoUserMeansNoSteam) {
   fake.set("init_ok", 0);
   std::string log;
   EXPECT_EQ(start(&log), "steam init FAIL\n");
@@ -233,8 +185,7 @@ TEST_F(SteamTest, FailedInitOrNoUserMeansNoSteam) {
   EXPECT_TRUE(fs::exists(docdir / "x.bin"));
 }
 
-TEST_F(SteamTest, FriendsAreImmediateFriendsAsNetworkPrefixedIds) {
-  NEED_FAKE();
+TEST_F(FakeSteamTest, FriendsAreImmediateFriendsAsNetworkPrefixedIds) {
   fake.set("friends", 3);
   start();
   std::vector<std::string> f = driver_social_friends_get();
@@ -246,8 +197,7 @@ TEST_F(SteamTest, FriendsAreImmediateFriendsAsNetworkPrefixedIds) {
   EXPECT_EQ(social_friends_get(), f);
 }
 
-TEST_F(SteamTest, OverlayOpensPagesDialogsAndTheStore) {
-  NEED_FAKE();
+TEST_F(FakeSteamTest, OverlayOpensPagesDialogsAndTheStore) {
   start();
   int r = 0;
   std::string log = stdout_of([&] { r = driver_open_url_steam("https://example.org/store"); });
@@ -270,8 +220,7 @@ TEST_F(SteamTest, OverlayOpensPagesDialogsAndTheStore) {
   EXPECT_STREQ(fake.last("ISteamFriends_ActivateGameOverlay"), "Achievements");
 }
 
-TEST_F(SteamTest, OverlayDisabledOrNoFriendsObjectFails) {
-  NEED_FAKE();
+TEST_F(FakeSteamTest, OverlayDisabledOrNoFriendsObjectFails) {
   start();
   fake.set("overlay", 0);
   int r = 0;
@@ -289,8 +238,7 @@ TEST_F(SteamTest, OverlayDisabledOrNoFriendsObjectFails) {
   EXPECT_EQ(fake.calls("ISteamFriends_ActivateGameOverlayToWebPage"), 0);
 }
 
-TEST_F(SteamTest, AchievementsInOneFrameAreStoredOnceAtTheNextLoop) {
-  NEED_FAKE();
+TEST_F(FakeSteamTest, AchievementsInOneFrameAreStoredOnceAtTheNextLoop) {
   start();
   driver_social_achievment_set("rank1", 100);
   social_achievement_set("rank2", 100);
@@ -315,8 +263,7 @@ TEST_F(SteamTest, AchievementsInOneFrameAreStoredOnceAtTheNextLoop) {
   EXPECT_EQ(fake.calls("ISteamUserStats_StoreStats"), 2);
 }
 
-TEST_F(SteamTest, ScreenshotsLeaderboardAndShutdown) {
-  NEED_FAKE();
+TEST_F(FakeSteamTest, ScreenshotsLeaderboardAndShutdown) {
   start();
   driver_steam_trigger_screenshot();
   EXPECT_EQ(fake.calls("ISteamScreenshots_TriggerScreenshot"), 1);
@@ -333,8 +280,7 @@ TEST_F(SteamTest, ScreenshotsLeaderboardAndShutdown) {
   EXPECT_EQ(fake.calls("Shutdown"), 1);
 }
 
-TEST_F(SteamTest, CloudFilesWithSteamGoToRemoteStorage) {
-  NEED_FAKE();
+TEST_F(FakeSteamTest, CloudFilesWithSteamGoToRemoteStorage) {
   start();
   std::string bytes("cloud\0bytes", 11);
   EXPECT_EQ(driver_cloud_save("settings-cloud.dat", bytes.data(), (int)bytes.size()), 1);
@@ -359,8 +305,7 @@ TEST_F(SteamTest, CloudFilesWithSteamGoToRemoteStorage) {
   EXPECT_EQ(fake.calls("ISteamRemoteStorage_FileRead"), 2);  // the missing file isn't read
 }
 
-TEST_F(SteamTest, FailedRemoteReadZeroesTheBufferAndFailedWriteIsLogged) {
-  NEED_FAKE();
+TEST_F(FakeSteamTest, FailedRemoteReadZeroesTheBufferAndFailedWriteIsLogged) {
   start();
   fake.put_file("mod.bin", "abcdef", 6);
   fake.set("read_ok", 0);
@@ -383,8 +328,7 @@ TEST_F(SteamTest, FailedRemoteReadZeroesTheBufferAndFailedWriteIsLogged) {
   EXPECT_FALSE(fs::exists(docdir / "mod.bin"));
 }
 
-TEST_F(SteamTest, CloudStopDoesNothing) {
-  NEED_FAKE();
+TEST_F(FakeSteamTest, CloudStopDoesNothing) {
   start();
   _driver_cloud_deinit();
   EXPECT_EQ(driver_steam_is_init(), 1);

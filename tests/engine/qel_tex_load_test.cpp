@@ -85,14 +85,9 @@ class TexLoadTest : public testing::Test {
 // ---- sizes and padding ---------------------------------------------------------------------------
 
 TEST(TexSize, PowersOfTwoFromSixtyFourUpToFourThousand) {
-  EXPECT_EQ(_driver_tex_size(1), 64);
-  EXPECT_EQ(_driver_tex_size(64), 64);
-  EXPECT_EQ(_driver_tex_size(65), 128);
-  EXPECT_EQ(_driver_tex_size(100), 128);
-  EXPECT_EQ(_driver_tex_size(1025), 2048);
-  EXPECT_EQ(_driver_tex_size(4096), 4096);
-  EXPECT_EQ(_driver_tex_size(4097), 4097);
-  EXPECT_EQ(_driver_tex_size(5000), 5000);
+  const int sizes[][2] = {{1, 64},       {64, 64},     {65, 128},    {100, 128},
+                          {1025, 2048}, {4096, 4096}, {4097, 4097}, {5000, 5000}};
+  for (auto& c : sizes) EXPECT_EQ(_driver_tex_size(c[0]), c[1]) << c[0];
 }
 
 TEST_F(TexLoadTest, PaddingRepeatsTheLastColumnAndRow) {

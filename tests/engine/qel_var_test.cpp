@@ -8,8 +8,11 @@
 #include <string>
 
 #include "ruvezor/util/qel_var.h"
+#include "z2_test_util.h"
 
 namespace {
+
+using z2test::stdout_of;
 
 // Runs f with the last-error text cleared and returns what it was left holding.
 template <class F>
@@ -165,14 +168,8 @@ TEST(VarModel, DictConstructor) {
 }
 
 TEST(VarModel, TypeNames) {
-    EXPECT_STREQ(var_typename(0), "none");
-    EXPECT_STREQ(var_typename(1), "number");
-    EXPECT_STREQ(var_typename(2), "string");
-    EXPECT_STREQ(var_typename(3), "list");
-    EXPECT_STREQ(var_typename(4), "dict");
-    EXPECT_STREQ(var_typename(5), "bool");
-    EXPECT_STREQ(var_typename(-1), "invalid");
-    EXPECT_STREQ(var_typename(6), "invalid");
+    const char* names[] = {"invalid", "none", "number", "string", "list", "dict", "bool", "invalid"};
+    for (int t = -1; t <= 6; t++) EXPECT_STREQ(var_typename(t), names[t + 1]) << t;
 }
 
 // ---- error reporting --------------------------------------------------------
@@ -197,9 +194,7 @@ TEST(VarErrors, UnsupportedOperationMessages) {
 }
 
 TEST(VarErrors, OneLogLineWithSourceAndLine) {
-    testing::internal::CaptureStdout();
-    var(1).__len__();
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = stdout_of([&] { var(1).__len__(); });
     EXPECT_NE(out.find("qel_var.cpp:"), std::string::npos) << out;
     EXPECT_NE(out.find(": TypeError: 'number' object does not support '__len__'\n"), std::string::npos) << out;
     EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 1);
@@ -405,39 +400,19 @@ TEST(VarConversions, Numbers) {
 }
 
 TEST(VarConversions, Truth) {
-    EXPECT_FALSE((bool)var());
-    EXPECT_FALSE((bool)var(0));
-    EXPECT_TRUE((bool)var(NAN));
-    EXPECT_TRUE((bool)var(-1));
-    EXPECT_FALSE((bool)var(""));
-    EXPECT_TRUE((bool)var("0"));
-    EXPECT_FALSE((bool)var(3, 0));
-    EXPECT_TRUE((bool)list_of({var()}));
-    EXPECT_FALSE((bool)var(4, 0));
-    EXPECT_TRUE((bool)var(true));
-    EXPECT_FALSE((bool)var(false));
+    for (const var& v : {var(NAN), var(-1), var("0"), list_of({var()}), var(true)}) EXPECT_TRUE((bool)v) << v.__str__();
+    for (const var& v : {var(), var(0), var(""), var(3, 0), var(4, 0), var(false)}) EXPECT_FALSE((bool)v) << v.__str__();
 }
 
 TEST(VarConversions, TextForm) {
-    EXPECT_EQ(var(42.0).__str__(), "42");
-    EXPECT_EQ(var(42.5).__str__(), "42.5");
-    EXPECT_EQ(var(0.125).__str__(), "0.125");
-    EXPECT_EQ(var(2.5).__str__(), "2.5");
-    EXPECT_EQ(var(0.1).__str__(), "0.1");
-    EXPECT_EQ(var(1.0 / 3).__str__(), "0.333333");
-    EXPECT_EQ(var(1e-7).__str__(), "0.0");
-    EXPECT_EQ(var(-1e-7).__str__(), "-0.0");
-    EXPECT_EQ(var(-0.0).__str__(), "0");
-    EXPECT_EQ(var(-7).__str__(), "-7");
-    EXPECT_EQ(var(3000000000.0).__str__(), "3000000000.0");
-    EXPECT_EQ(var(-2147483648.0).__str__(), "-2147483648");
-    EXPECT_EQ(var(2147483647.0).__str__(), "2147483647");
+    const std::pair<var, const char*> forms[] = {
+        {var(42.0), "42"},          {var(42.5), "42.5"},     {var(0.125), "0.125"},  {var(2.5), "2.5"},
+        {var(0.1), "0.1"},          {var(1.0 / 3), "0.333333"}, {var(1e-7), "0.0"},  {var(-1e-7), "-0.0"},
+        {var(-0.0), "0"},           {var(-7), "-7"},         {var(3000000000.0), "3000000000.0"},
+        {var(-2147483648.0), "-2147483648"}, {var(2147483647.0), "2147483647"},  {var(INFINITY), "inf"},
+        {var(-INFINITY), "-inf"},   {var(true), "True"},     {var(false), "False"}, {var(), ""}};
+    for (const auto& [v, text] : forms) EXPECT_EQ(v.__str__(), text);
     EXPECT_EQ(var(NAN).__str__().find("nan") != std::string::npos, true);
-    EXPECT_EQ(var(INFINITY).__str__(), "inf");
-    EXPECT_EQ(var(-INFINITY).__str__(), "-inf");
-    EXPECT_EQ(var(true).__str__(), "True");
-    EXPECT_EQ(var(false).__str__(), "False");
-    EXPECT_EQ(var().__str__(), "");
     var l(3, 0);
     EXPECT_EQ(l.__str__().rfind("<list instance at ", 0), 0u);
     EXPECT_EQ(var(4, 0).__str__().rfind("<dict instance at ", 0), 0u);
@@ -536,13 +511,10 @@ std::string pieces(const std::string& s, const std::string& sep) {
 }
 
 TEST(VarStrings, Split) {
-    EXPECT_EQ(pieces("a,b", ","), "a|b #2");
-    EXPECT_EQ(pieces("a,", ","), "a| #2");
-    EXPECT_EQ(pieces(",a", ","), "|a #2");
-    EXPECT_EQ(pieces("a,,b", ","), "a||b #3");
-    EXPECT_EQ(pieces("abc", ","), "abc #1");
-    EXPECT_EQ(pieces("", ","), " #1");
-    EXPECT_EQ(pieces("a::b:c", "::"), "a|b:c #2");
+    const char* cases[][3] = {{"a,b", ",", "a|b #2"}, {"a,", ",", "a| #2"},   {",a", ",", "|a #2"},
+                              {"a,,b", ",", "a||b #3"}, {"abc", ",", "abc #1"}, {"", ",", " #1"},
+                              {"a::b:c", "::", "a|b:c #2"}};
+    for (auto& c : cases) EXPECT_EQ(pieces(c[0], c[1]), c[2]) << c[0];
 }
 
 TEST(VarStrings, EmptySeparatorAndSearchReturnAtOnce) {
@@ -587,13 +559,8 @@ TEST(VarLists, Insert) {
         list_insert(l, i, var("v"));
         return texts(l);
     };
-    EXPECT_EQ(insert_at(0), "v,x,y");
-    EXPECT_EQ(insert_at(1), "x,v,y");
-    EXPECT_EQ(insert_at(2), "x,v,y");
-    EXPECT_EQ(insert_at(10), "x,v,y");
-    EXPECT_EQ(insert_at(-1), "x,v,y");
-    EXPECT_EQ(insert_at(-2), "v,x,y");
-    EXPECT_EQ(insert_at(-100), "v,x,y");
+    for (int i : {0, -2, -100}) EXPECT_EQ(insert_at(i), "v,x,y") << i;
+    for (int i : {1, 2, 10, -1}) EXPECT_EQ(insert_at(i), "x,v,y") << i;
     var e(3, 0);
     list_insert(e, 5, var("v"));
     EXPECT_EQ(texts(e), "v");

@@ -5,20 +5,15 @@
 // files, automatic on change) and events.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <chrono>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "mods/mods_api.h"
-#include "mods/mods_lua.h"
-#include "ruvezor/util/qel_driver.h"
+#include "z2_mods_tree.h"
+#include "z2_test_util.h"
 
 namespace {
 
@@ -29,44 +24,14 @@ const char* const PLAIN_MOD =
     "function loop(t) end\n"
     "function event(e) z2_param_set('seen', e.type) e.type = 'changed' end\n";
 
-class ModsApiTest : public ::testing::Test {
+class ModsApiTest : public z2test::ModsTree<> {
 protected:
-    std::string root;
-    std::unique_ptr<ModsGame> game;
     std::vector<std::string> args;
     std::vector<char*> argv;
 
-    void SetUp() override {
-        char tmpl[] = "/tmp/z2modsapi-XXXXXX";
-        root = mkdtemp(tmpl);
-        fs::create_directories(root + "/home");
-        fs::create_directories(root + "/mod");
-        setenv("HOME", (root + "/home").c_str(), 1);
-        driver_init(0);
-        driver_set_gamename("Zentar 2");
-        game = std::make_unique<ModsGame>();
-        game->headless = 1;
-    }
+    void SetUp() override { make("z2modsapi", {"mod"}, false, "Zentar 2"); }
 
-    void TearDown() override {
-        mods_deinit(*game);
-        game.reset();
-        driver_deinit();
-        fs::remove_all(root);
-    }
-
-    std::string path(const std::string& rel) { return root + "/" + rel; }
-
-    void write(const std::string& rel, const std::string& text) {
-        std::ofstream(path(rel), std::ios::binary) << text;
-    }
-
-    void set_mtime(const std::string& rel, time_t t) {
-        auto now_sys = std::chrono::system_clock::now();
-        auto now_file = fs::file_time_type::clock::now();
-        auto target = now_file + (std::chrono::system_clock::from_time_t(t) - now_sys);
-        fs::last_write_time(path(rel), target);
-    }
+    void set_mtime(const std::string& rel, time_t t) { z2test::set_mtime(path(rel), (int)t); }
 
     void set_args(std::vector<std::string> a) {
         args = std::move(a);
@@ -79,22 +44,13 @@ protected:
     }
 
     void start(const std::string& text = PLAIN_MOD, var params = var(VAR_DICT, 0)) {
-        write("mod/main.lua", text);
-        snprintf(game->mod_file, sizeof(game->mod_file), "%s", path("mod/main.lua").c_str());
-        mods_restart(*game, 0, params);
+        start_file("mod/main.lua", text, params);
     }
 
-    ModsAPI* api() { return mods_api_of(*game); }
     ModsBase* engine() { return mods_engine_of(*game); }
     var param(const char* key) { return api()->param_get(key); }
     std::string str(const char* key) { return api()->param_get(key).__str__(); }
     bool has(const char* key) { return api()->params.__has__(var(key)); }
-
-    bool logged(const std::string& part) {
-        for (const std::string& line : api()->log)
-            if (line.find(part) != std::string::npos) return true;
-        return false;
-    }
 
     // mods_reload_auto checks once per wall-clock second.
     void next_second() {

@@ -5,76 +5,28 @@
 #include <gtest/gtest.h>
 
 #include <stb_image.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <clocale>
 #include <cmath>
 #include <filesystem>
-#include <cstdlib>
-#include <fstream>
 #include <iterator>
-#include <memory>
 #include <string>
 
 #include "tools/embed_scripts.h"
-#include "mods/mods_api.h"
-#include "mods/mods_lua.h"
 #include "mods/mods_scripts.h"
-#include "ruvezor/util/qel_driver.h"
+#include "z2_mods_tree.h"
 
 namespace {
 
 // A temporary tree: <root>/bin is the working directory (so the data
 // directory is <root>/data), <root>/mod holds the mod, HOME is <root>/home.
-class ModsLuaTest : public ::testing::Test {
+class ModsLuaTest : public z2test::ModsTree<> {
 protected:
-    std::string root;
-    std::string old_cwd;
-    std::unique_ptr<ModsGame> game;
-
-    void SetUp() override {
-        char tmpl[] = "/tmp/z2modslua-XXXXXX";
-        root = mkdtemp(tmpl);
-        for (const char* d : {"/home", "/bin", "/data", "/mod", "/mod/sub"})
-            std::filesystem::create_directories(root + d);
-        old_cwd = std::filesystem::current_path();
-        std::filesystem::current_path(root + "/bin");
-        setenv("HOME", (root + "/home").c_str(), 1);
-        driver_init(0);
-        game = std::make_unique<ModsGame>();
-        game->headless = 1;
-    }
-
-    void TearDown() override {
-        mods_deinit(*game);
-        game.reset();
-        driver_deinit();
-        std::filesystem::current_path(old_cwd);
-        std::filesystem::remove_all(root);
-    }
-
-    void write(const std::string& rel, const std::string& text) {
-        std::ofstream(root + "/" + rel, std::ios::binary) << text;
-    }
+    void SetUp() override { make("z2modslua", {"bin", "data", "mod", "mod/sub"}, true); }
 
     // Starts the mod file <root>/<rel> (or a bare name) with the given text.
-    void start(const std::string& text, const std::string& rel = "mod/main.lua") {
-        write(rel, text);
-        snprintf(game->mod_file, sizeof(game->mod_file), "%s/%s", root.c_str(), rel.c_str());
-        mods_restart(*game, 0, var(VAR_DICT, 0));
-    }
-
-    ModsAPI* api() { return mods_api_of(*game); }
-    ModsLua* lua() { return static_cast<ModsLua*>(mods_engine_of(*game)); }
-    std::string param(const char* key) { return api()->param_get(key).__str__(); }
-    void run(const std::string& code) { lua()->script(code.c_str(), "test"); }
-
-    bool logged(const std::string& part) {
-        for (const std::string& line : api()->log)
-            if (line.find(part) != std::string::npos) return true;
-        return false;
-    }
+    void start(const std::string& text, const std::string& rel = "mod/main.lua") { start_file(rel, text); }
 };
 
 const char* const PLAIN_MOD = R"LUA(

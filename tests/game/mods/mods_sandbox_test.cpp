@@ -5,90 +5,49 @@
 // Lua in a real engine and checks that the outer mod still works afterwards.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
 #include <functional>
-#include <fstream>
-#include <memory>
 #include <string>
 
-#include "mods/mods_api.h"
-#include "mods/mods_lua.h"
-#include "ruvezor/util/qel_driver.h"
+#include "z2_mods_tree.h"
 
 namespace {
 
-class SandboxTest : public ::testing::Test {
+class SandboxTest : public z2test::ModsTree<> {
 protected:
-    std::string root;
-    std::unique_ptr<ModsGame> game;
-    ModsAPI* api = nullptr;
-    ModsLua* lua = nullptr;
-
     void SetUp() override {
-        char tmpl[] = "/tmp/z2sandbox-XXXXXX";
-        root = mkdtemp(tmpl);
-        std::filesystem::create_directories(root + "/home");
-        std::filesystem::create_directories(root + "/mod");
-        setenv("HOME", (root + "/home").c_str(), 1);
-        driver_init(0);
-        game = std::make_unique<ModsGame>();
-        game->headless = 1;
-        write("mod/main.lua", "function init() end function loop(t) end function event(e) end");
-        snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod/main.lua", root.c_str());
-        mods_restart(*game, 0, var(VAR_DICT, 0));
-        api = mods_api_of(*game);
-        lua = static_cast<ModsLua*>(mods_engine_of(*game));
-        ASSERT_TRUE(api && lua && lua->L);
-        ASSERT_TRUE(lua->is_okay());
-    }
-
-    void TearDown() override {
-        mods_deinit(*game);
-        game.reset();
-        driver_deinit();
-        std::filesystem::remove_all(root);
-    }
-
-    void write(const std::string& rel, const std::string& text) {
-        std::ofstream(root + "/" + rel, std::ios::binary) << text;
+        make("z2sandbox", {"mod"});
+        start_file("mod/main.lua", "function init() end function loop(t) end function event(e) end");
+        ASSERT_TRUE(api() && lua() && lua()->L);
+        ASSERT_TRUE(lua()->is_okay());
     }
 
     // Runs a chunk as the console would; the chunk reports through r(k, v).
     void run(const std::string& code) {
         std::string full = "local function r(k, v) z2_param_set(k, tostring(v)) end\n" + code;
-        lua->script(full.c_str(), "test");
+        lua()->script(full.c_str(), "test");
     }
-
-    std::string param(const char* key) { return api->param_get(key).__str__(); }
 
     // The largest block the mod's state is given while `work` runs.
     size_t largest_block(const std::function<void()>& work) {
         static lua_Alloc own;
         static size_t largest;
         void* ud = nullptr;
-        own = lua_getallocf(lua->L, &ud);
+        own = lua_getallocf(lua()->L, &ud);
         largest = 0;
-        lua_setallocf(lua->L, [](void* u, void* p, size_t o, size_t n) -> void* {
+        lua_setallocf(lua()->L, [](void* u, void* p, size_t o, size_t n) -> void* {
             void* r = own(u, p, o, n);
             if (r && n > largest) largest = n;
             return r;
         }, ud);
         work();
-        lua_setallocf(lua->L, own, ud);
+        lua_setallocf(lua()->L, own, ud);
         return largest;
-    }
-
-    bool logged(const std::string& part) {
-        for (const std::string& line : api->log)
-            if (line.find(part) != std::string::npos) return true;
-        return false;
     }
 
     // The outer mod still works: string methods, unlimited loops, allocation.
     void expect_mod_healthy() {
-        api->params.__set__(var("healthy"), var());
+        api()->params.__set__(var("healthy"), var());
         run(R"LUA(
             local s = ("abc"):upper()
             local n = 0
@@ -98,10 +57,10 @@ protected:
             r("healthy", s .. n .. #t)
         )LUA");
         EXPECT_EQ(param("healthy"), "ABC3000000100000");
-        EXPECT_EQ(lua->limiter.count_limit, 0u);
-        EXPECT_EQ(lua->limiter.mem_limit, 0u);
-        EXPECT_EQ(lua->limiter.running, 0);
-        EXPECT_EQ(lua_gethook(lua->L), nullptr);
+        EXPECT_EQ(lua()->limiter.count_limit, 0u);
+        EXPECT_EQ(lua()->limiter.mem_limit, 0u);
+        EXPECT_EQ(lua()->limiter.running, 0);
+        EXPECT_EQ(lua_gethook(lua()->L), nullptr);
     }
 };
 
@@ -556,20 +515,20 @@ TEST_F(SandboxTest, BinaryChunksAreRefusedOnEveryRoad) {
 
     // ... but neither a required file nor a script line will run it.
     std::string bytecode;
-    lua_getglobal(lua->L, "bytecode");
+    lua_getglobal(lua()->L, "bytecode");
     size_t len = 0;
-    const char* b = lua_tolstring(lua->L, -1, &len);
+    const char* b = lua_tolstring(lua()->L, -1, &len);
     bytecode.assign(b, len);
-    lua_pop(lua->L, 1);
+    lua_pop(lua()->L, 1);
     write("mod/evil.lua", bytecode);
     run(R"LUA( local ok, msg = pcall(require, "evil") r("req", ok) )LUA");
     EXPECT_EQ(param("req"), "true");  // the file is loaded, not run
     EXPECT_TRUE(logged("binary chunk"));
 
-    api->log.clear();
-    lua->script(bytecode.c_str(), "console");
+    api()->log.clear();
+    lua()->script(bytecode.c_str(), "console");
     EXPECT_TRUE(logged("binary chunk"));
-    EXPECT_TRUE(lua->is_okay());
+    EXPECT_TRUE(lua()->is_okay());
     expect_mod_healthy();
 }
 
@@ -609,7 +568,7 @@ TEST_F(SandboxTest, DangerousGlobalsAreAbsentEvenWithTheWholeGlobalTable) {
 // ---- finalizers ---------------------------------------------------------------------
 
 TEST_F(SandboxTest, FailingFinalizersNeverAbortOrBreakTheMod) {
-    lua_register(lua->L, "test_setmt", test_setmt);
+    lua_register(lua()->L, "test_setmt", test_setmt);
     // A finalizer that fails during the collection after a script error, and
     // one that fails during a sandbox run: the program must go on.
     run(R"LUA(
@@ -626,8 +585,8 @@ TEST_F(SandboxTest, FailingFinalizersNeverAbortOrBreakTheMod) {
     // A finalizer that prints while the state closes writes into the mod log.
     run(R"LUA( test_setmt({}, {__gc = function() print("closing finalizer") end}) )LUA");
     expect_mod_healthy();
-    ModsLua* engine = lua;
-    ModsAPI* keep_api = api;
+    ModsLua* engine = lua();
+    ModsAPI* keep_api = api();
     game->mods_engine.release();
     delete engine;
     bool found = false;

@@ -4,52 +4,22 @@
 // layer leaves behind.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <memory>
 #include <string>
 
-#include "mods/mods_api.h"
-#include "mods/mods_lua.h"
-#include "ruvezor/util/qel_driver.h"
 #include "world/zentar.h"
+#include "z2_mods_tree.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-class ModsScriptsTest : public ::testing::Test {
+class ModsScriptsTest : public z2test::ModsTree<> {
 protected:
-    std::string root;
-    std::unique_ptr<ModsGame> game;
-
     void SetUp() override {
-        char tmpl[] = "/tmp/z2modsscripts-XXXXXX";
-        root = mkdtemp(tmpl);
-        fs::create_directories(root + "/home");
-        setenv("HOME", (root + "/home").c_str(), 1);
-        driver_init(0);
-        game = std::make_unique<ModsGame>();
-        game->headless = 1;
-        std::ofstream(root + "/main.lua") << "function init() end function loop(t) end "
-                                             "function event(e) end\n";
-        snprintf(game->mod_file, sizeof(game->mod_file), "%s/main.lua", root.c_str());
-        mods_restart(*game, 0, var(VAR_DICT, 0));
+        make("z2modsscripts");
+        start_file("main.lua", "function init() end function loop(t) end function event(e) end\n");
     }
-
-    void TearDown() override {
-        mods_deinit(*game);
-        game.reset();
-        driver_deinit();
-        fs::remove_all(root);
-    }
-
-    ModsAPI* api() { return mods_api_of(*game); }
-    ModsLua* lua() { return static_cast<ModsLua*>(mods_engine_of(*game)); }
-    std::string param(const char* key) { return api()->param_get(key).__str__(); }
 
     // Runs code in which check(name, ok) records failed checks and r(k, v)
     // sets a parameter; returns the names of the failed checks.
@@ -62,9 +32,7 @@ protected:
             "\nz2_param_set('bad', table.concat(bad, ' ')) z2_param_set('done', true)";
         api()->params["done"] = var();
         lua()->script(wrapped.c_str(), "test");
-        std::string log;
-        for (const std::string& l : api()->log) log = l + "\n" + log;
-        EXPECT_EQ(param("done"), "True") << log;
+        EXPECT_EQ(param("done"), "True") << z2test::mod_log(*api());
         return param("bad");
     }
 };

@@ -160,32 +160,22 @@ protected:
         e.x = x, e.y = y, e.b = b;
         game->view.state_event(e);
     }
-    void key_escape() {
-        Event e{};
-        e.type = 6, e.key = 5;
-        game->view.state_event(e);
-    }
-    // The buttons on the mod's page.
-    int buttons() {
-        int n = 0;
+    void key_escape() { game->view.state_event(z2test::key(5)); }
+    // The actions of the buttons on the mod's page, as a click would report them.
+    std::vector<var> buttons() {
+        std::vector<var> out;
         if (ModsGui* page = mods_gui_of(api()))
-            for (Widget* w : page->_list_descendants())
-                n += w->on_click.__type__() == VAR_DICT && w->on_click["type"].__str__() == "onclick" &&
-                     !w->on_click["value"].__str__().empty();
-        return n;
+            for (Widget* w : page->_list_descendants()) {
+                var& a = w->on_click;
+                if (a.__type__() == VAR_DICT && a["type"].__str__() == "onclick" && !a["value"].__str__().empty())
+                    out.push_back(a);
+            }
+        return out;
     }
-    // The first button of the mod's page, as a click would report it.
     bool press_first_button() {
-        ModsGui* page = mods_gui_of(api());
-        if (!page) return false;
-        for (Widget* w : page->_list_descendants()) {
-            var& a = w->on_click;
-            if (a.__type__() != VAR_DICT || a["type"].__str__() != "onclick") continue;
-            if (a["value"].__str__().empty()) continue;
-            mods_event(*game, var(a.__copy__()));
-            return true;
-        }
-        return false;
+        std::vector<var> all = buttons();
+        if (!all.empty()) mods_event(*game, var(all[0].__copy__()));
+        return !all.empty();
     }
     int player() { return get_uid_mark_has_player(*game, 0); }
     int count(bool fleets, int owner) {
@@ -258,7 +248,7 @@ TEST_P(ShippedMod, PlaysWithoutALuaError) {
             key_escape();
             frames(3);
             paused = state();
-            pause_buttons = buttons();
+            pause_buttons = (int)buttons().size();
             key_escape();
             frames(3);
             after = state();

@@ -3,18 +3,12 @@
 // marks, the reset, and the same operations called from Lua.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <filesystem>
-#include <fstream>
-#include <memory>
 #include <string>
 
-#include "mods/mods_api.h"
-#include "mods/mods_lua.h"
 #include "net/net.h"
 #include "net/zentar_sync_hooks.h"
-#include "ruvezor/util/qel_driver.h"
+#include "z2_mods_tree.h"
 
 namespace {
 
@@ -26,21 +20,13 @@ Net* hosting_net(Zentar** world) {
     return g_hosting->server_net.get();
 }
 
-class ModsWorldTest : public ::testing::Test {
+class ModsWorldTest : public z2test::ModsTree<> {
 protected:
-    std::string root;
-    std::unique_ptr<ModsGame> game;
     std::unique_ptr<ModsAPI> api;
     int user = 0, other = 0, p = 0, q = 0;
 
     void SetUp() override {
-        char tmpl[] = "/tmp/z2modsworld-XXXXXX";
-        root = mkdtemp(tmpl);
-        std::filesystem::create_directories(root + "/home");
-        setenv("HOME", (root + "/home").c_str(), 1);
-        driver_init(0);
-        game = std::make_unique<ModsGame>();
-        game->headless = 1;
+        make("z2modsworld");
         g_hosting = game.get();  // the send-now calls find the host through it
         zentar_sync_hooks.host = hosting_net;
         api = std::make_unique<ModsAPI>(*game);
@@ -55,9 +41,7 @@ protected:
         mods_deinit(*game);  // also drops a host endpoint a test set
         zentar_sync_hooks.host = nullptr;
         g_hosting = nullptr;
-        game.reset();
-        driver_deinit();
-        std::filesystem::remove_all(root);
+        ModsTree::TearDown();
     }
 
     Item& item(int n) { return game->world.items[n]; }
@@ -66,11 +50,7 @@ protected:
         game->server_net = std::make_unique<Net>();
         return *game->server_net;
     }
-    bool logged(const std::string& part) {
-        for (const std::string& line : api->log)
-            if (line.find(part) != std::string::npos) return true;
-        return false;
-    }
+    bool logged(const std::string& part) { return z2test::mod_logged(*api, part); }
 };
 
 TEST_F(ModsWorldTest, ConstructorsCheckTheirOwnerAndFailNeutrally) {

@@ -3,57 +3,23 @@
 // reported in the mod log, saturating number conversions, and the MD5 digest.
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <cmath>
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <memory>
 #include <set>
 #include <string>
 
-#include "mods/mods_api.h"
-#include "mods/mods_lua.h"
-#include "ruvezor/util/qel_driver.h"
+#include "z2_mods_tree.h"
 
 namespace {
 
-class ModsZ2Test : public ::testing::Test {
+class ModsZ2Test : public z2test::ModsTree<> {
 protected:
-    std::string root;
-    std::string old_cwd;
-    std::unique_ptr<ModsGame> game;
-
     void SetUp() override {
-        char tmpl[] = "/tmp/z2modsz2-XXXXXX";
-        root = mkdtemp(tmpl);
-        for (const char* d : {"/home", "/bin", "/data", "/mod"})
-            std::filesystem::create_directories(root + d);
-        old_cwd = std::filesystem::current_path();
-        std::filesystem::current_path(root + "/bin");
-        setenv("HOME", (root + "/home").c_str(), 1);
-        driver_init(0);
-        game = std::make_unique<ModsGame>();
-        game->headless = 1;
-        std::ofstream(root + "/mod/main.lua") << "function init() end function loop(t) end\n";
-        snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod/main.lua", root.c_str());
-        mods_restart(*game, 0, var(VAR_DICT, 0));
+        make("z2modsz2", {"bin", "data", "mod"}, true);
+        start_file("mod/main.lua", "function init() end function loop(t) end\n");
         ASSERT_NE(lua(), nullptr);
         api()->log.clear();
     }
-
-    void TearDown() override {
-        mods_deinit(*game);
-        game.reset();
-        driver_deinit();
-        std::filesystem::current_path(old_cwd);
-        std::filesystem::remove_all(root);
-    }
-
-    ModsAPI* api() { return mods_api_of(*game); }
-    ModsLua* lua() { return static_cast<ModsLua*>(mods_engine_of(*game)); }
-    void run(const std::string& code) { lua()->script(code.c_str(), "test"); }
 
     // "true|<first result>" or "false|<error message>" of a protected call.
     std::string pc(const std::string& call) {
@@ -71,12 +37,6 @@ protected:
         std::string r = pc(call);
         return r.rfind("false|", 0) == 0 && r.size() >= msg.size() + 6 &&
                r.compare(r.size() - msg.size(), msg.size(), msg) == 0;
-    }
-
-    bool logged(const std::string& part) {
-        for (const std::string& line : api()->log)
-            if (line.find(part) != std::string::npos) return true;
-        return false;
     }
 };
 

@@ -4,7 +4,6 @@
 // with a temporary HOME and no Steam (one uses the fake library if built).
 #include <gtest/gtest.h>
 
-#include <dlfcn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -24,7 +23,7 @@
 #include "ruvezor/util/qel_driver_csteam.h"
 #include "ruvezor/util/qel_md5.h"
 #include "ruvezor/util/qel_social.h"
-#include "z2_test_util.h"
+#include "z2_fake_steam.h"
 
 namespace fs = std::filesystem;
 
@@ -88,13 +87,29 @@ class SettingsTest : public testing::Test {
     return stdout_of([&] { s().save(); });
   }
 
-  static Settings image() {
+  static Settings image(int32_t version = 0) {
     Settings r;
     memset(&r, 0, sizeof(r));
+    r.version = version;
     return r;
   }
   void write(const char* name, const Settings& r) { spit(docdir / name, &r, sizeof(r)); }
+  void write_both(const Settings& r) {
+    write("settings-cloud.dat", r);
+    write("settings-local.dat", r);
+  }
+
+  // Each named number of the loaded record holds its value.
+  struct Want {
+    const char* name;
+    int32_t Settings::*field;
+    int32_t value;
+  };
+  void expect(std::initializer_list<Want> want) {
+    for (const Want& w : want) EXPECT_EQ(s().*w.field, w.value) << w.name;
+  }
 };
+#define F(f) #f, &Settings::f
 
 // ---- files and the device id ----------------------------------------------------------
 
@@ -121,29 +136,19 @@ TEST_F(SettingsTest, NoFilesGiveTheDefaultsAndForcedValues) {
   std::string log = start();
   EXPECT_EQ(log.find("file not found"), std::string::npos);  // missing files aren't reported
   Settings& r = s();
-  EXPECT_EQ(r.version, 6);
-  EXPECT_EQ(r.music, 50);
-  EXPECT_EQ(r.sfx, 50);
-  EXPECT_EQ(r.vres, -1);
-  EXPECT_EQ(r.vfull, 1);
-  EXPECT_EQ(r.vsize, 640);
-  EXPECT_EQ(r.gsize, 640);
-  EXPECT_EQ(r.vquality, 3);
-  EXPECT_EQ(r.x_pause, -1);
-  EXPECT_EQ(r.x_retro, 0);
+  expect({{F(version), 6}, {F(music), 50}, {F(sfx), 50}, {F(vres), -1}, {F(vfull), 1}, {F(vsize), 640},
+          {F(gsize), 640}, {F(vquality), 3}, {F(x_pause), -1}, {F(x_retro), 0}});
   const int32_t ui[] = {1, 1, -1, -1, 50, 1, -1, 1, -1, -1, 1, -1, 1, -1, -1, -1, -1};
   for (size_t i = 0; i < sizeof(ui) / sizeof(ui[0]); i++) EXPECT_EQ((&r.ui_box)[i], ui[i]) << "word " << i;
   EXPECT_EQ(r.ui_rest[0], 0);
 }
 
 TEST_F(SettingsTest, LocalDevicePartAndCloudAccountPartMerge) {
-  Settings cloud = image(), local = image();
-  cloud.version = 6;
+  Settings cloud = image(6), local = image(6);
   cloud.music = 10;
   cloud.sfx = 11;
   cloud.ui_percent = 70;
   snprintf(cloud.name, sizeof(cloud.name), "cloudname");
-  local.version = 6;
   local.music = 80;
   local.sfx = 81;
   local.vquality = 2;
@@ -152,10 +157,7 @@ TEST_F(SettingsTest, LocalDevicePartAndCloudAccountPartMerge) {
   write("settings-cloud.dat", cloud);
   write("settings-local.dat", local);
   start();
-  EXPECT_EQ(s().music, 80);
-  EXPECT_EQ(s().sfx, 81);
-  EXPECT_EQ(s().vquality, 2);
-  EXPECT_EQ(s().ui_percent, 70);
+  expect({{F(music), 80}, {F(sfx), 81}, {F(vquality), 2}, {F(ui_percent), 70}});
   EXPECT_STREQ(s().name, "cloudname");
 }
 
@@ -171,29 +173,24 @@ TEST_F(SettingsTest, VersionMigrationReadsTheLocalVersion) {
   write("settings-local.dat", local);
   write("settings-cloud.dat", cloud);
   start();
-  EXPECT_EQ(s().vquality, 2);
-  EXPECT_EQ(s().x_pause, -1);
-  EXPECT_EQ(s().music, 30);
+  expect({{F(vquality), 2}, {F(x_pause), -1}, {F(music), 30}});
 
   local.version = 6;
   write("settings-local.dat", local);
   fresh_game();
   start();
-  EXPECT_EQ(s().vquality, 2);
-  EXPECT_EQ(s().x_pause, 1);
+  expect({{F(vquality), 2}, {F(x_pause), 1}});
 
   local.version = 4;
   write("settings-local.dat", local);
   fresh_game();
   start();
-  EXPECT_EQ(s().vquality, 3);
-  EXPECT_EQ(s().x_pause, -1);
-  EXPECT_EQ(s().music, 30);  // only a version 0 file resets the volumes
+  // Only a version 0 file resets the volumes.
+  expect({{F(vquality), 3}, {F(x_pause), -1}, {F(music), 30}});
 }
 
 TEST_F(SettingsTest, StoredOptionsKeepTheirValuesExceptTheForcedOnes) {
-  Settings r = image();
-  r.version = 6;
+  Settings r = image(6);
   r.ui_box = -1;
   r.ui_percent = 25;
   r.ui_scroll = -1;
@@ -203,24 +200,17 @@ TEST_F(SettingsTest, StoredOptionsKeepTheirValuesExceptTheForcedOnes) {
   r.ui_rest[3] = 99;
   r.gsize = 320;
   r.vfull = -1;
-  write("settings-cloud.dat", r);
-  write("settings-local.dat", r);
+  write_both(r);
   start();
-  EXPECT_EQ(s().ui_box, -1);
-  EXPECT_EQ(s().ui_percent, 25);
-  EXPECT_EQ(s().ui_scroll, 1);
-  EXPECT_EQ(s().ui_nonplayer_select, -1);
-  EXPECT_EQ(s().ui_multitouch, 1);
+  expect({{F(ui_box), -1}, {F(ui_percent), 25}, {F(ui_scroll), 1}, {F(ui_nonplayer_select), -1},
+          {F(ui_multitouch), 1}, {F(gsize), 320}, {F(vfull), -1}});
   EXPECT_EQ(s().chat_height[0], -1);
   EXPECT_EQ(s().chat_height[1], 7);
   EXPECT_EQ(s().ui_rest[3], 99);
-  EXPECT_EQ(s().gsize, 320);
-  EXPECT_EQ(s().vfull, -1);
 }
 
 TEST_F(SettingsTest, PerLoginFieldsNeverSurviveALoad) {
-  Settings r = image();
-  r.version = 6;
+  Settings r = image(6);
   r.logged_in = 1;
   r.news = 1;
   r.news_open = 1;
@@ -230,13 +220,9 @@ TEST_F(SettingsTest, PerLoginFieldsNeverSurviveALoad) {
   snprintf(r.lid, sizeof(r.lid), "g:old");
   snprintf(r.cleared_text[4], sizeof(r.cleared_text[4]), "stale");
   snprintf(r.uid, sizeof(r.uid), "42");
-  write("settings-cloud.dat", r);
-  write("settings-local.dat", r);
+  write_both(r);
   start();
-  EXPECT_EQ(s().logged_in, 0);
-  EXPECT_EQ(s().news, 0);
-  EXPECT_EQ(s().news_open, 0);
-  EXPECT_EQ(s().cleared_word, 0);
+  expect({{F(logged_in), 0}, {F(news), 0}, {F(news_open), 0}, {F(cleared_word), 0}});
   EXPECT_STREQ(s().session_key, "");
   EXPECT_STREQ(s().web_token, "");
   EXPECT_STREQ(s().lid, "");
@@ -245,8 +231,7 @@ TEST_F(SettingsTest, PerLoginFieldsNeverSurviveALoad) {
 }
 
 TEST_F(SettingsTest, EveryTextFromAFileIsTerminated) {
-  Settings r = image();
-  r.version = 6;
+  Settings r = image(6);
   memset(r.name, 'N', sizeof(r.name));
   memset(r.passwd, 'P', sizeof(r.passwd));
   memset(r.qname, 'Q', sizeof(r.qname));
@@ -257,8 +242,7 @@ TEST_F(SettingsTest, EveryTextFromAFileIsTerminated) {
   // A field only the log shows: whatever its bytes, the line is plain text.
   for (size_t i = 0; i < sizeof(r.web_server); i++) r.web_server[i] = static_cast<char>(0x80 + i % 64);
   memcpy(r.web_server, "\x1b[2Jh\\st\n", 9);
-  write("settings-cloud.dat", r);
-  write("settings-local.dat", r);
+  write_both(r);
   std::string log = start();
   std::smatch line;
   ASSERT_TRUE(std::regex_search(log, line, std::regex("settings: the stored web server (.*) is no longer used\n")))
@@ -266,43 +250,30 @@ TEST_F(SettingsTest, EveryTextFromAFileIsTerminated) {
   EXPECT_TRUE(std::regex_match(line[1].str(), std::regex("\\\\x1b\\[2Jh\\\\x5cst\\\\x0a(\\\\x[89ab][0-9a-f])+")))
       << line[1];
   EXPECT_STREQ(s().web_server, "");
-  EXPECT_EQ(strlen(s().name), 63u);
-  EXPECT_EQ(strlen(s().passwd), 63u);
-  EXPECT_EQ(strlen(s().qname), 63u);
-  EXPECT_EQ(strlen(s().email), 63u);
-  EXPECT_EQ(strlen(s().uid), 63u);
-  EXPECT_EQ(strlen(s().display_name), 63u);
-  EXPECT_EQ(strlen(s().udid), 63u);  // 32 characters or more: kept
-  EXPECT_EQ(strlen(s().web_name), 63u);
+  // A device id of 32 characters or more is kept.
+  for (const char* t : {s().name, s().passwd, s().qname, s().email, s().uid, s().display_name, s().udid, s().web_name})
+    EXPECT_EQ(strlen(t), 63u) << t;
   EXPECT_EQ(std::string(s().lid), "g:" + std::string(61, 'N'));
 }
 
 TEST_F(SettingsTest, DamagedSizesFallBackToTheDefaults) {
-  Settings r = image();
-  r.version = 6;
+  Settings r = image(6);
   r.music = 500;
   r.sfx = -3;
   r.vsize = 12345;
   r.gsize = 7;
-  write("settings-cloud.dat", r);
-  write("settings-local.dat", r);
+  write_both(r);
   start();
-  EXPECT_EQ(s().music, 50);
-  EXPECT_EQ(s().sfx, 50);
-  EXPECT_EQ(s().vsize, 640);
-  EXPECT_EQ(s().gsize, 640);
+  expect({{F(music), 50}, {F(sfx), 50}, {F(vsize), 640}, {F(gsize), 640}});
 }
 
 TEST_F(SettingsTest, ShortFilesLeaveZerosThatTakeDefaults) {
-  Settings r = image();
-  r.version = 6;
+  Settings r = image(6);
   r.music = 20;
   spit(docdir / "settings-local.dat", &r, 12);  // version, music, sfx
   spit(docdir / "settings-cloud.dat", &r, 3);
   start();
-  EXPECT_EQ(s().music, 20);
-  EXPECT_EQ(s().sfx, 0);
-  EXPECT_EQ(s().vsize, 640);
+  expect({{F(music), 20}, {F(sfx), 0}, {F(vsize), 640}});
   EXPECT_TRUE(is_hex32(s().udid));
 }
 
@@ -409,8 +380,7 @@ TEST_F(SettingsTest, SecretsNeverReachTheLog) {
 }
 
 TEST_F(SettingsTest, HeadlessNeitherLoadsNorSaves) {
-  Settings r = image();
-  r.version = 6;
+  Settings r = image(6);
   r.music = 7;
   write("settings-local.dat", r);
   game->headless = 1;
@@ -485,22 +455,9 @@ TEST_F(SettingsTest, SeedWithoutUrandomStillDiffersBetweenRunsAndProcesses) {
 // ---- with Steam ---------------------------------------------------------------------------
 
 TEST_F(SettingsTest, WithSteamTheCloudImageLivesInRemoteStorage) {
-#ifdef Z2_FAKE_CSTEAMWORKS
-  std::string path = Z2_FAKE_CSTEAMWORKS;
-#else
-  std::string path = getenv("Z2_FAKE_CSTEAMWORKS") ? getenv("Z2_FAKE_CSTEAMWORKS") : "";
-#endif
-  void* fake = path.empty() ? nullptr : dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (!fake) GTEST_SKIP() << "fake libCSteamworks not built/loadable";
-  void* reset_sym = dlsym(fake, "fake_steam_reset");
-  void* file_sym = dlsym(fake, "fake_steam_file");
-  ASSERT_TRUE(reset_sym && file_sym);
-  void (*reset)();
-  int (*file)(const char*, char*, int);
-  memcpy(&reset, &reset_sym, sizeof(reset_sym));
-  memcpy(&file, &file_sym, sizeof(file_sym));
-  reset();
-  _driver_steam_set_library(path.c_str());
+  z2test::FakeSteam fake;
+  if (!fake.open()) GTEST_SKIP() << "fake libCSteamworks not built/loadable";
+  _driver_steam_set_library(z2test::fake_library_path().c_str());
   _social_set_event_handler([](Event) {});
   testing::internal::CaptureStderr();
   stdout_of([] { driver_social_init(); });
@@ -514,7 +471,7 @@ TEST_F(SettingsTest, WithSteamTheCloudImageLivesInRemoteStorage) {
   EXPECT_FALSE(fs::exists(docdir / "settings-cloud.dat"));
   EXPECT_EQ(mode_of(docdir / "settings-local.dat"), 0600);
   std::string cloud(4268, '\0');
-  ASSERT_EQ(file("settings-cloud.dat", cloud.data(), 4268), 4268);
+  ASSERT_EQ(fake.file("settings-cloud.dat", cloud.data(), 4268), 4268);
   EXPECT_EQ(cloud, slurp(docdir / "settings-local.dat"));
 
   fresh_game();
@@ -527,7 +484,6 @@ TEST_F(SettingsTest, WithSteamTheCloudImageLivesInRemoteStorage) {
     driver_social_deinit();
   });
   _social_set_event_handler(nullptr);
-  dlclose(fake);
 }
 
 }  // namespace

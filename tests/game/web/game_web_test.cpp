@@ -24,6 +24,7 @@
 #include "ruvezor/util/qel_web.h"
 #include "z2_fake_web.h"
 #include "z2_test_util.h"
+#include "mods/z2_mods_tree.h"
 
 namespace {
 
@@ -56,24 +57,14 @@ const char* const RECORDING_MOD =
     "function loop(t) end\n"
     "function event(e) z2_param_set('seen', (z2_param_get('seen') or '') .. e.type .. '|' .. e.value .. ';') end\n";
 
-class GameWebTest : public ::testing::Test {
+class GameWebTest : public z2test::ModsTree<Game> {
 protected:
-    std::string root;
-    std::unique_ptr<Game> game;
     std::unique_ptr<FakeWeb> server;
     std::vector<std::string> calls;
 
     void SetUp() override {
-        char tmpl[] = "/tmp/z2web-XXXXXX";
-        root = mkdtemp(tmpl);
-        fs::create_directories(root + "/home");
-        fs::create_directories(root + "/data");
-        setenv("HOME", (root + "/home").c_str(), 1);
-        driver_init(0);
-        driver_set_gamename("Zentar 2");
+        make("z2web", {"data"}, false, "Zentar 2");
         driver_set_altdir((root + "/data").c_str());
-        game = std::make_unique<Game>();
-        game->headless = 1;
         server = std::make_unique<FakeWeb>();
         stdout_of([&] { game_web_configure(*game, server->address().c_str()); });
         for (const char* name : {"menus_login", "menus_main", "menus_news", "menus_error"})
@@ -90,14 +81,11 @@ protected:
         game.reset();
         server.reset();
         driver_set_altdir(nullptr);
-        driver_deinit();
-        fs::remove_all(root);
+        ModsTree::TearDown();
     }
 
     void start_mod() {
-        spit(root + "/main.lua", std::string(RECORDING_MOD));
-        snprintf(game->mod_file, sizeof(game->mod_file), "%s/main.lua", root.c_str());
-        mods_restart(*game, 0, var(VAR_DICT, 0));
+        start_file("main.lua", RECORDING_MOD);
         ASSERT_TRUE(game->mods_engine);
     }
     // "type|value;" of every event the mod received.
