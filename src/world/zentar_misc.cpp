@@ -208,6 +208,32 @@ void z2_destroy(Zentar& world, int n) {
             if (f.in_use && f.has_fleet && f.fleet_target == n) z2_destroy(world, i);
         }
     }
+    // Slot numbers come round again: what a departed user owned, or a user
+    // that had it as its team, would pass to the next item in its slot (a
+    // player joining later would find planets of their own and allies). Its
+    // planets stay where they are with nobody's name on them (no sound, no
+    // burst: nobody took them), its fleets have nobody to fly for and go,
+    // and a member is a side of its own again.
+    if (it.has_user) {
+        for (int i = 1; i < world.top; i++) {
+            Item& o = world.items[i];
+            if (i == n || !o.in_use || o.has_unit || o.owner_n != n) continue;
+            if (o.has_fleet) {
+                z2_destroy(world, i);
+            } else {
+                o.owner_n = 0;
+                o.sync_full = 1;
+            }
+        }
+    }
+    // Units and fleets, which go by the thousand, are nobody's team.
+    for (int i = 1; i < world.top && !it.has_unit && !it.has_fleet; i++) {
+        Item& m = world.items[i];
+        if (i != n && m.in_use && m.has_user && m.user_team_n == n) {
+            m.user_team_n = i;
+            m.sync_full = 1;
+        }
+    }
     // A unit removed on its own leaves its fleet's totals right, and an
     // emptied fleet goes with it.
     int emptied = 0;

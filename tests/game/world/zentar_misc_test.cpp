@@ -193,6 +193,23 @@ TEST_F(MiscTest, DestroyCascadesAndKeepsTotals) {
     for (int n : {q, 0, 4096}) z2_destroy(*w, n);  // already free or outside: counters stay right
     EXPECT_EQ(w->live, live);
     EXPECT_EQ(zentar_invariants(*w), "");
+
+    // A user who goes leaves nothing for whoever takes its slot next: its
+    // planets belong to nobody, its fleets go, and a user that named it as
+    // its team is a side of its own again.
+    int mate = user_init(*w, "mate", 0x00ff00, b)->n;
+    int f3 = z2_send(*w, 50, r, p);
+    ASSERT_TRUE(at(f3).in_use);
+    z2_destroy(*w, b);
+    EXPECT_EQ(at(r).owner_n, 0);
+    EXPECT_FALSE(at(f3).in_use);
+    EXPECT_TRUE(items(&Item::has_unit, f3).empty());
+    EXPECT_EQ(at(mate).user_team_n, mate);
+    int late = user_init(*w, "late", 0x00ffff, 0)->n;
+    EXPECT_EQ(late, b);
+    EXPECT_EQ(at(r).owner_n, 0);
+    EXPECT_FALSE(sys_same_side(*w, mate, late));
+    EXPECT_EQ(zentar_invariants(*w), "");
 }
 
 }  // namespace
