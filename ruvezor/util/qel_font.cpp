@@ -94,6 +94,41 @@ static float _font_line_x(const FontInfo& f, const FontWrapLine& l, float wrap, 
   return (align + 1) * (wrap - l.width) / 2 + f.margins[_FONT_LEFT] * f.scale;
 }
 
+// Window pixels one unit of the current drawing coordinates spans along x
+// and along y, from the GL matrices and viewport; 0 when they say nothing
+// usable.
+static void _font_pixels_per_unit(float* px, float* py) {
+  *px = *py = 0;
+  GLfloat mv[16], pr[16];
+  GLint vp[4] = {0, 0, 0, 0};
+  glGetFloatv(GL_MODELVIEW_MATRIX, mv);
+  glGetFloatv(GL_PROJECTION_MATRIX, pr);
+  glGetIntegerv(GL_VIEWPORT, vp);
+  // Clip-space x and y of the model-view's x and y axes (column-major).
+  double ax[2], ay[2];
+  for (int r = 0; r < 2; r++) {
+    ax[r] = ay[r] = 0;
+    for (int k = 0; k < 4; k++) {
+      ax[r] += (double)pr[k * 4 + r] * mv[0 * 4 + k];
+      ay[r] += (double)pr[k * 4 + r] * mv[1 * 4 + k];
+    }
+  }
+  double hw = vp[2] / 2.0, hh = vp[3] / 2.0;
+  double kx = std::hypot(ax[0] * hw, ax[1] * hh), ky = std::hypot(ay[0] * hw, ay[1] * hh);
+  if (std::isfinite(kx) && kx > 0) *px = (float)kx;
+  if (std::isfinite(ky) && ky > 0) *py = (float)ky;
+}
+
+// Grows a glyph span narrower than `least` units to that size around its
+// middle. A glyph shrunk below a pixel would otherwise fall between pixel
+// centres and show nothing at all; grown, it always lights one, with the
+// glyph's own picture spread over it.
+static void _font_at_least(float& pos, float& size, float least) {
+  if (!(size < least)) return;
+  pos -= (least - size) / 2;
+  size = least;
+}
+
 // Draws n bytes of one line with the pen at (x, y).
 static void _font_draw_n(int font, const char* text, int n, float x, float y) {
   if (!_font_valid(font) || !text) return;
@@ -112,6 +147,10 @@ static void _font_draw_n(int font, const char* text, int n, float x, float y) {
   glTexCoordPointer(2, GL_FLOAT, 0, _font_tc);
 
   float s = f.scale;
+  // Slightly over a pixel, so that rounding never leaves it short of one.
+  float kx, ky;
+  _font_pixels_per_unit(&kx, &ky);
+  float least_w = kx > 0 ? 1.05f / kx : 0, least_h = ky > 0 ? 1.05f / ky : 0;
   int count = 0;
   for (int i = 0; i < n; i++) {
     unsigned char c = (unsigned char)text[i];
@@ -120,7 +159,10 @@ static void _font_draw_n(int font, const char* text, int n, float x, float y) {
     GfxRect src = {r.x / tw, r.y / th, r.w / tw, r.h / th};
     GfxRect dst = {x + g.xoffset * s, y + g.yoffset * s, r.w * s, r.h * s};
     x += g.xadvance * s;
-    if (!(dst.w > 0) || !(dst.h > 0) || !_gfx_clip(&dst, &src)) continue;
+    if (!(dst.w > 0) || !(dst.h > 0)) continue;
+    _font_at_least(dst.x, dst.w, least_w);
+    _font_at_least(dst.y, dst.h, least_h);
+    if (!_gfx_clip(&dst, &src)) continue;
     if (count == FONT_GLYPHS) {  // a long line goes out in batches
       glDrawArrays(GL_TRIANGLES, 0, count * 6);
       count = 0;

@@ -188,7 +188,16 @@ void modsapi_log_paint(ModsAPI* api) {
     snprintf(band, sizeof(band),
              ">> Console(%d): F1 = toggle; F2 = clear; F5 = restart; Mods auto-reload.",
              (int)api->log.size());
-    font_draw(font, band, 0, sh - lh, 0, -1);
+    // On a narrow logical screen (a large font size) the band would run off
+    // the right edge and lose its last keys: there it is drawn smaller, to
+    // fit, in the middle of its line.
+    float bw = font_get_width(font, band);
+    float k = bw > sw && bw > 0 ? sw / bw : 1.0f;
+    glPushMatrix();
+    glTranslatef(0, sh - lh + lh * (1 - k) / 2, 0);
+    glScalef(k, k, 1);
+    font_draw(font, band, 0, 0, 0, -1);
+    glPopMatrix();
 
     if (!shown) return;
 

@@ -13,6 +13,7 @@
 
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -417,10 +418,15 @@ class FontDrawTest : public FontTest {
     bool empty() const { return x1 < 0; }
   };
 
-  static Box ink(int x0, int y0, int x1, int y1) {
+  static std::vector<unsigned char> pixels() {
     std::vector<unsigned char> p((size_t)W * H * 4);
     glFinish();
     glReadPixels(0, 0, W, H, GL_RGBA, GL_UNSIGNED_BYTE, p.data());
+    return p;
+  }
+
+  static Box ink(int x0, int y0, int x1, int y1) {
+    std::vector<unsigned char> p = pixels();
     Box b;
     for (int y = y0; y < y1; y++)
       for (int x = x0; x < x1; x++) {
@@ -472,6 +478,62 @@ TEST_F(FontDrawTest, SmallerSizesScaleTheSameGlyphs) {
   ASSERT_FALSE(b.empty());
   EXPECT_LE(b.x1, 10 + ws);
   EXPECT_LT(b.y1, 10 + 20);
+}
+
+// A small window shows the logical screen shrunk: thin glyphs ("i", ".")
+// come out narrower than a pixel there, and each must still show wherever
+// it lands between pixels.
+TEST_F(FontDrawTest, ThinGlyphsShowAtEverySizeAndPlace) {
+  const char* thin = "il.,:;'!|-I1j";
+  for (const char* name : {"font", "font-gui", "font-gui2", "font-play", "font-outline", "font-console"}) {
+    for (float scale : {0.625f, 0.5f}) {
+      for (int size : {12, 16, 20, 28}) {
+        SCOPED_TRACE(std::string(name) + " scale " + std::to_string(scale) + " size " + std::to_string(size));
+        gfx_set_scale(scale);
+        gfx_ortho();
+        gfx_clear();
+        int id = game_font(name, size);
+        ASSERT_NE(id, 0);
+        const FontInfo* f = _font_get(id);
+        // Screen pixel of a logical point, as gfx_ortho maps it.
+        auto sx = [&](float x) { return W / 2 + scale * (x - W / 2); };
+        auto sy = [&](float y) { return H / 2 + scale * (y - H / 2); };
+        struct Spot {
+          float x0, y0, x1, y1;
+          char c;
+        };
+        std::vector<Spot> spots;
+        // Each glyph at several fractions of a pixel, far enough apart.
+        float step = 13.0f / scale + 0.37f, row = 40.0f / scale;
+        float y = 2;
+        for (int k = 0; k < 7; k++, y += row / 2 + 0.29f) {
+          float x = 2 + 0.23f * k;
+          for (const char* c = thin; *c; c++, x += step) {
+            char one[2] = {*c, 0};
+            font_draw(id, one, x, y, 0, -1);
+            const GfxRect& r = f->rects[(unsigned char)*c];
+            const FontGlyph& g = f->glyphs[(unsigned char)*c];
+            float gx = x + g.xoffset * f->scale, gy = y + g.yoffset * f->scale;
+            spots.push_back(Spot{sx(gx), sy(gy), sx(gx + r.w * f->scale), sy(gy + r.h * f->scale), *c});
+          }
+        }
+        std::vector<unsigned char> p = pixels();
+        int missing = 0;
+        for (const Spot& s : spots) {
+          // So small a glyph is faint, but some pixel of its box must be lit.
+          int most = 0;
+          for (int py = std::max((int)std::floor(s.y0) - 1, 0); py < std::min((int)std::ceil(s.y1) + 1, H); py++)
+            for (int px = std::max((int)std::floor(s.x0) - 1, 0); px < std::min((int)std::ceil(s.x1) + 1, W); px++)
+              most = std::max(most, (int)p[((size_t)(H - 1 - py) * W + px) * 4]);
+          if (most < 16) {
+            missing++;
+            ADD_FAILURE() << "'" << s.c << "' at " << s.x0 << "," << s.y0 << " shows nothing";
+          }
+        }
+        if (missing) return;
+      }
+    }
+  }
 }
 
 TEST_F(FontDrawTest, WrappedTextBreaksAtTheBlankAndStaysInsideTheWidth) {

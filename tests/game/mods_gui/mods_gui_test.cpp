@@ -5,10 +5,14 @@
 
 #include <unistd.h>
 
+#include <GL/gl.h>
+
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/game.h"
 #include "mods/mods_api.h"
@@ -199,6 +203,35 @@ TEST_F(ModsGuiTest, ConsoleKeys) {
     EXPECT_EQ(key(MODS_KEY_ESCAPE), 1);
     EXPECT_EQ(api()->console_visible & 1, 0);
     EXPECT_EQ(key(MODS_KEY_F2 + 1), 0);  // F3 is the console's only while shown
+
+    // On the narrow screen of the largest font size the status band under
+    // a logged line still fits across it, its last keys not off the edge.
+    _game_data.GAME_THIS = game.get();  // the game whose font size sets the screen
+    game->settings.vsize = 320;
+    const int sw = game_get_sw(), sh = game_get_sh();  // 426 x 320 on the 640 x 480 window
+    gfx_set_size(sw, sh);
+    gfx_set_scale(480.0f / (float)sh);
+    gfx_clear();
+    gfx_ortho();
+    api()->log_entry("line");
+    z2test::stdout_of([&] { modsapi_log_paint(api()); });
+    std::vector<unsigned char> px(640 * 480 * 4);
+    glReadPixels(0, 0, 640, 480, GL_RGBA, GL_UNSIGNED_BYTE, px.data());
+    // Glyphs of the band, as runs of lit columns.
+    int glyphs = 0;
+    bool was_lit = false;
+    for (int x = 0; x < 640; x++) {
+        bool lit = false;
+        for (int y = 452; y < 480; y++) lit = lit || px[((size_t)(479 - y) * 640 + x) * 4] > 128;
+        glyphs += lit && !was_lit;
+        was_lit = lit;
+    }
+    EXPECT_GE(glyphs, 55) << "of the band's 59 glyphs";
+    game->settings.vsize = 0;
+    _game_data.GAME_THIS = nullptr;
+    gfx_set_size(640, 480);
+    gfx_set_scale(1);
+    api()->log.clear();
 
     // F5 restarts the mod that runs, not the one the menus put back since:
     // a new API object, hidden console, empty log.
