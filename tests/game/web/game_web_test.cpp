@@ -338,6 +338,17 @@ TEST_F(GameWebTest, LoginReplyForAnAutoNameAndItsBrokenBodies) {
     EXPECT_EQ(game->settings.logged_in, 1);
     EXPECT_STREQ(game->view.cur, "menus_news");
     EXPECT_EQ(calls, std::vector<std::string>{"content|"});
+
+    // A name longer than its field is cut before a character, not inside one.
+    std::string e = "\xc3\xa9";
+    std::string name = "Guest ", fit;
+    for (int i = 0; i < 30; i++) name += e;
+    fit = name.substr(0, 62);
+    game->view.next("menus_login", -1);
+    queue_login(ok("login", "{}", "X-UID: 42\r\nX-Name: " + name + "\r\n"));
+    pump();
+    EXPECT_EQ(std::string(game->settings.display_name), fit);
+    EXPECT_EQ(std::string(game->settings.qname), fit);
 }
 
 TEST_F(GameWebTest, RankLogsAndIsBounded) {
