@@ -97,6 +97,12 @@ void game_web_handle_sync(GameParts&, std::string text) {
         qel_log("sync: message is not an object\n");
         return;
     }
+    // So would one whose list is missing or not an object: the server says
+    // what it keeps only with a list, an empty one when it keeps nothing.
+    if (!msg.__has__(var("sync")) || msg["sync"].__type__() != VAR_DICT) {
+        qel_log("sync: message has no list of documents, dropped\n");
+        return;
+    }
     std::string old_text = driver_doc_load(SYNC_FILE);
     var old = _sync_dict(old_text);
     var cur = _sync_member_dict(msg, "sync");

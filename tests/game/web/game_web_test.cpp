@@ -471,8 +471,8 @@ TEST_F(GameWebTest, SyncRefusesBadNamesAndBadMessagesWhole) {
         EXPECT_EQ(slurp(doc("k.txt")), "K");
     }
     EXPECT_TRUE(sync_fname_ok("a.b_c"));
-    // A broken or non-object message changes nothing at all.
-    for (std::string text : {"{\"sync\":{}", "[1]", "\"x\""}) {
+    // A broken or non-object message, or one without its list, changes nothing at all.
+    for (std::string text : {"{\"sync\":{}", "[1]", "\"x\"", "{\"data\":{}}", "{\"sync\":[],\"data\":{}}"}) {
         sync(text);
         EXPECT_EQ(slurp(doc("k.txt")), "K");
         EXPECT_EQ(slurp(doc("sync.dat")), before);
