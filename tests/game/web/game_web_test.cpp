@@ -410,6 +410,10 @@ TEST_F(GameWebTest, SyncWritesManagesAndRemovesOnlyItsOwnDocuments) {
     sync(msg("{\"b.txt\":0}", "{}"));
     EXPECT_FALSE(fs::exists(doc("b.txt")));
     EXPECT_EQ(slurp(doc("sync.dat")), "{}");
+    // So does an empty list written as an array, as some servers write an empty map.
+    sync(msg("{\"b.txt\":3}", "{\"b.txt\":\"" + b64("B") + "\"}"));
+    sync(msg("[]", "{}"));
+    EXPECT_FALSE(fs::exists(doc("b.txt")));
 
     // Versions sync.dat could not hold (infinity, one that reads back as 0)
     // are not taken: their documents would stay behind unmanaged.
@@ -472,7 +476,7 @@ TEST_F(GameWebTest, SyncRefusesBadNamesAndBadMessagesWhole) {
     }
     EXPECT_TRUE(sync_fname_ok("a.b_c"));
     // A broken or non-object message, or one without its list, changes nothing at all.
-    for (std::string text : {"{\"sync\":{}", "[1]", "\"x\"", "{\"data\":{}}", "{\"sync\":[],\"data\":{}}"}) {
+    for (std::string text : {"{\"sync\":{}", "[1]", "\"x\"", "{\"data\":{}}", "{\"sync\":[1],\"data\":{}}", "{\"sync\":\"k.txt\"}"}) {
         sync(text);
         EXPECT_EQ(slurp(doc("k.txt")), "K");
         EXPECT_EQ(slurp(doc("sync.dat")), before);
