@@ -37,6 +37,17 @@ static int _login_number(const std::string& text) {
     return (int)v;
 }
 
+// The name as a field of `size` bytes holds it: cut before the character
+// that would not fit whole, never inside one, or the name shown in the menus
+// and sent to the hosts would end in a broken character.
+static std::string _login_name_fit(const std::string& name, size_t size) {
+    if (!size) return std::string();
+    if (name.size() < size) return name;
+    size_t n = size - 1;
+    while (n > 0 && ((unsigned char)name[n] & 0xC0) == 0x80) n--;
+    return name.substr(0, n);
+}
+
 // ==== login answer ===================================================================
 
 void game_web_handle_login(GameParts& game, WebRequest* request) {
@@ -44,7 +55,7 @@ void game_web_handle_login(GameParts& game, WebRequest* request) {
     Settings& s = game.settings;
 
     std::string uid = _login_header(h, "X-UID");
-    std::string name = _login_header(h, "X-Name");
+    std::string name = _login_name_fit(_login_header(h, "X-Name"), sizeof(s.display_name));
     str_put(s.uid, sizeof(s.uid), uid);
     str_put(s.display_name, sizeof(s.display_name), name);
     str_put(game.server, sizeof(game.server), _login_header(h, "X-Server"));
@@ -63,7 +74,7 @@ void game_web_handle_login(GameParts& game, WebRequest* request) {
         std::string web_name(s.web_name, strnlen(s.web_name, sizeof(s.web_name)));
         key = md5_digest(stored_uid + "|" + md5_digest(web_name));
     } else {
-        str_put(s.qname, sizeof(s.qname), name);
+        str_put(s.qname, sizeof(s.qname), _login_name_fit(name, sizeof(s.qname)));
         std::string udid(s.udid, strnlen(s.udid, sizeof(s.udid)));
         key = md5_digest(stored_uid + "|" + udid);
     }

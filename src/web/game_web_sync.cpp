@@ -97,6 +97,15 @@ void game_web_handle_sync(GameParts&, std::string text) {
         qel_log("sync: message is not an object\n");
         return;
     }
+    // So would one whose list is missing or not a list at all: the server
+    // says what it keeps only with a list, an empty one ({} or [], as some
+    // servers write an empty map) when it keeps nothing.
+    var list = msg.__has__(var("sync")) ? msg["sync"] : var();
+    bool empty_array = list.__type__() == VAR_LIST && list.__len__() == 0;
+    if (list.__type__() != VAR_DICT && !empty_array) {
+        qel_log("sync: message has no list of documents, dropped\n");
+        return;
+    }
     std::string old_text = driver_doc_load(SYNC_FILE);
     var old = _sync_dict(old_text);
     var cur = _sync_member_dict(msg, "sync");

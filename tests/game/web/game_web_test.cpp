@@ -338,6 +338,17 @@ TEST_F(GameWebTest, LoginReplyForAnAutoNameAndItsBrokenBodies) {
     EXPECT_EQ(game->settings.logged_in, 1);
     EXPECT_STREQ(game->view.cur, "menus_news");
     EXPECT_EQ(calls, std::vector<std::string>{"content|"});
+
+    // A name longer than its field is cut before a character, not inside one.
+    std::string e = "\xc3\xa9";
+    std::string name = "Guest ", fit;
+    for (int i = 0; i < 30; i++) name += e;
+    fit = name.substr(0, 62);
+    game->view.next("menus_login", -1);
+    queue_login(ok("login", "{}", "X-UID: 42\r\nX-Name: " + name + "\r\n"));
+    pump();
+    EXPECT_EQ(std::string(game->settings.display_name), fit);
+    EXPECT_EQ(std::string(game->settings.qname), fit);
 }
 
 TEST_F(GameWebTest, RankLogsAndIsBounded) {
@@ -399,6 +410,10 @@ TEST_F(GameWebTest, SyncWritesManagesAndRemovesOnlyItsOwnDocuments) {
     sync(msg("{\"b.txt\":0}", "{}"));
     EXPECT_FALSE(fs::exists(doc("b.txt")));
     EXPECT_EQ(slurp(doc("sync.dat")), "{}");
+    // So does an empty list written as an array, as some servers write an empty map.
+    sync(msg("{\"b.txt\":3}", "{\"b.txt\":\"" + b64("B") + "\"}"));
+    sync(msg("[]", "{}"));
+    EXPECT_FALSE(fs::exists(doc("b.txt")));
 
     // Versions sync.dat could not hold (infinity, one that reads back as 0)
     // are not taken: their documents would stay behind unmanaged.
@@ -460,8 +475,8 @@ TEST_F(GameWebTest, SyncRefusesBadNamesAndBadMessagesWhole) {
         EXPECT_EQ(slurp(doc("k.txt")), "K");
     }
     EXPECT_TRUE(sync_fname_ok("a.b_c"));
-    // A broken or non-object message changes nothing at all.
-    for (std::string text : {"{\"sync\":{}", "[1]", "\"x\""}) {
+    // A broken or non-object message, or one without its list, changes nothing at all.
+    for (std::string text : {"{\"sync\":{}", "[1]", "\"x\"", "{\"data\":{}}", "{\"sync\":[1],\"data\":{}}", "{\"sync\":\"k.txt\"}"}) {
         sync(text);
         EXPECT_EQ(slurp(doc("k.txt")), "K");
         EXPECT_EQ(slurp(doc("sync.dat")), before);
