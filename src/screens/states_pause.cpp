@@ -63,6 +63,10 @@ void StatesCover::deinit() {
 }
 
 void StatesCover::loop(float dt) {
+    // The player's own mark first, as the match screens do: a host's records
+    // carry the mark of the host's own player, and a mod that looked for ours
+    // before it was put right would take that player for us.
+    if (int32_t* p = below_player()) *p = get_uid_mark_has_player(game, 0);
     mods_gui_loop(mods_api_of(game));
     mods_loop(game);
     // local play holds the match and the mod still under the page
