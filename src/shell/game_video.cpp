@@ -153,7 +153,10 @@ void GameVideo::open_url_loop() {
     GameParts* g = game_parts();
     if (url.empty() || !g || g->headless) return;
     driver_video_restore();  // open_url minimised it for the browser
-    if (strcmp(g->view.cur, "menus_error") != 0) g->view.push("menus_error", 2);
+    // The purchase box below would go on to say the browser was opened: the
+    // error takes its place, and Continue leads back to where the player was.
+    if (strcmp(g->view.cur, "menus_webiap") == 0) g->view.next("menus_error", 2);
+    else if (strcmp(g->view.cur, "menus_error") != 0) g->view.push("menus_error", 2);
     var msg(VAR_DICT, 0);
     msg["type"] = var("content");
     msg["value"] = var("No web browser could be opened here. To see the page, copy its address into one:");

@@ -19,6 +19,7 @@
 #include "app/game.h"
 #include "screens/menus.h"
 #include "screens/menus_main.h"
+#include "screens/menus_webiap.h"
 #include "screens/menus_misc.h"
 #include "screens/menus_news.h"
 #include "mods/mods_api.h"
@@ -296,6 +297,20 @@ TEST_F(MainMenu, ALinkNoBrowserOpensShowsItsAddressToCopy) {
     EXPECT_NE(std::string(copy->get_value_s()).find("/z2/community.php"), std::string::npos) << copy->get_value_s();
     press(e, e->root, "continue");
     EXPECT_STRNE(game->view.cur, "menus_error");
+
+    // A web purchase whose browser never opens: the error takes the place of
+    // the box that says it opened, and Continue leads back to the menu.
+    GameView::register_state("menus_webiap", new MenusWebIAP(&game->parts));
+    remove((tools + "/xdg-open").c_str());
+    setenv("PATH", tools.c_str(), 1);
+    const std::string before = game->view.cur;
+    game->view.push("menus_webiap", 2);
+    z2test::stdout_of([&] { game->video.open_url("http://127.0.0.1:9/z2/store.php"); });
+    answered();
+    setenv("PATH", path.c_str(), 1);
+    ASSERT_STREQ(game->view.cur, "menus_error");
+    press(e, e->root, "continue");
+    EXPECT_EQ(game->view.cur, before);
 }
 
 }  // namespace
