@@ -74,7 +74,8 @@ void game_web_handle_login(GameParts& game, WebRequest* request) {
         std::string web_name(s.web_name, strnlen(s.web_name, sizeof(s.web_name)));
         key = md5_digest(stored_uid + "|" + md5_digest(web_name));
     } else {
-        str_put(s.qname, sizeof(s.qname), _login_name_fit(name, sizeof(s.qname)));
+        static_assert(sizeof(s.qname) == sizeof(s.display_name), "the name is cut to fit both");
+        str_put(s.qname, sizeof(s.qname), name);
         std::string udid(s.udid, strnlen(s.udid, sizeof(s.udid)));
         key = md5_digest(stored_uid + "|" + udid);
     }

@@ -214,24 +214,22 @@ void z2_destroy(Zentar& world, int n) {
     // planets stay where they are with nobody's name on them (no sound, no
     // burst: nobody took them), its fleets have nobody to fly for and go,
     // and a member is a side of its own again.
-    if (it.has_user) {
+    // Units and fleets, which go by the thousand, are nobody's team or owner.
+    if (!it.has_unit && !it.has_fleet) {
         for (int i = 1; i < world.top; i++) {
             Item& o = world.items[i];
-            if (i == n || !o.in_use || o.has_unit || o.owner_n != n) continue;
+            if (i == n || !o.in_use) continue;
+            if (o.has_user && o.user_team_n == n) {
+                o.user_team_n = i;
+                o.sync_full = 1;
+            }
+            if (!it.has_user || o.has_unit || o.owner_n != n) continue;
             if (o.has_fleet) {
                 z2_destroy(world, i);
             } else {
                 o.owner_n = 0;
                 o.sync_full = 1;
             }
-        }
-    }
-    // Units and fleets, which go by the thousand, are nobody's team.
-    for (int i = 1; i < world.top && !it.has_unit && !it.has_fleet; i++) {
-        Item& m = world.items[i];
-        if (i != n && m.in_use && m.has_user && m.user_team_n == n) {
-            m.user_team_n = i;
-            m.sync_full = 1;
         }
     }
     // A unit removed on its own leaves its fleet's totals right, and an
