@@ -26,6 +26,11 @@ constexpr int DEFAULT_ENCODE_NUMBER_PRECISION = 14;
 // they stop here, well inside the C stack (and the Lua stack, 3 slots a level).
 constexpr int JSON_DEPTH_CEILING = 1000;
 
+// The kept buffer saves an allocation per small text; one grown past this by
+// a large text goes back after that encode, or the state would hold the
+// largest text ever made (from a sandbox run, say) for as long as it lives.
+constexpr size_t JSON_KEEP_BUFFER_MAX = 64 * 1024;
+
 // encode_invalid_numbers values.
 enum { INVALID_NUMBERS_OFF = 0, INVALID_NUMBERS_ON = 1, INVALID_NUMBERS_NULL = 2 };
 
@@ -179,7 +184,8 @@ struct json_keep_guard {
     ~json_keep_guard() {
         if (!cfg) return;
         cfg->encode_busy = 0;
-        if (!cfg->encode_keep_buffer) strbuf_free(&cfg->encode_buf);  // turned off meanwhile
+        // Turned off meanwhile, or grown too large to keep.
+        if (!cfg->encode_keep_buffer || cfg->encode_buf.size > JSON_KEEP_BUFFER_MAX) strbuf_free(&cfg->encode_buf);
     }
 };
 
