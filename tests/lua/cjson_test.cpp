@@ -294,6 +294,21 @@ TEST(CjsonDecode, ErrorsNameTheTokenAndPosition) {
     // A NUL later on is just a bad byte.
     EXPECT_EQ(err(std::string("[1,\0]", 5)), "ERR: Expected value but found invalid token at character 4");
     EXPECT_EQ(err(std::string("\"a\0b\"", 5)), std::string("a\0b", 3));
+    // Keys past 40 bytes share hashes at will: one object takes 1024 of them,
+    // and any number of shorter ones.
+    auto keys = [](int n, int len) {
+        std::string doc = "{";
+        for (int i = 0; i < n; i++) {
+            std::string k = std::to_string(i);
+            doc += (i ? ",\"" : "\"") + std::string(len - k.size(), 'k') + k + "\":1";
+        }
+        return doc + "}";
+    };
+    EXPECT_EQ(err(keys(1024, 41)).substr(0, 6), "table:");
+    EXPECT_EQ(err(keys(5000, 40)).substr(0, 6), "table:");
+    std::string many = keys(1025, 41);
+    EXPECT_EQ(err(many), "ERR: Found too many long keys (1025) in one object at character " +
+                             std::to_string(many.size() - 45));
 }
 
 TEST(CjsonDecode, NumbersJsonForbidsFollowTheSetting) {
