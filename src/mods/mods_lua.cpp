@@ -464,6 +464,10 @@ int _sandbox_run(lua_State* L, int index, lua_Number instructions, lua_Number me
     }
     uint32_t count_limit = _clamp_count(instructions);
     uint64_t mem_kb = _clamp_kb(memory);
+    // The cap counts from the bytes in use when the run begins: garbage of
+    // the mod's among them would be freed while the run goes on and leave
+    // the run that much more room (a heap's worth, not the KB asked for).
+    if (mem_kb) _lua_collect(L);
 
     int base = lua_gettop(L);
     // The strings' metatable goes for the run (kept here to restore it).
