@@ -416,7 +416,10 @@ static void _dict2lua(std::string& out, const var& e, int depth) {
         case VAR_DICT: _dict2lua(out, value, depth + 1); break;
         case VAR_NUMBER: out += _lua_number(value.__num__(), false); break;
         default:
-            out += "[===[" + str_replace(value.__str__(), "]===", "?") + "]===]";
+            // Quoted, not in long brackets: those would drop a first line
+            // break, turn every "\r\n" and "\r" into "\n" and need their
+            // closing bracket taken out of the text.
+            out += _lua_quote(value.__str__());
             break;
         }
     }
