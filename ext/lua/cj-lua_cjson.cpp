@@ -26,6 +26,19 @@ constexpr int DEFAULT_ENCODE_NUMBER_PRECISION = 14;
 // they stop here, well inside the C stack (and the Lua stack, 3 slots a level).
 constexpr int JSON_DEPTH_CEILING = 1000;
 
+// The kept buffer saves an allocation per small text; one grown past this by
+// a large text goes back after that encode, or the state would hold the
+// largest text ever made (from a sandbox run, say) for as long as it lives.
+constexpr size_t JSON_KEEP_BUFFER_MAX = 64 * 1024;
+
+// Lua 5.2 hashes a string longer than 40 bytes from about 32 of its bytes
+// only, so a document can hold any number of distinct long keys of one hash:
+// each key put into the object's table is then compared with all before it,
+// and 20,000 such keys (1.4 MB of text) took four seconds. One object may
+// hold this many keys past that length, enough for any document of ours.
+constexpr size_t JSON_SHORT_KEY_MAX = 40;
+constexpr int JSON_LONG_KEYS_MAX = 1024;
+
 // encode_invalid_numbers values.
 enum { INVALID_NUMBERS_OFF = 0, INVALID_NUMBERS_ON = 1, INVALID_NUMBERS_NULL = 2 };
 
@@ -179,7 +192,8 @@ struct json_keep_guard {
     ~json_keep_guard() {
         if (!cfg) return;
         cfg->encode_busy = 0;
-        if (!cfg->encode_keep_buffer) strbuf_free(&cfg->encode_buf);  // turned off meanwhile
+        // Turned off meanwhile, or grown too large to keep.
+        if (!cfg->encode_keep_buffer || cfg->encode_buf.size > JSON_KEEP_BUFFER_MAX) strbuf_free(&cfg->encode_buf);
     }
 };
 
@@ -696,8 +710,14 @@ static void json_parse_object_context(json_parse_t* json, const json_token_t* op
         json->depth--;
         return;
     }
+    int long_keys = 0;
     for (;;) {
         if (token.type != T_STRING) json_throw_parse_error(json, "object key string", &token);
+        if (json->tmp->length > JSON_SHORT_KEY_MAX && ++long_keys > JSON_LONG_KEYS_MAX) {
+            strbuf_free(json->tmp);
+            luaL_error(l, "Found too many long keys (%d) in one object at character %d", long_keys,
+                       json_position(token.index));
+        }
         lua_pushlstring(l, json->tmp->buf ? json->tmp->buf : "", json->tmp->length);
 
         json_next_token(json, &token);

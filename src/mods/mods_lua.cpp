@@ -416,7 +416,10 @@ static void _dict2lua(std::string& out, const var& e, int depth) {
         case VAR_DICT: _dict2lua(out, value, depth + 1); break;
         case VAR_NUMBER: out += _lua_number(value.__num__(), false); break;
         default:
-            out += "[===[" + str_replace(value.__str__(), "]===", "?") + "]===]";
+            // Quoted, not in long brackets: those would drop a first line
+            // break, turn every "\r\n" and "\r" into "\n" and need their
+            // closing bracket taken out of the text.
+            out += _lua_quote(value.__str__());
             break;
         }
     }
@@ -464,6 +467,10 @@ int _sandbox_run(lua_State* L, int index, lua_Number instructions, lua_Number me
     }
     uint32_t count_limit = _clamp_count(instructions);
     uint64_t mem_kb = _clamp_kb(memory);
+    // The cap counts from the bytes in use when the run begins: garbage of
+    // the mod's among them would be freed while the run goes on and leave
+    // the run that much more room (a heap's worth, not the KB asked for).
+    if (mem_kb) _lua_collect(L);
 
     int base = lua_gettop(L);
     // The strings' metatable goes for the run (kept here to restore it).
@@ -547,6 +554,23 @@ static int z2_sandbox(lua_State* L) {
     return 2;
 }
 
+// Lua's parser matches each goto and break with the labels of its block pair
+// by pair, and takes each matched one out of the middle of its list: a text
+// with k of them costs about k * k / 2 steps inside the one C call, far more
+// than its bytes pay for (32,000 breaks in one loop take a second and a
+// half). Inside a limited run that is paid before the text is parsed, on an
+// upper bound of k: every "break", "goto" and "::" in it, wherever they stand.
+static constexpr uint64_t MODS_JUMP_PAIRS_PER_STEP = 256;
+
+static uint64_t _compile_jump_steps(const char* code, size_t len) {
+    uint64_t k = 0;
+    for (const char* word : {"break", "goto", "::"}) {
+        size_t wl = strlen(word);
+        for (const char* p = code; (p = (const char*)memmem(p, (size_t)(code + len - p), word, wl)); p += wl) k++;
+    }
+    return k * k / MODS_JUMP_PAIRS_PER_STEP;
+}
+
 // z2_compile(code [, env]): the function, or nil and the load message.
 static int z2_compile(lua_State* L) {
     luaL_checktype(L, 1, LUA_TSTRING);
@@ -555,6 +579,7 @@ static int z2_compile(lua_State* L) {
     if (len > 0 && code[0] == LUA_SIGNATURE[0]) return luaL_error(L, "invalid string");
     bool env = lua_gettop(L) >= 2;
     if (env) luaL_checktype(L, 2, LUA_TTABLE);
+    if (mods_lua_limited(L)) mods_lua_charge(L, _compile_jump_steps(code, len));
     lua_settop(L, env ? 2 : 1);
     if (luaL_loadbufferx(L, code, len, "script", "t") != LUA_OK) {
         lua_pushnil(L);

@@ -294,6 +294,21 @@ TEST(CjsonDecode, ErrorsNameTheTokenAndPosition) {
     // A NUL later on is just a bad byte.
     EXPECT_EQ(err(std::string("[1,\0]", 5)), "ERR: Expected value but found invalid token at character 4");
     EXPECT_EQ(err(std::string("\"a\0b\"", 5)), std::string("a\0b", 3));
+    // Keys past 40 bytes share hashes at will: one object takes 1024 of them,
+    // and any number of shorter ones.
+    auto keys = [](int n, int len) {
+        std::string doc = "{";
+        for (int i = 0; i < n; i++) {
+            std::string k = std::to_string(i);
+            doc += (i ? ",\"" : "\"") + std::string(len - k.size(), 'k') + k + "\":1";
+        }
+        return doc + "}";
+    };
+    EXPECT_EQ(err(keys(1024, 41)).substr(0, 6), "table:");
+    EXPECT_EQ(err(keys(5000, 40)).substr(0, 6), "table:");
+    std::string many = keys(1025, 41);
+    EXPECT_EQ(err(many), "ERR: Found too many long keys (1025) in one object at character " +
+                             std::to_string(many.size() - 45));
 }
 
 TEST(CjsonDecode, NumbersJsonForbidsFollowTheSetting) {
@@ -359,12 +374,17 @@ TEST(CjsonMemory, BuffersComeFromTheStateAllocator) {
         // The output buffer (at least n) and the result (n) were alive together.
         EXPECT_GE(lua.mem.peak - before, 2 * n);
 
-        // The kept buffer stays counted until it is let go.
-        lua.run("cjson.encode_keep_buffer(true) cjson.encode(s) collectgarbage()");
+        // The kept buffer stays counted until it is let go ...
+        const std::string small = std::to_string(4 * 1024);
+        lua.run("cjson.encode_keep_buffer(true) cjson.encode(string.rep('b', " + small + ")) collectgarbage()");
         size_t kept = lua.mem.live;
-        EXPECT_GE(kept, before + n);
+        EXPECT_GE(kept, before + 4 * 1024);
         lua.run("cjson.encode_keep_buffer(false) collectgarbage()");
-        EXPECT_LE(lua.mem.live + n, kept);
+        EXPECT_LE(lua.mem.live + 4 * 1024, kept);
+        // ... but one that a large text grew goes back after that encode.
+        lua.run("cjson.encode_keep_buffer(true) cjson.encode(s) collectgarbage()");
+        EXPECT_LT(lua.mem.live, before + n / 2);
+        lua.run("cjson.encode_keep_buffer(false) collectgarbage()");
 
         // The decoder's string buffer as well.
         lua.run("j = cjson.encode(s) s = nil collectgarbage()");

@@ -146,6 +146,7 @@ TEST_F(ModsLuaTest, EventLiteralCarriesEveryValueIntact) {
             z2_param_set("none", e.none == nil)
             z2_param_set("inner", e.sub.deeper.x)
             z2_param_set("bracket", e.bracket)
+            z2_param_set("lines", e.lines == "\nfirst\r\nsecond\rthird\n\r")
         end
     )LUA");
     ASSERT_TRUE(lua()->is_okay());
@@ -169,6 +170,7 @@ TEST_F(ModsLuaTest, EventLiteralCarriesEveryValueIntact) {
     sub["deeper"] = deeper;
     e["sub"] = sub;
     e["bracket"] = var("a]===]b]==]c");
+    e["lines"] = var("\nfirst\r\nsecond\rthird\n\r");
     mods_event(*game, e);
     EXPECT_TRUE(lua()->is_okay());
     EXPECT_EQ(param("type"), "net:chat");
@@ -184,7 +186,8 @@ TEST_F(ModsLuaTest, EventLiteralCarriesEveryValueIntact) {
         EXPECT_EQ(param(k), "True");
     }
     EXPECT_EQ(param("inner"), "7");
-    EXPECT_EQ(param("bracket"), "a?]b]==]c");
+    EXPECT_EQ(param("bracket"), "a]===]b]==]c");
+    EXPECT_EQ(param("lines"), "True");
 }
 
 TEST_F(ModsLuaTest, DictLiteralText) {
@@ -192,7 +195,7 @@ TEST_F(ModsLuaTest, DictLiteralText) {
     e["type"] = var("x");
     e["n"] = var(2);
     e["for"] = var(false);
-    EXPECT_EQ(ModsLua::dict2lua(e), "{[\"for\"]=false,n=2,type=[===[x]===]}");
+    EXPECT_EQ(ModsLua::dict2lua(e), "{[\"for\"]=false,n=2,type=\"x\"}");
     // Nesting beyond what the parser takes is cut, not sent.
     var deep(VAR_DICT, 0);
     for (int i = 0; i < 300; i++) {
