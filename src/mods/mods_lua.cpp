@@ -417,9 +417,9 @@ static void _dict2lua(std::string& out, const var& e, int depth) {
         case VAR_NUMBER: out += _lua_number(value.__num__(), false); break;
         default:
             // Quoted, not in long brackets: those would drop a first line
-            // break, turn every "\r\n" and "\r" into "\n" and need their
-            // closing bracket taken out of the text.
-            out += _lua_quote(value.__str__());
+            // break and turn every "\r\n" and "\r" into "\n". A "]===" in
+            // the text still reads "?", as event values always have.
+            out += _lua_quote(str_replace(value.__str__(), "]===", "?"));
             break;
         }
     }

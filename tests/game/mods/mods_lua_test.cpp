@@ -186,7 +186,7 @@ TEST_F(ModsLuaTest, EventLiteralCarriesEveryValueIntact) {
         EXPECT_EQ(param(k), "True");
     }
     EXPECT_EQ(param("inner"), "7");
-    EXPECT_EQ(param("bracket"), "a]===]b]==]c");
+    EXPECT_EQ(param("bracket"), "a?]b]==]c");
     EXPECT_EQ(param("lines"), "True");
 }
 
