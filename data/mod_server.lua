@@ -334,9 +334,13 @@ function event(e)
     print("leave: " .. tostring(e.name or e.uid))
   elseif e.type == "net:message" then
     -- A line a player typed: every player sees it in their chat.
+    -- A blank line (Return pressed on an empty entry) says nothing: it would
+    -- only push the real lines out of everybody's chat.
+    local text = chat_text(tostring(e.value or ""))
+    if not string.find(text, "%S") then return end
     local name = chat_text(tostring(e.name or e.uid or "?"))
     if not chat_allowed(e.uid or "", name) then return end
-    local line = name .. ": " .. chat_text(tostring(e.value or ""))
+    local line = name .. ": " .. text
     print("chat: " .. line)
     z2_chat_append(0xffffff, line, 0)
     z2_net_send("", "chat", json.encode({uid = e.uid or "", value = line, color = 0xffffff, bgcolor = 0}))

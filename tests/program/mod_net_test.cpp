@@ -126,7 +126,10 @@ TEST(ModNet, PlayerJoinsSendsAFleetAndTakesAPlanet) {
         << "adopted " << adopted << " taken " << taken << "\n"
         << host.out();
 
-    // A typed line goes to the host's mod, which relays it to every player's chat.
+    // A typed line goes to the host's mod, which relays it to every player's
+    // chat; blank ones, Return on an empty entry, go no further.
+    p.net.send("", "message", "", 1);
+    p.net.send("", "message", " \t ", 1);
     p.net.send("", "message", "hello all", 1);
     EXPECT_TRUE(p.until(
         [&] {
@@ -137,6 +140,8 @@ TEST(ModNet, PlayerJoinsSendsAFleetAndTakesAPlanet) {
         5000))
         << host.out();
     EXPECT_TRUE(host.wait_out("$ chat: Tester: hello all", 1, 2000));
+    EXPECT_EQ(host.out().find("$ chat: Tester: \n"), std::string::npos);
+    EXPECT_EQ(host.out().find("$ chat: Tester:    \n"), std::string::npos);
 
     // A line as long as a packet takes is cut to what the chat entry takes,
     // and a player who types faster than anybody can has the rest dropped:
