@@ -275,6 +275,9 @@ uint32_t driver_gl_context_serial();
 // Reads window and drawable size into the driver metrics and the viewport.
 void _driver_video_resize();
 SDL_Window* _try_init_video(int w, int h, int fullscreen);
+// A windowed size larger than the desktop is fitted to it, except on a
+// driver that draws nowhere; tests turn this on to see the fitting there.
+void _sdl2_fit_to_desktop_always(bool on);
 // Window icon from an image file (RGBA bytes in memory order); caller frees.
 SDL_Surface* _sdl2_load_image(const char* path);
 
