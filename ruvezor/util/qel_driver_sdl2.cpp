@@ -97,7 +97,7 @@ static void _sdl2_text_convert() {
 
 void _driver_video_init() {
   driver_set_idiom("desktop");
-  SDL_Init(SDL_INIT_VIDEO);
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) qel_log("SDL_Init(SDL_INIT_VIDEO): %s\n", SDL_GetError());
   SDL_version linked, compiled;
   SDL_GetVersion(&linked);
   SDL_VERSION(&compiled);
@@ -132,6 +132,15 @@ static bool _sdl2_draws_nowhere() {
 
 static bool _sdl2_fit_nowhere = false;
 void _sdl2_fit_to_desktop_always(bool on) { _sdl2_fit_nowhere = on; }
+
+const char* driver_video_unseen() {
+  if (!SDL_WasInit(SDL_INIT_VIDEO)) return "video did not start";
+  const char* used = SDL_GetCurrentVideoDriver();
+  const char* asked = getenv("SDL_VIDEODRIVER");
+  if (_sdl2_draws_nowhere() && !(asked && strstr(asked, used)))
+    return "no display answered, and SDL's fallback draws nowhere";
+  return "";
+}
 
 SDL_Surface* _sdl2_load_image(const char* path) {
   if (!path || !*path) return nullptr;
