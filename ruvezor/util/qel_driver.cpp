@@ -479,6 +479,7 @@ int driver_file_save(const char* path, const void* buf, int n) {
   // The temporary file starts private, so nobody can open it while it is
   // being written; it then takes the old file's mode, or the usual one.
   int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+  int why = fd < 0 ? errno : 0;  // a full disk and a read-only home want different remedies: the log says which
   if (fd >= 0) {
     struct stat st;
     if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
@@ -488,14 +489,20 @@ int driver_file_save(const char* path, const void* buf, int n) {
       umask(mask);
       fchmod(fd, 0666 & ~mask);
     }
-    ok = _driver_write_all(fd, buf, n);
-    if (ok && fsync(fd) != 0) ok = false;
-    if (close(fd) != 0) ok = false;
-    if (ok && rename(tmp.c_str(), target.c_str()) != 0) ok = false;
+    ok = _driver_write_all(fd, buf, n) && fsync(fd) == 0;
+    if (!ok) why = errno;
+    if (close(fd) != 0 && ok) {
+      ok = false;
+      why = errno;
+    }
+    if (ok && rename(tmp.c_str(), target.c_str()) != 0) {
+      ok = false;
+      why = errno;
+    }
     if (!ok) unlink(tmp.c_str());
   }
   if (!ok) {
-    qel_log("file not writable: %s\n", path);
+    qel_log("file not writable: %s (%s)\n", path, why ? strerror(why) : "nothing written");
     return 0;
   }
   // Make the rename itself durable; best effort.

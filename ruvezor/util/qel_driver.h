@@ -266,6 +266,10 @@ void driver_video_flip();
 int driver_video_minimize();           // 1 when there was a window to minimise
 int driver_video_restore();            // back from minimised, in front; 1 when there was a window
 SDL_Window* driver_sdl2_window();      // null before the first window
+// Why no window of this run could be seen, "" when one can: video did not
+// start (no display, or an SDL_VIDEODRIVER that has none), or SDL fell back
+// to a driver that draws nowhere without SDL_VIDEODRIVER asking for it.
+const char* driver_video_unseen();
 // Replaces the GL context with a new one for the window and makes it current.
 void _sdl2_create_context(SDL_Window* window);
 // Counts the GL contexts made so far (0 before the first). A GL name is good
@@ -275,6 +279,9 @@ uint32_t driver_gl_context_serial();
 // Reads window and drawable size into the driver metrics and the viewport.
 void _driver_video_resize();
 SDL_Window* _try_init_video(int w, int h, int fullscreen);
+// A windowed size larger than the desktop is fitted to it, except on a
+// driver that draws nowhere; tests turn this on to see the fitting there.
+void _sdl2_fit_to_desktop_always(bool on);
 // Window icon from an image file (RGBA bytes in memory order); caller frees.
 SDL_Surface* _sdl2_load_image(const char* path);
 

@@ -97,7 +97,7 @@ static void _sdl2_text_convert() {
 
 void _driver_video_init() {
   driver_set_idiom("desktop");
-  SDL_Init(SDL_INIT_VIDEO);
+  if (SDL_Init(SDL_INIT_VIDEO) != 0) qel_log("SDL_Init(SDL_INIT_VIDEO): %s\n", SDL_GetError());
   SDL_version linked, compiled;
   SDL_GetVersion(&linked);
   SDL_VERSION(&compiled);
@@ -124,6 +124,23 @@ static const bool _driver_video_hooked =
     (_driver_video_hooks = DriverVideoHooks{_driver_video_init, _driver_video_deinit}, true);
 
 SDL_Window* driver_sdl2_window() { return _sdl2.window; }
+
+static bool _sdl2_draws_nowhere() {
+  const char* used = SDL_GetCurrentVideoDriver();
+  return used && (strcmp(used, "offscreen") == 0 || strcmp(used, "dummy") == 0);
+}
+
+static bool _sdl2_fit_nowhere = false;
+void _sdl2_fit_to_desktop_always(bool on) { _sdl2_fit_nowhere = on; }
+
+const char* driver_video_unseen() {
+  if (!SDL_WasInit(SDL_INIT_VIDEO)) return "video did not start";
+  const char* used = SDL_GetCurrentVideoDriver();
+  const char* asked = getenv("SDL_VIDEODRIVER");
+  if (_sdl2_draws_nowhere() && !(asked && strstr(asked, used)))
+    return "no display answered, and SDL's fallback draws nowhere";
+  return "";
+}
 
 SDL_Surface* _sdl2_load_image(const char* path) {
   if (!path || !*path) return nullptr;
@@ -191,6 +208,19 @@ SDL_Window* _try_init_video(int w, int h, int fullscreen) {
   if (!w || !h) {
     tw = fullscreen ? dw : bw;
     th = fullscreen ? dh : bh;
+  }
+  // A window larger than the desktop (1920x1080 picked on a 1366x768
+  // laptop) puts the window's edges, and with them the screens' tabs and
+  // buttons, out of reach: it shrinks to the backup size, in its shape. A
+  // driver that draws nowhere has no desktop to fit (pictures of any size
+  // are drawn there).
+  if (!fullscreen && dw > 0 && dh > 0 && bw > 0 && bh > 0 && (tw > dw || th > dh) &&
+      (_sdl2_fit_nowhere || !_sdl2_draws_nowhere())) {
+    double fit = std::min(static_cast<double>(bw) / tw, static_cast<double>(bh) / th);
+    int fw = std::max(1, static_cast<int>(tw * fit)), fh = std::max(1, static_cast<int>(th * fit));
+    qel_log("_try_init_video: %d x %d is larger than the desktop, using %d x %d\n", tw, th, fw, fh);
+    tw = fw;
+    th = fh;
   }
 
   if (_sdl2.window) {

@@ -219,6 +219,20 @@ void Game::init() {
 
     driver_init(headless ? 12 : 255);
     driver_set_gamename("Zentar 2");
+    // Started where no display answers (a console, ssh without X, a
+    // DISPLAY or SDL_VIDEODRIVER naming none), the game would run on with no
+    // window anyone sees, until killed.
+    const char* unseen = headless ? "" : driver_video_unseen();
+    if (*unseen) {
+        qel_log("error no window can be shown (%s; DISPLAY is \"%s\"): start the game from a desktop session, "
+                "or host a match with -headless\n",
+                unseen, getenv("DISPLAY") ? getenv("DISPLAY") : "");
+        GameView::unregister_states();
+        driver_deinit();
+        exit_status = 1;
+        quit = 1;
+        return;
+    }
     driver_set_caption("Zentar 2");
     driver_set_icon(driver_data_fname("icon.png"));
     driver_doc_sweep_saves();

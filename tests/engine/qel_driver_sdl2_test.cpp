@@ -131,6 +131,18 @@ TEST_F(Sdl2Test, ZeroSizeRequestUsesDesktopFractionOrDesktop) {
   EXPECT_EQ(h, desk.h);
   driver_video_init(500, 400, 640, 480, 320, 320, 0);
   EXPECT_EQ(SDL_GetWindowFlags(driver_sdl2_window()) & SDL_WINDOW_FULLSCREEN, 0u);
+
+  // A window wider than the desktop takes the backup size's width, in its
+  // own shape (offscreen pictures of any size stay possible).
+  driver_video_init(desk.w * 2, desk.h * 3 / 2, 640, 480, 320, 320, 0);
+  SDL_GetWindowSize(driver_sdl2_window(), &w, &h);
+  EXPECT_EQ(w, desk.w * 2);
+  _sdl2_fit_to_desktop_always(true);
+  driver_video_init(desk.w * 2, desk.h * 3 / 2, 640, 480, 320, 320, 0);
+  _sdl2_fit_to_desktop_always(false);
+  SDL_GetWindowSize(driver_sdl2_window(), &w, &h);
+  EXPECT_EQ(w, desk.w * 80 / 100);
+  EXPECT_NEAR(h, desk.h * 60 / 100, 1);
 }
 
 TEST_F(Sdl2Test, SameRequestKeepsWindowOtherRequestKeepsContext) {

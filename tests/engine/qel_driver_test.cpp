@@ -351,7 +351,7 @@ TEST_F(DriverTest, SaveReplacesTheFileWhole) {
 TEST_F(DriverTest, FailedSaveLogsAndLeavesTheOldContent) {
   std::string nodir = (root / "no/such/dir/f.dat").string();
   std::string shown = stdout_of([&] { EXPECT_EQ(driver_file_save(nodir.c_str(), "abc", 3), 0); });
-  EXPECT_NE(shown.find("file not writable: " + nodir + "\n"), std::string::npos);
+  EXPECT_NE(shown.find("file not writable: " + nodir + " (No such file or directory)\n"), std::string::npos) << shown;
   EXPECT_FALSE(fs::exists(root / "no"));
 
   // A directory in the way: the rename fails and nothing is lost or left over.
@@ -359,7 +359,7 @@ TEST_F(DriverTest, FailedSaveLogsAndLeavesTheOldContent) {
   fs::create_directories(blocked);
   spit(blocked / "inner.txt", "keep");
   shown = stdout_of([&] { EXPECT_EQ(driver_file_save(blocked.c_str(), "abc", 3), 0); });
-  EXPECT_NE(shown.find("file not writable: " + blocked.string()), std::string::npos);
+  EXPECT_NE(shown.find("file not writable: " + blocked.string() + " (Is a directory)\n"), std::string::npos) << shown;
   EXPECT_EQ(slurp(blocked / "inner.txt"), "keep");
   EXPECT_EQ(entries_of(root), 2);  // home/ and blocked/
 

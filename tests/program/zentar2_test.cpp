@@ -94,6 +94,24 @@ TEST(Zentar2Headless, WithoutModLogsTheErrorAndExits255) {
     }
 }
 
+// A windowed start where no display answers ends at once, saying why,
+// instead of running on with a window nobody sees.
+TEST(Zentar2Windowed, WithoutADisplayLogsWhyAndExits1) {
+    Sandbox box;
+    const char* was = getenv("SDL_VIDEODRIVER");
+    std::string old = was ? was : "";
+    setenv("SDL_VIDEODRIVER", "x11", 1);  // DISPLAY is unset in the program's environment
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    int status = box.run({});
+    if (was) setenv("SDL_VIDEODRIVER", old.c_str(), 1);
+    else unsetenv("SDL_VIDEODRIVER");
+    EXPECT_EQ(status, 1) << box.out();
+    EXPECT_EQ(count_of(box.out(), "error no window can be shown (video did not start; DISPLAY is \"\")"), 1)
+        << box.out();
+    expect_clean_end(box.log());
+    EXPECT_FALSE(fs::exists(box.docdir() + "/settings-cloud.dat"));
+}
+
 // ---- command line -----------------------------------------------------------
 
 // A mod that prints the parameters the command line gave it, then quits.

@@ -333,6 +333,79 @@ TEST_F(SettingsTest, SyncWaitsForAVersionAndMakesADeviceIdOnce) {
   EXPECT_EQ(std::string(s().udid), first);
 }
 
+TEST_F(SettingsTest, AnotherRunsSaveKeepsWhatThisRunLeftAlone) {
+  Settings r = image(6);
+  r.music = 40;
+  r.sfx = 40;
+  snprintf(r.qname, sizeof(r.qname), "first");
+  write_both(r);
+  start();
+
+  // A second game from the same home saves its changes meanwhile.
+  Settings other = r;
+  other.music = 90;
+  snprintf(other.qname, sizeof(other.qname), "second");
+  write_both(other);
+
+  s().sfx = 10;
+  std::string log = quit();
+  EXPECT_NE(log.find("holds another run's changes"), std::string::npos) << log;
+  for (const char* f : {"settings-cloud.dat", "settings-local.dat"}) {
+    std::string now = slurp(docdir / f);
+    ASSERT_EQ(now.size(), sizeof(Settings)) << f;
+    Settings got;
+    memcpy(&got, now.data(), sizeof(got));
+    EXPECT_EQ(got.music, 90) << f;
+    EXPECT_STREQ(got.qname, "second") << f;
+    EXPECT_EQ(got.sfx, 10) << f;
+    EXPECT_STREQ(got.udid, s().udid) << f;
+  }
+
+  // A later save of this run writes its later changes only.
+  s().music = 70;
+  quit();
+  Settings got;
+  std::string now = slurp(docdir / "settings-local.dat");
+  ASSERT_EQ(now.size(), sizeof(got));
+  memcpy(&got, now.data(), sizeof(got));
+  EXPECT_EQ(got.music, 70);
+  EXPECT_STREQ(got.qname, "second");
+}
+
+TEST_F(SettingsTest, AFileThatCannotBeReadIsNeitherTakenNorReplaced) {
+  Settings r = image(6);
+  r.music = 33;
+  snprintf(r.udid, sizeof(r.udid), "0123456789abcdef0123456789abcdef");
+  write_both(r);
+  fs::path local = docdir / "settings-local.dat";
+  std::string before = slurp(local);
+  // Root reads every file: then the run is another user's, whose home it is.
+  bool root_user = geteuid() == 0;
+  if (root_user) {
+    for (fs::path p = docdir; p != root.parent_path(); p = p.parent_path()) chmod(p.c_str(), 0755);
+    ASSERT_EQ(chown(docdir.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(chown((docdir / "settings-cloud.dat").c_str(), 65534, 65534), 0);
+  }
+  chmod(local.c_str(), 0);
+
+  fflush(stdout);
+  pid_t pid = fork();
+  ASSERT_GE(pid, 0);
+  if (pid == 0) {
+    if (root_user && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+    std::string log = start();
+    log += quit();
+    bool told = log.find("settings-local.dat cannot be read (Permission denied)") != std::string::npos;
+    _exit(told ? (s().music == 50 ? 0 : 4) : 2);
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  chmod(local.c_str(), 0600);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "2: not told, 3: no other user, 4: took a value";
+  EXPECT_TRUE(slurp(local) == before) << "the unreadable file was replaced";
+}
+
 // ---- what the files and the log may show --------------------------------------------------
 
 TEST_F(SettingsTest, FilesAreReadableByTheUserOnlyAndReplacedWhole) {
