@@ -9,8 +9,7 @@
 //                 web login fields. A load takes it from "settings-cloud.dat"
 //                 (Steam remote storage when Steam is up).
 // The files hold the password, so they are kept readable by the user only,
-// replaced atomically, and nothing from them is logged. A save keeps what
-// another game from the same home saved meanwhile (see _settings_merge).
+// replaced atomically, and nothing from them is logged.
 #include "shell/game_settings.h"
 
 #include "shell/game_parts.h"
@@ -282,42 +281,6 @@ int game_settings_sync(GameParts& game) { return _settings_sync(game.settings); 
 
 // ---- load and save ---------------------------------------------------------------------------
 
-// Two games started from the same home each write their whole record: the
-// one closed last would put back every setting the other one changed since
-// it read the files. So a save writes over each file only what this run
-// changed since it last read or wrote that file, each text whole and every
-// other part a 32-bit word; the rest stays as the file holds it then.
-static struct {
-  const Settings* owner = nullptr;            // the record the images belong to; none: write it whole
-  unsigned char image[2][SETTINGS_SIZE] = {};  // cloud, local: as last read or written
-} _settings_base;
-
-static size_t _settings_unit(size_t off) {
-  if (off == offsetof(Settings, web_server)) return SETTINGS_TEXT_SIZE;
-  for (size_t t : SETTINGS_TEXTS)
-    if (t == off) return SETTINGS_TEXT_SIZE;
-  return 4;
-}
-
-// The image to write to the file: the record, with what another run saved
-// there since in the parts this run left alone.
-static void _settings_merge(const Settings& now, const char* name, int which, unsigned char* out) {
-  memcpy(out, &now, SETTINGS_SIZE);
-  if (_settings_base.owner != &now) return;
-  unsigned char disk[SETTINGS_SIZE];
-  int got = 0;
-  if (which == 0 ? driver_cloud_exists(name) : driver_doc_exists(name))
-    got = which == 0 ? driver_cloud_load(name, disk, SETTINGS_SIZE) : driver_doc_load(name, disk, SETTINGS_SIZE);
-  const unsigned char* base = _settings_base.image[which];
-  if (got != SETTINGS_SIZE || memcmp(disk, base, SETTINGS_SIZE) == 0) return;
-  qel_log("settings: %s holds another run's changes: only this run's own go over them\n", name);
-  const unsigned char* mine = reinterpret_cast<const unsigned char*>(&now);
-  for (size_t off = 0, n = 0; off < SETTINGS_SIZE; off += n) {
-    n = _settings_unit(off);
-    if (memcmp(mine + off, base + off, n) == 0) memcpy(out + off, disk + off, n);
-  }
-}
-
 // A file that is there but can't be read (another user's, no read
 // permission) holds settings this run doesn't know: its defaults must not
 // replace them. The reason, for the log; "" when the file reads or is absent.
@@ -353,9 +316,6 @@ void Settings::load() {
   }
   if (driver_cloud_exists(SETTINGS_CLOUD_FILE)) driver_cloud_load(SETTINGS_CLOUD_FILE, cloud, SETTINGS_SIZE);
   if (driver_doc_exists(SETTINGS_LOCAL_FILE)) driver_doc_load(SETTINGS_LOCAL_FILE, local, SETTINGS_SIZE);
-  memcpy(_settings_base.image[0], cloud, SETTINGS_SIZE);
-  memcpy(_settings_base.image[1], local, SETTINGS_SIZE);
-  _settings_base.owner = this;
   memcpy(this, cloud, SETTINGS_SIZE);
   memcpy(this, local, SETTINGS_DEVICE_PART);
   _settings_terminate(*this);
@@ -430,14 +390,7 @@ void Settings::save() {
       continue;
     }
     if (which == 1 || !driver_steam_is_init()) _settings_private(driver_doc_fname(name));
-    unsigned char image[SETTINGS_SIZE];
-    _settings_merge(*this, name, which, image);
-    int ok = which == 0 ? driver_cloud_save(name, image, SETTINGS_SIZE) : driver_doc_save(name, image, SETTINGS_SIZE);
-    if (!ok) {
-      qel_log("Settings::save: %s not saved, %s are lost\n", name, files[which].lost);
-      continue;
-    }
-    // What this run changes from here on is what differs from this record.
-    if (_settings_base.owner == this) memcpy(_settings_base.image[which], this, SETTINGS_SIZE);
+    int ok = which == 0 ? driver_cloud_save(name, this, SETTINGS_SIZE) : driver_doc_save(name, this, SETTINGS_SIZE);
+    if (!ok) qel_log("Settings::save: %s not saved, %s are lost\n", name, files[which].lost);
   }
 }

@@ -333,45 +333,6 @@ TEST_F(SettingsTest, SyncWaitsForAVersionAndMakesADeviceIdOnce) {
   EXPECT_EQ(std::string(s().udid), first);
 }
 
-TEST_F(SettingsTest, AnotherRunsSaveKeepsWhatThisRunLeftAlone) {
-  Settings r = image(6);
-  r.music = 40;
-  r.sfx = 40;
-  snprintf(r.qname, sizeof(r.qname), "first");
-  write_both(r);
-  start();
-
-  // A second game from the same home saves its changes meanwhile.
-  Settings other = r;
-  other.music = 90;
-  snprintf(other.qname, sizeof(other.qname), "second");
-  write_both(other);
-
-  s().sfx = 10;
-  std::string log = quit();
-  EXPECT_NE(log.find("holds another run's changes"), std::string::npos) << log;
-  for (const char* f : {"settings-cloud.dat", "settings-local.dat"}) {
-    std::string now = slurp(docdir / f);
-    ASSERT_EQ(now.size(), sizeof(Settings)) << f;
-    Settings got;
-    memcpy(&got, now.data(), sizeof(got));
-    EXPECT_EQ(got.music, 90) << f;
-    EXPECT_STREQ(got.qname, "second") << f;
-    EXPECT_EQ(got.sfx, 10) << f;
-    EXPECT_STREQ(got.udid, s().udid) << f;
-  }
-
-  // A later save of this run writes its later changes only.
-  s().music = 70;
-  quit();
-  Settings got;
-  std::string now = slurp(docdir / "settings-local.dat");
-  ASSERT_EQ(now.size(), sizeof(got));
-  memcpy(&got, now.data(), sizeof(got));
-  EXPECT_EQ(got.music, 70);
-  EXPECT_STREQ(got.qname, "second");
-}
-
 TEST_F(SettingsTest, AFileThatCannotBeReadIsNeitherTakenNorReplaced) {
   Settings r = image(6);
   r.music = 33;
