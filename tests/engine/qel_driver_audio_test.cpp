@@ -264,6 +264,17 @@ TEST_F(Audio, BadFilesFailWithALogLineAndPlayNothing) {
   EXPECT_NE(log.find("(driver_file_alloc)"), std::string::npos);
   EXPECT_NE(log.find("(stb_vorbis_decode_memory)"), std::string::npos);
 
+  // A header that lies about the rate: 800 samples "at 1 Hz" are 800
+  // seconds at the mix rate, 282 MB of floats from a file of 1.6 KB. It is
+  // refused before any of it is made, and a real sound still loads after it.
+  std::string slow = tmpdir() + "/slow.wav";
+  std::ofstream(slow, std::ios::binary) << z2test::wav_bytes(1, 1, 1, 16, std::string(1600, '\x10'));
+  int mem0 = _driver_audio_memused();
+  log = stdout_of([&] { EXPECT_EQ(driver_audio_sample_load(slow.c_str()), 0); });
+  EXPECT_NE(log.find("_mixer: sound refused: loaded sounds would take more than 256 MB"), std::string::npos) << log;
+  EXPECT_EQ(_driver_audio_memused(), mem0);
+  EXPECT_GT(driver_audio_sample_load(write_float_wav("after.wav", ramp(100)).c_str()), 0);
+
   // A stream that can't load still gets its silent, looping instance.
   int id = driver_audio_stream_load(junk.c_str(), false);
   ASSERT_GT(id, 0);
