@@ -454,9 +454,28 @@ int driver_audio_sample_load(const char* path) {
   return id;
 }
 
+// Whether an Ogg file is made for the mix rate (or does not open at all,
+// which its stream's load tells).
+static bool _driver_audio_ogg_at_mix_rate(const char* path) {
+  int len = 0;
+  unsigned char* file = (unsigned char*)driver_file_alloc(path, &len);
+  if (!file) return true;
+  int err = 0;
+  stb_vorbis* v = stb_vorbis_open_memory(file, len, &err, nullptr);
+  bool same = !v || (int)stb_vorbis_get_info(v).sample_rate == _audio->mix_spec.freq;
+  if (v) stb_vorbis_close(v);
+  free(file);
+  return same;
+}
+
 int driver_audio_stream_load(const char* path, bool flag) {
   if (!_audio || !path) return 0;
-  AudioSource* src = strstr(path, ".ogg") ? new AudioSourceVorbis(path) : _sample_load_wav(path);
+  // An Ogg stream is decoded as it plays and handed out as it comes: one
+  // made for another rate (48000 Hz, 22050 Hz) would play too fast or too
+  // slow, and is decoded whole and converted like a sample instead.
+  AudioSource* src = !strstr(path, ".ogg")                  ? _sample_load_wav(path)
+                     : _driver_audio_ogg_at_mix_rate(path) ? new AudioSourceVorbis(path)
+                                                           : _sample_load_ogg(path);
   if (!src) return 0;
   int id = _driver_audio_add_source(src);
   qel_log("_mixer: stream_load %d (%s)\n", id, path);

@@ -248,6 +248,54 @@ TEST_F(Audio, OggStreamDecodesWhilePlayingLoopsAndReloads) {
   for (int i = 0; i < kFloats; i++) ASSERT_NEAR(whole[i], first[i], 2.0 / 32768) << i;
 }
 
+// The Ogg page checksum: CRC-32 of polynomial 0x04c11db7, not reflected, from 0.
+uint32_t ogg_crc(const std::string& page) {
+  uint32_t crc = 0;
+  for (unsigned char c : page) {
+    crc ^= (uint32_t)c << 24;
+    for (int k = 0; k < 8; k++) crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04c11db7u : crc << 1;
+  }
+  return crc;
+}
+
+TEST_F(Audio, OggStreamMadeForAnotherRatePlaysAtItsOwnSpeed) {
+  // The game's 4 s of 44100 Hz music, its header saying 22050 Hz: the same
+  // frames are 8 s of music, and take 8 s to play at the mix rate.
+  std::string ogg = z2test::slurp(ogg_path());
+  ASSERT_EQ(ogg.substr(0, 4), "OggS");
+  size_t segs = (unsigned char)ogg[26], packet = 27 + segs, page = packet;
+  for (size_t i = 0; i < segs; i++) page += (unsigned char)ogg[27 + i];
+  ASSERT_EQ(ogg.substr(packet, 7), "\x01vorbis");
+  auto u32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; i--) v = v * 256 + (unsigned char)ogg[at + i];
+    return v;
+  };
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; i++) ogg[at + i] = (char)((v >> (8 * i)) & 255);
+  };
+  ASSERT_EQ(u32(packet + 12), 44100u);
+  put32(packet + 12, 22050);
+  put32(22, 0);
+  put32(22, ogg_crc(ogg.substr(0, page)));
+  std::string slow = tmpdir() + "/slow.ogg";
+  std::ofstream(slow, std::ios::binary) << ogg;
+
+  int id = driver_audio_stream_load(slow.c_str(), false);
+  ASSERT_GT(id, 0);
+  driver_audio_stream_play(id, 1.0f, 0);
+  AudioPlaying p[1];
+  int buffers = 0;
+  do {
+    mix();
+    buffers++;
+    ASSERT_EQ(_driver_audio_playing(p, 1), 1);
+  } while (p[0].pos != 0 && buffers < 800);
+  EXPECT_NEAR(buffers, (8 * 44100 * 2 + kFloats - 1) / kFloats, 1);
+  driver_audio_stream_stop(id);
+  EXPECT_EQ(playing_count(), 0);
+}
+
 TEST_F(Audio, BadFilesFailWithALogLineAndPlayNothing) {
   std::string junk = tmpdir() + "/junk.ogg";
   std::ofstream(junk, std::ios::binary) << "OggS but not really a vorbis stream";
