@@ -9,6 +9,7 @@
 #define STB_VORBIS_HEADER_ONLY
 #include <stb_vorbis.h>  // Ogg Vorbis decoding (implementation lives in libstb)
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -39,6 +40,12 @@ static _SdlAudioData* _audio = nullptr;  // null while audio is off
 // 44100) or hold an hour of silence: a sound that would take what loaded
 // sounds hold past this is refused (about 13 minutes of sound in all).
 static const int64_t _AUDIO_MEM_MAX = 256LL << 20;
+
+// Sounds playing at once. Every instance is mixed in every buffer: a long
+// sound played every frame (by mistake or not) piled up tens of thousands
+// until the mixer thread could no longer keep up. Past this the oldest sound
+// that does not loop makes way for the new one.
+static const size_t _AUDIO_PLAYING_MAX = 256;
 
 // ---- module-internal ---------------------------------------------------------------
 
@@ -485,7 +492,16 @@ int driver_audio_stream_load(const char* path, bool flag) {
 void driver_audio_sample_play(int id, float volume, float pan) {
   if (!_driver_audio_valid(id)) return;
   SDL_LockAudio();
-  _audio->playing.push_back(AudioPlaying{id, volume, pan, 0.0f, 0, 0, 0, 0});
+  auto& p = _audio->playing;
+  if (p.size() >= _AUDIO_PLAYING_MAX) {
+    auto oldest = std::find_if(p.begin(), p.end(), [](const AudioPlaying& q) { return !q.loop; });
+    if (oldest == p.end()) {  // all loops: music and callbacks stay
+      SDL_UnlockAudio();
+      return;
+    }
+    p.erase(oldest);
+  }
+  p.push_back(AudioPlaying{id, volume, pan, 0.0f, 0, 0, 0, 0});
   SDL_UnlockAudio();
 }
 

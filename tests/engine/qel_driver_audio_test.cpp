@@ -355,6 +355,16 @@ TEST_F(Audio, ConvertsOtherFormatsAndKeepsInstanceOrder) {
   EXPECT_EQ(p[0].source, b);
   EXPECT_EQ(p[0].volume, 1.0f);
   EXPECT_EQ(p[1].volume, 0.5f);
+
+  // A sound played every frame piles up no more than 256 instances: the
+  // oldest that does not loop makes way for the new one, music stays.
+  int music = driver_audio_stream_load(write_float_wav("m.wav", ramp(kFloats * 2)).c_str(), false);
+  driver_audio_stream_play(music, 1, 0);
+  for (int i = 0; i < 300; i++) driver_audio_sample_play(b, 1, 0);
+  std::vector<AudioPlaying> all(400);
+  ASSERT_EQ(_driver_audio_playing(all.data(), 400), 256);
+  EXPECT_EQ(all[0].source, music);
+  for (int i = 1; i < 256; i++) ASSERT_EQ(all[i].source, b) << i;
 }
 
 namespace {
