@@ -283,6 +283,17 @@ const char* driver_doc_fname(const char* name) {
   return _driver_doc_path;
 }
 
+int driver_name_inside(const char* name) {
+  if (!name) return 1;
+  for (const char* p = name;;) {
+    const char* slash = strchr(p, '/');
+    size_t n = slash ? (size_t)(slash - p) : strlen(p);
+    if (n == 2 && p[0] == '.' && p[1] == '.') return 0;
+    if (!slash) return 1;
+    p = slash + 1;
+  }
+}
+
 // ---- files -------------------------------------------------------------------
 
 // Opens a regular file for reading and fills in st; -1 when it does not

@@ -146,6 +146,10 @@ const char* _driver_doc_home();
 const char* driver_data_fname(const char* name);
 // The document directory's file; finding the directory creates it.
 const char* driver_doc_fname(const char* name);
+// 0 when a name climbs out of the directory it is looked for in (a ".."
+// between slashes). Names of pictures, sounds and fonts come from mods and
+// from hosts: those lookups take only names that stay inside.
+int driver_name_inside(const char* name);
 
 // ---- files -------------------------------------------------------------------
 

@@ -9,6 +9,7 @@
 #define STB_VORBIS_HEADER_ONLY
 #include <stb_vorbis.h>  // Ogg Vorbis decoding (implementation lives in libstb)
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>
@@ -32,6 +33,19 @@ struct _SdlAudioData {
 };
 
 static _SdlAudioData* _audio = nullptr;  // null while audio is off
+
+// Loaded sounds stay for the whole run, as floats at the mix rate: 344 KB a
+// second whatever the file held. A mod may name thousands of sounds, and a
+// file of a few KB may claim a rate of 1 Hz (each of its samples becomes
+// 44100) or hold an hour of silence: a sound that would take what loaded
+// sounds hold past this is refused (about 13 minutes of sound in all).
+static const int64_t _AUDIO_MEM_MAX = 256LL << 20;
+
+// Sounds playing at once. Every instance is mixed in every buffer: a long
+// sound played every frame (by mistake or not) piled up tens of thousands
+// until the mixer thread could no longer keep up. Past this the oldest sound
+// that does not loop makes way for the new one.
+static const size_t _AUDIO_PLAYING_MAX = 256;
 
 // ---- module-internal ---------------------------------------------------------------
 
@@ -61,11 +75,37 @@ static int _driver_audio_add_source(AudioSource* src) {
   return id;
 }
 
+// Bytes of (format, channels, rate) audio that loaded sounds still have room
+// for once converted to the mix format, and never more than that room
+// itself; -1 when SDL can't convert it.
+static int64_t _driver_audio_room(SDL_AudioFormat format, int channels, int rate) {
+  const SDL_AudioSpec& mix = _audio->mix_spec;
+  SDL_AudioCVT cvt;
+  if (channels < 1 || channels > 255 ||
+      SDL_BuildAudioCVT(&cvt, format, (Uint8)channels, rate, mix.format, mix.channels, mix.freq) < 0)
+    return -1;
+  double ratio = cvt.needed && cvt.len_ratio > 0 ? cvt.len_ratio : 1.0;
+  int64_t left = _AUDIO_MEM_MAX - _audio->memused;
+  if (left <= 0) return 0;
+  return ratio < 1 ? left : (int64_t)((double)left / ratio);
+}
+
+static void _driver_audio_refused() {
+  qel_log("_mixer: sound refused: loaded sounds would take more than %d MB\n", (int)(_AUDIO_MEM_MAX >> 20));
+}
+
 // Converts len bytes of (format, channels, rate) audio to the mix format and
-// wraps it as a memory source; null when SDL can't convert it.
+// wraps it as a memory source; null when SDL can't convert it or it does
+// not fit what loaded sounds may hold.
 static AudioSource* _driver_audio_convert(SDL_AudioFormat format, int channels, int rate,
                                           const Uint8* buf, Uint32 len) {
   const SDL_AudioSpec& mix = _audio->mix_spec;
+  int64_t room = _driver_audio_room(format, channels, rate);
+  if (room < 0) return nullptr;
+  if ((int64_t)len > room) {
+    _driver_audio_refused();
+    return nullptr;
+  }
   SDL_AudioCVT cvt;
   if (SDL_BuildAudioCVT(&cvt, format, (Uint8)channels, rate, mix.format, mix.channels, mix.freq) < 0)
     return nullptr;
@@ -113,20 +153,41 @@ static AudioSource* _sample_load_ogg(const char* path) {
     qel_log("_mixer: error in _sample_load_ogg '%s' (driver_file_alloc)\n", path);
     return nullptr;
   }
-  int channels = 0, rate = 0;
-  short* out = nullptr;
-  int frames = stb_vorbis_decode_memory(file, len, &channels, &rate, &out);
+  int err = 0;
+  stb_vorbis* v = stb_vorbis_open_memory(file, len, &err, nullptr);
+  if (!v) {
+    free(file);
+    qel_log("_mixer: error in _sample_load_ogg '%s' (stb_vorbis_decode_memory)\n", path);
+    return nullptr;
+  }
+  stb_vorbis_info vi = stb_vorbis_get_info(v);
+  int channels = vi.channels, rate = (int)vi.sample_rate;
+  // Decoded a piece at a time, and no further than the loaded sounds have
+  // room for: a small file may decode to hours.
+  int64_t room = _driver_audio_room(AUDIO_S16LSB, channels, rate);
+  std::vector<short> pcm;
+  short piece[4096];
+  bool fits = room >= 0;
+  while (fits) {
+    int frames = stb_vorbis_get_samples_short_interleaved(v, channels, piece, 4096);
+    if (frames <= 0) break;
+    size_t n = (size_t)frames * (size_t)channels;
+    fits = (int64_t)((pcm.size() + n) * 2) <= room;
+    if (fits) pcm.insert(pcm.end(), piece, piece + n);
+  }
+  stb_vorbis_close(v);
   free(file);
   AudioSource* src = nullptr;
-  if (frames > 0 && out && channels > 0 &&
-      (uint64_t)frames * (uint64_t)channels * 2 <= (uint64_t)INT_MAX) {
-    src = _driver_audio_convert(AUDIO_S16LSB, channels, rate, (const Uint8*)out,
-                                (Uint32)frames * (Uint32)channels * 2);
-    if (!src) qel_log("_mixer: error in _sample_load_ogg '%s' (SDL_BuildAudioCVT)\n", path);
-  } else {
+  if (room >= 0 && !fits) {
+    _driver_audio_refused();
+    qel_log("_mixer: error in _sample_load_ogg '%s' (too long)\n", path);
+  } else if (room >= 0 && pcm.empty()) {
     qel_log("_mixer: error in _sample_load_ogg '%s' (stb_vorbis_decode_memory)\n", path);
+  } else {
+    if (room >= 0)
+      src = _driver_audio_convert(AUDIO_S16LSB, channels, rate, (const Uint8*)pcm.data(), (Uint32)(pcm.size() * 2));
+    if (!src) qel_log("_mixer: error in _sample_load_ogg '%s' (SDL_BuildAudioCVT)\n", path);
   }
-  free(out);
   return src;
 }
 
@@ -400,9 +461,28 @@ int driver_audio_sample_load(const char* path) {
   return id;
 }
 
+// Whether an Ogg file is made for the mix rate (or does not open at all,
+// which its stream's load tells).
+static bool _driver_audio_ogg_at_mix_rate(const char* path) {
+  int len = 0;
+  unsigned char* file = (unsigned char*)driver_file_alloc(path, &len);
+  if (!file) return true;
+  int err = 0;
+  stb_vorbis* v = stb_vorbis_open_memory(file, len, &err, nullptr);
+  bool same = !v || (int)stb_vorbis_get_info(v).sample_rate == _audio->mix_spec.freq;
+  if (v) stb_vorbis_close(v);
+  free(file);
+  return same;
+}
+
 int driver_audio_stream_load(const char* path, bool flag) {
   if (!_audio || !path) return 0;
-  AudioSource* src = strstr(path, ".ogg") ? new AudioSourceVorbis(path) : _sample_load_wav(path);
+  // An Ogg stream is decoded as it plays and handed out as it comes: one
+  // made for another rate (48000 Hz, 22050 Hz) would play too fast or too
+  // slow, and is decoded whole and converted like a sample instead.
+  AudioSource* src = !strstr(path, ".ogg")                  ? _sample_load_wav(path)
+                     : _driver_audio_ogg_at_mix_rate(path) ? new AudioSourceVorbis(path)
+                                                           : _sample_load_ogg(path);
   if (!src) return 0;
   int id = _driver_audio_add_source(src);
   qel_log("_mixer: stream_load %d (%s)\n", id, path);
@@ -412,7 +492,16 @@ int driver_audio_stream_load(const char* path, bool flag) {
 void driver_audio_sample_play(int id, float volume, float pan) {
   if (!_driver_audio_valid(id)) return;
   SDL_LockAudio();
-  _audio->playing.push_back(AudioPlaying{id, volume, pan, 0.0f, 0, 0, 0, 0});
+  auto& p = _audio->playing;
+  if (p.size() >= _AUDIO_PLAYING_MAX) {
+    auto oldest = std::find_if(p.begin(), p.end(), [](const AudioPlaying& q) { return !q.loop; });
+    if (oldest == p.end()) {  // all loops: music and callbacks stay
+      SDL_UnlockAudio();
+      return;
+    }
+    p.erase(oldest);
+  }
+  p.push_back(AudioPlaying{id, volume, pan, 0.0f, 0, 0, 0, 0});
   SDL_UnlockAudio();
 }
 

@@ -11,7 +11,6 @@
 #include <GL/gl.h>       // texture upload
 #include <stb_image.h>   // decoding; the implementation lives in libstb
 
-#include <climits>
 #include <cstdlib>
 #include <cstring>
 
@@ -125,11 +124,17 @@ int _has_gl_manual_mipmap() { return 1; }
 int _qel_gl_texture_min_filter() { return GL_LINEAR_MIPMAP_LINEAR; }
 int _qel_gl_texture_mag_filter() { return GL_LINEAR; }
 
+// Padded pixels a texture may have. Every one is unpacked, premultiplied
+// and box-filtered here and copied by GL: a 16384 x 16384 picture (a file of
+// a few hundred KB can be one) held the game still for half a minute and
+// took gigabytes. 4096 x 4096 is the largest picture the game pads to.
+static const long long _DRIVER_TEX_MAX_PIXELS = 4096LL * 4096LL;
+
 // An image of w x h pixels that no texture can hold, said in the log.
 static bool _driver_tex_too_large(int w, int h) {
   int pw = _driver_tex_size(w), ph = _driver_tex_size(h);
-  // The padded buffer's byte count must fit an int (GL takes int sizes).
-  if ((long long)pw * ph > INT_MAX / 4) {
+  // Also keeps the padded buffer's byte count within an int (GL takes int sizes).
+  if ((long long)pw * ph > _DRIVER_TEX_MAX_PIXELS) {
     qel_log("texture refused: %d x %d pads to %d x %d, too large\n", w, h, pw, ph);
     return true;
   }

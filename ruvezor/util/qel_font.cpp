@@ -205,7 +205,7 @@ void _font_set_clock(int (*now)()) { _font_clock = now; }
 const char* _font_find(const char* name) {
   static char found[512];
   static const char* const exts[] = {"", ".fnt", ".txt"};
-  if (!name || !*name) return nullptr;
+  if (!name || !*name || !driver_name_inside(name)) return nullptr;
   for (const char* ext : exts) {
     int n = snprintf(found, sizeof(found), "%s%s", name, ext);
     if (n < 0 || n >= (int)sizeof(found)) continue;
@@ -228,6 +228,7 @@ int font_load(const char* name, int size) {
   if (said) qel_log("trying load font %s\n", name);
   const char* hit = _font_find(name);
   if (!hit) {
+    if (said && !driver_name_inside(name)) qel_log("font %s leaves the game's folders, not looked for\n", name);
     if (said) qel_log("unable to find font %s\n", name);
     if (++_font->misses > _FONT_MISSES_MAX) {
       for (auto it = _font->names.begin(); it != _font->names.end();)

@@ -120,7 +120,7 @@ static GfxRect _gfxi_rect_of(const var& v, const char* key) {
 const char* _gfx_find_ext(const char* name) {
   static char found[512];
   static const char* const exts[] = {"", ".tga", ".png", ".jpg", ".qel"};
-  if (!name) return nullptr;
+  if (!name || !driver_name_inside(name)) return nullptr;
   bool dotted = strchr(name, '.') != nullptr;
   for (int i = 0; i < 5; i++) {
     if (i == 0 && !dotted) continue;
@@ -140,6 +140,7 @@ const char* _gfx_find(const char* name) {
   const char* dot = strchr(name, '.');
   std::string base = dot ? std::string(name, dot - name) : std::string(name);
   qel_log("_gfx_find(%s):%s:%s\n", name, base.c_str(), dot ? dot : "");
+  if (!driver_name_inside(name)) qel_log("_gfx_find: %s leaves the game's folders, not looked for\n", name);
   return _gfx_find_ext(name);
 }
 

@@ -32,7 +32,7 @@ static _MixerData* _mixer = nullptr;
 static const char* const _mixer_suffixes[] = {"", ".wav", ".ogg", ".mp3", ".aac", ".caf", ".raw"};
 
 std::string _mixer_find(const char* name) {
-  if (!name) return "";
+  if (!name || !driver_name_inside(name)) return "";
   for (const char* suffix : _mixer_suffixes) {
     char fname[512];
     int n = snprintf(fname, sizeof(fname), "%s%s", name, suffix);
@@ -67,6 +67,7 @@ static int _mixer_load(std::map<std::string, Entry>& reg, const char* name, bool
   Entry e{};
   std::string path = _mixer_find(name);
   if (path.empty()) {
+    if (said && !driver_name_inside(name)) qel_log("%s %s leaves the game's folders, not looked for\n", kind, name);
     if (said) qel_log("unable to find %s %s\n", kind, name);
     if (++_mixer->misses > _MIXER_MISSES_MAX) {
       _mixer_forget_misses(_mixer->samples);

@@ -248,6 +248,54 @@ TEST_F(Audio, OggStreamDecodesWhilePlayingLoopsAndReloads) {
   for (int i = 0; i < kFloats; i++) ASSERT_NEAR(whole[i], first[i], 2.0 / 32768) << i;
 }
 
+// The Ogg page checksum: CRC-32 of polynomial 0x04c11db7, not reflected, from 0.
+uint32_t ogg_crc(const std::string& page) {
+  uint32_t crc = 0;
+  for (unsigned char c : page) {
+    crc ^= (uint32_t)c << 24;
+    for (int k = 0; k < 8; k++) crc = (crc & 0x80000000u) ? (crc << 1) ^ 0x04c11db7u : crc << 1;
+  }
+  return crc;
+}
+
+TEST_F(Audio, OggStreamMadeForAnotherRatePlaysAtItsOwnSpeed) {
+  // The game's 4 s of 44100 Hz music, its header saying 22050 Hz: the same
+  // frames are 8 s of music, and take 8 s to play at the mix rate.
+  std::string ogg = z2test::slurp(ogg_path());
+  ASSERT_EQ(ogg.substr(0, 4), "OggS");
+  size_t segs = (unsigned char)ogg[26], packet = 27 + segs, page = packet;
+  for (size_t i = 0; i < segs; i++) page += (unsigned char)ogg[27 + i];
+  ASSERT_EQ(ogg.substr(packet, 7), "\x01vorbis");
+  auto u32 = [&](size_t at) {
+    uint32_t v = 0;
+    for (int i = 3; i >= 0; i--) v = v * 256 + (unsigned char)ogg[at + i];
+    return v;
+  };
+  auto put32 = [&](size_t at, uint32_t v) {
+    for (int i = 0; i < 4; i++) ogg[at + i] = (char)((v >> (8 * i)) & 255);
+  };
+  ASSERT_EQ(u32(packet + 12), 44100u);
+  put32(packet + 12, 22050);
+  put32(22, 0);
+  put32(22, ogg_crc(ogg.substr(0, page)));
+  std::string slow = tmpdir() + "/slow.ogg";
+  std::ofstream(slow, std::ios::binary) << ogg;
+
+  int id = driver_audio_stream_load(slow.c_str(), false);
+  ASSERT_GT(id, 0);
+  driver_audio_stream_play(id, 1.0f, 0);
+  AudioPlaying p[1];
+  int buffers = 0;
+  do {
+    mix();
+    buffers++;
+    ASSERT_EQ(_driver_audio_playing(p, 1), 1);
+  } while (p[0].pos != 0 && buffers < 800);
+  EXPECT_NEAR(buffers, (8 * 44100 * 2 + kFloats - 1) / kFloats, 1);
+  driver_audio_stream_stop(id);
+  EXPECT_EQ(playing_count(), 0);
+}
+
 TEST_F(Audio, BadFilesFailWithALogLineAndPlayNothing) {
   std::string junk = tmpdir() + "/junk.ogg";
   std::ofstream(junk, std::ios::binary) << "OggS but not really a vorbis stream";
@@ -263,6 +311,17 @@ TEST_F(Audio, BadFilesFailWithALogLineAndPlayNothing) {
   EXPECT_NE(log.find("_mixer: error in _sample_load_wav '"), std::string::npos);
   EXPECT_NE(log.find("(driver_file_alloc)"), std::string::npos);
   EXPECT_NE(log.find("(stb_vorbis_decode_memory)"), std::string::npos);
+
+  // A header that lies about the rate: 800 samples "at 1 Hz" are 800
+  // seconds at the mix rate, 282 MB of floats from a file of 1.6 KB. It is
+  // refused before any of it is made, and a real sound still loads after it.
+  std::string slow = tmpdir() + "/slow.wav";
+  std::ofstream(slow, std::ios::binary) << z2test::wav_bytes(1, 1, 1, 16, std::string(1600, '\x10'));
+  int mem0 = _driver_audio_memused();
+  log = stdout_of([&] { EXPECT_EQ(driver_audio_sample_load(slow.c_str()), 0); });
+  EXPECT_NE(log.find("_mixer: sound refused: loaded sounds would take more than 256 MB"), std::string::npos) << log;
+  EXPECT_EQ(_driver_audio_memused(), mem0);
+  EXPECT_GT(driver_audio_sample_load(write_float_wav("after.wav", ramp(100)).c_str()), 0);
 
   // A stream that can't load still gets its silent, looping instance.
   int id = driver_audio_stream_load(junk.c_str(), false);
@@ -296,6 +355,16 @@ TEST_F(Audio, ConvertsOtherFormatsAndKeepsInstanceOrder) {
   EXPECT_EQ(p[0].source, b);
   EXPECT_EQ(p[0].volume, 1.0f);
   EXPECT_EQ(p[1].volume, 0.5f);
+
+  // A sound played every frame piles up no more than 256 instances: the
+  // oldest that does not loop makes way for the new one, music stays.
+  int music = driver_audio_stream_load(write_float_wav("m.wav", ramp(kFloats * 2)).c_str(), false);
+  driver_audio_stream_play(music, 1, 0);
+  for (int i = 0; i < 300; i++) driver_audio_sample_play(b, 1, 0);
+  std::vector<AudioPlaying> all(400);
+  ASSERT_EQ(_driver_audio_playing(all.data(), 400), 256);
+  EXPECT_EQ(all[0].source, music);
+  for (int i = 1; i < 256; i++) ASSERT_EQ(all[i].source, b) << i;
 }
 
 namespace {

@@ -140,6 +140,13 @@ TEST_F(GfxImageTest, SuffixesAreTriedInOrderDataBeforeDocumentPerSuffix) {
   EXPECT_STREQ(_gfx_find_ext("plain"), "plain.jpg");
   EXPECT_EQ(_gfx_find_ext("nothing"), nullptr);
 
+  // Names come from mods and hosts: one that climbs out of the directories
+  // finds nothing there, and loads nothing.
+  write_solid(root + "/outside.png", 8, 8, {255, 0, 0, 255});
+  EXPECT_EQ(_gfx_find_ext("../outside"), nullptr);
+  EXPECT_EQ(_gfx_find_ext("x/../../outside.png"), nullptr);
+  EXPECT_EQ(gfx_img_load("../outside"), 0);
+
   // The document-directory file is what gets loaded, and drawn.
   int img = gfx_img_load("ship");
   ASSERT_NE(img, 0);

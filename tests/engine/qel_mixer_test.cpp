@@ -89,6 +89,15 @@ TEST_F(Mixer, FindTriesEachSuffixInDataThenDocuments) {
   EXPECT_EQ(_mixer_find("nothing"), "");
   EXPECT_EQ(_mixer_find(std::string(600, 'n').c_str()), "");
 
+  // A name a host or mod sends is not a path out of the directories: the
+  // file beside them is not found, whichever way the name climbs.
+  put("", "secret.wav");
+  EXPECT_EQ(_mixer_find("../secret"), "");
+  EXPECT_EQ(_mixer_find("../data/../secret.wav"), "");
+  EXPECT_EQ(_mixer_find(".."), "");
+  put("data", "..x.wav");  // dots that are part of a name are fine
+  EXPECT_EQ(_mixer_find("..x"), "../data/..x.wav");
+
   // The alternative directory is searched before the data directory.
   put("alt", "zap.wav");
   driver_set_altdir((root + "/alt").c_str());

@@ -353,6 +353,13 @@ TEST_F(TexLoadTest, OversizedImagesAreRefused) {
   EXPECT_NE(out.find("texture refused: 20000 x 20000"), std::string::npos) << out;
   EXPECT_EQ(w | h | tw | th, 0);
 
+  // Nor is one GL would take but that is too big to unpack and mipmap at
+  // once: 8192 x 8192 is 256 MB as RGBA before its mipmaps.
+  for (int i = 0; i < 4; i++) bytes[16 + i] = bytes[20 + i] = (char)((8192 >> (24 - 8 * i)) & 0xff);
+  files.push_back(write_file("big.png", bytes.substr(0, 60)));
+  out = stdout_of([&] { EXPECT_EQ(_driver_tex_load(files.back().c_str(), &w, &h, &tw, &th), 0u); });
+  EXPECT_NE(out.find("texture refused: 8192 x 8192"), std::string::npos) << out;
+
   // A padded size whose byte count overflows is refused before a pixel is read.
   unsigned char tiny[4] = {1, 2, 3, 4};
   out = stdout_of([&] { EXPECT_EQ(_driver_tex_load_from_data(tiny, 70000, 70000, &w, &h, &tw, &th), 0u); });
