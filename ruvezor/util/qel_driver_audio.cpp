@@ -461,28 +461,88 @@ int driver_audio_sample_load(const char* path) {
   return id;
 }
 
-// Whether an Ogg file is made for the mix rate (or does not open at all,
-// which its stream's load tells).
-static bool _driver_audio_ogg_at_mix_rate(const char* path) {
+// The rate an Ogg file is made for, 0 when it does not open (which its
+// stream's load tells).
+static int _driver_audio_ogg_rate(const char* path) {
   int len = 0;
   unsigned char* file = (unsigned char*)driver_file_alloc(path, &len);
-  if (!file) return true;
+  if (!file) return 0;
   int err = 0;
   stb_vorbis* v = stb_vorbis_open_memory(file, len, &err, nullptr);
-  bool same = !v || (int)stb_vorbis_get_info(v).sample_rate == _audio->mix_spec.freq;
+  int rate = v ? (int)stb_vorbis_get_info(v).sample_rate : 0;
   if (v) stb_vorbis_close(v);
   free(file);
-  return same;
+  return rate;
 }
+
+// Music made for another rate than the mix (48000 Hz, 22050 Hz): still
+// decoded as it plays, a piece at a time, and converted to the mix rate on
+// the way. Decoded whole it would hold minutes of floats for the whole run,
+// each track its own, and a few tracks would leave no room for any sound.
+class _AudioSourceVorbisAtRate : public AudioSourceVorbis {
+ public:
+  explicit _AudioSourceVorbisAtRate(const char* p) : AudioSourceVorbis(p) {}
+  int get_length() override {
+    if (!vorbis || !info.sample_rate) return 0;
+    int64_t frames = (int64_t)(length / 2) * _audio->mix_spec.freq / (int64_t)info.sample_rate;
+    return (int)std::min<int64_t>(frames, INT_MAX / 4) * 2;
+  }
+  int get_samples(int pos, int n, float* out) override {
+    if (!conv || n <= 0) return 0;
+    if (pos == 0) {
+      SDL_AudioStreamClear(conv);
+      read = 0;
+      flushed = false;
+    }
+    float piece[4096];
+    while (!flushed && SDL_AudioStreamAvailable(conv) < n * (int)sizeof(float)) {
+      int got = AudioSourceVorbis::get_samples(read, 4096, piece);
+      if (got <= 0 || SDL_AudioStreamPut(conv, piece, got * (int)sizeof(float)) != 0) {
+        SDL_AudioStreamFlush(conv);
+        flushed = true;
+        break;
+      }
+      read += got;
+    }
+    int bytes = SDL_AudioStreamGet(conv, out, n * (int)sizeof(float));
+    return bytes > 0 ? bytes / (int)sizeof(float) : 0;
+  }
+  bool load() override {
+    if (!AudioSourceVorbis::load()) return false;
+    if (!conv) {
+      const SDL_AudioSpec& mix = _audio->mix_spec;
+      conv = SDL_NewAudioStream(AUDIO_F32SYS, 2, (int)info.sample_rate, mix.format, mix.channels, mix.freq);
+      if (!conv) qel_log("_mixer: error in _stream_load_ogg '%s' (SDL_NewAudioStream)\n", path);
+    }
+    return conv != nullptr;
+  }
+  void unload() override {
+    if (conv) SDL_FreeAudioStream(conv);
+    conv = nullptr;
+    AudioSourceVorbis::unload();
+  }
+  ~_AudioSourceVorbisAtRate() override { unload(); }
+
+ private:
+  SDL_AudioStream* conv = nullptr;  // file rate to mix rate, while loaded
+  int read = 0;                     // floats taken from the decoder since the start
+  bool flushed = false;             // the decoder's end has gone into conv
+};
 
 int driver_audio_stream_load(const char* path, bool flag) {
   if (!_audio || !path) return 0;
-  // An Ogg stream is decoded as it plays and handed out as it comes: one
-  // made for another rate (48000 Hz, 22050 Hz) would play too fast or too
-  // slow, and is decoded whole and converted like a sample instead.
-  AudioSource* src = !strstr(path, ".ogg")                  ? _sample_load_wav(path)
-                     : _driver_audio_ogg_at_mix_rate(path) ? new AudioSourceVorbis(path)
-                                                           : _sample_load_ogg(path);
+  AudioSource* src = nullptr;
+  if (!strstr(path, ".ogg")) {
+    src = _sample_load_wav(path);
+  } else {
+    // An Ogg stream is handed out as it decodes: one made for another rate
+    // would play too fast or too slow without the conversion.
+    int rate = _driver_audio_ogg_rate(path);
+    if (rate > 0 && rate != _audio->mix_spec.freq)
+      src = new _AudioSourceVorbisAtRate(path);
+    else
+      src = new AudioSourceVorbis(path);
+  }
   if (!src) return 0;
   int id = _driver_audio_add_source(src);
   qel_log("_mixer: stream_load %d (%s)\n", id, path);
