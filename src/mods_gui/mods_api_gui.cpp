@@ -3,6 +3,7 @@
 // current "state", with the quit and settings buttons on top.
 #include <algorithm>
 #include <cstdio>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -268,14 +269,27 @@ void _gui_buttons(ModsGui& g, const GuiState& state, bool split, int sw, int sh)
     g.add(_gui_icon("settings", 34, 5, 255), sw - GUI_TAB_H, sh - GUI_TAB_H);
 }
 
+// Each name's first widget in the order find() walks (children before their
+// container), gathered in one walk: a find() per kept value would walk the
+// whole page once per named field, seconds for a page of thousands.
+void _gui_first_named(Widget* w, std::map<std::string, Widget*>& out) {
+    if (Container* c = dynamic_cast<Container*>(w))
+        for (Widget* child : c->children) _gui_first_named(child, out);
+    if (!w->name.empty()) out.emplace(w->name, w);  // an earlier one stays
+}
+
 // What the user had on the same page keeps: scroll, focus and values.
 void _gui_restore(ModsGui& g, const GuiKept& k) {
     if (k.scroll >= 0)
         if (Widget* s = g.find("_scrollbox")) s->set_value_i(k.scroll);
     if (!k.focus.empty())
         if (Widget* f = g.find(k.focus.c_str())) f->_focus();
-    for (auto& [name, v] : k.values)
-        if (Widget* d = g.find(name.c_str())) d->set_value(var(v.__copy__()));
+    std::map<std::string, Widget*> named;
+    _gui_first_named(&g, named);
+    for (auto& [name, v] : k.values) {
+        auto at = named.find(name);
+        if (at != named.end()) at->second->set_value(var(v.__copy__()));
+    }
 }
 
 }  // namespace

@@ -130,6 +130,24 @@ TEST_F(ModsGuiTest, SamePageKeepsTypedValuesOtherPageStartsFresh) {
     EXPECT_EQ(api()->gui_get("f").__str__(), "typed");
     api()->param_set("html", var(page("two")));
     EXPECT_EQ(api()->gui_get("f").__str__(), "");
+
+    // Many fields, one name twice: every field gets its own value back, and
+    // the shared name goes to the one find() sees first, as the mod reads it.
+    std::string many = page("three").substr(0, page("three").size() - 8);
+    for (int i = 0; i < 300; i++)
+        many += std::string(i % 20 ? "<td>" : "<tr><td>") + "<input type='text' name='g" + std::to_string(i) + "'/>";
+    many += "<tr><td><input type='text' name='f' value='second'/></table>";
+    api()->param_set("html", var(many));
+    for (int i = 0; i < 300; i++) api()->gui_set("g" + std::to_string(i), var("v" + std::to_string(i)));
+    api()->gui_set("f", var("first"));
+    api()->param_set("html", var(many + " "));
+    for (int i = 0; i < 300; i += 37) EXPECT_EQ(api()->gui_get("g" + std::to_string(i)).__str__(), "v" + std::to_string(i));
+    EXPECT_EQ(api()->gui_get("g299").__str__(), "v299");
+    EXPECT_EQ(api()->gui_get("f").__str__(), "first");
+    std::vector<std::string> fs;
+    for (Widget* d : ModsGuiTest::page()->_list_descendants())
+        if (d->name == "f") fs.push_back(d->get_value().__str__());
+    EXPECT_EQ(fs, (std::vector<std::string>{"first", "second"}));
 }
 
 // A screen that asks for the split lobby.
