@@ -75,15 +75,17 @@ static int _driver_audio_add_source(AudioSource* src) {
   return id;
 }
 
-// Bytes of (format, channels, rate) audio that loaded sounds still have room
-// for once converted to the mix format, and never more than that room
-// itself; -1 when SDL can't convert it.
-static int64_t _driver_audio_room(SDL_AudioFormat format, int channels, int rate) {
+// The conversion of (format, channels, rate) audio to the mix format; false
+// when SDL can't make one.
+static bool _driver_audio_cvt(SDL_AudioCVT* cvt, SDL_AudioFormat format, int channels, int rate) {
   const SDL_AudioSpec& mix = _audio->mix_spec;
-  SDL_AudioCVT cvt;
-  if (channels < 1 || channels > 255 ||
-      SDL_BuildAudioCVT(&cvt, format, (Uint8)channels, rate, mix.format, mix.channels, mix.freq) < 0)
-    return -1;
+  return channels >= 1 && channels <= 255 &&
+         SDL_BuildAudioCVT(cvt, format, (Uint8)channels, rate, mix.format, mix.channels, mix.freq) >= 0;
+}
+
+// Bytes of input to cvt that loaded sounds still have room for once
+// converted, and never more than that room itself.
+static int64_t _driver_audio_room(const SDL_AudioCVT& cvt) {
   double ratio = cvt.needed && cvt.len_ratio > 0 ? cvt.len_ratio : 1.0;
   int64_t left = _AUDIO_MEM_MAX - _audio->memused;
   if (left <= 0) return 0;
@@ -99,16 +101,12 @@ static void _driver_audio_refused() {
 // not fit what loaded sounds may hold.
 static AudioSource* _driver_audio_convert(SDL_AudioFormat format, int channels, int rate,
                                           const Uint8* buf, Uint32 len) {
-  const SDL_AudioSpec& mix = _audio->mix_spec;
-  int64_t room = _driver_audio_room(format, channels, rate);
-  if (room < 0) return nullptr;
-  if ((int64_t)len > room) {
+  SDL_AudioCVT cvt;
+  if (!_driver_audio_cvt(&cvt, format, channels, rate)) return nullptr;
+  if ((int64_t)len > _driver_audio_room(cvt)) {
     _driver_audio_refused();
     return nullptr;
   }
-  SDL_AudioCVT cvt;
-  if (SDL_BuildAudioCVT(&cvt, format, (Uint8)channels, rate, mix.format, mix.channels, mix.freq) < 0)
-    return nullptr;
   // Both the source size and the worst-case converted size must fit an int.
   if (len == 0 || (uint64_t)len * (uint64_t)cvt.len_mult > (uint64_t)INT_MAX) return nullptr;
   cvt.len = (int)len;
@@ -164,7 +162,8 @@ static AudioSource* _sample_load_ogg(const char* path) {
   int channels = vi.channels, rate = (int)vi.sample_rate;
   // Decoded a piece at a time, and no further than the loaded sounds have
   // room for: a small file may decode to hours.
-  int64_t room = _driver_audio_room(AUDIO_S16LSB, channels, rate);
+  SDL_AudioCVT cvt;
+  int64_t room = _driver_audio_cvt(&cvt, AUDIO_S16LSB, channels, rate) ? _driver_audio_room(cvt) : -1;
   std::vector<short> pcm;
   short piece[4096];
   bool fits = room >= 0;
@@ -461,34 +460,21 @@ int driver_audio_sample_load(const char* path) {
   return id;
 }
 
-// The rate an Ogg file is made for, 0 when it does not open (which its
-// stream's load tells).
-static int _driver_audio_ogg_rate(const char* path) {
-  int len = 0;
-  unsigned char* file = (unsigned char*)driver_file_alloc(path, &len);
-  if (!file) return 0;
-  int err = 0;
-  stb_vorbis* v = stb_vorbis_open_memory(file, len, &err, nullptr);
-  int rate = v ? (int)stb_vorbis_get_info(v).sample_rate : 0;
-  if (v) stb_vorbis_close(v);
-  free(file);
-  return rate;
-}
-
-// Music made for another rate than the mix (48000 Hz, 22050 Hz): still
-// decoded as it plays, a piece at a time, and converted to the mix rate on
-// the way. Decoded whole it would hold minutes of floats for the whole run,
-// each track its own, and a few tracks would leave no room for any sound.
+// Ogg music, handed out as it decodes. One made for another rate than the
+// mix (48000 Hz, 22050 Hz) is converted to the mix rate on the way, a piece
+// at a time: decoded whole it would hold minutes of floats for the whole
+// run, each track its own, and a few tracks would leave no room for any sound.
 class _AudioSourceVorbisAtRate : public AudioSourceVorbis {
  public:
   explicit _AudioSourceVorbisAtRate(const char* p) : AudioSourceVorbis(p) {}
   int get_length() override {
-    if (!vorbis || !info.sample_rate) return 0;
+    if (!conv) return AudioSourceVorbis::get_length();
     int64_t frames = (int64_t)(length / 2) * _audio->mix_spec.freq / (int64_t)info.sample_rate;
     return (int)std::min<int64_t>(frames, INT_MAX / 4) * 2;
   }
   int get_samples(int pos, int n, float* out) override {
-    if (!conv || n <= 0) return 0;
+    if (!conv) return AudioSourceVorbis::get_samples(pos, n, out);
+    if (n <= 0) return 0;
     if (pos == 0) {
       SDL_AudioStreamClear(conv);
       read = 0;
@@ -509,11 +495,10 @@ class _AudioSourceVorbisAtRate : public AudioSourceVorbis {
   }
   bool load() override {
     if (!AudioSourceVorbis::load()) return false;
-    if (!conv) {
-      const SDL_AudioSpec& mix = _audio->mix_spec;
-      conv = SDL_NewAudioStream(AUDIO_F32SYS, 2, (int)info.sample_rate, mix.format, mix.channels, mix.freq);
-      if (!conv) qel_log("_mixer: error in _stream_load_ogg '%s' (SDL_NewAudioStream)\n", path);
-    }
+    const SDL_AudioSpec& mix = _audio->mix_spec;
+    if (conv || (int)info.sample_rate == mix.freq) return true;
+    conv = SDL_NewAudioStream(AUDIO_F32SYS, 2, (int)info.sample_rate, mix.format, mix.channels, mix.freq);
+    if (!conv) qel_log("_mixer: error in _stream_load_ogg '%s' (SDL_NewAudioStream)\n", path);
     return conv != nullptr;
   }
   void unload() override {
@@ -524,25 +509,14 @@ class _AudioSourceVorbisAtRate : public AudioSourceVorbis {
   ~_AudioSourceVorbisAtRate() override { unload(); }
 
  private:
-  SDL_AudioStream* conv = nullptr;  // file rate to mix rate, while loaded
+  SDL_AudioStream* conv = nullptr;  // file rate to mix rate, while loaded; none at the mix rate
   int read = 0;                     // floats taken from the decoder since the start
   bool flushed = false;             // the decoder's end has gone into conv
 };
 
 int driver_audio_stream_load(const char* path, bool flag) {
   if (!_audio || !path) return 0;
-  AudioSource* src = nullptr;
-  if (!strstr(path, ".ogg")) {
-    src = _sample_load_wav(path);
-  } else {
-    // An Ogg stream is handed out as it decodes: one made for another rate
-    // would play too fast or too slow without the conversion.
-    int rate = _driver_audio_ogg_rate(path);
-    if (rate > 0 && rate != _audio->mix_spec.freq)
-      src = new _AudioSourceVorbisAtRate(path);
-    else
-      src = new AudioSourceVorbis(path);
-  }
+  AudioSource* src = strstr(path, ".ogg") ? new _AudioSourceVorbisAtRate(path) : _sample_load_wav(path);
   if (!src) return 0;
   int id = _driver_audio_add_source(src);
   qel_log("_mixer: stream_load %d (%s)\n", id, path);
