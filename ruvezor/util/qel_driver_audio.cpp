@@ -497,6 +497,13 @@ class _AudioSourceVorbisAtRate : public AudioSourceVorbis {
     if (!AudioSourceVorbis::load()) return false;
     const SDL_AudioSpec& mix = _audio->mix_spec;
     if (conv || (int)info.sample_rate == mix.freq) return true;
+    // A file may claim any rate: one of a few Hz would have the converter
+    // make minutes of sound from each piece, in the mixer's lock.
+    if (info.sample_rate < 8000 || info.sample_rate > 192000) {
+      qel_log("_mixer: error in _stream_load_ogg '%s' (a rate of %u Hz)\n", path, info.sample_rate);
+      AudioSourceVorbis::unload();
+      return false;
+    }
     conv = SDL_NewAudioStream(AUDIO_F32SYS, 2, (int)info.sample_rate, mix.format, mix.channels, mix.freq);
     if (!conv) qel_log("_mixer: error in _stream_load_ogg '%s' (SDL_NewAudioStream)\n", path);
     return conv != nullptr;

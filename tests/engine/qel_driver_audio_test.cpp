@@ -301,6 +301,20 @@ TEST_F(Audio, OggStreamMadeForAnotherRatePlaysAtItsOwnSpeed) {
   driver_audio_stream_stop(id);
   EXPECT_EQ(playing_count(), 0);
   EXPECT_EQ(_driver_audio_memused(), mem0);
+
+  // A rate no music has (1 Hz) is refused at its load: converted, each
+  // decoded piece made minutes of sound in the mixer's lock.
+  put32(packet + 12, 1);
+  put32(22, 0);
+  put32(22, ogg_crc(ogg.substr(0, page)));
+  std::ofstream(slow, std::ios::binary | std::ios::trunc) << ogg;
+  std::string log = stdout_of([&] {
+    int bad = driver_audio_stream_load(slow.c_str(), false);
+    driver_audio_stream_play(bad, 1.0f, 0);
+    for (float f : mix()) ASSERT_EQ(f, 0.0f);
+    driver_audio_stream_stop(bad);
+  });
+  EXPECT_NE(log.find("(a rate of 1 Hz)"), std::string::npos) << log;
 }
 
 TEST_F(Audio, BadFilesFailWithALogLineAndPlayNothing) {
