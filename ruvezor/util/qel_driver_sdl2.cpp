@@ -133,11 +133,24 @@ static bool _sdl2_draws_nowhere() {
 static bool _sdl2_fit_nowhere = false;
 void _sdl2_fit_to_desktop_always(bool on) { _sdl2_fit_nowhere = on; }
 
+// Whether SDL_VIDEODRIVER names the driver: SDL reads it as a comma-separated
+// list and matches the names in any case ("OFFSCREEN" picks "offscreen").
+static bool _sdl2_driver_asked(const char* used) {
+  const char* asked = getenv("SDL_VIDEODRIVER");
+  if (!asked || !used) return false;
+  size_t n = strlen(used);
+  for (const char* p = asked;;) {
+    const char* end = strchr(p, ',');
+    size_t len = end ? (size_t)(end - p) : strlen(p);
+    if (len == n && SDL_strncasecmp(p, used, n) == 0) return true;
+    if (!end) return false;
+    p = end + 1;
+  }
+}
+
 const char* driver_video_unseen() {
   if (!SDL_WasInit(SDL_INIT_VIDEO)) return "video did not start";
-  const char* used = SDL_GetCurrentVideoDriver();
-  const char* asked = getenv("SDL_VIDEODRIVER");
-  if (_sdl2_draws_nowhere() && !(asked && strstr(asked, used)))
+  if (_sdl2_draws_nowhere() && !_sdl2_driver_asked(SDL_GetCurrentVideoDriver()))
     return "no display answered, and SDL's fallback draws nowhere";
   return "";
 }

@@ -12,6 +12,7 @@
 
 #include <GL/gl.h>  // client arrays, texture binding
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -28,6 +29,10 @@
 // is looked for again later. Twenty lookups a second are logged.
 static const int _FONT_MISSES_MAX = 1024;
 static const int _FONT_LOOKUPS_PER_SECOND = 256;
+// A picture's side is never longer; and a line is never more than this many
+// times its glyphs' height, nor less than that part of it.
+static const float _FONT_PICTURE_MAX = 16384;
+static const float _FONT_LINE_FACTOR = 8;
 
 // ---- types ------------------------------------------------------------------------
 
@@ -307,12 +312,81 @@ void _font_parse(FontInfo& f, const char* text, int length) {
   }
 }
 
+// A description file that is broken or made for another picture can give a
+// line with no height (every line drawn on the first, widgets of no height),
+// one thousands of times the glyphs' (text shrunk to dots), or glyphs reaching
+// outside the picture or far larger than the others (a smear of the picture
+// across the screen). Such values are put right here, once a read, and said in
+// the log: the text then shows at about its asked size, without the glyphs
+// that cannot be shown.
+static void _font_repair(FontInfo& f) {
+  float pw = f.scaleW, ph = f.scaleH;
+  if (!(pw > 0) || !(ph > 0)) {
+    const GfxTexture* t = _gfx_get_tex(f.tex);
+    pw = t->rect.w > 0 ? t->rect.w : _FONT_PICTURE_MAX;
+    ph = t->rect.h > 0 ? t->rect.h : _FONT_PICTURE_MAX;
+  }
+  int cut = 0;
+  std::vector<float> heights;
+  for (int c = 1; c < FONT_GLYPHS; c++) {
+    GfxRect& r = f.rects[c];
+    if (r.w == 0 && r.h == 0) continue;
+    if (!(r.x >= 0 && r.y >= 0 && r.w >= 0 && r.h >= 0 && r.x + r.w <= pw && r.y + r.h <= ph)) {
+      r = GfxRect{0, 0, 0, 0};
+      cut++;
+    } else if (r.w > 0 && r.h > 0) {
+      heights.push_back(r.h);
+    }
+  }
+  float typical = 0, tallest = 0;
+  if (!heights.empty()) {
+    std::nth_element(heights.begin(), heights.begin() + heights.size() / 2, heights.end());
+    typical = heights[heights.size() / 2];
+  }
+  for (int c = 1; c < FONT_GLYPHS; c++) {
+    GfxRect& r = f.rects[c];
+    if (!(r.w > 0 && r.h > 0)) continue;
+    if (r.h > typical * _FONT_LINE_FACTOR) {
+      r = GfxRect{0, 0, 0, 0};
+      cut++;
+      continue;
+    }
+    // With its drop below the line's top, as far as its own height.
+    tallest = std::max(tallest, r.h + std::min(std::max(f.glyphs[c].yoffset, 0.0f), r.h));
+  }
+  if (cut) qel_log("font %s: %d glyphs outside the %gx%g picture or far too big, not drawn\n", f.file, cut, pw, ph);
+  if (tallest == 0) qel_log("font %s: no glyph has a picture, its text shows nothing\n", f.file);
+
+  bool sane = tallest > 0 ? f.lineHeight >= tallest / _FONT_LINE_FACTOR && f.lineHeight <= tallest * _FONT_LINE_FACTOR
+                          : f.lineHeight > 0 && f.lineHeight <= _FONT_PICTURE_MAX;
+  if (!sane) {
+    float was = f.lineHeight;
+    f.lineHeight = tallest > 0 ? tallest : f.size > 0 ? f.size : 1;
+    qel_log("font %s: line height %g does not fit its glyphs, %g used\n", f.file, was, f.lineHeight);
+    _font_metrics(f);
+  }
+  // Pen moves far past the line height would throw a glyph off the screen
+  // or stretch its text over thousands of pixels.
+  float far = f.lineHeight * _FONT_LINE_FACTOR;
+  int moved = 0;
+  for (int c = 1; c < FONT_GLYPHS; c++) {
+    FontGlyph& g = f.glyphs[c];
+    for (float* v : {&g.xoffset, &g.yoffset, &g.xadvance}) {
+      if (std::fabs(*v) <= far) continue;
+      *v = *v > 0 ? far : -far;
+      moved++;
+    }
+  }
+  if (moved) qel_log("font %s: %d glyph offsets or advances past %g kept to it\n", f.file, moved, far);
+}
+
 void font_reload(int font) {
   if (!_font_valid(font)) return;
   FontInfo& f = _font->fonts[font];
   f.mtime = driver_file_mtime(f.file);
   std::string text = driver_file_load(f.file);
   _font_parse(f, text.data(), (int)text.size());
+  _font_repair(f);
 }
 
 void font_reload_auto() {

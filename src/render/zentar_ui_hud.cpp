@@ -73,15 +73,29 @@ static void _hud_label(Zentar& world, ZentarUI& ui, const Item& it, int font) {
 
     Vector3 s = ui.to_screen * Vector3{it.position_x, it.position_y, 0};
     float r = it.fleet_r;
+    // The item's own label (a planet's count) as it is drawn: a count of
+    // many digits reaches past the disc, and the name keeps clear of both.
+    float left = r, right = r, top = r, bottom = r;
+    if (it.has_label) {
+        std::string count = _hud_text(it.label_text);
+        int lf = font_load(_hud_text(it.label_font).c_str(), it.label_size ? it.label_size : 20);
+        float cw = font_get_width(lf, count.c_str()), ch = font_get_height(lf, count.c_str(), 0);
+        float cx = (float)(((it.label_align - 1) * (long long)cw) / 2);
+        float cy = (float)(((it.label_valign - 1) * (long long)ch) / 2);
+        left = std::fmax(r, -cx);
+        right = std::fmax(r, cx + cw);
+        top = std::fmax(r, -cy);
+        bottom = std::fmax(r, cy + ch);
+    }
     float nw = font_get_width(font, name.c_str()), nh = font_get_height(font, name.c_str(), 0);
     float pw = grows ? font_get_width(font, prod) : 0, ph = grows ? font_get_height(font, prod, 0) : 0;
     float w = std::fmax(nw, pw), h = nh + ph;
     // Boxes in the label's frame: x0, y0, x1, y1 (the name's top at y0).
     const float box[4][4] = {
-        {r + 12, -nh, r + 12 + w, ph},                  // right
-        {-(r + 12 + w), -nh, -(r + 12), ph},            // left
-        {-w / 2, -(r + 12) - h, w / 2, -(r + 12)},      // above
-        {-w / 2, r + 12, w / 2, r + 12 + h},            // below
+        {right + 12, -nh, right + 12 + w, ph},              // right
+        {-(left + 12 + w), -nh, -(left + 12), ph},          // left
+        {-w / 2, -(top + 12) - h, w / 2, -(top + 12)},      // above
+        {-w / 2, bottom + 12, w / 2, bottom + 12 + h},      // below
     };
     int pick = s.x <= game_get_sw() / 2 ? 0 : 1;
     int least = _hud_label_covers(world, ui, it, box[pick][0], box[pick][2], box[pick][1], box[pick][3]);

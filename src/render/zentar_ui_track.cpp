@@ -2,6 +2,7 @@
 // pointer tracker and the view transform (margins, fit, quarter turn and the
 // screen/world matrices).
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -165,8 +166,23 @@ void _ui_calc_matrix(Zentar&, ZentarUI& ui) {
     m.translate(vcx, vcy, 0);
     m.translate(ui.pan_x, ui.pan_y, 0);
     ui.to_world = m;
-    ui.to_screen = m;
-    ui.to_screen.invert();
+    // The steps undone in reverse. A close view (a few world units across)
+    // scales by so little that a general inverse takes the matrix for a
+    // singular one and gives the identity: the frame then showed another
+    // part of the map at another size. A view of no size has no inverse.
+    if (!(ui.scale > 0 && ui.zoom > 0 && std::isfinite(1 / ui.scale) && std::isfinite(1 / ui.zoom))) {
+        ui.to_screen = m;
+        ui.to_screen.invert();
+        return;
+    }
+    Matrix4 s;
+    s.translate(-ui.pan_x, -ui.pan_y, 0);
+    s.translate(-vcx, -vcy, 0);
+    s.scale(1 / ui.zoom);
+    s.scale(1 / ui.scale);
+    s.rotateZ(-ui.rot);
+    s.translate(acx, acy, 0);
+    ui.to_screen = s;
 }
 
 Vector3 ui_to_world(const ZentarUI& ui, float x, float y) {

@@ -77,6 +77,17 @@ TEST_F(Sdl2Test, VideoStartLogsTheVersionsBuiltAndLinked) {
   EXPECT_NE(out.find(want), std::string::npos) << out;
   snprintf(want, sizeof(want), "SDL Runtime Version: %u.%u.%u\n", linked.major, linked.minor, linked.patch);
   EXPECT_NE(out.find(want), std::string::npos) << out;
+
+  // A driver asked for by name, in any case, is what the player wanted, even
+  // one that draws nowhere.
+  EXPECT_STREQ(driver_video_unseen(), "");
+  for (const char* asked : {"OFFSCREEN", "nosuch,Offscreen"}) {
+    driver_deinit();
+    setenv("SDL_VIDEODRIVER", asked, 1);
+    stdout_of([] { driver_init(255); });
+    EXPECT_STREQ(SDL_GetCurrentVideoDriver(), "offscreen") << asked;
+    EXPECT_STREQ(driver_video_unseen(), "") << asked;
+  }
 }
 
 TEST_F(Sdl2Test, WindowOpensWithMetricsContextAndVsync) {

@@ -207,7 +207,7 @@ TEST_F(FontTest, ScaleAndLineFollowSizeAndMargins) {
   EXPECT_EQ(_font_get(own)->line, 32);
 }
 
-TEST_F(FontTest, ZeroLineHeightGivesNoInfiniteScale) {
+TEST_F(FontTest, AbsurdLineHeightsAndGlyphsAreSaidAndPutRight) {
   write_text(data + "/flat.fnt", "common lineHeight=0 scaleW=0 scaleH=0\nchar id=65 width=4 height=4 xadvance=5\n");
   int id = font_load("flat", 20);
   ASSERT_NE(id, 0);
@@ -220,6 +220,37 @@ TEST_F(FontTest, ZeroLineHeightGivesNoInfiniteScale) {
   EXPECT_TRUE(std::isfinite(font_get_width(id, "AAA")));
   GfxRect r = font_crect(id, "AA", 1, 50, 0);
   EXPECT_TRUE(std::isfinite(r.x) && std::isfinite(r.y));
+
+  // Absurd metrics are said and put right: the line takes the glyphs' height,
+  // glyphs outside the picture or far too big are dropped, pen moves are kept
+  // near the line, so text shows at its asked size.
+  for (const char* line : {"0", "100000", "0.001"}) {
+    SCOPED_TRACE(line);
+    std::string name = std::string("odd") + line;
+    std::string desc = mono_font(16, 10,
+                                 "char id=66 x=0 y=0 width=100000 height=100000 xadvance=10\n"
+                                 "char id=67 x=0 y=0 width=8 height=250 xadvance=10\n"
+                                 "char id=68 x=0 y=0 width=8 height=16 yoffset=-90000 xadvance=90000\n");
+    desc.replace(desc.find("lineHeight=16"), 13, std::string("lineHeight=") + line);
+    write_text(data + "/" + name + ".fnt", desc);
+    int odd = 0;
+    std::string out = z2test::stdout_of([&] { odd = font_load(name.c_str(), 20); });
+    ASSERT_NE(odd, 0);
+    const FontInfo* o = _font_get(odd);
+    EXPECT_FLOAT_EQ(o->lineHeight, 18);  // 16 high, 2 below the line's top
+    EXPECT_FLOAT_EQ(o->line, 20);
+    EXPECT_NE(out.find(std::string("line height ") + line + " does not fit its glyphs, 18 used"), std::string::npos)
+        << out;
+    EXPECT_NE(out.find("2 glyphs outside the 256x256 picture or far too big, not drawn"), std::string::npos) << out;
+    EXPECT_EQ(o->rects['B'].w, 0);
+    EXPECT_EQ(o->rects['C'].h, 0);
+    EXPECT_EQ(o->rects['A'].h, 16);
+    EXPECT_NE(out.find("2 glyph offsets or advances past 144 kept to it"), std::string::npos) << out;
+    EXPECT_FLOAT_EQ(font_get_width(odd, "AD"), std::ceil((10 + 144) * 20 / 18.0f + 0.01f));
+  }
+  write_text(data + "/blank.fnt", "common lineHeight=20 scaleW=64 scaleH=64\nchar id=65 xadvance=5\n");
+  std::string out = z2test::stdout_of([&] { EXPECT_NE(font_load("blank", 20), 0); });
+  EXPECT_NE(out.find("no glyph has a picture, its text shows nothing"), std::string::npos) << out;
 }
 
 // ---- measuring ----------------------------------------------------------------------------

@@ -214,6 +214,19 @@ TEST_F(FrameGL, HoverLabelLeavesTheNeighbourAndNamesOnlyGrowth) {
   float minus = font_get_width(font_load(builds_font_play(), 24), "-") * k;
   ASSERT_GT(grow, minus);
   EXPECT_LT(shrink, grow + minus / 2) << "grows " << grow << ", shrinks " << shrink;
+
+  // A count far wider than its planet: the name keeps clear of it too.
+  std::strcpy(still->label_text, "2000000000");
+  std::strcpy(still->label_font, builds_font_play());
+  still->label_size = 24;
+  still->has_label = 1;
+  float cw = font_get_width(font_load(builds_font_play(), 24), still->label_text);
+  ASSERT_GT(cw / 2, rs + 30);
+  begin();
+  ui_paint(*world_, *ui_, 0);
+  EXPECT_EQ(lit((int)(n.x - (cw / 2 + 8) * k), (int)n.y - h, (int)((cw / 2 - rs - 10) * k), 2 * h), 0)
+      << "the name is drawn over the count";
+  EXPECT_GT(lit((int)(n.x - (cw / 2 + 12) * k) - 4 * w, (int)n.y - h, 4 * w, h), 10);
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 

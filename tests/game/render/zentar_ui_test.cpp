@@ -166,6 +166,19 @@ TEST_F(UITest, TallScreenTurnsWideMapAndBothMatricesAgree) {
     }
     EXPECT_FLOAT_EQ(ui().area[1], 44);  // the tabs screen's bars
     EXPECT_FLOAT_EQ(world().view[2], 2000);
+
+    // A close-up two units wide: the view's centre is still drawn at the
+    // area's, and a point goes to the screen and back.
+    ui().orient_lock = 0;
+    ui().zoom = 1;
+    ui().pan_x = 0;
+    ui_view_set(world(), ui(), 599, 399, 2, 1.3f);
+    Vector3 mid = ui().to_screen * Vector3{600, 399.65f, 0};
+    EXPECT_NEAR(mid.x, 300, 0.5);
+    EXPECT_NEAR(mid.y, 400, 0.5);
+    back = ui().to_screen * ui_to_world(ui(), 123, 456);
+    EXPECT_NEAR(back.x, 123, 0.5);
+    EXPECT_NEAR(back.y, 456, 0.5);
 }
 
 TEST_F(UITest, SliderMarginOnItsSide) {
