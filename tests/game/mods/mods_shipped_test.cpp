@@ -224,7 +224,7 @@ TEST_P(ShippedMod, PlaysWithoutALuaError) {
     const Expect* want = expect_of(GetParam());
     ASSERT_NE(want, nullptr) << GetParam() << " is new: say in EXPECT what it must do";
     bool had_planet = false, sent = false, okay = true;
-    std::string first, before, paused, after, status, html;
+    std::string first, before, paused, after, status, html, nobody_read;
     int pause_buttons = 0, who = -1;
     // Failures are checked after the capture, which would swallow them.
     std::string out = z2test::stdout_of([&] {
@@ -242,6 +242,26 @@ TEST_P(ShippedMod, PlaysWithoutALuaError) {
             frames(35);
         }
 
+        // A rival's user is removed, as the guide allows: its planets are
+        // left to nobody, and the match goes on without a failure a frame.
+        if (want->kind == Kind::Player && api() && state() == "play") {
+            int rival = 0;
+            for (int i = 1; i < world().top && !rival; i++) {
+                const Item& it = world().items[i];
+                if (it.in_use && it.has_planet && it.owner_n != player() && it.owner_n > 0 &&
+                    !world().items[it.owner_n].user_neutral)
+                    rival = it.owner_n;
+            }
+            if (rival) {
+                lua("z2_item_destroy(" + std::to_string(rival) + ")");
+                api()->log.clear();
+                frames(60);
+                if (api())
+                    for (const std::string& line : api()->log)
+                        if (line.find("invalid item") != std::string::npos) nobody_read = line;
+            }
+        }
+
         // Escape pauses, and the pause page's Escape returns to the match.
         before = state();
         if (api() && (before == "play" || before == "scene")) {
@@ -257,6 +277,7 @@ TEST_P(ShippedMod, PlaysWithoutALuaError) {
     });
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_TRUE(okay);
+    EXPECT_EQ(nobody_read, "") << "the owner of planets left to nobody is read";
     switch (want->kind) {
         case Kind::Player:
             EXPECT_EQ(first, "play");
