@@ -650,10 +650,21 @@ const GuideCheck GUIDE_CHECKS[] = {
     {"z2_game_reset()\n", true, R"(
         want(#z2_items_find("user OR planet OR fleet OR team") == 0, "no item is left"))",
      [](Game& g, const std::string&) { EXPECT_EQ(g.world.parts_count, 0) << "no particle is left"; }},
-    {"local red = z2_user_init(\"Red\", 0xff5040, 0)\n", true, R"(
+    {"local red = z2_user_init(\"Red\", 0xff5040, 0)\n", false, R"(
         want(z2_item_get(red, "has_user") and z2_item_get(red, "title_value") == "Red", "a user named Red")
         want(z2_item_get(red, "render_color") == 0xff5040, "in its colour")
-        want(z2_item_get(red, "user_team_n") == red, "on a side of its own"))"},
+        want(z2_item_get(red, "user_team_n") == red, "on a side of its own"))",
+     [](Game& g, const std::string&) {
+         // The neutral planet took its owner's flag: it does not grow.
+         for (int i = 1; i < g.world.top; i++) {
+             const Item& p = g.world.items[i];
+             if (!p.in_use || !p.has_planet) continue;
+             sys_loop(g.world, 2.0f, 0);
+             EXPECT_FLOAT_EQ(p.ships_value, 10.0f);
+             return;
+         }
+         ADD_FAILURE() << "no planet";
+     }},
     {"z2_team_init(\"Armada\"", false, R"(
         want(z2_item_get(a, "user_team_n") == team and z2_item_get(b, "user_team_n") == team, "both users are on the team")
         want(z2_item_get(team, "title_value") == "Armada" and z2_item_get(team, "render_color") == 0xff5040, "the team"))"},
