@@ -806,7 +806,15 @@ const GuideCheck GUIDE_CHECKS[] = {
         want(#z2_items_find("planet owner:" .. grey) == 6, "six neutral planets scattered")
         want(tally[red].planets == 1, "Red's tally")
         want(#z2_items_find("fleet owner:" .. red) >= 1, "the bot moved")
-        want(z2.html:find("Red holds 1") ~= nil, "the page"))"},
+        want(z2.html:find("Red holds 1") ~= nil, "the page"))",
+     [](Game& g, const std::string&) {
+         // The screen takes a user as the player's, and it holds a planet.
+         int me = get_uid_mark_has_player(g, 0);
+         int owned = 0;
+         for (int i = 1; i < g.world.top; i++)
+             owned += g.world.items[i].in_use && g.world.items[i].has_planet && me && g.world.items[i].owner_n == me;
+         EXPECT_EQ(owned, 1) << "the player at the screen has a planet to play";
+     }},
 };
 
 TEST_F(ShippedMod, EveryExampleOfTheModdersGuideRuns) {
