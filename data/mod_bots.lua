@@ -87,16 +87,21 @@ end
 
 -- Every planet and fleet as plain tables, read once for all bots moving now.
 local function scan()
-  local view = {planets = {}, users = {}}
+  local view = {planets = {}, users = {}, present = {}}
   local users = view.users
+  for _, n in ipairs(find("user")) do view.present[n] = true end
   local function user(n)
     local u = users[n]
     if not u then
-      u = {n = n, ships = 0}
-      local ok, neutral = pcall(get, n, "user_neutral")
-      u.neutral = ok and neutral or false
-      local tok, team = pcall(get, n, "user_team_n")
-      u.team = tok and team or n
+      u = {n = n, ships = 0, neutral = false, team = n}
+      -- Owner 0 is nobody (the planets of a removed user): nothing to read,
+      -- and asking would log a failure at every move.
+      if view.present[n] then
+        local ok, neutral = pcall(get, n, "user_neutral")
+        u.neutral = ok and neutral or false
+        local tok, team = pcall(get, n, "user_team_n")
+        u.team = tok and team or n
+      end
       users[n] = u
     end
     return u
@@ -226,8 +231,13 @@ local function attack(view, bot, from, avail, strongest, team, joined)
 end
 
 local function move(bot, view)
+  -- A removed user's bot stops for good: its slot may be another user's next.
+  if bot.gone or not view.present[bot.user] then
+    bot.gone = true
+    return
+  end
   local ok, team = pcall(get, bot.user, "user_team_n")
-  if not ok then return end -- the user is gone
+  if not ok then return end
   if not view.users[bot.user] then view.users[bot.user] = {n = bot.user, ships = 0, team = team} end
   local mine, spare = {}, {}
   for _, p in ipairs(view.planets) do

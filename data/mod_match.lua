@@ -143,11 +143,13 @@ function M.tally()
   local function of(u)
     local s = t[u]
     if not s then
-      s = {planets = 0, ships = 0, fleets = 0}
-      local ok, team = pcall(get, u, "user_team_n")
-      s.team = ok and team or u
-      local nok, neutral = pcall(get, u, "user_neutral")
-      s.neutral = nok and neutral or false
+      s = {planets = 0, ships = 0, fleets = 0, team = u, neutral = false}
+      if u ~= 0 then  -- 0 owns what a removed user left: nothing to read
+        local ok, team = pcall(get, u, "user_team_n")
+        s.team = ok and team or u
+        local nok, neutral = pcall(get, u, "user_neutral")
+        s.neutral = nok and neutral or false
+      end
       t[u] = s
     end
     return s

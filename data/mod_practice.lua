@@ -72,6 +72,7 @@ local me, foes       -- the player's user; the bots' users
 local function load_rank()
   local ok, doc = pcall(json.decode, z2.data)
   local r = ok and type(doc) == "table" and tonumber(doc.rank) or 1
+  if r ~= r then r = 1 end -- nan (JSON lets it through) would lock every level
   r = math.floor(r)
   if r < 1 then r = 1 end
   if r > #LEVELS + 1 then r = #LEVELS + 1 end

@@ -72,6 +72,14 @@ std::string get_dirname(std::string path) {
 
 // ==== loading ===========================================================================
 
+// What the lua program skips at the start of a file: an editor's UTF-8 mark,
+// then a first line for the shell ("#!..."). The line's end stays, so the
+// lines of an error report still match the file.
+static void _mods_skip_header(std::string& text) {
+    if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+    if (!text.empty() && text[0] == '#') text.erase(0, std::min(text.find('\n'), text.size()));
+}
+
 void ModsAPI::require(std::string name) {
     std::string clean = str_replace(str_replace(name, "..", "_"), "\\", "/");
     size_t slash = clean.rfind('/');
@@ -108,6 +116,7 @@ void ModsAPI::require(std::string name) {
     scripts.push_back(ModScript{name, path, driver_file_mtime(path.c_str()), base});
     qel_log("ModsAPI::require: %s\n", path.c_str());
     std::string text = driver_file_load(path.c_str());
+    _mods_skip_header(text);
     if (engine) engine->script(text.c_str(), base.c_str());
 }
 

@@ -297,14 +297,22 @@ TEST_F(ModsLuaTest, GeneratorStopsTheBuildOnOversizedScripts) {
 TEST_F(ModsLuaTest, RequireCleansNamesAndLoadsOnce) {
     write("mod/util.lua", "util_runs = (util_runs or 0) + 1");
     write("mod/x.lua", "x_runs = (x_runs or 0) + 1");
+    // Saved by an editor that marks UTF-8, or with a first line for the shell,
+    // as the lua program itself takes them; errors keep their line numbers.
+    write("mod/bom.lua", "\xEF\xBB\xBF" "bom_runs = 1");
+    write("mod/sh.lua", "#!/usr/bin/env lua\nsh_runs = 1\nerror('on line 3')");
     start(PLAIN_MOD);
     run(R"LUA(
         require("util") require("util.lua") require("sub/util")
-        require("../x") require("..\\x")
+        require("../x") require("..\\x") require("bom") require("sh")
         z2_param_set("util", util_runs) z2_param_set("x", x_runs)
+        z2_param_set("bom", bom_runs) z2_param_set("sh", sh_runs)
     )LUA");
     EXPECT_EQ(param("util"), "1");
     EXPECT_EQ(param("x"), "1");
+    EXPECT_EQ(param("bom"), "1");
+    EXPECT_EQ(param("sh"), "1");
+    EXPECT_TRUE(logged("[string \"sh.lua\"]:3: on line 3"));
     bool found = false;
     for (const ModScript& s : api()->scripts)
         if (s.name == "x.lua") {
