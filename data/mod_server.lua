@@ -80,6 +80,20 @@ end
 
 local player_join
 
+-- What an online player's pause shows: their client shows the pages its
+-- host sends, and without one the pause was an empty screen. (The LAN
+-- client has a pause page of its own and ignores this one.)
+local NET_PAUSE_PAGE = table.concat({
+  "<table>",
+  "<tr><td><h2 class='header'>Paused</h2>",
+  "<tr><td><p>&nbsp;</p>",
+  "<tr><td><p width=300 align=center>The match goes on while you are away.</p>",
+  "<tr><td><p>&nbsp;</p>",
+  "<tr><td><input type='button' name='resume' value='Back to the match' onclick='resume' width=200 />",
+  "<tr><td><input type='button' name='leave' value='Leave the match' onclick='leave' width=200 />",
+  "</table>",
+})
+
 local function new_match()
   -- Unclaimed planets hold what they start with.
   neutral = mod_match.new_match()
@@ -177,8 +191,9 @@ end
 -- join afresh with the user they still have.
 player_join = function(uid, name)
   connected[uid] = name
-  -- An online client shows whatever state its host names.
+  -- An online client shows whatever state and pages its host names.
   z2_net_send(uid, "state", "play")
+  z2_net_send(uid, "html", NET_PAUSE_PAGE)
   local u = players[uid]
   if u then
     local released = freed[uid]
