@@ -62,9 +62,13 @@ local function show_page(line)
 end
 
 local function join()
-  host = trim(z2_gui_get("host"))
-  local typed = trim(z2_gui_get("port"))
+  local typed_host, typed = trim(z2_gui_get("host")), trim(z2_gui_get("port"))
   local n = tonumber(typed)
+  -- The second click of a double click, or another one while the host has
+  -- not answered yet: a new join would hang up on the call under way and
+  -- start it again. Another address is another call.
+  if phase == "joining" and typed_host == host and n == port then return end
+  host = typed_host
   if host == "" then return show_page("Type the address of the computer that hosts the match.") end
   if not n or n ~= math.floor(n) or n < 1 or n > 65535 then
     port = typed

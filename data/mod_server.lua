@@ -80,6 +80,20 @@ end
 
 local player_join
 
+-- What an online player's pause shows: their client shows the pages its
+-- host sends, and without one the pause was an empty screen. (The LAN
+-- client has a pause page of its own and ignores this one.)
+local NET_PAUSE_PAGE = table.concat({
+  "<table>",
+  "<tr><td><h2 class='header'>Paused</h2>",
+  "<tr><td><p>&nbsp;</p>",
+  "<tr><td><p width=300 align=center>The match goes on while you are away.</p>",
+  "<tr><td><p>&nbsp;</p>",
+  "<tr><td><input type='button' name='resume' value='Back to the match' onclick='resume' width=200 />",
+  "<tr><td><input type='button' name='leave' value='Leave the match' onclick='leave' width=200 />",
+  "</table>",
+})
+
 local function new_match()
   -- Unclaimed planets hold what they start with.
   neutral = mod_match.new_match()
@@ -171,14 +185,15 @@ local function chat_allowed(uid, name)
   return false
 end
 
--- A joining player gets the unclaimed planet with the fewest ships; one
--- who comes back keeps what is left of theirs. One whose planets went back
--- to the field while a fleet of theirs still flew has only that fleet: they
--- join afresh with the user they still have.
+-- A joining player gets the unclaimed planet with the fewest ships that no
+-- fleet flies to; one who comes back keeps what is left of theirs. One whose
+-- planets went back to the field while a fleet of theirs still flew has only
+-- that fleet: they join afresh with the user they still have.
 player_join = function(uid, name)
   connected[uid] = name
-  -- An online client shows whatever state its host names.
+  -- An online client shows whatever state and pages its host names.
   z2_net_send(uid, "state", "play")
+  z2_net_send(uid, "html", NET_PAUSE_PAGE)
   local u = players[uid]
   if u then
     local released = freed[uid]
@@ -193,10 +208,20 @@ player_join = function(uid, name)
     z2_item_set(u, "user_uid", uid)
     players[uid] = u
   end
-  local pick, least = nil, math.huge
+  -- Not one a fleet flies to: the weakest unclaimed planet is what the
+  -- bots go for, and a player given it would lose it on arrival, a moment
+  -- after joining. Only when every one is aimed at does that not count.
+  local aimed = {}
+  for _, f in ipairs(z2_items_find("fleet")) do aimed[z2_item_get(f, "fleet_target")] = true end
+  local pick, least, fallback, fallback_least = nil, math.huge, nil, math.huge
   for _, p in ipairs(planets) do
-    if owner_of(p) == neutral and ships_of(p) < least then pick, least = p, ships_of(p) end
+    if owner_of(p) == neutral then
+      local ships = ships_of(p)
+      if not aimed[p] and ships < least then pick, least = p, ships end
+      if ships < fallback_least then fallback, fallback_least = p, ships end
+    end
   end
+  pick = pick or fallback
   if uid == LOCAL_UID then z2_param_set("player", u) end
   if pick then
     z2_planet_chown(pick, u)

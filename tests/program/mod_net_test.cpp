@@ -273,7 +273,8 @@ struct WindowedGame {
 // shows the match. The first bot stands in for a player at the host's own
 // screen, whom the host's world marks as that screen's own: the mark travels
 // with the user's records to every client. A player who types "give up"
-// hands every planet to that bot.
+// hands every planet to that bot. As a player joins, a fleet of that bot
+// sets off for the weakest unclaimed planet, the one a live bot would go for.
 const char* const CALM_HOST =
     "require('mod_server')\n"
     "function mod_bots.loop(t) end\n"
@@ -289,6 +290,19 @@ const char* const CALM_HOST =
     "  if bot then z2_item_set(bot, 'has_player', true) end\n"
     "end\n"
     "function event(e)\n"
+    "  if e.type == 'net:join' then\n"
+    "    local weakest, least = nil, math.huge\n"
+    "    for _, p in ipairs(z2_items_find('planet')) do\n"
+    "      local o = z2_item_get(p, 'owner_n')\n"
+    "      if not z2_item_get(o, 'ships_production_enabled') and z2_item_get(p, 'ships_value') < least then\n"
+    "        weakest, least = p, z2_item_get(p, 'ships_value')\n"
+    "      end\n"
+    "    end\n"
+    "    local from = z2_items_find('planet owner:' .. first_bot())[1]\n"
+    "    if weakest and from and z2_fleet_init(first_bot(), 1, from, weakest) ~= 0 then\n"
+    "      print('aimed at planet ' .. weakest .. '.')\n"
+    "    end\n"
+    "  end\n"
     "  if e.type == 'net:message' and e.value == 'give up' then\n"
     "    for _, u in ipairs(z2_items_find('user')) do\n"
     "      if z2_item_get(u, 'user_uid') == e.uid then\n"
@@ -333,7 +347,12 @@ void lan_road(const std::string& account) {
     ASSERT_TRUE(p.until([&] { return strcmp(g.view.cur, "states_tabs") == 0 && p.page("join"); }, HANG_MS));
     p.api()->gui_set("host", var("127.0.0.1"));
     p.api()->gui_set("port", var(std::to_string(port)));
-    ASSERT_TRUE(p.click(p.page("join")));
+    // A double click on Join makes one call: a second would hang up on the first.
+    Widget* join = p.page("join");
+    ASSERT_NE(join, nullptr);
+    GfxRect at = join->get_abs_rect(true);
+    for (Uint32 type : {SDL_MOUSEBUTTONDOWN, SDL_MOUSEBUTTONUP, SDL_MOUSEBUTTONDOWN, SDL_MOUSEBUTTONUP})
+        WindowedGame::mouse(type, at.x + at.w / 2, at.y + at.h / 2);
 
     // Admitted under this device's own uid and an auto-name; the host gives
     // that player a planet, and the play screen knows it as ours.
@@ -367,6 +386,14 @@ void lan_road(const std::string& account) {
     // longer, so the host knows the player by its first 15 characters.
     const std::string on_host = name.substr(0, 15);
     EXPECT_TRUE(host.wait_out("$ join: " + on_host + " gets planet", 1, HANG_MS));
+    // Not the planet a fleet is on its way to take.
+    std::string said = host.out();
+    size_t aimed = said.find("$ aimed at planet ");
+    ASSERT_NE(aimed, std::string::npos) << said;
+    std::string doomed = said.substr(aimed + 18, said.find('.', aimed) - aimed - 18);
+    EXPECT_EQ(said.find("$ join: " + on_host + " gets planet " + doomed + "\n"), std::string::npos) << said;
+    std::string log = z2test::slurp(p.dir.root / "home/.local/share/Zentar 2/ruvezor.log");
+    EXPECT_EQ(z2test::count_of(log, "game_client_init: 127.0.0.1 " + std::to_string(port) + " "), 1);
 
     // Drag from our planet to the nearest one that half its ships can take,
     // once the screen has stopped moving (a change of screen swallows the

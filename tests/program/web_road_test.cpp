@@ -205,6 +205,8 @@ TEST(WebRoad, FromAFreshInstallationToAMatchAndAPurchase) {
     // Leaving the match goes back to the galaxy; leaving that ends online play.
     p.key(SDLK_ESCAPE);
     ASSERT_TRUE(p.until([&] { return p.on("states_pause"); })) << p.screen();
+    // The pause shows the match host's page, not an empty screen.
+    EXPECT_TRUE(p.until([&] { return p.widget("resume") && p.widget("leave"); })) << p.texts();
     ASSERT_TRUE(p.click("quit")) << p.texts();
     ASSERT_TRUE(p.until([&] { return p.on("states_scene"); })) << p.screen();
     EXPECT_TRUE(p.until([&] { return z2test::count_of(galaxy.out(), "$ join: Guest 1001") == 2; })) << galaxy.out();
