@@ -514,10 +514,15 @@ void _zc_handle_rename(Zentar& world, const std::string& value) {
         if (_zc_log_ok()) qel_log("from==%d to==%d\n", from, to);
         return;
     }
-    z2_redirect(world, from, to);
     world.client_map_uid[n] = new_id;
-    world.items[from].sync_id = new_id;
     world.base[n].sync_id = new_id;
+    // The copy here may have landed, and its slot gone to another fleet
+    // since (a newer prediction): that one is not the host's to turn. The
+    // host sends the turned fleet whole next, and it is made again here.
+    Item& fleet = world.items[from];
+    if (!fleet.in_use || !fleet.has_sync || fleet.sync_index != n) return;
+    z2_redirect(world, from, to);
+    fleet.sync_id = new_id;
 }
 
 void _zc_handle_ping(Net* net, Zentar& world, const std::string& value) {

@@ -658,6 +658,23 @@ TEST_F(ClientTest, HostileHeaderPingAndRenumberingLeaveTheWorldSane) {
     feed("F", std::to_string(hp1) + " " + uidtext + " 200 5");  // target not mapped
     EXPECT_EQ(c->client_map_uid[hp1], h->items[hp1].sync_id);
     EXPECT_EQ(table_faults(*c), "");
+
+    // A renumbered fleet whose copy here landed, and whose slot a newer
+    // prediction took since: the newcomer keeps its course and its uid.
+    int p = predict();
+    ASSERT_NE(p, 0);
+    int hf = z2_send(*h, 50, hp1, hp2);
+    h->items[hf].sync_temp_id = c->items[p].sync_temp_id;
+    whole(hf);
+    ASSERT_EQ(L(hf), p);
+    z2_destroy(*c, p);
+    ASSERT_EQ(predict(30), p);
+    int32_t renewed = h->items[hf].sync_id + 100;
+    feed("F", std::to_string(hf) + " " + std::to_string(h->items[hf].sync_id) + " " + std::to_string(hp3) + " " +
+                  std::to_string(renewed));
+    EXPECT_EQ(c->items[p].fleet_target, L(hp2));
+    EXPECT_EQ(c->items[p].sync_id, 0);
+    EXPECT_EQ(c->client_map_uid[hf], renewed);
 }
 
 TEST_F(ClientTest, ActiveMapDeletesAndLowersTheCount) {
