@@ -302,12 +302,22 @@ TEST_F(FleetTest, ArrivalAndCapture) {
     int q = planet(b, 100, 0, 3);  // friends arrive quietly and add up
     unit_loop(*w, at(lone_unit(b, 10, 90, 0, q)), 0.01f);
     EXPECT_FLOAT_EQ(at(q).ships_value, 13);
+    // No number for the distance: landed, or the ships would fly for ever.
+    for (float Item::*f : {&Item::collide_r, &Item::position_y}) {
+        int far = lone_unit(b, 1, 900, 900, q);
+        float keep = at(q).*f;
+        at(q).*f = NAN;
+        unit_loop(*w, at(far), 0.01f);
+        at(q).*f = keep;
+        EXPECT_FALSE(at(far).in_use);
+    }
+    EXPECT_FLOAT_EQ(at(q).ships_value, 15);
 
     int u = lone_unit(a, 10, 90, 0, q);  // the target was freed behind the world's back
     item_deinit(*w, &at(q));
     unit_loop(*w, at(u), 0.01f);
     EXPECT_FALSE(at(u).in_use);
-    EXPECT_FLOAT_EQ(at(q).ships_value, 13);
+    EXPECT_FLOAT_EQ(at(q).ships_value, 15);
 }
 
 TEST_F(FleetTest, MirroredPlanetsAreCapturedOnlyByTheHost) {
