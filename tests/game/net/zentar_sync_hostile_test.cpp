@@ -572,6 +572,20 @@ TEST_F(ClientTest, HostileRecordsAreCleanedOrIgnored) {
     f.fleet_ships = NAN;
     feed("I", rec(f));
     EXPECT_EQ(table_faults(*c), "");
+    // A record claiming to be a unit of a fleet here is no unit of it: its
+    // landing would count the fleet out a unit early, leaving units of none.
+    int hf = z2_send(*h, 50, hp3, hp1);
+    whole(hf);
+    ASSERT_NE(L(hf), 0);
+    Item u = fleet_record(92, 1001, hv, hp1, 0, 0);
+    u.has_fleet = 0;
+    u.has_unit = 1;
+    u.unit_fleet = hf;
+    u.unit_target = hp1;
+    u.ships_value = 5;
+    feed("I", rec(u));
+    ASSERT_NE(L(92), 0);
+    EXPECT_EQ(units_of(L(hf)), local(hf).fleet_units);
     EXPECT_LE(c->live, 4095);
 
     // The world still runs on all this.
