@@ -7,12 +7,13 @@
 // mapped), its text fields get their terminators, its reals that are not
 // finite, or lie outside what the simulation and the painter handle
 // (positions, radii, masses, speeds, ship counts, picture and label sizes;
-// see the bounds in zentar_client.h), become 0 with a log line, and its hold time (a client-only field) is cleared. An
-// item's reference to a host slot not mapped yet (a joining client meets
-// planets before their owners) reads 0 and is filled in once that slot is
-// mapped; a fleet that would fly for an unknown owner or to an unknown
-// target waits for the host's next record instead. A local endpoint (the
-// hosting player's own) ignores all of this: its world is the host's.
+// see the bounds in zentar_client.h), become 0 with a log line, its hold
+// time (a client-only field) is cleared, and a claim to be a unit is
+// dropped. An item's reference to a host slot not mapped yet (a joining
+// client meets planets before their owners) reads 0 and is filled in once
+// that slot is mapped; a fleet that would fly for an unknown owner or to an
+// unknown target waits for the host's next record instead. A local endpoint
+// (the hosting player's own) ignores all of this: its world is the host's.
 #include "net/zentar_client.h"
 
 #include <algorithm>  // min
@@ -208,6 +209,9 @@ void _zc_clean(Item& r, int h) {
     r.sync_hold_until = 0;
     r.in_use = 1;
     r.has_sync = 1;
+    // Units are never sent (each side spawns its own); one claimed by a
+    // record would be counted out of a fleet here that never counted it in.
+    r.has_unit = 0;
     // A reset starts the count again, and a host may reset every frame.
     if (!count || zc.cleaned_logged > CLEANED_LOG_MAX || !_zc_log_ok()) return;
     if (++zc.cleaned_logged > CLEANED_LOG_MAX) {
@@ -514,10 +518,15 @@ void _zc_handle_rename(Zentar& world, const std::string& value) {
         if (_zc_log_ok()) qel_log("from==%d to==%d\n", from, to);
         return;
     }
-    z2_redirect(world, from, to);
     world.client_map_uid[n] = new_id;
-    world.items[from].sync_id = new_id;
     world.base[n].sync_id = new_id;
+    // The copy here may have landed, and its slot gone to another fleet
+    // since (a newer prediction): that one is not the host's to turn. The
+    // host sends the turned fleet whole next, and it is made again here.
+    Item& fleet = world.items[from];
+    if (!fleet.in_use || !fleet.has_sync || fleet.sync_index != n) return;
+    z2_redirect(world, from, to);
+    fleet.sync_id = new_id;
 }
 
 void _zc_handle_ping(Net* net, Zentar& world, const std::string& value) {

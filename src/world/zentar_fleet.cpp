@@ -53,18 +53,26 @@ Item* fleet_init(Zentar& world, int owner, float ships, int from, int to) {
     }
     Item* fleet = item_init(world);
     if (fleet->n == 0) return fleet;
-    if (from == to || !(ships >= 1) || !zt_used(world, from) ||
-        !zt_used(world, to)) {
+    // Units fly for a user (whose factor gives their speed: nobody's would
+    // never move) and land on a planet (their ships go into its garrison).
+    if (from == to || !(ships >= 1) || !zt_used(world, from) || !zt_used(world, to) ||
+        !world.items[to].has_planet || !zt_used(world, owner) || !world.items[owner].has_user) {
         item_deinit(world, fleet);
         return fleet;
     }
-    int units = _fleet_init_units(world, ships);
     const Item& src = world.items[from];
     const Item& dst = world.items[to];
     // Spawn on the rim of the source, facing the target.
     float angle = std::atan2(dst.position_y - src.position_y, dst.position_x - src.position_x);
     float cx = src.position_x + src.collide_r * std::cos(angle);
     float cy = src.position_y + src.collide_r * std::sin(angle);
+    // A source or target off every map (a mod's NaN or infinite position or
+    // radius) has no rim: its units would fly nowhere for ever, ships and all.
+    if (!std::isfinite(cx) || !std::isfinite(cy)) {
+        item_deinit(world, fleet);
+        return fleet;
+    }
+    int units = _fleet_init_units(world, ships);
     return _fleet_init(world, owner, ships, cx, cy, to, fleet->n, units);
 }
 

@@ -5,6 +5,7 @@
 // so each operation checks that its slots are used items of the right kind
 // and otherwise does nothing.
 #include <algorithm>
+#include <cfloat>  // FLT_MAX
 #include <cmath>
 #include <cstring>
 
@@ -140,10 +141,14 @@ int z2_send(Zentar& world, int percent, int from, int to) {
     n = std::min(n, src.ships_value);
     if (!(n >= 1)) return 0;
 
+    // An infinite garrison (ships near the float limit grow into one) sends
+    // the most a count can hold, and keeps its infinity: infinity less
+    // infinity is no number, and would spread to every planet it lands on.
+    n = std::min(n, FLT_MAX);
     Item* fleet = fleet_init(world, src.owner_n, n, from, to);
     if (fleet->n == 0) return 0;
     // What the units really carry leaves the planet, not what was asked.
-    src.ships_value -= fleet->fleet_ships;
+    if (!std::isinf(src.ships_value)) src.ships_value -= fleet->fleet_ships;
     fleet->fleet_source = from;
     return fleet->n;
 }

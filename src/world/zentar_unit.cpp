@@ -500,11 +500,14 @@ void unit_move(Zentar& world, Item& unit, float dt) {
 
 void unit_rotate(Zentar&, Item& unit, float dt) { _unit_face(unit, 40 * dt); }
 
-// The arrival test against tr, the unit's target record.
+// The arrival test against tr, the unit's target record. A distance or
+// radius that is no number (a mod's NaN position, radius or speed) lands
+// the unit too: it could never come nearer, and would carry its ships round
+// for ever.
 __attribute__((always_inline)) inline static void _unit_arrival(Item& unit, const Item& tr) {
     float R = unit.collide_r + tr.collide_r;
     float dx = unit.position_x - tr.position_x, dy = unit.position_y - tr.position_y;
-    if (R * R > dx * dx + dy * dy) unit.unit_arrived = 1;
+    if (!(R * R <= dx * dx + dy * dy)) unit.unit_arrived = 1;
 }
 
 Item* unit_test(Zentar& world, Item& unit) {

@@ -572,6 +572,20 @@ TEST_F(ClientTest, HostileRecordsAreCleanedOrIgnored) {
     f.fleet_ships = NAN;
     feed("I", rec(f));
     EXPECT_EQ(table_faults(*c), "");
+    // A record claiming to be a unit of a fleet here is no unit of it: its
+    // landing would count the fleet out a unit early, leaving units of none.
+    int hf = z2_send(*h, 50, hp3, hp1);
+    whole(hf);
+    ASSERT_NE(L(hf), 0);
+    Item u = fleet_record(92, 1001, hv, hp1, 0, 0);
+    u.has_fleet = 0;
+    u.has_unit = 1;
+    u.unit_fleet = hf;
+    u.unit_target = hp1;
+    u.ships_value = 5;
+    feed("I", rec(u));
+    ASSERT_NE(L(92), 0);
+    EXPECT_EQ(units_of(L(hf)), local(hf).fleet_units);
     EXPECT_LE(c->live, 4095);
 
     // The world still runs on all this.
@@ -658,6 +672,23 @@ TEST_F(ClientTest, HostileHeaderPingAndRenumberingLeaveTheWorldSane) {
     feed("F", std::to_string(hp1) + " " + uidtext + " 200 5");  // target not mapped
     EXPECT_EQ(c->client_map_uid[hp1], h->items[hp1].sync_id);
     EXPECT_EQ(table_faults(*c), "");
+
+    // A renumbered fleet whose copy here landed, and whose slot a newer
+    // prediction took since: the newcomer keeps its course and its uid.
+    int p = predict();
+    ASSERT_NE(p, 0);
+    int hf = z2_send(*h, 50, hp1, hp2);
+    h->items[hf].sync_temp_id = c->items[p].sync_temp_id;
+    whole(hf);
+    ASSERT_EQ(L(hf), p);
+    z2_destroy(*c, p);
+    ASSERT_EQ(predict(30), p);
+    int32_t renewed = h->items[hf].sync_id + 100;
+    feed("F", std::to_string(hf) + " " + std::to_string(h->items[hf].sync_id) + " " + std::to_string(hp3) + " " +
+                  std::to_string(renewed));
+    EXPECT_EQ(c->items[p].fleet_target, L(hp2));
+    EXPECT_EQ(c->items[p].sync_id, 0);
+    EXPECT_EQ(c->client_map_uid[hf], renewed);
 }
 
 TEST_F(ClientTest, ActiveMapDeletesAndLowersTheCount) {

@@ -57,7 +57,18 @@ TEST_F(FleetTest, LaunchFromTheRimOrNotAtAll) {
     int q = planet(b, 100, 500, 0);
     int live = w->live;
     for (float ships : {0.5f, NAN}) EXPECT_EQ(fleet_init(*w, a, ships, p, q)->n, 0);
-    for (int to : {p, 0, 4096}) EXPECT_EQ(fleet_init(*w, a, 10, p, to)->n, 0);
+    for (int to : {p, 0, 4096, b}) EXPECT_EQ(fleet_init(*w, a, 10, p, to)->n, 0);
+    // Nobody's units never move (a destroyed user leaves its planets to nobody).
+    for (int owner : {0, q, 4096}) EXPECT_EQ(fleet_init(*w, owner, 10, p, q)->n, 0) << owner;
+    // A source or target without a place has no rim to start from.
+    for (float Item::*f : {&Item::position_x, &Item::collide_r}) {
+        for (int end : {p, q}) {
+            float keep = at(end).*f;
+            at(end).*f = f == &Item::collide_r ? INFINITY : NAN;
+            if (end == p || f != &Item::collide_r) EXPECT_EQ(fleet_init(*w, a, 10, p, q)->n, 0);
+            at(end).*f = keep;
+        }
+    }
     EXPECT_EQ(w->live, live);
 
     at(a).fleet_v_factor = 2;
@@ -291,12 +302,22 @@ TEST_F(FleetTest, ArrivalAndCapture) {
     int q = planet(b, 100, 0, 3);  // friends arrive quietly and add up
     unit_loop(*w, at(lone_unit(b, 10, 90, 0, q)), 0.01f);
     EXPECT_FLOAT_EQ(at(q).ships_value, 13);
+    // No number for the distance: landed, or the ships would fly for ever.
+    for (float Item::*f : {&Item::collide_r, &Item::position_y}) {
+        int far = lone_unit(b, 1, 900, 900, q);
+        float keep = at(q).*f;
+        at(q).*f = NAN;
+        unit_loop(*w, at(far), 0.01f);
+        at(q).*f = keep;
+        EXPECT_FALSE(at(far).in_use);
+    }
+    EXPECT_FLOAT_EQ(at(q).ships_value, 15);
 
     int u = lone_unit(a, 10, 90, 0, q);  // the target was freed behind the world's back
     item_deinit(*w, &at(q));
     unit_loop(*w, at(u), 0.01f);
     EXPECT_FALSE(at(u).in_use);
-    EXPECT_FLOAT_EQ(at(q).ships_value, 13);
+    EXPECT_FLOAT_EQ(at(q).ships_value, 15);
 }
 
 TEST_F(FleetTest, MirroredPlanetsAreCapturedOnlyByTheHost) {

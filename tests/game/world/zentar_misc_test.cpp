@@ -97,6 +97,21 @@ TEST_F(MiscTest, SendRoundsHalfUpAndCapsAtTheGarrison) {
     at(p).ships_value = NAN;
     EXPECT_EQ(z2_send(*w, 50, p, q), 0);
     EXPECT_EQ(w->live, live);
+
+    // Two garrisons near the float limit merge into an infinite one, which
+    // sends the largest count and stays infinite; nothing turns into no number.
+    at(p).ships_value = INFINITY;
+    at(q).ships_value = 3e38f;
+    f = z2_send(*w, 50, p, q);
+    ASSERT_NE(f, 0);
+    EXPECT_EQ(at(p).ships_value, INFINITY);
+    EXPECT_FALSE(std::isnan(at(f).fleet_ships));
+    for (int u : items(&Item::has_unit, f)) EXPECT_TRUE(std::isfinite(at(u).ships_value));
+    for (int k = 0; k < 600 && at(f).in_use; k++) sys_loop(*w, 0.05f, 0);
+    EXPECT_FALSE(at(f).in_use);
+    EXPECT_EQ(at(q).owner_n, a);
+    EXPECT_FALSE(std::isnan(at(q).ships_value));
+    EXPECT_FALSE(std::isnan(at(p).ships_value));
 }
 
 TEST_F(MiscTest, RedirectTurnsEveryUnitButKeepsTheirMotion) {
