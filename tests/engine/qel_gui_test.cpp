@@ -209,6 +209,29 @@ TEST(GuiNav, ArrowsPickNearestAndTiesGoToTheEarlier) {
   from->_focus();
   send(row, GUI_EV_KEYDOWN, 0, 0, GUI_KEY_RIGHT);
   EXPECT_EQ(row.focused, straight);
+
+  // what the player cannot see is no place to go: a blank backdrop under
+  // everything and a widget without area are nearer than the far button
+  Container page;
+  Widget* backdrop = new Widget();
+  backdrop->focusable = 1;
+  backdrop->style.declared().width = backdrop->style.declared().height = 200;
+  Probe* button = new Probe(20, 20);
+  Probe* hidden = new Probe(0, 0);
+  Probe* gear = new Probe(20, 20);
+  page.add(backdrop, 0, 0);
+  page.add(button, 0, 100);
+  page.add(hidden, 180, 150);
+  page.add(gear, 180, 180);
+  page.resize();
+  gear->_focus();
+  send(page, GUI_EV_KEYDOWN, 0, 0, GUI_KEY_UP);
+  EXPECT_EQ(page.focused, button);
+  backdrop->style.declared().bg_color = 0x102030;  // a backdrop that draws is seen
+  page.resize();
+  gear->_focus();
+  send(page, GUI_EV_KEYDOWN, 0, 0, GUI_KEY_UP);
+  EXPECT_EQ(page.focused, backdrop);
 }
 
 TEST(GuiGeometry, BoxModelAbsRectAndScroll) {
