@@ -91,6 +91,16 @@ TEST_F(ModsGuiTest, PageFromHtmlIsReadAndWrittenByName) {
     EXPECT_NE(page()->find("html"), nullptr);
     EXPECT_NE(page()->find("quit"), nullptr);
     EXPECT_NE(page()->find("settings"), nullptr);
+    // The page opens with the focus on its first field, not on the blank backdrop.
+    auto focus_leaf = [&] {
+        Widget* f = page();
+        while (auto* c = dynamic_cast<Container*>(f)) {
+            if (!c->focused) break;
+            f = c->focused;
+        }
+        return f->name;
+    };
+    EXPECT_EQ(focus_leaf(), "nick");
 
     run("a = z2_gui_get('nick') z2_gui_set('nick', 'alice') b = z2_gui_get('nick')"
         " c = tostring(z2_gui_get('nobody')) z2_gui_set('nobody', 'x') d = 'ran'");
@@ -106,6 +116,11 @@ TEST_F(ModsGuiTest, PageFromHtmlIsReadAndWrittenByName) {
     EXPECT_EQ(page()->find("quit"), nullptr);
     EXPECT_EQ(page()->find("settings"), nullptr);
     EXPECT_EQ(page()->find("html"), nullptr);
+
+    // Over a match the keys stay with the match: no button of its page takes the focus.
+    run("z2_param_set('state', 'play') z2_param_set('html', \"<table><tr><td>"
+        "<input type='button' value='Go' onclick='go'/></table>\")");
+    EXPECT_EQ(focus_leaf(), "none");
 
     // The lobby: a tab bar of real height on top, the page in its scrolling box.
     run("z2_param_set('tabs', \"<input type='button' class='tab' value='news'/>\")"
