@@ -297,12 +297,22 @@ void _gui_restore(ModsGui& g, const GuiKept& k) {
 
 // A page that takes keys opens with the focus on something the player sees:
 // the blank backdrop comes first in the tree, and from it the first arrow key
-// would jump to the far edge. A focusable widget with none of its own below
-// it (a button, a field) is preferred to a scroll area that holds them.
+// would jump to the far edge. Only the mod's own markup is looked at: the
+// quit button would leave the page on the first Return. A focusable widget
+// with none of its own below it (a button, a field) is preferred to a scroll
+// area that holds them.
 void _gui_focus_seen(Container& root) {
     Widget* leaf = _focus_leaf(root);
     if (leaf && gui_seen(leaf)) return;
-    std::vector<Widget*> all = root._list_descendants();
+    std::vector<Widget*> all;
+    for (Widget* c : root.children) {
+        if (c->name == "none" || c->name == "quit" || c->name == "settings") continue;
+        all.push_back(c);
+        if (Container* cc = dynamic_cast<Container*>(c)) {
+            std::vector<Widget*> sub = cc->_list_descendants();
+            all.insert(all.end(), sub.begin(), sub.end());
+        }
+    }
     Widget* pick = nullptr;
     for (size_t i = 0; i < all.size(); i++) {
         Widget* d = all[i];

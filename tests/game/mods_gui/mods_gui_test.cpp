@@ -84,6 +84,9 @@ protected:
 };
 
 TEST_F(ModsGuiTest, PageFromHtmlIsReadAndWrittenByName) {
+    // The quit button shows its picture, as in the game.
+    std::filesystem::copy_file(std::string(Z2_DATA_DIR) + "/icon-quit.png", root + "/icon-quit.png");
+    z2test::stdout_of([] { gfx_init(); });
     run("z2_param_set('html', \"<table><tr><td><input type='text' name='nick' value='bob'/>"
         "<td><input type='button' value='Go' onclick='go'/></table>\")");
     ASSERT_FALSE(page()->children.empty());
@@ -100,6 +103,12 @@ TEST_F(ModsGuiTest, PageFromHtmlIsReadAndWrittenByName) {
         }
         return f->name;
     };
+    EXPECT_EQ(focus_leaf(), "nick");
+    // A page with nothing to focus leaves the quit button alone: Return would leave.
+    run("z2_param_set('html', '<p>Loading the levels</p>')");
+    EXPECT_EQ(focus_leaf(), "none");
+    run("z2_param_set('html', \"<table><tr><td><input type='text' name='nick' value='bob'/>"
+        "<td><input type='button' value='Go' onclick='go'/></table>\")");
     EXPECT_EQ(focus_leaf(), "nick");
 
     run("a = z2_gui_get('nick') z2_gui_set('nick', 'alice') b = z2_gui_get('nick')"
