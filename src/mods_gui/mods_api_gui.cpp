@@ -327,7 +327,11 @@ void _gui_focus_seen(Container& root) {
         if (!pick) pick = d;
     }
     if (!pick) return;
-    pick->_hover();
+    // Hover too, as the arrow keys give it, so that the focus look shows; but
+    // not to a named widget: with both, the chat of the lobby and the pause
+    // page would leave it every key, and typing to the chat would stop.
+    bool named = !pick->name.empty() && pick->name[0] != '_';
+    if (!named) pick->_hover();
     pick->_focus();
 }
 
