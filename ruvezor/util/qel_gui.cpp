@@ -110,9 +110,13 @@ var Widget::event(Event* e) {
   switch (e->type) {
     case GUI_EV_KEYDOWN:
       switch (e->key) {
-        case GUI_KEY_TAB:
-          if (next) next->_focus();
+        case GUI_KEY_TAB: {
+          // past widgets the player cannot see (a hidden value): typing would go into them
+          Widget* n = next;
+          for (int hops = 0; n && !gui_seen(n) && hops < 65536; hops++) n = n->next;
+          if (n && gui_seen(n)) n->_focus();
           return var();
+        }
         case GUI_KEY_RIGHT: return _nav(1, 0);
         case GUI_KEY_LEFT: return _nav(-1, 0);
         case GUI_KEY_UP: return _nav(0, -1);

@@ -164,6 +164,19 @@ TEST_F(Tree, TabFollowsTheSuccessor) {
   send(root, GUI_EV_KEYDOWN, 0, 0, GUI_KEY_TAB);
   EXPECT_EQ(root.focused, b);
   EXPECT_EQ(a->style.focus, 0);
+
+  // a hidden value between two fields is passed over: typing would go into it
+  Probe* hidden = new Probe(0, 0);
+  root.add(hidden, 0, 60);
+  root.resize();
+  a->_focus();
+  a->next = hidden;
+  hidden->next = b;
+  send(root, GUI_EV_KEYDOWN, 0, 0, GUI_KEY_TAB);
+  EXPECT_EQ(root.focused, b);
+  b->next = hidden;  // nothing seen after it: Tab stays
+  send(root, GUI_EV_KEYDOWN, 0, 0, GUI_KEY_TAB);
+  EXPECT_EQ(root.focused, b);
 }
 
 TEST(GuiNav, ArrowsPickNearestAndTiesGoToTheEarlier) {
