@@ -7,6 +7,7 @@
 // clicks the focused widget.
 #include <algorithm>
 #include <cmath>  // std::trunc, std::sqrt
+#include <typeinfo>
 
 #include <GL/gl.h>  // glColor4ub for tinted layers
 
@@ -109,9 +110,13 @@ var Widget::event(Event* e) {
   switch (e->type) {
     case GUI_EV_KEYDOWN:
       switch (e->key) {
-        case GUI_KEY_TAB:
-          if (next) next->_focus();
+        case GUI_KEY_TAB: {
+          // past widgets the player cannot see (a hidden value): typing would go into them
+          Widget* n = next;
+          for (int hops = 0; n && !gui_seen(n) && hops < 65536; hops++) n = n->next;
+          if (n && gui_seen(n)) n->_focus();
           return var();
+        }
         case GUI_KEY_RIGHT: return _nav(1, 0);
         case GUI_KEY_LEFT: return _nav(-1, 0);
         case GUI_KEY_UP: return _nav(0, -1);
@@ -173,7 +178,7 @@ var Widget::_nav(int dx, int dy) {
   unsigned long count = 0;
   for (size_t i = 0; i < all.size(); i++) {
     Widget* c = all[i];
-    if (c == this || !c->focusable || c->style.focus != 0 || c->disabled) continue;
+    if (c == this || !c->focusable || c->style.focus != 0 || c->disabled || !gui_seen(c)) continue;
     GfxRect q = c->get_abs_rect(true);
     double cx = T(q.x + q.w / 2), cy = T(q.y + q.h / 2);
     if (dy < 0 && !(cy < ry)) continue;
@@ -398,6 +403,19 @@ var Container::event(Event* e) {
     _take(result, f->_event(&k));
   }
   return result;
+}
+
+bool gui_seen(Widget* w) {
+  if (!(w->ow > 0 && w->oh > 0)) return false;
+  if (typeid(*w) != typeid(Widget)) return true;  // every other kind draws content of its own
+  const StyleBlock& s = w->style.computed();
+  auto set = [](int32_t v) { return v != STYLE_UNSET; };
+  bool border = false;
+  for (int32_t b : s.border) border = border || (set(b) && b > 0);
+  border = border && set(s.border_color);
+  bool bg = (set(s.bg_image) && s.bg_image != 0) || set(s.bg_color);
+  bool fg = (set(s.fg_image) && s.fg_image != 0) || set(s.fg_color);
+  return border || bg || fg;
 }
 
 // ---- theme: box model ---------------------------------------------------------------------

@@ -246,6 +246,11 @@ int gui_edge_top(const Widget* w);
 int gui_edge_right(const Widget* w);
 int gui_edge_bottom(const Widget* w);
 
+// Whether the player can see w at all: its outer box has an area, and it is
+// not a plain Widget whose style draws nothing (a blank backdrop that only
+// catches the pointer). Arrow keys never move the focus to an unseen widget.
+bool gui_seen(Widget* w);
+
 // ---- layout containers and labels -------------------------------------------------------
 // (qel_gui_layout.cpp)
 

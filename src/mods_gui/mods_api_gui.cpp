@@ -110,9 +110,12 @@ namespace {
 struct GuiState {
     bool tabs, xtabs, lobby, xlobby;
     explicit GuiState(const std::string& s)
-        : tabs(s == "tabs"), xtabs(s == "xtabs"), lobby(s == "lobby"), xlobby(s == "xlobby") {}
+        : tabs(s == "tabs"), xtabs(s == "xtabs"), lobby(s == "lobby"), xlobby(s == "xlobby"),
+          page_keys(s != "play" && s != "scene") {}
     bool tab_bar() const { return tabs || xtabs || lobby || xlobby; }  // the tab bar may show
     bool lobby_any() const { return lobby || xlobby; }
+    // The match screens keep the keys for the match; every other screen hands them to the page.
+    bool page_keys;
 };
 
 // What the old page held; the same page shown again gets it back.
@@ -292,6 +295,46 @@ void _gui_restore(ModsGui& g, const GuiKept& k) {
     }
 }
 
+// A page that takes keys opens with the focus on something the player sees:
+// the blank backdrop comes first in the tree, and from it the first arrow key
+// would jump to the far edge. Only the mod's own markup is looked at: the
+// quit button would leave the page on the first Return. A focusable widget
+// with none of its own below it (a button, a field) is preferred to a scroll
+// area that holds them.
+void _gui_focus_seen(Container& root) {
+    Widget* leaf = _focus_leaf(root);
+    if (leaf && gui_seen(leaf)) return;
+    std::vector<Widget*> all;
+    for (Widget* c : root.children) {
+        if (c->name == "none" || c->name == "quit" || c->name == "settings") continue;
+        all.push_back(c);
+        if (Container* cc = dynamic_cast<Container*>(c)) {
+            std::vector<Widget*> sub = cc->_list_descendants();
+            all.insert(all.end(), sub.begin(), sub.end());
+        }
+    }
+    Widget* pick = nullptr;
+    for (size_t i = 0; i < all.size(); i++) {
+        Widget* d = all[i];
+        if (d->disabled || !d->focusable || !gui_seen(d)) continue;
+        bool inner = false;  // a focusable widget inside d
+        if (Container* c = dynamic_cast<Container*>(d))
+            for (Widget* e : c->_list_descendants()) inner = inner || (!e->disabled && e->focusable);
+        if (!inner) {
+            pick = d;
+            break;
+        }
+        if (!pick) pick = d;
+    }
+    if (!pick) return;
+    // Hover too, as the arrow keys give it, so that the focus look shows; but
+    // not to a named widget: with both, the chat of the lobby and the pause
+    // page would leave it every key, and typing to the chat would stop.
+    bool named = !pick->name.empty() && pick->name[0] != '_';
+    if (!named) pick->_hover();
+    pick->_focus();
+}
+
 }  // namespace
 
 // ==== ModsGui ======================================================================
@@ -330,6 +373,7 @@ void ModsGui::gui_init(int keep) {
 
     _mods_gui_layout(*this);
     if (!parent && !focused) _find_focus();
+    if (state.page_keys) _gui_focus_seen(*this);
     for (Widget* c : children) c->loop();
 }
 

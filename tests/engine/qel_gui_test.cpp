@@ -164,6 +164,19 @@ TEST_F(Tree, TabFollowsTheSuccessor) {
   send(root, GUI_EV_KEYDOWN, 0, 0, GUI_KEY_TAB);
   EXPECT_EQ(root.focused, b);
   EXPECT_EQ(a->style.focus, 0);
+
+  // a hidden value between two fields is passed over: typing would go into it
+  Probe* hidden = new Probe(0, 0);
+  root.add(hidden, 0, 60);
+  root.resize();
+  a->_focus();
+  a->next = hidden;
+  hidden->next = b;
+  send(root, GUI_EV_KEYDOWN, 0, 0, GUI_KEY_TAB);
+  EXPECT_EQ(root.focused, b);
+  b->next = hidden;  // nothing seen after it: Tab stays
+  send(root, GUI_EV_KEYDOWN, 0, 0, GUI_KEY_TAB);
+  EXPECT_EQ(root.focused, b);
 }
 
 TEST(GuiNav, ArrowsPickNearestAndTiesGoToTheEarlier) {
@@ -209,6 +222,29 @@ TEST(GuiNav, ArrowsPickNearestAndTiesGoToTheEarlier) {
   from->_focus();
   send(row, GUI_EV_KEYDOWN, 0, 0, GUI_KEY_RIGHT);
   EXPECT_EQ(row.focused, straight);
+
+  // what the player cannot see is no place to go: a blank backdrop under
+  // everything and a widget without area are nearer than the far button
+  Container page;
+  Widget* backdrop = new Widget();
+  backdrop->focusable = 1;
+  backdrop->style.declared().width = backdrop->style.declared().height = 200;
+  Probe* button = new Probe(20, 20);
+  Probe* hidden = new Probe(0, 0);
+  Probe* gear = new Probe(20, 20);
+  page.add(backdrop, 0, 0);
+  page.add(button, 0, 100);
+  page.add(hidden, 180, 150);
+  page.add(gear, 180, 180);
+  page.resize();
+  gear->_focus();
+  send(page, GUI_EV_KEYDOWN, 0, 0, GUI_KEY_UP);
+  EXPECT_EQ(page.focused, button);
+  backdrop->style.declared().bg_color = 0x102030;  // a backdrop that draws is seen
+  page.resize();
+  gear->_focus();
+  send(page, GUI_EV_KEYDOWN, 0, 0, GUI_KEY_UP);
+  EXPECT_EQ(page.focused, backdrop);
 }
 
 TEST(GuiGeometry, BoxModelAbsRectAndScroll) {

@@ -84,6 +84,9 @@ protected:
 };
 
 TEST_F(ModsGuiTest, PageFromHtmlIsReadAndWrittenByName) {
+    // The quit button shows its picture, as in the game.
+    std::filesystem::copy_file(std::string(Z2_DATA_DIR) + "/icon-quit.png", root + "/icon-quit.png");
+    z2test::stdout_of([] { gfx_init(); });
     run("z2_param_set('html', \"<table><tr><td><input type='text' name='nick' value='bob'/>"
         "<td><input type='button' value='Go' onclick='go'/></table>\")");
     ASSERT_FALSE(page()->children.empty());
@@ -91,6 +94,22 @@ TEST_F(ModsGuiTest, PageFromHtmlIsReadAndWrittenByName) {
     EXPECT_NE(page()->find("html"), nullptr);
     EXPECT_NE(page()->find("quit"), nullptr);
     EXPECT_NE(page()->find("settings"), nullptr);
+    // The page opens with the focus on its first field, not on the blank backdrop.
+    auto focus_leaf = [&] {
+        Widget* f = page();
+        while (auto* c = dynamic_cast<Container*>(f)) {
+            if (!c->focused) break;
+            f = c->focused;
+        }
+        return f->name;
+    };
+    EXPECT_EQ(focus_leaf(), "nick");
+    // A page with nothing to focus leaves the quit button alone: Return would leave.
+    run("z2_param_set('html', '<p>Loading the levels</p>')");
+    EXPECT_EQ(focus_leaf(), "none");
+    run("z2_param_set('html', \"<table><tr><td><input type='text' name='nick' value='bob'/>"
+        "<td><input type='button' value='Go' onclick='go'/></table>\")");
+    EXPECT_EQ(focus_leaf(), "nick");
 
     run("a = z2_gui_get('nick') z2_gui_set('nick', 'alice') b = z2_gui_get('nick')"
         " c = tostring(z2_gui_get('nobody')) z2_gui_set('nobody', 'x') d = 'ran'");
@@ -106,6 +125,11 @@ TEST_F(ModsGuiTest, PageFromHtmlIsReadAndWrittenByName) {
     EXPECT_EQ(page()->find("quit"), nullptr);
     EXPECT_EQ(page()->find("settings"), nullptr);
     EXPECT_EQ(page()->find("html"), nullptr);
+
+    // Over a match the keys stay with the match: no button of its page takes the focus.
+    run("z2_param_set('state', 'play') z2_param_set('html', \"<table><tr><td>"
+        "<input type='button' value='Go' onclick='go'/></table>\")");
+    EXPECT_EQ(focus_leaf(), "none");
 
     // The lobby: a tab bar of real height on top, the page in its scrolling box.
     run("z2_param_set('tabs', \"<input type='button' class='tab' value='news'/>\")"
