@@ -65,7 +65,9 @@ TEST_F(FleetTest, LaunchFromTheRimOrNotAtAll) {
         for (int end : {p, q}) {
             float keep = at(end).*f;
             at(end).*f = f == &Item::collide_r ? INFINITY : NAN;
-            if (end == p || f != &Item::collide_r) EXPECT_EQ(fleet_init(*w, a, 10, p, q)->n, 0);
+            if (end == p || f != &Item::collide_r) {
+                EXPECT_EQ(fleet_init(*w, a, 10, p, q)->n, 0);
+            }
             at(end).*f = keep;
         }
     }
