@@ -231,9 +231,10 @@ local function attack(view, bot, from, avail, strongest, team, joined)
 end
 
 local function move(bot, view)
-  -- A removed user's bot stops for good: its slot may be another user's next.
-  if bot.gone or not view.present[bot.user] then
-    bot.gone = true
+  -- A removed user's bot stops for good, as its slot may be another user's
+  -- next; given another user, it plays that one.
+  if bot.gone == bot.user or not view.present[bot.user] then
+    bot.gone = bot.user
     return
   end
   local ok, team = pcall(get, bot.user, "user_team_n")

@@ -226,7 +226,7 @@ TEST_P(ShippedMod, PlaysWithoutALuaError) {
     const Expect* want = expect_of(GetParam());
     ASSERT_NE(want, nullptr) << GetParam() << " is new: say in EXPECT what it must do";
     bool had_planet = false, sent = false, okay = true;
-    std::string first, before, paused, after, status, html, nobody_read;
+    std::string first, before, paused, after, status, html, nobody_read, heir_fleets;
     int pause_buttons = 0, who = -1;
     // Failures are checked after the capture, which would swallow them.
     // Progress damaged by hand (JSON's nan reads as a number) opens level 1.
@@ -277,6 +277,20 @@ TEST_P(ShippedMod, PlaysWithoutALuaError) {
                 if (api())
                     for (const std::string& line : api()->log)
                         if (line.find("invalid item") != std::string::npos) nobody_read = line;
+                // Its bot, given another user as the guide allows, plays that one (a
+                // user in the rival's old slot is nobody's to play).
+                lua("for _, b in ipairs(type(mod_bots) == 'table' and mod_bots.list or {}) do\n"
+                    "  if b.user == " + std::to_string(rival) + " then\n"
+                    "    local u = z2_user_init('Heir', 0x40ff40, 0)\n"
+                    "    if u == b.user then u = z2_user_init('Heir', 0x40ff40, 0) end\n"
+                    "    z2_planet_init(u, 0, 0, 50, 100)\n"
+                    "    z2_planet_init(z2_user_init('Prey', 0x808080, 0), 60, 0, 20, 1)\n"
+                    "    b.user, b.send, b.margin, b.sources, b.defend, b.aim = u, 100, 1, 1, false, 'near'\n"
+                    "    mod_bots.move(b)\n"
+                    "    z2_param_set('heir_fleets', #z2_items_find('fleet owner:' .. u))\n"
+                    "  end\n"
+                    "end");
+                heir_fleets = param("heir_fleets");
             }
         }
         if (ModsBase* engine = mods_engine_of(*game)) okay = engine->is_okay();
@@ -284,6 +298,7 @@ TEST_P(ShippedMod, PlaysWithoutALuaError) {
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_TRUE(okay);
     EXPECT_EQ(nobody_read, "") << "the owner of planets left to nobody is read";
+    EXPECT_NE(heir_fleets, "0") << "a bot given a new user stays stopped";
     switch (want->kind) {
         case Kind::Player:
             EXPECT_EQ(first, "play");
