@@ -378,7 +378,7 @@ void* driver_file_alloc(const char* path, int* len) {
     fclose(f);
     return nullptr;
   }
-  if (st.st_size > INT_MAX) {
+  if (st.st_size > DRIVER_FILE_MAX) {
     qel_log("file too large: %s\n", path);
     fclose(f);
     return nullptr;

@@ -165,8 +165,11 @@ int driver_file_mtime(const char* path);   // seconds since the epoch, 0 on fail
 int driver_file_changed(const char* path, long seen, long now);
 // Reads min(cap, size) bytes, returns the count; no NUL added.
 int driver_file_load(const char* path, void* buf, int cap);
+// Largest file read whole: well past any picture, sound or script the game
+// uses, and it keeps a huge file from freezing the game and filling memory.
+constexpr int DRIVER_FILE_MAX = 128 * 1024 * 1024;
 // Whole file in a malloc'd block (release with free); none and *len 0 when
-// missing, empty or too large for an int length.
+// missing, empty or larger than DRIVER_FILE_MAX (logged).
 void* driver_file_alloc(const char* path, int* len);
 std::string driver_file_load(const char* path);
 // Replaces the file with n bytes; the old content survives a failed write.

@@ -134,12 +134,17 @@ static AudioSource* _sample_load_wav(const char* path) {
   SDL_AudioSpec wav;
   Uint8* buf = nullptr;
   Uint32 len = 0;
-  SDL_RWops* rw = SDL_RWFromFile(path, "rb");
+  // Read as any other file is: a FIFO or a device in a sound's place is
+  // refused instead of holding the game.
+  int size = 0;
+  void* file = driver_file_alloc(path, &size);
+  SDL_RWops* rw = file ? SDL_RWFromConstMem(file, size) : nullptr;
   AudioSource* src = nullptr;
   if (rw && SDL_LoadWAV_RW(rw, 1, &wav, &buf, &len)) {
     src = _driver_audio_convert(wav.format, wav.channels, wav.freq, buf, len);
     SDL_FreeWAV(buf);
   }
+  free(file);
   if (!src) qel_log("_mixer: error in _sample_load_wav '%s'\n", path);
   return src;
 }

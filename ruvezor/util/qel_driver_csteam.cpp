@@ -397,6 +397,10 @@ std::string driver_cloud_load(const char* name) {
   if (!driver_cloud_exists(name)) return std::string();
   int size = driver_cloud_fsize(name);
   if (size <= 0) return std::string();
+  if (size > DRIVER_FILE_MAX) {
+    qel_log("file too large: %s\n", name);
+    return std::string();
+  }
   std::string s(static_cast<size_t>(size), '\0');
   int got = driver_cloud_load(name, s.data(), size);
   s.resize(got > 0 ? static_cast<size_t>(got) : 0);

@@ -116,6 +116,14 @@ void ModsAPI::require(std::string name) {
     scripts.push_back(ModScript{name, path, driver_file_mtime(path.c_str()), base});
     qel_log("ModsAPI::require: %s\n", path.c_str());
     std::string text = driver_file_load(path.c_str());
+    if (text.empty() && driver_file_fsize(path.c_str()) > 0) {
+        // Too large or unreadable: the load logged which; the mod says so
+        // instead of running as an empty script.
+        log_printf("ModsAPI::require(\"%s\") file unreadable\n", name.c_str());
+        error_note("file unreadable: " + base);
+        api_error_set("file unreadable");
+        return;
+    }
     _mods_skip_header(text);
     if (engine) engine->script(text.c_str(), base.c_str());
 }

@@ -4,6 +4,7 @@
 #include "z2_test_util.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>  // mkfifo
 #include <unistd.h>
 
 #include <chrono>
@@ -328,7 +329,12 @@ TEST_F(Audio, BadFilesFailWithALogLineAndPlayNothing) {
   EXPECT_EQ(driver_audio_sample_load(junkwav.c_str()), 0);
   EXPECT_EQ(driver_audio_sample_load((tmpdir() + "/missing.ogg").c_str()), 0);
   EXPECT_EQ(driver_audio_sample_load(junk.c_str()), 0);
+  // A FIFO nobody writes to, in a sound's place, fails at once.
+  std::string fifo = tmpdir() + "/fifo.wav";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(driver_audio_sample_load(fifo.c_str()), 0);
   std::string log = testing::internal::GetCapturedStdout();
+  EXPECT_NE(log.find("not a regular file, not read: " + fifo), std::string::npos);
   EXPECT_NE(log.find("_mixer: error in _sample_load_wav '"), std::string::npos);
   EXPECT_NE(log.find("(driver_file_alloc)"), std::string::npos);
   EXPECT_NE(log.find("(stb_vorbis_decode_memory)"), std::string::npos);

@@ -316,6 +316,19 @@ TEST_F(DriverTest, WholeFileLoadKeepsBinaryAndLargeContent) {
   EXPECT_EQ(memcmp(block, big.data(), big.size()), 0);
   free(block);
   EXPECT_EQ(driver_file_load((root / "big.dat").c_str()), big);
+
+  // Far past any real asset (sparse, so it takes no disk): refused before
+  // a byte is read, instead of a long freeze and memory to match.
+  fs::path huge = root / "huge.dat";
+  spit(huge, "x");
+  fs::resize_file(huge, static_cast<uintmax_t>(DRIVER_FILE_MAX) + 1);
+  len = 7;
+  std::string shown = stdout_of([&] {
+    EXPECT_EQ(driver_file_alloc(huge.c_str(), &len), nullptr);
+    EXPECT_EQ(driver_file_load(huge.c_str()), "");
+  });
+  EXPECT_EQ(len, 0);
+  EXPECT_NE(shown.find("file too large: " + huge.string() + "\n"), std::string::npos) << shown;
 }
 
 TEST_F(DriverTest, SaveReplacesTheFileWhole) {

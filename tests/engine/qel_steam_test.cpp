@@ -129,6 +129,13 @@ TEST_F(SteamTest, CloudFilesWithoutSteamLiveInTheDocumentDirectory) {
   // An empty file gives an empty string.
   EXPECT_EQ(driver_cloud_save("empty.bin", "", 0), 1);
   EXPECT_EQ(driver_cloud_load("empty.bin"), "");
+
+  // One far larger than any data file is not read (sparse: no disk taken).
+  std::filesystem::resize_file(docdir / "empty.bin", (uintmax_t)DRIVER_FILE_MAX + 1);
+  std::string huge = "x";
+  std::string log = stdout_of([&] { huge = driver_cloud_load("empty.bin"); });
+  EXPECT_EQ(huge, "");
+  EXPECT_NE(log.find("file too large: empty.bin\n"), std::string::npos) << log;
 }
 
 // ---- with the fake library ----------------------------------------------------------

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <string>
 
+#include "ruvezor/util/qel_driver.h"  // DRIVER_FILE_MAX
 #include "tools/embed_scripts.h"
 #include "mods/mods_scripts.h"
 #include "z2_mods_tree.h"
@@ -338,6 +339,18 @@ TEST_F(ModsLuaTest, RequireFallsBackToTheDataDirectoryAndReportsMissingFiles) {
     EXPECT_EQ(param("msg"), "file missing");
     EXPECT_TRUE(logged("ModsAPI::require(\"missing\") file missing"));
     EXPECT_EQ(api()->api_error(), 0);
+
+    // A file far larger than any script is not read, and says why.
+    write("data/huge.lua", "huge_runs = 1");
+    std::filesystem::resize_file(root + "/data/huge.lua", (uintmax_t)DRIVER_FILE_MAX + 1);
+    run(R"LUA(
+        local ok, msg = pcall(require, "huge")
+        z2_param_set("ok", ok) z2_param_set("msg", msg) z2_param_set("huge", huge_runs)
+    )LUA");
+    EXPECT_EQ(param("ok"), "False");
+    EXPECT_EQ(param("msg"), "file unreadable");
+    EXPECT_EQ(param("huge"), "");
+    EXPECT_TRUE(logged("ModsAPI::require(\"huge\") file unreadable"));
 }
 
 TEST_F(ModsLuaTest, ModWithoutDirectoryNeverReadsFromTheRoot) {
