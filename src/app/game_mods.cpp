@@ -49,7 +49,12 @@ public:
     // ---- the in-match controls ----
 
     void ui_restart(ModsGame& game, int screen) override {
-        ZentarUI& ui = _g(game).ui;
+        Game& g = _g(game);
+        ZentarUI& ui = g.ui;
+        // A mod sets its match up before the match screen starts: the
+        // controls must start from the player's options (the default
+        // percentage among them), not from what the menus left there.
+        if (!g.headless) memcpy(&ui.options, &g.settings.ui_box, SETTINGS_UI_WORDS * 4);
         ui.inited = 0;
         if (screen) ui.screen_set = 0;
     }

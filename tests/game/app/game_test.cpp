@@ -25,6 +25,7 @@
 #include "mods/mods_lua.h"
 #include "shell/builds.h"  // _builds.show_hud
 #include "net/net.h"
+#include "net/zentar_sync_hooks.h"
 #include "ruvezor/util/qel_log.h"
 #include "ruvezor/util/qel_web.h"
 #include "web/game_web.h"
@@ -399,6 +400,25 @@ TEST_F(GameTest, ResizeAppliesEverySizeSquareIncluded) {
         EXPECT_FALSE(screen_restarted()) << b[0] << " x " << b[1] << " is ignored";
         driver_get_size(&w, &h);
         EXPECT_EQ(w * 1000 + h, 800600);
+    }
+}
+
+// A mod (or a host) sets its match up before the match screen starts: the
+// controls start from the player's options, default percentage included.
+TEST_F(GameTest, ControlsRestartFromThePlayersOptions) {
+    go_windowed();
+    game->settings.ui_percent = 100;
+    game->settings.ui_lefty = 1;
+    for (int via = 0; via < 2; via++) {
+        game->ui.options = UIOptions{};  // what the menus' scene left
+        if (via == 0)
+            game->ui_restart(1);
+        else
+            zentar_sync_hooks.ui_reset(game->world);
+        EXPECT_EQ(game->ui.inited, 0) << via;
+        EXPECT_EQ(game->ui.options.ui_lefty, 1) << via;
+        ui_init(game->world, game->ui, 0);
+        EXPECT_EQ(game->ui.percent, 100) << via;
     }
 }
 
