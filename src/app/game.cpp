@@ -62,10 +62,8 @@ static void _game_sync_view_set(Zentar& world, float x, float y, float w, float 
 
 static void _game_sync_ui_reset(Zentar& world) {
     Game* g = _game_data.GAME_THIS;
-    if (!g || &g->world != &world) return;
     // The controls start again from the player's options, as after a mod's reset.
-    if (!g->headless) memcpy(&g->ui.options, &g->settings.ui_box, SETTINGS_UI_WORDS * 4);
-    g->ui.inited = 0;
+    if (g && &g->world == &world) g->ui_restart(0);
 }
 
 // Linked with the game, the sync reaches its host endpoint and controls

@@ -154,16 +154,14 @@ void _ship_label(Zentar& world, Item& it, int viewer) {
 void _draw_label(Item& it, float angle, Lookups& look) {
     int font = look.font_of(_field(it.label_font), it.label_size ? it.label_size : 20);
     std::string text = _field(it.label_text);
-    long long W = zt_sat_int(font_get_width(font, text.c_str()));
-    long long H = zt_sat_int(font_get_height(font, text.c_str(), 0));
-    if (!_draw_afford((double)W * (double)H)) return;
+    LabelBox box = draw_label_box(it, font);
+    if (!_draw_afford((double)box.w * (double)box.h)) return;
     glPushMatrix();
     glTranslatef(it.position_x, it.position_y, 0);
     glRotatef(angle, 0, 0, 1);
     glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
     draw_color((unsigned)it.render_color, it.render_alpha);
-    font_draw(font, text.c_str(), (float)(((it.label_align - 1) * W) / 2), (float)(((it.label_valign - 1) * H) / 2),
-              0, -1);
+    font_draw(font, text.c_str(), box.x, box.y, 0, -1);
     glColor4f(1, 1, 1, 1);
     glPopMatrix();
 }
@@ -270,4 +268,11 @@ void draw_paint(Zentar& world, int viewer, float angle, int layer) {
     }
     batch.flush();
     glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
+}
+
+LabelBox draw_label_box(const Item& it, int font) {
+    std::string text = _field(it.label_text);
+    long long W = zt_sat_int(font_get_width(font, text.c_str()));
+    long long H = zt_sat_int(font_get_height(font, text.c_str(), 0));
+    return LabelBox{(float)(((it.label_align - 1) * W) / 2), (float)(((it.label_valign - 1) * H) / 2), W, H};
 }

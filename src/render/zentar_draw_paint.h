@@ -112,3 +112,11 @@ void draw_pixart_post();
 PixArt* _draw_pixart_new(const char* text);
 void _draw_pixart_delete(PixArt* w);
 unsigned _draw_pixart_texture(PixArt* w, float* tex_u, float* tex_v);
+
+// Where an item's label (a planet's ship count) is drawn, around the item's
+// position before its turn: the text's top left and its size.
+struct LabelBox {
+    float x, y;
+    long long w, h;
+};
+LabelBox draw_label_box(const Item& it, int font);

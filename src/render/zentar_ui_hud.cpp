@@ -77,15 +77,11 @@ static void _hud_label(Zentar& world, ZentarUI& ui, const Item& it, int font) {
     // many digits reaches past the disc, and the name keeps clear of both.
     float left = r, right = r, top = r, bottom = r;
     if (it.has_label) {
-        std::string count = _hud_text(it.label_text);
-        int lf = font_load(_hud_text(it.label_font).c_str(), it.label_size ? it.label_size : 20);
-        float cw = font_get_width(lf, count.c_str()), ch = font_get_height(lf, count.c_str(), 0);
-        float cx = (float)(((it.label_align - 1) * (long long)cw) / 2);
-        float cy = (float)(((it.label_valign - 1) * (long long)ch) / 2);
-        left = std::fmax(r, -cx);
-        right = std::fmax(r, cx + cw);
-        top = std::fmax(r, -cy);
-        bottom = std::fmax(r, cy + ch);
+        LabelBox c = draw_label_box(it, font_load(_hud_text(it.label_font).c_str(), it.label_size ? it.label_size : 20));
+        left = std::fmax(r, -c.x);
+        right = std::fmax(r, c.x + (float)c.w);
+        top = std::fmax(r, -c.y);
+        bottom = std::fmax(r, c.y + (float)c.h);
     }
     float nw = font_get_width(font, name.c_str()), nh = font_get_height(font, name.c_str(), 0);
     float pw = grows ? font_get_width(font, prod) : 0, ph = grows ? font_get_height(font, prod, 0) : 0;

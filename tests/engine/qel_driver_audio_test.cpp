@@ -275,12 +275,15 @@ TEST_F(Audio, OggStreamMadeForAnotherRatePlaysAtItsOwnSpeed) {
   auto put32 = [&](size_t at, uint32_t v) {
     for (int i = 0; i < 4; i++) ogg[at + i] = (char)((v >> (8 * i)) & 255);
   };
-  ASSERT_EQ(u32(packet + 12), 44100u);
-  put32(packet + 12, 22050);
-  put32(22, 0);
-  put32(22, ogg_crc(ogg.substr(0, page)));
   std::string slow = tmpdir() + "/slow.ogg";
-  std::ofstream(slow, std::ios::binary) << ogg;
+  auto write_at_rate = [&](uint32_t hz) {  // the header's rate, and its page's checksum again
+    put32(packet + 12, hz);
+    put32(22, 0);
+    put32(22, ogg_crc(ogg.substr(0, page)));
+    std::ofstream(slow, std::ios::binary | std::ios::trunc) << ogg;
+  };
+  ASSERT_EQ(u32(packet + 12), 44100u);
+  write_at_rate(22050);
 
   // Still streamed: while it plays it holds its file, not minutes of floats
   // for the rest of the run (a few such tracks left no room for sounds).
@@ -305,10 +308,7 @@ TEST_F(Audio, OggStreamMadeForAnotherRatePlaysAtItsOwnSpeed) {
 
   // A rate no music has (1 Hz) is refused at its load: converted, each
   // decoded piece made minutes of sound in the mixer's lock.
-  put32(packet + 12, 1);
-  put32(22, 0);
-  put32(22, ogg_crc(ogg.substr(0, page)));
-  std::ofstream(slow, std::ios::binary | std::ios::trunc) << ogg;
+  write_at_rate(1);
   std::string log = stdout_of([&] {
     int bad = driver_audio_stream_load(slow.c_str(), false);
     driver_audio_stream_play(bad, 1.0f, 0);
