@@ -72,8 +72,13 @@ local function distance(a, b)
   return math.sqrt(dx * dx + dy * dy)
 end
 
+-- A player's user under the name they chose. The world makes a user named
+-- "neutral" the side that owns the unclaimed planets: its planets look
+-- unclaimed, their counts show to all, and the bots and the tally take it
+-- for nobody. A player of that name keeps it as their title only.
 local function new_user(name, color)
-  local u = z2_user_init(name, color, 0)
+  local u = z2_user_init(name == "neutral" and "" or name, color, 0)
+  if name == "neutral" then z2_item_set(u, "title_value", name) end
   names[u] = name
   return u
 end

@@ -451,9 +451,12 @@ TEST_F(ShippedMod, JoinsPastThePlanetsLeaveTheWorldRoomToPlay) {
 // the match would never end for those who join later.
 // Bob, who left with a fleet still flying, keeps his user until it lands;
 // back before that, he has no planet left and must get one as a newcomer.
+// Cal, who calls himself "neutral", is a player like the others and not the
+// side of the unclaimed planets.
 TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
     int ann = 0, bob = 0, owned = -1, bob_flying = 0, bob_owned = -1, bob_back = -1;
     bool ann_left = false;
+    Item cal{};
     std::string out = z2test::stdout_of([&] {
         start_headless("mod_server.lua");
         std::vector<int> users;
@@ -475,6 +478,7 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
         };
         ann = join("net:join", "ann", "Ann");
         bob = join("net:join", "bob", "Bob");
+        if (int c = join("net:join", "cal", "neutral")) cal = world().items[c];
         // Bob's fleet is kept flying, always toward the planet farthest from it.
         auto farthest = [&](float x, float y) {
             int best = 0;
@@ -515,6 +519,9 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
     EXPECT_GT(bob_flying, 0);
     EXPECT_EQ(bob_owned, 0);
     EXPECT_EQ(bob_back, 1);
+    EXPECT_TRUE(cal.in_use && cal.has_user);
+    EXPECT_EQ(cal.user_neutral, 0u);
+    EXPECT_STREQ(cal.title_value, "neutral");
     EXPECT_NE(out.find("away: Ann's planets go back to the field"), std::string::npos)
         << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_EQ(out.find("Lua error"), std::string::npos);
