@@ -45,7 +45,6 @@ local watchers         -- account id -> true: joined this match when no planet w
 local away             -- account id -> match clock when a player with a user left
 local freed            -- account id -> true: an away player's planets went back to the field
 local away_look = 0    -- match clock of the next look at them
-local player_count = 0
 local names            -- user -> name, for the log
 local planets          -- every planet, in creation order
 local owners           -- planet -> owner seen last
@@ -81,6 +80,24 @@ local function new_user(name, color)
   if name == "neutral" then z2_item_set(u, "title_value", name) end
   names[u] = name
   return u
+end
+
+-- The colour of a newcomer: the first of PLAYER_COLORS that the fewest
+-- players of this match wear. Counted by joins, the seventh account to come
+-- got the colour of the first even while a free one was left, and a client
+-- that joined and left under other ids could make its planets look like
+-- another player's.
+local function player_color()
+  local worn = {}
+  for _, u in pairs(players) do
+    local ok, c = pcall(z2_item_get, u, "render_color")
+    if ok then worn[c] = (worn[c] or 0) + 1 end
+  end
+  local pick, least = PLAYER_COLORS[1], math.huge
+  for _, c in ipairs(PLAYER_COLORS) do
+    if (worn[c] or 0) < least then pick, least = c, worn[c] or 0 end
+  end
+  return pick
 end
 
 local player_join
@@ -208,8 +225,7 @@ player_join = function(uid, name)
       return
     end
   else
-    player_count = player_count + 1
-    u = new_user(name, PLAYER_COLORS[(player_count - 1) % #PLAYER_COLORS + 1])
+    u = new_user(name, player_color())
     z2_item_set(u, "user_uid", uid)
     players[uid] = u
   end

@@ -452,11 +452,12 @@ TEST_F(ShippedMod, JoinsPastThePlanetsLeaveTheWorldRoomToPlay) {
 // Bob, who left with a fleet still flying, keeps his user until it lands;
 // back before that, he has no planet left and must get one as a newcomer.
 // Cal, who calls himself "neutral", is a player like the others and not the
-// side of the unclaimed planets.
+// side of the unclaimed planets. Four more come and go before Dee joins: she
+// gets a colour that neither Bob nor Cal wears.
 TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
     int ann = 0, bob = 0, owned = -1, bob_flying = 0, bob_owned = -1, bob_back = -1;
     bool ann_left = false;
-    Item cal{};
+    Item cal{}, dee{};
     std::string out = z2test::stdout_of([&] {
         start_headless("mod_server.lua");
         std::vector<int> users;
@@ -498,6 +499,10 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
         }
         join("net:leave", "ann", "Ann");
         join("net:leave", "bob", "Bob");
+        for (const char* passer : {"x1", "x2", "x3", "x4"}) {
+            join("net:join", passer, passer);
+            join("net:leave", passer, passer);
+        }
         for (int i = 0; i < 280; i++) {  // a little more than a minute
             if (fleet && world().items[fleet].in_use && world().items[fleet].has_fleet)
                 z2_redirect(world(), fleet, farthest(world().items[fleet].position_x, world().items[fleet].position_y));
@@ -511,6 +516,8 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
         bob_owned = count(false, bob);
         join("net:join", "bob", "Bob");
         bob_back = count(false, bob);
+        if (int d = join("net:join", "dee", "Dee")) dee = world().items[d];
+        if (cal.n) cal = world().items[cal.n];
     });
     ASSERT_NE(ann, 0);
     EXPECT_TRUE(ann_left);
@@ -522,6 +529,9 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
     EXPECT_TRUE(cal.in_use && cal.has_user);
     EXPECT_EQ(cal.user_neutral, 0u);
     EXPECT_STREQ(cal.title_value, "neutral");
+    ASSERT_TRUE(dee.in_use && dee.has_user);
+    EXPECT_NE(dee.render_color, world().items[bob].render_color);
+    EXPECT_NE(dee.render_color, cal.render_color);
     EXPECT_NE(out.find("away: Ann's planets go back to the field"), std::string::npos)
         << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_EQ(out.find("Lua error"), std::string::npos);
