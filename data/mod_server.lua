@@ -212,6 +212,10 @@ end
 -- planets went back to the field while a fleet of theirs still flew has only
 -- that fleet: they join afresh with the user they still have.
 player_join = function(uid, name)
+  -- The name every player sees on the planets, in the log and in the line
+  -- that tells who won: a client's control characters would break them
+  -- up into lines.
+  name = chat_text(name)
   connected[uid] = name
   -- An online client shows whatever state and pages its host names.
   z2_net_send(uid, "state", "play")

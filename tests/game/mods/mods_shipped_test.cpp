@@ -453,11 +453,12 @@ TEST_F(ShippedMod, JoinsPastThePlanetsLeaveTheWorldRoomToPlay) {
 // back before that, he has no planet left and must get one as a newcomer.
 // Cal, who calls himself "neutral", is a player like the others and not the
 // side of the unclaimed planets. Four more come and go before Dee joins: she
-// gets a colour that neither Bob nor Cal wears.
+// gets a colour that neither Bob nor Cal wears. The line breaks in Eve's
+// name break no label up.
 TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
     int ann = 0, bob = 0, owned = -1, bob_flying = 0, bob_owned = -1, bob_back = -1;
     bool ann_left = false;
-    Item cal{}, dee{};
+    Item cal{}, dee{}, eve{};
     std::string out = z2test::stdout_of([&] {
         start_headless("mod_server.lua");
         std::vector<int> users;
@@ -517,6 +518,7 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
         join("net:join", "bob", "Bob");
         bob_back = count(false, bob);
         if (int d = join("net:join", "dee", "Dee")) dee = world().items[d];
+        if (int e = join("net:join", "eve", "E\nv\re")) eve = world().items[e];
         if (cal.n) cal = world().items[cal.n];
     });
     ASSERT_NE(ann, 0);
@@ -532,6 +534,7 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
     ASSERT_TRUE(dee.in_use && dee.has_user);
     EXPECT_NE(dee.render_color, world().items[bob].render_color);
     EXPECT_NE(dee.render_color, cal.render_color);
+    EXPECT_STREQ(eve.title_value, "E v e");
     EXPECT_NE(out.find("away: Ann's planets go back to the field"), std::string::npos)
         << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_EQ(out.find("Lua error"), std::string::npos);
