@@ -184,12 +184,24 @@ local function chat_text(text)
   return text
 end
 
+-- The allowance of a player who left goes once it has filled up again.
+-- Dropped as they left, it gave one who typed too fast a fresh burst for
+-- every time they left and joined again.
+local function chat_rooms_sweep()
+  for uid, room in pairs(chat_room) do
+    if not connected[uid] and room.left + (clock - room.at) * CHAT_RATE >= CHAT_BURST then
+      chat_room[uid] = nil
+    end
+  end
+end
+
 -- Whether a player may type another line now: a few at once, then
 -- CHAT_RATE a second. A player who types faster has the rest dropped, with
 -- one log line for each such spell, so nobody fills every chat and the log.
 local function chat_allowed(uid, name)
   local room = chat_room[uid]
   if not room then
+    chat_rooms_sweep()
     room = {left = CHAT_BURST, at = clock}
     chat_room[uid] = room
   end
@@ -380,7 +392,7 @@ function event(e)
   elseif e.type == "net:leave" then
     connected[e.uid or ""] = nil
     player_leave(e.uid or "")
-    chat_room[e.uid or ""] = nil
+    chat_rooms_sweep()
     print("leave: " .. tostring(e.name or e.uid))
   elseif e.type == "net:message" then
     -- A line a player typed: every player sees it in their chat.

@@ -414,11 +414,23 @@ TEST_P(WinnerMod, FastForwardedPlayReachesItsOutcome) {
 // The dedicated host joined by thousands of account ids, one after another
 // (any client names its own, and comes and goes as it likes): the user of
 // one who watched, finding no planet left, goes when they leave, so the
-// world keeps room for the match's fleets.
+// world keeps room for the match's fleets. One who types too fast gets no
+// fresh allowance of lines by leaving and joining again.
 TEST_F(ShippedMod, JoinsPastThePlanetsLeaveTheWorldRoomToPlay) {
     int before = 0, after = 0, fleet = 0;
     std::string out = z2test::stdout_of([&] {
         start_headless("mod_server.lua");
+        for (int round = 0; round < 2; round++) {
+            for (const char* type : {"net:join", "net:message", "net:message", "net:message", "net:message",
+                                     "net:message", "net:message", "net:leave"}) {
+                var e(VAR_DICT, 0);
+                e["type"] = var(type);
+                e["uid"] = var("talker");
+                e["name"] = var("Talker");
+                e["value"] = var("hello");
+                mods_event(*game, e);
+            }
+        }
         before = world().live;
         for (int i = 0; i < ZT_ITEMS + 100 && api(); i++) {
             var join(VAR_DICT, 0);
@@ -444,6 +456,7 @@ TEST_F(ShippedMod, JoinsPastThePlanetsLeaveTheWorldRoomToPlay) {
     EXPECT_NE(fleet, 0) << "no room for a fleet";
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_NE(out.find("watches, no planet left"), std::string::npos);
+    EXPECT_EQ(z2test::count_of(out, "chat: Talker: hello"), 5);
 }
 
 // A player who leaves for good gives their planets back to the field after
