@@ -80,7 +80,12 @@ end
 
 function M.new_player(color)
   local name = tostring(z2.name or "")
-  return z2_user_init(name ~= "" and name or "You", color or 0x3080ff, 0)
+  if name == "" then name = "You" end
+  -- A user named "neutral" would be the neutral side: the player keeps the
+  -- name as their title only.
+  local u = z2_user_init(name == "neutral" and "" or name, color or 0x3080ff, 0)
+  if name == "neutral" then z2_item_set(u, "title_value", name) end
+  return u
 end
 
 function M.new_bot(name, color, how, team)

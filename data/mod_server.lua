@@ -45,7 +45,6 @@ local watchers         -- account id -> true: joined this match when no planet w
 local away             -- account id -> match clock when a player with a user left
 local freed            -- account id -> true: an away player's planets went back to the field
 local away_look = 0    -- match clock of the next look at them
-local player_count = 0
 local names            -- user -> name, for the log
 local planets          -- every planet, in creation order
 local owners           -- planet -> owner seen last
@@ -72,10 +71,33 @@ local function distance(a, b)
   return math.sqrt(dx * dx + dy * dy)
 end
 
+-- A player's user under the name they chose. The world makes a user named
+-- "neutral" the side that owns the unclaimed planets: its planets look
+-- unclaimed, their counts show to all, and the bots and the tally take it
+-- for nobody. A player of that name keeps it as their title only.
 local function new_user(name, color)
-  local u = z2_user_init(name, color, 0)
+  local u = z2_user_init(name == "neutral" and "" or name, color, 0)
+  if name == "neutral" then z2_item_set(u, "title_value", name) end
   names[u] = name
   return u
+end
+
+-- The colour of a newcomer: the first of PLAYER_COLORS that the fewest
+-- players of this match wear. Counted by joins, the seventh account to come
+-- got the colour of the first even while a free one was left, and a client
+-- that joined and left under other ids could make its planets look like
+-- another player's.
+local function player_color()
+  local worn = {}
+  for _, u in pairs(players) do
+    local ok, c = pcall(z2_item_get, u, "render_color")
+    if ok then worn[c] = (worn[c] or 0) + 1 end
+  end
+  local pick, least = PLAYER_COLORS[1], math.huge
+  for _, c in ipairs(PLAYER_COLORS) do
+    if (worn[c] or 0) < least then pick, least = c, worn[c] or 0 end
+  end
+  return pick
 end
 
 local player_join
@@ -162,12 +184,24 @@ local function chat_text(text)
   return text
 end
 
+-- The allowance of a player who left goes once it has filled up again.
+-- Dropped as they left, it gave one who typed too fast a fresh burst for
+-- every time they left and joined again.
+local function chat_rooms_sweep()
+  for uid, room in pairs(chat_room) do
+    if not connected[uid] and room.left + (clock - room.at) * CHAT_RATE >= CHAT_BURST then
+      chat_room[uid] = nil
+    end
+  end
+end
+
 -- Whether a player may type another line now: a few at once, then
 -- CHAT_RATE a second. A player who types faster has the rest dropped, with
 -- one log line for each such spell, so nobody fills every chat and the log.
 local function chat_allowed(uid, name)
   local room = chat_room[uid]
   if not room then
+    chat_rooms_sweep()
     room = {left = CHAT_BURST, at = clock}
     chat_room[uid] = room
   end
@@ -190,6 +224,10 @@ end
 -- planets went back to the field while a fleet of theirs still flew has only
 -- that fleet: they join afresh with the user they still have.
 player_join = function(uid, name)
+  -- The name every player sees on the planets, in the log and in the line
+  -- that tells who won: a client's control characters would break them
+  -- up into lines.
+  name = chat_text(name)
   connected[uid] = name
   -- An online client shows whatever state and pages its host names.
   z2_net_send(uid, "state", "play")
@@ -203,8 +241,7 @@ player_join = function(uid, name)
       return
     end
   else
-    player_count = player_count + 1
-    u = new_user(name, PLAYER_COLORS[(player_count - 1) % #PLAYER_COLORS + 1])
+    u = new_user(name, player_color())
     z2_item_set(u, "user_uid", uid)
     players[uid] = u
   end
@@ -355,7 +392,7 @@ function event(e)
   elseif e.type == "net:leave" then
     connected[e.uid or ""] = nil
     player_leave(e.uid or "")
-    chat_room[e.uid or ""] = nil
+    chat_rooms_sweep()
     print("leave: " .. tostring(e.name or e.uid))
   elseif e.type == "net:message" then
     -- A line a player typed: every player sees it in their chat.

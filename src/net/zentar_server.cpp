@@ -24,6 +24,9 @@
 //               next pass
 //   "refresh", and the endpoint's "join" / "rejoin": full resend to that uid
 //   "P"         echoed
+// Both commands are the sender's own: its planet or fleet, a target its
+// match controls would let it pick, and a redirect only while its mod lets
+// it turn fleets.
 // A temporary id is the client's user slot << 16 plus a counter, so it is at
 // least 65536 and its upper 16 bits name the user that may use it.
 #include "net/zentar_server.h"
@@ -113,6 +116,27 @@ int _zs_user(const Zentar& world, const std::string& account) {
     return 0;
 }
 
+// Whether user u's match controls let it aim at planet t: one the controls
+// can pick (selectable, not hidden from the pointer), of a kind its
+// ui_to_mask takes (1 own, 2 team, 4 neutral, 8 others, unless the planet
+// keeps others away, 16 revealed owner). A mod blocks sends, or sends to
+// some planets, with these; a client that skipped its controls would
+// otherwise get past the mod's rules.
+bool _zs_may_aim(const Zentar& world, int u, int t) {
+    const Item& target = world.items[t];
+    if (!target.has_select || (target.planet_mask & 8)) return false;
+    static const Item none{};
+    const Item& user = world.items[u];
+    const Item& owner = zt_used(world, target.owner_n) ? world.items[target.owner_n] : none;
+    int kinds;
+    if (&owner == &user) kinds = 1;
+    else if (&owner != &none && owner.user_team_n == user.user_team_n) kinds = 2;
+    else if (owner.user_neutral) kinds = 4;
+    else kinds = (target.planet_mask & 4) ? 0 : 8;
+    if (owner.user_reveal) kinds += 16;
+    return (kinds & static_cast<uint8_t>(user.ui_to_mask)) != 0;
+}
+
 void _zs_temp_set(Zentar& world, int32_t t, int32_t slot) {
     if (zs.temp.size() >= TEMP_SWEEP_AT) {
         for (auto it = zs.temp.begin(); it != zs.temp.end();) {
@@ -146,6 +170,7 @@ void _zs_send(Net* net, Zentar& world, const NetMessage& msg) {
     if (f[3] != world.items[src].sync_id) return;
     if (t != 0 && (t < 0 || (t >> 16) != u)) return;
     if (world.items[src].owner_n != u) return;
+    if (!_zs_may_aim(world, u, dst)) return;
     int fleet = z2_send(world, percent, src, dst);
     if (!zt_slot(fleet)) return;
     world.items[fleet].sync_temp_id = t;
@@ -169,6 +194,8 @@ void _zs_redirect(Zentar& world, const NetMessage& msg) {
     if (!fl.has_fleet || fl.owner_n != u) return;
     if (!zt_used(world, dst) || !world.items[dst].has_planet) return;
     if (f[2] != 0 && f[2] != fl.sync_id) return;
+    // The controls turn fleets only for a user whose mod lets them.
+    if (!world.items[u].ui_fleet_redirect || !_zs_may_aim(world, u, dst)) return;
     // The turned fleet waits for its whole record, which the host loop's
     // next pass sends, before anything it queues now leaves: one record to
     // every player however often the fleet was turned meanwhile. Sent at

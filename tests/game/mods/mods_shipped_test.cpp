@@ -414,11 +414,23 @@ TEST_P(WinnerMod, FastForwardedPlayReachesItsOutcome) {
 // The dedicated host joined by thousands of account ids, one after another
 // (any client names its own, and comes and goes as it likes): the user of
 // one who watched, finding no planet left, goes when they leave, so the
-// world keeps room for the match's fleets.
+// world keeps room for the match's fleets. One who types too fast gets no
+// fresh allowance of lines by leaving and joining again.
 TEST_F(ShippedMod, JoinsPastThePlanetsLeaveTheWorldRoomToPlay) {
     int before = 0, after = 0, fleet = 0;
     std::string out = z2test::stdout_of([&] {
         start_headless("mod_server.lua");
+        for (int round = 0; round < 2; round++) {
+            for (const char* type : {"net:join", "net:message", "net:message", "net:message", "net:message",
+                                     "net:message", "net:message", "net:leave"}) {
+                var e(VAR_DICT, 0);
+                e["type"] = var(type);
+                e["uid"] = var("talker");
+                e["name"] = var("Talker");
+                e["value"] = var("hello");
+                mods_event(*game, e);
+            }
+        }
         before = world().live;
         for (int i = 0; i < ZT_ITEMS + 100 && api(); i++) {
             var join(VAR_DICT, 0);
@@ -444,6 +456,7 @@ TEST_F(ShippedMod, JoinsPastThePlanetsLeaveTheWorldRoomToPlay) {
     EXPECT_NE(fleet, 0) << "no room for a fleet";
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_NE(out.find("watches, no planet left"), std::string::npos);
+    EXPECT_EQ(z2test::count_of(out, "chat: Talker: hello"), 5);
 }
 
 // A player who leaves for good gives their planets back to the field after
@@ -451,9 +464,14 @@ TEST_F(ShippedMod, JoinsPastThePlanetsLeaveTheWorldRoomToPlay) {
 // the match would never end for those who join later.
 // Bob, who left with a fleet still flying, keeps his user until it lands;
 // back before that, he has no planet left and must get one as a newcomer.
+// Cal, who calls himself "neutral", is a player like the others and not the
+// side of the unclaimed planets. Four more come and go before Dee joins: she
+// gets a colour that neither Bob nor Cal wears. The line breaks in Eve's
+// name break no label up.
 TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
     int ann = 0, bob = 0, owned = -1, bob_flying = 0, bob_owned = -1, bob_back = -1;
     bool ann_left = false;
+    Item cal{}, dee{}, eve{};
     std::string out = z2test::stdout_of([&] {
         start_headless("mod_server.lua");
         std::vector<int> users;
@@ -475,6 +493,7 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
         };
         ann = join("net:join", "ann", "Ann");
         bob = join("net:join", "bob", "Bob");
+        if (int c = join("net:join", "cal", "neutral")) cal = world().items[c];
         // Bob's fleet is kept flying, always toward the planet farthest from it.
         auto farthest = [&](float x, float y) {
             int best = 0;
@@ -494,6 +513,10 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
         }
         join("net:leave", "ann", "Ann");
         join("net:leave", "bob", "Bob");
+        for (const char* passer : {"x1", "x2", "x3", "x4"}) {
+            join("net:join", passer, passer);
+            join("net:leave", passer, passer);
+        }
         for (int i = 0; i < 280; i++) {  // a little more than a minute
             if (fleet && world().items[fleet].in_use && world().items[fleet].has_fleet)
                 z2_redirect(world(), fleet, farthest(world().items[fleet].position_x, world().items[fleet].position_y));
@@ -507,6 +530,9 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
         bob_owned = count(false, bob);
         join("net:join", "bob", "Bob");
         bob_back = count(false, bob);
+        if (int d = join("net:join", "dee", "Dee")) dee = world().items[d];
+        if (int e = join("net:join", "eve", "E\nv\re")) eve = world().items[e];
+        if (cal.n) cal = world().items[cal.n];
     });
     ASSERT_NE(ann, 0);
     EXPECT_TRUE(ann_left);
@@ -515,6 +541,13 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
     EXPECT_GT(bob_flying, 0);
     EXPECT_EQ(bob_owned, 0);
     EXPECT_EQ(bob_back, 1);
+    EXPECT_TRUE(cal.in_use && cal.has_user);
+    EXPECT_EQ(cal.user_neutral, 0u);
+    EXPECT_STREQ(cal.title_value, "neutral");
+    ASSERT_TRUE(dee.in_use && dee.has_user);
+    EXPECT_NE(dee.render_color, world().items[bob].render_color);
+    EXPECT_NE(dee.render_color, cal.render_color);
+    EXPECT_STREQ(eve.title_value, "E v e");
     EXPECT_NE(out.find("away: Ann's planets go back to the field"), std::string::npos)
         << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_EQ(out.find("Lua error"), std::string::npos);

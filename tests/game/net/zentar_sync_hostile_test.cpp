@@ -171,6 +171,23 @@ TEST_F(HostTest, HostileSendsAreDroppedWithoutTrace) {
         handle(who, "send", value);
         EXPECT_EQ(fleets(), 0) << value.substr(0, 40);
     }
+    // What the mod's rules keep the controls from: sends while it blocks
+    // them, to kinds of planet it does not let the user aim at, and to
+    // planets the pointer cannot pick.
+    auto rule = [&](const char* why, std::function<void()> set, int to) {
+        Item user = w->items[me], target = w->items[theirs];
+        set();
+        handle("me", "send", send_text(50, mine, to, uid, 0));
+        EXPECT_EQ(fleets(), 0) << why;
+        w->items[me] = user;
+        w->items[theirs] = target;
+    };
+    rule("sends blocked", [&] { w->items[me].ui_to_mask = 0; }, theirs);
+    rule("others' planets barred", [&] { w->items[me].ui_to_mask = 7; }, theirs);
+    rule("own planets barred", [&] { w->items[me].ui_to_mask = 8; }, mine2);
+    rule("planet kept from others", [&] { w->items[theirs].planet_mask |= 4; }, theirs);
+    rule("planet hidden from the pointer", [&] { w->items[theirs].planet_mask |= 8; }, theirs);
+    rule("planet not selectable", [&] { w->items[theirs].has_select = 0; }, theirs);
     EXPECT_EQ(w->live, live);
     EXPECT_TRUE(net.outbox.empty());
     EXPECT_EQ(_zentar_server_temp_count(), 0);
@@ -226,6 +243,16 @@ TEST_F(HostTest, RedirectChecksAndUnknownTemporaryIdsDoNotGrowTheLookup) {
     }
     handle("other", "redirect", std::to_string(t) + " " + std::to_string(mine2) + " 0");  // not theirs
     EXPECT_EQ(w->items[f].fleet_target, theirs);
+    // Nor while the mod keeps the user's fleets on course, or to a planet it
+    // does not let the user aim at.
+    w->items[me].ui_fleet_redirect = 0;
+    handle("me", "redirect", std::to_string(t) + " " + std::to_string(mine2) + " 0");
+    EXPECT_EQ(w->items[f].fleet_target, theirs);
+    w->items[me].ui_fleet_redirect = 1;
+    w->items[me].ui_to_mask = 8;
+    handle("me", "redirect", std::to_string(t) + " " + std::to_string(mine2) + " 0");
+    EXPECT_EQ(w->items[f].fleet_target, theirs);
+    w->items[me].ui_to_mask = 15;
     EXPECT_EQ(_zentar_server_temp_count(), 1) << "lookups of unknown ids inserted entries";
     EXPECT_TRUE(net.outbox.empty());
 
