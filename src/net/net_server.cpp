@@ -403,6 +403,12 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
             refuse(p, "no uid");
             return;
         }
+        // A hosting mod names its own host "$": a player of that uid would
+        // be sent nothing, and what the mod sends itself would go to them.
+        if (p->uid == "$") {
+            refuse(p, "uid \"$\" names the host");
+            return;
+        }
     }
     if (strcmp(h.type, "disconnect") == 0) {
         refuse(p, "asked to disconnect");

@@ -294,6 +294,16 @@ TEST(NetLoopback, EmptyKeyAndBroadcasts) {
     enet_peer_disconnect(raw.all(ENET_EVENT_TYPE_CONNECT)[0]->peer, 0);
     ASSERT_TRUE(pump_until({&s, &l}, {&raw}, [&] { return server->count_peers() == 1; }));
     EXPECT_EQ(s.count("leave"), 0);
+
+    // Nor does one claiming "$", a hosting mod's name for its own host, even
+    // where no key is asked.
+    NetPtr dollar = make_client(port_of(server.get()), "$", "Cheat", "");
+    dollar->open();
+    dollar->send("", "hi", "", 1);
+    Ep d{dollar.get(), {}};
+    ASSERT_TRUE(pump_until({&s, &l, &d}, {}, [&] { return d.count("disconnect") > 0; }));
+    EXPECT_EQ(s.count("join"), 1);
+    EXPECT_EQ(s.count("hi"), 0);
 }
 
 TEST(NetLoopback, NewerConnectionOfAUidWins) {
