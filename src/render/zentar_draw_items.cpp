@@ -204,7 +204,9 @@ void _ship_label(Zentar& world, Item& it, int viewer) {
     it.render_alpha = 255;
 }
 
-void _draw_label(Item& it, float angle, Lookups& look) {
+// Draws over what the batch holds, which goes first; a label that is not
+// drawn leaves the batch's run whole.
+void _draw_label(GBatch& batch, Item& it, float angle, Lookups& look) {
     int font = look.font_of(_field(it.label_font), it.label_size ? it.label_size : 20);
     std::string text = _field(it.label_text);
     LabelBox box = draw_label_box(it, font);
@@ -217,6 +219,7 @@ void _draw_label(Item& it, float angle, Lookups& look) {
                                     std::max(std::fabs((double)box.y), std::fabs((double)box.y + box.h * lines)) + pad);
     if (_draw_off_screen_disc(it.position_x, it.position_y, reach)) return;
     if (!_draw_afford((double)box.w * (double)box.h)) return;
+    batch.flush();
     glPushMatrix();
     glTranslatef(it.position_x, it.position_y, 0);
     glRotatef(angle, 0, 0, 1);
@@ -337,10 +340,7 @@ void draw_paint(Zentar& world, int viewer, float angle, int layer) {
             _ship_label(world, it, viewer);
             if (!it.has_label) continue;
         }
-        if (it.has_label) {
-            batch.flush();
-            _draw_label(it, angle, look);
-        }
+        if (it.has_label) _draw_label(batch, it, angle, look);
     }
     batch.flush();
     glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);
