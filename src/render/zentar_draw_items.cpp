@@ -2,6 +2,7 @@
 // labels) and the planets' ship-count labels, one layer at a time.
 #include <GL/gl.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -29,6 +30,7 @@ struct DrawFill {
     double per_unit = 0;  // screens one square world unit fills under the current transform
     double left = 0;      // screens the layer may still fill
     bool said = false;    // the log told once that items were skipped
+    float clip[16] = {};  // projection x modelview of the layer, column by column
 };
 
 // Module state: the pixel-art cache, keyed by the whole text, and the fill
@@ -42,11 +44,31 @@ _DrawItemsData _draw;
 
 // Screens per square world unit: the area factor of the current view in x
 // and y, against the 2 x 2 of the clip square.
-double _draw_screens_per_unit() {
-    float m[16];
-    draw_clip_matrix(m);
-    return std::fabs((double)m[0] * m[5] - (double)m[4] * m[1]) / 4;
+double _draw_screens_per_unit(const float m[16]) { return std::fabs((double)m[0] * m[5] - (double)m[4] * m[1]) / 4; }
+
+// Whether the world box (x0, y0)-(x1, y1) lies wholly off the screen, so
+// that nothing in it can be seen. Zoomed into a big map most items are:
+// they are neither drawn nor charged to the fill budget, which is for what
+// the screen shows. Numbers a view cannot place count as on screen.
+bool _draw_off_screen(double x0, double y0, double x1, double y1) {
+    const float* m = _draw.fill.clip;
+    const double xs[2] = {x0, x1}, ys[2] = {y0, y1};
+    bool left = true, right = true, below = true, above = true;
+    for (double x : xs)
+        for (double y : ys) {
+            const double w = m[3] * x + m[7] * y + m[15];
+            if (!(w > 0)) return false;
+            const double cx = (m[0] * x + m[4] * y + m[12]) / w, cy = (m[1] * x + m[5] * y + m[13]) / w;
+            left = left && cx < -1;
+            right = right && cx > 1;
+            below = below && cy < -1;
+            above = above && cy > 1;
+        }
+    return left || right || below || above;
 }
+
+// The same for a disc of radius r about (x, y).
+bool _draw_off_screen_disc(double x, double y, double r) { return _draw_off_screen(x - r, y - r, x + r, y + r); }
 
 // Whether an item covering `area` square world units may still be drawn in
 // this layer; pays for it when so. An item pays at most one screen (the
@@ -70,6 +92,37 @@ bool _draw_afford(double area) {
 // Square world units an item's picture covers.
 double _image_area(const Item& it) {
     return (double)it.image_w * it.image_h * it.image_scale * it.image_scale;
+}
+
+// Whether an item's picture (a sprite or pixel art), turned any way about
+// its anchor, is off the screen.
+bool _image_off_screen(const Item& it) {
+    const double w = it.image_w, h = it.image_h, cx = it.image_cx, cy = it.image_cy;
+    const double reach = std::max(std::hypot(std::max(std::fabs(cx), std::fabs(w - cx)),
+                                             std::max(std::fabs(cy), std::fabs(h - cy))),
+                                  0.0);
+    return _draw_off_screen_disc(it.position_x, it.position_y, std::fabs((double)it.image_scale) * reach);
+}
+
+// Whether a drawing item's shape is off the screen (lines and rings are 20 wide).
+bool _draw_shape_off_screen(const Item& it) {
+    const double x = it.position_x, y = it.position_y;
+    switch (it.draw_type) {
+        case 'C':
+            return _draw_off_screen_disc(x, y, std::fabs((double)it.draw_r) + 10);
+        case 'L':
+            return _draw_off_screen(std::min(x, (double)it.draw_x2) - 10, std::min(y, (double)it.draw_y2) - 10,
+                                    std::max(x, (double)it.draw_x2) + 10, std::max(y, (double)it.draw_y2) + 10);
+        case 'T':
+            return _draw_off_screen(std::min({x, (double)it.draw_x2, (double)it.draw_x3}),
+                                    std::min({y, (double)it.draw_y2, (double)it.draw_y3}),
+                                    std::max({x, (double)it.draw_x2, (double)it.draw_x3}),
+                                    std::max({y, (double)it.draw_y2, (double)it.draw_y3}));
+        case 'P':
+            return _image_off_screen(it);
+        default:
+            return false;
+    }
 }
 
 // Square world units a drawing item covers.
@@ -151,11 +204,22 @@ void _ship_label(Zentar& world, Item& it, int viewer) {
     it.render_alpha = 255;
 }
 
-void _draw_label(Item& it, float angle, Lookups& look) {
+// Draws over what the batch holds, which goes first; a label that is not
+// drawn leaves the batch's run whole.
+void _draw_label(GBatch& batch, Item& it, float angle, Lookups& look) {
     int font = look.font_of(_field(it.label_font), it.label_size ? it.label_size : 20);
     std::string text = _field(it.label_text);
     LabelBox box = draw_label_box(it, font);
+    // Turned about its anchor, the text stays within this reach of it: the
+    // box measures one line, and each new line goes one more below; a line's
+    // height more on every side covers glyphs that overhang it.
+    const double pad = (double)box.h;
+    const double lines = 1 + (double)std::count(text.begin(), text.end(), '\n');
+    const double reach = std::hypot(std::max(std::fabs((double)box.x), std::fabs((double)box.x + box.w)) + pad,
+                                    std::max(std::fabs((double)box.y), std::fabs((double)box.y + box.h * lines)) + pad);
+    if (_draw_off_screen_disc(it.position_x, it.position_y, reach)) return;
     if (!_draw_afford((double)box.w * (double)box.h)) return;
+    batch.flush();
     glPushMatrix();
     glTranslatef(it.position_x, it.position_y, 0);
     glRotatef(angle, 0, 0, 1);
@@ -174,7 +238,11 @@ unsigned _item_color(const Item& it) {
 
 void draw_paint_pre() { _draw._draw_pixart_used.clear(); }
 
-void draw_pixart_do(GBatch& batch, Item& item) {
+namespace {
+
+// The cached widget of an item's pixel-art text, made when missing, and
+// kept for this frame.
+PixArt* _draw_pixart_keep(const Item& item) {
     std::string text(item.draw_pixart, strnlen(item.draw_pixart, sizeof item.draw_pixart));
     PixArt*& w = _draw._draw_pixart_map[text];
     if (!w) {
@@ -182,6 +250,13 @@ void draw_pixart_do(GBatch& batch, Item& item) {
         if (w) qel_log("pixart add: %s\n", text.c_str());
     }
     _draw._draw_pixart_used[text] = 1;
+    return w;
+}
+
+}  // namespace
+
+void draw_pixart_do(GBatch& batch, Item& item) {
+    PixArt* w = _draw_pixart_keep(item);
     if (!w) return;
     float tu = 1, tv = 1;
     unsigned gl = _draw_pixart_texture(w, &tu, &tv);
@@ -212,13 +287,17 @@ void draw_paint(Zentar& world, int viewer, float angle, int layer) {
     unsigned line_tex = gfx_img_get_tex(gfx_img_load("line"));
     unsigned white_tex = gfx_img_get_tex(gfx_img_load("white"));
     int top = world.top < ZT_ITEMS ? world.top : ZT_ITEMS;
-    _draw.fill.per_unit = _draw_screens_per_unit();
+    draw_clip_matrix(_draw.fill.clip);
+    _draw.fill.per_unit = _draw_screens_per_unit(_draw.fill.clip);
     _draw.fill.left = DRAW_FILL_SCREENS;
     for (int n = 1; n < top; n++) {
         Item& it = world.items[n];
         if (it.in_use != 1 || it.render_zindex != layer) continue;
         unsigned rgb = (unsigned)it.render_color & 0xFFFFFF;
-        if (it.has_draw && _draw_afford(_draw_area(it))) {
+        // A picture scrolled off the screen keeps its cached widget.
+        bool shape_off = it.has_draw && _draw_shape_off_screen(it);
+        if (shape_off && it.draw_type == 'P') _draw_pixart_keep(it);
+        if (it.has_draw && !shape_off && _draw_afford(_draw_area(it))) {
             switch (it.draw_type) {
                 case 'C':
                     batch.flush();
@@ -245,7 +324,7 @@ void draw_paint(Zentar& world, int viewer, float angle, int layer) {
                     break;
             }
         }
-        if (it.has_image && _draw_afford(_image_area(it))) {
+        if (it.has_image && !_image_off_screen(it) && _draw_afford(_image_area(it))) {
             int img = look.image(_field(it.image_src));
             gfx_img_get_tex(img);  // reloads a texture freed while idle
             GfxImage im = *_gfx_get_img(img);
@@ -261,10 +340,7 @@ void draw_paint(Zentar& world, int viewer, float angle, int layer) {
             _ship_label(world, it, viewer);
             if (!it.has_label) continue;
         }
-        if (it.has_label) {
-            batch.flush();
-            _draw_label(it, angle, look);
-        }
+        if (it.has_label) _draw_label(batch, it, angle, look);
     }
     batch.flush();
     glBlendFunc(GL_ONE, GL_ONE_MINUS_SRC_ALPHA);

@@ -352,12 +352,13 @@ struct ScreenCover {
 
     ScreenCover() { draw_clip_matrix(m); }
     float of(const Item& it) const {
-        const double x = it.position_x, y = it.position_y, h = 1.9375 * (double)it.planet_r;
+        const double x = it.position_x, y = it.position_y, h = 1.9375 * std::fabs((double)it.planet_r);
         const double w = m[3] * x + m[7] * y + m[15];
         if (!(w > 0)) return 1.0f;
         const double cx = (m[0] * x + m[4] * y + m[12]) / w, cy = (m[1] * x + m[5] * y + m[13]) / w;
-        const double ex = h * std::hypot((double)m[0], (double)m[4]) / w;
-        const double ey = h * std::hypot((double)m[1], (double)m[5]) / w;
+        // The box's reach on the screen, whichever way the view turns it.
+        const double ex = h * (std::fabs((double)m[0]) + std::fabs((double)m[4])) / w;
+        const double ey = h * (std::fabs((double)m[1]) + std::fabs((double)m[5])) / w;
         const double wx = std::min(1.0, cx + ex) - std::max(-1.0, cx - ex);
         const double wy = std::min(1.0, cy + ey) - std::max(-1.0, cy - ey);
         const double cover = wx > 0 && wy > 0 ? wx * wy / 4 : 0;
@@ -366,7 +367,9 @@ struct ScreenCover {
 };
 
 // The planets a pass paints, in slot order: they are visible and the ones
-// before them leave room on the screen (see PLANET_COVER_MAX).
+// before them leave room on the screen (see PLANET_COVER_MAX). A planet
+// whose box lies wholly off the screen draws nothing there: zoomed into a
+// big map, most of them would still cost their lit spheres every frame.
 struct PlanetsShown {
     Zentar& world;
     ScreenCover view;
@@ -379,6 +382,7 @@ struct PlanetsShown {
     bool shows(const Item& it) {
         if (it.in_use != 1 || !it.has_planet || !zt_in_clip(world, it.position_x, it.position_y)) return false;
         const float c = view.of(it);
+        if (!(c > 0)) return false;
         if (covered + c > PLANET_COVER_MAX || shown >= PLANET_SHOWN_MAX) {
             left_out++;
             return false;

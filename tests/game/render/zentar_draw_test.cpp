@@ -319,6 +319,19 @@ TEST_F(DrawGL, ItemsDrawByLayerAndLeaveBlend) {
   EXPECT_LE(filled, 10u * kW * kH);
   EXPECT_EQ(px(205, 205), 0x0000FFu);
   expect_default_state();
+
+  // Zoomed into a big map, most items lie off the screen: they draw nothing
+  // there and leave the budget to those on it, the last one here included.
+  for (int n = 10; n < 3010; n++) {
+    Item& far = world->items[n];
+    far.draw_type = 'T', far.has_image = far.has_label = 0;
+    far.position_x = far.draw_x2 = 1e5f, far.draw_x3 = 1e5f + 30;
+    far.position_y = far.draw_y3 = 0, far.draw_y2 = 30;
+  }
+  last.render_color = 0xFF00FF;
+  draw_paint(*world, 0, 0, 0);
+  EXPECT_EQ(px(205, 205), 0xFF00FFu);
+  expect_default_state();
 }
 
 TEST_F(DrawGL, ShipCountLabelsFollowTheViewersMask) {
