@@ -2,6 +2,7 @@
 // world while the mod plays, and hands every message to the world sync and
 // then to the mod.
 #include <cstdint>
+#include <string>
 
 #include "app/game.h"
 #include "app/game_net.h"
@@ -28,7 +29,13 @@ void game_server_loop(Game& game) {
     Net* net = game.server_net.get();
     if (!net) return;
     uint64_t generation = _game_data.server_generation;
-    if (_game_net_state(game) == "play") zentar_server_loop(net, game.world);
+    // The players see the world in every state that steps it: a hosting
+    // player on the pause page ("the match goes on while you are away") left
+    // them with a world that no longer moved, without the new fleets and
+    // captures, and empty after a rematch.
+    std::string state = _game_net_state(game);
+    if (state == "play" || state == "pause" || state == "xpause" || state == "scene" || state == "dialog")
+        zentar_server_loop(net, game.world);
     net->loop(game_server_blocking_ok(game) ? 1000 : 0);
     NetMessage msg;
     // Stop as soon as a handler replaced or removed the endpoint: the old

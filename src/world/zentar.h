@@ -319,9 +319,12 @@ static_assert(sizeof(Part) == 64 && offsetof(Part, tex) == 12 && offsetof(Part, 
 inline constexpr int ZT_ITEMS = 4096;  // item table size; slots 1 .. 4095 are usable
 inline constexpr int ZT_PARTS = 2048;  // particle ring size
 inline constexpr int ZT_SCRATCH_BYTES = 920 * 1024;  // the step's tables (world/zentar_scratch.h)
+// Seconds after which the match clock starts again from 0 (a whole number of
+// turns of every planet).
+inline constexpr float ZT_CLOCK_TURN = 3600.0f;
 
 struct Zentar {
-    float time;             // match clock, seconds
+    float time;             // match clock, seconds, 0 .. ZT_CLOCK_TURN
     float intro_time;       // advances only while non-zero
     int32_t seed_time;      // wall-clock seconds at the last reset
     char bkgr_src[16];      // background image name

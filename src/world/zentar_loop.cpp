@@ -100,6 +100,12 @@ void sys_loop(Zentar& world, float dt, int particles) {
         return;
     }
     world.time += dt;
+    // The clock only turns the planets and makes the stars twinkle. Summed
+    // for days in single precision it ran twice as fast after three and
+    // stood still after five; kept within the hour it stays exact, and every
+    // planet has turned whole turns in an hour, so none of them jumps.
+    if (!(world.time < ZT_CLOCK_TURN))
+        world.time = std::isfinite(world.time) ? std::fmod(world.time, ZT_CLOCK_TURN) : 0.0f;
     if (world.intro_time != 0) world.intro_time += dt;
 
     units_move_plan(world, dt);

@@ -721,6 +721,14 @@ TEST_F(GameNetTest, MessagesReachTheSyncAndThenTheMods) {
     game_send(*client.game, 50, lp, lp);
     pump(host, client, 10);
     EXPECT_EQ(host.mods->count("net:send"), 1);
+
+    // The hosting player on the pause page: the match goes on, and the
+    // players still see it.
+    host.state("pause");
+    int live = client.game->world.live;
+    planet_init(hw, u, 50, 0, 10, 10);
+    pump(host, client, 10);
+    EXPECT_EQ(client.game->world.live, live + 1);
 }
 
 TEST_F(GameNetTest, HostLoopStopsPollingAnEndpointAHandlerReplacedOrRemoved) {

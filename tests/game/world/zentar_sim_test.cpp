@@ -30,6 +30,15 @@ TEST_F(SimTest, EmptyStepOnlyRunsProduction) {
     EXPECT_FLOAT_EQ(w->time, 0.5f);
     EXPECT_FLOAT_EQ(w->intro_time, 1.25f);
     EXPECT_EQ(at(p).ticks, 2);
+
+    // A clock summed for days (here as it stood after six) still advances
+    // by the frames, within the hour.
+    w->time = 600000;
+    sys_loop(*w, 1 / 60.0f, 0);
+    float start = w->time;
+    for (int i = 0; i < 60; i++) sys_loop(*w, 1 / 60.0f, 0);
+    EXPECT_NEAR(w->time - start, 1.0f, 0.01f);
+    EXPECT_LT(w->time, ZT_CLOCK_TURN);
 }
 
 TEST_F(SimTest, ProductionFollowsTheOwnersFactor) {
