@@ -195,9 +195,9 @@ static AudioSource* _sample_load_ogg(const char* path) {
   return src;
 }
 
-// Adds one instance's k floats from s into m, ramping from cur_volume to volume.
-static void _driver_audio_mix(AudioPlaying& p, const float* s, int k, float* m) {
-  float c = p.cur_volume, t = p.volume;
+// Adds one instance's k floats from s into m, ramping from cur_volume to t.
+static void _driver_audio_mix(AudioPlaying& p, const float* s, int k, float* m, float t) {
+  float c = p.cur_volume;
   if (k > 0) {
     if (c == 0.0f && t == 0.0f) {
     } else if (c == 1.0f && t == 1.0f) {
@@ -416,11 +416,28 @@ void _driver_audio_callback(void* userdata, Uint8* stream, int len) {
       if (!m || !s) break;
     }
     AudioSource* src = (p.source > 0 && p.source < (int)a->sources.size()) ? a->sources[p.source] : nullptr;
+    int len = src ? src->get_length() : 0;
     int k = src ? src->get_samples(p.pos, n, s) : 0;
+    if (k < 0) k = 0;
     if (k > n) k = n;
-    _driver_audio_mix(p, s, k, m);
-    p.pos += n;
-    if (!src || p.pos >= src->get_length()) {
+    int next = p.pos + n;
+    // A loop that ends inside this buffer goes on from its start in the
+    // same buffer: left silent, the rest of the buffer was a gap of up to
+    // 23 ms at every loop point, and the music stumbled each time round.
+    if (p.loop && src && len > 0 && k < n && p.pos + k >= len) {
+      next = 0;
+      while (k < n) {
+        int r = src->get_samples(next, n - k, s + k);
+        if (r <= 0) break;
+        if (r > n - k) r = n - k;
+        k += r;
+        next += r;
+        if (next >= len) next = 0;
+      }
+    }
+    _driver_audio_mix(p, s, k, m, p.volume);
+    p.pos = next;
+    if (!src || p.pos >= len) {
       if (p.loop && src)
         p.pos = 0;
       else
