@@ -406,10 +406,15 @@ void _driver_audio_callback(void* userdata, Uint8* stream, int len) {
   for (int i = (int)pl.size() - 1; i >= 0; i--) {
     AudioPlaying& p = pl[i];
     if (!p.started) {
+      // A new instance starts at its volume without a ramp; one paused
+      // before it was ever heard stays unheard.
       p.started = 1;
-      p.cur_volume = p.volume;
+      p.cur_volume = p.paused ? 0.0f : p.volume;
     }
-    if (p.paused) continue;
+    // A paused instance first fades out over one buffer (cut off mid-wave
+    // it popped) and is skipped from then on, its position kept; on resume
+    // it ramps up again from 0.
+    if (p.paused && p.cur_volume == 0.0f) continue;
     if (!m) {
       m = (float*)calloc((size_t)n, sizeof(float));
       s = (float*)calloc((size_t)n, sizeof(float));
@@ -435,7 +440,7 @@ void _driver_audio_callback(void* userdata, Uint8* stream, int len) {
         if (next >= len) next = 0;
       }
     }
-    _driver_audio_mix(p, s, k, m, p.volume);
+    _driver_audio_mix(p, s, k, m, p.paused ? 0.0f : p.volume);
     p.pos = next;
     if (!src || p.pos >= len) {
       if (p.loop && src)

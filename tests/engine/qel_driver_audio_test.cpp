@@ -183,14 +183,19 @@ TEST_F(Audio, StreamVolumeRampsOverOneBufferAndPauseKeepsPosition) {
   driver_audio_stream_stop(id);
   driver_audio_stream_play(id2, 1.0f, 0);
   std::vector<float> c1 = mix();
+  // Pausing fades out over one buffer instead of cutting the wave off,
+  // then nothing plays; resuming ramps up again where it stopped.
   driver_audio_stream_pause(id2, 1);
+  std::vector<float> out = mix();
   for (float v : mix()) ASSERT_EQ(v, 0.0f);
   for (float v : mix()) ASSERT_EQ(v, 0.0f);
   driver_audio_stream_pause(id2, 0);
   std::vector<float> c2 = mix();
+  float down = -1.0f / kFloats;
   for (int i = 0; i < kFloats; i++) {
     ASSERT_EQ(c1[i], y[i]);
-    ASSERT_EQ(c2[i], y[kFloats + i]) << i;
+    ASSERT_NEAR(out[i], y[kFloats + i] * (1.0f + down * i), 1e-6) << i;
+    ASSERT_NEAR(c2[i], y[2 * kFloats + i] * (-down * i), 1e-6) << i;
   }
   // Playing again starts from the beginning.
   driver_audio_stream_play(id2, 1.0f, 0);
