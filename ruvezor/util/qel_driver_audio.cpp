@@ -371,8 +371,17 @@ void _driver_audio_normalize(float* buf, int n) {
   float start = fmaxf(peak, _audio->gain);
   if (start == 1.0f && peak == 1.0f) {
   } else if (peak == start) {
-    float f = 1.0f / peak;
-    for (int i = 0; i < n; i++) buf[i] *= f;
+    // The level rose (or stayed). The last buffer ended at a factor of
+    // 1 / gain: dropping to 1 / peak at once stepped everything already
+    // playing (the music) down at the buffer's edge, and it clicked. The
+    // factor instead glides down until the first value that the old factor
+    // would push past 1.0; from there on 1 / peak keeps the buffer in range,
+    // and before it the gliding factor is never above the old one.
+    float old = _audio->gain, f0 = 1.0f / old, f1 = 1.0f / peak;
+    int over = 0;
+    while (over < n && fabsf(buf[over]) <= old) over++;
+    for (int i = 0; i < over; i++) buf[i] *= f0 + (f1 - f0) * ((float)i / (float)over);
+    for (int i = over; i < n; i++) buf[i] *= f1;
   } else {
     float f = 1.0f / start, step = (1.0f / peak - 1.0f / start) / n;
     for (int i = 0; i < n; i++) {

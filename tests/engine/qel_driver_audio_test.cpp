@@ -151,8 +151,19 @@ TEST_F(Audio, LimiterScalesLoudBuffersAndRecoversOverTheNext) {
   std::vector<float> b3 = mix();  // back to unity
   for (float v : b3) ASSERT_EQ(v, 0.8f);
 
+  // A sound that grows loud halfway through the next buffer: the factor
+  // glides from where the last buffer left it (1.0) down to 1 / 1.6 by the
+  // first value that would pass 1.0, so the long sound doesn't step down.
+  std::vector<float> late(kFloats, 0.0f);
+  for (int i = kFloats / 2; i < kFloats; i++) late[i] = 0.8f;
+  driver_audio_sample_play(driver_audio_sample_load(write_float_wav("late.wav", late).c_str()), 1, 0);
+  std::vector<float> b4 = mix();  // the long sample ends here
+  EXPECT_EQ(b4[0], 0.8f);
+  for (int i = 0; i < kFloats / 2; i++)
+    ASSERT_NEAR(b4[i], 0.8f * (1.0f + (1.0f / 1.6f - 1.0f) * i / (kFloats / 2)), 1e-5) << i;
+  for (int i = kFloats / 2; i < kFloats; i++) ASSERT_NEAR(b4[i], 1.0f, 1e-6) << i;
+  EXPECT_FLOAT_EQ(_driver_audio_gain(), 1.6f);
   mix();
-  mix();  // the long sample ends here
   EXPECT_EQ(playing_count(), 0);
   for (float v : mix()) ASSERT_EQ(v, 0.0f);
   EXPECT_EQ(_driver_audio_gain(), 1.0f);
