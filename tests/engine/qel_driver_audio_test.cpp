@@ -127,6 +127,19 @@ TEST_F(Audio, SampleMixesExactlyAndIsRemovedAtItsEnd) {
   driver_audio_sample_play(0, 1, 0);   // id 0 is nothing
   driver_audio_sample_play(99, 1, 0);  // nor is an id never handed out
   EXPECT_EQ(playing_count(), 1);
+  mix();
+
+  // The game's effects end at silence: a sound cut off mid-wave clicks as
+  // it is removed.
+  for (const char* name : {"sfx-click", "sfx-ping", "sfx-hit", "sfx-explode", "sfx-kazoo"}) {
+    driver_audio_sample_play(driver_audio_sample_load((std::string(Z2_DATA_DIR) + "/" + name + ".wav").c_str()), 1, 0);
+    float end = 1;
+    for (int b = 0; b < 100 && playing_count() > 0; b++)
+      for (float v : mix())
+        if (v != 0.0f) end = v;
+    EXPECT_EQ(playing_count(), 0) << name;
+    EXPECT_LT(std::fabs(end), 0.003f) << name;
+  }
 }
 
 TEST_F(Audio, LimiterScalesLoudBuffersAndRecoversOverTheNext) {
