@@ -84,6 +84,15 @@ void normalise(std::vector<double>& x, double peak) {
 // A short attack so no effect starts with a click of its own.
 double attack(double t, double len) { return t < len ? t / len : 1.0; }
 
+// And a short release so none ends with one: cut off mid-wave, "hit"
+// stopped at -0.015 and "kazoo" at 0.026 of full scale.
+std::vector<double> release(std::vector<double> x, int rate) {
+  size_t len = (size_t)(0.005 * rate);
+  if (len > x.size()) len = x.size();
+  for (size_t i = 0; i < len; i++) x[x.size() - 1 - i] *= (double)i / len;
+  return x;
+}
+
 std::vector<double> click(int rate) {
   Noise nz;
   std::vector<double> x((size_t)(0.05 * rate));
@@ -202,11 +211,11 @@ int main(int argc, char** argv) {
   std::string out = argc > 1 ? argv[1] : "data";
   const int fx = 22050;
   bool ok = true;
-  ok &= write_wav(out + "/sfx-click.wav", click(fx), fx);
-  ok &= write_wav(out + "/sfx-ping.wav", ping(fx), fx);
-  ok &= write_wav(out + "/sfx-hit.wav", hit(fx), fx);
-  ok &= write_wav(out + "/sfx-explode.wav", explode(fx), fx);
-  ok &= write_wav(out + "/sfx-kazoo.wav", kazoo(fx), fx);
+  ok &= write_wav(out + "/sfx-click.wav", release(click(fx), fx), fx);
+  ok &= write_wav(out + "/sfx-ping.wav", release(ping(fx), fx), fx);
+  ok &= write_wav(out + "/sfx-hit.wav", release(hit(fx), fx), fx);
+  ok &= write_wav(out + "/sfx-explode.wav", release(explode(fx), fx), fx);
+  ok &= write_wav(out + "/sfx-kazoo.wav", release(kazoo(fx), fx), fx);
 
   const int galaxy_arp[16] = {57, 60, 64, 69, 57, 60, 64, 67, 53, 57, 60, 65, 55, 59, 62, 67};
   const int galaxy_bass[8] = {45, 45, 45, 45, 41, 41, 43, 43};

@@ -195,9 +195,9 @@ static AudioSource* _sample_load_ogg(const char* path) {
   return src;
 }
 
-// Adds one instance's k floats from s into m, ramping from cur_volume to volume.
-static void _driver_audio_mix(AudioPlaying& p, const float* s, int k, float* m) {
-  float c = p.cur_volume, t = p.volume;
+// Adds one instance's k floats from s into m, ramping from cur_volume to t.
+static void _driver_audio_mix(AudioPlaying& p, const float* s, int k, float* m, float t) {
+  float c = p.cur_volume;
   if (k > 0) {
     if (c == 0.0f && t == 0.0f) {
     } else if (c == 1.0f && t == 1.0f) {
@@ -371,8 +371,17 @@ void _driver_audio_normalize(float* buf, int n) {
   float start = fmaxf(peak, _audio->gain);
   if (start == 1.0f && peak == 1.0f) {
   } else if (peak == start) {
-    float f = 1.0f / peak;
-    for (int i = 0; i < n; i++) buf[i] *= f;
+    // The level rose (or stayed). The last buffer ended at a factor of
+    // 1 / gain: dropping to 1 / peak at once stepped everything already
+    // playing (the music) down at the buffer's edge, and it clicked. The
+    // factor instead glides down until the first value that the old factor
+    // would push past 1.0; from there on 1 / peak keeps the buffer in range,
+    // and before it the gliding factor is never above the old one.
+    float old = _audio->gain, f0 = 1.0f / old, f1 = 1.0f / peak;
+    int over = 0;
+    while (over < n && fabsf(buf[over]) <= old) over++;
+    for (int i = 0; i < over; i++) buf[i] *= f0 + (f1 - f0) * ((float)i / (float)over);
+    for (int i = over; i < n; i++) buf[i] *= f1;
   } else {
     float f = 1.0f / start, step = (1.0f / peak - 1.0f / start) / n;
     for (int i = 0; i < n; i++) {
@@ -406,21 +415,43 @@ void _driver_audio_callback(void* userdata, Uint8* stream, int len) {
   for (int i = (int)pl.size() - 1; i >= 0; i--) {
     AudioPlaying& p = pl[i];
     if (!p.started) {
+      // A new instance starts at its volume without a ramp; one paused
+      // before it was ever heard stays unheard.
       p.started = 1;
-      p.cur_volume = p.volume;
+      p.cur_volume = p.paused ? 0.0f : p.volume;
     }
-    if (p.paused) continue;
+    // A paused instance first fades out over one buffer (cut off mid-wave
+    // it popped) and is skipped from then on, its position kept; on resume
+    // it ramps up again from 0.
+    if (p.paused && p.cur_volume == 0.0f) continue;
     if (!m) {
       m = (float*)calloc((size_t)n, sizeof(float));
       s = (float*)calloc((size_t)n, sizeof(float));
       if (!m || !s) break;
     }
     AudioSource* src = (p.source > 0 && p.source < (int)a->sources.size()) ? a->sources[p.source] : nullptr;
+    int len = src ? src->get_length() : 0;
     int k = src ? src->get_samples(p.pos, n, s) : 0;
+    if (k < 0) k = 0;
     if (k > n) k = n;
-    _driver_audio_mix(p, s, k, m);
-    p.pos += n;
-    if (!src || p.pos >= src->get_length()) {
+    int next = p.pos + n;
+    // A loop that ends inside this buffer goes on from its start in the
+    // same buffer: left silent, the rest of the buffer was a gap of up to
+    // 23 ms at every loop point, and the music stumbled each time round.
+    if (p.loop && src && len > 0 && k < n && p.pos + k >= len) {
+      next = 0;
+      while (k < n) {
+        int r = src->get_samples(next, n - k, s + k);
+        if (r <= 0) break;
+        if (r > n - k) r = n - k;
+        k += r;
+        next += r;
+        if (next >= len) next = 0;
+      }
+    }
+    _driver_audio_mix(p, s, k, m, p.paused ? 0.0f : p.volume);
+    p.pos = next;
+    if (!src || p.pos >= len) {
       if (p.loop && src)
         p.pos = 0;
       else

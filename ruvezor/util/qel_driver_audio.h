@@ -90,8 +90,8 @@ struct AudioPlaying {
   float cur_volume;  // volume reached at the end of the last buffer
   int32_t started;   // 0 until the first buffer that sees it
   int32_t pos;       // read position in floats
-  int32_t loop;      // 1: restart at 0 at the end; 0: removed at the end
-  int32_t paused;    // 1: skipped by the mixer, position kept
+  int32_t loop;      // 1: goes on from 0 at the end, in the same buffer; 0: removed at the end
+  int32_t paused;    // 1: faded out over one buffer, then skipped, position kept
 };
 static_assert(sizeof(AudioPlaying) == 32);
 static_assert(offsetof(AudioPlaying, cur_volume) == 12);
