@@ -677,7 +677,9 @@ void _ui_motion_step(Zentar& world, ZentarUI& ui, int user, int id, int button, 
         }
     } else if (o.ui_right_only <= 0) {
         if (hit->has_planet && own && ui.sel[hit->n] && again) {
-            s.target = hit->n;
+            // Through the mask like every other target: a mod that blocks
+            // sends blocks this one too (a host would refuse it anyway).
+            ui_to_set(world, ui, user, id, hit->n);
             ui_deploy(world, ui, user, id);
             return;
         }
