@@ -10,6 +10,7 @@
 #include "mods/mods_lua.h"
 #include "net/net.h"
 #include "net/zentar_server.h"
+#include "screens/states_sim.h"
 
 bool game_server_blocking_ok(Game& game) { return game_server_is_idle(game); }
 
@@ -33,9 +34,7 @@ void game_server_loop(Game& game) {
     // player on the pause page ("the match goes on while you are away") left
     // them with a world that no longer moved, without the new fleets and
     // captures, and empty after a rematch.
-    std::string state = _game_net_state(game);
-    if (state == "play" || state == "pause" || state == "xpause" || state == "scene" || state == "dialog")
-        zentar_server_loop(net, game.world);
+    if (states_sim_stepping(_game_net_state(game))) zentar_server_loop(net, game.world);
     net->loop(game_server_blocking_ok(game) ? 1000 : 0);
     NetMessage msg;
     // Stop as soon as a handler replaced or removed the endpoint: the old

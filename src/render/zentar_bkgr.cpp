@@ -3,6 +3,7 @@
 
 #include <GL/gl.h>
 
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -104,9 +105,18 @@ void _bkgr_stars_loop_2(int count, int R, float dt) {
     }
 }
 
+// Each star twinkles a whole number of times in the match clock's hour (at
+// 1 to 3 radians a second), so that none of them jumps as the clock starts
+// again from 0.
 void _bkgr_stars_loop_3(Zentar& world, int count) {
+    static const std::array<double, 32> rates = [] {
+        std::array<double, 32> r{};
+        const double turn = 2 * M_PI, hour = ZT_CLOCK_TURN;
+        for (int k = 0; k < 32; k++) r[k] = std::round((k * 0.125 + 2) * 0.5 * hour / turn) * turn / hour;
+        return r;
+    }();
     for (int i = 0; i < count; i++)
-        _bkgr.stars[i].a = (float)((std::sin(((i % 32) * 0.125 + 2) * world.time * 0.5 + i) + 1) * 0.5);
+        _bkgr.stars[i].a = (float)((std::sin(rates[i % 32] * world.time + i) + 1) * 0.5);
 }
 
 void _bkgr_stars_draw(Zentar& world, int count, int R, int style) {

@@ -311,25 +311,9 @@ int ui_to_set(Zentar& world, ZentarUI& ui, int user, int id, int target) {
         s.target = 0;
         return 0;
     }
-    static const Item none{};
-    const Item* o = _ui_item(world, t->owner_n);
-    if (!o) o = &none;
     Item* u = _ui_item(world, user);
-    int kinds;
-    if (!u) {
-        kinds = o->user_neutral ? 4 : 8;
-    } else if (o == u) {
-        kinds = 1;
-    } else if (o != &none && o->user_team_n == u->user_team_n) {
-        kinds = 2;
-    } else if (o->user_neutral) {
-        kinds = 4;
-    } else {
-        kinds = (t->planet_mask & 4) ? 0 : 8;
-    }
-    if (o->user_reveal) kinds += 16;
     int mask = u ? (uint8_t)u->ui_to_mask : 15;
-    s.target = (kinds & mask) ? t->n : 0;
+    s.target = (zt_aim_kinds(world, user, *t) & mask) ? t->n : 0;
     return s.target ? 1 : 0;
 }
 
@@ -677,7 +661,9 @@ void _ui_motion_step(Zentar& world, ZentarUI& ui, int user, int id, int button, 
         }
     } else if (o.ui_right_only <= 0) {
         if (hit->has_planet && own && ui.sel[hit->n] && again) {
-            s.target = hit->n;
+            // Through the mask like every other target: a mod that blocks
+            // sends blocks this one too (a host would refuse it anyway).
+            ui_to_set(world, ui, user, id, hit->n);
             ui_deploy(world, ui, user, id);
             return;
         }

@@ -63,7 +63,7 @@ static int _states_sim_ticks(ModsAPI* api) {
     return ticks < 1 ? 1 : (int)ticks;
 }
 
-static bool _states_sim_stepping(const std::string& state) {
+bool states_sim_stepping(const std::string& state) {
     return state == "play" || state == "pause" || state == "xpause" || state == "scene" ||
            state == "dialog";
 }
@@ -81,7 +81,7 @@ void run_the_game_sim(GameParts& game, float dt) {
 
         api = mods_api_of(game);
         if (!api) return;
-        if (!_states_sim_stepping(api->param_get("state").__str__())) return;
+        if (!states_sim_stepping(api->param_get("state").__str__())) return;
         sys_loop(game.world, step, game.headless ? 0 : 1);
 
         api = mods_api_of(game);

@@ -71,6 +71,23 @@ Item* user_init(Zentar& world, const char* name, int color, int team) {
     return user;
 }
 
+int zt_aim_kinds(const Zentar& world, int user, const Item& target) {
+    static const Item none{};
+    const Item& o = zt_used(world, target.owner_n) ? world.items[target.owner_n] : none;
+    int kinds;
+    if (!zt_used(world, user))
+        kinds = o.user_neutral ? 4 : 8;
+    else if (&o == &world.items[user])
+        kinds = 1;
+    else if (&o != &none && o.user_team_n == world.items[user].user_team_n)
+        kinds = 2;
+    else if (o.user_neutral)
+        kinds = 4;
+    else
+        kinds = (target.planet_mask & 4) ? 0 : 8;
+    return o.user_reveal ? kinds + 16 : kinds;
+}
+
 // ---- map layout ------------------------------------------------------------------
 
 // Spreads the planets of a new map apart with sixteen collision passes on

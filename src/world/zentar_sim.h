@@ -148,6 +148,10 @@ int32_t _unit_group(int owner, int target);
 // ---- world operations ---------------------------------------------------
 Item* team_init(Zentar& world, const char* name, int color);
 Item* user_init(Zentar& world, const char* name, int color, int team);
+// What planet `target` is to `user`, in the bits of ui_to_mask: 1 own,
+// 2 team, 4 neutral, 8 others (0 when the planet keeps others away), plus
+// 16 when its owner is revealed. No user: neutral or others.
+int zt_aim_kinds(const Zentar& world, int user, const Item& target);
 void z2_settle(Zentar& world, float x, float y, float w, float h);
 int z2_send(Zentar& world, int percent, int from, int to);
 void z2_redirect(Zentar& world, int fleet, int target);

@@ -280,6 +280,25 @@ TEST_F(UITest, TargetMaskAndBlockedPlanets) {
     EXPECT_EQ(ui_find(world(), ui(), me, 600, 300, 0), nullptr);
     EXPECT_EQ(ui_find(world(), ui(), me, 200 + at(p).fleet_r + 14, 300, 0), &world().items[p]);
     EXPECT_EQ(ui_find(world(), ui(), me, 200 + at(p).fleet_r + 16, 300, 0), nullptr);
+
+    // A second tap on a selected planet reinforces it from the others only
+    // where the mask lets the player send to their own planets.
+    planet_init(world(), me, 200, 500, 50, 100);
+    ui().options.ui_double_reinforce = 1;
+    auto fleets = [&] {
+        int c = 0;
+        for (int n = 1; n < world().top; n++) c += at(n).in_use && at(n).has_fleet;
+        return c;
+    };
+    for (int mask : {8, 1}) {
+        world().items[me].ui_to_mask = mask;
+        for (float y : {500, 300, 300}) {
+            send(ev(8, 200, y, 1));
+            send(ev(10, 200, y, 1));
+        }
+        EXPECT_EQ(fleets(), mask == 1) << mask;
+        EXPECT_EQ(selected(), 0) << mask;
+    }
 }
 
 TEST_F(UITest, RubberBandSelectsOwnPlanetsInside) {
