@@ -196,6 +196,14 @@ void NetENet::send_packet(ENetPeer* peer, const std::string& packed, int reliabl
     if (enet_peer_send(peer, 0, pk) < 0 && pk->referenceCount == 0) enet_packet_destroy(pk);
 }
 
+// ENet gives up on a connection once a datagram went unacknowledged five
+// times and 5 s passed: on a quick link (resends 50 ms apart) a Wi-Fi
+// hiccup of six seconds ended the match at both ends, though the link came
+// back. A peer that truly went away is still let go within 30 s, as before.
+void NetENet::set_patience(ENetPeer* peer) {
+    if (peer) enet_peer_timeout(peer, NET_TIMEOUT_LIMIT, NET_TIMEOUT_MIN_MS, NET_TIMEOUT_MAX_MS);
+}
+
 // ---- account ids -------------------------------------------------------------
 
 std::string net_uid(const std::string& account_id) {

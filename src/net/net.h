@@ -23,6 +23,12 @@ constexpr int NET_CHANNELS = 1;
 // past this ENet drops the fragments instead of holding ENet's own default of
 // 32 MB per packet for a peer that never finishes one.
 constexpr size_t NET_MAX_PACKET = 2u << 20;
+// A connection counts as lost when a datagram went unacknowledged through
+// resends whose wait grew to LIMIT times the first, and MIN_MS passed since;
+// or when MAX_MS passed whatever the resends.
+constexpr int NET_TIMEOUT_LIMIT = 32;
+constexpr int NET_TIMEOUT_MIN_MS = 15000;
+constexpr int NET_TIMEOUT_MAX_MS = 30000;
 
 // One message, copied by value.
 struct NetMessage {
@@ -159,6 +165,9 @@ protected:
     void close_host();
     // Sends packed bytes on channel 0; never queues an empty packet.
     static void send_packet(ENetPeer* peer, const std::string& packed, int reliable);
+    // How long a connection waits for acknowledgements before it counts as
+    // lost: a link that stalls for a few seconds must not end the match.
+    static void set_patience(ENetPeer* peer);
     // Hands every waiting event to `handle`, waiting at most timeout_ms for
     // the first; a received packet is freed once `handle` has seen it.
     // With `more`, stops before an event once it answers false.

@@ -59,6 +59,7 @@ NetClient::Start NetClient::start() {
         outbox.clear();
         return Start::no_peer;
     }
+    set_patience(peer);
     NetPeer* p = new NetPeer();
     p->peer = peer;
     peer->data = p;

@@ -195,6 +195,7 @@ void NetServer::on_connect(ENetPeer* peer, uint32_t data) {
     peers.push_back(p);
     peer->data = p;
     enet_peer_throttle_configure(peer, 5000, 0, 0);
+    set_patience(peer);
     if (!key.empty()) p->challenge = std::to_string(rand());
     NetMessage m;
     m.type = "challenge";

@@ -640,6 +640,13 @@ void zentar_client_send(Net* net, Zentar& world, int percent, int from, int to) 
                 float v = d / (d / s + static_cast<float>(world.lag) / 1000.0f);
                 if (v > 0 && std::isfinite(v)) fl.unit_speed = v;
             }
+        } else {
+            // No fleet here, but the host's count may be a hair ahead and
+            // make one under this id. A fleet made here takes the counter on;
+            // without one the next send (another selected planet, this same
+            // frame) would carry the same id, and the host's fleet of this
+            // planet would be taken for that one's prediction.
+            world.uid_counter++;
         }
         if (zt_used(world, from))
             world.items[from].sync_hold_until =

@@ -8,6 +8,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/net.h"
@@ -362,6 +363,30 @@ TEST(NetLoopback, DisconnectAndNoticeTypesEndAnAdmittedConnection) {
         client->send("", "P", "1000", 0);
         EXPECT_TRUE(client->outbox.empty());
     }
+}
+
+// A client that hears nothing for seconds (a stalled link, a frozen frame)
+// and then comes back finds the match going on: neither end gave up on it,
+// and what the host sent meanwhile arrives.
+TEST(NetLoopback, AStallOfSecondsKeepsTheConnection) {
+    NetPtr server = make_server("");
+    NetPtr client = make_client(port_of(server.get()), "u1", "Alice", "");
+    client->open();
+    Ep s{server.get(), {}}, c{client.get(), {}};
+    ASSERT_TRUE(pump_until({&s, &c}, {}, [&] { return s.count("join") == 1 && c.count("connect") == 1; }));
+    // Longer than the 5 s after which ENet let a quick link's connection go.
+    auto start = Clock::now();
+    int sent = 0;
+    while (ms_since(start) < 6500) {
+        server->send("u1", "tick", std::to_string(sent++), 1);
+        s.pump();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    ASSERT_TRUE(pump_until(
+        {&s, &c}, {}, [&] { return c.count("tick") == sent || c.count("disconnect") || s.count("leave"); }));
+    EXPECT_EQ(c.count("disconnect"), 0);
+    EXPECT_EQ(s.count("leave"), 0);
+    EXPECT_EQ(c.count("tick"), sent);
 }
 
 TEST(NetLoopback, HostRefusesOtherVersionsAndMalformedPackets) {

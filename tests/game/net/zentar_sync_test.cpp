@@ -566,6 +566,52 @@ TEST_F(ZentarSyncTest, OwnersAndTheSourceCountAreRightAtEveryFrame) {
     EXPECT_EQ(explosions, 0);
 }
 
+// Two planets send in one frame, and the first makes no fleet here (its
+// count here is a little behind the host's, which makes one): each host
+// fleet still lands in the copy of its own source, not in the other's.
+TEST_F(ZentarSyncTest, ASendThatMakesNoFleetHereLeavesTheNextItsOwnId) {
+    SyncPair pair;
+    pair.host_sim = pair.client_sim = false;
+    Zentar& h = *pair.host;
+    Zentar& c = *pair.client;
+    int neutral = user_init(h, "neutral", 0x808080, 0)->n;
+    int a = planet_init(h, neutral, 100, 100, 0, 4)->n;
+    int b = planet_init(h, neutral, 100, 500, 0, 40)->n;
+    int x = planet_init(h, neutral, 900, 300, 0, 10)->n;
+    int me = user_init(h, "p1", 0x0000ff, 0)->n;
+    snprintf(h.items[me].user_uid, sizeof(h.items[me].user_uid), "p1");
+    z2_chown(h, a, me);
+    z2_chown(h, b, me);
+    pair.open("p1");
+    ASSERT_TRUE(pair.run_until([&] { return pair.local_of(me) && pair.local_of(x); }, 5000, 200));
+    pair.run(70);
+    int la = pair.local_of(a), lb = pair.local_of(b), lx = pair.local_of(x);
+    c.items[la].ships_value = 1;  // here 25 % of it is no ship
+    zentar_client_send(pair.client_net.get(), c, 25, la, lx);
+    zentar_client_send(pair.client_net.get(), c, 25, lb, lx);
+    auto host_fleet_from = [&](int src) {  // by place: the host clears the source once sent
+        const Item& p = h.items[src];
+        for (int i = 1; i < h.top; i++) {
+            const Item& f = h.items[i];
+            if (f.in_use && f.has_fleet && std::hypot(f.position_x - p.position_x, f.position_y - p.position_y) < 100)
+                return i;
+        }
+        return 0;
+    };
+    int fa = 0, fb = 0;
+    ASSERT_TRUE(pair.run_until([&] {
+        fa = host_fleet_from(a), fb = host_fleet_from(b);
+        return fa && fb && pair.local_of(fa) && pair.local_of(fb);
+    }, 4000, 200));
+    const Item& ca = c.items[pair.local_of(fa)];
+    const Item& cb = c.items[pair.local_of(fb)];
+    EXPECT_NE(pair.local_of(fa), pair.local_of(fb));
+    EXPECT_LT(std::hypot(ca.position_x - 100, ca.position_y - 100), 100) << "A's fleet flies from B here";
+    EXPECT_LT(std::hypot(cb.position_x - 100, cb.position_y - 500), 100);
+    EXPECT_NEAR(ca.fleet_ships, h.items[fa].fleet_ships, 0.01);
+    EXPECT_NEAR(cb.fleet_ships, h.items[fb].fleet_ships, 0.01);
+}
+
 // ---- the glue between endpoints, world sync and mods ------------------------------------
 
 namespace {
