@@ -125,16 +125,7 @@ int _zs_user(const Zentar& world, const std::string& account) {
 bool _zs_may_aim(const Zentar& world, int u, int t) {
     const Item& target = world.items[t];
     if (!target.has_select || (target.planet_mask & 8)) return false;
-    static const Item none{};
-    const Item& user = world.items[u];
-    const Item& owner = zt_used(world, target.owner_n) ? world.items[target.owner_n] : none;
-    int kinds;
-    if (&owner == &user) kinds = 1;
-    else if (&owner != &none && owner.user_team_n == user.user_team_n) kinds = 2;
-    else if (owner.user_neutral) kinds = 4;
-    else kinds = (target.planet_mask & 4) ? 0 : 8;
-    if (owner.user_reveal) kinds += 16;
-    return (kinds & static_cast<uint8_t>(user.ui_to_mask)) != 0;
+    return (zt_aim_kinds(world, u, target) & static_cast<uint8_t>(world.items[u].ui_to_mask)) != 0;
 }
 
 void _zs_temp_set(Zentar& world, int32_t t, int32_t slot) {
