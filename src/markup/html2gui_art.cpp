@@ -166,7 +166,10 @@ void VectorArt::paint() {
 PlanetArt::PlanetArt() = default;
 
 void PlanetArt::paint() {
+  // Kept within the hour like the match clock, in which the planet turns
+  // whole turns: summed for days, a float clock stops.
   clock += 1.0f / 60;
+  if (!(clock < ZT_CLOCK_TURN)) clock = std::isfinite(clock) ? std::fmod(clock, ZT_CLOCK_TURN) : 0.0f;
   planet->planet_r = std::fmin(w, h) * 0.5f * 0.93f;
   GameParts* game = game_parts();
   if (!game || !(planet->planet_r > 0)) return;  // no world to draw through
@@ -198,8 +201,8 @@ void PlanetArt::paint() {
 
 void TrophyWidget::paint() {
   const int q = (int)(w / 4);
-  glow_clock += 1.0f / 60;
-  shine_clock += 1.0f / 60;
+  glow_clock += 1.0 / 60;
+  shine_clock += 1.0 / 60;
 
   // Glow behind everything.
   draw_color(0xffffff, (int)(std::sin(2.5 * glow_clock) * 16 + 170));
@@ -233,7 +236,7 @@ void TrophyWidget::paint() {
     draw_color(0xffffff, 255);
     glBlendFunc(GL_DST_ALPHA, GL_ONE);
     // Whole steps in 64 bits: the clock may run for days.
-    double sweep = std::floor((double)shine_clock * h * 8);
+    double sweep = std::floor(shine_clock * h * 8);
     long long period = hi * 48;
     float y = (std::isfinite(sweep) ? (float)std::fmod(sweep, (double)period) : 0) - h;
     gfx_img_blit(gfx_img_load("trophy-shineline"), 0, y, w, h);
@@ -286,8 +289,8 @@ TrophyWidget* mk_trophy(var& tag) {
   t->color1 = _hex_color(piece[1]);
   t->color2 = _hex_color(piece[2]);
   t->color3 = _hex_color(piece[3]);
-  t->glow_clock = (float)(rand() / 2147483648.0 * 100);
-  t->shine_clock = (float)(rand() / 2147483648.0 * 100);
+  t->glow_clock = rand() / 2147483648.0 * 100;
+  t->shine_clock = rand() / 2147483648.0 * 100;
   return t;
 }
 

@@ -67,7 +67,7 @@ public:
   Item items[2]{};              // [0] cleared, [1] the planet
   Item* planet = &items[1];
   Item kept[2]{};               // the world's first two records while painting
-  float clock = 0;              // seconds
+  float clock = 0;              // seconds, 0 .. ZT_CLOCK_TURN as the match clock
 
   PlanetArt();
   PlanetArt(const PlanetArt&) = delete;
@@ -88,8 +88,10 @@ public:
   int32_t color2 = 0xffffff;
   int32_t color3 = 0xffffff;  // 0 or less: no shine line, no sparkles
   Sparkle sparkles[3] = {{0, 0, 1, 0}, {0, 0, 1, 0}, {0, 0, 1, 0}};
-  float glow_clock = 0;   // seconds
-  float shine_clock = 0;  // seconds
+  // Seconds in double: a page may stay up for days, and a float summed a
+  // frame at a time stops moving after about three.
+  double glow_clock = 0;
+  double shine_clock = 0;
 
   void paint() override;
 };

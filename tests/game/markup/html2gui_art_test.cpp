@@ -137,6 +137,14 @@ TEST_F(ArtGL, PlanetArtDrawsALitDiscAndGivesTheWorldBack) {
   EXPECT_GT(c[1], c[0]);
   EXPECT_GT(c[1], c[2]);
 
+  // Its clock, as it stands after days on one page, still moves.
+  art->clock = 600000;
+  paint_at(art, x0, y0, 100, 60);
+  EXPECT_LT(art->clock, ZT_CLOCK_TURN);
+  const float was = art->clock;
+  paint_at(art, x0, y0, 100, 60);
+  EXPECT_GT(art->clock, was);
+
   EXPECT_EQ(world.top, 7);
   EXPECT_EQ(world.time, 3);
   EXPECT_EQ(world.items[1].planet_r, 5);
@@ -178,8 +186,10 @@ TEST_F(ArtGL, BadDataGivesNeutralWidgets) {
   ASSERT_NE(t, nullptr);
   EXPECT_STREQ(t->image3, "cup3");
   EXPECT_EQ(t->color3, 0xffffff);
-  t->shine_clock = 1e9f;
+  t->shine_clock = 1e9;
+  t->glow_clock = 600000;  // days on one page: the glow still turns
   paint_at(t, 0, 0, 65536, 0.5f);
+  EXPECT_GT(t->glow_clock, 600000);
   for (int y = 0; y < kH; y += 16) EXPECT_EQ(sum(128, y), 0);
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
