@@ -98,9 +98,7 @@ double _image_area(const Item& it) {
 // its anchor, is off the screen.
 bool _image_off_screen(const Item& it) {
     const double w = it.image_w, h = it.image_h, cx = it.image_cx, cy = it.image_cy;
-    const double reach = std::max(std::hypot(std::max(std::fabs(cx), std::fabs(w - cx)),
-                                             std::max(std::fabs(cy), std::fabs(h - cy))),
-                                  0.0);
+    const double reach = std::hypot(std::max(std::fabs(cx), std::fabs(w - cx)), std::max(std::fabs(cy), std::fabs(h - cy)));
     return _draw_off_screen_disc(it.position_x, it.position_y, std::fabs((double)it.image_scale) * reach);
 }
 

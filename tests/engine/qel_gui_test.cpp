@@ -197,31 +197,26 @@ TEST(GuiNav, ArrowsPickNearestAndTiesGoToTheEarlier) {
   EXPECT_EQ(root.focused, cell[1]);
   EXPECT_EQ(cell[1]->style.hover, 1);
 
+  // One press from the first of some 20x20 probes placed at (x, y): the
+  // index of the probe focused after it.
+  auto after_press = [](std::vector<std::pair<int, int>> at, int key) {
+    Container c;
+    std::vector<Probe*> probes;
+    for (auto [x, y] : at) {
+      probes.push_back(new Probe(20, 20));
+      c.add(probes.back(), x, y);
+    }
+    c.resize();
+    probes[0]->_focus();
+    send(c, GUI_EV_KEYDOWN, 0, 0, key);
+    for (size_t i = 0; i < probes.size(); i++)
+      if (c.focused == probes[i]) return (int)i;
+    return -1;
+  };
   // two candidates at the same distance below: the earlier one wins
-  Container tie;
-  Probe* top = new Probe(20, 20);
-  Probe* l = new Probe(20, 20);
-  Probe* r = new Probe(20, 20);
-  tie.add(top, 15, 0);
-  tie.add(l, 0, 40);
-  tie.add(r, 30, 40);
-  tie.resize();
-  top->_focus();
-  send(tie, GUI_EV_KEYDOWN, 0, 0, GUI_KEY_DOWN);
-  EXPECT_EQ(tie.focused, l);
-
+  EXPECT_EQ(after_press({{15, 0}, {0, 40}, {30, 40}}, GUI_KEY_DOWN), 1);
   // the offset across the move counts double: 30 straight beats 10 right, 15 down
-  Container row;
-  Probe* from = new Probe(20, 20);
-  Probe* off = new Probe(20, 20);
-  Probe* straight = new Probe(20, 20);
-  row.add(from, 0, 0);
-  row.add(off, 30, 15);
-  row.add(straight, 50, 0);
-  row.resize();
-  from->_focus();
-  send(row, GUI_EV_KEYDOWN, 0, 0, GUI_KEY_RIGHT);
-  EXPECT_EQ(row.focused, straight);
+  EXPECT_EQ(after_press({{0, 0}, {30, 15}, {50, 0}}, GUI_KEY_RIGHT), 2);
 
   // what the player cannot see is no place to go: a blank backdrop under
   // everything and a widget without area are nearer than the far button

@@ -61,15 +61,16 @@ TEST_F(FleetTest, LaunchFromTheRimOrNotAtAll) {
     // Nobody's units never move (a destroyed user leaves its planets to nobody).
     for (int owner : {0, q, 4096}) EXPECT_EQ(fleet_init(*w, owner, 10, p, q)->n, 0) << owner;
     // A source or target without a place has no rim to start from.
-    for (float Item::*f : {&Item::position_x, &Item::collide_r}) {
-        for (int end : {p, q}) {
-            float keep = at(end).*f;
-            at(end).*f = f == &Item::collide_r ? INFINITY : NAN;
-            if (end == p || f != &Item::collide_r) {
-                EXPECT_EQ(fleet_init(*w, a, 10, p, q)->n, 0);
-            }
-            at(end).*f = keep;
-        }
+    struct Odd {
+        int end;
+        float Item::*f;
+        float v;
+    };
+    for (Odd o : {Odd{p, &Item::position_x, NAN}, Odd{q, &Item::position_x, NAN}, Odd{p, &Item::collide_r, INFINITY}}) {
+        float keep = at(o.end).*o.f;
+        at(o.end).*o.f = o.v;
+        EXPECT_EQ(fleet_init(*w, a, 10, p, q)->n, 0);
+        at(o.end).*o.f = keep;
     }
     EXPECT_EQ(w->live, live);
 
