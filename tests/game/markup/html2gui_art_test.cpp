@@ -15,6 +15,7 @@
 #include "ruvezor/util/qel_base64.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_gfx.h"
+#include "z2_gl_util.h"
 #include "z2_test_util.h"
 #include "render/zentar_planet_paint.h"
 
@@ -22,25 +23,13 @@ namespace {
 
 const int kW = 256, kH = 256;  // window pixels = logical units
 
-class ArtGL : public testing::Test {
+class ArtGL : public z2test::SquareGLTest {
  protected:
-  void SetUp() override {
-    setenv("SDL_VIDEODRIVER", "offscreen", 1);
-    driver_init(DRIVER_VIDEO | DRIVER_TIMER);
-    driver_video_init(kW, kH, kW, kH, kW, kH, 0);
-    ASSERT_NE(driver_sdl2_window(), nullptr);
-    gfx_init();
-    gfx_set_size(kW, kH);
-    gfx_set_ortho_near_far(-1000, 1000);
-    gfx_gl_state_reset();
-    gfx_ortho();
-    gfx_clear();
-  }
+  ArtGL() : SquareGLTest(kW) {}
   void TearDown() override {
     game_.reset();
     _game_data.GAME_THIS = nullptr;
-    gfx_deinit();
-    driver_deinit();
+    SquareGLTest::TearDown();
   }
 
   std::unique_ptr<Widget> build(const std::string& markup) {
@@ -55,16 +44,6 @@ class ArtGL : public testing::Test {
     w->paint();
     gfx_translate(-x, -y);
   }
-  static const unsigned char* px(int x, int y) {
-    static unsigned char c[4];
-    glReadPixels(x, kH - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, c);
-    return c;
-  }
-  static int sum(int x, int y) {
-    const unsigned char* c = px(x, y);
-    return c[0] + c[1] + c[2];
-  }
-
   std::unique_ptr<Game> game_;
   std::string log_;
 };

@@ -18,24 +18,17 @@
 #include "world/zentar.h"
 #include "render/zentar_bkgr.h"
 #include "render/zentar_draw_paint.h"
+#include "z2_gl_util.h"
 
 namespace {
 
 const int kW = 256, kH = 256;  // window pixels = logical units
 
-class DrawGL : public testing::Test {
+class DrawGL : public z2test::SquareGLTest {
  protected:
+  DrawGL() : SquareGLTest(kW) {}
   void SetUp() override {
-    setenv("SDL_VIDEODRIVER", "offscreen", 1);
-    driver_init(DRIVER_VIDEO | DRIVER_TIMER);
-    driver_video_init(kW, kH, kW, kH, kW, kH, 0);
-    ASSERT_NE(driver_sdl2_window(), nullptr);
-    gfx_init();
-    gfx_set_size(kW, kH);
-    gfx_gl_state_reset();
-    gfx_ortho();
-    glClearColor(0, 0, 0, 0);
-    gfx_clear();
+    ASSERT_NO_FATAL_FAILURE(SquareGLTest::SetUp());
     // A 1x1 white texture: every textured primitive shows its vertex colour.
     unsigned char white[4] = {255, 255, 255, 255};
     glGenTextures(1, &tex_);
@@ -46,16 +39,9 @@ class DrawGL : public testing::Test {
   }
   void TearDown() override {
     glDeleteTextures(1, &tex_);
-    gfx_deinit();
-    driver_deinit();
+    SquareGLTest::TearDown();
   }
-
-  // Pixel (x, y) as 0xRRGGBB, y from the top.
-  static unsigned px(int x, int y) {
-    unsigned char c[4] = {};
-    glReadPixels(x, kH - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, c);
-    return (unsigned)c[0] << 16 | (unsigned)c[1] << 8 | c[2];
-  }
+  unsigned px(int x, int y) const { return rgb(x, y); }  // 0xRRGGBB
 
   // What every painter must leave behind.
   static void expect_default_state() {

@@ -17,6 +17,7 @@
 #include "world/zentar_sim.h"
 #include "render/zentar_planet_paint.h"
 #include "render/zentar_ui.h"
+#include "z2_gl_util.h"
 
 namespace {
 
@@ -24,19 +25,13 @@ namespace {
 // the 2D mode and the shell's screen width all agree.
 const int kW = 640, kH = 640;
 
-class FrameGL : public testing::Test {
+class FrameGL : public z2test::SquareGLTest {
  protected:
+  FrameGL() : SquareGLTest(kW) {}
   void SetUp() override {
-    setenv("SDL_VIDEODRIVER", "offscreen", 1);
-    driver_init(DRIVER_VIDEO | DRIVER_TIMER);
-    driver_video_init(kW, kH, kW, kH, kW, kH, 0);
-    ASSERT_NE(driver_sdl2_window(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(SquareGLTest::SetUp());
     driver_set_altdir(Z2_DATA_DIR);
-    gfx_init();
     font_init();
-    gfx_set_size(kW, kH);
-    gfx_set_ortho_near_far(-1000, 1000);
-    gfx_gl_state_reset();
     planet_paint_init();
     world_ = std::make_unique<Zentar>();
     ui_ = std::make_unique<ZentarUI>();
@@ -48,8 +43,7 @@ class FrameGL : public testing::Test {
   }
   void TearDown() override {
     font_deinit();
-    gfx_deinit();
-    driver_deinit();
+    SquareGLTest::TearDown();
   }
 
   int planet(float x, float y, float production) {
@@ -63,20 +57,11 @@ class FrameGL : public testing::Test {
     gfx_ortho();
   }
   Vector3 screen(float x, float y) const { return ui_->to_screen * Vector3{x, y, 0}; }
-  static const unsigned char* px(float x, float y) {
-    static unsigned char c[4];
-    glReadPixels((int)x, kH - 1 - (int)y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, c);
-    return c;
-  }
-  static int sum(float x, float y) {
-    const unsigned char* c = px(x, y);
-    return c[0] + c[1] + c[2];
-  }
   // Lit pixels in a rectangle of the screen.
-  static int lit(int x, int y, int w, int h) {
+  int lit(int x, int y, int w, int h) const {
     int n = 0;
     for (int j = y; j < y + h; j++)
-      for (int i = x; i < x + w; i++) n += sum((float)i, (float)j) > 0;
+      for (int i = x; i < x + w; i++) n += sum(i, j) > 0;
     return n;
   }
   Item& item(int n) { return world_->items[n]; }

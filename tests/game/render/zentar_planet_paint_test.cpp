@@ -18,34 +18,22 @@
 #include "world/zentar.h"
 #include "render/zentar_draw_paint.h"
 #include "render/zentar_planet_paint.h"
+#include "z2_gl_util.h"
 
 namespace {
 
 const int kW = 256, kH = 256;  // window pixels = logical units
 
-class PlanetGL : public testing::Test {
+class PlanetGL : public z2test::SquareGLTest {
  protected:
+  PlanetGL() : SquareGLTest(kW) {}
   void SetUp() override {
-    setenv("SDL_VIDEODRIVER", "offscreen", 1);
-    driver_init(DRIVER_VIDEO | DRIVER_TIMER);
-    driver_video_init(kW, kH, kW, kH, kW, kH, 0);
-    ASSERT_NE(driver_sdl2_window(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(SquareGLTest::SetUp());
     driver_set_altdir(Z2_DATA_DIR);
-    gfx_init();
-    gfx_set_size(kW, kH);
-    gfx_set_ortho_near_far(-1000, 1000);
-    gfx_gl_state_reset();
-    gfx_ortho();
-    gfx_clear();
     planet_paint_init();
     world_ = std::make_unique<Zentar>();
     sys_init(*world_);
   }
-  void TearDown() override {
-    gfx_deinit();
-    driver_deinit();
-  }
-
   // A green-owned rocky planet of radius r with its aura off.
   Item& planet(float x, float y, float r) {
     Item* p = planet_init(*world_, 0, x, y, 50, 10);
@@ -56,17 +44,8 @@ class PlanetGL : public testing::Test {
     return *p;
   }
 
-  static const unsigned char* px(int x, int y) {
-    static unsigned char c[4];
-    glReadPixels(x, kH - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, c);
-    return c;
-  }
-  static int sum(int x, int y) {
-    const unsigned char* c = px(x, y);
-    return c[0] + c[1] + c[2];
-  }
   // Mean channel sum of the 5 x 5 patch around (x, y): evens out the surface map.
-  static int patch(int x, int y) {
+  int patch(int x, int y) const {
     int s = 0;
     for (int dy = -2; dy <= 2; dy++)
       for (int dx = -2; dx <= 2; dx++) s += sum(x + dx, y + dy);
