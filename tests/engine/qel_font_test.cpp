@@ -279,48 +279,34 @@ TEST_F(FontTest, HeightCountsWrappedLinesOnlyWithAWrapWidth) {
 
 // ---- wrapping -------------------------------------------------------------------------------
 
+// The lines _font_wrap_calc makes of text, each as "start-end:width".
+std::string wrapped(int font, const char* text, float wrap) {
+  FontWrap w;
+  _font_wrap_calc(font, text, wrap, w);
+  std::string s;
+  for (int i = 0; i < w.count; i++)
+    s += (i ? " " : "") + std::to_string(w.lines[i].start) + "-" + std::to_string(w.lines[i].end) + ":" +
+         std::to_string(w.lines[i].width);
+  return s;
+}
+
 TEST_F(FontTest, WrapBreaksAtTheLastBlankThatFits) {
   int id = mono("wrap", 0);
-  FontWrap w;
   // Room for two words and the blank after them: the break is that blank,
   // which is on no line.
-  _font_wrap_calc(id, "aaa bbb ccc", 85, w);
-  ASSERT_EQ(w.count, 2);
-  EXPECT_EQ(w.lines[0].end, 7);
-  EXPECT_EQ(w.lines[1].start, 8);
+  EXPECT_EQ(wrapped(id, "aaa bbb ccc", 85), "0-7:70 8-11:30");
   // Room for the two words only: the blank that does not fit still ends the
   // line after "bbb" rather than sending "bbb" down.
-  _font_wrap_calc(id, "aaa bbb ccc", 75, w);
-  ASSERT_EQ(w.count, 2);
-  EXPECT_EQ(w.lines[0].start, 0);
-  EXPECT_EQ(w.lines[0].end, 7);
-  EXPECT_EQ(w.lines[0].width, 70);
-  EXPECT_EQ(w.lines[1].start, 8);
-  EXPECT_EQ(w.lines[1].end, 11);
-  EXPECT_EQ(w.lines[1].width, 30);
-
+  EXPECT_EQ(wrapped(id, "aaa bbb ccc", 75), "0-7:70 8-11:30");
   // A word longer than the width is broken between characters.
-  _font_wrap_calc(id, "abcdefgh", 35, w);
-  ASSERT_EQ(w.count, 3);
-  EXPECT_EQ(w.lines[0].end, 3);
-  EXPECT_EQ(w.lines[1].start, 3);
-  EXPECT_EQ(w.lines[1].end, 6);
-  EXPECT_EQ(w.lines[2].start, 6);
-  EXPECT_EQ(w.lines[2].width, 20);
-
-  // Newlines end lines; a blank at index 0 is never a break.
-  _font_wrap_calc(id, " ab\ncd", 1000, w);
-  ASSERT_EQ(w.count, 2);
-  EXPECT_EQ(w.lines[0].end, 3);
-  EXPECT_EQ(w.lines[1].start, 4);
-  _font_wrap_calc(id, " abcdef", 45, w);
-  EXPECT_EQ(w.lines[0].end, 4);  // broken inside the word, not at index 0
-
+  EXPECT_EQ(wrapped(id, "abcdefgh", 35), "0-3:30 3-6:30 6-8:20");
+  // Newlines end lines; a blank at index 0 is never a break (the word is
+  // broken inside instead).
+  EXPECT_EQ(wrapped(id, " ab\ncd", 1000), "0-3:30 4-6:20");
+  EXPECT_EQ(wrapped(id, " abcdef", 45), "0-4:40 4-7:30");
   // Margins count toward every line's width.
   font_set_margins(id, 0, 0.25f, 0, 0.25f);  // 5 + 5
-  _font_wrap_calc(id, "aaa bbb ccc", 75, w);
-  ASSERT_EQ(w.count, 3);
-  EXPECT_EQ(w.lines[0].width, 40);
+  EXPECT_EQ(wrapped(id, "aaa bbb ccc", 75), "0-3:40 4-7:40 8-11:40");
 }
 
 TEST_F(FontTest, WrapIsBoundedByItsLineTable) {
@@ -334,9 +320,7 @@ TEST_F(FontTest, WrapIsBoundedByItsLineTable) {
   EXPECT_EQ(w.count, FONT_WRAP_LINES);
   _font_wrap_calc(id, many.c_str(), 100, w);
   EXPECT_EQ(w.count, FONT_WRAP_LINES);
-  _font_wrap_calc(id, "a\nbc", 0, w);
-  ASSERT_EQ(w.count, 2);
-  EXPECT_EQ(w.lines[1].width, 20);
+  EXPECT_EQ(wrapped(id, "a\nbc", 0), "0-1:10 2-4:20");
   _font_wrap_calc(0, "abc", 100, w);
   EXPECT_EQ(w.count, 0);
 }
