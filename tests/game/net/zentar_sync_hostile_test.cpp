@@ -523,7 +523,25 @@ TEST_F(ClientTest, HostileRecordsAreCleanedOrIgnored) {
     EXPECT_EQ(c->live, live);
 
     // Slot references out of range become 0, texts get terminators, reals
-    // that are not finite become 0, a hold from the future is dropped.
+    // that are not finite become 0, a hold from the future is dropped. So
+    // does what the painter sizes its work by (a label's font, a picture's
+    // size and scale, the ends of drawn shapes): huge values would make
+    // every frame fill the screen thousands of times.
+#define FIELD(f) &Item::f, #f
+    struct Whole { int32_t Item::*field; const char* name; int32_t sent; };
+    const Whole wholes[] = {{FIELD(owner_n), 99999}, {FIELD(fleet_target), -5}, {FIELD(user_team_n), 4096},
+                            {FIELD(fleet_source), 1000000000}, {FIELD(unit_fleet), 77777},
+                            {FIELD(unit_target), INT_MIN}, {FIELD(collide_target), -1},
+                            {FIELD(sync_hold_until), INT_MAX}, {FIELD(label_size), 2000000000}};
+    struct Real { float Item::*field; const char* name; float sent, kept; };
+    const Real reals[] = {{FIELD(position_x), NAN, 0}, {FIELD(position_y), INFINITY, 0},
+                          {FIELD(ships_value), -INFINITY, 0},
+                          {FIELD(collide_r), 1e30f, 0},  // a radius over the whole field
+                          {FIELD(collide_mass), -1, 0},
+                          {FIELD(fleet_v_factor), 1e30f, 0},  // the user's units would fly off the field in one step
+                          {FIELD(image_w), 3e38f, 0}, {FIELD(image_h), 500, 500}, {FIELD(image_scale), 1e30f, 0},
+                          {FIELD(draw_r), -3e38f, 0}, {FIELD(draw_x2), 1e6f, 0}, {FIELD(draw_y3), -1e30f, 0}};
+#undef FIELD
     int hx = 77;
     Item x{};
     x.in_use = 0;  // a record that lies about being used
@@ -531,63 +549,22 @@ TEST_F(ClientTest, HostileRecordsAreCleanedOrIgnored) {
     x.sync_id = 123456;
     x.has_planet = 1;
     x.has_sync = 0;
-    x.owner_n = 99999;
-    x.fleet_target = -5;
-    x.user_team_n = 4096;
-    x.fleet_source = 1000000000;
-    x.unit_fleet = 77777;
-    x.unit_target = INT_MIN;
-    x.collide_target = -1;
+    for (const Whole& f : wholes) x.*f.field = f.sent;
+    for (const Real& f : reals) x.*f.field = f.sent;
     memset(x.title_value, 'A', sizeof(x.title_value));
     memset(x.label_text, 'B', sizeof(x.label_text));
     memset(x.user_uid, 'C', sizeof(x.user_uid));
-    x.position_x = NAN;
-    x.position_y = INFINITY;
-    x.ships_value = -INFINITY;
-    x.collide_r = 1e30f;
-    x.collide_mass = -1;
-    x.fleet_v_factor = 1e30f;
-    x.sync_hold_until = INT_MAX;
-    // What the painter sizes its work by (a label's font, a picture's size
-    // and scale, the ends of drawn shapes): huge values would make every
-    // frame fill the screen thousands of times.
-    x.label_size = 2000000000;
-    x.image_w = 3e38f;
-    x.image_h = 500;
-    x.image_scale = 1e30f;
-    x.draw_r = -3e38f;
-    x.draw_x2 = 1e6f;
-    x.draw_y3 = -1e30f;
     feed("I", rec(x));
     ASSERT_NE(L(hx), 0);
     const Item& got = local(hx);
     EXPECT_EQ(got.in_use, 1);
     EXPECT_EQ(got.n, L(hx));
     EXPECT_EQ(got.has_sync, 1);
-    EXPECT_EQ(got.owner_n, 0);
-    EXPECT_EQ(got.fleet_target, 0);
-    EXPECT_EQ(got.user_team_n, 0);
-    EXPECT_EQ(got.fleet_source, 0);
-    EXPECT_EQ(got.unit_fleet, 0);
-    EXPECT_EQ(got.unit_target, 0);
-    EXPECT_EQ(got.collide_target, 0);
+    for (const Whole& f : wholes) EXPECT_EQ(got.*f.field, 0) << f.name;
+    for (const Real& f : reals) EXPECT_EQ(got.*f.field, f.kept) << f.name;
     EXPECT_EQ(strnlen(got.title_value, 16), 15u);
     EXPECT_EQ(strnlen(got.label_text, 40), 39u);
     EXPECT_EQ(strnlen(got.user_uid, 16), 15u);
-    EXPECT_EQ(got.position_x, 0);
-    EXPECT_EQ(got.position_y, 0);
-    EXPECT_EQ(got.ships_value, 0);
-    EXPECT_EQ(got.collide_r, 0) << "a radius over the whole field";
-    EXPECT_EQ(got.collide_mass, 0);
-    EXPECT_EQ(got.fleet_v_factor, 0) << "the user's units would fly off the field in one step";
-    EXPECT_EQ(got.sync_hold_until, 0);
-    EXPECT_EQ(got.label_size, 0);
-    EXPECT_EQ(got.image_w, 0);
-    EXPECT_EQ(got.image_h, 500);
-    EXPECT_EQ(got.image_scale, 0);
-    EXPECT_EQ(got.draw_r, 0);
-    EXPECT_EQ(got.draw_x2, 0);
-    EXPECT_EQ(got.draw_y3, 0);
 
     // A hostile fleet: absurd unit counts and ships.
     Item f = fleet_record(90, 999, 5000, hp2, 1000000000, 1e30f);
