@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/game.h"
 #include "mods/mods_api.h"
@@ -104,6 +105,16 @@ struct BlankScreen : State {
     int inits = 0, paints = 0;
     void init() override { inits++; }
     void paint() override { paints++; }
+};
+
+// A screen that records the calls it gets, each as "type|value".
+struct Recorder : State {
+    std::vector<std::string>* calls;
+    explicit Recorder(std::vector<std::string>* c) : calls(c) {}
+    var call(var msg) override {
+        calls->push_back(msg["type"].__str__() + "|" + msg["value"].__str__());
+        return var();
+    }
 };
 
 // What a click on a button whose onclick is value returns.

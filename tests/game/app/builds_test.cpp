@@ -13,6 +13,7 @@
 #include "app/game.h"
 #include "web/game_web.h"  // GAME_WEB_HOST
 #include "app/test.h"
+#include "z2_game_fixture.h"
 #include "z2_test_util.h"
 
 // The web layer's rank handler, recorded here instead.
@@ -24,16 +25,7 @@ namespace {
 using z2test::stdout_of;
 using z2test::TempDir;
 
-// A screen that records the calls it gets.
-class Recorder : public State {
-public:
-    std::vector<std::string>* calls;
-    explicit Recorder(std::vector<std::string>* c) : calls(c) {}
-    var call(var msg) override {
-        calls->push_back(msg["type"].__str__() + "|" + msg["value"].__str__());
-        return var();
-    }
-};
+using z2test::Recorder;
 
 class BuildsTest : public ::testing::Test {
 protected:

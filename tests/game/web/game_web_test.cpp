@@ -23,6 +23,7 @@
 #include "ruvezor/util/qel_json.h"
 #include "ruvezor/util/qel_web.h"
 #include "z2_fake_web.h"
+#include "z2_game_fixture.h"
 #include "z2_test_util.h"
 #include "mods/z2_mods_tree.h"
 
@@ -40,16 +41,7 @@ std::string ok(const std::string& type, const std::string& body = "", const std:
     return FakeWeb::ok(type, body, more);
 }
 
-// A screen that records the calls it gets.
-class Recorder : public State {
-public:
-    std::vector<std::string>* calls;
-    explicit Recorder(std::vector<std::string>* c) : calls(c) {}
-    var call(var msg) override {
-        calls->push_back(msg["type"].__str__() + "|" + msg["value"].__str__());
-        return var();
-    }
-};
+using z2test::Recorder;
 
 // Every event the mod gets is appended to its parameter "seen".
 const char* const RECORDING_MOD =
