@@ -3,6 +3,7 @@
 #include "ruvezor/util/qel_gfx.h"
 
 #include "ruvezor/util/qel_driver.h"
+#include "z2_gl_util.h"
 #include "z2_test_util.h"
 
 #include <GL/gl.h>
@@ -48,12 +49,8 @@ class GfxTest : public testing::Test {
     glEnableClientState(GL_TEXTURE_COORD_ARRAY);
   }
 
-  // Window pixel (x, y), y counted from the top.
-  static unsigned px(int x, int y) {
-    unsigned char c[4] = {};
-    glReadPixels(x, kH - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, c);
-    return (unsigned)c[0] << 16 | (unsigned)c[1] << 8 | c[2];
-  }
+  // Window pixel (x, y) as 0xRRGGBB, y counted from the top.
+  static unsigned px(int x, int y) { return z2test::rgb_at(x, y, kH); }
 
   // Exactly the pixels [x0, x1) x [y0, y1) hold the colour; the ring around is black.
   static void expect_box(int x0, int y0, int x1, int y1, unsigned rgb) {

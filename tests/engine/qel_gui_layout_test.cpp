@@ -6,6 +6,7 @@
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_image.h"
 #include "ruvezor/util/qel_gui.h"
+#include "z2_gl_util.h"
 #include "z2_test_util.h"
 
 #include <GL/gl.h>
@@ -228,11 +229,7 @@ TEST(GuiLayout, ThemePaintsBorderBackgroundForegroundAndTints) {
     root.resize();
     root.paint();
   }
-  auto px = [](int x, int y) {
-    unsigned char p[4];
-    glReadPixels(x, S - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
-    return (p[0] << 16) | (p[1] << 8) | p[2];
-  };
+  auto px = [](int x, int y) { return (int)z2test::rgb_at(x, y, S); };
   EXPECT_EQ(px(11, 20), 0);  // margin
   EXPECT_EQ(px(12, 12), 0xFF0000);  // corner, from the top strip
   EXPECT_EQ(px(39, 30), 0xFF0000);

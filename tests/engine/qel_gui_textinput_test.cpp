@@ -12,6 +12,7 @@
 
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx_draw.h"  // gfx_fill
+#include "z2_gl_util.h"
 #include "z2_test_util.h"
 
 namespace {
@@ -300,11 +301,7 @@ TEST(TextInput, PaintFillsTheSelectionAcrossLinesAndDrawsTheCaret) {
   // the caret, then the caret; nothing below the inner box.
   const int xy[][2] = {{10, 10}, {50, 10}, {99, 10}, {50, 30}, {10, 45}, {20, 45}, {50, 45}, {10, 55}, {205, 205}};
   const unsigned want[] = {0, 0x55AAFF, 0x55AAFF, 0x55AAFF, 0x55AAFF, 0xFFFFFF, 0, 0, 0x00FF00};
-  for (int i = 0; i < 9; i++) {
-    unsigned char p[4];
-    glReadPixels(xy[i][0], H - 1 - xy[i][1], 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, p);
-    EXPECT_EQ((unsigned)(p[0] << 16 | p[1] << 8 | p[2]), want[i]) << xy[i][0] << "," << xy[i][1];
-  }
+  for (int i = 0; i < 9; i++) EXPECT_EQ(z2test::rgb_at(xy[i][0], xy[i][1], H), want[i]) << xy[i][0] << "," << xy[i][1];
 }
 
 }  // namespace

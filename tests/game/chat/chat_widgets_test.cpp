@@ -22,6 +22,7 @@
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gui_textinput.h"
 #include "z2_game_fixture.h"
+#include "z2_gl_util.h"
 #include "z2_test_util.h"
 
 namespace {
@@ -219,11 +220,7 @@ TEST_F(ChatPanel, LogPaintsALineBandAtTheBottomOfItsBox) {
     gfx_translate(20, 20);
     l->paint();
     gfx_translate(-20, -20);
-    auto px = [](int x, int y) {
-        unsigned char c[4] = {};
-        glReadPixels(x, 480 - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, c);
-        return (unsigned)c[0] << 16 | (unsigned)c[1] << 8 | c[2];
-    };
+    auto px = [](int x, int y) { return z2test::rgb_at(x, y, 480); };
     EXPECT_EQ(px(270, 20 + 100 - lh / 2), 0xff0000u) << "the newest line sits on the bottom edge";
     EXPECT_EQ(px(270, 20 + 100 - lh - 4), 0u) << "nothing above the only line";
 }

@@ -16,6 +16,7 @@
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gui.h"
 #include "z2_game_fixture.h"
+#include "z2_gl_util.h"
 #include "z2_test_util.h"
 
 namespace {
@@ -61,11 +62,10 @@ struct TransTest : z2test::ShellGLTest {
     }
     // 0xRRGGBB at (x, y) of a framebuffer, y from its top row of `rows`.
     static unsigned px(unsigned fbo, int x, int y, int rows) {
-        unsigned char c[4] = {};
         fbo_bind(fbo);
-        glReadPixels(x, rows - 1 - y, 1, 1, GL_RGBA, GL_UNSIGNED_BYTE, c);
+        unsigned c = z2test::rgb_at(x, y, rows);
         fbo_bind(0);
-        return (unsigned)c[0] << 16 | (unsigned)c[1] << 8 | c[2];
+        return c;
     }
     static unsigned win(int x, int y) { return px(0, x, y, kH); }
     static unsigned slot(int s, int x, int y) { return px(_game_trans._game_trans_fbo[s], x, y, 1024); }
