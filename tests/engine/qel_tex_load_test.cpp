@@ -56,6 +56,11 @@ std::vector<unsigned char> pattern(int w, int h) {
 
 unsigned char pm(unsigned char c, unsigned char a) { return (unsigned char)((c * a) >> 8); }
 
+// A load's reported sizes: the image's "w x h" in the texture's "tw x th".
+std::string sizes(int w, int h, int tw, int th) {
+  return std::to_string(w) + "x" + std::to_string(h) + " in " + std::to_string(tw) + "x" + std::to_string(th);
+}
+
 class TexLoadTest : public testing::Test {
  protected:
   void SetUp() override {
@@ -96,10 +101,7 @@ TEST_F(TexLoadTest, PaddingRepeatsTheLastColumnAndRow) {
   int w = 0, h = 0, tw = 0, th = 0;
   GLuint tex = _driver_tex_load_from_data(px.data(), 100, 30, &w, &h, &tw, &th);
   ASSERT_NE(tex, 0u);
-  EXPECT_EQ(w, 100);
-  EXPECT_EQ(h, 30);
-  EXPECT_EQ(tw, 128);
-  EXPECT_EQ(th, 64);
+  EXPECT_EQ(sizes(w, h, tw, th), "100x30 in 128x64");
   int lw, lh;
   std::vector<unsigned char> l0 = level(tex, 0, &lw, &lh);
   ASSERT_EQ(lw, 128);
@@ -137,10 +139,7 @@ TEST_F(TexLoadTest, PaddingRepeatsTheLastColumnAndRow) {
   // Past 4096 a side keeps its own size.
   std::vector<unsigned char> wide(5000 * 10 * 4, 255);
   ASSERT_NE(_driver_tex_load_from_data(wide.data(), 5000, 10, &w, &h, &tw, &th), 0u);
-  EXPECT_EQ(tw, 5000);
-  EXPECT_EQ(th, 64);
-  EXPECT_EQ(w, 5000);
-  EXPECT_EQ(h, 10);
+  EXPECT_EQ(sizes(w, h, tw, th), "5000x10 in 5000x64");
 }
 
 TEST_F(TexLoadTest, SquareImageGetsSevenLevelsOfRoundedMeans) {
@@ -267,10 +266,7 @@ TEST_F(TexLoadTest, SmallScreensHalveLargeTextures) {
   int w, h, tw, th;
   GLuint tex = _driver_tex_load_from_data(px.data(), 128, 100, &w, &h, &tw, &th);
   ASSERT_NE(tex, 0u);
-  EXPECT_EQ(tw, 64);
-  EXPECT_EQ(th, 64);
-  EXPECT_EQ(w, 64);
-  EXPECT_EQ(h, 50);
+  EXPECT_EQ(sizes(w, h, tw, th), "64x50 in 64x64");
   int lw, lh;
   level(tex, 0, &lw, &lh);
   EXPECT_EQ(lw, 64);
@@ -298,10 +294,7 @@ TEST_F(TexLoadTest, FileLoadsReportSizesAndLog) {
   std::string out = stdout_of([&] { tex = driver_tex_load(files[0].c_str(), &w, &h, &tw, &th); });
   ASSERT_NE(tex, 0u);
   EXPECT_TRUE(glIsTexture(tex));
-  EXPECT_EQ(w, 20);
-  EXPECT_EQ(h, 10);
-  EXPECT_EQ(tw, 64);
-  EXPECT_EQ(th, 64);
+  EXPECT_EQ(sizes(w, h, tw, th), "20x10 in 64x64");
   char want[512];
   snprintf(want, sizeof(want), "loaded %s as %u (20,10)->(20,10):(64,64)\n", files[0].c_str(), tex);
   EXPECT_NE(out.find(want), std::string::npos) << out;
