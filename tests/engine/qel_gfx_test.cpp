@@ -70,6 +70,15 @@ void expect_rect(GfxRect r, float x, float y, float w, float h) {
   EXPECT_NEAR(r.h, h, 1e-3);
 }
 
+// What _gfx_clip says of d (1: something is left) under the clip in force.
+int clip_of(GfxRect d) { return _gfx_clip(&d, nullptr); }
+
+// Something of d is left under the clip in force, and that is x, y, w, h.
+void expect_clipped(GfxRect d, float x, float y, float w, float h) {
+  EXPECT_EQ(_gfx_clip(&d, nullptr), 1);
+  expect_rect(d, x, y, w, h);
+}
+
 // ---- module life and GL state ----------------------------------------------------------
 
 TEST_F(GfxTest, InitDefaultsAndViewFromTheWindow) {
@@ -328,13 +337,11 @@ TEST_F(GfxTest, ScaledShiftedViewportAndTranslation) {
 // ---- clip stack ---------------------------------------------------------------------------------
 
 TEST_F(GfxTest, ClipCutsDestinationAndSourceInProportion) {
-  GfxRect d = {0, 0, 10, 10};
-  EXPECT_EQ(_gfx_clip(&d, nullptr), 1);  // no clip: untouched
-  expect_rect(d, 0, 0, 10, 10);
+  expect_clipped({0, 0, 10, 10}, 0, 0, 10, 10);  // no clip: untouched
 
   gfx_clip(50, 50, 100, 100);
   // Half hangs out on the left: the right half of the source is drawn.
-  d = {0, 60, 100, 20};
+  GfxRect d = {0, 60, 100, 20};
   GfxRect s = {0, 0, 1, 1};
   EXPECT_EQ(_gfx_clip(&d, &s), 1);
   expect_rect(d, 50, 60, 50, 20);
@@ -352,14 +359,10 @@ TEST_F(GfxTest, ClipCutsDestinationAndSourceInProportion) {
   expect_rect(d, 60, 50, 10, 10);
   expect_rect(s, 0, 0.5f, 1, 0.5f);
   // Entirely outside, or empty.
-  d = {0, 0, 50, 50};
-  EXPECT_EQ(_gfx_clip(&d, nullptr), 0);
-  d = {200, 60, 10, 10};
-  EXPECT_EQ(_gfx_clip(&d, nullptr), 0);
-  d = {60, 60, 0, 10};
-  EXPECT_EQ(_gfx_clip(&d, nullptr), 0);
-  d = {60, 60, 10, -1};
-  EXPECT_EQ(_gfx_clip(&d, nullptr), 0);
+  EXPECT_EQ(clip_of({0, 0, 50, 50}), 0);
+  EXPECT_EQ(clip_of({200, 60, 10, 10}), 0);
+  EXPECT_EQ(clip_of({60, 60, 0, 10}), 0);
+  EXPECT_EQ(clip_of({60, 60, 10, -1}), 0);
   gfx_unclip();
 }
 
@@ -367,14 +370,10 @@ TEST_F(GfxTest, ClipFollowsTranslation) {
   gfx_translate(10, 20);
   gfx_clip(0, 0, 50, 50);
   gfx_translate(-10, -20);
-  GfxRect d = {0, 0, 100, 100};
-  EXPECT_EQ(_gfx_clip(&d, nullptr), 1);
-  expect_rect(d, 10, 20, 50, 50);
+  expect_clipped({0, 0, 100, 100}, 10, 20, 50, 50);
   // Tested from inside a translation, the clip comes back in the caller's units.
   gfx_translate(30, 30);
-  d = {-100, -100, 300, 300};
-  EXPECT_EQ(_gfx_clip(&d, nullptr), 1);
-  expect_rect(d, -20, -10, 50, 50);
+  expect_clipped({-100, -100, 300, 300}, -20, -10, 50, 50);
   gfx_translate(-30, -30);
   gfx_unclip();
   glLoadIdentity();
@@ -383,31 +382,21 @@ TEST_F(GfxTest, ClipFollowsTranslation) {
 TEST_F(GfxTest, NestedClipsIntersectAndOverflowHidesAll) {
   gfx_clip(0, 0, 100, 100);
   gfx_clip(50, -20, 100, 100);  // -> (50, 0, 50, 80)
-  GfxRect d = {0, 0, 200, 200};
-  EXPECT_EQ(_gfx_clip(&d, nullptr), 1);
-  expect_rect(d, 50, 0, 50, 80);
+  expect_clipped({0, 0, 200, 200}, 50, 0, 50, 80);
   for (int i = 2; i < 8; i++) gfx_clip(0, 0, 1000, 1000);
-  d = {0, 0, 200, 200};
-  EXPECT_EQ(_gfx_clip(&d, nullptr), 1);
-  expect_rect(d, 50, 0, 50, 80);
+  expect_clipped({0, 0, 200, 200}, 50, 0, 50, 80);
   gfx_clip(0, 0, 1000, 1000);  // the ninth
-  d = {60, 10, 5, 5};
-  EXPECT_EQ(_gfx_clip(&d, nullptr), 0);
+  EXPECT_EQ(clip_of({60, 10, 5, 5}), 0);
   gfx_clip(0, 0, 1000, 1000);  // tenth: still counted
   gfx_unclip();
-  EXPECT_EQ(_gfx_clip(&d, nullptr), 0);
+  EXPECT_EQ(clip_of({60, 10, 5, 5}), 0);
   gfx_unclip();  // back to eight
-  d = {0, 0, 200, 200};
-  EXPECT_EQ(_gfx_clip(&d, nullptr), 1);
-  expect_rect(d, 50, 0, 50, 80);
+  expect_clipped({0, 0, 200, 200}, 50, 0, 50, 80);
   gfx_clip(200, 200, 10, 10);  // no overlap: no area, hides everything
-  d = {0, 0, 1000, 1000};
-  EXPECT_EQ(_gfx_clip(&d, nullptr), 0);
+  EXPECT_EQ(clip_of({0, 0, 1000, 1000}), 0);
   for (int i = 0; i < 20; i++) gfx_unclip();  // popping at depth 0 is ignored
   gfx_clip(5, 5, 10, 10);
-  d = {0, 0, 200, 200};
-  EXPECT_EQ(_gfx_clip(&d, nullptr), 1);
-  expect_rect(d, 5, 5, 10, 10);
+  expect_clipped({0, 0, 200, 200}, 5, 5, 10, 10);
   gfx_unclip();
 }
 
