@@ -219,6 +219,163 @@ size_t pack_blocks(const uint8_t* in, size_t n, size_t& i, size_t o = 0) {
     return o;
 }
 
+// ---- packing from a mask of equal triples, on CPUs with AVX2 ---------------------------
+//
+// The packer above settles one block after another, each from bytes loaded
+// where the last one ended: a chain of dependent steps, about thirteen for
+// an item delta. Here the positions that begin three equal bytes are found
+// for the whole input at once, as bits, and the blocks follow from them
+// with little left to wait for. A maximal stretch of equal bytes three or
+// more long (a "segment") is always written as run blocks of 127 and one
+// of the rest, a single byte left over starting the literal that follows.
+// Between segments lie no three equal bytes: literal blocks of at most 127,
+// and a run of two wherever such a block would begin on an equal pair.
+// That is block for block what the byte-by-byte packer writes.
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#define Z2_PACK_MASKS 1
+#include <immintrin.h>
+
+// The largest input packed this way: its mask and segment lists stay
+// small, and its packed form can never reach the limit.
+constexpr size_t MASK_MAX = 8192;
+static_assert(MASK_MAX + MASK_MAX / 64 + 64 < static_cast<size_t>(NET_PACK_SIZE), "never cut");
+uint64_t triple_words[MASK_MAX / 64 + 1];
+uint16_t seg_first[MASK_MAX / 3 + 8];  // where each segment's triples begin
+uint16_t seg_last[MASK_MAX / 3 + 8];   // and where its last triple begins
+
+#define Z2_AVX2 __attribute__((target("avx2,bmi,bmi2,popcnt")))
+#define Z2_AVX512 __attribute__((target("avx512f,avx512bw,avx2,bmi,bmi2,popcnt")))
+
+// Bit j of word w: bytes 64w + j, + 1 and + 2 are equal and all input.
+Z2_AVX2 void triples_avx2(const uint8_t* in, size_t words) {
+    for (size_t w = 0; w < words; w++) {
+        uint64_t m = 0;
+        for (size_t h = 0; h < 2; h++) {
+            const uint8_t* p = in + 64 * w + 32 * h;
+            __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p));
+            __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 1));
+            __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + 2));
+            __m256i eq = _mm256_and_si256(_mm256_cmpeq_epi8(a, b), _mm256_cmpeq_epi8(b, c));
+            m |= static_cast<uint64_t>(static_cast<uint32_t>(_mm256_movemask_epi8(eq))) << (32 * h);
+        }
+        triple_words[w] = m;
+    }
+}
+
+Z2_AVX512 void triples_avx512(const uint8_t* in, size_t words) {
+    for (size_t w = 0; w < words; w++) {
+        const uint8_t* p = in + 64 * w;
+        __m512i a = _mm512_loadu_si512(p), b = _mm512_loadu_si512(p + 1), c = _mm512_loadu_si512(p + 2);
+        triple_words[w] = _mm512_cmpeq_epi8_mask(a, b) & _mm512_cmpeq_epi8_mask(b, c);
+    }
+}
+
+// Literal and pair-run blocks for in[a, b), which holds no three equal bytes.
+Z2_AVX2 inline size_t pack_between(const uint8_t* in, size_t a, size_t b, size_t o) {
+    while (a < b) {
+        if (a + 1 < b && in[a] == in[a + 1]) {
+            packed_buf[o] = 128 + 2;
+            packed_buf[o + 1] = in[a];
+            o += 2;
+            a += 2;
+            continue;
+        }
+        size_t count = b - a < 127 ? b - a : 127;
+        packed_buf[o] = static_cast<uint8_t>(count);
+        for (size_t k = 0; k < count; k += 32)
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(packed_buf + o + 1 + k),
+                                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + a + k)));
+        o += 1 + count;
+        a += count;
+    }
+    return o;
+}
+
+// Packs in[i, n) (n <= MASK_MAX, readable SLACK bytes further) after the o
+// bytes already in packed_buf, from the mask in triple_words; i begins a block.
+Z2_AVX2 size_t pack_segments(const uint8_t* in, size_t n, size_t i, size_t o) {
+    const size_t words = (n + 63) / 64;
+    // Only triples that lie wholly inside the input, from i on.
+    if (n < 3) {
+        for (size_t w = 0; w < words; w++) triple_words[w] = 0;
+    } else {
+        size_t end = n - 2;  // triples begin before this
+        size_t lw = (end - 1) / 64;
+        triple_words[lw] &= ~uint64_t{0} >> (63 - (end - 1) % 64);
+        for (size_t w = lw + 1; w < words; w++) triple_words[w] = 0;
+    }
+    for (size_t w = 0; w < i / 64; w++) triple_words[w] = 0;
+    if (i / 64 < words) triple_words[i / 64] &= ~uint64_t{0} << (i % 64);
+    triple_words[words] = 0;
+
+    size_t segments = 0, lasts = 0;
+    uint64_t carry = 0;
+    for (size_t w = 0; w < words; w++) {
+        uint64_t x = triple_words[w];
+        uint64_t first = x & ~((x << 1) | carry);
+        uint64_t last = x & ~((x >> 1) | (triple_words[w + 1] << 63));
+        carry = x >> 63;
+        if (!(first | last)) continue;  // inside one segment, or between two
+        const uint16_t base = static_cast<uint16_t>(64 * w);
+        for (; first; first = _blsr_u64(first)) seg_first[segments++] = static_cast<uint16_t>(base + _tzcnt_u64(first));
+        for (; last; last = _blsr_u64(last)) seg_last[lasts++] = static_cast<uint16_t>(base + _tzcnt_u64(last));
+    }
+
+    size_t at = i;
+    for (size_t k = 0; k < segments; k++) {
+        size_t s = seg_first[k], end = seg_last[k] + size_t{3};
+        o = pack_between(in, at, s, o);
+        uint8_t b = in[s];
+        size_t left = end - s;
+        for (; left >= 127; left -= 127) {
+            packed_buf[o] = 128 + 127;
+            packed_buf[o + 1] = b;
+            o += 2;
+        }
+        if (left >= 2) {
+            packed_buf[o] = static_cast<uint8_t>(128 + left);
+            packed_buf[o + 1] = b;
+            o += 2;
+            left = 0;
+        }
+        at = end - left;
+    }
+    return pack_between(in, at, n, o);
+}
+
+enum class MaskKind { none, avx2, avx512 };
+MaskKind mask_kind() {
+    static const MaskKind kind = [] {
+        __builtin_cpu_init();
+        bool base = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi") &&
+                    __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+        if (!base) return MaskKind::none;
+        if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) return MaskKind::avx512;
+        return MaskKind::avx2;
+    }();
+    return kind;
+}
+#endif
+
+// pack_blocks, or the same blocks from a mask where the CPU allows.
+size_t pack_any(const uint8_t* in, size_t n, size_t& i, size_t o = 0) {
+#if defined(Z2_PACK_MASKS)
+    if (n <= MASK_MAX && i < n) {
+        MaskKind kind = mask_kind();
+        if (kind != MaskKind::none) {
+            size_t words = (n + 63) / 64;
+            if (kind == MaskKind::avx512) triples_avx512(in, words);
+            else triples_avx2(in, words);
+            o = pack_segments(in, n, i, o);
+            i = n;
+            return o;
+        }
+    }
+#endif
+    return pack_blocks(in, n, i, o);
+}
+
 // The packed length, cut to NET_PACK_SIZE; *cut says whether anything was.
 size_t pack_end(size_t o, bool all_read, int* cut) {
     int over = o > static_cast<size_t>(NET_PACK_SIZE) || !all_read;
@@ -231,7 +388,7 @@ size_t pack_end(size_t o, bool all_read, int* cut) {
 size_t pack_copy(const uint8_t* bytes, size_t n, size_t& i) {
     if (n <= static_cast<size_t>(NET_PACK_SIZE)) {
         memcpy(raw_buf, bytes, n);
-        return pack_blocks(raw_buf, n, i);
+        return pack_any(raw_buf, n, i);
     }
     std::vector<uint8_t> copy(n + SLACK);
     memcpy(copy.data(), bytes, n);
@@ -301,7 +458,7 @@ void net_build_into(const NetMessage& msg, std::string& out, int* cut) {
             i = reserved;
             o = 2;
         }
-        o = pack_blocks(raw_buf, n, i, o);
+        o = pack_any(raw_buf, n, i, o);
     } else {  // too long for the wire: only the cut matters, and it is rare
         std::string raw(NET_HEADER_SIZE, '\0');
         net_header_field(&raw[offsetof(NetHostHeader, type)], msg.type);

@@ -148,7 +148,10 @@ size_t NetServer::backlog(const NetPeer* p, bool* resend_pending) {
 // As backlog counts; ENet's fragments hold a little more than mtu - 64.
 size_t NetServer::packet_cost(const ENetPeer* e, size_t size) {
     size_t fragment = e->mtu > 256 ? e->mtu - 64 : 1024;
-    return size + sizeof(ENetOutgoingCommand) * (1 + size / fragment);
+    // Nearly every packet is one fragment: no division for those (the host
+    // counts this for each packet to each connection).
+    size_t fragments = size < fragment ? 1 : 1 + size / fragment;
+    return size + sizeof(ENetOutgoingCommand) * fragments;
 }
 
 void NetServer::count_backlog(NetPeer* p) {

@@ -371,4 +371,32 @@ TEST(NetPackHostPass, EveryPacketIsTheOneTheFirstPackerWrote) {
         ASSERT_EQ(net_pack(x, &cut), reference_pack(x, &expected_cut)) << "round " << round;
         EXPECT_EQ(cut, expected_cut);
     }
+    // Delta-shaped values behind a header: zeros with a few short clusters,
+    // zero stretches on the block limits, clusters at the header's edge.
+    const size_t stretches[] = {0, 1, 2, 3, 126, 127, 128, 129, 254, 255, 256};
+    std::string wire;
+    for (int round = 0; round < 2000; round++) {
+        std::string value(round % 4 ? 640 : rng() % 1500, '\0');
+        for (int c = static_cast<int>(rng() % 7); c > 0 && !value.empty(); c--) {
+            size_t at = rng() % 3 == 0 ? rng() % 8 : rng() % value.size();
+            for (size_t k = rng() % 13; k > 0 && at < value.size(); k--, at++)
+                value[at] = static_cast<char>(rng() % 4 == 0 ? value[at ? at - 1 : 0] : rng() % 256);
+        }
+        if (round % 2 && value.size() > 300) {  // nonzero bytes around a zero stretch of a block limit
+            size_t from = rng() % 20, len = stretches[rng() % std::size(stretches)];
+            value[from] = 'a';
+            for (size_t k = from + 1; k <= from + len; k++) value[k] = '\0';
+            value[from + len + 1] = static_cast<char>(rng() % 2 ? 'b' : 0);
+        }
+        std::string type(1 + rng() % 15, 'D');
+        if (rng() % 2) type.back() = '\0';
+        NetMessage m;
+        m.type = type;
+        m.value = value;
+        net_build_into(m, wire);
+        ASSERT_EQ(wire, reference_build(type, value)) << "round " << round;
+        int cut = -1, expected_cut = -1;
+        ASSERT_EQ(net_pack(value, &cut), reference_pack(value, &expected_cut)) << "round " << round;
+        EXPECT_EQ(cut, expected_cut);
+    }
 }
