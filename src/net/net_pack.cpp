@@ -358,10 +358,12 @@ MaskKind mask_kind() {
 }
 #endif
 
+int masks_allowed = 1;
+
 // pack_blocks, or the same blocks from a mask where the CPU allows.
 size_t pack_any(const uint8_t* in, size_t n, size_t& i, size_t o = 0) {
 #if defined(Z2_PACK_MASKS)
-    if (n <= MASK_MAX && i < n) {
+    if (n <= MASK_MAX && i < n && masks_allowed) {
         MaskKind kind = mask_kind();
         if (kind != MaskKind::none) {
             size_t words = (n + 63) / 64;
@@ -435,6 +437,8 @@ std::string net_unpack(const std::string& bytes, int* cut) {
     if (cut) *cut = out.cut;
     return std::string(reinterpret_cast<const char*>(pack_buf), out.n);
 }
+
+void _net_pack_masks(int on) { masks_allowed = on ? 1 : 0; }
 
 void net_header_field(char field[16], const std::string& text) {
     memset(field, 0, 16);

@@ -65,6 +65,12 @@ std::string net_build(const NetMessage& msg, int* cut = nullptr);
 // reuses one string.
 void net_build_into(const NetMessage& msg, std::string& out, int* cut = nullptr);
 
+// Packets of up to 8 KiB are packed from a mask of equal bytes on CPUs with
+// AVX2, by the sixteen-byte packer elsewhere; both write the same bytes.
+// 0 keeps every packet on the sixteen-byte packer, so tests run both on any
+// CPU; 1 (the default) lets the CPU choose again.
+void _net_pack_masks(int on);
+
 // Copies at most 15 characters into a 16-byte header field, zero-padded.
 void net_header_field(char field[16], const std::string& text);
 
