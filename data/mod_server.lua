@@ -152,7 +152,9 @@ local function tell(line)
 end
 
 -- Logs every planet that changed hands since the last frame; a winner is
--- the one owner left holding every planet.
+-- the one owner left holding every planet, with no other side's fleet still
+-- flying: such a fleet may yet land and take a planet, after the match was
+-- given away over its head.
 local function watch_owners()
   local first, alone = nil, true
   for _, p in ipairs(planets) do
@@ -165,6 +167,9 @@ local function watch_owners()
     if first == nil then first = o elseif o ~= first then alone = false end
   end
   if alone and first ~= neutral and not rematch_at then
+    for _, f in ipairs(z2_items_find("fleet")) do
+      if owner_of(f) ~= first then return end
+    end
     local winner = names[first] or tostring(first)
     print("winner: " .. winner)
     rematch_at = clock + REMATCH

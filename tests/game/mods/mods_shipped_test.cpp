@@ -467,10 +467,11 @@ TEST_F(ShippedMod, JoinsPastThePlanetsLeaveTheWorldRoomToPlay) {
 // Cal, who calls himself "neutral", is a player like the others and not the
 // side of the unclaimed planets. Four more come and go before Dee joins: she
 // gets a colour that neither Bob nor Cal wears. The line breaks in Eve's
-// name break no label up.
+// name break no label up. A bot that takes every planet has not won while
+// Bob's fleet still flies, only once no other side's fleet is left.
 TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
-    int ann = 0, bob = 0, owned = -1, bob_flying = 0, bob_owned = -1, bob_back = -1;
-    bool ann_left = false;
+    int ann = 0, bob = 0, owned = -1, bob_flying = 0, bob_owned = -1, bob_back = -1, others_flying = 0;
+    bool ann_left = false, won_over_fleets = true, won_after = false;
     Item cal{}, dee{}, eve{};
     std::string out = z2test::stdout_of([&] {
         start_headless("mod_server.lua");
@@ -533,6 +534,27 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
         if (int d = join("net:join", "dee", "Dee")) dee = world().items[d];
         if (int e = join("net:join", "eve", "E\nv\re")) eve = world().items[e];
         if (cal.n) cal = world().items[cal.n];
+
+        int vega = 0;
+        for (int i = 1; i < world().top && !vega; i++)
+            if (world().items[i].in_use && world().items[i].has_user && world().items[i].has_bot) vega = i;
+        auto winner_told = [&] {
+            for (const std::string& line : api()->log)
+                if (line.find("winner:") != std::string::npos) return true;
+            return false;
+        };
+        api()->log.clear();
+        for (int i = 1; i < world().top; i++)
+            if (world().items[i].in_use && world().items[i].has_planet) z2_chown(world(), i, vega);
+        for (int i = 1; i < world().top; i++)
+            others_flying += world().items[i].in_use && world().items[i].has_fleet && world().items[i].owner_n != vega;
+        frames(2, false, 0.25f);
+        won_over_fleets = winner_told();
+        for (int i = 1; i < world().top; i++)
+            if (world().items[i].in_use && world().items[i].has_fleet && world().items[i].owner_n != vega)
+                z2_destroy(world(), i);
+        frames(2, false, 0.25f);
+        won_after = winner_told();
     });
     ASSERT_NE(ann, 0);
     EXPECT_TRUE(ann_left);
@@ -548,6 +570,9 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
     EXPECT_NE(dee.render_color, world().items[bob].render_color);
     EXPECT_NE(dee.render_color, cal.render_color);
     EXPECT_STREQ(eve.title_value, "E v e");
+    EXPECT_GT(others_flying, 0);
+    EXPECT_FALSE(won_over_fleets) << "won while another side's fleet flies";
+    EXPECT_TRUE(won_after);
     EXPECT_NE(out.find("away: Ann's planets go back to the field"), std::string::npos)
         << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_EQ(out.find("Lua error"), std::string::npos);
