@@ -144,10 +144,13 @@ local function new_match()
   for uid, name in pairs(connected) do player_join(uid, name) end
 end
 
--- A line in every player's chat, and on this screen's status line.
+-- A line in every player's chat, and on this screen's status line. An
+-- online client shows the status line its host sends: with its chat closed
+-- (as it starts), the chat alone left it a new map with no word on who won.
 local function tell(line)
   z2_chat_append(0xffd040, line, 0)
   z2_net_send("", "chat", json.encode({uid = "", value = line, color = 0xffd040, bgcolor = 0}))
+  z2_net_send("", "status", line)
   if at_screen then z2_param_set("status", line) end
 end
 
@@ -269,6 +272,7 @@ player_join = function(uid, name)
     z2_planet_chown(pick, u)
     z2_item_set(pick, "ships_value", 50)
     owners[pick] = u
+    z2_net_send(uid, "status", "") -- the last match's winner is old news
     print(string.format("join: %s gets planet %d", name, pick))
   else
     watchers[uid] = true

@@ -379,17 +379,25 @@ TEST_P(PlayerMod, APlayerWhoIsOutIsToldSo) {
 
 // Played on by bots (the player's own too) at many passes a frame, a match
 // with a winner reaches its own outcome: its end page, or for the host that
-// starts the next match at once, the winner's line.
+// starts the next match at once, the winner's line, in every player's chat
+// and on the status line it sends its online players.
 TEST_P(WinnerMod, FastForwardedPlayReachesItsOutcome) {
     const Expect* want = expect_of(GetParam());
     bool server = GetParam() == "mod_server.lua";
     bool over = false;
     int frame = 0;
+    std::string sent_status;
     std::string out = z2test::stdout_of([&] {
         // The host's word on the winner goes to every player's chat: it hosts here.
         var params(VAR_DICT, 0);
         if (server) params["port"] = var(z2test::free_udp_port());
         start(params);
+        if (server)
+            lua("local send = z2_net_send\n"
+                "function z2_net_send(uid, kind, value)\n"
+                "  if uid == '' and kind == 'status' then z2_param_set('sent_status', value) end\n"
+                "  return send(uid, kind, value)\n"
+                "end");
         if (want->kind == Kind::Player) lua("mod_bots.new(mod_match.me(), 10)");
         // Every bot moves at least twice a second: the match ends sooner.
         lua("for _, b in ipairs(mod_bots.list) do b.think = math.min(b.think, 0.5) b.wait = 0 end");
@@ -405,7 +413,9 @@ TEST_P(WinnerMod, FastForwardedPlayReachesItsOutcome) {
             frames(1, frame % 50 == 0, 0.1f);
             over = server ? told(" wins!") : outcome_shown();
         }
+        sent_status = param("sent_status");
     });
+    if (server) EXPECT_NE(sent_status.find(" wins!"), std::string::npos) << "online players hear it: " << sent_status;
     EXPECT_TRUE(over) << "after " << frame << " frames: " << state() << " " << param("status") << "\n"
                       << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
