@@ -620,11 +620,12 @@ TEST_F(ShippedMod, TheGalaxySendsAPlayerToTheMatchOnceAVisit) {
 
 // The LAN client in a match, its host's world built here as the sync would
 // build it: a player who loses the last planet watches, without the
-// controls that send ships, and is told so; given a planet, they play again.
+// controls that send ships, and is told so, and hears who won the match;
+// given a planet, they play again.
 // One who joins with no planet free watches and is told that instead, and
 // one whose host gives no user at all (it runs no match) is told that.
 TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
-    std::string joined, no_match, seatless, in, out_state, out_status, again, rejoined;
+    std::string joined, no_match, seatless, in, out_state, out_status, won, again, rejoined;
     std::string out = z2test::stdout_of([&] {
         snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_client.lua", Z2_DATA_DIR);
         mods_restart(*game, 1, var(VAR_DICT, 0));
@@ -661,6 +662,12 @@ TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
         run(30);
         out_state = state();
         out_status = param("status");
+        var word(VAR_DICT, 0);
+        word["type"] = var("net:status");
+        word["value"] = var("Vega wins! The next match begins in 3 seconds.");
+        mods_event(*game, word);
+        run(3);
+        won = param("status");
 
         z2_chown(world(), mine, me->n);
         run(30);
@@ -683,6 +690,7 @@ TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
     EXPECT_EQ(in, "play");
     EXPECT_EQ(out_state, "scene") << "no slider, no sending";
     EXPECT_NE(out_status.find("You are out"), std::string::npos) << out_status;
+    EXPECT_NE(won.find("Vega wins!"), std::string::npos) << won;
     EXPECT_EQ(again, "play");
     EXPECT_NE(rejoined.find("No planet is free"), std::string::npos) << rejoined;
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
