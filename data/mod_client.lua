@@ -152,6 +152,10 @@ function event(e)
     else
       show_page("The host at " .. where() .. " closed the connection before the match began.")
     end
+  elseif kind == "net:status" and phase == "playing" then
+    -- The host's word to every player (who won, say): it goes to the chat
+    -- too, but the chat starts closed.
+    z2.status = tostring(value or "")
   elseif kind == "net:chat" then
     local ok, line = pcall(json.decode, tostring(value or ""))
     if ok and type(line) == "table" then

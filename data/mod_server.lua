@@ -144,15 +144,20 @@ local function new_match()
   for uid, name in pairs(connected) do player_join(uid, name) end
 end
 
--- A line in every player's chat, and on this screen's status line.
+-- A line in every player's chat, and on this screen's status line. An
+-- online client shows the status line its host sends: with its chat closed
+-- (as it starts), the chat alone left it a new map with no word on who won.
 local function tell(line)
   z2_chat_append(0xffd040, line, 0)
   z2_net_send("", "chat", json.encode({uid = "", value = line, color = 0xffd040, bgcolor = 0}))
+  z2_net_send("", "status", line)
   if at_screen then z2_param_set("status", line) end
 end
 
 -- Logs every planet that changed hands since the last frame; a winner is
--- the one owner left holding every planet.
+-- the one owner left holding every planet, with no other side's fleet still
+-- flying: such a fleet may yet land and take a planet, after the match was
+-- given away over its head.
 local function watch_owners()
   local first, alone = nil, true
   for _, p in ipairs(planets) do
@@ -165,6 +170,9 @@ local function watch_owners()
     if first == nil then first = o elseif o ~= first then alone = false end
   end
   if alone and first ~= neutral and not rematch_at then
+    for _, f in ipairs(z2_items_find("fleet")) do
+      if owner_of(f) ~= first then return end
+    end
     local winner = names[first] or tostring(first)
     print("winner: " .. winner)
     rematch_at = clock + REMATCH
@@ -264,6 +272,7 @@ player_join = function(uid, name)
     z2_planet_chown(pick, u)
     z2_item_set(pick, "ships_value", 50)
     owners[pick] = u
+    z2_net_send(uid, "status", "") -- the last match's winner is old news
     print(string.format("join: %s gets planet %d", name, pick))
   else
     watchers[uid] = true

@@ -379,17 +379,25 @@ TEST_P(PlayerMod, APlayerWhoIsOutIsToldSo) {
 
 // Played on by bots (the player's own too) at many passes a frame, a match
 // with a winner reaches its own outcome: its end page, or for the host that
-// starts the next match at once, the winner's line.
+// starts the next match at once, the winner's line, in every player's chat
+// and on the status line it sends its online players.
 TEST_P(WinnerMod, FastForwardedPlayReachesItsOutcome) {
     const Expect* want = expect_of(GetParam());
     bool server = GetParam() == "mod_server.lua";
     bool over = false;
     int frame = 0;
+    std::string sent_status;
     std::string out = z2test::stdout_of([&] {
         // The host's word on the winner goes to every player's chat: it hosts here.
         var params(VAR_DICT, 0);
         if (server) params["port"] = var(z2test::free_udp_port());
         start(params);
+        if (server)
+            lua("local send = z2_net_send\n"
+                "function z2_net_send(uid, kind, value)\n"
+                "  if uid == '' and kind == 'status' then z2_param_set('sent_status', value) end\n"
+                "  return send(uid, kind, value)\n"
+                "end");
         if (want->kind == Kind::Player) lua("mod_bots.new(mod_match.me(), 10)");
         // Every bot moves at least twice a second: the match ends sooner.
         lua("for _, b in ipairs(mod_bots.list) do b.think = math.min(b.think, 0.5) b.wait = 0 end");
@@ -405,7 +413,9 @@ TEST_P(WinnerMod, FastForwardedPlayReachesItsOutcome) {
             frames(1, frame % 50 == 0, 0.1f);
             over = server ? told(" wins!") : outcome_shown();
         }
+        sent_status = param("sent_status");
     });
+    if (server) EXPECT_NE(sent_status.find(" wins!"), std::string::npos) << "online players hear it: " << sent_status;
     EXPECT_TRUE(over) << "after " << frame << " frames: " << state() << " " << param("status") << "\n"
                       << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
@@ -467,10 +477,11 @@ TEST_F(ShippedMod, JoinsPastThePlanetsLeaveTheWorldRoomToPlay) {
 // Cal, who calls himself "neutral", is a player like the others and not the
 // side of the unclaimed planets. Four more come and go before Dee joins: she
 // gets a colour that neither Bob nor Cal wears. The line breaks in Eve's
-// name break no label up.
+// name break no label up. A bot that takes every planet has not won while
+// Bob's fleet still flies, only once no other side's fleet is left.
 TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
-    int ann = 0, bob = 0, owned = -1, bob_flying = 0, bob_owned = -1, bob_back = -1;
-    bool ann_left = false;
+    int ann = 0, bob = 0, owned = -1, bob_flying = 0, bob_owned = -1, bob_back = -1, others_flying = 0;
+    bool ann_left = false, won_over_fleets = true, won_after = false;
     Item cal{}, dee{}, eve{};
     std::string out = z2test::stdout_of([&] {
         start_headless("mod_server.lua");
@@ -533,6 +544,27 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
         if (int d = join("net:join", "dee", "Dee")) dee = world().items[d];
         if (int e = join("net:join", "eve", "E\nv\re")) eve = world().items[e];
         if (cal.n) cal = world().items[cal.n];
+
+        int vega = 0;
+        for (int i = 1; i < world().top && !vega; i++)
+            if (world().items[i].in_use && world().items[i].has_user && world().items[i].has_bot) vega = i;
+        auto winner_told = [&] {
+            for (const std::string& line : api()->log)
+                if (line.find("winner:") != std::string::npos) return true;
+            return false;
+        };
+        api()->log.clear();
+        for (int i = 1; i < world().top; i++)
+            if (world().items[i].in_use && world().items[i].has_planet) z2_chown(world(), i, vega);
+        for (int i = 1; i < world().top; i++)
+            others_flying += world().items[i].in_use && world().items[i].has_fleet && world().items[i].owner_n != vega;
+        frames(2, false, 0.25f);
+        won_over_fleets = winner_told();
+        for (int i = 1; i < world().top; i++)
+            if (world().items[i].in_use && world().items[i].has_fleet && world().items[i].owner_n != vega)
+                z2_destroy(world(), i);
+        frames(2, false, 0.25f);
+        won_after = winner_told();
     });
     ASSERT_NE(ann, 0);
     EXPECT_TRUE(ann_left);
@@ -548,6 +580,9 @@ TEST_F(ShippedMod, APlayerWhoLeftGivesTheirPlanetsBack) {
     EXPECT_NE(dee.render_color, world().items[bob].render_color);
     EXPECT_NE(dee.render_color, cal.render_color);
     EXPECT_STREQ(eve.title_value, "E v e");
+    EXPECT_GT(others_flying, 0);
+    EXPECT_FALSE(won_over_fleets) << "won while another side's fleet flies";
+    EXPECT_TRUE(won_after);
     EXPECT_NE(out.find("away: Ann's planets go back to the field"), std::string::npos)
         << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_EQ(out.find("Lua error"), std::string::npos);
@@ -585,11 +620,12 @@ TEST_F(ShippedMod, TheGalaxySendsAPlayerToTheMatchOnceAVisit) {
 
 // The LAN client in a match, its host's world built here as the sync would
 // build it: a player who loses the last planet watches, without the
-// controls that send ships, and is told so; given a planet, they play again.
+// controls that send ships, and is told so, and hears who won the match;
+// given a planet, they play again.
 // One who joins with no planet free watches and is told that instead, and
 // one whose host gives no user at all (it runs no match) is told that.
 TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
-    std::string joined, no_match, seatless, in, out_state, out_status, again, rejoined;
+    std::string joined, no_match, seatless, in, out_state, out_status, won, again, rejoined;
     std::string out = z2test::stdout_of([&] {
         snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_client.lua", Z2_DATA_DIR);
         mods_restart(*game, 1, var(VAR_DICT, 0));
@@ -626,6 +662,12 @@ TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
         run(30);
         out_state = state();
         out_status = param("status");
+        var word(VAR_DICT, 0);
+        word["type"] = var("net:status");
+        word["value"] = var("Vega wins! The next match begins in 3 seconds.");
+        mods_event(*game, word);
+        run(3);
+        won = param("status");
 
         z2_chown(world(), mine, me->n);
         run(30);
@@ -648,6 +690,7 @@ TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
     EXPECT_EQ(in, "play");
     EXPECT_EQ(out_state, "scene") << "no slider, no sending";
     EXPECT_NE(out_status.find("You are out"), std::string::npos) << out_status;
+    EXPECT_NE(won.find("Vega wins!"), std::string::npos) << won;
     EXPECT_EQ(again, "play");
     EXPECT_NE(rejoined.find("No planet is free"), std::string::npos) << rejoined;
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
