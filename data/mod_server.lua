@@ -23,6 +23,7 @@ local W, H = 640, 400          -- the field
 local NEUTRAL_PLANETS = 12
 local THINK = 0.75             -- seconds between two moves of a bot
 local REMATCH = 3              -- seconds between a win and the next match
+local FLEET_WAIT = 30          -- seconds a lone owner waits for the others' fleets (a crossing takes 19)
 local PORT = 7000              -- hosted on from the Mods screen, which gives no port
 local LOCAL_UID = "local"      -- the player at the screen when nothing is hosted
 local CHAT_CHARS = 255         -- a typed line is cut to what the chat entry takes
@@ -51,6 +52,7 @@ local owners           -- planet -> owner seen last
 local frames = 0
 local frame_limit = 0
 local rematch_at       -- match clock of the next match after a win
+local alone_since      -- match clock since one owner holds every planet
 local clock = 0
 local wanted_port      -- the port hosting was tried on
 local hosted_port      -- nil while not hosting
@@ -121,7 +123,7 @@ local function new_match()
   neutral = mod_match.new_match()
   bots, players, planets, owners, watchers, away, freed = {}, {}, {}, {}, {}, {}, {}
   names = {[neutral] = "neutral"}
-  rematch_at = nil
+  rematch_at, alone_since = nil, nil
   if at_screen then z2_param_set("status", "") end
   for i = 1, NEUTRAL_PLANETS do
     local p = z2_planet_init(neutral, math.random(0, W), math.random(0, H),
@@ -157,7 +159,8 @@ end
 -- Logs every planet that changed hands since the last frame; a winner is
 -- the one owner left holding every planet, with no other side's fleet still
 -- flying: such a fleet may yet land and take a planet, after the match was
--- given away over its head.
+-- given away over its head. A fleet turned again and again never lands, so
+-- that wait ends after FLEET_WAIT seconds.
 local function watch_owners()
   local first, alone = nil, true
   for _, p in ipairs(planets) do
@@ -169,9 +172,13 @@ local function watch_owners()
     end
     if first == nil then first = o elseif o ~= first then alone = false end
   end
+  if not alone or first == neutral then alone_since = nil end
   if alone and first ~= neutral and not rematch_at then
-    for _, f in ipairs(z2_items_find("fleet")) do
-      if owner_of(f) ~= first then return end
+    alone_since = alone_since or clock
+    if clock - alone_since < FLEET_WAIT then
+      for _, f in ipairs(z2_items_find("fleet")) do
+        if owner_of(f) ~= first then return end
+      end
     end
     local winner = names[first] or tostring(first)
     print("winner: " .. winner)
