@@ -23,6 +23,7 @@ local admitted = false   -- the host's world holds a user of ours
 local since = 0          -- seconds since then: our planet may come a moment after our user
 local failure = nil      -- what the host said before it hung up
 local NO_MATCH = nil     -- the status line while a host that answered gives us no user
+local host_word = ""     -- the host's last line to every player (who won), until it sends another
 
 local function trim(s) return (string.gsub(tostring(s or ""), "^%s*(.-)%s*$", "%1")) end
 
@@ -117,7 +118,12 @@ function loop(t)
     end
     if admitted then
       since = since + t
-      if since > 1 then mod_match.follow(me) end
+      if since > 1 then
+        mod_match.follow(me)
+        -- Put out as the match is won (the record that does it may come in
+        -- the frame of the host's line, or after it): who won is the news.
+        if host_word ~= "" and z2.status ~= host_word then z2.status = host_word end
+      end
     else
       -- A host that runs no match (a galaxy host, say) never gives us a
       -- user: an empty sky with no word would leave the player guessing.
@@ -135,7 +141,7 @@ function event(e)
     z2.state = "quit"
   elseif kind == "net:connect" then
     -- A host that answers late is still welcome.
-    phase, admitted, waited = "playing", false, 0
+    phase, admitted, waited, host_word = "playing", false, 0, ""
     NO_MATCH = "The host at " .. where() .. " gives no planet here: it runs no LAN match. Escape for the menu."
     mod_match.play()
   elseif kind == "net:error" then
@@ -155,7 +161,8 @@ function event(e)
   elseif kind == "net:status" and phase == "playing" then
     -- The host's word to every player (who won, say): it goes to the chat
     -- too, but the chat starts closed.
-    z2.status = tostring(value or "")
+    host_word = tostring(value or "")
+    z2.status = host_word
   elseif kind == "net:chat" then
     local ok, line = pcall(json.decode, tostring(value or ""))
     if ok and type(line) == "table" then
