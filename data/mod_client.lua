@@ -163,6 +163,9 @@ function event(e)
     -- too, but the chat starts closed.
     host_word = tostring(value or "")
     z2.status = host_word
+    -- Cleared at a new match or planet: if we only watch, the follow says
+    -- so again, as it does for a new connection.
+    if host_word == "" then mod_match.watching, mod_match.played = false, nil end
   elseif kind == "net:chat" then
     local ok, line = pcall(json.decode, tostring(value or ""))
     if ok and type(line) == "table" then

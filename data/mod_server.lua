@@ -125,6 +125,9 @@ local function new_match()
   names = {[neutral] = "neutral"}
   rematch_at, alone_since = nil, nil
   if at_screen then z2_param_set("status", "") end
+  -- The last match's winner is old news, also to one who only watches this
+  -- one (no planet left for them): they hear nothing else that clears it.
+  z2_net_send("", "status", "")
   for i = 1, NEUTRAL_PLANETS do
     local p = z2_planet_init(neutral, math.random(0, W), math.random(0, H),
                              math.random(15, 60), math.random(5, 25))

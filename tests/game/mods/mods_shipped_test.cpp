@@ -380,7 +380,8 @@ TEST_P(PlayerMod, APlayerWhoIsOutIsToldSo) {
 // Played on by bots (the player's own too) at many passes a frame, a match
 // with a winner reaches its own outcome: its end page, or for the host that
 // starts the next match at once, the winner's line, in every player's chat
-// and on the status line it sends its online players.
+// and on the status line it sends its online players, which the next match
+// clears.
 TEST_P(WinnerMod, FastForwardedPlayReachesItsOutcome) {
     const Expect* want = expect_of(GetParam());
     bool server = GetParam() == "mod_server.lua";
@@ -395,7 +396,9 @@ TEST_P(WinnerMod, FastForwardedPlayReachesItsOutcome) {
         if (server)
             lua("local send = z2_net_send\n"
                 "function z2_net_send(uid, kind, value)\n"
-                "  if uid == '' and kind == 'status' then z2_param_set('sent_status', value) end\n"
+                "  if uid == '' and kind == 'status' then\n"
+                "    z2_param_set('sent_status', (z2_param_get('sent_status') or '') .. '[' .. value .. ']')\n"
+                "  end\n"
                 "  return send(uid, kind, value)\n"
                 "end");
         if (want->kind == Kind::Player) lua("mod_bots.new(mod_match.me(), 10)");
@@ -413,9 +416,15 @@ TEST_P(WinnerMod, FastForwardedPlayReachesItsOutcome) {
             frames(1, frame % 50 == 0, 0.1f);
             over = server ? told(" wins!") : outcome_shown();
         }
+        if (server && over) {  // on into the next match, a tick at a time
+            api()->param_set("ticks", var(1));
+            frames(40, false, 0.1f);
+        }
         sent_status = param("sent_status");
     });
-    if (server) EXPECT_NE(sent_status.find(" wins!"), std::string::npos) << "online players hear it: " << sent_status;
+    // The next match clears the line for all, the seatless among them.
+    if (server) EXPECT_NE(sent_status.find(" wins! The next match begins in 3 seconds.][]"), std::string::npos)
+        << "online players hear it: " << sent_status;
     EXPECT_TRUE(over) << "after " << frame << " frames: " << state() << " " << param("status") << "\n"
                       << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
@@ -625,11 +634,12 @@ TEST_F(ShippedMod, TheGalaxySendsAPlayerToTheMatchOnceAVisit) {
 // The LAN client in a match, its host's world built here as the sync would
 // build it: a player who loses the last planet watches, without the
 // controls that send ships, and is told so; given a planet, they play
-// again. One put out as the match is won hears who won.
+// again. One put out as the match is won hears who won, and is told when
+// the next has no planet for them.
 // One who joins with no planet free watches and is told that instead, and
 // one whose host gives no user at all (it runs no match) is told that.
 TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
-    std::string joined, no_match, seatless, in, out_state, out_status, won, again, rejoined;
+    std::string joined, no_match, seatless, in, out_state, out_status, won, next_seatless, again, rejoined;
     std::string out = z2test::stdout_of([&] {
         snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_client.lua", Z2_DATA_DIR);
         mods_restart(*game, 1, var(VAR_DICT, 0));
@@ -680,6 +690,11 @@ TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
         z2_chown(world(), mine, foe->n);
         run(30);
         won = param("status");
+        // The next match has no planet for us: the host clears its line.
+        word["value"] = var("");
+        mods_event(*game, word);
+        run(3);
+        next_seatless = param("status");
 
         // Back on another connection, to a match with no planet free: the
         // user has the same number as before, but never had a planet here.
@@ -699,6 +714,7 @@ TEST_F(ShippedMod, ALanPlayerWhoIsOutWatchesAndIsToldSo) {
     EXPECT_EQ(out_state, "scene") << "no slider, no sending";
     EXPECT_NE(out_status.find("You are out"), std::string::npos) << out_status;
     EXPECT_NE(won.find("Vega wins!"), std::string::npos) << won;
+    EXPECT_NE(next_seatless.find("No planet is free"), std::string::npos) << next_seatless;
     EXPECT_EQ(again, "play");
     EXPECT_NE(rejoined.find("No planet is free"), std::string::npos) << rejoined;
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
