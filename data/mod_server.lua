@@ -389,13 +389,14 @@ function loop(t)
     return
   end
   release_away()
-  watch_owners()
-  mod_bots.loop(t)
-  -- The player at this screen: out of the match, or back in the next.
+  -- The player at this screen: out of the match, or back in the next. Told
+  -- before who won: put out as the match is won, that line is the news.
   if at_screen and clock >= follow_at then
     follow_at = clock + 0.25
     mod_match.follow(mod_match.me())
   end
+  watch_owners()
+  mod_bots.loop(t)
 end
 
 function event(e)
