@@ -379,6 +379,22 @@ TEST_P(NetPackHostPass, EveryPacketIsTheOneTheFirstPackerWrote) {
         ASSERT_EQ(net_pack(x, &cut), reference_pack(x, &expected_cut)) << "round " << round;
         EXPECT_EQ(cut, expected_cut);
     }
+    // The mask packer's edges: inputs of a word and of its largest size, one
+    // byte either side; a stretch (of 2, 3 or a block) ending at the end, a
+    // pair right before three of another byte.
+    for (size_t n : {0, 1, 2, 3, 63, 64, 65, 127, 128, 129, 8191, 8192, 8193}) {
+        std::string tail = no_repeats(n);
+        for (size_t run : {2, 3, 127}) {
+            std::string x = tail;
+            for (size_t k = run < n ? n - run : 0; k < n; k++) x[k] = 'z';
+            if (n >= run + 2) x[n - run - 1] = x[n - run - 2] = 'y';
+            for (const std::string& in : {x, std::string(n, 'q'), tail}) {
+                int cut = -1, expected_cut = -1;
+                ASSERT_EQ(net_pack(in, &cut), reference_pack(in, &expected_cut)) << n << " bytes, run " << run;
+                EXPECT_EQ(cut, expected_cut);
+            }
+        }
+    }
     // Delta-shaped values behind a header: zeros with a few short clusters,
     // zero stretches on the block limits, clusters at the header's edge.
     const size_t stretches[] = {0, 1, 2, 3, 126, 127, 128, 129, 254, 255, 256};
