@@ -367,7 +367,7 @@ size_t pack_any(const uint8_t* in, size_t n, size_t& i, size_t o = 0) {
         MaskKind kind = mask_kind();
         if (kind != MaskKind::none) {
             size_t words = (n + 63) / 64;
-            if (kind == MaskKind::avx512) triples_avx512(in, words);
+            if (kind == MaskKind::avx512 && masks_allowed == 1) triples_avx512(in, words);
             else triples_avx2(in, words);
             o = pack_segments(in, n, i, o);
             i = n;
@@ -438,7 +438,7 @@ std::string net_unpack(const std::string& bytes, int* cut) {
     return std::string(reinterpret_cast<const char*>(pack_buf), out.n);
 }
 
-void _net_pack_masks(int on) { masks_allowed = on ? 1 : 0; }
+void _net_pack_masks(int on) { masks_allowed = on == 0 || on == 2 ? on : 1; }
 
 void net_header_field(char field[16], const std::string& text) {
     memset(field, 0, 16);

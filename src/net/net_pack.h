@@ -67,8 +67,9 @@ void net_build_into(const NetMessage& msg, std::string& out, int* cut = nullptr)
 
 // Packets of up to 8 KiB are packed from a mask of equal bytes on CPUs with
 // AVX2, by the sixteen-byte packer elsewhere; both write the same bytes.
-// 0 keeps every packet on the sixteen-byte packer, so tests run both on any
-// CPU; 1 (the default) lets the CPU choose again.
+// 0 keeps every packet on the sixteen-byte packer and 2 builds the mask with
+// AVX2 even where AVX-512 would, so tests run every way on any CPU; 1 (the
+// default) lets the CPU choose again.
 void _net_pack_masks(int on);
 
 // Copies at most 15 characters into a 16-byte header field, zero-padded.
