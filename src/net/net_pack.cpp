@@ -144,6 +144,24 @@ inline void copy16(uint8_t* out, const uint8_t* in) {
 #endif
 }
 
+// The run blocks of a stretch of `left` bytes b, from packed_buf[o] on while
+// o is below the limit: blocks of 127, then one of the rest when two or
+// more are left. Returns the bytes not written: a single one left over
+// starts the literal block that follows; more only where the limit came.
+inline size_t put_runs(uint8_t b, size_t left, size_t& o, size_t limit) {
+    for (; left >= 127 && o < limit; left -= 127, o += 2) {
+        packed_buf[o] = 128 + 127;
+        packed_buf[o + 1] = b;
+    }
+    if (left >= 2 && o < limit) {
+        packed_buf[o] = static_cast<uint8_t>(128 + left);
+        packed_buf[o + 1] = b;
+        o += 2;
+        left = 0;
+    }
+    return left;
+}
+
 // Packs the n bytes at in (readable SLACK bytes further) into packed_buf,
 // from position i on and after the o bytes already there, while the output
 // is below the limit. Returns the output's length; i is left where packing
@@ -194,21 +212,11 @@ size_t pack_blocks(const uint8_t* in, size_t n, size_t& i, size_t o = 0) {
 #endif
         uint8_t b = in[i];
         if (i + 1 < n && in[i + 1] == b) {
-            // A stretch of b: run blocks of 127 bytes, then one of the rest.
-            // A single byte left over starts the literal block that follows.
-            size_t left = stretch_end(in, n, stretch, b) - i;
-            for (; left >= 127 && o < limit; left -= 127, i += 127) {
-                packed_buf[o++] = 128 + 127;
-                packed_buf[o++] = b;
-            }
+            size_t length = stretch_end(in, n, stretch, b) - i;
+            size_t left = put_runs(b, length, o, limit);
+            i += length - left;
             if (o >= limit || left == 0) continue;
-            if (left >= 2) {
-                packed_buf[o++] = static_cast<uint8_t>(128 + left);
-                packed_buf[o++] = b;
-                i += left;
-                continue;
-            }
-            triple_from = i + 1;  // i moved on
+            triple_from = i + 1;  // i moved on to the single byte left
         }
         size_t count = literal_length(in, n, i, triple_from);
         packed_buf[o] = static_cast<uint8_t>(count);
@@ -326,20 +334,7 @@ Z2_AVX2 size_t pack_segments(const uint8_t* in, size_t n, size_t i, size_t o) {
     for (size_t k = 0; k < segments; k++) {
         size_t s = seg_first[k], end = seg_last[k] + size_t{3};
         o = pack_between(in, at, s, o);
-        uint8_t b = in[s];
-        size_t left = end - s;
-        for (; left >= 127; left -= 127) {
-            packed_buf[o] = 128 + 127;
-            packed_buf[o + 1] = b;
-            o += 2;
-        }
-        if (left >= 2) {
-            packed_buf[o] = static_cast<uint8_t>(128 + left);
-            packed_buf[o + 1] = b;
-            o += 2;
-            left = 0;
-        }
-        at = end - left;
+        at = end - put_runs(in[s], end - s, o, NET_PACK_SIZE);  // never reaches the limit
     }
     return pack_between(in, at, n, o);
 }
