@@ -282,7 +282,6 @@ player_join = function(uid, name)
     z2_planet_chown(pick, u)
     z2_item_set(pick, "ships_value", 50)
     owners[pick] = u
-    z2_net_send(uid, "status", "") -- the last match's winner is old news
     print(string.format("join: %s gets planet %d", name, pick))
   else
     watchers[uid] = true
