@@ -3,9 +3,10 @@
 // The Game (app/game.h) owns every part named here and hands this view of
 // them to what it makes: the front end (chat, screens, the web client) is
 // given a GameParts where it works on the whole game, and the shell's own
-// services find the running one through game_parts(). It holds references
-// only, so declarations of the parts are enough here; code that uses a part
-// includes that part's header.
+// services find the running one through game_parts(). It holds references,
+// so declarations of the parts are enough here (code that uses a part
+// includes that part's header), and the one thing only the front end keeps:
+// the whole account id.
 #pragma once
 
 #include <cstdint>
@@ -60,6 +61,10 @@ struct GameParts {
     char (&token)[256];
     char (&web)[256];
     int32_t& web_given;
+    // The account id as the web login gave it, however long; the settings
+    // record keeps what fits its field. Read it through game_account_id
+    // (shell/game_settings_io.h), which holds the two in step.
+    std::string account_id{};
 
     // The mod runtime's calls take the game as the runtime sees it.
     operator ModsGame&() const { return mods; }

@@ -37,6 +37,7 @@ static_assert(std::is_trivially_copyable_v<Settings>, "Settings is copied as byt
 
 const char* const SETTINGS_CLOUD_FILE = "settings-cloud.dat";
 const char* const SETTINGS_LOCAL_FILE = "settings-local.dat";
+const char* const SETTINGS_ACCOUNT_FILE = "account-id.dat";
 
 static const int SETTINGS_VERSION = 6;
 
@@ -278,6 +279,61 @@ int _settings_sync(Settings& s) {
 }
 
 int game_settings_sync(GameParts& game) { return _settings_sync(game.settings); }
+
+// ---- the whole account id ------------------------------------------------------------------
+
+// Characters of an id the record's field holds.
+static const size_t SETTINGS_UID_FIT = sizeof(Settings::uid) - 1;
+
+// True when the record's text is the beginning of id: what a login cut it to.
+static bool _settings_uid_of(const std::string& id, const std::string& stored) {
+  return id.size() >= stored.size() && id.compare(0, stored.size(), stored) == 0;
+}
+
+bool game_account_id_ok(const std::string& id) {
+  if (id.empty() || id.size() > GAME_ACCOUNT_ID_MAX) return false;
+  for (unsigned char c : id)
+    if (c < 0x20 || c == 0x7f) return false;
+  return true;
+}
+
+std::string game_account_id(GameParts& game) {
+  std::string stored = _settings_text(game.settings.uid);
+  if (stored.size() < SETTINGS_UID_FIT) return stored;  // the field holds it whole
+  if (_settings_uid_of(game.account_id, stored)) return game.account_id;
+  // A restart: only the file knows the rest. It is read once for this
+  // record; when it doesn't fit, the record's text stands for the id.
+  game.account_id = stored;
+  if (game.headless || driver_cloud_fsize(SETTINGS_ACCOUNT_FILE) <= 0) return stored;
+  char buf[GAME_ACCOUNT_ID_MAX + 1];
+  int n = driver_cloud_load(SETTINGS_ACCOUNT_FILE, buf, sizeof(buf));
+  std::string kept(buf, n > 0 ? static_cast<size_t>(n) : 0);
+  if (!game_account_id_ok(kept) || !_settings_uid_of(kept, stored)) {
+    qel_log("settings: %s does not hold this account's id; the stored %zu characters stand for it until the "
+            "next login\n",
+            SETTINGS_ACCOUNT_FILE, stored.size());
+    return stored;
+  }
+  game.account_id = kept;
+  return kept;
+}
+
+void game_account_id_put(GameParts& game, const std::string& id, bool keep) {
+  str_put(game.settings.uid, id);
+  game.account_id = id;
+  if (!keep || game.headless) return;
+  // Only an id the field cuts needs the file. Any other login empties it,
+  // so an old id never lengthens a new one that begins like it.
+  int ok = 1;
+  if (id.size() > SETTINGS_UID_FIT)
+    ok = driver_cloud_save(SETTINGS_ACCOUNT_FILE, id.data(), static_cast<int>(id.size()));
+  else if (driver_cloud_fsize(SETTINGS_ACCOUNT_FILE) > 0)
+    ok = driver_cloud_save(SETTINGS_ACCOUNT_FILE, "", 0);
+  if (!ok)
+    qel_log("settings: %s not saved; after a restart the stored %zu characters stand for the account id until "
+            "the next login\n",
+            SETTINGS_ACCOUNT_FILE, SETTINGS_UID_FIT);
+}
 
 // ---- load and save ---------------------------------------------------------------------------
 
