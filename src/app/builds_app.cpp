@@ -18,6 +18,7 @@
 #include "ruvezor/util/qel_social.h"  // invite, share
 #include "ruvezor/util/qel_var.h"
 #include "screens/menus_webiap.h"     // the web purchase waiting screen
+#include "shell/game_settings_io.h"   // game_account_id
 #include "web/game_web.h"              // md5_digest, WebRequest::urlencode: the store address
 #include "world/preboard.h"           // preboard_get: the first screen
 
@@ -37,7 +38,7 @@ static std::string _builds_field(const char* field, size_t size) {
 }
 
 std::string builds_store_url(Game& game) {
-    std::string uid = _builds_field(game.settings.uid, sizeof(game.settings.uid));
+    std::string uid = game_account_id(game);
     std::string udid = _builds_field(game.settings.udid, sizeof(game.settings.udid));
     std::string url = game_web_url(&game.parts, "/z2/store.php?");
     url += "&uid=" + uid;

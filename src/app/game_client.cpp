@@ -36,7 +36,7 @@ void _gc_field_set(char* field, size_t size, const std::string& text) {
 
 void game_net_identity(Game& game, std::string* uid, std::string* name) {
     Settings& s = game.settings;
-    *uid = net_uid(_gc_text(s.uid, sizeof(s.uid)));
+    *uid = net_uid(game_account_id(game));
     *name = _gc_text(s.display_name, sizeof(s.display_name));
     // No web login: hosts still need a uid that tells players apart and
     // stays the same when the player comes back. A digest of the device id

@@ -12,6 +12,7 @@
 #include "mods_gui/mods_gui.h"
 #include "ruvezor/util/qel_log.h"
 #include "screens/menus.h"  // menus_html_escape
+#include "shell/game_settings_io.h"  // game_account_id
 #include "shell/trans.h"
 
 namespace {
@@ -105,7 +106,7 @@ public:
     void mods_player(ModsGame& game, std::string* name, std::string* uid, int* gsize) override {
         const Settings& s = _g(game).settings;
         *name = std::string(s.display_name, strnlen(s.display_name, sizeof(s.display_name)));
-        *uid = std::string(s.uid, strnlen(s.uid, sizeof(s.uid)));
+        *uid = game_account_id(_g(game));
         *gsize = s.gsize;
     }
 };

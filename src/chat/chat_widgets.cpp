@@ -13,6 +13,7 @@
 #include "render/colorblind.h"
 #include "shell/game_parts.h"
 #include "shell/game_settings.h"
+#include "shell/game_settings_io.h"  // game_account_id
 #include "shell/game_view.h"
 #include "world/zentar.h"
 #include "shell/game_video.h"
@@ -81,7 +82,7 @@ int get_uid_mark_has_player(GameParts& game, int which) {
     // The world knows the account by the form packets carry. Without a web
     // login the player joined a host under this device's own uid, which the
     // host gave to the player's user.
-    std::string account(game.settings.uid, strnlen(game.settings.uid, sizeof(game.settings.uid)));
+    std::string account = game_account_id(game);
     std::string uid = !account.empty() ? net_uid(account) : game.client_net ? game.client_net->uid : "";
     if (!uid.empty() && top > 1) {
         for (int i = 1; i < top; i++) {

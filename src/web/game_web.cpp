@@ -257,7 +257,7 @@ void game_web_login(GameParts& game) {
     Settings& s = game.settings;
     WebAccountRequest* r = new WebAccountRequest();
     r->has_id = true;
-    r->uid = _game_web_field(s.uid, sizeof(s.uid));
+    r->uid = game_account_id(game);
     r->display_name = _game_web_field(s.display_name, sizeof(s.display_name));
     memset(s.uid, 0, sizeof(s.uid));
     memset(s.display_name, 0, sizeof(s.display_name));
@@ -359,7 +359,7 @@ static void _game_web_account_undo(GameParts& game, WebRequest* r) {
     if (!a) return;
     Settings& s = game.settings;
     if (a->has_id && !s.uid[0] && !s.display_name[0]) {
-        str_put(s.uid, sizeof(s.uid), a->uid);
+        game_account_id_put(game, a->uid, false);
         str_put(s.display_name, sizeof(s.display_name), a->display_name);
     }
     if (a->has_form) {
@@ -398,11 +398,23 @@ static void _game_web_log_reply(WebRequest* r, const char* what, const std::stri
             n ? h->body : "");
 }
 
-// A login answer is read only when it names an account and its body is a
-// JSON object; anything else would store an empty account (and the next
-// Quick Play would be another one) or leave the player waiting.
+std::string game_web_reply_uid(WebHandle* h) {
+    std::string buf(GAME_ACCOUNT_ID_MAX + 2, '\0');
+    qel_web_get_header(h, buf.data(), (int)buf.size(), "X-UID");
+    buf.resize(strnlen(buf.c_str(), buf.size()));
+    return buf;
+}
+
+// A login answer is read only when it names an account the game can keep
+// whole and its body is a JSON object; anything else would store an empty
+// or cut account (the next Quick Play another one, or two accounts one) or
+// leave the player waiting.
 static bool _game_web_login_readable(WebHandle* h) {
-    return !_game_web_header(h, "X-UID").empty() && _game_web_json(_game_web_body(h)).__type__() == VAR_DICT;
+    std::string uid = game_web_reply_uid(h);
+    if (!uid.empty() && !game_account_id_ok(uid))
+        qel_log("web_loop: the login's account id is longer than %d bytes or holds control characters\n",
+                (int)GAME_ACCOUNT_ID_MAX);
+    return game_account_id_ok(uid) && _game_web_json(_game_web_body(h)).__type__() == VAR_DICT;
 }
 
 // Takes a finished request's answer: refuses, shows its error, or handles it.

@@ -164,6 +164,9 @@ void game_web_receipts(GameParts& game);
 // ---- login answer and ranks (game_web_login.cpp, game_web_rank.cpp) ----------------
 
 void game_web_handle_login(GameParts& game, WebRequest* request);
+// The reply's "X-UID", the account id, whole up to one byte past
+// GAME_ACCOUNT_ID_MAX (a longer one makes the login unreadable).
+std::string game_web_reply_uid(WebHandle* h);
 // Sets the achievements "rank1".."rank<rank>" (at most GAME_WEB_RANK_MAX).
 void game_web_handle_rank(GameParts& game, int rank);
 enum { GAME_WEB_RANK_MAX = 1000 };

@@ -11,6 +11,7 @@
 
 #include "shell/game_parts.h"
 #include "shell/game_settings.h"
+#include "shell/game_settings_io.h"  // game_account_id_put
 #include "web/game_web.h"
 #include "world/zentar.h"  // zt_sat_int
 #include "ruvezor/util/qel_json.h"
@@ -54,30 +55,30 @@ void game_web_handle_login(GameParts& game, WebRequest* request) {
     WebHandle* h = request->handle;
     Settings& s = game.settings;
 
-    std::string uid = _login_header(h, "X-UID");
+    // The record keeps what fits; hosts, the store and the login key get
+    // the whole id, or two ids that begin alike would be one account.
+    std::string uid = game_web_reply_uid(h);
     std::string name = _login_name_fit(_login_header(h, "X-Name"), sizeof(s.display_name));
-    str_put(s.uid, sizeof(s.uid), uid);
+    game_account_id_put(game, uid, true);
     str_put(s.display_name, sizeof(s.display_name), name);
     str_put(game.server, sizeof(game.server), _login_header(h, "X-Server"));
     str_put(game.token, sizeof(game.token), _login_header(h, "X-Token"));
     s.news = _login_number(_login_header(h, "X-News"));
     s.logged_in = 1;
-    qel_log("login: %s %s\n", s.uid, s.display_name);
+    qel_log("login: %s %s\n", uid.c_str(), s.display_name);
     qel_log("login-server: %s\n", game.server);
 
-    // The key comes from the stored (cut) account id, as the server sees it.
-    std::string stored_uid(s.uid, strnlen(s.uid, sizeof(s.uid)));
     std::string key;
     if (s.name[0]) {
         memset(s.email, 0, sizeof(s.email));
         memset(s.qname, 0, sizeof(s.qname));
         std::string web_name(s.web_name, strnlen(s.web_name, sizeof(s.web_name)));
-        key = md5_digest(stored_uid + "|" + md5_digest(web_name));
+        key = md5_digest(uid + "|" + md5_digest(web_name));
     } else {
         static_assert(sizeof(s.qname) == sizeof(s.display_name), "the name is cut to fit both");
         str_put(s.qname, sizeof(s.qname), name);
         std::string udid(s.udid, strnlen(s.udid, sizeof(s.udid)));
-        key = md5_digest(stored_uid + "|" + udid);
+        key = md5_digest(uid + "|" + udid);
     }
     str_put(s.session_key, sizeof(s.session_key), key);
 

@@ -14,9 +14,13 @@
 #include <thread>
 #include <vector>
 
+#include "app/builds_app.h"  // builds_store_url
 #include "app/game.h"
+#include "app/game_net.h"     // game_net_identity
 #include "web/game_web.h"
 #include "mods/mods_api.h"
+#include "net/net.h"  // net_uid
+#include "shell/game_settings_io.h"  // game_account_id
 #include "ruvezor/util/qel_base64.h"
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_gui.h"
@@ -280,7 +284,8 @@ TEST_F(GameWebTest, LoginReplyStoresTheNamedAccountAndShowsTheNews) {
     std::string log = pump();
 
     Settings& s = game->settings;
-    EXPECT_EQ(std::string(s.uid), uid.substr(0, 63));
+    EXPECT_EQ(std::string(s.uid), uid.substr(0, 63)) << "the record keeps its layout";
+    EXPECT_EQ(game_account_id(*game), uid);
     EXPECT_STREQ(s.display_name, "Pilot One");
     EXPECT_STREQ(game->server, "10.0.0.1:9999");
     EXPECT_STREQ(game->token, "tok");
@@ -288,8 +293,8 @@ TEST_F(GameWebTest, LoginReplyStoresTheNamedAccountAndShowsTheNews) {
     EXPECT_EQ(s.logged_in, 1);
     EXPECT_EQ(s.email[0], 0);
     EXPECT_EQ(s.qname[0], 0);
-    EXPECT_EQ(std::string(s.session_key), md5_digest(uid.substr(0, 63) + "|" + md5_digest("pilot")));
-    EXPECT_TRUE(has(log, "login: " + uid.substr(0, 63) + " Pilot One\n"));
+    EXPECT_EQ(std::string(s.session_key), md5_digest(uid + "|" + md5_digest("pilot")));
+    EXPECT_TRUE(has(log, "login: " + uid + " Pilot One\n"));
     EXPECT_TRUE(has(log, "login-server: 10.0.0.1:9999\n"));
     EXPECT_TRUE(has(log, "rank: cur = 3\n"));
     EXPECT_EQ(slurp(doc("n.txt")), "hello");
@@ -297,6 +302,44 @@ TEST_F(GameWebTest, LoginReplyStoresTheNamedAccountAndShowsTheNews) {
     EXPECT_STREQ(game->view.cur, "menus_news");
     EXPECT_EQ(calls, std::vector<std::string>{"content|<p>news</p>"});
     EXPECT_EQ(mod_events(), "api:login|" + text + ";");
+
+    // Another account whose id begins with the same 63 characters is another
+    // player to the hosts and another buyer to the store.
+    auto identity = [&] {
+        std::string net, name;
+        game_net_identity(*game, &net, &name);
+        return net + " " + builds_store_url(*game) + " " + s.session_key;
+    };
+    std::string first = identity();
+    EXPECT_NE(first.find(net_uid(uid) + " "), std::string::npos) << first;
+    EXPECT_NE(first.find("&uid=" + uid + "&token=" + md5_digest(uid + "|" + s.udid)), std::string::npos);
+    std::string other = uid.substr(0, 63) + "vvvvvvv";
+    queue_login(ok("login", "{}", "X-UID: " + other + "\r\nX-Name: Pilot Two\r\n"));
+    pump();
+    EXPECT_EQ(std::string(s.uid), uid.substr(0, 63));
+    EXPECT_EQ(game_account_id(*game), other);
+    std::string second = identity();
+    EXPECT_NE(second.find(net_uid(other) + " "), std::string::npos) << second;
+    EXPECT_NE(second.find("&uid=" + other + "&"), std::string::npos) << second;
+    EXPECT_NE(net_uid(other), net_uid(uid));
+    EXPECT_NE(std::string(s.session_key), md5_digest(uid + "|" + md5_digest("pilot")));
+
+    // A restart keeps the whole id until the next login answers; a later
+    // account that the record holds whole drops it.
+    auto restarted = [&] {
+        std::string id;
+        stdout_of([&] {
+            s.save();
+            auto again = std::make_unique<Game>();
+            again->settings.load();
+            id = game_account_id(*again);
+        });
+        return id;
+    };
+    EXPECT_EQ(restarted(), other);
+    queue_login(ok("login", "{}", "X-UID: " + uid.substr(0, 63) + "\r\nX-Name: Pilot Three\r\n"));
+    pump();
+    EXPECT_EQ(restarted(), uid.substr(0, 63));
 }
 
 TEST_F(GameWebTest, LoginReplyForAnAutoNameAndItsBrokenBodies) {
