@@ -141,18 +141,19 @@ static const char* _driver_doc_dir() {
     dir[0] = 0;
     return dir;
   }
-  mkdir(part, 0755);
+  // Folders made here are the player's alone; ones that exist keep their mode.
+  mkdir(part, 0700);
   if (snprintf(part, sizeof(part), "%s/.local/share", home) >= static_cast<int>(sizeof(part))) {
     dir[0] = 0;
     return dir;
   }
-  mkdir(part, 0755);
+  mkdir(part, 0700);
   int n = snprintf(dir, sizeof(dir), "%s/.local/share/%s", home, _driver->gamename);
   if (n < 0 || n >= static_cast<int>(sizeof(dir))) {
     dir[0] = 0;
     return dir;
   }
-  mkdir(dir, 0755);
+  mkdir(dir, 0700);
   return dir;
 }
 
@@ -474,7 +475,8 @@ int driver_file_save(const char* path, const void* buf, int n) {
   // A symlinked file keeps its link: replace what it points to.
   std::string target = path;
   struct stat lst;
-  if (lstat(path, &lst) == 0 && S_ISLNK(lst.st_mode)) {
+  bool linked = lstat(path, &lst) == 0 && S_ISLNK(lst.st_mode);
+  if (linked) {
     char* real = realpath(path, nullptr);
     if (real) {
       target = real;
@@ -487,19 +489,20 @@ int driver_file_save(const char* path, const void* buf, int n) {
                     _DRIVER_SAVE_PREFIX + std::to_string(static_cast<long>(getpid())) + _DRIVER_SAVE_SUFFIX;
 
   bool ok = false;
-  // The temporary file starts private, so nobody can open it while it is
-  // being written; it then takes the old file's mode, or the usual one.
+  // What the game keeps (settings, mod data, synced documents, receipts) is
+  // the player's alone, like the log: a new file is readable by its owner
+  // only, and one that an earlier build left open to others is closed to
+  // them. A file reached through the player's own link keeps whatever mode
+  // the player gave it. The temporary file starts private, so nobody can
+  // open it while it is being written.
   int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   int why = fd < 0 ? errno : 0;  // a full disk and a read-only home want different remedies: the log says which
   if (fd >= 0) {
     struct stat st;
-    if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-      fchmod(fd, st.st_mode & 07777);
-    } else {
-      mode_t mask = umask(0);
-      umask(mask);
-      fchmod(fd, 0666 & ~mask);
-    }
+    if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+      fchmod(fd, st.st_mode & (linked ? 07777 : 0700));
+    else
+      fchmod(fd, 0600);  // whatever the umask
     ok = _driver_write_all(fd, buf, n) && fsync(fd) == 0;
     if (!ok) why = errno;
     if (close(fd) != 0 && ok) {

@@ -173,7 +173,9 @@ constexpr int DRIVER_FILE_MAX = 128 * 1024 * 1024;
 void* driver_file_alloc(const char* path, int* len);
 std::string driver_file_load(const char* path);
 // Replaces the file with n bytes; the old content survives a failed write.
-// Returns 1 on success, 0 (logged) on failure.
+// A new file is made 0600; an existing one loses any access by others,
+// unless it is reached through a symlink. Returns 1 on success, 0 (logged)
+// on failure.
 int driver_file_save(const char* path, const void* buf, int n);
 
 int driver_data_exists(const char* name);

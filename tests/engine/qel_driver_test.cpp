@@ -45,6 +45,10 @@ int entries_of(const fs::path& dir) {
   return n;
 }
 int open_fds() { return entries_of("/proc/self/fd"); }
+mode_t mode_of(const fs::path& p) {
+  struct stat st = {};
+  return stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
 
 // Fake microsecond source for the clock.
 uint64_t g_fake_us = 0;
@@ -161,6 +165,7 @@ TEST_F(DriverTest, HomeDirectory) {
 // ---- directories -------------------------------------------------------------
 
 TEST_F(DriverTest, DocumentDirectoryIsCreatedOnDemand) {
+  mode_t old_mask = umask(022);
   driver_init(DRIVER_LOG | DRIVER_TIMER);
   // No game name: the working directory, nothing created.
   EXPECT_STREQ(driver_doc_fname("a.dat"), "./a.dat");
@@ -171,6 +176,16 @@ TEST_F(DriverTest, DocumentDirectoryIsCreatedOnDemand) {
   std::string path = driver_doc_fname("settings-local.dat");
   EXPECT_EQ(path, (docdir("Zentar 2") / "settings-local.dat").string());
   EXPECT_TRUE(fs::is_directory(docdir("Zentar 2")));
+  // The folders it makes are the player's alone; one that exists keeps its mode.
+  EXPECT_EQ(mode_of(home / ".local"), 0700u);
+  EXPECT_EQ(mode_of(home / ".local/share"), 0700u);
+  EXPECT_EQ(mode_of(docdir("Zentar 2")), 0700u);
+  chmod((home / ".local/share").c_str(), 0755);
+  driver_set_gamename("Other");
+  driver_doc_fname("x");
+  EXPECT_EQ(mode_of(home / ".local/share"), 0755u);
+  EXPECT_EQ(mode_of(docdir("Other")), 0700u);
+  umask(old_mask);
 
   // Over-long names give no path at all rather than a cut one.
   std::string shown = stdout_of([] { EXPECT_STREQ(driver_doc_fname(std::string(600, 'n').c_str()), ""); });
@@ -348,17 +363,30 @@ TEST_F(DriverTest, SaveReplacesTheFileWhole) {
   // No temporary file is left beside it.
   EXPECT_EQ(entries_of(root), 2);  // home/ and save.dat
 
-  // The file's permissions survive the replacement.
-  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+  // What the game writes is the player's alone: a new file is 0600 whatever
+  // the umask, one an earlier build left open to others is closed to them,
+  // and the owner's own bits stay.
+  mode_t old_mask = umask(022);
+  fs::path fresh = root / "fresh.dat";
+  EXPECT_EQ(driver_file_save(fresh.c_str(), "x", 1), 1);
+  EXPECT_EQ(mode_of(fresh), 0600u);
+  chmod(target.c_str(), 0644);
   EXPECT_EQ(driver_file_save(target.c_str(), "x", 1), 1);
-  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(mode_of(target), 0600u);
+  chmod(target.c_str(), 0400);
+  EXPECT_EQ(driver_file_save(target.c_str(), "x", 1), 1);
+  EXPECT_EQ(mode_of(target), 0400u);
+  umask(old_mask);
 
-  // A symlink stays a link; what it points to is replaced.
+  // A symlink stays a link; what it points to is replaced, in the mode the
+  // player gave it.
   fs::path link = root / "link.dat";
   fs::create_symlink(target, link);
+  chmod(target.c_str(), 0644);
   EXPECT_EQ(driver_file_save(link.c_str(), "via link", 8), 1);
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(slurp(target), "via link");
+  EXPECT_EQ(mode_of(target), 0644u);
 }
 
 TEST_F(DriverTest, FailedSaveLogsAndLeavesTheOldContent) {
