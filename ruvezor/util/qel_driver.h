@@ -209,6 +209,28 @@ void _driver_log_deinit();  // writes the closing line and closes it
 // behind the buffered log: safe inside a signal handler, where the process
 // is about to end. Lines already logged are in the file (each is flushed).
 void driver_log_emergency(const char* text);
+// Log lines to a descriptor whose reader may stop reading: a pipe to `tee`
+// or a collector, a FIFO, a socket, a terminal. A reader that stops must not
+// stop the game (and a host with it, every player's match): a piece of a
+// line is written only while there is room for it, and a line that finds
+// none is counted instead. A reader that keeps up may still be a moment
+// behind a burst of lines, so a piece waits up to DRIVER_LINE_WAIT_MS for
+// room; only a reader that lets that pass is taken as stalled, and its lines
+// go without waiting until it reads again. Then one line says how many it
+// missed and `elsewhere` where they still are.
+struct DriverLineOut {
+  int fd = -1;
+  const char* elsewhere = "";
+  long dropped = 0;      // lines (or their rests) that found no room
+  bool cut = false;      // the last line written stopped partway
+  bool stalled = false;  // the reader let a wait pass: no more waits until it reads
+  // Writes the line whole, after the note of those missed; false when it
+  // was counted instead.
+  bool line(const char* text, size_t n);
+};
+constexpr int DRIVER_LINE_WAIT_MS = 100;
+// Whether fd is a pipe, a socket or a terminal: a reader there can stall.
+bool driver_fd_may_stall(int fd);
 // Lines waiting for the log file are capped at this many bytes; the oldest go.
 constexpr size_t _driver_log_backlog_cap = 1u << 20;
 // The log file stops growing at this many bytes (a run that starts truncates

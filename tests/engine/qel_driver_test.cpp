@@ -585,8 +585,9 @@ TEST_F(DriverTest, LogFileStopsAtItsCapAndSaysSo) {
 }
 
 // An operator's log collector reads a FIFO put in the log's place: when it
-// is not running, the program must not wait for it at its first line.
-TEST_F(DriverTest, ALogFifoWithoutReaderDoesNotHoldTheStart) {
+// is not running, the program must not wait for it at its first line, and
+// when it stops reading, not at a later one.
+TEST_F(DriverTest, ALogFifoWithoutReaderDoesNotHoldTheGame) {
   fs::create_directories(docdir("Zentar 2"));
   fs::path fifo = docdir("Zentar 2") / "ruvezor.log";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -602,6 +603,69 @@ TEST_F(DriverTest, ALogFifoWithoutReaderDoesNotHoldTheStart) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  // The collector opens it and then reads nothing while the game writes
+  // several times what the pipe holds: every log call returns, and once the
+  // collector reads again, one line says how many it missed.
+  int rd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(rd, 0);
+  int told[2], go[2];
+  ASSERT_EQ(pipe(told), 0);
+  ASSERT_EQ(pipe(go), 0);
+  const int lines = 400;
+  std::string pad(1000, '.');
+  child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(60);
+    close(told[0]);
+    close(go[1]);
+    start_named();
+    int returned = 0;
+    for (int i = 0; i < lines; i++, returned++) driver_log_printf("%03d%s\n", i, pad.c_str());
+    if (write(told[1], &returned, sizeof(returned)) != sizeof(returned)) _exit(2);
+    char c;
+    if (read(go[0], &c, 1) != 1) _exit(3);  // the collector has read what was there
+    driver_log_printf("after\n");
+    driver_deinit();
+    _exit(0);
+  }
+  close(told[1]);
+  close(go[0]);
+  int returned = 0;
+  EXPECT_EQ(read(told[0], &returned, sizeof(returned)), (ssize_t)sizeof(returned));
+  EXPECT_EQ(returned, lines);
+  std::string got;
+  char buf[4096];
+  for (ssize_t n; (n = read(rd, buf, sizeof(buf))) > 0;) got.append(buf, (size_t)n);
+  EXPECT_EQ(write(go[1], "x", 1), 1);
+  fcntl(rd, F_SETFL, fcntl(rd, F_GETFL) & ~O_NONBLOCK);
+  for (ssize_t n; (n = read(rd, buf, sizeof(buf))) > 0;) got.append(buf, (size_t)n);
+  close(rd);
+  close(told[0]);
+  close(go[1]);
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  std::string tail = " log lines were not written here: the log file was not read; standard output has them]\n"
+                     "after\n\n[_driver_log_deinit]\n";
+  size_t at = got.rfind(tail);
+  ASSERT_NE(at, std::string::npos) << got.substr(got.size() > 300 ? got.size() - 300 : 0);
+  EXPECT_EQ(at + tail.size(), got.size());
+  size_t open_bracket = got.rfind('[', at);
+  ASSERT_NE(open_bracket, std::string::npos);
+  int missed = std::atoi(got.c_str() + open_bracket + 1);
+  // The lines that got in come first, whole and in order; with the missed
+  // ones they are all the lines written.
+  EXPECT_EQ(got.rfind("[_driver_log_init]\n", 0), 0u);
+  std::istringstream in(got.substr(0, open_bracket));
+  std::string line;
+  int whole = 0;
+  while (std::getline(in, line))
+    if (line.size() == pad.size() + 3 && line.substr(3) == pad && std::atoi(line.c_str()) == whole) whole++;
+  EXPECT_GT(whole, 0);
+  EXPECT_GT(missed, 0);
+  EXPECT_EQ(whole + missed, lines) << whole << " + " << missed;
 }
 
 // A full disk under a running host: standard output says once that the
