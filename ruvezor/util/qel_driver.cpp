@@ -183,7 +183,10 @@ void driver_init(int flags) {
     if (_driver_video_hooks.init) _driver_video_hooks.init();
     else qel_log("driver_init: no video in this program\n");
   }
-  if (flags & DRIVER_AUDIO) _driver_audio_init();
+  // Where no window can be seen the program ends for that reason alone, and
+  // the sound library's complaints about a missing device would bury it.
+  bool unseen = (flags & DRIVER_VIDEO) && _driver_video_hooks.unseen && *_driver_video_hooks.unseen();
+  if ((flags & DRIVER_AUDIO) && !unseen) _driver_audio_init();
 }
 
 void driver_set_debug_check(bool (*debug)()) { _driver_debug_check = debug; }

@@ -103,6 +103,8 @@ enum {
 };
 
 // Makes a fresh driver state, then starts log, timer, video, audio as flagged.
+// With video asked for, audio starts only where a window can be seen
+// (driver_video_unseen is empty).
 void driver_init(int flags);
 // Whether driver_init picks the debug data directory: the application shell
 // points this at builds_get_debug. Null (engine-only programs): never.
@@ -274,6 +276,7 @@ void _driver_video_deinit(); // window and GL context gone, video subsystem down
 struct DriverVideoHooks {
   void (*init)();
   void (*deinit)();
+  const char* (*unseen)();  // driver_video_unseen
 };
 extern DriverVideoHooks _driver_video_hooks;
 void _driver_audio_init();   // audio device and mixer state
