@@ -24,6 +24,7 @@
 
 #include <dirent.h>     // sweeping stale temporary save files
 #include <fcntl.h>      // open flags for the temporary save file
+#include <poll.h>       // room in a log reader's pipe
 #include <pwd.h>        // home directory when HOME is unset
 #include <strings.h>    // strncasecmp
 #include <sys/file.h>   // flock: is another run writing the log
@@ -63,6 +64,7 @@ static _DriverData* _driver = nullptr;
 // is never destroyed, so that logging from late static destructors is safe.
 struct _DriverLog {
   FILE* file = nullptr;                 // "ruvezor.log", appending
+  DriverLineOut out;                    // writes it when it is no regular file
   std::deque<std::string> backlog;      // lines not yet in the file, oldest first
   size_t backlog_bytes = 0;             // total size of backlog
   bool open_failed = false;             // don't retry until the name or log restarts
@@ -141,18 +143,19 @@ static const char* _driver_doc_dir() {
     dir[0] = 0;
     return dir;
   }
-  mkdir(part, 0755);
+  // Folders made here are the player's alone; ones that exist keep their mode.
+  mkdir(part, 0700);
   if (snprintf(part, sizeof(part), "%s/.local/share", home) >= static_cast<int>(sizeof(part))) {
     dir[0] = 0;
     return dir;
   }
-  mkdir(part, 0755);
+  mkdir(part, 0700);
   int n = snprintf(dir, sizeof(dir), "%s/.local/share/%s", home, _driver->gamename);
   if (n < 0 || n >= static_cast<int>(sizeof(dir))) {
     dir[0] = 0;
     return dir;
   }
-  mkdir(dir, 0755);
+  mkdir(dir, 0700);
   return dir;
 }
 
@@ -180,7 +183,10 @@ void driver_init(int flags) {
     if (_driver_video_hooks.init) _driver_video_hooks.init();
     else qel_log("driver_init: no video in this program\n");
   }
-  if (flags & DRIVER_AUDIO) _driver_audio_init();
+  // Where no window can be seen the program ends for that reason alone, and
+  // the sound library's complaints about a missing device would bury it.
+  bool unseen = (flags & DRIVER_VIDEO) && _driver_video_hooks.unseen && *_driver_video_hooks.unseen();
+  if ((flags & DRIVER_AUDIO) && !unseen) _driver_audio_init();
 }
 
 void driver_set_debug_check(bool (*debug)()) { _driver_debug_check = debug; }
@@ -474,7 +480,8 @@ int driver_file_save(const char* path, const void* buf, int n) {
   // A symlinked file keeps its link: replace what it points to.
   std::string target = path;
   struct stat lst;
-  if (lstat(path, &lst) == 0 && S_ISLNK(lst.st_mode)) {
+  bool linked = lstat(path, &lst) == 0 && S_ISLNK(lst.st_mode);
+  if (linked) {
     char* real = realpath(path, nullptr);
     if (real) {
       target = real;
@@ -487,19 +494,20 @@ int driver_file_save(const char* path, const void* buf, int n) {
                     _DRIVER_SAVE_PREFIX + std::to_string(static_cast<long>(getpid())) + _DRIVER_SAVE_SUFFIX;
 
   bool ok = false;
-  // The temporary file starts private, so nobody can open it while it is
-  // being written; it then takes the old file's mode, or the usual one.
+  // What the game keeps (settings, mod data, synced documents, receipts) is
+  // the player's alone, like the log: a new file is readable by its owner
+  // only, and one that an earlier build left open to others is closed to
+  // them. A file reached through the player's own link keeps whatever mode
+  // the player gave it. The temporary file starts private, so nobody can
+  // open it while it is being written.
   int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
   int why = fd < 0 ? errno : 0;  // a full disk and a read-only home want different remedies: the log says which
   if (fd >= 0) {
     struct stat st;
-    if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-      fchmod(fd, st.st_mode & 07777);
-    } else {
-      mode_t mask = umask(0);
-      umask(mask);
-      fchmod(fd, 0666 & ~mask);
-    }
+    if (stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode))
+      fchmod(fd, st.st_mode & (linked ? 07777 : 0700));
+    else
+      fchmod(fd, 0600);  // whatever the umask
     ok = _driver_write_all(fd, buf, n) && fsync(fd) == 0;
     if (!ok) why = errno;
     if (close(fd) != 0 && ok) {
@@ -561,6 +569,54 @@ void driver_log_emergency(const char* text) {
   }
 }
 
+bool driver_fd_may_stall(int fd) {
+  struct stat st;
+  return fstat(fd, &st) == 0 &&
+         (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || (S_ISCHR(st.st_mode) && isatty(fd)));
+}
+
+bool DriverLineOut::line(const char* text, size_t n) {
+  auto room = [this] {
+    struct pollfd p = {fd, POLLOUT, 0};
+    int k;
+    do k = poll(&p, 1, stalled ? 0 : DRIVER_LINE_WAIT_MS);
+    while (k < 0 && errno == EINTR);
+    bool yes = k == 1 && (p.revents & POLLOUT) && !(p.revents & (POLLERR | POLLHUP | POLLNVAL));
+    stalled = !yes;
+    return yes;
+  };
+  // A piece of 256 bytes fits whenever poll says there is room. Text that
+  // stops partway leaves the next line's start behind it.
+  auto whole = [&](const char* s, size_t len) {
+    size_t done = 0;
+    while (done < len && room()) {
+      ssize_t w = write(fd, s + done, std::min<size_t>(len - done, 256));
+      if (w <= 0) break;
+      done += (size_t)w;
+    }
+    if (done == len) return true;
+    dropped++;
+    cut = cut || done > 0;
+    return false;
+  };
+  if (dropped > 0) {
+    char note[256];
+    int k = snprintf(note, sizeof(note), "%s[%ld log lines were not written here: %s]\n", cut ? "\n" : "", dropped,
+                     elsewhere);
+    if (k < 0 || !whole(note, std::min((size_t)k, sizeof(note) - 1))) return false;
+    dropped = 0;
+    cut = false;
+  }
+  return whole(text, n);
+}
+
+// Into the log file: a regular one through its buffer, anything else (a
+// collector's FIFO, a socket) a line at a time while its reader keeps up.
+static void _driver_log_put(_DriverLog& L, const char* text, size_t len) {
+  if (L.capped) fwrite(text, 1, len, L.file);
+  else L.out.line(text, len);
+}
+
 static void _driver_log_open() {
   _DriverLog& L = _driver_log();
   if (L.file || !_driver || !_driver->gamename[0]) return;
@@ -569,14 +625,14 @@ static void _driver_log_open() {
   // what the player did and where. A file an earlier build left open to
   // others is closed to them too. Not inherited by launched programs.
   // A FIFO put there with nobody reading it must not hold the program at
-  // its first line: the open does not wait, the writes that follow do.
+  // its first line, nor one whose reader stops at a later one: neither the
+  // open nor a write to it waits.
   int fd = -1, why = ENAMETOOLONG;
   L.path[0] = 0;
   if (dir[0] && _driver_join(L.path, sizeof(L.path), dir, "ruvezor.log")) {
     fd = open(L.path, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0600);
     why = errno;
   }
-  if (fd >= 0) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (fd >= 0) {
     // Each run starts the file afresh, unless another run from the same
     // home still writes it (a galaxy host beside its match host): its lines
@@ -591,14 +647,17 @@ static void _driver_log_open() {
     // a disk: a pipe to a collector is never cut off.
     struct stat st;
     bool file = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (file) fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     L.file_bytes = file && st.st_size > 0 ? (size_t)st.st_size : 0;
     L.capped = file;
     L.full = false;
+    L.out = DriverLineOut{fd, "the log file was not read; standard output has them"};
     L.file = fdopen(fd, "a");
     if (!L.file) close(fd);
   }
   if (L.file) {
-    fputs("[_driver_log_init]\n", L.file);
+    static const char init[] = "[_driver_log_init]\n";
+    _driver_log_put(L, init, sizeof(init) - 1);
     _driver_log_fd = fileno(L.file);
   }
   L.open_failed = L.file == nullptr;
@@ -617,7 +676,7 @@ static void _driver_log_open() {
 // gets lines in it again.
 static void _driver_log_write(_DriverLog& L, const char* text, size_t len) {
   if (!L.capped) {
-    fwrite(text, 1, len, L.file);
+    _driver_log_put(L, text, len);
     return;
   }
   if (L.full) {
@@ -643,7 +702,8 @@ void _driver_log_set_file_cap(size_t bytes) { _driver_log().file_cap = bytes ? b
 void _driver_log_deinit() {
   _DriverLog& L = _driver_log();
   if (!L.file) return;
-  fputs("\n[_driver_log_deinit]\n", L.file);
+  static const char deinit[] = "\n[_driver_log_deinit]\n";
+  _driver_log_put(L, deinit, sizeof(deinit) - 1);
   _driver_log_fd = -1;
   fclose(L.file);
   L.file = nullptr;

@@ -103,6 +103,8 @@ enum {
 };
 
 // Makes a fresh driver state, then starts log, timer, video, audio as flagged.
+// With video asked for, audio starts only where a window can be seen
+// (driver_video_unseen is empty).
 void driver_init(int flags);
 // Whether driver_init picks the debug data directory: the application shell
 // points this at builds_get_debug. Null (engine-only programs): never.
@@ -173,7 +175,9 @@ constexpr int DRIVER_FILE_MAX = 128 * 1024 * 1024;
 void* driver_file_alloc(const char* path, int* len);
 std::string driver_file_load(const char* path);
 // Replaces the file with n bytes; the old content survives a failed write.
-// Returns 1 on success, 0 (logged) on failure.
+// A new file is made 0600; an existing one loses any access by others,
+// unless it is reached through a symlink. Returns 1 on success, 0 (logged)
+// on failure.
 int driver_file_save(const char* path, const void* buf, int n);
 
 int driver_data_exists(const char* name);
@@ -207,6 +211,28 @@ void _driver_log_deinit();  // writes the closing line and closes it
 // behind the buffered log: safe inside a signal handler, where the process
 // is about to end. Lines already logged are in the file (each is flushed).
 void driver_log_emergency(const char* text);
+// Log lines to a descriptor whose reader may stop reading: a pipe to `tee`
+// or a collector, a FIFO, a socket, a terminal. A reader that stops must not
+// stop the game (and a host with it, every player's match): a piece of a
+// line is written only while there is room for it, and a line that finds
+// none is counted instead. A reader that keeps up may still be a moment
+// behind a burst of lines, so a piece waits up to DRIVER_LINE_WAIT_MS for
+// room; only a reader that lets that pass is taken as stalled, and its lines
+// go without waiting until it reads again. Then one line says how many it
+// missed and `elsewhere` where they still are.
+struct DriverLineOut {
+  int fd = -1;
+  const char* elsewhere = "";
+  long dropped = 0;      // lines (or their rests) that found no room
+  bool cut = false;      // the last line written stopped partway
+  bool stalled = false;  // the reader let a wait pass: no more waits until it reads
+  // Writes the line whole, after the note of those missed; false when it
+  // was counted instead.
+  bool line(const char* text, size_t n);
+};
+constexpr int DRIVER_LINE_WAIT_MS = 100;
+// Whether fd is a pipe, a socket or a terminal: a reader there can stall.
+bool driver_fd_may_stall(int fd);
 // Lines waiting for the log file are capped at this many bytes; the oldest go.
 constexpr size_t _driver_log_backlog_cap = 1u << 20;
 // The log file stops growing at this many bytes (a run that starts truncates
@@ -250,6 +276,7 @@ void _driver_video_deinit(); // window and GL context gone, video subsystem down
 struct DriverVideoHooks {
   void (*init)();
   void (*deinit)();
+  const char* (*unseen)();  // driver_video_unseen
 };
 extern DriverVideoHooks _driver_video_hooks;
 void _driver_audio_init();   // audio device and mixer state

@@ -121,7 +121,7 @@ void _driver_video_deinit() {
 
 // Linked with the window code, driver_init brings video up through these.
 static const bool _driver_video_hooked =
-    (_driver_video_hooks = DriverVideoHooks{_driver_video_init, _driver_video_deinit}, true);
+    (_driver_video_hooks = DriverVideoHooks{_driver_video_init, _driver_video_deinit, driver_video_unseen}, true);
 
 SDL_Window* driver_sdl2_window() { return _sdl2.window; }
 

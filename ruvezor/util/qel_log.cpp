@@ -9,12 +9,9 @@
 #include "ruvezor/util/qel_driver.h"
 #include "ruvezor/util/qel_var.h"  // str_vformat
 
-#include <poll.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -72,72 +69,20 @@ static void _qel_log_defuse(std::string& s) {
 }
 
 // A host's output often goes to a pipe (`| tee`, a supervisor, `| less`) or
-// a terminal. A reader that stops reading must not stop the host and, with
-// it, every player's match: there, each piece of a line is written only
-// while there is room for it (a piece of 256 bytes fits whenever poll says
-// there is room), and what finds none is dropped here. The log file still
-// gets every line; once the reader takes lines again, one line says how
-// many it missed. A regular file (or anything else) is written as it was.
-// A reader that keeps up may still be a moment behind a burst of lines (the
-// pipe full for a few milliseconds while `tee` or the terminal catches up):
-// a piece waits up to QEL_STDOUT_WAIT_MS for room, and only a reader that
-// let that pass is taken as stalled, its lines dropped without waiting until
-// it reads again.
-static constexpr int QEL_STDOUT_WAIT_MS = 100;
-
+// a terminal, whose reader may stop reading: there lines are written only
+// while it keeps up (DriverLineOut). The log file still gets every line. A
+// regular file (or anything else) is written as it was.
 static void _qel_stdout_line(const std::string& line) {
   static int may_stall = -1;  // found at the first line
-  static long dropped = 0;    // lines (or their rests) that found no room
-  static bool cut = false;    // the last line written stopped partway
-  static bool stalled = false;  // the reader let a wait pass: no more waits until it reads
+  static DriverLineOut out{STDOUT_FILENO, "standard output was not read; the log file has them"};
   fflush(stdout);             // whatever else printed goes first
-  if (may_stall < 0) {
-    struct stat st;
-    may_stall = fstat(STDOUT_FILENO, &st) == 0 &&
-                (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode) || (S_ISCHR(st.st_mode) && isatty(STDOUT_FILENO)));
-  }
+  if (may_stall < 0) may_stall = driver_fd_may_stall(STDOUT_FILENO);
   if (!may_stall) {
     fwrite(line.data(), 1, line.size(), stdout);
     fflush(stdout);
     return;
   }
-  auto room = [] {
-    struct pollfd p = {STDOUT_FILENO, POLLOUT, 0};
-    int k;
-    do k = poll(&p, 1, stalled ? 0 : QEL_STDOUT_WAIT_MS);
-    while (k < 0 && errno == EINTR);
-    bool yes = k == 1 && (p.revents & POLLOUT) && !(p.revents & (POLLERR | POLLHUP | POLLNVAL));
-    stalled = !yes;
-    return yes;
-  };
-  // Writes what finds room, a piece at a time; returns how much that was.
-  auto put = [&](const char* s, size_t n) {
-    size_t done = 0;
-    while (done < n && room()) {
-      ssize_t w = write(STDOUT_FILENO, s + done, n - done < 256 ? n - done : 256);
-      if (w <= 0) break;
-      done += (size_t)w;
-    }
-    return done;
-  };
-  // Text that stopped partway leaves the next line's start behind it.
-  auto whole = [&](const char* s, size_t n) {
-    size_t done = put(s, n);
-    if (done == n) return true;
-    dropped++;
-    cut = cut || done > 0;
-    return false;
-  };
-  if (dropped > 0) {
-    char note[160];
-    int k = snprintf(note, sizeof(note),
-                     "%s[%ld log lines were not written here: standard output was not read; the log file has them]\n",
-                     cut ? "\n" : "", dropped);
-    if (!whole(note, (size_t)k)) return;
-    dropped = 0;
-    cut = false;
-  }
-  whole(line.data(), line.size());
+  out.line(line.data(), line.size());
 }
 
 void _qel_iprintf(const char* file, int line, const char* function, int level,

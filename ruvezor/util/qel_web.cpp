@@ -78,6 +78,7 @@ static void _qel_web_fail(WebHandle* h) { h->error = 1; }
 static int _qel_web_header_end(WebHandle* h) {
     const char* s = h->recv.data;
     for (int i = h->header_scan; i < h->recv.len; i++) {
+        h->header_work++;
         if (s[i] == '\n') {
             if (h->header_nl) return i + 1;
             h->header_nl = 1;

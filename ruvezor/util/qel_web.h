@@ -39,6 +39,7 @@ struct WebHandle {
     int header_done;    // 1 once the blank line ending the header block arrived
     int header_scan;    // bytes of the answer the search for that blank line has seen
     int header_nl;      // 1 when those bytes end in a line feed and carriage returns
+    long header_work;   // bytes that search has looked at, all pieces together
 };
 
 // An answer larger than this (header and body) ends the request with an

@@ -77,6 +77,7 @@ TEST_F(Sdl2Test, VideoStartLogsTheVersionsBuiltAndLinked) {
   EXPECT_NE(out.find(want), std::string::npos) << out;
   snprintf(want, sizeof(want), "SDL Runtime Version: %u.%u.%u\n", linked.major, linked.minor, linked.patch);
   EXPECT_NE(out.find(want), std::string::npos) << out;
+  EXPECT_NE(out.find("_mixer: audio_init: OK\n"), std::string::npos) << out;
 
   // A driver asked for by name, in any case, is what the player wanted, even
   // one that draws nowhere.
@@ -88,6 +89,19 @@ TEST_F(Sdl2Test, VideoStartLogsTheVersionsBuiltAndLinked) {
     EXPECT_STREQ(SDL_GetCurrentVideoDriver(), "offscreen") << asked;
     EXPECT_STREQ(driver_video_unseen(), "") << asked;
   }
+
+  // Where no display answers, the game ends saying so: the sound device is
+  // not tried, so its library's errors do not come before that one reason.
+  const char* display = getenv("DISPLAY");
+  std::string was = display ? display : "";
+  driver_deinit();
+  unsetenv("DISPLAY");
+  setenv("SDL_VIDEODRIVER", "x11", 1);
+  out = stdout_of([] { driver_init(255); });
+  EXPECT_STRNE(driver_video_unseen(), "");
+  EXPECT_EQ(out.find("_mixer"), std::string::npos) << out;
+  EXPECT_EQ(SDL_WasInit(SDL_INIT_AUDIO), 0u);
+  if (display) setenv("DISPLAY", was.c_str(), 1);
 }
 
 TEST_F(Sdl2Test, WindowOpensWithMetricsContextAndVsync) {

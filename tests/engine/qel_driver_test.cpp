@@ -45,6 +45,10 @@ int entries_of(const fs::path& dir) {
   return n;
 }
 int open_fds() { return entries_of("/proc/self/fd"); }
+mode_t mode_of(const fs::path& p) {
+  struct stat st = {};
+  return stat(p.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
+}
 
 // Fake microsecond source for the clock.
 uint64_t g_fake_us = 0;
@@ -161,6 +165,7 @@ TEST_F(DriverTest, HomeDirectory) {
 // ---- directories -------------------------------------------------------------
 
 TEST_F(DriverTest, DocumentDirectoryIsCreatedOnDemand) {
+  mode_t old_mask = umask(022);
   driver_init(DRIVER_LOG | DRIVER_TIMER);
   // No game name: the working directory, nothing created.
   EXPECT_STREQ(driver_doc_fname("a.dat"), "./a.dat");
@@ -171,6 +176,16 @@ TEST_F(DriverTest, DocumentDirectoryIsCreatedOnDemand) {
   std::string path = driver_doc_fname("settings-local.dat");
   EXPECT_EQ(path, (docdir("Zentar 2") / "settings-local.dat").string());
   EXPECT_TRUE(fs::is_directory(docdir("Zentar 2")));
+  // The folders it makes are the player's alone; one that exists keeps its mode.
+  EXPECT_EQ(mode_of(home / ".local"), 0700u);
+  EXPECT_EQ(mode_of(home / ".local/share"), 0700u);
+  EXPECT_EQ(mode_of(docdir("Zentar 2")), 0700u);
+  chmod((home / ".local/share").c_str(), 0755);
+  driver_set_gamename("Other");
+  driver_doc_fname("x");
+  EXPECT_EQ(mode_of(home / ".local/share"), 0755u);
+  EXPECT_EQ(mode_of(docdir("Other")), 0700u);
+  umask(old_mask);
 
   // Over-long names give no path at all rather than a cut one.
   std::string shown = stdout_of([] { EXPECT_STREQ(driver_doc_fname(std::string(600, 'n').c_str()), ""); });
@@ -348,17 +363,30 @@ TEST_F(DriverTest, SaveReplacesTheFileWhole) {
   // No temporary file is left beside it.
   EXPECT_EQ(entries_of(root), 2);  // home/ and save.dat
 
-  // The file's permissions survive the replacement.
-  fs::permissions(target, fs::perms::owner_read | fs::perms::owner_write);
+  // What the game writes is the player's alone: a new file is 0600 whatever
+  // the umask, one an earlier build left open to others is closed to them,
+  // and the owner's own bits stay.
+  mode_t old_mask = umask(022);
+  fs::path fresh = root / "fresh.dat";
+  EXPECT_EQ(driver_file_save(fresh.c_str(), "x", 1), 1);
+  EXPECT_EQ(mode_of(fresh), 0600u);
+  chmod(target.c_str(), 0644);
   EXPECT_EQ(driver_file_save(target.c_str(), "x", 1), 1);
-  EXPECT_EQ(fs::status(target).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_EQ(mode_of(target), 0600u);
+  chmod(target.c_str(), 0400);
+  EXPECT_EQ(driver_file_save(target.c_str(), "x", 1), 1);
+  EXPECT_EQ(mode_of(target), 0400u);
+  umask(old_mask);
 
-  // A symlink stays a link; what it points to is replaced.
+  // A symlink stays a link; what it points to is replaced, in the mode the
+  // player gave it.
   fs::path link = root / "link.dat";
   fs::create_symlink(target, link);
+  chmod(target.c_str(), 0644);
   EXPECT_EQ(driver_file_save(link.c_str(), "via link", 8), 1);
   EXPECT_TRUE(fs::is_symlink(link));
   EXPECT_EQ(slurp(target), "via link");
+  EXPECT_EQ(mode_of(target), 0644u);
 }
 
 TEST_F(DriverTest, FailedSaveLogsAndLeavesTheOldContent) {
@@ -557,8 +585,9 @@ TEST_F(DriverTest, LogFileStopsAtItsCapAndSaysSo) {
 }
 
 // An operator's log collector reads a FIFO put in the log's place: when it
-// is not running, the program must not wait for it at its first line.
-TEST_F(DriverTest, ALogFifoWithoutReaderDoesNotHoldTheStart) {
+// is not running, the program must not wait for it at its first line, and
+// when it stops reading, not at a later one.
+TEST_F(DriverTest, ALogFifoWithoutReaderDoesNotHoldTheGame) {
   fs::create_directories(docdir("Zentar 2"));
   fs::path fifo = docdir("Zentar 2") / "ruvezor.log";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -574,6 +603,69 @@ TEST_F(DriverTest, ALogFifoWithoutReaderDoesNotHoldTheStart) {
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  // The collector opens it and then reads nothing while the game writes
+  // several times what the pipe holds: every log call returns, and once the
+  // collector reads again, one line says how many it missed.
+  int rd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(rd, 0);
+  int told[2], go[2];
+  ASSERT_EQ(pipe(told), 0);
+  ASSERT_EQ(pipe(go), 0);
+  const int lines = 400;
+  std::string pad(1000, '.');
+  child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    alarm(60);
+    close(told[0]);
+    close(go[1]);
+    start_named();
+    int returned = 0;
+    for (int i = 0; i < lines; i++, returned++) driver_log_printf("%03d%s\n", i, pad.c_str());
+    if (write(told[1], &returned, sizeof(returned)) != sizeof(returned)) _exit(2);
+    char c;
+    if (read(go[0], &c, 1) != 1) _exit(3);  // the collector has read what was there
+    driver_log_printf("after\n");
+    driver_deinit();
+    _exit(0);
+  }
+  close(told[1]);
+  close(go[0]);
+  int returned = 0;
+  EXPECT_EQ(read(told[0], &returned, sizeof(returned)), (ssize_t)sizeof(returned));
+  EXPECT_EQ(returned, lines);
+  std::string got;
+  char buf[4096];
+  for (ssize_t n; (n = read(rd, buf, sizeof(buf))) > 0;) got.append(buf, (size_t)n);
+  EXPECT_EQ(write(go[1], "x", 1), 1);
+  fcntl(rd, F_SETFL, fcntl(rd, F_GETFL) & ~O_NONBLOCK);
+  for (ssize_t n; (n = read(rd, buf, sizeof(buf))) > 0;) got.append(buf, (size_t)n);
+  close(rd);
+  close(told[0]);
+  close(go[1]);
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  std::string tail = " log lines were not written here: the log file was not read; standard output has them]\n"
+                     "after\n\n[_driver_log_deinit]\n";
+  size_t at = got.rfind(tail);
+  ASSERT_NE(at, std::string::npos) << got.substr(got.size() > 300 ? got.size() - 300 : 0);
+  EXPECT_EQ(at + tail.size(), got.size());
+  size_t open_bracket = got.rfind('[', at);
+  ASSERT_NE(open_bracket, std::string::npos);
+  int missed = std::atoi(got.c_str() + open_bracket + 1);
+  // The lines that got in come first, whole and in order; with the missed
+  // ones they are all the lines written.
+  EXPECT_EQ(got.rfind("[_driver_log_init]\n", 0), 0u);
+  std::istringstream in(got.substr(0, open_bracket));
+  std::string line;
+  int whole = 0;
+  while (std::getline(in, line))
+    if (line.size() == pad.size() + 3 && line.substr(3) == pad && std::atoi(line.c_str()) == whole) whole++;
+  EXPECT_GT(whole, 0);
+  EXPECT_GT(missed, 0);
+  EXPECT_EQ(whole + missed, lines) << whole << " + " << missed;
 }
 
 // A full disk under a running host: standard output says once that the

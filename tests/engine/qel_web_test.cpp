@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -300,6 +301,26 @@ TEST(QelWeb, AnswerBeyondCapIsCutOffWithError) {
   EXPECT_LE(h->recv.len, (int)QEL_WEB_MAX_ANSWER);
   EXPECT_NE(log.find("larger than"), std::string::npos);
   qel_web_destroy(h);
+}
+
+// A server that sends megabytes of headers a little at a time: the search
+// for their end goes on from where the last piece left it, and looks at
+// each byte once, not once for every piece that follows.
+TEST(QelWeb, AHugeHeaderInSmallPiecesIsSearchedOnce) {
+  std::string head = "HTTP/1.0 200 OK\r\n";
+  while (head.size() < 3 * 1024 * 1024) head += "X-Pad: " + std::string(90, 'p') + "\r\n";
+  head += "X-End: 1\r\n\r\n";
+  for (const std::string& answer : {head + "body", head.substr(0, head.size() - 2)}) {
+    WebHandle* h = static_cast<WebHandle*>(calloc(1, sizeof(WebHandle)));
+    h->socket = -1;
+    ASSERT_EQ(_qel_web_take(h, answer.data(), (int)answer.size(), 1000), 1);
+    bool ended = answer.size() > head.size();
+    EXPECT_EQ(h->header_len, ended ? (int)head.size() : (int)answer.size());
+    EXPECT_EQ(body(h), ended ? "body" : "");
+    EXPECT_EQ(header(h, "X-End"), "1");
+    EXPECT_LE(h->header_work, (long)answer.size());
+    qel_web_destroy(h);
+  }
 }
 
 TEST(QelWeb, NameLookupIsCachedOnlyWhenItSucceeds) {
