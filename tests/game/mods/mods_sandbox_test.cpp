@@ -81,10 +81,23 @@ TEST_F(SandboxTest, EndlessLoopStopsAtTheInstructionLimit) {
         local ok, msg = z2_sandbox(f, 5, 0)
         local k = z2_sandbox_stats()
         r("ok", ok) r("msg", msg) r("k", k)
+        -- A loop of n empty passes runs n + 6 instructions: 100,006 is past a
+        -- budget of 100 thousand, 99,906 is not. Both take a fraction of the
+        -- CPU time the budget allows, so only the count tells them apart.
+        for _, n in ipairs({99900, 100000}) do
+            local ok, msg = z2_sandbox(z2_compile("for i = 1, " .. n .. " do end", {}), 100, 0)
+            r("loop" .. n, tostring(ok) .. " " .. tostring(msg))
+            r("loop" .. n .. "_k", z2_sandbox_stats())
+        end
     )LUA");
     EXPECT_EQ(param("ok"), "false");
     EXPECT_NE(param("msg").find("instruction limit exceeded"), std::string::npos);
     EXPECT_EQ(param("k"), "5");
+    EXPECT_EQ(param("loop99900"), "true nil");
+    EXPECT_EQ(param("loop99900_k"), "99");
+    EXPECT_EQ(param("loop100000").rfind("false ", 0), 0u);
+    EXPECT_NE(param("loop100000").find("instruction limit exceeded"), std::string::npos);
+    EXPECT_EQ(param("loop100000_k"), "100");
     expect_mod_healthy();
 }
 
