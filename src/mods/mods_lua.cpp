@@ -151,8 +151,11 @@ static int _cpu_signal() { return SIGRTMIN + 3; }
 static void _cpu_on_signal(int, siginfo_t* info, void*) {
     ModsLimiter* lim = _cpu_timer.lim;
     if (!lim || info->si_code != SI_TIMER) return;
+    int was = errno;  // the interrupted code may be about to read it
     struct itimerspec left = {};
-    if (timer_gettime(_cpu_timer.timer, &left) != 0 || left.it_value.tv_sec || left.it_value.tv_nsec) return;
+    bool stale = timer_gettime(_cpu_timer.timer, &left) != 0 || left.it_value.tv_sec || left.it_value.tv_nsec;
+    errno = was;
+    if (stale) return;
     lim->expired = 1;
     if (lua_State* L = lim->thread) lua_sethook(L, _sandbox_hook, LUA_MASKCOUNT, 1);
 }
