@@ -80,6 +80,7 @@ const char* const ATTACKS[][2] = {
     {"gsub", "local s = string.rep('x', 1e4) while true do local a = string.gsub(s, '.', '%0%0%0%0') end"},
     {"errors", "while true do pcall(error, 'x') end"},
     {"string_eq", "local a = string.rep('x', 1e6) local b = string.rep('x', 1e6) while true do local c = a == b end"},
+    {"string_lt_nul", "local a = string.rep('\\0', 2e6) while true do local c = a < a end"},
     {"vararg", "local t = {} for i = 1, 100000 do t[i] = i end local function g() end "
                "local function f(...) while true do g(...) end end f(table.unpack(t))"},
 };

@@ -7,8 +7,11 @@
 #include "mods/mods_lua.h"
 
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
@@ -106,31 +109,143 @@ static uint64_t _cpu_ns() {
 
 static void _sandbox_hook(lua_State* L, lua_Debug*);
 
+// ---- the CPU backstop ----
+//
+// Some work inside one C call is seen by no hook and no charge: comparing
+// two long strings piece by piece is one instruction, and the parser runs
+// none. A limited run therefore arms a timer on its thread's CPU clock for
+// the whole of its CPU time; the timer's signal only marks the run as expired
+// and sets the hook of the thread running it to fire at the next instruction,
+// which ends the run. The parser looks at the mark between the pieces of text
+// it is fed. Where no timer can be had, the clock is read at every thousand
+// instructions instead.
+
+// The CPU time a limited run may take, in nanoseconds.
+static uint64_t _limiter_cpu_allowed(const ModsLimiter* lim) {
+    return std::max((uint64_t)lim->count_limit * MODS_HOOK_STEP * MODS_CPU_NS_PER_STEP, MODS_CPU_NS_MIN);
+}
+
+// The thread's timer and the run it is armed for. The signal handler reads
+// it, so it is constant-initialised static TLS (no allocation on first use).
+// The timer is made once per thread and only set and stopped for each run.
+struct _CpuTimer {
+    ModsLimiter* lim = nullptr;
+    int made = 0;  // 1: `timer` exists; -1: it could not be made
+    timer_t timer{};
+};
+static constinit thread_local _CpuTimer _cpu_timer __attribute__((tls_model("initial-exec")));
+
+// Deletes the thread's timer as the thread ends.
+struct _CpuTimerOwner {
+    ~_CpuTimerOwner() {
+        if (_cpu_timer.made > 0) timer_delete(_cpu_timer.timer);
+    }
+};
+
+// A real-time signal that nothing else in the program uses.
+static int _cpu_signal() { return SIGRTMIN + 3; }
+
+// Async-signal-safe: timer_gettime, a store and lua_sethook, which Lua
+// allows here. A signal of an earlier run, held up somewhere, finds the
+// timer still running for the run armed now and changes nothing.
+static void _cpu_on_signal(int, siginfo_t* info, void*) {
+    ModsLimiter* lim = _cpu_timer.lim;
+    if (!lim || info->si_code != SI_TIMER) return;
+    int was = errno;  // the interrupted code may be about to read it
+    struct itimerspec left = {};
+    bool stale = timer_gettime(_cpu_timer.timer, &left) != 0 || left.it_value.tv_sec || left.it_value.tv_nsec;
+    errno = was;
+    if (stale) return;
+    lim->expired = 1;
+    if (lua_State* L = lim->thread) lua_sethook(L, _sandbox_hook, LUA_MASKCOUNT, 1);
+}
+
+static bool _cpu_timer_make() {
+    if (_cpu_timer.made) return _cpu_timer.made > 0;
+    _cpu_timer.made = -1;
+    static const bool installed = [] {
+        struct sigaction sa = {};
+        sa.sa_sigaction = _cpu_on_signal;
+        sigemptyset(&sa.sa_mask);
+        // The signal may land in a system call of the run's (a z2_ call, the
+        // log): it goes on instead of failing with EINTR.
+        sa.sa_flags = SA_SIGINFO | SA_RESTART;
+        if (sigaction(_cpu_signal(), &sa, nullptr) == 0) return true;
+        qel_log("mods_lua: no CPU timer signal (%s): limited runs read the clock\n", strerror(errno));
+        return false;
+    }();
+    if (!installed) return false;
+    struct sigevent ev = {};
+    ev.sigev_notify = SIGEV_THREAD_ID;
+    ev.sigev_signo = _cpu_signal();
+    ev._sigev_un._tid = gettid();  // sigev_notify_thread_id, which glibc's header does not name
+    if (timer_create(CLOCK_THREAD_CPUTIME_ID, &ev, &_cpu_timer.timer) != 0) {
+        qel_log("mods_lua: no CPU timer (%s): limited runs read the clock\n", strerror(errno));
+        return false;
+    }
+    static thread_local _CpuTimerOwner owner;
+    (void)owner;
+    _cpu_timer.made = 1;
+    return true;
+}
+
+// Arms the thread's timer for the run's CPU time from now; without one
+// (or while a run of another state on this thread holds it) the run is not
+// timed.
+static void _cpu_timer_arm(ModsLimiter* lim) {
+    lim->timed = 0;
+    if (_cpu_timer.lim || !_cpu_timer_make()) return;
+    uint64_t ns = _limiter_cpu_allowed(lim);
+    struct itimerspec at = {};
+    at.it_value.tv_sec = (time_t)(ns / 1000000000u);
+    at.it_value.tv_nsec = (long)(ns % 1000000000u);
+    _cpu_timer.lim = lim;
+    if (timer_settime(_cpu_timer.timer, 0, &at, nullptr) != 0) {
+        _cpu_timer.lim = nullptr;
+        return;
+    }
+    lim->timed = 1;
+}
+
+// Before the run's hooks go: a signal after this changes nothing.
+static void _cpu_timer_disarm(ModsLimiter* lim) {
+    if (!lim->timed) return;
+    _cpu_timer.lim = nullptr;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    struct itimerspec stop = {};
+    timer_settime(_cpu_timer.timer, 0, &stop, nullptr);
+    lim->timed = 0;
+}
+
+// The run has had its CPU time: by its timer, or by the clock where it has none.
+static bool _limiter_cpu_over(ModsLimiter* lim) {
+    if (lim->expired) return true;
+    return !lim->timed && _cpu_ns() - lim->cpu_start > _limiter_cpu_allowed(lim);
+}
+
 // Adds `steps` instructions' worth of work to the limited run in progress;
-// false once the run is past its limit: by count, or by CPU time. The clock
-// is read at every thousand instructions, and at every one while the run is
-// slow: while its CPU time is above what it was charged so far at the same
-// rate (work is charged before it is done, so only the whole run tells).
+// false once the run is past its limit: by count, or by CPU time.
 static bool _limiter_spend(ModsLimiter* lim, uint64_t steps) {
-    if (lim->tripped) return false;
+    if (lim->tripped || lim->expired) return false;
     uint64_t total = (uint64_t)lim->steps + steps;
     uint64_t thousands = total / MODS_HOOK_STEP;
     lim->steps = (uint32_t)(total % MODS_HOOK_STEP);
     uint64_t count = (uint64_t)lim->count + thousands;
     lim->count = count > 0xFFFFFFFFu ? 0xFFFFFFFFu : (uint32_t)count;
     if (lim->count >= lim->count_limit) return false;
-    if (!thousands && !lim->slow) return true;
-    uint64_t used = _cpu_ns() - lim->cpu_start;
-    uint64_t allowed = (uint64_t)lim->count_limit * MODS_HOOK_STEP * MODS_CPU_NS_PER_STEP;
-    if (used > std::max(allowed, MODS_CPU_NS_MIN)) return false;
-    uint64_t spent = ((uint64_t)(lim->count - lim->count_start) * MODS_HOOK_STEP + lim->steps) * MODS_CPU_NS_PER_STEP;
-    lim->slow = used > std::max(spent, MODS_CPU_NS_MIN);
-    return true;
+    return !thousands || !_limiter_cpu_over(lim);
 }
 
 // From the next instruction on, the hook sees every instruction of `L`.
 static void _limiter_watch(lua_State* L) {
     if (L && lua_gethookcount(L) != 1) lua_sethook(L, _sandbox_hook, LUA_MASKCOUNT, 1);
+}
+
+// `L` runs in the limited run from now on; had the timer fired for another
+// thread meanwhile, `L` ends at its next instruction.
+static void _limiter_enter(ModsLimiter* lim, lua_State* L) {
+    lim->thread = L;
+    if (lim->expired) _limiter_watch(L);
 }
 
 static void* _sandbox_l_alloc(void* ud, void* ptr, size_t osize, size_t nsize) {
@@ -164,7 +279,6 @@ static void* _sandbox_l_alloc(void* ud, void* ptr, size_t osize, size_t nsize) {
         _limiter_watch(lim->thread);
         return nullptr;
     }
-    if (counted && lim->slow) _limiter_watch(lim->thread);
     void* p = realloc(ptr, nsize);
     if (!p) return nullptr;
     lim->used = lim->used - old + nsize;
@@ -184,8 +298,11 @@ static void _sandbox_hook(lua_State* L, lua_Debug*) {
     ModsLimiter* lim = _limiter(L);
     if (!lim || !lim->count_limit) return;  // stale hook outside a limited run
     if (!lim->tripped && _limiter_spend(lim, (uint64_t)lua_gethookcount(L))) {
-        if (lim->slow) _limiter_watch(L);
-        else if (lua_gethookcount(L) != MODS_HOOK_STEP) lua_sethook(L, _sandbox_hook, LUA_MASKCOUNT, MODS_HOOK_STEP);
+        if (lua_gethookcount(L) != MODS_HOOK_STEP) {
+            lua_sethook(L, _sandbox_hook, LUA_MASKCOUNT, MODS_HOOK_STEP);
+            // The timer's signal may have set the hook just before this did.
+            if (lim->expired) _limiter_watch(L);
+        }
         return;
     }
     mods_lua_limit_tripped(L);
@@ -202,7 +319,6 @@ void mods_lua_charge(lua_State* L, uint64_t instructions) {
     ModsLimiter* lim = _limiter(L);
     if (!lim || !lim->running || !lim->count_limit) return;
     if (!_limiter_spend(lim, instructions)) mods_lua_limit_tripped(L);
-    if (lim->slow) _limiter_watch(L);
 }
 
 // Hooks are per thread: a coroutine resumed during a limited run gets the
@@ -223,14 +339,16 @@ static int _co_resume_into(lua_State* L, lua_State* co, int narg) {
         lua_pushliteral(L, "cannot resume dead coroutine");
         return -1;
     }
-    _co_share_hook(L, co);
     mods_lua_charge(L, (uint64_t)narg);
     lua_xmove(L, co, narg);
     ModsLimiter* lim = _limiter(L);
-    lua_State* resumer = lim ? lim->thread : nullptr;
-    if (lim && lim->running) lim->thread = co;
+    bool running = lim && lim->running;
+    lua_State* resumer = running ? lim->thread : nullptr;
+    if (running) lim->thread = co;
+    _co_share_hook(L, co);
+    if (running) _limiter_enter(lim, co);
     int status = lua_resume(co, L, narg);
-    if (lim && lim->running) lim->thread = resumer;
+    if (running) _limiter_enter(lim, resumer);
     if (status == LUA_OK || status == LUA_YIELD) {
         int nres = lua_gettop(co);
         mods_lua_charge(L, (uint64_t)nres);
@@ -489,26 +607,28 @@ int _sandbox_run(lua_State* L, int index, lua_Number instructions, lua_Number me
     lim->running = 1;
     lim->tripped = 0;
     lim->steps = 0;
-    lim->slow = 0;
+    lim->expired = 0;
     lim->thread = L;
-    lim->cpu_start = _cpu_ns();
+    if (mem_kb) lim->mem_limit = lim->used + mem_kb * 1024;
+    lim->mem_start = lim->used;
     if (count_limit) {
         lim->count_limit = count_limit;
         lim->count = 0;
         lua_sethook(L, _sandbox_hook, LUA_MASKCOUNT, MODS_HOOK_STEP);
+        _cpu_timer_arm(lim);
+        if (!lim->timed) lim->cpu_start = _cpu_ns();
     }
     lim->count_start = lim->count;
-    if (mem_kb) lim->mem_limit = lim->used + mem_kb * 1024;
-    lim->mem_start = lim->used;
 
     int status = lua_pcall(L, 0, 0, handler);
-    bool tripped = lim->tripped != 0;
+    _cpu_timer_disarm(lim);
+    bool tripped = lim->tripped || lim->expired;
 
     lim->mem_limit = 0;
     lua_sethook(L, nullptr, 0, 0);
     lim->count_limit = 0;
     lim->tripped = 0;
-    lim->slow = 0;
+    lim->expired = 0;
     lim->thread = nullptr;
     lim->running = 0;
     lua_pushliteral(L, "");
@@ -571,6 +691,29 @@ static uint64_t _compile_jump_steps(const char* code, size_t len) {
     return k * k / MODS_JUMP_PAIRS_PER_STEP;
 }
 
+// Inside a limited run the parser is fed its text in pieces of this many
+// bytes, and the run's CPU time is looked at before each piece: some texts
+// cost the parser far more than their bytes (a long `a and a and ...` chain
+// patches a longer jump list at every `and`).
+static constexpr size_t MODS_COMPILE_PIECE = 256;
+
+struct _CompileText {
+    const char* at;
+    size_t left;
+    ModsLimiter* lim;  // null outside a limited run: one piece
+};
+
+static const char* _compile_read(lua_State* L, void* data, size_t* size) {
+    _CompileText* text = (_CompileText*)data;
+    // Raised inside the parser's protected call: the load fails with it.
+    if (text->lim && _limiter_cpu_over(text->lim)) mods_lua_limit_tripped(L);
+    *size = text->lim ? std::min(text->left, MODS_COMPILE_PIECE) : text->left;
+    const char* piece = text->at;
+    text->at += *size;
+    text->left -= *size;
+    return *size ? piece : nullptr;
+}
+
 // z2_compile(code [, env]): the function, or nil and the load message.
 static int z2_compile(lua_State* L) {
     luaL_checktype(L, 1, LUA_TSTRING);
@@ -579,14 +722,17 @@ static int z2_compile(lua_State* L) {
     if (len > 0 && code[0] == LUA_SIGNATURE[0]) return luaL_error(L, "invalid string");
     bool env = lua_gettop(L) >= 2;
     if (env) luaL_checktype(L, 2, LUA_TTABLE);
-    if (mods_lua_limited(L)) mods_lua_charge(L, _compile_jump_steps(code, len));
+    bool limited = mods_lua_limited(L);
+    if (limited) mods_lua_charge(L, _compile_jump_steps(code, len));
     lua_settop(L, env ? 2 : 1);
-    if (luaL_loadbufferx(L, code, len, "script", "t") != LUA_OK) {
+    ModsLimiter* lim = _limiter(L);
+    _CompileText text = {code, len, limited ? lim : nullptr};
+    if (lua_load(L, _compile_read, &text, "script", "t") != LUA_OK) {
+        if (limited && lim->tripped) mods_lua_limit_tripped(L);
         lua_pushnil(L);
         lua_insert(L, -2);
         return 2;
     }
-    ModsLimiter* lim = _limiter(L);
     if (env) {
         lua_pushvalue(L, 2);
         lua_setupvalue(L, -2, 1);

@@ -8,6 +8,7 @@
 
 #include <lua.hpp>
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -41,9 +42,10 @@ struct ModsLimiter {
     uint32_t steps = 0;        // work charged by C functions below one hook step
     int32_t running = 0;       // 1 while a sandbox run is in progress
     int32_t tripped = 0;       // the instruction limit fired in this run
-    int32_t slow = 0;          // CPU time ahead of the charges: each instruction is watched
-    lua_State* thread = nullptr;  // the thread running in the limited run now
-    uint64_t cpu_start = 0;    // thread CPU time (ns) when the limited run began
+    int32_t timed = 0;         // the run's CPU timer is armed
+    volatile sig_atomic_t expired = 0;  // the run passed its CPU time (set by the timer's signal)
+    lua_State* volatile thread = nullptr;  // the thread running in the limited run now
+    uint64_t cpu_start = 0;    // thread CPU time (ns) when a limited run without a timer began
 };
 
 class ModsLua : public ModsBase {
@@ -104,8 +106,12 @@ constexpr uint64_t MODS_ERROR_STEPS = 1000;
 // and tracebacks of the unwinding fit easily).
 constexpr uint64_t MODS_TRIPPED_BLOCK_MAX = 64 * 1024;
 // What one VM instruction does is not always small (comparing two long
-// strings, copying a long argument list): a limited run also ends once its
-// CPU time passes this many nanoseconds per instruction of its budget.
+// strings, copying a long argument list), nor is the parser's work on a text
+// (no instruction runs while z2_compile parses): a limited run also ends
+// once its CPU time passes this many nanoseconds per instruction of its
+// budget. A timer on the thread's CPU clock tells it, whatever the C call
+// running then; the run ends at its next instruction, or at the parser's
+// next piece of text.
 constexpr uint64_t MODS_CPU_NS_PER_STEP = 1000;
 // ... but never before this much CPU time, so that a collection of a big
 // heap during a short run does not end it.

@@ -5,6 +5,8 @@
 // Lua in a real engine and checks that the outer mod still works afterwards.
 #include <gtest/gtest.h>
 
+#include <time.h>
+
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -79,10 +81,74 @@ TEST_F(SandboxTest, EndlessLoopStopsAtTheInstructionLimit) {
         local ok, msg = z2_sandbox(f, 5, 0)
         local k = z2_sandbox_stats()
         r("ok", ok) r("msg", msg) r("k", k)
+        -- A loop of n empty passes runs n + 6 instructions: 100,006 is past a
+        -- budget of 100 thousand, 99,906 is not. Both take a fraction of the
+        -- CPU time the budget allows, so only the count tells them apart.
+        for _, n in ipairs({99900, 100000}) do
+            local ok, msg = z2_sandbox(z2_compile("for i = 1, " .. n .. " do end", {}), 100, 0)
+            r("loop" .. n, tostring(ok) .. " " .. tostring(msg))
+            r("loop" .. n .. "_k", z2_sandbox_stats())
+        end
     )LUA");
     EXPECT_EQ(param("ok"), "false");
     EXPECT_NE(param("msg").find("instruction limit exceeded"), std::string::npos);
     EXPECT_EQ(param("k"), "5");
+    EXPECT_EQ(param("loop99900"), "true nil");
+    EXPECT_EQ(param("loop99900_k"), "99");
+    EXPECT_EQ(param("loop100000").rfind("false ", 0), 0u);
+    EXPECT_NE(param("loop100000").find("instruction limit exceeded"), std::string::npos);
+    EXPECT_EQ(param("loop100000_k"), "100");
+    expect_mod_healthy();
+}
+
+// The thread's CPU time in seconds, for the mod.
+int test_cpu(lua_State* L) {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    lua_pushnumber(L, (lua_Number)ts.tv_sec + (lua_Number)ts.tv_nsec * 1e-9);
+    return 1;
+}
+
+// Work that one instruction or the parser does inside C stops at the run's
+// CPU time (1 us per instruction of its budget), not at the next thousand
+// instructions: comparing two strings of NUL bytes costs Lua a call of
+// strcoll per byte, and every `and` of a long chain makes the parser walk
+// all the jumps before it. A hosting mod's frame that runs such a script
+// under a budget of a few hundred thousand stays well under a second.
+TEST_F(SandboxTest, CpuTimeEndsARunWhateverOneInstructionOrTheParserCosts) {
+    lua_register(lua()->L, "test_cpu", test_cpu);
+    run(R"LUA(
+        local zeros = string.rep("\0", 4e6)
+        local env = {a = zeros, b = zeros, coroutine = coroutine, z2_compile = z2_compile,
+                     chain = "local t = {" .. string.rep("a,", 131100) .. "} return a" .. string.rep(" and a", 50000)}
+        local cases = {
+            compare = {200, "n = 0 while true do local c = a < b n = n + 1 end"},
+            coroutine = {200, "n = 0 coroutine.wrap(function() while true do local c = a <= b n = n + 1 end end)()"},
+            -- The table takes the parser's code to the size the chain needs,
+            -- so that no block is made while the chain is parsed. The text
+            -- and the blocks cost 550 thousand; the whole parse takes seconds.
+            parse = {600, "n = 0 z2_compile(chain, {})"},
+        }
+        for name, c in pairs(cases) do
+            local f = z2_compile(c[2], env)
+            local t = test_cpu()
+            local ok, msg = z2_sandbox(f, c[1], 0)
+            r(name, tostring(ok) .. " " .. tostring(msg))
+            r(name .. "_cpu", test_cpu() - t)
+            r(name .. "_allowed", c[1] / 1000)
+            r(name .. "_n", env.n)
+        end
+    )LUA");
+    for (const char* name : {"compare", "coroutine", "parse"}) {
+        SCOPED_TRACE(name);
+        std::string key = name;
+        EXPECT_EQ(param(name).rfind("false ", 0), 0u) << param(name);
+        EXPECT_NE(param(name).find("instruction limit exceeded"), std::string::npos) << param(name);
+        EXPECT_LT(std::stod(param((key + "_cpu").c_str())), 2 * std::stod(param((key + "_allowed").c_str())) + 0.5);
+        // About 0.2 s of compares of 30 ms each; the count of instructions
+        // alone would allow a hundred or more.
+        EXPECT_LT(std::stoi(param((key + "_n").c_str())), 50);
+    }
     expect_mod_healthy();
 }
 
