@@ -82,7 +82,7 @@ struct NetPeer {
     int32_t spell = 0;
     int32_t bytes_at = 0;      // timer (ms) when its current ten seconds of message bytes began
     int32_t bytes = 0;         // bytes of the messages it sent in them, unpacked
-    int32_t datagrams_at = 0;  // the same for the datagrams ENet received from it
+    int32_t datagrams_at = 0;  // the same for the datagrams ENet took as its own
     int32_t datagrams = 0;
     int32_t flooded = 0;       // past a budget: ignored until dropped at the end of the service
 };
@@ -245,14 +245,17 @@ public:
     // seconds is dropped: a packet of a kilobyte unpacks to 64 KiB;
     int32_t max_bytes_per_ten_seconds = 8 << 20;
     // a connection that sends more than this many datagrams within one
-    // second is dropped before ENet decodes the rest;
+    // second is dropped before ENet decodes the rest. Only datagrams that
+    // ENet takes as the connection's own count: one that merely names it
+    // (from a forged source address) is not its doing. None of these drops
+    // turns the address away.
     int32_t max_datagrams_per_second = 1024;
-    // and its address is turned away for this long after such a drop;
-    int32_t flood_wait_ms = 30000;
-    // an address whose connections are admitted more than this many times
-    // within ten seconds is treated as such a flood: every admission costs
-    // a resend of the whole world, megabytes and a frame of the host's time.
+    // An address whose connections are admitted more than this many times
+    // within ten seconds is turned away for flood_wait_ms: every admission
+    // costs a resend of the whole world, megabytes and a frame of the host's
+    // time.
     int32_t max_joins_per_ten_seconds = 16;
+    int32_t flood_wait_ms = 30000;
 
     void open() override;
     bool open_checked() override;  // false when the port cannot be bound
