@@ -106,7 +106,8 @@ struct Raw {
         return enet_host_connect(host, &a, 1, data);
     }
     void send(ENetPeer* peer, const std::string& packed) {
-        enet_peer_send(peer, 0, enet_packet_create(packed.data(), packed.size(), ENET_PACKET_FLAG_RELIABLE));
+        ENetPacket* pk = enet_packet_create(packed.data(), packed.size(), ENET_PACKET_FLAG_RELIABLE);
+        if (enet_peer_send(peer, 0, pk) < 0) enet_packet_destroy(pk);  // the connection is gone: not taken
         enet_host_flush(host);
     }
     std::vector<const Ev*> all(ENetEventType t) const {
