@@ -82,7 +82,7 @@ struct NetPeer {
     int32_t spell = 0;
     int32_t bytes_at = 0;      // timer (ms) when its current ten seconds of message bytes began
     int32_t bytes = 0;         // bytes of the messages it sent in them, unpacked
-    int32_t datagrams_at = 0;  // the same for the datagrams ENet received from it
+    int32_t datagrams_at = 0;  // the same for the datagrams ENet took as its own
     int32_t datagrams = 0;
     int32_t flooded = 0;       // past a budget: ignored until dropped at the end of the service
 };
@@ -236,23 +236,35 @@ public:
     // a connection whose output waiting for its acknowledgement (data and
     // ENet's own bookkeeping) passes this many bytes is dropped.
     size_t max_unacked = 4u << 20;
-    // a connection that sends more than this many messages within one second
-    // is dropped: a command for every item of the world fits.
-    int32_t max_per_second = 8192;
-    // and more than this many within ten seconds (two such commands);
-    int32_t max_per_ten_seconds = 8192;
+    // The message budgets sit above the most the match controls send: a
+    // deploy sends one command for each item selected (4,095 at most, a
+    // whole world) and takes a press and a release of the pointer, ten a
+    // second at the fastest and fifty in ten seconds kept up. No player of
+    // ours reaches them. A connection past one is dropped, and its address
+    // may dial again at once.
+    // A connection that sends more than this many messages within one
+    // second is dropped (ten deploys, and room for two more of pings and
+    // the mods' messages);
+    int32_t max_per_second = 12 * 4096;
+    // and more than this many within ten seconds (fifty, and room for six);
+    int32_t max_per_ten_seconds = 56 * 4096;
     // a connection whose messages, unpacked, pass this many bytes within ten
-    // seconds is dropped: a packet of a kilobyte unpacks to 64 KiB;
-    int32_t max_bytes_per_ten_seconds = 8 << 20;
+    // seconds is dropped: a packet of a kilobyte unpacks to 64 KiB, and the
+    // commands of the ten-second budget are at most 128 bytes each;
+    int32_t max_bytes_per_ten_seconds = 32 << 20;
     // a connection that sends more than this many datagrams within one
-    // second is dropped before ENet decodes the rest;
-    int32_t max_datagrams_per_second = 1024;
-    // and its address is turned away for this long after such a drop;
-    int32_t flood_wait_ms = 30000;
-    // an address whose connections are admitted more than this many times
-    // within ten seconds is treated as such a flood: every admission costs
-    // a resend of the whole world, megabytes and a frame of the host's time.
+    // second is dropped before ENet decodes the rest: ENet packs at most 32
+    // commands in one, and the ten deploys of a second made about 1,500 with
+    // their acknowledgements. Only datagrams that ENet takes as the
+    // connection's own count: one that merely names it (from a forged source
+    // address) is not its doing.
+    int32_t max_datagrams_per_second = 8192;
+    // An address whose connections are admitted more than this many times
+    // within ten seconds is turned away for flood_wait_ms: every admission
+    // costs a resend of the whole world, megabytes and a frame of the host's
+    // time.
     int32_t max_joins_per_ten_seconds = 16;
+    int32_t flood_wait_ms = 30000;
 
     void open() override;
     bool open_checked() override;  // false when the port cannot be bound

@@ -12,6 +12,8 @@
 #include <malloc.h>  // malloc_trim: a dropped backlog goes back to the system
 #endif
 
+#include <enet/time.h>  // ENET_TIME_LESS, as ENet compares its times
+
 #include "net/net.h"
 #include "net/net_pack.h"
 #include "ruvezor/util/qel_driver.h"  // driver_timer_get_ticks
@@ -56,6 +58,95 @@ bool _net_over(int32_t now, int32_t window_ms, int32_t most, int32_t* at, int32_
     }
     *count += add;
     return *count > most;
+}
+
+// The header of the datagram ENet holds names connection e as ENet checks
+// it: a connection that is there, the address and port it came from, and
+// its session (field is the header's first 16 bits, in host order).
+bool _net_header_fits(const ENetHost* host, const ENetPeer* e, uint16_t field) {
+    if (e->state == ENET_PEER_STATE_DISCONNECTED || e->state == ENET_PEER_STATE_ZOMBIE) return false;
+    if ((host->receivedAddress.host != e->address.host || host->receivedAddress.port != e->address.port) &&
+        e->address.host != ENET_HOST_BROADCAST)
+        return false;
+    uint16_t session = (field & ENET_PROTOCOL_HEADER_SESSION_MASK) >> ENET_PROTOCOL_HEADER_SESSION_SHIFT;
+    return e->outgoingPeerID >= ENET_PROTOCOL_MAXIMUM_PEER_ID || session == e->incomingSessionID;
+}
+
+// Whether ENet acts on a command of the datagram it holds for connection e,
+// checked as ENet checks them, in order, up to the first it would throw away
+// with the rest. A compressed datagram is decoded here, into the buffer and
+// form ENet decodes it to, so that ENet does not decode it again.
+bool _net_taken(ENetHost* host, const ENetPeer* e, uint16_t field) {
+    if (host->checksum) return true;  // not used by this game: counted unchecked
+    size_t head = (field & ENET_PROTOCOL_HEADER_FLAG_SENT_TIME) ? sizeof(ENetProtocolHeader) : sizeof(enet_uint16);
+    if (host->receivedDataLength < head) return false;
+    if (field & ENET_PROTOCOL_HEADER_FLAG_COMPRESSED) {
+        if (!host->compressor.context || !host->compressor.decompress) return false;
+        enet_uint8* out = host->packetData[1];
+        size_t room = sizeof(host->packetData[1]) - head;
+        size_t size = host->compressor.decompress(host->compressor.context, host->receivedData + head,
+                                                  host->receivedDataLength - head, out + head, room);
+        if (size == 0 || size > room) return false;
+        memcpy(out, host->receivedData, head);
+        uint16_t plain = ENET_HOST_TO_NET_16(static_cast<uint16_t>(field & ~ENET_PROTOCOL_HEADER_FLAG_COMPRESSED));
+        memcpy(out, &plain, sizeof(plain));
+        host->receivedData = out;
+        host->receivedDataLength = head + size;
+    }
+    const enet_uint8* at = host->receivedData + head;
+    const enet_uint8* end = host->receivedData + host->receivedDataLength;
+    bool sending = e->state == ENET_PEER_STATE_CONNECTED || e->state == ENET_PEER_STATE_DISCONNECT_LATER;
+    bool taken = false;
+    while (at + sizeof(ENetProtocolCommandHeader) <= end) {
+        const auto* c = reinterpret_cast<const ENetProtocol*>(at);
+        uint8_t kind = c->header.command & ENET_PROTOCOL_COMMAND_MASK;
+        if (kind >= ENET_PROTOCOL_COMMAND_COUNT) break;
+        size_t size = enet_protocol_command_size(kind);
+        if (size == 0 || static_cast<size_t>(end - at) < size) break;
+        at += size;
+        size_t data = 0;  // the bytes of a packet that follow the command
+        switch (kind) {
+        case ENET_PROTOCOL_COMMAND_ACKNOWLEDGE: {
+            // One that acknowledges a time still to come does nothing.
+            enet_uint32 sent = ENET_NET_TO_HOST_16(c->acknowledge.receivedSentTime);
+            sent |= host->serviceTime & 0xFFFF0000u;
+            if ((sent & 0x8000u) > (host->serviceTime & 0x8000u)) sent -= 0x10000u;
+            taken = taken || !ENET_TIME_LESS(host->serviceTime, sent);
+            continue;
+        }
+        case ENET_PROTOCOL_COMMAND_CONNECT:
+            return taken;  // never from a connection
+        case ENET_PROTOCOL_COMMAND_VERIFY_CONNECT:
+            continue;  // the host's connections never wait for one
+        case ENET_PROTOCOL_COMMAND_DISCONNECT:
+            taken = taken || e->state != ENET_PEER_STATE_ACKNOWLEDGING_DISCONNECT;
+            continue;
+        case ENET_PROTOCOL_COMMAND_PING:
+        case ENET_PROTOCOL_COMMAND_BANDWIDTH_LIMIT:
+        case ENET_PROTOCOL_COMMAND_THROTTLE_CONFIGURE:
+            if (!sending) return taken;
+            taken = true;
+            continue;
+        case ENET_PROTOCOL_COMMAND_SEND_RELIABLE:
+            data = ENET_NET_TO_HOST_16(c->sendReliable.dataLength);
+            break;
+        case ENET_PROTOCOL_COMMAND_SEND_UNRELIABLE:
+            data = ENET_NET_TO_HOST_16(c->sendUnreliable.dataLength);
+            break;
+        case ENET_PROTOCOL_COMMAND_SEND_UNSEQUENCED:
+            data = ENET_NET_TO_HOST_16(c->sendUnsequenced.dataLength);
+            break;
+        default:  // the two kinds of fragment
+            data = ENET_NET_TO_HOST_16(c->sendFragment.dataLength);
+            break;
+        }
+        if (!sending || c->header.channelID >= e->channelCount || data > host->maximumPacketSize ||
+            static_cast<size_t>(end - at) < data)
+            return taken;
+        at += data;
+        taken = true;
+    }
+    return taken;
 }
 
 // The host whose loop is servicing ENet, for ENet's look at each datagram.
@@ -260,8 +351,10 @@ void NetServer::drop(NetPeer* p, const char* why) {
     forget(p);
 }
 
-// A connection that floods the host goes, and its address stays away for
-// a while: it would otherwise be back at once with a fresh budget.
+// A connection that joins again and again goes, and its address stays away
+// for a while: it would otherwise be back at once with a fresh budget. Only
+// admissions lead here, never a connection's rate of messages or datagrams:
+// a forger of a household's address could otherwise shut the household out.
 void NetServer::drop_flooder(NetPeer* p, const char* why) {
     uint32_t from = p->peer->address.host;
     int32_t now = driver_timer_get_ticks();
@@ -305,26 +398,37 @@ void NetServer::refuse_flooder(const ENetAddress& a) {
 // cost the host far more than handling the messages). A connection sending
 // more datagrams than any player's commands and acknowledgements make is
 // marked, and its datagrams are thrown away until the loop drops it.
+//
+// Only what ENet itself would take as the connection's counts: anyone who can
+// forge a player's address and port can send datagrams naming the player's
+// connection, and those must not cost the player anything. So the datagram
+// goes through ENet's own checks first: its header (connection, address and
+// session), its decoding, and its commands, of which at least one must be one
+// that ENet acts on from that connection.
 int ENET_CALLBACK NetServer::intercept(ENetHost* host, ENetEvent*) {
     NetServer* s = serving;
-    if (!s || s->enet_host != host || host->receivedDataLength < sizeof(ENetProtocolHeader)) return 0;
+    // ENet throws away what is shorter than a peer id.
+    if (!s || s->enet_host != host || host->receivedDataLength < sizeof(enet_uint16)) return 0;
     const auto* h = reinterpret_cast<const ENetProtocolHeader*>(host->receivedData);
-    uint16_t id = ENET_NET_TO_HOST_16(h->peerID) &
-                  static_cast<uint16_t>(~(ENET_PROTOCOL_HEADER_FLAG_MASK | ENET_PROTOCOL_HEADER_SESSION_MASK));
+    uint16_t field = ENET_NET_TO_HOST_16(h->peerID);
+    uint16_t id = field & static_cast<uint16_t>(~(ENET_PROTOCOL_HEADER_FLAG_MASK | ENET_PROTOCOL_HEADER_SESSION_MASK));
     if (id == ENET_PROTOCOL_MAXIMUM_PEER_ID) {
-        // A connection request: one from an address that flooded the host
-        // lately goes unanswered, before ENet makes a connection of it to
-        // turn away (the flood would otherwise dial again and again).
+        // A connection request: one from an address whose connections
+        // joined too often lately goes unanswered, before ENet makes a
+        // connection of it to turn away (it would dial again and again).
         if (s->flooders.empty() || !s->flooded_lately(host->receivedAddress)) return 0;
         s->refuse_flooder(host->receivedAddress);
         return 1;
     }
     if (id >= host->peerCount) return 0;  // ENet's to throw away
-    const ENetPeer* e = &host->peers[id];
+    ENetPeer* e = &host->peers[id];
+    if (!_net_header_fits(host, e, field)) return 0;  // the same
     NetPeer* p = static_cast<NetPeer*>(e->data);
-    if (!p || e->address.host != host->receivedAddress.host || e->address.port != host->receivedAddress.port)
-        return 0;
+    if (!p) return 0;
     if (p->flooded) return 1;
+    // ENet's to throw away all the same; it still has the last word on what
+    // it takes, so what is not counted is left to it.
+    if (!_net_taken(host, e, field)) return 0;
     int32_t now = driver_timer_get_ticks();
     if (_net_over(now, 1000, s->max_datagrams_per_second, &p->datagrams_at, &p->datagrams)) {
         p->flooded = 1;
@@ -450,7 +554,7 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
     if (_net_over(now, 1000, max_per_second, &p->burst_at, &p->burst)) {
         char why[64];
         snprintf(why, sizeof(why), "sent more than %d messages in one second", max_per_second);
-        drop_flooder(p, why);
+        drop(p, why);
         return;
     }
     // Kept up below that, a few connections' messages would still take the
@@ -458,7 +562,7 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
     if (_net_over(now, 10000, max_per_ten_seconds, &p->spell_at, &p->spell)) {
         char why[64];
         snprintf(why, sizeof(why), "sent more than %d messages in ten seconds", max_per_ten_seconds);
-        drop_flooder(p, why);
+        drop(p, why);
         return;
     }
     // Within those counts, messages of 64 KiB each (a kilobyte packed) are
@@ -466,7 +570,7 @@ void NetServer::on_receive(ENetPeer* peer, const ENetPacket* packet) {
     if (_net_over(now, 10000, max_bytes_per_ten_seconds, &p->bytes_at, &p->bytes, static_cast<int32_t>(raw.size()))) {
         char why[64];
         snprintf(why, sizeof(why), "sent more than %d bytes in ten seconds", max_bytes_per_ten_seconds);
-        drop_flooder(p, why);
+        drop(p, why);
         return;
     }
     // Every full resend of the world (the answer to its "join" or "rejoin",
@@ -590,7 +694,7 @@ void NetServer::loop(int timeout_ms) {
         if (p->flooded && p->peer) {
             char why[64];
             snprintf(why, sizeof(why), "sent more than %d datagrams in one second", max_datagrams_per_second);
-            drop_flooder(p, why);
+            drop(p, why);
             continue;
         }
         i++;

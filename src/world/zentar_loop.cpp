@@ -5,6 +5,7 @@
 // then units turn to face, planets produce, physics items bounce, and the
 // particles age last.
 #include <cmath>
+#include <cstdint>  // INT32_MAX
 #include <cstdio>
 
 #include "ruvezor/util/qel_driver.h"  // driver_timer_get_ticks, the default clock
@@ -144,7 +145,9 @@ void sys_loop(Zentar& world, float dt, int particles) {
             }
             if (__builtin_expect(it.has_planet, 0)) planet_loop(world, it, dt);
             if (__builtin_expect(it.has_physics, 0)) _sys_physics(world, it);
-            it.ticks += 1;
+            // A count that reached the top stays there: a host's record may
+            // carry any number, and the step must not overflow on it.
+            it.ticks += it.ticks < INT32_MAX;
         }
         sums = held;
     }

@@ -106,7 +106,8 @@ struct Raw {
         return enet_host_connect(host, &a, 1, data);
     }
     void send(ENetPeer* peer, const std::string& packed) {
-        enet_peer_send(peer, 0, enet_packet_create(packed.data(), packed.size(), ENET_PACKET_FLAG_RELIABLE));
+        ENetPacket* pk = enet_packet_create(packed.data(), packed.size(), ENET_PACKET_FLAG_RELIABLE);
+        if (enet_peer_send(peer, 0, pk) < 0) enet_packet_destroy(pk);  // the connection is gone: not taken
         enet_host_flush(host);
     }
     std::vector<const Ev*> all(ENetEventType t) const {
@@ -900,10 +901,10 @@ TEST_F(NetFlood, JoinChurnFromOneAddressIsTurnedAway) {
 
 // A connection that sends datagram after datagram, each far below the message
 // budget, is dropped once it passes the datagram budget, before ENet decodes
-// the rest; its address is then turned away for a while, while a player
-// already connected from elsewhere plays on at a player's pace. (The game
-// clock stands still: the flood falls into one second, the wait holds.)
-TEST_F(NetFlood, AFloodOfDatagramsIsDroppedAndItsAddressWaits) {
+// the rest, while a player already connected from elsewhere plays on at a
+// player's pace. Its address may dial again at once: a rate says nothing of
+// who sent it. (The game clock stands still: the flood falls into one second.)
+TEST_F(NetFlood, AFloodOfDatagramsIsDroppedAndItsAddressMayDialAgain) {
     Raw flood(1, true, "127.0.0.2");
     ENetPeer* fp = flood.connect(port_of(server.get()), NET_VERSION);
     ASSERT_TRUE(pump_until({&s, &b}, {&flood}, [&] {
@@ -924,22 +925,93 @@ TEST_F(NetFlood, AFloodOfDatagramsIsDroppedAndItsAddressWaits) {
             player->send("", "move", std::to_string(pace++), 1);
             s.pump();
             b.pump();
+            flood.service();  // the acknowledgements: its window stays open, one packet a datagram
         }
     }
     bool gone = pump_until({&s, &b}, {&flood}, [&] { return s.count("leave") == 1; });
     // The flood dials again from its address; the player's own messages all came.
     Raw again(1, true, "127.0.0.2");
-    again.connect(port_of(server.get()), NET_VERSION);
-    settle({&s, &b}, {&again, &flood});
+    ENetPeer* ap = again.connect(port_of(server.get()), NET_VERSION);
+    pump_until({&s, &b}, {&again, &flood}, [&] { return again.count(ENET_EVENT_TYPE_RECEIVE) == 1; });
     std::string log = testing::internal::GetCapturedStdout();
     frozen_at = 0;
     EXPECT_TRUE(gone) << "the flooding connection stayed";
     EXPECT_LT(s.count("zz"), host->max_datagrams_per_second + 1);
     expect_dropped(log, "127.0.0.2", std::to_string(host->max_datagrams_per_second) + " datagrams in one second");
-    EXPECT_EQ(again.count(ENET_EVENT_TYPE_RECEIVE), 0u) << "the flood's address got a challenge again";
-    expect_turned_away(log, "127.0.0.2");
+    EXPECT_EQ(again.count(ENET_EVENT_TYPE_RECEIVE), 1u) << "the flood's address was turned away";
+    EXPECT_EQ(log.find("flooded the host lately"), std::string::npos);
     EXPECT_EQ(s.count("move"), pace);
+    enet_peer_disconnect_now(ap, 0);
+    enet_host_flush(again.host);
     expect_bob_served();
+}
+
+// Datagrams forged with a player's own address and port, naming the
+// player's connection under every session, hold nothing that ENet would take
+// from it (no command, a compressed nothing, a packet for a channel it does
+// not have). However many come, they cost the player nothing: no drop, and
+// its address is not turned away.
+TEST_F(NetFlood, ForgedDatagramsInAPlayersNameCostItNothing) {
+    ASSERT_TRUE(pump_until({&s, &b}, {}, [&] { return s.count("join") == 1; }));
+    ASSERT_EQ(host->peers.size(), 1u);
+    const uint16_t id = host->peers[0]->peer->incomingPeerID;
+    auto header = [&](int session, uint16_t flags) {
+        uint16_t field = ENET_HOST_TO_NET_16(static_cast<uint16_t>(id | (session << ENET_PROTOCOL_HEADER_SESSION_SHIFT) |
+                                                                  ENET_PROTOCOL_HEADER_FLAG_SENT_TIME | flags));
+        std::string h(4, '\0');
+        memcpy(h.data(), &field, 2);
+        return h;
+    };
+    // A compressed run of zero bytes: decoded, still no command.
+    std::string zeros(64, '\0');
+    std::string squeezed(256, '\0');
+    ENetBuffer in{zeros.data(), zeros.size()};
+    void* coder = enet_range_coder_create();
+    size_t n = enet_range_coder_compress(coder, &in, 1, zeros.size(), reinterpret_cast<enet_uint8*>(squeezed.data()),
+                                         squeezed.size());
+    enet_range_coder_destroy(coder);
+    ASSERT_GT(n, 0u);
+    squeezed.resize(n);
+    // A reliable packet for channel 3 of a connection of one channel.
+    std::string stray(6, '\0');
+    stray[0] = static_cast<char>(static_cast<int>(ENET_PROTOCOL_COMMAND_SEND_RELIABLE) |
+                                 static_cast<int>(ENET_PROTOCOL_COMMAND_FLAG_ACKNOWLEDGE));
+    stray[1] = 3;
+    ENetAddress to;
+    enet_address_set_host(&to, "127.0.0.1");
+    to.port = static_cast<enet_uint16>(port_of(server.get()));
+
+    frozen_at = counted_clock();
+    const int forged = host->max_datagrams_per_second + 1000;
+    testing::internal::CaptureStdout();
+    for (int i = 0; i < forged; i++) {
+        int session = i % 4;
+        std::string d;
+        switch (i / 4 % 3) {
+            case 0: d = header(session, 0) + std::string(8, '\0'); break;
+            case 1: d = header(session, ENET_PROTOCOL_HEADER_FLAG_COMPRESSED) + squeezed; break;
+            default: d = header(session, 0) + stray; break;
+        }
+        ENetBuffer buf{d.data(), d.size()};
+        if (!player->enet_host) break;  // the player was dropped, and its endpoint closed
+        enet_socket_send(player->enet_host->socket, &to, &buf, 1);
+        if (i % 100 == 99) {
+            s.pump();
+            b.pump();
+        }
+    }
+    settle({&s, &b}, {});
+    // Another connection from the player's address is answered.
+    Raw again(1);
+    again.connect(port_of(server.get()), NET_VERSION);
+    pump_until({&s, &b}, {&again}, [&] { return again.count(ENET_EVENT_TYPE_RECEIVE) == 1; });
+    std::string log = testing::internal::GetCapturedStdout();
+    frozen_at = 0;
+    EXPECT_EQ(log.find("dropping connection"), std::string::npos) << log.substr(0, 2000);
+    EXPECT_EQ(s.count("leave"), 0);
+    EXPECT_EQ(again.count(ENET_EVENT_TYPE_RECEIVE), 1u) << "the player's address was turned away";
+    server->send("u2", "after", "", 1);
+    EXPECT_TRUE(pump_until({&s, &b}, {}, [&] { return b.count("after") == 1; }));
 }
 
 // Hand-made run-length streams and oversized packets against a host without a

@@ -116,6 +116,7 @@ struct SyncPair {
     std::deque<std::pair<int, NetMessage>> held;   // frame it leaves in, message
     std::function<void()> on_host_frame;  // bots
     std::function<void()> after_frame;    // checks once both sides are through
+    std::function<void(const NetMessage&)> on_host_message;  // each message the host takes in
 
     void open(const char* uid) {
         host_net.reset(new NetServer());
@@ -165,7 +166,10 @@ struct SyncPair {
         }
         host_net->loop(0);
         NetMessage m;
-        while (host_net->poll(&m)) zentar_server_handle(host_net.get(), *host, m);
+        while (host_net->poll(&m)) {
+            if (on_host_message) on_host_message(m);
+            zentar_server_handle(host_net.get(), *host, m);
+        }
     }
 
     void service_client() {

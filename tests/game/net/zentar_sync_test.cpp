@@ -493,6 +493,46 @@ TEST_F(ZentarSyncTest, RefreshFloodIsAnsweredOnceAtATimeAndItsBacklogBounded) {
         << "what was queued for it stays";
 }
 
+// The most the match controls send: a player whose planets fill the world
+// deploys every one of them, ten times in one second and fifty times in ten
+// (a deploy is a press and a release), each a "send" per planet. Every one
+// reaches the host and the player stays, every datagram and byte counted.
+TEST_F(ZentarSyncTest, AWholeWorldDeployedAsFastAsTheControlsGoKeepsThePlayer) {
+    SyncPair pair;
+    pair.host_sim = pair.client_sim = false;
+    Zentar& h = *pair.host;
+    int neutral = user_init(h, "neutral", 0x808080, 0)->n;
+    int me = user_init(h, "p1", 0x0000ff, 0)->n;
+    snprintf(h.items[me].user_uid, sizeof(h.items[me].user_uid), "p1");
+    int target = planet_init(h, neutral, -100, -100, 30, 5)->n;
+    std::vector<int> own;
+    // Room is left for the fleets of the first deploy.
+    while (h.live < ZT_ITEMS - 1 - 40) {
+        int k = static_cast<int>(own.size());
+        own.push_back(planet_init(h, me, static_cast<float>(k % 64) * 50, static_cast<float>(k / 64) * 50, 10, 20)->n);
+    }
+    pair.open("p1");
+    ASSERT_TRUE(pair.run_until([&] { return pair.local_of(own.back()) != 0 && pair.local_of(target) != 0; }, 120000))
+        << "the client never got the world";
+    NetServer* host = static_cast<NetServer*>(pair.host_net.get());
+    ASSERT_EQ(host->count_peers(), 1);
+    int got = 0;
+    pair.on_host_message = [&](const NetMessage& msg) { got += msg.type == "send"; };
+    int sent = 0, elapsed = 0;
+    for (int k = 0; k < 50; k++) {
+        for (int at = k < 10 ? k * 100 : 900 + (k - 9) * 225; elapsed < at; elapsed += pair.frame_ms) pair.frame();
+        for (int n : own) {
+            zentar_client_send(pair.client_net.get(), *pair.client, 50, pair.local_of(n), pair.local_of(target));
+            sent++;
+        }
+    }
+    EXPECT_LT(elapsed, 10000);
+    ASSERT_TRUE(pair.run_until([&] { return got == sent || host->count_peers() == 0; }, 240000));
+    EXPECT_EQ(got, sent);
+    EXPECT_EQ(host->count_peers(), 1) << "the player was dropped";
+    EXPECT_EQ(pair.client_net->closed, 0);
+}
+
 // A client that joins late meets planets before the user who owns them; the
 // owners must be right at every frame, with no capture burst or sound. A
 // send leaves the source planet's count where the prediction put it at every
