@@ -570,6 +570,16 @@ end
 function map_module(client)
   local m = {}
 
+  -- Back to the client module, the map's items gone.
+  local function leave_map()
+    z2.state = GAME.state
+    z2.status = ""
+    z2.html = ""
+    z2.game_reset()
+    GAME.map = nil
+    GAME.engine.next(client)
+  end
+
   function m.init()
     local M = GAME.map
     if not M then return end
@@ -610,12 +620,12 @@ function map_module(client)
     elseif kind == "onclick" and value == "map:leave" then
       play_send("map:leave", "")
     elseif kind == "net:map:cleanup" then
-      z2.state = GAME.state
-      z2.status = ""
-      z2.html = ""
-      z2.game_reset()
-      GAME.map = nil
-      GAME.engine.next(client)
+      leave_map()
+    elseif kind == "net:disconnect" then
+      -- The galaxy host is gone: the client says so, over no map (unless
+      -- the host's own word is up).
+      if not GAME.error then leave_map() end
+      client.event(e)
     elseif kind == "net:map:buttons" then
       local s = M.star_by_n[M.FOCUS or 0]
       if s then

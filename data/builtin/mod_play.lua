@@ -22,6 +22,8 @@ GAME = {
   ihtml = "<p>ihtml</p>",
   color = nil,
   galaxy = true,
+  connected = false,  -- the host of this connection answered its challenge
+  lost = false,       -- the page that says the host is gone is up
   chat_enabled = nil,
   ads_ready = nil,
 }
@@ -58,9 +60,11 @@ local function connect_prepare()
   z2.status = ""
   z2.html = ""
   GAME.color = nil
+  GAME.lost = false
 end
 
 local function join(host, port, token)
+  GAME.connected = false
   -- An endpoint that cannot even start (a port past 16 bits) is a lost
   -- connection: back to the galaxy, or out of it.
   if not pcall(z2.net_join, text(host), tonumber(port) or 0, text(token)) then
@@ -83,6 +87,20 @@ function play_leave()
     join(GAME.host, GAME.port, GAME.token)
     z2.quit = false
   end
+end
+
+-- The host is gone (killed, stopped, cut off) or never answered: nobody is
+-- left to decide the screen, so say so here and let the player go on, back
+-- to the galaxy from a match, out of online play from the galaxy.
+local function host_gone()
+  if GAME.error then return end
+  local what = GAME.connected and "Lost the connection to the host." or "Could not reach the host."
+  local go = GAME.galaxy and "Back to the menu" or "Back to the galaxy"
+  GAME.lost = true
+  z2.status = ""
+  z2.state = "menu"
+  z2.html = "<table class='box'><tr><td><p width=300 align=center>" .. what .. "</p>" ..
+    "<tr><td><input type='button' class='button1' onclick='leave' value='" .. go .. "' /></table>"
 end
 
 local function join_match(host, port, token, request)
@@ -179,10 +197,10 @@ function client.event(e)
   local state = text(z2.state)
   local click = kind == "onclick" or kind == "onchange"
   if kind == "net:disconnect" then
-    play_leave()
+    host_gone()
   elseif kind == "net:map:show" then
     if map_data_init(value) then GAME.engine.next(GAME.modules.map) end
-  elseif kind == "quit" and z2.quit == true and state ~= "tabs" and state ~= "menu" then
+  elseif kind == "quit" and z2.quit == true and (GAME.lost or (state ~= "tabs" and state ~= "menu")) then
     play_leave()
   elseif kind == "back" and state ~= "lobby" and state ~= "pause" then
     play_send("stack:back", "")
@@ -218,7 +236,7 @@ function client.event(e)
   elseif kind == "net:message" then
     z2.chat_append(0x555555, text(value))
   elseif kind == "net:connect" then
-    return
+    GAME.connected = true
   elseif kind == "net:ext:rank" then
     z2_ext_call("zentar2:rank", text(value))
   elseif click and starts(value, "join:") then

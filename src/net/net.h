@@ -29,6 +29,11 @@ constexpr size_t NET_MAX_PACKET = 2u << 20;
 constexpr int NET_TIMEOUT_LIMIT = 32;
 constexpr int NET_TIMEOUT_MIN_MS = 15000;
 constexpr int NET_TIMEOUT_MAX_MS = 30000;
+// A client that has heard nothing at all from its host for this long (game
+// clock) counts the host as gone: a live host answers every datagram and
+// pings an idle link twice a second, so only a dead host or a broken link is
+// this quiet. Longer than the stalls a link comes back from.
+constexpr int NET_CLIENT_SILENCE_MS = 8000;
 
 // One message, copied by value.
 struct NetMessage {
@@ -213,8 +218,13 @@ public:
 
 private:
     QelLogLimit malformed_log{"net", "malformed packets from the host were not logged"};
+    int32_t heard_at = 0;         // game clock when the host was last heard (or the call began)
+    enet_uint32 heard_enet = 0;   // ENet's receive time of the host at that moment
     void handle_packet(const ENetPacket* packet);
     void send_outbox();
+    // True, with the host's end told, once the host has been silent too
+    // long; `heard`: this loop had an event of it.
+    bool host_gone(bool heard);
 };
 
 // A client whose own process hosts the match: the world is shared.

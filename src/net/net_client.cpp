@@ -60,6 +60,9 @@ NetClient::Start NetClient::start() {
         return Start::no_peer;
     }
     set_patience(peer);
+    // The silence of a host that never answers counts from the call.
+    heard_at = driver_timer_get_ticks();
+    heard_enet = peer->lastReceiveTime;
     NetPeer* p = new NetPeer();
     p->peer = peer;
     peer->data = p;
@@ -132,7 +135,7 @@ void NetClient::send_outbox() {
 
 void NetClient::loop(int timeout_ms) {
     if (opened != 1) return;
-    bool closed = false;
+    bool ended = false;
     // What the game has read goes; what it has not waits for the next frame.
     if (inbox_cursor > 0 && static_cast<size_t>(inbox_cursor) <= inbox.size()) {
         inbox.erase(inbox.begin(), inbox.begin() + inbox_cursor);
@@ -141,7 +144,9 @@ void NetClient::loop(int timeout_ms) {
     size_t taken = 0, waiting = 0;
     for (const NetMessage& m : inbox) waiting += m.value.size();
     auto more = [&] { return taken < max_inbox && inbox.size() < max_inbox && waiting < max_inbox_bytes; };
+    bool heard = false;
     service(timeout_ms, [&](const ENetEvent& ev) {
+        heard = true;
         switch (ev.type) {
         case ENET_EVENT_TYPE_DISCONNECT:
             if (ev.data != static_cast<enet_uint32>(NET_VERSION) && ev.data != 0) {
@@ -151,7 +156,7 @@ void NetClient::loop(int timeout_ms) {
                 receive("", "error", text);
             }
             receive("", "disconnect", "");
-            closed = true;
+            ended = true;
             break;
         case ENET_EVENT_TYPE_RECEIVE: {
             size_t had = inbox.size();
@@ -164,9 +169,37 @@ void NetClient::loop(int timeout_ms) {
             break;
         }
     }, more);
-    send_outbox();
+    // Silence counts only once everything that came has been read: an inbox
+    // at its bound leaves datagrams waiting, and so does a long frame.
+    if (!ended && more() && host_gone(heard)) {
+        receive("", "disconnect", "");
+        ended = true;
+    }
+    if (!ended) send_outbox();
     enet_host_flush(enet_host);
-    if (closed) deinit();
+    if (ended) deinit();
+}
+
+bool NetClient::host_gone(bool heard) {
+    NetPeer* hp = peers.empty() ? nullptr : peers[0];
+    if (!hp || !hp->peer) return false;
+    // What the host sent counts, and so do its acknowledgements of ours
+    // (ENet's receive time, which only they move): a match with nothing to
+    // say is still a live one.
+    int32_t now = driver_timer_get_ticks();
+    if (heard || hp->peer->lastReceiveTime != heard_enet || now < heard_at) {
+        heard_enet = hp->peer->lastReceiveTime;
+        heard_at = now;
+        return false;
+    }
+    if (now - heard_at < NET_CLIENT_SILENCE_MS) return false;
+    qel_log("net: nothing heard from %s:%d for %d s: the connection is lost\n", host.c_str(), port,
+            (now - heard_at) / 1000);
+    // Told at once: a disconnect that waited for an answer would hold the
+    // frame for a host that will never give one. A host that is only cut off
+    // learns of it if the word gets through.
+    enet_peer_disconnect_now(hp->peer, 0);
+    return true;
 }
 
 NetClient::~NetClient() = default;

@@ -1,9 +1,10 @@
 // The online road of the real game from a fresh installation: the policy
 // gate, Quick Play, the login answer, the news, the galaxy map of a real
 // headless galaxy host, a match on a real headless match host where a fleet
-// is sent and adopted, the Zencoin store and a web purchase whose receipt a
-// later login confirms. The web API is the tests' fake server, reached
-// through the "-web" option; it hands out a long account id.
+// is sent and adopted, a match host that dies under the player, the
+// Zencoin store and a web purchase whose receipt a later login confirms.
+// The web API is the tests' fake server, reached through the "-web" option;
+// it hands out a long account id.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -210,6 +211,26 @@ TEST(WebRoad, FromAFreshInstallationToAMatchAndAPurchase) {
     ASSERT_TRUE(p.click("quit")) << p.texts();
     ASSERT_TRUE(p.until([&] { return p.on("states_scene"); })) << p.screen();
     EXPECT_TRUE(p.until([&] { return z2test::count_of(galaxy.out(), "$ join: Guest 1001") == 2; })) << galaxy.out();
+
+    // The match host dies under the player: the match stops, the player is
+    // told and goes back to the galaxy.
+    ASSERT_TRUE(p.until([&] { return star("Brisa") != 0; }));
+    tap_item(star("Brisa"));
+    ASSERT_TRUE(p.until([&] {
+        return (play = item([](const Item& it) { return it.has_button && strcmp(it.button_name, "play/2") == 0; }));
+    }));
+    tap_item(play);
+    ASSERT_TRUE(p.until([&] { return said(match, "$ rejoin: Guest 1001"); })) << match.out();
+    ASSERT_TRUE(p.until([&] { return p.on("states_play"); })) << p.screen();
+    kill(match.pid, SIGKILL);
+    ASSERT_TRUE(p.until([&] { return p.on("states_menu") && p.widget("leave"); }, 60000)) << p.screen();
+    EXPECT_NE(p.texts().find("Lost the connection to the host."), std::string::npos) << p.texts();
+    EXPECT_NE(p.texts().find("Back to the galaxy"), std::string::npos) << p.texts();
+    EXPECT_NE(p.out().find("net: nothing heard from 127.0.0.1:" + std::to_string(match.port) + " for "),
+              std::string::npos);
+    ASSERT_TRUE(p.click("leave"));
+    ASSERT_TRUE(p.until([&] { return p.on("states_scene") && star("Brisa") != 0; })) << p.screen();
+    EXPECT_EQ(z2test::count_of(galaxy.out(), "$ join: Guest 1001"), 3) << galaxy.out();
     p.key(SDLK_ESCAPE);
     ASSERT_TRUE(p.until([&] { return p.on("states_dialog"); })) << p.screen();
     ASSERT_TRUE(p.click("map:leave"));

@@ -383,11 +383,47 @@ TEST(NetLoopback, AStallOfSecondsKeepsTheConnection) {
         s.pump();
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
+    // Even a frame that took the client past its silence limit: what waits
+    // unread was heard.
+    frozen_at = counted_clock() + 2ull * NET_CLIENT_SILENCE_MS * 1000;
     ASSERT_TRUE(pump_until(
         {&s, &c}, {}, [&] { return c.count("tick") == sent || c.count("disconnect") || s.count("leave"); }));
+    frozen_at = 0;
     EXPECT_EQ(c.count("disconnect"), 0);
     EXPECT_EQ(s.count("leave"), 0);
     EXPECT_EQ(c.count("tick"), sent);
+}
+
+// A host that goes away is gone for its player: one that stops cleanly at
+// once, one killed (it answers nothing more) once it has been silent for the
+// limit of game time, however fast or slow the frames come.
+TEST(NetLoopback, AHostThatGoesAwayIsGoneForItsPlayer) {
+    for (bool killed : {true, false}) {
+        NetPtr server = make_server("");
+        NetPtr client = make_client(port_of(server.get()), "u1", "Alice", "");
+        client->open();
+        Ep s{server.get(), {}}, c{client.get(), {}};
+        ASSERT_TRUE(pump_until({&s, &c}, {}, [&] { return s.count("ping") == 1 && c.count("connect") == 1; }));
+        if (killed) {
+            // The host is never serviced again; frames of 100 ms of game time.
+            frozen_at = counted_clock();
+            int frames = 0;
+            while (!c.count("disconnect") && frames < 2 * NET_CLIENT_SILENCE_MS / 100) {
+                frozen_at += 100 * 1000;
+                client->send("", "send", "1 2 50", 1);  // the player keeps dragging
+                c.pump();
+                frames++;
+            }
+            frozen_at = 0;
+            EXPECT_GE(frames, NET_CLIENT_SILENCE_MS / 100);
+            EXPECT_LE(frames, NET_CLIENT_SILENCE_MS / 100 + 5);
+        } else {
+            server->deinit();
+            ASSERT_TRUE(pump_until({&c}, {}, [&] { return c.count("disconnect") == 1; }));
+        }
+        EXPECT_EQ(c.types(), (Types{"connect", "disconnect"})) << killed;
+        EXPECT_EQ(client->opened, 0) << killed;
+    }
 }
 
 TEST(NetLoopback, HostRefusesOtherVersionsAndMalformedPackets) {
