@@ -211,6 +211,28 @@ TEST(Zentar2Headless, RunScriptFindsTheCallersModAndBuildsOneStartAtATime) {
     expect_clean_end(log);
 }
 
+// The README's first step on a machine that has none of the packages: the
+// package script installs what running needs, and no test library.
+TEST(Zentar2Headless, DepsScriptInstallsWhatAFreshMachineLacks) {
+    Sandbox box;
+    fs::create_directories(box.root + "/tools");
+    auto tool = [&](const char* name, const std::string& text) {
+        z2test::spit(box.root + "/tools/" + name, "#!/bin/sh\n" + text + "\n");
+        fs::permissions(box.root + "/tools/" + name, fs::perms::owner_all);
+    };
+    tool("dpkg-query", "echo \"dpkg-query: no packages found matching $1\" >&2\nexit 1");  // knows none
+    tool("apt-get", "echo \"$*\" >> '" + box.root + "/apt.txt'");
+    tool("sudo", "exec \"$@\"");
+    std::string cmd = "PATH='" + box.root + "/tools':\"$PATH\" bash '" + Z2_SOURCE_DIR +
+                      "/scripts/deps.sh' run >'" + box.root + "/deps.txt' 2>&1";
+    EXPECT_EQ(system(cmd.c_str()), 0) << z2test::slurp(box.root + "/deps.txt");
+    std::string apt = z2test::slurp(box.root + "/apt.txt");
+    EXPECT_NE(apt.find("update"), std::string::npos) << apt;
+    EXPECT_NE(apt.find("install -y -q --no-install-recommends build-essential cmake"), std::string::npos) << apt;
+    EXPECT_NE(apt.find(" libgl1-mesa-dri"), std::string::npos) << apt;
+    EXPECT_EQ(apt.find("gtest"), std::string::npos) << apt;
+}
+
 // ---- frame loop -------------------------------------------------------------
 
 TEST(Zentar2Headless, CrashRestartRestartsTheFailedModEveryFrame) {
