@@ -13,15 +13,34 @@ for a in "$@"; do
   prev="$a"
 done
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash scripts/deps.sh run
 # Two hosts started at once (a galaxy host and its match host) build one
 # after the other: two builds in one tree break each other, and a copy taken
 # while the other links is no program.
 mkdir -p build
 (
   flock 9
-  cmake -S . -B build/game -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZ2_TESTS=OFF -DZ2_BENCH=OFF >/dev/null
-  cmake --build build/game -j "$(nproc 2>/dev/null || echo 4)" --target zentar2
+  # A configured tree reconfigures itself when a CMakeLists.txt changes, so
+  # only a new (or half-made) one is configured here.
+  if [ ! -f build/game/CMakeCache.txt ] || { [ ! -f build/game/Makefile ] && [ ! -f build/game/build.ninja ]; }; then
+    echo "configuring build/game"
+    if ! cmake -S . -B build/game -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZ2_TESTS=OFF -DZ2_BENCH=OFF \
+        >build/.game-configure.log 2>&1; then
+      cat build/.game-configure.log >&2
+      exit 1
+    fi
+  fi
+  # Only the files being compiled are shown, so a build with nothing to do
+  # says nothing; a failed build shows all it said.
+  set +e
+  cmake --build build/game -j "$(nproc 2>/dev/null || echo 4)" --target zentar2 2>&1 |
+    tee build/.game-build.log | grep --line-buffered -E '^\[ *[0-9]+%\] (Building|Linking)'
+  built=${PIPESTATUS[0]}
+  set -e
+  if [ "$built" -ne 0 ]; then
+    cat build/.game-build.log >&2
+    exit 1
+  fi
   # The program finds its assets in ../data, so it runs from bin/ beside data/.
   # A host started by this script may still be running from bin/zentar2, and a
   # running program cannot be overwritten ("Text file busy"): copy beside it and

@@ -3,7 +3,7 @@
 # build with AddressSanitizer and UndefinedBehaviorSanitizer so memory faults fail.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/deps.sh
+bash scripts/deps.sh test
 
 jobs=$(nproc 2>/dev/null || echo 4)
 # Window and GL tests use Mesa's software renderer with no display.

@@ -90,6 +90,28 @@ inline std::string wav_bytes(int format, int channels, int rate, int bits, const
   return b + samples;
 }
 
+// How long one wait may last before the test calls it a hang. Tests count
+// what they wait for in frames, game time or events; this only ends a wait
+// on a program that stopped answering, and is wide enough that a slow or
+// busy machine never comes near it.
+constexpr int kHangMs = 3 * 60 * 1000;
+
+// The game's frames a second of play, for a wait counted in frames: each
+// frame is at least this long, and a busy machine only makes it longer.
+constexpr long kFps = 60;
+
+// Runs step() until done() holds; false after `steps` steps (none: no
+// count), or once the wait has lasted kHangMs.
+template <typename Done, typename Step>
+bool step_until(Done&& done, Step&& step, long steps = -1) {
+  auto hang = std::chrono::steady_clock::now() + std::chrono::milliseconds(kHangMs);
+  for (long n = 0; !done(); n++) {
+    if ((steps >= 0 && n >= steps) || std::chrono::steady_clock::now() > hang) return false;
+    step();
+  }
+  return true;
+}
+
 inline int count_of(const std::string& text, const std::string& what) {
   int n = 0;
   for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) n++;
@@ -238,15 +260,18 @@ class ProgramRun {
     }
   }
 
-  // The exit status, or -1 when the program is still running after the
-  // safety limit (it is then killed).
-  int wait_exit(int limit_ms = 20000) {
-    for (int waited = 0; waited < limit_ms; waited += 10) {
+  // The exit status, or -1 when the program is still running after
+  // limit_ms (it is then killed). Only a check that it is still running
+  // gives a limit: the default just catches a hang.
+  int wait_exit(int limit_ms = kHangMs) {
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
+    for (;;) {
       int status = 0;
       if (waitpid(pid, &status, WNOHANG) == pid) {
         pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
       }
+      if (std::chrono::steady_clock::now() > end) break;
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     kill(pid, SIGKILL);
@@ -260,14 +285,14 @@ class ProgramRun {
     return pid > 0 && waitpid(pid, &status, WNOHANG) == 0;
   }
 
-  // Waits until standard output holds `what` at least n times.
-  bool wait_out(const std::string& what, int n = 1, int limit_ms = 20000) {
-    for (int waited = 0; waited < limit_ms; waited += 10) {
-      if (count_of(out(), what) >= n) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+  // Waits until standard output holds `what` at least n times; false once
+  // the wait looks like a hang.
+  bool wait_out(const std::string& what, int n = 1) {
+    return step_until([&] { return count_of(out(), what) >= n; },
+                      [] { std::this_thread::sleep_for(std::chrono::milliseconds(10)); });
   }
+  // Whether standard output holds `what` n times now.
+  bool said(const std::string& what, int n = 1) const { return count_of(out(), what) >= n; }
 
   int run(const std::vector<std::string>& args) {
     start(args);
@@ -295,7 +320,7 @@ class HostRun : public ProgramRun {
     start(args);
   }
   // Waits for the mod's word that it hosts.
-  bool hosting() { return port > 0 && wait_out("hosting on port " + std::to_string(port), 1, 10000); }
+  bool hosting() { return port > 0 && wait_out("hosting on port " + std::to_string(port)); }
 };
 #endif
 

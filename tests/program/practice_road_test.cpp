@@ -7,7 +7,6 @@
 #include <SDL.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -34,15 +33,10 @@ namespace fs = std::filesystem;
 
 void frame() { _main_tick(); }
 
-// Runs frames until done() holds; false after limit_s seconds.
-bool until(const std::function<bool()>& done, double limit_s) {
-    auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(limit_s);
-    while (std::chrono::steady_clock::now() < end) {
-        frame();
-        if (done()) return true;
-    }
-    return false;
-}
+using z2test::kFps;
+
+// Runs frames until done() holds; false after that many frames.
+bool until(const std::function<bool()>& done, long frames) { return z2test::step_until(done, frame, frames); }
 
 void frames(int n) {
     for (int i = 0; i < n; i++) frame();
@@ -71,7 +65,7 @@ void mouse(Uint32 type, float x, float y, Uint32 held = 0) {
 
 // While the screens change only keys pass: pointer events wait for the end.
 void settle() {
-    until([] { return !game_this() || !game_trans_active(*game_this()); }, 5);
+    until([] { return !game_this() || !game_trans_active(*game_this()); }, 10 * kFps);
 }
 
 void click(float x, float y) {
@@ -166,28 +160,29 @@ TEST_F(PracticeRoad, FirstLevelWonMakesThePlayerExperienced) {
         // The policy gate: both boxes, then Continue.
         auto* gate = dynamic_cast<MenusPreboard*>(GameView::find_state("menus_preboard"));
         ASSERT_NE(gate, nullptr);
-        ASSERT_TRUE(until([&] { return gate->loaded == 1 && by_name(gate->root, "tos"); }, 10)) << screen();
+        ASSERT_TRUE(until([&] { return gate->loaded == 1 && by_name(gate->root, "tos"); }, 10 * kFps)) << screen();
         frames(3);
         ASSERT_TRUE(click_widget(by_name(gate->root, "age")));
         ASSERT_TRUE(click_widget(by_name(gate->root, "tos")));
         ASSERT_TRUE(click_widget(by_action(gate->root, "continue")));
-        ASSERT_TRUE(until([] { return screen() == "menus_main"; }, 5)) << screen();
+        ASSERT_TRUE(until([] { return screen() == "menus_main"; }, 5 * kFps)) << screen();
 
         // The page slides up into place; then Practice.
         auto* menu = dynamic_cast<MenusMain*>(GameView::find_state("menus_main"));
         ASSERT_NE(menu, nullptr);
-        ASSERT_TRUE(until([&] { return menu->offset < 1.0f; }, 20)) << menu->offset;
+        ASSERT_TRUE(until([&] { return menu->offset < 1.0f; }, 20 * kFps)) << menu->offset;
         ASSERT_TRUE(click_widget(by_action(menu->root, "menus_lite")));
-        ASSERT_TRUE(until([] { return mod_state() == "menu"; }, 5)) << screen();
+        ASSERT_TRUE(until([] { return mod_state() == "menu"; }, 5 * kFps)) << screen();
 
         // The level picker, drawn at least once so its buttons have their places.
         frames(3);
         ModsAPI* api = mods_api_of(*game);
         ASSERT_NE(api, nullptr);
         ASSERT_TRUE(click_widget(by_action(*mods_gui_of(api), "level:1")));
-        ASSERT_TRUE(until([] { return screen() == "states_play"; }, 5)) << screen() << " " << mod_state();
+        ASSERT_TRUE(until([] { return screen() == "states_play"; }, 5 * kFps)) << screen() << " " << mod_state();
 
-        // Fleets from our planet to the rival's until the level is won.
+        // Fleets from our planet to the rival's until the level is won: a
+        // fleet every 40 frames, for up to five minutes of play.
         auto planet_of = [&](bool ours) {
             int me = (int)mods_api_of(*game)->param_get("player").__num__(), pick = 0;
             Zentar& w = game->world;
@@ -199,9 +194,9 @@ TEST_F(PracticeRoad, FirstLevelWonMakesThePlayerExperienced) {
             }
             return pick;
         };
-        bool won = until(
+        bool won = z2test::step_until(
+            [] { return mod_state() == "dialog"; },
             [&] {
-                if (mod_state() == "dialog") return true;
                 int from = planet_of(true), to = planet_of(false);
                 if (from && to) {
                     const Item& a = game->world.items[from];
@@ -209,18 +204,17 @@ TEST_F(PracticeRoad, FirstLevelWonMakesThePlayerExperienced) {
                     Vector3 p = game->ui.to_screen * Vector3{a.position_x, a.position_y, 0};
                     Vector3 q = game->ui.to_screen * Vector3{b.position_x, b.position_y, 0};
                     drag(p.x, p.y, q.x, q.y);
-                    frames(40);
                 }
-                return mod_state() == "dialog";
+                frames(40);
             },
-            40);
+            5 * 60 * kFps / 40);
         ASSERT_TRUE(won) << mod_state();
         EXPECT_EQ(mods_api_of(*game)->param_get("status").__str__(), "Victory!");
 
         // The menu's button on the result page leads home.
         frames(3);
         ASSERT_TRUE(click_widget(by_action(*mods_gui_of(mods_api_of(*game)), "menu")));
-        ASSERT_TRUE(until([] { return screen() == "menus_main"; }, 5)) << screen();
+        ASSERT_TRUE(until([] { return screen() == "menus_main"; }, 5 * kFps)) << screen();
     });
 
     // Failures inside a capture print into it.
@@ -236,7 +230,7 @@ TEST_F(PracticeRoad, FirstLevelWonMakesThePlayerExperienced) {
         auto* menu = dynamic_cast<MenusMain*>(GameView::find_state("menus_main"));
         frames(3);
         ASSERT_TRUE(click_widget(by_action(menu->root, "menus_play")));
-        until([] { return screen() == "menus_login"; }, 5);
+        until([] { return screen() == "menus_login"; }, 5 * kFps);
     });
     EXPECT_EQ(screen(), "menus_login");
     EXPECT_EQ(out.find("Lua error"), std::string::npos);

@@ -12,7 +12,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -116,14 +115,10 @@ public:
 
     // One frame, as main() runs it.
     void frame() { _main_tick(); }
-    // Frames until done() holds; false after limit_ms.
-    bool until(const std::function<bool()>& done, int limit_ms = 20000) {
-        auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limit_ms);
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end) return false;
-            frame();
-        }
-        return true;
+    // Frames until done() holds; false after that many frames (a minute of
+    // play unless told), or once the wait looks like a hang.
+    bool until(const std::function<bool()>& done, long frames = 60 * kFps) {
+        return step_until(done, [&] { frame(); }, frames);
     }
     void frames(int n) {
         for (int i = 0; i < n; i++) frame();
@@ -188,7 +183,7 @@ public:
     }
     // Frames until no screen change is being animated (it swallows the pointer).
     void settle() {
-        until([&] { return !game_trans_active(game()); }, 5000);
+        until([&] { return !game_trans_active(game()); }, 10 * kFps);
         frame();
     }
     // Taps the middle of the widget once the screen has settled; false

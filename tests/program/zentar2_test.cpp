@@ -211,6 +211,28 @@ TEST(Zentar2Headless, RunScriptFindsTheCallersModAndBuildsOneStartAtATime) {
     expect_clean_end(log);
 }
 
+// The README's first step on a machine that has none of the packages: the
+// package script installs what running needs, and no test library.
+TEST(Zentar2Headless, DepsScriptInstallsWhatAFreshMachineLacks) {
+    Sandbox box;
+    fs::create_directories(box.root + "/tools");
+    auto tool = [&](const char* name, const std::string& text) {
+        z2test::spit(box.root + "/tools/" + name, "#!/bin/sh\n" + text + "\n");
+        fs::permissions(box.root + "/tools/" + name, fs::perms::owner_all);
+    };
+    tool("dpkg-query", "echo \"dpkg-query: no packages found matching $1\" >&2\nexit 1");  // knows none
+    tool("apt-get", "echo \"$*\" >> '" + box.root + "/apt.txt'");
+    tool("sudo", "exec \"$@\"");
+    std::string cmd = "PATH='" + box.root + "/tools':\"$PATH\" bash '" + Z2_SOURCE_DIR +
+                      "/scripts/deps.sh' run >'" + box.root + "/deps.txt' 2>&1";
+    EXPECT_EQ(system(cmd.c_str()), 0) << z2test::slurp(box.root + "/deps.txt");
+    std::string apt = z2test::slurp(box.root + "/apt.txt");
+    EXPECT_NE(apt.find("update"), std::string::npos) << apt;
+    EXPECT_NE(apt.find("install -y -q --no-install-recommends build-essential cmake"), std::string::npos) << apt;
+    EXPECT_NE(apt.find(" libgl1-mesa-dri"), std::string::npos) << apt;
+    EXPECT_EQ(apt.find("gtest"), std::string::npos) << apt;
+}
+
 // ---- frame loop -------------------------------------------------------------
 
 TEST(Zentar2Headless, CrashRestartRestartsTheFailedModEveryFrame) {
@@ -370,7 +392,7 @@ TEST(Zentar2Hangup, AHostUnderNohupOutlivesItsTerminal) {
     ASSERT_TRUE(box.wait_out("$ tick"));
     kill(box.pid, SIGHUP);
     int ticks = z2test::count_of(box.out(), "$ tick");
-    EXPECT_TRUE(box.wait_out("$ tick", ticks + 3, 5000)) << "the host went on";
+    EXPECT_TRUE(box.wait_out("$ tick", ticks + 3)) << "the host went on";
     kill(box.pid, SIGTERM);
     EXPECT_EQ(box.wait_exit(), 0);
     std::string log = box.log();
@@ -379,19 +401,46 @@ TEST(Zentar2Hangup, AHostUnderNohupOutlivesItsTerminal) {
     expect_clean_end(log);
 }
 
+// Whether a signal sent to the process still waits for it to take it.
+bool signal_pending(pid_t pid, int sig) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(in, line);)
+        if (line.rfind("ShdPnd:", 0) == 0) return (std::stoull(line.substr(7), nullptr, 16) >> (sig - 1)) & 1;
+    return false;
+}
+
 // `timeout` signals the program and then its whole group: the same stop
-// twice in a moment still goes through the normal shutdown.
+// twice in a moment still goes through the normal shutdown. The second is
+// sent as soon as the program has taken the first; a run in which the
+// machine held this test off for longer than such a moment says nothing,
+// and is run again.
 TEST_P(Zentar2Signal, TheSameStopSentTwiceAtOnceIsOneStop) {
-    Sandbox box;
-    box.write_bin_file("host.lua", "function init() end\nfunction loop(t) end\nfunction event(e) end\n");
-    box.start({"-headless", "-mod", "./host.lua"});
-    ASSERT_TRUE(box.wait_out("mods_reload: ./host.lua"));
-    kill(box.pid, GetParam());
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));  // the first is taken
-    kill(box.pid, GetParam());
-    EXPECT_EQ(box.wait_exit(), 0);
-    EXPECT_EQ(box.out().find("again"), std::string::npos);
-    expect_clean_end(box.log());
+    using clock = std::chrono::steady_clock;
+    for (int attempt = 1;; attempt++) {
+        Sandbox box;
+        box.write_bin_file("host.lua", "function init() end\nfunction loop(t) end\nfunction event(e) end\n");
+        box.start({"-headless", "-mod", "./host.lua"});
+        ASSERT_TRUE(box.wait_out("mods_reload: ./host.lua"));
+        kill(box.pid, GetParam());
+        ASSERT_TRUE(z2test::step_until([&] { return !signal_pending(box.pid, GetParam()); },
+                                       [] { std::this_thread::yield(); }));
+        auto taken = clock::now();
+        kill(box.pid, GetParam());
+        auto gap = clock::now() - taken;
+        int status = box.wait_exit();
+        bool again = box.out().find("again") != std::string::npos;
+        if (status == 0 && !again) {
+            expect_clean_end(box.log());
+            return;
+        }
+        // The program counts a second signal within 200 ms as the same stop.
+        if (gap < std::chrono::milliseconds(100) || attempt == 3) {
+            ADD_FAILURE() << "exit status " << status << (again ? ", ended at once" : "") << "; the second sent "
+                          << std::chrono::duration_cast<std::chrono::milliseconds>(gap).count()
+                          << " ms after the first was taken\n" << box.out();
+            return;
+        }
+    }
 }
 
 TEST_P(Zentar2Signal, ASecondOneEndsAStuckHostAtOnce) {
@@ -415,7 +464,7 @@ TEST_P(Zentar2Signal, AStuckHostEndsByItselfAfterTheFirst) {
     Sandbox box;
     ASSERT_NO_FATAL_FAILURE(start_stuck(box));
     kill(box.pid, GetParam());
-    EXPECT_EQ(box.wait_exit(60000), 1000 + GetParam());
+    EXPECT_EQ(box.wait_exit(), 1000 + GetParam());
     std::string line = "signal " + std::to_string(GetParam()) + ": still running after 5 s, ending at once\n";
     EXPECT_NE(box.out().find(line), std::string::npos);
     std::string log = box.log();
