@@ -341,7 +341,7 @@ static void _sdl2_pace() {
   uint64_t now = SDL_GetPerformanceCounter();
   // Asked at the first flip of a window and with every verdict: the window
   // may have moved to another display.
-  auto ask_period = [&p]() {
+  auto ask_period = [&]() {
     SDL_DisplayMode mode{};
     int hz = SDL_GetWindowDisplayMode(_sdl2.window, &mode) == 0 ? mode.refresh_rate : 0;
     p.period = 1.0 / (hz >= 20 && hz <= 1000 ? hz : 60);

@@ -4,7 +4,10 @@
 // One Game exists per process, on the heap (game_init in gamewrap.cpp makes
 // it; it runs to several megabytes, almost all of it the match world). Every
 // member starts zeroed through its initialiser, never by clearing the object
-// wholesale; `active` starts at 1.
+// wholesale; `active` starts at 1. The records with padding (the world, the
+// UI state, the screen stack) are value-initialised, "= T()", which zeroes
+// their padding too; a braced "{}" initialises them member by member and
+// leaves it as the allocation had it.
 #pragma once
 
 #include <cstdint>
@@ -31,9 +34,9 @@
 // parts (parts, a GameParts).
 class Game : public ModsGame {
 public:
-    ZentarUI ui{};                // in-match input state
+    ZentarUI ui = ZentarUI();     // in-match input state
     std::unique_ptr<Chat> chat;   // made by the first client or host start
-    GameView view{};              // named screen stack
+    GameView view = GameView();   // named screen stack
     Settings settings{};          // persisted settings
     GameAudio audio{};
     GameVideo video{};

@@ -106,7 +106,10 @@ public:
 // A plain record: the game that fills the hooks in (the Game) is one too.
 class ModsGame {
 public:
-    Zentar world{};                        // the match world
+    // Value-initialised, "= Zentar()": that zeroes the whole record, the
+    // padding before the step's aligned tables included. Braces would
+    // initialise it member by member and leave the padding as it was.
+    Zentar world = Zentar();               // the match world
     int32_t mod_builtin = 0;               // 1 while the running mod is a built-in script
     char mod_file[512]{};                  // file name of the current mod
     std::unique_ptr<ModsAPI> mods_api;     // the running mod's API object

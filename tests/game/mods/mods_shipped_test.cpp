@@ -426,8 +426,10 @@ TEST_P(WinnerMod, FastForwardedPlayReachesItsOutcome) {
         sent_status = param("sent_status");
     });
     // The next match clears the line for all, the seatless among them.
-    if (server) EXPECT_NE(sent_status.find(" wins! The next match begins in 3 seconds.][]"), std::string::npos)
-        << "online players hear it: " << sent_status;
+    if (server) {
+        EXPECT_NE(sent_status.find(" wins! The next match begins in 3 seconds.][]"), std::string::npos)
+            << "online players hear it: " << sent_status;
+    }
     EXPECT_TRUE(over) << "after " << frame << " frames: " << state() << " " << param("status") << "\n"
                       << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);
     EXPECT_EQ(out.find("Lua error"), std::string::npos) << out.substr(out.size() > 4000 ? out.size() - 4000 : 0);

@@ -1,0 +1,2 @@
+// expect: not found
+#include "src/world/zentar.h"

@@ -1,0 +1,2 @@
+// expect: refused
+#include "../../src/world/zentar.h"

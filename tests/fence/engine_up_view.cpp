@@ -1,0 +1,2 @@
+// expect: not found
+#include "world/zentar.h"

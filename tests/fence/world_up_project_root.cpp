@@ -1,0 +1,3 @@
+// expect: not found
+// The project root is on no include path.
+#include "src/screens/menus.h"

@@ -1,0 +1,3 @@
+// expect: refused
+// ".." after the view's link climbs from the link's target, src/world.
+#include "world/../chat/chat.h"
