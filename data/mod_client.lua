@@ -82,18 +82,11 @@ local function join()
   phase = "joining"
 end
 
+-- The pause page the other match mods show, with this match's own lines.
 local function pause_page()
-  z2.html = table.concat({
-    "<table>",
-    "<tr><td><h2 class='header'>Paused</h2>",
-    "<tr><td><p>&nbsp;</p>",
-    "<tr><td><p width=300 align=center>Connected to ", esc(where()),
-    ". The match goes on while you are away.</p>",
-    "<tr><td><p>&nbsp;</p>",
-    "<tr><td><input type='button' name='resume' value='Back to the match' onclick='resume' width=200 />",
-    "<tr><td><input type='button' name='menu' value='Leave to the menu' onclick='menu' width=200 />",
-    "</table>",
-  })
+  z2.html = mod_match.page("Paused",
+    {"Connected to " .. esc(where()) .. ".", "The match goes on while you are away."},
+    {{"Back to the match", "resume", "resume"}, {"Leave to the menu", "menu", "menu"}})
 end
 
 function init()

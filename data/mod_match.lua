@@ -29,8 +29,8 @@
 -- Showing it:
 --   mod_match.page(title, lines, buttons)
 --                                       -- markup for a page: a title, lines of text and
---                                       -- buttons {label, action}; a click on one sends
---                                       -- the mod {type = "onclick", value = action}
+--                                       -- buttons {label, action[, name]}; a click on one
+--                                       -- sends the mod {type = "onclick", value = action}
 --   mod_match.play(line)                -- the match with the controls that send ships
 --   mod_match.watch(line)               -- the match without them, for a player who is
 --                                       -- out or only watches; the line says so
@@ -204,7 +204,9 @@ function M.page(title, lines, buttons)
   if title and title ~= "" then m[#m + 1] = "<tr><td><h1>" .. title .. "</h1>" end
   for _, line in ipairs(lines or {}) do m[#m + 1] = "<tr><td><p>" .. line .. "</p>" end
   for _, b in ipairs(buttons or {}) do
-    m[#m + 1] = "<tr><td><input type='button' value='" .. b[1] .. "' onclick='" .. b[2] .. "' width=240 />"
+    local name = b[3] and (" name='" .. b[3] .. "'") or ""
+    m[#m + 1] = "<tr><td><input type='button'" .. name .. " value='" .. b[1] .. "' onclick='" .. b[2] ..
+      "' width=240 />"
   end
   m[#m + 1] = "</table>"
   return table.concat(m)

@@ -18,6 +18,7 @@ local BAR = 48             -- the bar under the map, in units of a view 800 wide
 local me, rivals
 local zoom, cx, cy         -- the view: zoom step and centre
 local held                 -- the arrow being held, or nil
+local pressed              -- the button a press went down on, or nil
 local bar                  -- the bar's background image
 local controls             -- {item, label, at} placed each frame in view units
 
@@ -50,14 +51,18 @@ local function set_view()
   end
 end
 
+-- The bar and its buttons draw in layer 1, over the ships: a fleet
+-- flying under the bar takes item slots after the bar's.
 local function control(name, text, x)
   local item = z2.new_image("white", 0, 0, 38, 38)
   item.render_color = 0x283858
+  item.render_zindex = 1
   item.has_button = true
   item.button_name = name
   local label = z2.new_label(text, 0, 0, 0xffffff)
   label.label_align = 0
   label.label_valign = 0
+  label.render_zindex = 1
   controls[#controls + 1] = {item = item, label = label, at = x}
 end
 
@@ -90,6 +95,7 @@ local function start()
   -- An opaque bar, drawn over whatever lies beyond the part in view.
   bar = z2.new_image("white", 0, 0, 2400, BAR + 800)
   bar.render_color = 0x101828
+  bar.render_zindex = 1
   controls = {}
   control("zoom_out", "-", 258)
   control("zoom_in", "+", 302)
@@ -101,7 +107,7 @@ local function start()
   zoom = 2
   cx, cy = z2_item_get(home, "position_x"), z2_item_get(home, "position_y")
   set_view()
-  held = nil
+  held, pressed = nil, nil
   mod_match.play()
 end
 
@@ -141,14 +147,18 @@ local ARROWS = {left = {-1, 0}, right = {1, 0}, up = {0, -1}, down = {0, 1}}
 
 function event(e)
   local v = e.value
-  if e.type == "ui:down" and ARROWS[v] then
+  if e.type == "ui:down" then
+    pressed = v ~= "" and v or nil
     held = ARROWS[v]
   elseif e.type == "ui:up" then
-    held = nil
-    if v == "zoom_in" and zoom < #ZOOMS then
+    -- A button is clicked by a press and a release on it: a drag that ends
+    -- over one (the middle button's pan, say) leaves the zoom as it is.
+    local clicked = v ~= "" and v == pressed and v
+    held, pressed = nil, nil
+    if clicked == "zoom_in" and zoom < #ZOOMS then
       zoom = zoom + 1
       set_view()
-    elseif v == "zoom_out" and zoom > 1 then
+    elseif clicked == "zoom_out" and zoom > 1 then
       zoom = zoom - 1
       set_view()
     end

@@ -65,8 +65,17 @@ static Box* _w_styled(Widget* content, var action, const char* bg, const char* o
   return b;
 }
 
+// The plain face's rim is 3 units wide inside its padding of 4: a label as
+// wide as the button would touch it. Its content keeps this much more on
+// each side, so a button that grows to fit a long label keeps clear face
+// around it; a label that fits the button's width lies as it did.
+static const int W_BUTTON_ROOM = 4;
+
 Box* w_button(Widget* content, var action, int, int) {
   Box* b = _w_base(content, action, 160, 44);
+  StyleBlock& c = b->children[0]->style.declared();
+  c.margin[1] = style_or(c.margin[1], 0) + W_BUTTON_ROOM;
+  c.margin[3] = style_or(c.margin[3], 0) + W_BUTTON_ROOM;
   _w_settle(b);
   return b;
 }

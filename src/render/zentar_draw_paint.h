@@ -97,7 +97,8 @@ struct Zentar;
 class PixArt;
 
 // Per frame: draw_paint_pre, draw_paint for layer -1, the planets and
-// particles, draw_paint for layer 0, draw_paint_post.
+// particles, draw_paint for layer 0 (the ships among them) and for layer 1
+// (over the ships), draw_paint_post.
 void draw_paint_pre();
 // Draws every item of the layer; viewer is the local user's item (0 none),
 // angle the view rotation in degrees that labels are turned by.

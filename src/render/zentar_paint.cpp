@@ -52,6 +52,10 @@ void sys_paint(Zentar& world, ZentarUI& ui, int viewer, int with_background) {
     _sys_paint_check(5);
 
     draw_paint(world, viewer, ui.rot, 0);
+    // Over the ships: the ships are layer-0 items that take whatever slot is
+    // free, so a mod's bar or buttons in layer 0 would have ships drawn over
+    // them as soon as a fleet takes a later slot.
+    draw_paint(world, viewer, ui.rot, 1);
     draw_paint_post();
     _sys_paint_check(6);
 

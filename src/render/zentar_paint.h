@@ -5,8 +5,9 @@
 struct Zentar;
 struct ZentarUI;
 
-// Background (when asked), drawing items under and over the planets, the
-// planets, the particles and the start marker; leaves the plain 2D mode.
+// Background (when asked), drawing items under and over the planets and
+// over the ships, the planets, the particles and the start marker; leaves
+// the plain 2D mode.
 // viewer is the local user's item (0 none).
 void sys_paint(Zentar& world, ZentarUI& ui, int viewer, int with_background);
 // The spinning marker on the planets of players while the intro runs.

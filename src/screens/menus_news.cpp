@@ -13,6 +13,7 @@
 #include "markup/html2gui.h"
 #include "screens/menus.h"
 #include "screens/menus_login.h"
+#include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx.h"
 #include "ruvezor/util/qel_gfx_draw.h"
 #include "ruvezor/util/qel_gfx_image.h"
@@ -118,11 +119,20 @@ var MenusNews::call(var msg) {
 
 MenusError::MenusError(GameParts* g) : game(g) {}
 
+// A field to copy from is as wide as its text, within the screen: a focused
+// field follows its caret to the end, so a narrower one cut off the start of
+// an address.
+static int _error_copy_width(const std::string& copy) {
+    int need = (int)std::ceil(font_get_width(font_load("font-gui", 20), copy.c_str())) + 4;
+    return std::clamp(need, 240, std::max(240, game_get_sw() - 60));
+}
+
 void MenusError::init() {
     root = Container();
     std::string m = "<table class='error'><tr><td><p width=240 align=center>" + text + "</p>";
     if (!copy.empty())
-        m += "<tr><td><input type='text' name='copy' value=\"" + menus_html_escape(copy) + "\" width=240 />";
+        m += "<tr><td><input type='text' name='copy' value=\"" + menus_html_escape(copy) + "\" width=" +
+             std::to_string(_error_copy_width(copy)) + " />";
     m += "<tr><td><input type='button' value='Continue' onclick='continue'></table>";
     Box* box = new Box(html2gui(m, var(VAR_DICT, 0)));
     box->style.declared().width = (float)game_get_sw();

@@ -86,6 +86,23 @@ static bool _game_video_fullscreen(const GameVideo& v) {
     return want != (v.fullscreen_toggle != 0);
 }
 
+// Full screen at a chosen size is the display mode nearest it, and the
+// window must be that mode's size: a window of the chosen size where the
+// display has no such mode sits smaller than the screen, in its middle,
+// while the Video tab says "Fullscreen". With no mode as large, the
+// desktop's own size (0 x 0).
+static void _game_video_fullscreen_size(int& w, int& h) {
+    SDL_Window* win = driver_sdl2_window();
+    int display = win ? SDL_GetWindowDisplayIndex(win) : 0;
+    SDL_DisplayMode want{}, mode{};
+    want.w = w, want.h = h;
+    if (display < 0 || !SDL_GetClosestDisplayMode(display, &want, &mode) || mode.w <= 0 || mode.h <= 0) {
+        w = h = 0;
+        return;
+    }
+    w = mode.w, h = mode.h;
+}
+
 // The window size from the settings; 0 x 0 lets the driver choose.
 static void _game_video_mode(const GameVideo& v) {
     GameParts* g = game_parts();
@@ -94,7 +111,9 @@ static void _game_video_mode(const GameVideo& v) {
         w = g->settings.vres >> 16;
         h = g->settings.vres & 0xFFFF;
     }
-    driver_video_init(w, h, 640, 480, 320, 320, _game_video_fullscreen(v) ? 1 : 0);
+    bool full = _game_video_fullscreen(v);
+    if (full && w > 0 && h > 0) _game_video_fullscreen_size(w, h);
+    driver_video_init(w, h, 640, 480, 320, 320, full ? 1 : 0);
 }
 
 void GameVideo::video_reset() {

@@ -100,6 +100,27 @@ TEST_F(FrameGL, PlanetsLandWhereTheViewTransformPutsThem) {
   EXPECT_EQ(glGetError(), (GLenum)GL_NO_ERROR);
 }
 
+// A mod's bar in layer 1 stays over a ship that took a later slot.
+TEST_F(FrameGL, TopLayerCoversShipsInLaterSlots) {
+  auto square = [&](int layer, int colour) -> Item& {
+    Item& it = *item_init(*world_);
+    it.render_zindex = (int8_t)layer, it.has_image = 1, it.has_position = 1;
+    std::strcpy(it.image_src, "white");
+    it.position_x = 550, it.position_y = 400, it.image_w = it.image_h = 100, it.image_scale = 1;
+    it.render_color = colour, it.render_alpha = 255;
+    return it;
+  };
+  square(1, 0x0000FF);
+  Item& ship = square(0, 0xFF0000);
+  ship.has_unit = 1;
+  sys_paint(*world_, *ui_, 0, 0);
+
+  Vector3 c = screen(600, 450);
+  const unsigned char* p = px(c.x, c.y);
+  EXPECT_EQ(p[0], 0);
+  EXPECT_GT(p[2], 200);
+}
+
 TEST_F(FrameGL, HudRingsTheSelectionAndDropsStaleOnes) {
   ui_->sel[a_] = 1;
   ui_->sel[ZT_ITEMS - 1] = 1;  // beyond top: a freed slot

@@ -22,6 +22,7 @@
 #include "ruvezor/util/qel_gfx.h"
 #include "world/zentar_sim.h"
 #include "render/zentar_ui.h"
+#include "z2_test_util.h"
 
 namespace {
 
@@ -496,6 +497,41 @@ TEST_F(UITest, OverviewStaysOffAndZoomedViewPansAndZoomsOut) {
     EXPECT_EQ(send(ev(10, 200, 300, 1)), 1);
     EXPECT_EQ(ui().gmap_mode, -1);
     EXPECT_GT(ui().view_target[2], 0);
+}
+
+// Ultimate conquest zoomed all the way out on an 800 x 600 screen: a pan
+// with the middle button that lets go over the bar's "+" is no click on it.
+TEST_F(UITest, UltraconPanEndingOnItsZoomButtonKeepsTheZoom) {
+    driver_set_altdir(Z2_DATA_DIR);
+    snprintf(game->mod_file, sizeof(game->mod_file), "%s/mod_ultracon.lua", Z2_DATA_DIR);
+    z2test::stdout_of([&] { mods_restart(*game, 1, var(VAR_DICT, 0)); });
+    auto on_screen = [&](const char* name) {
+        for (int n = 1; n < world().top; n++) {
+            const Item& it = at(n);
+            if (it.in_use && it.has_button && strcmp(it.button_name, name) == 0)
+                return ui().to_screen * Vector3{it.position_x + it.image_w * it.image_scale / 2,
+                                                it.position_y + it.image_h * it.image_scale / 2, 0};
+        }
+        ADD_FAILURE() << "no button " << name;
+        return Vector3{0, 0, 0};
+    };
+    Vector3 out = on_screen("zoom_out");
+    send(ev(8, out.x, out.y, 1));
+    send(ev(10, out.x, out.y, 1));
+    float whole = ui().view[2];
+    EXPECT_GT(whole, 2000) << "the whole map";
+
+    Vector3 in = on_screen("zoom_in");
+    send(ev(8, 300, 200, 2));
+    send(ev(9, in.x, in.y, 2, in.x - 300, in.y - 200));
+    send(ev(10, in.x, in.y, 2));
+    EXPECT_EQ(ui().view[2], whole);
+
+    send(ev(8, in.x, in.y, 1));
+    send(ev(10, in.x, in.y, 1));
+    EXPECT_LT(ui().view[2], whole) << "a click on it zooms in";
+    z2test::stdout_of([&] { mods_deinit(*game); });
+    driver_set_altdir(nullptr);
 }
 
 // ---- drawing -------------------------------------------------------------------------------

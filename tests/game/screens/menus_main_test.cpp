@@ -29,6 +29,7 @@
 #include "ruvezor/util/qel_driver_csteam.h"
 #include "ruvezor/util/qel_font.h"
 #include "ruvezor/util/qel_gfx.h"
+#include "ruvezor/util/qel_gui_textinput.h"
 #include "ruvezor/util/qel_web.h"
 #include "z2_game_fixture.h"
 #include "z2_test_util.h"
@@ -262,6 +263,8 @@ bool no_child() {
 // Forums where no web browser can be started: the window comes back and the
 // player gets the page's address to copy. Where one opens, the menu stays.
 TEST_F(MainMenu, ALinkNoBrowserOpensShowsItsAddressToCopy) {
+    // The field's font, before this second's look-ups of new fonts run out.
+    z2test::stdout_of([] { font_load("font-gui", 20); });
     std::string tools = env_home() + "/tools", path = getenv("PATH") ? getenv("PATH") : "";
     mkdir(tools.c_str(), 0755);
     z2test::write_text(tools + "/xdg-open", "#!/bin/sh\nexit 0\n");
@@ -295,6 +298,12 @@ TEST_F(MainMenu, ALinkNoBrowserOpensShowsItsAddressToCopy) {
     Widget* copy = e->root.find("copy");
     ASSERT_NE(copy, nullptr);
     EXPECT_NE(std::string(copy->get_value_s()).find("/z2/community.php"), std::string::npos) << copy->get_value_s();
+    // Focused, with all of it selected for copying, it shows the address from its start.
+    z2test::stdout_of([&] { e->loop(0); });
+    auto* field = dynamic_cast<TextInput*>(copy);
+    ASSERT_NE(field, nullptr);
+    EXPECT_NE(field->style.focus, 0);
+    EXPECT_EQ(field->sx, 0);
     press(e, e->root, "continue");
     EXPECT_STRNE(game->view.cur, "menus_error");
 

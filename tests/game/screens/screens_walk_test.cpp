@@ -86,11 +86,12 @@ Container* root_of(State* s, Game& game) {
                       StatesPlay2, ExtStoreView, MenusWebIAP>(s);
 }
 
-// What a player would see as broken: a label that comes nearer its button's
-// rim than the plain button's padding of 4, a tab label off its tab's
-// middle, and a wrapped line of one letter.
+// What a player would see as broken: a label that comes within 6 units of
+// its button's painted edge (the plain face's rim is 3 wide: nearer, the
+// label touches it), a tab label off its tab's middle, and a wrapped line of
+// one letter.
 std::vector<std::string> layout_faults(Container& root) {
-    constexpr float ROOM = 4;
+    constexpr float ROOM = 6;
     int tab_look = gfx_img_load("gui-tab1");
     std::vector<std::string> found;
     for (Widget* w : root._list_descendants()) {
