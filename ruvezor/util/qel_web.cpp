@@ -176,7 +176,8 @@ in_addr* qel_gethostbyname(const char* host) {
     if (it != _qel_web.names->end()) return &it->second.addr;
 
     qel_log("gethostbyname ...\n");
-    hostent* he = gethostbyname(host);
+    // "localhost" is the loopback even where the machine has no hosts file.
+    hostent* he = gethostbyname(strcmp(host, "localhost") == 0 ? "127.0.0.1" : host);
     if (!he || he->h_addrtype != AF_INET || he->h_length != (int)sizeof(in_addr) ||
         !he->h_addr_list || !he->h_addr_list[0]) {
         qel_log("gethostbyname(%s) == null; h_errno = %d\n", host, h_errno);

@@ -487,11 +487,19 @@ static void _collide_pairs_base(CollideGroup& g, int n) {
 }
 #endif
 #if ZT_COLLIDE_WIDE
-__attribute__((target("avx2"), optimize("fp-contract=off"), flatten)) static void _collide_pairs_avx2(
+// The wide scans must round as the base one does: no fused multiply-adds.
+// gcc takes that per function; clang has no such attribute and is built
+// with -ffp-contract=off instead.
+#if defined(__clang__)
+#define ZT_NO_FMA
+#else
+#define ZT_NO_FMA optimize("fp-contract=off"),
+#endif
+__attribute__((target("avx2"), ZT_NO_FMA flatten)) static void _collide_pairs_avx2(
     CollideGroup& g, int n) {
     _collide_pairs_by_lanes<CollideScanAvx2, 1, (ZT_WINDOW + 6) / 8>(g, n, CollideScanAvx2::lanes(n));
 }
-__attribute__((target("avx512f"), optimize("fp-contract=off"), flatten)) static void _collide_pairs_avx512(
+__attribute__((target("avx512f"), ZT_NO_FMA flatten)) static void _collide_pairs_avx512(
     CollideGroup& g, int n) {
     _collide_pairs_by_lanes<CollideScanAvx512, 1, (ZT_WINDOW + 14) / 16>(g, n, CollideScanAvx512::lanes(n));
 }

@@ -132,8 +132,8 @@ TEST_F(FontTest, ReloadKeepsGlyphsTheFileNoLongerListsAndClearsMargins) {
   const FontInfo* f = _font_get(id);
   EXPECT_EQ(f->lineHeight, 24);
   EXPECT_EQ(f->line, 24);
-  EXPECT_EQ(f->glyphs['A'].xadvance, 3);
-  EXPECT_EQ(f->glyphs['B'].xadvance, 10);
+  EXPECT_EQ(f->glyphs[(unsigned char)'A'].xadvance, 3);
+  EXPECT_EQ(f->glyphs[(unsigned char)'B'].xadvance, 10);
   EXPECT_EQ(f->margins[0], 0);
 }
 
@@ -242,9 +242,9 @@ TEST_F(FontTest, AbsurdLineHeightsAndGlyphsAreSaidAndPutRight) {
     EXPECT_NE(out.find(std::string("line height ") + line + " does not fit its glyphs, 18 used"), std::string::npos)
         << out;
     EXPECT_NE(out.find("2 glyphs outside the 256x256 picture or far too big, not drawn"), std::string::npos) << out;
-    EXPECT_EQ(o->rects['B'].w, 0);
-    EXPECT_EQ(o->rects['C'].h, 0);
-    EXPECT_EQ(o->rects['A'].h, 16);
+    EXPECT_EQ(o->rects[(unsigned char)'B'].w, 0);
+    EXPECT_EQ(o->rects[(unsigned char)'C'].h, 0);
+    EXPECT_EQ(o->rects[(unsigned char)'A'].h, 16);
     EXPECT_NE(out.find("2 glyph offsets or advances past 144 kept to it"), std::string::npos) << out;
     EXPECT_FLOAT_EQ(font_get_width(odd, "AD"), std::ceil((10 + 144) * 20 / 18.0f + 0.01f));
   }
@@ -384,10 +384,10 @@ TEST_F(FontTest, ChangedDescriptionReloadsOnceItHasBeenStill) {
   set_mtime(file, T + 50);
   g_now = T + 51;
   font_reload_auto();
-  EXPECT_EQ(_font_get(id)->glyphs['a'].xadvance, 10);
+  EXPECT_EQ(_font_get(id)->glyphs[(unsigned char)'a'].xadvance, 10);
   g_now = T + 52;
   font_reload_auto();
-  EXPECT_EQ(_font_get(id)->glyphs['a'].xadvance, 12);
+  EXPECT_EQ(_font_get(id)->glyphs[(unsigned char)'a'].xadvance, 12);
   EXPECT_EQ(_font_get(id)->mtime, T + 50);
 }
 

@@ -81,8 +81,11 @@ TEST_F(Html2gui, RootIsTheFirstElementBuiltAndNeverNull) {
   EXPECT_EQ(l->text, "Hi there");
   EXPECT_EQ(l->font, font_load("font-gui", 20));
 
-  for (const char* page : {"", "plain text", "<unknown a='1'>x</unknown>", "</td><tr>"})
-    EXPECT_EQ(typeid(*build(page)), typeid(Widget)) << page;
+  for (const char* page : {"", "plain text", "<unknown a='1'>x</unknown>", "</td><tr>"}) {
+    auto w = build(page);
+    Widget& built = *w;
+    EXPECT_EQ(typeid(built), typeid(Widget)) << page;
+  }
   // A line break tag keeps its words in one label; the slashless one is a tag.
   EXPECT_EQ(dynamic_cast<Label*>(build("<p>one<br/>two</p>").get())->text, "one\ntwo");
   EXPECT_EQ(dynamic_cast<Label*>(build("<p>one<br>two</p>").get())->text, "one");
@@ -233,9 +236,11 @@ TEST_F(Html2gui, TextBoxScrollsOnlyWhenTaller) {
   std::string words;
   for (int i = 0; i < 10; i++) words += "abcdefghi ";
   auto fits = build("<textbox width=100 height=0>" + words + "</textbox>");
-  EXPECT_EQ(typeid(*fits), typeid(Box));
+  Widget& whole = *fits;
+  EXPECT_EQ(typeid(whole), typeid(Box));
   EXPECT_EQ(fits->style.declared().height, 640);  // the whole screen
-  EXPECT_EQ(typeid(*dynamic_cast<Box*>(fits.get())->children[0]), typeid(Box));
+  Widget& inner = *dynamic_cast<Box*>(fits.get())->children[0];
+  EXPECT_EQ(typeid(inner), typeid(Box));
 
   auto scrolls = build("<textbox width=100 height=40 name=t>" + words + "</textbox>");
   Box* outer = dynamic_cast<Box*>(scrolls.get());
@@ -274,8 +279,8 @@ const char* const kSeeds[] = {
     "<div class=box font=\"font-gui:16\" color=#ff00ff background=\"gui-box1:#123456\">text</div>",
     "<textbox width=-40 height=0>long &amp; text <p>more</p></textbox>",
     "<p tabindex=3 name=a>a</p><img src=\"a/b:#fff\" width=10 /><rank value=ab9 />",
-    "<input type=slider low=5 high=0 step=0 value=7><input type=text maxlength=3 value=abcdef>"
-    "<input type=toggle value=1 /><input type=checkbox /><input type=hidden value=h />",
+    ("<input type=slider low=5 high=0 step=0 value=7><input type=text maxlength=3 value=abcdef>"
+     "<input type=toggle value=1 /><input type=checkbox /><input type=hidden value=h />"),
     "<trophy value=cup:#ff0000 /><planet color=#fff /><pixart data=AAAA edit=1 /><vectors data=\"T P X0 Y0\" />",
 };
 
