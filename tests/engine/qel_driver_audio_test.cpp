@@ -474,7 +474,7 @@ TEST(AudioDisk, OutputFileHoldsTheMixSampleBySample) {
   int b = driver_audio_sample_load(write_float_wav("disk-b.wav", flat).c_str());
   auto wait_quiet = [] {
     auto t0 = std::chrono::steady_clock::now();
-    while (playing_count() > 0 && std::chrono::steady_clock::now() - t0 < std::chrono::seconds(5))
+    while (playing_count() > 0 && std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(z2test::kHangMs))
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
   };

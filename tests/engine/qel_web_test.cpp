@@ -113,7 +113,7 @@ class TinyServer {
 };
 
 // Polls until finished (or a generous bound), like the frame loop would.
-int run_to_end(WebHandle* h, std::vector<int>* body_lens = nullptr, int max_ms = 8000) {
+int run_to_end(WebHandle* h, std::vector<int>* body_lens = nullptr, int max_ms = z2test::kHangMs) {
   auto t0 = std::chrono::steady_clock::now();
   for (;;) {
     int done = qel_web_poll(h);

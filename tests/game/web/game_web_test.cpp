@@ -91,7 +91,7 @@ protected:
     std::string pump() {
         return stdout_of([&] {
             auto t0 = std::chrono::steady_clock::now();
-            while (!_game_web.web_reqs.empty() && std::chrono::steady_clock::now() - t0 < 10s) {
+            while (!_game_web.web_reqs.empty() && std::chrono::steady_clock::now() - t0 < std::chrono::milliseconds(z2test::kHangMs)) {
                 game_web_loop(*game);
                 std::this_thread::sleep_for(1ms);
             }
