@@ -169,6 +169,10 @@ void qel_web_urlencode(char* out, int out_size, const char* text, int n) {
     }
 }
 
+const char* qel_lookup_name(const char* host) {
+    return host && strcmp(host, "localhost") == 0 ? "127.0.0.1" : host;
+}
+
 in_addr* qel_gethostbyname(const char* host) {
     if (!host) return nullptr;
     if (!_qel_web.names) _qel_web.names = new std::map<std::string, HostAddr>();
@@ -176,8 +180,7 @@ in_addr* qel_gethostbyname(const char* host) {
     if (it != _qel_web.names->end()) return &it->second.addr;
 
     qel_log("gethostbyname ...\n");
-    // "localhost" is the loopback even where the machine has no hosts file.
-    hostent* he = gethostbyname(strcmp(host, "localhost") == 0 ? "127.0.0.1" : host);
+    hostent* he = gethostbyname(qel_lookup_name(host));
     if (!he || he->h_addrtype != AF_INET || he->h_length != (int)sizeof(in_addr) ||
         !he->h_addr_list || !he->h_addr_list[0]) {
         qel_log("gethostbyname(%s) == null; h_errno = %d\n", host, h_errno);

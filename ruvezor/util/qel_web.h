@@ -84,3 +84,7 @@ int _qel_web_take(WebHandle* h, const char* data, int n, int piece);
 
 // Cached IPv4 address of host, or null when the lookup failed.
 in_addr* qel_gethostbyname(const char* host);
+// The name to hand a resolver for host: "localhost" is the loopback, even
+// where the machine has no hosts file (minimal systems, containers), so a
+// local match or server never needs one.
+const char* qel_lookup_name(const char* host);

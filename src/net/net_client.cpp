@@ -12,6 +12,7 @@
 #include "net/net_pack.h"
 #include "ruvezor/util/qel_driver.h"  // driver_timer_get_ticks
 #include "ruvezor/util/qel_log.h"
+#include "ruvezor/util/qel_web.h"  // qel_lookup_name
 
 namespace {
 
@@ -46,11 +47,7 @@ NetClient::Start NetClient::start() {
     ENetAddress address;
     memset(&address, 0, sizeof(address));
     ENetPeer* peer = nullptr;
-    // "localhost" is the loopback wherever the machine has no hosts file
-    // (minimal systems and containers), so a local match never needs one.
-    int found = host == "localhost" ? enet_address_set_host_ip(&address, "127.0.0.1")
-                                    : enet_address_set_host(&address, host.c_str());
-    if (found == 0) {
+    if (enet_address_set_host(&address, qel_lookup_name(host.c_str())) == 0) {
         address.port = static_cast<enet_uint16>(port);
         peer = enet_host_connect(enet_host, &address, NET_CHANNELS, NET_VERSION);
     }

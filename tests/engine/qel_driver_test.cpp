@@ -594,7 +594,7 @@ TEST_F(DriverTest, ALogFifoWithoutReaderDoesNotHoldTheGame) {
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    alarm(20);  // only a hang gets this far
+    alarm(180);  // only a hang gets this far
     start_named();
     driver_log_printf("nobody reads this\n");
     driver_deinit();
@@ -617,7 +617,7 @@ TEST_F(DriverTest, ALogFifoWithoutReaderDoesNotHoldTheGame) {
   child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    alarm(60);
+    alarm(180);  // the same
     close(told[0]);
     close(go[1]);
     start_named();
@@ -677,7 +677,7 @@ TEST_F(DriverTest, AFullDiskIsToldOnceAndMarkedInTheFile) {
   pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    alarm(20);
+    alarm(180);  // the same
     dup2(out[1], STDOUT_FILENO);
     signal(SIGXFSZ, SIG_IGN);  // past the limit a write fails with EFBIG, as on a full disk
     start_named();

@@ -512,7 +512,7 @@ TEST_F(ZentarSyncTest, AWholeWorldDeployedAsFastAsTheControlsGoKeepsThePlayer) {
         own.push_back(planet_init(h, me, static_cast<float>(k % 64) * 50, static_cast<float>(k / 64) * 50, 10, 20)->n);
     }
     pair.open("p1");
-    ASSERT_TRUE(pair.run_until([&] { return pair.local_of(own.back()) != 0 && pair.local_of(target) != 0; }, 120000))
+    ASSERT_TRUE(pair.run_until([&] { return pair.local_of(own.back()) != 0 && pair.local_of(target) != 0; }))
         << "the client never got the world";
     NetServer* host = static_cast<NetServer*>(pair.host_net.get());
     ASSERT_EQ(host->count_peers(), 1);
@@ -527,7 +527,7 @@ TEST_F(ZentarSyncTest, AWholeWorldDeployedAsFastAsTheControlsGoKeepsThePlayer) {
         }
     }
     EXPECT_LT(elapsed, 10000);
-    ASSERT_TRUE(pair.run_until([&] { return got == sent || host->count_peers() == 0; }, 240000));
+    ASSERT_TRUE(pair.run_until([&] { return got == sent || host->count_peers() == 0; }));
     EXPECT_EQ(got, sent);
     EXPECT_EQ(host->count_peers(), 1) << "the player was dropped";
     EXPECT_EQ(pair.client_net->closed, 0);

@@ -348,12 +348,16 @@ TEST_F(GameWebTest, LoginReplyForAnAutoNameAndItsBrokenBodies) {
     game->headless = 0;
     set(game->settings.udid, "0123456789abcdef0123456789abcdef");
     set(game->settings.qname, "Blue Fox");
-    // An empty body or one that is not JSON is no answer: nothing is stored
-    // and the player sees the error instead of waiting on.
-    for (std::string body : {std::string(" \r\n"), std::string("{\"html\":\"x\",\"rank\":2,")}) {
-        SCOPED_TRACE(body);
+    // An empty body or one that is not JSON is no answer, and neither is an
+    // account id the game cannot keep whole or send on (past 1024 bytes, a
+    // control character): nothing is stored and the player sees the error
+    // instead of waiting on.
+    const std::pair<std::string, std::string> broken[] = {
+        {" \r\n", "42"}, {"{\"html\":\"x\",\"rank\":2,", "42"}, {"{}", std::string(1025, 'u')}, {"{}", "4\x01" "2"}};
+    for (const auto& [body, uid] : broken) {
+        SCOPED_TRACE(body + " " + uid.substr(0, 8));
         game->view.next("menus_login", -1);
-        queue_login(ok("login", body, "X-UID: 42\r\nX-Name: Guest 7\r\nX-News: many\r\n"));
+        queue_login(ok("login", body, "X-UID: " + uid + "\r\nX-Name: Guest 7\r\nX-News: many\r\n"));
         EXPECT_TRUE(has(pump(), "unreadable login"));
         EXPECT_STREQ(game->settings.qname, "Blue Fox");
         EXPECT_EQ(game->settings.uid[0], 0);
